@@ -1,0 +1,23 @@
+# Turns every file under SRC_DIR into a byte array in OUT, with a lookup table:
+#   namespace voryx::web { struct EmbeddedAsset { std::string_view path, data; };
+#                           extern const EmbeddedAsset kEmbeddedAssets[]; extern const std::size_t kEmbeddedAssetCount; }
+file(GLOB_RECURSE files RELATIVE ${SRC_DIR} ${SRC_DIR}/*)
+list(SORT files)
+set(body "// Generated at build time from the web/ folder. Do not edit.\n#include <cstddef>\n#include <string_view>\nnamespace voryx::web {\nstruct EmbeddedAsset { std::string_view path; std::string_view data; };\n")
+set(table "")
+set(i 0)
+foreach(f ${files})
+  file(READ ${SRC_DIR}/${f} hex HEX)
+  string(LENGTH "${hex}" hexlen)
+  math(EXPR size "${hexlen} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND body "static const unsigned char kAsset${i}[] = {${bytes}0x00};\n")
+  string(APPEND table "  {\"/${f}\", std::string_view(reinterpret_cast<const char*>(kAsset${i}), ${size})},\n")
+  math(EXPR i "${i} + 1")
+endforeach()
+if(i EQUAL 0)
+  string(APPEND table "  {\"\", std::string_view()},\n")
+endif()
+string(APPEND body "extern const EmbeddedAsset kEmbeddedAssets[];\nextern const std::size_t kEmbeddedAssetCount;\nconst EmbeddedAsset kEmbeddedAssets[] = {\n${table}};\nconst std::size_t kEmbeddedAssetCount = ${i};\n}  // namespace voryx::web\n")
+file(WRITE ${OUT}.tmp "${body}")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)

@@ -1,0 +1,48 @@
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# One test binary per folder of tests/, linked against the library of the matching src/
+# folder. Tests that start threads against the modem or the main loop are also run under
+# ThreadSanitizer (label "jobs").
+function(voryx_test_folder folder library)
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  set(target test_${folder})
+  add_executable(${target} ${srcs})
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_options(${target} PRIVATE ${VORYX_WARNINGS} -Wno-conversion)
+  target_link_libraries(${target} PRIVATE ${library} ${ARGN} GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${target} PRIVATE
+    VORYX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VORYX_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  add_dependencies(${target} voryx_resources)
+  set(labels unit)
+  if(folder IN_LIST VORYX_JOB_TEST_FOLDERS)
+    list(APPEND labels jobs)
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "${labels}" ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+set(VORYX_JOB_TEST_FOLDERS modem transfer kit ui)
+
+voryx_test_folder(store voryx_store)
+voryx_test_folder(entries voryx_entries)
+voryx_test_folder(app voryx_app)
+voryx_test_folder(modem voryx_modem voryx_sim)
+voryx_test_folder(sim voryx_sim)
+voryx_test_folder(transfer voryx_transfer voryx_sim)
+voryx_test_folder(kit voryx_kit)
+voryx_test_folder(ui voryx_ui voryx_sim)
+voryx_test_folder(web voryx_web voryx_ui)
+
+# The browser suite drives the real binary in Debian's Chromium. Only in the plain build.
+if(VORYX_SANITIZE STREQUAL "" AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/playwright.config.mjs)
+  add_test(NAME e2e_browser
+    COMMAND npx playwright test --config ${CMAKE_SOURCE_DIR}/tests/e2e/playwright.config.mjs
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+  set_tests_properties(e2e_browser PROPERTIES LABELS e2e TIMEOUT 900
+    ENVIRONMENT "VORYX_BIN=$<TARGET_FILE:voryx>;VORYX_BINARY_DIR=${CMAKE_BINARY_DIR};VORYX_TEST_OUT=${CMAKE_BINARY_DIR}/test-output")
+endif()

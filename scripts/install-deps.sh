@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs everything Voryx needs to build, run and test on Debian 12.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+pkgs=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3 libcpp-httplib-dev
+      nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev gammu chromium)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+command -v npm >/dev/null || missing+=(nodejs npm)
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y "${missing[@]}"
+fi
+if [ "${VORYX_SKIP_NPM:-0}" != "1" ] && [ ! -d node_modules/@playwright/test ]; then
+  # No browser download: the tests use Debian's chromium.
+  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm install --no-fund --no-audit
+fi

@@ -1,0 +1,13 @@
+#pragma once
+// The faces of `voryx`: each adds its subcommand to the command line and, when chosen,
+// runs it and leaves the process exit status in `exitCode`.
+#include <CLI/CLI.hpp>
+
+namespace voryx {
+
+void addServeCommand(CLI::App& app, int& exitCode);      // voryx serve: the screens over HTTP
+void addListCommand(CLI::App& app, int& exitCode);       // voryx list: the list as loaded
+void addModemSimCommand(CLI::App& app, int& exitCode);   // voryx modem-sim: the virtual modem
+void addTransferCommands(CLI::App& app, int& exitCode);  // voryx read / voryx write
+
+}  // namespace voryx

@@ -1,0 +1,32 @@
+#pragma once
+// Where the application keeps its files, after the platform mapping:
+//   documents (writable database)  $XDG_DATA_HOME/voryx          (~/.local/share/voryx), 0700
+//   resources (shipped database)   <binary dir>/resources, or <prefix>/share/voryx
+//   export folder                  $XDG_DOCUMENTS_DIR            (~/Documents)
+//   debug log                      $XDG_STATE_HOME/voryx/Voryx.log (~/.local/state/voryx)
+//   preferences                    $XDG_CONFIG_HOME/voryx/preferences.json
+//   address book                   $XDG_DATA_HOME/voryx/contacts.vcf (or --contacts)
+// VORYX_HOME=DIR puts data, config, state and documents under DIR (tests, demos).
+// A plain value: other layers receive it and read its fields.
+#include <filesystem>
+
+namespace voryx {
+
+struct Paths {
+  std::filesystem::path documents;   // folder of the writable database
+  std::filesystem::path resources;   // folder of the shipped database and string table
+  std::filesystem::path exportDir;   // folder of the CSV export
+  std::filesystem::path logFile;     // the debug log
+  std::filesystem::path preferences; // the preferences file
+  std::filesystem::path contacts;    // the address book (vCard file or folder)
+
+  static constexpr const char* kDatabaseName = "Voryx.sqlitedb";
+  std::filesystem::path database() const { return documents / kDatabaseName; }
+  std::filesystem::path shippedDatabase() const { return resources / kDatabaseName; }
+
+  // Reads the environment (VORYX_HOME, XDG_*, HOME) and the binary's location. Creates
+  // nothing: start-up creates the folders it needs.
+  static Paths fromEnvironment();
+};
+
+}  // namespace voryx

@@ -1,0 +1,26 @@
+#pragma once
+// One row of the list on the main screen, built from one row of `sim` or `simsms`.
+// Never edited in place: a change builds a new entry and replaces the old one.
+#include <cstdint>
+#include <string>
+
+namespace voryx {
+
+// Change marks (column `operazione`).
+enum Mark : std::int32_t {
+  kMarkInStep = 0,   // as on the SIM
+  kMarkNew = 1,      // to be written to its location
+  kMarkDeleted = 2,  // location to be erased, row removed after the write
+  kMarkChanged = 3,  // to be written to its location
+};
+
+struct SimEntry {
+  std::int32_t posizione = 0;   // SIM location or message index (`entry`)
+  std::string nome;             // name or message text (`desc`), UTF-8
+  std::string telefono;         // number (`number`)
+  std::int32_t operazione = 0;  // change mark
+
+  bool operator==(const SimEntry&) const = default;
+};
+
+}  // namespace voryx
