@@ -1,7 +1,9 @@
 #pragma once
 // RAII over sqlite3. Every sqlite3* and sqlite3_stmt* has exactly one owning object.
 // No long-lived connection: each operation opens the file, works and lets the Database
-// go. (Draft interface: the store owner completes it; callers rely on the names below.)
+// go. A Database and its Statements belong to one thread at a time; a Statement must
+// not outlive the Database that prepared it. No busy timeout is set: a locked file
+// answers Busy at once and the caller decides how long to wait.
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -16,47 +18,73 @@ namespace voryx {
 
 class Statement {
  public:
-  // Step results told apart as the list loading needs them.
+  // Step results told apart as the list loading needs them. Busy also covers a lock
+  // held by another connection of this process (SQLITE_LOCKED); Corrupt also covers a
+  // file that is not a database at all (SQLITE_NOTADB).
   enum class Step { Row, Done, Busy, Corrupt, Error };
 
   Step step();
-  bool bindText(int index, std::string_view utf8);  // transient copy
+  // Parameters are 1-based. Text is bound as a transient UTF-8 copy, so the argument
+  // need not outlive the call. False when the index is out of range or memory ran out.
+  bool bindText(int index, std::string_view utf8);
   bool bindInt(int index, std::int32_t value);
+  // Makes the statement ready to step again from the start; bindings are kept.
   void reset();
   void clearBindings();
-  std::string columnText(int column) const;         // NULL reads as ""
+  // Columns are 0-based, read from the current row. NULL text reads as "", NULL
+  // integers as 0.
+  std::string columnText(int column) const;
   std::int32_t columnInt(int column) const;
-  int lastCode() const;                              // sqlite result code of the last call
+  int lastCode() const { return lastCode_; }  // sqlite result code of the last call
+  std::string errorMessage() const;           // the connection's text for that code
 
  private:
   friend class Database;
-  struct Finalize { void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); } };
+  struct Finalize {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+  };
+  explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
   std::unique_ptr<sqlite3_stmt, Finalize> stmt_;
   int lastCode_ = SQLITE_OK;
 };
 
 class Database {
  public:
-  // Opens an existing file for reading and writing; a missing file is an error (the
-  // program never creates tables: start-up copies the shipped database).
+  // Opens an existing file for reading and writing; a missing file is an error and no
+  // file is created (the program never creates tables: start-up copies the shipped
+  // database). A file that is not a database opens; its first statement then fails.
+  // Errors: NotFound (missing or unopenable file), Io.
   static Result<Database> open(const std::filesystem::path& file);
 
+  // Prepares the first statement of sql. Errors: Busy (the schema could not be read
+  // because another connection holds the file locked), Corrupt (damaged file or not a
+  // database), Invalid (bad SQL, missing table or column), Io.
   Result<Statement> prepare(std::string_view sql);
-  Status exec(std::string_view sql);  // one statement, stepped to its end
+  // One statement without parameters, stepped to its end (rows are dropped). Errors as
+  // prepare, and Busy / Corrupt / Io from the steps.
+  Status exec(std::string_view sql);
   sqlite3* handle() const { return db_.get(); }
 
  private:
-  struct Close { void operator()(sqlite3* d) const { sqlite3_close(d); } };
+  struct Close {
+    // close_v2: the handle goes once the last statement is finalized, whatever the
+    // order of destruction.
+    void operator()(sqlite3* d) const { sqlite3_close_v2(d); }
+  };
+  explicit Database(sqlite3* db) : db_(db) {}
   std::unique_ptr<sqlite3, Close> db_;
 };
 
-// Rolls back in its destructor unless commit() ran.
+// Opens a transaction ("BEGIN") and rolls it back in its destructor unless commit() ran.
+// active() is false when BEGIN failed (for instance Busy); commit() then fails too.
 class Transaction {
  public:
   explicit Transaction(Database& db);
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
+  // Errors: Busy when another connection still reads the file (the transaction stays
+  // open and commit() may be tried again), else as Database::exec.
   Status commit();
   bool active() const { return active_; }
 

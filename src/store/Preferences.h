@@ -1,8 +1,8 @@
 #pragma once
-// The preferences store: integer values by key in one JSON file, written atomically
-// (temporary file, fsync, rename) on synchronise, which also picks up values written by
-// another process since. Safe from any thread (the read jobs write capacities from
-// theirs). (Draft interface: the store owner completes it.)
+// The preferences store: 32-bit integer values by key in one JSON object file
+// ({"sort": 1, "maxSIM": 250}). Safe from any thread (the read jobs write capacities
+// from theirs); one object per file is meant to be shared by every user in the process.
+// A missing, unreadable or garbled file reads as empty: every key takes its default.
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -14,20 +14,40 @@ namespace voryx {
 
 class Preferences {
  public:
+  // Reads the file as it stands; creates nothing.
   explicit Preferences(std::filesystem::path file);
+  Preferences(const Preferences&) = delete;
+  Preferences& operator=(const Preferences&) = delete;
 
   // The stored value, or nothing.
   std::optional<std::int32_t> value(const std::string& key) const;
   // Reading a key: the default, replaced by the stored value when there is one.
   std::int32_t integer(const std::string& key, std::int32_t defaultValue) const;
+  // Takes effect in this object at once; reaches the file at the next synchronise.
   void setValue(const std::string& key, std::int32_t value);
-  // Flushes written values to the file and re-reads it. False when the write failed.
+  // Writes the file (the values found in it, overlaid with the values set here since the
+  // last synchronise) atomically: a temporary file in the same folder, fsync, rename,
+  // fsync of the folder; then takes the file's values as the current ones, which picks
+  // up values another process wrote. Creates the folder (0700) when missing; the file is
+  // 0600. False when the write failed: the set values are then kept for the next try and
+  // the previous file stays as it was.
   bool synchronize();
   // Writing a key: set, then synchronise.
   bool store(const std::string& key, std::int32_t value) {
     setValue(key, value);
     return synchronize();
   }
+
+  const std::filesystem::path& file() const { return file_; }
+
+ private:
+  using Values = std::map<std::string, std::int32_t, std::less<>>;
+  static Values readFile(const std::filesystem::path& file);
+
+  const std::filesystem::path file_;
+  mutable std::mutex mutex_;
+  Values values_;   // as last read, overlaid with pending_
+  Values pending_;  // set since the last successful synchronise
 };
 
 // The keys and their defaults.

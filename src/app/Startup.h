@@ -1,0 +1,18 @@
+#pragma once
+// The start-up common to every face of `voryx`: paths from the environment, the private
+// folders of the log and the preferences, the debug log's path and the string table.
+// The database copy is left to VoryxAppDelegate, whose caller shows its message.
+#include "app/Paths.h"
+
+namespace voryx {
+
+// Creates the folders of the debug log and of the preferences file with mode 0700
+// (parents too) when missing. Failures are left to the writers, which then drop or
+// report their own writes.
+void prepareFolders(const Paths& paths);
+
+// Paths::fromEnvironment(), prepareFolders, DebugLog::setPath and loadStringTable.
+// Main thread, first thing in every command.
+Paths startUp();
+
+}  // namespace voryx
