@@ -1,25 +1,42 @@
 #pragma once
 // The serial channel to the modem: open and configure a device node, send a command,
 // collect a reply, run the "AT" handshake, restore and close. One Channel per job; the
-// job thread that opened it is the only user. (Draft interface: the modem channel owner
-// completes it; callers rely on the names below.)
-#include <sys/types.h>
+// job thread that opened it is its only user. All state (terminal settings, reply
+// buffer) lives in the object, so channels never share anything.
 #include <termios.h>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "modem/LineIo.h"
 
 namespace voryx::modem {
 
 inline constexpr std::size_t kReadBufSize = 65636;  // reply buffer, terminating NUL included
 inline constexpr int kSpeed = 115200;
+inline constexpr int kHandshakeAttempts = 10;       // about 15 s when the modem is silent
+
+// Device nodes by selector (second argument of InitConn).
+using DeviceNodes = std::array<std::filesystem::path, 3>;
+DeviceNodes defaultDeviceNodes();  // "/dev/tty.debug", ".../extra_13", ".../extra_0"
+
+// When a reply is complete. Today only the quiet line ends a reply: 1.5 s for the first
+// byte, then 0.5 s without a byte. `endsReply`, when set, is asked after every chunk with
+// the reply so far and may end it at once (e.g. at a final result code); the quiet
+// window stays the bound either way.
+struct ReplyCompletion {
+  std::chrono::microseconds firstByte{1'500'000};
+  std::chrono::microseconds quiet{500'000};
+  std::function<bool(std::string_view reply)> endsReply;
+};
 
 class Channel {
  public:
@@ -29,23 +46,35 @@ class Channel {
   Channel& operator=(const Channel&) = delete;
 
   // Opens the node for `selector` (0 "/dev/tty.debug", 1 "/dev/dlci.spi-baseband.extra_13",
-  // 2 "/dev/dlci.spi-baseband.extra_0"); -1 when it cannot be opened.
+  // 2 "/dev/dlci.spi-baseband.extra_0"); -1 when it cannot be opened or the selector is
+  // outside 0 to 2.
   int InitConn(int speed, int selector);
-  // Opens an explicit device path (--device, VORYX_DEVICE, the virtual modem's pty).
+  // Opens an explicit device path (--device, VORYX_DEVICE, the virtual modem's pty):
+  // raw 8N1 at `speed`, modem status lines ignored, reads that return at once. Returns
+  // the descriptor, -1 when the node cannot be opened. A channel already open is closed
+  // first.
   int InitConnPath(const std::filesystem::path& device, int speed);
+  // Talks over `line` (not owned, must outlive the use) instead of a device, until
+  // CloseConn. For tests and in-process peers.
+  void attach(LineIo& line);
+  // Waits for pending output, restores the settings found at open, gives up the
+  // exclusive claim and closes. Harmless when nothing is open.
   void CloseConn();
   bool isOpen() const;
 
-  // Writes once. A failed write (device unplugged, hung up) marks the channel broken:
-  // the job must end as if the channel had failed; the process keeps running.
+  // Writes the whole command. A failed write (device unplugged, hung up) returns false
+  // and marks the channel broken: the job must end as if the channel had failed; the
+  // process keeps running and nothing is closed here.
   bool SendCmd(const char* bytes, std::size_t length);
   bool SendStrCmd(std::string_view text);
   bool SendAT();
+  // The channel can no longer carry a dialogue: a write failed or the other side hung up.
   bool broken() const;
+  bool hungUp() const;
 
   // Handshake: "AT\r" until a reply holds "OK", at most `attempts` times (about 1.5 s
   // each when silent). False when the modem never answered OK or the channel broke.
-  bool AT(int attempts = 10);
+  bool AT(int attempts = kHandshakeAttempts);
 
   // Collects one reply (1.5 s for the first byte, then until 0.5 s quiet) into the reply
   // buffer; returns the byte count (0 when nothing came).
@@ -55,18 +84,49 @@ class Channel {
   std::size_t ReadModem(std::span<char> dest);
   // The last reply as collected (may hold NUL bytes).
   std::string_view reply() const;
+  // The last reply did not fit the buffer: it holds the first kReadBufSize - 1 bytes and
+  // the rest was read and dropped.
+  bool truncated() const;
+
+  void setCompletion(ReplyCompletion rule);
+
+ private:
+  std::size_t collect();
+
+  int fd_ = -1;
+  FdLineIo fdLine_;
+  LineIo* line_ = nullptr;  // fdLine_ or an attached line; null when closed
+  termios term{};               // the settings handed to the device
+  termios gOriginalTTYAttrs{};  // the settings found at open, written back at close
+  bool haveOriginal_ = false;   // false when the node is not a terminal
+  std::unique_ptr<char[]> readbuf;  // kReadBufSize bytes, allocated once
+  std::size_t fill_ = 0;
+  bool broken_ = false;
+  bool hungUp_ = false;
+  bool truncated_ = false;
+  ReplyCompletion completion_;
 };
 
 // The device choice shared by all four jobs: an explicit device wins; otherwise the
-// hardware model decides (see Channel::InitConn selectors).
+// hardware model decides: "iPhone3,1" opens selector 2, then 1; any other model 0.
 struct DeviceChoice {
   std::optional<std::filesystem::path> device;  // --device / VORYX_DEVICE / --simulate
   std::string machine;                          // "hw.machine"; empty: read from uname
+  std::optional<DeviceNodes> nodes;             // by selector; empty: defaultDeviceNodes()
 };
 // Opens the channel as the jobs do; false when no device opened.
 bool openModem(Channel& ch, const DeviceChoice& choice);
 
-// "hw.machine": the uname machine field here.
+// A job's opening in one call: device choice, open, handshake.
+enum class OpenOutcome {
+  Ready,            // open and the modem answered OK
+  NoDevice,         // nothing opened: send nothing, end the job
+  HandshakeFailed,  // no OK within the attempts (or the line broke); already closed again
+};
+OpenOutcome openForJob(Channel& ch, const DeviceChoice& choice,
+                       int attempts = kHandshakeAttempts);
+
+// "hw.machine": the uname machine field here. Unknown names give "".
 std::string getSysInfoByName(const char* name);
 
 }  // namespace voryx::modem
