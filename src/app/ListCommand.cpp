@@ -1,10 +1,100 @@
+// voryx list: the phonebook or SMS list as the main screen loads it, for scripts.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+
 #include "app/Commands.h"
+#include "app/Startup.h"
+#include "app/VoryxAppDelegate.h"
+#include "base/Localized.h"
+#include "store/EntryList.h"
+#include "store/Preferences.h"
 
 namespace voryx {
+namespace {
+
+struct ListOptions {
+  bool sms = false;
+  std::string search;
+  std::string sort;  // "", "name" or "location"
+};
+
+// One field of a line: backslash, tab, line feed and carriage return are escaped so
+// that a message text spanning lines stays on one line of its own.
+std::string field(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+const char* failureText(LoadFailure failure) {
+  switch (failure) {
+    case LoadFailure::Open: return "the database file could not be opened";
+    case LoadFailure::Prepare: return "the database lacks its tables or is not a database";
+    case LoadFailure::Corrupt: return "the database file is damaged";
+    case LoadFailure::Busy: return "the database stayed locked by another program";
+    case LoadFailure::Step: return "reading the database failed";
+    case LoadFailure::None: break;
+  }
+  return "";
+}
+
+int runList(const ListOptions& options) {
+  const Paths paths = startUp();
+  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
+    std::cerr << "voryx list: " << *message << "\n";
+  }
+  int sortField = options.sort == "name"       ? 1
+                  : options.sort == "location" ? 0
+                                               : Preferences(paths.preferences).integer(kPrefSort, 0);
+  ListLoad load = loadEntries(paths.database(), options.sms ? ListStore::Sms : ListStore::Phonebook,
+                              options.search, sortField);
+  if (load.failure != LoadFailure::None) {
+    std::cerr << "voryx list: " << localized("Database error") << ": "
+              << localized("Data are corrupted, please close application and try again.")
+              << " (" << failureText(load.failure) << ": " << paths.database().string() << ")\n";
+    if (!load.movedAsideTo.empty()) {
+      std::cerr << "voryx list: the damaged file was moved to " << load.movedAsideTo.string()
+                << "; the next start copies a fresh database.\n";
+    }
+    return 1;
+  }
+  std::string out;
+  for (const SimEntry& e : load.entries) {
+    out += std::to_string(e.posizione) + "\t" + field(e.nome) + "\t" + field(e.telefono) + "\t" +
+           std::to_string(e.operazione) + "\n";
+  }
+  std::cout << out << std::flush;
+  return std::cout ? 0 : 1;
+}
+
+}  // namespace
 
 void addListCommand(CLI::App& app, int& exitCode) {
-  auto* sub = app.add_subcommand("list", "(not built yet)");
-  sub->callback([&exitCode] { exitCode = 2; });
+  auto options = std::make_shared<ListOptions>();
+  auto* sub = app.add_subcommand(
+      "list",
+      "Print the phonebook (or SMS) list from the local database, one entry a line: "
+      "location, name, number, change mark, tab-separated (\\, tab and line breaks "
+      "escaped as \\\\, \\t, \\n, \\r)");
+  sub->add_flag("--sms", options->sms, "the SMS store instead of the phonebook");
+  sub->add_option("--search", options->search,
+                  "only entries whose name or number contains TEXT, any ASCII letter case "
+                  "(phonebook only; % and _ act as wildcards)")
+      ->option_text("TEXT");
+  sub->add_option("--sort", options->sort, "order of the phonebook (default: the stored order)")
+      ->check(CLI::IsMember({"name", "location"}));
+  sub->callback([options, &exitCode] { exitCode = runList(*options); });
 }
 
 }  // namespace voryx

@@ -1,7 +1,5 @@
 #include "store/EntryList.h"
 
-#include <stdio.h>  // renameat2
-#include <fcntl.h>  // AT_FDCWD
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <thread>
 
 #include "store/Database.h"
+#include "store/Files.h"
 
 namespace voryx {
 namespace {
@@ -97,18 +96,6 @@ LoadFailure readList(const fs::path& database, ListStore store, std::string_view
     }
     step = stmt->step();
   }
-}
-
-// Renames from to to unless to exists. errno is left set on failure.
-bool renameNoReplace(const fs::path& from, const fs::path& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: a hard link fails on an existing name as well.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
 }
 
 // Moves a damaged database aside under a timestamped name, with its rollback journal or

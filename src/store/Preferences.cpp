@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "store/Folders.h"
+#include "store/Files.h"
 
 namespace voryx {
 namespace {
