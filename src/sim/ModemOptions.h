@@ -1,0 +1,46 @@
+#pragma once
+// How the virtual modem behaves on the line: its reply style (profile), its timing and
+// the faults it injects. Plain values; copied into the modem at construction.
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace voryx::sim {
+
+enum class Profile {
+  Default,    // listing entries separated by a blank line, empty range answered OK
+  LineBreak,  // entries separated by one line break, empty range "+CME ERROR: 22",
+              // unsolicited "+CMTI" lines mixed into replies
+};
+
+// Faults. A "write" is one AT+CPBW, AT+CMGW or AT+CMGD; k counts from 1 since start().
+struct Faults {
+  bool silence = false;   // never answers anything, not even the echo
+  int errorAtWrite = 0;   // the k-th write answers ERROR and changes nothing
+  int muteAtWrite = 0;    // the k-th write gets no answer and changes nothing
+  int hangupAtWrite = 0;  // the line is closed (pty master) when the k-th write arrives
+  bool hugeReply = false; // listings carry more than 70000 bytes of filler lines
+  bool nulBytes = false;  // listings carry NUL bytes between entries
+};
+
+struct ModemOptions {
+  Profile profile = Profile::Default;
+  std::chrono::milliseconds replyDelay{0};  // before the first byte of each reply
+  std::chrono::milliseconds entryDelay{0};  // before each entry of a listing
+  std::size_t chunkBytes = 0;               // 0: a reply goes out in one write
+  std::chrono::milliseconds chunkGap{0};    // pause between chunks
+  Faults faults;
+};
+
+// "default" or "linebreak".
+std::optional<Profile> profileFromName(std::string_view name);
+std::string_view profileName(Profile profile);
+
+// One fault as written on the command line: "silence", "huge-reply", "nul-bytes",
+// "error-at-write=K", "mute-at-write=K", "hangup-at-write=K". False (faults unchanged)
+// when the text is none of these.
+bool parseFault(std::string_view text, Faults& faults);
+
+}  // namespace voryx::sim
