@@ -1,0 +1,377 @@
+#include "web/WebServer.h"
+
+#include <arpa/inet.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include <httplib.h>
+
+namespace voryx::web {
+
+struct EmbeddedAsset {
+  std::string_view path;
+  std::string_view data;
+};
+extern const EmbeddedAsset kEmbeddedAssets[];
+extern const std::size_t kEmbeddedAssetCount;
+
+namespace {
+
+using nlohmann::json;
+
+// What a page of ours may do: its own scripts and styles, requests to its own origin,
+// nothing inline, never inside a frame.
+constexpr const char* kContentSecurityPolicy =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
+    "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+struct Address {
+  int family = 0;
+  std::array<unsigned char, 16> bytes{};
+  bool operator==(const Address&) const = default;
+};
+
+std::optional<Address> parseAddress(std::string_view text) {
+  if (text.empty() || text.size() > 64) return std::nullopt;
+  std::string s(text);
+  Address a;
+  if (inet_pton(AF_INET, s.c_str(), a.bytes.data()) == 1) {
+    a.family = AF_INET;
+    return a;
+  }
+  if (inet_pton(AF_INET6, s.c_str(), a.bytes.data()) == 1) {
+    a.family = AF_INET6;
+    return a;
+  }
+  return std::nullopt;
+}
+
+bool isLoopback(const Address& a) {
+  if (a.family == AF_INET) return a.bytes[0] == 127;
+  static constexpr std::array<unsigned char, 16> kV6Loopback{0, 0, 0, 0, 0, 0, 0, 0,
+                                                            0, 0, 0, 0, 0, 0, 0, 1};
+  return a.bytes == kV6Loopback;
+}
+
+bool isWildcard(const Address& a) {
+  return a.bytes == std::array<unsigned char, 16>{};
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string randomToken() {
+  std::array<unsigned char, 16> bytes{};
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    ssize_t n = getrandom(bytes.data() + got, bytes.size() - got, 0);
+    if (n > 0) got += static_cast<std::size_t>(n);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char b : bytes) {
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  return out;
+}
+
+std::string dumpJson(const json& j) {
+  // Texts come from the SIM and the address book: never let a stray byte end a response.
+  return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+void refuse(httplib::Response& res, int status, const std::string& why) {
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(why + "\n", "text/plain; charset=utf-8");
+}
+
+void replyJson(httplib::Response& res, int status, const json& body) {
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(dumpJson(body), "application/json");
+}
+
+// Why an event is not one we pass on, or empty when it is.
+std::string invalidEvent(const json& ev) {
+  if (!ev.is_object()) return "the event is not a JSON object";
+  auto version = ev.find("version");
+  if (version == ev.end() || !version->is_number_unsigned()) return "version must be a non-negative integer";
+  auto target = ev.find("target");
+  if (target == ev.end() || !target->is_string() || target->get_ref<const std::string&>().empty() ||
+      target->get_ref<const std::string&>().size() > 256)
+    return "target must be a short non-empty string";
+  auto action = ev.find("action");
+  if (action == ev.end() || !action->is_string() || action->get_ref<const std::string&>().empty() ||
+      action->get_ref<const std::string&>().size() > 64)
+    return "action must be a short non-empty string";
+  return {};
+}
+
+}  // namespace
+
+bool hostAllowed(std::string_view host, std::string_view listen, int port) {
+  std::string_view name;
+  std::string_view portText;
+  if (!host.empty() && host.front() == '[') {
+    auto close = host.find(']');
+    if (close == std::string_view::npos) return false;
+    name = host.substr(1, close - 1);
+    std::string_view rest = host.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return false;
+      portText = rest.substr(1);
+    }
+  } else {
+    auto colon = host.rfind(':');
+    if (colon != std::string_view::npos && host.find(':') != colon) return false;  // bare IPv6
+    name = host.substr(0, colon);
+    if (colon != std::string_view::npos) portText = host.substr(colon + 1);
+  }
+  // Browsers leave the port out only when it is the scheme's default.
+  if (portText.empty() ? port != 80 : portText != std::to_string(port)) return false;
+  auto bound = parseAddress(listen);
+  if (!bound) return false;
+  auto named = parseAddress(name);
+  if (named) return *named == *bound || isWildcard(*bound);
+  return isLoopback(*bound) && equalsIgnoreCase(name, "localhost");
+}
+
+bool constantTimeEquals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;  // the token's length is no secret
+  unsigned char diff = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+std::string cookieValue(std::string_view header, std::string_view name) {
+  while (!header.empty()) {
+    auto semi = header.find(';');
+    std::string_view pair = header.substr(0, semi);
+    header = semi == std::string_view::npos ? std::string_view() : header.substr(semi + 1);
+    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
+    auto eq = pair.find('=');
+    if (eq != std::string_view::npos && pair.substr(0, eq) == name) return std::string(pair.substr(eq + 1));
+  }
+  return {};
+}
+
+std::string contentTypeFor(std::string_view path) {
+  struct Type {
+    std::string_view ext, type;
+  };
+  static constexpr Type kTypes[] = {
+      {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
+      {".mjs", "text/javascript; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
+      {".json", "application/json"}, {".svg", "image/svg+xml"}, {".png", "image/png"},
+      {".ico", "image/x-icon"}, {".txt", "text/plain; charset=utf-8"},
+  };
+  for (const auto& t : kTypes) {
+    if (path.size() >= t.ext.size() && path.substr(path.size() - t.ext.size()) == t.ext)
+      return std::string(t.type);
+  }
+  return "application/octet-stream";
+}
+
+WebServer::WebServer(kit::UiPort& port, WebServerOptions options)
+    : ui_(port), options_(std::move(options)), token_(randomToken()) {}
+
+WebServer::~WebServer() { stop(); }
+
+std::string WebServer::cookieName() const { return "voryx_" + std::to_string(port_); }
+
+std::string WebServer::origin() const {
+  return "http://" + hostLiteral_ + ":" + std::to_string(port_);
+}
+
+std::string WebServer::url() const { return origin() + "/?token=" + token_; }
+
+Status WebServer::start() {
+  auto bound = parseAddress(options_.listen);
+  if (!bound) return Error{Errc::Invalid, "not an IP address: " + options_.listen};
+  if (options_.port < 0 || options_.port > 65535)
+    return Error{Errc::Invalid, "not a port: " + std::to_string(options_.port)};
+  hostLiteral_ = bound->family == AF_INET6 ? "[" + options_.listen + "]" : options_.listen;
+
+  server_ = std::make_unique<httplib::Server>();
+  // Each event stream holds a worker for as long as it is open; the pool leaves room for
+  // the page's other requests when every stream is taken.
+  const std::size_t workers = options_.maxStreams + 6;
+  server_->new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+  // SO_REUSEADDR alone: a second server on the same port must fail to bind (the default
+  // SO_REUSEPORT would let it share the port and steal half the connections).
+  server_->set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
+  server_->set_keep_alive_timeout(2);
+  server_->set_read_timeout(5);
+  server_->set_write_timeout(5);
+  server_->set_tcp_nodelay(true);
+  server_->set_payload_max_length(options_.maxBody);
+  routes();
+
+  if (options_.port == 0) {
+    port_ = server_->bind_to_any_port(options_.listen);
+  } else {
+    port_ = server_->bind_to_port(options_.listen, options_.port) ? options_.port : -1;
+  }
+  if (port_ < 0) {
+    port_ = 0;
+    server_.reset();
+    return Error{Errc::Io, "cannot listen on " + hostLiteral_ + ":" + std::to_string(options_.port) +
+                               " (is another server using it?)"};
+  }
+  thread_ = std::thread([this] {
+    server_->listen_after_bind();
+    listenEnded_ = true;
+  });
+  return Ok{};
+}
+
+void WebServer::stop() {
+  if (!server_ || stopping_.exchange(true)) return;
+  // stop() is ignored until the accept loop runs.
+  while (!server_->is_running() && !listenEnded_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void WebServer::routes() {
+  server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Content-Security-Policy", kContentSecurityPolicy);
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("X-Frame-Options", "DENY");
+
+    const std::string host = req.get_header_value("Host");
+    if (req.get_header_value_count("Host") != 1 || !hostAllowed(host, options_.listen, port_)) {
+      refuse(res, 403, "This server answers only at " + origin() + ".");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.has_param("token")) {
+      if (!constantTimeEquals(req.get_param_value("token"), token_)) {
+        refuse(res, 403, "Wrong token: open the address that voryx serve printed.");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      res.set_header("Set-Cookie", cookieName() + "=" + token_ + "; Path=/; HttpOnly; SameSite=Strict");
+      res.set_header("Cache-Control", "no-store");
+      res.set_redirect("/", 303);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    const std::string cookie = cookieValue(req.get_header_value("Cookie"), cookieName());
+    if (cookie.empty()) {
+      refuse(res, 401, "Open the address that voryx serve printed (it carries the access token).");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!constantTimeEquals(cookie, token_)) {
+      refuse(res, 403, "Stale session: open the address that voryx serve printed.");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.method == "POST" && req.get_header_value("Origin") != "http://" + host) {
+      refuse(res, 403, "Cross-origin requests are refused.");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  server_->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&,
+                                                                     httplib::Response& res) {
+    if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    const char* text = res.status == 404   ? "Not found"
+                       : res.status == 413 ? "Request body too large"
+                                           : "Bad request";
+    res.set_content(std::string(text) + "\n", "text/plain; charset=utf-8");
+    return httplib::Server::HandlerResponse::Handled;
+  }));
+
+  server_->Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
+    replyJson(res, 200, ui_.snapshot());
+  });
+
+  server_->Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
+    if (streams_.fetch_add(1) >= options_.maxStreams) {
+      streams_.fetch_sub(1);
+      res.set_header("Retry-After", "5");
+      refuse(res, 503, "Too many open event streams.");
+      return;
+    }
+    struct Stream {
+      std::uint64_t seen = 0;
+      bool sentFirst = false;
+      std::chrono::steady_clock::time_point lastWrite = std::chrono::steady_clock::now();
+    };
+    auto stream = std::make_shared<Stream>();
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, stream](std::size_t, httplib::DataSink& sink) {
+          auto send = [&](const std::string& text) {
+            stream->lastWrite = std::chrono::steady_clock::now();
+            return sink.write(text.data(), text.size());
+          };
+          if (stopping_) {
+            sink.done();
+            return true;
+          }
+          std::uint64_t now = stream->sentFirst
+                                  ? ui_.waitForChange(stream->seen, std::chrono::milliseconds(200))
+                                  : ui_.version();
+          if (stopping_) {
+            sink.done();
+            return true;
+          }
+          if (!stream->sentFirst || now != stream->seen) {
+            // Coalesced: however many changes happened, the reader gets the latest state.
+            json snap = ui_.snapshot();
+            auto v = snap.find("version");
+            stream->seen = (v != snap.end() && v->is_number_unsigned()) ? v->get<std::uint64_t>() : now;
+            stream->sentFirst = true;
+            return send("event: state\nid: " + std::to_string(stream->seen) + "\ndata: " + dumpJson(snap) +
+                        "\n\n");
+          }
+          if (std::chrono::steady_clock::now() - stream->lastWrite >= options_.heartbeat) return send(": ping\n\n");
+          return true;
+        },
+        [this](bool) { streams_.fetch_sub(1); });
+  });
+
+  server_->Post("/api/event", [this](const httplib::Request& req, httplib::Response& res) {
+    json ev = json::parse(req.body, nullptr, false);
+    if (std::string why = ev.is_discarded() ? "the body is not JSON" : invalidEvent(ev); !why.empty()) {
+      replyJson(res, 400, {{"consumed", false}, {"error", why}});
+      return;
+    }
+    kit::EventResult r = ui_.dispatch(ev);
+    json body{{"consumed", r.consumed}, {"version", ui_.version()}};
+    if (!r.error.empty()) body["error"] = r.error;
+    replyJson(res, (r.status >= 200 && r.status <= 599) ? r.status : 500, body);
+  });
+
+  server_->Get(R"(/.*)", [](const httplib::Request& req, httplib::Response& res) {
+    const std::string path = req.path == "/" ? "/index.html" : req.path;
+    for (std::size_t i = 0; i < kEmbeddedAssetCount; ++i) {
+      if (kEmbeddedAssets[i].path == path) {
+        res.set_header("Cache-Control", "no-cache");
+        res.set_content(kEmbeddedAssets[i].data.data(), kEmbeddedAssets[i].data.size(), contentTypeFor(path));
+        return;
+      }
+    }
+    refuse(res, 404, "Not found");
+  });
+}
+
+}  // namespace voryx::web
