@@ -1,0 +1,211 @@
+// The serial channel: device opening and configuration, the quiet-window reply
+// collection, the handshake, and the device choice of the jobs. Job thread only.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "modem/Channel.h"
+
+namespace voryx::modem {
+namespace {
+
+// A modem that never stops talking would keep a full buffer draining forever: past this
+// many dropped bytes the reply ends anyway and the rest goes to the next read.
+constexpr std::size_t kMaxDroppedBytes = std::size_t{1} << 20;
+
+}  // namespace
+
+DeviceNodes defaultDeviceNodes() {
+  return {"/dev/tty.debug", "/dev/dlci.spi-baseband.extra_13",
+          "/dev/dlci.spi-baseband.extra_0"};
+}
+
+Channel::Channel() : readbuf(std::make_unique<char[]>(kReadBufSize)) {}
+
+Channel::~Channel() { CloseConn(); }
+
+int Channel::InitConn(int speed, int selector) {
+  if (selector < 0 || selector > 2) return -1;
+  return InitConnPath(defaultDeviceNodes()[static_cast<std::size_t>(selector)], speed);
+}
+
+int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
+  CloseConn();
+  // O_NONBLOCK only for the open itself, so a serial line without carrier cannot hold
+  // it; the status flags are cleared right after and reads and writes block.
+  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  ::ioctl(fd, TIOCEXCL);
+  ::fcntl(fd, F_SETFL, 0);
+  term = termios{};
+  haveOriginal_ = ::tcgetattr(fd, &term) == 0;
+  if (haveOriginal_) gOriginalTTYAttrs = term;
+  ::cfmakeraw(&term);
+  // Control flags before the speed: on Linux the speed lives in c_cflag, and writing the
+  // flags afterwards would set it to B0 (a hang-up on a real modem).
+  term.c_cflag = CS8 | CREAD | CLOCAL;
+  ::cfsetspeed(&term, static_cast<speed_t>(speed));
+  term.c_cc[VMIN] = 0;
+  term.c_cc[VTIME] = 0;
+  term.c_iflag = 0;
+  term.c_oflag = 0;
+  term.c_lflag = 0;
+  ::tcsetattr(fd, TCSANOW, &term);
+
+  fd_ = fd;
+  fdLine_.setFd(fd);
+  line_ = &fdLine_;
+  broken_ = hungUp_ = truncated_ = false;
+  fill_ = 0;
+  readbuf[0] = '\0';
+  return fd;
+}
+
+void Channel::attach(LineIo& line) {
+  CloseConn();
+  line_ = &line;
+  broken_ = hungUp_ = truncated_ = false;
+  fill_ = 0;
+  readbuf[0] = '\0';
+}
+
+void Channel::CloseConn() {
+  if (fd_ >= 0) {
+    ::tcdrain(fd_);
+    if (haveOriginal_) ::tcsetattr(fd_, TCSANOW, &gOriginalTTYAttrs);
+    // The exclusive claim outlives close() while the other side stays open: the next
+    // open by a normal user would fail with EBUSY.
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+    fdLine_.setFd(-1);
+  }
+  line_ = nullptr;
+}
+
+bool Channel::isOpen() const { return line_ != nullptr; }
+
+// A pty whose other side is gone answers EIO (no SIGPIPE): a node opened read-write
+// never raises SIGPIPE, so no signal handling is needed here.
+bool Channel::SendCmd(const char* bytes, std::size_t length) {
+  if (line_ == nullptr) return false;
+  while (length > 0) {
+    ssize_t n = line_->write({bytes, length});
+    if (n <= 0) {
+      broken_ = true;
+      return false;
+    }
+    const auto sent = std::min(static_cast<std::size_t>(n), length);
+    bytes += sent;
+    length -= sent;
+  }
+  return true;
+}
+
+bool Channel::SendStrCmd(std::string_view text) { return SendCmd(text.data(), text.size()); }
+
+bool Channel::SendAT() { return SendStrCmd("AT\r"); }
+
+bool Channel::broken() const { return broken_ || hungUp_; }
+
+bool Channel::hungUp() const { return hungUp_; }
+
+bool Channel::AT(int attempts) {
+  for (int i = 0; i < attempts; ++i) {
+    if (!SendAT()) return false;
+    if (ReadResp() > 0 && reply().find("OK") != std::string_view::npos) return true;
+    if (broken()) return false;
+  }
+  return false;
+}
+
+std::size_t Channel::ReadResp() { return collect(); }
+
+std::size_t Channel::ReadModem(std::span<char> dest) {
+  const std::size_t count = collect();
+  if (!dest.empty()) {
+    const std::size_t len = ::strnlen(readbuf.get(), std::min(count, dest.size() - 1));
+    std::memcpy(dest.data(), readbuf.get(), len);
+    dest[len] = '\0';
+  }
+  return count;
+}
+
+std::string_view Channel::reply() const { return {readbuf.get(), fill_}; }
+
+bool Channel::truncated() const { return truncated_; }
+
+void Channel::setCompletion(ReplyCompletion rule) { completion_ = std::move(rule); }
+
+// Collects one reply: waits up to 1.5 s for the first byte, then until the line has been
+// quiet for 0.5 s. Never stops at "OK" unless a completion rule says so: late unsolicited
+// lines belong to this reply. Bytes past the buffer are read and dropped, so they do not
+// become the start of the next reply. A failed read ends the reply with what came.
+std::size_t Channel::collect() {
+  fill_ = 0;
+  truncated_ = false;
+  readbuf[0] = '\0';
+  if (line_ == nullptr) return 0;
+  constexpr std::size_t kRoom = kReadBufSize - 1;  // one byte kept for the NUL
+  std::size_t dropped = 0;
+  std::array<char, 4096> sink;
+
+  auto wait = line_->waitReadable(completion_.firstByte);
+  while (wait == LineIo::Wait::Readable) {
+    const bool full = fill_ == kRoom;
+    std::span<char> into = full ? std::span<char>(sink)
+                                : std::span<char>(readbuf.get() + fill_, kRoom - fill_);
+    const ssize_t n = line_->read(into);
+    if (n < 0) break;
+    if (n == 0) {
+      hungUp_ = true;
+      break;
+    }
+    const auto got = std::min(static_cast<std::size_t>(n), into.size());
+    if (full) {
+      truncated_ = true;
+      dropped += got;
+      if (dropped >= kMaxDroppedBytes) break;
+    } else {
+      fill_ += got;
+      if (completion_.endsReply && completion_.endsReply(reply())) break;
+    }
+    wait = line_->waitReadable(completion_.quiet);
+  }
+  readbuf[fill_] = '\0';
+  return fill_;
+}
+
+bool openModem(Channel& ch, const DeviceChoice& choice) {
+  if (choice.device) return ch.InitConnPath(*choice.device, kSpeed) >= 0;
+  const DeviceNodes nodes = choice.nodes.value_or(defaultDeviceNodes());
+  const std::string machine =
+      choice.machine.empty() ? getSysInfoByName("hw.machine") : choice.machine;
+  if (machine == "iPhone3,1") {
+    return ch.InitConnPath(nodes[2], kSpeed) >= 0 || ch.InitConnPath(nodes[1], kSpeed) >= 0;
+  }
+  return ch.InitConnPath(nodes[0], kSpeed) >= 0;
+}
+
+OpenOutcome openForJob(Channel& ch, const DeviceChoice& choice, int attempts) {
+  if (!openModem(ch, choice)) return OpenOutcome::NoDevice;
+  if (!ch.AT(attempts)) {
+    ch.CloseConn();
+    return OpenOutcome::HandshakeFailed;
+  }
+  return OpenOutcome::Ready;
+}
+
+std::string getSysInfoByName(const char* name) {
+  if (name == nullptr || std::strcmp(name, "hw.machine") != 0) return {};
+  utsname u{};
+  if (::uname(&u) != 0) return {};
+  return u.machine;
+}
+
+}  // namespace voryx::modem
