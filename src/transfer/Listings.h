@@ -1,7 +1,8 @@
 #pragma once
-// Parsers of the modem's replies that the transfer jobs read. Pure and table-tested;
-// every one survives garbage (no crash, no overrun; a line that does not fit is
-// skipped). (Draft interface: the parser owner completes it.)
+// Parsers of the modem's replies that the transfer jobs read. Pure functions, any
+// thread. Every one survives garbage: no crash, no overrun, a line that does not fit is
+// skipped. Lines end in LF with an optional CR before it; NUL bytes are ordinary
+// characters (a listing is never cut at one).
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,41 +10,52 @@
 
 namespace voryx::transfer {
 
-// "+CPBR: (1-250),40,14": the last location and, when present, the longest name.
+// "+CPBR: (1-250),40,14": the last location and the longest name in bytes.
 struct CpbrRange {
-  bool found = false;                 // "+CPBR: (" present
-  std::optional<int> maxSIM;          // upper bound of the range
-  std::optional<int> maxSIMLen;       // third field
+  bool found = false;                 // "+CPBR: (" present (absent: the caller uses 9999)
+  std::optional<int> maxSIM;          // upper bound of the range; none when unreadable
+  std::optional<int> maxSIMLen;       // third field; none when absent or unreadable
 };
 CpbrRange parseCpbrTest(std::string_view reply);
 
-// Every "+CPBR: loc,"number",type,"namehex"" line of a listing.
+// Every "+CPBR: loc,"number",type,"namehex"" line of a listing is one entry, whether
+// entries are separated by a blank line or by a single line break.
 struct PhonebookRow {
   int location = 0;
   std::string number;   // with "+" added for type 145 when it has none
-  std::string type;     // as sent
-  std::string nameHex;  // the name field, undecoded
+  std::string type;     // as sent ("129", "145", ...)
+  std::string nameHex;  // the name field, undecoded (decodeSimName)
 };
 std::vector<PhonebookRow> parseCpbrListing(std::string_view listing);
 
-// "+CPMS: 3,30,3,30,...": the second number (total of the first store).
+// "+CPMS: 3,30,3,30,3,30": the total of the first store (the second number).
 struct CpmsStore {
-  bool found = false;            // "+CPMS:" present
+  bool found = false;            // "+CPMS:" present (absent: the caller uses 9999)
   std::optional<int> maxSMS;
 };
 CpmsStore parseCpmsRead(std::string_view reply);
 
-// Text-mode "+CMGL:" listing, header parsed by fields (quotes respected).
+// Text-mode "+CMGL:" listing. Every header line starts one message; its text runs from
+// the line after the header to the next header or the final result code, without the
+// line ends and blank lines that frame it (a blank line inside a text stays). The
+// header is read by fields, quotes respected, in the layouts
+//   index,"status","number",type
+//   index,"status","number","alpha","timestamp"[,type,length]
+// Unsolicited result codes right before a header or the final result are dropped.
 struct SmsRow {
   int index = 0;
   std::string status;
   std::string number;  // with "+" for type 145 when it has none
-  std::string text;    // up to the next header or final result code
+  std::string text;
 };
 std::vector<SmsRow> parseCmglListing(std::string_view listing);
 
-// Final result codes.
-bool hasError(std::string_view reply);   // "ERROR" anywhere
-bool endsWithOk(std::string_view reply); // "OK" four and three places before the end
+// The reply's final result code (its last line, blank lines and unsolicited result
+// codes aside) is "ERROR", "+CME ERROR: ..." or "+CMS ERROR: ...". An "ERROR" inside a
+// message text is not one.
+bool hasError(std::string_view reply);
+// The two characters four and three places before the end are "OK" (the reply ends
+// "OK" CR LF). Shorter than four characters: false.
+bool endsWithOk(std::string_view reply);
 
 }  // namespace voryx::transfer

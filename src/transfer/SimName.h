@@ -1,24 +1,44 @@
 #pragma once
 // SIM phonebook names: the stored form (hex text under the "HEX" character set) to and
-// from UTF-8. Pure functions, no fixed-size areas. (Draft interface: the codec owner
-// completes it; callers rely on the names below.)
+// from UTF-8, and the number filter of the write commands. Pure functions, any thread;
+// no fixed-size areas, so a name of any length is neither overrun nor corrupted.
+//
+// Stored forms (the first byte tells them apart):
+//   plain  the GSM 7-bit default alphabet, one byte a character, 1B xx for the extension
+//          table; 0xFF pads the field.
+//   80     big-endian UTF-16; FFFF units pad the field.
+//   81     81, count, base byte B, then count bytes: below 0x80 a default-alphabet
+//          character, else the character (B << 7) + (byte & 0x7F).
+//   82     as 81 with a 16-bit base pointer (two bytes, high first) instead of B.
 #include <functional>
 #include <string>
 #include <string_view>
 
 namespace voryx::transfer {
 
-// Optional sink for the encoder's and decoder's debug records (already formatted).
+// Optional sink for the encoder's and decoder's debug records (already formatted, each
+// ending in "\n"). The jobs pass one when createLog is on.
 using CodecLog = std::function<void(const std::string&)>;
 
-// Decodes a name field ("414243", "8000410042", "810208C141", "82020410C141", ...).
+// Decodes a name field ("414243", "8000410042", "810208C141", "82020410C141", ...) to
+// UTF-8. Digits of either case. A lone last digit gives no byte; a character made from
+// a pair that is not hexadecimal decodes as U+FFFD; a count byte larger than the field
+// is limited to the bytes present.
 std::string decodeSimName(std::string_view hex, const CodecLog& log = {});
 
-// Encodes a UTF-8 name for "AT+CPBW" within `maxSIMLen` bytes: plain (lowercase hex),
-// 80 (lowercase, FF fill) or 81 (uppercase) form.
+// Encodes a UTF-8 name for "AT+CPBW" within `maxSIMLen` bytes, the name first cut to
+// `maxSIMLen` UTF-16 units. Plain form (lowercase hex) when every character is in the
+// GSM alphabet and below U+0100; 81 form (uppercase) when every character at or above
+// U+0100 lies in one 128-character window below U+8000 and the others are one-byte GSM
+// characters; 80 form (lowercase, uppercase "FF" fill) otherwise.
 std::string encodeSimName(std::string_view utf8Name, int maxSIMLen, const CodecLog& log = {});
 
-// Keeps ";", ",", "#", "*" and digits (and "+" when keepPlus) of a number.
+// Keeps ";", ",", "#", "*" and the digits of a number (and "+" when keepPlus); every
+// other character goes.
 std::string filterNumber(std::string_view number, bool keepPlus);
+
+// The number type of the write commands: 145 (international) when the number starts
+// with "+", else 129.
+int numberType(std::string_view number);
 
 }  // namespace voryx::transfer
