@@ -1,0 +1,235 @@
+// Reply collection, copies and the handshake on a scripted line with a virtual clock.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "modem/Channel.h"
+#include "modem/ScriptedLine.h"
+
+namespace voryx::modem {
+namespace {
+
+using testing::ScriptedLine;
+using std::chrono::milliseconds;
+using namespace std::string_literals;
+
+struct Arrival {
+  int ms;
+  std::string bytes;
+};
+struct Reply {
+  std::string text;
+  int endsAtMs;  // virtual time when ReadResp returns
+};
+struct CollectCase {
+  const char* name;
+  std::vector<Arrival> script;
+  std::vector<Reply> replies;
+};
+
+const CollectCase kCollectCases[] = {
+    {"answers at once: complete 0.5 s after the last byte, not at OK",
+     {{100, "\r\nOK\r\n"}},
+     {{"\r\nOK\r\n", 600}}},
+    {"silent: nothing after 1.5 s", {}, {{"", 1500}}},
+    {"first byte late but inside 1.5 s", {{1400, "OK"}}, {{"OK", 1900}}},
+    {"first byte after 1.5 s belongs to the next read", {{1600, "OK"}}, {{"", 1500}, {"OK", 2100}}},
+    {"gaps under 0.5 s join the chunks",
+     {{0, "+CPBR: 1,"}, {400, "\"123\",129"}, {800, ",\"41\"\r\n\r\nOK\r\n"}},
+     {{"+CPBR: 1,\"123\",129,\"41\"\r\n\r\nOK\r\n", 1300}}},
+    {"a gap over 0.5 s splits the reply", {{0, "AB"}, {700, "CD"}}, {{"AB", 500}, {"CD", 1200}}},
+    {"a late unsolicited line inside the window joins",
+     {{0, "\r\nOK\r\n"}, {450, "\r\n+CMTI: \"SM\",3\r\n"}},
+     {{"\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n", 950}}},
+    {"NUL bytes are counted", {{0, "AB\0CD"s}}, {{"AB\0CD"s, 500}}},
+};
+
+TEST(CollectTest, QuietWindowEndsEveryReply) {
+  for (const auto& c : kCollectCases) {
+    SCOPED_TRACE(c.name);
+    ScriptedLine line;
+    for (const auto& a : c.script) line.arrive(milliseconds(a.ms), a.bytes);
+    Channel ch;
+    ch.attach(line);
+    for (const auto& r : c.replies) {
+      EXPECT_EQ(ch.ReadResp(), r.text.size());
+      EXPECT_EQ(ch.reply(), r.text);
+      EXPECT_EQ(ch.reply().data()[r.text.size()], '\0');
+      EXPECT_EQ(line.now(), milliseconds(r.endsAtMs));
+    }
+    EXPECT_EQ(line.pending(), 0u);
+    EXPECT_FALSE(ch.broken());
+  }
+}
+
+TEST(CollectTest, ReadModemCopiesUpToNulAndNeverPastTheDestination) {
+  struct Case {
+    std::string reply;
+    std::size_t destSize;
+    std::string copy;
+  };
+  const Case cases[] = {
+      {"\r\nOK\r\n", 165000, "\r\nOK\r\n"},
+      {"AB\0CD\r\nOK\r\n"s, 100, "AB"},
+      {"ABCDEFG", 4, "ABC"},
+      {"ABCDEFG", 8, "ABCDEFG"},
+      {"ABCDEFG", 1, ""},
+      {"", 10, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply + " into " + std::to_string(c.destSize));
+    ScriptedLine line;
+    if (!c.reply.empty()) line.arrive(milliseconds(0), c.reply);
+    Channel ch;
+    ch.attach(line);
+    std::vector<char> dest(c.destSize + 16, '#');  // guard bytes after the destination
+    EXPECT_EQ(ch.ReadModem(std::span<char>(dest.data(), c.destSize)), c.reply.size());
+    EXPECT_EQ(std::string(dest.data()), c.copy);
+    for (std::size_t i = c.destSize; i < dest.size(); ++i) ASSERT_EQ(dest[i], '#') << i;
+  }
+
+  ScriptedLine line;
+  line.arrive(milliseconds(0), "OK");
+  Channel ch;
+  ch.attach(line);
+  char untouched = '#';
+  EXPECT_EQ(ch.ReadModem(std::span<char>(&untouched, 0)), 2u);
+  EXPECT_EQ(untouched, '#');
+}
+
+TEST(CollectTest, OversizedReplyIsCutAndItsExcessDrained) {
+  ScriptedLine line;
+  // Arrives in pieces, as a modem sends it, and keeps coming after the buffer is full.
+  const std::size_t total = kReadBufSize + 20000;
+  for (std::size_t sent = 0, i = 0; sent < total; sent += 1000, ++i) {
+    line.arrive(milliseconds(static_cast<int>(i)), std::string(1000, static_cast<char>('a' + i % 26)));
+  }
+  line.arrive(milliseconds(1000), "\r\nOK\r\n");
+  Channel ch;
+  ch.attach(line);
+
+  std::vector<char> dest(65000);
+  EXPECT_EQ(ch.ReadModem(dest), kReadBufSize - 1);
+  EXPECT_TRUE(ch.truncated());
+  EXPECT_FALSE(ch.hungUp());  // a full buffer never asks for zero bytes
+  EXPECT_EQ(ch.reply().data()[kReadBufSize - 1], '\0');
+  EXPECT_EQ(ch.reply().substr(0, 1000), std::string(1000, 'a'));
+  EXPECT_EQ(dest.back(), '\0');
+  // The excess was read and dropped while the line talked: the next reply is clean.
+  EXPECT_EQ(ch.ReadResp(), 6u);
+  EXPECT_EQ(ch.reply(), "\r\nOK\r\n");
+  EXPECT_FALSE(ch.truncated());
+}
+
+TEST(CollectTest, FailedReadOrHangUpEndsTheReplyKeepingWhatCame) {
+  {
+    ScriptedLine line;
+    line.arrive(milliseconds(0), "AB").readFailsAt(milliseconds(200)).arrive(milliseconds(300), "CD");
+    Channel ch;
+    ch.attach(line);
+    EXPECT_EQ(ch.ReadResp(), 2u);
+    EXPECT_EQ(ch.reply(), "AB");
+    EXPECT_EQ(line.now(), milliseconds(200));
+    EXPECT_FALSE(ch.broken());
+    EXPECT_EQ(ch.ReadResp(), 2u);
+    EXPECT_EQ(ch.reply(), "CD");
+  }
+  {
+    ScriptedLine line;
+    line.arrive(milliseconds(0), "AB").hangUpAt(milliseconds(100));
+    Channel ch;
+    ch.attach(line);
+    EXPECT_EQ(ch.ReadResp(), 2u);
+    EXPECT_TRUE(ch.hungUp());
+    EXPECT_TRUE(ch.broken());
+    EXPECT_EQ(ch.ReadResp(), 0u);  // at once, not after 1.5 s
+    EXPECT_EQ(line.now(), milliseconds(100));
+  }
+}
+
+TEST(CollectTest, CompletionRuleCanEndAReplyBeforeTheLineIsQuiet) {
+  ScriptedLine line;
+  line.arrive(milliseconds(100), "\r\n+CPBR: 1,\"1\",129,\"41\"\r\n").arrive(milliseconds(200), "\r\nOK\r\n");
+  Channel ch;
+  ch.attach(line);
+  ReplyCompletion rule;
+  rule.endsReply = [](std::string_view r) { return r.ends_with("\r\nOK\r\n"); };
+  ch.setCompletion(rule);
+  EXPECT_EQ(ch.ReadResp(), 31u);
+  EXPECT_EQ(line.now(), milliseconds(200));
+}
+
+// The modem answers attempt k (from 0) with replies[k]; "" is silence.
+struct HandshakeCase {
+  const char* name;
+  std::vector<std::string> replies;
+  int attempts;
+  bool ok;
+  int sent;
+  int elapsedMs;
+};
+
+const HandshakeCase kHandshakeCases[] = {
+    {"answers at once", {"\r\nOK\r\n"}, 10, true, 1, 500},
+    {"answers the third time", {"", "", "AT\r\r\nOK\r\n"}, 10, true, 3, 3500},
+    {"silent: gives up after the bound", {}, 10, false, 10, 15000},
+    {"ERROR every time", std::vector<std::string>(10, "\r\nERROR\r\n"), 10, false, 10, 5000},
+    {"OK after a NUL byte", {"\0\r\nOK\r\n"s}, 10, true, 1, 500},
+    {"bound of three", {}, 3, false, 3, 4500},
+};
+
+TEST(HandshakeTest, RepeatsUntilOkWithinTheBound) {
+  for (const auto& c : kHandshakeCases) {
+    SCOPED_TRACE(c.name);
+    ScriptedLine line;
+    int sent = 0;
+    line.onWrite = [&](std::string_view bytes, ScriptedLine& l) {
+      EXPECT_EQ(bytes, "AT\r");
+      const auto k = static_cast<std::size_t>(sent++);
+      if (k < c.replies.size() && !c.replies[k].empty()) l.arrive(l.now(), c.replies[k]);
+    };
+    Channel ch;
+    ch.attach(line);
+    EXPECT_EQ(ch.AT(c.attempts), c.ok);
+    EXPECT_EQ(sent, c.sent);
+    EXPECT_EQ(line.now(), milliseconds(c.elapsedMs));
+  }
+}
+
+TEST(HandshakeTest, BrokenLineEndsItAtOnce) {
+  {
+    ScriptedLine line;
+    line.failWrites = true;
+    Channel ch;
+    ch.attach(line);
+    EXPECT_FALSE(ch.AT());
+    EXPECT_TRUE(ch.broken());
+    EXPECT_EQ(line.now(), milliseconds(0));
+  }
+  {
+    ScriptedLine line;
+    line.hangUpAt(milliseconds(0));
+    Channel ch;
+    ch.attach(line);
+    EXPECT_FALSE(ch.AT());
+    EXPECT_EQ(line.written(), "AT\r");
+  }
+}
+
+TEST(SendTest, FailedWriteMarksTheChannelBrokenAndClosesNothing) {
+  ScriptedLine line;
+  Channel ch;
+  EXPECT_FALSE(ch.SendStrCmd("AT\r"));  // nothing open
+  EXPECT_FALSE(ch.broken());
+  ch.attach(line);
+  EXPECT_TRUE(ch.SendStrCmd("AT+CPBS=\"SM\"\r"));
+  EXPECT_EQ(line.written(), "AT+CPBS=\"SM\"\r");
+  line.failWrites = true;
+  EXPECT_FALSE(ch.SendCmd("AT\r", 3));
+  EXPECT_TRUE(ch.broken());
+  EXPECT_TRUE(ch.isOpen());
+}
+
+}  // namespace
+}  // namespace voryx::modem
