@@ -1,0 +1,198 @@
+// The channel on real pseudo-terminals: line settings, device choice, hang-up, and a
+// real-time dialogue. These spend real seconds; the timing margins are generous.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/utsname.h>
+#include <termios.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modem/Channel.h"
+#include "modem/PtyPeer.h"
+
+namespace voryx::modem {
+namespace {
+
+using testing::PtyPeer;
+using std::chrono::milliseconds;
+namespace fs = std::filesystem;
+
+bool sameSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+         cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+int exclusive(int fd) {
+  int excl = -1;
+  ::ioctl(fd, TIOCGEXCL, &excl);
+  return excl;
+}
+
+TEST(PtyTest, OpensRaw8N1AtSpeedAndCloseRestoresWhatItFound) {
+  PtyPeer peer;
+  ASSERT_TRUE(peer.ok());
+  // A cooked line at another speed, with parity and hang-up on close.
+  termios found{};
+  ASSERT_EQ(tcgetattr(peer.slave(), &found), 0);
+  found.c_cflag |= PARENB | HUPCL;
+  found.c_lflag |= ECHO | ICANON;
+  cfsetspeed(&found, B9600);
+  ASSERT_EQ(tcsetattr(peer.slave(), TCSANOW, &found), 0);
+  ASSERT_EQ(tcgetattr(peer.slave(), &found), 0);
+
+  Channel ch;
+  ASSERT_GE(ch.InitConnPath(peer.path(), kSpeed), 0);
+  termios t{};
+  ASSERT_EQ(tcgetattr(peer.slave(), &t), 0);
+  EXPECT_EQ(t.c_cflag & ~tcflag_t{CBAUD | CBAUDEX | CIBAUD}, tcflag_t{CS8 | CREAD | CLOCAL});
+  EXPECT_EQ(cfgetospeed(&t), speed_t{B115200});
+  EXPECT_EQ(cfgetispeed(&t), speed_t{B115200});
+  EXPECT_EQ(t.c_iflag, 0u);
+  EXPECT_EQ(t.c_oflag, 0u);
+  EXPECT_EQ(t.c_lflag, 0u);
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+  EXPECT_EQ(exclusive(peer.slave()), 1);
+
+  ch.CloseConn();
+  EXPECT_FALSE(ch.isOpen());
+  termios after{};
+  ASSERT_EQ(tcgetattr(peer.slave(), &after), 0);
+  EXPECT_TRUE(sameSettings(after, found));
+  EXPECT_EQ(exclusive(peer.slave()), 0);  // the next user can open the line
+}
+
+TEST(PtyTest, DeviceChoiceFollowsTheModelAndTheNodesThatExist) {
+  // Three model nodes and one explicit device, each its own line.
+  std::vector<std::unique_ptr<PtyPeer>> peers;
+  for (int i = 0; i < 4; ++i) {
+    peers.push_back(std::make_unique<PtyPeer>());
+    ASSERT_TRUE(peers.back()->ok());
+  }
+  const fs::path dir = fs::path(::testing::TempDir()) / ("voryx-nodes-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const DeviceNodes nodes{dir / "tty.debug", dir / "extra_13", dir / "extra_0"};
+
+  struct Case {
+    const char* name;
+    std::string machine;
+    unsigned present;  // bit i: nodes[i] exists
+    bool explicitDevice;
+    int expected;      // peer that receives "AT", -1 none opened
+  };
+  const Case cases[] = {
+      {"iPhone3,1 opens extra_0", "iPhone3,1", 0b111, false, 2},
+      {"iPhone3,1 without extra_0 falls back to extra_13", "iPhone3,1", 0b011, false, 1},
+      {"iPhone3,1 without either opens nothing", "iPhone3,1", 0b001, false, -1},
+      {"another model opens tty.debug", "iPhone4,1", 0b111, false, 0},
+      {"another model without tty.debug opens nothing", "iPhone2,1", 0b110, false, -1},
+      {"this machine's own model opens tty.debug", "", 0b111, false, 0},
+      {"an explicit device wins", "iPhone3,1", 0b111, true, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (std::size_t i = 0; i < 3; ++i) {
+      fs::remove(nodes[i]);
+      if ((c.present >> i) & 1u) fs::create_symlink(peers[i]->path(), nodes[i]);
+    }
+    DeviceChoice choice{c.explicitDevice ? std::optional<fs::path>(peers[3]->path()) : std::nullopt,
+                        c.machine, nodes};
+    Channel ch;
+    EXPECT_EQ(openModem(ch, choice), c.expected >= 0);
+    EXPECT_EQ(ch.isOpen(), c.expected >= 0);
+    if (ch.isOpen()) {
+      EXPECT_TRUE(ch.SendAT());
+    }
+    for (int p = 0; p < 4; ++p) {
+      EXPECT_EQ(peers[static_cast<std::size_t>(p)]->drain(milliseconds(p == c.expected ? 2000 : 0)),
+                p == c.expected ? "AT\r" : "")
+          << "peer " << p;
+    }
+  }
+
+  // An explicit device that is missing does not fall back to the model's nodes.
+  Channel ch;
+  EXPECT_EQ(openForJob(ch, {dir / "missing", "iPhone4,1", nodes}), OpenOutcome::NoDevice);
+  EXPECT_FALSE(ch.isOpen());
+  fs::remove_all(dir);
+
+  utsname u{};
+  ASSERT_EQ(::uname(&u), 0);
+  EXPECT_EQ(getSysInfoByName("hw.machine"), u.machine);
+  EXPECT_EQ(getSysInfoByName("hw.nonesuch"), "");
+}
+
+TEST(PtyTest, HungUpDeviceFailsTheWriteAndTheProcessGoesOn) {
+  PtyPeer peer;
+  ASSERT_TRUE(peer.ok());
+  Channel ch;
+  ASSERT_GE(ch.InitConnPath(peer.path(), kSpeed), 0);
+  ASSERT_TRUE(ch.SendAT());
+  peer.closeMaster();
+
+  EXPECT_FALSE(ch.SendStrCmd("AT+CPBW=1,\"123\",129,\"41\"\r"));
+  EXPECT_TRUE(ch.broken());
+  EXPECT_TRUE(ch.isOpen());
+  EXPECT_EQ(ch.ReadResp(), 0u);
+  EXPECT_TRUE(ch.hungUp());
+  EXPECT_FALSE(ch.AT(3));
+  ch.CloseConn();  // restoring a hung-up line is harmless
+  EXPECT_FALSE(ch.isOpen());
+}
+
+// Two jobs' channels side by side, each on its own line and thread: answers in chunks
+// with gaps well inside the quiet window still form one reply.
+TEST(PtyTest, HandshakeAndDialogueOnTwoLinesAtOnce) {
+  const std::string listing =
+      "\r\n+CPBR: 1,\"0123\",129,\"416E6E61\"\r\n\r\n+CPBR: 2,\"+3902\",145,\"426F\"\r\n\r\nOK\r\n";
+  auto answer = [&](const std::string& command) -> std::vector<std::string> {
+    if (command == "AT") return {"\r\nO", "K\r\n"};
+    if (command == "AT+CPBR=1,250") return {listing.substr(0, 20), listing.substr(20)};
+    return {"\r\nERROR\r\n"};
+  };
+  PtyPeer a, b, silent;
+  ASSERT_TRUE(a.ok() && b.ok() && silent.ok());
+  a.serve(answer, milliseconds(150));
+  b.serve(answer, milliseconds(150));
+
+  auto job = [&](PtyPeer& peer, OpenOutcome& outcome, std::string& copy, std::size_t& count) {
+    Channel ch;
+    outcome = openForJob(ch, {fs::path(peer.path()), "", std::nullopt});
+    if (outcome != OpenOutcome::Ready) return;
+    ch.SendStrCmd("AT+CPBR=1,250\r");
+    std::vector<char> dest(165000);
+    count = ch.ReadModem(dest);
+    copy = dest.data();
+    ch.CloseConn();
+  };
+  OpenOutcome oa{}, ob{};
+  std::string ca, cb;
+  std::size_t na = 0, nb = 0;
+  std::thread ta([&] { job(a, oa, ca, na); });
+  std::thread tb([&] { job(b, ob, cb, nb); });
+  ta.join();
+  tb.join();
+  EXPECT_EQ(oa, OpenOutcome::Ready);
+  EXPECT_EQ(ob, OpenOutcome::Ready);
+  EXPECT_EQ(na, listing.size());
+  EXPECT_EQ(ca, listing);
+  EXPECT_EQ(nb, listing.size());
+  EXPECT_EQ(cb, listing);
+
+  // A modem that never answers: the handshake gives up and the channel is closed again.
+  Channel ch;
+  EXPECT_EQ(openForJob(ch, {fs::path(silent.path()), "", std::nullopt}, 2),
+            OpenOutcome::HandshakeFailed);
+  EXPECT_FALSE(ch.isOpen());
+  EXPECT_EQ(silent.drain(milliseconds(100)), "AT\rAT\r");
+  EXPECT_EQ(exclusive(silent.slave()), 0);
+}
+
+}  // namespace
+}  // namespace voryx::modem
