@@ -1,0 +1,76 @@
+#pragma once
+// The frame the four transfer jobs share: the modem line with its opening and
+// handshake, one command and its reply at a time, the progress texts, the job's alerts
+// and its debug-log switch. One session per job, used on the job thread only; it owns
+// the channel and closes it when it goes.
+#include <cstdarg>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "modem/Channel.h"
+#include "transfer/JobHost.h"
+
+namespace voryx::transfer {
+
+// Commands are formatted into a buffer of this size; one that would not fit is refused.
+inline constexpr std::size_t kCommandBufSize = 1024;
+
+// The alert texts (string-table keys) a session shows when the line fails.
+struct LineWording {
+  const char* title;
+  const char* noDevice;  // nothing opened
+  const char* noAnswer;  // the handshake gave up
+  const char* lineLost;  // a write to the device failed or the modem hung up
+};
+
+class JobSession {
+ public:
+  JobSession(JobHost& host, const JobContext& context, const LineWording& wording);
+  ~JobSession();
+  JobSession(const JobSession&) = delete;
+  JobSession& operator=(const JobSession&) = delete;
+
+  JobHost& host() { return host_; }
+  const JobContext& context() const { return context_; }
+  int logging() const { return host_.createLog.load(); }
+
+  // Device choice, open and the bounded handshake. False (and the user told) when no
+  // modem is ready; nothing has been sent then beyond the handshake.
+  bool open();
+  // Sends one command line (its carriage return included) and collects the reply; the
+  // reply is logged with "read |%s|\n" when `logReply`. False (and the user told, once)
+  // when the line broke: the dialogue must end.
+  bool exchange(std::string_view line, bool logReply = false);
+  // Collects one more reply to the line already sent (the text prompt of "AT+CMGW").
+  bool readMore();
+  // Sends bytes that are not a command (message text, a PDU) without collecting.
+  bool sendRaw(std::string_view bytes);
+  // The last reply as collected, and whether it was cut to the channel's buffer.
+  std::string_view reply() const { return channel_.reply(); }
+  bool replyTruncated() const { return channel_.truncated(); }
+  void close() { channel_.CloseConn(); }
+
+  // "%@ %d": the looked-up text, a blank and the number, on the label or the caption.
+  void progress(const char* key, int number);
+  void caption(const char* key, int number);
+  // An alert with the looked-up title and `message` as it stands.
+  void alert(const char* titleKey, const std::string& message);
+  // An alert under the session's title with the looked-up message.
+  void alert(const char* messageKey);
+
+  // Formats a command into the bounded buffer; nothing when it would not fit.
+  static std::optional<std::string> command(const char* format, ...)
+      __attribute__((format(printf, 1, 2)));
+
+ private:
+  bool lineLost();
+
+  JobHost& host_;
+  JobContext context_;
+  LineWording wording_;
+  modem::Channel channel_;
+  bool lostTold_ = false;
+};
+
+}  // namespace voryx::transfer
