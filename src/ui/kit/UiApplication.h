@@ -1,0 +1,99 @@
+#pragma once
+// The application object of the screens: the main loop, the window, the navigation
+// stack, the alerts, the action sheet, the overlays, the notification centre, the URLs
+// to open and the window's flags. It renders them all into one snapshot after every
+// main-loop task that changed something, and is the UiPort the HTTP layer uses.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ui/kit/Alert.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Event.h"
+#include "ui/kit/MainLoop.h"
+#include "ui/kit/NavigationController.h"
+#include "ui/kit/NotificationCenter.h"
+#include "ui/kit/UiPort.h"
+#include "ui/kit/Window.h"
+
+namespace voryx::kit {
+
+class UiApplication final : public UiPort {
+ public:
+  UiApplication();                            // timers on the real clock
+  explicit UiApplication(ManualClock& clock);  // timers on virtual time (tests)
+
+  MainLoop& loop() { return loop_; }
+  NavigationController& navigation() { return navigation_; }
+  NotificationCenter& notifications() { return notifications_; }
+  // Before run(); the window must outlive the application. Without one, every touch
+  // reaches the views.
+  void setWindow(Window* window) { window_ = window; }
+
+  // The rest: main loop only.
+  // Shows the alert on top of any others and returns its id.
+  int showAlert(Alert alert);
+  // Replaces a sheet that is open (without telling its delegate).
+  void showSheet(ActionSheet sheet);
+  // Adds the overlay (replacing one with the same tag) and returns it for updates.
+  Overlay& addOverlay(int tag, Overlay overlay);
+  Overlay* overlay(int tag);
+  void removeOverlay(int tag);
+  // Asks the page to open the URL once. False, and nothing asked, when it is not a URL
+  // (no scheme, blanks or control characters, longer than 2048 bytes).
+  bool openURL(const std::string& url);
+  void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
+  bool idleTimerDisabled() const { return idleTimerDisabled_; }
+  void setNetworkActivityIndicatorVisible(bool visible) { networkActivity_ = visible; }
+  // Publishes the state as a new version when it differs from the last one published.
+  // Runs by itself whenever the main loop falls idle.
+  void publish();
+
+  // UiPort, any thread.
+  nlohmann::json snapshot() const override;
+  std::uint64_t version() const override;
+  std::uint64_t waitForChange(std::uint64_t seen, std::chrono::milliseconds timeout) const override;
+  EventResult dispatch(const nlohmann::json& event) override;
+
+ private:
+  static constexpr std::size_t kUrlRequestsKept = 16;
+  struct UrlRequest {
+    std::string url;
+    std::uint64_t seq;
+  };
+
+  void forgetDelegate(Screen* screen);
+  nlohmann::json render() const;
+  EventResult handle(const Event& e);
+  EventResult handleTouch(const Event& e);
+  EventResult handleAlertTap(const Event& e);
+  EventResult handleSheetTap(const Event& e);
+
+  MainLoop loop_;
+  NavigationController navigation_;
+  NotificationCenter notifications_;
+  Window* window_ = nullptr;
+  std::vector<Alert> alerts_;  // oldest first; the last one is shown
+  std::optional<ActionSheet> sheet_;
+  std::map<int, Overlay> overlays_;
+  std::deque<UrlRequest> urls_;
+  std::uint64_t urlSeq_ = 0;
+  int nextId_ = 0;
+  bool idleTimerDisabled_ = false;
+  bool networkActivity_ = false;
+
+  nlohmann::json lastRender_;  // main loop
+  mutable std::mutex publishMutex_;
+  mutable std::condition_variable publishedCv_;
+  nlohmann::json published_;
+  std::uint64_t version_ = 0;
+};
+
+}  // namespace voryx::kit

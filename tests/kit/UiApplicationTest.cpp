@@ -1,0 +1,279 @@
+#include "ui/kit/UiApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace voryx::kit {
+namespace {
+
+using nlohmann::json;
+
+// A screen with one button, one toggle and the delegate roles, recording what it hears.
+class ProbeScreen : public Screen, public AlertDelegate, public ActionSheetDelegate {
+ public:
+  explicit ProbeScreen(std::string title) : Screen("Probe") {
+    setTitle(std::move(title));
+    go.id = "go";
+    go.title = "Go";
+    go.action = [this] { ++taps; };
+    off.id = "off";
+    off.title = "Off";
+    off.enabled = false;
+    setToolbarItems({&go, &off});
+  }
+  void viewDidLoad() override { ++loads; }
+  void viewDidAppear() override { ++appearances; }
+  void alertViewClickedButtonAtIndex(const Alert& a, int index) override {
+    heard.push_back("alert " + a.title + " " + std::to_string(index));
+  }
+  void actionSheetClickedButtonAtIndex(const ActionSheet& s, int index) override {
+    heard.push_back("sheet " + s.title + " " + std::to_string(index));
+  }
+
+  BarButton go, off;
+  int taps = 0, loads = 0, appearances = 0;
+  std::vector<std::string> heard;
+};
+
+class UiApplicationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    main_ = std::thread([this] { app.loop().run(); });
+    onMain([&] {
+      auto s = std::make_unique<ProbeScreen>("Root");
+      root = s.get();
+      app.navigation().setRoot(std::move(s));
+    });
+  }
+  void TearDown() override {
+    app.loop().stop();
+    main_.join();
+  }
+  template <class F>
+  void onMain(F fn) {
+    app.loop().performOnMain(fn, true);
+    app.loop().waitUntilIdle();
+  }
+  EventResult send(const std::string& target, const std::string& action, json value = nullptr) {
+    return app.dispatch({{"version", app.version()}, {"target", target}, {"action", action}, {"value", value}});
+  }
+
+  UiApplication app;
+  ProbeScreen* root = nullptr;
+  std::thread main_;
+};
+
+TEST_F(UiApplicationTest, PublishesOneVersionPerBurstOfChangesAndNoneWithoutChange) {
+  auto v = app.version();
+  EXPECT_EQ(app.snapshot()["navigation"][0]["title"], "Root");
+  onMain([&] {
+    root->setTitle("A");
+    root->setTitle("B");
+    app.setIdleTimerDisabled(true);
+  });
+  EXPECT_EQ(app.version(), v + 1);
+  auto snap = app.snapshot();
+  EXPECT_EQ(snap["version"], v + 1);
+  EXPECT_EQ(snap["navigation"][0]["title"], "B");
+  EXPECT_EQ(snap["window"]["idleTimerDisabled"], true);
+  onMain([&] { root->setTitle("B"); });
+  EXPECT_EQ(app.version(), v + 1);
+  EXPECT_EQ(app.waitForChange(v + 1, std::chrono::milliseconds(1)), v + 1);
+}
+
+TEST_F(UiApplicationTest, MalformedEventsAre400AndChangeNothing) {
+  auto v = app.version();
+  const json kBad[] = {
+      json(nullptr), json::array({1, 2}), json("go"), json(7),
+      {{"target", "go"}, {"action", "tap"}},                       // no version
+      {{"version", -1}, {"target", "go"}, {"action", "tap"}},
+      {{"version", 1.5}, {"target", "go"}, {"action", "tap"}},
+      {{"version", "1"}, {"target", "go"}, {"action", "tap"}},
+      {{"version", v}, {"action", "tap"}},                         // no target
+      {{"version", v}, {"target", 5}, {"action", "tap"}},
+      {{"version", v}, {"target", ""}, {"action", "tap"}},
+      {{"version", v}, {"target", std::string(65, 'g')}, {"action", "tap"}},
+      {{"version", v}, {"target", "go"}},                          // no action
+      {{"version", v}, {"target", "go"}, {"action", "swipe"}},
+      {{"version", v}, {"target", "nothing"}, {"action", "tap"}},
+      {{"version", v}, {"target", "alert:x"}, {"action", "tap"}, {"value", 0}},
+      {{"version", v}, {"target", "sheet:-1"}, {"action", "tap"}, {"value", 0}},
+      {{"version", v}, {"target", "window"}, {"action", "tap"}},
+      {{"version", v}, {"target", "window"}, {"action", "touch"}, {"value", "x"}},
+      {{"version", v}, {"target", "window"}, {"action", "touch"}, {"value", {{"x", 1}, {"y", 1}, {"tapCount", 2}}}},
+      {{"version", v}, {"target", "window"}, {"action", "touch"}, {"value", {{"x", "1"}, {"y", 1}, {"tapCount", 2}, {"inList", true}}}},
+      {{"version", v}, {"target", "window"}, {"action", "touch"}, {"value", {{"x", 1}, {"y", 1}, {"tapCount", -2}, {"inList", true}}}},
+      {{"version", v}, {"target", "window"}, {"action", "touch"}, {"value", {{"x", 1}, {"y", 1}, {"tapCount", 2.5}, {"inList", true}}}},
+      {{"version", v}, {"target", "window"}, {"action", "touch"}, {"value", {{"x", 1}, {"y", 1}, {"tapCount", 2}, {"inList", true}, {"phase", "hover"}}}},
+      {{"version", v}, {"target", "window"}, {"action", "touch"}, {"value", {{"x", std::nan("")}, {"y", 1}, {"tapCount", 2}, {"inList", true}}}},
+  };
+  for (const auto& e : kBad) {
+    SCOPED_TRACE(e.dump());
+    EXPECT_EQ(app.dispatch(e).status, 400);
+  }
+  EXPECT_EQ(root->taps, 0);
+  EXPECT_EQ(app.version(), v);
+}
+
+TEST_F(UiApplicationTest, StaleAndBlockedEventsAre409) {
+  auto v = app.version();
+  EXPECT_EQ(app.dispatch({{"version", v - 1}, {"target", "go"}, {"action", "tap"}}).status, 409);
+  EXPECT_EQ(app.dispatch({{"version", v + 1}, {"target", "go"}, {"action", "tap"}}).status, 409);
+  EXPECT_EQ(send("off", "tap").status, 409);
+  EXPECT_EQ(send("alert:99", "tap", 0).status, 409);
+  EXPECT_EQ(send("sheet:99", "tap", 0).status, 409);
+  EXPECT_EQ(send("back", "tap").status, 409);  // the root has none
+  onMain([&] { app.addOverlay(98, Overlay{}); });
+  EXPECT_EQ(send("go", "tap").status, 409);
+  onMain([&] { app.removeOverlay(98); });
+  EXPECT_EQ(root->taps, 0);
+  EXPECT_EQ(send("go", "tap").status, 200);
+  EXPECT_EQ(root->taps, 1);
+}
+
+TEST_F(UiApplicationTest, AlertButtonsCountFromTheCancelButtonAndOnlyTheTopAlertTakesTaps) {
+  onMain([&] {
+    app.showAlert({"First", "m", root, "Cancel", {"Ok"}});
+    app.showAlert({"Second", "", root, std::nullopt, {"Yes", "No"}});
+  });
+  auto alerts = app.snapshot()["alerts"];
+  ASSERT_EQ(alerts.size(), 2u);
+  EXPECT_EQ(alerts[0]["buttons"], json({"Cancel", "Ok"}));
+  EXPECT_EQ(alerts[0]["cancelIndex"], 0);
+  EXPECT_EQ(alerts[1]["cancelIndex"], nullptr);
+  int first = alerts[0]["id"], second = alerts[1]["id"];
+  EXPECT_EQ(send("go", "tap").status, 409);  // covered
+  EXPECT_EQ(send("alert:" + std::to_string(first), "tap", 1).status, 409);
+  EXPECT_EQ(send("alert:" + std::to_string(second), "tap", 2).status, 400);
+  EXPECT_EQ(send("alert:" + std::to_string(second), "tap", "1").status, 400);
+  EXPECT_EQ(send("alert:" + std::to_string(second), "tap", 1).status, 200);
+  EXPECT_EQ(send("alert:" + std::to_string(first), "tap", 1).status, 200);
+  EXPECT_EQ(send("alert:" + std::to_string(first), "tap", 1).status, 409);  // gone
+  EXPECT_EQ(root->heard, (std::vector<std::string>{"alert Second 1", "alert First 1"}));
+  EXPECT_TRUE(app.snapshot()["alerts"].empty());
+}
+
+TEST_F(UiApplicationTest, SheetCancelComesAfterItsButtons) {
+  onMain([&] { app.showSheet({"Tools", root, "Cancel", {"A", "B"}}); });
+  auto sheet = app.snapshot()["sheet"];
+  EXPECT_EQ(sheet["buttons"], json({"A", "B", "Cancel"}));
+  EXPECT_EQ(sheet["cancelIndex"], 2);
+  std::string target = "sheet:" + std::to_string(sheet["id"].get<int>());
+  EXPECT_EQ(send("go", "tap").status, 409);
+  EXPECT_EQ(send(target, "tap", 3).status, 400);
+  EXPECT_EQ(send(target, "tap", 2).status, 200);
+  EXPECT_EQ(root->heard, std::vector<std::string>{"sheet Tools 2"});
+  EXPECT_EQ(app.snapshot()["sheet"], nullptr);
+}
+
+TEST_F(UiApplicationTest, PushPopAndModalShowTheRightScreenAndCallItsAppearance) {
+  ProbeScreen* pushed = nullptr;
+  onMain([&] {
+    auto s = std::make_unique<ProbeScreen>("Pushed");
+    pushed = s.get();
+    app.navigation().push(std::move(s));
+  });
+  auto nav = app.snapshot()["navigation"];
+  ASSERT_EQ(nav.size(), 2u);
+  EXPECT_EQ(nav[1]["back"], json({{"id", "back"}, {"title", "Root"}}));
+  EXPECT_EQ(pushed->loads, 1);
+  EXPECT_EQ(send("go", "tap").status, 200);
+  EXPECT_EQ(pushed->taps, 1);
+  EXPECT_EQ(root->taps, 0);
+  // The pushed screen is the delegate of an open alert when it goes: the alert stays and
+  // its button only closes it.
+  onMain([&] { app.showAlert({"Orphan", "", pushed, "Ok", {}}); });
+  int id = app.snapshot()["alerts"][0]["id"];
+  onMain([&] { app.navigation().pop(); });
+  EXPECT_EQ(root->appearances, 2);
+  EXPECT_EQ(send("alert:" + std::to_string(id), "tap", 0).status, 200);
+
+  onMain([&] { app.navigation().present(std::make_unique<ProbeScreen>("Modal")); });
+  EXPECT_EQ(app.snapshot()["modal"]["title"], "Modal");
+  EXPECT_EQ(send("go", "tap").status, 200);
+  EXPECT_EQ(root->taps, 0);
+  onMain([&] { app.navigation().dismiss(); });
+  EXPECT_EQ(app.snapshot()["modal"], nullptr);
+  EXPECT_EQ(root->appearances, 3);
+  EXPECT_EQ(root->loads, 1);
+}
+
+TEST_F(UiApplicationTest, AScreenMayPopItselfFromItsOwnButton) {
+  onMain([&] {
+    auto s = std::make_unique<ProbeScreen>("Self");
+    s->go.action = [this] { app.navigation().pop(); };
+    app.navigation().push(std::move(s));
+  });
+  EXPECT_EQ(send("go", "tap").status, 200);
+  EXPECT_EQ(app.snapshot()["navigation"].size(), 1u);
+  EXPECT_EQ(send("back", "tap").status, 409);
+}
+
+TEST_F(UiApplicationTest, TouchesGoThroughTheWindowWhateverTheVersion) {
+  struct CountingWindow : Window {
+    bool sendEvent(const Touch& t) override {
+      last = t;
+      return t.tapCount == 2;
+    }
+    Touch last;
+  } window;
+  app.setWindow(&window);
+  json touch = {{"version", 0}, {"target", "window"}, {"action", "touch"},
+                {"value", {{"x", 150.5}, {"y", 3}, {"tapCount", 2}, {"inList", true}, {"phase", "up"}}}};
+  auto r = app.dispatch(touch);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_TRUE(r.consumed);
+  EXPECT_DOUBLE_EQ(window.last.x, 150.5);
+  EXPECT_EQ(window.last.view, &app.navigation().view());
+  touch["value"]["inList"] = false;
+  touch["value"]["tapCount"] = 1;
+  r = app.dispatch(touch);
+  EXPECT_FALSE(r.consumed);
+  EXPECT_EQ(window.last.view, nullptr);
+  app.setWindow(nullptr);
+}
+
+TEST_F(UiApplicationTest, OpenUrlTakesOnlyUrlsAndKeepsTheLastRequests) {
+  onMain([&] {
+    EXPECT_TRUE(app.openURL("tel://+39021234"));
+    EXPECT_FALSE(app.openURL("tel://+39 021234"));
+    EXPECT_FALSE(app.openURL("no scheme"));
+    EXPECT_FALSE(app.openURL(":x"));
+    EXPECT_FALSE(app.openURL(""));
+    EXPECT_FALSE(app.openURL(std::string("tel://1\n2")));
+  });
+  auto urls = app.snapshot()["openURL"];
+  ASSERT_EQ(urls.size(), 1u);
+  EXPECT_EQ(urls[0]["url"], "tel://+39021234");
+  onMain([&] {
+    for (int i = 0; i < 20; ++i) app.openURL("https://example.org/" + std::to_string(i));
+  });
+  urls = app.snapshot()["openURL"];
+  ASSERT_EQ(urls.size(), 16u);
+  EXPECT_EQ(urls.back()["url"], "https://example.org/19");
+  EXPECT_EQ(urls.back()["seq"], 21);
+}
+
+TEST_F(UiApplicationTest, AfterStopEventsAre503) {
+  app.loop().stop();
+  EXPECT_EQ(send("go", "tap").status, 503);
+}
+
+TEST(NotificationCenterTest, ObserversHearTheirNameInOrderAndNotAfterRemoval) {
+  NotificationCenter center;
+  std::string heard;
+  int a = 0, b = 0;
+  center.addObserver(&a, "N", [&](const Notification& n) {
+    heard += "a" + n.object.get<std::string>();
+    center.removeObserver(&b);  // b is not called, not even by this post
+  });
+  center.addObserver(&b, "N", [&](const Notification&) { heard += "b"; });
+  center.addObserver(&b, "Other", [&](const Notification&) { heard += "o"; });
+  center.post({"N", "1"});
+  center.post({"N", "2"});
+  EXPECT_EQ(heard, "a1a2");
+}
+
+}  // namespace
+}  // namespace voryx::kit
