@@ -51,8 +51,8 @@ class Channel {
   int InitConn(int speed, int selector);
   // Opens an explicit device path (--device, VORYX_DEVICE, the virtual modem's pty):
   // raw 8N1 at `speed`, modem status lines ignored, reads that return at once. Returns
-  // the descriptor, -1 when the node cannot be opened. A channel already open is closed
-  // first.
+  // the descriptor, -1 when the node cannot be opened or the speed is not one the
+  // terminal interface knows. A channel already open is closed first.
   int InitConnPath(const std::filesystem::path& device, int speed);
   // Talks over `line` (not owned, must outlive the use) instead of a device, until
   // CloseConn. For tests and in-process peers.

@@ -36,6 +36,10 @@ int Channel::InitConn(int speed, int selector) {
 
 int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
   CloseConn();
+  // A speed the terminal interface refuses would leave B0 in the control flags: a
+  // hang-up on a real modem. Refuse it before touching the line.
+  termios probe{};
+  if (::cfsetspeed(&probe, static_cast<speed_t>(speed)) != 0) return -1;
   // O_NONBLOCK only for the open itself, so a serial line without carrier cannot hold
   // it; the status flags are cleared right after and reads and writes block.
   int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

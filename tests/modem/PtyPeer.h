@@ -61,20 +61,6 @@ class PtyPeer {
     });
   }
 
-  // Everything the channel wrote within `wait` (for tests that do not serve).
-  std::string drain(std::chrono::milliseconds wait) {
-    std::string got;
-    pollfd p{master_, POLLIN, 0};
-    while (::poll(&p, 1, static_cast<int>(wait.count())) > 0) {
-      char buf[512];
-      ssize_t n = ::read(master_, buf, sizeof buf);
-      if (n <= 0) break;
-      got.append(buf, static_cast<std::size_t>(n));
-      wait = std::chrono::milliseconds(50);
-    }
-    return got;
-  }
-
   void stop() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
