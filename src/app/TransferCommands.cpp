@@ -1,12 +1,283 @@
+// voryx read / voryx write: the transfer jobs from a shell, with a progress bar on
+// standard error fed by the same progress texts the screen shows.
+//
+// Exit status: 0 done; 1 the modem refused a write, fell silent, or the listing or the
+// database failed; 2 usage; 3 no modem (no device opened, no answer, or the line broke).
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <future>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
 #include "app/Commands.h"
+#include "app/Startup.h"
+#include "app/VoryxAppDelegate.h"
+#include "base/Localized.h"
+#include "sim/VirtualModem.h"
+#include "store/EntryList.h"
+#include "store/Preferences.h"
+#include "transfer/TransferRunner.h"
 
 namespace voryx {
+namespace {
+
+using transfer::JobOutcome;
+
+struct TransferOptions {
+  bool write = false;
+  bool sms = false;
+  std::string device;   // --device or VORYX_DEVICE
+  bool simulate = false;
+  std::string simFile;  // --sim-file: the virtual SIM's state, loaded and saved back
+};
+
+// One status line on a terminal (redrawn in place), plain lines otherwise.
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool tty) : tty_(tty) {}
+
+  void caption(const std::string& text) { line(text); }
+  // One label per entry handled; `total` is the bar's end when known (0: unknown).
+  void label(const std::string& text, int total) {
+    ++count_;
+    if (!tty_ || total <= 0) {
+      line(text);
+      return;
+    }
+    constexpr int kWidth = 30;
+    int done = count_ >= total ? kWidth : count_ * kWidth / total;
+    std::string bar(static_cast<std::size_t>(done), '#');
+    bar.resize(kWidth, '-');
+    std::fprintf(stderr, "\r\x1b[K[%s] %d/%d %s", bar.c_str(), count_, total, text.c_str());
+    open_ = true;
+  }
+  void finish() {
+    if (open_) std::fputc('\n', stderr);
+    open_ = false;
+  }
+
+ private:
+  void line(const std::string& text) {
+    finish();
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+
+  bool tty_;
+  bool open_ = false;
+  int count_ = 0;
+};
+
+// The command line's job host: its main loop is the calling thread, which runs what the
+// job performs there until an end handler has run.
+class CommandLineHost final : public transfer::JobHost {
+ public:
+  // `rows`: the table's rows, the end of a write's bar (a read's is the SIM's capacity).
+  CommandLineHost(bool tty, const TransferOptions& options, int rows)
+      : bar_(tty), write_(options.write), sms_(options.sms), rows_(rows) {}
+
+  void updateCaption(const std::string& text) override {
+    perform([this, text] { bar_.caption(text); });
+  }
+  void updateLabel(const std::string& text) override {
+    perform([this, text] { bar_.label(text, total()); });
+  }
+  void endLoadSIM() override { post([this] { ended_ = true; }); }
+  void endSaveSIM() override { post([this] { ended_ = true; }); }
+  void showAlert(const std::string& title, const std::string& message) override {
+    post([this, title, message] {
+      bar_.finish();
+      std::fprintf(stderr, "%s%s%s\n", title.c_str(), message.empty() ? "" : ": ",
+                   message.c_str());
+    });
+  }
+
+  // The main loop: until the end handler ran.
+  void run() {
+    while (!ended_) {
+      std::function<void()> task;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return !tasks_.empty(); });
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+      }
+      task();
+    }
+    bar_.finish();
+  }
+
+ private:
+  void post(std::function<void()> task) {
+    {
+      std::lock_guard lock(mutex_);
+      tasks_.push_back(std::move(task));
+    }
+    ready_.notify_one();
+  }
+  void perform(std::function<void()> task) {
+    std::promise<void> done;
+    post([&] {
+      task();
+      done.set_value();
+    });
+    done.get_future().wait();
+  }
+
+  int total() const {
+    if (write_) return rows_;
+    return sms_ ? maxSMS.load() : maxSIM.load();
+  }
+
+  ProgressBar bar_;
+  bool write_;
+  bool sms_;
+  int rows_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> tasks_;
+  bool ended_ = false;  // main loop only
+};
+
+int exitStatus(JobOutcome outcome) {
+  switch (outcome) {
+    case JobOutcome::Done: return 0;
+    case JobOutcome::NoModem: return 3;
+    case JobOutcome::WriteRefused:
+    case JobOutcome::NoReply:
+    case JobOutcome::ListingFailed:
+    case JobOutcome::DatabaseError: return 1;
+  }
+  return 1;
+}
+
+// The in-process virtual modem of --simulate, on the demo SIM or on a SIM file (a file
+// that does not exist yet starts as the demo SIM). Changes are saved back to the file.
+std::unique_ptr<sim::VirtualModem> startSimulation(const std::string& simFile,
+                                                   const char* name) {
+  sim::SimCard card = sim::SimCard::demo();
+  std::string error;
+  if (!simFile.empty() && std::filesystem::exists(simFile)) {
+    auto loaded = sim::SimCard::load(simFile, error);
+    if (!loaded) {
+      std::cerr << "voryx " << name << ": " << simFile << ": " << error << "\n";
+      return nullptr;
+    }
+    card = *loaded;
+  }
+  auto modem = std::make_unique<sim::VirtualModem>(card);
+  if (!simFile.empty()) {
+    modem->setOnChange([simFile](const sim::SimCard& changed) {
+      std::string saveError;
+      if (!changed.save(simFile, saveError)) {
+        std::cerr << "voryx: the SIM file could not be saved: " << saveError << "\n";
+      }
+    });
+  }
+  if (!modem->start(&error)) {
+    std::cerr << "voryx " << name << ": the virtual modem did not start: " << error << "\n";
+    return nullptr;
+  }
+  return modem;
+}
+
+int runTransfer(const TransferOptions& options) {
+  const char* name = options.write ? "write" : "read";
+  const bool simulate = options.simulate || !options.simFile.empty();
+  const Paths paths = startUp();
+  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
+    std::cerr << "voryx " << name << ": " << *message << "\n";
+    return 1;
+  }
+  Preferences preferences(paths.preferences);
+  const ListStore store = options.sms ? ListStore::Sms : ListStore::Phonebook;
+  const int sortField = preferences.integer(kPrefSort, 0);
+
+  std::unique_ptr<sim::VirtualModem> modem;
+  modem::DeviceChoice device;
+  if (simulate) {
+    modem = startSimulation(options.simFile, name);
+    if (!modem) return 3;
+    device.device = modem->devicePath();
+  } else if (!options.device.empty()) {
+    device.device = options.device;
+  }
+
+  // The bar's end: the SIM's capacity for a read, the table's rows for a write.
+  int rows = 0;
+  if (options.write) {
+    rows = static_cast<int>(loadEntries(paths.database(), store, "", sortField).entries.size());
+  }
+  CommandLineHost host(isatty(STDERR_FILENO) != 0, options, rows);
+  host.maxSIM = preferences.integer(kPrefMaxSIM, 0);
+  host.maxSMS = preferences.integer(kPrefMaxSMS, 0);
+  host.maxSIMLen = preferences.integer(kPrefMaxSIMLen, 14);
+
+  const transfer::JobContext context{paths.database(), preferences, device, sortField};
+  const int tipoDisplay = options.sms ? 1 : 0;
+  std::cerr << localized(options.write ? "WInitializing..." : "RInitializing...") << "\n";
+  {
+    transfer::TransferRunner runner(host);
+    if (options.write ? !runner.save(tipoDisplay, context) : !runner.loadSIM(tipoDisplay, context)) {
+      return 1;
+    }
+    host.run();
+  }
+  if (modem) modem->stop();
+
+  const JobOutcome outcome = host.outcome.load();
+  if (outcome == JobOutcome::WriteRefused) {
+    std::cerr << localized("Error writing phonebook") << "\n";
+  } else if (outcome == JobOutcome::Done) {
+    int stored = static_cast<int>(loadEntries(paths.database(), store, "", sortField).entries.size());
+    if (options.write) {
+      std::cerr << "The SIM is up to date; the local " << (options.sms ? "SMS store" : "phonebook")
+                << " holds " << stored << " entries.\n";
+    } else {
+      std::cerr << "Read " << stored << (options.sms ? " messages" : " entries")
+                << " into the local database.\n";
+    }
+  }
+  return exitStatus(outcome);
+}
+
+void addTransfer(CLI::App& app, int& exitCode, bool write) {
+  auto options = std::make_shared<TransferOptions>();
+  options->write = write;
+  auto* sub = app.add_subcommand(
+      write ? "write" : "read",
+      write ? "Write the marked changes of the local phonebook (or SMS store) to the SIM"
+            : "Read the SIM's phonebook (or SMS store) into the local database; a failed "
+              "read keeps the local list");
+  sub->add_flag("--sms", options->sms, "the SMS store instead of the phonebook");
+  sub->add_option("--device", options->device, "the modem's AT port, e.g. /dev/ttyUSB2")
+      ->envname("VORYX_DEVICE")
+      ->option_text("PATH");
+  sub->add_flag("--simulate", options->simulate,
+                "talk to an in-process virtual modem holding the demo SIM (instead of any "
+                "device)");
+  sub->add_option("--sim-file", options->simFile,
+                  "with the virtual modem: the SIM's state, read from FILE when it exists "
+                  "and saved back to it")
+      ->option_text("FILE");
+  sub->footer(
+      "Exit status: 0 done, 1 the modem refused a write or the read failed, 2 usage, "
+      "3 no modem answered.");
+  sub->callback([options, &exitCode] { exitCode = runTransfer(*options); });
+}
+
+}  // namespace
 
 void addTransferCommands(CLI::App& app, int& exitCode) {
-  auto* read = app.add_subcommand("read", "(not built yet)");
-  read->callback([&exitCode] { exitCode = 2; });
-  auto* write = app.add_subcommand("write", "(not built yet)");
-  write->callback([&exitCode] { exitCode = 2; });
+  addTransfer(app, exitCode, false);
+  addTransfer(app, exitCode, true);
 }
 
 }  // namespace voryx
