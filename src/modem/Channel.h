@@ -69,6 +69,7 @@ class Channel {
   bool SendStrCmd(std::string_view text);
   bool SendAT();
   // The channel can no longer carry a dialogue: a write failed or the other side hung up.
+  // Both keep telling why after CloseConn, until the next open.
   bool broken() const;
   bool hungUp() const;
 
