@@ -14,9 +14,10 @@ namespace voryx::transfer {
 bool needsPduMode(std::string_view utf8Text);
 
 // One SMS-SUBMIT for "AT+CMGF=0" and "AT+CMGW=<tpduLength>": no service centre (length
-// byte 00), no validity period, message reference 00, PID 00, DCS 08 (UCS2). `number`
-// keeps its digits, "*" and "#"; `type` is 129 or 145. The text is cut to the 70 UTF-16
-// units one message holds, never inside a surrogate pair.
+// byte 00), no validity period, message reference 00, PID 00, DCS 08 (UCS2). Of `number`
+// the address keeps its digits, "*" and "#", at most 20 of them; `type` is 129 or 145.
+// The text is cut to the 70 UTF-16 units one message holds, never inside a surrogate
+// pair (longer texts are not split over several messages).
 struct SubmitPdu {
   std::string hex;      // uppercase, service-centre byte included
   int tpduLength = 0;   // octets after the service-centre part

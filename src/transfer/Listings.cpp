@@ -1,0 +1,282 @@
+#include "transfer/Listings.h"
+
+#include <array>
+#include <charconv>
+#include <cstddef>
+
+namespace voryx::transfer {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// A whole field as a non-negative int; nullopt for anything else, a value too large
+// for an int included.
+std::optional<int> toInt(std::string_view s) {
+  s = trim(s);
+  if (s.empty() || s[0] < '0' || s[0] > '9') return std::nullopt;
+  int value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (ec != std::errc{} || end != s.data() + s.size()) return std::nullopt;
+  return value;
+}
+
+struct Field {
+  std::string_view text;
+  bool quoted = false;
+};
+
+// Reads one line field by field. Each reader skips blanks, takes its field and the comma
+// after it; it fails when the previous field was not followed by a comma, so a line of
+// the wrong shape fails at the first field that does not fit. A comma inside quotes is
+// text.
+class FieldCursor {
+ public:
+  explicit FieldCursor(std::string_view line) : rest_(line) {}
+
+  bool expect(std::string_view literal) {
+    skipBlanks();
+    if (rest_.substr(0, literal.size()) != literal) return false;
+    rest_.remove_prefix(literal.size());
+    more_ = true;
+    return true;
+  }
+
+  // Digits up to the next comma, blank or other text (a value too large for an int
+  // fails).
+  std::optional<int> integer() {
+    if (!more_) return std::nullopt;
+    skipBlanks();
+    std::size_t n = 0;
+    while (n < rest_.size() && rest_[n] >= '0' && rest_[n] <= '9') ++n;
+    auto value = toInt(rest_.substr(0, n));
+    rest_.remove_prefix(n);
+    endField();
+    return value;
+  }
+
+  std::optional<std::string_view> quoted() {
+    if (!more_) return std::nullopt;
+    skipBlanks();
+    if (rest_.empty() || rest_[0] != '"') return fail();
+    const std::size_t close = rest_.find('"', 1);
+    if (close == std::string_view::npos) return fail();
+    const std::string_view value = rest_.substr(1, close - 1);
+    rest_.remove_prefix(close + 1);
+    endField();
+    return value;
+  }
+
+  // A quoted field (without its quotes) or the bare text up to the next comma.
+  std::optional<Field> field() {
+    if (!more_) return std::nullopt;
+    skipBlanks();
+    if (!rest_.empty() && rest_[0] == '"') {
+      auto q = quoted();
+      if (!q) return std::nullopt;
+      return Field{*q, true};
+    }
+    const std::size_t comma = rest_.find(',');
+    const std::string_view value = trim(rest_.substr(0, comma));
+    rest_.remove_prefix(comma == std::string_view::npos ? rest_.size() : comma);
+    endField();
+    return Field{value, false};
+  }
+
+ private:
+  void skipBlanks() {
+    while (!rest_.empty() && isBlank(rest_.front())) rest_.remove_prefix(1);
+  }
+  void endField() {
+    skipBlanks();
+    more_ = !rest_.empty() && rest_.front() == ',';
+    if (more_) rest_.remove_prefix(1);
+  }
+  std::nullopt_t fail() {
+    more_ = false;
+    return std::nullopt;
+  }
+
+  std::string_view rest_;
+  bool more_ = false;
+};
+
+// One line of a reply: its text without the line end, and where it lies.
+struct Line {
+  std::string_view text;
+  std::size_t begin = 0;
+  std::size_t end = 0;  // end of `text`
+};
+
+// Lines end in LF, a CR before it belonging to the line end.
+std::vector<Line> splitLines(std::string_view reply) {
+  std::vector<Line> lines;
+  std::size_t begin = 0;
+  while (begin < reply.size()) {
+    std::size_t lf = reply.find('\n', begin);
+    const std::size_t next = lf == std::string_view::npos ? reply.size() : lf + 1;
+    std::size_t end = lf == std::string_view::npos ? reply.size() : lf;
+    if (end > begin && lf != std::string_view::npos && reply[end - 1] == '\r') --end;
+    lines.push_back({reply.substr(begin, end - begin), begin, end});
+    begin = next;
+  }
+  return lines;
+}
+
+bool startsWith(std::string_view s, std::string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
+
+// Unsolicited result codes that modems put between the lines of a reply.
+constexpr std::array<std::string_view, 20> kUnsolicited = {
+    "+CMTI:", "+CDSI:", "+CBMI:", "+CRING:", "+CLIP:", "+CCWA:", "+CREG:", "+CGREG:",
+    "+CEREG:", "+CUSD:", "+CIEV:", "+CSSI:", "+CSSU:", "+CGEV:", "+PACSP", "+QIND:",
+    "^RSSI:", "^BOOT:", "^MODE:", "^SRVST:",
+};
+
+bool isUnsolicited(std::string_view line) {
+  line = trim(line);
+  if (line == "RING" || line == "NO CARRIER") return true;
+  for (auto prefix : kUnsolicited) {
+    if (startsWith(line, prefix)) return true;
+  }
+  return false;
+}
+
+bool isErrorResult(std::string_view line) {
+  line = trim(line);
+  return line == "ERROR" || startsWith(line, "+CME ERROR:") || startsWith(line, "+CMS ERROR:");
+}
+
+bool isFinalResult(std::string_view line) { return trim(line) == "OK" || isErrorResult(line); }
+
+bool isFiller(std::string_view line) { return trim(line).empty() || isUnsolicited(line); }
+
+// The index of the final result code: the last line once blank lines and unsolicited
+// codes are set aside, when it is one. lines.size() when the reply has none (truncated).
+std::size_t finalResultLine(const std::vector<Line>& lines) {
+  std::size_t i = lines.size();
+  while (i > 0 && isFiller(lines[i - 1].text)) --i;
+  if (i > 0 && isFinalResult(lines[i - 1].text)) return i - 1;
+  return lines.size();
+}
+
+std::string withPlus(std::string_view number, std::string_view type) {
+  if (trim(type) == "145" && !startsWith(number, "+")) return "+" + std::string(number);
+  return std::string(number);
+}
+
+}  // namespace
+
+// +CPBR: (1-250),40,14
+CpbrRange parseCpbrTest(std::string_view reply) {
+  CpbrRange range;
+  for (const Line& line : splitLines(reply)) {
+    FieldCursor f{line.text};
+    if (!f.expect("+CPBR:") || !f.expect("(")) continue;
+    range.found = true;
+    auto locations = f.field();  // "1-250)"
+    if (!locations) break;
+    const std::size_t dash = locations->text.find('-');
+    const std::size_t close = locations->text.find(')', dash == std::string_view::npos ? 0 : dash);
+    if (dash == std::string_view::npos || close == std::string_view::npos) break;
+    range.maxSIM = toInt(locations->text.substr(dash + 1, close - dash - 1));
+    if (!f.field()) break;  // longest number
+    range.maxSIMLen = f.integer();
+    break;
+  }
+  return range;
+}
+
+// +CPBR: 3,"3912345",145,"414243"
+std::vector<PhonebookRow> parseCpbrListing(std::string_view listing) {
+  std::vector<PhonebookRow> rows;
+  for (const Line& line : splitLines(listing)) {
+    FieldCursor f{line.text};
+    if (!f.expect("+CPBR:")) continue;
+    auto location = f.integer();
+    auto number = f.quoted();
+    auto type = f.field();
+    auto name = f.quoted();
+    if (!location || !number || !type || !name) continue;
+    rows.push_back({*location, withPlus(*number, type->text), std::string(type->text),
+                    std::string(*name)});
+  }
+  return rows;
+}
+
+// +CPMS: 3,30,3,30,3,30   (or, as the read command answers, +CPMS: "SM",3,30,...)
+CpmsStore parseCpmsRead(std::string_view reply) {
+  CpmsStore store;
+  for (const Line& line : splitLines(reply)) {
+    FieldCursor f{line.text};
+    if (!f.expect("+CPMS:")) continue;
+    store.found = true;
+    auto first = f.field();
+    if (first && first->quoted) f.field();  // the store's name; the used count follows
+    if (first) store.maxSMS = f.integer();
+    break;
+  }
+  return store;
+}
+
+// +CMGL: 1,"REC READ","+393331234567",,"24/01/05,10:20:30+04"
+// Hello
+std::vector<SmsRow> parseCmglListing(std::string_view listing) {
+  const std::vector<Line> lines = splitLines(listing);
+  const std::size_t last = finalResultLine(lines);
+  std::vector<SmsRow> rows;
+  std::size_t h = 0;
+  while (h < last && !startsWith(lines[h].text, "+CMGL:")) ++h;
+  while (h < last) {
+    std::size_t next = h + 1;
+    while (next < last && !startsWith(lines[next].text, "+CMGL:")) ++next;
+
+    FieldCursor f{lines[h].text};
+    f.expect("+CMGL:");
+    std::vector<Field> fields;
+    while (fields.size() < 8) {
+      auto field = f.field();
+      if (!field) break;
+      fields.push_back(*field);
+    }
+    auto index = fields.empty() || fields[0].quoted ? std::nullopt : toInt(fields[0].text);
+    if (index && fields.size() >= 3) {
+      // The type is the sixth field of 27.005's long layout; some modems put it fourth,
+      // unquoted, in place of the alpha field.
+      std::string_view type;
+      if (fields.size() >= 7) {
+        type = fields[5].text;
+      } else if (fields.size() >= 4 && !fields[3].quoted && toInt(fields[3].text)) {
+        type = fields[3].text;
+      }
+      std::size_t end = next;
+      while (end > h + 1 && isFiller(lines[end - 1].text)) --end;
+      std::string text;
+      if (end > h + 1) {
+        text = listing.substr(lines[h + 1].begin, lines[end - 1].end - lines[h + 1].begin);
+      }
+      rows.push_back({*index, std::string(fields[1].text), withPlus(fields[2].text, type),
+                      std::move(text)});
+    }
+    h = next;
+  }
+  return rows;
+}
+
+bool hasError(std::string_view reply) {
+  const std::vector<Line> lines = splitLines(reply);
+  const std::size_t last = finalResultLine(lines);
+  return last < lines.size() && isErrorResult(lines[last].text);
+}
+
+bool endsWithOk(std::string_view reply) {
+  return reply.size() >= 4 && reply.substr(reply.size() - 4, 2) == "OK";
+}
+
+}  // namespace voryx::transfer

@@ -1,0 +1,187 @@
+#include "transfer/Listings.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace voryx::transfer {
+namespace {
+
+using namespace std::string_literals;
+
+struct RangeCase {
+  std::string reply;
+  bool found;
+  std::optional<int> maxSIM;
+  std::optional<int> maxSIMLen;
+};
+const RangeCase kRanges[] = {
+    {"\r\n+CPBR: (1-250),40,14\r\n\r\nOK\r\n", true, 250, 14},
+    {"+CPBR: (1-250),40,14,0,0\r\nOK\r\n", true, 250, 14},
+    {"+CPBR: (1-250),40,14OK", true, 250, 14},
+    {"RING\r\n+CPBR: (1-100),20,18\r\nOK\r\n", true, 100, 18},
+    {"+CPBR: (1-250)\r\nOK\r\n", true, 250, std::nullopt},
+    {"+CPBR: (1-250),40\r\n", true, 250, std::nullopt},
+    {"+CPBR: (1250),40,14\r\n", true, std::nullopt, std::nullopt},
+    {"+CPBR: (1-250", true, std::nullopt, std::nullopt},
+    {"+CPBR: (1-abc),40,x\r\n", true, std::nullopt, std::nullopt},
+    {"+CPBR: (1-99999999999),40,99999999999\r\n", true, std::nullopt, std::nullopt},
+    {"+CPBR: (1--5),40,-14\r\n", true, std::nullopt, std::nullopt},
+    {"OK\r\n", false, std::nullopt, std::nullopt},
+    {"+CME ERROR: 10\r\n", false, std::nullopt, std::nullopt},
+    {"", false, std::nullopt, std::nullopt},
+};
+
+TEST(ListingsTest, ParsesTheLocationRange) {
+  for (const auto& c : kRanges) {
+    SCOPED_TRACE(c.reply);
+    auto r = parseCpbrTest(c.reply);
+    EXPECT_EQ(r.found, c.found);
+    EXPECT_EQ(r.maxSIM, c.maxSIM);
+    EXPECT_EQ(r.maxSIMLen, c.maxSIMLen);
+  }
+}
+
+struct CpbrCase {
+  std::string listing;
+  std::vector<std::string> rows;  // "location|number|type|nameHex"
+};
+const CpbrCase kPhonebooks[] = {
+    {"+CPBR: 3,\"3912345\",145,\"414243\"\r\n\r\nOK\r\n", {"3|+3912345|145|414243"}},
+    {"+CPBR: 3,\"3912345\",129,\"414243\"\r\n\r\nOK\r\n", {"3|3912345|129|414243"}},
+    {"+CPBR: 3,\"+3912345\",145,\"41\"\r\n", {"3|+3912345|145|41"}},
+    // Blank line or single line break between entries; unsolicited codes in between.
+    {"\r\n+CPBR: 1,\"1\",129,\"41\"\r\n\r\n+CPBR: 2,\"2\",129,\"42\"\r\n\r\nOK\r\n",
+     {"1|1|129|41", "2|2|129|42"}},
+    {"+CPBR: 1,\"1\",129,\"41\"\r\n+CPBR: 2,\"2\",129,\"42\"\r\nOK\r\n",
+     {"1|1|129|41", "2|2|129|42"}},
+    {"+CPBR: 1,\"1\",129,\"41\"\r\n+CMTI: \"SM\",3\r\nRING\r\n\r\n+CPBR: 2,\"2\",129,\"42\"\nOK",
+     {"1|1|129|41", "2|2|129|42"}},
+    // Extra fields after the name, an empty name and number, blanks.
+    {"+CPBR: 7,\"\",129,\"\",0\r\n+CPBR:  8 , \"5\" , 129 , \"43\"\r\n", {"7||129|", "8|5|129|43"}},
+    // NUL bytes do not end the listing.
+    {"+CPBR: 1,\"1\",129,\"41\"\r\n\0\r\n+CPBR: 2,\"2\",129,\"42\"\r\n"s,
+     {"1|1|129|41", "2|2|129|42"}},
+    // Lines that do not fit are skipped: truncated, garbage, over-long location.
+    {"+CPBR: 1,\"1\",129,\"41\"\r\n+CPBR: 2,\"2\",129,\"4", {"1|1|129|41"}},
+    {"+CPBR: 99999999999,\"1\",129,\"41\"\r\n+CPBR: x,\"1\",129,\"41\"\r\n+CPBR: 4,5,129,\"41\"\r\n"
+     "+CPBR: -1,\"1\",129,\"41\"\r\n+CPBR: 9\r\n+CPBR:\r\n",
+     {}},
+    {"OK\r\n", {}},
+    {"", {}},
+};
+
+TEST(ListingsTest, ParsesEveryPhonebookLine) {
+  for (const auto& c : kPhonebooks) {
+    SCOPED_TRACE(c.listing);
+    std::vector<std::string> rows;
+    for (const auto& r : parseCpbrListing(c.listing)) {
+      rows.push_back(std::to_string(r.location) + "|" + r.number + "|" + r.type + "|" + r.nameHex);
+    }
+    EXPECT_EQ(rows, c.rows);
+  }
+}
+
+struct CpmsCase {
+  std::string reply;
+  bool found;
+  std::optional<int> maxSMS;
+};
+const CpmsCase kStores[] = {
+    {"\r\n+CPMS: 3,30,3,30,3,30\r\n\r\nOK\r\n", true, 30},
+    {"+CPMS: \"SM\",3,30,\"SM\",3,30\r\nOK\r\n", true, 30},
+    {"+CPMS: 3\r\n", true, std::nullopt},
+    {"+CPMS: 3,99999999999,3\r\n", true, std::nullopt},
+    {"OK\r\n", false, std::nullopt},
+};
+
+TEST(ListingsTest, ParsesTheStoreSize) {
+  for (const auto& c : kStores) {
+    SCOPED_TRACE(c.reply);
+    auto s = parseCpmsRead(c.reply);
+    EXPECT_EQ(s.found, c.found);
+    EXPECT_EQ(s.maxSMS, c.maxSMS);
+  }
+}
+
+struct CmglCase {
+  std::string listing;
+  std::vector<std::string> rows;  // "index|status|number|text"
+};
+const CmglCase kMessages[] = {
+    // Blank-line separated, type fourth.
+    {"+CMGL: 4,\"STO UNSENT\",\"3331234567\",145,\r\nHello\r\n\r\n"
+     "+CMGL: 5,\"STO SENT\",\"123\",129,\r\nBye\r\n\r\nOK\r\n",
+     {"4|STO UNSENT|+3331234567|Hello", "5|STO SENT|123|Bye"}},
+    {"+CMGL: 4,\"STO UNSENT\",\"3331234567\",,\r\nHello\r\n\r\nOK\r\n",
+     {"4|STO UNSENT|3331234567|Hello"}},
+    // 27.005 layouts: a comma inside the time stamp; the number's own "+" without a type.
+    {"\r\n+CMGL: 1,\"REC READ\",\"+393331234567\",,\"24/01/05,10:20:30+04\"\r\nCiao\r\n"
+     "+CMGL: 2,\"REC UNREAD\",\"393331234567\",\"Anna\",\"24/01/05,10:21:00+04\"\r\nSecond\r\n"
+     "\r\nOK\r\n",
+     {"1|REC READ|+393331234567|Ciao", "2|REC UNREAD|393331234567|Second"}},
+    {"+CMGL: 1,\"REC READ\",\"393331234567\",,\"24/01/05,10:20:30+04\",145,4\r\nCiao\r\n"
+     "+CMGL: 2,\"STO UNSENT\",\"555\",,,129,2\r\nHi\r\nOK\r\n",
+     {"1|REC READ|+393331234567|Ciao", "2|STO UNSENT|555|Hi"}},
+    // A blank line, an "OK" line and an "ERROR" line inside texts stay there.
+    {"+CMGL: 1,\"REC READ\",\"1\",,\r\nline1\r\n\r\nline2\r\n\r\nOK\r\n",
+     {"1|REC READ|1|line1\r\n\r\nline2"}},
+    {"+CMGL: 1,\"REC READ\",\"1\",,\r\nOK\r\n+CMGL: 2,\"REC READ\",\"2\",,\r\nERROR\r\nOK\r\n",
+     {"1|REC READ|1|OK", "2|REC READ|2|ERROR"}},
+    // Unsolicited codes before a header or the final result are not text.
+    {"+CMGL: 1,\"REC READ\",\"1\",,\r\nHello\r\n\r\n+CMTI: \"SM\",3\r\n\r\n"
+     "+CMGL: 2,\"REC READ\",\"2\",,\r\nBye\r\nRING\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",4\r\n",
+     {"1|REC READ|1|Hello", "2|REC READ|2|Bye"}},
+    // Line feeds only, an empty text, a NUL byte in a text.
+    {"+CMGL: 1,\"REC READ\",\"1\",,\na\nb\n+CMGL: 2,\"REC READ\",\"2\",,\n\n+CMGL: 3,\"REC READ\",\"3\",,\nx\0y\nOK\n"s,
+     {"1|REC READ|1|a\nb", "2|REC READ|2|", "3|REC READ|3|x\0y"s}},
+    // Truncated: the text so far; a cut header gives no row and no text to the one before.
+    {"+CMGL: 1,\"REC READ\",\"1\",,\r\nHel", {"1|REC READ|1|Hel"}},
+    {"+CMGL: 1,\"REC READ\",\"1\",,\r\nHello\r\n+CMGL: 2,\"REC RE", {"1|REC READ|1|Hello"}},
+    {"+CMGL: 99999999999,\"REC READ\",\"1\",,\r\nlost\r\n+CMGL: x\r\nlost\r\nOK\r\n", {}},
+    {"OK\r\n", {}},
+    {"+CMS ERROR: 321\r\n", {}},
+    {"", {}},
+};
+
+TEST(ListingsTest, ParsesEveryMessage) {
+  for (const auto& c : kMessages) {
+    SCOPED_TRACE(c.listing);
+    std::vector<std::string> rows;
+    for (const auto& r : parseCmglListing(c.listing)) {
+      rows.push_back(std::to_string(r.index) + "|" + r.status + "|" + r.number + "|" + r.text);
+    }
+    EXPECT_EQ(rows, c.rows);
+  }
+}
+
+struct ResultCase {
+  std::string reply;
+  bool error;
+  bool ok;
+};
+const ResultCase kResults[] = {
+    {"\r\nOK\r\n", false, true},
+    {"OK\r\n", false, true},
+    {"OK", false, false},
+    {"OK\r", false, false},
+    {"", false, false},
+    {"ERROR\r\n", true, false},
+    {"\r\n+CME ERROR: 22\r\n", true, false},
+    {"+CMS ERROR: 321", true, false},
+    {"+CPBR: 1,\"1\",129,\"41\"\r\n\r\nERROR\r\n\r\n+CMTI: \"SM\",1\r\n", true, false},
+    {"+CMGL: 1,\"REC READ\",\"1\",,\r\nERROR 404\r\nERROR\r\n\r\nOK\r\n", false, true},
+};
+
+TEST(ListingsTest, ReadsTheFinalResult) {
+  for (const auto& c : kResults) {
+    SCOPED_TRACE(c.reply);
+    EXPECT_EQ(hasError(c.reply), c.error);
+    EXPECT_EQ(endsWithOk(c.reply), c.ok);
+  }
+}
+
+}  // namespace
+}  // namespace voryx::transfer

@@ -1,0 +1,178 @@
+#include "transfer/SimName.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace voryx::transfer {
+namespace {
+
+std::string repeat(std::string_view s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+struct DecodeCase {
+  std::string hex;
+  std::string name;
+};
+const DecodeCase kDecodes[] = {
+    {"414243", "ABC"},
+    {"8000410042", "AB"},
+    {"810208C141", "\u0441A"},
+    {"810208c141", "\u0441A"},
+    {"82020410C141", "\u0451A"},
+    {"820104F0C1", "\u0531"},  // the carry reaches the high byte
+    {"", ""},
+    // Plain form: the SIM alphabet, 0xFF padding, Latin-1 for bytes with the top bit set.
+    {"00021104", "@$_è"},
+    {"5B1B3C", "Ä["},
+    {"1B65", "€"},
+    {"4142FFFFFFFF", "AB"},
+    {"41FF42", "A"},
+    {"E9", "é"},
+    {"FFFF", ""},
+    // 80 form: FFFF units pad the end only; a lone last byte is dropped.
+    {"8003A90436FFFFFFFF", "Ωж"},
+    {"8003a9FF", "Ω"},
+    {"80FFFF0041", "\uFFFF" "A"},
+    {"80D83DDE00", "\U0001F600"},
+    {"80D83D", "\uFFFD"},  // unpaired surrogate
+    // 81 and 82 forms: a 0xFF inside the count is a character; a count larger than the
+    // field is limited to the bytes present; a count of 0 gives nothing.
+    {"810208C1FF", "\u0441\u047F"},
+    {"81FF08C141", "\u0441A"},
+    {"8100084141", ""},
+    {"810308" "1B3CC1", "[\u0441"},
+    {"8101", ""},
+    {"8201", ""},
+    {"82FFFFFFFF", "\u007E"},  // base FFFF + 7F wraps within 16 bits
+    // Odd digit count: the lone last digit has no byte.
+    {"4142434", "ABC"},
+    {"8", ""},
+    // A pair that is not hexadecimal gives U+FFFD for the character it belongs to.
+    {"41ZZ43", "A\uFFFD" "C"},
+    {"80004100ZZ", "A\uFFFD"},
+    {"8102ZZC141", "\uFFFD" "A"},
+    {"81ZZ08C141", "\u0441A"},
+    {"ZZ41", "\uFFFD" "A"},
+    {std::string("41\0" "042", 6), "A\uFFFD" "B"},
+};
+
+TEST(SimNameTest, Decodes) {
+  for (const auto& c : kDecodes) {
+    SCOPED_TRACE(c.hex);
+    EXPECT_EQ(decodeSimName(c.hex), c.name);
+  }
+}
+
+TEST(SimNameTest, DecodesLongNamesWhole) {
+  EXPECT_EQ(decodeSimName(repeat("41", 300)), std::string(300, 'A'));
+  EXPECT_EQ(decodeSimName("80" + repeat("0436", 300)), repeat("ж", 300));
+  EXPECT_EQ(decodeSimName("81FF08" + repeat("B6", 300)), repeat("ж", 255));
+}
+
+struct EncodeCase {
+  std::string name;
+  int maxSIMLen;
+  std::string hex;
+};
+const EncodeCase kEncodes[] = {
+    {"Anna", 14, "416e6e61"},
+    {"Иван", 14, "81040898B2B0BD"},
+    {"Ω", 14, "810107A9"},
+    {"Ωж", 14, "8003a90436FFFFFFFF"},
+    {"", 14, ""},
+    // Plain form through the SIM alphabet; an escape pair takes two bytes, never split.
+    {"@$_è", 14, "00021104"},
+    {"Ä[", 14, "5b1b3c"},
+    {"ABCDEFGHIJKLMNOPQRST", 14, "4142434445464748494a4b4c4d4e"},
+    {"ABCDEFGHIJKLM[", 14, "4142434445464748494a4b4c4d"},
+    // A character below U+0100 that the alphabet lacks: 80 form.
+    {"ð", 14, "8000f0FFFFFFFFFFFFFFFF"},
+    {"Zoë", 14, "80005a006f00eb"},
+    // 81 form only inside one 128-character window below U+8000.
+    {"Ґа", 14, "8004900430FFFFFFFF"},
+    {"аҐ", 14, "8004300490FFFFFFFF"},
+    {"中", 14, "81019CAD"},
+    {"中文", 14, "804e2d6587FFFFFFFF"},
+    {"體", 14, "809ad4FFFFFFFFFFFFFFFF"},
+    // 81 form with default-alphabet characters; an extension character forces 80.
+    {"Иван@", 14, "81050898B2B0BD00"},
+    {"Иван[", 14, "80041804320430043d005b"},
+    {"Иванð", 14, "80041804320430043d00f0"},
+    // Length budget: 81 form to maxSIMLen - 3 characters, 80 form to maxSIMLen bytes.
+    {"ИИИИИИИИИИИИИИ", 14, "810B089898989898989898989898"},
+    {"ΩжΩжΩжΩж", 14, "8003a9043603a9043603a90436"},
+    {"\U0001F600", 14, "80d83dde00FFFFFFFF"},
+    {"A\U0001F600", 2, "41"},  // the cut does not leave half a pair
+    {"\U0001F600", 4, "80FFFF"},
+    {"Anna", 0, ""},
+    {"Anna", -5, ""},
+};
+
+TEST(SimNameTest, Encodes) {
+  for (const auto& c : kEncodes) {
+    SCOPED_TRACE(c.name + " " + std::to_string(c.maxSIMLen));
+    EXPECT_EQ(encodeSimName(c.name, c.maxSIMLen), c.hex);
+  }
+}
+
+TEST(SimNameTest, WrittenNamesReadBack) {
+  const char* names[] = {"Anna", "Straße 1", "Иван Петров", "Ґанна", "Ωмега", "中文名字",
+                         "José & Zoë", "[work] €", "Μαρία", "\U0001F600 ok"};
+  for (std::string_view name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(decodeSimName(encodeSimName(name, 241)), name);
+  }
+  // A name of 300 characters keeps the budget and stays sound in every form.
+  EXPECT_EQ(decodeSimName(encodeSimName(std::string(300, 'A'), 241)), std::string(241, 'A'));
+  EXPECT_EQ(decodeSimName(encodeSimName(repeat("ж", 300), 241)), repeat("ж", 238));
+  EXPECT_EQ(decodeSimName(encodeSimName(repeat("ж", 300), 300)), repeat("ж", 255));
+  EXPECT_EQ(encodeSimName(repeat("Ωж", 150), 241).size(), 2u * 241);
+}
+
+TEST(SimNameTest, SendsDebugRecordsToTheSink) {
+  std::vector<std::string> records;
+  CodecLog log = [&records](const std::string& r) { records.push_back(r); };
+  encodeSimName("Иван", 14, log);
+  EXPECT_THAT(records, testing::ElementsAre(
+      "80 hex |04| charset |04| tipo80 0\n", "80 hex |04| charset |04| tipo80 0\n",
+      "80 hex |04| charset |04| tipo80 0\n", "80 hex |04| charset |04| tipo80 0\n",
+      "81 hex |<fffe1804320430043d04>| charset |04|\n",
+      "ucs2 |810408|    charsetI 4    charsetI shifted 8\n", "ucs21 |81040898|\n",
+      "ucs21 |81040898B2|\n", "ucs21 |81040898B2B0|\n", "ucs21 |81040898B2B0BD|\n"));
+  records.clear();
+  decodeSimName("810208C141", log);
+  EXPECT_THAT(records, testing::ElementsAre("81 nomeucs2[3] |193| puntatore |0|\n"));
+}
+
+struct NumberCase {
+  std::string number;
+  std::string filtered;
+  std::string withPlus;
+  int type;
+};
+const NumberCase kNumbers[] = {
+    {"+39 (02) 123-456", "3902123456", "+3902123456", 145},
+    {"0039021234", "0039021234", "0039021234", 129},
+    {"12p34w5;6,7#*", "12345;6,7#*", "12345;6,7#*", 129},
+    {"1+2", "12", "1+2", 129},
+    {" +39", "39", "+39", 129},
+    {"", "", "", 129},
+};
+
+TEST(SimNameTest, FiltersNumbers) {
+  for (const auto& c : kNumbers) {
+    SCOPED_TRACE(c.number);
+    EXPECT_EQ(filterNumber(c.number, false), c.filtered);
+    EXPECT_EQ(filterNumber(c.number, true), c.withPlus);
+    EXPECT_EQ(numberType(c.number), c.type);
+  }
+}
+
+}  // namespace
+}  // namespace voryx::transfer

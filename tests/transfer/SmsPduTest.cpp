@@ -1,0 +1,67 @@
+#include "transfer/SmsPdu.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace voryx::transfer {
+namespace {
+
+struct PduCase {
+  std::string number;
+  int type;
+  std::string text;
+  std::string hex;
+};
+const PduCase kPdus[] = {
+    {"393331234567", 145, "Ciao", "0001000C91933313325476000808004300690061006F"},
+    {"12345", 129, "\u0416", "00010005812143F500080204" "16"},
+    {"*100#", 129, "", "00010005811A00FB000800"},
+    {"", 129, "A", "000100008100080200" "41"},
+    {"+39 (333) p1", 145, "", "0001000691933313000800"},  // only digits reach the address
+    {"1", 129, "\U0001F600", "0001000181F1000804D83DDE00"},
+};
+
+TEST(SmsPduTest, EncodesSubmit) {
+  for (const auto& c : kPdus) {
+    SCOPED_TRACE(c.number + " " + c.text);
+    auto pdu = encodeSubmitPdu(c.number, c.type, c.text);
+    EXPECT_EQ(pdu.hex, c.hex);
+    EXPECT_EQ(pdu.tpduLength, static_cast<int>(c.hex.size() / 2 - 1));
+  }
+}
+
+TEST(SmsPduTest, CutsToOneMessageWithoutSplittingAPair) {
+  const std::string digits = "12";
+  auto full = encodeSubmitPdu(digits, 129, std::string(80, 'a'));
+  EXPECT_EQ(full.hex.substr(16, 2), "8C");  // 70 units
+  EXPECT_EQ(full.hex.size(), 18u + 280u);
+
+  auto pair = encodeSubmitPdu(digits, 129, std::string(69, 'a') + "\U0001F600");
+  EXPECT_EQ(pair.hex.substr(16, 2), "8A");  // 69 units: the pair would straddle the end
+  EXPECT_EQ(pair.hex.substr(pair.hex.size() - 4), "0061");
+
+  auto longNumber = encodeSubmitPdu(std::string(30, '1'), 129, "");
+  EXPECT_EQ(longNumber.hex.substr(6, 2), "14");  // 20 digits
+}
+
+struct ModeCase {
+  std::string text;
+  bool pdu;
+};
+const ModeCase kModes[] = {
+    {"Hello @home, 5$", false}, {"Caffè già", false}, {"Привет", true},
+    {"5€", true},     // escape pair: ESC would cancel the text entry
+    {"ΞΣ", true},     // Ξ is 1A: Ctrl-Z would end it
+    {"tab\there", true},
+};
+
+TEST(SmsPduTest, ChoosesPduModeForTextsTextModeCannotCarry) {
+  for (const auto& c : kModes) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(needsPduMode(c.text), c.pdu);
+  }
+}
+
+}  // namespace
+}  // namespace voryx::transfer
