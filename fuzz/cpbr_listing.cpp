@@ -1,0 +1,17 @@
+// Phonebook listing as the modem may send it; every name field found is decoded too.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "transfer/Listings.h"
+#include "transfer/SimName.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view reply{reinterpret_cast<const char*>(data), size};
+  for (const auto& row : voryx::transfer::parseCpbrListing(reply)) {
+    voryx::transfer::decodeSimName(row.nameHex);
+  }
+  voryx::transfer::hasError(reply);
+  voryx::transfer::endsWithOk(reply);
+  return 0;
+}
