@@ -68,8 +68,8 @@ void appendSeptets(std::u16string& out, const std::vector<std::optional<std::uin
 }
 
 // The 81 and 82 forms after their header: `count` bytes from `from`, each below 0x80 a
-// septet, else an offset from `pointer`. A count larger than the field is limited to the
-// bytes present.
+// septet, else an offset from `pointer` (16-bit sum). A count larger than the field is
+// limited to the bytes present; with an unreadable count every byte present counts.
 std::u16string decodeWindow(const std::vector<std::optional<std::uint8_t>>& bytes,
                             std::size_t from, std::optional<std::uint8_t> count,
                             std::optional<std::uint16_t> pointer, const CodecLog& log) {
@@ -125,7 +125,7 @@ std::string decodeSimName(std::string_view hex, const CodecLog& log) {
     if (bytes.size() < 4) return {};
     std::optional<std::uint16_t> pointer;
     if (bytes[2] && bytes[3]) pointer = static_cast<std::uint16_t>(*bytes[2] << 8 | *bytes[3]);
-    units = decodeWindow(bytes, 4, bytes[1], pointer, log);
+    units = decodeWindow(bytes, 4, bytes[1], pointer, {});  // records are the 81 form's
   } else {
     std::size_t end = 0;
     while (end < bytes.size() && bytes[end] != 0xFF) ++end;
