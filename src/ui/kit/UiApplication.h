@@ -77,8 +77,8 @@ class UiApplication final : public UiPort {
   EventResult handleSheetTap(const Event& e);
 
   MainLoop loop_;
+  NotificationCenter notifications_;  // before the screens, which stop observing as they go
   NavigationController navigation_;
-  NotificationCenter notifications_;
   Window* window_ = nullptr;
   std::vector<Alert> alerts_;  // oldest first; the last one is shown
   std::optional<ActionSheet> sheet_;

@@ -1,0 +1,213 @@
+#include "ui/RootViewController.h"
+
+#include "base/Localized.h"
+#include "ui/GradientView.h"
+
+namespace voryx {
+namespace {
+
+// Longest search text taken from the page; a person types far less.
+constexpr std::size_t kLongestSearch = 256;
+
+kit::BarButton button(std::string id, std::function<void()> action) {
+  kit::BarButton b;
+  b.id = std::move(id);
+  b.action = std::move(action);
+  return b;
+}
+
+}  // namespace
+
+RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& window,
+                                       const Paths& paths, Preferences& preferences)
+    : kit::Screen("RootViewController"),
+      app_(app),
+      window_(window),
+      paths_(paths),
+      preferences_(preferences) {
+  tabella.rowHeight = kRowHeight;
+  leggi = button("leggi", [this] { leggiPressed(); });
+  scrivi = button("scrivi", [this] { scriviPressed(); });
+  add = button("add", [this] { addPressed(); });
+  add.title = localized("Add");
+  tool = button("tool", [this] { toolPressed(); });
+  tool.title = localized("Tools");
+  search.id = "search";
+  tipo.id = "tipo";
+  tipo.items = {localized("Phonebook"), localized("SMS")};
+  setToolbarItems({&leggi, &add, &tool, &scrivi});
+}
+
+RootViewController::~RootViewController() { app_.notifications().removeObserver(this); }
+
+void RootViewController::viewDidLoad() {
+  createLog = 0;
+  leggi.title = localized("Read from SIM");
+  scrivi.title = localized("Write to SIM");
+  tipoDisplay = 0;
+  setupButton_ = button("setup", [this] { setup(); });
+  setupButton_.title = localized("Setup");
+  howtoButton_ = button("howto", [this] { howto(); });
+  howtoButton_.title = localized("How to");
+  setLeftButton(&setupButton_);
+  setRightButton(&howtoButton_);
+  contatti.clear();
+  loadDB();
+  window_.setListView(&app_.navigation().view());
+  auto& center = app_.notifications();
+  center.addObserver(this, "DoubleTapTop", [this](const kit::Notification& n) { gotop(n); });
+  center.addObserver(this, "DoubleTapMiddle", [this](const kit::Notification& n) { gomiddle(n); });
+  center.addObserver(this, "DoubleTapBottom", [this](const kit::Notification& n) { gobottom(n); });
+}
+
+void RootViewController::viewDidAppear() {
+  preferences_.synchronize();
+  sortField = preferences_.integer(kPrefSort, 0);
+  maxSIM = preferences_.integer(kPrefMaxSIM, 0);
+  maxSMS = preferences_.integer(kPrefMaxSMS, 0);
+  setCountTitle(',', capacity());
+  maxSIMLen = preferences_.integer(kPrefMaxSIMLen, kDefaultMaxSIMLen);
+}
+
+void RootViewController::setCountTitle(char separator, int capacity) {
+  setTitle("Vorx (" + std::to_string(contatti.size()) + separator + std::to_string(capacity) + ")");
+}
+
+void RootViewController::loadDB() {
+  if (tipoDisplay == 0) loadDB1();
+  if (tipoDisplay == 1) loadDB2();
+}
+
+void RootViewController::loadDB1() {
+  showList(loadEntries(paths_.database(), ListStore::Phonebook, search.text, sortField), maxSIM);
+}
+
+void RootViewController::loadDB2() {
+  showList(loadEntries(paths_.database(), ListStore::Sms, "", 0), maxSMS);
+}
+
+void RootViewController::showList(ListLoad load, int capacity) {
+  if (load.failure != LoadFailure::None) {
+    contatti.clear();
+    app_.showAlert({localized("Database error"),
+                    localized("Data are corrupted, please close application and try again."),
+                    nullptr, localized("Ok"), {}});
+    return;
+  }
+  contatti = std::move(load.entries);
+  setCountTitle('/', capacity);
+}
+
+void RootViewController::tipoPressed() {
+  tipoDisplay = tipo.selected;
+  loadDB();
+  tool.enabled = tipoDisplay != 1;
+  setCountTitle(',', capacity());
+}
+
+void RootViewController::leggiPressed() {}
+void RootViewController::scriviPressed() {}
+void RootViewController::addPressed() {}
+void RootViewController::toolPressed() {}
+void RootViewController::setup() {}
+void RootViewController::howto() {}
+void RootViewController::tableViewWillSelectRowAtIndexPath(int /*row*/) {}
+
+void RootViewController::searchBarTextDidBeginEditing() { search.showsCancel = true; }
+
+void RootViewController::searchBarTextDidEndEditing() { search.showsCancel = false; }
+
+void RootViewController::searchBarSearchButtonClicked() {
+  searchBarTextDidEndEditing();  // the keyboard goes
+  if (!search.text.empty()) loadDB();
+}
+
+void RootViewController::searchBarCancelButtonClicked() {
+  searchBarTextDidEndEditing();
+  search.text.clear();
+  loadDB();
+}
+
+void RootViewController::gotop(const kit::Notification&) {
+  if (!contatti.empty()) tabella.scrollToRow(0);
+}
+
+void RootViewController::gomiddle(const kit::Notification&) {
+  if (!contatti.empty()) tabella.scrollToRow(static_cast<int>((contatti.size() - 1) / 2));
+}
+
+void RootViewController::gobottom(const kit::Notification&) {
+  if (!contatti.empty()) tabella.scrollToRow(static_cast<int>(contatti.size() - 1));
+}
+
+void RootViewController::renderParts(nlohmann::json& screen) const {
+  screen["banner"] = {{"text", "Voryx"}, {"frame", kit::toJson({0, 0, 320, 50})}};
+  screen["segments"] = tipo.render();
+  screen["search"] = search.render();
+  screen["rowHeight"] = tabella.rowHeight;
+  nlohmann::json rows = nlohmann::json::array();
+  for (std::size_t i = 0; i < contatti.size(); ++i) {
+    const SimEntry& e = contatti[i];
+    GradientView background;
+    switch (e.operazione) {
+      case kMarkNew: background.green(); break;
+      case kMarkDeleted: background.red(); break;
+      case kMarkChanged: background.cyan(); break;
+      default: background.gray(); break;
+    }
+    rows.push_back({{"id", "row:" + std::to_string(i)},
+                    {"labels", {std::to_string(e.posizione), e.nome, e.telefono}},
+                    {"colors", background.colors().name}});
+  }
+  screen["rows"] = std::move(rows);
+  screen["gradients"] = GradientView::table();
+  screen["scrollTo"] = tabella.renderScroll();
+}
+
+kit::EventResult RootViewController::handleOwnEvent(const kit::Event& e) {
+  if (e.target == tipo.id) {
+    if (e.action != "select") return kit::invalidEvent("tipo takes the action \"select\"");
+    auto segment = kit::indexValue(e.value, tipo.items.size());
+    if (!segment) return kit::invalidEvent("the value is a segment index");
+    tipo.selected = *segment;
+    tipoPressed();
+    return kit::done();
+  }
+  if (e.target == search.id) return handleSearch(e);
+  if (e.target.starts_with("row:")) {
+    auto row = kit::targetNumber(e.target, "row:");
+    if (!row) return kit::invalidEvent("a row target is row:<index>");
+    if (e.action != "tap") return kit::invalidEvent("a row takes the action \"tap\"");
+    if (*row >= contatti.size()) return kit::staleEvent("there is no row " + std::to_string(*row));
+    tableViewWillSelectRowAtIndexPath(static_cast<int>(*row));
+    return kit::done();
+  }
+  return Screen::handleOwnEvent(e);
+}
+
+kit::EventResult RootViewController::handleSearch(const kit::Event& e) {
+  const bool takesText = e.action == "change" || e.action == "search";
+  if (takesText && !(e.value.is_string() || (e.action == "search" && e.value.is_null()))) {
+    return kit::invalidEvent("the value is the search text");
+  }
+  if (e.value.is_string()) {
+    if (!takesText) return kit::invalidEvent("only change and search take a text");
+    const auto& text = e.value.get_ref<const std::string&>();
+    if (text.size() > kLongestSearch) return kit::invalidEvent("the search text is too long");
+    search.text = text;
+  }
+  if (e.action == "begin") {
+    searchBarTextDidBeginEditing();
+  } else if (e.action == "end") {
+    searchBarTextDidEndEditing();
+  } else if (e.action == "search") {
+    searchBarSearchButtonClicked();
+  } else if (e.action == "cancel") {
+    searchBarCancelButtonClicked();
+  } else if (e.action != "change") {
+    return kit::invalidEvent("search takes begin, change, search, cancel or end");
+  }
+  return kit::done();
+}
+
+}  // namespace voryx

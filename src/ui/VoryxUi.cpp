@@ -1,0 +1,20 @@
+#include "ui/VoryxUi.h"
+
+#include <memory>
+
+#include "base/Localized.h"
+
+namespace voryx {
+
+VoryxUi::VoryxUi(const Paths& paths, std::optional<std::string> startupAlert)
+    : paths_(paths), preferences_(paths_.preferences), window_(app_.notifications()) {
+  app_.setWindow(&window_);
+  app_.loop().performOnMain([this, alert = std::move(startupAlert)] {
+    if (alert) app_.showAlert({"", *alert, nullptr, localized("Cancel"), {localized("Ok")}});
+    auto root = std::make_unique<RootViewController>(app_, window_, paths_, preferences_);
+    root_ = root.get();
+    app_.navigation().setRoot(std::move(root));
+  });
+}
+
+}  // namespace voryx

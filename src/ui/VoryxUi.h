@@ -1,0 +1,44 @@
+#pragma once
+// The screens of `voryx serve`: the application object, the window, and the navigation
+// stack with the main screen at its root. The serve command creates it after the
+// application delegate has put the database in place, hands port() to the HTTP server
+// and calls run() on the thread that is to be the main thread.
+#include <optional>
+#include <string>
+
+#include "app/Paths.h"
+#include "store/Preferences.h"
+#include "ui/RootViewController.h"
+#include "ui/SnoopWindow.h"
+#include "ui/kit/UiApplication.h"
+
+namespace voryx {
+
+class VoryxUi {
+ public:
+  // Queues the start-up, which runs first thing in run(): the alert of a failed database
+  // copy when `startupAlert` holds its message, then the main screen's set-up (the first
+  // list load) and its first appearance (the settings). String table loaded beforehand.
+  explicit VoryxUi(const Paths& paths, std::optional<std::string> startupAlert = std::nullopt);
+  VoryxUi(const VoryxUi&) = delete;
+  VoryxUi& operator=(const VoryxUi&) = delete;
+
+  kit::UiPort& port() { return app_; }
+  kit::UiApplication& application() { return app_; }
+  // Main loop only, once the start-up has run.
+  RootViewController& root() { return *root_; }
+
+  // Runs the main loop on the calling thread until stop().
+  void run() { app_.loop().run(); }
+  // Any thread.
+  void stop() { app_.loop().stop(); }
+
+ private:
+  const Paths paths_;
+  Preferences preferences_;
+  kit::UiApplication app_;
+  SnoopWindow window_;
+  RootViewController* root_ = nullptr;  // owned by the navigation stack; made at start-up
+};
+
+}  // namespace voryx

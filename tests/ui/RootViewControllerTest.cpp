@@ -1,0 +1,236 @@
+#include "ui/RootViewController.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "ui/UiHarness.h"
+
+namespace voryx {
+namespace {
+
+using nlohmann::json;
+using test::TempHome;
+using test::UiHarness;
+
+std::vector<std::string> names(const json& screen) {
+  std::vector<std::string> out;
+  for (const auto& row : screen["rows"]) out.push_back(row["labels"][1]);
+  return out;
+}
+
+void storePreference(const Paths& paths, const char* key, int value) {
+  Preferences prefs(paths.preferences);
+  ASSERT_TRUE(prefs.store(key, value));
+}
+
+TEST(RootViewControllerTest, EmptyDatabaseShowsNoRowsAndTheCountTitles) {
+  TempHome home;
+  storePreference(home.paths, kPrefMaxSIM, 250);
+  UiHarness ui(home.paths);
+  auto screen = ui.screen();
+  EXPECT_EQ(screen["title"], "Vorx (0,250)");  // the appearance's title
+  EXPECT_TRUE(screen["rows"].empty());
+  EXPECT_TRUE(ui.snapshot()["alerts"].empty());
+  EXPECT_EQ(ui.event({{"target", "search"}, {"action", "cancel"}}).status, 200);
+  EXPECT_EQ(ui.screen()["title"], "Vorx (0/250)");  // the load's title
+}
+
+TEST(RootViewControllerTest, ScreenHasItsButtonsBannerAndRows) {
+  TempHome home;
+  home.exec(
+      "INSERT INTO sim VALUES (1,'Anna','+39021234',0);"
+      "INSERT INTO sim VALUES (2,'Bruno','555',1);"
+      "INSERT INTO sim VALUES (3,'Carla','556',2);"
+      "INSERT INTO sim VALUES (12,'Dario','557',3);"
+      "INSERT INTO sim VALUES (20,'Elena',NULL,5);");
+  UiHarness ui(home.paths);
+  auto screen = ui.screen();
+  EXPECT_EQ(screen["left"]["title"], "Setup");
+  EXPECT_EQ(screen["right"]["title"], "How to");
+  EXPECT_EQ(screen["toolbar"][0], json({{"id", "leggi"}, {"title", "Read from SIM"}, {"enabled", true}}));
+  EXPECT_EQ(screen["toolbar"][3]["title"], "Write to SIM");
+  EXPECT_EQ(screen["banner"]["text"], "Voryx");
+  EXPECT_EQ(screen["banner"]["frame"], json({0, 0, 320, 50}));
+  EXPECT_EQ(screen["rowHeight"], 70);
+  EXPECT_EQ(screen["gradients"].size(), 4u);
+  const char* kColors[] = {"gray", "green", "red", "cyan", "gray"};
+  ASSERT_EQ(screen["rows"].size(), 5u);
+  for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(screen["rows"][i]["colors"], kColors[i]) << i;
+  EXPECT_EQ(screen["rows"][0], json({{"id", "row:0"}, {"labels", {"1", "Anna", "+39021234"}}, {"colors", "gray"}}));
+  EXPECT_EQ(screen["rows"][4]["labels"], json({"20", "Elena", ""}));
+  for (const char* id : {"leggi", "scrivi", "add", "tool", "setup", "howto", "row:4"}) {
+    EXPECT_EQ(ui.tap(id).status, 200) << id;
+  }
+  EXPECT_EQ(ui.tap("row:5").status, 409);
+  EXPECT_EQ(ui.tap("row:x").status, 400);
+}
+
+TEST(RootViewControllerTest, SearchNarrowsOnlyOnTheSearchButtonWithText) {
+  TempHome home;
+  home.exec(
+      "INSERT INTO sim VALUES (1,'Anna','111',0);"
+      "INSERT INTO sim VALUES (2,'Bruno','222',0);"
+      "INSERT INTO sim VALUES (3,'GIANNI','333',0);"
+      "INSERT INTO sim VALUES (4,'Carla','0nn4',0);");
+  UiHarness ui(home.paths);
+  EXPECT_EQ(ui.event({{"target", "search"}, {"action", "begin"}}).status, 200);
+  EXPECT_EQ(ui.screen()["search"]["showsCancel"], true);
+  EXPECT_EQ(ui.event({{"target", "search"}, {"action", "change"}, {"value", "nN"}}).status, 200);
+  EXPECT_EQ(names(ui.screen()).size(), 4u);  // typing alone does not reload
+  EXPECT_EQ(ui.event({{"target", "search"}, {"action", "search"}}).status, 200);
+  auto screen = ui.screen();
+  EXPECT_EQ(names(screen), (std::vector<std::string>{"Anna", "GIANNI", "Carla"}));
+  EXPECT_EQ(screen["search"]["showsCancel"], false);
+  EXPECT_EQ(screen["title"], "Vorx (3/0)");
+
+  // An empty search does not reload: the row added meanwhile stays unseen.
+  home.exec("INSERT INTO sim VALUES (5,'Zeno','999',0);");
+  EXPECT_EQ(ui.event({{"target", "search"}, {"action", "search"}, {"value", ""}}).status, 200);
+  EXPECT_EQ(names(ui.screen()).size(), 3u);
+  // Cancel empties the text and reloads everything.
+  EXPECT_EQ(ui.event({{"target", "search"}, {"action", "cancel"}}).status, 200);
+  EXPECT_EQ(names(ui.screen()).size(), 5u);
+  EXPECT_EQ(ui.screen()["search"]["text"], "");
+
+  const json kBad[] = {
+      {{"target", "search"}, {"action", "change"}, {"value", 5}},
+      {{"target", "search"}, {"action", "change"}},
+      {{"target", "search"}, {"action", "change"}, {"value", std::string(257, 'a')}},
+      {{"target", "search"}, {"action", "begin"}, {"value", "text"}},
+      {{"target", "search"}, {"action", "type"}, {"value", "text"}},
+      {{"target", "tipo"}, {"action", "select"}, {"value", 2}},
+      {{"target", "tipo"}, {"action", "tap"}, {"value", 1}},
+  };
+  for (const auto& e : kBad) {
+    SCOPED_TRACE(e.dump());
+    EXPECT_EQ(ui.event(e).status, 400);
+  }
+  EXPECT_EQ(ui.screen()["search"]["text"], "");
+}
+
+TEST(RootViewControllerTest, SmsStoreDisablesToolAndIgnoresTheSearch) {
+  TempHome home;
+  home.exec(
+      "INSERT INTO sim VALUES (1,'Anna','111',0);"
+      "INSERT INTO simsms VALUES (4,'See you','222',0);"
+      "INSERT INTO simsms VALUES (2,'Hello','333',1);");
+  storePreference(home.paths, kPrefMaxSMS, 30);
+  UiHarness ui(home.paths);
+  ui.event({{"target", "search"}, {"action", "change"}, {"value", "zzz"}});
+  EXPECT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+  auto screen = ui.screen();
+  EXPECT_EQ(names(screen), (std::vector<std::string>{"Hello", "See you"}));
+  EXPECT_EQ(screen["toolbar"][2]["id"], "tool");
+  EXPECT_EQ(screen["toolbar"][2]["enabled"], false);
+  EXPECT_EQ(screen["title"], "Vorx (2,30)");
+  EXPECT_EQ(ui.tap("tool").status, 409);
+  EXPECT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 0}}).status, 200);
+  EXPECT_EQ(ui.screen()["toolbar"][2]["enabled"], true);
+  EXPECT_TRUE(ui.screen()["rows"].empty());  // "zzz" applies to the phonebook
+}
+
+TEST(RootViewControllerTest, StoredSortAppliesFromTheFirstAppearanceOn) {
+  TempHome home;
+  home.exec(
+      "INSERT INTO sim VALUES (12,'Anna','1',0);"
+      "INSERT INTO sim VALUES (3,'Bruno','2',0);");
+  storePreference(home.paths, kPrefSort, 1);
+  UiHarness ui(home.paths);
+  EXPECT_EQ(names(ui.screen()), (std::vector<std::string>{"Bruno", "Anna"}));  // by location
+  ui.event({{"target", "search"}, {"action", "cancel"}});
+  EXPECT_EQ(names(ui.screen()), (std::vector<std::string>{"Anna", "Bruno"}));  // by name
+}
+
+TEST(RootViewControllerTest, AppearanceReadsTheSettingsWithTheirDefaults) {
+  TempHome home;
+  UiHarness ui(home.paths);
+  int len = 0;
+  ui.onMain([&] { len = ui.ui.root().maxSIMLen; });
+  EXPECT_EQ(len, 14);
+  storePreference(home.paths, kPrefMaxSIMLen, 20);
+  storePreference(home.paths, kPrefMaxSIM, 100);
+  ui.onMain([&] { ui.ui.root().viewDidAppear(); });
+  ui.onMain([&] { len = ui.ui.root().maxSIMLen; });
+  EXPECT_EQ(len, 20);
+  EXPECT_EQ(ui.screen()["title"], "Vorx (0,100)");
+}
+
+TEST(RootViewControllerTest, DoubleTapsScrollToTopMiddleAndBottom) {
+  TempHome home;
+  for (int i = 1; i <= 5; ++i) {
+    home.exec("INSERT INTO sim VALUES (" + std::to_string(i) + ",'N" + std::to_string(i) + "','1',0);");
+  }
+  UiHarness ui(home.paths);
+  EXPECT_EQ(ui.screen()["scrollTo"], nullptr);
+  struct Case {
+    double x;
+    int row;
+  };
+  const Case kTaps[] = {{160, 2}, {10, 0}, {300, 4}, {130, 2}};
+  std::uint64_t lastSeq = 0;
+  for (const auto& c : kTaps) {
+    SCOPED_TRACE(c.x);
+    auto r = ui.touch(c.x, 2);
+    EXPECT_TRUE(r.consumed);
+    auto scroll = ui.screen()["scrollTo"];
+    EXPECT_EQ(scroll["row"], c.row);
+    EXPECT_GT(scroll["seq"].get<std::uint64_t>(), lastSeq);
+    lastSeq = scroll["seq"];
+  }
+  EXPECT_FALSE(ui.touch(160, 3).consumed);
+  EXPECT_EQ(ui.screen()["scrollTo"]["seq"], lastSeq);
+
+  // Four entries: the middle is row 1.
+  home.exec("DELETE FROM sim WHERE entry=5;");
+  ui.event({{"target", "search"}, {"action", "cancel"}});
+  ui.touch(160, 2);
+  EXPECT_EQ(ui.screen()["scrollTo"]["row"], 1);
+}
+
+TEST(RootViewControllerTest, DoubleTapsOnAnEmptyListDoNothing) {
+  TempHome home;
+  UiHarness ui(home.paths);
+  for (double x : {10.0, 160.0, 300.0}) EXPECT_TRUE(ui.touch(x, 2).consumed);
+  EXPECT_EQ(ui.screen()["scrollTo"], nullptr);
+}
+
+TEST(RootViewControllerTest, BrokenDatabaseShowsTheDatabaseErrorAndNoRows) {
+  TempHome home;
+  home.exec("INSERT INTO sim VALUES (1,'Anna','111',0);");
+  UiHarness ui(home.paths);
+  EXPECT_EQ(ui.screen()["rows"].size(), 1u);
+  std::string title = ui.screen()["title"];
+  {
+    std::ofstream out(home.paths.database(), std::ios::binary | std::ios::trunc);
+    out << std::string(4096, '\x5a');
+  }
+  ui.event({{"target", "search"}, {"action", "cancel"}});
+  auto snap = ui.snapshot();
+  ASSERT_EQ(snap["alerts"].size(), 1u);
+  const auto& alert = snap["alerts"][0];
+  EXPECT_EQ(alert["title"], "Database error");
+  EXPECT_EQ(alert["message"], "Data are corrupted, please close application and try again.");
+  EXPECT_EQ(alert["buttons"], json({"Ok"}));
+  auto screen = snap["navigation"][0];
+  EXPECT_TRUE(screen["rows"].empty());
+  EXPECT_EQ(screen["title"], title);
+  EXPECT_EQ(ui.tap("leggi").status, 409);  // under the alert
+  EXPECT_EQ(ui.tap("alert:" + std::to_string(alert["id"].get<int>()), 0).status, 200);
+  EXPECT_TRUE(ui.snapshot()["alerts"].empty());
+}
+
+TEST(RootViewControllerTest, StartupAlertComesBeforeTheDatabaseError) {
+  TempHome home;
+  home.exec("DROP TABLE sim;");
+  UiHarness ui(home.paths, "Failed to create writable database file with message 'x'.");
+  auto alerts = ui.snapshot()["alerts"];
+  ASSERT_EQ(alerts.size(), 2u);
+  EXPECT_EQ(alerts[0]["title"], "");
+  EXPECT_EQ(alerts[0]["buttons"], json({"Cancel", "Ok"}));
+  EXPECT_EQ(alerts[1]["title"], "Database error");
+  EXPECT_TRUE(ui.screen()["rows"].empty());
+}
+
+}  // namespace
+}  // namespace voryx
