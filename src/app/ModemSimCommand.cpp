@@ -1,10 +1,117 @@
+// voryx modem-sim: the virtual modem on a pseudo-terminal, until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
 #include "app/Commands.h"
+#include "sim/VirtualModem.h"
 
 namespace voryx {
+namespace {
+
+struct ModemSimArgs {
+  std::string simFile;
+  std::string profile = "default";
+  int replyDelay = 0;
+  int entryDelay = 0;
+  int chunk = 0;
+  int chunkGap = 0;
+  std::vector<std::string> faults;
+};
+
+int runModemSim(const ModemSimArgs& args) {
+  sim::ModemOptions options;
+  auto profile = sim::profileFromName(args.profile);
+  if (!profile) {
+    std::cerr << "voryx modem-sim: unknown profile \"" << args.profile
+              << "\" (default, linebreak)\n";
+    return 2;
+  }
+  options.profile = *profile;
+  options.replyDelay = std::chrono::milliseconds{args.replyDelay};
+  options.entryDelay = std::chrono::milliseconds{args.entryDelay};
+  options.chunkBytes = static_cast<std::size_t>(args.chunk);
+  options.chunkGap = std::chrono::milliseconds{args.chunkGap};
+  for (const auto& f : args.faults) {
+    if (!sim::parseFault(f, options.faults)) {
+      std::cerr << "voryx modem-sim: unknown fault \"" << f
+                << "\" (silence, huge-reply, nul-bytes, error-at-write=K, mute-at-write=K, "
+                   "hangup-at-write=K)\n";
+      return 2;
+    }
+  }
+
+  sim::SimCard card = sim::SimCard::demo();
+  std::string error;
+  const std::filesystem::path file = args.simFile;
+  if (!file.empty()) {
+    std::error_code ec;
+    if (std::filesystem::exists(file, ec)) {
+      auto loaded = sim::SimCard::load(file, error);
+      if (!loaded) {
+        std::cerr << "voryx modem-sim: " << error << '\n';
+        return 1;
+      }
+      card = std::move(*loaded);
+    } else if (!card.save(file, error)) {  // a fresh demo SIM, kept from now on
+      std::cerr << "voryx modem-sim: " << error << '\n';
+      return 1;
+    }
+  }
+
+  // SIGINT and SIGTERM are taken by sigwait below; blocked before the modem's thread
+  // starts so that it inherits the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  sim::VirtualModem modem{std::move(card), options};
+  if (!file.empty()) {
+    modem.setOnChange([file](const sim::SimCard& changed) {
+      std::string saveError;
+      if (!changed.save(file, saveError)) std::cerr << "voryx modem-sim: " << saveError << '\n';
+    });
+  }
+  if (!modem.start(&error)) {
+    std::cerr << "voryx modem-sim: " << error << '\n';
+    return 1;
+  }
+  std::cout << modem.devicePath() << std::endl;
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  modem.stop();
+  return 0;
+}
+
+}  // namespace
 
 void addModemSimCommand(CLI::App& app, int& exitCode) {
-  auto* sub = app.add_subcommand("modem-sim", "(not built yet)");
-  sub->callback([&exitCode] { exitCode = 2; });
+  auto args = std::make_shared<ModemSimArgs>();
+  auto* sub = app.add_subcommand(
+      "modem-sim", "Virtual modem with a virtual SIM on a pseudo-terminal; prints its device path");
+  sub->add_option("--sim-file", args->simFile,
+                  "SIM state file, loaded at start and saved after each change (created with "
+                  "the demo SIM when missing)");
+  sub->add_option("--profile", args->profile, "Reply style: default or linebreak")
+      ->capture_default_str();
+  sub->add_option("--reply-delay", args->replyDelay, "Milliseconds before each reply")
+      ->check(CLI::NonNegativeNumber);
+  sub->add_option("--entry-delay", args->entryDelay, "Milliseconds before each listing entry")
+      ->check(CLI::NonNegativeNumber);
+  sub->add_option("--chunk", args->chunk, "Send replies in chunks of this many bytes")
+      ->check(CLI::NonNegativeNumber);
+  sub->add_option("--chunk-gap", args->chunkGap, "Milliseconds between chunks")
+      ->check(CLI::NonNegativeNumber);
+  sub->add_option("--fault", args->faults,
+                  "Inject a fault (repeatable): silence, huge-reply, nul-bytes, "
+                  "error-at-write=K, mute-at-write=K, hangup-at-write=K");
+  sub->callback([args, &exitCode] { exitCode = runModemSim(*args); });
 }
 
 }  // namespace voryx

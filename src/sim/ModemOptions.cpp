@@ -1,0 +1,35 @@
+#include "sim/ModemOptions.h"
+
+#include <charconv>
+
+namespace voryx::sim {
+
+std::optional<Profile> profileFromName(std::string_view name) {
+  if (name == "default") return Profile::Default;
+  if (name == "linebreak") return Profile::LineBreak;
+  return std::nullopt;
+}
+
+std::string_view profileName(Profile profile) {
+  return profile == Profile::LineBreak ? "linebreak" : "default";
+}
+
+bool parseFault(std::string_view text, Faults& faults) {
+  if (text == "silence") return faults.silence = true;
+  if (text == "huge-reply") return faults.hugeReply = true;
+  if (text == "nul-bytes") return faults.nulBytes = true;
+  const std::size_t eq = text.find('=');
+  if (eq == std::string_view::npos) return false;
+  const std::string_view name = text.substr(0, eq);
+  const std::string_view value = text.substr(eq + 1);
+  int k = 0;
+  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), k);
+  if (ec != std::errc{} || end != value.data() + value.size() || k < 1) return false;
+  if (name == "error-at-write") faults.errorAtWrite = k;
+  else if (name == "mute-at-write") faults.muteAtWrite = k;
+  else if (name == "hangup-at-write") faults.hangupAtWrite = k;
+  else return false;
+  return true;
+}
+
+}  // namespace voryx::sim

@@ -1,0 +1,427 @@
+#include "sim/SimCard.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "sim/alpha.h"
+#include "sim/gsm7.h"
+#include "sim/pdu.h"
+#include "sim/text.h"
+
+namespace voryx::sim {
+namespace {
+
+constexpr std::size_t kBcdBytes = 10;
+constexpr std::array<std::string_view, 4> kStatusNames{"REC UNREAD", "REC READ", "STO UNSENT",
+                                                       "STO SENT"};
+
+std::uint8_t at(std::string_view s, std::size_t i) { return static_cast<std::uint8_t>(s[i]); }
+
+// Splits a SIM file line into words: blanks separate, "..." quotes with \" \\ \n \r \t
+// escapes, '#' outside quotes starts a comment. None for an unterminated quote or escape.
+std::optional<std::vector<std::string>> words(std::string_view line) {
+  std::vector<std::string> out;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++i;
+    } else if (c == '#') {
+      break;
+    } else if (c == '"') {
+      std::string word;
+      ++i;
+      for (;;) {
+        if (i >= line.size()) return std::nullopt;
+        char ch = line[i++];
+        if (ch == '"') break;
+        if (ch == '\\') {
+          if (i >= line.size()) return std::nullopt;
+          ch = line[i++];
+          ch = ch == 'n' ? '\n' : ch == 'r' ? '\r' : ch == 't' ? '\t' : ch;
+        }
+        word += ch;
+      }
+      out.push_back(std::move(word));
+    } else {
+      const std::size_t end = line.find_first_of(" \t\r", i);
+      out.emplace_back(line.substr(i, end == std::string_view::npos ? line.size() - i : end - i));
+      i = end == std::string_view::npos ? line.size() : end;
+    }
+  }
+  return out;
+}
+
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\', out += c;
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else out += c;
+  }
+  return out + '"';
+}
+
+std::optional<int> parseCount(std::string_view text) {
+  if (text.empty() || text.size() > 6) return std::nullopt;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+bool validTimestamp(std::string_view ts) {
+  if (ts.empty()) return true;
+  static constexpr std::string_view kShape = "00/00/00,00:00:00+00";
+  if (ts.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < ts.size(); ++i) {
+    const bool digit = ts[i] >= '0' && ts[i] <= '9';
+    if (kShape[i] == '0' ? !digit : (kShape[i] == '+' ? ts[i] != '+' && ts[i] != '-' : ts[i] != kShape[i]))
+      return false;
+  }
+  return true;
+}
+
+bool validNumber(std::string_view n) {
+  if (!n.empty() && n.front() == '+') n.remove_prefix(1);
+  auto bcd = encodeBcd(n);
+  return bcd && n.size() <= SimCard::kMaxDigits;
+}
+
+}  // namespace
+
+std::string_view smsStatusName(SmsStatus status) {
+  return kStatusNames[static_cast<std::size_t>(status)];
+}
+
+std::optional<SmsStatus> smsStatusFromName(std::string_view name) {
+  for (std::size_t i = 0; i < kStatusNames.size(); ++i) {
+    if (kStatusNames[i] == name) return static_cast<SmsStatus>(i);
+  }
+  return std::nullopt;
+}
+
+SimCard::SimCard(int locations, int alphaLength, int smsCapacity)
+    : alphaLength_(alphaLength), smsCapacity_(smsCapacity) {
+  records_.assign(static_cast<std::size_t>(locations), std::string(static_cast<std::size_t>(recordSize()), '\xFF'));
+}
+
+std::string SimCard::record(int location) const {
+  if (location < 1 || location > locations()) return {};
+  return records_[static_cast<std::size_t>(location - 1)];
+}
+
+bool SimCard::isEmpty(int location) const {
+  const std::string r = record(location);
+  if (r.empty()) return true;
+  const std::string_view alpha = std::string_view(r).substr(0, static_cast<std::size_t>(alphaLength_));
+  const std::uint8_t length = at(r, static_cast<std::size_t>(alphaLength_));
+  return trimAlphaPadding(alpha).empty() && (length == 0xFF || length <= 1);
+}
+
+bool SimCard::setRecord(int location, std::string_view bytes) {
+  if (location < 1 || location > locations() || bytes.size() != static_cast<std::size_t>(recordSize()))
+    return false;
+  records_[static_cast<std::size_t>(location - 1)] = std::string(bytes);
+  return true;
+}
+
+void SimCard::erase(int location) {
+  if (location >= 1 && location <= locations())
+    records_[static_cast<std::size_t>(location - 1)].assign(static_cast<std::size_t>(recordSize()), '\xFF');
+}
+
+int SimCard::usedLocations() const {
+  int used = 0;
+  for (int loc = 1; loc <= locations(); ++loc) used += isEmpty(loc) ? 0 : 1;
+  return used;
+}
+
+std::optional<int> SimCard::firstFreeLocation() const {
+  for (int loc = 1; loc <= locations(); ++loc) {
+    if (isEmpty(loc)) return loc;
+  }
+  return std::nullopt;
+}
+
+std::optional<PhonebookEntry> SimCard::entry(int location) const {
+  if (isEmpty(location)) return std::nullopt;
+  const std::string r = record(location);
+  const auto a = static_cast<std::size_t>(alphaLength_);
+  PhonebookEntry e;
+  e.location = location;
+  e.name = utf8Encode(decodeAlpha(std::string_view(r).substr(0, a)));
+  const std::uint8_t length = at(r, a);
+  const std::uint8_t ton = at(r, a + 1);
+  if (ton != 0xFF) e.type = ton;
+  if (length != 0xFF && length > 1) {
+    const std::size_t bcd = std::min<std::size_t>(length - 1u, kBcdBytes);
+    e.number = decodeBcd(std::string_view(r).substr(a + 2, bcd));
+    if ((ton & 0x70) == 0x10) e.number.insert(0, "+");
+  }
+  return e;
+}
+
+std::string SimCard::name(int location) const {
+  auto e = entry(location);
+  return e ? e->name : std::string{};
+}
+
+std::string SimCard::number(int location) const {
+  auto e = entry(location);
+  return e ? e->number : std::string{};
+}
+
+bool SimCard::writeEntry(int location, std::string_view alpha, std::string_view num, int type) {
+  if (location < 1 || location > locations()) return false;
+  if (alpha.size() > static_cast<std::size_t>(alphaLength_)) return false;
+  if (type < 128 || type > 255) return false;
+  const bool plus = !num.empty() && num.front() == '+';
+  if (plus) num.remove_prefix(1), type = 0x91;
+  if (num.size() > kMaxDigits) return false;
+  auto bcd = encodeBcd(num);
+  if (!bcd) return false;
+  std::string r(alpha);
+  r.resize(static_cast<std::size_t>(alphaLength_), '\xFF');
+  if (bcd->empty()) {
+    r += "\xFF\xFF";
+  } else {
+    r += static_cast<char>(bcd->size() + 1);
+    r += static_cast<char>(type);
+  }
+  r += *bcd;
+  r.resize(static_cast<std::size_t>(recordSize()), '\xFF');  // BCD padding, CCP, EXT1
+  records_[static_cast<std::size_t>(location - 1)] = r;
+  return true;
+}
+
+bool SimCard::writeEntryText(int location, std::string_view nameUtf8, std::string_view num) {
+  auto name = utf8Decode(nameUtf8);
+  if (!name) return false;
+  auto alpha = encodeAlpha(*name, static_cast<std::size_t>(alphaLength_));
+  if (!alpha) return false;
+  return writeEntry(location, *alpha, num, !num.empty() && num.front() == '+' ? 145 : 129);
+}
+
+const SmsRecord* SimCard::message(int index) const {
+  auto it = messages_.find(index);
+  return it == messages_.end() ? nullptr : &it->second;
+}
+
+std::optional<int> SimCard::addMessage(SmsRecord message) {
+  for (int i = 1; i <= smsCapacity_; ++i) {
+    if (!messages_.count(i)) {
+      messages_[i] = std::move(message);
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+bool SimCard::setMessage(int index, SmsRecord message) {
+  if (index < 1 || index > smsCapacity_) return false;
+  messages_[index] = std::move(message);
+  return true;
+}
+
+bool SimCard::deleteMessage(int index) { return messages_.erase(index) > 0; }
+
+SimCard SimCard::demo() {
+  SimCard sim;
+  struct Row {
+    const char* name;
+    const char* number;
+  };
+  static constexpr Row kRows[] = {
+      {"Anna Rossi", "+393331234567"},    {"Marco Bianchi", "+393471112233"},
+      {"Zoë Müller", "+491701234567"},    {"Ärztehaus", "0612345678"},
+      {"Café Noël", "+33612345678"},      {"Иван Петров", "+79161234567"},
+      {"Ольга", "+79035556677"},          {"Γιώργος", "+306912345678"},
+      {"Σοφία", "+306944556677"},         {"Office@Home", "0223456789"},
+      {"Pay$ Desk", "800123456"},         {"_voicemail", "+393359609600"},
+      {"Hélène Dubois", "+33698765432"},  {"Adèle Martin", "+33155667788"},
+      {"Bar €uro", "0687654321"},         {"José García", "+34612345678"},
+      {"Łukasz", "+48501234567"},         {"Smörgås AB", "+46812345678"},
+      {"Ñandú Tours", "+5491123456789"},  {"Dr. Straße", "+4930123456"},
+      {"Pizzeria Gino", "0612233445"},    {"Taxi", "0264748"},
+      {"Mamma", "+393351122334"},         {"Papà", "+393351122335"},
+      {"Nonna Lucia", "0312345678"},      {"Ufficio [2]", "0212345678,123"},
+      {"ΔΩΣ Θ", "+302101234567"},         {"Ґанна", "+380441234567"},
+      {"山田太郎", "+81312345678"},        {"Åsa Öberg", "+46701234567"},
+      {"Saldo", "*123#"},                 {"Ciccio_99", "3381234567"},
+      {"François", "+33144556677"},       {"Dvořák", "+420212345678"},
+      {"Søren Ærø", "+4533123456"},       {"Ελένη", "+306977889900"},
+  };
+  int location = 1;
+  for (const auto& row : kRows) sim.writeEntryText(location++, row.name, row.number);
+  sim.addMessage({SmsStatus::RecRead, "+393331234567", "24/05/01,10:15:00+08",
+                  "Ciao! Ci vediamo alle 8?", false});
+  sim.addMessage({SmsStatus::RecUnread, "+491701234567", "24/05/02,18:40:12+08",
+                  "Grüße aus München! Nächste Woche wieder da.", false});
+  sim.addMessage({SmsStatus::RecRead, "+79161234567", "24/05/03,09:05:30+12",
+                  "Привет! Как дела?", true});
+  sim.addMessage({SmsStatus::StoUnsent, "+393331234567", "", "Ricordati il pane", false});
+  sim.addMessage({SmsStatus::StoSent, "0612345678", "", "Costa 5€ [sconto]", false});
+  return sim;
+}
+
+// The SIM file. Lines:
+//   phonebook <locations> <record size>     record size = alpha length + 14
+//   sms <capacity>
+//   adn <location> <record hex>             EF_ADN bytes; a comment shows name, number, type
+//   msg <index> "<status>" gsm|ucs2 "<number>" "<time stamp>" "<text>"
+// '#' starts a comment. Only the hex of a record counts.
+std::string SimCard::toText() const {
+  std::ostringstream out;
+  out << "# Voryx virtual SIM\n"
+      << "# adn: location, EF_ADN record in hex (alpha identifier padded with FF, number\n"
+      << "# length, TON/NPI, 10 BCD bytes, CCP, EXT1); the comment is for reading only.\n"
+      << "phonebook " << locations() << ' ' << recordSize() << '\n'
+      << "sms " << smsCapacity_ << '\n';
+  for (int loc = 1; loc <= locations(); ++loc) {
+    auto e = entry(loc);
+    if (!e) continue;
+    std::string name = e->name;
+    for (char& c : name) c = (c == '\n' || c == '\r') ? ' ' : c;
+    out << "adn " << loc << ' ' << toHex(record(loc)) << "  # " << name << " | " << e->number
+        << " | " << e->type << '\n';
+  }
+  for (const auto& [index, m] : messages_) {
+    out << "msg " << index << ' ' << quoted(smsStatusName(m.status)) << ' '
+        << (m.ucs2 ? "ucs2" : "gsm") << ' ' << quoted(m.number) << ' ' << quoted(m.timestamp) << ' '
+        << quoted(m.text) << '\n';
+  }
+  return out.str();
+}
+
+std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& error) {
+  int lineNo = 0;
+  int locations = -1, recordSize = -1, capacity = -1;
+  std::vector<std::pair<int, std::string>> records;
+  std::vector<std::pair<int, SmsRecord>> msgs;
+  auto fail = [&](const std::string& why) {
+    error = "line " + std::to_string(lineNo) + ": " + why;
+    return std::nullopt;
+  };
+  while (!text.empty()) {
+    ++lineNo;
+    const std::size_t nl = text.find('\n');
+    const std::string_view line = text.substr(0, nl);
+    text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
+    auto w = words(line);
+    if (!w) return fail("unterminated quote");
+    if (w->empty()) continue;
+    const std::string& kind = (*w)[0];
+    if (kind == "phonebook" && w->size() == 3) {
+      auto n = parseCount((*w)[1]);
+      auto size = parseCount((*w)[2]);
+      if (!n || !size || *n < 1 || *n > 254 || *size < 14 || *size > 14 + 241)
+        return fail("phonebook wants a location count (1-254) and a record size (14-255)");
+      locations = *n, recordSize = *size;
+    } else if (kind == "sms" && w->size() == 2) {
+      auto n = parseCount((*w)[1]);
+      if (!n || *n > 255) return fail("sms wants a capacity (0-255)");
+      capacity = *n;
+    } else if (kind == "adn" && w->size() == 3) {
+      auto loc = parseCount((*w)[1]);
+      auto bytes = fromHex((*w)[2]);
+      if (!loc || !bytes) return fail("adn wants a location and the record in hex");
+      records.emplace_back(*loc, *bytes);
+    } else if (kind == "msg" && w->size() == 7) {
+      auto index = parseCount((*w)[1]);
+      auto status = smsStatusFromName((*w)[2]);
+      const std::string& coding = (*w)[3];
+      SmsRecord m;
+      if (!index || !status || (coding != "gsm" && coding != "ucs2"))
+        return fail("msg wants an index, a status (\"REC READ\", ...) and gsm or ucs2");
+      m.status = *status;
+      m.ucs2 = coding == "ucs2";
+      m.number = (*w)[4];
+      m.timestamp = (*w)[5];
+      m.text = (*w)[6];
+      if (!validNumber(m.number)) return fail("number holds characters a SIM cannot store");
+      if (!validTimestamp(m.timestamp)) return fail("time stamp is not yy/MM/dd,hh:mm:ss+zz");
+      auto chars = utf8Decode(m.text);
+      if (!chars) return fail("text is not UTF-8");
+      if (m.ucs2 ? chars->size() > 70 : gsm7::septetCount(*chars).value_or(999) > 160)
+        return fail("text does not fit one message in this coding");
+      msgs.emplace_back(*index, std::move(m));
+    } else {
+      return fail("expected phonebook, sms, adn or msg with their fields");
+    }
+  }
+  if (locations < 0 || capacity < 0) {
+    error = "the file lacks its phonebook or sms line";
+    return std::nullopt;
+  }
+  SimCard card(locations, recordSize - 14, capacity);
+  for (const auto& [loc, bytes] : records) {
+    if (!card.setRecord(loc, bytes)) {
+      error = "adn " + std::to_string(loc) + ": location outside 1-" + std::to_string(locations) +
+              " or record not " + std::to_string(recordSize) + " bytes";
+      return std::nullopt;
+    }
+  }
+  for (auto& [index, m] : msgs) {
+    if (!card.setMessage(index, std::move(m))) {
+      error = "msg " + std::to_string(index) + ": index outside 1-" + std::to_string(capacity);
+      return std::nullopt;
+    }
+  }
+  return card;
+}
+
+std::optional<SimCard> SimCard::load(const std::filesystem::path& file, std::string& error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = file.string() + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  auto card = fromText(text.str(), error);
+  if (!card) error = file.string() + ": " + error;
+  return card;
+}
+
+bool SimCard::save(const std::filesystem::path& file, std::string& error) const {
+  const std::string text = toText();
+  std::string tmp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+  if (file.parent_path().empty()) tmp = "." + file.filename().string() + ".XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) {
+    error = tmp + ": " + std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  bool ok = true;
+  while (ok && done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  const int savedErrno = errno;
+  ::close(fd);
+  if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
+    error = file.string() + ": " + std::strerror(ok ? errno : savedErrno);
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace voryx::sim

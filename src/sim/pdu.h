@@ -1,0 +1,35 @@
+#pragma once
+// Numbers as SIMs and SMS PDUs hold them (swapped BCD semi-octets, F padding) and the SMS
+// PDUs of 3GPP 23.040 that the store shows in PDU mode: SMS-DELIVER for received
+// messages, SMS-SUBMIT for stored ones, each preceded by the service centre address.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sim/SimCard.h"
+
+namespace voryx::sim {
+
+// Digits 0-9, '*', '#', and ',' or 'p' (pause, semi-octet C), '?' (wild, D). None for
+// any other character. An odd count is padded with F.
+std::optional<std::string> encodeBcd(std::string_view digits);
+// Up to the first F nibble; ',' for C, '?' for D, nothing for E.
+std::string decodeBcd(std::string_view bytes);
+
+// Service centre, used for every PDU the store shows.
+inline constexpr std::string_view kServiceCentre = "+393359609600";
+
+// The message as a PDU (service centre address first); the TPDU's length (what +CMGL
+// and +CMGR give as <length>) is the size minus the service centre part.
+std::string encodeSmsPdu(const SmsRecord& message);
+std::size_t tpduLength(std::string_view pdu);
+
+// A PDU as a client writes it with +CMGW in PDU mode: the service centre address first
+// (unless the bytes are exactly `tpduLength` long), then an SMS-SUBMIT or SMS-DELIVER
+// with 7-bit or UCS2 text (a user data header is skipped). None, with `error` set, for
+// anything else or anything that does not add up.
+std::optional<SmsRecord> decodeSmsPdu(std::string_view pdu, std::size_t tpduLength,
+                                      std::string* error = nullptr);
+
+}  // namespace voryx::sim
