@@ -41,6 +41,7 @@ function fitText(el, text, size, width, min = 10) {
 
 function barButton(button) {
   const el = h('div', 'barbutton', button.title ?? '');
+  el.dataset.id = String(button.id);
   if (button.enabled === false) el.classList.add('disabled');
   else setTarget(el, String(button.id), 'tap');
   return el;

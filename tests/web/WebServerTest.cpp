@@ -111,10 +111,6 @@ TEST_F(WebServerTest, EventsNeedTheServersOriginAndAWellFormedBody) {
       {"origin with another port", event, authed({{"Origin", "http://127.0.0.1:1"}}), 403},
       {"not JSON", "{\"version\":1,", postHeaders(), 400},
       {"empty body", "", postHeaders(), 400},
-      {"not an object", "[1,2]", postHeaders(), 400},
-      {"no target", R"({"version":1,"action":"tap"})", postHeaders(), 400},
-      {"negative version", R"({"version":-1,"target":"leggi","action":"tap"})", postHeaders(), 400},
-      {"target not a string", R"({"version":1,"target":7,"action":"tap"})", postHeaders(), 400},
       {"nested deeply", std::string(60000, '['), postHeaders(), 400},
       {"NUL bytes", std::string("{\"version\":1,\0}", 15), postHeaders(), 400},
       {"over 64 KiB", R"({"version":1,"target":"search","action":"change","value":")" +

@@ -1,0 +1,23 @@
+// The browser suite: the real `voryx serve` in Debian's Chromium. One test at a time:
+// every test starts its own server.
+import { defineConfig } from '@playwright/test';
+
+export default defineConfig({
+  testDir: '.',
+  testMatch: '*.spec.mjs',
+  workers: 1,
+  timeout: 60_000,
+  expect: { timeout: 10_000 },
+  reporter: 'list',
+  outputDir: `${process.env.VORYX_TEST_OUT ?? 'test-results'}/playwright`,
+  use: {
+    browserName: 'chromium',
+    headless: true,
+    viewport: { width: 480, height: 640 },
+    launchOptions: {
+      executablePath: '/usr/bin/chromium',
+      args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+        '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    },
+  },
+});

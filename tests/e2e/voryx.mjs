@@ -1,0 +1,113 @@
+// Starts `voryx serve` for one test: a fresh VORYX_HOME, an optional prefilled database,
+// the server as a direct child of this process, stopped by its PID when the test ends.
+import { test as base, expect } from '@playwright/test';
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+
+export { expect };
+
+const bin = process.env.VORYX_BIN;
+const binaryDir = process.env.VORYX_BINARY_DIR;
+
+function sqlText(value) {
+  return `'${String(value).replaceAll("'", "''")}'`;
+}
+
+// rows: {phonebook: [[location, name, number, mark], ...], sms: [...]}
+function prefill(home, rows) {
+  const dataDir = path.join(home, 'data');
+  fs.mkdirSync(dataDir, { recursive: true, mode: 0o700 });
+  const db = path.join(dataDir, 'Voryx.sqlitedb');
+  fs.copyFileSync(path.join(binaryDir, 'resources', 'Voryx.sqlitedb'), db);
+  const inserts = [];
+  for (const [table, list] of [['sim', rows.phonebook ?? []], ['simsms', rows.sms ?? []]]) {
+    for (const [entry, desc, number, mark] of list) {
+      inserts.push(`INSERT INTO ${table} VALUES (${Number(entry)}, ${sqlText(desc)}, ${sqlText(number)}, ${Number(mark)});`);
+    }
+  }
+  execFileSync('sqlite3', [db], { input: `BEGIN;\n${inserts.join('\n')}\nCOMMIT;\n` });
+}
+
+async function startVoryx(rows) {
+  if (!bin || !binaryDir) throw new Error('VORYX_BIN and VORYX_BINARY_DIR must be set');
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-e2e-'));
+  if (rows) prefill(home, rows);
+  const child = spawn(bin, ['serve', '--port', '0'], {
+    env: { ...process.env, VORYX_HOME: home },
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve({ code, signal })));
+  let stderr = '';
+  child.stderr.on('data', (d) => (stderr += d));
+  const url = await new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error(`no URL printed within 20 s\n${stderr}`)), 20_000);
+    child.stdout.on('data', (d) => {
+      out += d;
+      const m = out.match(/^(http:\/\/\S+\/\?token=[0-9a-f]{32})$/m);
+      if (m) {
+        clearTimeout(timer);
+        resolve(m[1]);
+      }
+    });
+    exited.then(({ code, signal }) => {
+      clearTimeout(timer);
+      reject(new Error(`voryx serve ended (${code ?? signal}) before printing its URL\n${stderr}`));
+    });
+  });
+  const origin = new URL(url).origin;
+  return {
+    url,
+    origin,
+    port: Number(new URL(url).port),
+    home,
+    child,
+    // SIGTERM, then SIGKILL if it has not ended within 10 s. Answers how it ended.
+    async stop() {
+      if (child.exitCode === null && child.signalCode === null) {
+        child.kill('SIGTERM');
+        const timer = setTimeout(() => child.kill('SIGKILL'), 10_000);
+        await exited;
+        clearTimeout(timer);
+      }
+      fs.rmSync(home, { recursive: true, force: true });
+      return exited;
+    },
+  };
+}
+
+// `serve(rows)` starts a server for this test; every one started is stopped at its end,
+// pass or fail.
+export const test = base.extend({
+  serve: async ({}, use) => {
+    const started = [];
+    await use(async (rows) => {
+      const s = await startVoryx(rows);
+      started.push(s);
+      return s;
+    });
+    for (const s of started) await s.stop();
+  },
+});
+
+// A raw request with headers a browser would not let a page set (Host, Origin).
+export function rawRequest(port, { method = 'GET', path: p = '/', headers = {}, body } = {}) {
+  return new Promise((resolve, reject) => {
+    const req = http.request({ host: '127.0.0.1', port, method, path: p, headers }, (res) => {
+      res.resume();
+      res.on('end', () => resolve(res.statusCode));
+    });
+    req.on('error', reject);
+    if (body !== undefined) req.write(body);
+    req.end();
+  });
+}
+
+// Opens the printed URL and waits for the first snapshot to be drawn.
+export async function openApp(page, server) {
+  await page.goto(server.url);
+  await expect(page.locator('.navbar .title')).not.toHaveText('');
+}
