@@ -1,10 +1,115 @@
+// voryx serve: the application. The screens run on this process's main thread; the HTTP
+// server shows them to a browser on its own threads.
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+
 #include "app/Commands.h"
+#include "app/Startup.h"
+#include "app/VoryxAppDelegate.h"
+#include "ui/VoryxUi.h"
+#include "web/WebServer.h"
 
 namespace voryx {
+namespace {
+
+struct ServeOptions {
+  int port = 8737;
+  std::string listen = "127.0.0.1";
+  bool simulate = false;
+  std::string device;  // kept for the modem work: the transfers read it
+};
+
+// Waits for SIGINT or SIGTERM (blocked in every thread, so they come only here) and then
+// stops the main loop. Ends by itself once `done` is set.
+class SignalWatch {
+ public:
+  explicit SignalWatch(VoryxUi& ui) : thread_([this, &ui] { watch(ui); }) {}
+  ~SignalWatch() {
+    done_ = true;
+    thread_.join();
+  }
+
+  static void blockInThisThread() {
+    sigset_t set = signals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  }
+
+ private:
+  static sigset_t signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+  }
+
+  void watch(VoryxUi& ui) {
+    const sigset_t set = signals();
+    const timespec tick{0, 200'000'000};
+    while (!done_) {
+      if (sigtimedwait(&set, nullptr, &tick) > 0) {
+        ui.stop();
+        return;
+      }
+    }
+  }
+
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+int runServe(const ServeOptions& options) {
+  // Before any thread starts, so that every thread inherits the blocked signals.
+  SignalWatch::blockInThisThread();
+  const Paths paths = startUp();
+  std::optional<std::string> alert = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded();
+  VoryxUi ui(paths, std::move(alert));
+
+  web::WebServerOptions webOptions;
+  webOptions.listen = options.listen;
+  webOptions.port = options.port;
+  web::WebServer server(ui.port(), webOptions);
+  if (Status started = server.start(); !started) {
+    std::cerr << "voryx serve: " << started.error().detail << "\n";
+    return started.error().code == Errc::Invalid ? 2 : 1;
+  }
+  std::cout << server.url() << std::endl;
+
+  {
+    SignalWatch watch(ui);
+    ui.run();
+  }
+  server.stop();
+  return 0;
+}
+
+}  // namespace
 
 void addServeCommand(CLI::App& app, int& exitCode) {
-  auto* sub = app.add_subcommand("serve", "(not built yet)");
-  sub->callback([&exitCode] { exitCode = 2; });
+  auto options = std::make_shared<ServeOptions>();
+  auto* sub = app.add_subcommand(
+      "serve",
+      "Start the application: its screens are served to a browser; open the address it "
+      "prints (it carries the access token)");
+  sub->add_option("--port", options->port, "TCP port to listen on (0: any free port)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
+  sub->add_option("--listen", options->listen,
+                  "address to listen on, an IP address (anything but loopback lets other "
+                  "machines reach the screens; they still need the token)")
+      ->capture_default_str();
+  sub->add_flag("--simulate", options->simulate, "use the built-in virtual modem instead of a real one");
+  sub->add_option("--device", options->device, "the modem's AT port, e.g. /dev/ttyUSB2")
+      ->envname("VORYX_DEVICE");
+  sub->callback([options, &exitCode] { exitCode = runServe(*options); });
 }
 
 }  // namespace voryx
