@@ -172,6 +172,18 @@ std::string firstCharacters(std::string_view utf8, std::size_t limit) {
   return std::string(utf8);
 }
 
+// At the text prompt a carriage return starts the message's next line; a line feed is
+// not taken as one. Every line break of the text goes as a single carriage return.
+std::string lineBreaksAsReturns(std::string_view septets) {
+  std::string out;
+  out.reserve(septets.size());
+  for (std::size_t i = 0; i < septets.size(); ++i) {
+    if (septets[i] == '\r' && i + 1 < septets.size() && septets[i + 1] == '\n') continue;
+    out += septets[i] == '\n' ? '\r' : septets[i];
+  }
+  return out;
+}
+
 // "AT+CMGW" with its header line, the prompt, then the body ended by Ctrl-Z; the reply to
 // the body is the one that counts.
 EntryResult storeMessage(JobSession& s, int n, const std::string& command,
@@ -216,12 +228,13 @@ EntryResult smsEntry(JobSession& s, const SimEntry& e, int index, std::string& l
   if (!needsPduMode(text)) {
     auto command = JobSession::command("AT+CMGW=\"%s\",%d,\"STO SENT\"\r", lastNumber.c_str(), type);
     if (!command) return {EntryResult::Refused, {}};
-    return storeMessage(s, n, *command, *encodeGsmText(text));
+    return storeMessage(s, n, *command, lineBreaksAsReturns(*encodeGsmText(text)));
   }
-  // Characters the GSM alphabet lacks: the message goes as UCS2 in PDU mode, and the
-  // line is put back in text mode whatever the answer.
+  // Characters the GSM alphabet lacks (or that would end the text entry): the message
+  // goes as UCS2 in PDU mode, stored as sent (3) like the text-mode writes, and the line
+  // is put back in text mode.
   SubmitPdu pdu = encodeSubmitPdu(lastNumber, type, text);
-  auto command = JobSession::command("AT+CMGW=%d\r", pdu.tpduLength);
+  auto command = JobSession::command("AT+CMGW=%d,3\r", pdu.tpduLength);
   if (!command || pdu.hex.size() + 2 > kCommandBufSize) return {EntryResult::Refused, {}};
   if (!s.exchange("AT+CMGF=0\r", true)) return {EntryResult::LineLost, {}};
   EntryResult result = storeMessage(s, n, *command, pdu.hex);

@@ -1,0 +1,107 @@
+// The SMS read and write against the virtual modem.
+#include <algorithm>
+
+#include "transfer/JobFixture.h"
+
+namespace voryx::transfer {
+namespace {
+
+using sim::SmsRecord;
+using sim::SmsStatus;
+
+bool logHas(const std::vector<std::string>& log, const std::string& line) {
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+TEST_F(JobFixture, SmsReadStoresEveryMessageAsSent) {
+  sim::SimCard card = smallSim(5);
+  card.setMessage(1, {SmsStatus::StoUnsent, "+3331234567", "", "Hello", false});
+  // A received message: its header carries a time stamp with a comma inside the quotes.
+  card.setMessage(2, {SmsStatus::RecRead, "+39333999", "24/05/01,10:15:00+08", "Ciao, a presto", false});
+  card.setMessage(3, {SmsStatus::StoSent, "0612", "", "First line\n\nSecond line", false});
+  card.setMessage(4, {SmsStatus::RecRead, "+7916", "24/05/03,09:05:30+12", "Привет! Как дела?", true});
+  startModem(card);
+  insert("simsms", {9, "Only local", "1", kMarkNew});
+
+  EXPECT_EQ(read(1), JobOutcome::Done);
+
+  EXPECT_EQ(rows(ListStore::Sms),
+            (std::vector<SimEntry>{{1, "Hello", "+3331234567", kMarkInStep},
+                                   {2, "Ciao, a presto", "+39333999", kMarkInStep},
+                                   {3, "First line\n\nSecond line", "0612", kMarkInStep},
+                                   {4, "Привет! Как дела?", "+7916", kMarkInStep}}));
+  EXPECT_EQ(host_.maxSMS, 10);
+  EXPECT_EQ(preferences_->value(kPrefMaxSMS), 10);
+  EXPECT_EQ(host_.captions(), std::vector<std::string>{"Your SIM has a total entry of  10"});
+  EXPECT_EQ(host_.labels().size(), 4u);
+  EXPECT_EQ(host_.createLog, 1);
+  EXPECT_EQ(commandsAfterHandshake(),
+            (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1",
+                                      "AT+CSCS=\"UTF-8\"", "AT+CMGL=\"ALL\""}));
+}
+
+TEST_F(JobFixture, SmsWriteStoresEveryTextUnchanged) {
+  sim::SimCard card = smallSim(5);
+  card.setMessage(5, {SmsStatus::StoSent, "333", "", "Old text", false});
+  card.setMessage(9, {SmsStatus::StoSent, "9", "", "gone", false});
+  startModem(card);
+  insert("simsms", {4, "Hello", "+39 333 1234567", kMarkNew});
+  insert("simsms", {5, "Changed", "333", kMarkChanged});
+  insert("simsms", {6, "Grüße ä @ home", "+4930", kMarkNew});      // GSM, "@" is 00
+  insert("simsms", {7, "Привет", "+7495", kMarkNew});              // UCS2
+  insert("simsms", {8, "Line one\nLine two", "12", kMarkNew});
+  insert("simsms", {9, "gone", "", kMarkDeleted});
+  insert("simsms", {10, "As it is", "1", kMarkInStep});
+
+  EXPECT_EQ(write(2), JobOutcome::Done);  // any store but the phonebook is the SMS store
+  EXPECT_EQ(host_.retcode, 0);
+
+  const std::vector<std::string> log = commandsAfterHandshake();
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 6),
+            (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1",
+                                      "AT+CSCS=\"GSM\"", "AT+CMGW=\"393331234567\",145,\"STO SENT\"",
+                                      "> Hello"}));
+  auto at = [&log](const std::string& line) {
+    return std::find(log.begin(), log.end(), line) - log.begin();
+  };
+  EXPECT_EQ(at("AT+CMGD=5,0") + 1, at("AT+CMGW=\"333\",129,\"STO SENT\""));
+  EXPECT_TRUE(logHas(log, "AT+CMGD=9,0"));
+  // The UCS2 text went in PDU mode, and text mode came back after it.
+  const auto pduMode = std::find(log.begin(), log.end(), "AT+CMGF=0");
+  ASSERT_NE(pduMode, log.end());
+  EXPECT_NE(std::find(pduMode, log.end(), "AT+CMGF=1"), log.end());
+  EXPECT_EQ(host_.labels(), (std::vector<std::string>{
+                                "Writing sms entry nr. 4", "Writing sms entry nr. 5",
+                                "Writing sms entry nr. 6", "Writing sms entry nr. 7",
+                                "Writing sms entry nr. 8", "Deleting sms entry nr. 9",
+                                "Analyzing sms entry nr. 6"}));
+
+  std::vector<std::string> texts;
+  const sim::SimCard after = modem().sim();
+  for (const auto& [index, m] : after.messages()) {
+    texts.push_back(m.text);
+    EXPECT_EQ(m.status, SmsStatus::StoSent) << m.text;
+    EXPECT_EQ(m.ucs2, m.text == "Привет") << m.text;
+  }
+  std::sort(texts.begin(), texts.end());
+  EXPECT_EQ(texts, (std::vector<std::string>{"Changed", "Grüße ä @ home", "Hello",
+                                             "Line one\nLine two", "Привет"}));
+  EXPECT_EQ(host_.createLog, 1);
+  EXPECT_EQ(rows(ListStore::Sms).size(), 6u);
+}
+
+// A text longer than 170 characters goes out with its first 170; this SIM, like a real
+// one, holds 160 GSM characters in a message and refuses it, so the mark stays.
+TEST_F(JobFixture, SmsTextIsCutTo170Characters) {
+  startModem(smallSim(5));
+  insert("simsms", {1, std::string(200, 'x'), "1", kMarkNew});
+
+  EXPECT_EQ(write(1), JobOutcome::WriteRefused);
+  EXPECT_TRUE(logHas(modem().commandLog(), "> " + std::string(170, 'x')));
+  EXPECT_EQ(host_.retcode, 1);
+  EXPECT_EQ(rows(ListStore::Sms)[0].operazione, kMarkNew);
+}
+
+}  // namespace
+}  // namespace voryx::transfer
