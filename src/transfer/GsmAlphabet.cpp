@@ -86,6 +86,8 @@ std::u32string utf8ToCodePoints(std::string_view utf8) {
   std::size_t i = 0;
   while (i < utf8.size()) {
     auto b = static_cast<unsigned char>(utf8[i]);
+    // Lead byte: how many continuation bytes follow, and the least value they may
+    // encode (anything below is an overlong form).
     int extra = 0;
     char32_t c = 0;
     char32_t least = 0;
@@ -93,12 +95,19 @@ std::u32string utf8ToCodePoints(std::string_view utf8) {
       out.push_back(b);
       ++i;
       continue;
-    } else if ((b & 0xE0) == 0xC0) {
-      extra = 1, c = b & 0x1F, least = 0x80;
+    }
+    if ((b & 0xE0) == 0xC0) {
+      extra = 1;
+      c = b & 0x1F;
+      least = 0x80;
     } else if ((b & 0xF0) == 0xE0) {
-      extra = 2, c = b & 0x0F, least = 0x800;
+      extra = 2;
+      c = b & 0x0F;
+      least = 0x800;
     } else if ((b & 0xF8) == 0xF0) {
-      extra = 3, c = b & 0x07, least = 0x10000;
+      extra = 3;
+      c = b & 0x07;
+      least = 0x10000;
     } else {
       out.push_back(kReplacement);
       ++i;
@@ -125,14 +134,19 @@ void appendUtf8(std::string& out, char32_t c) {
   auto put = [&out](char32_t v) { out.push_back(static_cast<char>(v)); };
   if (c < 0x80) {
     put(c);
-  } else if (c < 0x800) {
-    put(0xC0 | (c >> 6)), put(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    put(0xE0 | (c >> 12)), put(0x80 | ((c >> 6) & 0x3F)), put(0x80 | (c & 0x3F));
-  } else {
-    put(0xF0 | (c >> 18)), put(0x80 | ((c >> 12) & 0x3F)), put(0x80 | ((c >> 6) & 0x3F));
-    put(0x80 | (c & 0x3F));
+    return;
   }
+  if (c < 0x800) {
+    put(0xC0 | (c >> 6));
+  } else if (c < 0x10000) {
+    put(0xE0 | (c >> 12));
+    put(0x80 | ((c >> 6) & 0x3F));
+  } else {
+    put(0xF0 | (c >> 18));
+    put(0x80 | ((c >> 12) & 0x3F));
+    put(0x80 | ((c >> 6) & 0x3F));
+  }
+  put(0x80 | (c & 0x3F));
 }
 
 std::string utf16ToUtf8(std::u16string_view units) {
