@@ -104,18 +104,5 @@ TEST_F(DatabaseTest, TransactionRollsBackUnlessCommitted) {
   EXPECT_EQ(rows(), (std::vector<SimEntry>{{1, "kept", "1", 0}}));
 }
 
-TEST_F(DatabaseTest, WriteAgainstAnExclusiveLockIsBusy) {
-  auto holder = Database::open(file_);
-  ASSERT_TRUE(holder.ok());
-  ASSERT_TRUE(holder->exec("BEGIN EXCLUSIVE").ok());
-  ASSERT_TRUE(holder->exec("INSERT INTO sim VALUES (1,'a','1',0)").ok());
-
-  auto db = Database::open(file_);
-  ASSERT_TRUE(db.ok());
-  EXPECT_EQ(db->exec("INSERT INTO sim VALUES (2,'b','2',0)").error().code, Errc::Busy);
-  ASSERT_TRUE(holder->exec("COMMIT").ok());
-  EXPECT_EQ(rows(), (std::vector<SimEntry>{{1, "a", "1", 0}}));
-}
-
 }  // namespace
 }  // namespace voryx
