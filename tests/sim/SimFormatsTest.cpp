@@ -1,0 +1,148 @@
+// The SIM's own codecs: the GSM 7-bit alphabet, the alpha field forms of ETSI 102 221
+// Annex A, BCD numbers and 23.040 PDUs.
+#include <gtest/gtest.h>
+
+#include "sim/alpha.h"
+#include "sim/gsm7.h"
+#include "sim/pdu.h"
+#include "sim/text.h"
+
+using namespace voryx::sim;
+
+namespace {
+std::u32string u32(std::string_view utf8) { return utf8Decode(utf8).value(); }
+std::string hex(std::string_view bytes) { return toHex(bytes); }
+std::string bytes(std::string_view hexText) { return fromHex(hexText).value(); }
+}  // namespace
+
+TEST(Gsm7Test, DefaultAndExtensionTableBothWays) {
+  struct Case {
+    std::string_view text, septets;
+  };
+  constexpr Case kCases[] = {{"@", "00"},   {"$", "02"},     {"_", "11"},    {"è", "04"},
+                             {"Ä", "5B"},   {"€", "1B65"},   {"[", "1B3C"},  {"A", "41"},
+                             {" ", "20"},   {"à", "7F"},     {"Ω", "15"},    {"\\", "1B2F"},
+                             {"a{b}", "611B28621B29"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(hex(gsm7::encode(u32(c.text)).value()), c.septets);
+    EXPECT_EQ(gsm7::decode(bytes(c.septets)), u32(c.text));
+  }
+  EXPECT_FALSE(gsm7::encode(U"ж"));
+  EXPECT_FALSE(gsm7::decode("\x80"));
+  EXPECT_EQ(gsm7::decode("\x1B\x41"), U"A");  // no extension character: the default one
+}
+
+TEST(Gsm7Test, PacksSeptetsIntoOctets) {
+  const std::string septets = gsm7::encode(U"hellohello").value();
+  EXPECT_EQ(hex(gsm7::pack(septets)), "E8329BFD4697D9EC37");
+  EXPECT_EQ(gsm7::unpack(gsm7::pack(septets), septets.size()), septets);
+  const std::string eight = gsm7::encode(U"12345678").value();  // eight septets in seven octets
+  EXPECT_EQ(gsm7::pack(eight).size(), 7u);
+  EXPECT_EQ(gsm7::unpack(gsm7::pack(eight), 8), eight);
+  EXPECT_EQ(gsm7::unpack("\xE8", 5).size(), 1u);  // runs out of octets
+}
+
+TEST(AlphaTest, DecodesEveryForm) {
+  // ETSI 102 221 Annex A examples, then the three UCS2 forms with carries and padding.
+  const std::pair<std::string, std::string> kTable[] = {
+      {"416E6E61FFFFFFFF", "Anna"},
+      {"00021104", "@$_è"},
+      {"5B1B651B3C", "Ä€["},
+      {"800053099509A6FFFF", "Sকদ"},
+      {"8103135395A6FFFF", "Sকদ"},
+      {"820505302D82D32D31", "-Բփ-1"},
+      {"810208C141", "сA"},
+      {"82020410C141", "ёA"},
+      {"820104F0C1", "Ա"},
+      {"8000410042", "AB"},
+      {"FFFFFFFF", ""},
+      {"", ""},
+  };
+  for (const auto& [field, name] : kTable) {
+    SCOPED_TRACE(field);
+    EXPECT_EQ(utf8Encode(decodeAlpha(bytes(field))), name);
+  }
+}
+
+TEST(AlphaTest, SurvivesBrokenFields) {
+  // Counts beyond the field, cut headers, odd UCS2 bytes, non-septets in a plain name.
+  const std::pair<std::string, std::string> kTable[] = {
+      {"81FF08C1", "с"}, {"8102", ""}, {"82FF04", ""}, {"800041FF", "A"},
+      {"8000", ""},      {"41C142", "A\xEF\xBF\xBD" "B"}, {"1B", " "},
+  };
+  for (const auto& [field, name] : kTable) {
+    SCOPED_TRACE(field);
+    EXPECT_EQ(utf8Encode(decodeAlpha(bytes(field))), name);
+  }
+}
+
+TEST(AlphaTest, EncodesInTheShortestForm) {
+  const std::pair<std::string, std::string> kTable[] = {
+      {"Anna", "416E6E61"},
+      {"Bar €uro", "426172201B6575726F"},
+      {"Иван", "81040898B2B0BD"},
+      {"Ωж", "81020815B6"},       // Ω is a GSM character, ж comes from the window
+      {"Sকদ", "8103135395A6"},
+      {"Ґанна", "82050430E0808D8D80"},  // spans two half-pages: 16-bit base
+      {"山田", "805C717530"},
+  };
+  for (const auto& [name, field] : kTable) {
+    SCOPED_TRACE(name);
+    const auto encoded = encodeAlpha(u32(name), 14);
+    ASSERT_TRUE(encoded);
+    EXPECT_EQ(hex(*encoded), field);
+    EXPECT_EQ(utf8Encode(decodeAlpha(*encoded)), name);
+  }
+  EXPECT_FALSE(encodeAlpha(u32("Иван Петрович Сидоров"), 14));
+  EXPECT_FALSE(encodeAlpha(u32("山田太郎山田太郎"), 14));
+}
+
+TEST(PduTest, Numbers) {
+  EXPECT_EQ(hex(encodeBcd("3912345").value()), "932143F5");
+  EXPECT_EQ(hex(encodeBcd("*123#,9").value()), "1A32CBF9");
+  EXPECT_EQ(decodeBcd(bytes("1A32CBF9FFFF")), "*123#,9");
+  EXPECT_FALSE(encodeBcd("39 12"));
+  EXPECT_FALSE(encodeBcd("+39"));
+}
+
+TEST(PduTest, DecodesAStandardSubmit) {
+  // SMS-SUBMIT to +46708251358, relative validity, "hellohello"; no service centre.
+  const std::string pdu = bytes("0011000B916407281553F80000AA0AE8329BFD4697D9EC37");
+  auto m = decodeSmsPdu(pdu, 23);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->number, "+46708251358");
+  EXPECT_EQ(m->text, "hellohello");
+  EXPECT_FALSE(m->ucs2);
+  EXPECT_EQ(decodeSmsPdu(pdu.substr(1), 23)->text, "hellohello");  // without the SCA byte
+}
+
+TEST(PduTest, RoundTripsDeliverAndSubmit) {
+  const SmsRecord kMessages[] = {
+      {SmsStatus::RecRead, "+393331234567", "24/05/01,10:15:00+08", "Grüße, Ärger? [ok] 5€", false},
+      {SmsStatus::RecUnread, "+79161234567", "24/12/31,23:59:59-16", "Привет! Как дела?", true},
+      {SmsStatus::StoUnsent, "0612345678", "", "Ricordati il pane", false},
+      {SmsStatus::StoSent, "+4930123", "", "Ωж", true},
+  };
+  for (const auto& m : kMessages) {
+    SCOPED_TRACE(m.text);
+    const std::string pdu = encodeSmsPdu(m);
+    auto back = decodeSmsPdu(pdu, tpduLength(pdu));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->number, m.number);
+    EXPECT_EQ(back->text, m.text);
+    EXPECT_EQ(back->ucs2, m.ucs2);
+    if (!m.timestamp.empty()) {
+      EXPECT_EQ(back->timestamp, m.timestamp);
+    }
+  }
+}
+
+TEST(PduTest, RefusesEveryTruncation) {
+  const std::string pdu = encodeSmsPdu({SmsStatus::RecRead, "+3933", "24/05/01,10:15:00+08", "Hi there", false});
+  for (std::size_t n = 0; n < pdu.size(); ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_FALSE(decodeSmsPdu(pdu.substr(0, n), tpduLength(pdu)));
+  }
+  EXPECT_FALSE(decodeSmsPdu(pdu + "x", tpduLength(pdu)));
+}
