@@ -1,0 +1,161 @@
+// The virtual modem on a real pseudo-terminal, driven like a serial device.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "sim/VirtualModem.h"
+
+using namespace voryx::sim;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A client on the slave side: raw line, reads until a final result or a quiet line.
+class Client {
+ public:
+  explicit Client(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
+    termios tio{};
+    if (fd_ >= 0 && ::tcgetattr(fd_, &tio) == 0) {
+      ::cfmakeraw(&tio);
+      ::tcsetattr(fd_, TCSANOW, &tio);
+    }
+  }
+  ~Client() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  bool send(std::string_view bytes) {
+    return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  }
+  // Bytes until the reply ends in `until` or nothing came for `quiet` (generous: the
+  // line is real); `closed` is set when the modem side went away.
+  std::string read(std::string_view until = "OK\r\n", std::chrono::milliseconds quiet = 3s) {
+    std::string out;
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(quiet.count())) <= 0) return out;
+      char buf[4096];
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n <= 0) {
+        closed = true;
+        return out;
+      }
+      out.append(buf, static_cast<std::size_t>(n));
+      if (!until.empty() && out.ends_with(until)) return out;
+    }
+  }
+  std::string at(std::string_view command, std::string_view until = "OK\r\n") {
+    send(std::string(command) + "\r");
+    return read(until);
+  }
+  bool closed = false;
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+TEST(VirtualModemTest, WritesReadsBackAndDeletes) {
+  VirtualModem modem{SimCard::demo()};
+  std::string error;
+  ASSERT_TRUE(modem.start(&error)) << error;
+  Client c{modem.devicePath()};
+  ASSERT_TRUE(c.ok());
+  EXPECT_EQ(c.at("AT V1E0"), "AT V1E0\r\r\nOK\r\n");
+  EXPECT_EQ(c.at("AT+CSCS=\"HEX\";+CPBS=\"SM\""), "\r\nOK\r\n");
+  EXPECT_EQ(c.at("AT+CPBW=50,\"3912345\",145,\"810208C141\""), "\r\nOK\r\n");
+  EXPECT_EQ(c.at("AT+CPBR=50"), "\r\n+CPBR: 50,\"3912345\",145,\"810208C141\"\r\n\r\nOK\r\n");
+  ASSERT_TRUE(modem.waitIdle());
+  EXPECT_EQ(modem.sim().name(50), "сA");
+  EXPECT_EQ(modem.sim().number(50), "+3912345");
+  EXPECT_EQ(c.at("AT+CPBW=50,\"\",129,\"\""), "\r\nOK\r\n");
+  EXPECT_EQ(c.at("AT+CMGF=1;+CSCS=\"GSM\""), "\r\nOK\r\n");
+  EXPECT_EQ(c.at("AT+CMGW=\"393331234567\",145,\"STO SENT\"", "> "), "\r\n> ");
+  EXPECT_EQ(c.at("Hello\x1a", "OK\r\n"), "\r\n+CMGW: 6\r\n\r\nOK\r\n");
+  ASSERT_TRUE(modem.waitIdle());
+  const SimCard sim = modem.sim();
+  EXPECT_TRUE(sim.isEmpty(50));
+  EXPECT_EQ(sim.message(6)->text, "Hello");
+  EXPECT_EQ(modem.commandCount("AT+CPBW="), 2);
+  EXPECT_EQ(modem.commandLog().back(), "> Hello");
+  modem.stop();
+  EXPECT_FALSE(modem.running());
+}
+
+TEST(VirtualModemTest, TimingAndChunksKeepTheReplyWhole) {
+  ModemOptions options;
+  options.replyDelay = 20ms;
+  options.entryDelay = 5ms;
+  options.chunkBytes = 7;
+  options.chunkGap = 5ms;
+  VirtualModem modem{SimCard::demo(), options};
+  ASSERT_TRUE(modem.start());
+  Client c{modem.devicePath()};
+  c.at("ATE0");
+  EXPECT_EQ(c.at("AT+CPBR=21,22"),
+            "\r\n+CPBR: 21,\"0612233445\",129,\"Pizzeria Gino\"\r\n\r\n"
+            "+CPBR: 22,\"0264748\",129,\"Taxi\"\r\n\r\nOK\r\n");
+}
+
+TEST(VirtualModemTest, StopsMidReplyAndRestarts) {
+  ModemOptions slow;
+  slow.replyDelay = 60s;  // stop() must not wait for it
+  VirtualModem modem{SimCard::demo(), slow};
+  ASSERT_TRUE(modem.start());
+  const std::string first = modem.devicePath();
+  {
+    Client c{first};
+    c.send("ATE0\r");
+    ASSERT_TRUE(c.read("ATE0\r", 5s).ends_with("ATE0\r"));  // the echo comes at once
+    modem.stop();
+    EXPECT_EQ(c.read(""), "");
+  }
+  modem.modifySim([](SimCard& sim) { sim.erase(1); });
+  ASSERT_TRUE(modem.start());
+  EXPECT_FALSE(modem.start());  // already running
+  Client c{modem.devicePath()};
+  ASSERT_TRUE(c.ok());
+  c.send("AT+CPBR=1\r");
+  modem.stop();
+  EXPECT_TRUE(modem.sim().isEmpty(1));  // the state survives the restart
+}
+
+TEST(VirtualModemTest, HangsUpAtTheKthWrite) {
+  ModemOptions options;
+  options.faults.hangupAtWrite = 2;
+  VirtualModem modem{SimCard::demo(), options};
+  ASSERT_TRUE(modem.start());
+  Client c{modem.devicePath()};
+  c.at("ATE0");
+  EXPECT_EQ(c.at("AT+CPBW=60,\"1\",129,\"A\""), "\r\nOK\r\n");
+  c.send("AT+CPBW=61,\"1\",129,\"B\"\r");
+  EXPECT_EQ(c.read(), "");
+  EXPECT_TRUE(c.closed);
+  ASSERT_TRUE(modem.waitIdle());
+  EXPECT_FALSE(modem.running());
+  EXPECT_TRUE(modem.sim().isEmpty(61));
+}
+
+TEST(VirtualModemTest, ReportsChangesForSaving) {
+  VirtualModem modem{SimCard::demo()};
+  int changes = 0;
+  std::string lastName;
+  modem.setOnChange([&](const SimCard& sim) {
+    ++changes;
+    lastName = sim.name(70);
+  });
+  ASSERT_TRUE(modem.start());
+  Client c{modem.devicePath()};
+  c.at("ATE0;+CSCS=\"UTF-8\"");
+  c.at("AT+CPBR=1,5");
+  c.at("AT+CPBW=70,\"1\",129,\"Ärger\"");
+  modem.stop();
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(lastName, "Ärger");
+}
