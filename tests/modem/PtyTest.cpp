@@ -14,6 +14,7 @@
 
 #include "modem/Channel.h"
 #include "modem/PtyPeer.h"
+#include "sim/VirtualModem.h"
 
 namespace voryx::modem {
 namespace {
@@ -142,51 +143,54 @@ TEST(PtyTest, HungUpDeviceFailsTheWriteAndTheProcessGoesOn) {
   EXPECT_FALSE(ch.isOpen());
 }
 
-// Two jobs' channels side by side, each on its own line and thread: answers in chunks
-// with gaps well inside the quiet window still form one reply.
-TEST(PtyTest, HandshakeAndDialogueOnTwoLinesAtOnce) {
-  const std::string listing =
-      "\r\n+CPBR: 1,\"0123\",129,\"416E6E61\"\r\n\r\n+CPBR: 2,\"+3902\",145,\"426F\"\r\n\r\nOK\r\n";
-  auto answer = [&](const std::string& command) -> std::vector<std::string> {
-    if (command == "AT") return {"\r\nO", "K\r\n"};
-    if (command == "AT+CPBR=1,250") return {listing.substr(0, 20), listing.substr(20)};
-    return {"\r\nERROR\r\n"};
-  };
-  PtyPeer a, b, silent;
-  ASSERT_TRUE(a.ok() && b.ok() && silent.ok());
-  a.serve(answer, milliseconds(150));
-  b.serve(answer, milliseconds(150));
+// Two jobs' channels side by side, each on its own virtual modem and thread: replies sent
+// in small chunks with gaps well inside the quiet window still arrive as one reply.
+TEST(PtyTest, HandshakeAndDialogueWithVirtualModemsAtOnce) {
+  sim::ModemOptions chunked;
+  chunked.replyDelay = milliseconds(100);
+  chunked.chunkBytes = 4;
+  chunked.chunkGap = milliseconds(100);
+  sim::VirtualModem a{sim::SimCard::demo(), chunked}, b{sim::SimCard::demo(), chunked};
+  ASSERT_TRUE(a.start());
+  ASSERT_TRUE(b.start());
 
-  auto job = [&](PtyPeer& peer, OpenOutcome& outcome, std::string& copy, std::size_t& count) {
-    Channel ch;
-    outcome = openForJob(ch, {fs::path(peer.path()), "", std::nullopt});
-    if (outcome != OpenOutcome::Ready) return;
-    ch.SendStrCmd("AT+CPBR=1,250\r");
-    std::vector<char> dest(165000);
-    count = ch.ReadModem(dest);
-    copy = dest.data();
-    ch.CloseConn();
+  struct Job {
+    OpenOutcome outcome{};
+    std::size_t count = 0;
+    std::string copy;
   };
-  OpenOutcome oa{}, ob{};
-  std::string ca, cb;
-  std::size_t na = 0, nb = 0;
-  std::thread ta([&] { job(a, oa, ca, na); });
-  std::thread tb([&] { job(b, ob, cb, nb); });
+  auto run = [](const std::string& device, Job& job) {
+    Channel ch;
+    job.outcome = openForJob(ch, {fs::path(device), "", std::nullopt});
+    if (job.outcome != OpenOutcome::Ready) return;
+    ch.SendStrCmd("AT+CPBS=\"SM\"\r");
+    std::vector<char> dest(165000);
+    job.count = ch.ReadModem(dest);
+    job.copy = dest.data();
+  };
+  Job ja, jb;
+  std::thread ta([&] { run(a.devicePath(), ja); });
+  std::thread tb([&] { run(b.devicePath(), jb); });
   ta.join();
   tb.join();
-  EXPECT_EQ(oa, OpenOutcome::Ready);
-  EXPECT_EQ(ob, OpenOutcome::Ready);
-  EXPECT_EQ(na, listing.size());
-  EXPECT_EQ(ca, listing);
-  EXPECT_EQ(nb, listing.size());
-  EXPECT_EQ(cb, listing);
+  for (const Job* j : {&ja, &jb}) {
+    EXPECT_EQ(j->outcome, OpenOutcome::Ready);
+    EXPECT_GT(j->count, 4u);  // more than one chunk
+    EXPECT_EQ(j->copy.size(), j->count);
+    EXPECT_TRUE(j->copy.ends_with("OK\r\n")) << j->copy;
+  }
+  EXPECT_EQ(a.commandCount("AT+CPBS="), 1);
 
   // A modem that never answers: the handshake gives up and the channel is closed again.
+  sim::ModemOptions mute;
+  mute.faults.silence = true;
+  sim::VirtualModem silent{sim::SimCard::demo(), mute};
+  ASSERT_TRUE(silent.start());
   Channel ch;
-  EXPECT_EQ(openForJob(ch, {fs::path(silent.path()), "", std::nullopt}, 2),
+  EXPECT_EQ(openForJob(ch, {fs::path(silent.devicePath()), "", std::nullopt}, 2),
             OpenOutcome::HandshakeFailed);
   EXPECT_FALSE(ch.isOpen());
-  EXPECT_EQ(exclusive(silent.slave()), 0);
+  EXPECT_EQ(silent.commandCount("AT"), 2);
 }
 
 }  // namespace
