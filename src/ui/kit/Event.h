@@ -19,6 +19,7 @@ struct Event {
   nlohmann::json value;  // null when absent
 };
 
+// {"version": 42, "target": "alert:3", "action": "tap", "value": 0}
 // Checks the envelope {"version": unsigned, "target": string, "action": string,
 // "value": any}: anything else (not an object, a missing or mistyped member, over-long
 // strings) is Errc::Invalid with the reason.

@@ -50,7 +50,6 @@ class UiApplication final : public UiPort {
   // (no scheme, blanks or control characters, longer than 2048 bytes).
   bool openURL(const std::string& url);
   void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
-  bool idleTimerDisabled() const { return idleTimerDisabled_; }
   void setNetworkActivityIndicatorVisible(bool visible) { networkActivity_ = visible; }
   // Publishes the state as a new version when it differs from the last one published.
   // Runs by itself whenever the main loop falls idle.
