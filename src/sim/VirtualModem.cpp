@@ -72,10 +72,11 @@ bool VirtualModem::start(std::string* error) {
     return false;
   };
   Impl& m = *impl_;
-  if (m.thread.joinable()) {
+  if (m.thread.joinable() && running()) {
     if (error) *error = "the virtual modem already runs";
     return false;
   }
+  stop();  // after a hang-up: collect the thread
   if (::openpty(&m.master, &m.slave, nullptr, nullptr, nullptr) != 0) return fail("openpty");
   char name[128] = {};
   termios tio{};

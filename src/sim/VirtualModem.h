@@ -8,7 +8,7 @@
 //   ASSERT_TRUE(modem.start());
 //   ... open modem.devicePath(), talk AT ...
 //   modem.waitIdle();
-//   EXPECT_EQ(modem.sim().name(3), "Zoë");
+//   EXPECT_EQ(modem.sim().name(3), "Zoë Müller");
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -30,9 +30,10 @@ class VirtualModem {
   VirtualModem(const VirtualModem&) = delete;
   VirtualModem& operator=(const VirtualModem&) = delete;
 
-  // Opens a new pty and starts serving. The SIM keeps its state across stop()/start();
-  // the modem settings (echo, character set, ...) and the write count start afresh.
-  // False (and `error` set) when no pty can be had or it already runs.
+  // Opens a new pty (a new devicePath()) and starts serving. The SIM keeps its state
+  // across stop()/start() and hang-ups; the modem settings (echo, character set, ...) and
+  // the write count start afresh. False (and `error` set) when no pty can be had or it
+  // already runs.
   bool start(std::string* error = nullptr);
   // Ends the serving thread (also in the middle of a reply or a delay) and closes the
   // pty. Harmless when not running.

@@ -140,6 +140,10 @@ TEST(VirtualModemTest, HangsUpAtTheKthWrite) {
   ASSERT_TRUE(modem.waitIdle());
   EXPECT_FALSE(modem.running());
   EXPECT_TRUE(modem.sim().isEmpty(61));
+  ASSERT_TRUE(modem.start());  // a new line after the hang-up; the count starts afresh
+  Client again{modem.devicePath()};
+  again.at("ATE0");
+  EXPECT_EQ(again.at("AT+CPBW=61,\"1\",129,\"B\""), "\r\nOK\r\n");
 }
 
 TEST(VirtualModemTest, ReportsChangesForSaving) {
