@@ -106,3 +106,21 @@ test('a picture of the main screen', async ({ page, serve }) => {
   const png = fs.readFileSync(file);
   expect([png.readUInt32BE(16), png.readUInt32BE(20)]).toEqual([320, 480]);
 });
+
+test('start-up alerts are modal and close one by one, the newest first', async ({ page, serve }) => {
+  // No shipped database to copy: the copy fails, then so does the first list load.
+  const server = await serve(undefined, { VORYX_RESOURCES: '/nonexistent-voryx-resources' });
+  await openApp(page, server);
+  const alerts = page.locator('.alert');
+  await expect(alerts).toHaveCount(2);
+  await expect(alerts.first().locator('.message')).toContainText('Failed to create writable database file');
+  const sms = await page.locator('.segment').nth(1).boundingBox();
+  await page.mouse.click(sms.x + 10, sms.y + 10);  // covered by the alerts: nothing happens
+  await expect(page.locator('.segment').nth(0)).toHaveClass(/selected/);
+  await alerts.last().locator('.button').last().click();
+  await expect(alerts).toHaveCount(1);
+  await alerts.last().locator('.button').last().click();
+  await expect(alerts).toHaveCount(0);
+  await page.locator('.segment').nth(1).click();
+  await expect(page.locator('.segment').nth(1)).toHaveClass(/selected/);
+});

@@ -9,7 +9,7 @@ export default defineConfig({
   timeout: 60_000,
   expect: { timeout: 10_000 },
   reporter: 'list',
-  outputDir: `${process.env.VORYX_TEST_OUT ?? 'test-results'}/playwright`,
+  outputDir: `${process.env.VORYX_TEST_OUT ?? new URL('../../test-results', import.meta.url).pathname}/playwright`,
   use: {
     browserName: 'chromium',
     headless: true,

@@ -31,12 +31,12 @@ function prefill(home, rows) {
   execFileSync('sqlite3', [db], { input: `BEGIN;\n${inserts.join('\n')}\nCOMMIT;\n` });
 }
 
-async function startVoryx(rows) {
+async function startVoryx(rows, env = {}) {
   if (!bin || !binaryDir) throw new Error('VORYX_BIN and VORYX_BINARY_DIR must be set');
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-e2e-'));
   if (rows) prefill(home, rows);
   const child = spawn(bin, ['serve', '--port', '0'], {
-    env: { ...process.env, VORYX_HOME: home },
+    env: { ...process.env, VORYX_HOME: home, ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve({ code, signal })));
@@ -79,13 +79,13 @@ async function startVoryx(rows) {
   };
 }
 
-// `serve(rows)` starts a server for this test; every one started is stopped at its end,
+// `serve(rows, env)` starts a server for this test; every one started is stopped at its end,
 // pass or fail.
 export const test = base.extend({
   serve: async ({}, use) => {
     const started = [];
-    await use(async (rows) => {
-      const s = await startVoryx(rows);
+    await use(async (rows, env) => {
+      const s = await startVoryx(rows, env);
       started.push(s);
       return s;
     });
