@@ -114,7 +114,6 @@ async function keepAwake(on) {
     wakeLock = null;
     await lock.release().catch(() => {});
   }
-  window.voryxWakeLock = Boolean(wakeLock) || (wantAwake && !navigator.wakeLock);
 }
 document.addEventListener('visibilitychange', () => keepAwake(wantAwake));
 

@@ -91,6 +91,9 @@ TEST_F(WebServerTest, TokenSetsAStrictCookieAndRedirects) {
   EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
   EXPECT_EQ(page->get_header_value("X-Content-Type-Options"), "nosniff");
   EXPECT_NE(page->get_header_value("Content-Security-Policy").find("script-src 'self'"), std::string::npos);
+  auto script = client().Get("/app.js", authed());
+  ASSERT_TRUE(script);
+  EXPECT_EQ(script->get_header_value("Content-Type"), "text/javascript; charset=utf-8");
   auto state = client().Get("/api/state", authed());
   ASSERT_TRUE(state);
   EXPECT_EQ(state->get_header_value("Cache-Control"), "no-store");
