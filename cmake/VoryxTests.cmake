@@ -17,12 +17,14 @@ function(voryx_test_folder folder library)
   target_compile_definitions(${target} PRIVATE
     VORYX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VORYX_BINARY_DIR="${CMAKE_BINARY_DIR}")
   add_dependencies(${target} voryx_resources)
+  # One label per test (a list would be split by the discovery script): "jobs" for the
+  # folders that start threads, "unit" for the rest.
   set(labels unit)
   if(folder IN_LIST VORYX_JOB_TEST_FOLDERS)
-    list(APPEND labels jobs)
+    set(labels jobs)
   endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${labels}" ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR}"
+    PROPERTIES LABELS ${labels} ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
 

@@ -14,7 +14,7 @@ ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs" || status
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
-ctest --test-dir build-asan --output-on-failure --no-tests=error -L unit -j "$jobs" || status=1
+ctest --test-dir build-asan --output-on-failure --no-tests=error -j "$jobs" || status=1
 
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"

@@ -690,7 +690,8 @@ ModemEngine::Outcome ModemEngine::cmgw(const std::vector<AtArg>& args, Reply&) {
     write.message.number = *number;
     write.message.status = *status;
   } else {
-    auto length = args.empty() ? std::nullopt : argInt(args[0]);
+    std::optional<int> length;
+    if (!args.empty()) length = argInt(args[0]);
     auto status = args.size() == 2 ? argInt(args[1]) : std::optional<int>(2);
     if (args.size() > 2 || !length || *length < 1 || *length > 176 || !status || *status > 3)
       return fail(304);
@@ -744,7 +745,8 @@ void ModemEngine::finishText(bool send, std::vector<Output>& out) {
 // +CMGD=<index>[,<delflag>]: flag 0 that index (empty is fine), 1 all read, 2 read and
 // sent, 3 read, sent and unsent, 4 all.
 ModemEngine::Outcome ModemEngine::cmgd(const std::vector<AtArg>& args, Reply&) {
-  auto index = args.empty() ? std::nullopt : argInt(args[0]);
+  std::optional<int> index;
+  if (!args.empty()) index = argInt(args[0]);
   auto flag = args.size() == 2 ? argInt(args[1]) : std::optional<int>(0);
   if (args.empty() || args.size() > 2 || !flag || *flag > 4 ||
       (*flag == 0 && (!index || *index < 1 || *index > sim_.smsCapacity()))) {
