@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/Localized.h"
+#include "entries/DebugLog.h"
 #include "modem/Traffic.h"
 
 namespace voryx::transfer {
@@ -12,6 +13,16 @@ JobSession::JobSession(JobHost& host, const JobContext& context, const LineWordi
     : host_(host), context_(context), wording_(wording) {}
 
 JobSession::~JobSession() { channel_.CloseConn(); }
+
+CodecLog JobSession::codecLog() const {
+  if (logging() == 0) return {};
+  return [](const std::string& record) { DebugLog::append("%s", record.c_str()); };
+}
+
+std::string JobSession::machine() const {
+  return context_.device.machine.empty() ? modem::getSysInfoByName("hw.machine")
+                                         : context_.device.machine;
+}
 
 bool JobSession::open() {
   switch (modem::openForJob(channel_, context_.device)) {

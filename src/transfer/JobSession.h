@@ -10,6 +10,7 @@
 
 #include "modem/Channel.h"
 #include "transfer/JobHost.h"
+#include "transfer/SimName.h"
 
 namespace voryx::transfer {
 
@@ -34,6 +35,10 @@ class JobSession {
   JobHost& host() { return host_; }
   const JobContext& context() const { return context_; }
   int logging() const { return host_.createLog.load(); }
+  // The name codec's records go to the debug log while logging is on.
+  CodecLog codecLog() const;
+  // The hardware model the device choice goes by ("hw.machine" unless the context names one).
+  std::string machine() const;
 
   // Device choice, open and the bounded handshake. False (and the user told) when no
   // modem is ready; nothing has been sent then beyond the handshake.

@@ -98,10 +98,8 @@ JobOutcome storeRows(JobSession& s, Database& db, const char* table,
 // The frame of both reads. `dialogue` runs on the open, handshaken line and fills the
 // rows; anything but Done leaves the table alone.
 template <class Dialogue>
-JobOutcome runRead(JobHost& host, const JobContext& context, const char* table,
-                   Dialogue&& dialogue) {
-  JobSession s(host, context, kReadWording);
-  auto db = Database::open(context.database);
+JobOutcome runRead(JobSession& s, const char* table, Dialogue&& dialogue) {
+  auto db = Database::open(s.context().database);
   if (!db) {
     s.alert(kDatabaseFailed);
     return JobOutcome::DatabaseError;
@@ -113,11 +111,6 @@ JobOutcome runRead(JobHost& host, const JobContext& context, const char* table,
   s.close();
   if (outcome != JobOutcome::Done) return outcome;
   return storeRows(s, *db, table, rows);
-}
-
-CodecLog codecLog(int createLog) {
-  if (createLog == 0) return {};
-  return [](const std::string& record) { DebugLog::append("%s", record.c_str()); };
 }
 
 JobOutcome phonebookDialogue(JobSession& s, std::vector<ListedRow>& rows) {
@@ -162,7 +155,7 @@ JobOutcome phonebookDialogue(JobSession& s, std::vector<ListedRow>& rows) {
 
   std::vector<PhonebookRow> listed = parseCpbrListing(s.reply());
   modem::logElements(s.logging(), static_cast<int>(listed.size()));
-  const CodecLog log = codecLog(s.logging());
+  const CodecLog log = s.codecLog();
   for (const PhonebookRow& row : listed) {
     rows.push_back({row.location, decodeSimName(row.nameHex, log), asUtf8(row.number)});
   }
@@ -209,17 +202,16 @@ JobOutcome smsDialogue(JobSession& s, std::vector<ListedRow>& rows) {
 }  // namespace
 
 JobOutcome loadSIM1(JobHost& host, const JobContext& context) {
-  return runRead(host, context, "sim", phonebookDialogue);
+  JobSession s(host, context, kReadWording);
+  return runRead(s, "sim", phonebookDialogue);
 }
 
 JobOutcome loadSMS(JobHost& host, const JobContext& context) {
   // Every SMS read is logged, and logging stays on afterwards.
   host.createLog = 1;
-  const std::string machine = context.device.machine.empty()
-                                  ? modem::getSysInfoByName("hw.machine")
-                                  : context.device.machine;
-  DebugLog::append("sms %s", machine.c_str());
-  return runRead(host, context, "simsms", smsDialogue);
+  JobSession s(host, context, kReadWording);
+  VORYX_LOG_IF(s.logging(), "sms %s", s.machine().c_str());
+  return runRead(s, "simsms", smsDialogue);
 }
 
 }  // namespace voryx::transfer

@@ -70,10 +70,7 @@ bool sweep(const JobContext& context, const char* table) {
 
 JobOutcome runWrite(JobHost& host, const JobContext& context, const WritePass& pass) {
   JobSession s(host, context, kWriteWording);
-  const std::string machine = context.device.machine.empty()
-                                  ? modem::getSysInfoByName("hw.machine")
-                                  : context.device.machine;
-  VORYX_LOG_IF(s.logging(), "open baseband model |%s|\n", machine.c_str());
+  VORYX_LOG_IF(s.logging(), "open baseband model |%s|\n", s.machine().c_str());
 
   // The whole table in the screen's order: a search that narrows the screen's list must
   // not hide marked rows from the pass, or the sweep would clear marks never sent.
@@ -143,9 +140,7 @@ EntryResult phonebookEntry(JobSession& s, const SimEntry& e, int index, std::str
   }
   s.progress("Writing phonebook entry nr.", index);
   lastNumber = filterNumber(e.telefono, false);
-  CodecLog codecLog;
-  if (log != 0) codecLog = [](const std::string& record) { DebugLog::append("%s", record.c_str()); };
-  const std::string name = encodeSimName(e.nome, s.host().maxSIMLen.load(), codecLog);
+  const std::string name = encodeSimName(e.nome, s.host().maxSIMLen.load(), s.codecLog());
   auto command = JobSession::command("AT+CPBW=%d,\"%s\",%d,\"%s\"\r", e.posizione,
                                      lastNumber.c_str(), numberType(e.telefono), name.c_str());
   if (!command) return {EntryResult::Refused, {}};

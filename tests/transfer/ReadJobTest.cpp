@@ -30,6 +30,7 @@ TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   for (const SimRow& r : kPhonebook) ASSERT_TRUE(card.writeEntryText(r.location, r.name, r.number)) << r.name;
   startModem(card, withProfile(GetParam()));
   insert("sim", {6, "Not on the SIM", "111", kMarkNew});
+  host_.createLog = 1;
 
   EXPECT_EQ(read(0), JobOutcome::Done);
 
@@ -49,6 +50,9 @@ TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   EXPECT_EQ(commandsAfterHandshake(),
             (std::vector<std::string>{"AT V1E0", "AT+CPBS=\"SM\"", "AT+CSCS=\"HEX\"", "AT+CPBR=?",
                                       "AT+CPBR=1,10"}));
+  const std::string log = DebugLog::contents();
+  EXPECT_NE(log.find("send |AT+CPBR=1,10\r|\n"), std::string::npos);
+  EXPECT_NE(log.find("elementi |9|\n"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, ReadJobTest, ::testing::Values(Profile::Default, Profile::LineBreak),

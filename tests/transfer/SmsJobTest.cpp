@@ -87,7 +87,10 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextUnchanged) {
   std::sort(texts.begin(), texts.end());
   EXPECT_EQ(texts, (std::vector<std::string>{"Changed", "Grüße ä @ home", "Hello",
                                              "Line one\nLine two", "Привет"}));
-  EXPECT_EQ(host_.createLog, 1);
+  EXPECT_EQ(host_.createLog, 1);  // every SMS write is logged
+  EXPECT_NE(DebugLog::contents().find("start sms 1 insert or modiied with cmd "
+                                      "|AT+CMGW=\"393331234567\",145,\"STO SENT\"\r|\n"),
+            std::string::npos);
   EXPECT_EQ(rows(ListStore::Sms).size(), 6u);
 }
 
