@@ -230,7 +230,7 @@ EntryResult smsEntry(JobSession& s, const SimEntry& e, int index, std::string& l
   // is put back in text mode.
   SubmitPdu pdu = encodeSubmitPdu(lastNumber, type, text);
   auto command = JobSession::command("AT+CMGW=%d,3\r", pdu.tpduLength);
-  if (!command || pdu.hex.size() + 2 > kCommandBufSize) return {EntryResult::Refused, {}};
+  if (!command || pdu.hex.size() + 2 >= kCommandBufSize) return {EntryResult::Refused, {}};
   if (!s.exchange("AT+CMGF=0\r", true)) return {EntryResult::LineLost, {}};
   EntryResult result = storeMessage(s, n, *command, pdu.hex);
   if (result.kind == EntryResult::Answered && !s.exchange("AT+CMGF=1\r", true)) {
