@@ -18,10 +18,10 @@
 #include <string>
 
 #include "app/Commands.h"
+#include "app/ModemChoice.h"
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
 #include "base/Localized.h"
-#include "sim/VirtualModem.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
 #include "transfer/TransferRunner.h"
@@ -158,39 +158,8 @@ int exitStatus(JobOutcome outcome) {
   return 1;
 }
 
-// The in-process virtual modem of --simulate, on the demo SIM or on a SIM file (a file
-// that does not exist yet starts as the demo SIM). Changes are saved back to the file.
-std::unique_ptr<sim::VirtualModem> startSimulation(const std::string& simFile,
-                                                   const char* name) {
-  sim::SimCard card = sim::SimCard::demo();
-  std::string error;
-  if (!simFile.empty() && std::filesystem::exists(simFile)) {
-    auto loaded = sim::SimCard::load(simFile, error);
-    if (!loaded) {
-      std::cerr << "voryx " << name << ": " << simFile << ": " << error << "\n";
-      return nullptr;
-    }
-    card = *loaded;
-  }
-  auto modem = std::make_unique<sim::VirtualModem>(card);
-  if (!simFile.empty()) {
-    modem->setOnChange([simFile](const sim::SimCard& changed) {
-      std::string saveError;
-      if (!changed.save(simFile, saveError)) {
-        std::cerr << "voryx: the SIM file could not be saved: " << saveError << "\n";
-      }
-    });
-  }
-  if (!modem->start(&error)) {
-    std::cerr << "voryx " << name << ": the virtual modem did not start: " << error << "\n";
-    return nullptr;
-  }
-  return modem;
-}
-
 int runTransfer(const TransferOptions& options) {
   const char* name = options.write ? "write" : "read";
-  const bool simulate = options.simulate || !options.simFile.empty();
   const Paths paths = startUp();
   if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
     std::cerr << "voryx " << name << ": " << *message << "\n";
@@ -200,15 +169,9 @@ int runTransfer(const TransferOptions& options) {
   const ListStore store = options.sms ? ListStore::Sms : ListStore::Phonebook;
   const int sortField = preferences.integer(kPrefSort, 0);
 
-  std::unique_ptr<sim::VirtualModem> modem;
-  modem::DeviceChoice device;
-  if (simulate) {
-    modem = startSimulation(options.simFile, name);
-    if (!modem) return 3;
-    device.device = modem->devicePath();
-  } else if (!options.device.empty()) {
-    device.device = options.device;
-  }
+  std::optional<ModemChoice> modem =
+      chooseModem(options.simulate, options.simFile, options.device, name);
+  if (!modem) return 3;
 
   // The bar's end: the SIM's capacity for a read, the table's rows for a write.
   int rows = 0;
@@ -220,7 +183,7 @@ int runTransfer(const TransferOptions& options) {
   host.maxSMS = preferences.integer(kPrefMaxSMS, 0);
   host.maxSIMLen = preferences.integer(kPrefMaxSIMLen, 14);
 
-  const transfer::JobContext context{paths.database(), preferences, device, sortField};
+  const transfer::JobContext context{paths.database(), preferences, modem->device, sortField};
   const int tipoDisplay = options.sms ? 1 : 0;
   std::cerr << localized(options.write ? "WInitializing..." : "RInitializing...") << "\n";
   {
@@ -230,7 +193,7 @@ int runTransfer(const TransferOptions& options) {
     }
     host.run();
   }
-  if (modem) modem->stop();
+  if (modem->simulation) modem->simulation->stop();
 
   const JobOutcome outcome = host.outcome.load();
   if (outcome == JobOutcome::WriteRefused) {
