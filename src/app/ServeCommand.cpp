@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/Commands.h"
+#include "app/ModemChoice.h"
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
 #include "ui/VoryxUi.h"
@@ -24,7 +25,8 @@ struct ServeOptions {
   int port = 8737;
   std::string listen = "127.0.0.1";
   bool simulate = false;
-  std::string device;  // kept for the modem work: the transfers read it
+  std::string simFile;  // the virtual SIM's state, loaded and saved back (implies simulate)
+  std::string device;   // --device or VORYX_DEVICE
 };
 
 // Waits for SIGINT or SIGTERM (blocked in every thread, so they come only here) and then
@@ -70,8 +72,18 @@ int runServe(const ServeOptions& options) {
   // Before any thread starts, so that every thread inherits the blocked signals.
   SignalWatch::blockInThisThread();
   const Paths paths = startUp();
-  std::optional<std::string> alert = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded();
-  VoryxUi ui(paths, std::move(alert));
+  // Declared before the screens so that it stops after them: a transfer that is still
+  // running at shutdown ends against a modem that is still there.
+  std::optional<ModemChoice> modem =
+      chooseModem(options.simulate, options.simFile, options.device, "serve");
+  if (!modem) return 1;
+  if (modem->simulation) {
+    std::cerr << "voryx serve: virtual modem on " << modem->simulation->devicePath() << "\n";
+  }
+  VoryxUiOptions uiOptions;
+  uiOptions.startupAlert = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded();
+  uiOptions.device = modem->device;
+  VoryxUi ui(paths, std::move(uiOptions));
 
   web::WebServerOptions webOptions;
   webOptions.listen = options.listen;
@@ -88,6 +100,9 @@ int runServe(const ServeOptions& options) {
     ui.run();
   }
   server.stop();
+  if (ui.transferRunning()) {
+    std::cerr << "voryx serve: waiting for the transfer with the SIM to end\n";
+  }
   return 0;
 }
 
@@ -106,9 +121,15 @@ void addServeCommand(CLI::App& app, int& exitCode) {
                   "address to listen on, an IP address (anything but loopback lets other "
                   "machines reach the screens; they still need the token)")
       ->capture_default_str();
-  sub->add_flag("--simulate", options->simulate, "use the built-in virtual modem instead of a real one");
+  sub->add_flag("--simulate", options->simulate,
+                "use the built-in virtual modem holding the demo SIM instead of a real one");
+  sub->add_option("--sim-file", options->simFile,
+                  "with the virtual modem: the SIM's state, read from FILE when it exists "
+                  "and saved back to it after every change")
+      ->option_text("FILE");
   sub->add_option("--device", options->device, "the modem's AT port, e.g. /dev/ttyUSB2")
-      ->envname("VORYX_DEVICE");
+      ->envname("VORYX_DEVICE")
+      ->option_text("PATH");
   sub->callback([options, &exitCode] { exitCode = runServe(*options); });
 }
 

@@ -16,15 +16,42 @@ kit::BarButton button(std::string id, std::function<void()> action) {
   return b;
 }
 
+// The progress overlay over the whole 320 by 480 screen, with a 50-point spinner in its
+// middle. A read moves the spinner down and gives the caption room for several lines
+// (the SIM's capacity); a write keeps the caption to one line.
+kit::Overlay progressOverlay(bool write) {
+  constexpr kit::Rect kCentred{(320 - 50) / 2.0, (480 - 50) / 2.0, 50, 50};
+  kit::Overlay o;
+  o.frame = {0, 0, 320, 480};
+  o.alpha = 0.75;
+  o.spinner = true;
+  if (write) {
+    o.caption = localized("WInitializing...");
+    o.spinnerFrame = kCentred;
+    o.captionFrame = {20, 130, 280, 50};
+    o.captionLines = 1;
+    o.labelFrame = {20, 280, 280, 50};
+  } else {
+    o.caption = localized("RInitializing...");
+    o.spinnerFrame = {kCentred.x, kCentred.y + 35, kCentred.width, kCentred.height};
+    o.captionFrame = {20, 100, 280, 150};
+    o.captionLines = 0;
+    o.labelFrame = {20, 320, 280, 50};
+  }
+  return o;
+}
+
 }  // namespace
 
 RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& window,
-                                       const Paths& paths, Preferences& preferences)
+                                       const Paths& paths, Preferences& preferences,
+                                       modem::DeviceChoice device)
     : kit::Screen("RootViewController"),
       app_(app),
       window_(window),
       paths_(paths),
-      preferences_(preferences) {
+      preferences_(preferences),
+      device_(std::move(device)) {
   tabella.rowHeight = kRowHeight;
   leggi = button("leggi", [this] { leggiPressed(); });
   scrivi = button("scrivi", [this] { scriviPressed(); });
@@ -38,7 +65,10 @@ RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& win
   setToolbarItems({&leggi, &add, &tool, &scrivi});
 }
 
-RootViewController::~RootViewController() { app_.notifications().removeObserver(this); }
+RootViewController::~RootViewController() {
+  runner_.wait();  // before anything the job calls back into goes
+  app_.notifications().removeObserver(this);
+}
 
 void RootViewController::viewDidLoad() {
   createLog = 0;
@@ -105,8 +135,64 @@ void RootViewController::tipoPressed() {
   setCountTitle(',', capacity());
 }
 
-void RootViewController::leggiPressed() {}
-void RootViewController::scriviPressed() {}
+void RootViewController::leggiPressed() { startTransfer(false); }
+
+void RootViewController::scriviPressed() { startTransfer(true); }
+
+void RootViewController::startTransfer(bool write) {
+  if (busy_ || runner_.running()) return;
+  app_.addOverlay(kSpinnerTag, progressOverlay(write));
+  app_.setIdleTimerDisabled(true);
+  const transfer::JobContext context{paths_.database(), preferences_, device_, sortField};
+  busy_ = write ? runner_.save(tipoDisplay, context) : runner_.loadSIM(tipoDisplay, context);
+  if (!busy_) endTransfer();
+}
+
+void RootViewController::updateCaption(const std::string& text) {
+  app_.loop().performOnMain(
+      [this, text] {
+        if (auto* o = app_.overlay(kSpinnerTag)) o->caption = text;
+      },
+      true);
+}
+
+void RootViewController::updateLabel(const std::string& text) {
+  app_.loop().performOnMain(
+      [this, text] {
+        if (auto* o = app_.overlay(kSpinnerTag)) o->label = text;
+      },
+      true);
+}
+
+void RootViewController::endLoadSIM() {
+  app_.loop().performOnMain([this] {
+    loadDB();
+    scrivi.enabled = maxSIM != 0;
+    endTransfer();
+  });
+}
+
+void RootViewController::endSaveSIM() {
+  app_.loop().performOnMain([this] {
+    loadDB();
+    endTransfer();
+    if (retcode == 1) {
+      app_.showAlert({localized("Error writing phonebook"), "", nullptr, localized("Ok"), {}});
+    }
+  });
+}
+
+void RootViewController::endTransfer() {
+  app_.removeOverlay(kSpinnerTag);
+  app_.setIdleTimerDisabled(false);
+  busy_ = false;
+}
+
+void RootViewController::showAlert(const std::string& title, const std::string& message) {
+  app_.loop().performOnMain(
+      [this, title, message] { app_.showAlert({title, message, nullptr, localized("Ok"), {}}); });
+}
+
 void RootViewController::addPressed() {}
 void RootViewController::toolPressed() {}
 void RootViewController::setup() {}

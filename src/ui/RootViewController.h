@@ -2,29 +2,37 @@
 // The main screen: the entries of one SIM store (the phonebook or the SMS store) as a
 // list, a title with their number against the store's capacity, the store selector, the
 // search bar, the read and write buttons and the buttons of the command sheets. It owns
-// the list `contatti` and the state the commands share. Main loop only, except the
-// fields the transfer jobs share, which are atomic.
-#include <atomic>
+// the list `contatti` and the state the commands share, and it is the host of the transfer
+// jobs: it runs one at a time under the progress overlay (tag 98). Main loop only, except
+// the job host's methods, which any thread may call (they post to the main loop), and
+// the fields the jobs share, which are atomic.
 #include <string>
 #include <vector>
 
 #include "app/Paths.h"
+#include "modem/Channel.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
 #include "store/SimEntry.h"
+#include "transfer/JobHost.h"
+#include "transfer/TransferRunner.h"
 #include "ui/SnoopWindow.h"
 #include "ui/kit/UiApplication.h"
 
 namespace voryx {
 
-class RootViewController final : public kit::Screen {
+class RootViewController final : public kit::Screen, public transfer::JobHost {
  public:
   static constexpr double kRowHeight = 70;
   static constexpr int kDefaultMaxSIMLen = 14;
+  static constexpr int kSpinnerTag = 98;  // the progress overlay
 
   // Everything given must outlive the screen. Nothing is read before viewDidLoad.
+  // `device`: the modem the transfers talk to.
   RootViewController(kit::UiApplication& app, SnoopWindow& window, const Paths& paths,
-                     Preferences& preferences);
+                     Preferences& preferences, modem::DeviceChoice device = {});
+  // Waits for a transfer that still runs. Destroy the screen only once the main loop has
+  // stopped: the job's progress calls then return at once instead of waiting for it.
   ~RootViewController() override;
 
   // Buttons, the first list load (ordered by location: the settings are read only when
@@ -41,8 +49,11 @@ class RootViewController final : public kit::Screen {
   void loadDB2();  // the SMS store, by location
 
   void tipoPressed();
-  void leggiPressed();   // the read job arrives with the transfer work
-  void scriviPressed();  // the write job, likewise
+  // Put up the progress overlay, switch the idle timer off and start the read (the
+  // phonebook or the SMS store, after tipoDisplay) or the write. Nothing while a
+  // transfer runs: it is busy from its start until its end handler has run.
+  void leggiPressed();
+  void scriviPressed();
   void addPressed();     // the add sheet arrives with the commands
   void toolPressed();    // the tool sheet, likewise
   void setup();          // the setup screen, likewise
@@ -59,6 +70,19 @@ class RootViewController final : public kit::Screen {
   void gomiddle(const kit::Notification&);
   void gobottom(const kit::Notification&);
 
+  // The job host. Progress texts go into the overlay; the job waits until they have.
+  void updateCaption(const std::string& text) override;
+  void updateLabel(const std::string& text) override;
+  // The end handlers, posted to the main loop: reload the list, remove the overlay,
+  // switch the idle timer back on. After a read the write button follows maxSIM (off
+  // while the SIM's capacity is unknown); after a write that failed (retcode 1) the
+  // "Error writing phonebook" alert follows the reloaded list.
+  void endLoadSIM() override;
+  void endSaveSIM() override;
+  void showAlert(const std::string& title, const std::string& message) override;
+  // Any thread.
+  bool transferRunning() const { return runner_.running(); }
+
   kit::TableView tabella;
   kit::BarButton leggi;
   kit::BarButton scrivi;
@@ -67,14 +91,10 @@ class RootViewController final : public kit::Screen {
   kit::BarButton tool;
   kit::SegmentedControl tipo;
   std::vector<SimEntry> contatti;  // in display order; row i shows element i
-  std::atomic<int> maxSIM{0};
-  std::atomic<int> maxSMS{0};
+  // maxSIM, maxSMS, maxSIMLen, createLog and retcode: the job host's shared fields.
   int modifica = -1;   // index in contatti a command acts on; -1 for a new entry
   int actionType = 0;  // which sheet or confirmation is open
-  std::atomic<int> maxSIMLen{kDefaultMaxSIMLen};
   int sortField = 0;   // 0 by location, otherwise by name
-  std::atomic<int> createLog{0};
-  std::atomic<int> retcode{0};
   int tipoDisplay = 0;  // 0 the phonebook, 1 the SMS store
 
  protected:
@@ -86,6 +106,8 @@ class RootViewController final : public kit::Screen {
   void setCountTitle(char separator, int capacity);
   int capacity() const { return tipoDisplay == 1 ? maxSMS.load() : maxSIM.load(); }
   kit::EventResult handleSearch(const kit::Event& e);
+  void startTransfer(bool write);
+  void endTransfer();
 
   kit::UiApplication& app_;
   SnoopWindow& window_;
@@ -93,6 +115,9 @@ class RootViewController final : public kit::Screen {
   Preferences& preferences_;
   kit::BarButton setupButton_;
   kit::BarButton howtoButton_;
+  const modem::DeviceChoice device_;
+  bool busy_ = false;  // from a transfer's start until its end handler has run
+  transfer::TransferRunner runner_{*this};  // last: its job may call back until it ends
 };
 
 }  // namespace voryx

@@ -6,12 +6,14 @@
 
 namespace voryx {
 
-VoryxUi::VoryxUi(const Paths& paths, std::optional<std::string> startupAlert)
+VoryxUi::VoryxUi(const Paths& paths, VoryxUiOptions options)
     : paths_(paths), preferences_(paths_.preferences), window_(app_.notifications()) {
   app_.setWindow(&window_);
-  app_.loop().performOnMain([this, alert = std::move(startupAlert)] {
+  app_.loop().performOnMain([this, options = std::move(options)] {
+    const auto& alert = options.startupAlert;
     if (alert) app_.showAlert({"", *alert, nullptr, localized("Cancel"), {localized("Ok")}});
-    auto root = std::make_unique<RootViewController>(app_, window_, paths_, preferences_);
+    auto root = std::make_unique<RootViewController>(app_, window_, paths_, preferences_,
+                                                     options.device);
     root_ = root.get();
     app_.navigation().setRoot(std::move(root));
   });

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/Paths.h"
+#include "modem/Channel.h"
 #include "store/Preferences.h"
 #include "ui/RootViewController.h"
 #include "ui/SnoopWindow.h"
@@ -14,12 +15,17 @@
 
 namespace voryx {
 
+struct VoryxUiOptions {
+  std::optional<std::string> startupAlert;  // the message of a failed database copy
+  modem::DeviceChoice device;               // the modem the transfers talk to
+};
+
 class VoryxUi {
  public:
   // Queues the start-up, which runs first thing in run(): the alert of a failed database
-  // copy when `startupAlert` holds its message, then the main screen's set-up (the first
-  // list load) and its first appearance (the settings). String table loaded beforehand.
-  explicit VoryxUi(const Paths& paths, std::optional<std::string> startupAlert = std::nullopt);
+  // copy when there is one, then the main screen's set-up (the first list load) and its
+  // first appearance (the settings). String table loaded beforehand.
+  explicit VoryxUi(const Paths& paths, VoryxUiOptions options = {});
   VoryxUi(const VoryxUi&) = delete;
   VoryxUi& operator=(const VoryxUi&) = delete;
 
@@ -30,8 +36,11 @@ class VoryxUi {
 
   // Runs the main loop on the calling thread until stop().
   void run() { app_.loop().run(); }
-  // Any thread.
+  // Any thread. A transfer that runs goes on to its end without the screens (the SIM
+  // and the database stay in step); destroying this object waits for it.
   void stop() { app_.loop().stop(); }
+  // After run() has returned (or on the main loop): a transfer job still runs.
+  bool transferRunning() const { return root_ && root_->transferRunning(); }
 
  private:
   const Paths paths_;

@@ -218,7 +218,8 @@ TEST(RootViewControllerTest, BrokenDatabaseShowsTheDatabaseErrorAndNoRows) {
 TEST(RootViewControllerTest, StartupAlertComesBeforeTheDatabaseError) {
   TempHome home;
   home.exec("DROP TABLE sim;");
-  UiHarness ui(home.paths, "Failed to create writable database file with message 'x'.");
+  UiHarness ui(home.paths,
+               {.startupAlert = "Failed to create writable database file with message 'x'.", .device = {}});
   auto alerts = ui.snapshot()["alerts"];
   ASSERT_EQ(alerts.size(), 2u);
   EXPECT_EQ(alerts[0]["title"], "");

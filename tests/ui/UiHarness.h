@@ -56,8 +56,8 @@ class TempHome {
 
 class UiHarness {
  public:
-  explicit UiHarness(const Paths& paths, std::optional<std::string> startupAlert = std::nullopt)
-      : ui(paths, std::move(startupAlert)), main_([this] { ui.run(); }) {
+  explicit UiHarness(const Paths& paths, VoryxUiOptions options = {})
+      : ui(paths, std::move(options)), main_([this] { ui.run(); }) {
     waitIdle();
   }
   ~UiHarness() {

@@ -1,0 +1,197 @@
+// The transfer jobs on the main screen, against the virtual modem on a real
+// pseudo-terminal. Every modem command costs the half-second quiet window: each test
+// runs one job on a small SIM.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/VirtualModem.h"
+#include "ui/UiHarness.h"
+
+namespace voryx {
+namespace {
+
+using nlohmann::json;
+using test::TempHome;
+using test::UiHarness;
+
+// Twenty locations, names of up to 14 bytes, room for ten messages.
+sim::SimCard smallSim() {
+  sim::SimCard card(20, 14, 10);
+  card.writeEntryText(1, "Anna", "+39021234");
+  card.writeEntryText(2, "Bruno", "555");
+  card.writeEntryText(5, "Carla", "556");
+  card.setMessage(3, {sim::SmsStatus::StoSent, "+3331234567", "", "Hello", false});
+  return card;
+}
+
+class TransferTest : public ::testing::Test {
+ protected:
+  void start(sim::SimCard card, sim::ModemOptions options = {}) {
+    modem_ = std::make_unique<sim::VirtualModem>(std::move(card), options);
+    std::string error;
+    ASSERT_TRUE(modem_->start(&error)) << error;
+    VoryxUiOptions ui;
+    ui.device.device = modem_->devicePath();
+    ui_ = std::make_unique<UiHarness>(home_.paths, ui);
+  }
+  void TearDown() override {
+    ui_.reset();  // waits for a job that still runs
+    if (modem_) modem_->stop();
+  }
+
+  // Follows the published states until the progress overlay has gone; returns every
+  // state of the overlay seen on the way.
+  std::vector<json> followTransfer() {
+    using namespace std::chrono_literals;
+    auto& port = ui_->ui.port();
+    std::vector<json> seen;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      json snap = port.snapshot();
+      if (!snap["overlays"].contains("98")) return seen;
+      seen.push_back(snap["overlays"]["98"]);
+      port.waitForChange(snap["version"].get<std::uint64_t>(), 1s);
+    }
+    ADD_FAILURE() << "the transfer did not end";
+    return seen;
+  }
+
+  int listings(const char* prefix) const { return modem_->commandCount(prefix); }
+  json scrivi() { return ui_->screen()["toolbar"][3]; }
+
+  TempHome home_;
+  std::unique_ptr<sim::VirtualModem> modem_;
+  std::unique_ptr<UiHarness> ui_;
+};
+
+TEST_F(TransferTest, PhonebookReadShowsItsProgressAndRefusesASecondStart) {
+  start(smallSim());
+  UiHarness& ui = *ui_;
+  ASSERT_EQ(ui.tap("leggi").status, 200);
+  json snap = ui.snapshot();
+  EXPECT_EQ(snap["window"]["idleTimerDisabled"], true);
+  const json overlay = snap["overlays"]["98"];
+  EXPECT_EQ(overlay["caption"], "RInitializing...");
+  EXPECT_EQ(overlay["label"], "");
+  EXPECT_EQ(overlay["frame"], json({0, 0, 320, 480}));
+  EXPECT_EQ(overlay["alpha"], 0.75);
+  EXPECT_EQ(overlay["spinnerFrame"], json({135, 250, 50, 50}));
+  EXPECT_EQ(overlay["captionFrame"], json({20, 100, 280, 150}));
+  EXPECT_EQ(overlay["captionLines"], 0);
+  EXPECT_EQ(overlay["labelFrame"], json({20, 320, 280, 50}));
+
+  // Nothing starts a second job: not the buttons under the overlay, not a direct call.
+  EXPECT_EQ(ui.tap("leggi").status, 409);
+  EXPECT_EQ(ui.tap("scrivi").status, 409);
+  ui.onMain([&] {
+    ui.ui.root().leggiPressed();
+    ui.ui.root().scriviPressed();
+  });
+  EXPECT_EQ(ui.snapshot()["overlays"]["98"]["captionFrame"], overlay["captionFrame"]);
+
+  std::vector<json> seen = followTransfer();
+  auto shown = [&](const char* part, const std::string& text) {
+    return std::any_of(seen.begin(), seen.end(), [&](const json& o) { return o[part] == text; });
+  };
+  EXPECT_TRUE(shown("caption", "Your SIM has a total entry of  20"));
+  EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const json& o) {
+    return o["label"].get<std::string>().starts_with("Reading phonebook entry nr. ");
+  }));
+
+  snap = ui.snapshot();
+  EXPECT_EQ(snap["window"]["idleTimerDisabled"], false);
+  EXPECT_TRUE(snap["alerts"].empty());
+  const json screen = snap["navigation"][0];
+  EXPECT_EQ(screen["title"], "Vorx (3/20)");
+  ASSERT_EQ(screen["rows"].size(), 3u);
+  EXPECT_EQ(screen["rows"][0]["labels"], json({"1", "Anna", "+39021234"}));
+  EXPECT_EQ(screen["rows"][2]["labels"], json({"5", "Carla", "556"}));
+  for (const auto& row : screen["rows"]) EXPECT_EQ(row["colors"], "gray");
+  EXPECT_EQ(screen["toolbar"][3]["enabled"], true);
+  EXPECT_EQ(listings("AT+CPBR=1,"), 1);
+  EXPECT_EQ(listings("AT+CMGL"), 0);
+}
+
+TEST_F(TransferTest, SmsStoreReadRunsOnlyTheSmsRead) {
+  start(smallSim());
+  UiHarness& ui = *ui_;
+  ASSERT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+  ASSERT_EQ(ui.tap("leggi").status, 200);
+  followTransfer();
+  const json screen = ui.screen();
+  ASSERT_EQ(screen["rows"].size(), 1u);
+  EXPECT_EQ(screen["rows"][0]["labels"], json({"3", "Hello", "+3331234567"}));
+  EXPECT_EQ(screen["title"], "Vorx (1/10)");
+  EXPECT_EQ(listings("AT+CMGL"), 1);
+  EXPECT_EQ(listings("AT+CPBR"), 0);
+  EXPECT_EQ(listings("AT+CPBS"), 0);
+}
+
+TEST_F(TransferTest, ListingAnsweredWithAnErrorTurnsTheWriteButtonOff) {
+  // This modem answers the listing of an empty phonebook with "+CME ERROR: 22".
+  sim::ModemOptions options;
+  options.profile = sim::Profile::LineBreak;
+  start(sim::SimCard(20, 14, 10), options);
+  UiHarness& ui = *ui_;
+  ASSERT_EQ(scrivi()["enabled"], true);
+  ASSERT_EQ(ui.tap("leggi").status, 200);
+  followTransfer();
+  EXPECT_EQ(scrivi()["enabled"], false);
+  const json snap = ui.snapshot();
+  EXPECT_EQ(snap["window"]["idleTimerDisabled"], false);
+  ASSERT_EQ(snap["alerts"].size(), 1u);  // the read's own report
+  EXPECT_EQ(ui.tap("alert:" + std::to_string(snap["alerts"][0]["id"].get<int>()), 0).status, 200);
+  EXPECT_EQ(ui.tap("scrivi").status, 409);  // disabled
+}
+
+TEST_F(TransferTest, RefusedWriteReloadsTheListThenSaysSo) {
+  home_.exec(
+      "INSERT INTO sim VALUES (1,'Anna B','+39021234',3);"
+      "INSERT INTO sim VALUES (2,'Bruno','555',3);"
+      "INSERT INTO sim VALUES (5,'Carla','556',0);");
+  sim::ModemOptions options;
+  options.faults.errorAtWrite = 2;
+  start(smallSim(), options);
+  UiHarness& ui = *ui_;
+  ASSERT_EQ(ui.tap("scrivi").status, 200);
+  const json overlay = ui.snapshot()["overlays"]["98"];
+  EXPECT_EQ(overlay["caption"], "WInitializing...");
+  EXPECT_EQ(overlay["spinnerFrame"], json({135, 215, 50, 50}));
+  EXPECT_EQ(overlay["captionFrame"], json({20, 130, 280, 50}));
+  EXPECT_EQ(overlay["captionLines"], 1);
+  EXPECT_EQ(overlay["labelFrame"], json({20, 280, 280, 50}));
+  // A row that reaches the table behind the screen shows once the list is reloaded.
+  home_.exec("INSERT INTO sim VALUES (7,'Dario','557',0);");
+
+  followTransfer();
+  const json snap = ui.snapshot();
+  const json screen = snap["navigation"][0];
+  ASSERT_EQ(screen["rows"].size(), 4u);
+  EXPECT_EQ(screen["rows"][0]["colors"], "cyan");  // the marks stay for the next pass
+  EXPECT_EQ(screen["rows"][1]["colors"], "cyan");
+  EXPECT_EQ(screen["rows"][3]["labels"][1], "Dario");
+  ASSERT_EQ(snap["alerts"].size(), 1u);
+  EXPECT_EQ(snap["alerts"][0]["title"], "Error writing phonebook");
+  EXPECT_EQ(snap["alerts"][0]["message"], "");
+  EXPECT_EQ(snap["alerts"][0]["buttons"], json({"Ok"}));
+  EXPECT_EQ(snap["window"]["idleTimerDisabled"], false);
+  EXPECT_EQ(modem_->sim().name(1), "Anna B");  // the first write went through
+}
+
+TEST_F(TransferTest, StoppingTheScreensMidReadLetsTheJobEnd) {
+  start(smallSim());
+  ASSERT_EQ(ui_->tap("leggi").status, 200);
+  ui_.reset();  // stops the loop, then waits for the job, whose progress calls return
+  EXPECT_EQ(listings("AT+CPBR=1,"), 1);
+  // The job ended normally: the listing reached the table.
+  auto load = loadEntries(home_.paths.database(), ListStore::Phonebook, "", 0);
+  EXPECT_EQ(load.entries.size(), 3u);
+}
+
+}  // namespace
+}  // namespace voryx
