@@ -373,6 +373,7 @@ ModemEngine::Outcome ModemEngine::cpbr(const std::vector<AtArg>& args, Reply& re
   auto last = args.size() == 2 ? argInt(args[1]) : first;
   if (!first || !last || *first < 1 || *last < *first || *last > sim_.locations())
     return errorFinal_ = cmeError(21), Outcome::Failed;
+  if (options_.faults.listingError) return errorFinal_ = "ERROR", Outcome::Failed;
   const Charset cs = settings_.charset;
   for (int loc = *first; loc <= *last; ++loc) {
     auto e = sim_.entry(loc);
@@ -618,6 +619,10 @@ ModemEngine::Outcome ModemEngine::cmgl(const AtCommand& cmd, const std::vector<A
     if (!wanted || *wanted > kAll) return fail(settings_.textMode ? 305 : 304);
   } else if (cmd.form != AtCommand::Form::Exec) {
     return fail(302);
+  }
+  if (options_.faults.listingError) {
+    errorFinal_ = "ERROR";
+    return Outcome::Failed;
   }
   bool readNow = false;
   for (auto [index, m] : sim_.messages()) {

@@ -18,6 +18,7 @@ bool parseFault(std::string_view text, Faults& faults) {
   if (text == "silence") return faults.silence = true;
   if (text == "huge-reply") return faults.hugeReply = true;
   if (text == "nul-bytes") return faults.nulBytes = true;
+  if (text == "listing-error") return faults.listingError = true;
   const std::size_t eq = text.find('=');
   if (eq == std::string_view::npos) return false;
   const std::string_view name = text.substr(0, eq);

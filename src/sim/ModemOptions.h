@@ -23,6 +23,7 @@ struct Faults {
   int hangupAtWrite = 0;  // the line is closed (pty master) when the k-th write arrives
   bool hugeReply = false; // listings carry more than 70000 bytes of filler lines
   bool nulBytes = false;  // listings carry NUL bytes between entries
+  bool listingError = false;  // phonebook and SMS listings answer ERROR
 };
 
 struct ModemOptions {
@@ -39,6 +40,7 @@ std::optional<Profile> profileFromName(std::string_view name);
 std::string_view profileName(Profile profile);
 
 // One fault as written on the command line: "silence", "huge-reply", "nul-bytes",
+// "listing-error",
 // "error-at-write=K", "mute-at-write=K", "hangup-at-write=K". False (faults unchanged)
 // when the text is none of these.
 bool parseFault(std::string_view text, Faults& faults);

@@ -275,6 +275,14 @@ bool hasError(std::string_view reply) {
   return last < lines.size() && isErrorResult(lines[last].text);
 }
 
+bool isNotFound(std::string_view reply) {
+  const std::vector<Line> lines = splitLines(reply);
+  const std::size_t last = finalResultLine(lines);
+  if (last >= lines.size()) return false;
+  const std::string_view line = trim(lines[last].text);
+  return line == "+CME ERROR: 22" || line == "+CME ERROR: not found";
+}
+
 bool endsWithOk(std::string_view reply) {
   return reply.size() >= 4 && reply.substr(reply.size() - 4, 2) == "OK";
 }

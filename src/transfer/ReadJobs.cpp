@@ -146,6 +146,9 @@ JobOutcome phonebookDialogue(JobSession& s, std::vector<ListedRow>& rows) {
   modem::logSend(s.logging(), listCommand);
   if (!s.exchange(listCommand)) return JobOutcome::NoModem;
   modem::logBuffer(s.logging(), s.reply());
+  // An empty phonebook: modems that answer an empty range with "not found" hold no
+  // entry, and the local table must say so rather than keep rows the SIM no longer has.
+  if (isNotFound(s.reply())) return JobOutcome::Done;
   if (hasError(s.reply())) {
     // The write button goes off until a read succeeds.
     host.maxSIM = 0;

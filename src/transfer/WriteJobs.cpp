@@ -34,6 +34,10 @@ constexpr const char* kTooLongKey = "Too long for a modem command, entry nr.";
 constexpr int kBusyTimeoutMs = 10000;
 // Message texts longer than this are cut before they are sent (the stored text stays).
 constexpr std::size_t kSmsTextLimit = 170;
+// One stored message holds 160 characters of the GSM alphabet; a modem refuses a longer
+// text-mode message, and that refusal would stop every later pass at the same entry.
+// (A UCS2 message holds 70 units; the PDU encoder cuts it there.)
+constexpr std::size_t kGsmCharsPerMessage = 160;
 
 // What one entry of a pass came to.
 struct EntryResult {
@@ -223,7 +227,8 @@ EntryResult smsEntry(JobSession& s, const SimEntry& e, int index, std::string& l
   if (!needsPduMode(text)) {
     auto command = JobSession::command("AT+CMGW=\"%s\",%d,\"STO SENT\"\r", lastNumber.c_str(), type);
     if (!command) return {EntryResult::Refused, {}};
-    return storeMessage(s, n, *command, lineBreaksAsReturns(*encodeGsmText(text)));
+    const std::string oneMessage = firstCharacters(text, kGsmCharsPerMessage);
+    return storeMessage(s, n, *command, lineBreaksAsReturns(*encodeGsmText(oneMessage)));
   }
   // Characters the GSM alphabet lacks (or that would end the text entry): the message
   // goes as UCS2 in PDU mode, stored as sent (3) like the text-mode writes, and the line

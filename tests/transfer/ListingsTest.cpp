@@ -161,6 +161,7 @@ struct ResultCase {
   std::string reply;
   bool error;
   bool ok;
+  bool notFound = false;
 };
 const ResultCase kResults[] = {
     {"\r\nOK\r\n", false, true},
@@ -169,7 +170,9 @@ const ResultCase kResults[] = {
     {"OK\r", false, false},
     {"", false, false},
     {"ERROR\r\n", true, false},
-    {"\r\n+CME ERROR: 22\r\n", true, false},
+    {"\r\n+CME ERROR: 22\r\n", true, false, true},
+    {"+CME ERROR: not found\r\n", true, false, true},
+    {"+CME ERROR: 21\r\n", true, false, false},
     {"+CMS ERROR: 321", true, false},
     {"+CPBR: 1,\"1\",129,\"41\"\r\n\r\nERROR\r\n\r\n+CMTI: \"SM\",1\r\n", true, false},
     {"+CMGL: 1,\"REC READ\",\"1\",,\r\nERROR 404\r\nERROR\r\n\r\nOK\r\n", false, true},
@@ -180,6 +183,7 @@ TEST(ListingsTest, ReadsTheFinalResult) {
     SCOPED_TRACE(c.reply);
     EXPECT_EQ(hasError(c.reply), c.error);
     EXPECT_EQ(endsWithOk(c.reply), c.ok);
+    EXPECT_EQ(isNotFound(c.reply), c.notFound);
   }
 }
 

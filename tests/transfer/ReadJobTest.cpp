@@ -86,12 +86,24 @@ TEST_F(FailedReadJobTest, NoDeviceKeepsTheTable) {
 }
 
 TEST_F(FailedReadJobTest, ErrorListingKeepsTheTableAndStoresNoCapacity) {
-  // This modem answers the listing of an empty phonebook with "+CME ERROR: 22".
-  startModem(smallSim(10), withProfile(Profile::LineBreak));
+  sim::ModemOptions options;
+  options.faults.listingError = true;
+  startModem(smallSim(10), options);
   expectKept(read(0), JobOutcome::ListingFailed);
   EXPECT_EQ(host_.alerts()[0].message, "The SIM could not be listed; the local list was kept.");
   EXPECT_EQ(host_.maxSIM, 0);
   EXPECT_EQ(preferences_->value(kPrefMaxSIM), 0);
+}
+
+// Modems that answer the listing of an empty phonebook with "not found" hold no entry:
+// the local table follows the SIM, and the capacity stays known.
+TEST_F(FailedReadJobTest, NotFoundListingIsAnEmptyPhonebook) {
+  startModem(smallSim(10), withProfile(Profile::LineBreak));
+  EXPECT_EQ(read(0), JobOutcome::Done);
+  EXPECT_TRUE(rows(ListStore::Phonebook).empty());
+  EXPECT_TRUE(host_.alerts().empty());
+  EXPECT_EQ(host_.maxSIM, 10);
+  EXPECT_EQ(preferences_->value(kPrefMaxSIM), 10);
 }
 
 TEST_F(JobFixture, RunsOneJobAtATime) {
