@@ -31,11 +31,11 @@ function prefill(home, rows) {
   execFileSync('sqlite3', [db], { input: `BEGIN;\n${inserts.join('\n')}\nCOMMIT;\n` });
 }
 
-async function startVoryx(rows, env = {}) {
+async function startVoryx(rows, env = {}, args = []) {
   if (!bin || !binaryDir) throw new Error('VORYX_BIN and VORYX_BINARY_DIR must be set');
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-e2e-'));
   if (rows) prefill(home, rows);
-  const child = spawn(bin, ['serve', '--port', '0'], {
+  const child = spawn(bin, ['serve', '--port', '0', ...args], {
     env: { ...process.env, VORYX_HOME: home, ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -65,6 +65,7 @@ async function startVoryx(rows, env = {}) {
     port: Number(new URL(url).port),
     home,
     child,
+    stderr: () => stderr,
     // SIGTERM, then SIGKILL if it has not ended within 10 s. Answers how it ended.
     async stop() {
       if (child.exitCode === null && child.signalCode === null) {
@@ -79,13 +80,13 @@ async function startVoryx(rows, env = {}) {
   };
 }
 
-// `serve(rows, env)` starts a server for this test; every one started is stopped at its end,
-// pass or fail.
+// `serve(rows, env, args)` starts a server for this test (args: more options for `voryx
+// serve`); every one started is stopped at its end, pass or fail.
 export const test = base.extend({
   serve: async ({}, use) => {
     const started = [];
-    await use(async (rows, env) => {
-      const s = await startVoryx(rows, env);
+    await use(async (rows, env, args) => {
+      const s = await startVoryx(rows, env, args);
       started.push(s);
       return s;
     });
