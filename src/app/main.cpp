@@ -9,6 +9,11 @@ int main(int argc, char** argv) {
   voryx::addListCommand(app, exitCode);
   voryx::addModemSimCommand(app, exitCode);
   voryx::addTransferCommands(app, exitCode);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help prints and succeeds; any other parse error is a usage error (status 2).
+    return app.exit(e) == 0 ? 0 : 2;
+  }
   return exitCode;
 }
