@@ -39,12 +39,7 @@ class StartupTest : public ::testing::Test {
   Paths paths_;
 };
 
-TEST_F(StartupTest, PrepareFoldersMakesPrivateFolders) {
-  EXPECT_EQ(test::modeOf(dir_ / "state"), 0700u);
-  EXPECT_EQ(test::modeOf(dir_ / "config"), 0700u);
-}
-
-TEST_F(StartupTest, FirstStartCopiesTheShippedDatabase) {
+TEST_F(StartupTest, FirstStartCopiesTheShippedDatabaseLaterStartsLeaveItAlone) {
   for (bool folderExists : {false, true}) {
     SCOPED_TRACE(folderExists);
     fs::remove_all(paths_.documents);
@@ -57,19 +52,14 @@ TEST_F(StartupTest, FirstStartCopiesTheShippedDatabase) {
     EXPECT_EQ(readFile(paths_.database()), readFile(paths_.shippedDatabase()));
     EXPECT_EQ(documentsFiles(), std::vector<fs::path>{paths_.database()});  // no temporary
     EXPECT_EQ(test::modeOf(paths_.database()), 0600u);
-    if (!folderExists) {
-      EXPECT_EQ(test::modeOf(paths_.documents), 0700u);
-    }
+    if (!folderExists) EXPECT_EQ(test::modeOf(paths_.documents), 0700u);
   }
-}
+  // The folders start-up prepares are private too.
+  EXPECT_EQ(test::modeOf(dir_ / "state"), 0700u);
+  EXPECT_EQ(test::modeOf(dir_ / "config"), 0700u);
 
-TEST_F(StartupTest, LaterStartLeavesTheDatabaseAlone) {
-  ASSERT_EQ(VoryxAppDelegate(paths_).createEditableCopyOfDatabaseIfNeeded(), std::nullopt);
-  {
-    auto db = Database::open(paths_.database());
-    ASSERT_TRUE(db.ok());
-    ASSERT_TRUE(db->exec("INSERT INTO sim VALUES (1,'Anna','123',1)").ok());
-  }
+  // A later start leaves the database alone.
+  ASSERT_TRUE(Database::open(paths_.database())->exec("INSERT INTO sim VALUES (1,'Anna','123',1)").ok());
   const std::string before = readFile(paths_.database());
   DebugLog::start();
   EXPECT_EQ(VoryxAppDelegate(paths_).createEditableCopyOfDatabaseIfNeeded(), std::nullopt);
@@ -106,7 +96,7 @@ TEST_F(StartupTest, DamagedDatabaseIsReplacedAtTheNextStart) {
 class ListCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("VORYX_HOME", dir_.path().c_str(), 1);
+    ::setenv("VORYX_HOME", dir_.path.c_str(), 1);
     ::setenv("VORYX_RESOURCES", test::shippedDatabase().parent_path().c_str(), 1);
   }
   void TearDown() override {
@@ -129,16 +119,14 @@ class ListCommandTest : public ::testing::Test {
   }
 
   void exec(const std::string& sql) {
-    auto db = Database::open(dir_ / "data" / "Voryx.sqlitedb");
-    ASSERT_TRUE(db.ok());
-    ASSERT_TRUE(db->exec(sql).ok());
+    ASSERT_TRUE(Database::open(dir_ / "data" / "Voryx.sqlitedb")->exec(sql).ok());
   }
 
   test::TempDir dir_;
   std::string out_, err_;
 };
 
-TEST_F(ListCommandTest, PrintsTheListAsLoaded) {
+TEST_F(ListCommandTest, PrintsTheListAsLoadedAndReplacesADamagedDatabase) {
   EXPECT_EQ(run({}), 0);  // a fresh machine: the copy, then an empty list
   EXPECT_EQ(out_, "");
   EXPECT_EQ(err_, "");
@@ -157,10 +145,8 @@ TEST_F(ListCommandTest, PrintsTheListAsLoaded) {
   ASSERT_TRUE(Preferences(dir_ / "config" / "preferences.json").store(kPrefSort, 1));
   EXPECT_EQ(run({"--search", "a"}), 0);
   EXPECT_EQ(out_, "7\tCarla\t\t1\n3\tanna\\tb\\\\c\t555\t0\n");
-}
 
-TEST_F(ListCommandTest, DamagedDatabaseFailsAndIsReplacedNextTime) {
-  EXPECT_EQ(run({}), 0);
+  // A damaged database fails this run and is replaced at the next.
   exec("DROP TABLE sim");
   EXPECT_EQ(run({}), 1);
   EXPECT_EQ(out_, "");

@@ -2,23 +2,10 @@
 // modem runs in the server on the demo SIM, kept in a SIM file that each write saves.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import { test, expect, openApp } from './voryx.mjs';
 
-// A server on the demo SIM; the SIM file does not exist before the first change.
-async function serveSimulated(serve) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-sim-'));
-  const simFile = path.join(dir, 'sim.txt');
-  const server = await serve(undefined, {}, ['--simulate', '--sim-file', simFile]);
-  return { server, simFile, cleanup: () => fs.rmSync(dir, { recursive: true, force: true }) };
-}
-
-function sql(server, statement) {
-  execFileSync('sqlite3', [path.join(server.home, 'data', 'Voryx.sqlitedb'), statement]);
-}
-
-// Posts an event from the page, as the page's own script would, with the current version.
+// Posts a tap from the page, as the page's own script would, with the current version.
 // A stale version is retried: the answer must be about the event, not about the version.
 async function postFromPage(page, target) {
   return page.evaluate(async (t) => {
@@ -36,70 +23,43 @@ async function postFromPage(page, target) {
   }, target);
 }
 
-async function idleTimerDisabled(page) {
-  return page.evaluate(async () => (await (await fetch('/api/state', { cache: 'no-store' })).json()).window.idleTimerDisabled);
-}
+test('read the SIM (a second read is refused meanwhile), change a row, write it back', async ({ page, serve }, testInfo) => {
+  // The SIM file does not exist before the first change.
+  const simFile = testInfo.outputPath('sim.txt');
+  const server = await serve(undefined, {}, ['--simulate', '--sim-file', simFile]);
+  await openApp(page, server);
+  const overlay = page.locator('.overlay');
+  const caption = overlay.locator('.caption');
+  const rows = page.locator('.row');
 
-test('read the SIM, change a row, write it back', async ({ page, serve }) => {
-  const { server, simFile, cleanup } = await serveSimulated(serve);
-  try {
-    await expect.poll(() => server.stderr()).toMatch(/virtual modem on \/dev\/\S+/);
-    await openApp(page, server);
-    const overlay = page.locator('.overlay');
-    const caption = overlay.locator('.caption');
-    const label = overlay.locator('.label');
-    const rows = page.locator('.row');
-
-    await page.locator('.toolbar [data-id="leggi"]').click();
-    await expect(caption).toHaveText('RInitializing...');
-    expect(await idleTimerDisabled(page)).toBe(true);
-    await expect(caption).toHaveText(/^Your SIM has a total entry of\s+250$/);
-    await expect(overlay).toHaveCount(0, { timeout: 30_000 });
-    expect(await idleTimerDisabled(page)).toBe(false);
-    await expect(page.locator('.navbar .title')).toHaveText(/^Vorx \(\d+\/250\)$/);
-    expect(await rows.count()).toBeGreaterThan(10);
-    await expect(page.locator('.row:not(.gray)')).toHaveCount(0);
-
-    // An edit changes the store and marks the row; the list shows it once reloaded.
-    const first = rows.first();
-    const location = Number(await first.locator('.location').textContent());
-    sql(server, `UPDATE sim SET desc='Zed Written', operazione=3 WHERE entry=${location};`);
-    await page.locator('.segment').nth(1).click();
-    await expect(page.locator('.segment').nth(1)).toHaveClass(/selected/);
-    await page.locator('.segment').nth(0).click();
-    await expect(first.locator('.name')).toHaveText('Zed Written');
-    await expect(first).toHaveClass(/cyan/);
-
-    await page.locator('.toolbar [data-id="scrivi"]').click();
-    await expect(caption).toHaveText('WInitializing...');
-    await expect(label).toHaveText(/^Writing phonebook entry nr\. \d+$/);
-    await expect(overlay).toHaveCount(0, { timeout: 30_000 });
-    await expect(page.locator('.row:not(.gray)')).toHaveCount(0);
-    await expect(first.locator('.name')).toHaveText('Zed Written');
-    await expect(page.locator('.alert')).toHaveCount(0);
-    expect(fs.readFileSync(simFile, 'utf8')).toMatch(new RegExp(`^adn ${location} [0-9A-Fa-f]+ +# Zed Written \\|`, 'm'));
-  } finally {
-    cleanup();
+  await page.locator('.toolbar [data-id="leggi"]').click();
+  await expect(caption).toHaveText('RInitializing...');
+  // Straight to the server, past the overlay that covers the buttons.
+  for (const target of ['leggi', 'scrivi']) {
+    expect(await postFromPage(page, target)).toEqual({ status: 409, error: 'the screen is covered by an overlay' });
   }
-});
+  await expect(caption).toHaveText(/^Your SIM has a total entry of\s+250$/);
+  await expect(overlay).toHaveCount(0, { timeout: 30_000 });
+  await expect(page.locator('.navbar .title')).toHaveText(/^Vorx \(\d+\/250\)$/);
+  expect(await rows.count()).toBeGreaterThan(10);
+  await expect(page.locator('.row:not(.gray)')).toHaveCount(0);
 
-test('a second read is refused while one runs', async ({ page, serve }) => {
-  const { server, cleanup } = await serveSimulated(serve);
-  try {
-    await openApp(page, server);
-    const overlay = page.locator('.overlay');
-    await page.locator('.toolbar [data-id="leggi"]').click();
-    await expect(overlay.locator('.caption')).toHaveText('RInitializing...');
-    // Straight to the server, past the overlay that covers the buttons.
-    for (const target of ['leggi', 'scrivi']) {
-      expect(await postFromPage(page, target)).toEqual({ status: 409, error: 'the screen is covered by an overlay' });
-    }
-    await expect(overlay).toHaveCount(0, { timeout: 30_000 });
-    // Nothing was queued behind the first read: the overlay does not come back.
-    await page.waitForTimeout(1500);
-    await expect(overlay).toHaveCount(0);
-    expect(await idleTimerDisabled(page)).toBe(false);
-  } finally {
-    cleanup();
-  }
+  // An edit changes the store and marks the row; the list shows it once reloaded.
+  const first = rows.first();
+  const location = Number(await first.locator('.location').textContent());
+  execFileSync('sqlite3', [path.join(server.home, 'data', 'Voryx.sqlitedb'),
+    `UPDATE sim SET desc='Zed Written', operazione=3 WHERE entry=${location};`]);
+  await page.locator('.segment').nth(1).click();
+  await expect(page.locator('.segment').nth(1)).toHaveClass(/selected/);
+  await page.locator('.segment').nth(0).click();
+  await expect(first).toHaveClass(/cyan/);
+
+  await page.locator('.toolbar [data-id="scrivi"]').click();
+  await expect(caption).toHaveText('WInitializing...');
+  await expect(overlay.locator('.label')).toHaveText(/^Writing phonebook entry nr\. \d+$/);
+  await expect(overlay).toHaveCount(0, { timeout: 30_000 });
+  await expect(page.locator('.row:not(.gray)')).toHaveCount(0);
+  await expect(first.locator('.name')).toHaveText('Zed Written');
+  await expect(page.locator('.alert')).toHaveCount(0);
+  expect(fs.readFileSync(simFile, 'utf8')).toMatch(new RegExp(`^adn ${location} [0-9A-Fa-f]+ +# Zed Written \\|`, 'm'));
 });

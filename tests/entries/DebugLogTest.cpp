@@ -51,7 +51,7 @@ TEST_F(DebugLogTest, FirstRecordCreatesTheFilePrivate) {
 
 TEST_F(DebugLogTest, UnwritableLogDropsRecordsQuietly) {
   test::writeFile(dir_ / "file", "a file, not a folder");
-  for (const fs::path& path : {fs::path(), dir_ / "file" / "Voryx.log", dir_.path()}) {
+  for (const fs::path& path : {fs::path(), dir_ / "file" / "Voryx.log", dir_.path}) {
     SCOPED_TRACE(path.string());
     DebugLog::setPath(path);
     EXPECT_FALSE(DebugLog::start());

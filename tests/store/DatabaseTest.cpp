@@ -16,13 +16,11 @@ class DatabaseTest : public ::testing::Test {
 
   std::vector<SimEntry> rows() {
     auto db = Database::open(file_);
-    EXPECT_TRUE(db.ok());
     auto stmt = db->prepare("SELECT entry,desc,number,operazione FROM sim ORDER BY entry");
     EXPECT_TRUE(stmt.ok());
     std::vector<SimEntry> out;
     while (stmt->step() == Statement::Step::Row) {
-      out.push_back({stmt->columnInt(0), stmt->columnText(1), stmt->columnText(2),
-                     stmt->columnInt(3)});
+      out.push_back({stmt->columnInt(0), stmt->columnText(1), stmt->columnText(2), stmt->columnInt(3)});
     }
     return out;
   }
@@ -30,13 +28,6 @@ class DatabaseTest : public ::testing::Test {
   test::TempDir dir_;
   fs::path file_ = dir_ / "Voryx.sqlitedb";
 };
-
-TEST_F(DatabaseTest, MissingFileIsNotCreated) {
-  auto db = Database::open(dir_ / "none.sqlitedb");
-  ASSERT_FALSE(db.ok());
-  EXPECT_EQ(db.error().code, Errc::NotFound);
-  EXPECT_FALSE(fs::exists(dir_ / "none.sqlitedb"));
-}
 
 TEST_F(DatabaseTest, BindsTransientCopiesAndReusesStatements) {
   {
@@ -69,9 +60,13 @@ TEST_F(DatabaseTest, BindsTransientCopiesAndReusesStatements) {
                                            {2, "name \xC3\xA8 2", "", kMarkNew}}));
 }
 
-TEST_F(DatabaseTest, PrepareTellsFailuresApart) {
+TEST_F(DatabaseTest, OpenAndPrepareTellFailuresApart) {
+  auto none = Database::open(dir_ / "none.sqlitedb");
+  ASSERT_FALSE(none.ok());
+  EXPECT_EQ(none.error().code, Errc::NotFound);
+  EXPECT_FALSE(fs::exists(dir_ / "none.sqlitedb"));  // not created
+
   auto db = Database::open(file_);
-  ASSERT_TRUE(db.ok());
   auto missing = db->prepare("SELECT * FROM absent");
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().code, Errc::Invalid);
@@ -96,10 +91,8 @@ TEST_F(DatabaseTest, TransactionRollsBackUnlessCommitted) {
       EXPECT_TRUE(t.commit().ok());
       EXPECT_FALSE(t.active());
     }
-    {
-      Transaction t(*db);
-      ASSERT_TRUE(db->exec("INSERT INTO sim VALUES (2,'dropped','2',0)").ok());
-    }
+    Transaction t(*db);
+    ASSERT_TRUE(db->exec("INSERT INTO sim VALUES (2,'dropped','2',0)").ok());
   }
   EXPECT_EQ(rows(), (std::vector<SimEntry>{{1, "kept", "1", 0}}));
 }

@@ -16,20 +16,15 @@ using test::writeFile;
 class PreferencesTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
-  fs::path file_ = dir_.path() / "config" / "voryx" / "preferences.json";
+  fs::path file_ = dir_.path / "config" / "voryx" / "preferences.json";
 };
 
-TEST_F(PreferencesTest, MissingFileGivesDefaults) {
-  Preferences prefs(file_);
-  EXPECT_EQ(prefs.value(kPrefMaxSIMLen), std::nullopt);
-  EXPECT_EQ(prefs.integer(kPrefMaxSIMLen, 14), 14);
-  EXPECT_EQ(prefs.integer(kPrefSort, 0), 0);
-  EXPECT_FALSE(fs::exists(file_.parent_path()));
-}
-
-TEST_F(PreferencesTest, ValuesSurviveARestart) {
+TEST_F(PreferencesTest, DefaultsUntilStoredThenValuesSurviveARestart) {
   {
     Preferences prefs(file_);
+    EXPECT_EQ(prefs.value(kPrefMaxSIMLen), std::nullopt);
+    EXPECT_EQ(prefs.integer(kPrefMaxSIMLen, 14), 14);
+    EXPECT_FALSE(fs::exists(file_.parent_path()));  // reading makes nothing
     EXPECT_TRUE(prefs.store(kPrefSort, 1));
     prefs.setValue(kPrefLastFirst, 1);
     prefs.setValue(kPrefFast, 0);

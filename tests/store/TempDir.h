@@ -11,23 +11,19 @@
 
 namespace voryx::test {
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/voryx-test-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
+struct TempDir {
+  TempDir() = default;
+  TempDir(const TempDir&) = delete;
   ~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(path, ec);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  std::filesystem::path operator/(const std::string& name) const { return path / name; }
 
- private:
-  std::filesystem::path path_;
+  std::filesystem::path path = [] {
+    char pattern[] = "/tmp/voryx-test-XXXXXX";
+    return std::filesystem::path(::mkdtemp(pattern));
+  }();
 };
 
 inline std::string readFile(const std::filesystem::path& p) {
