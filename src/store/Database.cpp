@@ -95,11 +95,16 @@ Result<Database> Database::open(const std::filesystem::path& file) {
 Result<Statement> Database::prepare(std::string_view sql) {
   if (sql.size() > INT_MAX) return Error{Errc::TooLarge, "statement too long"};
   sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &raw,
-                              nullptr);
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &raw, &tail);
   Statement stmt(raw);
   if (rc != SQLITE_OK) return errorOf(db_.get(), rc, "cannot prepare \"" + std::string(sql) + "\"");
   if (!raw) return Error{Errc::Invalid, "empty statement"};
+  // One statement at a time: a second one would otherwise be dropped without a word.
+  const std::string_view rest(tail, static_cast<std::size_t>(sql.data() + sql.size() - tail));
+  if (rest.find_first_not_of(" \t\r\n;") != std::string_view::npos) {
+    return Error{Errc::Invalid, "more than one statement in \"" + std::string(sql) + "\""};
+  }
   return stmt;
 }
 

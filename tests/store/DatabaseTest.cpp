@@ -71,6 +71,9 @@ TEST_F(DatabaseTest, OpenAndPrepareTellFailuresApart) {
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().code, Errc::Invalid);
   EXPECT_NE(missing.error().detail.find("no such table"), std::string::npos) << missing.error().detail;
+  // A second statement is refused rather than silently skipped.
+  EXPECT_EQ(db->exec("DELETE FROM sim; DELETE FROM simsms").error().code, Errc::Invalid);
+  EXPECT_TRUE(db->exec("DELETE FROM sim;  \n").ok());
 
   test::writeFile(dir_ / "garbage", std::string(4096, 'g'));
   auto garbage = Database::open(dir_ / "garbage");
