@@ -14,9 +14,11 @@ using testing::ScriptedLine;
 using std::chrono::milliseconds;
 using namespace std::string_literals;
 
+using Kind = ScriptedLine::Kind;
 struct Arrival {
   int ms;
   std::string bytes;
+  Kind kind = Kind::Data;
 };
 struct Reply {
   std::string text;
@@ -26,6 +28,8 @@ struct CollectCase {
   const char* name;
   std::vector<Arrival> script;
   std::vector<Reply> replies;
+  bool hungUp = false;
+  bool endsAtOk = false;  // a completion rule that ends a reply at its final OK
 };
 
 const CollectCase kCollectCases[] = {
@@ -40,23 +44,40 @@ const CollectCase kCollectCases[] = {
      {{"+CPBR: 1,\"123\",129,\"41\"\r\n\r\nOK\r\n", 1300}}},
     {"a gap over 0.5 s splits the reply", {{0, "AB"}, {700, "CD"}}, {{"AB", 500}, {"CD", 1200}}},
     {"NUL bytes are counted", {{0, "AB\0CD"s}}, {{"AB\0CD"s, 500}}},
+    {"a failed read ends the reply keeping what came",
+     {{0, "AB"}, {200, "", Kind::ReadError}, {300, "CD"}},
+     {{"AB", 200}, {"CD", 800}}},
+    {"a hang-up ends the reply, and the next one at once",
+     {{0, "AB"}, {100, "", Kind::HangUp}},
+     {{"AB", 100}, {"", 100}},
+     true},
+    {"a completion rule ends the reply before the line is quiet",
+     {{100, "\r\n+CPBR: 1,\"1\",129,\"41\"\r\n"}, {200, "\r\nOK\r\n"}},
+     {{"\r\n+CPBR: 1,\"1\",129,\"41\"\r\n\r\nOK\r\n", 200}},
+     false,
+     true},
 };
 
 TEST(CollectTest, QuietWindowEndsEveryReply) {
   for (const auto& c : kCollectCases) {
     SCOPED_TRACE(c.name);
     ScriptedLine line;
-    for (const auto& a : c.script) line.arrive(milliseconds(a.ms), a.bytes);
+    for (const auto& a : c.script) line.arrive(milliseconds(a.ms), a.bytes, a.kind);
     Channel ch;
     ch.attach(line);
+    if (c.endsAtOk) {
+      ReplyCompletion rule;
+      rule.endsReply = [](std::string_view r) { return r.ends_with("\r\nOK\r\n"); };
+      ch.setCompletion(rule);
+    }
     for (const auto& r : c.replies) {
       EXPECT_EQ(ch.ReadResp(), r.text.size());
       EXPECT_EQ(ch.reply(), r.text);
       EXPECT_EQ(ch.reply().data()[r.text.size()], '\0');
-      EXPECT_EQ(line.now(), milliseconds(r.endsAtMs));
+      EXPECT_EQ(line.now, milliseconds(r.endsAtMs));
     }
-    EXPECT_EQ(line.pending(), 0u);
-    EXPECT_FALSE(ch.broken());
+    EXPECT_EQ(ch.hungUp(), c.hungUp);
+    EXPECT_EQ(ch.broken(), c.hungUp);
   }
 }
 
@@ -109,44 +130,6 @@ TEST(CollectTest, OversizedReplyIsCutAndItsExcessDrained) {
   EXPECT_FALSE(ch.truncated());
 }
 
-TEST(CollectTest, FailedReadOrHangUpEndsTheReplyKeepingWhatCame) {
-  {
-    ScriptedLine line;
-    line.arrive(milliseconds(0), "AB").readFailsAt(milliseconds(200)).arrive(milliseconds(300), "CD");
-    Channel ch;
-    ch.attach(line);
-    EXPECT_EQ(ch.ReadResp(), 2u);
-    EXPECT_EQ(ch.reply(), "AB");
-    EXPECT_EQ(line.now(), milliseconds(200));
-    EXPECT_FALSE(ch.broken());
-    EXPECT_EQ(ch.ReadResp(), 2u);
-    EXPECT_EQ(ch.reply(), "CD");
-  }
-  {
-    ScriptedLine line;
-    line.arrive(milliseconds(0), "AB").hangUpAt(milliseconds(100));
-    Channel ch;
-    ch.attach(line);
-    EXPECT_EQ(ch.ReadResp(), 2u);
-    EXPECT_TRUE(ch.hungUp());
-    EXPECT_TRUE(ch.broken());
-    EXPECT_EQ(ch.ReadResp(), 0u);  // at once, not after 1.5 s
-    EXPECT_EQ(line.now(), milliseconds(100));
-  }
-}
-
-TEST(CollectTest, CompletionRuleCanEndAReplyBeforeTheLineIsQuiet) {
-  ScriptedLine line;
-  line.arrive(milliseconds(100), "\r\n+CPBR: 1,\"1\",129,\"41\"\r\n").arrive(milliseconds(200), "\r\nOK\r\n");
-  Channel ch;
-  ch.attach(line);
-  ReplyCompletion rule;
-  rule.endsReply = [](std::string_view r) { return r.ends_with("\r\nOK\r\n"); };
-  ch.setCompletion(rule);
-  EXPECT_EQ(ch.ReadResp(), 31u);
-  EXPECT_EQ(line.now(), milliseconds(200));
-}
-
 // The modem answers attempt k (from 0) with replies[k]; "" is silence.
 struct HandshakeCase {
   const char* name;
@@ -174,13 +157,13 @@ TEST(HandshakeTest, RepeatsUntilOkWithinTheBound) {
     line.onWrite = [&](std::string_view bytes, ScriptedLine& l) {
       EXPECT_EQ(bytes, "AT\r");
       const auto k = static_cast<std::size_t>(sent++);
-      if (k < c.replies.size() && !c.replies[k].empty()) l.arrive(l.now(), c.replies[k]);
+      if (k < c.replies.size() && !c.replies[k].empty()) l.arrive(l.now, c.replies[k]);
     };
     Channel ch;
     ch.attach(line);
     EXPECT_EQ(ch.AT(c.attempts), c.ok);
     EXPECT_EQ(sent, c.sent);
-    EXPECT_EQ(line.now(), milliseconds(c.elapsedMs));
+    EXPECT_EQ(line.now, milliseconds(c.elapsedMs));
   }
 }
 
@@ -189,7 +172,7 @@ TEST(SendTest, FailedWriteMarksTheChannelBrokenAndClosesNothing) {
   Channel ch;
   ch.attach(line);
   EXPECT_TRUE(ch.SendStrCmd("AT+CPBS=\"SM\"\r"));
-  EXPECT_EQ(line.written(), "AT+CPBS=\"SM\"\r");
+  EXPECT_EQ(line.written, "AT+CPBS=\"SM\"\r");
   line.failWrites = true;
   EXPECT_FALSE(ch.SendCmd("AT\r", 3));
   EXPECT_TRUE(ch.broken());

@@ -6,10 +6,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <condition_variable>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,63 +21,16 @@
 
 namespace voryx::transfer {
 
-// Performs everything at once on the job thread and records it.
-class RecordingHost final : public JobHost {
- public:
-  struct Alert {
-    std::string title, message;
-  };
-
-  void updateCaption(const std::string& text) override { record(captions_, text); }
-  void updateLabel(const std::string& text) override { record(labels_, text); }
-  void endLoadSIM() override { end("endLoadSIM"); }
-  void endSaveSIM() override { end("endSaveSIM"); }
+// Records what a job shows. The job thread writes, the test reads after joining it.
+struct RecordingHost final : JobHost {
+  void updateCaption(const std::string& text) override { captions.push_back(text); }
+  void updateLabel(const std::string& text) override { labels.push_back(text); }
+  void endLoadSIM() override { ends.push_back("endLoadSIM"); }
+  void endSaveSIM() override { ends.push_back("endSaveSIM"); }
   void showAlert(const std::string& title, const std::string& message) override {
-    std::lock_guard lock(mutex_);
-    alerts_.push_back({title, message});
+    alerts.push_back(title + "|" + message);
   }
-
-  // Waits for the end handler of the job that runs.
-  bool waitEnd() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return !ends_.empty(); });
-  }
-  void clear() {
-    std::lock_guard lock(mutex_);
-    captions_.clear();
-    labels_.clear();
-    alerts_.clear();
-    ends_.clear();
-  }
-  std::vector<std::string> captions() const { return copy(captions_); }
-  std::vector<std::string> labels() const { return copy(labels_); }
-  std::vector<std::string> ends() const { return copy(ends_); }
-  std::vector<Alert> alerts() const {
-    std::lock_guard lock(mutex_);
-    return alerts_;
-  }
-
- private:
-  void record(std::vector<std::string>& into, const std::string& text) {
-    std::lock_guard lock(mutex_);
-    into.push_back(text);
-  }
-  void end(const char* which) {
-    {
-      std::lock_guard lock(mutex_);
-      ends_.push_back(which);
-    }
-    changed_.notify_all();
-  }
-  std::vector<std::string> copy(const std::vector<std::string>& v) const {
-    std::lock_guard lock(mutex_);
-    return v;
-  }
-
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> captions_, labels_, ends_;
-  std::vector<Alert> alerts_;
+  std::vector<std::string> captions, labels, ends, alerts;  // alerts: "title|message"
 };
 
 class JobFixture : public ::testing::Test {
@@ -94,7 +46,6 @@ class JobFixture : public ::testing::Test {
     DebugLog::setPath(dir_ / "Voryx.log");
   }
   void TearDown() override {
-    runner_.reset();
     if (modem_) modem_->stop();
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
@@ -103,18 +54,6 @@ class JobFixture : public ::testing::Test {
   // A SIM of `locations` locations, names of 14 bytes, room for 10 messages.
   static sim::SimCard smallSim(int locations = 10) { return sim::SimCard(locations, 14, 10); }
 
-  static sim::ModemOptions withProfile(sim::Profile profile) {
-    sim::ModemOptions options;
-    options.profile = profile;
-    return options;
-  }
-  // A fault at the k-th write, e.g. withFault(&sim::Faults::errorAtWrite, 3).
-  static sim::ModemOptions withFault(int sim::Faults::*fault, int k) {
-    sim::ModemOptions options;
-    options.faults.*fault = k;
-    return options;
-  }
-
   void startModem(sim::SimCard card, sim::ModemOptions options = {}) {
     if (modem_) modem_->stop();
     modem_ = std::make_unique<sim::VirtualModem>(std::move(card), options);
@@ -122,7 +61,7 @@ class JobFixture : public ::testing::Test {
     ASSERT_TRUE(modem_->start(&error)) << error;
   }
   // The same SIM behind a fresh modem (faults and counts start afresh).
-  void restartModem(sim::ModemOptions options = {}) { startModem(modem_->sim(), options); }
+  void restartModem() { startModem(modem_->sim()); }
   sim::VirtualModem& modem() { return *modem_; }
 
   JobContext context(int sortField = 0) {
@@ -132,16 +71,17 @@ class JobFixture : public ::testing::Test {
   }
 
   // Runs a read (write) for the store shown by tipoDisplay and waits for its end.
-  JobOutcome read(int tipoDisplay, int sortField = 0) { return run(false, tipoDisplay, sortField); }
+  JobOutcome read(int tipoDisplay) { return run(false, tipoDisplay, 0); }
   JobOutcome write(int tipoDisplay, int sortField = 0) { return run(true, tipoDisplay, sortField); }
   JobOutcome run(bool isWrite, int tipoDisplay, int sortField) {
-    host_.clear();
-    if (!runner_) runner_ = std::make_unique<TransferRunner>(host_);
-    bool started = isWrite ? runner_->save(tipoDisplay, context(sortField))
-                           : runner_->loadSIM(tipoDisplay, context(sortField));
-    EXPECT_TRUE(started);
-    EXPECT_TRUE(host_.waitEnd());
-    runner_->wait();
+    host_.captions.clear();
+    host_.labels.clear();
+    host_.ends.clear();
+    host_.alerts.clear();
+    TransferRunner runner(host_);
+    EXPECT_TRUE(isWrite ? runner.save(tipoDisplay, context(sortField))
+                        : runner.loadSIM(tipoDisplay, context(sortField)));
+    runner.wait();  // joins the job thread, end handler included
     return host_.outcome.load();
   }
 
@@ -162,19 +102,17 @@ class JobFixture : public ::testing::Test {
     st->bindInt(4, e.operazione);
     ASSERT_EQ(st->step(), Statement::Step::Done);
   }
-  std::vector<SimEntry> rows(ListStore store) {
-    return loadEntries(database_, store, "", 0).entries;
+  std::vector<SimEntry> rows(ListStore store) { return loadEntries(database_, store, "", 0).entries; }
+  std::vector<int> marks(ListStore store) {
+    std::vector<int> out;
+    for (const SimEntry& e : rows(store)) out.push_back(e.operazione);
+    return out;
   }
 
-  // The commands the modem received, from the first one after the handshake on.
+  // The commands the modem received after the handshake's "AT"s.
   std::vector<std::string> commandsAfterHandshake() {
-    std::vector<std::string> log = modem_->commandLog();
-    std::vector<std::string> out;
-    for (const std::string& line : log) {
-      if (line == "AT" && out.empty()) continue;
-      out.push_back(line);
-    }
-    return out;
+    const std::vector<std::string> log = modem_->commandLog();
+    return {std::find_if(log.begin(), log.end(), [](const std::string& l) { return l != "AT"; }), log.end()};
   }
 
   std::filesystem::path dir_;
@@ -182,7 +120,6 @@ class JobFixture : public ::testing::Test {
   std::unique_ptr<Preferences> preferences_;
   std::unique_ptr<sim::VirtualModem> modem_;
   RecordingHost host_;
-  std::unique_ptr<TransferRunner> runner_;
 };
 
 }  // namespace voryx::transfer

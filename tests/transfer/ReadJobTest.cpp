@@ -1,6 +1,4 @@
-// The phonebook read against the virtual modem, and the runner's one-job-at-a-time rule.
-#include <algorithm>
-
+// The phonebook read against the virtual modem.
 #include "transfer/JobFixture.h"
 
 namespace voryx::transfer {
@@ -28,7 +26,7 @@ class ReadJobTest : public JobFixture, public ::testing::WithParamInterface<Prof
 TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   sim::SimCard card = smallSim(10);
   for (const SimRow& r : kPhonebook) ASSERT_TRUE(card.writeEntryText(r.location, r.name, r.number)) << r.name;
-  startModem(card, withProfile(GetParam()));
+  startModem(card, {.profile = GetParam(), .faults = {}});
   insert("sim", {6, "Not on the SIM", "111", kMarkNew});
   host_.createLog = 1;
 
@@ -40,19 +38,15 @@ TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   EXPECT_EQ(host_.maxSIM, 10);
   EXPECT_EQ(preferences_->value(kPrefMaxSIM), 10);
   EXPECT_EQ(preferences_->value(kPrefMaxSIMLen), 14);
-  EXPECT_EQ(host_.captions(), std::vector<std::string>{"Your SIM has a total entry of  10"});
-  std::vector<std::string> labels = host_.labels();
-  ASSERT_EQ(labels.size(), std::size(kPhonebook));
-  EXPECT_EQ(labels.front(), "Reading phonebook entry nr. 0");
-  EXPECT_EQ(labels.back(), "Reading phonebook entry nr. 8");
-  EXPECT_TRUE(host_.alerts().empty());
-  EXPECT_EQ(host_.ends(), std::vector<std::string>{"endLoadSIM"});
+  EXPECT_EQ(host_.captions, std::vector<std::string>{"Your SIM has a total entry of  10"});
+  ASSERT_EQ(host_.labels.size(), std::size(kPhonebook));
+  EXPECT_EQ(host_.labels.back(), "Reading phonebook entry nr. 8");
+  EXPECT_TRUE(host_.alerts.empty());
+  EXPECT_EQ(host_.ends, std::vector<std::string>{"endLoadSIM"});
   EXPECT_EQ(commandsAfterHandshake(),
             (std::vector<std::string>{"AT V1E0", "AT+CPBS=\"SM\"", "AT+CSCS=\"HEX\"", "AT+CPBR=?",
                                       "AT+CPBR=1,10"}));
-  const std::string log = DebugLog::contents();
-  EXPECT_NE(log.find("send |AT+CPBR=1,10\r|\n"), std::string::npos);
-  EXPECT_NE(log.find("elementi |9|\n"), std::string::npos);
+  EXPECT_NE(DebugLog::contents().find("send |AT+CPBR=1,10\r|\n"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, ReadJobTest, ::testing::Values(Profile::Default, Profile::LineBreak),
@@ -60,67 +54,40 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ReadJobTest, ::testing::Values(Profile::Defau
 
 // A failed read never costs the user the local list: it stays as it was, and the user
 // is told. A listing answered with an error also turns the write button off (maxSIM 0).
-class FailedReadJobTest : public JobFixture {
- protected:
-  void SetUp() override {
-    JobFixture::SetUp();
+// Modems that answer the listing of an empty phonebook with "not found" hold no entry.
+TEST_F(JobFixture, FailedReadsKeepTheTableAndNotFoundEmptiesIt) {
+  struct Case {
+    const char* name;
+    bool modem;
+    sim::ModemOptions options;
+    JobOutcome outcome;
+    bool kept;
+    std::vector<std::string> alerts;
+    int maxSIM;  // in the host and the preferences
+  };
+  const Case kCases[] = {
+      {"no device", false, {}, JobOutcome::NoModem, true,
+       {"Read from SIM|No modem could be opened; the local list was kept."}, 250},
+      {"ERROR listing", true, {.faults = {.listingError = true}}, JobOutcome::ListingFailed, true,
+       {"Read from SIM|The SIM could not be listed; the local list was kept."}, 0},
+      {"not found listing", true, {.profile = Profile::LineBreak, .faults = {}}, JobOutcome::Done, false, {}, 10},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    exec("DELETE FROM sim");
     insert("sim", {3, "Kept", "+39333", kMarkChanged});
     insert("sim", {4, "Also kept", "444", kMarkDeleted});
-    kept_ = rows(ListStore::Phonebook);
+    const std::vector<SimEntry> before = rows(ListStore::Phonebook);
     preferences_->store(kPrefMaxSIM, 250);
+    host_.maxSIM = 250;
+    if (c.modem) startModem(smallSim(10), c.options);
+
+    EXPECT_EQ(read(0), c.outcome);
+    EXPECT_EQ(rows(ListStore::Phonebook), c.kept ? before : std::vector<SimEntry>{});
+    EXPECT_EQ(host_.alerts, c.alerts);
+    EXPECT_EQ(host_.maxSIM, c.maxSIM);
+    EXPECT_EQ(preferences_->value(kPrefMaxSIM), c.maxSIM);
   }
-  void expectKept(JobOutcome outcome, JobOutcome expected) {
-    EXPECT_EQ(outcome, expected);
-    EXPECT_EQ(rows(ListStore::Phonebook), kept_);
-    ASSERT_EQ(host_.alerts().size(), 1u);
-    EXPECT_EQ(host_.alerts()[0].title, "Read from SIM");
-    EXPECT_EQ(host_.ends(), std::vector<std::string>{"endLoadSIM"});
-  }
-  std::vector<SimEntry> kept_;
-};
-
-TEST_F(FailedReadJobTest, NoDeviceKeepsTheTable) {
-  expectKept(read(0), JobOutcome::NoModem);
-  EXPECT_EQ(host_.alerts()[0].message, "No modem could be opened; the local list was kept.");
-  EXPECT_EQ(preferences_->value(kPrefMaxSIM), 250);
-}
-
-TEST_F(FailedReadJobTest, ErrorListingKeepsTheTableAndStoresNoCapacity) {
-  sim::ModemOptions options;
-  options.faults.listingError = true;
-  startModem(smallSim(10), options);
-  expectKept(read(0), JobOutcome::ListingFailed);
-  EXPECT_EQ(host_.alerts()[0].message, "The SIM could not be listed; the local list was kept.");
-  EXPECT_EQ(host_.maxSIM, 0);
-  EXPECT_EQ(preferences_->value(kPrefMaxSIM), 0);
-}
-
-// Modems that answer the listing of an empty phonebook with "not found" hold no entry:
-// the local table follows the SIM, and the capacity stays known.
-TEST_F(FailedReadJobTest, NotFoundListingIsAnEmptyPhonebook) {
-  startModem(smallSim(10), withProfile(Profile::LineBreak));
-  EXPECT_EQ(read(0), JobOutcome::Done);
-  EXPECT_TRUE(rows(ListStore::Phonebook).empty());
-  EXPECT_TRUE(host_.alerts().empty());
-  EXPECT_EQ(host_.maxSIM, 10);
-  EXPECT_EQ(preferences_->value(kPrefMaxSIM), 10);
-}
-
-TEST_F(JobFixture, RunsOneJobAtATime) {
-  startModem(smallSim(10));
-  TransferRunner runner(host_);
-  EXPECT_FALSE(runner.loadSIM(2, context()));  // names no store
-  ASSERT_TRUE(runner.loadSIM(1, context()));
-  EXPECT_TRUE(runner.running());
-  EXPECT_FALSE(runner.loadSIM(0, context()));
-  EXPECT_FALSE(runner.save(0, context()));
-  ASSERT_TRUE(host_.waitEnd());
-  runner.wait();
-  EXPECT_FALSE(runner.running());
-  // tipoDisplay 1 ran the SMS read, and only it.
-  EXPECT_EQ(modem().commandCount("AT+CMGL="), 1);
-  EXPECT_EQ(modem().commandCount("AT+CPBR"), 0);
-  EXPECT_EQ(host_.ends(), std::vector<std::string>{"endLoadSIM"});
 }
 
 }  // namespace

@@ -1,19 +1,12 @@
-// The SMS read and write against the virtual modem.
-#include <algorithm>
-
+// The SMS read and write against the virtual modem, and the runner's choice of job.
 #include "transfer/JobFixture.h"
 
 namespace voryx::transfer {
 namespace {
 
-using sim::SmsRecord;
 using sim::SmsStatus;
 
-bool logHas(const std::vector<std::string>& log, const std::string& line) {
-  return std::find(log.begin(), log.end(), line) != log.end();
-}
-
-TEST_F(JobFixture, SmsReadStoresEveryMessageAsSent) {
+TEST_F(JobFixture, SmsReadRunsAloneAndStoresEveryMessageAsSent) {
   sim::SimCard card = smallSim(5);
   card.setMessage(1, {SmsStatus::StoUnsent, "+3331234567", "", "Hello", false});
   // A received message: its header carries a time stamp with a comma inside the quotes.
@@ -23,7 +16,16 @@ TEST_F(JobFixture, SmsReadStoresEveryMessageAsSent) {
   startModem(card);
   insert("simsms", {9, "Only local", "1", kMarkNew});
 
-  EXPECT_EQ(read(1), JobOutcome::Done);
+  // tipoDisplay 1 is the SMS read; while it runs no other job starts.
+  TransferRunner runner(host_);
+  EXPECT_FALSE(runner.loadSIM(2, context()));  // names no store
+  ASSERT_TRUE(runner.loadSIM(1, context()));
+  EXPECT_FALSE(runner.loadSIM(0, context()));
+  EXPECT_FALSE(runner.save(0, context()));
+  runner.wait();
+  EXPECT_FALSE(runner.running());
+  EXPECT_EQ(host_.outcome, JobOutcome::Done);
+  EXPECT_EQ(host_.ends, std::vector<std::string>{"endLoadSIM"});
 
   EXPECT_EQ(rows(ListStore::Sms),
             (std::vector<SimEntry>{{1, "Hello", "+3331234567", kMarkInStep},
@@ -32,9 +34,8 @@ TEST_F(JobFixture, SmsReadStoresEveryMessageAsSent) {
                                    {4, "Привет! Как дела?", "+7916", kMarkInStep}}));
   EXPECT_EQ(host_.maxSMS, 10);
   EXPECT_EQ(preferences_->value(kPrefMaxSMS), 10);
-  EXPECT_EQ(host_.captions(), std::vector<std::string>{"Your SIM has a total entry of  10"});
-  EXPECT_EQ(host_.labels().size(), 4u);
-  EXPECT_EQ(host_.createLog, 1);
+  EXPECT_EQ(host_.captions, std::vector<std::string>{"Your SIM has a total entry of  10"});
+  EXPECT_EQ(host_.createLog, 1);  // every SMS job is logged
   EXPECT_EQ(commandsAfterHandshake(),
             (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1",
                                       "AT+CSCS=\"UTF-8\"", "AT+CMGL=\"ALL\""}));
@@ -52,6 +53,9 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextUnchanged) {
   insert("simsms", {8, "Line one\nLine two", "12", kMarkNew});
   insert("simsms", {9, "gone", "", kMarkDeleted});
   insert("simsms", {10, "As it is", "1", kMarkInStep});
+  // Cut to what one message holds (160 GSM characters), so the modem takes it; the
+  // stored text stays whole.
+  insert("simsms", {11, std::string(200, 'x'), "1", kMarkNew});
 
   EXPECT_EQ(write(2), JobOutcome::Done);  // any store but the phonebook is the SMS store
   EXPECT_EQ(host_.retcode, 0);
@@ -62,20 +66,19 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextUnchanged) {
             (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1",
                                       "AT+CSCS=\"GSM\"", "AT+CMGW=\"393331234567\",145,\"STO SENT\"",
                                       "> Hello"}));
-  auto at = [&log](const std::string& line) {
-    return std::find(log.begin(), log.end(), line) - log.begin();
-  };
+  auto at = [&log](const std::string& line) { return std::find(log.begin(), log.end(), line); };
   EXPECT_EQ(at("AT+CMGD=5,0") + 1, at("AT+CMGW=\"333\",129,\"STO SENT\""));
-  EXPECT_TRUE(logHas(log, "AT+CMGD=9,0"));
+  EXPECT_NE(at("AT+CMGD=9,0"), log.end());
+  EXPECT_NE(at("> " + std::string(160, 'x')), log.end());
   // The UCS2 text went in PDU mode, and text mode came back after it.
-  const auto pduMode = std::find(log.begin(), log.end(), "AT+CMGF=0");
+  const auto pduMode = at("AT+CMGF=0");
   ASSERT_NE(pduMode, log.end());
   EXPECT_NE(std::find(pduMode, log.end(), "AT+CMGF=1"), log.end());
-  EXPECT_EQ(host_.labels(), (std::vector<std::string>{
-                                "Writing sms entry nr. 4", "Writing sms entry nr. 5",
-                                "Writing sms entry nr. 6", "Writing sms entry nr. 7",
-                                "Writing sms entry nr. 8", "Deleting sms entry nr. 9",
-                                "Analyzing sms entry nr. 6"}));
+  EXPECT_EQ(host_.labels, (std::vector<std::string>{
+                              "Writing sms entry nr. 4", "Writing sms entry nr. 5",
+                              "Writing sms entry nr. 6", "Writing sms entry nr. 7",
+                              "Writing sms entry nr. 8", "Deleting sms entry nr. 9",
+                              "Analyzing sms entry nr. 6", "Writing sms entry nr. 11"}));
 
   std::vector<std::string> texts;
   const sim::SimCard after = modem().sim();
@@ -86,24 +89,11 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextUnchanged) {
   }
   std::sort(texts.begin(), texts.end());
   EXPECT_EQ(texts, (std::vector<std::string>{"Changed", "Grüße ä @ home", "Hello",
-                                             "Line one\nLine two", "Привет"}));
-  EXPECT_EQ(host_.createLog, 1);  // every SMS write is logged
-  EXPECT_NE(DebugLog::contents().find("start sms 1 insert or modiied with cmd "
-                                      "|AT+CMGW=\"393331234567\",145,\"STO SENT\"\r|\n"),
-            std::string::npos);
-  EXPECT_EQ(rows(ListStore::Sms).size(), 6u);
-}
-
-// A long text goes out with as much as one message holds (160 GSM characters, within
-// the 170-character cut), so the modem takes it and the mark clears.
-TEST_F(JobFixture, SmsTextIsCutToOneMessage) {
-  startModem(smallSim(5));
-  insert("simsms", {1, std::string(200, 'x'), "1", kMarkNew});
-
-  EXPECT_EQ(write(1), JobOutcome::Done);
-  EXPECT_TRUE(logHas(modem().commandLog(), "> " + std::string(160, 'x')));
-  EXPECT_EQ(rows(ListStore::Sms)[0].operazione, kMarkInStep);
-  EXPECT_EQ(rows(ListStore::Sms)[0].nome, std::string(200, 'x'));  // the stored text stays
+                                             "Line one\nLine two", std::string(160, 'x'), "Привет"}));
+  EXPECT_EQ(host_.createLog, 1);
+  EXPECT_NE(DebugLog::contents().find("start sms 1 insert or modiied with cmd |AT+CMGW="), std::string::npos);
+  EXPECT_EQ(marks(ListStore::Sms), std::vector<int>(7, kMarkInStep));
+  EXPECT_EQ(rows(ListStore::Sms).back().nome, std::string(200, 'x'));
 }
 
 }  // namespace
