@@ -3,6 +3,8 @@
 // replaces the table.
 #include <sqlite3.h>
 
+#include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,21 @@ JobOutcome runRead(JobSession& s, const char* table, Dialogue&& dialogue) {
   return storeRows(s, *db, table, rows);
 }
 
+// A capacity the modem reported goes into the host's field, the caption and the
+// preferences. A reply without the expected text leaves the listing to ask for 9999
+// locations, in memory only; a reply with the text but no readable number changes nothing.
+void learnCapacity(JobSession& s, std::atomic<int>& field, const char* key, bool found,
+                   std::optional<int> value) {
+  if (!found) {
+    field = kUnknownCapacity;
+    return;
+  }
+  if (!value) return;
+  field = *value;
+  s.caption(kCaptionKey, *value);
+  s.context().preferences.store(key, *value);
+}
+
 JobOutcome phonebookDialogue(JobSession& s, std::vector<ListedRow>& rows) {
   JobHost& host = s.host();
   Preferences& prefs = s.context().preferences;
@@ -129,16 +146,10 @@ JobOutcome phonebookDialogue(JobSession& s, std::vector<ListedRow>& rows) {
   modem::logReceiveLen(s.logging(), s.reply().size(), s.reply());
   if (!s.reply().empty()) {
     CpbrRange range = parseCpbrTest(s.reply());
-    if (!range.found) {
-      host.maxSIM = kUnknownCapacity;  // in memory only
-    } else if (range.maxSIM) {
-      host.maxSIM = *range.maxSIM;
-      s.caption(kCaptionKey, *range.maxSIM);
-      prefs.store(kPrefMaxSIM, *range.maxSIM);
-      if (range.maxSIMLen) {
-        host.maxSIMLen = *range.maxSIMLen;
-        prefs.store(kPrefMaxSIMLen, *range.maxSIMLen);
-      }
+    learnCapacity(s, host.maxSIM, kPrefMaxSIM, range.found, range.maxSIM);
+    if (range.maxSIM && range.maxSIMLen) {
+      host.maxSIMLen = *range.maxSIMLen;
+      prefs.store(kPrefMaxSIMLen, *range.maxSIMLen);
     }
   }
 
@@ -172,13 +183,7 @@ JobOutcome smsDialogue(JobSession& s, std::vector<ListedRow>& rows) {
   }
   if (!s.reply().empty()) {
     CpmsStore store = parseCpmsRead(s.reply());
-    if (!store.found) {
-      host.maxSMS = kUnknownCapacity;  // in memory only
-    } else if (store.maxSMS) {
-      host.maxSMS = *store.maxSMS;
-      s.caption(kCaptionKey, *store.maxSMS);
-      s.context().preferences.store(kPrefMaxSMS, *store.maxSMS);
-    }
+    learnCapacity(s, host.maxSMS, kPrefMaxSMS, store.found, store.maxSMS);
   }
   if (!s.exchange("AT+CMGF=1\r", true) || !s.exchange("AT+CSCS=\"UTF-8\"\r")) {
     return JobOutcome::NoModem;
