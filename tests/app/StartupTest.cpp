@@ -52,7 +52,9 @@ TEST_F(StartupTest, FirstStartCopiesTheShippedDatabaseLaterStartsLeaveItAlone) {
     EXPECT_EQ(readFile(paths_.database()), readFile(paths_.shippedDatabase()));
     EXPECT_EQ(documentsFiles(), std::vector<fs::path>{paths_.database()});  // no temporary
     EXPECT_EQ(test::modeOf(paths_.database()), 0600u);
-    if (!folderExists) EXPECT_EQ(test::modeOf(paths_.documents), 0700u);
+    if (!folderExists) {
+      EXPECT_EQ(test::modeOf(paths_.documents), 0700u);
+    }
   }
   // The folders start-up prepares are private too.
   EXPECT_EQ(test::modeOf(dir_ / "state"), 0700u);
