@@ -12,6 +12,8 @@
 
 #include <httplib.h>
 
+#include "web/ConnectionServer.h"
+
 namespace voryx::web {
 
 struct EmbeddedAsset {
@@ -93,7 +95,10 @@ std::string dumpJson(const json& j) {
   return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// A refused request also ends its connection, so that a client without the token (or
+// past a limit) does not keep a connection open on the strength of a refusal.
 void refuse(httplib::Response& res, int status, const std::string& why) {
+  ConnectionServer::closeAfterAnswer();
   res.status = status;
   res.set_header("Cache-Control", "no-store");
   res.set_content(why + "\n", "text/plain; charset=utf-8");
@@ -190,22 +195,22 @@ Status WebServer::start() {
     return Error{Errc::Invalid, "not a port: " + std::to_string(options_.port)};
   hostLiteral_ = bound->family == AF_INET6 ? "[" + options_.listen + "]" : options_.listen;
 
-  server_ = std::make_unique<httplib::Server>();
+  ConnectionLimits limits;
   // Each event stream holds a worker for as long as it is open; the pool leaves room for
   // the page's other requests when every stream is taken.
-  const std::size_t workers = options_.maxStreams + 6;
-  server_->new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+  limits.workers = options_.maxStreams + 8;
+  limits.maxWaiting = options_.maxWaiting;
+  limits.maxBody = options_.maxBody;
+  limits.requestDeadline = options_.requestDeadline;
+  limits.keepAlive = options_.keepAlive;
+  server_ = std::make_unique<ConnectionServer>(limits);
   // SO_REUSEADDR alone: a second server on the same port must fail to bind (the default
   // SO_REUSEPORT would let it share the port and steal half the connections).
   server_->set_socket_options([](int sock) {
     int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
   });
-  server_->set_keep_alive_timeout(2);
-  server_->set_read_timeout(5);
-  server_->set_write_timeout(5);
   server_->set_tcp_nodelay(true);
-  server_->set_payload_max_length(options_.maxBody);
   routes();
 
   if (options_.port == 0) {
@@ -218,6 +223,11 @@ Status WebServer::start() {
     server_.reset();
     return Error{Errc::Io, "cannot listen on " + hostLiteral_ + ":" + std::to_string(options_.port) +
                                " (is another server using it?)"};
+  }
+  if (Status begun = server_->begin(); !begun) {
+    port_ = 0;
+    server_.reset();
+    return begun;
   }
   thread_ = std::thread([this] {
     server_->listen_after_bind();
@@ -232,6 +242,7 @@ void WebServer::stop() {
   while (!server_->is_running() && !listenEnded_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   server_->stop();
   if (thread_.joinable()) thread_.join();
+  server_->end();
 }
 
 void WebServer::routes() {
@@ -275,6 +286,7 @@ void WebServer::routes() {
   server_->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&,
                                                                      httplib::Response& res) {
     if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    ConnectionServer::closeAfterAnswer();  // httplib's own refusals: unparsable, too large, no route
     const char* text = res.status == 404   ? "Not found"
                        : res.status == 413 ? "Request body too large"
                                            : "Bad request";

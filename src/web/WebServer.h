@@ -10,6 +10,21 @@
 //   2. `?token=T` with the right token sets the session cookie and redirects to "/";
 //      a wrong token is 403. Otherwise the cookie must be present (401) and right (403).
 //   3. POST must carry an Origin equal to "http://" + the accepted Host: 403.
+// Every refusal (these, 404, 413, 503, a request httplib cannot parse) is answered with
+// "Connection: close" and ends its connection; the page's own answers keep it alive.
+//
+// Bounds (defaults; see ConnectionServer.h for how they are kept):
+//   - a request must arrive whole, head and body, within 5 s of its first byte (of the
+//     accept for a fresh connection), else 408 and closed; head at most 16 KiB (431),
+//     body at most 64 KiB (413);
+//   - a kept-alive connection is closed after 2 s of silence or after its 5th answer;
+//   - at most 128 connections wait for a request or for a worker; one more closes the one
+//     that has waited longest. Waiting costs no worker: workers serve whole requests only;
+//   - 32 event streams at once (the 33rd is answered 503 and closed), 40 workers: each
+//     open stream holds one, 8 are left for the page's other requests;
+//   - an event stream whose reader has gone frees its worker and its slot within 0.2 s
+//     (the peer's close is seen between two waits for a change); each write must make
+//     progress within 5 s.
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -20,18 +35,19 @@
 #include "base/Result.h"
 #include "ui/kit/UiPort.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace voryx::web {
+
+class ConnectionServer;
 
 struct WebServerOptions {
   std::string listen = "127.0.0.1";  // an IPv4 or IPv6 literal
   int port = 0;                      // 0: any free port
-  std::size_t maxStreams = 8;        // open /api/events streams at once
+  std::size_t maxStreams = 32;       // open /api/events streams at once
   std::chrono::milliseconds heartbeat{15000};  // comment line on an idle event stream
   std::size_t maxBody = 64 * 1024;   // POST /api/event
+  std::chrono::milliseconds requestDeadline{5000};  // a whole request, from its first byte
+  std::chrono::milliseconds keepAlive{2000};        // silence allowed between requests
+  std::size_t maxWaiting = 128;      // connections without a whole request, or queued
 };
 
 class WebServer {
@@ -61,7 +77,7 @@ class WebServer {
   std::string token_;
   std::string hostLiteral_;  // the listen address as a Host header writes it
   int port_ = 0;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<ConnectionServer> server_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> listenEnded_{false};

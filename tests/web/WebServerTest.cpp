@@ -1,9 +1,16 @@
 #include "web/WebServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "ui/kit/UiApplication.h"
@@ -12,6 +19,90 @@ namespace voryx::web {
 namespace {
 
 using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A client connection driven byte by byte, as a browser or an attacker would.
+class RawClient {
+ public:
+  explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+  }
+  ~RawClient() { ::close(fd_); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  bool send(std::string_view text) {
+    return connected_ && ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+  }
+  // Reads until `stop` holds for what arrived, the server closes, or `within` passes.
+  std::string read(milliseconds within, const std::function<bool(const std::string&)>& stop = nullptr) {
+    const auto until = Clock::now() + within;
+    while (!(stop && stop(got_)) && !closed_) {
+      pollfd p{fd_, POLLIN, 0};
+      const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
+      if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+      char buf[4096];
+      const ssize_t n = ::recv(fd_, buf, sizeof(buf), 0);
+      if (n <= 0) closed_ = true;
+      else got_.append(buf, static_cast<std::size_t>(n));
+    }
+    return got_;
+  }
+  std::string readHead(milliseconds within = milliseconds(2000)) {
+    return read(within, [](const std::string& s) { return s.find("\r\n\r\n") != std::string::npos; });
+  }
+  bool closed() const { return closed_; }
+  // The server has closed or answered: nothing more to send on this connection.
+  bool spent() {
+    char c;
+    const ssize_t n = ::recv(fd_, &c, 1, MSG_DONTWAIT | MSG_PEEK);
+    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+  bool closed_ = false;
+  std::string got_;
+};
+
+// Keeps `count` connections that send one byte of an endless request head every
+// `interval`; a connection the server closes is opened again at the next tick.
+class Trickle {
+ public:
+  Trickle(int port, int count, milliseconds interval) {
+    thread_ = std::thread([=, this] {
+      std::vector<std::unique_ptr<RawClient>> clients(count);
+      std::vector<std::size_t> sent(count);
+      const std::string head = "GET /api/state HTTP/1.1\r\nX-Slow: ";
+      while (!done_) {
+        for (int i = 0; i < count; ++i) {
+          if (!clients[i] || clients[i]->spent()) {
+            clients[i] = std::make_unique<RawClient>(port);
+            sent[i] = 0;
+          }
+          clients[i]->send(sent[i] < head.size() ? head.substr(sent[i], 1) : "a");
+          ++sent[i];
+        }
+        for (auto until = Clock::now() + interval; !done_ && Clock::now() < until;)
+          std::this_thread::sleep_for(milliseconds(10));
+      }
+    });
+  }
+  ~Trickle() {
+    done_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
 
 class WebServerTest : public ::testing::Test {
  protected:
@@ -20,6 +111,8 @@ class WebServerTest : public ::testing::Test {
     main_ = std::thread([this] { ui_.loop().run(); });
     show("Vorx (0/250)");
     options_.heartbeat = std::chrono::milliseconds(300);
+    options_.requestDeadline = kDeadline;
+    options_.keepAlive = milliseconds(500);
     server_ = std::make_unique<WebServer>(ui_, options_);
     ASSERT_TRUE(server_->start().ok());
     host_ = "127.0.0.1:" + std::to_string(server_->port());
@@ -57,6 +150,28 @@ class WebServerTest : public ::testing::Test {
     return client().Post("/api/event", headers, body, "application/json");
   }
   httplib::Headers postHeaders() { return authed({{"Origin", "http://" + host_}}); }
+  std::string rawHead(std::string_view line, std::string_view extra = "") {
+    return std::string(line) + "\r\nHost: " + host_ + "\r\n" + std::string(extra) + "\r\n";
+  }
+
+  // Asks for the state as the page does, on a new connection each time, for `span`;
+  // every answer must come within a second.
+  void expectStateAnswersPromptlyDuring(milliseconds span) {
+    int asked = 0;
+    for (auto until = Clock::now() + span; Clock::now() < until; ++asked) {
+      const auto sent = Clock::now();
+      httplib::Client c("127.0.0.1", server_->port());
+      c.set_read_timeout(3);
+      auto r = c.Get("/api/state", authed());
+      const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - sent);
+      ASSERT_TRUE(r) << "request " << asked;
+      EXPECT_EQ(r->status, 200);
+      EXPECT_LT(took.count(), 1000) << "request " << asked;
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+  }
+
+  static constexpr milliseconds kDeadline{1000};  // of a whole request, from its first byte
 
   // Takes the touches whose y is 20.
   struct : kit::Window {
@@ -212,6 +327,144 @@ TEST_F(WebServerTest, SecondServerCannotTakeTheSamePort) {
   WebServer second(ui_, options_);
   EXPECT_FALSE(second.start().ok());
   EXPECT_EQ(get("/api/state", authed()), 200);
+}
+
+TEST_F(WebServerTest, RefusalsEndTheConnectionAndThePagesAnswersKeepIt) {
+  const std::string cookie = "Cookie: " + cookie_ + "\r\n";
+  const std::string origin = "Origin: http://" + host_ + "\r\n";
+  const std::string event = R"({"version":1,"target":"leggi","action":"tap"})";
+  auto post = [&](std::string_view headers, const std::string& body) {
+    return rawHead("POST /api/event HTTP/1.1", std::string(headers) + "Content-Type: application/json\r\n" +
+                                                   "Content-Length: " + std::to_string(body.size()) + "\r\n") +
+           body;
+  };
+  struct Case {
+    const char* name;
+    std::string request;
+    const char* status;
+    bool closes;
+  };
+  const Case cases[] = {
+      {"no cookie", rawHead("GET /api/state HTTP/1.1"), "401", true},
+      {"foreign host", "GET /api/state HTTP/1.1\r\nHost: evil.example\r\n" + cookie + "\r\n", "403", true},
+      {"wrong token", rawHead("GET /?token=00000000000000000000000000000000 HTTP/1.1"), "403", true},
+      {"unknown path", rawHead("GET /nothing.js HTTP/1.1", cookie), "404", true},
+      {"method without a route", rawHead("OPTIONS /api/state HTTP/1.1", cookie), "404", true},
+      {"post without origin", post(cookie, event), "403", true},
+      {"post body over 64 KiB", post(cookie + origin, std::string(70 * 1024, 'a')), "413", true},
+      {"not HTTP", "\x16\x03\x01\x02\xfc\x03\x03\r\n\r\n", "400", true},
+      {"state", rawHead("GET /api/state HTTP/1.1", cookie), "200", false},
+      {"token", rawHead("GET /?token=" + server_->token() + " HTTP/1.1"), "303", false},
+      {"stale event", post(cookie + origin, event), "409", false},
+      {"event that is not JSON", post(cookie + origin, "{"), "400", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawClient client(server_->port());
+    ASSERT_TRUE(client.send(c.request));
+    const std::string head = client.readHead();
+    EXPECT_EQ(head.substr(0, 12), std::string("HTTP/1.1 ") + c.status) << head;
+    EXPECT_EQ(head.find("Connection: close") != std::string::npos, c.closes) << head;
+    EXPECT_EQ(head.find("Keep-Alive:") == std::string::npos, c.closes) << head;
+    if (c.closes) {
+      client.read(milliseconds(500));
+      EXPECT_TRUE(client.closed());
+    } else {  // the same connection serves the page's next request
+      client.read(milliseconds(200));
+      EXPECT_FALSE(client.closed());
+      ASSERT_TRUE(client.send(rawHead("GET /api/state HTTP/1.1", cookie)));
+      auto second = [&](const std::string& s) { return s.find("HTTP/1.1 200", head.size()) != std::string::npos; };
+      EXPECT_TRUE(second(client.read(milliseconds(2000), second)));
+    }
+  }
+}
+
+TEST_F(WebServerTest, IncompleteOrSilentConnectionsAreClosedAfterTheirDeadline) {
+  const std::string cookie = "Cookie: " + cookie_ + "\r\n";
+  struct Case {
+    const char* name;
+    std::string sent;
+    const char* status;  // the answer before closing, "" for none
+    milliseconds after;  // since the connection's first byte
+  };
+  const Case cases[] = {
+      {"nothing", "", "", kDeadline},
+      {"half a head", "GET /api/state HTTP/1.1\r\nHo", "HTTP/1.1 408", kDeadline},
+      {"head without its blank line", rawHead("GET /api/state HTTP/1.1", cookie).substr(0, 40), "HTTP/1.1 408", kDeadline},
+      {"body shorter than its length",
+       rawHead("POST /api/event HTTP/1.1", cookie + "Origin: http://" + host_ + "\r\nContent-Length: 100\r\n") + "{\"v",
+       "HTTP/1.1 400", kDeadline},
+      {"head over 16 KiB", "GET /api/state HTTP/1.1\r\nX-Pad: " + std::string(17 * 1024, 'a'), "HTTP/1.1 431",
+       milliseconds(0)},
+      {"silent after an answer", rawHead("GET /api/state HTTP/1.1", cookie), "HTTP/1.1 200",
+       milliseconds(500)},  // keep-alive
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawClient client(server_->port());
+    const auto start = Clock::now();
+    ASSERT_TRUE(c.sent.empty() || client.send(c.sent));
+    const std::string got = client.read(kDeadline + milliseconds(1500));
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+    EXPECT_TRUE(client.closed());
+    EXPECT_EQ(got.substr(0, std::string_view(c.status).size()), c.status) << got.substr(0, 200);
+    EXPECT_GE(took.count(), c.after.count() - 50);
+    EXPECT_LE(took.count(), c.after.count() + 700);
+  }
+}
+
+TEST_F(WebServerTest, TricklingHeadsDoNotHoldUpThePage) {
+  // A real client sends a head at once; these send a byte every 3/5 of the deadline, for
+  // ever. More of them than the server keeps waiting: the oldest give way.
+  for (int count : {14, 60, 200}) {
+    SCOPED_TRACE(std::to_string(count) + " connections");
+    Trickle trickle(server_->port(), count, kDeadline * 3 / 5);
+    expectStateAnswersPromptlyDuring(kDeadline * 5 / 2);
+  }
+}
+
+TEST_F(WebServerTest, RefusedEventStreamsEndAtOnce) {
+  const std::string request = rawHead("GET /api/events HTTP/1.1", "Cookie: " + cookie_ + "\r\n");
+  std::vector<std::unique_ptr<RawClient>> open;
+  std::thread page([&] { expectStateAnswersPromptlyDuring(milliseconds(2000)); });
+  for (int i = 0; i < 200; ++i) {
+    SCOPED_TRACE(i);
+    auto client = std::make_unique<RawClient>(server_->port());
+    ASSERT_TRUE(client->send(request));
+    const std::string head = client->readHead();
+    if (head.rfind("HTTP/1.1 200", 0) == 0) {
+      open.push_back(std::move(client));
+      continue;
+    }
+    EXPECT_EQ(head.rfind("HTTP/1.1 503", 0), 0u) << head;
+    client->read(milliseconds(500));
+    EXPECT_TRUE(client->closed());
+  }
+  page.join();
+  EXPECT_EQ(open.size(), WebServerOptions{}.maxStreams);
+}
+
+TEST_F(WebServerTest, AClosedEventStreamFreesItsSlotWithinASecond) {
+  options_.maxStreams = 2;
+  WebServer small(ui_, options_);
+  ASSERT_TRUE(small.start().ok());
+  const std::string request = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(small.port()) +
+                              "\r\nCookie: " + small.cookieName() + "=" + small.token() + "\r\n\r\n";
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    const auto closedAt = Clock::now();
+    bool accepted = false;
+    while (!accepted && Clock::now() - closedAt < milliseconds(1000)) {
+      RawClient client(small.port());
+      ASSERT_TRUE(client.send(request));
+      const std::string got = client.read(milliseconds(1000), [](const std::string& s) {
+        return s.find("event: state") != std::string::npos;
+      });  // a refusal (503) ends at once
+      accepted = got.find("event: state") != std::string::npos;
+      if (!accepted) std::this_thread::sleep_for(milliseconds(50));
+    }  // closed here by the client
+    EXPECT_TRUE(accepted);
+  }
 }
 
 TEST(HostAllowedTest, NamesTheBoundAddressOnly) {
