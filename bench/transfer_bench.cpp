@@ -14,7 +14,6 @@
 #include "app/Paths.h"
 #include "sim/VirtualModem.h"
 #include "store/Database.h"
-#include "store/Preferences.h"
 #include "transfer/TransferRunner.h"
 
 namespace {
@@ -27,25 +26,28 @@ class BenchHost final : public JobHost {
  public:
   void updateCaption(const std::string&) override {}
   void updateLabel(const std::string&) override {}
-  void endLoadSIM() override { end(); }
-  void endSaveSIM() override { end(); }
+  void endLoadSIM(const JobReport& r) override { end(r); }
+  void endSaveSIM(const JobReport& r) override { end(r); }
   void showAlert(const std::string& title, const std::string& message) override {
     std::fprintf(stderr, "alert: %s: %s\n", title.c_str(), message.c_str());
   }
-  void waitEnd() {
+  JobReport waitEnd() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return ended_; });
     ended_ = false;
+    return report_;
   }
 
  private:
-  void end() {
+  void end(const JobReport& r) {
     {
       std::lock_guard lock(mutex_);
       ended_ = true;
+      report_ = r;
     }
     changed_.notify_all();
   }
+  JobReport report_;
   std::mutex mutex_;
   std::condition_variable changed_;
   bool ended_ = false;
@@ -54,27 +56,30 @@ class BenchHost final : public JobHost {
 struct Bench {
   std::filesystem::path dir;
   std::filesystem::path database;
-  std::unique_ptr<Preferences> preferences;
   BenchHost host;
+  int maxSIM = 0;
 };
 
 void measure(Bench& b, sim::VirtualModem& modem, const char* name, bool write, int tipoDisplay) {
   modem.clearLog();
   modem::DeviceChoice device;
   device.device = modem.devicePath();
-  const JobContext context{b.database, *b.preferences, device, 0};
+  JobContext context{b.database, device, 0};
+  context.maxSIM = b.maxSIM;
+  context.discardChanges = true;
   TransferRunner runner(b.host);
   const auto start = std::chrono::steady_clock::now();
   if (write ? !runner.save(tipoDisplay, context) : !runner.loadSIM(tipoDisplay, context)) return;
-  b.host.waitEnd();
+  const JobReport report = b.host.waitEnd();
   runner.wait();
+  if (report.maxSIM) b.maxSIM = report.maxSIM->value;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   int commands = 0;
   for (const std::string& line : modem.commandLog()) {
     if (line.rfind("> ", 0) != 0) ++commands;  // text after a prompt is not a command
   }
   std::printf("%-28s %8.2f s  %4d commands  ratio %.2f  (outcome %d)\n", name, seconds, commands,
-              seconds / (commands * 0.5), static_cast<int>(b.host.outcome.load()));
+              seconds / (commands * 0.5), static_cast<int>(report.outcome));
 }
 
 }  // namespace
@@ -86,7 +91,6 @@ int main() {
   b.dir = pattern;
   b.database = b.dir / Paths::kDatabaseName;
   std::filesystem::copy_file(Paths::fromEnvironment().shippedDatabase(), b.database);
-  b.preferences = std::make_unique<Preferences>(b.dir / "preferences.json");
 
   sim::SimCard card(250, 14, 30);
   for (int i = 1; i <= 250; ++i) {

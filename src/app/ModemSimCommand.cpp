@@ -40,7 +40,7 @@ int runModemSim(const ModemSimArgs& args) {
     if (!sim::parseFault(f, options.faults)) {
       std::cerr << "voryx modem-sim: unknown fault \"" << f
                 << "\" (silence, huge-reply, nul-bytes, error-at-write=K, mute-at-write=K, "
-                   "hangup-at-write=K)\n";
+                   "hangup-at-write=K, late-at-write=K)\n";
       return 2;
     }
   }
@@ -110,7 +110,7 @@ void addModemSimCommand(CLI::App& app, int& exitCode) {
       ->check(CLI::NonNegativeNumber);
   sub->add_option("--fault", args->faults,
                   "Inject a fault (repeatable): silence, huge-reply, nul-bytes, "
-                  "error-at-write=K, mute-at-write=K, hangup-at-write=K");
+                  "error-at-write=K, mute-at-write=K, hangup-at-write=K, late-at-write=K");
   sub->callback([args, &exitCode] { exitCode = runModemSim(*args); });
 }
 

@@ -1,8 +1,9 @@
 // voryx read / voryx write: the transfer jobs from a shell, with a progress bar on
 // standard error fed by the same progress texts the screen shows.
 //
-// Exit status: 0 done; 1 the modem refused a write, fell silent, or the listing or the
-// database failed; 2 usage; 3 no modem (no device opened, no answer, or the line broke).
+// Exit status: 0 done; 1 the modem refused a write, fell silent, the listing or the
+// database failed, or a read would drop changes not yet written; 2 usage; 3 no modem (no
+// device opened, no answer, the line broke, or it answers too slowly).
 #include <unistd.h>
 
 #include <condition_variable>
@@ -37,6 +38,7 @@ struct TransferOptions {
   std::string device;   // --device or VORYX_DEVICE
   bool simulate = false;
   std::string simFile;  // --sim-file: the virtual SIM's state, loaded and saved back
+  bool discardChanges = false;  // read: replace rows that carry changes not yet written
 };
 
 // One status line on a terminal (redrawn in place), plain lines otherwise.
@@ -79,18 +81,18 @@ class ProgressBar {
 // job performs there until an end handler has run.
 class CommandLineHost final : public transfer::JobHost {
  public:
-  // `rows`: the table's rows, the end of a write's bar (a read's is the SIM's capacity).
-  CommandLineHost(bool tty, const TransferOptions& options, int rows)
-      : bar_(tty), write_(options.write), sms_(options.sms), rows_(rows) {}
+  // `total`: the bar's end (the table's rows for a write, the SIM's last known capacity
+  // for a read; 0 when unknown).
+  CommandLineHost(bool tty, int total) : bar_(tty), total_(total) {}
 
   void updateCaption(const std::string& text) override {
     perform([this, text] { bar_.caption(text); });
   }
   void updateLabel(const std::string& text) override {
-    perform([this, text] { bar_.label(text, total()); });
+    perform([this, text] { bar_.label(text, total_); });
   }
-  void endLoadSIM() override { post([this] { ended_ = true; }); }
-  void endSaveSIM() override { post([this] { ended_ = true; }); }
+  void endLoadSIM(const transfer::JobReport& report) override { end(report); }
+  void endSaveSIM(const transfer::JobReport& report) override { end(report); }
   void showAlert(const std::string& title, const std::string& message) override {
     post([this, title, message] {
       bar_.finish();
@@ -98,6 +100,9 @@ class CommandLineHost final : public transfer::JobHost {
                    message.c_str());
     });
   }
+
+  // After run(): the ended job's report.
+  const transfer::JobReport& report() const { return report_; }
 
   // The main loop: until the end handler ran.
   void run() {
@@ -115,6 +120,12 @@ class CommandLineHost final : public transfer::JobHost {
   }
 
  private:
+  void end(const transfer::JobReport& report) {
+    post([this, report] {
+      report_ = report;
+      ended_ = true;
+    });
+  }
   void post(std::function<void()> task) {
     {
       std::lock_guard lock(mutex_);
@@ -131,28 +142,24 @@ class CommandLineHost final : public transfer::JobHost {
     done.get_future().wait();
   }
 
-  int total() const {
-    if (write_) return rows_;
-    return sms_ ? maxSMS.load() : maxSIM.load();
-  }
-
   ProgressBar bar_;
-  bool write_;
-  bool sms_;
-  int rows_;
+  int total_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<std::function<void()>> tasks_;
   bool ended_ = false;  // main loop only
+  transfer::JobReport report_;
 };
 
 int exitStatus(JobOutcome outcome) {
   switch (outcome) {
     case JobOutcome::Done: return 0;
-    case JobOutcome::NoModem: return 3;
+    case JobOutcome::NoModem:
+    case JobOutcome::TooSlow: return 3;
     case JobOutcome::WriteRefused:
     case JobOutcome::NoReply:
     case JobOutcome::ListingFailed:
+    case JobOutcome::UnsentChanges:
     case JobOutcome::DatabaseError: return 1;
   }
   return 1;
@@ -173,17 +180,16 @@ int runTransfer(const TransferOptions& options) {
       chooseModem(options.simulate, options.simFile, options.device, name);
   if (!modem) return 3;
 
-  // The bar's end: the SIM's capacity for a read, the table's rows for a write.
-  int rows = 0;
+  transfer::JobContext context{paths.database(), modem->device, sortField};
+  context.maxSIM = preferences.integer(kPrefMaxSIM, 0);
+  // The bar's end: the table's rows for a write, the SIM's capacity for a read.
+  int total = options.sms ? preferences.integer(kPrefMaxSMS, 0) : context.maxSIM;
   if (options.write) {
-    rows = static_cast<int>(loadEntries(paths.database(), store, "", sortField).entries.size());
+    total = static_cast<int>(loadEntries(paths.database(), store, "", sortField).entries.size());
   }
-  CommandLineHost host(isatty(STDERR_FILENO) != 0, options, rows);
-  host.maxSIM = preferences.integer(kPrefMaxSIM, 0);
-  host.maxSMS = preferences.integer(kPrefMaxSMS, 0);
-  host.maxSIMLen = preferences.integer(kPrefMaxSIMLen, 14);
-
-  const transfer::JobContext context{paths.database(), preferences, modem->device, sortField};
+  CommandLineHost host(isatty(STDERR_FILENO) != 0, total);
+  context.maxSIMLen = preferences.integer(kPrefMaxSIMLen, 14);
+  context.discardChanges = options.discardChanges;
   const int tipoDisplay = options.sms ? 1 : 0;
   std::cerr << localized(options.write ? "WInitializing..." : "RInitializing...") << "\n";
   {
@@ -195,20 +201,35 @@ int runTransfer(const TransferOptions& options) {
   }
   if (modem->simulation) modem->simulation->stop();
 
-  const JobOutcome outcome = host.outcome.load();
-  if (outcome == JobOutcome::WriteRefused) {
-    std::cerr << localized("Error writing phonebook") << "\n";
-  } else if (outcome == JobOutcome::Done) {
-    int stored = static_cast<int>(loadEntries(paths.database(), store, "", sortField).entries.size());
-    if (options.write) {
-      std::cerr << "The SIM is up to date; the local " << (options.sms ? "SMS store" : "phonebook")
-                << " holds " << stored << " entries.\n";
-    } else {
-      std::cerr << "Read " << stored << (options.sms ? " messages" : " entries")
-                << " into the local database.\n";
-    }
+  // What the read learned is kept for the next run, as the screen keeps it.
+  const transfer::JobReport& report = host.report();
+  if (report.maxSIM && report.maxSIM->remember) preferences.store(kPrefMaxSIM, report.maxSIM->value);
+  if (report.maxSIMLen) preferences.store(kPrefMaxSIMLen, *report.maxSIMLen);
+  if (report.maxSMS && report.maxSMS->remember) preferences.store(kPrefMaxSMS, report.maxSMS->value);
+
+  switch (report.outcome) {
+    case JobOutcome::Done:
+      if (options.write) {
+        int stored = static_cast<int>(loadEntries(paths.database(), store, "", sortField).entries.size());
+        std::cerr << "The SIM is up to date; the local " << (options.sms ? "SMS store" : "phonebook")
+                  << " holds " << stored << " entries.\n";
+      } else {
+        std::cerr << "Read " << report.rows << (options.sms ? " messages" : " entries")
+                  << " into the local database.\n";
+      }
+      break;
+    case JobOutcome::UnsentChanges:
+      std::cerr << "voryx read: use --discard-changes to read anyway.\n";
+      break;
+    case JobOutcome::WriteRefused:
+      std::cerr << localized("Error writing phonebook") << "\n";
+      [[fallthrough]];
+    default:
+      if (options.write && report.confirmed > 0) {
+        std::cerr << report.confirmed << " entries reached the SIM; the others stay marked.\n";
+      }
   }
-  return exitStatus(outcome);
+  return exitStatus(report.outcome);
 }
 
 void addTransfer(CLI::App& app, int& exitCode, bool write) {
@@ -230,9 +251,14 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
                   "with the virtual modem: the SIM's state, read from FILE when it exists "
                   "and saved back to it")
       ->option_text("FILE");
+  if (!write) {
+    sub->add_flag("--discard-changes", options->discardChanges,
+                  "read even when the local list holds changes not yet written to the SIM "
+                  "(they are lost)");
+  }
   sub->footer(
-      "Exit status: 0 done, 1 the modem refused a write or the read failed, 2 usage, "
-      "3 no modem answered.");
+      "Exit status: 0 done, 1 the modem refused a write, the read failed or would drop "
+      "unsent changes, 2 usage, 3 no modem answered (or it answers too slowly).");
   sub->callback([options, &exitCode] { exitCode = runTransfer(*options); });
 }
 

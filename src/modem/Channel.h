@@ -22,20 +22,31 @@ namespace voryx::modem {
 
 inline constexpr std::size_t kReadBufSize = 65636;  // reply buffer, terminating NUL included
 inline constexpr int kSpeed = 115200;
-inline constexpr int kHandshakeAttempts = 10;       // about 15 s when the modem is silent
+// A silent attempt costs the first-byte wait and the settle time: about 15 s in all.
+inline constexpr int kHandshakeAttempts = 6;
+// After a reply that did not end in a final result code, late bytes are waited for this
+// long (then until the line is quiet), so that they are never taken as the next
+// command's reply.
+inline constexpr std::chrono::microseconds kSettle{1'000'000};
+// No reply may take longer than this in all, however it trickles in.
+inline constexpr std::chrono::microseconds kReplyBound{120'000'000};
 
 // Device nodes by selector (second argument of InitConn).
 using DeviceNodes = std::array<std::filesystem::path, 3>;
 DeviceNodes defaultDeviceNodes();  // "/dev/tty.debug", ".../extra_13", ".../extra_0"
 
 // When a reply is complete. Today only the quiet line ends a reply: 1.5 s for the first
-// byte, then 0.5 s without a byte. `endsReply`, when set, is asked after every chunk with
-// the reply so far and may end it at once (e.g. at a final result code); the quiet
-// window stays the bound either way.
+// byte, then 0.5 s without a byte, and never more than `overall` in all. `endsReply`,
+// when set, is asked after every chunk with the reply so far and may end it at once
+// (e.g. at a final result code); the quiet window stays the bound either way.
+// `progress`, when set, hears the byte count of a reply that is still arriving, about
+// once a second.
 struct ReplyCompletion {
   std::chrono::microseconds firstByte{1'500'000};
   std::chrono::microseconds quiet{500'000};
+  std::chrono::microseconds overall = kReplyBound;
   std::function<bool(std::string_view reply)> endsReply;
+  std::function<void(std::size_t received)> progress;
 };
 
 class Channel {
@@ -51,9 +62,13 @@ class Channel {
   int InitConn(int speed, int selector);
   // Opens an explicit device path (--device, VORYX_DEVICE, the virtual modem's pty):
   // raw 8N1 at `speed`, modem status lines ignored, reads that return at once. Returns
-  // the descriptor, -1 when the node cannot be opened or the speed is not one the
-  // terminal interface knows. A channel already open is closed first.
+  // the descriptor, -1 when the node cannot be opened, is not a terminal (a regular
+  // file, /dev/null: nothing is ever written to it) or the speed is not one the terminal
+  // interface knows; openError() then says why. A channel already open is closed first.
   int InitConnPath(const std::filesystem::path& device, int speed);
+  // Why the last open failed, e.g. "/dev/ttyUSB2: not a serial port"; empty after a
+  // successful open.
+  const std::string& openError() const { return openError_; }
   // Talks over `line` (not owned, must outlive the use) instead of a device, until
   // CloseConn. For tests and in-process peers.
   void attach(LineIo& line);
@@ -73,9 +88,23 @@ class Channel {
   bool broken() const;
   bool hungUp() const;
 
-  // Handshake: "AT\r" until a reply holds "OK", at most `attempts` times (about 1.5 s
-  // each when silent). False when the modem never answered OK or the channel broke.
+  // Handshake: "AT\r" until the reply to that very attempt is OK, at most `attempts`
+  // times (about 2.5 s each when silent: the first-byte wait, then settle()). Bytes that
+  // arrive before an attempt are drained first. False when the modem never answered OK
+  // in time, answered too late (late()), or the channel broke.
   bool AT(int attempts = kHandshakeAttempts);
+
+  // Reads and drops whatever the line holds now (unsolicited lines, a late reply), so
+  // that the next command is judged only by its own reply. Returns the bytes dropped,
+  // for the debug log.
+  std::string drain();
+  // After a reply that did not end in a final result code: waits for late bytes until
+  // kSettle past the first-byte wait of the last command sent (kSettle at least), then
+  // until the line is quiet, and drops them. Sets late() when they held anything
+  // but unsolicited lines: the modem answers, but slower than the first-byte wait.
+  // Returns the bytes dropped.
+  std::string settle();
+  bool late() const { return late_; }
 
   // Collects one reply (1.5 s for the first byte, then until 0.5 s quiet) into the reply
   // buffer; returns the byte count (0 when nothing came).
@@ -88,23 +117,31 @@ class Channel {
   // The last reply did not fit the buffer: it holds the first kReadBufSize - 1 bytes and
   // the rest was read and dropped.
   bool truncated() const;
+  // The last reply was still arriving when its overall bound ran out.
+  bool overran() const { return overran_; }
 
   void setCompletion(ReplyCompletion rule);
 
  private:
-  std::size_t collect();
+  std::size_t collect(std::chrono::microseconds firstByte, std::chrono::microseconds quiet);
+  // Reads until the line is quiet, into a string of its own (the last reply stays).
+  std::string gather(std::chrono::microseconds firstByte, std::chrono::microseconds quiet);
+  void resetState();
 
   int fd_ = -1;
   FdLineIo fdLine_;
   LineIo* line_ = nullptr;  // fdLine_ or an attached line; null when closed
   termios term{};               // the settings handed to the device
   termios gOriginalTTYAttrs{};  // the settings found at open, written back at close
-  bool haveOriginal_ = false;   // false when the node is not a terminal
   std::unique_ptr<char[]> readbuf;  // kReadBufSize bytes, allocated once
   std::size_t fill_ = 0;
   bool broken_ = false;
   bool hungUp_ = false;
   bool truncated_ = false;
+  bool overran_ = false;
+  bool late_ = false;
+  std::chrono::microseconds sentAt_{0};  // the line's time of the last send
+  std::string openError_;
   ReplyCompletion completion_;
 };
 
@@ -114,6 +151,7 @@ struct DeviceChoice {
   std::optional<std::filesystem::path> device;  // --device / VORYX_DEVICE / --simulate
   std::string machine;                          // "hw.machine"; empty: read from uname
   std::optional<DeviceNodes> nodes;             // by selector; empty: defaultDeviceNodes()
+  LineIo* line = nullptr;  // an in-process line (not owned): wins over everything else
 };
 // Opens the channel as the jobs do; false when no device opened.
 bool openModem(Channel& ch, const DeviceChoice& choice);
@@ -121,8 +159,9 @@ bool openModem(Channel& ch, const DeviceChoice& choice);
 // A job's opening in one call: device choice, open, handshake.
 enum class OpenOutcome {
   Ready,            // open and the modem answered OK
-  NoDevice,         // nothing opened: send nothing, end the job
-  HandshakeFailed,  // no OK within the attempts (or the line broke); already closed again
+  NoDevice,         // nothing opened (openError() says why): send nothing, end the job
+  HandshakeFailed,  // no OK within the attempts, too late (late()), or the line broke;
+                    // already closed again
 };
 OpenOutcome openForJob(Channel& ch, const DeviceChoice& choice,
                        int attempts = kHandshakeAttempts);

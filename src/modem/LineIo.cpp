@@ -40,4 +40,9 @@ ssize_t FdLineIo::write(std::span<const char> bytes) {
   }
 }
 
+std::chrono::microseconds FdLineIo::now() const {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+}
+
 }  // namespace voryx::modem

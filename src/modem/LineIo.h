@@ -21,6 +21,8 @@ class LineIo {
   // As read(2)/write(2): the byte count, 0 at end of line, -1 on failure.
   virtual ssize_t read(std::span<char> into) = 0;
   virtual ssize_t write(std::span<const char> bytes) = 0;
+  // The line's clock (steady; a scripted line's is virtual), for the bounds of a reply.
+  virtual std::chrono::microseconds now() const = 0;
 };
 
 // Over a descriptor it does not own. Interrupted calls are resumed (a wait with the time
@@ -33,6 +35,7 @@ class FdLineIo final : public LineIo {
   Wait waitReadable(std::chrono::microseconds timeout) override;
   ssize_t read(std::span<char> into) override;
   ssize_t write(std::span<const char> bytes) override;
+  std::chrono::microseconds now() const override;
 
  private:
   int fd_;

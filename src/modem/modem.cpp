@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "modem/Channel.h"
+#include "modem/Reply.h"
 
 namespace voryx::modem {
 namespace {
@@ -36,19 +38,29 @@ int Channel::InitConn(int speed, int selector) {
 
 int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
   CloseConn();
+  openError_.clear();
+  auto fail = [&](const std::string& why) {
+    openError_ = device.string() + ": " + why;
+    return -1;
+  };
   // A speed the terminal interface refuses would leave B0 in the control flags: a
   // hang-up on a real modem. Refuse it before touching the line.
   termios probe{};
-  if (::cfsetspeed(&probe, static_cast<speed_t>(speed)) != 0) return -1;
+  if (::cfsetspeed(&probe, static_cast<speed_t>(speed)) != 0) return fail("unsupported speed");
   // O_NONBLOCK only for the open itself, so a serial line without carrier cannot hold
   // it; the status flags are cleared right after and reads and writes block.
   int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
+  if (fd < 0) return fail(std::strerror(errno));
+  // A regular file or /dev/null would take the AT commands without a word: only a
+  // terminal is a modem's port.
+  term = termios{};
+  if (::tcgetattr(fd, &term) != 0) {
+    ::close(fd);
+    return fail("not a serial port");
+  }
+  gOriginalTTYAttrs = term;
   ::ioctl(fd, TIOCEXCL);
   ::fcntl(fd, F_SETFL, 0);
-  term = termios{};
-  haveOriginal_ = ::tcgetattr(fd, &term) == 0;
-  if (haveOriginal_) gOriginalTTYAttrs = term;
   ::cfmakeraw(&term);
   // Control flags before the speed: on Linux the speed lives in c_cflag, and writing the
   // flags afterwards would set it to B0 (a hang-up on a real modem).
@@ -64,24 +76,27 @@ int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
   fd_ = fd;
   fdLine_.setFd(fd);
   line_ = &fdLine_;
-  broken_ = hungUp_ = truncated_ = false;
+  resetState();
+  return fd;
+}
+
+void Channel::resetState() {
+  broken_ = hungUp_ = truncated_ = overran_ = late_ = false;
   fill_ = 0;
   readbuf[0] = '\0';
-  return fd;
 }
 
 void Channel::attach(LineIo& line) {
   CloseConn();
+  openError_.clear();
   line_ = &line;
-  broken_ = hungUp_ = truncated_ = false;
-  fill_ = 0;
-  readbuf[0] = '\0';
+  resetState();
 }
 
 void Channel::CloseConn() {
   if (fd_ >= 0) {
     ::tcdrain(fd_);
-    if (haveOriginal_) ::tcsetattr(fd_, TCSANOW, &gOriginalTTYAttrs);
+    ::tcsetattr(fd_, TCSANOW, &gOriginalTTYAttrs);
     // The exclusive claim outlives close() while the other side stays open: the next
     // open by a normal user would fail with EBUSY.
     ::ioctl(fd_, TIOCNXCL);
@@ -98,6 +113,7 @@ bool Channel::isOpen() const { return line_ != nullptr; }
 // never raises SIGPIPE, so no signal handling is needed here.
 bool Channel::SendCmd(const char* bytes, std::size_t length) {
   if (line_ == nullptr) return false;
+  sentAt_ = line_->now();
   while (length > 0) {
     ssize_t n = line_->write({bytes, length});
     if (n <= 0) {
@@ -121,17 +137,65 @@ bool Channel::hungUp() const { return hungUp_; }
 
 bool Channel::AT(int attempts) {
   for (int i = 0; i < attempts; ++i) {
+    drain();
     if (!SendAT()) return false;
-    if (ReadResp() > 0 && reply().find("OK") != std::string_view::npos) return true;
+    ReadResp();
     if (broken()) return false;
+    const Reply r = classify(reply());
+    // A modem left with numeric results (V0) answers "0".
+    if (r.kind == ReplyKind::Ok || (r.kind == ReplyKind::Incomplete && r.lines.size() == 1 &&
+                                    r.lines[0] == "0")) {
+      return true;
+    }
+    if (r.kind == ReplyKind::Incomplete) {
+      settle();
+      if (late_ || broken()) return false;
+    }
   }
   return false;
 }
 
-std::size_t Channel::ReadResp() { return collect(); }
+std::string Channel::gather(std::chrono::microseconds firstByte,
+                            std::chrono::microseconds quiet) {
+  std::string out;
+  if (line_ == nullptr) return out;
+  const auto deadline = line_->now() + completion_.overall;
+  std::array<char, 4096> buf;
+  auto wait = line_->waitReadable(firstByte);
+  while (wait == LineIo::Wait::Readable) {
+    const ssize_t n = line_->read(buf);
+    if (n < 0) break;
+    if (n == 0) {
+      hungUp_ = true;
+      break;
+    }
+    const auto got = std::min(static_cast<std::size_t>(n), buf.size());
+    if (out.size() < kReadBufSize) out.append(buf.data(), std::min(got, kReadBufSize - out.size()));
+    if (line_->now() >= deadline) break;
+    wait = line_->waitReadable(quiet);
+  }
+  return out;
+}
+
+std::string Channel::drain() {
+  return gather(std::chrono::microseconds{0}, std::chrono::microseconds{0});
+}
+
+std::string Channel::settle() {
+  // Measured from the command, not from the reply's end: an echo (or any early byte)
+  // ends the wait for the first byte long before a slow modem's answer comes.
+  const auto sinceSent = line_ ? line_->now() - sentAt_ : std::chrono::microseconds{0};
+  const auto wait = std::max(kSettle, completion_.firstByte + kSettle - sinceSent);
+  std::string late = gather(wait, completion_.quiet);
+  const Reply r = classify(late);
+  if (r.kind != ReplyKind::Incomplete || !r.lines.empty()) late_ = true;
+  return late;
+}
+
+std::size_t Channel::ReadResp() { return collect(completion_.firstByte, completion_.quiet); }
 
 std::size_t Channel::ReadModem(std::span<char> dest) {
-  const std::size_t count = collect();
+  const std::size_t count = ReadResp();
   if (!dest.empty()) {
     const std::size_t len = ::strnlen(readbuf.get(), std::min(count, dest.size() - 1));
     std::memcpy(dest.data(), readbuf.get(), len);
@@ -147,19 +211,23 @@ bool Channel::truncated() const { return truncated_; }
 void Channel::setCompletion(ReplyCompletion rule) { completion_ = std::move(rule); }
 
 // Collects one reply: waits up to 1.5 s for the first byte, then until the line has been
-// quiet for 0.5 s. Never stops at "OK" unless a completion rule says so: late unsolicited
-// lines belong to this reply. Bytes past the buffer are read and dropped, so they do not
-// become the start of the next reply. A failed read ends the reply with what came.
-std::size_t Channel::collect() {
+// quiet for 0.5 s, and never longer than the overall bound. Never stops at "OK" unless a
+// completion rule says so: late unsolicited lines belong to this reply. Bytes past the
+// buffer are read and dropped, so they do not become the start of the next reply. A
+// failed read ends the reply with what came.
+std::size_t Channel::collect(std::chrono::microseconds firstByte, std::chrono::microseconds quiet) {
   fill_ = 0;
-  truncated_ = false;
+  truncated_ = overran_ = false;
   readbuf[0] = '\0';
   if (line_ == nullptr) return 0;
   constexpr std::size_t kRoom = kReadBufSize - 1;  // one byte kept for the NUL
+  constexpr std::chrono::microseconds kProgressEvery{1'000'000};
   std::size_t dropped = 0;
   std::array<char, 4096> sink;
+  const auto start = line_->now();
+  auto nextProgress = start + kProgressEvery;
 
-  auto wait = line_->waitReadable(completion_.firstByte);
+  auto wait = line_->waitReadable(firstByte);
   while (wait == LineIo::Wait::Readable) {
     const bool full = fill_ == kRoom;
     std::span<char> into = full ? std::span<char>(sink)
@@ -179,13 +247,26 @@ std::size_t Channel::collect() {
       fill_ += got;
       if (completion_.endsReply && completion_.endsReply(reply())) break;
     }
-    wait = line_->waitReadable(completion_.quiet);
+    const auto now = line_->now();
+    if (now - start >= completion_.overall) {
+      overran_ = true;
+      break;
+    }
+    if (completion_.progress && now >= nextProgress) {
+      completion_.progress(fill_ + dropped);
+      nextProgress = now + kProgressEvery;
+    }
+    wait = line_->waitReadable(std::min(quiet, completion_.overall - (now - start)));
   }
   readbuf[fill_] = '\0';
   return fill_;
 }
 
 bool openModem(Channel& ch, const DeviceChoice& choice) {
+  if (choice.line != nullptr) {
+    ch.attach(*choice.line);
+    return true;
+  }
   if (choice.device) return ch.InitConnPath(*choice.device, kSpeed) >= 0;
   const DeviceNodes nodes = choice.nodes.value_or(defaultDeviceNodes());
   const std::string machine =

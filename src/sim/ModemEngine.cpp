@@ -129,7 +129,10 @@ std::vector<Output> ModemEngine::feed(std::string_view bytes) {
     if (pending_) {  // text after the "> " prompt
       if (c == kCtrlZ || c == kEsc) {
         flushEcho();
+        late_ = pending_->late;
+        wrote_ = true;
         finishText(c == kCtrlZ, out);
+        finishWrite(out);
       } else if (c == '\b' || c == 0x7F) {
         if (!text_.empty()) text_.pop_back();
       } else if (c == '\r' && !pending_->pduLength) {
@@ -155,6 +158,7 @@ std::vector<Output> ModemEngine::feed(std::string_view bytes) {
           out.push_back({Output::Kind::Reply, {{finalText("ERROR"), false}}});
       } else {
         commandLine(line, out);
+        finishWrite(out);
       }
     } else if (c == '\n' && line_.empty()) {
       // the LF of a CR LF line end
@@ -441,10 +445,29 @@ ModemEngine::Outcome ModemEngine::cpbw(const std::vector<AtArg>& args, Reply&) {
   return Outcome::Ok;
 }
 
+void ModemEngine::finishWrite(std::vector<Output>& out) {
+  const bool late = std::exchange(late_, false);
+  const bool wrote = std::exchange(wrote_, false);
+  if (out.empty() || out.back().kind != Output::Kind::Reply) return;
+  if (late) out.back().delay = kLateReply;
+  // Profile "linebreak": an incoming message is announced right after a write's result.
+  if (wrote && options_.profile == Profile::LineBreak && out.back().bytes().ends_with("OK\r\n")) {
+    out.back().parts.push_back({"\r\n+CMTI: \"SM\",1\r\n", false});
+  }
+}
+
 std::optional<ModemEngine::Outcome> ModemEngine::writeFault(PendingWrite* pending) {
   ++writes_;
+  wrote_ = !pending;
   const Faults& f = options_.faults;
   if (f.hangupAtWrite == writes_) return Outcome::HangUp;
+  if (f.lateAtWrite == writes_) {
+    if (pending) {
+      pending->late = true;
+    } else {
+      late_ = true;
+    }
+  }
   if (f.errorAtWrite == writes_) {
     if (pending) {
       pending->fault = PendingWrite::Fault::Error;

@@ -3,6 +3,7 @@
 // out. Keeps the settings of one session (echo, verbose results, error mode, character
 // set, SMS mode) and works on a SimCard it does not own. Pure apart from the SimCard and
 // the log it is given; one thread at a time (VirtualModem holds its lock while feeding).
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@ struct Output {
   enum class Kind { Echo, Reply, HangUp };
   Kind kind = Kind::Reply;
   std::vector<ReplyPart> parts;
+  std::chrono::milliseconds delay{0};  // on top of the reply delay (a late reply)
   std::string bytes() const;  // the parts joined
 };
 
@@ -54,6 +56,7 @@ class ModemEngine {
     SmsRecord message;
     std::size_t pduLength = 0;
     enum class Fault { None, Error, Mute } fault = Fault::None;
+    bool late = false;
   };
   class Reply;
 
@@ -69,6 +72,10 @@ class ModemEngine {
   Outcome cmgr(const std::vector<AtArg>& args, Reply& reply);
   Outcome cmgw(const std::vector<AtArg>& args, Reply& reply);
   Outcome cmgd(const std::vector<AtArg>& args, Reply& reply);
+  // After a command line or a message text: the late write's final reply goes out
+  // kLateReply after the reply delay; profile "linebreak" follows a write's OK with an
+  // unsolicited line.
+  void finishWrite(std::vector<Output>& out);
   // What a write command (by its count) must do instead of its work, if anything.
   std::optional<Outcome> writeFault(PendingWrite* pending);
 
@@ -90,6 +97,8 @@ class ModemEngine {
   int writes_ = 0;
   bool changed_ = false;
   bool hungUp_ = false;
+  bool late_ = false;   // the command being answered is the late write
+  bool wrote_ = false;  // the command being answered is a write
   std::string errorFinal_;  // the final result of the failing command
 };
 

@@ -29,6 +29,7 @@ bool parseFault(std::string_view text, Faults& faults) {
   if (name == "error-at-write") faults.errorAtWrite = k;
   else if (name == "mute-at-write") faults.muteAtWrite = k;
   else if (name == "hangup-at-write") faults.hangupAtWrite = k;
+  else if (name == "late-at-write") faults.lateAtWrite = k;
   else return false;
   return true;
 }

@@ -12,7 +12,7 @@ namespace voryx::sim {
 enum class Profile {
   Default,    // listing entries separated by a blank line, empty range answered OK
   LineBreak,  // entries separated by one line break, empty range "+CME ERROR: 22",
-              // unsolicited "+CMTI" lines mixed into replies
+              // unsolicited "+CMTI" lines mixed into listings and after a write's OK
 };
 
 // Faults. A "write" is one AT+CPBW, AT+CMGW or AT+CMGD; k counts from 1 since start().
@@ -21,10 +21,14 @@ struct Faults {
   int errorAtWrite = 0;   // the k-th write answers ERROR and changes nothing
   int muteAtWrite = 0;    // the k-th write gets no answer and changes nothing
   int hangupAtWrite = 0;  // the line is closed (pty master) when the k-th write arrives
+  int lateAtWrite = 0;    // the k-th write is done, but its final reply comes kLateReply
+                          // after the reply delay (past any sane wait for a first byte)
   bool hugeReply = false; // listings carry more than 70000 bytes of filler lines
   bool nulBytes = false;  // listings carry NUL bytes between entries
   bool listingError = false;  // phonebook and SMS listings answer ERROR
 };
+
+inline constexpr std::chrono::milliseconds kLateReply{2000};
 
 struct ModemOptions {
   Profile profile = Profile::Default;
@@ -41,7 +45,7 @@ std::string_view profileName(Profile profile);
 
 // One fault as written on the command line: "silence", "huge-reply", "nul-bytes",
 // "listing-error",
-// "error-at-write=K", "mute-at-write=K", "hangup-at-write=K". False (faults unchanged)
+// "error-at-write=K", "mute-at-write=K", "hangup-at-write=K", "late-at-write=K". False (faults unchanged)
 // when the text is none of these.
 bool parseFault(std::string_view text, Faults& faults);
 

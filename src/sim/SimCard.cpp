@@ -1,9 +1,5 @@
 #include "sim/SimCard.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -11,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/AtomicFile.h"
 #include "sim/alpha.h"
 #include "sim/gsm7.h"
 #include "sim/pdu.h"
@@ -397,31 +394,9 @@ std::optional<SimCard> SimCard::load(const std::filesystem::path& file, std::str
 }
 
 bool SimCard::save(const std::filesystem::path& file, std::string& error) const {
-  const std::string text = toText();
-  std::string tmp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
-  if (file.parent_path().empty()) tmp = "." + file.filename().string() + ".XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) {
-    error = tmp + ": " + std::strerror(errno);
-    return false;
-  }
-  std::size_t done = 0;
-  bool ok = true;
-  while (ok && done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
-  ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-  const int savedErrno = errno;
-  ::close(fd);
-  if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
-    error = file.string() + ": " + std::strerror(ok ? errno : savedErrno);
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  return true;
+  Status written = writeFileAtomically(file, toText(), 0644);
+  if (!written) error = written.error().detail;
+  return written.ok();
 }
 
 }  // namespace voryx::sim

@@ -211,7 +211,7 @@ bool VirtualModem::Impl::writeAll(std::string_view bytes) {
 // entry delay; with chunking, every chunk but the reply's first waits for the gap.
 bool VirtualModem::Impl::send(const Output& out, bool& firstChunk) {
   if (out.kind == Output::Kind::Echo) return writeAll(out.bytes());
-  if (!pause(options.replyDelay)) return false;
+  if (!pause(options.replyDelay + out.delay)) return false;
   for (const auto& part : out.parts) {
     if (part.entry && !pause(options.entryDelay)) return false;
     std::string_view rest = part.bytes;

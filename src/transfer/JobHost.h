@@ -1,18 +1,14 @@
 #pragma once
 // What a transfer job sees of the screen that started it. RootViewController is one
 // host, the command line another. Progress texts are performed on the host's main loop
-// and waited for; the end handlers and alerts are posted and not waited for. The shared
-// fields are written by the job thread and read by the end handlers, which run after the
-// job's last write (atomics make that hand-over explicit).
-#include <atomic>
+// and waited for; alerts and the end handlers are posted and not waited for. A job
+// never writes the host's fields or the preferences: it ends with a report, which the
+// end handler applies on the main loop.
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "modem/Channel.h"
-
-namespace voryx {
-class Preferences;
-}
 
 namespace voryx::transfer {
 
@@ -20,11 +16,32 @@ namespace voryx::transfer {
 enum class JobOutcome {
   Done,           // the whole dialogue ran: a read stored the listing, a write cleared the marks
   WriteRefused,   // the modem answered a write with something other than OK, or a
-                  // command did not fit its buffer (`retcode` 1, marks kept)
+                  // command did not fit its buffer (`retcode` 1, unsent marks kept)
   NoReply,        // the modem fell silent during a write (its alert was shown, marks kept)
-  ListingFailed,  // the listing held "ERROR" or nothing came: the local table was kept
+  ListingFailed,  // the listing failed or did not end: the local table was kept
+  UnsentChanges,  // a read found changes not yet written and was not told to drop them
   NoModem,        // no device opened, the handshake gave up, or the line broke
+  TooSlow,        // the modem answers after the wait for a reply (or never ends one)
   DatabaseError,  // the local database could not be read or written
+};
+
+// A capacity a read learned: the host's field takes `value`; the preferences only when
+// `remember` (a reply that could not be read gives 9999 for this run only).
+struct Capacity {
+  int value = 0;
+  bool remember = true;
+};
+
+struct JobReport {
+  JobOutcome outcome = JobOutcome::Done;
+  std::optional<Capacity> maxSIM;   // phonebook read
+  std::optional<int> maxSIMLen;     // phonebook read (always remembered)
+  std::optional<Capacity> maxSMS;   // SMS read
+  bool createLog = false;           // the job switched the debug log on (SMS jobs)
+  std::optional<int> retcode;       // write: 0 after a complete pass, 1 when the modem
+                                    // refused an entry; otherwise it keeps its value
+  int confirmed = 0;                // write: entries the SIM took (their marks are cleared)
+  int rows = 0;                     // read: rows stored
 };
 
 class JobHost {
@@ -33,26 +50,23 @@ class JobHost {
 
   virtual void updateCaption(const std::string& text) = 0;  // waited for
   virtual void updateLabel(const std::string& text) = 0;    // waited for
-  virtual void endLoadSIM() = 0;                             // not waited for
-  virtual void endSaveSIM() = 0;                             // not waited for
   // An alert raised by a job (write errors, a failed read); not waited for.
   virtual void showAlert(const std::string& title, const std::string& message) = 0;
-
-  std::atomic<int> maxSIM{0};
-  std::atomic<int> maxSIMLen{14};
-  std::atomic<int> maxSMS{0};
-  std::atomic<int> createLog{0};
-  std::atomic<int> retcode{0};
-  // Set by the runner before it performs the end handler.
-  std::atomic<JobOutcome> outcome{JobOutcome::Done};
+  // The end handlers, posted (not waited for) once the job's thread is done with the
+  // modem and the database.
+  virtual void endLoadSIM(const JobReport& report) = 0;
+  virtual void endSaveSIM(const JobReport& report) = 0;
 };
 
 // What a job needs besides its host; copied into the job when it starts.
 struct JobContext {
   std::filesystem::path database;  // the writable Voryx.sqlitedb
-  Preferences& preferences;        // where the reads store the capacities they learn
   modem::DeviceChoice device;
-  int sortField = 0;               // the list's order, which the write passes follow
+  int sortField = 0;     // the list's order, which the write passes follow
+  int maxSIM = 0;        // the host's fields as the job starts
+  int maxSIMLen = 14;
+  int createLog = 0;
+  bool discardChanges = false;  // a read may replace rows that carry marks
 };
 
 }  // namespace voryx::transfer

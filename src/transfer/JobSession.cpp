@@ -1,6 +1,8 @@
 #include "transfer/JobSession.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 
 #include "base/Localized.h"
@@ -8,6 +10,11 @@
 #include "modem/Traffic.h"
 
 namespace voryx::transfer {
+namespace {
+
+constexpr const char* kBytesReceivedKey = "Bytes received from the modem:";
+
+}  // namespace
 
 JobSession::JobSession(JobHost& host, const JobContext& context, const LineWording& wording)
     : host_(host), context_(context), wording_(wording) {}
@@ -28,11 +35,18 @@ bool JobSession::open() {
   switch (modem::openForJob(channel_, context_.device)) {
     case modem::OpenOutcome::Ready:
       return true;
-    case modem::OpenOutcome::NoDevice:
-      alert(wording_.noDevice);
+    case modem::OpenOutcome::NoDevice: {
+      const std::string& why = channel_.openError();
+      alert(wording_.title, localized(wording_.noDevice) + (why.empty() ? "" : " (" + why + ")"));
       return false;
+    }
     case modem::OpenOutcome::HandshakeFailed:
-      alert(channel_.broken() ? wording_.lineLost : wording_.noAnswer);
+      if (channel_.late()) {
+        tooSlow_ = true;
+        alert(wording_.tooSlow);
+      } else {
+        alert(channel_.broken() ? wording_.lineLost : wording_.noAnswer);
+      }
       return false;
   }
   return false;
@@ -42,29 +56,77 @@ bool JobSession::lineLost() {
   channel_.CloseConn();
   if (!lostTold_) {
     lostTold_ = true;
-    alert(wording_.lineLost);
+    alert(tooSlow_ ? wording_.tooSlow : wording_.lineLost);
   }
   return false;
 }
 
+void JobSession::logDropped(const char* record, const std::string& bytes) {
+  if (!bytes.empty()) {
+    VORYX_LOG_IF(logging(), "%s |%.*s|\n", record, static_cast<int>(bytes.size()), bytes.data());
+  }
+}
+
+// Classifies the reply just collected. One that did not end is followed by the wait for
+// late bytes (when `mustEnd`, or when something came). Late bytes are still this
+// command's own reply (nothing else was sent meanwhile), so it is judged by them; but
+// the modem is too slow to go on with, and the next command ends the dialogue. A reply
+// that never ends, or outlasts its overall bound, ends it at once.
+bool JobSession::judge(bool mustEnd) {
+  replyText_.assign(channel_.reply());
+  answer_ = modem::classify(replyText_);
+  if (channel_.broken()) return lineLost();
+  if (channel_.overran()) {
+    tooSlow_ = true;
+    return lineLost();
+  }
+  if (answer_.kind != modem::ReplyKind::Incomplete || (!mustEnd && replyText_.empty())) return true;
+  const std::string late = channel_.settle();
+  logDropped("late", late);
+  if (channel_.broken()) return lineLost();
+  if (channel_.late()) {
+    tooSlow_ = true;
+    replyText_ += late;
+    answer_ = modem::classify(replyText_);
+    return answer_.kind == modem::ReplyKind::Incomplete ? lineLost() : true;
+  }
+  if (!replyText_.empty()) {  // a beginning that never ended
+    tooSlow_ = true;
+    return lineLost();
+  }
+  return true;
+}
+
 bool JobSession::exchange(std::string_view line, bool logReply) {
+  if (tooSlow_ || channel_.broken() || !channel_.isOpen()) return lineLost();
+  logDropped("drained", channel_.drain());
   if (channel_.broken() || !channel_.SendStrCmd(line)) return lineLost();
   channel_.ReadResp();
   if (logReply) modem::logRead(logging(), reply());
-  // A modem that hung up while answering leaves nothing to talk to.
-  if (channel_.broken()) return lineLost();
-  return true;
+  return judge(true);
 }
 
-bool JobSession::readMore() {
-  if (channel_.broken()) return lineLost();
+bool JobSession::readMore(bool mustEnd) {
+  if (tooSlow_ || channel_.broken() || !channel_.isOpen()) return lineLost();
   channel_.ReadResp();
-  if (channel_.broken()) return lineLost();
-  return true;
+  return judge(mustEnd);
+}
+
+void JobSession::showBytesReceived(bool on) {
+  modem::ReplyCompletion rule;
+  if (on) {
+    rule.progress = [this](std::size_t received) {
+      progress(kBytesReceivedKey, static_cast<int>(std::min<std::size_t>(received, INT_MAX)));
+    };
+  }
+  channel_.setCompletion(std::move(rule));
 }
 
 bool JobSession::sendRaw(std::string_view bytes) {
-  if (channel_.broken() || !channel_.SendCmd(bytes.data(), bytes.size())) return lineLost();
+  if (tooSlow_ || channel_.broken() || !channel_.isOpen() ||
+      !channel_.SendCmd(bytes.data(), bytes.size())) {
+    return lineLost();
+  }
   return true;
 }
 

@@ -3,12 +3,19 @@
 // handshake, one command and its reply at a time, the progress texts, the job's alerts
 // and its debug-log switch. One session per job, used on the job thread only; it owns
 // the channel and closes it when it goes.
+//
+// Every command is judged by its own reply only: what the line holds before a command is
+// drained (and logged) first, and a reply that does not end in a final result code is
+// followed by a wait for late bytes. A modem that answers after the wait is too slow to
+// talk to safely (its replies would be taken for the next command's): the session tells
+// the user once and the dialogue ends, with nothing judged by a late reply.
 #include <cstdarg>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "modem/Channel.h"
+#include "modem/Reply.h"
 #include "transfer/JobHost.h"
 #include "transfer/SimName.h"
 
@@ -23,6 +30,7 @@ struct LineWording {
   const char* noDevice;  // nothing opened
   const char* noAnswer;  // the handshake gave up
   const char* lineLost;  // a write to the device failed or the modem hung up
+  const char* tooSlow;   // a reply came after the wait, or never ended
 };
 
 class JobSession {
@@ -34,25 +42,38 @@ class JobSession {
 
   JobHost& host() { return host_; }
   const JobContext& context() const { return context_; }
-  int logging() const { return host_.createLog.load(); }
+  int logging() const { return context_.createLog; }
+  // The SMS jobs log always: switches the debug log on for the rest of the job.
+  void startLogging() { context_.createLog = 1; }
   // The name codec's records go to the debug log while logging is on.
   CodecLog codecLog() const;
   // The hardware model the device choice goes by ("hw.machine" unless the context names one).
   std::string machine() const;
 
   // Device choice, open and the bounded handshake. False (and the user told) when no
-  // modem is ready; nothing has been sent then beyond the handshake.
+  // modem is ready; nothing has been sent then beyond the handshake. failure() says why.
   bool open();
-  // Sends one command line (its carriage return included) and collects the reply; the
-  // reply is logged with "read |%s|\n" when `logReply`. False (and the user told, once)
-  // when the line broke: the dialogue must end.
+  // Drains the line, sends one command line (its carriage return included) and collects
+  // the reply; the reply is logged with "read |%s|\n" when `logReply`. False (and the
+  // user told, once) when the dialogue must end: the line broke or the modem is too
+  // slow (failure()). Otherwise answer() is the reply's outcome; Incomplete then means
+  // nothing came at all (and nothing came late either). A reply that came late still
+  // counts for its command; the next call then ends the dialogue.
   bool exchange(std::string_view line, bool logReply = false);
-  // Collects one more reply to the line already sent (the text prompt of "AT+CMGW").
-  bool readMore();
+  // Collects one more reply to the line already sent (after the text prompt of
+  // "AT+CMGW"). With `mustEnd`, a reply without a final result code is followed by the
+  // wait for late bytes, as in exchange.
+  bool readMore(bool mustEnd = false);
+  // Reports the byte count of long replies (the listings) on the progress label.
+  void showBytesReceived(bool on);
+  const modem::Reply& answer() const { return answer_; }
+  // Why the dialogue ended: NoModem or TooSlow.
+  JobOutcome failure() const { return tooSlow_ ? JobOutcome::TooSlow : JobOutcome::NoModem; }
   // Sends bytes that are not a command (message text, a PDU) without collecting.
   bool sendRaw(std::string_view bytes);
-  // The last reply as collected, and whether it was cut to the channel's buffer.
-  std::string_view reply() const { return channel_.reply(); }
+  // The last reply (with its late part, when it came late), and whether it was cut to
+  // the channel's buffer.
+  std::string_view reply() const { return replyText_; }
   bool replyTruncated() const { return channel_.truncated(); }
   void close() { channel_.CloseConn(); }
 
@@ -70,12 +91,17 @@ class JobSession {
 
  private:
   bool lineLost();
+  bool judge(bool mustEnd);
+  void logDropped(const char* record, const std::string& bytes);
 
   JobHost& host_;
   JobContext context_;
   LineWording wording_;
   modem::Channel channel_;
+  std::string replyText_;
+  modem::Reply answer_;  // views into replyText_
   bool lostTold_ = false;
+  bool tooSlow_ = false;
 };
 
 }  // namespace voryx::transfer

@@ -1,5 +1,7 @@
 #include "transfer/Listings.h"
 
+#include "modem/Reply.h"
+
 #include <array>
 #include <charconv>
 #include <cstddef>
@@ -132,37 +134,14 @@ bool startsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
 
-// Unsolicited result codes that modems put between the lines of a reply.
-constexpr std::array<std::string_view, 20> kUnsolicited = {
-    "+CMTI:", "+CDSI:", "+CBMI:", "+CRING:", "+CLIP:", "+CCWA:", "+CREG:", "+CGREG:",
-    "+CEREG:", "+CUSD:", "+CIEV:", "+CSSI:", "+CSSU:", "+CGEV:", "+PACSP", "+QIND:",
-    "^RSSI:", "^BOOT:", "^MODE:", "^SRVST:",
-};
-
-bool isUnsolicited(std::string_view line) {
-  line = trim(line);
-  if (line == "RING" || line == "NO CARRIER") return true;
-  for (auto prefix : kUnsolicited) {
-    if (startsWith(line, prefix)) return true;
-  }
-  return false;
-}
-
-bool isErrorResult(std::string_view line) {
-  line = trim(line);
-  return line == "ERROR" || startsWith(line, "+CME ERROR:") || startsWith(line, "+CMS ERROR:");
-}
-
-bool isFinalResult(std::string_view line) { return trim(line) == "OK" || isErrorResult(line); }
-
-bool isFiller(std::string_view line) { return trim(line).empty() || isUnsolicited(line); }
+bool isFiller(std::string_view line) { return trim(line).empty() || modem::isUnsolicited(line); }
 
 // The index of the final result code: the last line once blank lines and unsolicited
 // codes are set aside, when it is one. lines.size() when the reply has none (truncated).
 std::size_t finalResultLine(const std::vector<Line>& lines) {
   std::size_t i = lines.size();
   while (i > 0 && isFiller(lines[i - 1].text)) --i;
-  if (i > 0 && isFinalResult(lines[i - 1].text)) return i - 1;
+  if (i > 0 && modem::isFinalResult(lines[i - 1].text)) return i - 1;
   return lines.size();
 }
 
@@ -269,22 +248,13 @@ std::vector<SmsRow> parseCmglListing(std::string_view listing) {
   return rows;
 }
 
-bool hasError(std::string_view reply) {
-  const std::vector<Line> lines = splitLines(reply);
-  const std::size_t last = finalResultLine(lines);
-  return last < lines.size() && isErrorResult(lines[last].text);
-}
-
-bool isNotFound(std::string_view reply) {
-  const std::vector<Line> lines = splitLines(reply);
-  const std::size_t last = finalResultLine(lines);
-  if (last >= lines.size()) return false;
-  const std::string_view line = trim(lines[last].text);
-  return line == "+CME ERROR: 22" || line == "+CME ERROR: not found";
-}
-
-bool endsWithOk(std::string_view reply) {
-  return reply.size() >= 4 && reply.substr(reply.size() - 4, 2) == "OK";
+// +CMGW: 5
+std::optional<int> parseCmgwWrite(std::string_view reply) {
+  for (const Line& line : splitLines(reply)) {
+    FieldCursor f{line.text};
+    if (f.expect("+CMGW:")) return f.integer();
+  }
+  return std::nullopt;
 }
 
 }  // namespace voryx::transfer

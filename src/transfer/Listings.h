@@ -50,15 +50,7 @@ struct SmsRow {
 };
 std::vector<SmsRow> parseCmglListing(std::string_view listing);
 
-// The reply's final result code (its last line, blank lines and unsolicited result
-// codes aside) is "ERROR", "+CME ERROR: ..." or "+CMS ERROR: ...". An "ERROR" inside a
-// message text is not one.
-bool hasError(std::string_view reply);
-// The final result code is "+CME ERROR: 22" (or its verbose form "not found"): what
-// many modems answer for a range that holds no entry at all, i.e. an empty phonebook.
-bool isNotFound(std::string_view reply);
-// The two characters four and three places before the end are "OK" (the reply ends
-// "OK" CR LF). Shorter than four characters: false.
-bool endsWithOk(std::string_view reply);
+// "+CMGW: 5": the index the modem stored a message at; none when the reply lacks it.
+std::optional<int> parseCmgwWrite(std::string_view reply);
 
 }  // namespace voryx::transfer

@@ -1,5 +1,6 @@
 #include "transfer/SimName.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -134,89 +135,141 @@ std::string decodeSimName(std::string_view hex, const CodecLog& log) {
   return utf16ToUtf8(units);
 }
 
-std::string encodeSimName(std::string_view utf8Name, int maxSIMLen, const CodecLog& log) {
-  const std::size_t budget = maxSIMLen > 0 ? static_cast<std::size_t>(maxSIMLen) : 0;
-  std::u16string units = toUtf16(utf8ToCodePoints(utf8Name));
+namespace {
+
+bool isSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
+
+// A unit the 81 and 82 forms store as one septet: a default-alphabet character.
+bool isSeptet(char16_t u) {
+  auto code = gsmCode(u);
+  return code && !code->extension;
+}
+
+// The plain form's size: one byte a default character, two an extension character;
+// nothing when a unit is outside the GSM alphabet.
+std::optional<std::size_t> plainBytes(std::u16string_view units) {
+  std::size_t bytes = 0;
+  for (char16_t u : units) {
+    auto code = gsmCode(u);
+    if (!code) return std::nullopt;
+    bytes += code->extension ? 2 : 1;
+  }
+  return bytes;
+}
+
+// The smallest and largest unit the 81 and 82 forms must store as an offset from their
+// base pointer; nothing when a unit cannot be one (a surrogate); {0, 0} when none.
+struct Span {
+  char16_t low = 0xFFFF;
+  char16_t high = 0;
+  bool any() const { return high >= low; }
+};
+std::optional<Span> offsetSpan(std::u16string_view units) {
+  Span span;
+  for (char16_t u : units) {
+    if (isSeptet(u)) continue;
+    if (isSurrogate(u)) return std::nullopt;
+    span.low = std::min(span.low, u);
+    span.high = std::max(span.high, u);
+  }
+  return span;
+}
+
+// The base pointer of the 81 form (a multiple of 128 below U+8000, as its base byte
+// carries bits 14 to 7) when every offset unit lies in its window.
+std::optional<char16_t> pointer81(const Span& span) {
+  if (!span.any()) return std::nullopt;  // a name of septets only is plain
+  if ((span.low >> 7) != (span.high >> 7) || span.high >= 0x8000) return std::nullopt;
+  return static_cast<char16_t>(span.low & 0xFF80);
+}
+
+// The base pointer of the 82 form: any 16-bit value, the window's 128 characters from it.
+std::optional<char16_t> pointer82(const Span& span) {
+  if (!span.any() || span.high - span.low > 0x7F) return std::nullopt;
+  return span.low;
+}
+
+enum class Form { Plain, Window81, Window82, Ucs2 };
+
+struct Choice {
+  Form form;
+  std::size_t bytes;
+  char16_t pointer = 0;
+};
+
+// The most compact standard form that holds these units within `budget` bytes (ties go
+// to the earlier of plain, 81, 82, 80); nothing when none does. With no budget (and no
+// limit on the 81 and 82 forms' one-byte count) it tells which forms can hold the
+// characters at all.
+constexpr std::size_t kNoBudget = SIZE_MAX;
+std::optional<Choice> bestForm(std::u16string_view units, std::size_t budget) {
+  std::optional<Choice> best;
+  auto consider = [&](Choice c) {
+    if (c.bytes <= budget && (!best || c.bytes < best->bytes)) best = c;
+  };
+  if (auto bytes = plainBytes(units)) consider({Form::Plain, *bytes});
+  if (auto span = offsetSpan(units); span && (units.size() <= 255 || budget == kNoBudget)) {
+    if (auto p = pointer81(*span)) consider({Form::Window81, 3 + units.size(), *p});
+    if (auto p = pointer82(*span)) consider({Form::Window82, 4 + units.size(), *p});
+  }
+  consider({Form::Ucs2, 1 + 2 * units.size()});
+  return best;
+}
+
+std::string encodePlain(std::u16string_view units) {
+  std::string out;
+  for (char16_t u : units) {
+    const GsmCode code = *gsmCode(u);
+    if (code.extension) appendHex(out, kGsmEscape, false);
+    appendHex(out, code.septet, false);
+  }
+  return out;
+}
+
+// The 81 and 82 forms: header, then a septet for each default character and an offset
+// (with the top bit set) for each other one.
+std::string encodeWindow(std::u16string_view units, const Choice& c, const CodecLog& log) {
+  std::string out = c.form == Form::Window81 ? "81" : "82";
+  appendHex(out, static_cast<unsigned>(units.size()), true);
+  if (c.form == Form::Window81) {
+    const unsigned base = static_cast<unsigned>(c.pointer) >> 7;
+    if (log) log("81 hex |" + nameHexText(std::u16string(units)) + "| charset |" + hexByte(base >> 1) + "|\n");
+    appendHex(out, base, true);
+    if (log) {
+      log("ucs2 |" + out + "|    charsetI " + std::to_string(base >> 1) + "    charsetI shifted " +
+          std::to_string(base) + "\n");
+    }
+  } else {
+    appendHex(out, static_cast<unsigned>(c.pointer) >> 8, true);
+    appendHex(out, c.pointer & 0xFFu, true);
+  }
+  for (char16_t u : units) {
+    if (isSeptet(u)) {
+      appendHex(out, gsmCode(u)->septet, true);
+      if (log && c.form == Form::Window81) log("ucs22 |" + out + "|\n");
+    } else {
+      appendHex(out, static_cast<unsigned>(u - c.pointer) | 0x80u, true);
+      if (log && c.form == Form::Window81) log("ucs21 |" + out + "|\n");
+    }
+  }
+  return out;
+}
+
+// The 80 form, cut to the budget: the name's first `budget` units, then as many as fit
+// (a surrogate pair is never split), filled with "FF": the fill counts hex characters
+// against the byte budget, "FF" going in maxSIMLen minus the text's length times.
+std::string encodeUcs2(std::u16string units, std::size_t budget, const CodecLog& log) {
   if (units.size() > budget) {
     units.resize(budget);
     if (!units.empty() && isHighSurrogate(units.back())) units.pop_back();
   }
-
-  // Choice of form. `first` is the first unit with a non-zero high byte; the 81 form
-  // holds such units only within the 128-character window of `first` (and below
-  // U+8000, as the base byte carries bits 14 to 7), and other units only as one-byte
-  // septets.
-  std::optional<char16_t> first;
-  bool tipo80 = false;
-  bool escapes = false;
-  for (char16_t u : units) {
-    if (u > 0xFF) {
-      if (!first) {
-        first = u;
-        tipo80 = tipo80 || u >= 0x8000;
-      } else if ((u >> 7) != (*first >> 7)) {
-        tipo80 = true;
-      }
-      if (log) {
-        log("80 hex |" + hexByte(u >> 8) + "| charset |" + hexByte(*first >> 8) + "| tipo80 " +
-            std::to_string(tipo80 ? 1 : 0) + "\n");
-      }
-    } else if (auto code = gsmCode(u); !code) {
-      tipo80 = true;
-    } else if (code->extension) {
-      escapes = true;
-    }
-  }
-
-  std::string out;
-  if (!first && !tipo80) {
-    // Plain form: an escape pair takes two bytes of the budget and is never split.
-    std::size_t bytes = 0;
-    for (char16_t u : units) {
-      const GsmCode code = *gsmCode(u);
-      if (bytes + (code.extension ? 2 : 1) > budget) break;
-      if (code.extension) appendHex(out, kGsmEscape, false);
-      appendHex(out, code.septet, false);
-      bytes += code.extension ? 2 : 1;
-    }
-    return out;
-  }
-
-  if (!tipo80 && !escapes) {
-    const unsigned base = (*first >> 7) & 0xFFu;
-    const auto pointer = static_cast<char16_t>(base << 7);
-    if (log) log("81 hex |" + nameHexText(units) + "| charset |" + hexByte(*first >> 8) + "|\n");
-    // The count is one byte: never more than 255 characters, whatever the budget.
-    const std::size_t room = budget > 258 ? 255 : budget > 3 ? budget - 3 : 0;
-    const std::size_t count = units.size() < room ? units.size() : room;
-    out = "81";
-    appendHex(out, static_cast<unsigned>(count), true);
-    appendHex(out, base, true);
-    if (log) {
-      log("ucs2 |" + out + "|    charsetI " + std::to_string(*first >> 8) + "    charsetI shifted " +
-          std::to_string(base) + "\n");
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-      if (units[i] > 0xFF) {
-        appendHex(out, static_cast<unsigned>(units[i] - pointer) | 0x80u, true);
-        if (log) log("ucs21 |" + out + "|\n");
-      } else {
-        appendHex(out, gsmCode(units[i])->septet, true);
-        if (log) log("ucs22 |" + out + "|\n");
-      }
-    }
-    return out;
-  }
-
-  // 80 form. The fill counts hex characters against the byte budget: "FF" goes in
-  // maxSIMLen minus the text's length times, which keeps the field within the budget.
   if (log) log("80 hex |" + nameHexText(units) + "| \n");
-  out = "80";
+  std::string out = "80";
   std::size_t bytes = 1;
   std::size_t i = 0;
   while (i < units.size() && bytes + 1 < budget) {
     const std::size_t width = isHighSurrogate(units[i]) && i + 1 < units.size() ? 2 : 1;
-    if (bytes + 2 * width > budget) break;  // a surrogate pair is never split
+    if (bytes + 2 * width > budget) break;
     for (std::size_t k = i; k < i + width; ++k) {
       appendHex(out, static_cast<unsigned>(units[k]) >> 8, false);
       appendHex(out, units[k] & 0xFFu, false);
@@ -226,6 +279,50 @@ std::string encodeSimName(std::string_view utf8Name, int maxSIMLen, const CodecL
   }
   for (std::size_t length = out.size(); length < budget; ++length) out += "FF";
   return out;
+}
+
+}  // namespace
+
+std::string encodeSimName(std::string_view utf8Name, int maxSIMLen, const CodecLog& log) {
+  const std::size_t budget = maxSIMLen > 0 ? static_cast<std::size_t>(maxSIMLen) : 0;
+  const std::u16string units = toUtf16(utf8ToCodePoints(utf8Name));
+  const Form wholeForm = bestForm(units, kNoBudget)->form;
+  if (log) {
+    // One record per unit with a high byte: its high byte, the first one's, and whether
+    // the name needs the 80 form.
+    std::optional<char16_t> first;
+    for (char16_t u : units) {
+      if (u <= 0xFF) continue;
+      if (!first) first = u;
+      log("80 hex |" + hexByte(u >> 8) + "| charset |" + hexByte(*first >> 8) + "| tipo80 " +
+          (wholeForm == Form::Ucs2 ? "1" : "0") + "\n");
+    }
+  }
+  auto encode = [&](std::u16string_view name, const Choice& c) -> std::string {
+    switch (c.form) {
+      case Form::Plain: return encodePlain(name);
+      case Form::Window81:
+      case Form::Window82: return encodeWindow(name, c, log);
+      case Form::Ucs2: break;
+    }
+    return encodeUcs2(std::u16string(name), budget, log);
+  };
+
+  if (auto c = bestForm(units, budget)) return encode(units, *c);
+  // Too long for every form. A name only the 80 form can hold is first cut to maxSIMLen
+  // units; when that still needs the 80 form, the form cuts and fills it.
+  std::u16string_view name = units;
+  if (wholeForm == Form::Ucs2) {
+    name = name.substr(0, std::min(budget, name.size()));
+    if (!name.empty() && isHighSurrogate(name.back())) name.remove_suffix(1);
+    if (bestForm(name, kNoBudget)->form == Form::Ucs2) return encodeUcs2(std::u16string(name), budget, log);
+  }
+  // Otherwise the longest beginning that a form holds (never half a surrogate pair).
+  for (std::size_t k = name.size() + 1; k-- > 0;) {
+    if (k > 0 && isHighSurrogate(name[k - 1])) continue;
+    if (auto c = bestForm(name.substr(0, k), budget)) return encode(name.substr(0, k), *c);
+  }
+  return {};
 }
 
 std::string filterNumber(std::string_view number, bool keepPlus) {

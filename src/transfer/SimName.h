@@ -26,11 +26,16 @@ using CodecLog = std::function<void(const std::string&)>;
 // is limited to the bytes present.
 std::string decodeSimName(std::string_view hex, const CodecLog& log = {});
 
-// Encodes a UTF-8 name for "AT+CPBW" within `maxSIMLen` bytes, the name first cut to
-// `maxSIMLen` UTF-16 units. Plain form (lowercase hex) when every character is in the
-// GSM alphabet and below U+0100; 81 form (uppercase) when every character at or above
-// U+0100 lies in one 128-character window below U+8000 and the others are one-byte GSM
-// characters; 80 form (lowercase, uppercase "FF" fill) otherwise.
+// Encodes a UTF-8 name for "AT+CPBW" within `maxSIMLen` bytes, in the most compact
+// standard form that holds the whole name (ties in the order plain, 81, 82, 80):
+//   plain  every character in the GSM alphabet (lowercase hex, escapes for the
+//          extension table): one byte a character, two an extension one
+//   81     the characters outside the default alphabet all in one 128-character window
+//          aligned to 128 below U+8000 (uppercase): 3 bytes + one a character
+//   82     the same in any 128-character window (uppercase): 4 bytes + one a character
+//   80     anything (lowercase, uppercase "FF" fill): 1 byte + two a UTF-16 unit
+// A name no form holds whole is cut to the longest beginning one does; a name only the
+// 80 form can hold is cut to `maxSIMLen` units and filled within that form.
 std::string encodeSimName(std::string_view utf8Name, int maxSIMLen, const CodecLog& log = {});
 
 // Keeps ";", ",", "#", "*" and the digits of a number (and "+" when keepPlus); every

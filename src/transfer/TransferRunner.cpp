@@ -23,13 +23,12 @@ bool TransferRunner::start(Job job, bool read, const JobContext& context) {
   // The previous job has gone idle; its thread has at most its end handler to post.
   if (thread_.joinable()) thread_.join();
   thread_ = std::thread([this, job, read, context] {
-    JobOutcome outcome = job(host_, context);
-    host_.outcome = outcome;
+    const JobReport report = job(host_, context);
     running_ = false;
     if (read) {
-      host_.endLoadSIM();
+      host_.endLoadSIM(report);
     } else {
-      host_.endSaveSIM();
+      host_.endSaveSIM(report);
     }
   });
   return true;

@@ -1,9 +1,9 @@
 #pragma once
 // Starts one transfer job at a time on the job thread and owns that thread. A second
 // start while a job runs is refused, whatever asks for it. The job reaches the screen
-// through the host; when it ends, the runner records its outcome in the host, goes idle
-// and performs the host's end handler (endLoadSIM or endSaveSIM), so an end handler may
-// start the next job at once.
+// through the host; when it ends, the runner goes idle and performs the host's end
+// handler (endLoadSIM or endSaveSIM) with the job's report, so an end handler may start
+// the next job at once.
 //
 // Start and wait from the host's main loop (or any one thread). The host must keep its
 // main loop running while a job runs: the job waits there for every progress text.
@@ -35,7 +35,7 @@ class TransferRunner {
   void wait();
 
  private:
-  using Job = JobOutcome (*)(JobHost&, const JobContext&);
+  using Job = JobReport (*)(JobHost&, const JobContext&);
   bool start(Job job, bool read, const JobContext& context);
 
   JobHost& host_;

@@ -1,15 +1,15 @@
 // The phonebook write (saveSIM) and the SMS write (saveSMS), and the frame they share:
 // the table's full list, the modem, one command (or a few) per marked entry with the
-// reply check, and the sweep that clears the marks after a complete pass.
-#include <sqlite3.h>
-
+// reply check, and the sweep that clears the marks of what the SIM took.
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "modem/Traffic.h"
-#include "store/Database.h"
-#include "store/EntryList.h"
+#include "store/SimTable.h"
 #include "transfer/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
@@ -20,18 +20,21 @@
 namespace voryx::transfer {
 namespace {
 
+using modem::ReplyKind;
+
 constexpr LineWording kWriteWording{
     "Write to SIM",
     "No modem could be opened; nothing was written.",
     "The modem did not answer; nothing was written.",
-    "The connection to the modem was lost; the changes stay marked and will be sent again.",
+    "The connection to the modem was lost; the changes not yet written stay marked and "
+    "will be sent again.",
+    "The modem answers too slowly; the changes not yet written stay marked.",
 };
 constexpr const char* kListUnreadable = "The local database could not be read; nothing was written.";
 constexpr const char* kSweepFailed =
     "The SIM was written, but the local marks could not be cleared; the next write sends "
     "the same changes again.";
 constexpr const char* kTooLongKey = "Too long for a modem command, entry nr.";
-constexpr int kBusyTimeoutMs = 10000;
 // Message texts longer than this are cut before they are sent (the stored text stays).
 constexpr std::size_t kSmsTextLimit = 170;
 // One stored message holds 160 characters of the GSM alphabet; a modem refuses a longer
@@ -40,86 +43,100 @@ constexpr std::size_t kSmsTextLimit = 170;
 constexpr std::size_t kGsmCharsPerMessage = 160;
 
 // What one entry of a pass came to.
-struct EntryResult {
-  enum Kind {
-    InStep,    // nothing to send
-    Answered,  // `reply` is the reply to check
-    Refused,   // a command did not fit its buffer; nothing was sent for the entry
-    LineLost,  // the line broke (the user has been told)
-  } kind;
-  std::string reply;
+enum class Verdict {
+  Go,       // nothing to send, or the SIM took it: on to the next entry
+  NoReply,  // the modem said nothing to the entry's command
+  Refused,  // the modem answered with something other than OK
+  TooLong,  // a command did not fit its buffer; nothing was sent for the entry
+  Ended,    // the dialogue ended: the line broke or the modem is too slow (user told)
 };
+
+Verdict verdictOf(const modem::Reply& answer) {
+  switch (answer.kind) {
+    case ReplyKind::Ok: return Verdict::Go;
+    case ReplyKind::Incomplete: return Verdict::NoReply;
+    default: return Verdict::Refused;
+  }
+}
 
 struct WritePass {
   ListStore store;
-  const char* table;       // "sim" / "simsms"
   const char* errorTitle;  // the alert title of a write error
   bool (*setUp)(JobSession&);
   // One entry: `index` counts from 0 in the list; `lastNumber` is the filtered number of
-  // the latest write command prepared in this pass (the no-reply alert names it).
-  EntryResult (*entry)(JobSession&, const SimEntry&, int index, std::string& lastNumber);
+  // the latest write command prepared in this pass (the no-reply alert names it). What
+  // the SIM took goes into `confirmed` as soon as the modem said OK.
+  Verdict (*entry)(JobSession&, const SimEntry&, int index, std::string& lastNumber,
+                   std::vector<Confirmed>& confirmed);
   bool logAnswer;  // "answer |%s|\n" after every reply checked
 };
 
-// Clears the marks after a complete pass: rows marked deleted go, the rest are in step.
-bool sweep(const JobContext& context, const char* table) {
-  auto db = Database::open(context.database);
-  if (!db) return false;
-  sqlite3_busy_timeout(db->handle(), kBusyTimeoutMs);
-  Transaction transaction(*db);
-  return transaction.active() &&
-         db->exec(std::string("DELETE from ") + table + " WHERE operazione=2") &&
-         db->exec(std::string("UPDATE ") + table + " SET operazione=0") && transaction.commit();
-}
-
-JobOutcome runWrite(JobHost& host, const JobContext& context, const WritePass& pass) {
-  JobSession s(host, context, kWriteWording);
+JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession& s) {
+  JobReport report;
   VORYX_LOG_IF(s.logging(), "open baseband model |%s|\n", s.machine().c_str());
 
   // The whole table in the screen's order: a search that narrows the screen's list must
-  // not hide marked rows from the pass, or the sweep would clear marks never sent.
-  ListLoad list = loadEntries(context.database, pass.store, "", context.sortField);
-  if (list.failure != LoadFailure::None) {
-    s.alert(kListUnreadable);
-    return JobOutcome::DatabaseError;
+  // not hide marked rows from the pass.
+  auto table = SimTable::open(context.database, pass.store, kShellBusy);
+  Result<std::vector<SimEntry>> list = table ? table->list("", context.sortField)
+                                             : Result<std::vector<SimEntry>>(table.error());
+  if (!list) {
+    s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + list.error().detail + ")");
+    report.outcome = JobOutcome::DatabaseError;
+    return report;
   }
-  if (!s.open()) return JobOutcome::NoModem;
-  if (!pass.setUp(s)) return JobOutcome::NoModem;
+  if (!s.open() || !pass.setUp(s)) {
+    report.outcome = s.failure();
+    return report;
+  }
 
+  std::vector<Confirmed> confirmed;
   std::string lastNumber;
-  for (std::size_t i = 0; i < list.entries.size(); ++i) {
-    const SimEntry& entry = list.entries[i];
-    EntryResult result = pass.entry(s, entry, static_cast<int>(i), lastNumber);
-    switch (result.kind) {
-      case EntryResult::InStep:
-        continue;
-      case EntryResult::LineLost:
-        return JobOutcome::NoModem;
-      case EntryResult::Refused:
-        host.retcode = 1;
+  for (std::size_t i = 0; i < list->size() && report.outcome == JobOutcome::Done; ++i) {
+    const SimEntry& entry = (*list)[i];
+    switch (pass.entry(s, entry, static_cast<int>(i), lastNumber, confirmed)) {
+      case Verdict::Go:
+        break;
+      case Verdict::Ended:
+        report.outcome = s.failure();
+        break;
+      case Verdict::TooLong:
+        report.retcode = 1;
         s.alert(pass.errorTitle, localized(kTooLongKey) + " " + std::to_string(entry.posizione));
-        return JobOutcome::WriteRefused;
-      case EntryResult::Answered:
+        report.outcome = JobOutcome::WriteRefused;
+        break;
+      case Verdict::NoReply:
+        s.alert(pass.errorTitle, lastNumber);
+        report.outcome = JobOutcome::NoReply;
+        break;
+      case Verdict::Refused:
+        report.retcode = 1;
+        report.outcome = JobOutcome::WriteRefused;
         break;
     }
-    if (result.reply.empty()) {
-      s.alert(pass.errorTitle, lastNumber);
-      return JobOutcome::NoReply;
-    }
-    if (pass.logAnswer) modem::logAnswer(s.logging(), result.reply);
-    if (!endsWithOk(result.reply)) {
-      host.retcode = 1;
-      return JobOutcome::WriteRefused;
-    }
   }
-
   s.close();
-  host.retcode = 0;
-  if (!sweep(context, pass.table)) {
-    s.alert(kSweepFailed);
-    return JobOutcome::DatabaseError;
+  if (report.outcome == JobOutcome::Done) report.retcode = 0;
+
+  // Whatever ended the pass, what the SIM took is no longer a change to send.
+  if (!confirmed.empty() || report.outcome == JobOutcome::Done) {
+    if (Status swept = table->sweep(confirmed); !swept) {
+      s.alert(kWriteWording.title, localized(kSweepFailed) + " (" + swept.error().detail + ")");
+      report.outcome = JobOutcome::DatabaseError;
+      return report;
+    }
   }
-  return JobOutcome::Done;
+  report.confirmed = static_cast<int>(confirmed.size());
+  return report;
+}
+
+// The reply to an entry's command: logged, judged, and recorded when the SIM took it.
+Verdict settle(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::What what,
+               std::vector<Confirmed>& confirmed) {
+  if (logAnswer) modem::logAnswer(s.logging(), s.reply());
+  const Verdict v = verdictOf(s.answer());
+  if (v == Verdict::Go) confirmed.push_back({e, what, std::nullopt});
+  return v;
 }
 
 // ---- phonebook ----
@@ -129,28 +146,29 @@ bool phonebookSetUp(JobSession& s) {
          s.exchange("AT+CPBS=\"SM\"\r", true);
 }
 
-EntryResult phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string& lastNumber) {
+Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string& lastNumber,
+                       std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   if (e.operazione == kMarkInStep) {
     s.progress("Analyzing phonebook entry nr.", index);
-    return {EntryResult::InStep, {}};
+    return Verdict::Go;
   }
   if (e.operazione == kMarkDeleted) {
     s.progress("Deleting phonebook entry nr.", index);
     const std::string command = *JobSession::command("AT+CPBW=%d,\"\",129,\"\"\r", e.posizione);
-    if (!s.exchange(command)) return {EntryResult::LineLost, {}};
+    if (!s.exchange(command)) return Verdict::Ended;
     VORYX_LOG_IF(log, "contact %d deleted with cmd |%s|\n", index + 1, command.c_str());
-    return {EntryResult::Answered, std::string(s.reply())};
+    return settle(s, true, e, Confirmed::What::Erased, confirmed);
   }
   s.progress("Writing phonebook entry nr.", index);
   lastNumber = filterNumber(e.telefono, false);
-  const std::string name = encodeSimName(e.nome, s.host().maxSIMLen.load(), s.codecLog());
+  const std::string name = encodeSimName(e.nome, s.context().maxSIMLen, s.codecLog());
   auto command = JobSession::command("AT+CPBW=%d,\"%s\",%d,\"%s\"\r", e.posizione,
                                      lastNumber.c_str(), numberType(e.telefono), name.c_str());
-  if (!command) return {EntryResult::Refused, {}};
-  if (!s.exchange(*command)) return {EntryResult::LineLost, {}};
+  if (!command) return Verdict::TooLong;
+  if (!s.exchange(*command)) return Verdict::Ended;
   VORYX_LOG_IF(log, "contact %d insert or modiied with cmd |%s|\n", index + 1, command->c_str());
-  return {EntryResult::Answered, std::string(s.reply())};
+  return settle(s, true, e, Confirmed::What::Written, confirmed);
 }
 
 // ---- SMS ----
@@ -183,82 +201,113 @@ std::string lineBreaksAsReturns(std::string_view septets) {
   return out;
 }
 
-// "AT+CMGW" with its header line, the prompt, then the body ended by Ctrl-Z; the reply to
-// the body is the one that counts.
-EntryResult storeMessage(JobSession& s, int n, const std::string& command,
-                         const std::string& body) {
+// "AT+CMGW" with its header line, the prompt, then the body ended by Ctrl-Z. The body
+// goes only after the prompt (to a modem still in command mode it would be a command
+// line); the reply to the body is the one that counts, and it names the index the modem
+// stored the message at, which the row takes.
+Verdict storeMessage(JobSession& s, int n, const std::string& command, const std::string& body,
+                     std::optional<std::int32_t>& storedAt) {
   const int log = s.logging();
-  if (!s.exchange(command)) return {EntryResult::LineLost, {}};
+  if (!s.exchange(command)) return Verdict::Ended;
   VORYX_LOG_IF(log, "start sms %d insert or modiied with cmd |%s|\n", n, command.c_str());
-  if (!s.readMore()) return {EntryResult::LineLost, {}};
+  if (s.answer().kind != ReplyKind::Prompt) {
+    return s.answer().kind == ReplyKind::Incomplete ? Verdict::NoReply : Verdict::Refused;
+  }
+  if (!s.readMore()) return Verdict::Ended;
   VORYX_LOG_IF(log, "read |%s|%.*s|\n", command.c_str(), static_cast<int>(s.reply().size()),
                s.reply().data());
   const std::string line = body + "\x1a\r";
-  if (!s.sendRaw(line) || !s.readMore()) return {EntryResult::LineLost, {}};
+  if (!s.sendRaw(line) || !s.readMore(true)) return Verdict::Ended;
   VORYX_LOG_IF(log, "read |%s|%.*s|\n", line.c_str(), static_cast<int>(s.reply().size()),
                s.reply().data());
-  return {EntryResult::Answered, std::string(s.reply())};
+  const Verdict v = verdictOf(s.answer());
+  if (v != Verdict::Go) return v;
+  // Stored, but where is unknown: the row cannot follow its message, so the entry counts
+  // as not taken.
+  auto index = parseCmgwWrite(s.reply());
+  if (!index) return Verdict::Refused;
+  storedAt = *index;
+  return Verdict::Go;
 }
 
-EntryResult smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastNumber) {
+Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastNumber,
+                 std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   const int n = index + 1;
   if (e.operazione == kMarkInStep) {
     s.progress("Analyzing sms entry nr.", index);
-    return {EntryResult::InStep, {}};
+    return Verdict::Go;
   }
   const std::string erase = *JobSession::command("AT+CMGD=%d,0\r", e.posizione);
   if (e.operazione == kMarkDeleted) {
     s.progress("Deleting sms entry nr.", e.posizione);
-    if (!s.exchange(erase)) return {EntryResult::LineLost, {}};
+    if (!s.exchange(erase)) return Verdict::Ended;
     VORYX_LOG_IF(log, "sms %d deleted with cmd |%s|\n", n, erase.c_str());
-    return {EntryResult::Answered, std::string(s.reply())};
+    return settle(s, false, e, Confirmed::What::Erased, confirmed);
   }
+  bool erased = false;
   if (e.operazione == kMarkChanged) {
-    // A changed message is stored anew; the old one goes first.
-    if (!s.exchange(erase)) return {EntryResult::LineLost, {}};
+    // A changed message is stored anew; the old one goes first. A refusal here does not
+    // stop the entry (the index may be empty already); only the store counts.
+    if (!s.exchange(erase)) return Verdict::Ended;
     VORYX_LOG_IF(log, "sms %d deleted for mod with cmd |%s|\n", n, erase.c_str());
+    erased = s.answer().kind == ReplyKind::Ok;
   }
+  // When the old message is gone but the new one is not stored, the row must not delete
+  // at the old index again.
+  auto notStored = [&](Verdict v) {
+    if (erased) confirmed.push_back({e, Confirmed::What::Erased, std::nullopt});
+    return v;
+  };
   s.progress("Writing sms entry nr.", e.posizione);
   const std::string text = firstCharacters(e.nome, kSmsTextLimit);
   lastNumber = filterNumber(e.telefono, false);
   const int type = numberType(e.telefono);
 
+  std::optional<std::int32_t> storedAt;
+  Verdict v;
   if (!needsPduMode(text)) {
     auto command = JobSession::command("AT+CMGW=\"%s\",%d,\"STO SENT\"\r", lastNumber.c_str(), type);
-    if (!command) return {EntryResult::Refused, {}};
+    if (!command) return notStored(Verdict::TooLong);
     const std::string oneMessage = firstCharacters(text, kGsmCharsPerMessage);
-    return storeMessage(s, n, *command, lineBreaksAsReturns(*encodeGsmText(oneMessage)));
+    v = storeMessage(s, n, *command, lineBreaksAsReturns(*encodeGsmText(oneMessage)), storedAt);
+  } else {
+    // Characters the GSM alphabet lacks (or that would end the text entry): the message
+    // goes as UCS2 in PDU mode, stored as sent (3) like the text-mode writes, and the line
+    // is put back in text mode.
+    SubmitPdu pdu = encodeSubmitPdu(lastNumber, type, text);
+    auto command = JobSession::command("AT+CMGW=%d,3\r", pdu.tpduLength);
+    if (!command || pdu.hex.size() + 2 >= kCommandBufSize) return notStored(Verdict::TooLong);
+    if (!s.exchange("AT+CMGF=0\r", true)) return notStored(Verdict::Ended);
+    v = storeMessage(s, n, *command, pdu.hex, storedAt);
+    if (v == Verdict::Go) {
+      confirmed.push_back({e, Confirmed::What::Written, storedAt});
+      return s.exchange("AT+CMGF=1\r", true) ? Verdict::Go : Verdict::Ended;
+    }
   }
-  // Characters the GSM alphabet lacks (or that would end the text entry): the message
-  // goes as UCS2 in PDU mode, stored as sent (3) like the text-mode writes, and the line
-  // is put back in text mode.
-  SubmitPdu pdu = encodeSubmitPdu(lastNumber, type, text);
-  auto command = JobSession::command("AT+CMGW=%d,3\r", pdu.tpduLength);
-  if (!command || pdu.hex.size() + 2 >= kCommandBufSize) return {EntryResult::Refused, {}};
-  if (!s.exchange("AT+CMGF=0\r", true)) return {EntryResult::LineLost, {}};
-  EntryResult result = storeMessage(s, n, *command, pdu.hex);
-  if (result.kind == EntryResult::Answered && !s.exchange("AT+CMGF=1\r", true)) {
-    return {EntryResult::LineLost, {}};
-  }
-  return result;
+  if (v != Verdict::Go) return notStored(v);
+  confirmed.push_back({e, Confirmed::What::Written, storedAt});
+  return Verdict::Go;
 }
 
-constexpr WritePass kPhonebookPass{ListStore::Phonebook, "sim", "Error writing phonebook",
+constexpr WritePass kPhonebookPass{ListStore::Phonebook, "Error writing phonebook",
                                    phonebookSetUp, phonebookEntry, true};
-constexpr WritePass kSmsPass{ListStore::Sms, "simsms", "Error writing sms", smsSetUp, smsEntry,
-                             false};
+constexpr WritePass kSmsPass{ListStore::Sms, "Error writing sms", smsSetUp, smsEntry, false};
 
 }  // namespace
 
-JobOutcome saveSIM(JobHost& host, const JobContext& context) {
-  return runWrite(host, context, kPhonebookPass);
+JobReport saveSIM(JobHost& host, const JobContext& context) {
+  JobSession s(host, context, kWriteWording);
+  return runWrite(context, kPhonebookPass, s);
 }
 
-JobOutcome saveSMS(JobHost& host, const JobContext& context) {
+JobReport saveSMS(JobHost& host, const JobContext& context) {
   // Every SMS write is logged, and logging stays on afterwards.
-  host.createLog = 1;
-  return runWrite(host, context, kSmsPass);
+  JobSession s(host, context, kWriteWording);
+  s.startLogging();
+  JobReport report = runWrite(context, kSmsPass, s);
+  report.createLog = true;
+  return report;
 }
 
 }  // namespace voryx::transfer

@@ -1,10 +1,18 @@
 #include "ui/RootViewController.h"
 
+#include <cstdio>
+
 #include "base/Localized.h"
+#include "entries/DebugLog.h"
+#include "store/SimTable.h"
 #include "ui/GradientView.h"
 
 namespace voryx {
 namespace {
+
+constexpr const char* kDatabaseInUse = "The database is in use by another program; try again.";
+constexpr const char* kUnsentChangesKey =
+    "changes not yet written to the SIM will be lost. Read anyway?";
 
 // Longest search text taken from the page; a person types far less.
 constexpr std::size_t kLongestSearch = 256;
@@ -109,19 +117,32 @@ void RootViewController::loadDB() {
 }
 
 void RootViewController::loadDB1() {
-  showList(loadEntries(paths_.database(), ListStore::Phonebook, search.text, sortField), maxSIM);
+  showList(loadEntries(paths_.database(), ListStore::Phonebook, search.text, sortField, kScreenBusy),
+           maxSIM);
 }
 
 void RootViewController::loadDB2() {
-  showList(loadEntries(paths_.database(), ListStore::Sms, "", 0), maxSMS);
+  showList(loadEntries(paths_.database(), ListStore::Sms, "", 0, kScreenBusy), maxSMS);
 }
 
 void RootViewController::showList(ListLoad load, int capacity) {
+  if (load.failure == LoadFailure::Busy) {
+    app_.showAlert({localized("Database error"), localized(kDatabaseInUse), nullptr,
+                    localized("Ok"), {}});
+    return;
+  }
   if (load.failure != LoadFailure::None) {
     contatti.clear();
-    app_.showAlert({localized("Database error"),
-                    localized("Data are corrupted, please close application and try again."),
-                    nullptr, localized("Ok"), {}});
+    std::string message = localized("Data are corrupted, please close application and try again.");
+    if (!load.movedAsideTo.empty()) {
+      const std::string where = load.movedAsideTo.string();
+      message += "\n" + localized("The damaged file was moved to") + " " + where;
+      std::fprintf(stderr, "voryx serve: the damaged database was moved to %s\n", where.c_str());
+      DebugLog::append("damaged database moved to |%s|\n", where.c_str());
+    } else if (!load.detail.empty()) {
+      message += "\n" + load.detail;
+    }
+    app_.showAlert({localized("Database error"), message, nullptr, localized("Ok"), {}});
     return;
   }
   contatti = std::move(load.entries);
@@ -135,15 +156,38 @@ void RootViewController::tipoPressed() {
   setCountTitle(',', capacity());
 }
 
-void RootViewController::leggiPressed() { startTransfer(false); }
+void RootViewController::leggiPressed() {
+  if (busy_ || runner_.running()) return;
+  // The read replaces the table: changes not yet written are lost unless the user says so.
+  auto table = SimTable::open(paths_.database(), tipoDisplay == 1 ? ListStore::Sms : ListStore::Phonebook,
+                              kScreenBusy);
+  auto marked = table ? table->countMarked() : Result<int>(table.error());
+  if (marked && *marked > 0) {
+    actionType = kActionConfirmRead;
+    app_.showAlert({localized("Read from SIM"), std::to_string(*marked) + " " + localized(kUnsentChangesKey), this,
+                    localized("Cancel"), {localized("Read")}});
+    return;
+  }
+  startTransfer(false);
+}
 
 void RootViewController::scriviPressed() { startTransfer(true); }
 
-void RootViewController::startTransfer(bool write) {
+void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int index) {
+  if (actionType != kActionConfirmRead) return;
+  actionType = 0;
+  if (index == 1) startTransfer(false, true);
+}
+
+void RootViewController::startTransfer(bool write, bool discardChanges) {
   if (busy_ || runner_.running()) return;
   app_.addOverlay(kSpinnerTag, progressOverlay(write));
   app_.setIdleTimerDisabled(true);
-  const transfer::JobContext context{paths_.database(), preferences_, device_, sortField};
+  transfer::JobContext context{paths_.database(), device_, sortField};
+  context.maxSIM = maxSIM;
+  context.maxSIMLen = maxSIMLen;
+  context.createLog = createLog;
+  context.discardChanges = discardChanges;
   busy_ = write ? runner_.save(tipoDisplay, context) : runner_.loadSIM(tipoDisplay, context);
   if (!busy_) endTransfer();
 }
@@ -164,16 +208,35 @@ void RootViewController::updateLabel(const std::string& text) {
       true);
 }
 
-void RootViewController::endLoadSIM() {
-  app_.loop().performOnMain([this] {
+void RootViewController::applyReport(const transfer::JobReport& report) {
+  if (report.maxSIM) {
+    maxSIM = report.maxSIM->value;
+    if (report.maxSIM->remember) preferences_.store(kPrefMaxSIM, maxSIM);
+  }
+  if (report.maxSIMLen) {
+    maxSIMLen = *report.maxSIMLen;
+    preferences_.store(kPrefMaxSIMLen, maxSIMLen);
+  }
+  if (report.maxSMS) {
+    maxSMS = report.maxSMS->value;
+    if (report.maxSMS->remember) preferences_.store(kPrefMaxSMS, maxSMS);
+  }
+  if (report.createLog) createLog = 1;
+  if (report.retcode) retcode = *report.retcode;
+}
+
+void RootViewController::endLoadSIM(const transfer::JobReport& report) {
+  app_.loop().performOnMain([this, report] {
+    applyReport(report);
     loadDB();
     scrivi.enabled = maxSIM != 0;
     endTransfer();
   });
 }
 
-void RootViewController::endSaveSIM() {
-  app_.loop().performOnMain([this] {
+void RootViewController::endSaveSIM(const transfer::JobReport& report) {
+  app_.loop().performOnMain([this, report] {
+    applyReport(report);
     loadDB();
     endTransfer();
     if (retcode == 1) {

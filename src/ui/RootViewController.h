@@ -21,11 +21,15 @@
 
 namespace voryx {
 
-class RootViewController final : public kit::Screen, public transfer::JobHost {
+class RootViewController final : public kit::Screen,
+                                 public transfer::JobHost,
+                                 public kit::AlertDelegate {
  public:
   static constexpr double kRowHeight = 70;
   static constexpr int kDefaultMaxSIMLen = 14;
   static constexpr int kSpinnerTag = 98;  // the progress overlay
+  // actionType while the question "N changes ... will be lost. Read anyway?" is open.
+  static constexpr int kActionConfirmRead = 9;
 
   // Everything given must outlive the screen. Nothing is read before viewDidLoad.
   // `device`: the modem the transfers talk to.
@@ -41,9 +45,11 @@ class RootViewController final : public kit::Screen, public transfer::JobHost {
   // Re-reads the settings: sortField, maxSIM, maxSMS, maxSIMLen; title "Vorx (n,capacity)".
   void viewDidAppear() override;
 
-  // Reloads `contatti` for the store on display. On any failure: the "Database error"
-  // alert, `contatti` empty, the title left as it was (the store has moved a damaged
-  // file aside so that the next start copies a fresh one).
+  // Reloads `contatti` for the store on display. A lock held by another program past
+  // about a second: an alert saying so, and the list keeps what it showed. Any other
+  // failure: the "Database error" alert (naming the cause, and where a damaged file was
+  // moved so that the next start copies a fresh one), `contatti` empty, the title left as
+  // it was.
   void loadDB();
   void loadDB1();  // the phonebook, with the search text and sortField
   void loadDB2();  // the SMS store, by location
@@ -51,7 +57,8 @@ class RootViewController final : public kit::Screen, public transfer::JobHost {
   void tipoPressed();
   // Put up the progress overlay, switch the idle timer off and start the read (the
   // phonebook or the SMS store, after tipoDisplay) or the write. Nothing while a
-  // transfer runs: it is busy from its start until its end handler has run.
+  // transfer runs: it is busy from its start until its end handler has run. A read over
+  // a table with changes not yet written asks first ("Cancel" / "Read").
   void leggiPressed();
   void scriviPressed();
   void addPressed();     // the add sheet arrives with the commands
@@ -73,13 +80,16 @@ class RootViewController final : public kit::Screen, public transfer::JobHost {
   // The job host. Progress texts go into the overlay; the job waits until they have.
   void updateCaption(const std::string& text) override;
   void updateLabel(const std::string& text) override;
-  // The end handlers, posted to the main loop: reload the list, remove the overlay,
-  // switch the idle timer back on. After a read the write button follows maxSIM (off
-  // while the SIM's capacity is unknown); after a write that failed (retcode 1) the
+  // The end handlers, posted to the main loop: apply the job's report (capacities into
+  // the fields and the preferences, createLog, retcode), reload the list, remove the
+  // overlay, switch the idle timer back on. After a read the write button follows maxSIM
+  // (off while the SIM's capacity is unknown); after a write that failed (retcode 1) the
   // "Error writing phonebook" alert follows the reloaded list.
-  void endLoadSIM() override;
-  void endSaveSIM() override;
+  void endLoadSIM(const transfer::JobReport& report) override;
+  void endSaveSIM(const transfer::JobReport& report) override;
   void showAlert(const std::string& title, const std::string& message) override;
+  // The confirmations this screen opened (actionType); only button index 1 acts.
+  void alertViewClickedButtonAtIndex(const kit::Alert& alert, int index) override;
   // Any thread.
   bool transferRunning() const { return runner_.running(); }
 
@@ -91,7 +101,11 @@ class RootViewController final : public kit::Screen, public transfer::JobHost {
   kit::BarButton tool;
   kit::SegmentedControl tipo;
   std::vector<SimEntry> contatti;  // in display order; row i shows element i
-  // maxSIM, maxSMS, maxSIMLen, createLog and retcode: the job host's shared fields.
+  int maxSIM = 0;
+  int maxSMS = 0;
+  int maxSIMLen = kDefaultMaxSIMLen;
+  int createLog = 0;
+  int retcode = 0;
   int modifica = -1;   // index in contatti a command acts on; -1 for a new entry
   int actionType = 0;  // which sheet or confirmation is open
   int sortField = 0;   // 0 by location, otherwise by name
@@ -104,9 +118,10 @@ class RootViewController final : public kit::Screen, public transfer::JobHost {
  private:
   void showList(ListLoad load, int capacity);
   void setCountTitle(char separator, int capacity);
-  int capacity() const { return tipoDisplay == 1 ? maxSMS.load() : maxSIM.load(); }
+  int capacity() const { return tipoDisplay == 1 ? maxSMS : maxSIM; }
   kit::EventResult handleSearch(const kit::Event& e);
-  void startTransfer(bool write);
+  void startTransfer(bool write, bool discardChanges = false);
+  void applyReport(const transfer::JobReport& report);
   void endTransfer();
 
   kit::UiApplication& app_;

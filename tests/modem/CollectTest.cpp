@@ -74,7 +74,7 @@ TEST(CollectTest, QuietWindowEndsEveryReply) {
       EXPECT_EQ(ch.ReadResp(), r.text.size());
       EXPECT_EQ(ch.reply(), r.text);
       EXPECT_EQ(ch.reply().data()[r.text.size()], '\0');
-      EXPECT_EQ(line.now, milliseconds(r.endsAtMs));
+      EXPECT_EQ(line.clock, milliseconds(r.endsAtMs));
     }
     EXPECT_EQ(ch.hungUp(), c.hungUp);
     EXPECT_EQ(ch.broken(), c.hungUp);
@@ -140,13 +140,15 @@ struct HandshakeCase {
   int elapsedMs;
 };
 
+// A silent attempt costs the first-byte wait (1.5 s) and the wait for late bytes (1 s).
 const HandshakeCase kHandshakeCases[] = {
     {"answers at once", {"\r\nOK\r\n"}, 10, true, 1, 500},
-    {"answers the third time", {"", "", "AT\r\r\nOK\r\n"}, 10, true, 3, 3500},
-    {"silent: gives up after the bound", {}, 10, false, 10, 15000},
+    {"answers the third time", {"", "", "AT\r\r\nOK\r\n"}, 10, true, 3, 5500},
+    {"silent: gives up after the bound", {}, 10, false, 10, 25000},
     {"ERROR every time", std::vector<std::string>(10, "\r\nERROR\r\n"), 10, false, 10, 5000},
     {"OK after a NUL byte", {"\0\r\nOK\r\n"s}, 10, true, 1, 500},
-    {"bound of three", {}, 3, false, 3, 4500},
+    {"numeric results", {"0\r"}, 10, true, 1, 500},
+    {"bound of three", {}, 3, false, 3, 7500},
 };
 
 TEST(HandshakeTest, RepeatsUntilOkWithinTheBound) {
@@ -157,14 +159,39 @@ TEST(HandshakeTest, RepeatsUntilOkWithinTheBound) {
     line.onWrite = [&](std::string_view bytes, ScriptedLine& l) {
       EXPECT_EQ(bytes, "AT\r");
       const auto k = static_cast<std::size_t>(sent++);
-      if (k < c.replies.size() && !c.replies[k].empty()) l.arrive(l.now, c.replies[k]);
+      if (k < c.replies.size() && !c.replies[k].empty()) l.arrive(l.clock, c.replies[k]);
     };
     Channel ch;
     ch.attach(line);
     EXPECT_EQ(ch.AT(c.attempts), c.ok);
+    EXPECT_FALSE(ch.late());
     EXPECT_EQ(sent, c.sent);
-    EXPECT_EQ(line.now, milliseconds(c.elapsedMs));
+    EXPECT_EQ(line.clock, milliseconds(c.elapsedMs));
   }
+}
+
+// A modem that answers after the wait would have every later reply taken for the next
+// command's: the handshake stops at the first late answer, and says so. Bytes that wait
+// on the line before an attempt are drained, never taken for its answer.
+TEST(HandshakeTest, LateAnswerEndsItAndWaitingBytesAreDrained) {
+  ScriptedLine late;
+  late.onWrite = [](std::string_view, ScriptedLine& l) { l.arrive(l.clock + milliseconds(1600), "\r\nOK\r\n"); };
+  Channel ch;
+  ch.attach(late);
+  EXPECT_FALSE(ch.AT(10));
+  EXPECT_TRUE(ch.late());
+  EXPECT_EQ(late.written, "AT\r");
+  EXPECT_EQ(late.clock, milliseconds(2100));
+
+  ScriptedLine stale;
+  stale.arrive(std::chrono::microseconds(0), "\r\nOK\r\n");  // before anything was sent
+  int sent = 0;
+  stale.onWrite = [&](std::string_view, ScriptedLine&) { ++sent; };
+  Channel ch2;
+  ch2.attach(stale);
+  EXPECT_FALSE(ch2.AT(2));
+  EXPECT_EQ(sent, 2);
+  EXPECT_FALSE(ch2.late());
 }
 
 TEST(SendTest, FailedWriteMarksTheChannelBrokenAndClosesNothing) {

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -123,10 +124,19 @@ TEST(PtyTest, DeviceChoiceFollowsTheModelAndTheNodesThatExist) {
     }
   }
 
-  // An explicit device that is missing does not fall back to the model's nodes.
+  // An explicit device that is missing does not fall back to the model's nodes; one
+  // that is not a terminal is refused before a byte is written to it.
   Channel ch;
   EXPECT_EQ(openForJob(ch, {dir / "missing", "iPhone4,1", nodes}), OpenOutcome::NoDevice);
+  EXPECT_EQ(ch.openError(), (dir / "missing").string() + ": No such file or directory");
   EXPECT_FALSE(ch.isOpen());
+  const fs::path file = dir / "somefile";
+  { std::ofstream(file) << "notes"; }
+  for (const fs::path& notSerial : {file, fs::path("/dev/null")}) {
+    EXPECT_EQ(openForJob(ch, {notSerial, "", nodes}), OpenOutcome::NoDevice);
+    EXPECT_EQ(ch.openError(), notSerial.string() + ": not a serial port");
+  }
+  EXPECT_EQ(fs::file_size(file), 5u);
   fs::remove_all(dir);
 
   utsname u{};

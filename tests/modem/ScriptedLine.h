@@ -32,20 +32,20 @@ class ScriptedLine final : public LineIo {
   std::function<void(std::string_view, ScriptedLine&)> onWrite;
   bool failWrites = false;
   std::string written;
-  microseconds now{0};
+  microseconds clock{0};
 
   Wait waitReadable(microseconds timeout) override {
-    if (!events_.empty() && events_.front().at <= now + timeout) {
-      now = std::max(now, events_.front().at);
+    if (!events_.empty() && events_.front().at <= clock + timeout) {
+      clock = std::max(clock, events_.front().at);
       return Wait::Readable;
     }
-    now += timeout;
+    clock += timeout;
     return Wait::TimedOut;
   }
 
   ssize_t read(std::span<char> into) override {
     std::size_t got = 0;
-    while (got < into.size() && !events_.empty() && events_.front().at <= now) {
+    while (got < into.size() && !events_.empty() && events_.front().at <= clock) {
       Event& e = events_.front();
       if (e.kind != Kind::Data) {
         if (got > 0) break;
@@ -61,6 +61,8 @@ class ScriptedLine final : public LineIo {
     }
     return static_cast<ssize_t>(got);
   }
+
+  microseconds now() const override { return clock; }
 
   ssize_t write(std::span<const char> bytes) override {
     if (failWrites) return -1;

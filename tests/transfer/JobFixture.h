@@ -1,14 +1,16 @@
 #pragma once
-// What the job tests share: a copy of the shipped database and a preferences file in a
-// fresh folder, a virtual modem on a real pseudo-terminal, and a host that records what
-// a job shows. Every modem command costs the half-second quiet window, so the SIMs are
-// small and each test runs few jobs.
+// What the job tests share: a copy of the shipped database in a fresh folder, a modem,
+// and a host that records what a job shows. The modem is the virtual modem's engine on
+// a line with a virtual clock (useSim: every wait costs nothing, so a test may run many
+// passes and slow modems), or the whole virtual modem on a real pseudo-terminal
+// (startModem: for the few tests that must prove the real line).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,7 @@
 #include "sim/VirtualModem.h"
 #include "store/Database.h"
 #include "store/EntryList.h"
-#include "store/Preferences.h"
+#include "transfer/EngineLine.h"
 #include "transfer/TransferRunner.h"
 
 namespace voryx::transfer {
@@ -25,12 +27,17 @@ namespace voryx::transfer {
 struct RecordingHost final : JobHost {
   void updateCaption(const std::string& text) override { captions.push_back(text); }
   void updateLabel(const std::string& text) override { labels.push_back(text); }
-  void endLoadSIM() override { ends.push_back("endLoadSIM"); }
-  void endSaveSIM() override { ends.push_back("endSaveSIM"); }
+  void endLoadSIM(const JobReport& r) override { end("endLoadSIM", r); }
+  void endSaveSIM(const JobReport& r) override { end("endSaveSIM", r); }
   void showAlert(const std::string& title, const std::string& message) override {
     alerts.push_back(title + "|" + message);
   }
+  void end(const char* what, const JobReport& r) {
+    ends.push_back(what);
+    report = r;
+  }
   std::vector<std::string> captions, labels, ends, alerts;  // alerts: "title|message"
+  JobReport report;
 };
 
 class JobFixture : public ::testing::Test {
@@ -42,7 +49,6 @@ class JobFixture : public ::testing::Test {
     database_ = dir_ / "Voryx.sqlitedb";
     std::filesystem::copy_file(std::filesystem::path(VORYX_BINARY_DIR) / "resources/Voryx.sqlitedb",
                                database_);
-    preferences_ = std::make_unique<Preferences>(dir_ / "preferences.json");
     DebugLog::setPath(dir_ / "Voryx.log");
   }
   void TearDown() override {
@@ -54,35 +60,59 @@ class JobFixture : public ::testing::Test {
   // A SIM of `locations` locations, names of 14 bytes, room for 10 messages.
   static sim::SimCard smallSim(int locations = 10) { return sim::SimCard(locations, 14, 10); }
 
+  // The engine on the virtual clock; every job starts a fresh engine (faults count anew)
+  // on this SIM, which the jobs change.
+  void useSim(sim::SimCard card, sim::ModemOptions options = {}) {
+    if (modem_) modem_->stop();
+    modem_.reset();
+    card_ = std::move(card);
+    options_ = options;
+  }
+  // The virtual modem on a real pseudo-terminal.
   void startModem(sim::SimCard card, sim::ModemOptions options = {}) {
     if (modem_) modem_->stop();
+    card_.reset();
     modem_ = std::make_unique<sim::VirtualModem>(std::move(card), options);
     std::string error;
     ASSERT_TRUE(modem_->start(&error)) << error;
   }
-  // The same SIM behind a fresh modem (faults and counts start afresh).
-  void restartModem() { startModem(modem_->sim()); }
-  sim::VirtualModem& modem() { return *modem_; }
+  void noModem() {
+    if (modem_) modem_->stop();
+    modem_.reset();
+    card_.reset();
+  }
+  sim::SimCard simNow() const { return card_ ? *card_ : modem_->sim(); }
 
   JobContext context(int sortField = 0) {
-    modem::DeviceChoice device;
-    device.device = modem_ ? std::filesystem::path(modem_->devicePath()) : dir_ / "no-such-modem";
-    return JobContext{database_, *preferences_, device, sortField};
+    JobContext c{database_, {}, sortField};
+    if (modem_) {
+      c.device.device = modem_->devicePath();
+    } else if (!card_) {
+      c.device.device = dir_ / "no-such-modem";
+    }
+    c.maxSIM = maxSIM;
+    c.maxSIMLen = maxSIMLen;
+    c.createLog = createLog;
+    c.discardChanges = discardChanges;
+    return c;
   }
 
   // Runs a read (write) for the store shown by tipoDisplay and waits for its end.
   JobOutcome read(int tipoDisplay) { return run(false, tipoDisplay, 0); }
   JobOutcome write(int tipoDisplay, int sortField = 0) { return run(true, tipoDisplay, sortField); }
   JobOutcome run(bool isWrite, int tipoDisplay, int sortField) {
-    host_.captions.clear();
-    host_.labels.clear();
-    host_.ends.clear();
-    host_.alerts.clear();
+    host_ = RecordingHost{};
+    JobContext c = context(sortField);
+    std::optional<testing::EngineLine> line;
+    if (card_) {
+      line.emplace(*card_, options_, duringPass);
+      c.device.line = &*line;
+    }
     TransferRunner runner(host_);
-    EXPECT_TRUE(isWrite ? runner.save(tipoDisplay, context(sortField))
-                        : runner.loadSIM(tipoDisplay, context(sortField)));
+    EXPECT_TRUE(isWrite ? runner.save(tipoDisplay, c) : runner.loadSIM(tipoDisplay, c));
     runner.wait();  // joins the job thread, end handler included
-    return host_.outcome.load();
+    if (line) engineLog_ = line->commandLog();
+    return host_.report.outcome;
   }
 
   void exec(const std::string& sql) {
@@ -109,15 +139,32 @@ class JobFixture : public ::testing::Test {
     return out;
   }
 
-  // The commands the modem received after the handshake's "AT"s.
-  std::vector<std::string> commandsAfterHandshake() {
-    const std::vector<std::string> log = modem_->commandLog();
+  // The command lines the modem received in the last job (pty: since it started).
+  std::vector<std::string> commandLog() const { return card_ ? engineLog_ : modem_->commandLog(); }
+  int commandCount(std::string_view prefix) const {
+    const auto log = commandLog();
+    return static_cast<int>(
+        std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.starts_with(prefix); }));
+  }
+  // The command lines after the handshake's "AT"s.
+  std::vector<std::string> commandsAfterHandshake() const {
+    const std::vector<std::string> log = commandLog();
     return {std::find_if(log.begin(), log.end(), [](const std::string& l) { return l != "AT"; }), log.end()};
   }
 
+  // The host's fields as a job starts.
+  int maxSIM = 0;
+  int maxSIMLen = 14;
+  int createLog = 0;
+  bool discardChanges = false;
+  // Called on the job's thread with every command line the engine takes.
+  std::function<void(const std::string&)> duringPass;
+
   std::filesystem::path dir_;
   std::filesystem::path database_;
-  std::unique_ptr<Preferences> preferences_;
+  std::optional<sim::SimCard> card_;
+  sim::ModemOptions options_;
+  std::vector<std::string> engineLog_;
   std::unique_ptr<sim::VirtualModem> modem_;
   RecordingHost host_;
 };

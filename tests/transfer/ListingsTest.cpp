@@ -157,34 +157,13 @@ TEST(ListingsTest, ParsesEveryMessage) {
   }
 }
 
-struct ResultCase {
-  std::string reply;
-  bool error;
-  bool ok;
-  bool notFound = false;
-};
-const ResultCase kResults[] = {
-    {"\r\nOK\r\n", false, true},
-    {"OK\r\n", false, true},
-    {"OK", false, false},
-    {"OK\r", false, false},
-    {"", false, false},
-    {"ERROR\r\n", true, false},
-    {"\r\n+CME ERROR: 22\r\n", true, false, true},
-    {"+CME ERROR: not found\r\n", true, false, true},
-    {"+CME ERROR: 21\r\n", true, false, false},
-    {"+CMS ERROR: 321", true, false},
-    {"+CPBR: 1,\"1\",129,\"41\"\r\n\r\nERROR\r\n\r\n+CMTI: \"SM\",1\r\n", true, false},
-    {"+CMGL: 1,\"REC READ\",\"1\",,\r\nERROR 404\r\nERROR\r\n\r\nOK\r\n", false, true},
-};
-
-TEST(ListingsTest, ReadsTheFinalResult) {
-  for (const auto& c : kResults) {
-    SCOPED_TRACE(c.reply);
-    EXPECT_EQ(hasError(c.reply), c.error);
-    EXPECT_EQ(endsWithOk(c.reply), c.ok);
-    EXPECT_EQ(isNotFound(c.reply), c.notFound);
-  }
+// +CMGW: 5
+TEST(ListingsTest, ReadsTheStoredIndex) {
+  EXPECT_EQ(parseCmgwWrite("\r\n+CMGW: 5\r\n\r\nOK\r\n"), 5);
+  EXPECT_EQ(parseCmgwWrite("\r\n+CMTI: \"SM\",2\r\n+CMGW: 12\r\nOK\r\n"), 12);
+  EXPECT_EQ(parseCmgwWrite("\r\nOK\r\n"), std::nullopt);
+  EXPECT_EQ(parseCmgwWrite("+CMGW: x\r\nOK\r\n"), std::nullopt);
+  EXPECT_EQ(parseCmgwWrite("+CMGW: 99999999999\r\n"), std::nullopt);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@ namespace voryx::transfer {
 namespace {
 
 using sim::Profile;
+using namespace std::chrono_literals;
 
 struct SimRow {
   int location;
@@ -22,22 +23,30 @@ constexpr SimRow kPhonebook[] = {
 class ReadJobTest : public JobFixture, public ::testing::WithParamInterface<Profile> {};
 
 // The same SIM read on both listing styles: entries after a blank line, entries after
-// a single line break with an unsolicited line among them.
+// a single line break with an unsolicited line among them. Over the real line once.
 TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   sim::SimCard card = smallSim(10);
   for (const SimRow& r : kPhonebook) ASSERT_TRUE(card.writeEntryText(r.location, r.name, r.number)) << r.name;
-  startModem(card, {.profile = GetParam(), .faults = {}});
+  if (GetParam() == Profile::Default) {
+    startModem(card, {.profile = GetParam(), .faults = {}});
+  } else {
+    useSim(card, {.profile = GetParam(), .faults = {}});
+  }
   insert("sim", {6, "Not on the SIM", "111", kMarkNew});
-  host_.createLog = 1;
+  createLog = 1;
+  discardChanges = true;
 
   EXPECT_EQ(read(0), JobOutcome::Done);
 
   std::vector<SimEntry> expected;
   for (const SimRow& r : kPhonebook) expected.push_back({r.location, r.name, r.number, kMarkInStep});
   EXPECT_EQ(rows(ListStore::Phonebook), expected);
-  EXPECT_EQ(host_.maxSIM, 10);
-  EXPECT_EQ(preferences_->value(kPrefMaxSIM), 10);
-  EXPECT_EQ(preferences_->value(kPrefMaxSIMLen), 14);
+  const JobReport& report = host_.report;
+  ASSERT_TRUE(report.maxSIM && report.maxSIMLen);
+  EXPECT_EQ(report.maxSIM->value, 10);
+  EXPECT_TRUE(report.maxSIM->remember);
+  EXPECT_EQ(*report.maxSIMLen, 14);
+  EXPECT_EQ(report.rows, 9);
   EXPECT_EQ(host_.captions, std::vector<std::string>{"Your SIM has a total entry of  10"});
   ASSERT_EQ(host_.labels.size(), std::size(kPhonebook));
   EXPECT_EQ(host_.labels.back(), "Reading phonebook entry nr. 8");
@@ -55,22 +64,33 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ReadJobTest, ::testing::Values(Profile::Defau
 // A failed read never costs the user the local list: it stays as it was, and the user
 // is told. A listing answered with an error also turns the write button off (maxSIM 0).
 // Modems that answer the listing of an empty phonebook with "not found" hold no entry.
+// A listing that does not end in a final result code is never stored in part.
 TEST_F(JobFixture, FailedReadsKeepTheTableAndNotFoundEmptiesIt) {
+  const std::string kTooSlow = "Read from SIM|The modem answers too slowly; the local list was kept.";
   struct Case {
     const char* name;
     bool modem;
     sim::ModemOptions options;
+    bool discard;
     JobOutcome outcome;
     bool kept;
     std::vector<std::string> alerts;
-    int maxSIM;  // in the host and the preferences
+    std::optional<int> maxSIM;  // in the report
   };
   const Case kCases[] = {
-      {"no device", false, {}, JobOutcome::NoModem, true,
-       {"Read from SIM|No modem could be opened; the local list was kept."}, 250},
-      {"ERROR listing", true, {.faults = {.listingError = true}}, JobOutcome::ListingFailed, true,
+      {"no device", false, {}, true, JobOutcome::NoModem, true, {}, {}},
+      {"ERROR listing", true, {.faults = {.listingError = true}}, true, JobOutcome::ListingFailed, true,
        {"Read from SIM|The SIM could not be listed; the local list was kept."}, 0},
-      {"not found listing", true, {.profile = Profile::LineBreak, .faults = {}}, JobOutcome::Done, false, {}, 10},
+      {"not found listing", true, {.profile = Profile::LineBreak, .faults = {}}, true, JobOutcome::Done,
+       false, {}, 10},
+      {"changes not yet written", true, {}, false, JobOutcome::UnsentChanges, true,
+       {"Read from SIM|2 changes not yet written to the SIM would be lost; the local list was kept."}, {}},
+      {"a modem slower than the wait", true, {.replyDelay = 1600ms, .faults = {}}, true,
+       JobOutcome::TooSlow, true, {kTooSlow}, {}},
+      {"a listing with a gap past the quiet window", true,
+       {.chunkBytes = 60, .chunkGap = 700ms, .faults = {}}, true, JobOutcome::TooSlow, true, {kTooSlow}, 10},
+      {"a listing that trickles past the reply bound", true,
+       {.chunkBytes = 1, .chunkGap = 400ms, .faults = {}}, true, JobOutcome::TooSlow, true, {kTooSlow}, 10},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -78,15 +98,35 @@ TEST_F(JobFixture, FailedReadsKeepTheTableAndNotFoundEmptiesIt) {
     insert("sim", {3, "Kept", "+39333", kMarkChanged});
     insert("sim", {4, "Also kept", "444", kMarkDeleted});
     const std::vector<SimEntry> before = rows(ListStore::Phonebook);
-    preferences_->store(kPrefMaxSIM, 250);
-    host_.maxSIM = 250;
-    if (c.modem) startModem(smallSim(10), c.options);
+    maxSIM = 250;
+    discardChanges = c.discard;
+    sim::SimCard card = smallSim(10);
+    if (c.outcome != JobOutcome::Done) {  // an empty SIM is the "not found" one
+      for (const SimRow& r : kPhonebook) card.writeEntryText(r.location, r.name, r.number);
+    }
+    if (c.modem) {
+      useSim(card, c.options);
+    } else {
+      noModem();
+    }
 
     EXPECT_EQ(read(0), c.outcome);
-    EXPECT_EQ(rows(ListStore::Phonebook), c.kept ? before : std::vector<SimEntry>{});
-    EXPECT_EQ(host_.alerts, c.alerts);
-    EXPECT_EQ(host_.maxSIM, c.maxSIM);
-    EXPECT_EQ(preferences_->value(kPrefMaxSIM), c.maxSIM);
+    EXPECT_EQ(rows(ListStore::Phonebook).size(), c.kept ? before.size() : 0u);
+    if (c.kept) {
+      EXPECT_EQ(rows(ListStore::Phonebook), before);
+    }
+    if (c.name == std::string("no device")) {
+      ASSERT_EQ(host_.alerts.size(), 1u);
+      EXPECT_NE(host_.alerts[0].find("no-such-modem: No such file or directory)"), std::string::npos);
+    } else {
+      EXPECT_EQ(host_.alerts, c.alerts);
+    }
+    EXPECT_EQ(host_.report.maxSIM ? std::optional<int>(host_.report.maxSIM->value) : std::nullopt, c.maxSIM);
+    if (c.options.chunkBytes == 1) {  // a long reply shows that bytes still come
+      EXPECT_TRUE(std::any_of(host_.labels.begin(), host_.labels.end(), [](const std::string& l) {
+        return l.starts_with("Bytes received from the modem: ");
+      }));
+    }
   }
 }
 

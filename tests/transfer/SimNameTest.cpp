@@ -77,33 +77,38 @@ struct EncodeCase {
   int maxSIMLen;
   std::string hex;
 };
+// The most compact form that holds the whole name; a cut only when none does.
 const EncodeCase kEncodes[] = {
     {"Anna", 14, "416e6e61"},
     {"Иван", 14, "81040898B2B0BD"},
-    {"Ω", 14, "810107A9"},
-    {"Ωж", 14, "8003a90436FFFFFFFF"},
+    {"Ω", 14, "15"},  // in the default alphabet
+    {"Ωж", 14, "81020815B6"},
     {"", 14, ""},
     // Plain form through the SIM alphabet; an escape pair takes two bytes, never split.
     {"@$_è", 14, "00021104"},
     {"Ä[", 14, "5b1b3c"},
     {"ABCDEFGHIJKLMNOPQRST", 14, "4142434445464748494a4b4c4d4e"},
     {"ABCDEFGHIJKLM[", 14, "4142434445464748494a4b4c4d"},
-    // A character below U+0100 that the alphabet lacks: 80 form.
+    // Latin-1 letters outside the alphabet: the 81 form's window at U+0080 holds them
+    // with the default characters, where the 80 form would cut the name.
+    {"Zoë Müller", 14, "810A015A6FEB204D7E6C6C6572"},
+    {"Café Noël", 14, "81090143616605204E6FEB6C"},
+    {"Søren ð", 14, "810701530C72656E20F0"},
+    // One character: the 80 form is the shortest.
     {"ð", 14, "8000f0FFFFFFFFFFFFFFFF"},
-    {"Zoë", 14, "80005a006f00eb"},
-    // 81 form only inside one 128-character window below U+8000.
+    {"中", 14, "804e2dFFFFFFFFFFFFFFFF"},
+    // Windows: 81 aligned below U+8000, 82 anywhere, 80 when none holds every character.
     {"Ґа", 14, "8004900430FFFFFFFF"},
-    {"аҐ", 14, "8004300490FFFFFFFF"},
-    {"中", 14, "81019CAD"},
+    {"ҐаҐаҐа", 14, "82060430E080E080E080"},
     {"中文", 14, "804e2d6587FFFFFFFF"},
-    {"體", 14, "809ad4FFFFFFFFFFFFFFFF"},
-    // 81 form with default-alphabet characters; an extension character forces 80.
+    {"體體體", 14, "82039AD4808080"},
     {"Иван@", 14, "81050898B2B0BD00"},
     {"Иван[", 14, "80041804320430043d005b"},
     {"Иванð", 14, "80041804320430043d00f0"},
-    // Length budget: 81 form to maxSIMLen - 3 characters, 80 form to maxSIMLen bytes.
+    // Length budget: the longest beginning a form holds.
     {"ИИИИИИИИИИИИИИ", 14, "810B089898989898989898989898"},
-    {"ΩжΩжΩжΩж", 14, "8003a9043603a9043603a90436"},
+    {"ΩжΩжΩжΩж", 14, "81080815B615B615B615B6"},
+    {"ИванИванИван中", 14, "80041804320430043d04180432"},  // 80 only: cut as that form cuts
     {"\U0001F600", 14, "80d83dde00FFFFFFFF"},
     {"A\U0001F600", 2, "41"},  // the cut does not leave half a pair
     {"\U0001F600", 4, "80FFFF"},
@@ -113,7 +118,8 @@ const EncodeCase kEncodes[] = {
     {std::string(300, 'A'), 241, repeat("41", 241)},
     {repeat("ж", 300), 241, "81EE08" + repeat("B6", 238)},
     {repeat("ж", 300), 300, "81FF08" + repeat("B6", 255)},
-    {repeat("Ωж", 150), 241, "80" + repeat("03a90436", 60)},
+    {repeat("Ωж", 150), 241, "81EE08" + repeat("15B6", 119)},
+    {repeat("中文", 150), 241, "80" + repeat("4e2d6587", 60)},
 };
 
 TEST(SimNameTest, Encodes) {
@@ -125,7 +131,8 @@ TEST(SimNameTest, Encodes) {
 
 TEST(SimNameTest, WrittenNamesReadBack) {
   const char* names[] = {"Anna", "Straße 1", "Иван Петров", "Ґанна", "Ωмега", "中文名字",
-                         "José & Zoë", "[work] €", "Μαρία", "\U0001F600 ok"};
+                         "José & Zoë", "[work] €", "Μαρία", "\U0001F600 ok", "ҐаҐаҐа",
+                         "體體體", "Zoë Müller"};
   for (std::string_view name : names) {
     SCOPED_TRACE(name);
     EXPECT_EQ(decodeSimName(encodeSimName(name, 241)), name);

@@ -1,13 +1,18 @@
-// The phonebook write against the virtual modem: the commands it sends, what reaches
-// the SIM (checked through the SIM's own decoding and through a fresh read), and where a
-// pass stops with every mark kept.
+// The phonebook and SMS writes against the virtual modem: the commands they send, what
+// reaches the SIM (checked through the SIM's own decoding and through a fresh read), and
+// what a pass that stops keeps marked.
 #include "transfer/JobFixture.h"
 
 namespace voryx::transfer {
 namespace {
 
+using namespace std::chrono_literals;
+using sim::SmsStatus;
+
 const std::vector<std::string> kSetUp = {"AT+CSCS=\"HEX\"", "AT V1E0", "AT+CPBS=\"SM\""};
 
+// Over the real line: every name form, a fresh read gives back what was written, and a
+// table in step sends nothing but the set-up.
 TEST_F(JobFixture, WritesEveryFormReadsItBackAndSendsNothingWhenInStep) {
   sim::SimCard card = smallSim(20);
   card.writeEntryText(1, "Vecchio", "1");
@@ -37,15 +42,16 @@ TEST_F(JobFixture, WritesEveryFormReadsItBackAndSendsNothingWhenInStep) {
   for (const Row& r : kRows) insert("sim", r.local);
 
   EXPECT_EQ(write(0), JobOutcome::Done);
-  EXPECT_EQ(host_.retcode, 0);
+  EXPECT_EQ(host_.report.retcode, 0);
+  EXPECT_EQ(host_.report.confirmed, 13);
   EXPECT_EQ(host_.ends, std::vector<std::string>{"endSaveSIM"});
   std::vector<std::string> log = commandsAfterHandshake();
   ASSERT_GE(log.size(), 8u);
   EXPECT_EQ(std::vector<std::string>(log.begin() + 3, log.begin() + 8),
             (std::vector<std::string>{
-                "AT+CPBW=1,\"555\",129,\"81040898B2B0BD\"",      // one 128-character window
-                "AT+CPBW=2,\"\",129,\"810107A9\"",
-                "AT+CPBW=3,\"\",129,\"8003a90436FFFFFFFF\"",     // two windows, filled
+                "AT+CPBW=1,\"555\",129,\"81040898B2B0BD\"",  // one 128-character window
+                "AT+CPBW=2,\"\",129,\"15\"",                 // the default alphabet's omega
+                "AT+CPBW=3,\"\",129,\"81020815B6\"",
                 "AT+CPBW=5,\"3902123456\",145,\"416e6e61\"",
                 "AT+CPBW=7,\"\",129,\"\""}));
   ASSERT_EQ(host_.labels.size(), std::size(kRows));
@@ -55,7 +61,7 @@ TEST_F(JobFixture, WritesEveryFormReadsItBackAndSendsNothingWhenInStep) {
 
   // The marks are cleared and the deleted row is gone; the SIM's own decoding agrees.
   std::vector<SimEntry> written, readBack;
-  const sim::SimCard after = modem().sim();
+  const sim::SimCard after = simNow();
   for (const Row& r : kRows) {
     if (!r.stored) {
       EXPECT_TRUE(after.isEmpty(r.local.posizione));
@@ -73,64 +79,18 @@ TEST_F(JobFixture, WritesEveryFormReadsItBackAndSendsNothingWhenInStep) {
   EXPECT_EQ(rows(ListStore::Phonebook), readBack);
 
   // With every mark cleared a write sends only the set-up, and the table stays.
-  restartModem();
+  modem_->clearLog();
   EXPECT_EQ(write(0), JobOutcome::Done);
   EXPECT_EQ(commandsAfterHandshake(), kSetUp);
   EXPECT_EQ(host_.labels.back(), "Analyzing phonebook entry nr. 12");
   EXPECT_EQ(rows(ListStore::Phonebook), readBack);
 }
 
-// Whatever stops a pass, every mark stays, so the next pass sends every row again.
-TEST_F(JobFixture, PassStoppedMidwayKeepsEveryMark) {
-  struct Case {
-    const char* name;
-    sim::Faults faults;
-    std::string secondNumber;
-    JobOutcome outcome;
-    int retcode;
-    int sent;  // AT+CPBW commands
-    std::vector<std::string> alerts;
-    bool retry;
-  };
-  const Case kCases[] = {
-      {"ERROR at the third of five", {.errorAtWrite = 3}, "2", JobOutcome::WriteRefused, 1, 3, {}, true},
-      {"no reply to the second", {.muteAtWrite = 2}, "22 2", JobOutcome::NoReply, 0, 2,
-       {"Error writing phonebook|222"}, false},
-      {"hang-up at the second", {.hangupAtWrite = 2}, "2", JobOutcome::NoModem, 0, 2,
-       {"Write to SIM|The connection to the modem was lost; the changes stay marked and will be sent again."},
-       false},
-      {"number too long for its command", {}, std::string(1100, '5'), JobOutcome::WriteRefused, 1, 1,
-       {"Error writing phonebook|Too long for a modem command, entry nr. 2"}, false},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    exec("DELETE FROM sim");
-    for (int i = 1; i <= 5; ++i) {
-      insert("sim", {i, "N" + std::to_string(i), i == 2 ? c.secondNumber : std::to_string(i), kMarkChanged});
-    }
-    startModem(smallSim(10), {.faults = c.faults});
-    host_.retcode = 0;
-
-    EXPECT_EQ(write(0), c.outcome);
-    EXPECT_EQ(host_.retcode, c.retcode);
-    EXPECT_EQ(modem().commandCount("AT+CPBW="), c.sent);
-    EXPECT_EQ(host_.alerts, c.alerts);
-    EXPECT_EQ(host_.ends, std::vector<std::string>{"endSaveSIM"});
-    EXPECT_EQ(marks(ListStore::Phonebook), std::vector<int>(5, kMarkChanged));
-    if (!c.retry) continue;
-    restartModem();
-    EXPECT_EQ(write(0), JobOutcome::Done);
-    EXPECT_EQ(host_.retcode, 0);
-    EXPECT_EQ(modem().commandCount("AT+CPBW="), 5);
-    EXPECT_EQ(marks(ListStore::Phonebook), std::vector<int>(5, kMarkInStep));
-    EXPECT_EQ(modem().sim().name(5), "N5");
-  }
-}
-
 // The pass walks the whole table in the list's order (here by name): whatever a search
-// leaves on screen, every marked row is sent before the sweep clears its mark.
+// leaves on screen, every marked row is sent before its mark is cleared. A write's OK
+// followed by an unsolicited line ("linebreak" modems) counts as taken.
 TEST_F(JobFixture, WritesEveryMarkedRowInTheListOrder) {
-  startModem(smallSim(10));
+  useSim(smallSim(10), {.profile = sim::Profile::LineBreak, .faults = {}});
   insert("sim", {1, "Zeta", "1", kMarkNew});
   insert("sim", {2, "Alfa", "2", kMarkChanged});
   insert("sim", {3, "Beta", "3", kMarkInStep});
@@ -142,6 +102,232 @@ TEST_F(JobFixture, WritesEveryMarkedRowInTheListOrder) {
                                    "AT+CPBW=1,\"1\",129,\"5a657461\""});
   EXPECT_EQ(commandsAfterHandshake(), expected);
   EXPECT_EQ(marks(ListStore::Phonebook), std::vector<int>(3, kMarkInStep));
+}
+
+// Whatever stops a pass at its k-th write (the modem refuses it, says nothing, hangs up,
+// or answers every reply later than the wait), the entries the SIM took before lose
+// their marks and every other entry keeps its own; no row ends in step with a SIM that
+// holds something else. SMS rows take the index the modem stored their message at.
+TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
+  struct Faulted {
+    const char* name;
+    sim::Faults (*at)(int k);
+    JobOutcome outcome;
+  };
+  const Faulted kFaults[] = {
+      {"error", [](int k) { return sim::Faults{.errorAtWrite = k}; }, JobOutcome::WriteRefused},
+      {"mute", [](int k) { return sim::Faults{.muteAtWrite = k}; }, JobOutcome::NoReply},
+      {"hang-up", [](int k) { return sim::Faults{.hangupAtWrite = k}; }, JobOutcome::NoModem},
+  };
+  struct Stopped {
+    int k;
+    std::vector<SimEntry> table;                          // after the pass
+    std::vector<std::pair<int, std::string>> sim;         // location/index: name/text
+  };
+  // Phonebook writes: 1 CPBW 1, 2 CPBW 2 (erase), 3 CPBW 4, 4 CPBW 5.
+  const std::vector<SimEntry> kPhonebook = {
+      {1, "Alt2", "1", kMarkChanged}, {2, "Bob", "2", kMarkDeleted}, {3, "Cid", "3", kMarkInStep},
+      {4, "Dan", "4", kMarkNew}, {5, "Eve", "5", kMarkNew}};
+  const Stopped kPhonebookStops[] = {
+      {1, kPhonebook, {{1, "Alt"}, {2, "Bob"}, {3, "Cid"}}},
+      {2, {{1, "Alt2", "1", 0}, kPhonebook[1], kPhonebook[2], kPhonebook[3], kPhonebook[4]},
+       {{1, "Alt2"}, {2, "Bob"}, {3, "Cid"}}},
+      {4, {{1, "Alt2", "1", 0}, kPhonebook[2], {4, "Dan", "4", 0}, kPhonebook[4]},
+       {{1, "Alt2"}, {3, "Cid"}, {4, "Dan"}}},
+  };
+  // SMS writes: 1 CMGD 1, 2 CMGD 2, 3 CMGW "new A", 4 CMGW "C", 5 CMGW "E".
+  const std::vector<SimEntry> kSms = {
+      {1, "B", "1", kMarkDeleted}, {2, "new A", "2", kMarkChanged}, {3, "D", "3", kMarkInStep},
+      {7, "C", "7", kMarkNew}, {8, "E", "8", kMarkNew}};
+  const Stopped kSmsStops[] = {
+      {1, kSms, {{1, "B"}, {2, "old A"}, {3, "D"}}},
+      // The old "A" is gone, the new one not stored: the row is new, nothing to delete.
+      {3, {{2, "new A", "2", kMarkNew}, kSms[2], kSms[3], kSms[4]}, {{3, "D"}}},
+      {5, {{1, "new A", "2", 0}, {2, "C", "7", 0}, kSms[2], kSms[4]}, {{1, "new A"}, {2, "C"}, {3, "D"}}},
+  };
+
+  for (bool sms : {false, true}) {
+    for (const Faulted& f : kFaults) {
+      for (const Stopped& stop : sms ? std::span<const Stopped>(kSmsStops) : std::span<const Stopped>(kPhonebookStops)) {
+        for (auto delay : {0ms, 1600ms}) {
+          SCOPED_TRACE(std::string(sms ? "SMS " : "phonebook ") + f.name + " at write " +
+                       std::to_string(stop.k) + ", reply delay " + std::to_string(delay.count()));
+          const char* table = sms ? "simsms" : "sim";
+          const ListStore store = sms ? ListStore::Sms : ListStore::Phonebook;
+          exec(std::string("DELETE FROM ") + table);
+          sim::SimCard card = smallSim(10);
+          if (sms) {
+            card.setMessage(1, {SmsStatus::StoSent, "1", "", "B", false});
+            card.setMessage(2, {SmsStatus::StoSent, "2", "", "old A", false});
+            card.setMessage(3, {SmsStatus::StoSent, "3", "", "D", false});
+          } else {
+            card.writeEntryText(1, "Alt", "1");
+            card.writeEntryText(2, "Bob", "2");
+            card.writeEntryText(3, "Cid", "3");
+          }
+          for (const SimEntry& e : sms ? kSms : kPhonebook) insert(table, e);
+          useSim(card, {.replyDelay = delay, .faults = f.at(stop.k)});
+
+          const JobOutcome outcome = write(sms ? 1 : 0);
+          std::vector<std::pair<int, std::string>> held;
+          const sim::SimCard after = simNow();
+          if (sms) {
+            for (const auto& [index, m] : after.messages()) held.emplace_back(index, m.text);
+          } else {
+            for (int loc = 1; loc <= 10; ++loc) {
+              if (!after.isEmpty(loc)) held.emplace_back(loc, after.name(loc));
+            }
+          }
+          if (delay > 0ms) {  // too slow to talk to: nothing sent, nothing cleared
+            EXPECT_EQ(outcome, JobOutcome::TooSlow);
+            EXPECT_EQ(rows(store), sms ? kSms : kPhonebook);
+            EXPECT_EQ(held, sms ? kSmsStops[0].sim : kPhonebookStops[0].sim);
+            continue;
+          }
+          EXPECT_EQ(outcome, f.outcome);
+          EXPECT_EQ(rows(store), stop.table);
+          EXPECT_EQ(held, stop.sim);
+          // Every row in step is what the SIM holds there.
+          for (const SimEntry& e : rows(store)) {
+            if (e.operazione != kMarkInStep) continue;
+            auto at = std::find_if(held.begin(), held.end(), [&](const auto& h) { return h.first == e.posizione; });
+            ASSERT_NE(at, held.end()) << e.nome;
+            EXPECT_EQ(at->second, e.nome);
+          }
+        }
+      }
+    }
+  }
+}
+
+// A reply that comes after the wait for its first byte is still its command's own (the
+// SIM took the entry), but the pass goes no further: no later command may be judged by
+// a reply that belongs to another.
+TEST_F(JobFixture, LateReplyCountsForItsCommandAndEndsThePass) {
+  for (int i = 1; i <= 4; ++i) insert("sim", {i, "N" + std::to_string(i), std::to_string(i), kMarkNew});
+  useSim(smallSim(10), {.faults = {.lateAtWrite = 2}});
+  createLog = 1;
+
+  EXPECT_EQ(write(0), JobOutcome::TooSlow);
+  EXPECT_EQ(marks(ListStore::Phonebook), (std::vector<int>{kMarkInStep, kMarkInStep, kMarkNew, kMarkNew}));
+  EXPECT_EQ(commandCount("AT+CPBW="), 2);
+  EXPECT_EQ(host_.alerts, std::vector<std::string>{
+                              "Write to SIM|The modem answers too slowly; the changes not yet written "
+                              "stay marked."});
+  EXPECT_NE(DebugLog::contents().find("late |\r\nOK\r\n|"), std::string::npos);
+}
+
+// Another program changes the table while a pass runs: what it changed, deleted or
+// added keeps its mark; only the rows still as the pass read them are cleared.
+TEST_F(JobFixture, ChangesMadeDuringAPassKeepTheirMarks) {
+  for (int i = 1; i <= 4; ++i) insert("sim", {i, "N" + std::to_string(i), std::to_string(i), kMarkNew});
+  useSim(smallSim(10));
+  // The edits land while the modem takes the third write (after the pass read the table).
+  duringPass = [this](const std::string& line) {
+    if (!line.starts_with("AT+CPBW=3,")) return;
+    exec("UPDATE sim SET desc='N1 changed', operazione=3 WHERE entry=1");
+    exec("UPDATE sim SET operazione=2 WHERE entry=2");
+    insert("sim", {9, "Added", "9", kMarkNew});
+  };
+  EXPECT_EQ(write(0), JobOutcome::Done);
+  EXPECT_EQ(rows(ListStore::Phonebook),
+            (std::vector<SimEntry>{{1, "N1 changed", "1", kMarkChanged}, {2, "N2", "2", kMarkDeleted},
+                                   {3, "N3", "3", kMarkInStep}, {4, "N4", "4", kMarkInStep},
+                                   {9, "Added", "9", kMarkNew}}));
+}
+
+// A name the SIM held whole is written whole again when only the number changed.
+TEST_F(JobFixture, NumberOnlyEditKeepsTheWholeName) {
+  const char* names[] = {"Zoë Müller", "Café Noël", "Søren ð", "Константин"};
+  sim::SimCard card = smallSim(10);
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(card.writeEntryText(i + 1, names[i], "1")) << names[i];
+  useSim(card);
+  ASSERT_EQ(read(0), JobOutcome::Done);
+  exec("UPDATE sim SET number='+39 06 555', operazione=3");
+
+  EXPECT_EQ(write(0), JobOutcome::Done);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(simNow().name(i + 1), names[i]);
+    EXPECT_EQ(simNow().number(i + 1), "+3906555");
+  }
+}
+
+TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
+  sim::SimCard card = smallSim(5);
+  card.setMessage(5, {SmsStatus::StoSent, "333", "", "Old text", false});
+  card.setMessage(9, {SmsStatus::StoSent, "9", "", "gone", false});
+  useSim(card);
+  insert("simsms", {4, "Hello", "+39 333 1234567", kMarkNew});
+  insert("simsms", {5, "Changed", "333", kMarkChanged});
+  insert("simsms", {6, "Grüße ä @ home", "+4930", kMarkNew});      // GSM, "@" is 00
+  insert("simsms", {7, "Привет", "+7495", kMarkNew});              // UCS2
+  insert("simsms", {8, "Line one\nLine two", "12", kMarkNew});
+  insert("simsms", {9, "gone", "", kMarkDeleted});
+  insert("simsms", {10, "As it is", "1", kMarkInStep});  // (not on this SIM: never sent)
+  // Cut to what one message holds (160 GSM characters), so the modem takes it; the
+  // stored text stays whole.
+  insert("simsms", {11, std::string(200, 'x'), "1", kMarkNew});
+
+  EXPECT_EQ(write(2), JobOutcome::Done);  // any store but the phonebook is the SMS store
+  EXPECT_EQ(host_.report.retcode, 0);
+  EXPECT_TRUE(host_.report.createLog);  // every SMS job is logged
+
+  const std::vector<std::string> log = commandsAfterHandshake();
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 6),
+            (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1",
+                                      "AT+CSCS=\"GSM\"", "AT+CMGW=\"393331234567\",145,\"STO SENT\"",
+                                      "> Hello"}));
+  auto at = [&log](const std::string& line) { return std::find(log.begin(), log.end(), line); };
+  EXPECT_EQ(at("AT+CMGD=5,0") + 1, at("AT+CMGW=\"333\",129,\"STO SENT\""));
+  EXPECT_NE(at("AT+CMGD=9,0"), log.end());
+  EXPECT_NE(at("> " + std::string(160, 'x')), log.end());
+  // The UCS2 text went in PDU mode, and text mode came back after it.
+  const auto pduMode = at("AT+CMGF=0");
+  ASSERT_NE(pduMode, log.end());
+  EXPECT_NE(std::find(pduMode, log.end(), "AT+CMGF=1"), log.end());
+  EXPECT_EQ(host_.labels, (std::vector<std::string>{
+                              "Writing sms entry nr. 4", "Writing sms entry nr. 5",
+                              "Writing sms entry nr. 6", "Writing sms entry nr. 7",
+                              "Writing sms entry nr. 8", "Deleting sms entry nr. 9",
+                              "Analyzing sms entry nr. 6", "Writing sms entry nr. 11"}));
+  EXPECT_NE(DebugLog::contents().find("start sms 1 insert or modiied with cmd |AT+CMGW="), std::string::npos);
+
+  // Every row is in step and names the index its message is stored at.
+  const sim::SimCard after = simNow();
+  const std::vector<SimEntry> stored = rows(ListStore::Sms);
+  EXPECT_EQ(stored.size(), 7u);
+  EXPECT_EQ(after.messages().size(), 6u);
+  for (const SimEntry& e : stored) {
+    SCOPED_TRACE(e.nome.substr(0, 20));
+    EXPECT_EQ(e.operazione, kMarkInStep);
+    if (e.nome == "As it is") continue;
+    const sim::SmsRecord* m = after.message(e.posizione);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->text, e.nome.size() == 200 ? std::string(160, 'x') : e.nome);
+    EXPECT_EQ(m->ucs2, m->text == "Привет");
+  }
+}
+
+// A changed message moves to the index the SIM gives it; deleting it in the next pass
+// erases it there, not at its old index.
+TEST_F(JobFixture, SmsChangedThenDeletedInTwoPasses) {
+  sim::SimCard card = smallSim(5);
+  card.setMessage(1, {SmsStatus::StoSent, "1", "", "a", false});
+  card.setMessage(2, {SmsStatus::StoSent, "2", "", "b", false});
+  card.setMessage(3, {SmsStatus::StoSent, "3", "", "c", false});
+  useSim(card);
+  insert("simsms", {1, "a", "1", kMarkInStep});
+  insert("simsms", {2, "b", "2", kMarkDeleted});
+  insert("simsms", {3, "c changed", "3", kMarkChanged});
+
+  ASSERT_EQ(write(1), JobOutcome::Done);
+  EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "a", "1", 0}, {2, "c changed", "3", 0}}));
+  exec("UPDATE simsms SET operazione=2 WHERE desc='c changed'");
+  ASSERT_EQ(write(1), JobOutcome::Done);
+  EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "a", "1", 0}}));
+  ASSERT_EQ(simNow().messages().size(), 1u);
+  EXPECT_EQ(simNow().messages().begin()->second.text, "a");
 }
 
 }  // namespace

@@ -182,7 +182,12 @@ TEST(RootViewControllerTest, BrokenDatabaseShowsTheDatabaseErrorAndNoRows) {
   ASSERT_EQ(snap["alerts"].size(), 1u);
   const auto& alert = snap["alerts"][0];
   EXPECT_EQ(alert["title"], "Database error");
-  EXPECT_EQ(alert["message"], "Data are corrupted, please close application and try again.");
+  // The alert names where the damaged file went (the next start copies a fresh one).
+  const std::string message = alert["message"];
+  EXPECT_TRUE(message.starts_with("Data are corrupted, please close application and try again.\n"
+                                  "The damaged file was moved to " +
+                                  home.paths.database().string() + ".damaged-"))
+      << message;
   EXPECT_EQ(alert["buttons"], json({"Ok"}));
   EXPECT_TRUE(snap["navigation"][0]["rows"].empty());
   EXPECT_EQ(snap["navigation"][0]["title"], title);
@@ -190,9 +195,29 @@ TEST(RootViewControllerTest, BrokenDatabaseShowsTheDatabaseErrorAndNoRows) {
   EXPECT_TRUE(ui.snapshot()["alerts"].empty());
 }
 
+// Another program holding the database locked: the screen waits about a second, says
+// so, and keeps the list it showed.
+TEST(RootViewControllerTest, LockedDatabaseKeepsTheListAndSaysSo) {
+  TempHome home;
+  home.exec("INSERT INTO sim VALUES (1,'Anna','111',0);");
+  UiHarness ui(home.paths);
+  auto other = Database::open(home.paths.database());
+  ASSERT_TRUE(other.ok());
+  ASSERT_TRUE(other->exec("BEGIN EXCLUSIVE").ok());
+  const auto start = std::chrono::steady_clock::now();
+  ui.event({{"target", "search"}, {"action", "cancel"}});
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  auto snap = ui.snapshot();
+  ASSERT_EQ(snap["alerts"].size(), 1u);
+  EXPECT_EQ(snap["alerts"][0]["message"], "The database is in use by another program; try again.");
+  EXPECT_EQ(snap["navigation"][0]["rows"].size(), 1u);
+  other->exec("ROLLBACK");
+}
+
 TEST(RootViewControllerTest, StartupAlertComesBeforeTheDatabaseError) {
   TempHome home;
-  home.exec("DROP TABLE sim;");
+  test::writeFile(home.paths.database(), std::string(4096, '\x5a'));
   UiHarness ui(home.paths,
                {.startupAlert = "Failed to create writable database file with message 'x'.", .device = {}});
   auto alerts = ui.snapshot()["alerts"];

@@ -157,8 +157,8 @@ TEST_F(TransferTest, RefusedWriteReloadsTheListThenSaysSo) {
   const json snap = ui.snapshot();
   const json screen = snap["navigation"][0];
   ASSERT_EQ(screen["rows"].size(), 4u);
-  EXPECT_EQ(screen["rows"][0]["colors"], "cyan");  // the marks stay for the next pass
-  EXPECT_EQ(screen["rows"][1]["colors"], "cyan");
+  EXPECT_EQ(screen["rows"][0]["colors"], "gray");  // the SIM took it
+  EXPECT_EQ(screen["rows"][1]["colors"], "cyan");  // the mark stays for the next pass
   EXPECT_EQ(screen["rows"][3]["labels"][1], "Dario");
   ASSERT_EQ(snap["alerts"].size(), 1u);
   EXPECT_EQ(snap["alerts"][0]["title"], "Error writing phonebook");
@@ -166,6 +166,29 @@ TEST_F(TransferTest, RefusedWriteReloadsTheListThenSaysSo) {
   EXPECT_EQ(snap["alerts"][0]["buttons"], json({"Ok"}));
   EXPECT_EQ(snap["window"]["idleTimerDisabled"], false);
   EXPECT_EQ(modem_->sim().name(1), "Anna B");  // the first write went through
+}
+
+// A read over changes not yet written asks first; "Cancel" keeps everything, "Read"
+// replaces the list with the SIM's.
+TEST_F(TransferTest, ReadOverUnsentChangesAsksFirst) {
+  home_.exec("INSERT INTO sim VALUES (1,'Anna B','+39021234',3),(9,'New','9',1);");
+  start(smallSim());
+  UiHarness& ui = *ui_;
+  for (int answer : {0, 1}) {
+    ASSERT_EQ(ui.tap("leggi").status, 200);
+    json snap = ui.snapshot();
+    EXPECT_FALSE(snap["overlays"].contains("98"));
+    ASSERT_EQ(snap["alerts"].size(), 1u);
+    const json alert = snap["alerts"][0];
+    EXPECT_EQ(alert["message"], "2 changes not yet written to the SIM will be lost. Read anyway?");
+    EXPECT_EQ(alert["buttons"], json({"Cancel", "Read"}));
+    ASSERT_EQ(ui.tap("alert:" + std::to_string(alert["id"].get<int>()), answer).status, 200);
+    followTransfer();
+  }
+  EXPECT_EQ(listings("AT+CPBR=1,"), 1);  // only after "Read"
+  const json screen = ui.screen();
+  ASSERT_EQ(screen["rows"].size(), 3u);
+  EXPECT_EQ(screen["rows"][0]["labels"], json({"1", "Anna", "+39021234"}));
 }
 
 TEST_F(TransferTest, StoppingTheScreensMidReadLetsTheJobEnd) {

@@ -1,0 +1,113 @@
+#include "modem/Reply.h"
+
+#include <array>
+#include <charconv>
+
+namespace voryx::modem {
+namespace {
+
+enum class Match { Line, Prefix };
+
+struct FinalResult {
+  std::string_view text;
+  Match how;
+  ReplyKind kind;
+};
+
+// The final result codes of the commands we send (27.007 §4.1, 27.005 §3.2.5). No dial
+// command is ever sent, so "NO CARRIER", "BUSY" and "NO ANSWER" can only be unsolicited
+// here (a call that ended); they are in the table below.
+constexpr std::array kFinalResults{
+    FinalResult{"OK", Match::Line, ReplyKind::Ok},
+    FinalResult{"ERROR", Match::Line, ReplyKind::Error},
+    FinalResult{"+CME ERROR:", Match::Prefix, ReplyKind::Error},
+    FinalResult{"+CMS ERROR:", Match::Prefix, ReplyKind::Error},
+};
+
+// Unsolicited result codes that modems put between (and after) the lines of a reply.
+constexpr std::array<std::string_view, 25> kUnsolicited{
+    "RING",    "NO CARRIER", "BUSY",    "NO ANSWER", "+CMTI:",  "+CDSI:",  "+CBMI:",
+    "+CDS:",   "+CRING:",    "+CLIP:",  "+CCWA:",    "+CREG:",  "+CGREG:", "+CEREG:",
+    "+CUSD:",  "+CIEV:",     "+CSSI:",  "+CSSU:",    "+CGEV:",  "+PACSP",  "+QIND:",
+    "^RSSI:",  "^BOOT:",     "^MODE:",  "^SRVST:",
+};
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+const FinalResult* finalResult(std::string_view line) {
+  line = trim(line);
+  for (const FinalResult& r : kFinalResults) {
+    if (r.how == Match::Line ? line == r.text : line.starts_with(r.text)) return &r;
+  }
+  return nullptr;
+}
+
+std::optional<int> errorNumber(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::string_view text = trim(line.substr(colon + 1));
+  int value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+bool isFinalResult(std::string_view line) { return finalResult(line) != nullptr; }
+
+bool isUnsolicited(std::string_view line) {
+  line = trim(line);
+  for (std::string_view code : kUnsolicited) {
+    if (line.starts_with(code)) return true;
+  }
+  return false;
+}
+
+// "\r\n+CPBR: 1,\"123\",129,\"4142\"\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n" is Ok with one
+// information line; "\r\n> " is Prompt; "\r\n+CPBR: 1,\"12" is Incomplete.
+Reply classify(std::string_view reply) {
+  Reply r;
+  std::vector<std::string_view> lines;
+  std::size_t begin = 0;
+  while (begin < reply.size()) {
+    const std::size_t lf = reply.find('\n', begin);
+    const std::size_t end = lf == std::string_view::npos ? reply.size() : lf;
+    const std::string_view line = trim(reply.substr(begin, end - begin));
+    if (!line.empty() && !isUnsolicited(line)) lines.push_back(line);
+    begin = lf == std::string_view::npos ? reply.size() : lf + 1;
+  }
+  if (lines.empty()) return r;
+  // The text prompt: "> ", normally with no line end after it.
+  if (lines.back() == ">") {
+    r.kind = ReplyKind::Prompt;
+    lines.pop_back();
+    r.lines = std::move(lines);
+    return r;
+  }
+  const FinalResult* last = finalResult(lines.back());
+  if (!last) {
+    r.lines = std::move(lines);
+    return r;
+  }
+  r.final = lines.back();
+  lines.pop_back();
+  r.lines = std::move(lines);
+  r.kind = last->kind;
+  if (last->how == Match::Prefix) {
+    r.errorCode = errorNumber(r.final);
+    if (r.final.starts_with("+CME ERROR:") &&
+        (r.errorCode == 22 || trim(r.final.substr(11)) == "not found")) {
+      r.kind = ReplyKind::NotFound;
+    }
+  }
+  return r;
+}
+
+}  // namespace voryx::modem

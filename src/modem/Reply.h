@@ -1,0 +1,39 @@
+#pragma once
+// What a modem's reply came to, decided in one place: every check of a reply (the
+// handshake, the set-up commands, the listings, the writes) asks classify(). Pure, any
+// thread; survives any bytes (NUL bytes are ordinary characters).
+//
+// A reply is a run of lines (ending in LF, a CR before it belonging to the line end).
+// Its outcome is its last final result code, once blank lines and unsolicited result
+// codes (an incoming SMS "+CMTI", a signal report "^RSSI", ...) are set aside: modems
+// put those anywhere, also after the final result. A reply whose last such line is not a
+// final result code has not ended (yet): Incomplete.
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace voryx::modem {
+
+enum class ReplyKind {
+  Ok,          // "OK"
+  Error,       // "ERROR", "+CME ERROR: <err>", "+CMS ERROR: <err>"
+  NotFound,    // "+CME ERROR: 22" / "+CME ERROR: not found": e.g. an empty phonebook range
+  Prompt,      // "> ": the modem waits for a message text
+  Incomplete,  // no final result code (nothing at all, or a reply cut short)
+};
+
+struct Reply {
+  ReplyKind kind = ReplyKind::Incomplete;
+  std::string_view final;               // the final result line as sent, trimmed
+  std::optional<int> errorCode;         // the number of "+CME ERROR: 10", "+CMS ERROR: 500"
+  std::vector<std::string_view> lines;  // information lines before the final result:
+                                        // no blank lines, no unsolicited codes
+};
+
+Reply classify(std::string_view reply);
+
+// One line (without its line end) as the classifier sees it.
+bool isFinalResult(std::string_view line);
+bool isUnsolicited(std::string_view line);
+
+}  // namespace voryx::modem

@@ -1,0 +1,121 @@
+#pragma once
+// One SIM store's table in the local database (`sim` for the phonebook, `simsms` for the
+// SMS store): the only place that holds SQL text. The reads, the writes, the list
+// loading and (next) editing, import and restore all go through it.
+//
+// A SimTable owns one connection, opened by open() and closed when it goes; it belongs to
+// one thread at a time. Every operation waits out another program's lock for at most the
+// policy's bound and then fails with Errc::Busy, changing nothing. Every operation that
+// changes rows runs in one transaction: it is stored whole or not at all.
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Result.h"
+#include "store/Database.h"
+#include "store/SimEntry.h"
+
+namespace voryx {
+
+enum class ListStore { Phonebook, Sms };  // table `sim` / `simsms`
+
+// How long an operation waits for a lock held by another connection before it fails
+// with Errc::Busy.
+struct BusyPolicy {
+  std::chrono::milliseconds wait;
+};
+inline constexpr BusyPolicy kScreenBusy{std::chrono::milliseconds(1000)};   // main loop
+inline constexpr BusyPolicy kShellBusy{std::chrono::milliseconds(10000)};   // shell, jobs
+
+// What a write pass confirmed for one entry: the modem answered OK for the commands that
+// carried it. `sent` is the row exactly as the pass read it from the table.
+struct Confirmed {
+  enum class What {
+    Written,  // the entry's name/text and number are on the SIM
+    Erased,   // the entry's location (message) is gone from the SIM; nothing written
+  };
+  SimEntry sent;
+  What what = What::Written;
+  // SMS written: the index the modem stored the message at ("+CMGW: <index>"), which is
+  // not always the row's `entry`. Always empty for the phonebook.
+  std::optional<std::int32_t> storedAt;
+};
+
+class SimTable {
+ public:
+  // Opens the database file for `store`. A file that lacks the store's table gets it
+  // (the shipped schema's CREATE statement); an existing table is never touched.
+  // Errors (detail: "<file>: <reason>", readable as it stands by a user):
+  //   NotFound  the file does not exist (no file is created)
+  //   Io        the file cannot be opened or written: permission denied, read-only
+  //             file system, a missing folder ... (detail ends in "permission denied"
+  //             for EACCES/EPERM)
+  //   Corrupt   SQLite's own verdict: SQLITE_CORRUPT or SQLITE_NOTADB
+  //   Busy      locked past the policy's bound
+  // open() never moves or deletes a file; loadEntries (EntryList.h) moves a file SQLite
+  // judges damaged aside.
+  static Result<SimTable> open(const std::filesystem::path& file, ListStore store,
+                               BusyPolicy busy = kShellBusy);
+
+  ListStore store() const { return store_; }
+
+  // The rows of the table. The phonebook applies `search` (a non-empty text matched as a
+  // LIKE pattern "%text%" against name and number: "%" and "_" act as wildcards, letter
+  // case ignored for ASCII only) and the order (sortField 0 by location, otherwise by name
+  // in the database's byte order). The SMS store ignores both and orders by location.
+  // NULL text reads as "". Errors: Busy, Corrupt, Io.
+  Result<std::vector<SimEntry>> list(std::string_view search = "", int sortField = 0);
+
+  // How many rows carry a mark other than 0 (changes not yet written to the SIM).
+  Result<int> countMarked();
+
+  // Replaces every row by `rows` in one transaction. A row whose `entry` repeats an
+  // earlier one is skipped. With `discardMarks` false the replacement is refused with
+  // Errc::Invalid (and nothing changes) when the table holds marked rows at the moment of
+  // the replacement, so that changes made by another program while a read ran are never
+  // dropped without the user's word.
+  Status replaceAll(const std::vector<SimEntry>& rows, bool discardMarks);
+
+  // Inserts the entry at its `entry`, or replaces the row that holds that `entry`
+  // (name, number and mark as given).
+  Status put(const SimEntry& entry);
+  // Marks the row at `entry` deleted (2); Errc::NotFound when there is none.
+  Status markDeleted(std::int32_t entry);
+  // Marks every row deleted (2).
+  Status markAllDeleted();
+
+  // Applies what a write pass confirmed, in one transaction. A row is matched by the
+  // `entry` the pass read; it is "unchanged" when its mark, name and number are still
+  // what the pass read (another program may have changed it meanwhile).
+  //   Written, row unchanged        mark 0; with storedAt, `entry` becomes storedAt
+  //   Written, row changed since    keeps its mark (a mark 1 becomes 3: the SIM now holds
+  //                                 a version of it); with storedAt, `entry` becomes
+  //                                 storedAt all the same (that is where the SIM has it)
+  //   Erased, sent mark 2           the row is removed if unchanged, else kept as it is
+  //   Erased, sent mark 3 (SMS: the old message was deleted, the new one not stored)
+  //                                 a row still marked 3 becomes 1 (new: the next pass
+  //                                 must not delete at the old index again); a row now
+  //                                 marked 2 is removed (its message is gone); else kept
+  //   a row that is gone            nothing
+  // Index moves (storedAt) happen after the removals, through temporary entries, so no
+  // two rows ever share an `entry`. A row that this sweep does not move but that holds a
+  // storedAt index (the table was out of step with the SIM, which reported that index
+  // free) moves to the first free entry above every entry of the table and becomes new
+  // (1) — or is removed when it is marked 2 — so nothing is lost and no delete ever
+  // aims at a message it does not describe.
+  Status sweep(const std::vector<Confirmed>& confirmed);
+
+  Database& database() { return db_; }
+
+ private:
+  SimTable(Database db, ListStore store, BusyPolicy busy);
+  Database db_;
+  ListStore store_;
+  BusyPolicy busy_;
+};
+
+}  // namespace voryx
