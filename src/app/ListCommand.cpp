@@ -37,18 +37,6 @@ std::string field(const std::string& text) {
   return out;
 }
 
-const char* failureText(LoadFailure failure) {
-  switch (failure) {
-    case LoadFailure::Open: return "the database file could not be opened";
-    case LoadFailure::Prepare: return "the database lacks its tables or is not a database";
-    case LoadFailure::Corrupt: return "the database file is damaged";
-    case LoadFailure::Busy: return "the database stayed locked by another program";
-    case LoadFailure::Step: return "reading the database failed";
-    case LoadFailure::None: break;
-  }
-  return "";
-}
-
 int runList(const ListOptions& options) {
   const Paths paths = startUp();
   if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
@@ -59,15 +47,30 @@ int runList(const ListOptions& options) {
                                                : Preferences(paths.preferences).integer(kPrefSort, 0);
   ListLoad load = loadEntries(paths.database(), options.sms ? ListStore::Sms : ListStore::Phonebook,
                               options.search, sortField);
-  if (load.failure != LoadFailure::None) {
-    std::cerr << "voryx list: " << localized("Database error") << ": "
-              << localized("Data are corrupted, please close application and try again.")
-              << " (" << failureText(load.failure) << ": " << paths.database().string() << ")\n";
-    if (!load.movedAsideTo.empty()) {
-      std::cerr << "voryx list: the damaged file was moved to " << load.movedAsideTo.string()
-                << "; the next start copies a fresh database.\n";
-    }
-    return 1;
+  switch (load.failure) {
+    case LoadFailure::None:
+      break;
+    case LoadFailure::Busy:
+      std::cerr << "voryx list: the database " << paths.database().string()
+                << " is locked: it is in use by another program; try again when it is done.\n";
+      return 1;
+    case LoadFailure::Unreadable:
+      std::cerr << "voryx list: the database cannot be read: " << load.detail << "\n";
+      return 1;
+    case LoadFailure::Corrupt:
+      std::cerr << "voryx list: " << localized("Database error") << ": "
+                << localized("Data are corrupted, please close application and try again.")
+                << " (" << load.detail << ")\n";
+      if (load.movedAsideTo.empty()) {
+        std::cerr << "voryx list: the damaged file could not be moved aside.\n";
+      } else {
+        std::cerr << "voryx list: the damaged file was moved to " << load.movedAsideTo.string()
+                  << "; the next start copies a fresh database.\n";
+      }
+      return 1;
+    case LoadFailure::Step:
+      std::cerr << "voryx list: " << localized("Database error") << ": " << load.detail << "\n";
+      return 1;
   }
   std::string out;
   for (const SimEntry& e : load.entries) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/AtomicFile.h"
 #include "entries/DebugLog.h"
 #include "store/Files.h"
 
@@ -15,45 +16,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string describe(const char* what, const fs::path& path, int err) {
-  return std::string(what) + " " + path.string() + ": " + std::strerror(err);
-}
-
-// Copies from to to through a temporary file in to's folder, so that a copy cut short
-// (full disk, crash) never leaves a half database under the real name. The copy is 0600.
-// Returns the failure's description, or nothing.
-std::optional<std::string> copyFile(const fs::path& from, const fs::path& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return describe("cannot read", from, errno);
-  std::string tmp = to.string() + ".tmp-XXXXXX";
-  int out = ::mkostemp(tmp.data(), O_CLOEXEC);
-  if (out < 0) {
-    int err = errno;
-    ::close(in);
-    return describe("cannot create a file in", to.parent_path(), err);
-  }
-  std::optional<std::string> failure;
+// The whole of a file, or the failure's description.
+Result<std::string> readWhole(const fs::path& from) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Error{Errc::Io, "cannot read " + from.string() + ": " + std::strerror(errno)};
+  std::string data;
   char buffer[1 << 16];
-  while (!failure) {
-    ssize_t n = ::read(in, buffer, sizeof buffer);
+  while (true) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) failure = describe("cannot read", from, errno);
-    if (n <= 0) break;
-    for (ssize_t done = 0; done < n && !failure;) {
-      ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno != EINTR) failure = describe("cannot write", tmp, errno);
-      if (w > 0) done += w;
+    if (n < 0) {
+      const int err = errno;
+      ::close(in);
+      return Error{Errc::Io, "cannot read " + from.string() + ": " + std::strerror(err)};
     }
+    if (n == 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(in);
-  if (!failure && ::fsync(out) != 0) failure = describe("cannot write", tmp, errno);
-  if (::close(out) != 0 && !failure) failure = describe("cannot write", tmp, errno);
-  // Another process may have put a database there meanwhile: keep that one.
-  if (!failure && !renameNoReplace(tmp, to) && errno != EEXIST) {
-    failure = describe("cannot create", to, errno);
-  }
-  ::unlink(tmp.c_str());  // gone already after a successful rename
-  return failure;
+  return data;
 }
 
 }  // namespace
@@ -65,9 +46,15 @@ std::optional<std::string> VoryxAppDelegate::createEditableCopyOfDatabaseIfNeede
   // A folder that cannot be made is only logged: the copy then reports the failure.
   const bool made = createPrivateFolders(paths_.documents, ec);
   DebugLog::append("creo folder rc |%d|   folder %s\n", made ? 1 : 0, paths_.documents.c_str());
-  if (auto failure = copyFile(paths_.shippedDatabase(), writable)) {
-    return "Failed to create writable database file with message '" + *failure + "'.";
-  }
+  // The copy is 0600 (phone numbers and messages go into it). Another process may have
+  // put a database there meanwhile: that one is kept.
+  auto failed = [](const Error& e) {
+    return "Failed to create writable database file with message '" + e.detail + "'.";
+  };
+  auto shipped = readWhole(paths_.shippedDatabase());
+  if (!shipped) return failed(shipped.error());
+  auto created = createFileAtomically(writable, *shipped, 0600);
+  if (!created) return failed(created.error());
   return std::nullopt;
 }
 

@@ -35,6 +35,8 @@ class Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
   T& operator*() & { return value(); }
+  const T& operator*() const& { return value(); }
+  T&& operator*() && { return std::move(*this).value(); }
   const Error& error() const { return std::get<1>(v_); }
 
  private:

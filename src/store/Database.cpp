@@ -1,9 +1,17 @@
 #include "store/Database.h"
 
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <system_error>
 
 namespace voryx {
 namespace {
+
+namespace fs = std::filesystem;
 
 Errc errcOf(int code) {
   switch (code & 0xff) {
@@ -13,22 +21,43 @@ Errc errcOf(int code) {
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
       return Errc::Corrupt;
-    case SQLITE_CANTOPEN:
-      return Errc::NotFound;
     case SQLITE_ERROR:
     case SQLITE_RANGE:
     case SQLITE_MISUSE:
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
       return Errc::Invalid;
+    case SQLITE_TOOBIG:
+      return Errc::TooLarge;
     default:
       return Errc::Io;
   }
 }
 
-Error errorOf(sqlite3* db, int code, std::string_view what) {
-  std::string detail(what);
-  detail += ": ";
-  detail += db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-  return Error{errcOf(code), std::move(detail)};
+// An errno as a user reads it after a file name: "permission denied" for both ways the
+// system refuses access, else the system's text starting in lower case.
+std::string reasonOf(int err) {
+  if (err == EACCES || err == EPERM) return "permission denied";
+  std::string text = std::strerror(err);
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+// The reason of a failed call: for a file that could not be opened or read, the system's
+// errno (SQLite's own text, "unable to open database file", does not say why), else
+// SQLite's message.
+std::string reasonOf(sqlite3* db, int code) {
+  const int primary = code & 0xff;
+  if (db && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR)) {
+    if (int err = sqlite3_system_errno(db)) return reasonOf(err);
+  }
+  return db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+}
+
+// A statement text is worth showing only when the statement itself is at fault.
+Error naming(Error e, std::string_view sql) {
+  if (e.code == Errc::Invalid) e.detail += " (in \"" + std::string(sql) + "\")";
+  return e;
 }
 
 }  // namespace
@@ -65,6 +94,11 @@ bool Statement::bindInt(int index, std::int32_t value) {
   return lastCode_ == SQLITE_OK;
 }
 
+bool Statement::bindInt64(int index, std::int64_t value) {
+  lastCode_ = sqlite3_bind_int64(stmt_.get(), index, value);
+  return lastCode_ == SQLITE_OK;
+}
+
 void Statement::reset() { lastCode_ = sqlite3_reset(stmt_.get()); }
 
 void Statement::clearBindings() { lastCode_ = sqlite3_clear_bindings(stmt_.get()); }
@@ -80,16 +114,38 @@ std::int32_t Statement::columnInt(int column) const {
   return sqlite3_column_int(stmt_.get(), column);
 }
 
+std::int64_t Statement::columnInt64(int column) const {
+  return sqlite3_column_int64(stmt_.get(), column);
+}
+
 std::string Statement::errorMessage() const {
   return sqlite3_errmsg(sqlite3_db_handle(stmt_.get()));
 }
 
-Result<Database> Database::open(const std::filesystem::path& file) {
+Result<Database> Database::open(const fs::path& file) {
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  Database db(raw);  // owns the handle also when opening failed
-  if (rc != SQLITE_OK) return errorOf(raw, rc, "cannot open " + file.string());
+  Database db(raw, file);  // owns the handle also when opening failed
+  if (rc != SQLITE_OK) {
+    if (raw && sqlite3_system_errno(raw) == ENOENT) {
+      const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+      std::error_code ec;
+      if (fs::is_directory(dir, ec)) return Error{Errc::NotFound, file.string() + ": no such file"};
+    }
+    return db.error(rc);
+  }
+  // SQLite falls back to reading only when the file cannot be opened for writing, and
+  // would tell so only at the first change.
+  if (sqlite3_db_readonly(raw, "main") == 1) {
+    const int err = ::access(file.c_str(), W_OK) == 0 ? 0 : errno;
+    return Error{Errc::Io,
+                 file.string() + ": " + (err ? reasonOf(err) : "opened for reading only")};
+  }
   return db;
+}
+
+Error Database::error(int code) const {
+  return Error{errcOf(code), file_.string() + ": " + reasonOf(db_.get(), code)};
 }
 
 Result<Statement> Database::prepare(std::string_view sql) {
@@ -98,7 +154,7 @@ Result<Statement> Database::prepare(std::string_view sql) {
   const char* tail = nullptr;
   int rc = sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &raw, &tail);
   Statement stmt(raw);
-  if (rc != SQLITE_OK) return errorOf(db_.get(), rc, "cannot prepare \"" + std::string(sql) + "\"");
+  if (rc != SQLITE_OK) return naming(error(rc), sql);
   if (!raw) return Error{Errc::Invalid, "empty statement"};
   // One statement at a time: a second one would otherwise be dropped without a word.
   const std::string_view rest(tail, static_cast<std::size_t>(sql.data() + sql.size() - tail));
@@ -118,19 +174,21 @@ Status Database::exec(std::string_view sql) {
       case Statement::Step::Done:
         return Ok{};
       default:
-        return errorOf(db_.get(), stmt->lastCode(), "cannot run \"" + std::string(sql) + "\"");
+        return naming(error(stmt->lastCode()), sql);
     }
   }
 }
 
-Transaction::Transaction(Database& db) : db_(db) { active_ = db_.exec("BEGIN").ok(); }
+Transaction::Transaction(Database& db) : db_(db), begun_(db_.exec("BEGIN IMMEDIATE")) {
+  active_ = begun_.ok();
+}
 
 Transaction::~Transaction() {
   if (active_) db_.exec("ROLLBACK");
 }
 
 Status Transaction::commit() {
-  if (!active_) return Error{Errc::Io, "no open transaction"};
+  if (!active_) return begun_.ok() ? Error{Errc::Io, "no open transaction"} : begun_.error();
   Status s = db_.exec("COMMIT");
   // A failed COMMIT may have rolled back on its own; then nothing is left to undo.
   active_ = !s && sqlite3_get_autocommit(db_.handle()) == 0;

@@ -6,97 +6,13 @@
 #include <cerrno>
 #include <ctime>
 #include <string>
-#include <thread>
 
-#include "store/Database.h"
-#include "store/Files.h"
+#include "base/AtomicFile.h"
 
 namespace voryx {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The list statements, exactly as the program has always run them.
-constexpr std::string_view kSimByEntry =
-    "SELECT desc,number,entry,operazione FROM sim order by entry";
-constexpr std::string_view kSimByDesc =
-    "SELECT desc,number,entry,operazione FROM sim order by desc";
-constexpr std::string_view kSimSearchByEntry =
-    "SELECT desc,number,entry,operazione FROM sim  where desc like ? or number like ? "
-    "order by entry";
-constexpr std::string_view kSimSearchByDesc =
-    "SELECT desc,number,entry,operazione FROM sim  where desc like ? or number like ? "
-    "order by desc";
-constexpr std::string_view kSmsByEntry =
-    "SELECT desc,number,entry,operazione FROM simsms order by entry";
-
-std::string_view listStatement(ListStore store, bool searching, int sortField) {
-  if (store == ListStore::Sms) return kSmsByEntry;
-  if (searching) return sortField == 0 ? kSimSearchByEntry : kSimSearchByDesc;
-  return sortField == 0 ? kSimByEntry : kSimByDesc;
-}
-
-// Counts the waits of one load against the bound.
-class BusyWait {
- public:
-  explicit BusyWait(std::chrono::milliseconds each) : each_(each) {}
-  // Sleeps once; false (without sleeping) when the bound is used up.
-  bool again() {
-    if (waits_ >= kBusyWaits) return false;
-    ++waits_;
-    std::this_thread::sleep_for(each_);
-    return true;
-  }
-
- private:
-  std::chrono::milliseconds each_;
-  int waits_ = 0;
-};
-
-// Runs the list statement into out. The connection is closed when this returns, so the
-// caller may move the file.
-LoadFailure readList(const fs::path& database, ListStore store, std::string_view search,
-                     int sortField, std::chrono::milliseconds busyWait,
-                     std::vector<SimEntry>& out) {
-  auto db = Database::open(database);
-  if (!db) return LoadFailure::Open;
-  const bool searching = store == ListStore::Phonebook && !search.empty();
-  const std::string_view sql = listStatement(store, searching, sortField);
-  BusyWait wait(busyWait);
-
-  // Preparing reads the schema, which another connection's lock can hold up: that is a
-  // busy file, not a damaged one.
-  Result<Statement> stmt = db->prepare(sql);
-  while (!stmt && stmt.error().code == Errc::Busy) {
-    if (!wait.again()) return LoadFailure::Busy;
-    stmt = db->prepare(sql);
-  }
-  if (!stmt) return LoadFailure::Prepare;
-
-  if (searching) {
-    std::string pattern = "%" + std::string(search) + "%";
-    if (!stmt->bindText(1, pattern) || !stmt->bindText(2, pattern)) return LoadFailure::Step;
-  }
-
-  Statement::Step step = stmt->step();
-  if (step == Statement::Step::Corrupt) return LoadFailure::Corrupt;
-  while (true) {
-    switch (step) {
-      case Statement::Step::Row:
-        out.push_back(SimEntry{stmt->columnInt(2), stmt->columnText(0), stmt->columnText(1),
-                               stmt->columnInt(3)});
-        break;
-      case Statement::Step::Done:
-        return LoadFailure::None;
-      case Statement::Step::Busy:
-        if (!wait.again()) return LoadFailure::Busy;
-        break;
-      default:
-        return LoadFailure::Step;
-    }
-    step = stmt->step();
-  }
-}
 
 // Moves a damaged database aside under a timestamped name, with its rollback journal or
 // write-ahead log: a stale journal left behind would be played into the fresh copy.
@@ -170,14 +86,33 @@ std::u16string utf16Units(std::string_view s) {
 }  // namespace
 
 ListLoad loadEntries(const fs::path& database, ListStore store, std::string_view search,
-                     int sortField, std::chrono::milliseconds busyWait) {
+                     int sortField, BusyPolicy busy) {
   ListLoad load;
-  load.failure = readList(database, store, search, sortField, busyWait, load.entries);
-  if (load.failure == LoadFailure::None) return load;
-  load.entries.clear();
-  if (load.failure == LoadFailure::Open || load.failure == LoadFailure::Prepare ||
-      load.failure == LoadFailure::Corrupt) {
-    load.movedAsideTo = moveAside(database);
+  // The connection is closed when this lambda returns, before the file may be moved.
+  Result<std::vector<SimEntry>> rows = [&]() -> Result<std::vector<SimEntry>> {
+    auto table = SimTable::open(database, store, busy);
+    if (!table) return table.error();
+    return table->list(search, sortField);
+  }();
+  if (rows) {
+    load.entries = std::move(*rows);
+    return load;
+  }
+  load.detail = rows.error().detail;
+  switch (rows.error().code) {
+    case Errc::Busy:
+      load.failure = LoadFailure::Busy;
+      break;
+    case Errc::Corrupt:
+      load.failure = LoadFailure::Corrupt;
+      load.movedAsideTo = moveAside(database);
+      break;
+    case Errc::NotFound:
+    case Errc::Io:
+      load.failure = LoadFailure::Unreadable;
+      break;
+    default:
+      load.failure = LoadFailure::Step;
   }
   return load;
 }

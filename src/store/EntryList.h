@@ -1,48 +1,44 @@
 #pragma once
 // Loading the main screen's list from the database, and the two comparators that
-// re-sort it in memory. Main loop only (the loading blocks while it waits out a lock).
-#include <chrono>
+// re-sort it in memory. The loading blocks while it waits out a lock, up to the policy's
+// bound: the main loop passes kScreenBusy, the shell and the jobs keep kShellBusy.
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "store/SimEntry.h"
+#include "store/SimTable.h"
 
 namespace voryx {
 
-enum class ListStore { Phonebook, Sms };  // table `sim` / `simsms`
-
 enum class LoadFailure {
   None,
-  Open,     // the file could not be opened (also: it is missing)
-  Prepare,  // the list statement did not prepare (a missing table, not a database)
-  Corrupt,  // the first step reported corruption
-  Busy,     // locked past the wait bound
-  Step,     // another step failure
+  Busy,        // locked past the wait bound: in use by another program; the file stays
+  Corrupt,     // SQLite judged the file damaged: moved aside (movedAsideTo)
+  Unreadable,  // missing, or not readable and writable by this user, or an I/O error:
+               // the file stays; detail says why
+  Step,        // any other failure; the file stays
 };
 
 struct ListLoad {
   std::vector<SimEntry> entries;  // empty whenever failure is not None
   LoadFailure failure = LoadFailure::None;
   std::filesystem::path movedAsideTo;  // set when the damaged file was moved aside
+  // Why it failed, readable by a user: "<file>: <reason>", e.g.
+  // "/home/u/.local/share/voryx/Voryx.sqlitedb: permission denied".
+  std::string detail;
 };
 
-// A locked database is waited out kBusyWait at a time, at most kBusyWaits times.
-inline constexpr int kBusyWaits = 10;
-inline constexpr std::chrono::milliseconds kBusyWait{1000};
-
-// Runs the list statement of the store. The phonebook applies the search (a non-empty
-// text matched as a LIKE pattern "%text%" against name and number, so "%" and "_" in it
-// act as wildcards; letter case is ignored for ASCII only) and the order (sortField 0
-// by location, otherwise by name in the database's byte order). The SMS store ignores
-// both and orders by location. NULL text columns read as "".
-// On Open, Prepare or Corrupt the file (when there is one) is moved aside to
-// "<name>.damaged-YYYYmmdd-HHMMSS" (never over an existing file), so that the next start
-// copies a fresh one; nothing is deleted. A lock that outlasts the wait ends as Busy and
-// leaves the file alone. busyWait exists for tests; callers keep the default.
+// SimTable::open and SimTable::list (which tell what the list holds and how it is
+// searched and sorted). Only SQLite's own verdict that the file is damaged (corrupt, or
+// not a database) moves it aside, to "<name>.damaged-YYYYmmdd-HHMMSS" (never over an
+// existing file), together with its rollback journal or write-ahead log, so that the next
+// start copies a fresh one; nothing is deleted. A file without the store's table gets it.
+// Every other failure leaves the file where it is: its rows hold changes not yet written
+// to the SIM.
 ListLoad loadEntries(const std::filesystem::path& database, ListStore store,
-                     std::string_view search, int sortField,
-                     std::chrono::milliseconds busyWait = kBusyWait);
+                     std::string_view search, int sortField, BusyPolicy busy = kShellBusy);
 
 // Comparators: negative, zero or positive.
 // By posizione as integers (3 before 12).

@@ -1,9 +1,6 @@
 #include "store/Files.h"
 
-#include <fcntl.h>  // AT_FDCWD
-#include <stdio.h>  // renameat2
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -26,17 +23,6 @@ bool createPrivateFolders(const std::filesystem::path& dir, std::error_code& ec)
   if (err == EEXIST && std::filesystem::is_directory(dir, statEc)) return false;
   ec.assign(err, std::generic_category());
   return false;
-}
-
-bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: a hard link fails on an existing name as well.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
 }
 
 }  // namespace voryx

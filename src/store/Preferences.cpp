@@ -1,9 +1,5 @@
 #include "store/Preferences.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -12,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/AtomicFile.h"
 #include "store/Files.h"
 
 namespace voryx {
@@ -22,42 +19,12 @@ namespace fs = std::filesystem;
 // A preferences file is a few hundred bytes; anything far larger is not ours.
 constexpr std::uintmax_t kMaxFileSize = 1 << 20;
 
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// Replaces file with text so that a reader sees either the old or the new file whole,
-// also across a crash: temporary file in the same folder, fsync, rename, fsync of the
-// folder. A crash before the rename leaves a stray temporary file and the old file.
+// Replaces file with text (0600: it names the user's modem and choices), creating its
+// folder (0700) when missing.
 bool replaceFile(const fs::path& file, std::string_view text) {
-  const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   std::error_code ec;
-  createPrivateFolders(dir, ec);
-  if (ec) return false;
-  std::string tmp = (dir / (file.filename().string() + ".tmp-XXXXXX")).string();
-  int fd = ::mkostemp(tmp.data(), O_CLOEXEC);  // mode 0600
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(tmp.c_str(), file.c_str()) == 0;
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return true;
+  createPrivateFolders(file.parent_path(), ec);
+  return !ec && writeFileAtomically(file, text, 0600).ok();
 }
 
 }  // namespace

@@ -1,9 +1,16 @@
 #include "store/EntryList.h"
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <thread>
 
 #include "store/Database.h"
@@ -18,69 +25,20 @@ using test::readFile;
 using test::TempDir;
 using test::writeFile;
 
-class EntryListTest : public ::testing::Test {
- protected:
-  void SetUp() override { fs::copy_file(test::shippedDatabase(), db_); }
-
-  void exec(const std::string& sql) {
-    auto done = Database::open(db_)->exec(sql);
-    ASSERT_TRUE(done.ok()) << done.error().detail;
-  }
-
-  static std::vector<int> positions(const std::vector<SimEntry>& entries) {
-    std::vector<int> out;
-    for (const auto& e : entries) out.push_back(e.posizione);
-    return out;
-  }
-
-  TempDir dir_;
-  fs::path db_ = dir_ / "Voryx.sqlitedb";
-};
-
-TEST_F(EntryListTest, SearchAndOrder) {
-  exec(
-      "INSERT INTO sim (entry,desc,number,operazione) VALUES "
-      "(1,'Zanna','+39021234',0),(2,'GIANNI','333',1),(3,'Bob','444',2),"
-      "(4,'50% off','555',3),(5,'a_b','666',0),(6,'\xC3\x80nna','777',0),"
-      "(7,'AxB','888',0),(8,'anna','999',0)");
-  struct Case {
-    const char* search;
-    int sortField;
-    std::vector<int> expected;
-  };
-  const Case cases[] = {
-      {"", 0, {1, 2, 3, 4, 5, 6, 7, 8}},
-      {"", 1, {4, 7, 3, 2, 1, 5, 8, 6}},  // byte order: digits, upper case, lower, non-ASCII
-      {"an", 0, {1, 2, 8}},               // either letter case, in that order of letters
-      {"AN", 1, {2, 1, 8}},
-      {"21", 0, {1}},                     // the number matches too
-      {"a%i", 0, {2}},                    // % in the text is a wildcard
-      {"a_b", 0, {5, 7}},                 // so is _
-      {"\xC3\xA0", 0, {}},                // letter case of non-ASCII letters is not folded
-      {"%", 1, {4, 7, 3, 2, 1, 5, 8, 6}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.search) + " sort " + std::to_string(c.sortField));
-    ListLoad load = loadEntries(db_, ListStore::Phonebook, c.search, c.sortField);
-    EXPECT_EQ(load.failure, LoadFailure::None);
-    EXPECT_EQ(positions(load.entries), c.expected);
-  }
+void exec(const fs::path& file, const std::string& sql) {
+  auto done = Database::open(file)->exec(sql);
+  ASSERT_TRUE(done.ok()) << done.error().detail;
 }
 
-TEST_F(EntryListTest, EmptyTablesThenSmsIgnoresSearchAndSortAndNullsReadEmpty) {
-  for (ListStore store : {ListStore::Phonebook, ListStore::Sms}) {
-    ListLoad load = loadEntries(db_, store, "", 0);
-    EXPECT_EQ(load.failure, LoadFailure::None);
-    EXPECT_TRUE(load.entries.empty());
-  }
-  exec(
-      "INSERT INTO simsms (entry,desc,number,operazione) VALUES "
-      "(9,'b text','+39333',0),(2,'a text',NULL,NULL),(5,NULL,'123',1)");
-  ListLoad load = loadEntries(db_, ListStore::Sms, "zzz", 1);
-  EXPECT_EQ(load.failure, LoadFailure::None);
-  EXPECT_EQ(load.entries, (std::vector<SimEntry>{{2, "a text", "", 0},
-                                                 {5, "", "123", 1},
-                                                 {9, "b text", "+39333", 0}}));
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::vector<fs::path> filesIn(const fs::path& dir) {
+  std::vector<fs::path> out;
+  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 // Creates a database whose `sim` table spans several pages and overwrites the table's
@@ -107,33 +65,65 @@ void damageSimTable(const fs::path& file) {
   writeFile(file, bytes);
 }
 
-TEST_F(EntryListTest, DamagedFileIsMovedAsideWhole) {
+TEST(EntryListTest, OnlyADamagedFileIsMovedAside) {
   struct Case {
     const char* name;
-    void (*damage)(const fs::path&);
+    std::function<void(const fs::path&)> make;  // from a copy of the shipped database
     LoadFailure failure;
+    bool movedAside;
+    const char* detailEnd;
   };
   const Case cases[] = {
-      {"no sim table", [](const fs::path& f) { ASSERT_TRUE(Database::open(f)->exec("DROP TABLE sim").ok()); },
-       LoadFailure::Prepare},
+      {"no sim table: made, the SMS rows kept",
+       [](const fs::path& f) { exec(f, "DROP TABLE sim"); }, LoadFailure::None, false, ""},
+      {"an empty file: a database without tables", [](const fs::path& f) { writeFile(f, ""); },
+       LoadFailure::None, false, ""},
       {"not a database",
        [](const fs::path& f) { writeFile(f, std::string(8192, 'x') + "garbage"); },
-       LoadFailure::Prepare},
-      {"damaged table", damageSimTable, LoadFailure::Corrupt},
+       LoadFailure::Corrupt, true, ": file is not a database"},
+      {"damaged table", damageSimTable, LoadFailure::Corrupt, true,
+       ": database disk image is malformed"},
+      {"missing", [](const fs::path& f) { fs::remove(f); }, LoadFailure::Unreadable, false,
+       ": no such file"},
+      {"a folder in its place",
+       [](const fs::path& f) {
+         fs::remove(f);
+         fs::create_directory(f);
+       },
+       LoadFailure::Unreadable, false, ": is a directory"},
+      {"a table of another shape",
+       [](const fs::path& f) {
+         exec(f, "DROP TABLE sim");
+         exec(f, "CREATE TABLE sim (entry, desc)");
+       },
+       LoadFailure::Step, false,
+       "no such column: number (in \"SELECT desc,number,entry,operazione "
+       "FROM sim order by entry\")"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const fs::path file = dir / "Voryx.sqlitedb";
     fs::copy_file(test::shippedDatabase(), file);
-    c.damage(file);
+    exec(file, "INSERT INTO simsms VALUES (2,'kept','+39',1)");
+    c.make(file);
     // An empty (not hot) rollback journal belongs to the file and goes with it.
-    writeFile(dir / "Voryx.sqlitedb-journal", std::string(512, '\0'));
-    const std::string before = readFile(file);
+    if (c.movedAside) writeFile(dir / "Voryx.sqlitedb-journal", std::string(512, '\0'));
+    const std::vector<fs::path> files = filesIn(dir.path);
+    const std::string before = fs::is_regular_file(file) ? readFile(file) : "";
 
     ListLoad load = loadEntries(file, ListStore::Phonebook, "", 0);
     EXPECT_EQ(load.failure, c.failure);
     EXPECT_TRUE(load.entries.empty());
+    EXPECT_TRUE(endsWith(load.detail, c.detailEnd)) << load.detail;
+    if (!c.movedAside) {
+      EXPECT_TRUE(load.movedAsideTo.empty());
+      EXPECT_EQ(filesIn(dir.path), files);
+      if (c.failure != LoadFailure::None && fs::is_regular_file(file)) {
+        EXPECT_EQ(readFile(file), before);
+      }
+      continue;
+    }
     EXPECT_FALSE(fs::exists(file));
     ASSERT_FALSE(load.movedAsideTo.empty());
     EXPECT_EQ(load.movedAsideTo.parent_path(), dir.path);
@@ -142,9 +132,73 @@ TEST_F(EntryListTest, DamagedFileIsMovedAsideWhole) {
     EXPECT_FALSE(fs::exists(dir / "Voryx.sqlitedb-journal"));
     EXPECT_TRUE(fs::exists(load.movedAsideTo.string() + "-journal"));
   }
+  // The table made for a file without one sits beside the user's other rows.
+  TempDir dir;
+  const fs::path file = dir / "Voryx.sqlitedb";
+  fs::copy_file(test::shippedDatabase(), file);
+  exec(file, "INSERT INTO simsms VALUES (2,'kept','+39',1)");
+  exec(file, "DROP TABLE sim");
+  EXPECT_EQ(loadEntries(file, ListStore::Phonebook, "", 0).failure, LoadFailure::None);
+  EXPECT_EQ(loadEntries(file, ListStore::Sms, "", 0).entries,
+            (std::vector<SimEntry>{{2, "kept", "+39", 1}}));
 }
 
-TEST_F(EntryListTest, MovingAsideNeverOverwrites) {
+// Loads the phonebook as an unprivileged user (uid and gid 65534) in a child process: the
+// tests run as root, whom file modes do not stop. The child reports through a pipe.
+ListLoad loadAsNobody(const fs::path& file) {
+  int fds[2];
+  EXPECT_EQ(::pipe(fds), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      ::_exit(2);
+    }
+    ListLoad load = loadEntries(file, ListStore::Phonebook, "", 0);
+    const std::string out = std::to_string(static_cast<int>(load.failure)) + "\n" + load.detail;
+    ::_exit(::write(fds[1], out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0 : 3);
+  }
+  ::close(fds[1]);
+  std::string got;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    got.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ListLoad load;
+  const std::size_t newline = got.find('\n');
+  if (newline == std::string::npos) return load;
+  load.failure = static_cast<LoadFailure>(std::stoi(got.substr(0, newline)));
+  load.detail = got.substr(newline + 1);
+  return load;
+}
+
+TEST(EntryListTest, AFileTheUserMayNotWriteStaysWhereItIs) {
+  for (unsigned mode : {0000u, 0444u}) {
+    SCOPED_TRACE(mode);
+    TempDir dir;
+    fs::permissions(dir.path, fs::perms(0711));  // the child may reach the file by name
+    const fs::path file = dir / "Voryx.sqlitedb";
+    fs::copy_file(test::shippedDatabase(), file);
+    exec(file, "INSERT INTO sim VALUES (1,'Anna','111',1)");
+    fs::permissions(file, fs::perms(mode));
+    const std::string before = readFile(file);
+
+    ListLoad load = loadAsNobody(file);
+    EXPECT_EQ(load.failure, LoadFailure::Unreadable);
+    EXPECT_EQ(load.detail, file.string() + ": permission denied");
+    EXPECT_EQ(filesIn(dir.path), std::vector<fs::path>{file});
+    EXPECT_EQ(test::modeOf(file), mode);
+    EXPECT_EQ(readFile(file), before);
+  }
+}
+
+TEST(EntryListTest, MovingAsideNeverOverwrites) {
+  TempDir dir;
+  const fs::path db = dir / "Voryx.sqlitedb";
   // Occupy the names of this second and the next few, in case the clock ticks meanwhile.
   std::vector<fs::path> taken;
   for (std::time_t t = std::time(nullptr), end = t + 3; t < end; ++t) {
@@ -152,34 +206,44 @@ TEST_F(EntryListTest, MovingAsideNeverOverwrites) {
     localtime_r(&t, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    taken.push_back(db_.string() + ".damaged-" + stamp);
+    taken.push_back(db.string() + ".damaged-" + stamp);
     writeFile(taken.back(), "earlier damaged file");
   }
-  writeFile(db_, "garbage");
-  ListLoad load = loadEntries(db_, ListStore::Phonebook, "", 0);
-  EXPECT_EQ(load.failure, LoadFailure::Prepare);
+  writeFile(db, std::string(4096, 'g'));
+  ListLoad load = loadEntries(db, ListStore::Phonebook, "", 0);
+  EXPECT_EQ(load.failure, LoadFailure::Corrupt);
   ASSERT_FALSE(load.movedAsideTo.empty());
-  EXPECT_EQ(readFile(load.movedAsideTo), "garbage");
+  EXPECT_EQ(readFile(load.movedAsideTo), std::string(4096, 'g'));
   for (const auto& p : taken) EXPECT_EQ(readFile(p), "earlier damaged file");
 }
 
-TEST_F(EntryListTest, LockIsWaitedOutWithinTheBoundThenEndsAsBusy) {
-  auto holder = Database::open(db_);  // an exclusive lock from another connection
+TEST(EntryListTest, ScreenGivesUpOnALockAfterAboutASecondShellWaitsItOut) {
+  TempDir dir;
+  const fs::path db = dir / "Voryx.sqlitedb";
+  fs::copy_file(test::shippedDatabase(), db);
+  exec(db, "INSERT INTO sim VALUES (1,'before','1',0)");
+  auto holder = Database::open(db);  // an exclusive lock from another connection
   ASSERT_TRUE(holder->exec("BEGIN EXCLUSIVE").ok());
-  ASSERT_TRUE(holder->exec("INSERT INTO sim VALUES (1,'locked','1',0)").ok());
-  ListLoad load = loadEntries(db_, ListStore::Phonebook, "", 0, 5ms);
+  ASSERT_TRUE(holder->exec("INSERT INTO sim VALUES (2,'locked','2',0)").ok());
+
+  const auto start = std::chrono::steady_clock::now();
+  ListLoad load = loadEntries(db, ListStore::Phonebook, "", 0, kScreenBusy);
+  const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(load.failure, LoadFailure::Busy);
+  EXPECT_TRUE(load.entries.empty());
   EXPECT_TRUE(load.movedAsideTo.empty());
-  EXPECT_TRUE(fs::exists(db_));
+  EXPECT_GE(waited, 900ms);
+  EXPECT_LT(waited, 2000ms);
+
+  // Released past the screen's bound, within the shell's.
   std::thread releaser([&] {
-    std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(1500ms);
     EXPECT_TRUE(holder->exec("COMMIT").ok());
   });
-  // The bound (10 x 200 ms) leaves a wide margin over the 50 ms hold.
-  load = loadEntries(db_, ListStore::Phonebook, "", 0, 200ms);
+  load = loadEntries(db, ListStore::Phonebook, "", 0, kShellBusy);
   releaser.join();
   EXPECT_EQ(load.failure, LoadFailure::None);
-  EXPECT_EQ(load.entries, (std::vector<SimEntry>{{1, "locked", "1", 0}}));
+  EXPECT_EQ(load.entries, (std::vector<SimEntry>{{1, "before", "1", 0}, {2, "locked", "2", 0}}));
 }
 
 TEST(ComparatorTest, OrdinaComparesLocationsAsIntegers) {
@@ -213,14 +277,14 @@ TEST(ComparatorTest, OrdinaNameComparesUtf16Units) {
 }
 
 TEST(ComparatorTest, SortEntriesIsStable) {
-  std::vector<SimEntry> entries{{12, "b", "1", 0}, {3, "a", "2", 0}, {7, "b", "3", 0},
-                                {1, "a", "4", 0}};
+  std::vector<SimEntry> entries{
+      {12, "b", "1", 0}, {3, "a", "2", 0}, {7, "b", "3", 0}, {1, "a", "4", 0}};
   sortEntries(entries, 1);
-  EXPECT_EQ(entries, (std::vector<SimEntry>{{3, "a", "2", 0}, {1, "a", "4", 0},
-                                            {12, "b", "1", 0}, {7, "b", "3", 0}}));
+  EXPECT_EQ(entries, (std::vector<SimEntry>{
+                         {3, "a", "2", 0}, {1, "a", "4", 0}, {12, "b", "1", 0}, {7, "b", "3", 0}}));
   sortEntries(entries, 0);
-  EXPECT_EQ(entries, (std::vector<SimEntry>{{1, "a", "4", 0}, {3, "a", "2", 0},
-                                            {7, "b", "3", 0}, {12, "b", "1", 0}}));
+  EXPECT_EQ(entries, (std::vector<SimEntry>{
+                         {1, "a", "4", 0}, {3, "a", "2", 0}, {7, "b", "3", 0}, {12, "b", "1", 0}}));
 }
 
 }  // namespace

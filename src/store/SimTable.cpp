@@ -1,0 +1,310 @@
+#include "store/SimTable.h"
+
+#include <set>
+#include <string>
+#include <utility>
+
+namespace voryx {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TableSql {
+  std::string_view name;
+  // As resources/schema.sql has it (the shipped database is built from that file; a test
+  // holds the two equal).
+  std::string_view create;
+};
+constexpr TableSql kPhonebookTable{
+    "sim", "CREATE TABLE sim (entry INTEGER UNIQUE, desc TEXT, number TEXT, operazione INTEGER)"};
+constexpr TableSql kSmsTable{
+    "simsms",
+    "CREATE TABLE simsms (entry INTEGER UNIQUE, desc TEXT, number TEXT, operazione INTEGER)"};
+
+const TableSql& tableOf(ListStore store) {
+  return store == ListStore::Sms ? kSmsTable : kPhonebookTable;
+}
+
+// The list statements, exactly as the program has always run them.
+constexpr std::string_view kSimByEntry =
+    "SELECT desc,number,entry,operazione FROM sim order by entry";
+constexpr std::string_view kSimByDesc =
+    "SELECT desc,number,entry,operazione FROM sim order by desc";
+constexpr std::string_view kSimSearchByEntry =
+    "SELECT desc,number,entry,operazione FROM sim  where desc like ? or number like ? "
+    "order by entry";
+constexpr std::string_view kSimSearchByDesc =
+    "SELECT desc,number,entry,operazione FROM sim  where desc like ? or number like ? "
+    "order by desc";
+constexpr std::string_view kSmsByEntry =
+    "SELECT desc,number,entry,operazione FROM simsms order by entry";
+
+std::string_view listStatement(ListStore store, bool searching, int sortField) {
+  if (store == ListStore::Sms) return kSmsByEntry;
+  if (searching) return sortField == 0 ? kSimSearchByEntry : kSimSearchByDesc;
+  return sortField == 0 ? kSimByEntry : kSimByDesc;
+}
+
+// A row of a statement whose first columns are desc, number, entry, operazione: the list
+// statements and the sweep read rows alike, so that "what the pass read" compares equal.
+SimEntry entryOf(const Statement& s) {
+  return SimEntry{s.columnInt(2), s.columnText(0), s.columnText(1), s.columnInt(3)};
+}
+
+bool bindOne(Statement& s, int index, std::int32_t value) { return s.bindInt(index, value); }
+bool bindOne(Statement& s, int index, std::int64_t value) { return s.bindInt64(index, value); }
+bool bindOne(Statement& s, int index, std::string_view value) { return s.bindText(index, value); }
+
+// Binds `values` to parameters 1, 2, ... and steps the prepared statement to its end,
+// handing each row to onRow; leaves it reset and without bindings for the next use.
+template <class OnRow, class... Values>
+Status steps(Database& db, Statement& stmt, OnRow&& onRow, const Values&... values) {
+  struct Rewind {
+    Statement& s;
+    ~Rewind() {
+      s.reset();
+      s.clearBindings();
+    }
+  } rewind{stmt};
+  int index = 0;
+  if (!(bindOne(stmt, ++index, values) && ...)) return db.error(stmt.lastCode());
+  while (true) {
+    switch (stmt.step()) {
+      case Statement::Step::Row:
+        onRow(stmt);
+        break;
+      case Statement::Step::Done:
+        return Ok{};
+      default:
+        return db.error(stmt.lastCode());
+    }
+  }
+}
+
+template <class OnRow, class... Values>
+Status query(Database& db, std::string_view sql, OnRow&& onRow, const Values&... values) {
+  auto stmt = db.prepare(sql);
+  if (!stmt) return stmt.error();
+  return steps(db, *stmt, onRow, values...);
+}
+
+template <class... Values>
+Status run(Database& db, std::string_view sql, const Values&... values) {
+  return query(
+      db, sql, [](const Statement&) {}, values...);
+}
+
+// Runs `work` between BEGIN IMMEDIATE and COMMIT; any failure rolls everything back.
+template <class Work>
+Status inTransaction(Database& db, Work&& work) {
+  Transaction transaction(db);
+  if (!transaction.active()) return transaction.begun();
+  if (Status done = work(); !done) return done;
+  return transaction.commit();
+}
+
+// Creates the store's table when the file lacks it (a file of an older program, an empty
+// file): the user's other table and every row in it stay as they are.
+Status createTableIfMissing(Database& db, const TableSql& table) {
+  bool present = false;
+  auto look = [&] {
+    return query(
+        db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=? COLLATE NOCASE",
+        [&](const Statement&) { present = true; }, table.name);
+  };
+  if (Status looked = look(); !looked || present) return looked;
+  return inTransaction(db, [&]() -> Status {
+    // Another program may have made it since the first look.
+    if (Status looked = look(); !looked || present) return looked;
+    return db.exec(table.create);
+  });
+}
+
+}  // namespace
+
+SimTable::SimTable(Database db, ListStore store, BusyPolicy busy)
+    : db_(std::move(db)), store_(store), busy_(busy) {}
+
+Result<SimTable> SimTable::open(const fs::path& file, ListStore store, BusyPolicy busy) {
+  auto db = Database::open(file);
+  if (!db) return db.error();
+  // SQLite's own busy handler: it sleeps in growing steps (1 ms up to 100 ms) until the
+  // lock goes or the bound is spent, then the call answers SQLITE_BUSY.
+  sqlite3_busy_timeout(db->handle(), static_cast<int>(busy.wait.count()));
+  if (Status made = createTableIfMissing(*db, tableOf(store)); !made) return made.error();
+  return SimTable(std::move(*db), store, busy);
+}
+
+Result<std::vector<SimEntry>> SimTable::list(std::string_view search, int sortField) {
+  const bool searching = store_ == ListStore::Phonebook && !search.empty();
+  const std::string_view sql = listStatement(store_, searching, sortField);
+  std::vector<SimEntry> rows;
+  auto add = [&rows](const Statement& s) { rows.push_back(entryOf(s)); };
+  const std::string pattern = "%" + std::string(search) + "%";
+  Status read = searching ? query(db_, sql, add, pattern, pattern) : query(db_, sql, add);
+  if (!read) return read.error();
+  return rows;
+}
+
+Result<int> SimTable::countMarked() {
+  int count = 0;
+  Status read = query(
+      db_, "SELECT count(*) FROM " + std::string(tableOf(store_).name) + " WHERE operazione<>0",
+      [&count](const Statement& s) { count = s.columnInt(0); });
+  if (!read) return read.error();
+  return count;
+}
+
+Status SimTable::replaceAll(const std::vector<SimEntry>& rows, bool discardMarks) {
+  const std::string table(tableOf(store_).name);
+  return inTransaction(db_, [&]() -> Status {
+    if (!discardMarks) {
+      // Counted inside the transaction: no other program can mark a row until COMMIT.
+      Result<int> marked = countMarked();
+      if (!marked) return marked.error();
+      if (*marked > 0) {
+        return Error{Errc::Invalid, db_.file().string() + ": " + std::to_string(*marked) +
+                                        " changes are not yet written to the SIM"};
+      }
+    }
+    if (Status emptied = run(db_, "DELETE FROM " + table); !emptied) return emptied;
+    auto insert =
+        db_.prepare("INSERT INTO " + table + " (entry,desc,number,operazione) VALUES (?,?,?,?)");
+    if (!insert) return insert.error();
+    std::set<std::int32_t> stored;
+    for (const SimEntry& row : rows) {
+      if (!stored.insert(row.posizione).second) continue;
+      Status inserted = steps(
+          db_, *insert, [](const Statement&) {}, row.posizione, std::string_view(row.nome),
+          std::string_view(row.telefono), row.operazione);
+      if (!inserted) return inserted;
+    }
+    return Ok{};
+  });
+}
+
+Status SimTable::put(const SimEntry& entry) {
+  const std::string table(tableOf(store_).name);
+  return inTransaction(db_, [&]() -> Status {
+    Status updated = run(db_, "UPDATE " + table + " SET desc=?,number=?,operazione=? WHERE entry=?",
+                         std::string_view(entry.nome), std::string_view(entry.telefono),
+                         entry.operazione, entry.posizione);
+    if (!updated || db_.changes() > 0) return updated;
+    return run(db_, "INSERT INTO " + table + " (entry,desc,number,operazione) VALUES (?,?,?,?)",
+               entry.posizione, std::string_view(entry.nome), std::string_view(entry.telefono),
+               entry.operazione);
+  });
+}
+
+Status SimTable::markDeleted(std::int32_t entry) {
+  const std::string table(tableOf(store_).name);
+  return inTransaction(db_, [&]() -> Status {
+    Status marked = run(db_, "UPDATE " + table + " SET operazione=2 WHERE entry=?", entry);
+    if (!marked) return marked;
+    if (db_.changes() == 0) {
+      return Error{Errc::NotFound,
+                   db_.file().string() + ": no entry " + std::to_string(entry) + " in " + table};
+    }
+    return Ok{};
+  });
+}
+
+Status SimTable::markAllDeleted() {
+  const std::string table(tableOf(store_).name);
+  return inTransaction(db_, [&] { return run(db_, "UPDATE " + table + " SET operazione=2"); });
+}
+
+Status SimTable::sweep(const std::vector<Confirmed>& confirmed) {
+  const std::string table(tableOf(store_).name);
+  struct Found {
+    SimEntry row;
+    std::int64_t rowid = 0;
+  };
+  // Rows are named by rowid once found: their `entry` changes while the sweep runs.
+  auto rowAt = [&](std::int32_t entry, std::optional<Found>& found) {
+    found.reset();
+    return query(
+        db_, "SELECT desc,number,entry,operazione,rowid FROM " + table + " WHERE entry=?",
+        [&found](const Statement& s) {
+          if (!found) found = Found{entryOf(s), s.columnInt64(4)};
+        },
+        entry);
+  };
+  auto setMark = [&](std::int64_t rowid, std::int32_t mark) {
+    return run(db_, "UPDATE " + table + " SET operazione=? WHERE rowid=?", mark, rowid);
+  };
+  auto remove = [&](std::int64_t rowid) {
+    return run(db_, "DELETE FROM " + table + " WHERE rowid=?", rowid);
+  };
+
+  return inTransaction(db_, [&]() -> Status {
+    struct Move {
+      std::int64_t rowid;
+      std::int32_t to;
+    };
+    std::vector<Move> moves;
+    std::set<std::int32_t> claimed;  // indexes the SIM reported as holding a message just stored
+    std::optional<Found> found;
+    for (const Confirmed& c : confirmed) {
+      const bool written = c.what == Confirmed::What::Written;
+      if (written && c.storedAt) claimed.insert(*c.storedAt);
+      if (Status looked = rowAt(c.sent.posizione, found); !looked) return looked;
+      if (!found) continue;
+      const bool unchanged = found->row == c.sent;
+      const std::int32_t mark = found->row.operazione;
+      Status done = Ok{};
+      if (written) {
+        const std::int32_t now = unchanged ? kMarkInStep : mark == kMarkNew ? kMarkChanged : mark;
+        if (now != mark) done = setMark(found->rowid, now);
+        if (c.storedAt) moves.push_back({found->rowid, *c.storedAt});
+      } else if (c.sent.operazione == kMarkDeleted) {
+        if (unchanged) done = remove(found->rowid);
+      } else if (c.sent.operazione == kMarkChanged) {
+        if (mark == kMarkChanged) done = setMark(found->rowid, kMarkNew);
+        if (mark == kMarkDeleted) done = remove(found->rowid);
+      }
+      if (!done) return done;
+    }
+    if (claimed.empty()) return Ok{};
+
+    // A row goes "above": to the first free entry above every entry of the table and every
+    // claimed index, as a new row (its message is not on the SIM where the table said).
+    const std::int32_t highestClaimed = *claimed.rbegin();
+    auto moveAboveAsNew = [&](std::int64_t rowid) {
+      return run(db_,
+                 "UPDATE " + table + " SET entry=max(coalesce((SELECT max(entry) FROM " + table +
+                     "),0),?)+1, operazione=1 WHERE rowid=?",
+                 highestClaimed, rowid);
+    };
+    // 1. The moving rows step below every entry and every claimed index, which frees
+    // their indexes (two rows may swap theirs).
+    const std::int32_t lowestClaimed = *claimed.begin();
+    for (const Move& m : moves) {
+      Status freed = run(db_,
+                         "UPDATE " + table + " SET entry=min(coalesce((SELECT min(entry) FROM " +
+                             table + "),0),?,0)-1 WHERE rowid=?",
+                         lowestClaimed, m.rowid);
+      if (!freed) return freed;
+    }
+    // 2. A row left on a claimed index describes a message the SIM no longer has there.
+    for (std::int32_t index : claimed) {
+      if (Status looked = rowAt(index, found); !looked) return looked;
+      if (!found) continue;
+      Status cleared = found->row.operazione == kMarkDeleted ? remove(found->rowid)
+                                                             : moveAboveAsNew(found->rowid);
+      if (!cleared) return cleared;
+    }
+    // 3. The moving rows take the indexes the SIM stored them at. Only a modem that reports
+    // one index twice leaves a row without its place: it goes above, to be written again.
+    for (const Move& m : moves) {
+      if (Status looked = rowAt(m.to, found); !looked) return looked;
+      Status placed =
+          found ? moveAboveAsNew(m.rowid)
+                : run(db_, "UPDATE " + table + " SET entry=? WHERE rowid=?", m.to, m.rowid);
+      if (!placed) return placed;
+    }
+    return Ok{};
+  });
+}
+
+}  // namespace voryx

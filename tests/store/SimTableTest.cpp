@@ -1,0 +1,319 @@
+#include "store/SimTable.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "store/TempDir.h"
+
+namespace voryx {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using What = Confirmed::What;
+
+std::string tableName(ListStore store) { return store == ListStore::Sms ? "simsms" : "sim"; }
+
+class SimTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::copy_file(test::shippedDatabase(), db_); }
+
+  void exec(const std::string& sql) {
+    auto done = Database::open(db_)->exec(sql);
+    ASSERT_TRUE(done.ok()) << done.error().detail;
+  }
+  SimTable open(ListStore store, BusyPolicy busy = kShellBusy) {
+    auto table = SimTable::open(db_, store, busy);
+    EXPECT_TRUE(table.ok()) << table.error().detail;
+    return std::move(table).value();
+  }
+  std::vector<SimEntry> rows(ListStore store) {
+    auto rows = open(store).list();
+    EXPECT_TRUE(rows.ok()) << rows.error().detail;
+    return rows.ok() ? *rows : std::vector<SimEntry>{};
+  }
+
+  test::TempDir dir_;
+  fs::path db_ = dir_ / "Voryx.sqlitedb";
+};
+
+TEST_F(SimTableTest, ListSearchesAndOrdersThePhonebook) {
+  exec(
+      "INSERT INTO sim (entry,desc,number,operazione) VALUES "
+      "(1,'Zanna','+39021234',0),(2,'GIANNI','333',1),(3,'Bob','444',2),"
+      "(4,'50% off','555',3),(5,'a_b','666',0),(6,'\xC3\x80nna','777',0),"
+      "(7,'AxB','888',0),(8,'anna','999',0)");
+  struct Case {
+    const char* search;
+    int sortField;
+    std::vector<int> expected;
+  };
+  const Case cases[] = {
+      {"", 0, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {"", 1, {4, 7, 3, 2, 1, 5, 8, 6}},  // byte order: digits, upper case, lower, non-ASCII
+      {"an", 0, {1, 2, 8}},               // either letter case, in that order of letters
+      {"AN", 1, {2, 1, 8}},
+      {"21", 0, {1}},       // the number matches too
+      {"a%i", 0, {2}},      // % in the text is a wildcard
+      {"a_b", 0, {5, 7}},   // so is _
+      {"\xC3\xA0", 0, {}},  // letter case of non-ASCII letters is not folded
+      {"%", 1, {4, 7, 3, 2, 1, 5, 8, 6}},
+  };
+  SimTable table = open(ListStore::Phonebook);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.search) + " sort " + std::to_string(c.sortField));
+    auto rows = table.list(c.search, c.sortField);
+    ASSERT_TRUE(rows.ok()) << rows.error().detail;
+    std::vector<int> positions;
+    for (const auto& e : *rows) positions.push_back(e.posizione);
+    EXPECT_EQ(positions, c.expected);
+  }
+}
+
+TEST_F(SimTableTest, SmsListIgnoresSearchAndSortAndNullsReadEmpty) {
+  EXPECT_TRUE(rows(ListStore::Sms).empty());
+  exec(
+      "INSERT INTO simsms (entry,desc,number,operazione) VALUES "
+      "(9,'b text','+39333',0),(2,'a text',NULL,NULL),(5,NULL,'123',1)");
+  auto rows = open(ListStore::Sms).list("zzz", 1);
+  ASSERT_TRUE(rows.ok());
+  EXPECT_EQ(*rows, (std::vector<SimEntry>{
+                       {2, "a text", "", 0}, {5, "", "123", 1}, {9, "b text", "+39333", 0}}));
+}
+
+TEST_F(SimTableTest, ReplaceAllStoresWholeOrNothing) {
+  struct Case {
+    const char* name;
+    const char* before;  // the table's rows when the replacement runs
+    std::function<void(SimTable&)> setUp;
+    std::vector<SimEntry> rows;
+    bool discardMarks;
+    std::optional<Errc> error;
+    std::vector<SimEntry> after;
+  };
+  const std::vector<SimEntry> old{{1, "old", "1", 0}, {4, "kept", "4", 3}};
+  const Case cases[] = {
+      {"a repeated entry is skipped",
+       "(1,'old','1',0)",
+       nullptr,
+       {{1, "A", "1", 0}, {2, "B", "2", 0}, {1, "C", "3", 0}},
+       false,
+       std::nullopt,
+       {{1, "A", "1", 0}, {2, "B", "2", 0}}},
+      {"marked rows refuse the replacement",
+       "(1,'old','1',0),(4,'kept','4',3)",
+       nullptr,
+       {{2, "B", "2", 0}},
+       false,
+       Errc::Invalid,
+       old},
+      {"marks discarded on the user's word",
+       "(1,'old','1',0),(4,'kept','4',3)",
+       nullptr,
+       {{2, "B", "2", 0}},
+       true,
+       std::nullopt,
+       {{2, "B", "2", 0}}},
+      {"a row the database refuses",
+       "(1,'old','1',0),(4,'kept','4',3)",
+       [](SimTable& t) {
+         ASSERT_TRUE(t.database()
+                         .exec("CREATE TRIGGER refuse BEFORE INSERT ON sim WHEN new.desc='boom' "
+                               "BEGIN SELECT RAISE(ABORT,'refused'); END")
+                         .ok());
+       },
+       {{2, "B", "2", 0}, {3, "boom", "3", 0}},
+       true,
+       Errc::Invalid,
+       old},
+      {"a text longer than the connection takes",
+       "(1,'old','1',0),(4,'kept','4',3)",
+       [](SimTable& t) { sqlite3_limit(t.database().handle(), SQLITE_LIMIT_LENGTH, 100); },
+       {{2, "B", "2", 0}, {3, std::string(200, 'x'), "3", 0}},
+       true,
+       Errc::TooLarge,
+       old},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    exec("DELETE FROM sim");
+    exec(std::string("INSERT INTO sim VALUES ") + c.before);
+    exec("DROP TRIGGER IF EXISTS refuse");
+    SimTable table = open(ListStore::Phonebook);
+    if (c.setUp) c.setUp(table);
+    Status done = table.replaceAll(c.rows, c.discardMarks);
+    ASSERT_EQ(done.ok(), !c.error);
+    if (c.error) {
+      EXPECT_EQ(done.error().code, *c.error) << done.error().detail;
+    }
+    EXPECT_EQ(rows(ListStore::Phonebook), c.after);
+  }
+}
+
+TEST_F(SimTableTest, EditsMarkRowsAndCountTheMarks) {
+  SimTable table = open(ListStore::Sms);
+  auto marked = [&] { return *table.countMarked(); };
+  EXPECT_EQ(marked(), 0);
+  ASSERT_TRUE(table.put({3, "Anna", "123", kMarkNew}).ok());
+  ASSERT_TRUE(table.put({5, "Bob", "5", kMarkInStep}).ok());
+  ASSERT_TRUE(table.put({3, "Anna B", "124", kMarkChanged}).ok());  // replaces the row at 3
+  EXPECT_EQ(rows(ListStore::Sms),
+            (std::vector<SimEntry>{{3, "Anna B", "124", 3}, {5, "Bob", "5", 0}}));
+  EXPECT_EQ(marked(), 1);
+  ASSERT_TRUE(table.markDeleted(5).ok());
+  EXPECT_EQ(marked(), 2);
+  EXPECT_EQ(table.markDeleted(9).error().code, Errc::NotFound);
+  ASSERT_TRUE(table.markAllDeleted().ok());
+  EXPECT_EQ(rows(ListStore::Sms),
+            (std::vector<SimEntry>{{3, "Anna B", "124", 2}, {5, "Bob", "5", 2}}));
+  EXPECT_TRUE(rows(ListStore::Phonebook).empty());  // the other store's table is not touched
+}
+
+Confirmed written(SimEntry sent, std::optional<std::int32_t> storedAt = std::nullopt) {
+  return {std::move(sent), What::Written, storedAt};
+}
+Confirmed erased(SimEntry sent) { return {std::move(sent), What::Erased, std::nullopt}; }
+
+TEST_F(SimTableTest, SweepAppliesWhatThePassConfirmed) {
+  struct Case {
+    const char* name;
+    ListStore store;
+    const char* now;  // the table when the sweep runs: another program may have changed it
+    std::vector<Confirmed> confirmed;
+    std::vector<SimEntry> after;
+  };
+  const auto pb = ListStore::Phonebook;
+  const auto sms = ListStore::Sms;
+  const Case cases[] = {
+      {"written, unchanged: in step",
+       pb,
+       "(1,'Anna','111',1),(2,'Bob','222',3),(3,'Carla','333',0)",
+       {written({1, "Anna", "111", 1}), written({2, "Bob", "222", 3})},
+       {{1, "Anna", "111", 0}, {2, "Bob", "222", 0}, {3, "Carla", "333", 0}}},
+      {"written, changed since: the mark stays, a new row becomes changed",
+       pb,
+       "(1,'Anna B','111',1),(2,'Bob','999',3),(3,'Carla','333',2)",
+       {written({1, "Anna", "111", 1}), written({2, "Bob", "222", 3}),
+        written({3, "Carla", "333", 3})},
+       {{1, "Anna B", "111", 3}, {2, "Bob", "999", 3}, {3, "Carla", "333", 2}}},
+      {"erased: removed when unchanged, else kept",
+       pb,
+       "(1,'Anna','111',2),(2,'Bob','222',3)",
+       {erased({1, "Anna", "111", 2}), erased({2, "Bob", "222", 2})},
+       {{2, "Bob", "222", 3}}},
+      {"a row gone: nothing; NULL columns compare as empty",
+       pb,
+       "(2,NULL,NULL,1),(5,'Eve','555',1)",
+       {written({1, "Anna", "111", 1}), written({2, "", "", 1})},
+       {{2, "", "", 0}, {5, "Eve", "555", 1}}},
+      {"written at storedAt: the row moves there",
+       sms,
+       "(4,'hi','+39',1),(6,'yo','+40',3)",
+       {written({4, "hi", "+39", 1}, 7), written({6, "yo", "+40", 3}, 6)},
+       {{6, "yo", "+40", 0}, {7, "hi", "+39", 0}}},
+      {"written at storedAt, changed since: moves all the same",
+       sms,
+       "(4,'hi!','+39',1)",
+       {written({4, "hi", "+39", 1}, 2)},
+       {{2, "hi!", "+39", 3}}},
+      {"two rows swap indexes",
+       sms,
+       "(1,'a','1',3),(2,'b','2',3)",
+       {written({1, "a", "1", 3}, 2), written({2, "b", "2", 3}, 1)},
+       {{1, "b", "2", 0}, {2, "a", "1", 0}}},
+      {"old message erased, new one not stored",
+       sms,
+       "(3,'x','3',3),(4,'y','4',2),(5,'z','5',1)",
+       {erased({3, "x", "3", 3}), erased({4, "y", "4", 3}), erased({5, "z", "5", 3})},
+       {{3, "x", "3", 1}, {5, "z", "5", 1}}},
+      {"an unconfirmed row on a storedAt index goes above every entry, as new",
+       sms,
+       "(5,'old','5',0),(9,'new','9',1),(12,'other','12',3)",
+       {written({9, "new", "9", 1}, 5)},
+       {{5, "new", "9", 0}, {12, "other", "12", 3}, {13, "old", "5", 1}}},
+      {"an unconfirmed row on a storedAt index, marked deleted, goes",
+       sms,
+       "(5,'gone','5',2),(9,'new','9',1)",
+       {written({9, "new", "9", 1}, 5)},
+       {{5, "new", "9", 0}}},
+      {"one index reported twice: the second row goes above, as new",
+       sms,
+       "(1,'a','1',1),(2,'b','2',1)",
+       {written({1, "a", "1", 1}, 7), written({2, "b", "2", 1}, 7)},
+       {{7, "a", "1", 0}, {8, "b", "2", 1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    exec("DELETE FROM " + tableName(c.store));
+    exec("INSERT INTO " + tableName(c.store) + " VALUES " + c.now);
+    Status swept = open(c.store).sweep(c.confirmed);
+    ASSERT_TRUE(swept.ok()) << swept.error().detail;
+    EXPECT_EQ(rows(c.store), c.after);
+  }
+}
+
+TEST_F(SimTableTest, ChangesMeetALockAtTheStartAndChangeNothing) {
+  exec("INSERT INTO sim VALUES (1,'Anna','111',1),(2,'Bob','222',0)");
+  const std::vector<SimEntry> before = rows(ListStore::Phonebook);
+  const std::pair<const char*, std::function<Status(SimTable&)>> changes[] = {
+      {"replaceAll",
+       [](SimTable& t) {
+         return t.replaceAll({{7, "x", "7", 0}}, true);
+       }},
+      {"put",
+       [](SimTable& t) {
+         return t.put({1, "Anna", "111", 3});
+       }},
+      {"markDeleted", [](SimTable& t) { return t.markDeleted(2); }},
+      {"markAllDeleted", [](SimTable& t) { return t.markAllDeleted(); }},
+      {"sweep",
+       [](SimTable& t) {
+         return t.sweep({written({1, "Anna", "111", 1})});
+       }},
+  };
+  // A writer's lock stops BEGIN IMMEDIATE; a reader's lock lets it through but holds up
+  // the COMMIT. Either way the change fails whole.
+  for (const char* hold : {"BEGIN IMMEDIATE", "BEGIN"}) {
+    auto holder = Database::open(db_);
+    ASSERT_TRUE(holder->exec(hold).ok());
+    ASSERT_TRUE(holder->exec("SELECT count(*) FROM sim").ok());
+    SimTable table = open(ListStore::Phonebook, BusyPolicy{100ms});
+    for (const auto& [name, change] : changes) {
+      SCOPED_TRACE(std::string(hold) + ": " + name);
+      Status done = change(table);
+      ASSERT_FALSE(done.ok());
+      EXPECT_EQ(done.error().code, Errc::Busy) << done.error().detail;
+    }
+    EXPECT_EQ(*table.list(), before);  // readers do not stop readers
+    ASSERT_TRUE(holder->exec("ROLLBACK").ok());
+    EXPECT_EQ(rows(ListStore::Phonebook), before);
+  }
+}
+
+std::string schemaOf(const fs::path& file) {
+  auto db = Database::open(file);
+  auto stmt = db->prepare("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name");
+  std::string out;
+  while (stmt->step() == Statement::Step::Row) {
+    for (int i = 0; i < 4; ++i) out += stmt->columnText(i) + "|";
+    out += "\n";
+  }
+  return out;
+}
+
+TEST(SimTableSchemaTest, AnEmptyFileGetsTheShippedTables) {
+  test::TempDir dir;
+  const fs::path file = dir / "Voryx.sqlitedb";
+  test::writeFile(file, "");
+  for (ListStore store : {ListStore::Phonebook, ListStore::Sms}) {
+    auto table = SimTable::open(file, store);
+    ASSERT_TRUE(table.ok()) << table.error().detail;
+    EXPECT_TRUE(table->list()->empty());
+  }
+  EXPECT_EQ(schemaOf(file), schemaOf(test::shippedDatabase()));
+  EXPECT_NE(schemaOf(file).find("CREATE TABLE simsms"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace voryx
