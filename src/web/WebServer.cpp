@@ -323,6 +323,9 @@ void WebServer::routes() {
             sink.done();
             return true;
           }
+          // The reader has gone (closed its side): end now and free the slot, rather than
+          // at the next heartbeat that fails.
+          if (!sink.is_writable()) return false;
           std::uint64_t now = stream->sentFirst
                                   ? ui_.waitForChange(stream->seen, std::chrono::milliseconds(200))
                                   : ui_.version();
