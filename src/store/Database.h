@@ -1,7 +1,7 @@
 #pragma once
 // RAII over sqlite3. Every sqlite3* and sqlite3_stmt* has exactly one owning object.
-// No long-lived connection: each operation opens the file, works and lets the Database
-// go. A Database and its Statements belong to one thread at a time; a Statement must
+// No long-lived connection: a connection lives for one task (a list load, a job) and goes
+// with it. A Database and its Statements belong to one thread at a time; a Statement must
 // not outlive the Database that prepared it. No busy timeout is set here: a locked file
 // answers Busy at once unless the owner sets one (SimTable sets its policy's bound).
 #include <sqlite3.h>
