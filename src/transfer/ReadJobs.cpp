@@ -90,7 +90,8 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
 
   for (std::size_t i = 0; i < rows.size(); ++i) s.progress(kProgressKey, static_cast<int>(i));
   if (Status stored = table->replaceAll(rows, s.context().discardChanges); !stored) {
-    if (stored.error().code == Errc::Invalid) {
+    auto marked = table->countMarked();
+    if (!s.context().discardChanges && marked && *marked > 0) {
       s.alert(kReadWording.title, localized("Changes were made while the SIM was read; the "
                                             "local list was kept."));
       report.outcome = JobOutcome::UnsentChanges;
