@@ -61,12 +61,12 @@ void sendBestEffort(int fd, std::string_view text) {
   (void)::send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
-bool endpoint(int fd, bool peer, std::string& ip, int& port) {
+void endpoint(int fd, bool peer, std::string& ip, int& port) {
   sockaddr_storage addr{};
   socklen_t len = sizeof(addr);
   const int r = peer ? ::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len)
                      : ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  if (r != 0) return false;
+  if (r != 0) return;
   char text[INET6_ADDRSTRLEN] = {};
   if (addr.ss_family == AF_INET) {
     const auto* a = reinterpret_cast<const sockaddr_in*>(&addr);
@@ -76,11 +76,8 @@ bool endpoint(int fd, bool peer, std::string& ip, int& port) {
     const auto* a = reinterpret_cast<const sockaddr_in6*>(&addr);
     ::inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof(text));
     port = ntohs(a->sin6_port);
-  } else {
-    return false;
   }
   ip = text;
-  return true;
 }
 
 // Runs each hand-over on the accept thread itself: handing over only queues the socket
@@ -106,8 +103,9 @@ struct HttpConnection {
 
   bool headComplete() const { return in.find("\r\n\r\n") != std::string::npos; }
 
-  // Closes after an answer: reads what the peer already sent first, since closing over
-  // unread bytes resets the connection and may take the answer with it.
+  // Ends the connection after an answer (the destructor closes it). Reads what the peer
+  // has already sent first: closing over unread bytes resets the connection, and the
+  // reset may take the answer with it.
   void finish() {
     ::shutdown(fd, SHUT_WR);
     std::array<char, 4096> sink;

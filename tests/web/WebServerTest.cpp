@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <functional>
+#include <stop_token>
 #include <thread>
 
 #include "ui/kit/UiApplication.h"
@@ -39,29 +40,24 @@ class RawClient {
   bool send(std::string_view text) {
     return connected_ && ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
   }
-  // Reads until `stop` holds for what arrived, the server closes, or `within` passes.
-  std::string read(milliseconds within, const std::function<bool(const std::string&)>& stop = nullptr) {
-    const auto until = Clock::now() + within;
-    while (!(stop && stop(got_)) && !closed_) {
-      pollfd p{fd_, POLLIN, 0};
-      const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
-      if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+  // Reads until `until` holds for all that arrived, the server closes, or `within` passes.
+  std::string read(milliseconds within, const std::function<bool(const std::string&)>& until = nullptr) {
+    const auto end = Clock::now() + within;
+    for (pollfd p{fd_, POLLIN, 0}; !(until && until(got_)) && !closed_;) {
+      const auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
       char buf[4096];
+      if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) break;
       const ssize_t n = ::recv(fd_, buf, sizeof(buf), 0);
-      if (n <= 0) closed_ = true;
-      else got_.append(buf, static_cast<std::size_t>(n));
+      closed_ = n <= 0;
+      if (n > 0) got_.append(buf, static_cast<std::size_t>(n));
     }
     return got_;
   }
-  std::string readHead(milliseconds within = milliseconds(2000)) {
-    return read(within, [](const std::string& s) { return s.find("\r\n\r\n") != std::string::npos; });
-  }
   bool closed() const { return closed_; }
-  // The server has closed or answered: nothing more to send on this connection.
+  // The server has answered or closed: nothing more to send on this connection.
   bool spent() {
     char c;
-    const ssize_t n = ::recv(fd_, &c, 1, MSG_DONTWAIT | MSG_PEEK);
-    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    return ::recv(fd_, &c, 1, MSG_DONTWAIT | MSG_PEEK) >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
   }
 
  private:
@@ -71,38 +67,24 @@ class RawClient {
   std::string got_;
 };
 
-// Keeps `count` connections that send one byte of an endless request head every
-// `interval`; a connection the server closes is opened again at the next tick.
-class Trickle {
- public:
-  Trickle(int port, int count, milliseconds interval) {
-    thread_ = std::thread([=, this] {
-      std::vector<std::unique_ptr<RawClient>> clients(count);
-      std::vector<std::size_t> sent(count);
-      const std::string head = "GET /api/state HTTP/1.1\r\nX-Slow: ";
-      while (!done_) {
-        for (int i = 0; i < count; ++i) {
-          if (!clients[i] || clients[i]->spent()) {
-            clients[i] = std::make_unique<RawClient>(port);
-            sent[i] = 0;
-          }
-          clients[i]->send(sent[i] < head.size() ? head.substr(sent[i], 1) : "a");
-          ++sent[i];
-        }
-        for (auto until = Clock::now() + interval; !done_ && Clock::now() < until;)
-          std::this_thread::sleep_for(milliseconds(10));
-      }
-    });
-  }
-  ~Trickle() {
-    done_ = true;
-    thread_.join();
-  }
+const auto kHeadRead = [](const std::string& s) { return s.find("\r\n\r\n") != std::string::npos; };
 
- private:
-  std::atomic<bool> done_{false};
-  std::thread thread_;
-};
+// Keeps `count` connections that send one byte of an endless request head every
+// `interval`; a connection the server ends is opened again at the next tick.
+void trickle(const std::stop_token& stop, int port, int count, milliseconds interval) {
+  std::vector<std::unique_ptr<RawClient>> clients(count);
+  while (!stop.stop_requested()) {
+    for (auto& c : clients) {
+      if (!c || c->spent()) {
+        c = std::make_unique<RawClient>(port);
+        c->send("GET /api/state HTTP/1.1\r\nX-Slow: ");
+      }
+      c->send("a");
+    }
+    for (auto end = Clock::now() + interval; !stop.stop_requested() && Clock::now() < end;)
+      std::this_thread::sleep_for(milliseconds(10));
+  }
+}
 
 class WebServerTest : public ::testing::Test {
  protected:
@@ -157,17 +139,10 @@ class WebServerTest : public ::testing::Test {
   // Asks for the state as the page does, on a new connection each time, for `span`;
   // every answer must come within a second.
   void expectStateAnswersPromptlyDuring(milliseconds span) {
-    int asked = 0;
-    for (auto until = Clock::now() + span; Clock::now() < until; ++asked) {
+    for (auto end = Clock::now() + span; Clock::now() < end; std::this_thread::sleep_for(milliseconds(50))) {
       const auto sent = Clock::now();
-      httplib::Client c("127.0.0.1", server_->port());
-      c.set_read_timeout(3);
-      auto r = c.Get("/api/state", authed());
-      const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - sent);
-      ASSERT_TRUE(r) << "request " << asked;
-      EXPECT_EQ(r->status, 200);
-      EXPECT_LT(took.count(), 1000) << "request " << asked;
-      std::this_thread::sleep_for(milliseconds(50));
+      EXPECT_EQ(get("/api/state", authed()), 200);
+      EXPECT_LT(Clock::now() - sent, milliseconds(1000));
     }
   }
 
@@ -332,12 +307,10 @@ TEST_F(WebServerTest, SecondServerCannotTakeTheSamePort) {
 TEST_F(WebServerTest, RefusalsEndTheConnectionAndThePagesAnswersKeepIt) {
   const std::string cookie = "Cookie: " + cookie_ + "\r\n";
   const std::string origin = "Origin: http://" + host_ + "\r\n";
-  const std::string event = R"({"version":1,"target":"leggi","action":"tap"})";
-  auto post = [&](std::string_view headers, const std::string& body) {
-    return rawHead("POST /api/event HTTP/1.1", std::string(headers) + "Content-Type: application/json\r\n" +
-                                                   "Content-Length: " + std::to_string(body.size()) + "\r\n") +
-           body;
+  auto post = [&](const std::string& headers, const std::string& body) {
+    return rawHead("POST /api/event HTTP/1.1", headers + "Content-Length: " + std::to_string(body.size()) + "\r\n") + body;
   };
+  const std::string event = R"({"version":1,"target":"leggi","action":"tap"})";
   struct Case {
     const char* name;
     std::string request;
@@ -347,7 +320,6 @@ TEST_F(WebServerTest, RefusalsEndTheConnectionAndThePagesAnswersKeepIt) {
   const Case cases[] = {
       {"no cookie", rawHead("GET /api/state HTTP/1.1"), "401", true},
       {"foreign host", "GET /api/state HTTP/1.1\r\nHost: evil.example\r\n" + cookie + "\r\n", "403", true},
-      {"wrong token", rawHead("GET /?token=00000000000000000000000000000000 HTTP/1.1"), "403", true},
       {"unknown path", rawHead("GET /nothing.js HTTP/1.1", cookie), "404", true},
       {"method without a route", rawHead("OPTIONS /api/state HTTP/1.1", cookie), "404", true},
       {"post without origin", post(cookie, event), "403", true},
@@ -356,22 +328,18 @@ TEST_F(WebServerTest, RefusalsEndTheConnectionAndThePagesAnswersKeepIt) {
       {"state", rawHead("GET /api/state HTTP/1.1", cookie), "200", false},
       {"token", rawHead("GET /?token=" + server_->token() + " HTTP/1.1"), "303", false},
       {"stale event", post(cookie + origin, event), "409", false},
-      {"event that is not JSON", post(cookie + origin, "{"), "400", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RawClient client(server_->port());
     ASSERT_TRUE(client.send(c.request));
-    const std::string head = client.readHead();
+    const std::string head = client.read(milliseconds(2000), kHeadRead);
     EXPECT_EQ(head.substr(0, 12), std::string("HTTP/1.1 ") + c.status) << head;
     EXPECT_EQ(head.find("Connection: close") != std::string::npos, c.closes) << head;
     EXPECT_EQ(head.find("Keep-Alive:") == std::string::npos, c.closes) << head;
-    if (c.closes) {
-      client.read(milliseconds(500));
-      EXPECT_TRUE(client.closed());
-    } else {  // the same connection serves the page's next request
-      client.read(milliseconds(200));
-      EXPECT_FALSE(client.closed());
+    client.read(milliseconds(300));
+    EXPECT_EQ(client.closed(), c.closes);
+    if (!c.closes) {  // the same connection serves the page's next request
       ASSERT_TRUE(client.send(rawHead("GET /api/state HTTP/1.1", cookie)));
       auto second = [&](const std::string& s) { return s.find("HTTP/1.1 200", head.size()) != std::string::npos; };
       EXPECT_TRUE(second(client.read(milliseconds(2000), second)));
@@ -384,20 +352,17 @@ TEST_F(WebServerTest, IncompleteOrSilentConnectionsAreClosedAfterTheirDeadline) 
   struct Case {
     const char* name;
     std::string sent;
-    const char* status;  // the answer before closing, "" for none
-    milliseconds after;  // since the connection's first byte
+    std::string_view answer;  // before the close
+    milliseconds after;       // since the connection's first byte
   };
   const Case cases[] = {
       {"nothing", "", "", kDeadline},
       {"half a head", "GET /api/state HTTP/1.1\r\nHo", "HTTP/1.1 408", kDeadline},
-      {"head without its blank line", rawHead("GET /api/state HTTP/1.1", cookie).substr(0, 40), "HTTP/1.1 408", kDeadline},
       {"body shorter than its length",
        rawHead("POST /api/event HTTP/1.1", cookie + "Origin: http://" + host_ + "\r\nContent-Length: 100\r\n") + "{\"v",
        "HTTP/1.1 400", kDeadline},
-      {"head over 16 KiB", "GET /api/state HTTP/1.1\r\nX-Pad: " + std::string(17 * 1024, 'a'), "HTTP/1.1 431",
-       milliseconds(0)},
-      {"silent after an answer", rawHead("GET /api/state HTTP/1.1", cookie), "HTTP/1.1 200",
-       milliseconds(500)},  // keep-alive
+      {"head over 16 KiB", "GET / HTTP/1.1\r\nX-Pad: " + std::string(17 * 1024, 'a'), "HTTP/1.1 431", milliseconds(0)},
+      {"silent after an answer", rawHead("GET /api/state HTTP/1.1", cookie), "HTTP/1.1 200", options_.keepAlive},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -407,18 +372,18 @@ TEST_F(WebServerTest, IncompleteOrSilentConnectionsAreClosedAfterTheirDeadline) 
     const std::string got = client.read(kDeadline + milliseconds(1500));
     const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
     EXPECT_TRUE(client.closed());
-    EXPECT_EQ(got.substr(0, std::string_view(c.status).size()), c.status) << got.substr(0, 200);
+    EXPECT_EQ(got.substr(0, c.answer.size()), c.answer) << got.substr(0, 200);
     EXPECT_GE(took.count(), c.after.count() - 50);
     EXPECT_LE(took.count(), c.after.count() + 700);
   }
 }
 
 TEST_F(WebServerTest, TricklingHeadsDoNotHoldUpThePage) {
-  // A real client sends a head at once; these send a byte every 3/5 of the deadline, for
-  // ever. More of them than the server keeps waiting: the oldest give way.
+  // A byte every 3/5 of the deadline, for ever; 200 is more than the server keeps
+  // waiting, so the ones that have waited longest give way.
   for (int count : {14, 60, 200}) {
     SCOPED_TRACE(std::to_string(count) + " connections");
-    Trickle trickle(server_->port(), count, kDeadline * 3 / 5);
+    std::jthread slow(trickle, server_->port(), count, kDeadline * 3 / 5);
     expectStateAnswersPromptlyDuring(kDeadline * 5 / 2);
   }
 }
@@ -428,17 +393,16 @@ TEST_F(WebServerTest, RefusedEventStreamsEndAtOnce) {
   std::vector<std::unique_ptr<RawClient>> open;
   std::thread page([&] { expectStateAnswersPromptlyDuring(milliseconds(2000)); });
   for (int i = 0; i < 200; ++i) {
-    SCOPED_TRACE(i);
     auto client = std::make_unique<RawClient>(server_->port());
     ASSERT_TRUE(client->send(request));
-    const std::string head = client->readHead();
+    const std::string head = client->read(milliseconds(2000), kHeadRead);
     if (head.rfind("HTTP/1.1 200", 0) == 0) {
       open.push_back(std::move(client));
-      continue;
+    } else {
+      EXPECT_EQ(head.rfind("HTTP/1.1 503", 0), 0u) << i << head;
+      client->read(milliseconds(500));
+      EXPECT_TRUE(client->closed()) << i;
     }
-    EXPECT_EQ(head.rfind("HTTP/1.1 503", 0), 0u) << head;
-    client->read(milliseconds(500));
-    EXPECT_TRUE(client->closed());
   }
   page.join();
   EXPECT_EQ(open.size(), WebServerOptions{}.maxStreams);
@@ -451,20 +415,14 @@ TEST_F(WebServerTest, AClosedEventStreamFreesItsSlotWithinASecond) {
   ASSERT_TRUE(small.start().ok());
   const std::string request = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(small.port()) +
                               "\r\nCookie: " + small.cookieName() + "=" + small.token() + "\r\n\r\n";
+  auto opened = [](const std::string& s) { return s.find("event: state") != std::string::npos; };
   for (int i = 0; i < 6; ++i) {
-    SCOPED_TRACE(i);
-    const auto closedAt = Clock::now();
     bool accepted = false;
-    while (!accepted && Clock::now() - closedAt < milliseconds(1000)) {
-      RawClient client(small.port());
-      ASSERT_TRUE(client.send(request));
-      const std::string got = client.read(milliseconds(1000), [](const std::string& s) {
-        return s.find("event: state") != std::string::npos;
-      });  // a refusal (503) ends at once
-      accepted = got.find("event: state") != std::string::npos;
-      if (!accepted) std::this_thread::sleep_for(milliseconds(50));
-    }  // closed here by the client
-    EXPECT_TRUE(accepted);
+    for (auto closedAt = Clock::now(); !accepted && Clock::now() - closedAt < milliseconds(1000);) {
+      RawClient client(small.port());  // closed by the client at the end of the block
+      accepted = client.send(request) && opened(client.read(milliseconds(1000), opened));  // a 503 ends at once
+    }
+    EXPECT_TRUE(accepted) << i;
   }
 }
 
