@@ -318,10 +318,19 @@ std::string encodeSimName(std::string_view utf8Name, int maxSIMLen, const CodecL
     if (bestForm(name, kNoBudget)->form == Form::Ucs2) return encodeUcs2(std::u16string(name), budget, log);
   }
   // Otherwise the longest beginning that a form holds (never half a surrogate pair).
-  for (std::size_t k = name.size() + 1; k-- > 0;) {
-    if (k > 0 && isHighSurrogate(name[k - 1])) continue;
-    if (auto c = bestForm(name.substr(0, k), budget)) return encode(name.substr(0, k), *c);
+  // Every form takes a byte a character at least, and a form that holds a beginning
+  // holds every shorter one: a binary search over at most `budget` characters.
+  auto whole = [&](std::size_t k) {
+    return k > 0 && isHighSurrogate(name[k - 1]) ? k - 1 : k;
+  };
+  std::size_t fits = 0;
+  std::size_t over = std::min(name.size(), budget) + 1;
+  while (over - fits > 1) {
+    const std::size_t mid = fits + (over - fits) / 2;
+    (bestForm(name.substr(0, whole(mid)), budget) ? fits : over) = mid;
   }
+  name = name.substr(0, whole(fits));
+  if (auto c = bestForm(name, budget)) return encode(name, *c);
   return {};
 }
 
