@@ -30,6 +30,7 @@ endfunction()
 
 set(VORYX_JOB_TEST_FOLDERS modem transfer kit ui)
 
+voryx_test_folder(base voryx_base)
 voryx_test_folder(store voryx_store)
 voryx_test_folder(entries voryx_entries)
 voryx_test_folder(app voryx_app)
