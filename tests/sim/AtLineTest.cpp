@@ -5,7 +5,7 @@
 using namespace voryx::sim;
 
 namespace {
-// "E:0 V:1 +CPBR=?:" style summary of a parsed line.
+// "E:0 V:1 +CPBR=?:" style summary of a parsed line; "none" for a refused one.
 std::string summary(std::string_view line) {
   auto cmds = parseCommandLine(line);
   if (!cmds) return "none";
@@ -30,15 +30,8 @@ TEST(AtLineTest, SplitsCommandLines) {
       {"AT&F S0=1 S3?", "&F: S0=:1 S3?:"},
       {"ATD+3912;", "D:+3912;"},
       {"AT$TSSPCSW=?", "$TSSPCSW=?:"},
-      {"", "none"},
-      {"A", "none"},
-      {"XT", "none"},
-      {"AT+", "none"},
-      {"AT\"", "none"},
-      {"AT!", "none"},
-      {"AT+CPBR=1,\"", "none"},
-      {"ATS", "none"},
-      {"ATE1234", "none"},
+      {"", "none"},    {"A", "none"},   {"XT", "none"},           {"AT+", "none"},     {"AT\"", "none"},
+      {"AT!", "none"}, {"ATS", "none"}, {"AT+CPBR=1,\"", "none"}, {"ATE1234", "none"},
   };
   for (const auto& [line, expected] : kLines) {
     SCOPED_TRACE(line);

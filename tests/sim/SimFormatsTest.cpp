@@ -16,9 +16,7 @@ std::string bytes(std::string_view hexText) { return fromHex(hexText).value(); }
 }  // namespace
 
 TEST(Gsm7Test, DefaultAndExtensionTableBothWays) {
-  struct Case {
-    std::string_view text, septets;
-  };
+  struct Case { std::string_view text, septets; };
   constexpr Case kCases[] = {{"@", "00"},   {"$", "02"},     {"_", "11"},    {"è", "04"},
                              {"Ä", "5B"},   {"€", "1B65"},   {"[", "1B3C"},  {"A", "41"},
                              {" ", "20"},   {"à", "7F"},     {"Ω", "15"},    {"\\", "1B2F"},
@@ -33,32 +31,21 @@ TEST(Gsm7Test, DefaultAndExtensionTableBothWays) {
   EXPECT_EQ(gsm7::decode("\x1B\x41"), U"A");  // no extension character: the default one
 }
 
-TEST(Gsm7Test, PacksSeptetsIntoOctets) {
-  const std::string septets = gsm7::encode(U"hellohello").value();
-  EXPECT_EQ(hex(gsm7::pack(septets)), "E8329BFD4697D9EC37");
-  EXPECT_EQ(gsm7::unpack(gsm7::pack(septets), septets.size()), septets);
-  const std::string eight = gsm7::encode(U"12345678").value();  // eight septets in seven octets
+// The packing of whole messages is pinned by the PDU tests; here, its edges.
+TEST(Gsm7Test, PacksEightSeptetsIntoSevenOctets) {
+  const std::string eight = gsm7::encode(U"12345678").value();
   EXPECT_EQ(gsm7::pack(eight).size(), 7u);
   EXPECT_EQ(gsm7::unpack(gsm7::pack(eight), 8), eight);
   EXPECT_EQ(gsm7::unpack("\xE8", 5).size(), 1u);  // runs out of octets
 }
 
 TEST(AlphaTest, DecodesEveryForm) {
-  // ETSI 102 221 Annex A examples, the three UCS2 forms with carries and padding, and
-  // broken fields.
+  // ETSI 102 221 Annex A examples and the three UCS2 forms with carries and padding.
   const std::pair<std::string, std::string> kTable[] = {
-      {"416E6E61FFFFFFFF", "Anna"},
-      {"00021104", "@$_è"},
-      {"5B1B651B3C", "Ä€["},
-      {"800053099509A6FFFF", "Sকদ"},
-      {"8103135395A6FFFF", "Sকদ"},
-      {"820505302D82D32D31", "-Բփ-1"},
-      {"810208C141", "сA"},
-      {"82020410C141", "ёA"},
-      {"820104F0C1", "Ա"},
-      {"8000410042", "AB"},
-      {"FFFFFFFF", ""},
-      {"", ""},
+      {"416E6E61FFFFFFFF", "Anna"},  {"00021104", "@$_è"},          {"5B1B651B3C", "Ä€["},
+      {"800053099509A6FFFF", "Sকদ"}, {"8103135395A6FFFF", "Sকদ"},    {"820505302D82D32D31", "-Բփ-1"},
+      {"810208C141", "сA"},          {"82020410C141", "ёA"},          {"820104F0C1", "Ա"},
+      {"8000410042", "AB"},          {"FFFFFFFF", ""},                {"", ""},
       // Broken fields: counts beyond the field, cut headers, odd UCS2 bytes, non-septets.
       {"81FF08C1", "с"}, {"8102", ""}, {"82FF04", ""}, {"800041FF", "A"},
       {"8000", ""},      {"41C142", "A\xEF\xBF\xBD" "B"}, {"1B", " "},
@@ -91,22 +78,19 @@ TEST(AlphaTest, EncodesInTheShortestForm) {
 }
 
 TEST(PduTest, Numbers) {
-  EXPECT_EQ(hex(encodeBcd("3912345").value()), "932143F5");
   EXPECT_EQ(hex(encodeBcd("*123#,9").value()), "1A32CBF9");
   EXPECT_EQ(decodeBcd(bytes("1A32CBF9FFFF")), "*123#,9");
   EXPECT_FALSE(encodeBcd("39 12"));
   EXPECT_FALSE(encodeBcd("+39"));
 }
 
-TEST(PduTest, DecodesAStandardSubmit) {
-  // SMS-SUBMIT to +46708251358, relative validity, "hellohello"; no service centre.
-  const std::string pdu = bytes("0011000B916407281553F80000AA0AE8329BFD4697D9EC37");
-  auto m = decodeSmsPdu(pdu, 23);
+// A standard SMS-SUBMIT (relative validity) as some clients send it: without the service
+// centre byte. The engine's PDU test writes the same one with it.
+TEST(PduTest, DecodesAStandardSubmitWithoutItsServiceCentre) {
+  auto m = decodeSmsPdu(bytes("11000B916407281553F80000AA0AE8329BFD4697D9EC37"), 23);
   ASSERT_TRUE(m);
   EXPECT_EQ(m->number, "+46708251358");
   EXPECT_EQ(m->text, "hellohello");
-  EXPECT_FALSE(m->ucs2);
-  EXPECT_EQ(decodeSmsPdu(pdu.substr(1), 23)->text, "hellohello");  // without the SCA byte
 }
 
 TEST(PduTest, RoundTripsDeliverAndSubmit) {
@@ -124,9 +108,7 @@ TEST(PduTest, RoundTripsDeliverAndSubmit) {
     EXPECT_EQ(back->number, m.number);
     EXPECT_EQ(back->text, m.text);
     EXPECT_EQ(back->ucs2, m.ucs2);
-    if (!m.timestamp.empty()) {
-      EXPECT_EQ(back->timestamp, m.timestamp);
-    }
+    EXPECT_EQ(back->timestamp, m.timestamp);  // none in a submit
   }
 }
 

@@ -1,7 +1,6 @@
 // The virtual modem on a real pseudo-terminal, driven like a serial device.
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -17,32 +16,23 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A client on the slave side: raw line, reads until a final result or a quiet line.
-class Client {
- public:
-  explicit Client(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
-    termios tio{};
-    if (fd_ >= 0 && ::tcgetattr(fd_, &tio) == 0) {
-      ::cfmakeraw(&tio);
-      ::tcsetattr(fd_, TCSANOW, &tio);
-    }
-  }
+// A client on the slave side, with the line settings the modem gave it (raw: a tty that
+// echoed or turned CR into NL would show in every reply).
+struct Client {
+  explicit Client(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY)) {}
   ~Client() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd >= 0) ::close(fd);
   }
-  bool ok() const { return fd_ >= 0; }
-  bool send(std::string_view bytes) {
-    return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  }
+  void send(std::string_view bytes) { EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
   // Bytes until the reply ends in `until` or nothing came for 3 s (generous: the line is
   // real); `closed` is set when the modem side went away.
   std::string read(std::string_view until = "OK\r\n") {
     std::string out;
     for (;;) {
-      pollfd p{fd_, POLLIN, 0};
+      pollfd p{fd, POLLIN, 0};
       if (::poll(&p, 1, 3000) <= 0) return out;
       char buf[4096];
-      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      const ssize_t n = ::read(fd, buf, sizeof buf);
       if (n <= 0) {
         closed = true;
         return out;
@@ -55,37 +45,36 @@ class Client {
     send(std::string(command) + "\r");
     return read(until);
   }
-  bool closed = false;
 
- private:
-  int fd_;
+  const int fd;
+  bool closed = false;
 };
 
 }  // namespace
 
-TEST(VirtualModemTest, WritesReadsBackDeletesAndReportsEveryChange) {
-  VirtualModem modem{SimCard::demo()};
+// Replies come late, in small chunks with gaps and a pause before each listing entry, and
+// still arrive whole and in order.
+TEST(VirtualModemTest, WritesListsDeletesAndReportsEveryChangeOverASlowLine) {
+  VirtualModem modem{SimCard::demo(),
+                     {.replyDelay = 20ms, .entryDelay = 5ms, .chunkBytes = 7, .chunkGap = 5ms, .faults = {}}};
   std::vector<std::string> changed;  // location 50's name after each change, for saving
   modem.setOnChange([&](const SimCard& sim) { changed.push_back(sim.name(50)); });
   std::string error;
   ASSERT_TRUE(modem.start(&error)) << error;
   Client c{modem.devicePath()};
-  ASSERT_TRUE(c.ok());
+  ASSERT_GE(c.fd, 0);
   EXPECT_EQ(c.at("AT V1E0"), "AT V1E0\r\r\nOK\r\n");
   EXPECT_EQ(c.at("AT+CSCS=\"HEX\";+CPBS=\"SM\""), "\r\nOK\r\n");
   EXPECT_EQ(c.at("AT+CPBW=50,\"3912345\",145,\"810208C141\""), "\r\nOK\r\n");
-  EXPECT_EQ(c.at("AT+CPBR=50"), "\r\n+CPBR: 50,\"3912345\",145,\"810208C141\"\r\n\r\nOK\r\n");
-  ASSERT_TRUE(modem.waitIdle());
-  EXPECT_EQ(modem.sim().name(50), "сA");
-  EXPECT_EQ(modem.sim().number(50), "+3912345");
+  EXPECT_EQ(c.at("AT+CSCS=\"GSM\";+CPBR=21,22"),
+            "\r\n+CPBR: 21,\"0612233445\",129,\"Pizzeria Gino\"\r\n\r\n"
+            "+CPBR: 22,\"0264748\",129,\"Taxi\"\r\n\r\nOK\r\n");
   EXPECT_EQ(c.at("AT+CPBW=50,\"\",129,\"\""), "\r\nOK\r\n");
-  EXPECT_EQ(c.at("AT+CMGF=1;+CSCS=\"GSM\""), "\r\nOK\r\n");
+  EXPECT_EQ(c.at("AT+CMGF=1"), "\r\nOK\r\n");
   EXPECT_EQ(c.at("AT+CMGW=\"393331234567\",145,\"STO SENT\"", "> "), "\r\n> ");
   EXPECT_EQ(c.at("Hello\x1a"), "\r\n+CMGW: 6\r\n\r\nOK\r\n");
   ASSERT_TRUE(modem.waitIdle());
-  const SimCard sim = modem.sim();
-  EXPECT_TRUE(sim.isEmpty(50));
-  EXPECT_EQ(sim.message(6)->text, "Hello");
+  EXPECT_EQ(modem.sim().message(6)->text, "Hello");
   EXPECT_EQ(modem.commandCount("AT+CPBW="), 2);
   EXPECT_EQ(modem.commandLog().back(), "> Hello");
   modem.stop();
@@ -93,23 +82,11 @@ TEST(VirtualModemTest, WritesReadsBackDeletesAndReportsEveryChange) {
   EXPECT_EQ(changed, (std::vector<std::string>{"сA", "", ""}));  // the reads changed nothing
 }
 
-TEST(VirtualModemTest, TimingAndChunksKeepTheReplyWhole) {
-  VirtualModem modem{SimCard::demo(),
-                     {.replyDelay = 20ms, .entryDelay = 5ms, .chunkBytes = 7, .chunkGap = 5ms, .faults = {}}};
-  ASSERT_TRUE(modem.start());
-  Client c{modem.devicePath()};
-  c.at("ATE0");
-  EXPECT_EQ(c.at("AT+CPBR=21,22"),
-            "\r\n+CPBR: 21,\"0612233445\",129,\"Pizzeria Gino\"\r\n\r\n"
-            "+CPBR: 22,\"0264748\",129,\"Taxi\"\r\n\r\nOK\r\n");
-}
-
 TEST(VirtualModemTest, StopsMidReplyAndRestarts) {
   VirtualModem modem{SimCard::demo(), {.replyDelay = 60s, .faults = {}}};  // stop() must not wait for it
   ASSERT_TRUE(modem.start());
-  const std::string first = modem.devicePath();
   {
-    Client c{first};
+    Client c{modem.devicePath()};
     c.send("ATE0\r");
     ASSERT_TRUE(c.read("ATE0\r").ends_with("ATE0\r"));  // the echo comes at once
     modem.stop();
@@ -118,9 +95,6 @@ TEST(VirtualModemTest, StopsMidReplyAndRestarts) {
   modem.modifySim([](SimCard& sim) { sim.erase(1); });
   ASSERT_TRUE(modem.start());
   EXPECT_FALSE(modem.start());  // already running
-  Client c{modem.devicePath()};
-  ASSERT_TRUE(c.ok());
-  c.send("AT+CPBR=1\r");
   modem.stop();
   EXPECT_TRUE(modem.sim().isEmpty(1));  // the state survives the restart
 }
