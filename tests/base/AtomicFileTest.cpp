@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <optional>
 
@@ -14,64 +13,52 @@ namespace voryx {
 namespace {
 
 namespace fs = std::filesystem;
+using test::filesIn;
 using test::readFile;
 using test::writeFile;
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-  std::vector<std::string> out;
-  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
 
 TEST(AtomicFileTest, WritesContentAndModeAndNoReplaceKeepsAnExistingFile) {
   test::TempDir dir;
   const fs::path file = dir / "sim.txt";
-  ASSERT_TRUE(writeFileAtomically(file, "first", 0600).ok());
-  EXPECT_EQ(readFile(file), "first");
-  EXPECT_EQ(test::modeOf(file), 0600u);
-  ASSERT_TRUE(writeFileAtomically(file, std::string(200000, 'x'), 0644).ok());  // replaced
-  EXPECT_EQ(readFile(file), std::string(200000, 'x'));
-  EXPECT_EQ(test::modeOf(file), 0644u);
-
-  auto created = createFileAtomically(file, "other", 0600);
-  ASSERT_TRUE(created.ok());
-  EXPECT_FALSE(*created);
-  EXPECT_EQ(readFile(file), std::string(200000, 'x'));
-  created = createFileAtomically(dir / "db", "", 0600);
-  ASSERT_TRUE(created.ok());
-  EXPECT_TRUE(*created);
-  EXPECT_EQ(readFile(dir / "db"), "");
-  EXPECT_EQ(namesIn(dir.path), (std::vector<std::string>{"db", "sim.txt"}));  // no temporary
+  const std::string big(200000, 'x');
+  using Write = std::pair<std::string, unsigned>;
+  for (const auto& [data, mode] : {Write{"first", 0600}, Write{big, 0644}}) {  // the second replaces
+    ASSERT_TRUE(writeFileAtomically(file, data, mode).ok());
+    EXPECT_EQ(readFile(file), data);
+    EXPECT_EQ(test::modeOf(file), mode);
+  }
+  EXPECT_EQ(createFileAtomically(file, "other", 0600).value(), false);
+  EXPECT_EQ(readFile(file), big);
+  EXPECT_EQ(createFileAtomically(dir / "db", "", 0600).value(), true);
+  EXPECT_EQ(filesIn(dir.path), (std::vector<fs::path>{dir / "db", file}));  // no temporary
 }
 
 // A write past RLIMIT_FSIZE fails with EFBIG (SIGXFSZ ignored): a full disk, as root sees it.
 struct FileSizeLimit {
-  explicit FileSizeLimit(rlim_t bytes) {
+  explicit FileSizeLimit(rlim_t bytes) : previous(std::signal(SIGXFSZ, SIG_IGN)) {
     ::getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limit = saved;
-    limit.rlim_cur = bytes;
+    const rlimit limit{bytes, saved.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    previous = std::signal(SIGXFSZ, SIG_IGN);
   }
   ~FileSizeLimit() {
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
   }
+  void (*previous)(int);
   rlimit saved{};
-  void (*previous)(int) = nullptr;
 };
 
 TEST(AtomicFileTest, AFailureLeavesTheOldFileAndNoTemporary) {
   struct Case {
     const char* target;  // in a folder that holds "old" and "taken/inside"
     bool diskFull;
-    const char* detail;  // "{}" stands for the folder
+    const char* detailBefore;  // the folder's name comes between
+    const char* detailAfter;
   };
   const Case cases[] = {
-      {"no/such/file", false, "cannot create a file in {}/no/such: No such file or directory"},
-      {"taken", false, "cannot write {}/taken: Is a directory"},
-      {"old", true, "cannot write {}/old: File too large"},
+      {"no/such/file", false, "cannot create a file in ", "/no/such: No such file or directory"},
+      {"taken", false, "cannot write ", "/taken: Is a directory"},
+      {"old", true, "cannot write ", "/old: File too large"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
@@ -84,11 +71,9 @@ TEST(AtomicFileTest, AFailureLeavesTheOldFileAndNoTemporary) {
     Status done = writeFileAtomically(dir / c.target, std::string(8192, 'n'), 0600);
     limit.reset();
     ASSERT_FALSE(done.ok());
-    std::string expected = c.detail;
-    expected.replace(expected.find("{}"), 2, dir.path.string());
-    EXPECT_EQ(done.error().detail, expected);
+    EXPECT_EQ(done.error().detail, c.detailBefore + dir.path.string() + c.detailAfter);
     EXPECT_EQ(readFile(dir / "old"), "previous");
-    EXPECT_EQ(namesIn(dir.path), (std::vector<std::string>{"old", "taken"}));  // no temporary
+    EXPECT_EQ(filesIn(dir.path), (std::vector<fs::path>{dir / "old", dir / "taken"}));  // no temporary
   }
 }
 

@@ -19,10 +19,7 @@ class SimTableTest : public ::testing::Test {
  protected:
   void SetUp() override { fs::copy_file(test::shippedDatabase(), db_); }
 
-  void exec(const std::string& sql) {
-    auto done = Database::open(db_)->exec(sql);
-    ASSERT_TRUE(done.ok()) << done.error().detail;
-  }
+  void exec(const std::string& sql) { test::exec(db_, sql); }
   SimTable open(ListStore store, BusyPolicy busy = kShellBusy) {
     auto table = SimTable::open(db_, store, busy);
     EXPECT_TRUE(table.ok()) << table.error().detail;
@@ -44,11 +41,7 @@ TEST_F(SimTableTest, ListSearchesAndOrdersThePhonebook) {
       "(1,'Zanna','+39021234',0),(2,'GIANNI','333',1),(3,'Bob','444',2),"
       "(4,'50% off','555',3),(5,'a_b','666',0),(6,'\xC3\x80nna','777',0),"
       "(7,'AxB','888',0),(8,'anna','999',0)");
-  struct Case {
-    const char* search;
-    int sortField;
-    std::vector<int> expected;
-  };
+  struct Case { const char* search; int sortField; std::vector<int> expected; };
   const Case cases[] = {
       {"", 0, {1, 2, 3, 4, 5, 6, 7, 8}},
       {"", 1, {4, 7, 3, 2, 1, 5, 8, 6}},  // byte order: digits, upper case, lower, non-ASCII
@@ -58,7 +51,6 @@ TEST_F(SimTableTest, ListSearchesAndOrdersThePhonebook) {
       {"a%i", 0, {2}},      // % in the text is a wildcard
       {"a_b", 0, {5, 7}},   // so is _
       {"\xC3\xA0", 0, {}},  // letter case of non-ASCII letters is not folded
-      {"%", 1, {4, 7, 3, 2, 1, 5, 8, 6}},
   };
   SimTable table = open(ListStore::Phonebook);
   for (const Case& c : cases) {
@@ -72,7 +64,6 @@ TEST_F(SimTableTest, ListSearchesAndOrdersThePhonebook) {
 }
 
 TEST_F(SimTableTest, SmsListIgnoresSearchAndSortAndNullsReadEmpty) {
-  EXPECT_TRUE(rows(ListStore::Sms).empty());
   exec(
       "INSERT INTO simsms (entry,desc,number,operazione) VALUES "
       "(9,'b text','+39333',0),(2,'a text',NULL,NULL),(5,NULL,'123',1)");
@@ -108,10 +99,8 @@ TEST_F(SimTableTest, ReplaceAllStoresWholeOrNothing) {
     exec("DROP TRIGGER IF EXISTS refuse");
     if (*c.setUp) exec(c.setUp);
     Status done = open(ListStore::Phonebook).replaceAll(c.rows, c.discardMarks);
-    ASSERT_EQ(done.ok(), !c.error);
-    if (c.error) {
-      EXPECT_EQ(done.error().code, *c.error) << done.error().detail;
-    }
+    EXPECT_EQ(done.ok() ? std::nullopt : std::optional(done.error().code), c.error)
+        << (done.ok() ? "" : done.error().detail);
     EXPECT_EQ(rows(ListStore::Phonebook), c.after);
   }
 }

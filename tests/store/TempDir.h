@@ -4,10 +4,16 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
+
+#include "store/Database.h"
 
 namespace voryx::test {
 
@@ -41,9 +47,31 @@ inline unsigned modeOf(const std::filesystem::path& p) {
   return st.st_mode & 07777;
 }
 
+// What a folder holds, sorted: a stray temporary or a file moved aside shows here.
+inline std::vector<std::filesystem::path> filesIn(const std::filesystem::path& dir) {
+  std::vector<std::filesystem::path> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 // The database the build generates from resources/schema.sql.
 inline std::filesystem::path shippedDatabase() {
   return std::filesystem::path(VORYX_BINARY_DIR) / "resources" / "Voryx.sqlitedb";
+}
+
+// Runs one statement on its own connection to `file`.
+inline void exec(const std::filesystem::path& file, const std::string& sql) {
+  auto done = Database::open(file)->exec(sql);
+  ASSERT_TRUE(done.ok()) << done.error().detail;
+}
+
+// The first column of the first row a query answers, as text ("" when there is none).
+inline std::string queryText(const std::filesystem::path& file, const std::string& sql) {
+  auto db = Database::open(file);
+  auto stmt = db->prepare(sql);
+  EXPECT_TRUE(stmt.ok()) << stmt.error().detail;
+  return stmt.ok() && stmt->step() == Statement::Step::Row ? stmt->columnText(0) : "";
 }
 
 }  // namespace voryx::test
