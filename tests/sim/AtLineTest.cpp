@@ -20,16 +20,11 @@ std::string summary(std::string_view line) {
 
 TEST(AtLineTest, SplitsCommandLines) {
   const std::pair<std::string_view, std::string_view> kLines[] = {
-      {"AT", ""},
-      {"AT V1E0", "V:1 E:0"},
-      {"ate0v1", "E:0 V:1"},
+      {"AT", ""},                      {"AT V1E0", "V:1 E:0"},                {"ate0v1", "E:0 V:1"},
+      {"AT+CSCS?", "+CSCS?:"},         {"AT&F S0=1 S3?", "&F: S0=:1 S3?:"},   {"ATD+3912;", "D:+3912;"},
+      {"AT$TSSPCSW=?", "$TSSPCSW=?:"}, {"AT+CMGL = \"ALL\"", "+CMGL=:\"ALL\""},
       {"AT+CPBS=\"SM\";+CPBR=?", "+CPBS=:\"SM\" +CPBR=?:"},
-      {"AT+CSCS?", "+CSCS?:"},
       {"AT+CPBW=1,\"12;3\",129,\"A B\"", "+CPBW=:1,\"12;3\",129,\"A B\""},
-      {"AT+CMGL = \"ALL\"", "+CMGL=:\"ALL\""},
-      {"AT&F S0=1 S3?", "&F: S0=:1 S3?:"},
-      {"ATD+3912;", "D:+3912;"},
-      {"AT$TSSPCSW=?", "$TSSPCSW=?:"},
       {"", "none"},    {"A", "none"},   {"XT", "none"},           {"AT+", "none"},     {"AT\"", "none"},
       {"AT!", "none"}, {"ATS", "none"}, {"AT+CPBR=1,\"", "none"}, {"ATE1234", "none"},
   };

@@ -58,13 +58,10 @@ TEST(AlphaTest, DecodesEveryForm) {
 
 TEST(AlphaTest, EncodesInTheShortestForm) {
   const std::pair<std::string, std::string> kTable[] = {
-      {"Anna", "416E6E61"},
-      {"Bar €uro", "426172201B6575726F"},
-      {"Иван", "81040898B2B0BD"},
-      {"Ωж", "81020815B6"},       // Ω is a GSM character, ж comes from the window
-      {"Sকদ", "8103135395A6"},
+      {"Anna", "416E6E61"}, {"Bar €uro", "426172201B6575726F"}, {"Иван", "81040898B2B0BD"},
+      {"Sকদ", "8103135395A6"}, {"山田", "805C717530"},
+      {"Ωж", "81020815B6"},             // Ω is a GSM character, ж comes from the window
       {"Ґанна", "82050430E0808D8D80"},  // spans two half-pages: 16-bit base
-      {"山田", "805C717530"},
   };
   for (const auto& [name, field] : kTable) {
     SCOPED_TRACE(name);
