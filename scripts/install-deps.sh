@@ -15,7 +15,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y "${missing[@]}"
 fi
-if [ "${VORYX_SKIP_NPM:-0}" != "1" ] && [ ! -d node_modules/@playwright/test ]; then
+if [ "${VORYX_SKIP_NPM:-0}" != "1" ] && { [ ! -d node_modules/@playwright/test ] || [ ! -d node_modules/axe-core ]; }; then
   # No browser download: the tests use Debian's chromium.
   PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm install --no-fund --no-audit
 fi

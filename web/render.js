@@ -1,147 +1,29 @@
-// Draws a snapshot of the screens into the phone frame. Nothing here decides anything:
-// elements the user can touch carry data-target / data-action / data-value, and app.js
-// decides whether a touch reaches them.
+// Draws a snapshot into the frame: the top screen (or the modal one), then the overlays,
+// the action sheet and the alerts above it. Nothing here decides anything: elements the
+// user can activate carry data-target / data-action / data-value, and input.js decides
+// whether a touch or a key reaches them.
+//
+// The layers are modal: only the topmost one present (the last alert, else the sheet,
+// else the overlays, else the screen) can be reached, the others are inert. When a higher
+// layer opens, the keyboard focus moves into it; when it closes, the focus goes back to
+// where it was in the layer below.
+import { drawAlerts } from './kinds/alert.js';
+import { drawOverlays } from './kinds/overlay.js';
+import { drawSheet } from './kinds/sheet.js';
+import { ScreenView } from './screen.js';
 
-const kScreenFrame = [0, 0, 320, 480];
-const kColorSets = new Set(['gray', 'cyan', 'green', 'red']);
+// The geometry of the screens that fix one: the phone's screen, in points.
+const kDesignWidth = 320;
+const kDesignHeight = 480;
 
-function h(tag, className, text) {
-  const el = document.createElement(tag);
-  if (className) el.className = className;
-  if (text !== undefined) el.textContent = text;
-  return el;
+function shown(el) {
+  return Boolean(el?.isConnected && el.checkVisibility() && !el.closest('[inert]'));
 }
 
-function place(el, frame) {
-  const [x, y, w, hgt] = Array.isArray(frame) && frame.length === 4 ? frame.map(Number) : [0, 0, 0, 0];
-  Object.assign(el.style, { left: `${x}px`, top: `${y}px`, width: `${w}px`, height: `${hgt}px` });
+function focusables(root) {
+  return [...root.querySelectorAll('button, input, [tabindex]')].filter(shown);
 }
 
-function setTarget(el, target, action, value) {
-  el.dataset.target = target;
-  el.dataset.action = action;
-  if (value === undefined) delete el.dataset.value;
-  else el.dataset.value = JSON.stringify(value);
-}
-
-const measureContext = document.createElement('canvas').getContext('2d');
-
-// Shrinks the font until the text fits the width, down to `min` points, as the list's
-// labels do.
-function fitText(el, text, size, width, min = 10) {
-  const value = text == null ? '' : String(text);
-  if (el.textContent === value && el.dataset.fitted === String(size)) return;
-  el.textContent = value;
-  el.dataset.fitted = String(size);
-  measureContext.font = `bold ${size}px ${getComputedStyle(el).fontFamily}`;
-  const needed = measureContext.measureText(value).width;
-  const fitted = needed > width ? Math.max(min, Math.floor((size * width * 10) / needed) / 10) : size;
-  el.style.fontSize = `${fitted}px`;
-}
-
-function barButton(button) {
-  const el = h('div', 'barbutton', button.title ?? '');
-  el.dataset.id = String(button.id);
-  if (button.enabled === false) el.classList.add('disabled');
-  else setTarget(el, String(button.id), 'tap');
-  return el;
-}
-
-// One screen of the navigation stack: the parts it has are shown, the others hidden.
-class ScreenView {
-  constructor(container) {
-    this.root = h('div', 'screen');
-    this.navbar = h('div', 'navbar');
-    this.left = h('div', 'left');
-    this.title = h('div', 'title');
-    this.right = h('div', 'right');
-    this.net = h('div', 'netactivity');
-    this.navbar.append(this.left, this.title, this.right, this.net);
-    this.banner = h('div', 'banner');
-    this.search = h('div', 'searchbar');
-    this.input = h('input');
-    this.input.type = 'search';
-    this.input.enterKeyHint = 'search';
-    this.input.placeholder = 'Search';
-    this.input.autocomplete = 'off';
-    this.cancel = h('div', 'barbutton', 'Cancel');
-    this.search.append(this.input, this.cancel);
-    this.segments = h('div', 'segments');
-    this.list = h('div', 'list');
-    this.toolbar = h('div', 'toolbar');
-    this.root.append(this.navbar, this.banner, this.search, this.segments, this.list, this.toolbar);
-    container.replaceChildren(this.root);
-    this.rows = [];
-    this.parts = '';
-  }
-
-  update(screen, windowState, seen) {
-    this.title.textContent = screen.title ?? '';
-    this.left.replaceChildren(...(screen.left ? [barButton(screen.left)] : []));
-    this.right.replaceChildren(...(screen.right ? [barButton(screen.right)] : []));
-    this.net.hidden = !windowState?.networkActivity;
-
-    this.banner.hidden = !screen.banner;
-    if (screen.banner) this.banner.textContent = screen.banner.text ?? '';
-
-    this.search.hidden = !screen.search;
-    if (screen.search) {
-      const s = screen.search;
-      this.input.dataset.id = String(s.id ?? 'search');
-      if (document.activeElement !== this.input && this.input.value !== (s.text ?? '')) this.input.value = s.text ?? '';
-      this.cancel.hidden = !s.showsCancel;
-      setTarget(this.cancel, String(s.id ?? 'search'), 'cancel');
-    }
-
-    this.segments.hidden = !screen.segments;
-    if (screen.segments) this.updateSegments(screen.segments);
-
-    const rows = Array.isArray(screen.rows) ? screen.rows : null;
-    this.list.hidden = !rows;
-    if (rows) this.updateRows(rows, Number(screen.rowHeight) || 70);
-    if (rows && screen.scrollTo && seen.scroll(screen.scrollTo.seq)) {
-      this.list.scrollTop = Number(screen.scrollTo.row) * (Number(screen.rowHeight) || 70);
-    }
-
-    const tools = Array.isArray(screen.toolbar) ? screen.toolbar : [];
-    this.toolbar.hidden = tools.length === 0;
-    this.toolbar.replaceChildren(...tools.map(barButton));
-  }
-
-  updateSegments(segments) {
-    const items = Array.isArray(segments.items) ? segments.items : [];
-    const els = items.map((item, i) => {
-      const el = h('div', 'segment', item);
-      if (i === segments.selected) el.classList.add('selected');
-      else setTarget(el, String(segments.id), 'select', i);
-      return el;
-    });
-    this.segments.replaceChildren(...els);
-  }
-
-  updateRows(rows, rowHeight) {
-    while (this.rows.length > rows.length) this.rows.pop().el.remove();
-    rows.forEach((row, i) => {
-      let r = this.rows[i];
-      if (!r) {
-        const el = h('div', 'row');
-        r = { el, location: h('div', 'cell location'), name: h('div', 'cell name'), number: h('div', 'cell number') };
-        el.append(r.location, r.name, r.number);
-        this.list.append(el);
-        this.rows.push(r);
-      }
-      r.el.className = `row ${kColorSets.has(row.colors) ? row.colors : 'gray'}`;
-      r.el.style.height = `${rowHeight}px`;
-      setTarget(r.el, String(row.id), 'tap');
-      const labels = Array.isArray(row.labels) ? row.labels : [];
-      fitText(r.location, labels[0], 18, 30);
-      fitText(r.name, labels[1], 18, 210);
-      fitText(r.number, labels[2], 16, 210);
-    });
-  }
-}
-
-// The whole frame: the top screen (or the modal one), overlays, the sheet and alerts.
 export class Renderer {
   constructor(frame) {
     this.frame = frame;
@@ -151,14 +33,23 @@ export class Renderer {
     this.alertHost = frame.querySelector('#alert-layer');
     this.view = null;
     this.identity = '';
-    this.drawn = { overlays: '', sheet: '', alerts: '' };
+    this.drawn = { sheet: '', alerts: '' };
+    this.layer = { key: 'screen', el: this.screenHost };
+    this.returns = [];  // {key, focus} of the layers below the top one, bottom first
+    new ResizeObserver(() => {
+      const scale = Math.min(frame.clientWidth / kDesignWidth, frame.clientHeight / kDesignHeight);
+      frame.style.setProperty('--design-scale', String(scale > 0 ? scale : 1));
+    }).observe(frame);
   }
 
   get searchInput() {
-    return this.view && !this.view.search.hidden ? this.view.input : null;
+    return this.view?.searchInput ?? null;
   }
 
   render(state, seen) {
+    const focused = document.activeElement;
+    const before = shown(focused) && this.layer.el.contains(focused) ? focusables(this.layer.el) : [];
+
     const stack = Array.isArray(state.navigation) ? state.navigation : [];
     const top = state.modal ?? stack[stack.length - 1] ?? null;
     const identity = top ? `${state.modal ? 'modal' : stack.length}:${top.screen}` : '';
@@ -168,9 +59,12 @@ export class Renderer {
       if (!top) this.screenHost.replaceChildren();
     }
     if (this.view) this.view.update(top, state.window, seen);
-    this.redrawIfChanged('overlays', state.overlays, () => this.drawOverlays(state.overlays));
-    this.redrawIfChanged('sheet', state.sheet, () => this.drawSheet(state.sheet));
-    this.redrawIfChanged('alerts', state.alerts, () => this.drawAlerts(state.alerts));
+    drawOverlays(this.overlayHost, state.overlays);
+    this.redrawIfChanged('sheet', state.sheet, () => drawSheet(this.sheetHost, state.sheet));
+    this.redrawIfChanged('alerts', state.alerts, () => drawAlerts(this.alertHost, state.alerts));
+
+    this.arrangeLayers(this.describeFocus(focused));
+    if (before.includes(focused) && !shown(focused)) this.refocus(before, before.indexOf(focused));
   }
 
   redrawIfChanged(part, value, draw) {
@@ -180,67 +74,60 @@ export class Renderer {
     draw();
   }
 
-  drawOverlays(overlays) {
-    const els = Object.entries(overlays && typeof overlays === 'object' ? overlays : {}).map(([tag, o]) => {
-      const el = h('div', 'overlay');
-      el.dataset.tag = tag;
-      place(el, o.frame ?? kScreenFrame);
-      el.style.background = `rgba(0, 0, 0, ${Number(o.alpha ?? 0.75)})`;
-      const caption = h('div', 'caption', o.caption ?? '');
-      place(caption, o.captionFrame ?? [20, 100, 280, 150]);
-      const label = h('div', 'label');
-      place(label, o.labelFrame ?? [20, 320, 280, 50]);
-      el.append(caption, label);
-      fitText(label, o.label ?? '', 17, 280);
-      if (o.spinner) {
-        const spinner = h('div', 'spinner');
-        place(spinner, o.spinnerFrame ?? [135, 250, 50, 50]);
-        el.append(spinner);
-      }
-      return el;
-    });
-    this.overlayHost.replaceChildren(...els);
+  // The layer that takes taps and keys now, keyed by what it shows.
+  topLayer() {
+    const alert = [...this.alertHost.querySelectorAll('.alert')].at(-1);
+    const sheet = this.sheetHost.querySelector('.sheet');
+    const overlay = this.overlayHost.lastElementChild;
+    const el = alert ?? sheet ?? overlay ?? this.screenHost;
+    return { key: el.dataset.layer ?? 'screen', el };
   }
 
-  drawSheet(sheet) {
-    if (!sheet) {
-      this.sheetHost.replaceChildren();
+  arrangeLayers(focus) {
+    const top = this.topLayer();
+    this.screenHost.inert = top.el !== this.screenHost;
+    this.overlayHost.inert = !this.overlayHost.contains(top.el);
+    this.sheetHost.inert = !this.sheetHost.contains(top.el);
+    for (const el of this.alertHost.children) {
+      el.inert = el !== top.el && el.nextElementSibling !== top.el;  // the top alert and its backdrop
+    }
+    if (top.key === this.layer.key) {
+      this.layer = top;
       return;
     }
-    const panel = h('div', 'sheet');
-    if (sheet.title) panel.append(h('div', 'title', sheet.title));
-    const buttons = Array.isArray(sheet.buttons) ? sheet.buttons : [];
-    const cancel = [];
-    buttons.forEach((title, i) => {
-      const el = h('div', 'button', title);
-      setTarget(el, `sheet:${sheet.id}`, 'tap', i);
-      if (i === sheet.cancelIndex) {
-        el.classList.add('cancel');
-        cancel.push(el);
-      } else {
-        panel.append(el);
-      }
-    });
-    panel.append(...cancel);
-    this.sheetHost.replaceChildren(h('div', 'sheet-backdrop'), panel);
+    const below = this.returns.findIndex((r) => r.key === top.key);
+    if (below >= 0) {
+      const { focus } = this.returns[below];
+      this.returns.length = below;
+      this.layer = top;
+      this.restoreFocus(focus, top.el);
+    } else {
+      this.returns.push({ key: this.layer.key, focus });
+      this.layer = top;
+      (focusables(top.el)[0] ?? top.el).focus();
+    }
   }
 
-  drawAlerts(alerts) {
-    const els = (Array.isArray(alerts) ? alerts : []).flatMap((a) => {
-      const box = h('div', 'alert');
-      box.setAttribute('role', 'alertdialog');
-      box.append(h('div', 'title', a.title ?? ''));
-      if (a.message) box.append(h('div', 'message', a.message));
-      const titles = Array.isArray(a.buttons) ? a.buttons : [];
-      const row = h('div', titles.length > 2 ? 'buttons stacked' : 'buttons');
-      titles.forEach((title, i) => {
-        const el = h('div', 'button', title);
-        setTarget(el, `alert:${a.id}`, 'tap', i);
-        row.append(el);
-      });
-      box.append(row);
-      return [h('div', 'alert-backdrop'), box];
-    });
-    this.alertHost.replaceChildren(...els);
+  describeFocus(el) {
+    if (!el || el === document.body) return null;
+    return { el, id: el.dataset?.id, target: el.dataset?.target, value: el.dataset?.value };
+  }
+
+  // The element that had the focus, or the one that stands for it now (same id, or same
+  // event), when it is still in the layer; else the focus stays where it is.
+  restoreFocus(focus, layer) {
+    if (!focus) return;
+    const candidates = focusables(layer);
+    const same = candidates.find((el) => el === focus.el) ??
+      (focus.id && candidates.find((el) => el.dataset.id === focus.id)) ??
+      (focus.target && candidates.find((el) => el.dataset.target === focus.target && el.dataset.value === focus.value));
+    same?.focus();
+  }
+
+  // The focused control went away (a row deleted, a button hidden): the focus goes to the
+  // control that came after it, else to the one before, rather than to nowhere.
+  refocus(before, at) {
+    const next = before.slice(at + 1).find(shown) ?? before.slice(0, at).reverse().find(shown);
+    next?.focus();
   }
 }

@@ -65,6 +65,7 @@ Paths Paths::fromEnvironment() {
     p.preferences = xdg("XDG_CONFIG_HOME", ".config") / "voryx" / "preferences.json";
   }
   p.contacts = p.documents / "contacts.vcf";
+  p.tokenFile = p.logFile.parent_path() / "token";
   return p;
 }
 

@@ -24,6 +24,7 @@ namespace {
 struct ServeOptions {
   int port = 8737;
   std::string listen = "127.0.0.1";
+  bool newToken = false;  // replace the access token kept in the state folder
   bool simulate = false;
   std::string simFile;  // the virtual SIM's state, loaded and saved back (implies simulate)
   std::string device;   // --device or VORYX_DEVICE
@@ -88,6 +89,8 @@ int runServe(const ServeOptions& options) {
   web::WebServerOptions webOptions;
   webOptions.listen = options.listen;
   webOptions.port = options.port;
+  webOptions.tokenFile = paths.tokenFile;
+  webOptions.newToken = options.newToken;
   web::WebServer server(ui.port(), webOptions);
   if (Status started = server.start(); !started) {
     std::cerr << "voryx serve: " << started.error().detail << "\n";
@@ -118,9 +121,12 @@ void addServeCommand(CLI::App& app, int& exitCode) {
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
   sub->add_option("--listen", options->listen,
-                  "address to listen on, an IP address (anything but loopback lets other "
-                  "machines reach the screens; they still need the token)")
+                  "address to listen on, an IP address or a host name (anything but loopback lets "
+                  "other machines reach the screens; they still need the token)")
       ->capture_default_str();
+  sub->add_flag("--new-token", options->newToken,
+                "make a new access token: addresses printed before stop working (the token "
+                "is otherwise kept across restarts)");
   sub->add_flag("--simulate", options->simulate,
                 "use the built-in virtual modem holding the demo SIM instead of a real one");
   sub->add_option("--sim-file", options->simFile,

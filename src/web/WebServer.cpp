@@ -1,7 +1,7 @@
 #include "web/WebServer.h"
 
 #include <arpa/inet.h>
-#include <sys/random.h>
+#include <netdb.h>
 #include <sys/socket.h>
 
 #include <array>
@@ -12,6 +12,7 @@
 
 #include <httplib.h>
 
+#include "web/AccessToken.h"
 #include "web/ConnectionServer.h"
 
 namespace voryx::web {
@@ -27,11 +28,29 @@ namespace {
 
 using nlohmann::json;
 
-// What a page of ours may do: its own scripts and styles, requests to its own origin,
-// nothing inline, never inside a frame.
+// The style of the refusal page, inline because a refused browser cannot fetch our
+// stylesheet. The policy below allows exactly this text by its hash: after a change,
+//   printf %s "$STYLE" | openssl dgst -sha256 -binary | base64
+// gives the new one (the browser suite checks that the refusal page is styled).
+constexpr std::string_view kRefusalStyle =
+    "html,body{margin:0;height:100%;background:#2b2f36;font-family:system-ui,sans-serif}"
+    "main{box-sizing:border-box;max-width:720px;min-height:100%;margin:0 auto;background:#fff}"
+    "h1{margin:0;height:44px;line-height:43px;text-align:center;font-size:19px;color:#fff;"
+    "background:linear-gradient(#b0bccd,#6d84a2);border-bottom:1px solid #2d3642;"
+    "text-shadow:1px 0 #000,-1px 0 #000,0 1px #000,0 -1px #000,1px 1px #000,-1px -1px #000,"
+    "1px -1px #000,-1px 1px #000}"
+    "p{margin:0;padding:48px 24px;text-align:center;font-size:17px;line-height:1.4;color:#3d4a5c;"
+    "overflow-wrap:anywhere}";
+
+// What a page of ours may do: its own scripts and styles (and the refusal page's one
+// style element), requests to its own origin, nothing else inline, never inside a frame.
 constexpr const char* kContentSecurityPolicy =
-    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
+    "default-src 'none'; script-src 'self'; "
+    "style-src 'self' 'sha256-LjCluPysV7GWcQ1c9Pf1TTYgKGFWe7HVCAvHRo7Wc04='; img-src 'self' data:; "
     "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+// What a browser that opened a page without a valid token is told.
+constexpr const char* kSessionEnded = "This session has ended: open the address that voryx serve printed.";
 
 struct Address {
   int family = 0;
@@ -74,22 +93,6 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string randomToken() {
-  std::array<unsigned char, 16> bytes{};
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    ssize_t n = getrandom(bytes.data() + got, bytes.size() - got, 0);
-    if (n > 0) got += static_cast<std::size_t>(n);
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char b : bytes) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
-}
-
 std::string dumpJson(const json& j) {
   // Texts come from the SIM and the address book: never let a stray byte end a response.
   return j.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -104,6 +107,64 @@ void refuse(httplib::Response& res, int status, const std::string& why) {
   res.set_content(why + "\n", "text/plain; charset=utf-8");
 }
 
+// A refusal of a page request (outside /api/) is a page a person reads; the API's
+// refusals stay plain text for the page's script.
+void refusePage(const httplib::Request& req, httplib::Response& res, int status, const std::string& why,
+                const std::string& apiWhy) {
+  if (req.path.starts_with("/api/")) {
+    refuse(res, status, apiWhy);
+    return;
+  }
+  ConnectionServer::closeAfterAnswer();
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(refusalPage(why), "text/html; charset=utf-8");
+}
+
+std::string htmlEscaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// The address to bind for `listen`: the literal itself, else the name's first IPv4
+// address (the loopback name "localhost" gives 127.0.0.1, as the default listens), else
+// its first address.
+Result<std::string> resolveListen(const std::string& listen) {
+  if (parseAddress(listen)) return listen;
+  if (listen.empty() || listen.size() > 253) return Error{Errc::Invalid, "not an address or a host name: " + listen};
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (int rc = ::getaddrinfo(listen.c_str(), nullptr, &hints, &found); rc != 0) {
+    return Error{Errc::Invalid, "cannot resolve " + listen + ": " + ::gai_strerror(rc)};
+  }
+  const addrinfo* chosen = nullptr;
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    if (a->ai_family == AF_INET && !chosen) chosen = a;
+  }
+  for (const addrinfo* a = found; a && !chosen; a = a->ai_next) {
+    if (a->ai_family == AF_INET6) chosen = a;
+  }
+  char text[INET6_ADDRSTRLEN] = {};
+  const void* bytes = nullptr;
+  if (chosen && chosen->ai_family == AF_INET) bytes = &reinterpret_cast<const sockaddr_in*>(chosen->ai_addr)->sin_addr;
+  if (chosen && chosen->ai_family == AF_INET6) bytes = &reinterpret_cast<const sockaddr_in6*>(chosen->ai_addr)->sin6_addr;
+  const bool named = bytes && ::inet_ntop(chosen->ai_family, bytes, text, sizeof(text));
+  ::freeaddrinfo(found);
+  if (!named) return Error{Errc::Invalid, "no IP address for " + listen};
+  return std::string(text);
+}
+
 void replyJson(httplib::Response& res, int status, const json& body) {
   res.status = status;
   res.set_header("Cache-Control", "no-store");
@@ -112,7 +173,7 @@ void replyJson(httplib::Response& res, int status, const json& body) {
 
 }  // namespace
 
-bool hostAllowed(std::string_view host, std::string_view listen, int port) {
+bool hostAllowed(std::string_view host, std::string_view listen, int port, std::string_view askedName) {
   std::string_view name;
   std::string_view portText;
   if (!host.empty() && host.front() == '[') {
@@ -136,6 +197,8 @@ bool hostAllowed(std::string_view host, std::string_view listen, int port) {
   if (!bound) return false;
   auto named = parseAddress(name);
   if (named) return *named == *bound || isWildcard(*bound);
+  if (!host.empty() && host.front() == '[') return false;  // brackets hold an IPv6 literal, never a name
+  if (!askedName.empty() && equalsIgnoreCase(name, askedName)) return true;
   return isLoopback(*bound) && equalsIgnoreCase(name, "localhost");
 }
 
@@ -175,8 +238,16 @@ std::string contentTypeFor(std::string_view path) {
   return "application/octet-stream";
 }
 
+std::string refusalPage(std::string_view why) {
+  return std::string("<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+                     "<title>Voryx</title><link rel=\"icon\" href=\"data:,\"><style>") +
+         std::string(kRefusalStyle) + "</style></head>\n<body><main><h1>Voryx</h1><p>" + htmlEscaped(why) +
+         "</p></main></body></html>\n";
+}
+
 WebServer::WebServer(kit::UiPort& port, WebServerOptions options)
-    : ui_(port), options_(std::move(options)), token_(randomToken()) {}
+    : ui_(port), options_(std::move(options)) {}
 
 WebServer::~WebServer() { stop(); }
 
@@ -189,11 +260,20 @@ std::string WebServer::origin() const {
 std::string WebServer::url() const { return origin() + "/?token=" + token_; }
 
 Status WebServer::start() {
-  auto bound = parseAddress(options_.listen);
-  if (!bound) return Error{Errc::Invalid, "not an IP address: " + options_.listen};
   if (options_.port < 0 || options_.port > 65535)
     return Error{Errc::Invalid, "not a port: " + std::to_string(options_.port)};
-  hostLiteral_ = bound->family == AF_INET6 ? "[" + options_.listen + "]" : options_.listen;
+  auto address = resolveListen(options_.listen);
+  if (!address) return address.error();
+  bound_ = *address;
+  name_ = bound_ == options_.listen ? "" : options_.listen;
+  hostLiteral_ = !name_.empty() ? name_ : parseAddress(bound_)->family == AF_INET6 ? "[" + bound_ + "]" : bound_;
+  if (options_.tokenFile.empty()) {
+    token_ = makeToken();
+  } else {
+    auto kept = keptToken(options_.tokenFile, options_.newToken);
+    if (!kept) return kept.error();
+    token_ = *kept;
+  }
 
   ConnectionLimits limits;
   // Each event stream holds a worker for as long as it is open; the pool leaves room for
@@ -214,9 +294,9 @@ Status WebServer::start() {
   routes();
 
   if (options_.port == 0) {
-    port_ = server_->bind_to_any_port(options_.listen);
+    port_ = server_->bind_to_any_port(bound_);
   } else {
-    port_ = server_->bind_to_port(options_.listen, options_.port) ? options_.port : -1;
+    port_ = server_->bind_to_port(bound_, options_.port) ? options_.port : -1;
   }
   if (port_ < 0) {
     port_ = 0;
@@ -253,13 +333,14 @@ void WebServer::routes() {
     res.set_header("X-Frame-Options", "DENY");
 
     const std::string host = req.get_header_value("Host");
-    if (req.get_header_value_count("Host") != 1 || !hostAllowed(host, options_.listen, port_)) {
-      refuse(res, 403, "This server answers only at " + origin() + ".");
+    if (req.get_header_value_count("Host") != 1 || !hostAllowed(host, bound_, port_, name_)) {
+      const std::string why = "This server answers only at " + origin() + ".";
+      refusePage(req, res, 403, why, why);
       return httplib::Server::HandlerResponse::Handled;
     }
     if (req.has_param("token")) {
       if (!constantTimeEquals(req.get_param_value("token"), token_)) {
-        refuse(res, 403, "Wrong token: open the address that voryx serve printed.");
+        refusePage(req, res, 403, kSessionEnded, "Wrong token: open the address that voryx serve printed.");
         return httplib::Server::HandlerResponse::Handled;
       }
       res.set_header("Set-Cookie", cookieName() + "=" + token_ + "; Path=/; HttpOnly; SameSite=Strict");
@@ -269,11 +350,12 @@ void WebServer::routes() {
     }
     const std::string cookie = cookieValue(req.get_header_value("Cookie"), cookieName());
     if (cookie.empty()) {
-      refuse(res, 401, "Open the address that voryx serve printed (it carries the access token).");
+      refusePage(req, res, 401, kSessionEnded,
+                 "Open the address that voryx serve printed (it carries the access token).");
       return httplib::Server::HandlerResponse::Handled;
     }
     if (!constantTimeEquals(cookie, token_)) {
-      refuse(res, 403, "Stale session: open the address that voryx serve printed.");
+      refusePage(req, res, 403, kSessionEnded, "Stale session: open the address that voryx serve printed.");
       return httplib::Server::HandlerResponse::Handled;
     }
     if (req.method == "POST" && req.get_header_value("Origin") != "http://" + host) {
@@ -342,7 +424,10 @@ void WebServer::routes() {
             return send("event: state\nid: " + std::to_string(stream->seen) + "\ndata: " + dumpJson(snap) +
                         "\n\n");
           }
-          if (std::chrono::steady_clock::now() - stream->lastWrite >= options_.heartbeat) return send(": ping\n\n");
+          // An event, not a comment: the page's script sees it and knows the line is alive.
+          if (std::chrono::steady_clock::now() - stream->lastWrite >= options_.heartbeat) {
+            return send("event: ping\ndata:\n\n");
+          }
           return true;
         },
         [this](bool) { streams_.fetch_sub(1); });

@@ -5,13 +5,16 @@
 //
 // Access control, in the order it is checked:
 //   1. Host must name the bound address and port ("localhost:PORT" too when bound to
-//      loopback; any IP literal with the port when bound to the wildcard address), so a
-//      page reached through a foreign DNS name cannot talk to us (DNS rebinding): 403.
+//      loopback; any IP literal with the port when bound to the wildcard address; the
+//      host name the server was asked to listen on), so a page reached through a foreign
+//      DNS name cannot talk to us (DNS rebinding): 403.
 //   2. `?token=T` with the right token sets the session cookie and redirects to "/";
 //      a wrong token is 403. Otherwise the cookie must be present (401) and right (403).
 //   3. POST must carry an Origin equal to "http://" + the accepted Host: 403.
 // Every refusal (these, 404, 413, 503, a request httplib cannot parse) is answered with
-// "Connection: close" and ends its connection; the page's own answers keep it alive.
+// "Connection: close" and ends its connection; the page's own answers keep it alive. A
+// refused request for a page (anything outside /api/) gets a small styled page that says
+// what to do; the page's script reads the plain text answers of /api/.
 //
 // Bounds (defaults; see ConnectionServer.h for how they are kept):
 //   - a request must arrive whole, head and body, within 5 s of its first byte (of the
@@ -24,10 +27,13 @@
 //     open stream holds one, 8 are left for the page's other requests;
 //   - an event stream whose reader has gone frees its worker and its slot within 0.2 s
 //     (the peer's close is seen between two waits for a change); each write must make
-//     progress within 5 s.
+//     progress within 5 s;
+//   - an idle event stream gets a "ping" event every 0.75 s, so that the page learns
+//     within 2 s that the server or the network has gone (connection.js).
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -40,10 +46,15 @@ namespace voryx::web {
 class ConnectionServer;
 
 struct WebServerOptions {
-  std::string listen = "127.0.0.1";  // an IPv4 or IPv6 literal
+  // An IPv4 or IPv6 literal, or a host name: the server binds the name's first IPv4
+  // address (else its first address) and prints its address with the name.
+  std::string listen = "127.0.0.1";
   int port = 0;                      // 0: any free port
+  std::filesystem::path tokenFile;   // where the token is kept (AccessToken.h); empty: a
+                                     // token for this run only
+  bool newToken = false;             // replace the kept token with a new one
   std::size_t maxStreams = 32;       // open /api/events streams at once
-  std::chrono::milliseconds heartbeat{15000};  // comment line on an idle event stream
+  std::chrono::milliseconds heartbeat{750};  // "ping" event on an idle event stream
   std::size_t maxBody = 64 * 1024;   // POST /api/event
   std::chrono::milliseconds requestDeadline{5000};  // a whole request, from its first byte
   std::chrono::milliseconds keepAlive{2000};        // silence allowed between requests
@@ -57,16 +68,18 @@ class WebServer {
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
 
-  // Binds (refusing a port another server holds) and serves on a thread pool of its own.
+  // Resolves the listen address (Invalid when it does not resolve), reads or makes the
+  // token, binds (refusing a port another server holds: Io) and serves on a thread pool
+  // of its own.
   Status start();
   // Ends every event stream, stops accepting and joins the threads. Idempotent; any
   // thread except the server's own.
   void stop();
 
   int port() const { return port_; }
-  std::string origin() const;  // "http://127.0.0.1:PORT"
+  std::string origin() const;  // "http://127.0.0.1:PORT", "http://localhost:PORT"
   std::string url() const;     // origin + "/?token=..."
-  const std::string& token() const { return token_; }
+  const std::string& token() const { return token_; }  // once started
   std::string cookieName() const;  // per port, so two servers on one host do not clash
 
  private:
@@ -75,7 +88,9 @@ class WebServer {
   kit::UiPort& ui_;
   WebServerOptions options_;
   std::string token_;
-  std::string hostLiteral_;  // the listen address as a Host header writes it
+  std::string bound_;        // the address bound, an IP literal
+  std::string name_;         // the host name asked for, empty for an IP literal
+  std::string hostLiteral_;  // what the printed address names: the name, else the address
   int port_ = 0;
   std::unique_ptr<ConnectionServer> server_;
   std::thread thread_;
@@ -85,11 +100,14 @@ class WebServer {
 };
 
 // Checks of the access rules, pure so that they can be table-tested. `listen` is the
-// bound address literal.
-bool hostAllowed(std::string_view host, std::string_view listen, int port);
+// bound address literal, `name` the host name the server was asked to listen on (empty:
+// none).
+bool hostAllowed(std::string_view host, std::string_view listen, int port, std::string_view name = {});
 bool constantTimeEquals(std::string_view a, std::string_view b);
 // The value of cookie `name` in a Cookie header, empty when absent.
 std::string cookieValue(std::string_view header, std::string_view name);
 std::string contentTypeFor(std::string_view path);
+// The page shown for a refused page request, saying `why` (plain text).
+std::string refusalPage(std::string_view why);
 
 }  // namespace voryx::web

@@ -1,12 +1,17 @@
 // Who may talk to `voryx serve`: only a browser that opened the printed URL, through the
-// bound address, from the server's own pages. SIGTERM ends the server cleanly.
-import { test, expect, openApp, rawRequest } from './voryx.mjs';
+// bound address or the host name it was asked to listen on, from the server's own pages.
+// A refused browser is shown a styled page. SIGTERM ends the server cleanly.
+import { test, expect, openApp, rawRequest, runVoryx } from './voryx.mjs';
 
 test('requests without the token, or from elsewhere, are refused', async ({ page, serve, browser }) => {
   const server = await serve();
   const stranger = await browser.newContext();
   try {
-    expect((await (await stranger.newPage()).goto(`${server.origin}/`)).status()).toBe(401);
+    const refused = await stranger.newPage();
+    expect((await refused.goto(`${server.origin}/`)).status()).toBe(401);
+    await expect(refused.locator('p')).toHaveText('This session has ended: open the address that voryx serve printed.');
+    // Styled: the policy lets the page's own style element through.
+    expect(await refused.locator('h1').evaluate((el) => getComputedStyle(el).backgroundImage)).toMatch(/^linear-gradient/);
   } finally {
     await stranger.close();
   }
@@ -25,4 +30,15 @@ test('requests without the token, or from elsewhere, are refused', async ({ page
   expect(await post({})).toBe(403);
   expect(await post({ Origin: 'http://rebind.example' })).toBe(403);
   expect(await server.stop()).toEqual({ code: 0, signal: null });
+});
+
+test('--listen takes a host name: the address printed names it, and the page works there', async ({ page, serve }) => {
+  const server = await serve(undefined, {}, ['--listen', 'localhost']);
+  expect(server.url).toMatch(/^http:\/\/localhost:\d+\/\?token=[0-9a-f]{32}$/);
+  await openApp(page, server);
+  await expect(page).toHaveURL(`${server.origin}/`);
+
+  const unknown = runVoryx(['serve', '--port', '0', '--listen', 'no-such-host.invalid']);
+  expect(unknown.status).toBe(2);
+  expect(unknown.out).toContain('cannot resolve no-such-host.invalid');
 });

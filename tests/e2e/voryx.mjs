@@ -1,7 +1,8 @@
-// Starts `voryx serve` for one test: a fresh VORYX_HOME, an optional prefilled database,
-// the server as a direct child of this process, stopped by its PID when the test ends.
+// Starts `voryx serve` for one test: a fresh VORYX_HOME (or the one of a server started
+// before, to start it again), an optional prefilled database, the server as a direct
+// child of this process, stopped by its PID when the test ends.
 import { test as base, expect } from '@playwright/test';
-import { spawn, execFileSync } from 'node:child_process';
+import { spawn, spawnSync, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -23,11 +24,13 @@ function prefill(home, rows) {
   execFileSync('sqlite3', [db], { input: `BEGIN;\n${inserts.join('\n')}\nCOMMIT;\n` });
 }
 
-async function startVoryx(rows, env = {}, args = []) {
+// again: {home, port} of a server started before, to start one on the same port and
+// folder (whose first one removes the folder when it stops).
+async function startVoryx(rows, env = {}, args = [], again = null) {
   if (!bin || !binaryDir) throw new Error('VORYX_BIN and VORYX_BINARY_DIR must be set');
-  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-e2e-'));
+  const home = again?.home ?? fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-e2e-'));
   if (rows) prefill(home, rows);
-  const child = spawn(bin, ['serve', '--port', '0', ...args], {
+  const child = spawn(bin, ['serve', '--port', String(again?.port ?? 0), ...args], {
     env: { ...process.env, VORYX_HOME: home, ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -49,31 +52,42 @@ async function startVoryx(rows, env = {}, args = []) {
     origin,
     port: Number(port),
     home,
+    // Sends a signal (SIGSTOP freezes the server: its connections stay open, silent).
+    signal(name) {
+      child.kill(name);
+    },
+    // Ends it at once, as a crash would; the folder stays for the next server.
+    async kill() {
+      child.kill('SIGKILL');
+      return exited;
+    },
     // SIGTERM, then SIGKILL if it has not ended within 10 s. Answers how it ended.
     async stop() {
       if (child.exitCode === null && child.signalCode === null) {
+        child.kill('SIGCONT');
         child.kill('SIGTERM');
         const timer = setTimeout(() => child.kill('SIGKILL'), 10_000);
         await exited;
         clearTimeout(timer);
       }
-      fs.rmSync(home, { recursive: true, force: true });
+      if (!again) fs.rmSync(home, { recursive: true, force: true });
       return exited;
     },
   };
 }
 
-// `serve(rows, env, args)` starts a server for this test (args: more options for `voryx
-// serve`); every one started is stopped at its end, pass or fail.
+// `serve(rows, env, args, again)` starts a server for this test (args: more options for
+// `voryx serve`; again: see startVoryx); every one started is stopped at its end, pass or
+// fail, the last started first.
 export const test = base.extend({
   serve: async ({}, use) => {
     const started = [];
-    await use(async (rows, env, args) => {
-      const s = await startVoryx(rows, env, args);
+    await use(async (rows, env, args, again) => {
+      const s = await startVoryx(rows, env, args, again);
       started.push(s);
       return s;
     });
-    for (const s of started) await s.stop();
+    for (const s of started.reverse()) await s.stop();
   },
 });
 
@@ -87,6 +101,17 @@ export function rawRequest(port, { method = 'GET', path: p = '/', headers = {}, 
     req.on('error', reject);
     req.end(body);
   });
+}
+
+// Runs `voryx args...` to its end; answers its exit status and what it wrote.
+export function runVoryx(args) {
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-e2e-'));
+  try {
+    const r = spawnSync(bin, args, { encoding: 'utf8', timeout: 20_000, env: { ...process.env, VORYX_HOME: home } });
+    return { status: r.status, out: r.stdout + r.stderr };
+  } finally {
+    fs.rmSync(home, { recursive: true, force: true });
+  }
 }
 
 // Opens the printed URL and waits for the first snapshot to be drawn.

@@ -1,0 +1,219 @@
+// The user's touches and keys, sent back as events. Every touch goes first to the window
+// ("window"/"touch"); only a touch the window did not consume reaches the element under
+// the finger. A key on a control (Enter, Space, Escape in a dialog) is no touch: its
+// event goes straight to the element, as a tap would after an unconsumed touch. Events go
+// one at a time, in order, each carrying the version of the state it was made against.
+
+// A touch's position in points of the phone's 320x480 screen, whatever the window's
+// size: the window's touch zones (the double-tap bands) are proportions of the screen.
+function framePoint(frame, ev) {
+  const r = frame.getBoundingClientRect();
+  return {
+    x: Math.round((((ev.clientX - r.left) * 320) / r.width) * 10) / 10,
+    y: Math.round((((ev.clientY - r.top) * 480) / r.height) * 10) / 10,
+  };
+}
+
+function touchable(el) {
+  return el instanceof Element ? el.closest('[data-target]') : null;
+}
+
+function elementEvent(el) {
+  const { target, action, value } = el.dataset;
+  return { target, action, value: value === undefined ? undefined : JSON.parse(value) };
+}
+
+export class Input {
+  // connection: post(event) and refresh(); version(): the version on screen.
+  constructor(frame, renderer, connection, version) {
+    this.frame = frame;
+    this.renderer = renderer;
+    this.connection = connection;
+    this.version = version;
+    this.queue = [];
+    this.sending = false;
+    this.pressed = null;  // {element, down}
+    // A mouse reports its click count in `detail`; a touch screen's pointer events do not,
+    // so taps are counted here: the next tap within 400 ms and 30 points continues it.
+    this.lastTouch = { time: -Infinity, x: 0, y: 0, count: 0 };
+    this.listen();
+  }
+
+  // --- Events out, one at a time -------------------------------------------------------
+
+  // retry: 'again' re-sends once against fresh state after a 409 (touches and typed text
+  // stay meaningful); 'drop' does not.
+  send(target, action, value, retry = 'drop') {
+    if (action === 'change') {
+      // Typing faster than the round trips: only the latest text matters.
+      const pending = this.queue.find((e) => e.target === target && e.action === 'change');
+      if (pending) {
+        pending.value = value;
+        return pending.answer;
+      }
+    }
+    return this.enqueue({ target, action, value, retry });
+  }
+
+  // An entry is an event, or a `make` function that, when its turn comes, makes the event
+  // (or nothing) from what is on screen then.
+  enqueue(entry) {
+    entry.answer = new Promise((resolve) => (entry.resolve = resolve));
+    this.queue.push(entry);
+    this.pump();
+    return entry.answer;
+  }
+
+  async pump() {
+    if (this.sending) return;
+    this.sending = true;
+    while (this.queue.length) {
+      const entry = this.queue.shift();
+      const e = entry.make ? await entry.make() : entry;
+      let answer = { status: 0, body: {} };
+      if (e) {
+        answer = await this.connection.post(e, this.version());
+        if (answer.status === 409) {
+          await this.connection.refresh();
+          if (e.retry === 'again') answer = await this.connection.post(e, this.version());
+        }
+        if (answer.status === 200 && Number(answer.body.version) > this.version()) await this.connection.refresh();
+      }
+      entry.resolve(answer);
+    }
+    this.sending = false;
+  }
+
+  // The element's own event; the search field's Cancel also empties and leaves the field.
+  deliver(el) {
+    const e = elementEvent(el);
+    const input = this.renderer.searchInput;
+    if (e.action === 'cancel' && input) {
+      input.value = '';
+      setTimeout(() => input.blur());
+    }
+    return e;
+  }
+
+  // --- Touches ---------------------------------------------------------------------------
+
+  windowTouch(ev, phase, tapCount) {
+    const { x, y } = framePoint(this.frame, ev);
+    // Alerts and sheets sit outside the navigation view, as on the phone.
+    const inList = !ev.target.closest('#alert-layer, #sheet-layer');
+    return this.send('window', 'touch', { x, y, tapCount, phase, inList }, 'again');
+  }
+
+  touchDown(ev, tapCount) {
+    this.pressed = { element: touchable(ev.target), down: this.windowTouch(ev, 'down', tapCount) };
+  }
+
+  // The element gets the tap when the window consumed neither half of the touch, and when
+  // it is still the element under the finger once the events before it have been handled.
+  touchUp(ev, tapCount) {
+    const p = this.pressed;
+    this.pressed = null;
+    const up = this.windowTouch(ev, 'up', tapCount);
+    if (!p || !p.element || touchable(ev.target) !== p.element) return;
+    const { clientX, clientY } = ev;
+    this.enqueue({
+      make: async () => {
+        const [down, answer] = await Promise.all([p.down, up]);
+        if (down.status !== 200 || answer.status !== 200 || down.body.consumed || answer.body.consumed) return null;
+        const el = touchable(document.elementFromPoint(clientX, clientY));
+        if (!el || el !== p.element) return null;
+        return this.deliver(el);
+      },
+    });
+  }
+
+  fromTouch(ev) {
+    // The mouse events a browser makes up after a touch were handled as pointer events.
+    return ev.sourceCapabilities?.firesTouchEvents || ev.timeStamp - this.lastTouch.time < 1000;
+  }
+
+  // --- Keys ------------------------------------------------------------------------------
+
+  // Enter or Space on a control activates it; Escape answers the alert or sheet on top
+  // with its cancel button, when it has one.
+  onKey(ev) {
+    if (ev.key === 'Escape') {
+      const cancel = this.renderer.topLayer().el.querySelector('[data-cancel]');
+      if (!cancel || !touchable(cancel)) return;
+      ev.preventDefault();
+      this.enqueue({ make: async () => (cancel.isConnected ? this.deliver(cancel) : null) });
+      return;
+    }
+    if (ev.key !== 'Enter' && ev.key !== ' ') return;
+    const el = touchable(ev.target);
+    if (!el) return;
+    ev.preventDefault();
+    if (ev.repeat) return;
+    this.enqueue({ make: async () => (el.isConnected ? this.deliver(el) : null) });
+  }
+
+  // The search field: begins editing with the focus, ends when the focus leaves the search
+  // bar (moving to its Cancel button keeps it editing); Enter searches, Escape cancels.
+  onSearchKey(ev) {
+    const input = ev.target;
+    if (ev.key === 'Enter') {
+      ev.preventDefault();
+      this.send(input.dataset.id, 'search', undefined, 'again');
+      input.blur();
+    } else if (ev.key === 'Escape') {
+      ev.preventDefault();
+      const cancel = input.closest('.searchbar').querySelector('[data-action="cancel"]');
+      if (cancel && !cancel.hidden) this.enqueue({ make: async () => this.deliver(cancel) });
+    }
+  }
+
+  listen() {
+    const { frame } = this;
+    frame.addEventListener('pointerdown', (ev) => {
+      if (ev.pointerType === 'mouse' || !ev.isPrimary) return;
+      const { x, y } = framePoint(frame, ev);
+      const last = this.lastTouch;
+      const near = Math.abs(x - last.x) < 30 && Math.abs(y - last.y) < 30;
+      const count = ev.timeStamp - last.time < 400 && near ? last.count + 1 : 1;
+      this.lastTouch = { time: ev.timeStamp, x, y, count };
+      this.touchDown(ev, count);
+    }, true);
+    frame.addEventListener('pointerup', (ev) => {
+      if (ev.pointerType === 'mouse' || !ev.isPrimary) return;
+      this.touchUp(ev, this.lastTouch.count);
+    }, true);
+    frame.addEventListener('pointercancel', () => {
+      this.pressed = null;  // the finger scrolled the list: no tap
+    }, true);
+    frame.addEventListener('mousedown', (ev) => {
+      if (ev.button !== 0 || this.fromTouch(ev)) return;
+      // A tap elsewhere leaves the search field in editing, as on the phone.
+      const input = this.renderer.searchInput;
+      if (input && document.activeElement === input && ev.target !== input) ev.preventDefault();
+      this.touchDown(ev, ev.detail || 1);
+    }, true);
+    frame.addEventListener('mouseup', (ev) => {
+      if (ev.button !== 0 || this.fromTouch(ev)) return;
+      this.touchUp(ev, ev.detail || 1);
+    }, true);
+
+    document.addEventListener('keydown', (ev) => {
+      if (ev.defaultPrevented || ev.altKey || ev.ctrlKey || ev.metaKey) return;
+      if (ev.target instanceof Element && ev.target.matches('.searchbar input')) this.onSearchKey(ev);
+      else this.onKey(ev);
+    });
+
+    const inSearchBar = (el) => el instanceof Element && el.closest('.searchbar') !== null;
+    frame.addEventListener('focusin', (ev) => {
+      if (ev.target.matches('.searchbar input') && !inSearchBar(ev.relatedTarget)) this.send(ev.target.dataset.id, 'begin');
+    });
+    frame.addEventListener('focusout', (ev) => {
+      if (!inSearchBar(ev.target) || inSearchBar(ev.relatedTarget)) return;
+      const input = ev.target.closest('.searchbar').querySelector('input');
+      this.send(input.dataset.id, 'end');
+    });
+    frame.addEventListener('input', (ev) => {
+      if (ev.target.matches('.searchbar input')) this.send(ev.target.dataset.id, 'change', ev.target.value, 'again');
+    });
+  }
+}

@@ -1,0 +1,36 @@
+// Alerts, [{"id", "title", "message", "buttons": [title, ...], "cancelIndex": 0 | null}],
+// oldest first: each a modal alert dialog over a dimmed window. Only the last one takes
+// taps and keys (render.js makes the others inert). Escape answers with the cancel button
+// (input.js finds it by data-cancel).
+import { button, h, setTarget } from './dom.js';
+
+function drawAlert(a) {
+  const box = h('div', 'alert');
+  box.dataset.layer = `alert:${a.id}`;
+  box.setAttribute('role', 'alertdialog');
+  box.setAttribute('aria-modal', 'true');
+  const title = h('h2', 'title', a.title ?? '');
+  title.id = `alert-title-${a.id}`;
+  box.setAttribute('aria-labelledby', title.id);
+  box.append(title);
+  if (a.message) {
+    const message = h('p', 'message', a.message);
+    message.id = `alert-message-${a.id}`;
+    box.setAttribute('aria-describedby', message.id);
+    box.append(message);
+  }
+  const titles = Array.isArray(a.buttons) ? a.buttons : [];
+  const row = h('div', titles.length > 2 ? 'buttons stacked' : 'buttons');
+  titles.forEach((text, i) => {
+    const el = button('button', text);
+    setTarget(el, `alert:${a.id}`, 'tap', i);
+    if (i === a.cancelIndex) el.dataset.cancel = '';
+    row.append(el);
+  });
+  box.append(row);
+  return [h('div', 'alert-backdrop'), box];
+}
+
+export function drawAlerts(host, alerts) {
+  host.replaceChildren(...(Array.isArray(alerts) ? alerts : []).flatMap(drawAlert));
+}

@@ -1,0 +1,37 @@
+// The action sheet, {"id", "title", "buttons": [title, ...], "cancelIndex": n | null}: a
+// modal panel at the bottom of the window, its cancel button set apart below the others.
+// Escape answers with the cancel button (input.js finds it by data-cancel).
+import { button, h, setTarget } from './dom.js';
+
+export function drawSheet(host, sheet) {
+  if (!sheet) {
+    host.replaceChildren();
+    return;
+  }
+  const panel = h('div', 'sheet');
+  panel.dataset.layer = `sheet:${sheet.id}`;
+  panel.setAttribute('role', 'dialog');
+  panel.setAttribute('aria-modal', 'true');
+  if (sheet.title) {
+    const title = h('div', 'title', sheet.title);
+    title.id = `sheet-title-${sheet.id}`;
+    panel.setAttribute('aria-labelledby', title.id);
+    panel.append(title);
+  } else {
+    panel.setAttribute('aria-label', 'Choices');
+  }
+  const cancel = [];
+  (Array.isArray(sheet.buttons) ? sheet.buttons : []).forEach((title, i) => {
+    const el = button('button', title);
+    setTarget(el, `sheet:${sheet.id}`, 'tap', i);
+    if (i === sheet.cancelIndex) {
+      el.classList.add('cancel');
+      el.dataset.cancel = '';
+      cancel.push(el);
+    } else {
+      panel.append(el);
+    }
+  });
+  panel.append(...cancel);
+  host.replaceChildren(h('div', 'sheet-backdrop'), panel);
+}
