@@ -72,6 +72,15 @@ int runList(const ListOptions& options) {
       std::cerr << "voryx list: " << localized("Database error") << ": " << load.detail << "\n";
       return 1;
   }
+  if (load.entries.empty()) {
+    const char* what = options.sms ? "SMS store" : "phonebook";
+    if (!options.search.empty() && !options.sms) {
+      std::cerr << "voryx list: no entry matches \"" << options.search << "\"\n";
+    } else {
+      std::cerr << "voryx list: the local " << what << " is empty; \"voryx read"
+                << (options.sms ? " --sms" : "") << "\" copies the SIM's " << what << " here\n";
+    }
+  }
   std::string out;
   for (const SimEntry& e : load.entries) {
     out += std::to_string(e.posizione) + "\t" + field(e.nome) + "\t" + field(e.telefono) + "\t" +
@@ -86,17 +95,20 @@ int runList(const ListOptions& options) {
 void addListCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<ListOptions>();
   auto* sub = app.add_subcommand(
-      "list",
-      "Print the phonebook (or SMS) list from the local database, one entry a line: "
-      "location, name, number, change mark, tab-separated (\\, tab and line breaks "
-      "escaped as \\\\, \\t, \\n, \\r)");
-  sub->add_flag("--sms", options->sms, "the SMS store instead of the phonebook");
+      "list", "Print the phonebook (or SMS) list of the local database, one entry a line");
+  sub->add_flag("--sms", options->sms, "The SMS store instead of the phonebook");
   sub->add_option("--search", options->search,
-                  "only entries whose name or number contains TEXT, any ASCII letter case "
+                  "Only entries whose name or number contains TEXT, any ASCII letter case "
                   "(phonebook only; % and _ act as wildcards)")
       ->option_text("TEXT");
-  sub->add_option("--sort", options->sort, "order of the phonebook (default: the stored order)")
+  sub->add_option("--sort", options->sort, "Order of the phonebook (default: the stored order)")
       ->check(CLI::IsMember({"name", "location"}));
+  sub->footer(
+      "Each line: location, name, number and change mark, separated by tabs (backslash, tab "
+      "and line breaks in a field are written \\\\, \\t, \\n, \\r).\n"
+      "Change marks: 0 as on the SIM, 1 new, 2 to delete, 3 changed; \"voryx write\" sends the "
+      "marked entries.\n"
+      "Exit status: 0 done, 1 the database could not be read, 2 usage");
   sub->callback([options, &exitCode] { exitCode = runList(*options); });
 }
 

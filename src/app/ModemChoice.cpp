@@ -1,6 +1,8 @@
 #include "app/ModemChoice.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <iostream>
 
 namespace voryx {
@@ -36,15 +38,43 @@ std::unique_ptr<sim::VirtualModem> startSimulation(const std::string& simFile,
 
 }  // namespace
 
-std::optional<ModemChoice> chooseModem(bool simulate, const std::string& simFile,
-                                       const std::string& device, const char* command) {
+void addModemOptions(CLI::App& command, ModemArgs& args) {
+  auto* device = command.add_option("--device", args.device,
+                                    "The modem's AT port, e.g. /dev/ttyUSB2 (default: "
+                                    "$VORYX_DEVICE)")
+                     ->option_text("PATH");
+  command.add_flag("--simulate", args.simulate,
+                   "Talk to a virtual modem in this process, holding the demo SIM")
+      ->excludes(device);
+  command.add_option("--sim-file", args.simFile,
+                     "With the virtual modem: the SIM's state, read from FILE when it exists "
+                     "and saved back to it after every change")
+      ->option_text("FILE")
+      ->excludes(device);
+}
+
+std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* command) {
   ModemChoice choice;
-  if (simulate || !simFile.empty()) {
-    choice.simulation = startSimulation(simFile, command);
+  if (args.simulate || !args.simFile.empty()) {
+    choice.simulation = startSimulation(args.simFile, command);
     if (!choice.simulation) return std::nullopt;
     choice.device.device = choice.simulation->devicePath();
-  } else if (!device.empty()) {
+    return choice;
+  }
+  std::string device = args.device;
+  if (device.empty()) {
+    const char* env = std::getenv("VORYX_DEVICE");
+    if (env != nullptr) device = env;
+  }
+  if (!device.empty()) {
     choice.device.device = device;
+    std::error_code ec;
+    // The screens start all the same (the modem may be plugged in later); the shell
+    // commands say it when their job cannot open the device.
+    if (std::string_view(command) == "serve" && !std::filesystem::exists(device, ec)) {
+      std::cerr << "voryx " << command << ": warning: " << device
+                << ": no such device; try --device with another port, or --simulate\n";
+    }
   }
   return choice;
 }

@@ -1,15 +1,27 @@
 #pragma once
 // The modem a command talks to, from its options: --simulate (or --sim-file) starts the
-// in-process virtual modem and names its pseudo-terminal; --device PATH (or VORYX_DEVICE)
-// names a device; neither leaves the choice to the hardware model, as the jobs make it.
+// in-process virtual modem and names its pseudo-terminal; --device PATH (or, when neither
+// is given, VORYX_DEVICE) names a device; nothing leaves the choice to the hardware model,
+// as the jobs make it. --device with --simulate or --sim-file is a usage error.
 #include <memory>
 #include <optional>
 #include <string>
+
+#include <CLI/CLI.hpp>
 
 #include "modem/Channel.h"
 #include "sim/VirtualModem.h"
 
 namespace voryx {
+
+struct ModemArgs {
+  std::string device;   // --device
+  bool simulate = false;
+  std::string simFile;  // --sim-file: the virtual SIM's state, loaded and saved back
+};
+
+// Adds --device, --simulate and --sim-file to a command.
+void addModemOptions(CLI::App& command, ModemArgs& args);
 
 struct ModemChoice {
   // --simulate: the virtual modem, serving until stopped or destroyed. Keep it alive
@@ -18,10 +30,10 @@ struct ModemChoice {
   modem::DeviceChoice device;
 };
 
-// With `simFile`, the virtual SIM is read from that file (a file that does not exist yet
-// starts as the demo SIM) and every change is saved back to it. Nothing, and the reason
-// on standard error under "voryx <command>: ", when the virtual modem could not start.
-std::optional<ModemChoice> chooseModem(bool simulate, const std::string& simFile,
-                                       const std::string& device, const char* command);
+// With a SIM file, the virtual SIM is read from that file (a file that does not exist
+// yet starts as the demo SIM) and every change is saved back to it. Nothing, and the
+// reason on standard error under "voryx <command>: ", when the virtual modem could not
+// start. `voryx serve` warns of a device that does not exist (it may be plugged in later).
+std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* command);
 
 }  // namespace voryx

@@ -40,7 +40,7 @@ int runModemSim(const ModemSimArgs& args) {
     if (!sim::parseFault(f, options.faults)) {
       std::cerr << "voryx modem-sim: unknown fault \"" << f
                 << "\" (silence, huge-reply, nul-bytes, error-at-write=K, mute-at-write=K, "
-                   "hangup-at-write=K, late-at-write=K)\n";
+                   "hangup-at-write=K, late-at-write=K, listing-error)\n";
       return 2;
     }
   }
@@ -94,9 +94,9 @@ int runModemSim(const ModemSimArgs& args) {
 void addModemSimCommand(CLI::App& app, int& exitCode) {
   auto args = std::make_shared<ModemSimArgs>();
   auto* sub = app.add_subcommand(
-      "modem-sim", "Virtual modem with a virtual SIM on a pseudo-terminal; prints its device path");
+      "modem-sim", "Run a virtual modem with a virtual SIM on a pseudo-terminal, and print its device path");
   sub->add_option("--sim-file", args->simFile,
-                  "SIM state file, loaded at start and saved after each change (created with "
+                  "The SIM's state, loaded at start and saved after each change (created with "
                   "the demo SIM when missing)");
   sub->add_option("--profile", args->profile, "Reply style: default or linebreak")
       ->capture_default_str();
@@ -109,7 +109,7 @@ void addModemSimCommand(CLI::App& app, int& exitCode) {
   sub->add_option("--chunk-gap", args->chunkGap, "Milliseconds between chunks")
       ->check(CLI::NonNegativeNumber);
   sub->add_option("--fault", args->faults,
-                  "Inject a fault (repeatable): silence, huge-reply, nul-bytes, "
+                  "Inject a fault (repeatable): silence, huge-reply, nul-bytes, listing-error, "
                   "error-at-write=K, mute-at-write=K, hangup-at-write=K, late-at-write=K");
   sub->callback([args, &exitCode] { exitCode = runModemSim(*args); });
 }

@@ -25,9 +25,7 @@ struct ServeOptions {
   int port = 8737;
   std::string listen = "127.0.0.1";
   bool newToken = false;  // replace the access token kept in the state folder
-  bool simulate = false;
-  std::string simFile;  // the virtual SIM's state, loaded and saved back (implies simulate)
-  std::string device;   // --device or VORYX_DEVICE
+  ModemArgs modem;
 };
 
 // Waits for SIGINT or SIGTERM (blocked in every thread, so they come only here) and then
@@ -76,7 +74,7 @@ int runServe(const ServeOptions& options) {
   // Declared before the screens so that it stops after them: a transfer that is still
   // running at shutdown ends against a modem that is still there.
   std::optional<ModemChoice> modem =
-      chooseModem(options.simulate, options.simFile, options.device, "serve");
+      chooseModem(options.modem, "serve");
   if (!modem) return 1;
   if (modem->simulation) {
     std::cerr << "voryx serve: virtual modem on " << modem->simulation->devicePath() << "\n";
@@ -121,21 +119,15 @@ void addServeCommand(CLI::App& app, int& exitCode) {
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
   sub->add_option("--listen", options->listen,
-                  "address to listen on, an IP address or a host name (anything but loopback lets "
+                  "Address to listen on, an IP address or a host name (anything but loopback lets "
                   "other machines reach the screens; they still need the token)")
       ->capture_default_str();
   sub->add_flag("--new-token", options->newToken,
-                "make a new access token: addresses printed before stop working (the token "
+                "Make a new access token: addresses printed before stop working (the token "
                 "is otherwise kept across restarts)");
-  sub->add_flag("--simulate", options->simulate,
-                "use the built-in virtual modem holding the demo SIM instead of a real one");
-  sub->add_option("--sim-file", options->simFile,
-                  "with the virtual modem: the SIM's state, read from FILE when it exists "
-                  "and saved back to it after every change")
-      ->option_text("FILE");
-  sub->add_option("--device", options->device, "the modem's AT port, e.g. /dev/ttyUSB2")
-      ->envname("VORYX_DEVICE")
-      ->option_text("PATH");
+  addModemOptions(*sub, options->modem);
+  sub->footer("Every browser tab shows the same screens: the application keeps one state.\n"
+              "Exit status: 0 stopped (SIGINT, SIGTERM), 1 could not start, 2 usage");
   sub->callback([options, &exitCode] { exitCode = runServe(*options); });
 }
 

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Commands.h"
 #include "app/ModemChoice.h"
@@ -35,61 +36,73 @@ using transfer::JobOutcome;
 struct TransferOptions {
   bool write = false;
   bool sms = false;
-  std::string device;   // --device or VORYX_DEVICE
-  bool simulate = false;
-  std::string simFile;  // --sim-file: the virtual SIM's state, loaded and saved back
+  ModemArgs modem;
   bool discardChanges = false;  // read: replace rows that carry changes not yet written
+  bool quiet = false;           // no progress, no end line unless something failed
 };
 
-// One status line on a terminal (redrawn in place), plain lines otherwise.
+// One status line on a terminal, redrawn in place: "[#####-----] 12/36 Reading phonebook…".
+// Draws nothing when standard error is not a terminal, or with --quiet.
 class ProgressBar {
  public:
-  explicit ProgressBar(bool tty) : tty_(tty) {}
+  explicit ProgressBar(bool shown) : shown_(shown) {}
 
-  void caption(const std::string& text) { line(text); }
-  // One label per entry handled; `total` is the bar's end when known (0: unknown).
-  void label(const std::string& text, int total) {
-    ++count_;
-    if (!tty_ || total <= 0) {
-      line(text);
-      return;
-    }
-    constexpr int kWidth = 30;
-    int done = count_ >= total ? kWidth : count_ * kWidth / total;
-    std::string bar(static_cast<std::size_t>(done), '#');
-    bar.resize(kWidth, '-');
-    std::fprintf(stderr, "\r\x1b[K[%s] %d/%d %s", bar.c_str(), count_, total, text.c_str());
-    open_ = true;
+  void text(const std::string& text) {
+    text_ = text;
+    draw();
+  }
+  void step(int done, int total) {
+    done_ = done;
+    total_ = total;
+    draw();
   }
   void finish() {
-    if (open_) std::fputc('\n', stderr);
+    if (open_) std::fputs("\r\x1b[K", stderr);
     open_ = false;
   }
 
  private:
-  void line(const std::string& text) {
-    finish();
-    std::fprintf(stderr, "%s\n", text.c_str());
+  void draw() {
+    if (!shown_) return;
+    constexpr int kWidth = 30;
+    std::string counter;
+    if (total_ > 0) {
+      std::string bar(static_cast<std::size_t>(done_ >= total_ ? kWidth : done_ * kWidth / total_), '#');
+      bar.resize(kWidth, '-');
+      counter = "[" + bar + "] " + std::to_string(done_) + "/" + std::to_string(total_) + " ";
+    }
+    std::fprintf(stderr, "\r\x1b[K%s%s", counter.c_str(), text_.c_str());
+    std::fflush(stderr);
+    open_ = true;
   }
 
-  bool tty_;
+  bool shown_;
   bool open_ = false;
-  int count_ = 0;
+  std::string text_;
+  int done_ = 0;
+  int total_ = 0;
 };
 
 // The command line's job host: its main loop is the calling thread, which runs what the
 // job performs there until an end handler has run.
 class CommandLineHost final : public transfer::JobHost {
  public:
-  // `total`: the bar's end (the table's rows for a write, the SIM's last known capacity
-  // for a read; 0 when unknown).
-  CommandLineHost(bool tty, int total) : bar_(tty), total_(total) {}
+  // `what`: the bar's text while entries go by ("Reading phonebook…"); the job's own
+  // progress texts show until the first entry.
+  CommandLineHost(bool shown, std::string what) : bar_(shown), what_(std::move(what)) {}
 
   void updateCaption(const std::string& text) override {
-    perform([this, text] { bar_.caption(text); });
+    perform([this, text] { bar_.text(text); });
   }
   void updateLabel(const std::string& text) override {
-    perform([this, text] { bar_.label(text, total_); });
+    perform([this, text] { bar_.text(stepping_ ? what_ : text); });
+  }
+  void updateProgress(int done, int total) override {
+    perform([this, done, total] {
+      stepping_ = true;
+      bar_.text(what_);
+      bar_.step(done, total);
+    });
   }
   void endLoadSIM(const transfer::JobReport& report) override { end(report); }
   void endSaveSIM(const transfer::JobReport& report) override { end(report); }
@@ -143,7 +156,8 @@ class CommandLineHost final : public transfer::JobHost {
   }
 
   ProgressBar bar_;
-  int total_;
+  std::string what_;
+  bool stepping_ = false;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<std::function<void()>> tasks_;
@@ -165,6 +179,40 @@ int exitStatus(JobOutcome outcome) {
   return 1;
 }
 
+std::string counted(int n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// What happened, in one line: "Read 36 entries (SIM capacity 250)", "Wrote 3 entries: 1 new,
+// 1 changed, 1 deleted", "Nothing to write". Failures have been told by the job already;
+// a write that stopped says what reached the SIM.
+std::string endLine(const TransferOptions& options, const transfer::JobReport& report) {
+  const char* one = options.sms ? "message" : "entry";
+  const char* many = options.sms ? "messages" : "entries";
+  if (report.outcome == JobOutcome::UnsentChanges) return "voryx read: use --discard-changes to read anyway";
+  if (!options.write) {
+    if (report.outcome != JobOutcome::Done) return {};
+    const auto& capacity = options.sms ? report.maxSMS : report.maxSIM;
+    std::string line = "Read " + counted(report.rows, one, many);
+    if (capacity && capacity->remember) line += " (SIM capacity " + std::to_string(capacity->value) + ")";
+    return line;
+  }
+  if (report.outcome == JobOutcome::Done && report.marked == 0) return "Nothing to write";
+  std::string line;
+  if (report.outcome == JobOutcome::WriteRefused) line = localized("Error writing phonebook") + "\n";
+  if (report.outcome != JobOutcome::Done && report.confirmed == 0) return line + "Nothing was written";
+  line += "Wrote " + counted(report.confirmed, one, many);
+  std::vector<std::string> parts;
+  if (report.added) parts.push_back(std::to_string(report.added) + " new");
+  if (report.changed) parts.push_back(std::to_string(report.changed) + " changed");
+  if (report.deleted) parts.push_back(std::to_string(report.deleted) + " deleted");
+  for (std::size_t i = 0; i < parts.size(); ++i) line += (i == 0 ? ": " : ", ") + parts[i];
+  if (report.outcome != JobOutcome::Done) {
+    line += "; " + counted(report.marked - report.confirmed, one, many) + " still to write";
+  }
+  return line;
+}
+
 int runTransfer(const TransferOptions& options) {
   const char* name = options.write ? "write" : "read";
   const Paths paths = startUp();
@@ -173,25 +221,19 @@ int runTransfer(const TransferOptions& options) {
     return 1;
   }
   Preferences preferences(paths.preferences);
-  const ListStore store = options.sms ? ListStore::Sms : ListStore::Phonebook;
   const int sortField = preferences.integer(kPrefSort, 0);
 
   std::optional<ModemChoice> modem =
-      chooseModem(options.simulate, options.simFile, options.device, name);
+      chooseModem(options.modem, name);
   if (!modem) return 3;
 
   transfer::JobContext context{paths.database(), modem->device, sortField};
   context.maxSIM = preferences.integer(kPrefMaxSIM, 0);
-  // The bar's end: the table's rows for a write, the SIM's capacity for a read.
-  int total = options.sms ? preferences.integer(kPrefMaxSMS, 0) : context.maxSIM;
-  if (options.write) {
-    total = static_cast<int>(loadEntries(paths.database(), store, "", sortField).entries.size());
-  }
-  CommandLineHost host(isatty(STDERR_FILENO) != 0, total);
   context.maxSIMLen = preferences.integer(kPrefMaxSIMLen, 14);
   context.discardChanges = options.discardChanges;
+  const char* what = options.write ? "Writing to the SIM…" : options.sms ? "Reading SMS…" : "Reading phonebook…";
+  CommandLineHost host(!options.quiet && isatty(STDERR_FILENO) != 0, what);
   const int tipoDisplay = options.sms ? 1 : 0;
-  std::cerr << localized(options.write ? "WInitializing..." : "RInitializing...") << "\n";
   {
     transfer::TransferRunner runner(host);
     if (options.write ? !runner.save(tipoDisplay, context) : !runner.loadSIM(tipoDisplay, context)) {
@@ -207,27 +249,9 @@ int runTransfer(const TransferOptions& options) {
   if (report.maxSIMLen) preferences.store(kPrefMaxSIMLen, *report.maxSIMLen);
   if (report.maxSMS && report.maxSMS->remember) preferences.store(kPrefMaxSMS, report.maxSMS->value);
 
-  switch (report.outcome) {
-    case JobOutcome::Done:
-      if (options.write) {
-        int stored = static_cast<int>(loadEntries(paths.database(), store, "", sortField).entries.size());
-        std::cerr << "The SIM is up to date; the local " << (options.sms ? "SMS store" : "phonebook")
-                  << " holds " << stored << " entries.\n";
-      } else {
-        std::cerr << "Read " << report.rows << (options.sms ? " messages" : " entries")
-                  << " into the local database.\n";
-      }
-      break;
-    case JobOutcome::UnsentChanges:
-      std::cerr << "voryx read: use --discard-changes to read anyway.\n";
-      break;
-    case JobOutcome::WriteRefused:
-      std::cerr << localized("Error writing phonebook") << "\n";
-      [[fallthrough]];
-    default:
-      if (options.write && report.confirmed > 0) {
-        std::cerr << report.confirmed << " entries reached the SIM; the others stay marked.\n";
-      }
+  const std::string done = endLine(options, report);
+  if (!done.empty() && (!options.quiet || report.outcome != JobOutcome::Done)) {
+    std::cerr << done << "\n";
   }
   return exitStatus(report.outcome);
 }
@@ -238,27 +262,20 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
   auto* sub = app.add_subcommand(
       write ? "write" : "read",
       write ? "Write the marked changes of the local phonebook (or SMS store) to the SIM"
-            : "Read the SIM's phonebook (or SMS store) into the local database; a failed "
-              "read keeps the local list");
-  sub->add_flag("--sms", options->sms, "the SMS store instead of the phonebook");
-  sub->add_option("--device", options->device, "the modem's AT port, e.g. /dev/ttyUSB2")
-      ->envname("VORYX_DEVICE")
-      ->option_text("PATH");
-  sub->add_flag("--simulate", options->simulate,
-                "talk to an in-process virtual modem holding the demo SIM (instead of any "
-                "device)");
-  sub->add_option("--sim-file", options->simFile,
-                  "with the virtual modem: the SIM's state, read from FILE when it exists "
-                  "and saved back to it")
-      ->option_text("FILE");
+            : "Read the SIM's phonebook (or SMS store) into the local database (a failed "
+              "read keeps the local list)");
+  sub->add_flag("--sms", options->sms, "The SMS store instead of the phonebook");
+  addModemOptions(*sub, options->modem);
   if (!write) {
     sub->add_flag("--discard-changes", options->discardChanges,
-                  "read even when the local list holds changes not yet written to the SIM "
+                  "Read even when the local list holds changes not yet written to the SIM "
                   "(they are lost)");
   }
+  sub->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary, only errors");
   sub->footer(
+      "Progress goes to standard error when it is a terminal.\n"
       "Exit status: 0 done, 1 the modem refused a write, the read failed or would drop "
-      "unsent changes, 2 usage, 3 no modem answered (or it answers too slowly).");
+      "unsent changes, 2 usage, 3 no modem answered (or it answers too slowly)");
   sub->callback([options, &exitCode] { exitCode = runTransfer(*options); });
 }
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "modem/Channel.h"
 #include "modem/Reply.h"
@@ -19,6 +20,24 @@ namespace {
 // A modem that never stops talking would keep a full buffer draining forever: past this
 // many dropped bytes the reply ends anyway and the rest goes to the next read.
 constexpr std::size_t kMaxDroppedBytes = std::size_t{1} << 20;
+
+// Why a device did not open, with what to try.
+std::string openFailure(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "no such device; try --device with another port, or --simulate";
+    case EACCES:
+    case EPERM:
+      return "permission denied; add yourself to the dialout group (sudo adduser $USER dialout, "
+             "then log in again)";
+    case EBUSY:
+      return "in use by another program";
+    default:
+      return std::strerror(err);
+  }
+}
 
 }  // namespace
 
@@ -50,7 +69,7 @@ int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
   // O_NONBLOCK only for the open itself, so a serial line without carrier cannot hold
   // it; the status flags are cleared right after and reads and writes block.
   int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return fail(std::strerror(errno));
+  if (fd < 0) return fail(openFailure(errno));
   // A regular file or /dev/null would take the AT commands without a word: only a
   // terminal is a modem's port.
   term = termios{};

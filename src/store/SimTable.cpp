@@ -155,6 +155,14 @@ Result<int> SimTable::countMarked() {
   return count;
 }
 
+Result<std::int64_t> SimTable::dataVersion() {
+  std::int64_t version = 0;
+  Status read = query(db_, "PRAGMA data_version",
+                      [&version](const Statement& s) { version = s.columnInt(0); });
+  if (!read) return read.error();
+  return version;
+}
+
 Status SimTable::replaceAll(const std::vector<SimEntry>& rows, bool discardMarks) {
   const std::string table(tableOf(store_).name);
   return inTransaction(db_, [&]() -> Status {

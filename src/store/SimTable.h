@@ -72,6 +72,10 @@ class SimTable {
 
   // How many rows carry a mark other than 0 (changes not yet written to the SIM).
   Result<int> countMarked();
+  // A number that changes whenever another connection (another program, or another
+  // SimTable of this one) has committed a change to the file since this one last asked
+  // (SQLite's data_version). Only its changes mean anything, within this SimTable.
+  Result<std::int64_t> dataVersion();
 
   // Replaces every row by `rows` in one transaction. A row whose `entry` repeats an
   // earlier one is skipped. With `discardMarks` false the replacement is refused with

@@ -41,6 +41,8 @@ struct JobReport {
   std::optional<int> retcode;       // write: 0 after a complete pass, 1 when the modem
                                     // refused an entry; otherwise it keeps its value
   int confirmed = 0;                // write: entries the SIM took (their marks are cleared)
+  int marked = 0;                   // write: entries the pass had to send
+  int added = 0, changed = 0, deleted = 0;  // write: what the SIM took, by the rows' marks
   int rows = 0;                     // read: rows stored
 };
 
@@ -50,6 +52,9 @@ class JobHost {
 
   virtual void updateCaption(const std::string& text) = 0;  // waited for
   virtual void updateLabel(const std::string& text) = 0;    // waited for
+  // How far the job is: `done` of `total` entries (listed by a read, to send for a write).
+  // Waited for; hosts that draw no bar ignore it.
+  virtual void updateProgress(int /*done*/, int /*total*/) {}
   // An alert raised by a job (write errors, a failed read); not waited for.
   virtual void showAlert(const std::string& title, const std::string& message) = 0;
   // The end handlers, posted (not waited for) once the job's thread is done with the

@@ -79,6 +79,7 @@ class JobSession {
 
   // "%@ %d": the looked-up text, a blank and the number, on the label or the caption.
   void progress(const char* key, int number);
+  void step(int done, int total) { host_.updateProgress(done, total); }
   void caption(const char* key, int number);
   // An alert with the looked-up title and `message` as it stands.
   void alert(const char* titleKey, const std::string& message);

@@ -88,7 +88,10 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
   s.close();
   if (report.outcome != JobOutcome::Done) return report;
 
-  for (std::size_t i = 0; i < rows.size(); ++i) s.progress(kProgressKey, static_cast<int>(i));
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    s.progress(kProgressKey, static_cast<int>(i));
+    s.step(static_cast<int>(i) + 1, static_cast<int>(rows.size()));
+  }
   if (Status stored = table->replaceAll(rows, s.context().discardChanges); !stored) {
     auto marked = table->countMarked();
     if (!s.context().discardChanges && marked && *marked > 0) {

@@ -1,6 +1,7 @@
 // The phonebook write (saveSIM) and the SMS write (saveSMS), and the frame they share:
 // the table's full list, the modem, one command (or a few) per marked entry with the
 // reply check, and the sweep that clears the marks of what the SIM took.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -92,8 +93,13 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
 
   std::vector<Confirmed> confirmed;
   std::string lastNumber;
+  report.marked = static_cast<int>(std::count_if(list->begin(), list->end(), [](const SimEntry& e) {
+    return e.operazione != kMarkInStep;
+  }));
+  int sent = 0;
   for (std::size_t i = 0; i < list->size() && report.outcome == JobOutcome::Done; ++i) {
     const SimEntry& entry = (*list)[i];
+    if (entry.operazione != kMarkInStep) s.step(++sent, report.marked);
     switch (pass.entry(s, entry, static_cast<int>(i), lastNumber, confirmed)) {
       case Verdict::Go:
         break;
@@ -127,6 +133,13 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
     }
   }
   report.confirmed = static_cast<int>(confirmed.size());
+  for (const Confirmed& c : confirmed) {
+    if (c.what == Confirmed::What::Erased) {
+      report.deleted += c.sent.operazione == kMarkDeleted ? 1 : 0;
+    } else {
+      ++(c.sent.operazione == kMarkNew ? report.added : report.changed);
+    }
+  }
   return report;
 }
 

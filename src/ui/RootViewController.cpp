@@ -90,8 +90,10 @@ void RootViewController::viewDidLoad() {
   setLeftButton(&setupButton_);
   setRightButton(&howtoButton_);
   contatti.clear();
+  if (lookForChanges()) seenVersion_ = pendingVersion_;  // what the first load shows
   loadDB();
   window_.setListView(&app_.navigation().view());
+  watchDatabase();
   auto& center = app_.notifications();
   center.addObserver(this, "DoubleTapTop", [this](const kit::Notification& n) { gotop(n); });
   center.addObserver(this, "DoubleTapMiddle", [this](const kit::Notification& n) { gomiddle(n); });
@@ -117,12 +119,56 @@ void RootViewController::loadDB() {
 }
 
 void RootViewController::loadDB1() {
+  shownSearch_ = search.text;
   showList(loadEntries(paths_.database(), ListStore::Phonebook, search.text, sortField, kScreenBusy),
            maxSIM);
 }
 
 void RootViewController::loadDB2() {
+  shownSearch_.clear();
   showList(loadEntries(paths_.database(), ListStore::Sms, "", 0, kScreenBusy), maxSMS);
+}
+
+ListLoad RootViewController::loadCurrent() const {
+  if (tipoDisplay == 1) return loadEntries(paths_.database(), ListStore::Sms, "", 0, kScreenBusy);
+  return loadEntries(paths_.database(), ListStore::Phonebook, search.text, sortField, kScreenBusy);
+}
+
+void RootViewController::watchDatabase() {
+  app_.loop().afterDelay(kWatchSeconds, [this] {
+    watchDatabase();
+    if (!lookForChanges()) return;
+    if (busy_ || runner_.running() || app_.covered() || app_.navigation().top() != this) return;
+    ListLoad load = loadCurrent();
+    if (load.failure == LoadFailure::Busy) return;  // the other program is not done yet
+    seenVersion_ = pendingVersion_;
+    shownSearch_ = tipoDisplay == 1 ? "" : search.text;
+    showList(std::move(load), capacity());
+  });
+}
+
+// True when the database changed since the list was loaded (or may have: the watch's
+// connection was lost). Never waits for a lock: the main loop must not stall on another
+// program's work.
+bool RootViewController::lookForChanges() {
+  constexpr BusyPolicy kNoWait{std::chrono::milliseconds(0)};
+  if (!watch_) {
+    auto table = SimTable::open(paths_.database(), ListStore::Phonebook, kNoWait);
+    if (!table) return false;
+    watch_.emplace(std::move(*table));
+  }
+  auto version = watch_->dataVersion();
+  if (!version) {
+    // Locked: ask again next time. Anything else (the file moved aside): a fresh
+    // connection, whose numbers start anew; the list is reloaded once it answers.
+    if (version.error().code != Errc::Busy) {
+      watch_.reset();
+      seenVersion_.reset();
+    }
+    return false;
+  }
+  pendingVersion_ = *version;
+  return !seenVersion_ || *version != *seenVersion_;
 }
 
 void RootViewController::showList(ListLoad load, int capacity) {
@@ -309,6 +355,15 @@ void RootViewController::renderParts(nlohmann::json& screen) const {
                     {"colors", background.colors().name}});
   }
   screen["rows"] = std::move(rows);
+  if (!contatti.empty()) {
+    screen["empty"] = nullptr;
+  } else if (tipoDisplay == 1) {
+    screen["empty"] = localized("No messages. Read from SIM to copy the SIM's messages here.");
+  } else if (!shownSearch_.empty()) {
+    screen["empty"] = localized("No entry matches") + " \u201C" + shownSearch_ + "\u201D.";
+  } else {
+    screen["empty"] = localized("No entries. Read from SIM to copy the SIM's phonebook here.");
+  }
   screen["gradients"] = GradientView::table();
   screen["scrollTo"] = tabella.renderScroll();
 }

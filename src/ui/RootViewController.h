@@ -6,6 +6,8 @@
 // jobs: it runs one at a time under the progress overlay (tag 98). Main loop only, except
 // the job host's methods, which any thread may call (they post to the main loop), and
 // the fields the jobs share, which are atomic.
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "store/EntryList.h"
 #include "store/Preferences.h"
 #include "store/SimEntry.h"
+#include "store/SimTable.h"
 #include "transfer/JobHost.h"
 #include "transfer/TransferRunner.h"
 #include "ui/SnoopWindow.h"
@@ -53,6 +56,12 @@ class RootViewController final : public kit::Screen,
   void loadDB();
   void loadDB1();  // the phonebook, with the search text and sortField
   void loadDB2();  // the SMS store, by location
+
+  // Every kWatchSeconds: when another program (`voryx read` in a terminal) has changed the
+  // database, the list is reloaded, unless the user is in the middle of something (a
+  // transfer, an alert, a sheet, another screen): then at the next tick after it.
+  static constexpr double kWatchSeconds = 1.0;
+  void watchDatabase();
 
   void tipoPressed();
   // Put up the progress overlay, switch the idle timer off and start the read (the
@@ -117,6 +126,8 @@ class RootViewController final : public kit::Screen,
 
  private:
   void showList(ListLoad load, int capacity);
+  ListLoad loadCurrent() const;  // the store on display, with the search and sortField
+  bool lookForChanges();
   void setCountTitle(char separator, int capacity);
   int capacity() const { return tipoDisplay == 1 ? maxSMS : maxSIM; }
   kit::EventResult handleSearch(const kit::Event& e);
@@ -132,6 +143,10 @@ class RootViewController final : public kit::Screen,
   kit::BarButton howtoButton_;
   const modem::DeviceChoice device_;
   bool busy_ = false;  // from a transfer's start until its end handler has run
+  std::optional<SimTable> watch_;            // the watch's own connection
+  std::optional<std::int64_t> seenVersion_;  // its data version the list reflects
+  std::int64_t pendingVersion_ = 0;          // the last one read
+  std::string shownSearch_;                  // the search the list was loaded with
   transfer::TransferRunner runner_{*this};  // last: its job may call back until it ends
 };
 

@@ -128,7 +128,8 @@ TEST(PtyTest, DeviceChoiceFollowsTheModelAndTheNodesThatExist) {
   // that is not a terminal is refused before a byte is written to it.
   Channel ch;
   EXPECT_EQ(openForJob(ch, {dir / "missing", "iPhone4,1", nodes}), OpenOutcome::NoDevice);
-  EXPECT_EQ(ch.openError(), (dir / "missing").string() + ": No such file or directory");
+  EXPECT_EQ(ch.openError(), (dir / "missing").string() +
+                                ": no such device; try --device with another port, or --simulate");
   EXPECT_FALSE(ch.isOpen());
   const fs::path file = dir / "somefile";
   { std::ofstream(file) << "notes"; }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "ui/UiHarness.h"
 
 namespace voryx {
@@ -29,6 +32,7 @@ TEST(RootViewControllerTest, EmptyDatabaseShowsNoRowsAndEachAppearanceReadsTheSe
   auto snap = ui.snapshot();
   EXPECT_EQ(snap["navigation"][0]["title"], "Vorx (0,250)");  // the appearance's title
   EXPECT_TRUE(snap["navigation"][0]["rows"].empty());
+  EXPECT_EQ(snap["navigation"][0]["empty"], "No entries. Read from SIM to copy the SIM's phonebook here.");
   EXPECT_TRUE(snap["alerts"].empty());
   for (double x : {10.0, 160.0, 300.0}) EXPECT_TRUE(ui.touch(x, 2).consumed);
   EXPECT_EQ(ui.screen()["scrollTo"], nullptr);  // nothing to scroll to
@@ -93,6 +97,10 @@ TEST(RootViewControllerTest, SearchNarrowsOnlyOnTheSearchButtonWithText) {
   EXPECT_EQ(ui.event({{"target", "search"}, {"action", "cancel"}}).status, 200);
   EXPECT_EQ(names(ui.screen()).size(), 5u);
   EXPECT_EQ(ui.screen()["search"]["text"], "");
+  EXPECT_EQ(ui.screen()["empty"], nullptr);
+  ui.event({{"target", "search"}, {"action", "search"}, {"value", "xyz"}});
+  EXPECT_EQ(ui.screen()["empty"], "No entry matches \u201Cxyz\u201D.");
+  ui.event({{"target", "search"}, {"action", "cancel"}});
 
   const json kBad[] = {
       {{"target", "search"}, {"action", "change"}, {"value", 5}},
@@ -213,6 +221,27 @@ TEST(RootViewControllerTest, LockedDatabaseKeepsTheListAndSaysSo) {
   EXPECT_EQ(snap["alerts"][0]["message"], "The database is in use by another program; try again.");
   EXPECT_EQ(snap["navigation"][0]["rows"].size(), 1u);
   other->exec("ROLLBACK");
+}
+
+// Another program changes the database (a `voryx read` in a terminal): the list follows
+// within a few seconds, but not under an open alert, only once it is answered.
+TEST(RootViewControllerTest, ChangesFromAnotherProgramShowWithoutAReload) {
+  TempHome home;
+  UiHarness ui(home.paths);
+  auto rowsWithin = [&](std::size_t n) {  // the watch looks once a second
+    for (int i = 0; i < 25 && ui.screen()["rows"].size() != n; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return ui.screen()["rows"].size();
+  };
+  home.exec("INSERT INTO sim VALUES (1,'Anna','111',0);");
+  EXPECT_EQ(rowsWithin(1), 1u);
+  int alert = 0;
+  ui.onMain([&] { alert = ui.ui.application().showAlert({"Busy", "", nullptr, "Ok", {}}); });
+  home.exec("INSERT INTO sim VALUES (2,'Bruno','222',0);");
+  EXPECT_EQ(rowsWithin(2), 1u);
+  ui.tap("alert:" + std::to_string(alert), 0);
+  EXPECT_EQ(rowsWithin(2), 2u);
 }
 
 TEST(RootViewControllerTest, StartupAlertComesBeforeTheDatabaseError) {

@@ -18,9 +18,12 @@ namespace voryx::test {
 // files in their usual places below it.
 struct TempHome : TempDir {
   TempHome() {
-    paths = {path / "data", shippedDatabase().parent_path(), path / "Documents",
-             path / "state" / "Voryx.log", path / "config" / "preferences.json",
-             path / "data" / "contacts.vcf"};
+    paths.documents = path / "data";
+    paths.resources = shippedDatabase().parent_path();
+    paths.exportDir = path / "Documents";
+    paths.logFile = path / "state" / "Voryx.log";
+    paths.preferences = path / "config" / "preferences.json";
+    paths.contacts = path / "data" / "contacts.vcf";
     std::filesystem::create_directories(paths.documents);
     std::filesystem::copy_file(paths.shippedDatabase(), paths.database());
   }

@@ -46,6 +46,8 @@ class UiApplication final : public UiPort {
   Overlay& addOverlay(int tag, Overlay overlay);
   Overlay* overlay(int tag);
   void removeOverlay(int tag);
+  // An alert, a sheet or an overlay is up: the user is in the middle of something.
+  bool covered() const { return !alerts_.empty() || sheet_.has_value() || !overlays_.empty(); }
   // Asks the page to open the URL once. False, and nothing asked, when it is not a URL
   // (no scheme, blanks or control characters, longer than 2048 bytes).
   bool openURL(const std::string& url);
