@@ -34,6 +34,7 @@ voryx_test_folder(base voryx_base)
 voryx_test_folder(store voryx_store)
 voryx_test_folder(entries voryx_entries)
 voryx_test_folder(app voryx_app)
+add_dependencies(test_app voryx)  # the command-line tests run the binary
 voryx_test_folder(modem voryx_modem voryx_sim)
 voryx_test_folder(sim voryx_sim)
 voryx_test_folder(transfer voryx_transfer voryx_sim)

@@ -1,0 +1,96 @@
+// The shell's manners, from the real binary: exit status and the first line it says.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "store/TempDir.h"
+
+namespace voryx {
+namespace {
+
+struct Ran {
+  int status;
+  std::string out, err;
+};
+
+// Runs build/voryx with `args` in a home folder of its own; stdin is /dev/null.
+Ran runVoryx(const test::TempDir& home, const std::vector<std::string>& args) {
+  const std::string bin = std::string(VORYX_BINARY_DIR) + "/voryx";
+  int out[2], err[2];
+  if (::pipe(out) != 0 || ::pipe(err) != 0) return {-1, {}, {}};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::setenv("VORYX_HOME", home.path.c_str(), 1);
+    ::unsetenv("VORYX_DEVICE");
+    std::vector<char*> argv{const_cast<char*>(bin.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(bin.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  Ran ran{-1, {}, {}};
+  auto drain = [](int fd, std::string& into) {
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) into.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+  };
+  drain(out[0], ran.out);
+  drain(err[0], ran.err);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return ran;
+}
+
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string said;  // the first line of stderr (of stdout when stderr is empty)
+  };
+  const std::string kNoSuchDevice =
+      "no such device; try --device with another port, or --simulate)";
+  const Case kCases[] = {
+      {{"--version"}, 0, "voryx 0.1"},
+      {{"foo"}, 2, "voryx: unknown command 'foo'; the commands are:"},
+      {{"help", "nope"}, 2, "voryx: unknown command 'nope'; the commands are:"},
+      {{"help", "read"}, 0, "Read the SIM's phonebook (or SMS store) into the local database (a "
+                            "failed read keeps the local list)"},
+      {{"read", "--simulate", "--device", "/dev/null"}, 2, "--device excludes --simulate"},
+      {{"read", "--device", "/dev/null"}, 3,
+       "Read from SIM: No modem could be opened; the local list was kept. (/dev/null: not a "
+       "serial port)"},
+      {{"write", "--device", "/dev/ttyNONE9"}, 3,
+       "Write to SIM: No modem could be opened; nothing was written. (/dev/ttyNONE9: " + kNoSuchDevice},
+      {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's "
+                    "phonebook here"},
+      {{"read", "--simulate"}, 0, "Read 36 entries (SIM capacity 250)"},
+      {{"read", "--simulate", "--quiet"}, 0, ""},
+      {{"write", "--simulate"}, 0, "Nothing to write"},
+      {{"list", "--search", "zzz"}, 0, "voryx list: no entry matches \"zzz\""},
+  };
+  test::TempDir home;
+  for (const Case& c : kCases) {
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    const Ran ran = runVoryx(home, c.args);
+    EXPECT_EQ(ran.status, c.status);
+    EXPECT_EQ(firstLine(ran.err.empty() ? ran.out : ran.err), c.said);
+  }
+}
+
+}  // namespace
+}  // namespace voryx
