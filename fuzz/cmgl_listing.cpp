@@ -11,6 +11,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& row : voryx::transfer::parseCmglListing(reply)) {
     if (row.text.size() > size || row.number.size() > size + 1) __builtin_trap();
   }
-  voryx::transfer::hasError(reply);
   return 0;
 }

@@ -1,4 +1,5 @@
 // Phonebook listing as the modem may send it; every name field found is decoded too.
+// (How the reply ends is the reply classifier's: fuzz_reply.)
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -11,7 +12,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& row : voryx::transfer::parseCpbrListing(reply)) {
     voryx::transfer::decodeSimName(row.nameHex);
   }
-  voryx::transfer::hasError(reply);
-  voryx::transfer::endsWithOk(reply);
   return 0;
 }

@@ -14,6 +14,7 @@
 
 #include "web/AccessToken.h"
 #include "web/ConnectionServer.h"
+#include "web/EventBody.h"
 
 namespace voryx::web {
 
@@ -434,10 +435,10 @@ void WebServer::routes() {
   });
 
   server_->Post("/api/event", [this](const httplib::Request& req, httplib::Response& res) {
-    // The screens check the event's members; here only that it is JSON at all.
-    json ev = json::parse(req.body, nullptr, false);
+    // The screens check the event's members; here only that it is shallow JSON.
+    json ev = parseEventBody(req.body);
     if (ev.is_discarded()) {
-      replyJson(res, 400, {{"consumed", false}, {"error", "the body is not JSON"}});
+      replyJson(res, 400, {{"consumed", false}, {"error", "the body is not JSON, or nests too deeply"}});
       return;
     }
     kit::EventResult r = ui_.dispatch(ev);
