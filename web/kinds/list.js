@@ -33,7 +33,6 @@ export class ListView {
     this.gradientsJson = '';
     this.backgrounds = {};
     this.rows = [];
-    this.labelWidth = 0;
     new ResizeObserver(() => this.fit()).observe(this.list);
   }
 
