@@ -1,5 +1,5 @@
 // The main screen as the browser draws it: row colours and what a screen reader reads of
-// the rows, search, store selector, double-tap scrolling, modal alerts.
+// the rows, search, store selector, double-tap scrolling, modal alerts, the empty list.
 import { test, expect, openApp } from './voryx.mjs';
 
 // The row backgrounds, top to bottom, in 0..1 per channel.
@@ -87,4 +87,28 @@ test('start-up alerts cover the screen until closed', async ({ page, serve }) =>
   }
   await page.locator('.segment').nth(1).click();
   await expect(page.locator('.segment').nth(1)).toHaveClass(/selected/);
+});
+
+test('an empty list says why, in the middle of the list area', async ({ page, serve }) => {
+  const server = await serve({ phonebook: [[1, 'Anna', '+3901', 0]] });
+  await openApp(page, server);
+  const empty = page.locator('.empty');
+  await expect(empty).toBeHidden();
+  const kEmptyLists = [
+    { name: 'nothing matches', act: () => page.locator('.searchbar input').fill('zzz').then(() => page.keyboard.press('Enter')),
+      says: /\u201Czzz\u201D/ },
+    { name: 'an empty store', act: () => page.locator('.segment').nth(1).click(), says: /^No messages/ },
+  ];
+  for (const { name, act, says } of kEmptyLists) {
+    await act();
+    await expect(empty, name).toHaveText(says);
+    const [box, list] = [await empty.boundingBox(), await page.locator('.listarea').boundingBox()];
+    expect(Math.abs(box.y + box.height / 2 - (list.y + list.height / 2)), name).toBeLessThanOrEqual(2);
+    await expect(page.locator('.row')).toHaveCount(0);
+  }
+  await page.locator('.segment').nth(0).click();
+  await page.locator('.searchbar input').click();
+  await page.locator('.searchbar .barbutton', { hasText: 'Cancel' }).click();
+  await expect(page.locator('.row')).toHaveCount(1);
+  await expect(empty).toBeHidden();
 });
