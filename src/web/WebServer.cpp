@@ -108,20 +108,6 @@ void refuse(httplib::Response& res, int status, const std::string& why) {
   res.set_content(why + "\n", "text/plain; charset=utf-8");
 }
 
-// A refusal of a page request (outside /api/) is a page a person reads; the API's
-// refusals stay plain text for the page's script.
-void refusePage(const httplib::Request& req, httplib::Response& res, int status, const std::string& why,
-                const std::string& apiWhy) {
-  if (req.path.starts_with("/api/")) {
-    refuse(res, status, apiWhy);
-    return;
-  }
-  ConnectionServer::closeAfterAnswer();
-  res.status = status;
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(refusalPage(why), "text/html; charset=utf-8");
-}
-
 std::string htmlEscaped(std::string_view text) {
   std::string out;
   for (char c : text) {
@@ -134,6 +120,29 @@ std::string htmlEscaped(std::string_view text) {
     }
   }
   return out;
+}
+
+// The page shown for a refused page request, saying `why` (plain text).
+std::string refusalPage(std::string_view why) {
+  return std::string("<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+                     "<title>Voryx</title><link rel=\"icon\" href=\"data:,\"><style>") +
+         std::string(kRefusalStyle) + "</style></head>\n<body><main><h1>Voryx</h1><p>" + htmlEscaped(why) +
+         "</p></main></body></html>\n";
+}
+
+// A refusal of a page request (outside /api/) is a page a person reads; the API's
+// refusals stay plain text for the page's script.
+void refusePage(const httplib::Request& req, httplib::Response& res, int status, const std::string& why,
+                const std::string& apiWhy) {
+  if (req.path.starts_with("/api/")) {
+    refuse(res, status, apiWhy);
+    return;
+  }
+  ConnectionServer::closeAfterAnswer();
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(refusalPage(why), "text/html; charset=utf-8");
 }
 
 // The address to bind for `listen`: the literal itself, else the name's first IPv4
@@ -237,14 +246,6 @@ std::string contentTypeFor(std::string_view path) {
       return std::string(t.type);
   }
   return "application/octet-stream";
-}
-
-std::string refusalPage(std::string_view why) {
-  return std::string("<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-                     "<title>Voryx</title><link rel=\"icon\" href=\"data:,\"><style>") +
-         std::string(kRefusalStyle) + "</style></head>\n<body><main><h1>Voryx</h1><p>" + htmlEscaped(why) +
-         "</p></main></body></html>\n";
 }
 
 WebServer::WebServer(kit::UiPort& port, WebServerOptions options)

@@ -107,7 +107,5 @@ bool constantTimeEquals(std::string_view a, std::string_view b);
 // The value of cookie `name` in a Cookie header, empty when absent.
 std::string cookieValue(std::string_view header, std::string_view name);
 std::string contentTypeFor(std::string_view path);
-// The page shown for a refused page request, saying `why` (plain text).
-std::string refusalPage(std::string_view why);
 
 }  // namespace voryx::web

@@ -1,4 +1,5 @@
-// The body of POST /api/event: JSON and shallow, or refused whole.
+// The body of POST /api/event: shallow, or refused whole. (Bodies that are not JSON: the
+// garbage table of WebServerTest.)
 #include "web/EventBody.h"
 
 #include <gtest/gtest.h>
@@ -28,9 +29,6 @@ TEST(EventBodyTest, TakesShallowJsonOnly) {
       {"a level deeper", R"({"value":)" + nested(kDeepestEventBody) + "}", false},
       {"32,000 levels, the most 64 KiB can hold", R"({"value":)" + nested(32000) + "}", false},
       {"objects a level too deep", R"({"value":)" + nested(kDeepestEventBody, true) + "}", false},
-      {"cut short", touch.substr(0, touch.size() - 1), false},
-      {"NUL inside", std::string(R"({"version":1,)") + '\0' + "}", false},
-      {"empty", "", false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
