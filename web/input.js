@@ -141,6 +141,7 @@ export class Input {
       const cancel = this.renderer.topLayer().el.querySelector('[data-cancel]');
       if (!cancel || !touchable(cancel)) return;
       ev.preventDefault();
+      if (ev.repeat) return;  // a held key answers one alert, not the one below it too
       this.enqueue({ make: async () => (cancel.isConnected ? this.deliver(cancel) : null) });
       return;
     }
