@@ -79,6 +79,6 @@ test('axe finds nothing serious on the main screen, an alert and the overlay; gr
   }
 
   await alert.getByRole('button', { name: 'Read' }).click();
-  await expect(page.locator('.overlay .caption')).toHaveText('RInitializing...');
+  await expect(page.locator('.overlay .caption')).toHaveText('Initializing...');
   expect(await seriousViolations(page), 'overlay').toEqual([]);
 });

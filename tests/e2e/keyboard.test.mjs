@@ -50,7 +50,7 @@ test('Tab reaches every control in order; Enter reads the SIM; Escape cancels th
   await page.keyboard.press('Tab');
   await expect(alert.getByRole('button', { name: 'Read' })).toBeFocused();
   await page.keyboard.press(' ');
-  await expect(page.locator('.overlay .caption')).toHaveText('RInitializing...');
+  await expect(page.locator('.overlay .caption')).toHaveText('Initializing...');
   await expect(page.locator('.overlay')).toBeFocused();
   await expect(page.locator('.overlay')).toHaveCount(0, { timeout: 30_000 });
   await expect(read).toBeFocused();

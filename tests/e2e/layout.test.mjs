@@ -51,7 +51,7 @@ for (const { width, height, fullRows, targets } of kViewports) {
 
     // The overlay keeps its 320x480 points, scaled as large as the window allows, centred.
     await alert.getByRole('button', { name: 'Read' }).click();
-    await expect(page.locator('.overlay .caption')).toHaveText('RInitializing...');
+    await expect(page.locator('.overlay .caption')).toHaveText('Initializing...');
     const box = await page.locator('.overlay .designbox').boundingBox();
     const scale = Math.min(Math.min(width, 720) / 320, height / 480);
     expect(box.width).toBeCloseTo(320 * scale, 0);

@@ -33,12 +33,12 @@ test('read the SIM (a second read is refused meanwhile), change a row, write it 
   const rows = page.locator('.row');
 
   await page.locator('.toolbar [data-id="leggi"]').click();
-  await expect(caption).toHaveText('RInitializing...');
+  await expect(caption).toHaveText('Initializing...');
   // Straight to the server, past the overlay that covers the buttons.
   for (const target of ['leggi', 'scrivi']) {
     expect(await postFromPage(page, target)).toEqual({ status: 409, error: 'the screen is covered by an overlay' });
   }
-  await expect(caption).toHaveText(/^Your SIM has a total entry of\s+250$/);
+  await expect(caption).toHaveText(/^Places on the SIM: 250$/);
   await expect(overlay).toHaveCount(0, { timeout: 30_000 });
   await expect(page.locator('.navbar .title')).toHaveText(/^Vorx \(\d+\/250\)$/);
   expect(await rows.count()).toBeGreaterThan(10);
@@ -55,8 +55,8 @@ test('read the SIM (a second read is refused meanwhile), change a row, write it 
   await expect(first).toHaveClass(/cyan/);
 
   await page.locator('.toolbar [data-id="scrivi"]').click();
-  await expect(caption).toHaveText('WInitializing...');
-  await expect(overlay.locator('.label')).toHaveText(/^Writing phonebook entry nr\. \d+$/);
+  await expect(caption).toHaveText('Initializing...');
+  await expect(overlay.locator('.label')).toHaveText(/^Writing entry \d+$/);
   await expect(overlay).toHaveCount(0, { timeout: 30_000 });
   await expect(page.locator('.row:not(.gray)')).toHaveCount(0);
   await expect(first.locator('.name')).toHaveText('Zed Written');
