@@ -68,6 +68,8 @@ struct JobContext {
   std::filesystem::path database;  // the writable Voryx.sqlitedb
   modem::DeviceChoice device;
   int sortField = 0;     // the list's order, which the write passes follow
+  std::string search{};  // the search the list on display was loaded with: a write
+                         // walks the rows it shows first, then the rest
   int maxSIM = 0;        // the host's fields as the job starts
   int maxSIMLen = 14;
   int createLog = 0;

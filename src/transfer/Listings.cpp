@@ -152,23 +152,34 @@ std::string withPlus(std::string_view number, std::string_view type) {
 
 }  // namespace
 
+std::optional<int> leadingInt(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  std::size_t n = 0;
+  while (n < s.size() && s[n] >= '0' && s[n] <= '9') ++n;
+  if (n == 0) return 0;
+  int value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + n, value);
+  if (ec != std::errc{}) return std::nullopt;
+  return value;
+}
+
 // +CPBR: (1-250),40,14
+// The last location lies between the first "-" and the ")" after it; the longest name
+// is what follows the second comma after that ")".
 CpbrRange parseCpbrTest(std::string_view reply) {
   CpbrRange range;
-  for (const Line& line : splitLines(reply)) {
-    FieldCursor f{line.text};
-    if (!f.expect("+CPBR:") || !f.expect("(")) continue;
-    range.found = true;
-    auto locations = f.field();  // "1-250)"
-    if (!locations) break;
-    const std::size_t dash = locations->text.find('-');
-    const std::size_t close = locations->text.find(')', dash == std::string_view::npos ? 0 : dash);
-    if (dash == std::string_view::npos || close == std::string_view::npos) break;
-    range.maxSIM = toInt(locations->text.substr(dash + 1, close - dash - 1));
-    if (!f.field()) break;  // longest number
-    range.maxSIMLen = f.integer();
-    break;
-  }
+  const std::size_t at = reply.find("+CPBR: (");
+  if (at == std::string_view::npos) return range;
+  range.found = true;
+  const std::size_t dash = reply.find('-', at + 1);
+  if (dash == std::string_view::npos) return range;
+  const std::size_t close = reply.find(')', dash + 1);
+  if (close == std::string_view::npos) return range;
+  range.maxSIM = leadingInt(reply.substr(dash + 1, close - dash - 1));
+  if (!range.maxSIM) return range;
+  const std::size_t c1 = reply.find(',', close + 1);
+  const std::size_t c2 = c1 == std::string_view::npos ? c1 : reply.find(',', c1 + 1);
+  if (c2 != std::string_view::npos) range.maxSIMLen = leadingInt(reply.substr(c2 + 1));
   return range;
 }
 
@@ -190,17 +201,21 @@ std::vector<PhonebookRow> parseCpbrListing(std::string_view listing) {
 }
 
 // +CPMS: 3,30,3,30,3,30   (or, as the read command answers, +CPMS: "SM",3,30,...)
+// The total is the number between the first two commas after the store's name, if any.
 CpmsStore parseCpmsRead(std::string_view reply) {
   CpmsStore store;
-  for (const Line& line : splitLines(reply)) {
-    FieldCursor f{line.text};
-    if (!f.expect("+CPMS:")) continue;
-    store.found = true;
-    auto first = f.field();
-    if (first && first->quoted) f.field();  // the store's name; the used count follows
-    if (first) store.maxSMS = f.integer();
-    break;
+  const std::size_t at = reply.find("+CPMS:");
+  if (at == std::string_view::npos) return store;
+  store.found = true;
+  std::size_t from = at + 6;
+  while (from < reply.size() && isBlank(reply[from])) ++from;
+  if (from < reply.size() && reply[from] == '"') {  // the store's name, then the used count
+    from = reply.find(',', from);
+    if (from != std::string_view::npos) ++from;
   }
+  const std::size_t c1 = from == std::string_view::npos ? from : reply.find(',', from);
+  const std::size_t c2 = c1 == std::string_view::npos ? c1 : reply.find(',', c1 + 1);
+  if (c2 != std::string_view::npos) store.maxSMS = leadingInt(reply.substr(c1 + 1, c2 - c1 - 1));
   return store;
 }
 
@@ -241,11 +256,20 @@ std::vector<SmsRow> parseCmglListing(std::string_view listing) {
         text = listing.substr(lines[h + 1].begin, lines[end - 1].end - lines[h + 1].begin);
       }
       rows.push_back({*index, std::string(fields[1].text), withPlus(fields[2].text, type),
-                      std::move(text)});
+                      std::move(text), std::string(fields[2].text), std::string(type)});
     }
     h = next;
   }
   return rows;
+}
+
+int countPieces(std::string_view listing) {
+  int pieces = 1;
+  for (std::size_t at = listing.find("\r\n\r\n"); at != std::string_view::npos;
+       at = listing.find("\r\n\r\n", at + 4)) {
+    ++pieces;
+  }
+  return pieces;
 }
 
 // +CMGW: 5

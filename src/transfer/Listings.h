@@ -10,6 +10,10 @@
 
 namespace voryx::transfer {
 
+// A number of a capacity reply: leading blanks skipped, the digits up to the first
+// character that is not one, 0 when there are none; nothing when it does not fit an int.
+std::optional<int> leadingInt(std::string_view s);
+
 // "+CPBR: (1-250),40,14": the last location and the longest name in bytes.
 struct CpbrRange {
   bool found = false;                 // "+CPBR: (" present (absent: the caller uses 9999)
@@ -47,8 +51,14 @@ struct SmsRow {
   std::string status;
   std::string number;  // with "+" for type 145 when it has none
   std::string text;
+  std::string listedNumber;  // as listed
+  std::string type;          // as listed ("145", "129", "" when the layout has none)
 };
 std::vector<SmsRow> parseCmglListing(std::string_view listing);
+
+// How many pieces a listing falls into when split at every blank line ("\r\n\r\n"): the
+// count the debug log gives, and one progress step each.
+int countPieces(std::string_view listing);
 
 // "+CMGW: 5": the index the modem stored a message at; none when the reply lacks it.
 std::optional<int> parseCmgwWrite(std::string_view reply);

@@ -1,6 +1,9 @@
 // The phonebook read (loadSIM1) and the SMS read (loadSMS), and the frame they share:
 // the local table, the modem, the job's dialogue, then one transaction that replaces
 // the table.
+#include <algorithm>
+#include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,13 +87,14 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
     return report;
   }
   std::vector<SimEntry> rows;
-  report.outcome = dialogue(s, report, rows);
+  int steps = 0;  // the listing's pieces the walk shows, one progress text each
+  report.outcome = dialogue(s, report, rows, steps);
   s.close();
   if (report.outcome != JobOutcome::Done) return report;
 
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    s.progress(kProgressKey, static_cast<int>(i));
-    s.step(static_cast<int>(i) + 1, static_cast<int>(rows.size()));
+  for (int i = 0; i < steps; ++i) {
+    s.progress(kProgressKey, i);
+    s.step(i + 1, steps);
   }
   if (Status stored = table->replaceAll(rows, s.context().discardChanges); !stored) {
     auto marked = table->countMarked();
@@ -118,7 +122,8 @@ std::optional<Capacity> learnCapacity(JobSession& s, bool found, std::optional<i
   return Capacity{*value, true};
 }
 
-JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows) {
+JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows,
+                             int& steps) {
   if (!s.exchange("AT V1E0\r", true) || !s.exchange("AT+CPBS=\"SM\"\r", true) ||
       !s.exchange("AT+CSCS=\"HEX\"\r")) {
     return s.failure();
@@ -135,7 +140,8 @@ JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEn
     CpbrRange range = parseCpbrTest(s.reply());
     report.maxSIM = learnCapacity(s, range.found, range.maxSIM);
     if (report.maxSIM) maxSIM = report.maxSIM->value;
-    if (range.maxSIM && range.maxSIMLen) report.maxSIMLen = *range.maxSIMLen;
+    // A length of 0 would cut every name to nothing at the next write: not taken.
+    if (range.maxSIM && range.maxSIMLen && *range.maxSIMLen > 0) report.maxSIMLen = *range.maxSIMLen;
   }
 
   const std::string listCommand = *JobSession::command("AT+CPBR=1,%d\r", maxSIM);
@@ -145,6 +151,8 @@ JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEn
   s.showBytesReceived(false);
   if (!answered) return s.failure();
   modem::logBuffer(s.logging(), s.reply());
+  steps = countPieces(s.reply());
+  modem::logElements(s.logging(), steps);
   // An empty phonebook: modems that answer an empty range with "not found" hold no
   // entry, and the local table must say so rather than keep rows the SIM no longer has.
   if (s.answer().kind == ReplyKind::NotFound) return JobOutcome::Done;
@@ -155,7 +163,7 @@ JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEn
   if (!listingUsable(s)) return JobOutcome::ListingFailed;
 
   std::vector<PhonebookRow> listed = parseCpbrListing(s.reply());
-  modem::logElements(s.logging(), static_cast<int>(listed.size()));
+  VORYX_LOG_IF(s.logging(), "entries parsed |%d|\n", static_cast<int>(listed.size()));
   const CodecLog log = s.codecLog();
   for (const PhonebookRow& row : listed) {
     rows.push_back({row.location, decodeSimName(row.nameHex, log), asUtf8(row.number), kMarkInStep});
@@ -163,7 +171,28 @@ JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEn
   return JobOutcome::Done;
 }
 
-JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows) {
+// The records of one listing piece, as support reads them: the piece, where its header's
+// fields lie, and what was taken from it.
+void logSmsPiece(JobSession& s, int i, std::string_view piece, const std::vector<SmsRow>& listed) {
+  const int log = s.logging();
+  const auto position = [](std::size_t at) { return at == std::string_view::npos ? INT_MAX : static_cast<int>(at); };
+  VORYX_LOG_IF(log, "elemento %d |%.*s|\n", i, static_cast<int>(piece.size()), piece.data());
+  const std::size_t header = piece.find("+CMGL:");
+  VORYX_LOG_IF(log, "range1 %d\n", position(header));
+  if (header == std::string_view::npos) return;
+  const std::size_t comma = piece.find(',', header);
+  VORYX_LOG_IF(log, "range2 %d\n", position(comma));
+  if (comma == std::string_view::npos) return;
+  const std::optional<int> index = leadingInt(piece.substr(header + 6, comma - header - 6));
+  auto row = std::find_if(listed.begin(), listed.end(), [&](const SmsRow& r) { return index == r.index; });
+  if (row == listed.end()) return;
+  VORYX_LOG_IF(log, "posizione |%d|\n", row->index);
+  VORYX_LOG_IF(log, "telefono |%s|\n", asUtf8(row->listedNumber).c_str());
+  VORYX_LOG_IF(log, "nome |%s|\n", asUtf8(row->text).c_str());
+  VORYX_LOG_IF(log, "tipo |%s|\n", row->type.c_str());
+}
+
+JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows, int& steps) {
   if (!s.exchange("AT V1E0\r", true) || !s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true)) {
     return s.failure();
   }
@@ -182,16 +211,22 @@ JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& 
   s.showBytesReceived(false);
   if (!answered) return s.failure();
   modem::logBuffer(s.logging(), s.reply());
+  const int pieces = countPieces(s.reply());
+  modem::logElements(s.logging(), pieces);
   if (!listingUsable(s)) return JobOutcome::ListingFailed;
 
+  // Every piece but the last (the final result) is one step of the walk.
+  steps = pieces - 1;
   std::vector<SmsRow> listed = parseCmglListing(s.reply());
-  modem::logElements(s.logging(), static_cast<int>(listed.size()));
+  std::string_view rest = s.reply();
+  for (int i = 0; i < steps; ++i) {
+    const std::size_t end = rest.find("\r\n\r\n");
+    logSmsPiece(s, i, rest.substr(0, end), listed);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 4);
+  }
+  VORYX_LOG_IF(s.logging(), "entries parsed |%d|\n", static_cast<int>(listed.size()));
   for (const SmsRow& row : listed) {
-    SimEntry stored{row.index, asUtf8(row.text), asUtf8(row.number), kMarkInStep};
-    VORYX_LOG_IF(s.logging(), "posizione |%d|\n", stored.posizione);
-    VORYX_LOG_IF(s.logging(), "telefono |%s|\n", stored.telefono.c_str());
-    VORYX_LOG_IF(s.logging(), "nome |%s|\n", stored.nome.c_str());
-    rows.push_back(std::move(stored));
+    rows.push_back({row.index, asUtf8(row.text), asUtf8(row.number), kMarkInStep});
   }
   return JobOutcome::Done;
 }

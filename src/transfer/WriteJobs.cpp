@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,11 +77,23 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
   JobReport report;
   VORYX_LOG_IF(s.logging(), "open baseband model |%s|\n", s.machine().c_str());
 
-  // The whole table in the screen's order: a search that narrows the screen's list must
-  // not hide marked rows from the pass.
+  // The whole table, the rows on display first (in the screen's order), then the rows a
+  // search hid from the screen: none may stay unsent.
   auto table = SimTable::open(context.database, pass.store, kShellBusy);
-  Result<std::vector<SimEntry>> list = table ? table->list("", context.sortField)
+  Result<std::vector<SimEntry>> list = table ? table->list(context.search, context.sortField)
                                              : Result<std::vector<SimEntry>>(table.error());
+  if (list && !context.search.empty()) {
+    auto all = table->list("", context.sortField);
+    if (!all) {
+      list = all.error();
+    } else {
+      std::set<std::int32_t> shown;
+      for (const SimEntry& e : *list) shown.insert(e.posizione);
+      for (SimEntry& e : *all) {
+        if (!shown.count(e.posizione)) list->push_back(std::move(e));
+      }
+    }
+  }
   if (!list) {
     s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + list.error().detail + ")");
     report.outcome = JobOutcome::DatabaseError;

@@ -234,6 +234,7 @@ void RootViewController::startTransfer(bool write, bool discardChanges) {
   context.maxSIMLen = maxSIMLen;
   context.createLog = createLog;
   context.discardChanges = discardChanges;
+  if (tipoDisplay == 0) context.search = shownSearch_;
   busy_ = write ? runner_.save(tipoDisplay, context) : runner_.loadSIM(tipoDisplay, context);
   if (!busy_) endTransfer();
 }

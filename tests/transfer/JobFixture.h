@@ -94,6 +94,7 @@ class JobFixture : public ::testing::Test {
     c.maxSIMLen = maxSIMLen;
     c.createLog = createLog;
     c.discardChanges = discardChanges;
+    c.search = search;
     return c;
   }
 
@@ -157,6 +158,7 @@ class JobFixture : public ::testing::Test {
   int maxSIMLen = 14;
   int createLog = 0;
   bool discardChanges = false;
+  std::string search;  // the search of the list on display
   // Called on the job's thread with every command line the engine takes.
   std::function<void(const std::string&)> duringPass;
 

@@ -17,18 +17,22 @@ struct RangeCase {
   std::optional<int> maxSIM;
   std::optional<int> maxSIMLen;
 };
+// Numbers as the capacity replies give them: blanks skipped, read up to the first
+// character that is no digit, 0 when there is none; a value too large for an int is none.
 const RangeCase kRanges[] = {
     {"\r\n+CPBR: (1-250),40,14\r\n\r\nOK\r\n", true, 250, 14},
+    {"+CPBR: ( 1 - 250 ) , 40 , 14\r\nOK\r\n", true, 250, 14},
     {"+CPBR: (1-250),40,14,0,0\r\nOK\r\n", true, 250, 14},
     {"+CPBR: (1-250),40,14OK", true, 250, 14},
     {"RING\r\n+CPBR: (1-100),20,18\r\nOK\r\n", true, 100, 18},
+    {"+CPBR: (1-)\r\nOK\r\n", true, 0, std::nullopt},
+    {"+CPBR: (1-250x),40,14\r\n", true, 250, 14},
     {"+CPBR: (1-250)\r\nOK\r\n", true, 250, std::nullopt},
-    {"+CPBR: (1-250),40\r\n", true, 250, std::nullopt},
     {"+CPBR: (1250),40,14\r\n", true, std::nullopt, std::nullopt},
     {"+CPBR: (1-250", true, std::nullopt, std::nullopt},
-    {"+CPBR: (1-abc),40,x\r\n", true, std::nullopt, std::nullopt},
-    {"+CPBR: (1-99999999999),40,99999999999\r\n", true, std::nullopt, std::nullopt},
-    {"+CPBR: (1--5),40,-14\r\n", true, std::nullopt, std::nullopt},
+    {"+CPBR: (1-abc),40,x\r\n", true, 0, 0},
+    {"+CPBR: (1-99999999999),40,14\r\n", true, std::nullopt, std::nullopt},
+    {"+CPBR: (1-250),40,99999999999\r\n", true, 250, std::nullopt},
     {"OK\r\n", false, std::nullopt, std::nullopt},
     {"+CME ERROR: 10\r\n", false, std::nullopt, std::nullopt},
     {"", false, std::nullopt, std::nullopt},
@@ -93,6 +97,7 @@ const CpmsCase kStores[] = {
     {"\r\n+CPMS: 3,30,3,30,3,30\r\n\r\nOK\r\n", true, 30},
     {"+CPMS: \"SM\",3,30,\"SM\",3,30\r\nOK\r\n", true, 30},
     {"+CPMS: 3\r\n", true, std::nullopt},
+    {"+CPMS: 3, 30x,3\r\n", true, 30},
     {"+CPMS: 3,99999999999,3\r\n", true, std::nullopt},
     {"OK\r\n", false, std::nullopt},
 };

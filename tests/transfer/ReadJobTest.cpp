@@ -48,8 +48,11 @@ TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   EXPECT_EQ(*report.maxSIMLen, 14);
   EXPECT_EQ(report.rows, 9);
   EXPECT_EQ(host_.captions, std::vector<std::string>{"Your SIM has a total entry of  10"});
-  ASSERT_EQ(host_.labels.size(), std::size(kPhonebook));
-  EXPECT_EQ(host_.labels.back(), "Reading phonebook entry nr. 8");
+  // One progress text per piece of the listing (entries after a blank line: one piece
+  // each and the final result's; after a single line break: all in one).
+  const bool pieceEach = GetParam() == Profile::Default;
+  EXPECT_EQ(host_.labels.size(), pieceEach ? 10u : 2u);
+  EXPECT_EQ(host_.labels.back(), pieceEach ? "Reading phonebook entry nr. 9" : "Reading phonebook entry nr. 1");
   EXPECT_TRUE(host_.alerts.empty());
   EXPECT_EQ(host_.ends, std::vector<std::string>{"endLoadSIM"});
   EXPECT_EQ(commandsAfterHandshake(),
@@ -60,6 +63,28 @@ TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
 
 INSTANTIATE_TEST_SUITE_P(Profiles, ReadJobTest, ::testing::Values(Profile::Default, Profile::LineBreak),
                          [](const auto& param) { return std::string(sim::profileName(param.param)); });
+
+// The debug log carries the records support reads, counted as they count them: the
+// listing's pieces, and for each message piece where its fields lie and what they gave.
+TEST_F(JobFixture, ReadsLogThePiecesOfTheListing) {
+  useSim(sim::SimCard::demo());
+  createLog = 1;
+  ASSERT_EQ(read(0), JobOutcome::Done);
+  EXPECT_EQ(rows(ListStore::Phonebook).size(), 36u);
+  EXPECT_NE(DebugLog::contents().find("elementi |37|\n"), std::string::npos);
+  EXPECT_EQ(host_.labels.back(), "Reading phonebook entry nr. 36");
+
+  ASSERT_EQ(read(1), JobOutcome::Done);
+  const std::string log = DebugLog::contents();
+  const std::size_t piece = log.find("elemento 0 |");
+  ASSERT_NE(piece, std::string::npos);
+  std::size_t at = piece;
+  for (const char* record : {"range1 2\n", "range2 10\n", "posizione |1|\n", "telefono |", "nome |", "tipo |"}) {
+    SCOPED_TRACE(record);
+    at = log.find(record, at);
+    ASSERT_NE(at, std::string::npos);
+  }
+}
 
 // A failed read never costs the user the local list: it stays as it was, and the user
 // is told. A listing answered with an error also turns the write button off (maxSIM 0).

@@ -96,11 +96,15 @@ TEST_F(JobFixture, WritesEveryMarkedRowInTheListOrder) {
   insert("sim", {3, "Beta", "3", kMarkInStep});
   insert("sim", {4, "Gamma", "4", kMarkDeleted});
 
+  // The screen shows "a" (by name: Alfa, Gamma); the rows it hides follow.
+  search = "a";
   EXPECT_EQ(write(0, /*sortField=*/1), JobOutcome::Done);
   std::vector<std::string> expected = kSetUp;
   expected.insert(expected.end(), {"AT+CPBW=2,\"2\",129,\"416c6661\"", "AT+CPBW=4,\"\",129,\"\"",
                                    "AT+CPBW=1,\"1\",129,\"5a657461\""});
   EXPECT_EQ(commandsAfterHandshake(), expected);
+  EXPECT_EQ(host_.labels, (std::vector<std::string>{"Writing phonebook entry nr. 0", "Analyzing phonebook entry nr. 1",
+                                                    "Deleting phonebook entry nr. 2", "Writing phonebook entry nr. 3"}));
   EXPECT_EQ(marks(ListStore::Phonebook), std::vector<int>(3, kMarkInStep));
 }
 
