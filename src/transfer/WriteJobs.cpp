@@ -157,8 +157,8 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
 }
 
 // The reply to an entry's command: logged, judged, and recorded when the SIM took it.
-Verdict settle(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::What what,
-               std::vector<Confirmed>& confirmed) {
+Verdict takeAnswer(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::What what,
+                   std::vector<Confirmed>& confirmed) {
   if (logAnswer) modem::logAnswer(s.logging(), s.reply());
   const Verdict v = verdictOf(s.answer());
   if (v == Verdict::Go) confirmed.push_back({e, what, std::nullopt});
@@ -184,7 +184,7 @@ Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string&
     const std::string command = *JobSession::command("AT+CPBW=%d,\"\",129,\"\"\r", e.posizione);
     if (!s.exchange(command)) return Verdict::Ended;
     VORYX_LOG_IF(log, "contact %d deleted with cmd |%s|\n", index + 1, command.c_str());
-    return settle(s, true, e, Confirmed::What::Erased, confirmed);
+    return takeAnswer(s, true, e, Confirmed::What::Erased, confirmed);
   }
   s.progress("Writing phonebook entry nr.", index);
   lastNumber = filterNumber(e.telefono, false);
@@ -194,7 +194,7 @@ Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string&
   if (!command) return Verdict::TooLong;
   if (!s.exchange(*command)) return Verdict::Ended;
   VORYX_LOG_IF(log, "contact %d insert or modiied with cmd |%s|\n", index + 1, command->c_str());
-  return settle(s, true, e, Confirmed::What::Written, confirmed);
+  return takeAnswer(s, true, e, Confirmed::What::Written, confirmed);
 }
 
 // ---- SMS ----
@@ -269,7 +269,7 @@ Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastN
     s.progress("Deleting sms entry nr.", e.posizione);
     if (!s.exchange(erase)) return Verdict::Ended;
     VORYX_LOG_IF(log, "sms %d deleted with cmd |%s|\n", n, erase.c_str());
-    return settle(s, false, e, Confirmed::What::Erased, confirmed);
+    return takeAnswer(s, false, e, Confirmed::What::Erased, confirmed);
   }
   bool erased = false;
   if (e.operazione == kMarkChanged) {
