@@ -120,17 +120,16 @@ void RootViewController::loadDB() {
 
 void RootViewController::loadDB1() {
   shownSearch_ = search.text;
-  showList(loadEntries(paths_.database(), ListStore::Phonebook, search.text, sortField, kScreenBusy),
-           maxSIM);
+  showList(loadStore(0), maxSIM);
 }
 
 void RootViewController::loadDB2() {
   shownSearch_.clear();
-  showList(loadEntries(paths_.database(), ListStore::Sms, "", 0, kScreenBusy), maxSMS);
+  showList(loadStore(1), maxSMS);
 }
 
-ListLoad RootViewController::loadCurrent() const {
-  if (tipoDisplay == 1) return loadEntries(paths_.database(), ListStore::Sms, "", 0, kScreenBusy);
+ListLoad RootViewController::loadStore(int store) const {
+  if (store == 1) return loadEntries(paths_.database(), ListStore::Sms, "", 0, kScreenBusy);
   return loadEntries(paths_.database(), ListStore::Phonebook, search.text, sortField, kScreenBusy);
 }
 
@@ -139,7 +138,7 @@ void RootViewController::watchDatabase() {
     watchDatabase();
     if (!lookForChanges()) return;
     if (busy_ || runner_.running() || app_.covered() || app_.navigation().top() != this) return;
-    ListLoad load = loadCurrent();
+    ListLoad load = loadStore(tipoDisplay);
     if (load.failure == LoadFailure::Busy) return;  // the other program is not done yet
     seenVersion_ = pendingVersion_;
     shownSearch_ = tipoDisplay == 1 ? "" : search.text;

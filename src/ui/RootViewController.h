@@ -126,7 +126,7 @@ class RootViewController final : public kit::Screen,
 
  private:
   void showList(ListLoad load, int capacity);
-  ListLoad loadCurrent() const;  // the store on display, with the search and sortField
+  ListLoad loadStore(int store) const;  // 0 the phonebook (search, sortField), 1 the SMS store
   bool lookForChanges();
   void setCountTitle(char separator, int capacity);
   int capacity() const { return tipoDisplay == 1 ? maxSMS : maxSIM; }
