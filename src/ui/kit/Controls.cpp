@@ -33,6 +33,61 @@ nlohmann::json TableView::renderScroll() const {
   return {{"row", *scrollRow}, {"seq", scrollSeq}};
 }
 
+void TextInput::becomeFirstResponder() {
+  firstResponder = true;
+  ++focusSeq;
+}
+
+void TextInput::resignFirstResponder() {
+  firstResponder = false;
+  ++focusSeq;
+}
+
+nlohmann::json TextInput::render() const {
+  return {{"kind", multiline ? "textView" : "textField"},
+          {"id", id},
+          {"text", text},
+          {"placeholder", placeholder},
+          {"frame", toJson(frame)},
+          {"fontSize", fontSize},
+          {"shrinkToFit", shrinkToFit},
+          {"keyboard", phonePad ? "phonePad" : "default"},
+          {"returnKey", returnKeyDone ? "done" : "default"},
+          {"returnNeedsText", returnNeedsText},
+          {"clearButton", clearButton},
+          {"roundedBorder", roundedBorder},
+          {"cornerRadius", cornerRadius},
+          {"focus", {{"on", firstResponder}, {"seq", focusSeq}}}};
+}
+
+EventResult TextInput::handleEvent(const Event& e, const std::function<bool()>& onReturn) {
+  if (e.action == "change") {
+    if (!e.value.is_string()) return invalidEvent("the value is the field's text");
+    const auto& value = e.value.get_ref<const std::string&>();
+    if (value.size() > kLongestText) return invalidEvent("the text is too long");
+    text = value;
+    return done();
+  }
+  if (!e.value.is_null()) return invalidEvent("only change takes a value");
+  if (e.action == "begin") {
+    firstResponder = true;
+  } else if (e.action == "end") {
+    firstResponder = false;
+  } else if (e.action == "return") {
+    if (multiline) return invalidEvent("a text view has no return action");
+    if (returnNeedsText && text.empty()) return done();
+    if (onReturn && onReturn()) resignFirstResponder();
+  } else {
+    return invalidEvent("a text field takes change, begin, end or return");
+  }
+  return done();
+}
+
+nlohmann::json ImageButton::render() const {
+  return {{"kind", "imageButton"}, {"id", id},           {"image", image},
+          {"label", label},        {"frame", toJson(frame)}, {"enabled", enabled}};
+}
+
 nlohmann::json Overlay::render() const {
   return {{"caption", caption},
           {"label", label},

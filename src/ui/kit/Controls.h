@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ui/kit/Event.h"
+
 namespace voryx::kit {
 
 // Points on the 320 by 480 screen; rendered as [x, y, width, height].
@@ -54,6 +56,51 @@ struct TableView {
   std::uint64_t scrollSeq = 0;
   void scrollToRow(int row);
   nlohmann::json renderScroll() const;  // {"row": n, "seq": n} or null
+};
+
+// A single-line text field or a multi-line text view. While the user types, the page
+// owns what the field shows; every change comes back as an event and becomes `text`, so
+// a snapshot never takes a character away. Frames are points of the 320 by 480 screen.
+struct TextInput {
+  static constexpr std::size_t kLongestText = 4096;  // bytes taken from the page
+
+  std::string id;
+  bool multiline = false;  // a text view: Return starts a new line
+  std::string text;
+  std::string placeholder;
+  Rect frame;
+  double fontSize = 16;
+  bool shrinkToFit = false;     // the font shrinks until the text fits the width
+  bool phonePad = false;        // the phone keyboard: digits, + * # (inputmode "tel")
+  bool returnKeyDone = false;   // the Return key reads "Done"
+  bool returnNeedsText = false; // Return does nothing while the field is empty
+  bool clearButton = false;     // a button that empties the field, while editing
+  bool roundedBorder = false;
+  double cornerRadius = 0;
+  bool firstResponder = false;  // has the keyboard focus
+  // Each request to take or give up the focus gets a new seq; the page carries out each
+  // request once. Focus the user moves on the page changes firstResponder only.
+  std::uint64_t focusSeq = 0;
+
+  void becomeFirstResponder();
+  void resignFirstResponder();
+  nlohmann::json render() const;
+  // "change" (value: the whole text), "begin" / "end" (the field got or lost the focus on
+  // the page), "return" (Return pressed in a single-line field: onReturn answers whether
+  // the field gives up the focus).
+  EventResult handleEvent(const Event& e, const std::function<bool()>& onReturn = {});
+};
+
+// A button drawn as an image (an asset of the page, e.g. "ok.png"). A tap runs `action`
+// when enabled.
+struct ImageButton {
+  std::string id;
+  std::string image;
+  std::string label;  // what a screen reader says
+  Rect frame;
+  bool enabled = true;
+  std::function<void()> action;
+  nlohmann::json render() const;
 };
 
 // A full-screen view over the navigation area, identified by a tag (98: the progress

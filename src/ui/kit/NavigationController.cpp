@@ -35,9 +35,10 @@ void NavigationController::pop() {
   if (!modal_) show(*stack_.back());
 }
 
-void NavigationController::present(std::unique_ptr<Screen> screen) {
+void NavigationController::present(std::unique_ptr<Screen> screen, Transition transition) {
   if (modal_) release(std::move(modal_));
   modal_ = std::move(screen);
+  transition_ = transition;
   show(*modal_);
 }
 
@@ -61,7 +62,10 @@ nlohmann::json NavigationController::renderStack() const {
 }
 
 nlohmann::json NavigationController::renderModal() const {
-  return modal_ ? modal_->render() : nlohmann::json(nullptr);
+  if (!modal_) return nullptr;
+  nlohmann::json screen = modal_->render();
+  screen["transition"] = transition_ == Transition::PageCurl ? "pageCurl" : "coverVertical";
+  return screen;
 }
 
 EventResult NavigationController::handleEvent(const Event& e) {

@@ -26,8 +26,11 @@ class NavigationController {
   void push(std::unique_ptr<Screen> screen);
   // Takes the top screen off (never the root) and shows the one below again.
   void pop();
+  // How a modal screen comes in and goes (the page animates it; rendered as
+  // "transition": "coverVertical" / "pageCurl").
+  enum class Transition { CoverVertical, PageCurl };
   // One modal at a time: presenting another replaces it.
-  void present(std::unique_ptr<Screen> screen);
+  void present(std::unique_ptr<Screen> screen, Transition transition = Transition::CoverVertical);
   void dismiss();
 
   Screen* top() const { return stack_.empty() ? nullptr : stack_.back().get(); }
@@ -39,7 +42,7 @@ class NavigationController {
   // [screen, ...] with "back": {"id": "back", "title": title below} on pushed screens
   // that have no left button.
   nlohmann::json renderStack() const;
-  nlohmann::json renderModal() const;
+  nlohmann::json renderModal() const;  // the modal screen with its "transition"
   // "back" pops; anything else goes to the modal screen when there is one, else to the
   // top screen.
   EventResult handleEvent(const Event& e);
@@ -53,6 +56,7 @@ class NavigationController {
   View view_;
   std::vector<std::unique_ptr<Screen>> stack_;
   std::unique_ptr<Screen> modal_;
+  Transition transition_ = Transition::CoverVertical;
   std::vector<std::unique_ptr<Screen>> released_;
 };
 
