@@ -9,5 +9,6 @@ void addServeCommand(CLI::App& app, int& exitCode);      // voryx serve: the scr
 void addListCommand(CLI::App& app, int& exitCode);       // voryx list: the list as loaded
 void addModemSimCommand(CLI::App& app, int& exitCode);   // voryx modem-sim: the virtual modem
 void addTransferCommands(CLI::App& app, int& exitCode);  // voryx read / voryx write
+void addEditCommands(CLI::App& app, int& exitCode);      // voryx add / edit / delete / empty
 
 }  // namespace voryx

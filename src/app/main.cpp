@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   voryx::addListCommand(app, exitCode);
   voryx::addModemSimCommand(app, exitCode);
   voryx::addTransferCommands(app, exitCode);
+  voryx::addEditCommands(app, exitCode);
 
   std::string topic;
   auto* help = app.add_subcommand("help", "Show the help of voryx or of one command");

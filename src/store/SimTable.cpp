@@ -191,6 +191,41 @@ Status SimTable::replaceAll(const std::vector<SimEntry>& rows, bool discardMarks
   });
 }
 
+Result<std::optional<std::int32_t>> SimTable::add(
+    const SimEntry& entry,
+    const std::function<std::optional<std::int32_t>(const std::vector<std::int32_t>&)>& choose) {
+  const std::string table(tableOf(store_).name);
+  std::optional<std::int32_t> location;
+  Status added = inTransaction(db_, [&]() -> Status {
+    std::vector<std::int32_t> taken;
+    Status read = query(db_, "SELECT entry FROM " + table + " WHERE entry IS NOT NULL",
+                        [&taken](const Statement& s) { taken.push_back(s.columnInt(0)); });
+    if (!read) return read;
+    location = choose(taken);
+    if (!location) return Ok{};
+    return run(db_, "INSERT INTO " + table + " (desc,number,entry,operazione) VALUES (?,?,?,?)",
+               std::string_view(entry.nome), std::string_view(entry.telefono), *location,
+               entry.operazione);
+  });
+  if (!added) return added.error();
+  return location;
+}
+
+Status SimTable::change(const SimEntry& entry) {
+  const std::string table(tableOf(store_).name);
+  return inTransaction(db_, [&]() -> Status {
+    Status changed = run(db_, "UPDATE " + table + " SET desc=?,number=?,operazione=? WHERE entry=?",
+                         std::string_view(entry.nome), std::string_view(entry.telefono),
+                         entry.operazione, entry.posizione);
+    if (!changed) return changed;
+    if (db_.changes() == 0) {
+      return Error{Errc::NotFound, db_.file().string() + ": no entry " +
+                                       std::to_string(entry.posizione) + " in " + table};
+    }
+    return Ok{};
+  });
+}
+
 Status SimTable::put(const SimEntry& entry) {
   const std::string table(tableOf(store_).name);
   return inTransaction(db_, [&]() -> Status {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,6 +85,16 @@ class SimTable {
   // dropped without the user's word.
   Status replaceAll(const std::vector<SimEntry>& rows, bool discardMarks);
 
+  // Adds `entry` as a new row at the location `choose` picks from the locations of every
+  // row of the table (whatever its mark; in no particular order), in one transaction, so
+  // that no other program can take the location in between. Answers the location, or
+  // nothing (and adds nothing) when `choose` picks none.
+  Result<std::optional<std::int32_t>> add(
+      const SimEntry& entry,
+      const std::function<std::optional<std::int32_t>(const std::vector<std::int32_t>&)>& choose);
+  // Gives the row at `entry.posizione` the entry's name, number and mark; Errc::NotFound
+  // when there is no such row (another program's write removed it).
+  Status change(const SimEntry& entry);
   // Inserts the entry at its `entry`, or replaces the row that holds that `entry`
   // (name, number and mark as given).
   Status put(const SimEntry& entry);

@@ -334,6 +334,15 @@ std::string encodeSimName(std::string_view utf8Name, int maxSIMLen, const CodecL
   return {};
 }
 
+std::string fitSimName(std::string_view utf8Name, int maxSIMLen) {
+  const std::u32string name = utf8ToCodePoints(utf8Name);
+  // Every stored form decodes to exactly the characters it holds, one for one.
+  const std::size_t held = utf8ToCodePoints(decodeSimName(encodeSimName(utf8Name, maxSIMLen))).size();
+  std::string out;
+  for (std::size_t i = 0; i < std::min(held, name.size()); ++i) appendUtf8(out, name[i]);
+  return out;
+}
+
 std::string filterNumber(std::string_view number, bool keepPlus) {
   std::string out;
   for (char c : number) {

@@ -38,6 +38,11 @@ std::string decodeSimName(std::string_view hex, const CodecLog& log = {});
 // 80 form can hold is cut to `maxSIMLen` units and filled within that form.
 std::string encodeSimName(std::string_view utf8Name, int maxSIMLen, const CodecLog& log = {});
 
+// The longest beginning of a UTF-8 name that encodeSimName stores whole within
+// `maxSIMLen` bytes: the name itself when it fits, else what the SIM will hold once it is
+// written (never half a character, never half an escape pair).
+std::string fitSimName(std::string_view utf8Name, int maxSIMLen);
+
 // Keeps ";", ",", "#", "*" and the digits of a number (and "+" when keepPlus); every
 // other character goes.
 std::string filterNumber(std::string_view number, bool keepPlus);

@@ -5,6 +5,7 @@
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "store/SimTable.h"
+#include "ui/EditViewController.h"
 #include "ui/GradientView.h"
 
 namespace voryx {
@@ -24,31 +25,6 @@ kit::BarButton button(std::string id, std::function<void()> action) {
   return b;
 }
 
-// The progress overlay over the whole 320 by 480 screen, with a 50-point spinner in its
-// middle. A read moves the spinner down and gives the caption room for several lines
-// (the SIM's capacity); a write keeps the caption to one line.
-kit::Overlay progressOverlay(bool write) {
-  constexpr kit::Rect kCentred{(320 - 50) / 2.0, (480 - 50) / 2.0, 50, 50};
-  kit::Overlay o;
-  o.frame = {0, 0, 320, 480};
-  o.alpha = 0.75;
-  o.spinner = true;
-  if (write) {
-    o.caption = localized("WInitializing...");
-    o.spinnerFrame = kCentred;
-    o.captionFrame = {20, 130, 280, 50};
-    o.captionLines = 1;
-    o.labelFrame = {20, 280, 280, 50};
-  } else {
-    o.caption = localized("RInitializing...");
-    o.spinnerFrame = {kCentred.x, kCentred.y + 35, kCentred.width, kCentred.height};
-    o.captionFrame = {20, 100, 280, 150};
-    o.captionLines = 0;
-    o.labelFrame = {20, 320, 280, 50};
-  }
-  return o;
-}
-
 }  // namespace
 
 RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& window,
@@ -59,7 +35,8 @@ RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& win
       window_(window),
       paths_(paths),
       preferences_(preferences),
-      device_(std::move(device)) {
+      device_(std::move(device)),
+      transfers_(app, [this](bool write, const transfer::JobReport& r) { transferEnded(write, r); }) {
   tabella.rowHeight = kRowHeight;
   leggi = button("leggi", [this] { leggiPressed(); });
   scrivi = button("scrivi", [this] { scriviPressed(); });
@@ -73,10 +50,7 @@ RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& win
   setToolbarItems({&leggi, &add, &tool, &scrivi});
 }
 
-RootViewController::~RootViewController() {
-  runner_.wait();  // before anything the job calls back into goes
-  app_.notifications().removeObserver(this);
-}
+RootViewController::~RootViewController() { app_.notifications().removeObserver(this); }
 
 void RootViewController::viewDidLoad() {
   createLog = 0;
@@ -137,7 +111,10 @@ void RootViewController::watchDatabase() {
   app_.loop().afterDelay(kWatchSeconds, [this] {
     watchDatabase();
     if (!lookForChanges()) return;
-    if (busy_ || runner_.running() || app_.covered() || app_.navigation().top() != this) return;
+    if (transfers_.busy() || app_.covered() || app_.navigation().modal() ||
+        app_.navigation().top() != this) {
+      return;
+    }
     ListLoad load = loadStore(tipoDisplay);
     if (load.failure == LoadFailure::Busy) return;  // the other program is not done yet
     seenVersion_ = pendingVersion_;
@@ -202,7 +179,7 @@ void RootViewController::tipoPressed() {
 }
 
 void RootViewController::leggiPressed() {
-  if (busy_ || runner_.running()) return;
+  if (transfers_.busy()) return;
   // The read replaces the table: changes not yet written are lost unless the user says so.
   auto table = SimTable::open(paths_.database(), tipoDisplay == 1 ? ListStore::Sms : ListStore::Phonebook,
                               kScreenBusy);
@@ -218,40 +195,14 @@ void RootViewController::leggiPressed() {
 
 void RootViewController::scriviPressed() { startTransfer(true); }
 
-void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int index) {
-  if (actionType != kActionConfirmRead) return;
-  actionType = 0;
-  if (index == 1) startTransfer(false, true);
-}
-
 void RootViewController::startTransfer(bool write, bool discardChanges) {
-  if (busy_ || runner_.running()) return;
-  app_.addOverlay(kSpinnerTag, progressOverlay(write));
-  app_.setIdleTimerDisabled(true);
   transfer::JobContext context{paths_.database(), device_, sortField};
   context.maxSIM = maxSIM;
   context.maxSIMLen = maxSIMLen;
   context.createLog = createLog;
   context.discardChanges = discardChanges;
   if (tipoDisplay == 0) context.search = shownSearch_;
-  busy_ = write ? runner_.save(tipoDisplay, context) : runner_.loadSIM(tipoDisplay, context);
-  if (!busy_) endTransfer();
-}
-
-void RootViewController::updateCaption(const std::string& text) {
-  app_.loop().performOnMain(
-      [this, text] {
-        if (auto* o = app_.overlay(kSpinnerTag)) o->caption = text;
-      },
-      true);
-}
-
-void RootViewController::updateLabel(const std::string& text) {
-  app_.loop().performOnMain(
-      [this, text] {
-        if (auto* o = app_.overlay(kSpinnerTag)) o->label = text;
-      },
-      true);
+  transfers_.start(write, tipoDisplay, context);
 }
 
 void RootViewController::applyReport(const transfer::JobReport& report) {
@@ -271,42 +222,205 @@ void RootViewController::applyReport(const transfer::JobReport& report) {
   if (report.retcode) retcode = *report.retcode;
 }
 
-void RootViewController::endLoadSIM(const transfer::JobReport& report) {
-  app_.loop().performOnMain([this, report] {
-    applyReport(report);
-    loadDB();
-    scrivi.enabled = maxSIM != 0;
-    endTransfer();
-  });
+void RootViewController::transferEnded(bool write, const transfer::JobReport& report) {
+  applyReport(report);
+  loadDB();
+  if (!write) scrivi.enabled = maxSIM != 0;
+  if (write && retcode == 1) {
+    app_.showAlert({localized("Error writing phonebook"), "", nullptr, localized("Ok"), {}});
+  }
 }
 
-void RootViewController::endSaveSIM(const transfer::JobReport& report) {
-  app_.loop().performOnMain([this, report] {
-    applyReport(report);
-    loadDB();
-    endTransfer();
-    if (retcode == 1) {
-      app_.showAlert({localized("Error writing phonebook"), "", nullptr, localized("Ok"), {}});
-    }
-  });
+// --- Sheets and confirmations ------------------------------------------------------------
+
+void RootViewController::toolPressed() {
+  actionType = kActionToolSheet;
+  std::vector<std::string> buttons;
+  for (const char* key : {"T0", "T1", "T2", "T3", "T6", "T7"}) buttons.push_back(localized(key));
+  buttons.push_back(localized(createLog == 0 ? "T4" : "T5"));
+  app_.showSheet({"", this, localized("Cancel"), std::move(buttons)});
 }
 
-void RootViewController::endTransfer() {
-  app_.removeOverlay(kSpinnerTag);
-  app_.setIdleTimerDisabled(false);
-  busy_ = false;
+void RootViewController::tableViewWillSelectRowAtIndexPath(int row) {
+  actionType = kActionEntrySheet;
+  modifica = row;
+  if (tipoDisplay == 0) {
+    app_.showSheet({localized("Edit SIM contact"), this, localized("Cancel"),
+                    {localized("E0"), localized("E1"), localized("E2"), localized("E3"), localized("E4")}});
+  } else {
+    app_.showSheet({localized("Edit SMS"), this, localized("Cancel"), {localized("E1"), localized("E3")}});
+  }
 }
 
-void RootViewController::showAlert(const std::string& title, const std::string& message) {
-  app_.loop().performOnMain(
-      [this, title, message] { app_.showAlert({title, message, nullptr, localized("Ok"), {}}); });
+void RootViewController::addPressed() {
+  actionType = kActionAddSheet;
+  const std::string first = localized(tipoDisplay == 0 ? "A0" : "Future function");
+  app_.showSheet({localized("Add"), this, localized("Cancel"), {first, localized("A1")}});
 }
 
-void RootViewController::addPressed() {}
-void RootViewController::toolPressed() {}
+void RootViewController::actionSheetClickedButtonAtIndex(const kit::ActionSheet&, int index) {
+  switch (actionType) {
+    case kActionToolSheet: answerToolSheet(index); break;
+    case kActionEntrySheet: answerEntrySheet(index); break;
+    case kActionAddSheet: answerAddSheet(index); break;
+    default: break;
+  }
+}
+
+void RootViewController::answerToolSheet(int index) {
+  switch (index) {
+    case 0:
+      confirm(localized("T0"), localized("Please confirm action"), kActionConfirmEmpty,
+              localized("Cancel"), localized("Ok"));
+      break;
+    case 2: sortBy(0); break;
+    case 3: sortBy(1); break;
+    default: break;  // import, export, restore, debug log: with their own commands
+  }
+}
+
+void RootViewController::answerEntrySheet(int index) {
+  // The SMS store's sheet offers delete (0) and edit (1) only.
+  static constexpr int kSmsKeys[] = {1, 3};
+  const int key = tipoDisplay == 0 ? index : index < 2 ? kSmsKeys[index] : -1;
+  if (modifica < 0 || modifica >= static_cast<int>(contatti.size())) return;
+  switch (key) {
+    case 1: deleteEntry(); break;
+    case 3: openEditor(true); break;
+    case 4: app_.openURL("tel://" + contatti[modifica].telefono); break;
+    default: break;  // E0, E2 (the address book) and Cancel
+  }
+}
+
+void RootViewController::answerAddSheet(int index) {
+  if (index == 1) {
+    modifica = -1;
+    openEditor(false);
+  }
+}
+
+void RootViewController::confirm(const std::string& title, const std::string& message,
+                                 Action action, const std::string& cancel, const std::string& ok) {
+  actionType = action;
+  app_.showAlert({title, message, this, cancel, {ok}});
+}
+
+void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int index) {
+  const int answered = actionType;
+  switch (answered) {
+    case kActionConfirmEmpty:
+    case kActionConfirmImport:
+    case kActionExported:
+    case kActionConfirmRestore:
+    case kActionConfirmRead:
+      break;
+    default:
+      return;  // an alert of another kind
+  }
+  actionType = kActionNone;
+  if (index != 1) return;
+  if (answered == kActionConfirmEmpty) emptySim();
+  if (answered == kActionConfirmRead) startTransfer(false, true);
+}
+
+// --- Commands on entries -------------------------------------------------------------------
+
+entries::EditTarget RootViewController::editTarget() const {
+  const bool sms = tipoDisplay == 1;
+  return {paths_.database(), sms ? ListStore::Sms : ListStore::Phonebook, capacity(), maxSIMLen,
+          kScreenBusy};
+}
+
+void RootViewController::ownChangeMade() {
+  if (lookForChanges()) seenVersion_ = pendingVersion_;
+}
+
+void RootViewController::changeNotSaved(const std::string& detail) {
+  app_.showAlert({localized("Database error"), localized("The change was not saved.") + "\n" + detail,
+                  nullptr, localized("Ok"), {}});
+  reloadUnlessBusy();
+}
+
+void RootViewController::reloadUnlessBusy() {
+  ListLoad load = loadStore(tipoDisplay);
+  if (load.failure == LoadFailure::Busy) return;
+  shownSearch_ = tipoDisplay == 1 ? "" : search.text;
+  showList(std::move(load), capacity());
+}
+
+void RootViewController::openEditor(bool existing) {
+  auto editor = std::make_unique<EditViewController>();
+  editor->mainView = this;
+  editor->tipo = tipoDisplay == 1 ? 3 : 2;
+  if (existing) {
+    actionType = kActionEditing;
+    editor->testo = contatti[modifica].nome;
+    editor->numero = contatti[modifica].telefono;
+  }
+  app_.navigation().present(std::move(editor), kit::NavigationController::Transition::PageCurl);
+}
+
+void RootViewController::refresh(int kind, const std::string& testo, const std::string& numero) {
+  if (kind != kEditCancelled) addEntry(testo, numero);
+  app_.loop().afterDelay(kDismissDelay, [this] { rilascia2(); });
+}
+
+void RootViewController::rilascia2() { app_.navigation().dismiss(); }
+
+void RootViewController::addEntry(const std::string& name, const std::string& phone) {
+  const bool adding = modifica == -1;
+  if (!adding && (modifica < 0 || modifica >= static_cast<int>(contatti.size()))) return;
+  const entries::EditResult result =
+      adding ? entries::addEntry(editTarget(), name, phone)
+             : entries::changeEntry(editTarget(), contatti[modifica].posizione, name, phone);
+  switch (result.outcome) {
+    case entries::EditOutcome::Stored:
+      if (adding) {
+        contatti.push_back(result.entry);
+      } else {
+        contatti[modifica] = result.entry;
+      }
+      ownChangeMade();
+      break;
+    case entries::EditOutcome::SimFull:
+      app_.showAlert({localized("Add phone number"), localized("SIM is full!"), this, localized("Ok"), {}});
+      break;
+    case entries::EditOutcome::NotSaved:
+      changeNotSaved(result.detail);
+      return;
+  }
+  sortEntries(contatti, sortField);
+  setCountTitle('/', capacity());
+}
+
+void RootViewController::deleteEntry() {
+  SimEntry entry = contatti[modifica];
+  if (Status done = entries::deleteEntry(editTarget(), entry.posizione); !done) {
+    changeNotSaved(done.error().detail);
+    return;
+  }
+  entry.operazione = kMarkDeleted;
+  contatti[modifica] = entry;
+  ownChangeMade();
+}
+
+void RootViewController::emptySim() {
+  if (Status done = entries::emptySim(paths_.database(), kScreenBusy); !done) {
+    changeNotSaved(done.error().detail);
+    return;
+  }
+  for (SimEntry& entry : contatti) entry.operazione = kMarkDeleted;
+  ownChangeMade();
+}
+
+void RootViewController::sortBy(int field) {
+  sortField = field;
+  sortEntries(contatti, sortField);
+  preferences_.store(kPrefSort, sortField);
+}
+
 void RootViewController::setup() {}
 void RootViewController::howto() {}
-void RootViewController::tableViewWillSelectRowAtIndexPath(int /*row*/) {}
 
 void RootViewController::searchBarTextDidBeginEditing() { search.showsCancel = true; }
 

@@ -1,11 +1,10 @@
 #pragma once
 // The main screen: the entries of one SIM store (the phonebook or the SMS store) as a
 // list, a title with their number against the store's capacity, the store selector, the
-// search bar, the read and write buttons and the buttons of the command sheets. It owns
-// the list `contatti` and the state the commands share, and it is the host of the transfer
-// jobs: it runs one at a time under the progress overlay (tag 98). Main loop only, except
-// the job host's methods, which any thread may call (they post to the main loop), and
-// the fields the jobs share, which are atomic.
+// search bar, the read and write buttons and the command sheets with their
+// confirmations. It owns the list `contatti` and the state the commands share; the
+// commands' changes to entries are made by entries/Editing, the transfers run under its
+// TransferController. Main loop only.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,30 +16,46 @@
 #include "store/Preferences.h"
 #include "store/SimEntry.h"
 #include "store/SimTable.h"
+#include "entries/Editing.h"
 #include "transfer/JobHost.h"
-#include "transfer/TransferRunner.h"
 #include "ui/SnoopWindow.h"
+#include "ui/TransferController.h"
 #include "ui/kit/UiApplication.h"
 
 namespace voryx {
 
 class RootViewController final : public kit::Screen,
-                                 public transfer::JobHost,
-                                 public kit::AlertDelegate {
+                                 public kit::AlertDelegate,
+                                 public kit::ActionSheetDelegate {
  public:
   static constexpr double kRowHeight = 70;
   static constexpr int kDefaultMaxSIMLen = 14;
-  static constexpr int kSpinnerTag = 98;  // the progress overlay
-  // actionType while the question "N changes ... will be lost. Read anyway?" is open.
-  static constexpr int kActionConfirmRead = 9;
+  static constexpr int kSpinnerTag = TransferController::kSpinnerTag;  // the progress overlay
+
+  // actionType: which sheet or confirmation is open.
+  enum Action : int {
+    kActionNone = 0,
+    kActionToolSheet = 1,
+    kActionEntrySheet = 2,
+    kActionConfirmEmpty = 3,
+    kActionConfirmImport = 4,
+    kActionAddSheet = 5,
+    kActionEditing = 6,
+    kActionExported = 7,
+    kActionConfirmRestore = 8,
+    kActionConfirmRead = 9,  // "N changes ... will be lost. Read anyway?"
+  };
+  // The edit screen's answer when it was cancelled.
+  static constexpr int kEditCancelled = 99;
+  static constexpr double kDismissDelay = 0.5;  // seconds from the edit screen's answer
 
   // Everything given must outlive the screen. Nothing is read before viewDidLoad.
   // `device`: the modem the transfers talk to.
   RootViewController(kit::UiApplication& app, SnoopWindow& window, const Paths& paths,
                      Preferences& preferences, modem::DeviceChoice device = {});
-  // Waits for a transfer that still runs. Destroy the screen only once the main loop has
-  // stopped: the job's progress calls then return at once instead of waiting for it.
-  ~RootViewController() override;
+  // Destroy the screen only once the main loop has stopped: the job's progress calls then
+  // return at once instead of waiting for it.
+  ~RootViewController() override;  // waits for a transfer that still runs
 
   // Buttons, the first list load (ordered by location: the settings are read only when
   // the screen appears), the window's listView, the double-tap observers.
@@ -70,11 +85,22 @@ class RootViewController final : public kit::Screen,
   // a table with changes not yet written asks first ("Cancel" / "Read").
   void leggiPressed();
   void scriviPressed();
-  void addPressed();     // the add sheet arrives with the commands
-  void toolPressed();    // the tool sheet, likewise
-  void setup();          // the setup screen, likewise
-  void howto();          // the how-to screen, likewise
-  void tableViewWillSelectRowAtIndexPath(int row);  // the entry sheet, likewise
+  void addPressed();   // the add sheet
+  void toolPressed();  // the tool sheet
+  void setup();        // the setup screen (next)
+  void howto();        // the how-to screen (next)
+  void tableViewWillSelectRowAtIndexPath(int row);  // the entry sheet of the row
+
+  // Adds an entry (modifica -1) to the store on display, or changes the entry at index
+  // modifica, through entries/Editing: the row as stored takes its place in `contatti`,
+  // which is sorted again, and the title counts it. A full SIM: the "SIM is full!" alert,
+  // nothing added. A database that did not take it: an alert saying the change was not
+  // saved, and the list reloaded, so the screen shows what is stored.
+  void addEntry(const std::string& name, const std::string& phone);
+  // The edit screen's answer: unless `kind` is kEditCancelled, addEntry; in every case the
+  // edit screen goes kDismissDelay seconds later (rilascia2).
+  void refresh(int kind, const std::string& testo, const std::string& numero);
+  void rilascia2();
 
   void searchBarTextDidBeginEditing();
   void searchBarTextDidEndEditing();
@@ -86,21 +112,18 @@ class RootViewController final : public kit::Screen,
   void gomiddle(const kit::Notification&);
   void gobottom(const kit::Notification&);
 
-  // The job host. Progress texts go into the overlay; the job waits until they have.
-  void updateCaption(const std::string& text) override;
-  void updateLabel(const std::string& text) override;
-  // The end handlers, posted to the main loop: apply the job's report (capacities into
-  // the fields and the preferences, createLog, retcode), reload the list, remove the
-  // overlay, switch the idle timer back on. After a read the write button follows maxSIM
-  // (off while the SIM's capacity is unknown); after a write that failed (retcode 1) the
-  // "Error writing phonebook" alert follows the reloaded list.
-  void endLoadSIM(const transfer::JobReport& report) override;
-  void endSaveSIM(const transfer::JobReport& report) override;
-  void showAlert(const std::string& title, const std::string& message) override;
-  // The confirmations this screen opened (actionType); only button index 1 acts.
+  // A transfer has ended (the overlay is gone): apply the job's report (capacities into
+  // the fields and the preferences, createLog, retcode) and reload the list. After a read
+  // the write button follows maxSIM (off while the SIM's capacity is unknown); after a
+  // write that failed (retcode 1) the "Error writing phonebook" alert follows.
+  void transferEnded(bool write, const transfer::JobReport& report);
+  // The sheets (actionType 1, 2, 5) and the confirmations (3, 4, 7, 8, 9) this screen
+  // opened. A confirmation's answer puts actionType back to 0; only button index 1 acts.
+  void actionSheetClickedButtonAtIndex(const kit::ActionSheet& sheet, int index) override;
   void alertViewClickedButtonAtIndex(const kit::Alert& alert, int index) override;
   // Any thread.
-  bool transferRunning() const { return runner_.running(); }
+  bool transferRunning() const { return transfers_.jobRunning(); }
+  TransferController& transfers() { return transfers_; }
 
   kit::TableView tabella;
   kit::BarButton leggi;
@@ -133,7 +156,22 @@ class RootViewController final : public kit::Screen,
   kit::EventResult handleSearch(const kit::Event& e);
   void startTransfer(bool write, bool discardChanges = false);
   void applyReport(const transfer::JobReport& report);
-  void endTransfer();
+  entries::EditTarget editTarget() const;
+  // An edit made here: the database watch takes it as seen, not as another program's.
+  void ownChangeMade();
+  // The database did not take a change: say so and show what is stored.
+  void changeNotSaved(const std::string& detail);
+  // Reloads the list unless the database is locked (then it keeps what it shows).
+  void reloadUnlessBusy();
+  void answerToolSheet(int index);
+  void answerEntrySheet(int index);
+  void answerAddSheet(int index);
+  void openEditor(bool existing);
+  void deleteEntry();
+  void emptySim();
+  void sortBy(int field);
+  void confirm(const std::string& title, const std::string& message, Action action,
+               const std::string& cancel, const std::string& ok);
 
   kit::UiApplication& app_;
   SnoopWindow& window_;
@@ -142,12 +180,11 @@ class RootViewController final : public kit::Screen,
   kit::BarButton setupButton_;
   kit::BarButton howtoButton_;
   const modem::DeviceChoice device_;
-  bool busy_ = false;  // from a transfer's start until its end handler has run
   std::optional<SimTable> watch_;            // the watch's own connection
   std::optional<std::int64_t> seenVersion_;  // its data version the list reflects
   std::int64_t pendingVersion_ = 0;          // the last one read
   std::string shownSearch_;                  // the search the list was loaded with
-  transfer::TransferRunner runner_{*this};  // last: its job may call back until it ends
+  TransferController transfers_;  // last: its job may call back until it ends
 };
 
 }  // namespace voryx

@@ -7,7 +7,12 @@
 namespace voryx {
 
 VoryxUi::VoryxUi(const Paths& paths, VoryxUiOptions options)
-    : paths_(paths), preferences_(paths_.preferences), window_(app_.notifications()) {
+    : paths_(paths),
+      preferences_(paths_.preferences),
+      application_(options.clock ? std::make_unique<kit::UiApplication>(*options.clock)
+                                 : std::make_unique<kit::UiApplication>()),
+      app_(*application_),
+      window_(app_.notifications()) {
   app_.setWindow(&window_);
   app_.loop().performOnMain([this, options = std::move(options)] {
     const auto& alert = options.startupAlert;

@@ -3,6 +3,7 @@
 // stack with the main screen at its root. The serve command creates it after the
 // application delegate has put the database in place, hands port() to the HTTP server
 // and calls run() on the thread that is to be the main thread.
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,7 @@ namespace voryx {
 struct VoryxUiOptions {
   std::optional<std::string> startupAlert;  // the message of a failed database copy
   modem::DeviceChoice device;               // the modem the transfers talk to
+  kit::ManualClock* clock = nullptr;        // virtual time for the timers (tests)
 };
 
 class VoryxUi {
@@ -45,7 +47,8 @@ class VoryxUi {
  private:
   const Paths paths_;
   Preferences preferences_;
-  kit::UiApplication app_;
+  std::unique_ptr<kit::UiApplication> application_;
+  kit::UiApplication& app_;
   SnoopWindow window_;
   RootViewController* root_ = nullptr;  // owned by the navigation stack; made at start-up
 };

@@ -139,6 +139,31 @@ TEST(SimNameTest, WrittenNamesReadBack) {
   }
 }
 
+// What an edit keeps of a name is what the write will store: never more, never less.
+TEST(SimNameTest, FitsNamesToWhatTheSimHolds) {
+  for (const auto& c : kEncodes) {
+    SCOPED_TRACE(c.name.substr(0, 20) + " " + std::to_string(c.maxSIMLen));
+    const std::string fitted = fitSimName(c.name, c.maxSIMLen);
+    EXPECT_TRUE(c.name.starts_with(fitted));
+    EXPECT_EQ(decodeSimName(encodeSimName(fitted, c.maxSIMLen)), fitted);
+    EXPECT_EQ(fitted, decodeSimName(c.hex));
+  }
+  struct Fit {
+    std::string name;
+    int maxSIMLen;
+    std::string fitted;
+  };
+  const Fit kFits[] = {
+      {"Alessandro Manzoni", 14, "Alessandro Man"},  // 14 characters of the plain form
+      {"Александр Пушкин", 14, "Александр П"},       // 81: 3 bytes, then 11 characters
+      {"[Pay] {€}", 14, "[Pay] {€}"},                // 14 bytes with its 4 escape pairs
+      {"ab[[", 3, "ab"},                             // never half an escape pair
+      {"@home 0", 14, "@home 0"},                    // '@' is the alphabet's 0x00
+      {"中文名字中文名字", 14, "中文名字中文"},         // 80: 1 + 2 a character
+  };
+  for (const auto& f : kFits) EXPECT_EQ(fitSimName(f.name, f.maxSIMLen), f.fitted) << f.name;
+}
+
 // The codec's trace reaches the debug log's sink from both directions.
 TEST(SimNameTest, SendsDebugRecordsToTheSink) {
   std::vector<std::string> records;

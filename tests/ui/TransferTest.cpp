@@ -90,7 +90,7 @@ TEST_F(TransferTest, ReadShowsItsProgressRefusesASecondStartAndFollowsTheStore) 
   EXPECT_EQ(ui.snapshot()["overlays"]["98"]["captionFrame"], overlay["captionFrame"]);
   // A progress text sent from another thread, as the job sends it (the job itself is
   // still at its first commands): on screen by the time the call returns.
-  ui.ui.root().updateLabel("Reading phonebook entry nr. 7");
+  ui.ui.root().transfers().updateLabel("Reading phonebook entry nr. 7");
   EXPECT_EQ(ui.snapshot()["overlays"]["98"]["label"], "Reading phonebook entry nr. 7");
 
   // The capacity caption stays up for the listing command's quiet window at least.

@@ -1,0 +1,68 @@
+#pragma once
+// Adding, changing and deleting entries, and emptying the SIM: the one place that does
+// it, for the main screen and the shell alike. Each call opens the database, makes its
+// change in one transaction and closes it again; it changes only the local table and
+// its change marks, which the next write carries to the SIM. Any thread, one database
+// connection per call.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Result.h"
+#include "store/SimEntry.h"
+#include "store/SimTable.h"
+
+namespace voryx::entries {
+
+// Where an edit goes and what the SIM can take.
+struct EditTarget {
+  std::filesystem::path database;
+  ListStore store = ListStore::Phonebook;
+  int capacity = 0;    // locations of the store on the SIM (maxSIM or maxSMS); 0 unknown
+  int maxSIMLen = 14;  // bytes a phonebook name may take on the SIM
+  BusyPolicy busy = kShellBusy;
+};
+
+enum class EditOutcome {
+  Stored,    // `entry` is in the table as given
+  SimFull,   // no free location: nothing was added
+  NotSaved,  // the database did not take it (detail says why); nothing changed
+};
+
+struct EditResult {
+  EditOutcome outcome = EditOutcome::Stored;
+  SimEntry entry;      // as stored (or as it would have been stored)
+  std::string detail;  // NotSaved: "<file>: <reason>", readable by a user
+};
+
+// The name and number as an edit stores them. The number keeps its digits and
+// ";,#*+"; a phonebook name is cut to what the SIM holds in maxSIMLen bytes in the form
+// the write will choose, so the list shows what the SIM will hold. Message texts stay
+// whole.
+std::string cleanName(const EditTarget& target, std::string_view name);
+std::string cleanNumber(std::string_view number);
+
+// The location of a new entry, given the locations the table holds (any order,
+// repeats allowed): the lowest location from 1 up that no entry holds. When the entries
+// hold exactly 1 to n and n has reached the capacity, the SIM is full (nothing); an
+// empty table gets 1 whatever the capacity (the SIM may not have been read yet).
+std::optional<std::int32_t> freeLocation(std::vector<std::int32_t> taken, int capacity);
+
+// A new entry, marked new (1), at the free location of the whole table (rows a search
+// hides and rows marked for deletion count as taken).
+EditResult addEntry(const EditTarget& target, std::string_view name, std::string_view number);
+// The entry at `location` gets the name and number, marked changed (3) — also an entry
+// still marked new, which the SIM has not seen yet. NotSaved when the table has no row
+// there.
+EditResult changeEntry(const EditTarget& target, std::int32_t location, std::string_view name,
+                       std::string_view number);
+// Marks the entry at `location` for deletion (2); NotFound when there is no row there.
+Status deleteEntry(const EditTarget& target, std::int32_t location);
+// Marks every row of the phonebook for deletion (the next write erases every location),
+// after the debug log's "start empty sim" record.
+Status emptySim(const std::filesystem::path& database, BusyPolicy busy);
+
+}  // namespace voryx::entries

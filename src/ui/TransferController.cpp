@@ -1,0 +1,86 @@
+#include "ui/TransferController.h"
+
+#include "base/Localized.h"
+
+namespace voryx {
+namespace {
+
+// The progress overlay over the whole 320 by 480 screen, with a 50-point spinner in its
+// middle. A read moves the spinner down and gives the caption room for several lines
+// (the SIM's capacity); a write keeps the caption to one line.
+kit::Overlay progressOverlay(bool write) {
+  constexpr kit::Rect kCentred{(320 - 50) / 2.0, (480 - 50) / 2.0, 50, 50};
+  kit::Overlay o;
+  o.frame = {0, 0, 320, 480};
+  o.alpha = 0.75;
+  o.spinner = true;
+  if (write) {
+    o.caption = localized("WInitializing...");
+    o.spinnerFrame = kCentred;
+    o.captionFrame = {20, 130, 280, 50};
+    o.captionLines = 1;
+    o.labelFrame = {20, 280, 280, 50};
+  } else {
+    o.caption = localized("RInitializing...");
+    o.spinnerFrame = {kCentred.x, kCentred.y + 35, kCentred.width, kCentred.height};
+    o.captionFrame = {20, 100, 280, 150};
+    o.captionLines = 0;
+    o.labelFrame = {20, 320, 280, 50};
+  }
+  return o;
+}
+
+}  // namespace
+
+TransferController::TransferController(kit::UiApplication& app, EndHandler onEnd)
+    : app_(app), onEnd_(std::move(onEnd)) {}
+
+TransferController::~TransferController() { runner_.wait(); }
+
+bool TransferController::start(bool write, int store, const transfer::JobContext& context) {
+  if (busy()) return false;
+  app_.addOverlay(kSpinnerTag, progressOverlay(write));
+  app_.setIdleTimerDisabled(true);
+  busy_ = write ? runner_.save(store, context) : runner_.loadSIM(store, context);
+  if (!busy_) {
+    app_.removeOverlay(kSpinnerTag);
+    app_.setIdleTimerDisabled(false);
+  }
+  return busy_;
+}
+
+void TransferController::updateCaption(const std::string& text) {
+  app_.loop().performOnMain(
+      [this, text] {
+        if (auto* o = app_.overlay(kSpinnerTag)) o->caption = text;
+      },
+      true);
+}
+
+void TransferController::updateLabel(const std::string& text) {
+  app_.loop().performOnMain(
+      [this, text] {
+        if (auto* o = app_.overlay(kSpinnerTag)) o->label = text;
+      },
+      true);
+}
+
+void TransferController::showAlert(const std::string& title, const std::string& message) {
+  app_.loop().performOnMain(
+      [this, title, message] { app_.showAlert({title, message, nullptr, localized("Ok"), {}}); });
+}
+
+void TransferController::endLoadSIM(const transfer::JobReport& report) { end(false, report); }
+
+void TransferController::endSaveSIM(const transfer::JobReport& report) { end(true, report); }
+
+void TransferController::end(bool write, const transfer::JobReport& report) {
+  app_.loop().performOnMain([this, write, report] {
+    app_.removeOverlay(kSpinnerTag);
+    app_.setIdleTimerDisabled(false);
+    busy_ = false;
+    if (onEnd_) onEnd_(write, report);
+  });
+}
+
+}  // namespace voryx

@@ -1,0 +1,50 @@
+#pragma once
+// Runs the main screen's transfers, one at a time, under the progress overlay (tag 98)
+// with the idle timer off, and is their job host: progress texts go into the overlay,
+// alerts onto the screen, and the end handlers, on the main loop, hand the job's report
+// to the screen once the overlay is gone. Main loop only, except the job host's methods,
+// which any thread may call (they post to the main loop).
+#include <functional>
+
+#include "transfer/JobHost.h"
+#include "transfer/TransferRunner.h"
+#include "ui/kit/UiApplication.h"
+
+namespace voryx {
+
+class TransferController final : public transfer::JobHost {
+ public:
+  static constexpr int kSpinnerTag = 98;
+
+  // Runs on the main loop when a job has ended: `write` tells a write from a read.
+  using EndHandler = std::function<void(bool write, const transfer::JobReport& report)>;
+
+  // The application must outlive the controller.
+  TransferController(kit::UiApplication& app, EndHandler onEnd);
+  // Waits for a job that still runs (see TransferRunner).
+  ~TransferController() override;
+
+  // Puts up the overlay and starts the read or write of `store` (0 the phonebook, 1 the
+  // SMS store). Nothing, and false, while a transfer runs: it is busy from its start
+  // until its end handler has run.
+  bool start(bool write, int store, const transfer::JobContext& context);
+  bool busy() const { return busy_ || runner_.running(); }
+  // Any thread.
+  bool jobRunning() const { return runner_.running(); }
+
+  void updateCaption(const std::string& text) override;
+  void updateLabel(const std::string& text) override;
+  void showAlert(const std::string& title, const std::string& message) override;
+  void endLoadSIM(const transfer::JobReport& report) override;
+  void endSaveSIM(const transfer::JobReport& report) override;
+
+ private:
+  void end(bool write, const transfer::JobReport& report);
+
+  kit::UiApplication& app_;
+  EndHandler onEnd_;
+  bool busy_ = false;
+  transfer::TransferRunner runner_{*this};  // last: its job may call back until it ends
+};
+
+}  // namespace voryx
