@@ -70,6 +70,12 @@ class UiHarness {
     return event({{"target", "window"}, {"action", "touch"},
                   {"value", {{"x", x}, {"y", 240}, {"tapCount", tapCount}, {"inList", true}}}});
   }
+  // Moves the virtual clock given in the options and runs what fell due.
+  void advance(double seconds) {
+    ui.application().loop().advanceClock(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds)));
+    waitIdle();
+  }
   // Runs fn on the main loop and waits for it.
   template <class F>
   void onMain(F fn) {
