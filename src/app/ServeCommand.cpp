@@ -15,6 +15,7 @@
 #include "app/ModemChoice.h"
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
+#include "base/Localized.h"
 #include "ui/VoryxUi.h"
 #include "web/WebServer.h"
 
@@ -89,6 +90,9 @@ int runServe(const ServeOptions& options) {
   webOptions.port = options.port;
   webOptions.tokenFile = paths.tokenFile;
   webOptions.newToken = options.newToken;
+  webOptions.onPageLoad = [&ui](const std::string& acceptLanguage) {
+    if (!acceptLanguage.empty()) ui.setLanguage(chooseLanguage(acceptLanguage));
+  };
   web::WebServer server(ui.port(), webOptions);
   if (Status started = server.start(); !started) {
     std::cerr << "voryx serve: " << started.error().detail << "\n";

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include <cstdlib>
 #include <system_error>
 
 #include "base/Localized.h"
@@ -18,7 +19,15 @@ Paths startUp() {
   Paths paths = Paths::fromEnvironment();
   prepareFolders(paths);
   DebugLog::setPath(paths.logFile);
-  loadStringTable(paths.resources / "Localizable.json");
+  loadStringTables(paths.resources);
+  // The user's language as the environment names it (the page's language may change it).
+  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) {
+      setLanguage(chooseLanguage(value));
+      break;
+    }
+  }
   return paths;
 }
 

@@ -11,7 +11,8 @@ namespace voryx {
 // report their own writes.
 void prepareFolders(const Paths& paths);
 
-// Paths::fromEnvironment(), prepareFolders, DebugLog::setPath and loadStringTable.
+// Paths::fromEnvironment(), prepareFolders, DebugLog::setPath, the string tables and the
+// language of the environment (LANGUAGE, LC_ALL, LC_MESSAGES, LANG: the first one set).
 // Main thread, first thing in every command.
 Paths startUp();
 

@@ -27,15 +27,22 @@ kit::TextInput field(std::string id, kit::Rect frame, std::string text, bool mul
 }  // namespace
 
 EditViewController::EditViewController() : kit::Screen("EditViewController") {
+  cancel_ = {"exit", "ko.png", "", {266, 140, 40, 40}, true, [this] { exit(); }};
+  confirm_ = {"save", "ok.png", "", {266, 195, 40, 40}, true, [this] { save(); }};
+  languageDidChange();
+}
+
+void EditViewController::languageDidChange() {
   setTitle(localized("edit value"));
-  cancel_ = {"exit", "ko.png", localized("Cancel"), {266, 140, 40, 40}, true, [this] { exit(); }};
-  confirm_ = {"save", "ok.png", localized("Save"), {266, 195, 40, 40}, true, [this] { save(); }};
+  cancel_.label = localized("Cancel");
+  confirm_.label = localized("Save");
+  text1.placeholder = localized("Name");
+  text2.placeholder = localized("Number");
 }
 
 void EditViewController::viewDidLoad() {
   if (phonebook()) {
     text1 = field("text1", {20, 150, 220, 30}, testo, false);
-    text1.placeholder = localized("Name");
     text1.becomeFirstResponder();
   }
   if (message()) {
@@ -43,9 +50,9 @@ void EditViewController::viewDidLoad() {
     textview.cornerRadius = 5;
     textview.becomeFirstResponder();
   }
+  languageDidChange();
   if (phonebook() || message()) {
     text2 = field("text2", {20, 200, 220, 30}, numero, false);
-    text2.placeholder = localized("Number");
     text2.phonePad = true;
   }
 }

@@ -24,6 +24,7 @@ class EditViewController final : public kit::Screen {
 
   // Builds the fields `tipo` asks for; the name or message field takes the focus.
   void viewDidLoad() override;
+  void languageDidChange() override;  // title, placeholders and button labels
   // Confirm: the kind, the name (or message text) and the number as they stand now.
   void save();
   // Cancel: kind 99 and the texts as they were at the start.

@@ -41,26 +41,35 @@ RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& win
   leggi = button("leggi", [this] { leggiPressed(); });
   scrivi = button("scrivi", [this] { scriviPressed(); });
   add = button("add", [this] { addPressed(); });
-  add.title = localized("Add");
   tool = button("tool", [this] { toolPressed(); });
-  tool.title = localized("Tools");
   search.id = "search";
   tipo.id = "tipo";
   tipo.items = {localized("Phonebook"), localized("SMS")};
+  add.title = localized("Add");
+  tool.title = localized("Tools");
   setToolbarItems({&leggi, &add, &tool, &scrivi});
+}
+
+void RootViewController::languageDidChange() {
+  search.placeholder = localized("Search");
+  search.cancelTitle = localized("Cancel");
+  tipo.items = {localized("Phonebook"), localized("SMS")};
+  add.title = localized("Add");
+  tool.title = localized("Tools");
+  leggi.title = localized("Read from SIM");
+  scrivi.title = localized("Write to SIM");
+  setupButton_.title = localized("Setup");
+  howtoButton_.title = localized("How to");
 }
 
 RootViewController::~RootViewController() { app_.notifications().removeObserver(this); }
 
 void RootViewController::viewDidLoad() {
   createLog = 0;
-  leggi.title = localized("Read from SIM");
-  scrivi.title = localized("Write to SIM");
   tipoDisplay = 0;
   setupButton_ = button("setup", [this] { setup(); });
-  setupButton_.title = localized("Setup");
   howtoButton_ = button("howto", [this] { howto(); });
-  howtoButton_.title = localized("How to");
+  languageDidChange();
   setLeftButton(&setupButton_);
   setRightButton(&howtoButton_);
   contatti.clear();

@@ -62,6 +62,8 @@ class RootViewController final : public kit::Screen,
   void viewDidLoad() override;
   // Re-reads the settings: sortField, maxSIM, maxSMS, maxSIMLen; title "Vorx (n,capacity)".
   void viewDidAppear() override;
+  // The button and selector texts in the application's language.
+  void languageDidChange() override;
 
   // Reloads `contatti` for the store on display. A lock held by another program past
   // about a second: an alert saying so, and the list keeps what it showed. Any other

@@ -24,4 +24,14 @@ VoryxUi::VoryxUi(const Paths& paths, VoryxUiOptions options)
   });
 }
 
+void VoryxUi::setLanguage(const std::string& language) {
+  app_.loop().performOnMain(
+      [this, language] {
+        if (voryx::language() == language) return;
+        voryx::setLanguage(language);
+        for (kit::Screen* screen : app_.navigation().screens()) screen->languageDidChange();
+      },
+      true);
+}
+
 }  // namespace voryx

@@ -41,6 +41,9 @@ class VoryxUi {
   // Any thread. A transfer that runs goes on to its end without the screens (the SIM
   // and the database stay in step); destroying this object waits for it.
   void stop() { app_.loop().stop(); }
+  // Any thread; waits until done. From now on texts are in `language` ("en", "it"); the
+  // screens shown put their fixed texts in it at once.
+  void setLanguage(const std::string& language);
   // After run() has returned (or on the main loop): a transfer job still runs.
   bool transferRunning() const { return root_ && root_->transferRunning(); }
 

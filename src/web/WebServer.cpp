@@ -448,8 +448,9 @@ void WebServer::routes() {
     replyJson(res, (r.status >= 200 && r.status <= 599) ? r.status : 500, body);
   });
 
-  server_->Get(R"(/.*)", [](const httplib::Request& req, httplib::Response& res) {
+  server_->Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
     const std::string path = req.path == "/" ? "/index.html" : req.path;
+    if (path == "/index.html" && options_.onPageLoad) options_.onPageLoad(req.get_header_value("Accept-Language"));
     for (std::size_t i = 0; i < kEmbeddedAssetCount; ++i) {
       if (kEmbeddedAssets[i].path == path) {
         res.set_header("Cache-Control", "no-cache");

@@ -34,6 +34,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -59,6 +60,10 @@ struct WebServerOptions {
   std::chrono::milliseconds requestDeadline{5000};  // a whole request, from its first byte
   std::chrono::milliseconds keepAlive{2000};        // silence allowed between requests
   std::size_t maxWaiting = 128;      // connections without a whole request, or queued
+  // Called with the request's Accept-Language each time the page itself is served,
+  // before the answer goes (on a worker thread): the page's texts follow the browser's
+  // language from its first snapshot on.
+  std::function<void(const std::string& acceptLanguage)> onPageLoad;
 };
 
 class WebServer {

@@ -26,8 +26,11 @@ json rowLabels(const json& screen) {
 struct Screens {
   explicit Screens(const TempHome& home) : table(home), ui(home.paths, options()) {}
   struct Table {
-    explicit Table(const TempHome& home) { loadStringTable(home.paths.resources / "Localizable.json"); }
-    ~Table() { loadStringTable({}); }
+    explicit Table(const TempHome& home) {
+      loadStringTables(home.paths.resources);
+      setLanguage("en");
+    }
+    ~Table() { loadStringTables({}); }
   };
   static VoryxUiOptions options() {
     VoryxUiOptions o;

@@ -1,7 +1,7 @@
-// The search field, {"id", "text", "showsCancel"}: a text field and its Cancel button.
+// The search field, {"id", "text", "placeholder", "cancelTitle", "showsCancel"}: a text field and its Cancel button.
 // The field's text is the user's while they type: a snapshot changes it only when the
 // field does not have the focus.
-import { button, h, setTarget } from './dom.js';
+import { button, h, setTarget, setText } from './dom.js';
 
 export class SearchField {
   constructor() {
@@ -23,6 +23,12 @@ export class SearchField {
     const id = String(search.id ?? 'search');
     const text = search.text ?? '';
     this.input.dataset.id = id;
+    const placeholder = search.placeholder || 'Search';
+    if (this.input.placeholder !== placeholder) {
+      this.input.placeholder = placeholder;
+      this.input.setAttribute('aria-label', placeholder);
+    }
+    setText(this.cancel, search.cancelTitle || 'Cancel');
     if (document.activeElement !== this.input && this.input.value !== text) this.input.value = text;
     this.cancel.hidden = !search.showsCancel;
     setTarget(this.cancel, id, 'cancel');

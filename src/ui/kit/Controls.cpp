@@ -20,7 +20,11 @@ nlohmann::json SegmentedControl::render() const {
 }
 
 nlohmann::json SearchBar::render() const {
-  return {{"id", id}, {"text", text}, {"showsCancel", showsCancel}};
+  return {{"id", id},
+          {"text", text},
+          {"placeholder", placeholder},
+          {"cancelTitle", cancelTitle},
+          {"showsCancel", showsCancel}};
 }
 
 void TableView::scrollToRow(int row) {

@@ -44,6 +44,8 @@ struct SegmentedControl {
 struct SearchBar {
   std::string id;
   std::string text;
+  std::string placeholder;
+  std::string cancelTitle;
   bool showsCancel = false;
   nlohmann::json render() const;
 };

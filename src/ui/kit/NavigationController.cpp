@@ -48,6 +48,13 @@ void NavigationController::dismiss() {
   if (!stack_.empty()) show(*stack_.back());
 }
 
+std::vector<Screen*> NavigationController::screens() const {
+  std::vector<Screen*> all;
+  for (const auto& s : stack_) all.push_back(s.get());
+  if (modal_) all.push_back(modal_.get());
+  return all;
+}
+
 nlohmann::json NavigationController::renderStack() const {
   nlohmann::json out = nlohmann::json::array();
   for (std::size_t i = 0; i < stack_.size(); ++i) {

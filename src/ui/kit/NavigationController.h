@@ -35,6 +35,8 @@ class NavigationController {
 
   Screen* top() const { return stack_.empty() ? nullptr : stack_.back().get(); }
   Screen* modal() const { return modal_.get(); }
+  // Every screen held: the stack from the bottom, then the modal one.
+  std::vector<Screen*> screens() const;
   // The navigation controller's view: the navigation bar, the screens of the stack and
   // the toolbar (not alerts, sheets or the modal screen).
   const View& view() const { return view_; }

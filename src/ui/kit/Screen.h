@@ -29,6 +29,9 @@ class Screen {
   // Called each time the screen comes into view: pushed, presented, or uncovered by a
   // pop or a dismiss.
   virtual void viewDidAppear() {}
+  // The application's language changed: fixed texts (title, buttons, placeholders) are to
+  // be looked up again.
+  virtual void languageDidChange() {}
   // Runs viewDidLoad the first time.
   void loadViewIfNeeded();
 
