@@ -99,8 +99,8 @@ export class Input {
 
   windowTouch(ev, phase, tapCount) {
     const { x, y } = framePoint(this.frame, ev);
-    // Alerts and sheets sit outside the navigation view, as on the phone.
-    const inList = !ev.target.closest('#alert-layer, #sheet-layer');
+    // Alerts, sheets and a modal screen sit outside the navigation view, as on the phone.
+    const inList = !ev.target.closest('#alert-layer, #sheet-layer, [data-layer="modal"]');
     return this.send('window', 'touch', { x, y, tapCount, phase, inList }, 'again');
   }
 
@@ -134,8 +134,8 @@ export class Input {
 
   // --- Keys ------------------------------------------------------------------------------
 
-  // Enter or Space on a control activates it; Escape answers the alert or sheet on top
-  // with its cancel button, when it has one.
+  // Enter or Space on a control activates it; Escape answers the alert, sheet or screen on
+  // top with its cancel button, when it has one.
   onKey(ev) {
     if (ev.key === 'Escape') {
       const cancel = this.renderer.topLayer().el.querySelector('[data-cancel]');
@@ -166,6 +166,21 @@ export class Input {
       const cancel = input.closest('.searchbar').querySelector('[data-action="cancel"]');
       if (cancel && !cancel.hidden) this.enqueue({ make: async () => this.deliver(cancel) });
     }
+  }
+
+  // A single-line text field: Return (Enter) is the field's "return", which the screen
+  // answers (the name field gives up the focus). A field that needs text ignores it while
+  // empty. Other keys are as on any control (Escape: the screen's cancel button).
+  onFieldKey(ev) {
+    const field = ev.target;
+    if (ev.key !== 'Enter') {
+      this.onKey(ev);
+      return;
+    }
+    if (ev.keyCode === 229) return;  // Safari's Enter that ends a composition
+    ev.preventDefault();
+    if (ev.repeat || ('returnNeedsText' in field.dataset && field.value === '')) return;
+    this.send(field.dataset.id, 'return', undefined, 'again');
   }
 
   listen() {
@@ -199,8 +214,11 @@ export class Input {
     }, true);
 
     document.addEventListener('keydown', (ev) => {
-      if (ev.defaultPrevented || ev.altKey || ev.ctrlKey || ev.metaKey) return;
-      if (ev.target instanceof Element && ev.target.matches('.searchbar input')) this.onSearchKey(ev);
+      // Keys that an input method is composing with are its own.
+      if (ev.defaultPrevented || ev.isComposing || ev.altKey || ev.ctrlKey || ev.metaKey) return;
+      if (!(ev.target instanceof Element)) return;
+      if (ev.target.matches('.searchbar input')) this.onSearchKey(ev);
+      else if (ev.target.matches('.textfield input')) this.onFieldKey(ev);
       else this.onKey(ev);
     });
 
@@ -214,7 +232,19 @@ export class Input {
       this.send(input.dataset.id, 'end');
     });
     frame.addEventListener('input', (ev) => {
-      if (ev.target.matches('.searchbar input')) this.send(ev.target.dataset.id, 'change', ev.target.value, 'again');
+      if (ev.target.matches('.searchbar input, .textinput > :is(input, textarea)')) {
+        this.send(ev.target.dataset.id, 'change', ev.target.value, 'again');
+      }
+    });
+
+    // Text fields and text views: the focus the user moves is reported, not asked for. A
+    // modal screen that is going (.leaving) has nothing more to report.
+    const textInput = (el) => el instanceof Element && el.matches('.textinput > :is(input, textarea)') && !el.closest('.leaving');
+    frame.addEventListener('focusin', (ev) => {
+      if (textInput(ev.target)) this.send(ev.target.dataset.id, 'begin', undefined, 'again');
+    });
+    frame.addEventListener('focusout', (ev) => {
+      if (textInput(ev.target)) this.send(ev.target.dataset.id, 'end', undefined, 'again');
     });
   }
 }

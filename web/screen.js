@@ -1,14 +1,36 @@
-// One screen of the navigation stack, drawn from its snapshot: the navigation bar, and
-// the parts the screen has (banner, search field, store selector, list, toolbar); the
-// parts it lacks are hidden. Each part is drawn by the renderer of its kind.
+// One screen, drawn from its snapshot: the navigation bar, and the parts the screen has
+// (banner, search field, store selector, list, controls, toolbar); the parts it lacks are
+// hidden. Each part is drawn by the renderer of its kind. A modal screen has no navigation
+// bar: it is a dialog named by its title, its view the whole screen.
+//
+// Controls (text fields, text views, image buttons) are placed by their frames, points of
+// the phone's 320x480 screen, in a design box scaled to fit the window but never below the
+// phone's own size, so that no text drops under 14 px: where the window is smaller (a phone
+// held sideways) the box scrolls.
 import { drawBarButtons } from './kinds/barbutton.js';
-import { h, setText } from './kinds/dom.js';
+import { h, keyed, setText } from './kinds/dom.js';
+import { makeImageButton, updateImageButton } from './kinds/imagebutton.js';
 import { ListView } from './kinds/list.js';
 import { SearchField } from './kinds/search.js';
 import { drawSegments } from './kinds/segments.js';
+import { applyFocus, fitTextInput, makeTextInput, updateTextInput } from './kinds/textinput.js';
+
+const kControls = {
+  textField: { make: () => makeTextInput(false), update: updateTextInput },
+  textView: { make: () => makeTextInput(true), update: updateTextInput },
+  imageButton: { make: makeImageButton, update: updateImageButton },
+};
+
+function place(el, frame) {
+  const [x, y, w, hgt] = Array.isArray(frame) && frame.length === 4 ? frame.map(Number) : [];
+  if (![x, y, w, hgt].every(Number.isFinite)) return;
+  Object.assign(el.style, { left: `${x}px`, top: `${y}px`, width: `${w}px`, height: `${hgt}px` });
+}
 
 export class ScreenView {
-  constructor(container) {
+  // The renderer puts `root` into the page and takes it out.
+  constructor({ modal = false } = {}) {
+    this.modal = modal;
     this.root = h('div', 'screen');
     this.navbar = h('div', 'navbar');
     this.left = h('div', 'left');
@@ -17,6 +39,12 @@ export class ScreenView {
     this.net = h('div', 'netactivity');
     this.net.setAttribute('aria-hidden', 'true');
     this.navbar.append(this.left, this.title, this.right, this.net);
+    this.navbar.hidden = modal;
+    if (modal) {
+      this.root.dataset.layer = 'modal';
+      this.root.setAttribute('role', 'dialog');
+      this.root.setAttribute('aria-modal', 'true');
+    }
     this.banner = h('div', 'banner');
     this.search = new SearchField();
     this.segments = h('div', 'segments');
@@ -24,9 +52,13 @@ export class ScreenView {
     const filters = h('div', 'filters');
     filters.append(this.search.root, this.segments);
     this.list = new ListView();
+    this.controls = h('div', 'controls');
+    const sizer = h('div', 'sizer');
+    this.box = h('div', 'controlbox');
+    sizer.append(this.box);
+    this.controls.append(sizer);
     this.toolbar = h('div', 'toolbar');
-    this.root.append(this.navbar, this.banner, filters, this.list.root, this.toolbar);
-    container.replaceChildren(this.root);
+    this.root.append(this.navbar, this.banner, filters, this.list.root, this.controls, this.toolbar);
   }
 
   get searchInput() {
@@ -35,9 +67,11 @@ export class ScreenView {
 
   update(screen, windowState, seen) {
     setText(this.title, screen.title);
+    if (this.modal) this.root.setAttribute('aria-label', String(screen.title || 'Screen'));
     drawBarButtons(this.left, [screen.left ?? screen.back]);
     drawBarButtons(this.right, [screen.right]);
     this.net.hidden = !windowState?.networkActivity;
+    this.root.classList.toggle('grouped', screen.background === 'grouped');
 
     this.banner.hidden = !screen.banner;
     if (screen.banner) setText(this.banner, screen.banner.text);
@@ -51,8 +85,32 @@ export class ScreenView {
     this.list.root.hidden = !Array.isArray(screen.rows);
     if (!this.list.root.hidden) this.list.update(screen, seen);
 
+    this.controls.hidden = !Array.isArray(screen.controls);
+    if (!this.controls.hidden) this.drawControls(screen.controls);
+
     const tools = Array.isArray(screen.toolbar) ? screen.toolbar : [];
     this.toolbar.hidden = tools.length === 0;
     drawBarButtons(this.toolbar, tools);
+  }
+
+  // The reading (and Tab) order is a form's: its fields, then its buttons, wherever the
+  // frames put them.
+  drawControls(controls) {
+    const known = controls.filter((c) => c && typeof c === 'object' && Object.hasOwn(kControls, c.kind));
+    const ordered = [...known.filter((c) => c.kind !== 'imageButton'), ...known.filter((c) => c.kind === 'imageButton')];
+    keyed(this.box, ordered, (c) => `${c.kind}:${c.id}`, (c) => kControls[c.kind].make(), (el, c) => {
+      kControls[c.kind].update(el, c);
+      place(el, c.frame);
+    });
+    for (const box of this.box.querySelectorAll('.textinput')) fitTextInput(box);
+  }
+
+  // Carries out the focus requests of the snapshots drawn so far; the renderer calls it
+  // when this screen can take the focus. True when a field took the focus.
+  applyFocus() {
+    if (this.controls.hidden) return false;
+    let focused = false;
+    for (const box of this.box.querySelectorAll('.textinput')) focused = applyFocus(box) || focused;
+    return focused;
   }
 }

@@ -1,5 +1,5 @@
-// Accessibility checks of the main screen, an alert and the busy overlay with axe-core,
-// and the contrast of the texts drawn over gradients, which axe cannot judge.
+// Accessibility checks of the main screen, the edit screen, an alert and the busy overlay
+// with axe-core, and the contrast of the texts drawn over gradients, which axe cannot judge.
 import { createRequire } from 'node:module';
 import { test, expect, openApp } from './voryx.mjs';
 
@@ -55,11 +55,21 @@ function gradientTexts(gradients) {
   ];
 }
 
-test('axe finds nothing serious on the main screen, an alert and the overlay; gradient texts contrast', async ({ page, serve }) => {
+test('axe finds nothing serious on the main screen, the edit screen, an alert and the overlay; gradient texts contrast', async ({ page, serve }) => {
   const server = await serve({ phonebook: [[1, 'Anna', '+3901', 0], [2, 'Bruno', '+3902', 1], [3, 'Carla', '+3903', 2],
     [4, 'Dino', '+3904', 3]] }, {}, ['--simulate']);
   await openApp(page, server);
   expect(await seriousViolations(page), 'main screen').toEqual([]);
+
+  const editor = page.getByRole('dialog', { name: 'edit value' });
+  await page.locator('.row', { hasText: 'Anna' }).click();
+  await page.locator('.sheet').getByRole('button', { name: 'Edit entry' }).click();
+  await expect(editor).toBeVisible();
+  await expect(page.locator('.curlflap')).toHaveCount(0);
+  expect(await seriousViolations(page), 'edit screen').toEqual([]);
+  await page.keyboard.press('Escape');
+  await expect(editor).toHaveCount(0);
+  await expect(page.locator('.curlflap')).toHaveCount(0);
 
   await page.locator('.toolbar [data-id="leggi"]').click();
   const alert = page.getByRole('alertdialog');
