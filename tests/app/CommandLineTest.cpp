@@ -60,6 +60,9 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
     int status;
     std::string said;  // the first line of stderr (of stdout when stderr is empty)
   };
+  test::TempDir home;
+  const std::string kNoEntry = "voryx delete: The change was not saved. " +
+                               (home.path / "data" / "Voryx.sqlitedb").string() + ": no entry 999 in sim";
   const std::string kNoSuchDevice =
       "no such device; try --device with another port, or --simulate)";
   const Case kCases[] = {
@@ -80,8 +83,21 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
       {{"read", "--simulate", "--quiet"}, 0, ""},
       {{"write", "--simulate"}, 0, "Nothing to write"},
       {{"list", "--search", "zzz"}, 0, "voryx list: no entry matches \"zzz\""},
+      // Editing from the shell: the list's format on stdout, a word on stderr.
+      {{"add", "Zoe Zanetti Bellini", "+39 02-55 x"}, 0,
+       "voryx add: the name is cut to \"Zoe Zanetti Be\": the SIM holds no more of it"},
+      {{"list", "--search", "Zoe"}, 0, "37\tZoe Zanetti Be\t+390255\t1"},
+      {{"edit", "37", "Zoe", "555"}, 0, "37\tZoe\t555\t3"},
+      {{"delete", "999"}, 1, kNoEntry},
+      {{"add", "--sms", "Ciao", "1"}, 0, "1\tCiao\t1\t1"},
+      {{"add", "--sms", "Ciao", "1"}, 1,
+       "voryx add: SIM is full! (its size is not known yet: \"voryx read\" learns it)"},
+      {{"empty"}, 0, "voryx empty: every phonebook entry is marked for deletion; \"voryx write\" "
+                     "erases them from the SIM"},
+      {{"write", "--simulate", "--quiet"}, 0, ""},
+      {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's "
+                    "phonebook here"},
   };
-  test::TempDir home;
   for (const Case& c : kCases) {
     std::string line;
     for (const auto& a : c.args) line += a + " ";
