@@ -50,11 +50,11 @@ void EditViewController::viewDidLoad() {
     textview.cornerRadius = 5;
     textview.becomeFirstResponder();
   }
-  languageDidChange();
   if (phonebook() || message()) {
     text2 = field("text2", {20, 200, 220, 30}, numero, false);
     text2.phonePad = true;
   }
+  languageDidChange();
 }
 
 void EditViewController::save() { answer(tipo, phonebook() ? text1.text : textview.text, text2.text); }

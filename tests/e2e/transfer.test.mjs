@@ -23,7 +23,17 @@ async function postFromPage(page, target) {
   }, target);
 }
 
-test('read the SIM (a second read is refused meanwhile), change a row, write it back', async ({ page, serve }, testInfo) => {
+// Opens the edit screen from a sheet button, types into its fields, and confirms.
+async function editOnScreen(page, sheetButton, fields) {
+  await page.locator('.sheet').getByRole('button', { name: sheetButton }).click();
+  const editor = page.getByRole('dialog', { name: 'edit value' });
+  await expect(editor).toBeVisible();
+  for (const [name, text] of Object.entries(fields)) await editor.getByRole('textbox', { name }).fill(text);
+  await editor.getByRole('button', { name: 'Save' }).click();
+  await expect(editor).toHaveCount(0);
+}
+
+test('read the SIM (a second read is refused meanwhile), edit, add and delete rows, write them back', async ({ page, serve }, testInfo) => {
   // The SIM file does not exist before the first change.
   const simFile = testInfo.outputPath('sim.txt');
   const server = await serve(undefined, {}, ['--simulate', '--sim-file', simFile]);
@@ -40,26 +50,40 @@ test('read the SIM (a second read is refused meanwhile), change a row, write it 
   }
   await expect(caption).toHaveText(/^Places on the SIM: 250$/);
   await expect(overlay).toHaveCount(0, { timeout: 30_000 });
-  await expect(page.locator('.navbar .title')).toHaveText(/^Vorx \(\d+\/250\)$/);
-  expect(await rows.count()).toBeGreaterThan(10);
+  await expect(page.locator('.navbar .title')).toHaveText(/^Vorx \(36\/250\)$/);
   await expect(page.locator('.row:not(.gray)')).toHaveCount(0);
 
-  // An edit changes the store and marks the row; the list shows it once reloaded.
+  // Change the first row, add one, delete the second: cyan, green, red.
   const first = rows.first();
-  const location = Number(await first.locator('.location').textContent());
-  execFileSync('sqlite3', [path.join(server.home, 'data', 'Voryx.sqlitedb'),
-    `UPDATE sim SET desc='Zed Written', operazione=3 WHERE entry=${location};`]);
-  await page.locator('.segment').nth(1).click();
-  await expect(page.locator('.segment').nth(1)).toHaveClass(/selected/);
-  await page.locator('.segment').nth(0).click();
+  const second = rows.nth(1);
+  const [location, gone] = [Number(await first.locator('.location').textContent()), Number(await second.locator('.location').textContent())];
+  await first.click();
+  await editOnScreen(page, 'Edit entry', { Name: 'Zed Written', Number: '+39 (02) 555' });
   await expect(first).toHaveClass(/cyan/);
+  await page.locator('.toolbar [data-id="add"]').click();
+  await editOnScreen(page, 'New entry', { Name: 'Nuova Voce Lunghissima', Number: '0212' });
+  const added = page.locator('.row', { hasText: 'Nuova Voce Lun' });
+  await expect(added).toHaveClass(/green/);
+  await expect(added.locator('.location')).toHaveText('37');
+  await second.click();
+  await page.locator('.sheet').getByRole('button', { name: 'Delete entry' }).click();
+  await expect(second).toHaveClass(/red/);
 
   await page.locator('.toolbar [data-id="scrivi"]').click();
   await expect(caption).toHaveText('Initializing...');
-  await expect(overlay.locator('.label')).toHaveText(/^Writing entry \d+$/);
+  await expect(overlay.locator('.label')).toHaveText(/^(Writing|Deleting) entry \d+$/);
   await expect(overlay).toHaveCount(0, { timeout: 30_000 });
-  await expect(page.locator('.row:not(.gray)')).toHaveCount(0);
-  await expect(first.locator('.name')).toHaveText('Zed Written');
   await expect(page.locator('.alert')).toHaveCount(0);
-  expect(fs.readFileSync(simFile, 'utf8')).toMatch(new RegExp(`^adn ${location} [0-9A-Fa-f]+ +# Zed Written \\|`, 'm'));
+  await expect(page.locator('.row:not(.gray)')).toHaveCount(0);
+  const sim = fs.readFileSync(simFile, 'utf8');
+  expect(sim).toMatch(new RegExp(`^adn ${location} [0-9A-Fa-f]+ +# Zed Written \\| \\+3902555`, 'm'));
+  expect(sim).toMatch(/^adn 37 [0-9A-Fa-f]+ +# Nuova Voce Lun \| 0212/m);
+  expect(sim).not.toMatch(new RegExp(`^adn ${gone} `, 'm'));
+
+  // A second read finds on the SIM exactly what was shown.
+  const shown = await rows.allTextContents();
+  await page.locator('.toolbar [data-id="leggi"]').click();
+  await expect(overlay).toHaveCount(0, { timeout: 30_000 });
+  await expect(page.locator('.navbar .title')).toHaveText('Vorx (36/250)');
+  expect(await rows.allTextContents()).toEqual(shown);
 });

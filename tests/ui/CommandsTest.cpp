@@ -118,6 +118,7 @@ TEST(CommandsTest, EditScreenAddsAndChangesEntries) {
   EXPECT_EQ(controls[2]["placeholder"], "Name");
   EXPECT_EQ(controls[2]["focus"]["on"], true);
   EXPECT_EQ(controls[3]["keyboard"], "phonePad");
+  EXPECT_EQ(controls[3]["placeholder"], "Number");
   s.type("text1", "Иван Петров-Водкин");
   s.type("text2", "+7 495 (123)");
   ASSERT_EQ(s.ui.event({{"target", "text2"}, {"action", "return"}}).status, 200);
