@@ -226,19 +226,6 @@ Status SimTable::change(const SimEntry& entry) {
   });
 }
 
-Status SimTable::put(const SimEntry& entry) {
-  const std::string table(tableOf(store_).name);
-  return inTransaction(db_, [&]() -> Status {
-    Status updated = run(db_, "UPDATE " + table + " SET desc=?,number=?,operazione=? WHERE entry=?",
-                         std::string_view(entry.nome), std::string_view(entry.telefono),
-                         entry.operazione, entry.posizione);
-    if (!updated || db_.changes() > 0) return updated;
-    return run(db_, "INSERT INTO " + table + " (entry,desc,number,operazione) VALUES (?,?,?,?)",
-               entry.posizione, std::string_view(entry.nome), std::string_view(entry.telefono),
-               entry.operazione);
-  });
-}
-
 Status SimTable::markDeleted(std::int32_t entry) {
   const std::string table(tableOf(store_).name);
   return inTransaction(db_, [&]() -> Status {

@@ -1,7 +1,7 @@
 #pragma once
 // One SIM store's table in the local database (`sim` for the phonebook, `simsms` for the
 // SMS store): the only place that holds SQL text. The reads, the writes, the list
-// loading and (next) editing, import and restore all go through it.
+// loading, the edits, and (next) import and restore all go through it.
 //
 // A SimTable owns one connection, opened by open() and closed when it goes; it belongs to
 // one thread at a time. Every operation waits out another program's lock for at most the
@@ -95,9 +95,6 @@ class SimTable {
   // Gives the row at `entry.posizione` the entry's name, number and mark; Errc::NotFound
   // when there is no such row (another program's write removed it).
   Status change(const SimEntry& entry);
-  // Inserts the entry at its `entry`, or replaces the row that holds that `entry`
-  // (name, number and mark as given).
-  Status put(const SimEntry& entry);
   // Marks the row at `entry` deleted (2); Errc::NotFound when there is none.
   Status markDeleted(std::int32_t entry);
   // Marks every row deleted (2).

@@ -109,9 +109,18 @@ TEST_F(SimTableTest, EditsMarkRowsAndCountTheMarks) {
   SimTable table = open(ListStore::Sms);
   auto marked = [&] { return *table.countMarked(); };
   EXPECT_EQ(marked(), 0);
-  ASSERT_TRUE(table.put({3, "Anna", "123", kMarkNew}).ok());
-  ASSERT_TRUE(table.put({5, "Bob", "5", kMarkInStep}).ok());
-  ASSERT_TRUE(table.put({3, "Anna B", "124", kMarkChanged}).ok());  // replaces the row at 3
+  exec("INSERT INTO simsms VALUES (5,'Bob','5',0)");
+  // add: the location chosen from every row's, in the same transaction.
+  std::vector<std::int32_t> seen;
+  auto pick3 = [&seen](const std::vector<std::int32_t>& taken) {
+    seen = taken;
+    return std::optional<std::int32_t>(3);
+  };
+  EXPECT_EQ(*table.add({0, "Anna", "123", kMarkNew}, pick3), 3);
+  EXPECT_EQ(seen, std::vector<std::int32_t>{5});
+  EXPECT_EQ(*table.add({0, "Nobody", "1", kMarkNew}, [](auto&) { return std::nullopt; }), std::nullopt);
+  ASSERT_TRUE(table.change({3, "Anna B", "124", kMarkChanged}).ok());
+  EXPECT_EQ(table.change({4, "Nobody", "1", kMarkChanged}).error().code, Errc::NotFound);
   EXPECT_EQ(rows(ListStore::Sms),
             (std::vector<SimEntry>{{3, "Anna B", "124", 3}, {5, "Bob", "5", 0}}));
   EXPECT_EQ(marked(), 1);
@@ -188,7 +197,12 @@ TEST_F(SimTableTest, ChangesMeetALockAtTheStartAndChangeNothing) {
   const std::vector<SimEntry> before = rows(ListStore::Phonebook);
   const std::pair<const char*, std::function<Status(SimTable&)>> changes[] = {
       {"replaceAll", [](SimTable& t) { return t.replaceAll({{7, "x", "7", 0}}, true); }},
-      {"put", [](SimTable& t) { return t.put({1, "Anna", "111", 3}); }},
+      {"change", [](SimTable& t) { return t.change({1, "Anna", "111", 3}); }},
+      {"add", [](SimTable& t) -> Status {
+         auto added = t.add({0, "Zoe", "1", 1}, [](auto&) { return std::optional<std::int32_t>(3); });
+         if (!added) return added.error();
+         return Ok{};
+       }},
       {"markDeleted", [](SimTable& t) { return t.markDeleted(2); }},
       {"markAllDeleted", [](SimTable& t) { return t.markAllDeleted(); }},
       {"sweep", [](SimTable& t) { return t.sweep({written({1, "Anna", "111", 1})}); }},
