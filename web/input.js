@@ -231,15 +231,22 @@ export class Input {
       const input = ev.target.closest('.searchbar').querySelector('input');
       this.send(input.dataset.id, 'end');
     });
-    frame.addEventListener('input', (ev) => {
-      if (ev.target.matches('.searchbar input, .textinput > :is(input, textarea)')) {
-        this.send(ev.target.dataset.id, 'change', ev.target.value, 'again');
-      }
-    });
 
     // Text fields and text views: the focus the user moves is reported, not asked for. A
-    // modal screen that is going (.leaving) has nothing more to report.
+    // modal screen that is going (.leaving) has nothing more to report. A field is marked
+    // `sending` from a change until the application has answered the last one: meanwhile a
+    // snapshot, made before it had the text, does not put older text back into the field.
     const textInput = (el) => el instanceof Element && el.matches('.textinput > :is(input, textarea)') && !el.closest('.leaving');
+    frame.addEventListener('input', (ev) => {
+      const field = ev.target;
+      if (field.matches('.searchbar input')) this.send(field.dataset.id, 'change', field.value, 'again');
+      if (!textInput(field)) return;
+      const change = (field.changes = (field.changes ?? 0) + 1);
+      field.sending = true;
+      this.send(field.dataset.id, 'change', field.value, 'again').then(() => {
+        if (field.changes === change) field.sending = false;
+      });
+    });
     frame.addEventListener('focusin', (ev) => {
       if (textInput(ev.target)) this.send(ev.target.dataset.id, 'begin', undefined, 'again');
     });

@@ -4,8 +4,9 @@
 // an <input> or a <textarea> in a box (the screen places the box by its frame).
 //
 // What the user types is the page's until the application has it: a snapshot changes the
-// text only while the field does not have the focus, and the element is kept across
-// snapshots, so neither a character nor the caret is lost. input.js sends the text
+// text only while the field does not have the focus and no change of it is on its way
+// (input.js marks the field `sending`), and the element is kept across snapshots, so
+// neither a character nor the caret is lost. input.js sends the text
 // ("change"), the focus ("begin" / "end") and Return ("return") from the element's data-id.
 //
 // Each focus request (a new seq) is carried out once per element: a new element carries out
@@ -54,7 +55,7 @@ export function updateTextInput(box, item) {
   // Named by its placeholder, the one word the screen shows for it (a text view has none).
   field.setAttribute('aria-label', placeholder || 'Text');
   const text = String(item.text ?? '');
-  if (document.activeElement !== field && field.value !== text) field.value = text;
+  if (document.activeElement !== field && !field.sending && field.value !== text) field.value = text;
 
   box.fontSize = Math.max(kMinFontSize, Number(item.fontSize) || 17);
   box.shrinkToFit = item.shrinkToFit === true;
