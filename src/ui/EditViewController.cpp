@@ -38,6 +38,7 @@ void EditViewController::languageDidChange() {
   confirm_.label = localized("Save");
   text1.placeholder = localized("Name");
   text2.placeholder = localized("Number");
+  textview.placeholder = localized("Message");  // also what a screen reader calls it
 }
 
 void EditViewController::viewDidLoad() {
