@@ -29,35 +29,47 @@ bool replaceFile(const fs::path& file, std::string_view text) {
 
 }  // namespace
 
-Preferences::Preferences(fs::path file) : file_(std::move(file)), values_(readFile(file_)) {}
+Preferences::Preferences(fs::path file) : file_(std::move(file)) { load(readObject(file_)); }
 
-Preferences::Values Preferences::readFile(const fs::path& file) {
-  Values values;
+nlohmann::json Preferences::readObject(const fs::path& file) {
   std::error_code ec;
   auto size = fs::file_size(file, ec);
-  if (ec || size > kMaxFileSize) return values;
+  if (ec || size > kMaxFileSize) return nlohmann::json::object();
   std::ifstream in(file, std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   auto json = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (!json.is_object()) return values;
+  return json.is_object() ? json : nlohmann::json::object();
+}
+
+void Preferences::load(const nlohmann::json& object) {
   constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
   constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
-  for (auto& [key, v] : json.items()) {
+  values_.clear();
+  texts_.clear();
+  for (auto& [key, v] : object.items()) {
     if (v.is_number_unsigned()) {
       auto n = v.get<std::uint64_t>();
-      if (n <= static_cast<std::uint64_t>(kMax)) values[key] = static_cast<std::int32_t>(n);
+      if (n <= static_cast<std::uint64_t>(kMax)) values_[key] = static_cast<std::int32_t>(n);
     } else if (v.is_number_integer()) {
       auto n = v.get<std::int64_t>();
-      if (n >= kMin && n <= kMax) values[key] = static_cast<std::int32_t>(n);
+      if (n >= kMin && n <= kMax) values_[key] = static_cast<std::int32_t>(n);
+    } else if (v.is_string()) {
+      texts_[key] = v.get<std::string>();
     }
   }
-  return values;
 }
 
 std::optional<std::int32_t> Preferences::value(const std::string& key) const {
   std::lock_guard lock(mutex_);
   auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<std::string> Preferences::text(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  auto it = texts_.find(key);
+  if (it == texts_.end()) return std::nullopt;
   return it->second;
 }
 
@@ -73,15 +85,15 @@ void Preferences::setValue(const std::string& key, std::int32_t value) {
 
 bool Preferences::synchronize() {
   std::lock_guard lock(mutex_);
-  Values merged = readFile(file_);
+  // The file as it stands (values another process wrote, and keys of any kind this one
+  // does not read, which are kept), overlaid with the values set here.
+  nlohmann::json merged = readObject(file_);
   for (const auto& [key, v] : pending_) merged[key] = v;
-  nlohmann::json json = nlohmann::json::object();
-  for (const auto& [key, v] : merged) json[key] = v;
   const std::string text =
-      json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+      merged.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   if (!replaceFile(file_, text)) return false;
   pending_.clear();
-  values_ = readFile(file_);
+  load(merged);
   return true;
 }
 

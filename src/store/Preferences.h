@@ -1,6 +1,7 @@
 #pragma once
 // The preferences store: 32-bit integer values by key in one JSON object file
-// ({"sort": 1, "maxSIM": 250}). Safe from any thread (the read jobs write capacities
+// ({"sort": 1, "maxSIM": 250}), and text values the user sets there by hand ("contacts":
+// a path), which this program reads and always keeps. Safe from any thread (the read jobs write capacities
 // from theirs); one object per file is meant to be shared by every user in the process.
 // A missing, unreadable or garbled file reads as empty: every key takes its default.
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 namespace voryx {
 
@@ -21,6 +24,9 @@ class Preferences {
 
   // The stored value, or nothing.
   std::optional<std::int32_t> value(const std::string& key) const;
+  // A text value (a path, an address), set by the user in the file; nothing when the key
+  // is missing or not a text.
+  std::optional<std::string> text(const std::string& key) const;
   // Reading a key: the default, replaced by the stored value when there is one.
   std::int32_t integer(const std::string& key, std::int32_t defaultValue) const;
   // Takes effect in this object at once; reaches the file at the next synchronise.
@@ -42,12 +48,15 @@ class Preferences {
 
  private:
   using Values = std::map<std::string, std::int32_t, std::less<>>;
-  static Values readFile(const std::filesystem::path& file);
+  // The file's object; an empty one when it is missing, too large or not a JSON object.
+  static nlohmann::json readObject(const std::filesystem::path& file);
+  void load(const nlohmann::json& object);  // values_ and texts_ from the file's object
 
   const std::filesystem::path file_;
   mutable std::mutex mutex_;
   Values values_;   // as last read, overlaid with pending_
   Values pending_;  // set since the last successful synchronise
+  std::map<std::string, std::string, std::less<>> texts_;  // text values, as last read
 };
 
 // The keys and their defaults.

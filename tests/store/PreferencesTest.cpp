@@ -52,6 +52,20 @@ TEST_F(PreferencesTest, SynchronisePicksUpOtherWritersAndKeepsOwnValues) {
   EXPECT_EQ(a.integer(kPrefMaxSMS, 0), 30);
 }
 
+// Text values the user wrote by hand (the address book's path) are read, and a store of an
+// integer keeps them and every other key it does not know.
+TEST_F(PreferencesTest, KeepsWhatItDoesNotWrite) {
+  fs::create_directories(file_.parent_path());
+  writeFile(file_, R"({"contacts": "/home/u/Contacts", "maxSIM": 250, "theme": [1, 2]})");
+  Preferences prefs(file_);
+  EXPECT_EQ(prefs.text("contacts"), "/home/u/Contacts");
+  EXPECT_EQ(prefs.text(kPrefMaxSIM), std::nullopt);
+  ASSERT_TRUE(prefs.store(kPrefSort, 1));
+  EXPECT_EQ(nlohmann::json::parse(test::readFile(file_)),
+            nlohmann::json::parse(R"({"contacts": "/home/u/Contacts", "maxSIM": 250, "sort": 1, "theme": [1, 2]})"));
+  EXPECT_EQ(prefs.text("contacts"), "/home/u/Contacts");
+}
+
 // Every garbled file reads as defaults and is replaced by a good one at the next write.
 TEST_F(PreferencesTest, GarbledFileReadsAsDefaults) {
   const std::pair<std::string, std::optional<std::int32_t>> cases[] = {
