@@ -1,7 +1,7 @@
 // Bar buttons, {"id", "title", "enabled"}: the navigation bar's left and right buttons and
 // the toolbar's. A disabled one stays focusable (aria-disabled), so that a screen reader
 // still finds it, but it carries no event.
-import { button, clearTarget, keyed, setTarget, setText } from './dom.js';
+import { button, keyed, setEnabled, setText } from './dom.js';
 
 export function makeBarButton() {
   return button('barbutton');
@@ -11,15 +11,7 @@ export function updateBarButton(el, item) {
   const id = String(item.id);
   el.dataset.id = id;
   setText(el, item.title);
-  const enabled = item.enabled !== false;
-  el.classList.toggle('disabled', !enabled);
-  if (enabled) {
-    el.removeAttribute('aria-disabled');
-    setTarget(el, id, 'tap');
-  } else {
-    el.setAttribute('aria-disabled', 'true');
-    clearTarget(el);
-  }
+  setEnabled(el, id, item.enabled !== false);
 }
 
 // The buttons of a bar, in order; `items` may hold nulls for empty slots.

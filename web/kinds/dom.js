@@ -30,6 +30,19 @@ export function clearTarget(el) {
   delete el.dataset.value;
 }
 
+// A control that taps `id` when enabled. A disabled one stays focusable (aria-disabled),
+// so that a screen reader still finds it, but it carries no event.
+export function setEnabled(el, id, enabled) {
+  el.classList.toggle('disabled', !enabled);
+  if (enabled) {
+    el.removeAttribute('aria-disabled');
+    setTarget(el, id, 'tap');
+  } else {
+    el.setAttribute('aria-disabled', 'true');
+    clearTarget(el);
+  }
+}
+
 export function setText(el, text) {
   const value = text == null ? '' : String(text);
   if (el.textContent !== value) el.textContent = value;

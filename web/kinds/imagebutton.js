@@ -3,7 +3,7 @@
 // it by its frame). A disabled one stays focusable (aria-disabled) but carries no event, as
 // bar buttons do. The control with id "exit" is the screen's way out: Escape taps it
 // (input.js finds it by data-cancel), as Escape cancels an alert.
-import { button, clearTarget, h, setTarget } from './dom.js';
+import { button, h, setEnabled } from './dom.js';
 
 const kExitId = 'exit';
 
@@ -24,15 +24,7 @@ export function updateImageButton(el, item) {
   const image = String(item.image ?? '');
   const src = /^[\w-]+(\.[\w-]+)*$/.test(image) ? `/images/${image}` : '';
   if (el.firstChild.getAttribute('src') !== src) el.firstChild.setAttribute('src', src);
-  const enabled = item.enabled !== false;
-  el.classList.toggle('disabled', !enabled);
-  if (enabled) {
-    el.removeAttribute('aria-disabled');
-    setTarget(el, id, 'tap');
-  } else {
-    el.setAttribute('aria-disabled', 'true');
-    clearTarget(el);
-  }
+  setEnabled(el, id, item.enabled !== false);
   if (id === kExitId) el.dataset.cancel = '';
   else delete el.dataset.cancel;
 }
