@@ -154,7 +154,8 @@ export class Input {
   }
 
   // The search field: begins editing with the focus, ends when the focus leaves the search
-  // bar (moving to its Cancel button keeps it editing); Enter searches, Escape cancels.
+  // bar (moving to its Cancel button keeps it editing); Enter searches, Escape cancels the
+  // search, or, while the field shows no Cancel, is the screen's Escape.
   onSearchKey(ev) {
     const input = ev.target;
     if (ev.key === 'Enter') {
@@ -162,9 +163,10 @@ export class Input {
       this.send(input.dataset.id, 'search', undefined, 'again');
       input.blur();
     } else if (ev.key === 'Escape') {
-      ev.preventDefault();
+      ev.preventDefault();  // the browser's own Escape would empty the field behind the application's back
       const cancel = input.closest('.searchbar').querySelector('[data-action="cancel"]');
       if (cancel && !cancel.hidden) this.enqueue({ make: async () => this.deliver(cancel) });
+      else this.onKey(ev);
     }
   }
 

@@ -73,6 +73,11 @@ export class Renderer {
 
     this.arrangeLayers(this.describeFocus(focused));
     if (before.includes(focused) && !shown(focused)) this.refocus(before, before.indexOf(focused));
+    // The screen that had the focus went (a screen pushed or popped in its place, a modal
+    // dismissed as another screen came): the new one's first control takes it.
+    if (focused && focused !== document.body && !shown(focused) && !shown(document.activeElement)) {
+      focusables(this.layer.el)[0]?.focus();
+    }
     if (!this.screenHost.inert) (this.modalView ?? this.stackView)?.applyFocus();
   }
 

@@ -1,7 +1,12 @@
 // One screen, drawn from its snapshot: the navigation bar, and the parts the screen has
-// (banner, search field, store selector, list, controls, toolbar); the parts it lacks are
-// hidden. Each part is drawn by the renderer of its kind. A modal screen has no navigation
-// bar: it is a dialog named by its title, its view the whole screen.
+// (banner, search field, store selector, list, the address book's people, a person's
+// numbers or card, controls, toolbar); the parts it lacks are hidden. Each part is drawn by
+// the renderer of its kind.
+//
+// A modal screen is a dialog named by its title. One that places controls by their frames
+// has no navigation bar (its view is the whole screen); any other has one when it has
+// something to show in it (a title or a bar button). Its "cancel" bar button is its way
+// out: Escape taps it (input.js finds it by data-cancel), as Escape cancels an alert.
 //
 // Controls (text fields, text views, image buttons) are placed by their frames, points of
 // the phone's 320x480 screen, in a design box scaled to fit the window but never below the
@@ -11,9 +16,13 @@ import { drawBarButtons } from './kinds/barbutton.js';
 import { h, keyed, setText } from './kinds/dom.js';
 import { makeImageButton, updateImageButton } from './kinds/imagebutton.js';
 import { ListView } from './kinds/list.js';
+import { PeopleList } from './kinds/people.js';
+import { PersonCard, PersonPhones } from './kinds/person.js';
 import { SearchField } from './kinds/search.js';
 import { drawSegments } from './kinds/segments.js';
 import { applyFocus, fitTextInput, makeTextInput, updateTextInput } from './kinds/textinput.js';
+
+const kCancelId = 'cancel';
 
 const kControls = {
   textField: { make: () => makeTextInput(false), update: updateTextInput },
@@ -39,7 +48,6 @@ export class ScreenView {
     this.net = h('div', 'netactivity');
     this.net.setAttribute('aria-hidden', 'true');
     this.navbar.append(this.left, this.title, this.right, this.net);
-    this.navbar.hidden = modal;
     if (modal) {
       this.root.dataset.layer = 'modal';
       this.root.setAttribute('role', 'dialog');
@@ -52,13 +60,17 @@ export class ScreenView {
     const filters = h('div', 'filters');
     filters.append(this.search.root, this.segments);
     this.list = new ListView();
+    this.people = new PeopleList();
+    this.phones = new PersonPhones();
+    this.card = new PersonCard();
     this.controls = h('div', 'controls');
     const sizer = h('div', 'sizer');
     this.box = h('div', 'controlbox');
     sizer.append(this.box);
     this.controls.append(sizer);
     this.toolbar = h('div', 'toolbar');
-    this.root.append(this.navbar, this.banner, filters, this.list.root, this.controls, this.toolbar);
+    this.root.append(this.navbar, this.banner, filters, this.list.root, this.people.root, this.phones.root,
+      this.card.root, this.controls, this.toolbar);
   }
 
   get searchInput() {
@@ -70,6 +82,10 @@ export class ScreenView {
     if (this.modal) this.root.setAttribute('aria-label', String(screen.title || 'Screen'));
     drawBarButtons(this.left, [screen.left ?? screen.back]);
     drawBarButtons(this.right, [screen.right]);
+    this.navbar.hidden = this.modal && (Array.isArray(screen.controls) || !(screen.left || screen.right || screen.title));
+    for (const el of [...this.left.children, ...this.right.children]) {
+      el.toggleAttribute('data-cancel', this.modal && el.dataset.id === kCancelId);
+    }
     this.net.hidden = !windowState?.networkActivity;
     this.root.classList.toggle('grouped', screen.background === 'grouped');
 
@@ -84,6 +100,15 @@ export class ScreenView {
 
     this.list.root.hidden = !Array.isArray(screen.rows);
     if (!this.list.root.hidden) this.list.update(screen, seen);
+
+    this.people.root.hidden = !Array.isArray(screen.people);
+    if (!this.people.root.hidden) this.people.update(screen);
+
+    this.phones.root.hidden = !Array.isArray(screen.phones);
+    if (!this.phones.root.hidden) this.phones.update(screen);
+
+    this.card.root.hidden = !screen.card;
+    if (!this.card.root.hidden) this.card.update(screen);
 
     this.controls.hidden = !Array.isArray(screen.controls);
     if (!this.controls.hidden) this.drawControls(screen.controls);

@@ -1,0 +1,92 @@
+// The people picker's list, {"people": [{"id", "name", "detail", "photo"}], "empty",
+// "placeholderPhoto"}: one row a person, its photo (or the placeholder portrait) on the
+// left, the name in bold and the detail ("2 numbers") small below. Each row is a button;
+// a tap (or Enter, Space) sends its id. When there is nobody, the screen's "empty" text
+// (where the book was looked for) stands in the list's place.
+//
+// A book holds hundreds of persons and the list narrows on every key typed in the search
+// field: a row stays the same element for as long as its person is in the list (keyed by
+// what it shows, not by its place), a snapshot that changes nothing changes nothing here,
+// and photos load only when their rows scroll into sight.
+import { button, h, keyed, setTarget, setText } from './dom.js';
+
+const kPlaceholder = 'NoImage.png';
+
+// The address of a photo: a file the server serves ("/api/files/<id>"), else the page's
+// placeholder image. A snapshot names no other address.
+export function photoSource(photo, placeholder) {
+  if (typeof photo === 'string' && /^\/api\/files\/[\w-]{1,64}$/.test(photo)) return photo;
+  const name = typeof placeholder === 'string' && /^[\w-]+(\.[\w-]+)*$/.test(placeholder) ? placeholder : kPlaceholder;
+  return `/images/${name}`;
+}
+
+// A photo beside a name tells a screen reader nothing more: it stays silent.
+export function makePhoto(className) {
+  const img = h('img', className);
+  img.alt = '';
+  img.draggable = false;
+  img.decoding = 'async';
+  return img;
+}
+
+export function setPhoto(img, photo, placeholder) {
+  const src = photoSource(photo, placeholder);
+  if (img.getAttribute('src') !== src) img.setAttribute('src', src);
+}
+
+// Rows are keyed by the person they show; the same person twice keeps one key each.
+function personKeys(people) {
+  const seen = new Map();
+  return people.map((p) => {
+    const key = `${p.name}\n${p.detail}\n${p.photo}`;
+    const n = (seen.get(key) ?? 0) + 1;
+    seen.set(key, n);
+    return `${key}\n${n}`;
+  });
+}
+
+export class PeopleList {
+  constructor() {
+    this.root = h('div', 'peoplearea');
+    this.list = h('ul', 'people');
+    this.empty = h('p', 'nobody');
+    this.root.append(this.list, this.empty);
+    this.drawn = '';
+  }
+
+  update(screen) {
+    const people = (Array.isArray(screen.people) ? screen.people : []).filter((p) => p && typeof p === 'object');
+    const empty = people.length === 0 && typeof screen.empty === 'string' ? screen.empty : '';
+    const json = JSON.stringify([people, empty, screen.placeholderPhoto]);
+    if (json === this.drawn) return;
+    this.drawn = json;
+    const keys = personKeys(people);
+    keyed(this.list, people, (_, i) => keys[i], () => this.makeRow(), (li, p) => this.updateRow(li, p, screen.placeholderPhoto));
+    setText(this.empty, empty);
+    this.empty.hidden = !empty;
+  }
+
+  makeRow() {
+    const li = h('li');
+    const el = button('person');
+    const photo = makePhoto('photo');
+    photo.loading = 'lazy';
+    const text = h('span', 'text');
+    const name = h('span', 'name');
+    const detail = h('span', 'detail');
+    text.append(name, detail);
+    el.append(photo, text);
+    li.append(el);
+    li.parts = { el, photo, name, detail };
+    return li;
+  }
+
+  updateRow(li, p, placeholder) {
+    const { el, photo, name, detail } = li.parts;
+    setTarget(el, String(p.id), 'tap');
+    setPhoto(photo, p.photo, placeholder);
+    setText(name, p.name);
+    setText(detail, p.detail);
+    detail.hidden = !p.detail;
+  }
+}
