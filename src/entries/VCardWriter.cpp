@@ -1,0 +1,135 @@
+// One person as a vCard 4.0 card, read back by the parser of VCardReader.cpp with the
+// same names, labels and numbers.
+#include <array>
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "entries/AddressBook.h"
+#include "entries/VCardText.h"
+
+namespace voryx::entries {
+namespace {
+
+// Text as a 4.0 value: "\", ",", ";" and line ends escaped.
+std::string escaped(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '\\' || c == ',' || c == ';') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') ++i;
+      out += "\\n";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// Appends one content line, folded so that no physical line passes 75 octets: the first
+// holds 75, each continuation a space and 74. A cut never falls inside a UTF-8 sequence
+// (it moves back to the sequence's first byte; at most three bytes, so bytes that are no
+// UTF-8 still get cut).
+void addLine(std::string& out, std::string_view line) {
+  constexpr std::size_t kOctets = 75;
+  bool first = true;
+  while (true) {
+    const std::size_t room = first ? kOctets : kOctets - 1;
+    if (!first) out.push_back(' ');
+    if (line.size() <= room) {
+      out.append(line);
+      break;
+    }
+    std::size_t cut = room;
+    for (int back = 0; back < 3 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80; ++back) {
+      --cut;
+    }
+    if ((static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) cut = room;
+    out.append(line.substr(0, cut));
+    out += "\r\n";
+    line.remove_prefix(cut);
+    first = false;
+  }
+  out += "\r\n";
+}
+
+struct TelType {
+  std::string_view label, type;
+};
+constexpr std::array kTelTypes{
+    TelType{"mobile", "cell"}, TelType{"home", "home"},         TelType{"work", "work"},
+    TelType{"main", "main"},   TelType{"other", "other"},       TelType{"fax", "fax"},
+    TelType{"home fax", "home,fax"}, TelType{"work fax", "work,fax"}, TelType{"pager", "pager"},
+    TelType{"iPhone", "iphone"},
+};
+
+}  // namespace
+
+std::string newVCardUid() {
+  std::random_device random;
+  std::array<std::uint8_t, 16> b{};
+  for (auto& byte : b) byte = static_cast<std::uint8_t>(random() & 0xFFu);
+  b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
+  b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string uid = "urn:uuid:";
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) uid.push_back('-');
+    uid.push_back(kHex[b[i] >> 4]);
+    uid.push_back(kHex[b[i] & 0x0F]);
+  }
+  return uid;
+}
+
+namespace {
+
+// FN is required: the person's own, else the name, the organization or the first number.
+std::string formattedName(const Person& p) {
+  if (!p.formatted.empty()) return p.formatted;
+  std::string name;
+  for (const std::string* part : {&p.first, &p.middle, &p.last}) {
+    if (part->empty()) continue;
+    if (!name.empty()) name.push_back(' ');
+    name += *part;
+  }
+  if (name.empty()) name = p.organization;
+  if (name.empty() && !p.phones.empty()) name = p.phones.front().number;
+  return name;
+}
+
+}  // namespace
+
+std::string writeVCard(const Person& person) {
+  std::string out = "BEGIN:VCARD\r\nVERSION:4.0\r\n";
+  addLine(out, "FN:" + escaped(formattedName(person)));
+  addLine(out, "N:" + escaped(person.last) + ";" + escaped(person.first) + ";" +
+                   escaped(person.middle) + ";;");
+  if (!person.organization.empty()) addLine(out, "ORG:" + escaped(person.organization));
+  int item = 0;
+  for (const auto& phone : person.phones) {
+    if (phone.label.empty()) {
+      addLine(out, "TEL:" + escaped(phone.number));
+      continue;
+    }
+    const TelType* known = nullptr;
+    for (const auto& t : kTelTypes) {
+      if (t.label == phone.label) known = &t;
+    }
+    if (known) {
+      addLine(out, "TEL;TYPE=" + std::string(known->type) + ":" + escaped(phone.number));
+    } else {
+      const std::string group = "item" + std::to_string(++item);
+      addLine(out, group + ".TEL:" + escaped(phone.number));
+      addLine(out, group + ".X-ABLabel:" + escaped(phone.label));
+    }
+  }
+  addLine(out, "UID:" + escaped(person.uid.empty() ? newVCardUid() : person.uid));
+  out += "END:VCARD\r\n";
+  return out;
+}
+
+}  // namespace voryx::entries
