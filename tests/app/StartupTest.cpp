@@ -114,8 +114,7 @@ class ListCommandTest : public ::testing::Test {
 
 TEST_F(ListCommandTest, PrintsTheListAsLoaded) {
   EXPECT_EQ(listed(), "");  // a fresh machine: the copy, then an empty list
-  exec("INSERT INTO sim VALUES (12,'Bob','+39333',3),(3,'anna\tb\\c','555',0),"
-       "(7,'Carla',NULL,1)");
+  exec("INSERT INTO sim VALUES (12,'Bob','+39333',3),(3,'anna\tb\\c','555',0),(7,'Carla',NULL,1)");
   exec("INSERT INTO simsms VALUES (2,'two\nlines','+39333',0)");
 
   EXPECT_EQ(listed(), "3\tanna\\tb\\\\c\t555\t0\n7\tCarla\t\t1\n12\tBob\t+39333\t3\n");
@@ -128,27 +127,16 @@ TEST_F(ListCommandTest, PrintsTheListAsLoaded) {
 
 TEST_F(ListCommandTest, FailuresSayWhatHappenedAndOnlyADamagedFileIsReplaced) {
   std::optional<Result<Database>> holder;
-  struct Case {
-    const char* name;
-    std::function<void()> make;  // from a fresh copy of the shipped database
-    std::string says;            // on stderr
-    std::optional<std::string> smsNext;  // what the next run lists, when it can read a file
-  };
+  // make: from a fresh copy of the shipped database; says: on stderr; smsNext: what the next
+  // run lists, when it can read a file.
+  struct Case { const char* name; std::function<void()> make; std::string says; std::optional<std::string> smsNext; };
   const Case cases[] = {
       {"damaged", [&] { test::writeFile(db_, std::string(4096, 'g')); },
        "the damaged file was moved to " + db_.string() + ".damaged-", ""},
-      {"in use",
-       [&] {
-         holder.emplace(Database::open(db_));
-         ASSERT_TRUE((*holder)->exec("BEGIN EXCLUSIVE").ok());
-       },
+      {"in use", [&] { ASSERT_TRUE(holder.emplace(Database::open(db_))->exec("BEGIN EXCLUSIVE").ok()); },
        "the database " + db_.string() + " is locked: it is in use by another program",
        "2\tunsent\t+39333\t1\n"},  // the unsent change is still there
-      {"unreadable",
-       [&] {
-         fs::remove(db_);
-         fs::create_directory(db_);
-       },
+      {"unreadable", [&] { fs::remove(db_); fs::create_directory(db_); },
        "the database cannot be read: " + db_.string() + ": is a directory", std::nullopt},
   };
   for (const Case& c : cases) {
@@ -160,9 +148,7 @@ TEST_F(ListCommandTest, FailuresSayWhatHappenedAndOnlyADamagedFileIsReplaced) {
     EXPECT_EQ(out_, "");
     EXPECT_NE(err_.find(c.says), std::string::npos) << err_;
     holder.reset();
-    if (c.smsNext) {
-      EXPECT_EQ(listed({"--sms"}), *c.smsNext);
-    }
+    if (c.smsNext) EXPECT_EQ(listed({"--sms"}), *c.smsNext);
     fs::remove_all(db_);
   }
 }

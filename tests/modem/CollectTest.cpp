@@ -15,27 +15,13 @@ using std::chrono::milliseconds;
 using namespace std::string_literals;
 
 using Kind = ScriptedLine::Kind;
-struct Arrival {
-  int ms;
-  std::string bytes;
-  Kind kind = Kind::Data;
-};
-struct Reply {
-  std::string text;
-  int endsAtMs;  // virtual time when ReadResp returns
-};
-struct CollectCase {
-  const char* name;
-  std::vector<Arrival> script;
-  std::vector<Reply> replies;
-  bool hungUp = false;
-  bool endsAtOk = false;  // a completion rule that ends a reply at its final OK
-};
+struct Arrival { int ms; std::string bytes; Kind kind = Kind::Data; };
+struct Reply { std::string text; int endsAtMs; };  // endsAtMs: virtual time when ReadResp returns
+// endsAtOk: a completion rule ends a reply at its final OK.
+struct CollectCase { const char* name; std::vector<Arrival> script; std::vector<Reply> replies; bool hungUp = false, endsAtOk = false; };
 
 const CollectCase kCollectCases[] = {
-    {"answers at once: complete 0.5 s after the last byte, not at OK",
-     {{100, "\r\nOK\r\n"}},
-     {{"\r\nOK\r\n", 600}}},
+    {"answers at once: complete 0.5 s after the last byte, not at OK", {{100, "\r\nOK\r\n"}}, {{"\r\nOK\r\n", 600}}},
     {"silent: nothing after 1.5 s", {}, {{"", 1500}}},
     {"first byte late but inside 1.5 s", {{1400, "OK"}}, {{"OK", 1900}}},
     {"first byte after 1.5 s belongs to the next read", {{1600, "OK"}}, {{"", 1500}, {"OK", 2100}}},
@@ -45,17 +31,12 @@ const CollectCase kCollectCases[] = {
     {"a gap over 0.5 s splits the reply", {{0, "AB"}, {700, "CD"}}, {{"AB", 500}, {"CD", 1200}}},
     {"NUL bytes are counted", {{0, "AB\0CD"s}}, {{"AB\0CD"s, 500}}},
     {"a failed read ends the reply keeping what came",
-     {{0, "AB"}, {200, "", Kind::ReadError}, {300, "CD"}},
-     {{"AB", 200}, {"CD", 800}}},
+     {{0, "AB"}, {200, "", Kind::ReadError}, {300, "CD"}}, {{"AB", 200}, {"CD", 800}}},
     {"a hang-up ends the reply, and the next one at once",
-     {{0, "AB"}, {100, "", Kind::HangUp}},
-     {{"AB", 100}, {"", 100}},
-     true},
+     {{0, "AB"}, {100, "", Kind::HangUp}}, {{"AB", 100}, {"", 100}}, true},
     {"a completion rule ends the reply before the line is quiet",
      {{100, "\r\n+CPBR: 1,\"1\",129,\"41\"\r\n"}, {200, "\r\nOK\r\n"}},
-     {{"\r\n+CPBR: 1,\"1\",129,\"41\"\r\n\r\nOK\r\n", 200}},
-     false,
-     true},
+     {{"\r\n+CPBR: 1,\"1\",129,\"41\"\r\n\r\nOK\r\n", 200}}, false, true},
 };
 
 TEST(CollectTest, QuietWindowEndsEveryReply) {
@@ -82,16 +63,9 @@ TEST(CollectTest, QuietWindowEndsEveryReply) {
 }
 
 TEST(CollectTest, ReadModemCopiesUpToNulAndNeverPastTheDestination) {
-  struct Case {
-    std::string reply;
-    std::size_t destSize;
-    std::string copy;
-  };
+  struct Case { std::string reply; std::size_t destSize; std::string copy; };
   const Case cases[] = {
-      {"\r\nOK\r\n", 165000, "\r\nOK\r\n"},
-      {"AB\0CD\r\nOK\r\n"s, 100, "AB"},
-      {"ABCDEFG", 4, "ABC"},
-      {"ABCDEFG", 1, ""},
+      {"\r\nOK\r\n", 165000, "\r\nOK\r\n"}, {"AB\0CD\r\nOK\r\n"s, 100, "AB"}, {"ABCDEFG", 4, "ABC"}, {"ABCDEFG", 1, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply + " into " + std::to_string(c.destSize));
@@ -131,14 +105,7 @@ TEST(CollectTest, OversizedReplyIsCutAndItsExcessDrained) {
 }
 
 // The modem answers attempt k (from 0) with replies[k]; "" is silence.
-struct HandshakeCase {
-  const char* name;
-  std::vector<std::string> replies;
-  int attempts;
-  bool ok;
-  int sent;
-  int elapsedMs;
-};
+struct HandshakeCase { const char* name; std::vector<std::string> replies; int attempts; bool ok; int sent, elapsedMs; };
 
 // A silent attempt costs the first-byte wait (1.5 s) and the wait for late bytes (1 s).
 const HandshakeCase kHandshakeCases[] = {

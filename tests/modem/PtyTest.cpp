@@ -16,6 +16,7 @@
 
 #include "modem/Channel.h"
 #include "sim/VirtualModem.h"
+#include "store/TempDir.h"
 
 namespace voryx::modem {
 namespace {
@@ -84,21 +85,12 @@ TEST(PtyTest, OpensRaw8N1AtSpeedAndCloseRestoresWhatItFound) {
 TEST(PtyTest, DeviceChoiceFollowsTheModelAndTheNodesThatExist) {
   // Three model nodes and one explicit device, each its own line.
   std::vector<std::unique_ptr<PtyPeer>> peers;
-  for (int i = 0; i < 4; ++i) {
-    peers.push_back(std::make_unique<PtyPeer>());
-    ASSERT_FALSE(peers.back()->path.empty());
-  }
-  const fs::path dir = fs::path(::testing::TempDir()) / ("voryx-nodes-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  for (int i = 0; i < 4; ++i) ASSERT_FALSE(peers.emplace_back(std::make_unique<PtyPeer>())->path.empty());
+  const test::TempDir dir;
   const DeviceNodes nodes{dir / "tty.debug", dir / "extra_13", dir / "extra_0"};
 
-  struct Case {
-    const char* name;
-    std::string machine;
-    unsigned present;  // bit i: nodes[i] exists
-    bool explicitDevice;
-    int expected;      // the peer whose line was opened, -1 none
-  };
+  // present: bit i set when nodes[i] exists; expected: the peer whose line was opened, -1 none.
+  struct Case { const char* name; std::string machine; unsigned present; bool explicitDevice; int expected; };
   const Case cases[] = {
       {"iPhone3,1 opens extra_0", "iPhone3,1", 0b111, false, 2},
       {"iPhone3,1 without extra_0 falls back to extra_13", "iPhone3,1", 0b011, false, 1},
@@ -138,7 +130,6 @@ TEST(PtyTest, DeviceChoiceFollowsTheModelAndTheNodesThatExist) {
     EXPECT_EQ(ch.openError(), notSerial.string() + ": not a serial port");
   }
   EXPECT_EQ(fs::file_size(file), 5u);
-  fs::remove_all(dir);
 
   utsname u{};
   ASSERT_EQ(::uname(&u), 0);
@@ -173,12 +164,7 @@ TEST(PtyTest, HandshakeAndDialogueWithVirtualModemsAtOnce) {
   ASSERT_TRUE(a.start());
   ASSERT_TRUE(b.start());
 
-  struct Job {
-    sim::VirtualModem& modem;
-    OpenOutcome outcome{};
-    std::size_t count = 0;
-    std::string copy{};
-  };
+  struct Job { sim::VirtualModem& modem; OpenOutcome outcome{}; std::size_t count = 0; std::string copy{}; };
   Job jobs[] = {{a}, {b}};
   std::vector<std::thread> threads;
   for (Job& job : jobs) {

@@ -10,13 +10,7 @@ namespace {
 
 using namespace std::string_literals;
 
-struct Case {
-  std::string reply;
-  ReplyKind kind;
-  std::string final = "";
-  std::optional<int> code = std::nullopt;
-  std::size_t lines = 0;
-};
+struct Case { std::string reply; ReplyKind kind; std::string final = ""; std::optional<int> code = std::nullopt; std::size_t lines = 0; };
 const Case kReplies[] = {
     {"\r\nOK\r\n", ReplyKind::Ok, "OK"},
     {"OK\r\n", ReplyKind::Ok, "OK"},

@@ -1,20 +1,18 @@
 // The modem-traffic records of the debug log.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 
 #include "entries/DebugLog.h"
 #include "modem/Traffic.h"
+#include "store/TempDir.h"
 
 namespace voryx::modem {
 namespace {
 
 TEST(TrafficTest, RecordsOnlyWhileLoggingIsOnWithTheTextsAsTheyAre) {
-  const auto file = std::filesystem::path(::testing::TempDir()) /
-                    ("voryx-traffic-" + std::to_string(::getpid()) + ".log");
-  DebugLog::setPath(file);
+  test::TempDir dir;
+  DebugLog::setPath(dir / "Voryx.log");
   ASSERT_TRUE(DebugLog::start());
   for (int createLog : {0, 1}) {
     logSend(createLog, "AT+CPBR=?\r");
@@ -28,7 +26,6 @@ TEST(TrafficTest, RecordsOnlyWhileLoggingIsOnWithTheTextsAsTheyAre) {
             "LOG START\nsend |AT+CPBR=?\r|\nrecevive len 8 |\r\nOK\r\n\r\n|\n"
             "buffer |\r\n+CPBR: 1\r\n|\nelementi |2|\nread ||\nanswer |AB|\n");
   DebugLog::setPath({});
-  std::filesystem::remove(file);
 }
 
 }  // namespace

@@ -155,6 +155,9 @@ TEST(ModemEngineTest, StoresPduModeMessages) {
   EXPECT_EQ(s.sim.message(1)->text, "hellohello");
   EXPECT_EQ(s.at("AT+CMGL=4"),
             "\r\n+CMGL: 1,2,,22\r\n079193339506690001000B916407281553F800000AE8329BFD4697D9EC37\r\n\r\nOK\r\n");
+  s.at("AT+CMGW=23");  // the same without its service centre part, as some clients send it
+  EXPECT_EQ(s.send("11000B916407281553F80000AA0AE8329BFD4697D9EC37\x1a"), "\r\n+CMGW: 2\r\n\r\nOK\r\n");
+  EXPECT_EQ(*s.sim.message(2), *s.sim.message(1));
   s.at("AT+CMGW=23");
   EXPECT_EQ(s.send("0011000B91\x1a"), "\r\nERROR\r\n");
 }

@@ -20,9 +20,7 @@ namespace {
 // echoed or turned CR into NL would show in every reply).
 struct Client {
   explicit Client(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY)) {}
-  ~Client() {
-    if (fd >= 0) ::close(fd);
-  }
+  ~Client() { if (fd >= 0) ::close(fd); }
   void send(std::string_view bytes) { EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
   // Bytes until the reply ends in `until` or nothing came for 3 s (generous: the line is
   // real); `closed` is set when the modem side went away.

@@ -18,11 +18,7 @@ std::string nested(int levels, bool objects = false) {
 TEST(EventBodyTest, TakesShallowJsonOnly) {
   const std::string touch =
       R"({"version":1,"target":"window","action":"touch","value":{"x":1,"y":2,"tapCount":1,"inList":true}})";
-  struct Case {
-    const char* name;
-    std::string body;
-    bool taken;
-  };
+  struct Case { const char* name; std::string body; bool taken; };
   const Case kCases[] = {
       {"a touch", touch, true},
       {"a value as deep as allowed", R"({"value":)" + nested(kDeepestEventBody - 1) + "}", true},

@@ -1,16 +1,14 @@
-// The access token kept across restarts of the server, and the page a refused browser
-// is shown.
+// The access token kept across restarts of the server. (The server keeping it, or making a
+// new one when asked: the browser suite, connection.test.mjs; the page a refused browser
+// is shown: WebServerTest's refusals.)
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <functional>
 
 #include "store/TempDir.h"
-#include "ui/kit/UiApplication.h"
 #include "web/AccessToken.h"
-#include "web/WebServer.h"
 
 namespace voryx::web {
 namespace {
@@ -30,11 +28,7 @@ TEST(KeptTokenTest, ReadsAGoodTokenElseWritesANewOnePrivately) {
       ::chmod(f.c_str(), mode);
     };
   };
-  struct Case {
-    const char* name;
-    std::function<void(const fs::path&)> lay;
-    bool renew, kept;
-  };
+  struct Case { const char* name; std::function<void(const fs::path&)> lay; bool renew, kept; };
   const Case kCases[] = {
       {"token and line break", file(kGood + "\n"), false, true},
       {"token alone", file(kGood), false, true},
@@ -67,61 +61,6 @@ TEST(KeptTokenTest, ReadsAGoodTokenElseWritesANewOnePrivately) {
   TempDir dir;
   fs::create_directory(dir / "token");  // a folder where the file belongs: no token at all
   EXPECT_FALSE(keptToken(dir / "token", false).ok());
-}
-
-class TokenServerTest : public ::testing::Test {
- protected:
-  std::unique_ptr<WebServer> started(WebServerOptions options) {
-    auto server = std::make_unique<WebServer>(ui_, std::move(options));
-    EXPECT_TRUE(server->start().ok());
-    return server;
-  }
-  kit::UiApplication ui_;  // refusals never reach the screens: no main loop needed
-  TempDir dir_;
-};
-
-// The printed address, a bookmark and an open tab keep working after a restart; a new
-// token is made only when asked for.
-TEST_F(TokenServerTest, ARestartedServerKeepsItsToken) {
-  WebServerOptions options;
-  options.tokenFile = dir_ / "token";
-  const std::string first = started(options)->token();
-  EXPECT_EQ(started(options)->token(), first);
-  options.newToken = true;
-  const std::string renewed = started(options)->token();
-  EXPECT_NE(renewed, first);
-  EXPECT_EQ(readFile(options.tokenFile), renewed + "\n");
-}
-
-// A browser without a valid token is shown a page; the page's script gets plain text.
-TEST_F(TokenServerTest, ARefusedPageRequestGetsTheStyledPage) {
-  auto server = started({});
-  const std::string port = std::to_string(server->port());
-  const std::string ended = "<p>This session has ended: open the address that voryx serve printed.</p>";
-  struct Case {
-    const char* name;
-    std::string path;
-    httplib::Headers headers;
-    int status;
-    std::string type, says;
-  };
-  const Case kCases[] = {
-      {"no cookie", "/", {}, 401, "text/html", ended},
-      {"wrong token", "/?token=" + std::string(32, '0'), {}, 403, "text/html", ended},
-      {"stale cookie", "/app.js", {{"Cookie", server->cookieName() + "=" + kGood}}, 403, "text/html", ended},
-      {"foreign host", "/", {{"Host", "rebind.example:" + port}}, 403, "text/html",
-       "<p>This server answers only at http://127.0.0.1:" + port + ".</p>"},
-      {"the script's state", "/api/state", {}, 401, "text/plain", "Open the address that voryx serve printed"},
-  };
-  httplib::Client client("127.0.0.1", server->port());
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    auto r = client.Get(c.path, c.headers);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->status, c.status);
-    EXPECT_EQ(r->get_header_value("Content-Type").rfind(c.type, 0), 0u) << r->get_header_value("Content-Type");
-    EXPECT_NE(r->body.find(c.says), std::string::npos) << r->body;
-  }
 }
 
 }  // namespace
