@@ -465,7 +465,7 @@ void readPhoto(const Property& prop, Person& person) {
   if (startsNoCase(value, "data:")) {
     const std::size_t comma = value.find(',');
     if (comma == std::string_view::npos) return;
-    std::string_view meta = value.substr(5, comma - 5);  // "image/png;base64"
+    const std::string_view meta = value.substr(5, comma - 5);  // "image/png;base64"
     const std::size_t semi = meta.find(';');
     type = lowerAscii(trim(meta.substr(0, semi)));
     std::string_view params = semi == std::string_view::npos ? "" : meta.substr(semi + 1);
