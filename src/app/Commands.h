@@ -10,5 +10,6 @@ void addListCommand(CLI::App& app, int& exitCode);       // voryx list: the list
 void addModemSimCommand(CLI::App& app, int& exitCode);   // voryx modem-sim: the virtual modem
 void addTransferCommands(CLI::App& app, int& exitCode);  // voryx read / voryx write
 void addEditCommands(CLI::App& app, int& exitCode);      // voryx add / edit / delete / empty
+void addContactsCommands(CLI::App& app, int& exitCode);  // voryx contacts / voryx import
 
 }  // namespace voryx

@@ -26,6 +26,7 @@ struct ServeOptions {
   int port = 8737;
   std::string listen = "127.0.0.1";
   bool newToken = false;  // replace the access token kept in the state folder
+  std::string contacts;   // the address book
   ModemArgs modem;
 };
 
@@ -71,7 +72,8 @@ class SignalWatch {
 int runServe(const ServeOptions& options) {
   // Before any thread starts, so that every thread inherits the blocked signals.
   SignalWatch::blockInThisThread();
-  const Paths paths = startUp();
+  Paths paths = startUp();
+  chooseAddressBook(paths, options.contacts);
   // Declared before the screens so that it stops after them: a transfer that is still
   // running at shutdown ends against a modem that is still there.
   std::optional<ModemChoice> modem =
@@ -126,6 +128,10 @@ void addServeCommand(CLI::App& app, int& exitCode) {
                   "Address to listen on, an IP address or a host name (anything but loopback lets "
                   "other machines reach the screens; they still need the token)")
       ->capture_default_str();
+  sub->add_option("--contacts", options->contacts,
+                  "The address book: a .vcf file or a folder of them (default: the \"contacts\" "
+                  "path of the preferences file, else contacts.vcf in the data folder)")
+      ->option_text("PATH");
   sub->add_flag("--new-token", options->newToken,
                 "Make a new access token: addresses printed before stop working (the token "
                 "is otherwise kept across restarts)");

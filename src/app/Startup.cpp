@@ -6,6 +6,7 @@
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "store/Files.h"
+#include "store/Preferences.h"
 
 namespace voryx {
 
@@ -29,6 +30,15 @@ Paths startUp() {
     }
   }
   return paths;
+}
+
+void chooseAddressBook(Paths& paths, const std::string& given) {
+  std::string path = given;
+  if (path.empty()) path = Preferences(paths.preferences).text("contacts").value_or("");
+  if (path.empty()) return;
+  const char* home = std::getenv("HOME");
+  if (path.starts_with("~/") && home && *home) path = std::string(home) + path.substr(1);
+  paths.contacts = path;
 }
 
 }  // namespace voryx

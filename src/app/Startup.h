@@ -2,6 +2,8 @@
 // The start-up common to every face of `voryx`: paths from the environment, the private
 // folders of the log and the preferences, the debug log's path and the string table.
 // The database copy is left to VoryxAppDelegate, whose caller shows its message.
+#include <string>
+
 #include "app/Paths.h"
 
 namespace voryx {
@@ -15,5 +17,10 @@ void prepareFolders(const Paths& paths);
 // language of the environment (LANGUAGE, LC_ALL, LC_MESSAGES, LANG: the first one set).
 // Main thread, first thing in every command.
 Paths startUp();
+
+// The address book to use: `given` (--contacts) when not empty, else the "contacts" path
+// of the preferences file, else the default of Paths. "~/" at the start means the home
+// folder.
+void chooseAddressBook(Paths& paths, const std::string& given);
 
 }  // namespace voryx

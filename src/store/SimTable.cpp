@@ -146,6 +146,15 @@ Result<std::vector<SimEntry>> SimTable::list(std::string_view search, int sortFi
   return rows;
 }
 
+Result<int> SimTable::countNumber(std::string_view number) {
+  int count = 0;
+  Status read = query(
+      db_, "select count(*) from " + std::string(tableOf(store_).name) + " where number=?",
+      [&count](const Statement& s) { count = s.columnInt(0); }, number);
+  if (!read) return read.error();
+  return count;
+}
+
 Result<int> SimTable::countMarked() {
   int count = 0;
   Status read = query(

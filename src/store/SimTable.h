@@ -71,6 +71,8 @@ class SimTable {
   // NULL text reads as "". Errors: Busy, Corrupt, Io.
   Result<std::vector<SimEntry>> list(std::string_view search = "", int sortField = 0);
 
+  // How many rows hold exactly this number, whatever their mark.
+  Result<int> countNumber(std::string_view number);
   // How many rows carry a mark other than 0 (changes not yet written to the SIM).
   Result<int> countMarked();
   // A number that changes whenever another connection (another program, or another

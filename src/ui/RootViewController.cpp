@@ -5,7 +5,11 @@
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "store/SimTable.h"
+#include "entries/Import.h"
 #include "ui/EditViewController.h"
+#include "ui/PeoplePicker.h"
+#include "ui/UnknownPerson.h"
+#include "ui/addContact.h"
 #include "ui/GradientView.h"
 
 namespace voryx {
@@ -282,9 +286,13 @@ void RootViewController::answerToolSheet(int index) {
       confirm(localized("T0"), localized("Please confirm action"), kActionConfirmEmpty,
               localized("Cancel"), localized("Ok"));
       break;
+    case 1:
+      confirm(localized("T1"), localized("Please confirm action"), kActionConfirmImport,
+              localized("Cancel"), localized("Ok"));
+      break;
     case 2: sortBy(0); break;
     case 3: sortBy(1); break;
-    default: break;  // import, export, restore, debug log: with their own commands
+    default: break;  // export, restore, debug log: with their own commands
   }
 }
 
@@ -294,15 +302,20 @@ void RootViewController::answerEntrySheet(int index) {
   const int key = tipoDisplay == 0 ? index : index < 2 ? kSmsKeys[index] : -1;
   if (modifica < 0 || modifica >= static_cast<int>(contatti.size())) return;
   switch (key) {
+    case 0: openPeoplePicker(); break;  // modifica keeps the row: the pick changes it
     case 1: deleteEntry(); break;
+    case 2: openUnknownPerson(); break;
     case 3: openEditor(true); break;
     case 4: app_.openURL("tel://" + contatti[modifica].telefono); break;
-    default: break;  // E0, E2 (the address book) and Cancel
+    default: break;  // Cancel
   }
 }
 
 void RootViewController::answerAddSheet(int index) {
-  if (index == 1) {
+  if (index == 0 && tipoDisplay == 0) {
+    modifica = -1;
+    openPeoplePicker();
+  } else if (index == 1) {
     modifica = -1;
     openEditor(false);
   }
@@ -329,6 +342,10 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
   actionType = kActionNone;
   if (index != 1) return;
   if (answered == kActionConfirmEmpty) emptySim();
+  if (answered == kActionConfirmImport) {
+    showImportOverlay();
+    app_.loop().afterDelay(0.1, [this] { importAll(); });
+  }
   if (answered == kActionConfirmRead) startTransfer(false, true);
 }
 
@@ -426,6 +443,73 @@ void RootViewController::sortBy(int field) {
   sortField = field;
   sortEntries(contatti, sortField);
   preferences_.store(kPrefSort, sortField);
+}
+
+// --- The address book ----------------------------------------------------------------------
+
+void RootViewController::openPeoplePicker() {
+  const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
+  app_.navigation().present(std::make_unique<PeoplePicker>(app_, *this, paths_.contacts, lastFirst));
+}
+
+void RootViewController::peoplePickerDidSelectPerson(const entries::Person& person, const std::string& photo) {
+  const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
+  auto picker = std::make_unique<addContact>(*this, app_.navigation(), person, photo, lastFirst);
+  app_.navigation().dismiss();
+  app_.navigation().push(std::move(picker));
+}
+
+void RootViewController::peoplePickerDidCancel() { app_.navigation().dismiss(); }
+
+void RootViewController::openUnknownPerson() {
+  const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
+  app_.navigation().push(std::make_unique<UnknownPerson>(
+      app_, *this, paths_.contacts, entries::personFromEntry(contatti[modifica], lastFirst)));
+}
+
+void RootViewController::unknownPersonViewControllerDidResolveToPerson(const entries::Person&) {
+  app_.navigation().pop();
+}
+
+// The overlay of the import (and the restore): "Please wait..." over the whole screen.
+void RootViewController::showImportOverlay() {
+  kit::Overlay o;
+  o.frame = {0, 0, 320, 480};
+  o.alpha = 0.75;
+  o.spinner = true;
+  o.spinnerFrame = {(320 - 50) / 2.0, (480 - 50) / 2.0 + 35, 50, 50};
+  o.caption = localized("Please wait...");
+  o.captionFrame = {20, 100, 280, 150};
+  o.captionLines = 0;
+  o.labelFrame = {20, 320, 280, 50};
+  app_.addOverlay(kSpinnerTag, std::move(o));
+}
+
+void RootViewController::importAll() {
+  auto book = entries::readAddressBook(paths_.contacts);
+  if (!book) {
+    app_.showAlert({localized("T1"), localized("No address book at") + " " + paths_.contacts.string() +
+                                         " (" + book.error().detail + ")",
+                    nullptr, localized("Ok"), {}});
+  } else {
+    entries::ImportOptions o;
+    o.lastFirst = preferences_.integer(kPrefLastFirst, 0);
+    o.maxSIM = maxSIM;
+    o.maxSIMLen = maxSIMLen;
+    o.createLog = createLog;
+    o.busy = kShellBusy;
+    const auto report = entries::importAll(paths_.database(), book->persons, o);
+    if (report.end == entries::ImportReport::End::SimFull) {
+      app_.showAlert({localized("Add phone number"), localized("SIM is full!"), this, localized("Ok"), {}});
+    } else if (report.end == entries::ImportReport::End::DatabaseError) {
+      app_.showAlert({localized("Database error"),
+                      localized("The import stopped; the entries added before stay.") + "\n" + report.detail,
+                      nullptr, localized("Ok"), {}});
+    }
+  }
+  loadDB();
+  ownChangeMade();
+  app_.removeOverlay(kSpinnerTag);
 }
 
 void RootViewController::setup() {}

@@ -16,6 +16,7 @@
 #include "store/Preferences.h"
 #include "store/SimEntry.h"
 #include "store/SimTable.h"
+#include "entries/AddressBook.h"
 #include "entries/Editing.h"
 #include "transfer/JobHost.h"
 #include "ui/SnoopWindow.h"
@@ -51,6 +52,7 @@ class RootViewController final : public kit::Screen,
 
   // Everything given must outlive the screen. Nothing is read before viewDidLoad.
   // `device`: the modem the transfers talk to.
+  // `paths.contacts` is the address book.
   RootViewController(kit::UiApplication& app, SnoopWindow& window, const Paths& paths,
                      Preferences& preferences, modem::DeviceChoice device = {});
   // Destroy the screen only once the main loop has stopped: the job's progress calls then
@@ -103,6 +105,18 @@ class RootViewController final : public kit::Screen,
   // edit screen goes kDismissDelay seconds later (rilascia2).
   void refresh(int kind, const std::string& testo, const std::string& numero);
   void rilascia2();
+
+  // The address book's screens. A person picked: the contact phone picker for that
+  // person replaces the people picker (its numbers then go through addEntry, after
+  // modifica: -1 adds, a row index changes that row). Cancel: the picker goes.
+  void peoplePickerDidSelectPerson(const entries::Person& person, const std::string& photo);
+  void peoplePickerDidCancel();
+  // The SIM entry was added to the address book as a new person: its screen goes.
+  void unknownPersonViewControllerDidResolveToPerson(const entries::Person& person);
+  // Every number of every person of the address book into free locations, under the
+  // progress overlay; then the list is reloaded. A full SIM or a database failure stops it
+  // with an alert; the rows added before stay.
+  void importAll();
 
   void searchBarTextDidBeginEditing();
   void searchBarTextDidEndEditing();
@@ -169,6 +183,9 @@ class RootViewController final : public kit::Screen,
   void answerEntrySheet(int index);
   void answerAddSheet(int index);
   void openEditor(bool existing);
+  void openPeoplePicker();
+  void openUnknownPerson();
+  void showImportOverlay();
   void deleteEntry();
   void emptySim();
   void sortBy(int field);

@@ -448,6 +448,20 @@ void WebServer::routes() {
     replyJson(res, (r.status >= 200 && r.status <= 599) ? r.status : 500, body);
   });
 
+  server_->Get(R"(/api/files/([0-9A-Za-z-]{1,64}))", [this](const httplib::Request& req, httplib::Response& res) {
+    auto file = ui_.file(req.matches[1].str());
+    if (!file) {
+      refuse(res, 404, "Not found");
+      return;
+    }
+    res.set_header("Cache-Control", "private, max-age=3600");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    if (!file->name.empty()) {
+      res.set_header("Content-Disposition", "attachment; filename=\"" + file->name + "\"");
+    }
+    res.set_content(file->data, file->type);
+  });
+
   server_->Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
     const std::string path = req.path == "/" ? "/index.html" : req.path;
     if (path == "/index.html" && options_.onPageLoad) options_.onPageLoad(req.get_header_value("Accept-Language"));

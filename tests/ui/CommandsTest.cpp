@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Localized.h"
+#include "entries/AddressBook.h"
 #include "store/SimTable.h"
 #include "ui/UiHarness.h"
 
@@ -223,6 +224,84 @@ TEST(CommandsTest, RefusedChangesLeaveTheStoredState) {
   EXPECT_EQ(s.ui.screen()["rows"][0]["colors"], "gray");
   ASSERT_TRUE(other->exec("ROLLBACK").ok());
   EXPECT_EQ(stored(home, ListStore::Phonebook)[0].operazione, 0);
+}
+
+}  // namespace
+}  // namespace voryx
+
+namespace voryx {
+namespace {
+
+// The address book's screens: pick a person, add numbers, replace an entry, add an entry
+// to the book.
+TEST(CommandsTest, AddressBookFillsAndTakesEntries) {
+  TempHome home;
+  home.exec("INSERT INTO sim VALUES (1,'Anna','111',0),(2,'Rossi, Mario Luigi','+39 02 7',0)");
+  ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefMaxSIM, 250));
+  ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefLastFirst, 1));
+  test::writeFile(home.paths.contacts,
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bbb;Aaa;;;\r\nTEL;TYPE=CELL:+39 02 1\r\n"
+                  "TEL;TYPE=HOME:333 4\r\nTEL:555\r\nEND:VCARD\r\n"
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:ACME\r\nORG:ACME\r\nTEL;TYPE=WORK:9 9\r\nEND:VCARD\r\n");
+  Screens s(home);
+  ASSERT_EQ(s.ui.tap("add").status, 200);
+  s.answer(0);  // From address book
+  auto picker = s.ui.snapshot()["modal"];
+  ASSERT_EQ(picker["screen"], "PeoplePicker");
+  EXPECT_EQ(picker["people"].size(), 2u);
+  ASSERT_EQ(s.ui.event({{"target", "search"}, {"action", "change"}, {"value", "acm"}}).status, 200);
+  ASSERT_EQ(s.ui.snapshot()["modal"]["people"].size(), 1u);
+  ASSERT_EQ(s.ui.event({{"target", "search"}, {"action", "cancel"}}).status, 200);
+  ASSERT_EQ(s.ui.tap("row:0").status, 200);
+  auto snap = s.ui.snapshot();
+  EXPECT_TRUE(snap["modal"].is_null());
+  auto phones = snap["navigation"].back();
+  ASSERT_EQ(phones["screen"], "addContact");
+  EXPECT_EQ(phones["person"]["name"], "Bbb Aaa");
+  EXPECT_EQ(phones["phones"][1], json({{"id", "row:1"}, {"label", "home"}, {"number", "333 4"}}));
+  EXPECT_EQ(phones["phones"][2]["label"], "");
+  ASSERT_EQ(s.ui.tap("add").status, 200);  // Add all: three entries, the screen goes
+  EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
+
+  // Replace row 0 (Anna) with the organization-only person: no name, its number.
+  ASSERT_EQ(s.ui.tap("row:0").status, 200);
+  s.answer(0);  // Replace with a contact
+  ASSERT_EQ(s.ui.tap("row:1").status, 200);
+  ASSERT_EQ(s.ui.snapshot()["navigation"].back()["person"]["name"], "");
+  ASSERT_EQ(s.ui.tap("add").status, 200);
+  EXPECT_EQ(stored(home, ListStore::Phonebook),
+            (std::vector<SimEntry>{{1, "", "99", 3}, {2, "Rossi, Mario Luigi", "+39 02 7", 0},
+                                   {3, "Bbb Aaa", "+39021", 1}, {4, "Bbb Aaa", "3334", 1}, {5, "Bbb Aaa", "555", 1}}));
+
+  // Row 1 into the address book as a new person (with lastFirst 1 the part before the
+  // comma is the first name).
+  ASSERT_EQ(s.ui.tap("row:1").status, 200);
+  s.answer(2);  // Add to address book
+  auto card = s.ui.snapshot()["navigation"].back();
+  ASSERT_EQ(card["screen"], "UnknownPerson");
+  EXPECT_EQ(card["card"]["heading"], "Rossi Luigi Mario");
+  ASSERT_EQ(s.ui.tap("create").status, 200);
+  EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
+  auto book = entries::readAddressBook(home.paths.contacts);
+  ASSERT_TRUE(book.ok());
+  ASSERT_EQ(book->persons.size(), 3u);
+  const auto& added = book->persons[2];
+  EXPECT_EQ((std::vector<std::string>{added.first, added.middle, added.last}),
+            (std::vector<std::string>{"Rossi", "Luigi", "Mario"}));
+  EXPECT_EQ(added.phones.at(0).number, "+39 02 7");
+
+  // Import all: the overlay first, the import a tenth of a second later; only the new
+  // person's number is not in the phonebook yet.
+  ASSERT_EQ(s.ui.tap("tool").status, 200);
+  s.answer(1);
+  s.answer(1);
+  EXPECT_EQ(s.ui.snapshot()["overlays"]["98"]["caption"], "Please wait...");
+  s.ui.advance(0.1);
+  snap = s.ui.snapshot();
+  EXPECT_TRUE(snap["overlays"].empty());
+  EXPECT_TRUE(snap["alerts"].empty());
+  EXPECT_EQ(snap["navigation"][0]["rows"].size(), 6u);
+  EXPECT_EQ(stored(home, ListStore::Phonebook).back(), (SimEntry{6, "Mario Rossi", "+39027", 1}));
 }
 
 }  // namespace

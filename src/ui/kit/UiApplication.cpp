@@ -78,6 +78,29 @@ bool UiApplication::openURL(const std::string& url) {
   return true;
 }
 
+std::string UiApplication::serveFile(ServedFile file) {
+  std::lock_guard lock(filesMutex_);
+  // A number no earlier page could guess and no later run repeats soon: the sequence and
+  // the time.
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  std::string id = std::to_string(++fileSeq_) + "-" + std::to_string(static_cast<std::uint64_t>(now) % 1000000007u);
+  fileBytes_ += file.data.size();
+  files_.emplace_back(id, std::move(file));
+  while (files_.size() > 1 && (files_.size() > kFilesKept || fileBytes_ > kFileBytesKept)) {
+    fileBytes_ -= files_.front().second.data.size();
+    files_.pop_front();
+  }
+  return "/api/files/" + id;
+}
+
+std::optional<ServedFile> UiApplication::file(std::string_view id) const {
+  std::lock_guard lock(filesMutex_);
+  for (const auto& [key, f] : files_) {
+    if (key == id) return f;
+  }
+  return std::nullopt;
+}
+
 void UiApplication::forgetDelegate(Screen* screen) {
   auto* alertDelegate = dynamic_cast<AlertDelegate*>(screen);
   for (auto& a : alerts_) {

@@ -51,6 +51,9 @@ class UiApplication final : public UiPort {
   // Asks the page to open the URL once. False, and nothing asked, when it is not a URL
   // (no scheme, blanks or control characters, longer than 2048 bytes).
   bool openURL(const std::string& url);
+  // Publishes bytes for the page and answers their URL ("/api/files/<id>"). The files
+  // kept are bounded (kFilesKept, kFileBytesKept): the oldest go first. Any thread.
+  std::string serveFile(ServedFile file);
   void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
   void setNetworkActivityIndicatorVisible(bool visible) { networkActivity_ = visible; }
   // Publishes the state as a new version when it differs from the last one published.
@@ -62,9 +65,12 @@ class UiApplication final : public UiPort {
   std::uint64_t version() const override;
   std::uint64_t waitForChange(std::uint64_t seen, std::chrono::milliseconds timeout) const override;
   EventResult dispatch(const nlohmann::json& event) override;
+  std::optional<ServedFile> file(std::string_view id) const override;
 
  private:
   static constexpr std::size_t kUrlRequestsKept = 16;
+  static constexpr std::size_t kFilesKept = 2048;
+  static constexpr std::size_t kFileBytesKept = 64u << 20;
   struct UrlRequest {
     std::string url;
     std::uint64_t seq;
@@ -89,6 +95,11 @@ class UiApplication final : public UiPort {
   int nextId_ = 0;
   bool idleTimerDisabled_ = false;
   bool networkActivity_ = false;
+
+  mutable std::mutex filesMutex_;
+  std::deque<std::pair<std::string, ServedFile>> files_;  // oldest first
+  std::size_t fileBytes_ = 0;
+  std::uint64_t fileSeq_ = 0;
 
   nlohmann::json lastRender_;  // main loop
   mutable std::mutex publishMutex_;

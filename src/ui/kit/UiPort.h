@@ -60,7 +60,9 @@
 //   has stopped. A refused event changes nothing.
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -70,6 +72,13 @@ struct EventResult {
   int status = 200;        // 200 done, 400 invalid event, 409 not now, 503 stopped
   bool consumed = false;   // window touches: swallowed by the window
   std::string error;       // why not 200
+};
+
+// Bytes the screens hand to the page by URL ("/api/files/<id>"): a photo, a download.
+struct ServedFile {
+  std::string type;  // its Content-Type
+  std::string name;  // a download's file name; empty for what the page shows itself
+  std::string data;
 };
 
 class UiPort {
@@ -84,6 +93,8 @@ class UiPort {
   // Validates the event, runs it on the main loop and waits for it; the state it left
   // is published by the time it returns. Any thread.
   virtual EventResult dispatch(const nlohmann::json& event) = 0;
+  // The file the screens published under `id`, or nothing. Any thread.
+  virtual std::optional<ServedFile> file(std::string_view id) const = 0;
 };
 
 }  // namespace voryx::kit

@@ -1,0 +1,114 @@
+// voryx contacts / voryx import: the address book as the import sees it, and the import
+// itself, through the same code as the main screen's "import all".
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/Commands.h"
+#include "app/Startup.h"
+#include "app/VoryxAppDelegate.h"
+#include "base/Localized.h"
+#include "entries/Import.h"
+#include "store/Preferences.h"
+
+namespace voryx {
+namespace {
+
+struct ContactsOptions {
+  std::string contacts;
+};
+
+// The book, or nothing after saying why. Cards that could not be read are named.
+std::optional<entries::AddressBook> readBook(const char* command, const Paths& paths) {
+  auto book = entries::readAddressBook(paths.contacts);
+  if (!book) {
+    std::cerr << "voryx " << command << ": no address book: " << book.error().detail
+              << " (give one with --contacts PATH: a .vcf file or a folder of them)\n";
+    return std::nullopt;
+  }
+  for (const auto& problem : book->problems) std::cerr << "voryx " << command << ": skipped " << problem << "\n";
+  return std::move(*book);
+}
+
+int listContacts(const ContactsOptions& options) {
+  Paths paths = startUp();
+  chooseAddressBook(paths, options.contacts);
+  auto book = readBook("contacts", paths);
+  if (!book) return 1;
+  const int lastFirst = Preferences(paths.preferences).integer(kPrefLastFirst, 0);
+  std::string out;
+  for (const auto& person : book->persons) {
+    out += entries::composeName(person, lastFirst, true);
+    for (const auto& phone : person.phones) out += "\t" + phone.label + "\t" + phone.number;
+    out += "\n";
+  }
+  std::cout << out << std::flush;
+  return std::cout ? 0 : 1;
+}
+
+int importContacts(const ContactsOptions& options) {
+  Paths paths = startUp();
+  chooseAddressBook(paths, options.contacts);
+  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
+    std::cerr << "voryx import: " << *message << "\n";
+  }
+  auto book = readBook("import", paths);
+  if (!book) return 1;
+  Preferences prefs(paths.preferences);
+  entries::ImportOptions o;
+  o.lastFirst = prefs.integer(kPrefLastFirst, 0);
+  o.maxSIM = prefs.integer(kPrefMaxSIM, 0);
+  o.maxSIMLen = prefs.integer(kPrefMaxSIMLen, 14);
+  const auto report = entries::importAll(paths.database(), book->persons, o);
+  for (const auto& e : report.added) {
+    std::cout << e.posizione << "\t" << e.nome << "\t" << e.telefono << "\t" << e.operazione << "\n";
+  }
+  std::cerr << "voryx import: added " << report.added.size() << " entries";
+  if (report.duplicates > 0) std::cerr << "; " << report.duplicates << " numbers were already there";
+  if (report.nameless > 0) std::cerr << "; " << report.nameless << " persons without a name were skipped";
+  std::cerr << "\n";
+  switch (report.end) {
+    case entries::ImportReport::End::Done:
+      return 0;
+    case entries::ImportReport::End::SimFull:
+      std::cerr << "voryx import: " << localized("SIM is full!");
+      if (o.maxSIM == 0) std::cerr << " (its size is not known yet: \"voryx read\" learns it)";
+      std::cerr << " The rest was not imported.\n";
+      return 1;
+    case entries::ImportReport::End::DatabaseError:
+      std::cerr << "voryx import: the import stopped: " << report.detail << "\n";
+      return 1;
+  }
+  return 1;
+}
+
+void addContactsOption(CLI::App* sub, ContactsOptions& options) {
+  sub->add_option("--contacts", options.contacts,
+                  "The address book: a .vcf file or a folder of them (default: the \"contacts\" "
+                  "path of the preferences file, else contacts.vcf in the data folder)")
+      ->option_text("PATH");
+}
+
+}  // namespace
+
+void addContactsCommands(CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<ContactsOptions>();
+  auto* contacts = app.add_subcommand("contacts", "Print the address book as the import sees it");
+  addContactsOption(contacts, *options);
+  contacts->footer(
+      "Each line: the name a person gets on the SIM, then each number's label and number, "
+      "separated by tabs.\nExit status: 0 done, 1 no address book, 2 usage");
+  contacts->callback([options, &exitCode] { exitCode = listContacts(*options); });
+
+  auto* import = app.add_subcommand(
+      "import", "Add every number of the address book to the phonebook (new entries)");
+  addContactsOption(import, *options);
+  import->footer(
+      "Prints each added entry as \"voryx list\" does. A number already in the phonebook is "
+      "not added again.\nOnly the local database changes; \"voryx write\" carries the new "
+      "entries to the SIM.\nExit status: 0 done, 1 stopped (the SIM is full, the database "
+      "failed, no address book), 2 usage");
+  import->callback([options, &exitCode] { exitCode = importContacts(*options); });
+}
+
+}  // namespace voryx

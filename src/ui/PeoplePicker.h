@@ -1,0 +1,52 @@
+#pragma once
+// The address book's people picker: every person of the book by name with a small
+// photo, in the book's order, narrowed by a search field as the user types. A tap hands
+// the person to the main screen; "Cancel" tells it so. Presented over the main screen.
+// Main loop only.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "entries/AddressBook.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Screen.h"
+#include "ui/kit/UiApplication.h"
+
+namespace voryx {
+
+class RootViewController;
+
+class PeoplePicker final : public kit::Screen {
+ public:
+  // The application and the main screen outlive the picker.
+  PeoplePicker(kit::UiApplication& app, RootViewController& delegate, std::filesystem::path book,
+               int lastFirst);
+
+  // Reads the address book; its photos are handed to the page as files.
+  void viewDidLoad() override;
+  void languageDidChange() override;
+
+  // How the picker lists a person: the card's formatted name, else the composed one.
+  static std::string displayName(const entries::Person& person, int lastFirst);
+
+ protected:
+  void renderParts(nlohmann::json& screen) const override;
+  kit::EventResult handleOwnEvent(const kit::Event& e) override;
+
+ private:
+  void filter();  // shown_ from the search text
+
+  kit::UiApplication& app_;
+  RootViewController& delegate_;
+  const std::filesystem::path book_;
+  const int lastFirst_;
+  kit::BarButton cancel_;
+  kit::SearchBar search_;
+  std::vector<entries::Person> persons_;
+  std::vector<std::string> names_;      // displayName of each person
+  std::vector<std::string> photos_;     // the page's URL of each person's photo, or ""
+  std::vector<std::size_t> shown_;      // indexes of the persons the search lets through
+  std::string empty_;                   // why there is nobody to show, or ""
+};
+
+}  // namespace voryx

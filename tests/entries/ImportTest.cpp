@@ -1,0 +1,143 @@
+#include "entries/Import.h"
+
+#include <gtest/gtest.h>
+
+#include "entries/DebugLog.h"
+#include "store/TempDir.h"
+
+namespace voryx::entries {
+namespace {
+
+Person person(std::string first, std::string last, std::string org, std::vector<std::string> numbers) {
+  Person p;
+  p.first = std::move(first);
+  p.last = std::move(last);
+  p.organization = std::move(org);
+  for (auto& n : numbers) p.phones.push_back({"mobile", std::move(n)});
+  return p;
+}
+
+TEST(ImportTest, NamesFollowTheChosenOrder) {
+  struct Case {
+    Person p;
+    int lastFirst;
+    std::string imported, picked;  // composeName with and without the organization
+  };
+  const Case kCases[] = {
+      {person("Aaa", "Bbb", "", {}), 0, "Aaa Bbb", "Aaa Bbb"},
+      {person("Aaa", "Bbb", "", {}), 1, "Bbb Aaa", "Bbb Aaa"},
+      {person("", "Bbb", "", {}), 0, "Bbb", "Bbb"},
+      {person("", "", "Ccc", {}), 0, "Ccc", ""},
+      {person("", "", "", {}), 1, "", ""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(composeName(c.p, c.lastFirst, true), c.imported);
+    EXPECT_EQ(composeName(c.p, c.lastFirst, false), c.picked);
+  }
+}
+
+TEST(ImportTest, SimEntriesBecomePersons) {
+  struct Case {
+    std::string name;
+    int lastFirst;
+    std::string first, middle, last;
+  };
+  const Case kCases[] = {
+      {"Alpha, Beta Gamma", 0, "Beta", "Gamma", "Alpha"},
+      {"Beta Gamma Alpha", 0, "Beta", "Gamma", "Alpha"},
+      {"Alpha Gamma Beta", 1, "Beta", "Gamma", "Alpha"},
+      {"Anna", 0, "Anna", "", ""},
+      {"Anna Maria Rossi Bianchi", 0, "Anna", "Rossi", "Bianchi"},  // the word before the last
+      {"  Rossi ,  Anna  ", 0, "Anna", "", "Rossi"},
+  };
+  for (const auto& c : kCases) {
+    const Person p = personFromEntry({7, c.name, "+39021234", 0}, c.lastFirst);
+    EXPECT_EQ((std::vector<std::string>{p.first, p.middle, p.last}),
+              (std::vector<std::string>{c.first, c.middle, c.last}))
+        << c.name;
+    ASSERT_EQ(p.phones.size(), 1u);
+    EXPECT_EQ(p.phones[0].label, "main");
+    EXPECT_EQ(p.phones[0].number, "+39021234");
+  }
+}
+
+class ImportDbTest : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::copy_file(test::shippedDatabase(), db_); }
+  void exec(const std::string& sql) { test::exec(db_, sql); }
+  std::vector<SimEntry> rows() { return *SimTable::open(db_, ListStore::Phonebook)->list(); }
+  ImportReport run(const std::vector<Person>& persons, int maxSIM, int lastFirst = 0) {
+    ImportOptions o;
+    o.maxSIM = maxSIM;
+    o.lastFirst = lastFirst;
+    return importAll(db_, persons, o);
+  }
+
+  test::TempDir dir_;
+  std::filesystem::path db_ = dir_ / "Voryx.sqlitedb";
+};
+
+// The cursor only moves forward, a known number is not added again, names are cut to
+// what the SIM holds and numbers cleaned; the SIM-full stop comes as soon as the cursor
+// reaches the capacity.
+TEST_F(ImportDbTest, FillsFreeLocationsFromACursor) {
+  exec("INSERT INTO sim VALUES (1,'Old','111',0),(2,'Old2','222',2),(4,'Old4','444',0)");
+  const std::vector<Person> book = {
+      person("Alessandro", "Manzoni Milano", "", {"+39 (02) 123-45", "111"}),
+      person("", "", "", {"999"}),  // nobody: skipped
+      person("", "", "ACME", {"555", "556"}),
+  };
+  auto report = run(book, 10);
+  EXPECT_EQ(report.end, ImportReport::End::Done);
+  EXPECT_EQ(report.duplicates, 1);
+  EXPECT_EQ(report.nameless, 1);
+  EXPECT_EQ(report.added, (std::vector<SimEntry>{{3, "Alessandro Man", "+390212345", 1},
+                                                 {5, "ACME", "555", 1},
+                                                 {6, "ACME", "556", 1}}));
+  EXPECT_EQ(rows().size(), 6u);
+
+  // 1 to 6 used: 7 with capacity 7, then full at once; the rest is not imported.
+  report = run({person("Zoe", "", "", {"700", "701"})}, 7);
+  EXPECT_EQ(report.end, ImportReport::End::SimFull);
+  EXPECT_EQ(report.added, (std::vector<SimEntry>{{7, "Zoe", "700", 1}}));
+  // Never read (capacity 0): nothing, and the SIM-full stop at the first named person.
+  report = run({person("", "", "", {"800"}), person("Ugo", "", "", {})}, 0);
+  EXPECT_EQ(report.end, ImportReport::End::SimFull);
+  EXPECT_TRUE(report.added.empty());
+  EXPECT_EQ(rows().size(), 7u);
+}
+
+// A database that cannot be written stops the import with the reason; nothing is stored.
+TEST_F(ImportDbTest, ADatabaseFailureStopsAndSaysWhy) {
+  auto other = Database::open(db_);
+  ASSERT_TRUE(other->exec("BEGIN EXCLUSIVE").ok());
+  ImportOptions o;
+  o.maxSIM = 10;
+  o.busy = BusyPolicy{std::chrono::milliseconds(50)};
+  auto report = importAll(db_, {person("Ugo", "", "", {"1", "2"})}, o);
+  EXPECT_EQ(report.end, ImportReport::End::DatabaseError);
+  EXPECT_FALSE(report.detail.empty());
+  ASSERT_TRUE(other->exec("ROLLBACK").ok());
+  EXPECT_TRUE(rows().empty());
+  report = importAll(dir_ / "missing.sqlitedb", {person("Ugo", "", "", {"1"})}, o);
+  EXPECT_EQ(report.end, ImportReport::End::DatabaseError);
+}
+
+TEST_F(ImportDbTest, LogsWhatItDoesWhenLoggingIsOn) {
+  DebugLog::setPath(dir_ / "Voryx.log");
+  ImportOptions o;
+  o.maxSIM = 10;
+  o.createLog = 1;
+  exec("INSERT INTO sim VALUES (1,'Old','111',0)");
+  importAll(db_, {person("Aaa", "", "", {"111", "2 2"})}, o);
+  DebugLog::setPath({});
+  EXPECT_EQ(test::readFile(dir_ / "Voryx.log"),
+            "start import all\ncontact |0|\nlastname |Aaa|\nfirstName |nill|\n"
+            "startcoding with contactLastFirst |Aaa|\ntelefono |111|\ntelefono gia' nel db\n"
+            "telefono |22|\ninserisco in posizione |2|\npreparo statement, rc |0| \n"
+            "valorizzo nome, rc |0|   lunghezza 3\nvalorizzo tel, rc |0|   lunghezza 2\n"
+            "inserisco in posizione, rc |101|\n");
+}
+
+}  // namespace
+}  // namespace voryx::entries
