@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/AtomicFile.h"
 #include "base/Localized.h"
+#include "store/Files.h"
+#include "transfer/GsmAlphabet.h"
 #include "entries/Import.h"
 #include "ui/RootViewController.h"
 
@@ -11,6 +14,8 @@ namespace voryx {
 namespace {
 
 constexpr std::size_t kLongestSearch = 256;
+// The most an opened file may hold (as the book's own reader bounds a file).
+constexpr std::size_t kLargestFile = static_cast<std::size_t>(entries::kMaxVCardFileBytes);
 
 // Lower-case ASCII for a search that ignores case, as the main list's search does.
 std::string folded(std::string s) {
@@ -30,6 +35,7 @@ PeoplePicker::PeoplePicker(kit::UiApplication& app, RootViewController& delegate
   cancel_.id = "cancel";
   cancel_.action = [this] { delegate_.peoplePickerDidCancel(); };
   search_.id = "search";
+  openFile_.id = "openFile";
   setRightButton(&cancel_);
   languageDidChange();
 }
@@ -39,6 +45,7 @@ void PeoplePicker::languageDidChange() {
   cancel_.title = localized("Cancel");
   search_.placeholder = localized("Search");
   search_.cancelTitle = localized("Cancel");
+  openFile_.title = localized("Open a .vcf file");
 }
 
 std::string PeoplePicker::displayName(const entries::Person& person, int lastFirst) {
@@ -52,7 +59,13 @@ void PeoplePicker::viewDidLoad() {
     empty_ = localized("No address book at") + " " + book_.string() + " (" + book.error().detail + ")";
     return;
   }
-  persons_ = std::move(book->persons);
+  show(std::move(*book));
+}
+
+void PeoplePicker::show(entries::AddressBook book) {
+  persons_ = std::move(book.persons);
+  names_.clear();
+  photos_.clear();
   for (const auto& person : persons_) {
     names_.push_back(displayName(person, lastFirst_));
     std::string url;
@@ -61,7 +74,7 @@ void PeoplePicker::viewDidLoad() {
     }
     photos_.push_back(std::move(url));
   }
-  if (persons_.empty()) empty_ = localized("The address book is empty:") + " " + book_.string();
+  empty_ = persons_.empty() ? localized("The address book is empty:") + " " + book_.string() : "";
   filter();
 }
 
@@ -86,9 +99,77 @@ void PeoplePicker::renderParts(nlohmann::json& screen) const {
   screen["people"] = std::move(people);
   screen["empty"] = empty_.empty() ? nlohmann::json(nullptr) : nlohmann::json(empty_);
   screen["placeholderPhoto"] = "NoImage.png";
+  screen["openFile"] = persons_.empty() ? openFile_.render() : nlohmann::json(nullptr);
+}
+
+// "begin" {"name", "size"}, then "chunk" pieces of the file as text whose characters are
+// its bytes (U+0000 to U+00FF, as a browser reads a file as Latin-1), then "end".
+kit::EventResult PeoplePicker::handleOpenFile(const kit::Event& e) {
+  if (e.action == "begin") {
+    const auto& v = e.value;
+    if (!v.is_object() || !v.contains("name") || !v["name"].is_string() || !v.contains("size") ||
+        !v["size"].is_number_unsigned()) {
+      return kit::invalidEvent("begin takes {\"name\": text, \"size\": bytes}");
+    }
+    if (v["size"].get<std::uint64_t>() > kLargestFile) return kit::invalidEvent("the file is too large");
+    uploading_ = true;
+    upload_.clear();
+    uploadName_ = v["name"].get<std::string>();
+    uploadSize_ = static_cast<std::size_t>(v["size"].get<std::uint64_t>());
+    return kit::done();
+  }
+  if (!uploading_) return kit::staleEvent("no file is being opened");
+  if (e.action == "chunk") {
+    if (!e.value.is_string()) return kit::invalidEvent("a chunk is text");
+    std::string bytes;
+    for (char32_t c : transfer::utf8ToCodePoints(e.value.get_ref<const std::string&>())) {
+      if (c > 0xFF) {
+        uploading_ = false;
+        return kit::invalidEvent("a chunk holds characters U+0000 to U+00FF only");
+      }
+      bytes += static_cast<char>(c);
+    }
+    if (upload_.size() + bytes.size() > uploadSize_) {
+      uploading_ = false;
+      return kit::invalidEvent("more bytes than the file announced");
+    }
+    upload_ += bytes;
+    return kit::done();
+  }
+  if (e.action == "end") {
+    uploading_ = false;
+    if (upload_.size() != uploadSize_) return kit::invalidEvent("fewer bytes than the file announced");
+    opened();
+    return kit::done();
+  }
+  return kit::invalidEvent("openFile takes begin, chunk or end");
+}
+
+void PeoplePicker::opened() {
+  entries::AddressBook book = entries::parseVCards(upload_, uploadName_);
+  std::error_code ec;
+  if (!book.persons.empty() && !std::filesystem::exists(book_, ec)) {
+    // No book yet: this file becomes it.
+    if (!book_.parent_path().empty()) createPrivateFolders(book_.parent_path(), ec);
+    auto created = createFileAtomically(book_, upload_, 0600);
+    if (!created) {
+      app_.showAlert({localized("Open a .vcf file"),
+                      localized("The file could not be kept as the address book:") + " " + created.error().detail,
+                      nullptr, localized("Ok"), {}});
+    }
+  }
+  upload_.clear();
+  upload_.shrink_to_fit();
+  if (book.persons.empty()) {
+    app_.showAlert({localized("Open a .vcf file"), localized("The file holds no contact.") + " " + uploadName_,
+                    nullptr, localized("Ok"), {}});
+    return;
+  }
+  show(std::move(book));
 }
 
 kit::EventResult PeoplePicker::handleOwnEvent(const kit::Event& e) {
+  if (e.target == openFile_.id) return handleOpenFile(e);
   if (e.target == search_.id) {
     if (e.value.is_string()) {
       const auto& text = e.value.get_ref<const std::string&>();

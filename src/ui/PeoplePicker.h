@@ -2,7 +2,10 @@
 // The address book's people picker: every person of the book by name with a small
 // photo, in the book's order, narrowed by a search field as the user types. A tap hands
 // the person to the main screen; "Cancel" tells it so. Presented over the main screen.
-// Main loop only.
+// When the book is missing or empty, the screen says where it looked and offers to open
+// a .vcf file from the browser: the page sends its bytes in pieces ("openFile" events);
+// the file becomes the address book when there is none yet, else its persons are shown
+// for this pick only. Main loop only.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,6 +38,9 @@ class PeoplePicker final : public kit::Screen {
 
  private:
   void filter();  // shown_ from the search text
+  void show(entries::AddressBook book);
+  kit::EventResult handleOpenFile(const kit::Event& e);
+  void opened();  // the whole file has come
 
   kit::UiApplication& app_;
   RootViewController& delegate_;
@@ -47,6 +53,11 @@ class PeoplePicker final : public kit::Screen {
   std::vector<std::string> photos_;     // the page's URL of each person's photo, or ""
   std::vector<std::size_t> shown_;      // indexes of the persons the search lets through
   std::string empty_;                   // why there is nobody to show, or ""
+  kit::BarButton openFile_;             // offered while there is nobody to show
+  std::string upload_;                  // the bytes of a file being opened
+  std::string uploadName_;
+  std::size_t uploadSize_ = 0;          // what its first piece announced
+  bool uploading_ = false;
 };
 
 }  // namespace voryx

@@ -304,5 +304,38 @@ TEST(CommandsTest, AddressBookFillsAndTakesEntries) {
   EXPECT_EQ(stored(home, ListStore::Phonebook).back(), (SimEntry{6, "Mario Rossi", "+39027", 1}));
 }
 
+// No address book yet: the picker says where it looked; a file opened in the browser
+// arrives in pieces, byte for byte, and becomes the book.
+TEST(CommandsTest, PickerOpensAFileWhenThereIsNoBook) {
+  TempHome home;
+  Screens s(home);
+  ASSERT_EQ(s.ui.tap("add").status, 200);
+  s.answer(0);
+  auto picker = s.ui.snapshot()["modal"];
+  EXPECT_NE(picker["empty"].get<std::string>().find(home.paths.contacts.string()), std::string::npos);
+  ASSERT_EQ(picker["openFile"]["id"], "openFile");
+  const std::string file = "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1:Caf\xe9;Bar\r\nTEL:1\r\nEND:VCARD\r\n";
+  std::string latin1;  // the file's bytes as the page reads them: one character a byte
+  for (unsigned char c : file) {
+    if (c < 0x80) latin1 += static_cast<char>(c);
+    else latin1 += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+  }
+  auto send = [&](const char* action, json value) {
+    return s.ui.event({{"target", "openFile"}, {"action", action}, {"value", value}}).status;
+  };
+  EXPECT_EQ(send("chunk", "x"), 409);  // nothing begun
+  ASSERT_EQ(send("begin", {{"name", "mine.vcf"}, {"size", file.size()}}), 200);
+  EXPECT_EQ(send("chunk", "\u0100"), 400);  // not a byte: the opening ends
+  ASSERT_EQ(send("begin", {{"name", "mine.vcf"}, {"size", file.size()}}), 200);
+  ASSERT_EQ(send("chunk", latin1.substr(0, 20)), 200);
+  ASSERT_EQ(send("chunk", latin1.substr(20)), 200);
+  ASSERT_EQ(send("end", nullptr), 200);
+  picker = s.ui.snapshot()["modal"];
+  ASSERT_EQ(picker["people"].size(), 1u);
+  EXPECT_EQ(picker["people"][0]["name"], "Bar Café");
+  EXPECT_TRUE(picker["openFile"].is_null());
+  EXPECT_EQ(test::readFile(home.paths.contacts), file);
+}
+
 }  // namespace
 }  // namespace voryx
