@@ -49,7 +49,12 @@ export class Renderer {
     this.transition = null;  // the one running: {finish}
     this.drawn = { sheet: '', alerts: '' };
     this.layer = { key: 'screen', el: this.screenHost };
-    this.returns = [];  // {key, focus} of the layers below the top one, bottom first
+    this.returns = [];  // {key, el, focus} of the layers below the top one, bottom first
+    // How the user works now, by the last key or pointer: the focus the page moves shows
+    // its ring to a keyboard user only.
+    this.byKeyboard = false;
+    document.addEventListener('keydown', () => (this.byKeyboard = true), true);
+    document.addEventListener('pointerdown', () => (this.byKeyboard = false), true);
     new ResizeObserver(() => {
       const scale = Math.min(frame.clientWidth / kDesignWidth, frame.clientHeight / kDesignHeight);
       frame.style.setProperty('--design-scale', String(scale > 0 ? scale : 1));
@@ -76,7 +81,7 @@ export class Renderer {
     // The screen that had the focus went (a screen pushed or popped in its place, a modal
     // dismissed as another screen came): the new one's first control takes it.
     if (focused && focused !== document.body && !shown(focused) && !shown(document.activeElement)) {
-      focusables(this.layer.el)[0]?.focus();
+      focusables(this.layer.el)[0]?.focus({ focusVisible: this.byKeyboard });
     }
     if (!this.screenHost.inert) (this.modalView ?? this.stackView)?.applyFocus();
   }
@@ -176,12 +181,15 @@ export class Renderer {
     }
     const below = this.returns.findIndex((r) => r.key === top.key);
     if (below >= 0) {
-      const { focus } = this.returns[below];
+      const { el, focus } = this.returns[below];
       this.returns.length = below;
       this.layer = top;
-      if (!this.screenAsksFocus(top.el)) this.restoreFocus(focus, top.el);
+      // A screen pushed or popped meanwhile is another screen: a control of the same id
+      // there is not the one the user left.
+      const same = el === top.el || top.key !== 'screen';
+      if (!this.screenAsksFocus(top.el) && same) this.restoreFocus(focus, top.el);
     } else {
-      this.returns.push({ key: this.layer.key, focus });
+      this.returns.push({ key: this.layer.key, el: this.layer.el, focus });
       this.layer = top;
       if (!this.screenAsksFocus(top.el)) (focusables(top.el)[0] ?? top.el).focus();
     }

@@ -1,0 +1,217 @@
+// The address book's screens, against a sample book (contacts.vcf: cards of vCard 2.1, 3.0
+// and 4.0, one with a photo, one without numbers): the people picker opened from the add
+// sheet, whose list narrows as the user types, the contact phone picker it leads to (one
+// number, or all of them, become new rows), the unknown-person card that writes a row into
+// the book, and the import of the whole book; by mouse and by keyboard, and how each screen
+// looks at three window sizes.
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { test as base, expect, openApp } from './voryx.mjs';
+
+const kSizes = [[320, 480], [480, 320], [1280, 800]];
+const kSample = new URL('contacts.vcf', import.meta.url).pathname;
+const kPeople = ['Anna Rossi', 'ACME S.p.A.', 'Bruno Romano', 'Carla Verdi', 'Dino Neri'];
+const axePath = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
+
+// axe is injected as an inline script, which the page's policy refuses.
+base.use({ bypassCSP: true });
+
+// `start(rows)`: voryx serve with a copy of the sample book that the test may change
+// (`book`), and a SIM of 250 places as a read would have found it (else every new row would
+// find the SIM full). The folder is the test's own, removed at its end.
+const test = base.extend({
+  place: async ({}, use) => {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-book-'));
+    const home = path.join(dir, 'home');
+    fs.mkdirSync(path.join(home, 'config'), { recursive: true, mode: 0o700 });
+    fs.writeFileSync(path.join(home, 'config', 'preferences.json'), '{"maxSIM": 250}\n');
+    const book = path.join(dir, 'contacts.vcf');
+    fs.copyFileSync(kSample, book);
+    await use({ home, book });
+    fs.rmSync(dir, { recursive: true, force: true });
+  },
+  book: async ({ place }, use) => use(place.book),
+  start: async ({ place, serve }, use) => {
+    await use((rows) => serve({ phonebook: rows }, {}, ['--simulate', '--contacts', place.book], { home: place.home, port: 0 }));
+  },
+});
+
+// The title of the screen on show (the one under a modal keeps its own, hidden).
+const titleOf = (page) => page.locator('.screen:not([inert]) > .navbar .title');
+
+async function seriousViolations(page) {
+  if (!(await page.evaluate(() => 'axe' in window))) await page.addScriptTag({ path: axePath });
+  const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+  return violations
+    .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+    .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
+}
+
+// The screen at each size: its bar buttons in the window and clear of the title, which a
+// long back button ("Vorx (0/250)") could push into; a picture of each, attached.
+async function lookAt(page, testInfo, name) {
+  for (const [width, height] of kSizes) {
+    await page.setViewportSize({ width, height });
+    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+    const title = await titleOf(page).boundingBox();
+    for (const bar of await page.locator('.screen:not([inert]) > .navbar .barbutton').all()) {
+      const b = await bar.boundingBox();
+      const what = `${name} ${width}x${height} ${await bar.textContent()}`;
+      expect(b.x >= 0 && b.x + b.width <= width, what).toBe(true);
+      expect(b.x + b.width <= title.x + 0.5 || b.x >= title.x + title.width - 0.5, what).toBe(true);
+    }
+    const file = testInfo.outputPath(`${name}-${width}x${height}.png`);
+    await page.screenshot({ path: file });
+    await testInfo.attach(`${name} ${width}x${height}`, { path: file, contentType: 'image/png' });
+  }
+  await page.setViewportSize({ width: 320, height: 480 });
+}
+
+async function openPicker(page) {
+  await page.locator('.toolbar [data-id="add"]').click();
+  await page.locator('.sheet').getByRole('button', { name: 'From address book' }).click();
+  const picker = page.getByRole('dialog', { name: 'Contacts' });
+  await expect(picker).toBeVisible();
+  return picker;
+}
+
+const newRows = (page) => page.locator('.row.green').evaluateAll((rows) =>
+  rows.map((r) => [r.querySelector('.name').textContent, r.querySelector('.number').textContent]));
+
+test('the picker narrows as the user types; a number, or all of a person\'s, become new rows', async ({ page, start }, testInfo) => {
+  const server = await start([[1, 'Zoe', '+3901', 0]]);
+  await page.setViewportSize({ width: 320, height: 480 });
+  await openApp(page, server);
+  let picker = await openPicker(page);
+  await expect(picker.locator('.person .name')).toHaveText(kPeople);
+  await expect(picker.locator('.person .detail')).toHaveText(['2 numbers', '1 number', '3 numbers', '1 number', '0 numbers']);
+  // Anna's photo comes from the book through the session's files, the others are the
+  // placeholder; every one is drawn.
+  await expect.poll(() => picker.locator('.person img').evaluateAll((imgs) => imgs.map((img) =>
+    [img.getAttribute('src').replace(/\/api\/files\/.*/, 'file'), img.complete && img.naturalWidth > 0]))).toEqual(
+    [['file', true], ...Array(4).fill(['/images/NoImage.png', true])]);
+  expect(await seriousViolations(page), 'picker').toEqual([]);
+  await lookAt(page, testInfo, 'picker');
+
+  // Each key narrows the list; a person still listed keeps the row drawn for him.
+  await picker.locator('.person', { hasText: 'Bruno Romano' }).evaluate((el) => (el.dataset.kept = 'yes'));
+  await picker.getByRole('searchbox').pressSequentially('ro', { delay: 50 });
+  await expect(picker.locator('.person .name')).toHaveText(['Anna Rossi', 'Bruno Romano']);
+  await expect(picker.locator('.person[data-kept]')).toHaveText(/Bruno Romano/);
+  await picker.getByRole('searchbox').pressSequentially('xyz');
+  await expect(picker.locator('.person')).toHaveCount(0);
+  await picker.getByRole('searchbox').fill('ro');
+  await expect(picker.locator('.person .name')).toHaveText(['Anna Rossi', 'Bruno Romano']);
+
+  // One number: it is added at once, the picker stays until "back".
+  await picker.locator('.person', { hasText: 'Bruno Romano' }).click();
+  await expect(page.getByRole('dialog')).toHaveCount(0);
+  await expect(titleOf(page)).toHaveText('Bruno Romano');
+  await expect(page.locator('.personheader .name')).toHaveText('Bruno Romano');
+  await expect(page.locator('.phone .label')).toHaveText(['mobile', 'home', 'work']);
+  await expect(page.locator('.phone .number')).toHaveText(['+393471112233', '+39 06 555 0101', '+39 06 555 0202']);
+  await expect(page.locator(':focus-visible')).toHaveCount(0);  // the focus moved, its ring is for keyboard users
+  expect(await seriousViolations(page), 'phone picker').toEqual([]);
+  await lookAt(page, testInfo, 'phones');
+  await page.locator('.phone').first().click();
+  await page.locator('.navbar [data-id="back"]').click();
+  await expect(titleOf(page)).toHaveText(/^Vorx/);
+  await expect.poll(() => newRows(page)).toEqual([['Bruno Romano', '+393471112233']]);
+
+  // All of Anna's numbers, and the screen closes.
+  picker = await openPicker(page);
+  await picker.locator('.person', { hasText: 'Anna Rossi' }).click();
+  await page.locator('.navbar').getByRole('button', { name: 'Add all' }).click();
+  await expect(titleOf(page)).toHaveText(/^Vorx/);
+  await expect.poll(async () => (await newRows(page)).sort()).toEqual(
+    [['Anna Rossi', '+393331234567'], ['Anna Rossi', '0212345'], ['Bruno Romano', '+393471112233']]);
+});
+
+test('the unknown person\'s card goes into the book; importing the book brings every number once', async ({ page, start, book }, testInfo) => {
+  const server = await start([[1, 'Beta Gamma Alpha', '+39021234', 0], [2, 'Carla', '+393490001111', 0]]);
+  await page.setViewportSize({ width: 320, height: 480 });
+  await openApp(page, server);
+  await page.locator('.row', { hasText: 'Beta Gamma Alpha' }).click();
+  await page.locator('.sheet').getByRole('button', { name: 'Add to address book' }).click();
+  await expect(titleOf(page)).toHaveText('Unknown');
+  await expect(page.locator('.cardheader .heading')).toHaveText('Beta Gamma Alpha');
+  await expect(page.locator('.fields .field')).toHaveText(['First nameBeta', 'Middle nameGamma', 'Last nameAlpha', /\+39021234$/]);
+  expect(await seriousViolations(page), 'unknown person').toEqual([]);
+  await lookAt(page, testInfo, 'unknown');
+
+  const before = fs.readFileSync(book, 'utf8');
+  await page.getByRole('button', { name: 'Create New Contact' }).click();
+  await expect(titleOf(page)).toHaveText(/^Vorx/);
+  const after = fs.readFileSync(book, 'utf8');
+  expect(after.startsWith(before)).toBe(true);
+  const card = after.slice(before.length);
+  expect(card).toMatch(/^BEGIN:VCARD\r\n/);
+  expect(card).toMatch(/\r\nN:Alpha;Beta;Gamma;;\r\n/);
+  expect(card).toMatch(/\r\nTEL[^:\r\n]*:\+39021234\r\n/);
+
+  // The import: an overlay, then a new row for every number not on the SIM yet (Carla's
+  // and the unknown person's are).
+  await page.evaluate(() => {
+    window.overlays = 0;
+    new MutationObserver((records) => {
+      for (const r of records) window.overlays += [...r.addedNodes].filter((n) => n.classList?.contains('overlay')).length;
+    }).observe(document.getElementById('overlays'), { childList: true });
+  });
+  await page.locator('.toolbar [data-id="tool"]').click();
+  await page.locator('.sheet').getByRole('button', { name: 'Import all contacts' }).click();
+  await page.getByRole('alertdialog').getByRole('button', { name: 'Ok' }).click();
+  await expect.poll(async () => (await newRows(page)).map(([, number]) => number).sort()).toEqual(
+    ['+39027654321', '+393331234567', '+393471112233', '+39065550101', '+39065550202', '0212345'].sort());
+  expect(await page.evaluate(() => window.overlays)).toBeGreaterThanOrEqual(1);
+  await expect(page.locator('.overlay')).toHaveCount(0);
+});
+
+test('keyboard: Escape closes the picker, Tab reaches the search field and every row, Enter and Space pick', async ({ page, start }) => {
+  const server = await start([[1, 'Zoe', '+3901', 0]]);
+  await openApp(page, server);
+  const add = page.locator('.toolbar [data-id="add"]');
+  const focused = page.locator(':focus');
+  const picker = page.getByRole('dialog', { name: 'Contacts' });
+  // Enter on Add, then on the sheet's first button (From address book), which takes the focus.
+  const openPicker = async () => {
+    await page.keyboard.press('Enter');
+    await expect(focused).toHaveAccessibleName('From address book');
+    await page.keyboard.press('Enter');
+    await expect(picker).toBeVisible();
+  };
+  await add.focus();
+  await openPicker();
+  await expect(focused).toHaveAccessibleName('Cancel');
+  await page.keyboard.press('Escape');
+  await expect(picker).toHaveCount(0);
+  await expect(add).toBeFocused();
+
+  await openPicker();
+  // The search field's own Cancel appears once it has the focus.
+  const stops = ['Search', 'Cancel', ...['2 numbers', '1 number', '3 numbers', '1 number', '0 numbers'].map((d, i) => `${kPeople[i]}, ${d}`)];
+  for (const stop of stops) {
+    await page.keyboard.press('Tab');
+    await expect(focused).toHaveAccessibleName(stop);
+    if (stop === 'Search') await expect(picker.locator('.searchbar').getByRole('button', { name: 'Cancel' })).toBeVisible();
+  }
+  await page.keyboard.press('Shift+Tab');
+  await expect(focused).toHaveAccessibleName('Carla Verdi, 1 number');
+  await page.keyboard.press('Enter');
+
+  // The phone picker takes the focus on its first control; Tab reaches its number.
+  await expect(titleOf(page)).toHaveText('Carla Verdi');
+  await expect(focused).toHaveAccessibleName(/^Vorx/);
+  expect(await focused.evaluate((el) => el.matches(':focus-visible'))).toBe(true);
+  for (const stop of ['Add all', 'mobile, +39 349 000 1111']) {
+    await page.keyboard.press('Tab');
+    await expect(focused).toHaveAccessibleName(stop);
+  }
+  await page.keyboard.press(' ');
+  await page.keyboard.press('Shift+Tab');
+  await page.keyboard.press('Shift+Tab');
+  await page.keyboard.press('Enter');
+  await expect(titleOf(page)).toHaveText(/^Vorx/);
+  await expect.poll(() => newRows(page)).toEqual([['Carla Verdi', '+393490001111']]);
+});
