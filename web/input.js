@@ -23,6 +23,10 @@ function elementEvent(el) {
   return { target, action, value: value === undefined ? undefined : JSON.parse(value) };
 }
 
+// A file goes to the application in pieces, each within the server's 64 KiB event body:
+// 8 KiB of bytes, whose JSON text is at most six times as long ("\u0000").
+const kFileChunk = 8192;
+
 export class Input {
   // connection: post(event) and refresh(); version(): the version on screen.
   constructor(frame, renderer, connection, version) {
@@ -93,6 +97,30 @@ export class Input {
       setTimeout(() => input.blur());
     }
     return e;
+  }
+
+  // A file the user chose for a file field: "begin" {name, size}, the bytes in "chunk"s of
+  // text whose characters are the bytes (U+0000 to U+00FF), then "end"; the first refusal
+  // ends it. Other events may go between the pieces: the application decides what a
+  // piece that arrives after them still means.
+  async sendFile(field) {
+    const file = field.files?.[0];
+    const id = field.dataset.id;
+    field.value = '';  // the same file can be chosen again
+    if (!file || !id) return;
+    let bytes;
+    try {
+      bytes = new Uint8Array(await file.arrayBuffer());
+    } catch {
+      return;  // unreadable (removed meanwhile, no permission): nothing was sent
+    }
+    const ok = async (action, value) => (await this.send(id, action, value, 'again')).status === 200;
+    if (!(await ok('begin', { name: file.name, size: bytes.length }))) return;
+    for (let at = 0; at < bytes.length; at += kFileChunk) {
+      // Not TextDecoder('latin1'): that is windows-1252, which moves 0x80-0x9F elsewhere.
+      if (!(await ok('chunk', String.fromCharCode(...bytes.subarray(at, at + kFileChunk))))) return;
+    }
+    await ok('end');
   }
 
   // --- Touches ---------------------------------------------------------------------------
@@ -238,6 +266,10 @@ export class Input {
     // modal screen that is going (.leaving) has nothing more to report. A field is marked
     // `sending` from a change until the application has answered the last one: meanwhile a
     // snapshot, made before it had the text, does not put older text back into the field.
+    frame.addEventListener('change', (ev) => {
+      if (ev.target.matches('input[type="file"]')) this.sendFile(ev.target);
+    });
+
     const textInput = (el) => el instanceof Element && el.matches('.textinput > :is(input, textarea)') && !el.closest('.leaving');
     frame.addEventListener('input', (ev) => {
       const field = ev.target;

@@ -168,6 +168,26 @@ test('the unknown person\'s card goes into the book; importing the book brings e
   await expect(page.locator('.overlay')).toHaveCount(0);
 });
 
+test('with no book the picker opens a .vcf file from the browser, which becomes the book byte for byte', async ({ page, start, book }, testInfo) => {
+  fs.rmSync(book);
+  const server = await start([]);
+  await openApp(page, server);
+  const picker = await openPicker(page);
+  await expect(picker.locator('.nobody')).toContainText(`No address book at ${book}`);
+  await lookAt(page, testInfo, 'nobook');
+  // Several pieces, and bytes a browser's Latin-1 decoder would change (0x80-0x9F: "ò" is
+  // C3 B2, "Ā" C4 80).
+  const card = 'BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bellè;Niccolò;;;\r\nFN:Niccolò Bellè\r\nTEL:+39 055 123\r\n' +
+    `NOTE:${'Āx'.repeat(9000)}\r\nEND:VCARD\r\n`;
+  const bytes = Buffer.concat([fs.readFileSync(kSample), Buffer.from(card)]);
+  const chooser = page.waitForEvent('filechooser');
+  await picker.getByRole('button', { name: 'Open a .vcf file' }).click();
+  await (await chooser).setFiles({ name: 'mine.vcf', mimeType: 'text/vcard', buffer: bytes });
+  await expect(picker.locator('.person .name')).toHaveText([...kPeople, 'Niccolò Bellè']);
+  await expect(picker.getByRole('button', { name: 'Open a .vcf file' })).toBeHidden();
+  expect(fs.readFileSync(book).equals(bytes)).toBe(true);
+});
+
 test('keyboard: Escape closes the picker, Tab reaches the search field and every row, Enter and Space pick', async ({ page, start }) => {
   const server = await start([[1, 'Zoe', '+3901', 0]]);
   await openApp(page, server);

@@ -1,8 +1,10 @@
 // The people picker's list, {"people": [{"id", "name", "detail", "photo"}], "empty",
-// "placeholderPhoto"}: one row a person, its photo (or the placeholder portrait) on the
-// left, the name in bold and the detail ("2 numbers") small below. Each row is a button;
-// a tap (or Enter, Space) sends its id. When there is nobody, the screen's "empty" text
-// (where the book was looked for) stands in the list's place.
+// "openFile", "placeholderPhoto"}: one row a person, its photo (or the placeholder
+// portrait) on the left, the name in bold and the detail ("2 numbers") small below. Each
+// row is a button; a tap (or Enter, Space) sends its id. When there is nobody, the screen's
+// "empty" text (where the book was looked for) stands in the list's place, and with it,
+// when the screen offers one, a button {"id", "title", "enabled"} that opens a .vcf file
+// from the browser's machine (input.js sends the file).
 //
 // A book holds hundreds of persons and the list narrows on every key typed in the search
 // field: a row stays the same element for as long as its person is in the list (keyed by
@@ -49,21 +51,45 @@ export class PeopleList {
   constructor() {
     this.root = h('div', 'peoplearea');
     this.list = h('ul', 'people');
-    this.empty = h('p', 'nobody');
-    this.root.append(this.list, this.empty);
+    this.nobody = h('div', 'nobody');
+    this.empty = h('p');
+    // The button stands for the file field, which shows nothing of its own. It sends no
+    // event itself (no data-target): input.js sends the file once one is chosen.
+    this.open = button('barbutton openfile');
+    this.file = h('input');
+    this.file.type = 'file';
+    this.file.accept = '.vcf,.vcard,text/vcard,text/x-vcard';
+    this.file.hidden = true;
+    this.file.tabIndex = -1;
+    this.open.addEventListener('click', () => {
+      if (!this.open.classList.contains('disabled')) this.file.click();
+    });
+    this.nobody.append(this.empty, this.open, this.file);
+    this.root.append(this.list, this.nobody);
     this.drawn = '';
   }
 
   update(screen) {
     const people = (Array.isArray(screen.people) ? screen.people : []).filter((p) => p && typeof p === 'object');
     const empty = people.length === 0 && typeof screen.empty === 'string' ? screen.empty : '';
-    const json = JSON.stringify([people, empty, screen.placeholderPhoto]);
+    const open = screen.openFile && typeof screen.openFile === 'object' ? screen.openFile : null;
+    const json = JSON.stringify([people, empty, open, screen.placeholderPhoto]);
     if (json === this.drawn) return;
     this.drawn = json;
     const keys = personKeys(people);
     keyed(this.list, people, (_, i) => keys[i], () => this.makeRow(), (li, p) => this.updateRow(li, p, screen.placeholderPhoto));
     setText(this.empty, empty);
     this.empty.hidden = !empty;
+    this.open.hidden = !open;
+    if (open) {
+      const enabled = open.enabled !== false;
+      setText(this.open, open.title);
+      this.open.classList.toggle('disabled', !enabled);
+      if (enabled) this.open.removeAttribute('aria-disabled');
+      else this.open.setAttribute('aria-disabled', 'true');
+      this.file.dataset.id = String(open.id);
+    }
+    this.nobody.hidden = !empty && !open;
   }
 
   makeRow() {
