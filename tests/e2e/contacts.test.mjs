@@ -100,10 +100,6 @@ test('the picker narrows as the user types; a number, or all of a person\'s, bec
   await picker.getByRole('searchbox').pressSequentially('ro', { delay: 50 });
   await expect(picker.locator('.person .name')).toHaveText(['Anna Rossi', 'Bruno Romano']);
   await expect(picker.locator('.person[data-kept]')).toHaveText(/Bruno Romano/);
-  await picker.getByRole('searchbox').pressSequentially('xyz');
-  await expect(picker.locator('.person')).toHaveCount(0);
-  await picker.getByRole('searchbox').fill('ro');
-  await expect(picker.locator('.person .name')).toHaveText(['Anna Rossi', 'Bruno Romano']);
 
   // One number: it is added at once, the picker stays until "back".
   await picker.locator('.person', { hasText: 'Bruno Romano' }).click();
