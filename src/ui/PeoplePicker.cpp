@@ -56,7 +56,7 @@ std::string PeoplePicker::displayName(const entries::Person& person, int lastFir
 void PeoplePicker::viewDidLoad() {
   auto book = entries::readAddressBook(book_);
   if (!book) {
-    empty_ = localized("No address book at") + " " + book_.string() + " (" + book.error().detail + ")";
+    empty_ = localized("No address book:") + " " + book.error().detail;
     return;
   }
   show(std::move(*book));
@@ -111,7 +111,12 @@ kit::EventResult PeoplePicker::handleOpenFile(const kit::Event& e) {
         !v["size"].is_number_unsigned()) {
       return kit::invalidEvent("begin takes {\"name\": text, \"size\": bytes}");
     }
-    if (v["size"].get<std::uint64_t>() > kLargestFile) return kit::invalidEvent("the file is too large");
+    if (v["size"].get<std::uint64_t>() > kLargestFile) {
+      app_.showAlert({localized("Open a .vcf file"),
+                      localized("The file is too large for an address book:") + " " + v["name"].get<std::string>(),
+                      nullptr, localized("Ok"), {}});
+      return kit::done();
+    }
     uploading_ = true;
     upload_.clear();
     uploadName_ = v["name"].get<std::string>();

@@ -488,9 +488,8 @@ void RootViewController::showImportOverlay() {
 void RootViewController::importAll() {
   auto book = entries::readAddressBook(paths_.contacts);
   if (!book) {
-    app_.showAlert({localized("T1"), localized("No address book at") + " " + paths_.contacts.string() +
-                                         " (" + book.error().detail + ")",
-                    nullptr, localized("Ok"), {}});
+    app_.showAlert({localized("T1"), localized("No address book:") + " " + book.error().detail, nullptr,
+                    localized("Ok"), {}});
   } else {
     entries::ImportOptions o;
     o.lastFirst = preferences_.integer(kPrefLastFirst, 0);

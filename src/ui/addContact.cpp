@@ -52,7 +52,6 @@ void addContact::renderParts(nlohmann::json& screen) const {
     phones.push_back({{"id", "row:" + std::to_string(i)}, {"label", contatti_[i].tipo}, {"number", contatti_[i].telefono}});
   }
   screen["phones"] = std::move(phones);
-  screen["rowHeight"] = kRowHeight;
   screen["placeholderPhoto"] = "NoImage.png";
 }
 

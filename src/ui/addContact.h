@@ -17,8 +17,6 @@ class RootViewController;
 
 class addContact final : public kit::Screen {
  public:
-  static constexpr double kRowHeight = 40;
-
   // `photo`: the page's URL of the person's photo, or "" for the placeholder.
   addContact(RootViewController& mainView, kit::NavigationController& navigation,
              entries::Person contatto, std::string photo, int lastFirst);

@@ -169,7 +169,7 @@ test('with no book the picker opens a .vcf file from the browser, which becomes 
   const server = await start([]);
   await openApp(page, server);
   const picker = await openPicker(page);
-  await expect(picker.locator('.nobody')).toContainText(`No address book at ${book}`);
+  await expect(picker.locator('.nobody')).toContainText(`No address book: ${book}`);
   await lookAt(page, testInfo, 'nobook');
   // Several pieces, and bytes a browser's Latin-1 decoder would change (0x80-0x9F: "ò" is
   // C3 B2, "Ā" C4 80).

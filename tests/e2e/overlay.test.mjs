@@ -46,8 +46,11 @@ function expectDrawn(m, captionLines, what) {
 for (const { button, name, shown, captionLines } of kTransfers) {
   test(`the ${name} overlay at 320x480: black at 0.75, texts shrunk to their frames`, async ({ page, serve }, testInfo) => {
     await page.setViewportSize({ width: 320, height: 480 });
-    // Unsent changes give the write entries to write; a read of an unmarked store asks nothing.
-    const rows = name === 'write' ? { phonebook: [[1, 'Anna', '+3901', 1], [2, 'Bruno', '+3902', 2]] } : undefined;
+    // Unsent changes give the write entries to write (enough of them that the overlay is
+    // still up while the test reads it); a read of an unmarked store asks nothing.
+    const rows = name === 'write'
+      ? { phonebook: Array.from({ length: 16 }, (_, i) => [i + 1, `Name ${i + 1}`, `+390${i}`, 1]) }
+      : undefined;
     const server = await serve(rows, {}, ['--simulate']);
     await openApp(page, server);
     await page.locator(`.toolbar [data-id="${button}"]`).click();
