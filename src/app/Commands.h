@@ -11,5 +11,6 @@ void addModemSimCommand(CLI::App& app, int& exitCode);   // voryx modem-sim: the
 void addTransferCommands(CLI::App& app, int& exitCode);  // voryx read / voryx write
 void addEditCommands(CLI::App& app, int& exitCode);      // voryx add / edit / delete / empty
 void addContactsCommands(CLI::App& app, int& exitCode);  // voryx contacts / voryx import
+void addFileCommands(CLI::App& app, int& exitCode);      // voryx export / voryx restore
 
 }  // namespace voryx

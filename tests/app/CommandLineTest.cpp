@@ -97,6 +97,8 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
       {{"write", "--simulate", "--quiet"}, 0, ""},
       {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's "
                     "phonebook here"},
+      {{"export"}, 0, "voryx export: 0 entries written to " + (home.path / "Documents" / "Voryx.csv").string()},
+      {{"restore", "/nonexistent.csv"}, 1, "voryx restore: nothing was restored: /nonexistent.csv: no such file"},
   };
   for (const Case& c : kCases) {
     std::string line;

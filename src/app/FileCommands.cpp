@@ -1,0 +1,99 @@
+// voryx export / voryx restore: the phonebook to and from the CSV file, through the same
+// code as the main screen's tool sheet.
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/Commands.h"
+#include "app/Startup.h"
+#include "app/VoryxAppDelegate.h"
+#include "entries/Csv.h"
+#include "store/EntryList.h"
+#include "store/Preferences.h"
+
+namespace voryx {
+namespace {
+
+constexpr const char* kCsvName = "Voryx.csv";
+
+struct FileOptions {
+  std::string file;
+  bool discardChanges = false;
+};
+
+Paths prepare(const char* command) {
+  const Paths paths = startUp();
+  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
+    std::cerr << "voryx " << command << ": " << *message << "\n";
+  }
+  return paths;
+}
+
+int exportFile(const FileOptions& options) {
+  const Paths paths = prepare("export");
+  const std::filesystem::path file = options.file.empty() ? paths.exportDir / kCsvName : std::filesystem::path(options.file);
+  const int sortField = Preferences(paths.preferences).integer(kPrefSort, 0);
+  ListLoad load = loadEntries(paths.database(), ListStore::Phonebook, "", sortField);
+  if (load.failure != LoadFailure::None) {
+    std::cerr << "voryx export: the database cannot be read: " << load.detail << "\n";
+    return 1;
+  }
+  if (Status written = entries::exportCsv(file, load.entries); !written) {
+    std::cerr << "voryx export: nothing was written: " << written.error().detail << "\n";
+    return 1;
+  }
+  std::cerr << "voryx export: " << load.entries.size() << " entries written to " << file.string() << "\n";
+  return 0;
+}
+
+int restoreFile(const FileOptions& options) {
+  const Paths paths = prepare("restore");
+  const std::filesystem::path file = options.file.empty() ? paths.exportDir / kCsvName : std::filesystem::path(options.file);
+  // The restore replaces the whole table: changes not yet written go only when asked.
+  if (!options.discardChanges) {
+    auto table = SimTable::open(paths.database(), ListStore::Phonebook);
+    auto marked = table ? table->countMarked() : Result<int>(table.error());
+    if (marked && *marked > 0) {
+      std::cerr << "voryx restore: " << *marked << " changes not yet written to the SIM would be lost; "
+                << "nothing was restored (--discard-changes restores anyway)\n";
+      return 1;
+    }
+  }
+  const int maxSIM = Preferences(paths.preferences).integer(kPrefMaxSIM, 0);
+  auto report = entries::restoreCsv(file, paths.database(), maxSIM);
+  if (!report) {
+    std::cerr << "voryx restore: nothing was restored: " << report.error().detail << "\n";
+    return 1;
+  }
+  std::cerr << "voryx restore: " << report->restored << " entries restored from " << file.string()
+            << " (marked changed; \"voryx write\" puts them on the SIM)";
+  if (report->skipped > 0) std::cerr << "; " << report->skipped << " lines were not name;number and were skipped";
+  if (report->leftOut > 0) {
+    std::cerr << "; " << report->leftOut << " lines were left out: the SIM holds " << maxSIM << " entries";
+  }
+  std::cerr << "\n";
+  return 0;
+}
+
+}  // namespace
+
+void addFileCommands(CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<FileOptions>();
+  auto* exp = app.add_subcommand("export", "Write the phonebook to a CSV file (name;number a line)");
+  exp->add_option("file", options->file, "The file (default: Voryx.csv in the documents folder)");
+  exp->footer("Exit status: 0 written, 1 nothing written, 2 usage");
+  exp->callback([options, &exitCode] { exitCode = exportFile(*options); });
+
+  auto* res = app.add_subcommand(
+      "restore", "Replace the phonebook with a CSV file's entries (locations 1, 2, 3 ..., marked changed)");
+  res->add_option("file", options->file, "The file (default: Voryx.csv in the documents folder)");
+  res->add_flag("--discard-changes", options->discardChanges,
+                "Restore even over changes not yet written to the SIM");
+  res->footer(
+      "Lines that are not exactly name;number (a header, a blank line) are skipped. Only the "
+      "local database changes; \"voryx write\" carries it to the SIM.\n"
+      "Exit status: 0 restored, 1 nothing restored, 2 usage");
+  res->callback([options, &exitCode] { exitCode = restoreFile(*options); });
+}
+
+}  // namespace voryx
