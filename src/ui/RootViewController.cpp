@@ -1,8 +1,12 @@
 #include "ui/RootViewController.h"
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
+#include "base/Desktop.h"
 #include "base/Localized.h"
+#include "entries/Csv.h"
 #include "entries/DebugLog.h"
 #include "store/SimTable.h"
 #include "entries/Import.h"
@@ -292,7 +296,12 @@ void RootViewController::answerToolSheet(int index) {
       break;
     case 2: sortBy(0); break;
     case 3: sortBy(1); break;
-    default: break;  // export, restore, debug log: with their own commands
+    case 4: exportFile(); break;
+    case 5:
+      confirm(localized("All contacts will be replaced with content of file..."),
+              localized("Please confirm action"), kActionConfirmRestore, localized("No"), localized("Yes"));
+      break;
+    default: break;  // the debug log: with its own command
   }
 }
 
@@ -345,6 +354,11 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
   if (answered == kActionConfirmImport) {
     showImportOverlay();
     app_.loop().afterDelay(0.1, [this] { importAll(); });
+  }
+  if (answered == kActionExported) viewExport();
+  if (answered == kActionConfirmRestore) {
+    showImportOverlay();
+    app_.loop().afterDelay(0.1, [this] { restore(); });
   }
   if (answered == kActionConfirmRead) startTransfer(false, true);
 }
@@ -505,6 +519,45 @@ void RootViewController::importAll() {
                       localized("The import stopped; the entries added before stay.") + "\n" + report.detail,
                       nullptr, localized("Ok"), {}});
     }
+  }
+  loadDB();
+  ownChangeMade();
+  app_.removeOverlay(kSpinnerTag);
+}
+
+// --- The CSV file ---------------------------------------------------------------------------
+
+std::filesystem::path RootViewController::csvFile() const { return paths_.exportDir / "Voryx.csv"; }
+
+void RootViewController::exportFile() {
+  if (Status written = entries::exportCsv(csvFile(), contatti); !written) {
+    app_.showAlert({localized("T6"), localized("The file was not written:") + " " + written.error().detail,
+                    nullptr, localized("Ok"), {}});
+    return;
+  }
+  confirm(localized("File Voryx.csv create into") + " " + paths_.exportDir.string(),
+          localized("Do you want view it?"), kActionExported, localized("No"), localized("Yes"));
+}
+
+// The file as a download for the page, and the folder on the desktop where there is one.
+void RootViewController::viewExport() {
+  std::ifstream in(csvFile(), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad() || (!in && !in.eof())) return;
+  app_.openURL(app_.serveFile({"text/csv; charset=utf-8", "Voryx.csv", std::move(bytes)}));
+  openOnDesktop(paths_.exportDir);
+}
+
+void RootViewController::restore() {
+  auto report = entries::restoreCsv(csvFile(), paths_.database(), maxSIM, kShellBusy);
+  if (!report) {
+    app_.showAlert({localized("T7"), localized("Nothing was restored:") + " " + report.error().detail, nullptr,
+                    localized("Ok"), {}});
+  } else if (report->leftOut > 0) {
+    app_.showAlert({localized("T7"),
+                    std::to_string(report->leftOut) + " " + localized("lines were left out: the SIM holds") + " " +
+                        std::to_string(maxSIM),
+                    nullptr, localized("Ok"), {}});
   }
   loadDB();
   ownChangeMade();

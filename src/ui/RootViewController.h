@@ -117,6 +117,11 @@ class RootViewController final : public kit::Screen,
   // progress overlay; then the list is reloaded. A full SIM or a database failure stops it
   // with an alert; the rows added before stay.
   void importAll();
+  // The list on display into the CSV file of the documents folder; then the question
+  // whether to view it (a download in the browser, the folder on the desktop).
+  void exportFile();
+  // The phonebook replaced by the CSV file's entries, under the progress overlay.
+  void restore();
 
   void searchBarTextDidBeginEditing();
   void searchBarTextDidEndEditing();
@@ -186,6 +191,8 @@ class RootViewController final : public kit::Screen,
   void openPeoplePicker();
   void openUnknownPerson();
   void showImportOverlay();
+  std::filesystem::path csvFile() const;
+  void viewExport();
   void deleteEntry();
   void emptySim();
   void sortBy(int field);

@@ -219,12 +219,13 @@ TEST_F(UiApplicationTest, TouchesGoThroughTheWindowWhateverTheVersion) {
 TEST_F(UiApplicationTest, OpenUrlTakesOnlyUrlsAndKeepsTheLastRequests) {
   onMain([&] {
     EXPECT_TRUE(app.openURL("tel://+39021234"));
-    for (const char* bad : {"tel://+39 021234", "no scheme", ":x", "", "tel://1\n2"}) EXPECT_FALSE(app.openURL(bad));
+    EXPECT_TRUE(app.openURL("/api/files/3-9"));
+    for (const char* bad : {"tel://+39 021234", "no scheme", ":x", "", "tel://1\n2", "//evil.example/", "/a b"}) EXPECT_FALSE(app.openURL(bad));
     for (int i = 0; i < 20; ++i) app.openURL("https://example.org/");
   });
   const auto urls = app.snapshot()["openURL"];
   EXPECT_EQ(urls.size(), 16u);
-  EXPECT_EQ(urls.back(), json({{"url", "https://example.org/"}, {"seq", 21}}));  // the refused ones took none
+  EXPECT_EQ(urls.back(), json({{"url", "https://example.org/"}, {"seq", 22}}));  // the refused ones took none
 }
 
 TEST(NotificationCenterTest, ObserversHearTheirNameInOrderAndNotAfterRemoval) {

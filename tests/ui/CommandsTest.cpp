@@ -339,3 +339,44 @@ TEST(CommandsTest, PickerOpensAFileWhenThereIsNoBook) {
 
 }  // namespace
 }  // namespace voryx
+
+namespace voryx {
+namespace {
+
+// Export the list on display, view it (a download), restore the file over the table.
+TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
+  TempHome home;
+  home.exec("INSERT INTO sim VALUES (1,'Anna','111',0),(2,'Bruno','222',2)");
+  ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefMaxSIM, 250));
+  Screens s(home);
+  ASSERT_EQ(s.ui.tap("tool").status, 200);
+  s.answer(4);  // Export to file
+  auto alert = s.ui.snapshot()["alerts"].back();
+  EXPECT_EQ(alert["title"], "File Voryx.csv create into " + home.paths.exportDir.string());
+  EXPECT_EQ(alert["buttons"], json({"No", "Yes"}));
+  const auto file = home.paths.exportDir / "Voryx.csv";
+  EXPECT_EQ(test::readFile(file), "Anna;111\nBruno;222\n");
+  s.answer(1);
+  ASSERT_FALSE(s.ui.snapshot()["openURL"].empty());
+  const std::string url = s.ui.snapshot()["openURL"].back()["url"];
+  ASSERT_TRUE(url.starts_with("/api/files/"));
+  auto served = s.ui.ui.port().file(url.substr(std::string("/api/files/").size()));
+  ASSERT_TRUE(served.has_value());
+  EXPECT_EQ(served->name, "Voryx.csv");
+  EXPECT_EQ(served->data, "Anna;111\nBruno;222\n");
+
+  test::writeFile(file, "Name;Number;Type\nЗоя;+7 1\nUgo;2\n");
+  ASSERT_EQ(s.ui.tap("tool").status, 200);
+  s.answer(5);  // Restore from file
+  EXPECT_EQ(s.actionType(), 8);
+  s.answer(1);
+  EXPECT_EQ(s.ui.snapshot()["overlays"]["98"]["caption"], "Please wait...");
+  s.ui.advance(0.1);
+  auto snap = s.ui.snapshot();
+  EXPECT_TRUE(snap["overlays"].empty());
+  EXPECT_TRUE(snap["alerts"].empty());
+  EXPECT_EQ(rowLabels(snap["navigation"][0]), json({{"1", "Зоя", "+7 1", "cyan"}, {"2", "Ugo", "2", "cyan"}}));
+}
+
+}  // namespace
+}  // namespace voryx

@@ -10,11 +10,18 @@ namespace {
 constexpr std::size_t kLongestUrl = 2048;
 constexpr int kMostTaps = 1000;
 
-// A scheme ("tel:", "https:") and no blanks or control characters: what the toolkit's
-// URL constructor accepts.
+// A scheme ("tel:", "https:"), or a path of this server ("/api/files/7-…"), and no blanks
+// or control characters: what the toolkit's URL constructor accepts.
 bool isUrl(const std::string& url) {
   if (url.empty() || url.size() > kLongestUrl) return false;
-  auto colon = url.find(':');
+  const bool ownPath = url[0] == '/' && !url.starts_with("//");  // a file this server serves
+  auto colon = ownPath ? std::size_t{0} : url.find(':');
+  if (ownPath) {
+    return std::none_of(url.begin(), url.end(), [](char ch) {
+      auto c = static_cast<unsigned char>(ch);
+      return c <= 0x20 || c == 0x7f;
+    });
+  }
   if (colon == 0 || colon == std::string::npos) return false;
   if (!std::isalpha(static_cast<unsigned char>(url[0]))) return false;
   for (std::size_t i = 1; i < colon; ++i) {

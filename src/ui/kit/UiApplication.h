@@ -48,8 +48,9 @@ class UiApplication final : public UiPort {
   void removeOverlay(int tag);
   // An alert, a sheet or an overlay is up: the user is in the middle of something.
   bool covered() const { return !alerts_.empty() || sheet_.has_value() || !overlays_.empty(); }
-  // Asks the page to open the URL once. False, and nothing asked, when it is not a URL
-  // (no scheme, blanks or control characters, longer than 2048 bytes).
+  // Asks the page to open the URL once (a path of this server: the page downloads it).
+  // False, and nothing asked, when it is not a URL (no scheme and no path, blanks or
+  // control characters, longer than 2048 bytes).
   bool openURL(const std::string& url);
   // Publishes bytes for the page and answers their URL ("/api/files/<id>"). The files
   // kept are bounded (kFilesKept, kFileBytesKept): the oldest go first. Any thread.
