@@ -301,7 +301,10 @@ void RootViewController::answerToolSheet(int index) {
       confirm(localized("All contacts will be replaced with content of file..."),
               localized("Please confirm action"), kActionConfirmRestore, localized("No"), localized("Yes"));
       break;
-    default: break;  // the debug log: with its own command
+    case 6:
+      if (createLog == 0) startLog();
+      break;  // with logging on: the support mail (next)
+    default: break;
   }
 }
 
@@ -523,6 +526,17 @@ void RootViewController::importAll() {
   loadDB();
   ownChangeMade();
   app_.removeOverlay(kSpinnerTag);
+}
+
+// --- The debug log ----------------------------------------------------------------------------
+
+void RootViewController::startLog() {
+  if (!DebugLog::start()) {
+    app_.showAlert({localized("T4"), localized("The debug log cannot be written:") + " " + DebugLog::path().string(),
+                    nullptr, localized("Ok"), {}});
+    return;
+  }
+  createLog = 1;
 }
 
 // --- The CSV file ---------------------------------------------------------------------------

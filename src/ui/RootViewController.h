@@ -191,6 +191,9 @@ class RootViewController final : public kit::Screen,
   void openPeoplePicker();
   void openUnknownPerson();
   void showImportOverlay();
+  // Empties the debug log ("LOG START") and turns logging on; the tool sheet then offers
+  // the support mail in its place.
+  void startLog();
   std::filesystem::path csvFile() const;
   void viewExport();
   void deleteEntry();

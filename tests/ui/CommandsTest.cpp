@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Localized.h"
+#include "entries/DebugLog.h"
 #include "entries/AddressBook.h"
 #include "store/SimTable.h"
 #include "ui/UiHarness.h"
@@ -88,6 +89,16 @@ TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
     EXPECT_TRUE(s.ui.snapshot()["sheet"].is_null());
   };
   for (const auto& c : kPhonebook) check(c);
+  // Start debug log: a fresh log, and the sheet offers the support mail in its place.
+  std::filesystem::create_directories(home.path / "state");
+  DebugLog::setPath(home.path / "state" / "Voryx.log");
+  ASSERT_EQ(s.ui.tap("tool").status, 200);
+  s.answer(6);
+  EXPECT_EQ(test::readFile(home.path / "state" / "Voryx.log"), "LOG START\n");
+  ASSERT_EQ(s.ui.tap("tool").status, 200);
+  EXPECT_EQ(s.ui.snapshot()["sheet"]["buttons"][6], "Send debug log to support");
+  s.answer(7);
+  DebugLog::setPath({});
   // Call: the page is asked to open the tel: URL.
   ASSERT_EQ(s.ui.tap("row:0").status, 200);
   s.answer(4);
