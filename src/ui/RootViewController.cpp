@@ -12,6 +12,7 @@
 #include "entries/Import.h"
 #include "ui/EditViewController.h"
 #include "ui/PeoplePicker.h"
+#include "ui/SetupViewController.h"
 #include "ui/UnknownPerson.h"
 #include "ui/addContact.h"
 #include "ui/GradientView.h"
@@ -578,7 +579,9 @@ void RootViewController::restore() {
   app_.removeOverlay(kSpinnerTag);
 }
 
-void RootViewController::setup() {}
+void RootViewController::setup() {
+  app_.navigation().push(std::make_unique<SetupViewController>(preferences_, app_.navigation()));
+}
 void RootViewController::howto() {}
 
 void RootViewController::searchBarTextDidBeginEditing() { search.showsCancel = true; }

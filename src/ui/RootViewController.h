@@ -91,7 +91,7 @@ class RootViewController final : public kit::Screen,
   void scriviPressed();
   void addPressed();   // the add sheet
   void toolPressed();  // the tool sheet
-  void setup();        // the setup screen (next)
+  void setup();        // the setup screen
   void howto();        // the how-to screen (next)
   void tableViewWillSelectRowAtIndexPath(int row);  // the entry sheet of the row
 

@@ -391,3 +391,35 @@ TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
 
 }  // namespace
 }  // namespace voryx
+
+namespace voryx {
+namespace {
+
+// Setup: the stored order is ticked; "Done" stores the tapped row, back forgets it, and
+// settings the screen has no control for stay as they were.
+TEST(CommandsTest, SetupStoresTheNameOrderOnlyOnDone) {
+  TempHome home;
+  ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefFast, 1));
+  Screens s(home);
+  auto ticked = [&] {
+    const json screen = s.ui.screen();
+    json out = json::array();
+    for (const auto& row : screen["sections"][0]["rows"]) out.push_back(row["accessory"]);
+    return out;
+  };
+  for (const char* leave : {"back", "done"}) {
+    ASSERT_EQ(s.ui.tap("setup").status, 200);
+    EXPECT_EQ(s.ui.screen()["sections"][0]["header"], "SIM name format");
+    EXPECT_EQ(ticked(), json({"checkmark", nullptr}));
+    ASSERT_EQ(s.ui.tap("row:1").status, 200);
+    EXPECT_EQ(ticked(), json({nullptr, "checkmark"}));
+    ASSERT_EQ(s.ui.tap(leave).status, 200);
+    EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
+  }
+  Preferences stored(home.paths.preferences);
+  EXPECT_EQ(stored.integer(kPrefLastFirst, -1), 1);
+  EXPECT_EQ(stored.integer(kPrefFast, -1), 1);
+}
+
+}  // namespace
+}  // namespace voryx
