@@ -12,5 +12,6 @@ void addTransferCommands(CLI::App& app, int& exitCode);  // voryx read / voryx w
 void addEditCommands(CLI::App& app, int& exitCode);      // voryx add / edit / delete / empty
 void addContactsCommands(CLI::App& app, int& exitCode);  // voryx contacts / voryx import
 void addFileCommands(CLI::App& app, int& exitCode);      // voryx export / voryx restore
+void addLogCommand(CLI::App& app, int& exitCode);        // voryx log
 
 }  // namespace voryx

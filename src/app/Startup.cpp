@@ -41,4 +41,13 @@ void chooseAddressBook(Paths& paths, const std::string& given) {
   paths.contacts = path;
 }
 
+std::filesystem::path loggingFlag(const Paths& paths) {
+  return paths.logFile.parent_path() / "logging-on";
+}
+
+int shellCreateLog(const Paths& paths) {
+  std::error_code ec;
+  return std::filesystem::exists(loggingFlag(paths), ec) ? 1 : 0;
+}
+
 }  // namespace voryx

@@ -23,4 +23,9 @@ Paths startUp();
 // folder.
 void chooseAddressBook(Paths& paths, const std::string& given);
 
+// The file whose presence turns logging on for shell commands ("voryx log start"),
+// beside the log. 1 while it exists, else 0: the createLog the commands pass on.
+std::filesystem::path loggingFlag(const Paths& paths);
+int shellCreateLog(const Paths& paths);
+
 }  // namespace voryx

@@ -231,6 +231,7 @@ int runTransfer(const TransferOptions& options) {
   context.maxSIM = preferences.integer(kPrefMaxSIM, 0);
   context.maxSIMLen = preferences.integer(kPrefMaxSIMLen, 14);
   context.discardChanges = options.discardChanges;
+  context.createLog = shellCreateLog(paths);
   const char* what = options.write ? "Writing to the SIM…" : options.sms ? "Reading SMS…" : "Reading phonebook…";
   CommandLineHost host(!options.quiet && isatty(STDERR_FILENO) != 0, what);
   const int tipoDisplay = options.sms ? 1 : 0;

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   voryx::addEditCommands(app, exitCode);
   voryx::addContactsCommands(app, exitCode);
   voryx::addFileCommands(app, exitCode);
+  voryx::addLogCommand(app, exitCode);
 
   std::string topic;
   auto* help = app.add_subcommand("help", "Show the help of voryx or of one command");

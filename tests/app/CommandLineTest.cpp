@@ -99,6 +99,12 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
                     "phonebook here"},
       {{"export"}, 0, "voryx export: 0 entries written to " + (home.path / "Documents" / "Voryx.csv").string()},
       {{"restore", "/nonexistent.csv"}, 1, "voryx restore: nothing was restored: /nonexistent.csv: no such file"},
+      {{"log", "start"}, 0, "voryx log: logging is on for the commands that follow (read, write, import ...); "
+                            "the log is " + (home.path / "state" / "Voryx.log").string()},
+      {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's "
+                    "phonebook here"},
+      {{"log", "show"}, 0, "LOG START"},
+      {{"log", "stop"}, 0, "voryx log: logging is off; the log stays in " + (home.path / "state" / "Voryx.log").string()},
   };
   for (const Case& c : kCases) {
     std::string line;
