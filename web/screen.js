@@ -1,7 +1,7 @@
 // One screen, drawn from its snapshot: the navigation bar, and the parts the screen has
-// (banner, search field, store selector, list, the address book's people, a person's
-// numbers or card, controls, toolbar); the parts it lacks are hidden. Each part is drawn by
-// the renderer of its kind.
+// (banner, search field, store selector, list, grouped table, the address book's people,
+// a person's numbers or card, controls, toolbar); the parts it lacks are hidden. Each part
+// is drawn by the renderer of its kind.
 //
 // A modal screen is a dialog named by its title. One that places controls by their frames
 // has no navigation bar (its view is the whole screen); any other has one when it has
@@ -19,6 +19,7 @@ import { ListView } from './kinds/list.js';
 import { PeopleList } from './kinds/people.js';
 import { PersonCard, PersonPhones } from './kinds/person.js';
 import { SearchField } from './kinds/search.js';
+import { SectionsView } from './kinds/sections.js';
 import { drawSegments } from './kinds/segments.js';
 import { applyFocus, fitTextInput, makeTextInput, updateTextInput } from './kinds/textinput.js';
 
@@ -60,6 +61,7 @@ export class ScreenView {
     const filters = h('div', 'filters');
     filters.append(this.search.root, this.segments);
     this.list = new ListView();
+    this.sections = new SectionsView();
     this.people = new PeopleList();
     this.phones = new PersonPhones();
     this.card = new PersonCard();
@@ -69,8 +71,8 @@ export class ScreenView {
     sizer.append(this.box);
     this.controls.append(sizer);
     this.toolbar = h('div', 'toolbar');
-    this.root.append(this.navbar, this.banner, filters, this.list.root, this.people.root, this.phones.root,
-      this.card.root, this.controls, this.toolbar);
+    this.root.append(this.navbar, this.banner, filters, this.list.root, this.sections.root, this.people.root,
+      this.phones.root, this.card.root, this.controls, this.toolbar);
   }
 
   get searchInput() {
@@ -100,6 +102,9 @@ export class ScreenView {
 
     this.list.root.hidden = !Array.isArray(screen.rows);
     if (!this.list.root.hidden) this.list.update(screen, seen);
+
+    this.sections.root.hidden = !Array.isArray(screen.sections);
+    if (!this.sections.root.hidden) this.sections.update(screen);
 
     this.people.root.hidden = !Array.isArray(screen.people);
     if (!this.people.root.hidden) this.people.update(screen);

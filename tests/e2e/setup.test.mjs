@@ -1,0 +1,90 @@
+// The setup screen: its grouped table's check mark follows the tapped row, Done stores the
+// name order in the preferences file and Back forgets it; by mouse and by keyboard; axe
+// finds nothing serious; how it looks at three sizes.
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import path from 'node:path';
+import { test, expect, openApp } from './voryx.mjs';
+
+const axePath = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
+const kSizes = [[320, 480], [480, 320], [1280, 800]];
+
+// axe is injected as an inline script, which the page's policy refuses.
+test.use({ bypassCSP: true });
+
+async function seriousViolations(page) {
+  await page.addScriptTag({ path: axePath });
+  const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+  return violations
+    .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+    .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
+}
+
+const storedLastFirst = (server) => {
+  const file = path.join(server.home, 'config', 'preferences.json');
+  return fs.existsSync(file) ? JSON.parse(fs.readFileSync(file, 'utf8')).lastFirst : undefined;
+};
+
+test('setup: the check mark follows the tapped row, Done stores it, Back does not; keyboard, axe, three sizes', async ({ page, serve }, testInfo) => {
+  const server = await serve({ phonebook: [[1, 'Anna', '+3901', 0]] }, {}, ['--simulate']);
+  await page.setViewportSize({ width: 320, height: 480 });
+  await openApp(page, server);
+  const title = page.locator('.navbar .title');
+  const mainTitle = await title.textContent();
+  const group = page.getByRole('radiogroup', { name: 'SIM name format' });
+  const first = group.getByRole('radio', { name: 'Firstname/Lastname' });
+  const second = group.getByRole('radio', { name: 'Lastname/Firstname' });
+
+  await page.locator('.navbar [data-id="setup"]').click();
+  await expect(title).toHaveText('Setup');
+  await expect(first).toHaveAttribute('aria-checked', 'true');
+  await expect(second).toHaveAttribute('aria-checked', 'false');
+  await expect(page.locator('.choice[aria-checked="true"] .check')).toHaveCount(1);
+  expect(await seriousViolations(page)).toEqual([]);
+
+  // Grouped table geometry: 50 px rows, titles fitting their rows, the check mark inside the row.
+  for (const [width, height] of kSizes) {
+    await page.setViewportSize({ width, height });
+    const rows = await page.locator('.choice').evaluateAll((els) => els.map((el) => {
+      const r = el.getBoundingClientRect();
+      const t = el.querySelector('.choicetitle');
+      const c = el.querySelector('.check').getBoundingClientRect();
+      return { h: r.height, fits: t.scrollWidth <= t.clientWidth, checkInside: c.right <= r.right && c.left >= r.left };
+    }));
+    expect(rows, `${width}x${height}`).toEqual([{ h: 50, fits: true, checkInside: true }, { h: 50, fits: true, checkInside: true }]);
+    const file = testInfo.outputPath(`setup-${width}x${height}.png`);
+    await page.screenshot({ path: file });
+    await testInfo.attach(`setup ${width}x${height}`, { path: file, contentType: 'image/png' });
+  }
+
+  await second.click();
+  await expect(second).toHaveAttribute('aria-checked', 'true');
+  await expect(first).toHaveAttribute('aria-checked', 'false');
+  await page.locator('.navbar [data-id="done"]').click();
+  await expect(title).toHaveText(mainTitle);
+  await expect.poll(() => storedLastFirst(server)).toBe(1);
+
+  // By keyboard: Tab reaches the rows, Space taps one; the back button leaves unsaved.
+  await page.locator('.navbar [data-id="setup"]').click();
+  await expect(second).toHaveAttribute('aria-checked', 'true');
+  await first.focus();
+  await expect(first).toBeFocused();
+  await page.keyboard.press('Tab');
+  await expect(second).toBeFocused();
+  await page.keyboard.press('Shift+Tab');
+  await page.keyboard.press('Space');
+  await expect(first).toHaveAttribute('aria-checked', 'true');
+  await page.locator('.navbar [data-id="back"]').click();
+  await expect(title).toHaveText(mainTitle);
+  expect(storedLastFirst(server)).toBe(1);
+
+  // Done by keyboard (Enter) stores the choice of the rows' Enter.
+  await page.locator('.navbar [data-id="setup"]').click();
+  await first.focus();
+  await page.keyboard.press('Enter');
+  await expect(first).toHaveAttribute('aria-checked', 'true');
+  await page.locator('.navbar [data-id="done"]').focus();
+  await page.keyboard.press('Enter');
+  await expect(title).toHaveText(mainTitle);
+  await expect.poll(() => storedLastFirst(server)).toBe(0);
+});

@@ -1,0 +1,80 @@
+// A grouped table, {"sections": [{"header", "rows": [{"id", "title", "accessory"}]}],
+// "rowHeight"}: each section a white rounded group under its header, each row a button
+// with its title in bold (shrunk to fit the row) and, on the row whose accessory is
+// "checkmark", a check mark on the right. A tap (or Enter, Space) sends the row's id; the
+// application moves the check mark.
+//
+// A section's rows are a choice of one: a screen reader hears a radio group named by the
+// header, each row a radio button checked where the mark is. Rows never show a selection
+// highlight: the check mark is the only thing a tap changes.
+import { button, fitText, h, keyed, setTarget, setText } from './dom.js';
+
+const kTitleSize = 16;
+// The title's room in a row: the row's width less its left inset and the check mark's
+// column on the right.
+const kTitleMargin = 10 + 36;
+
+let headerCount = 0;
+
+export class SectionsView {
+  constructor() {
+    this.root = h('div', 'sectionsarea');
+    this.box = h('div', 'sections');
+    this.root.append(this.box);
+    this.sections = [];
+    new ResizeObserver(() => this.fit()).observe(this.box);
+  }
+
+  update(screen) {
+    const sections = (Array.isArray(screen.sections) ? screen.sections : []).filter((s) => s && typeof s === 'object');
+    const rowHeight = Number(screen.rowHeight) || 44;
+    this.sections = sections;
+    keyed(this.box, sections, (_, i) => i, () => this.makeSection(), (el, s) => {
+      setText(el.parts.header, s.header);
+      el.parts.header.hidden = !s.header;
+      if (s.header) el.parts.group.setAttribute('aria-labelledby', el.parts.header.id);
+      else el.parts.group.removeAttribute('aria-labelledby');
+      const rows = (Array.isArray(s.rows) ? s.rows : []).filter((r) => r && typeof r === 'object');
+      keyed(el.parts.group, rows, (r, i) => `${r.id}\n${i}`, () => this.makeRow(), (row, r) => this.updateRow(row, r, rowHeight));
+    });
+    this.fit();
+  }
+
+  makeSection() {
+    const el = h('section', 'section');
+    const header = h('h2', 'sectionheader');
+    header.id = `sectionheader-${++headerCount}`;
+    const group = h('div', 'sectiongroup');
+    group.setAttribute('role', 'radiogroup');
+    el.append(header, group);
+    el.parts = { header, group };
+    return el;
+  }
+
+  makeRow() {
+    const el = button('choice');
+    el.setAttribute('role', 'radio');
+    const title = h('span', 'choicetitle');
+    const check = h('span', 'check');
+    check.setAttribute('aria-hidden', 'true');
+    el.append(title, check);
+    el.parts = { title };
+    return el;
+  }
+
+  updateRow(el, r, rowHeight) {
+    const checked = r.accessory === 'checkmark';
+    el.setAttribute('aria-checked', String(checked));
+    el.style.height = `${rowHeight}px`;
+    setTarget(el, String(r.id), 'tap');
+    el.rowTitle = r.title;
+  }
+
+  // Fits each title to the width the rows have now (again when the window is resized).
+  fit() {
+    for (const row of this.box.querySelectorAll('.choice')) {
+      const width = row.clientWidth;
+      if (width) fitText(row.parts.title, row.rowTitle, kTitleSize, Math.max(40, width - kTitleMargin));
+    }
+  }
+}
