@@ -1,20 +1,11 @@
 // Accessibility checks of the main screen, the edit screen, an alert and the busy overlay
 // with axe-core, and the contrast of the texts drawn over gradients, which axe cannot judge.
-import { createRequire } from 'node:module';
-import { test, expect, openApp } from './voryx.mjs';
+import { test, expect, openApp, seriousViolations } from './voryx.mjs';
 
-const axePath = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
 
 // axe is injected as an inline script, which the page's policy refuses.
 test.use({ bypassCSP: true });
 
-async function seriousViolations(page) {
-  if (!(await page.evaluate(() => 'axe' in window))) await page.addScriptTag({ path: axePath });
-  const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
-  return violations
-    .filter((v) => v.impact === 'serious' || v.impact === 'critical')
-    .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
-}
 
 // WCAG 2 relative luminance and contrast ratio, colours in 0..255.
 function luminance(rgb) {

@@ -4,16 +4,14 @@
 // number, or all of them, become new rows), the unknown-person card that writes a row into
 // the book, and the import of the whole book; by mouse and by keyboard, and how each screen
 // looks at three window sizes.
-import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { test as base, expect, openApp } from './voryx.mjs';
+import { test as base, expect, openApp, seriousViolations } from './voryx.mjs';
 
 const kSizes = [[320, 480], [480, 320], [1280, 800]];
 const kSample = new URL('contacts.vcf', import.meta.url).pathname;
 const kPeople = ['Anna Rossi', 'ACME S.p.A.', 'Bruno Romano', 'Carla Verdi', 'Dino Neri'];
-const axePath = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
 
 // axe is injected as an inline script, which the page's policy refuses.
 base.use({ bypassCSP: true });
@@ -41,13 +39,6 @@ const test = base.extend({
 // The title of the screen on show (the one under a modal keeps its own, hidden).
 const titleOf = (page) => page.locator('.screen:not([inert]) > .navbar .title');
 
-async function seriousViolations(page) {
-  if (!(await page.evaluate(() => 'axe' in window))) await page.addScriptTag({ path: axePath });
-  const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
-  return violations
-    .filter((v) => v.impact === 'serious' || v.impact === 'critical')
-    .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
-}
 
 // The screen at each size: its bar buttons in the window and clear of the title, which a
 // long back button ("Vorx (0/250)") could push into; a picture of each, attached.

@@ -1,24 +1,15 @@
 // The setup screen: its grouped table's check mark follows the tapped row, Done stores the
 // name order in the preferences file and Back forgets it; by mouse and by keyboard; axe
 // finds nothing serious; how it looks at three sizes.
-import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import path from 'node:path';
-import { test, expect, openApp } from './voryx.mjs';
+import { test, expect, openApp, seriousViolations } from './voryx.mjs';
 
-const axePath = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
 const kSizes = [[320, 480], [480, 320], [1280, 800]];
 
 // axe is injected as an inline script, which the page's policy refuses.
 test.use({ bypassCSP: true });
 
-async function seriousViolations(page) {
-  await page.addScriptTag({ path: axePath });
-  const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
-  return violations
-    .filter((v) => v.impact === 'serious' || v.impact === 'critical')
-    .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
-}
 
 const storedLastFirst = (server) => {
   const file = path.join(server.home, 'config', 'preferences.json');

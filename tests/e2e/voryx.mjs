@@ -3,6 +3,7 @@
 // child of this process, stopped by its PID when the test ends.
 import { test as base, expect } from '@playwright/test';
 import { spawn, spawnSync, execFileSync } from 'node:child_process';
+import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -118,4 +119,17 @@ export function runVoryx(args) {
 export async function openApp(page, server) {
   await page.goto(server.url);
   await expect(page.locator('.navbar .title')).not.toHaveText('');
+}
+
+const axePath = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
+
+// axe's serious and critical findings on the page as it stands ("rule: selector, ..."). A
+// test that calls it uses `test.use({ bypassCSP: true })`: axe comes as an inline script,
+// which the page's policy refuses.
+export async function seriousViolations(page) {
+  if (!(await page.evaluate(() => 'axe' in window))) await page.addScriptTag({ path: axePath });
+  const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+  return violations
+    .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+    .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
 }
