@@ -13,12 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool isUtf8(std::string_view text) {
-  std::string again;
-  for (char32_t c : transfer::utf8ToCodePoints(text)) transfer::appendUtf8(again, c);
-  return again == text;
-}
-
 std::string latin1ToUtf8(std::string_view text) {
   std::string out;
   for (unsigned char c : text) transfer::appendUtf8(out, c);
@@ -48,7 +42,7 @@ CsvRecords parseCsv(std::string_view text) {
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     ++out.lines;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::string decoded = isUtf8(line) ? std::string(line) : latin1ToUtf8(line);
+    const std::string decoded = transfer::isUtf8(line) ? std::string(line) : latin1ToUtf8(line);
     const std::size_t semicolon = decoded.find(';');
     if (semicolon == std::string::npos || decoded.find(';', semicolon + 1) != std::string::npos) {
       ++out.skipped;

@@ -9,12 +9,6 @@
 namespace voryx::entries {
 namespace {
 
-bool isUtf8(std::string_view text) {
-  std::string again;
-  for (char32_t c : transfer::utf8ToCodePoints(text)) transfer::appendUtf8(again, c);
-  return again == text;
-}
-
 Result<SimTable> openTable(const EditTarget& target) {
   return SimTable::open(target.database, target.store, target.busy);
 }
@@ -26,7 +20,7 @@ EditResult notSaved(SimEntry entry, const Error& error) {
 // The entry as an edit stores it, or why it cannot be stored.
 Result<SimEntry> cleaned(const EditTarget& target, std::int32_t location, std::string_view name,
                          std::string_view number, Mark mark) {
-  if (!isUtf8(name) || !isUtf8(number)) {
+  if (!transfer::isUtf8(name) || !transfer::isUtf8(number)) {
     return Error{Errc::Invalid, "the name and the number must be UTF-8 text"};
   }
   return SimEntry{location, cleanName(target, name), cleanNumber(number), mark};

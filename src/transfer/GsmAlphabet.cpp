@@ -178,4 +178,10 @@ std::u16string toUtf16(std::u32string_view codePoints) {
   return out;
 }
 
+bool isUtf8(std::string_view text) {
+  std::string again;
+  for (char32_t c : utf8ToCodePoints(text)) appendUtf8(again, c);
+  return again == text;
+}
+
 }  // namespace voryx::transfer

@@ -38,6 +38,8 @@ bool fitsGsmAlphabet(std::string_view utf8);
 // UTF-8 to code points; each malformed sequence, surrogate or overlong form gives one
 // U+FFFD.
 std::u32string utf8ToCodePoints(std::string_view utf8);
+// The text is well-formed UTF-8 (what utf8ToCodePoints reads without a U+FFFD of its own).
+bool isUtf8(std::string_view text);
 // Appends one code point as UTF-8 (U+FFFD for a surrogate or a value past U+10FFFF).
 void appendUtf8(std::string& out, char32_t c);
 // UTF-16 units to UTF-8; an unpaired surrogate gives U+FFFD.

@@ -33,21 +33,6 @@ TEST(AtomicFileTest, WritesContentAndModeAndNoReplaceKeepsAnExistingFile) {
   EXPECT_EQ(filesIn(dir.path), (std::vector<fs::path>{dir / "db", file}));  // no temporary
 }
 
-// A write past RLIMIT_FSIZE fails with EFBIG (SIGXFSZ ignored): a full disk, as root sees it.
-struct FileSizeLimit {
-  explicit FileSizeLimit(rlim_t bytes) : previous(std::signal(SIGXFSZ, SIG_IGN)) {
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    const rlimit limit{bytes, saved.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-  }
-  void (*previous)(int);
-  rlimit saved{};
-};
-
 TEST(AtomicFileTest, AFailureLeavesTheOldFileAndNoTemporary) {
   struct Case {
     const char* target;  // in a folder that holds "old" and "taken/inside"
@@ -66,7 +51,7 @@ TEST(AtomicFileTest, AFailureLeavesTheOldFileAndNoTemporary) {
     writeFile(dir / "old", "previous");
     fs::create_directory(dir / "taken");
     writeFile(dir / "taken" / "inside", "x");
-    std::optional<FileSizeLimit> limit;
+    std::optional<test::FileSizeLimit> limit;
     if (c.diskFull) limit.emplace(4096);
     Status done = writeFileAtomically(dir / c.target, std::string(8192, 'n'), 0600);
     limit.reset();

@@ -459,21 +459,6 @@ TEST(AddressBookTest, AddsANewFileToAFolderOrAMissingPath) {
   EXPECT_EQ(modeOf(dir / "new/sub/book.vcf"), 0600u);
 }
 
-// A write past RLIMIT_FSIZE fails with EFBIG (SIGXFSZ ignored): a full disk, as root sees it.
-struct FileSizeLimit {
-  explicit FileSizeLimit(rlim_t bytes) : previous(std::signal(SIGXFSZ, SIG_IGN)) {
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    const rlimit limit{bytes, saved.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-  }
-  void (*previous)(int);
-  rlimit saved{};
-};
-
 TEST(AddressBookTest, AFailedAddLeavesTheOldFileWhole) {
   const std::string old = readFile(kSamples / "apple.vcf");
   for (const bool diskFull : {false, true}) {
@@ -483,7 +468,7 @@ TEST(AddressBookTest, AFailedAddLeavesTheOldFileWhole) {
     writeFile(dir / "book.vcf", old);
     Status added = Ok{};
     if (diskFull) {
-      FileSizeLimit limit(old.size() + 10);
+      test::FileSizeLimit limit(old.size() + 10);
       added = addToAddressBook(dir / "book.vcf", person("New"));
     } else {
       ::chmod(dir.path.c_str(), 0500);

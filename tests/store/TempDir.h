@@ -2,11 +2,13 @@
 // A fresh folder under /tmp for one test, removed with everything in it afterwards; and
 // small whole-file helpers.
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -40,6 +42,21 @@ inline std::string readFile(const std::filesystem::path& p) {
 inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
+
+// A write past RLIMIT_FSIZE fails with EFBIG (SIGXFSZ ignored): a full disk, as root sees it.
+struct FileSizeLimit {
+  explicit FileSizeLimit(rlim_t bytes) : previous(std::signal(SIGXFSZ, SIG_IGN)) {
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit limit{bytes, saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+  }
+  void (*previous)(int);
+  rlimit saved{};
+};
 
 inline unsigned modeOf(const std::filesystem::path& p) {
   struct stat st {};
