@@ -1,0 +1,40 @@
+// The CSV file from the tool sheet: "Export to file" writes Voryx.csv into the documents
+// folder and "Yes" downloads the very same bytes; "Restore from file" replaces the list with
+// the file's lines after its question, under the overlay.
+import fs from 'node:fs';
+import path from 'node:path';
+import { test, expect, openApp } from './voryx.mjs';
+
+const kRows = [[1, 'Zoë Müller', '+41791234567', 0], [2, 'Иван Петров', '+79161234567', 1], [3, '山田太郎', '0312345678', 0]];
+
+const tool = (page, name) => async () => {
+  await page.locator('.toolbar [data-id="tool"]').click();
+  await page.locator('.sheet').getByRole('button', { name }).click();
+};
+
+test('export downloads the file byte for byte; restore brings its lines back', async ({ page, serve }) => {
+  const server = await serve({ phonebook: kRows }, {}, ['--simulate']);
+  await page.setViewportSize({ width: 320, height: 480 });
+  await openApp(page, server);
+  const file = path.join(server.home, 'Documents', 'Voryx.csv');
+  const dialog = page.getByRole('alertdialog');
+
+  await tool(page, 'Export to file')();
+  await expect(dialog).toContainText(`File Voryx.csv create into ${path.dirname(file)}`);
+  const [download] = await Promise.all([page.waitForEvent('download'), dialog.getByRole('button', { name: 'Yes' }).click()]);
+  expect(download.suggestedFilename()).toBe('Voryx.csv');
+  const downloaded = fs.readFileSync(await download.path());
+  const written = fs.readFileSync(file);
+  expect(downloaded.equals(written)).toBe(true);
+  expect(written.toString('utf8').split('\n').filter(Boolean).sort())
+    .toEqual(kRows.map(([, name, number]) => `${name};${number}`).sort());
+
+  // The file, edited by another program, comes back as the whole list.
+  fs.writeFileSync(file, 'Ælfrida;+441234\r\nΓιώργος;+30210\n');
+  await tool(page, 'Restore from file')();
+  await expect(dialog).toContainText('All contacts will be replaced with content of file');
+  await dialog.getByRole('button', { name: 'Yes' }).click();
+  await expect(page.locator('.row')).toHaveCount(2);
+  await expect(page.locator('.row .name')).toHaveText(['Ælfrida', 'Γιώργος']);
+  expect(fs.readFileSync(file)).toEqual(Buffer.from('Ælfrida;+441234\r\nΓιώργος;+30210\n'));
+});
