@@ -28,6 +28,10 @@ inline constexpr int kHandshakeAttempts = 6;
 // long (then until the line is quiet), so that they are never taken as the next
 // command's reply.
 inline constexpr std::chrono::microseconds kSettle{1'000'000};
+// With fast completion, how long a listing that ended in a final result code is watched
+// for more bytes: modems send a reply in bursts a few milliseconds apart, so a pause this
+// long after "OK" means the "OK" was the end and not a message text in the listing.
+inline constexpr std::chrono::microseconds kGrace{40'000};
 // No reply may take longer than this in all, however it trickles in.
 inline constexpr std::chrono::microseconds kReplyBound{120'000'000};
 
@@ -35,17 +39,18 @@ inline constexpr std::chrono::microseconds kReplyBound{120'000'000};
 using DeviceNodes = std::array<std::filesystem::path, 3>;
 DeviceNodes defaultDeviceNodes();  // "/dev/tty.debug", ".../extra_13", ".../extra_0"
 
-// When a reply is complete. Today only the quiet line ends a reply: 1.5 s for the first
-// byte, then 0.5 s without a byte, and never more than `overall` in all. `endsReply`,
-// when set, is asked after every chunk with the reply so far and may end it at once
-// (e.g. at a final result code); the quiet window stays the bound either way.
-// `progress`, when set, hears the byte count of a reply that is still arriving, about
-// once a second.
+// When a reply is complete. By default only the quiet line ends a reply: 1.5 s for the
+// first byte, then 0.5 s without a byte, and never more than `overall` in all. With
+// `fast`, a reply also ends at its final result code (see replyEnd): at once when it is
+// the whole reply, after `grace` without a byte when information lines came before it;
+// a reply that never shows a final result still ends at the quiet window. `progress`,
+// when set, hears the byte count of a reply that is still arriving, about once a second.
 struct ReplyCompletion {
   std::chrono::microseconds firstByte{1'500'000};
   std::chrono::microseconds quiet{500'000};
   std::chrono::microseconds overall = kReplyBound;
-  std::function<bool(std::string_view reply)> endsReply;
+  bool fast = false;
+  std::chrono::microseconds grace = kGrace;
   std::function<void(std::size_t received)> progress;
 };
 

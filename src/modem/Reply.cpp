@@ -110,4 +110,24 @@ Reply classify(std::string_view reply) {
   return r;
 }
 
+ReplyEnd replyEnd(std::string_view reply) {
+  // The last lines are enough: they hold the final result and whatever followed it.
+  constexpr std::size_t kTail = 1024;
+  std::size_t from = 0;
+  if (reply.size() > kTail) {
+    from = reply.find('\n', reply.size() - kTail);
+    if (from == std::string_view::npos) return ReplyEnd::Open;  // one long unfinished line
+    ++from;
+  }
+  const std::string_view tail = reply.substr(from);
+  const Reply r = classify(tail);
+  if (r.kind == ReplyKind::Incomplete) return ReplyEnd::Open;
+  if (r.kind != ReplyKind::Prompt) {
+    // "+CME ERROR: 2" may still become "+CME ERROR: 21": only a whole line counts.
+    const std::size_t finalEnd = static_cast<std::size_t>(r.final.data() - tail.data()) + r.final.size();
+    if (tail.find('\n', finalEnd) == std::string_view::npos) return ReplyEnd::Open;
+  }
+  return r.lines.empty() && from == 0 ? ReplyEnd::Final : ReplyEnd::AfterLines;
+}
+
 }  // namespace voryx::modem

@@ -32,6 +32,18 @@ struct Reply {
 
 Reply classify(std::string_view reply);
 
+// How far a reply collected so far has come, for replies that end at their final result
+// code instead of at a quiet line.
+enum class ReplyEnd {
+  Open,        // no final result code yet, or its line end has not come
+  Final,       // a final result code (or the text prompt) and nothing else: complete
+  AfterLines,  // a final result code after information lines: complete unless more comes
+               // at once (a message text of a listing may itself read "OK")
+};
+// Judged by classify() on the reply's last lines (a long listing is not read again
+// whole after every chunk); unsolicited codes after the final result do not count.
+ReplyEnd replyEnd(std::string_view reply);
+
 // One line (without its line end) as the classifier sees it.
 bool isFinalResult(std::string_view line);
 bool isUnsolicited(std::string_view line);

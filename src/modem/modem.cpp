@@ -264,7 +264,12 @@ std::size_t Channel::collect(std::chrono::microseconds firstByte, std::chrono::m
       if (dropped >= kMaxDroppedBytes) break;
     } else {
       fill_ += got;
-      if (completion_.endsReply && completion_.endsReply(reply())) break;
+    }
+    std::chrono::microseconds next = quiet;
+    if (completion_.fast && !full) {
+      const ReplyEnd end = replyEnd(reply());
+      if (end == ReplyEnd::Final) break;
+      if (end == ReplyEnd::AfterLines) next = completion_.grace;
     }
     const auto now = line_->now();
     if (now - start >= completion_.overall) {
@@ -275,7 +280,7 @@ std::size_t Channel::collect(std::chrono::microseconds firstByte, std::chrono::m
       completion_.progress(fill_ + dropped);
       nextProgress = now + kProgressEvery;
     }
-    wait = line_->waitReadable(std::min(quiet, completion_.overall - (now - start)));
+    wait = line_->waitReadable(std::min(next, completion_.overall - (now - start)));
   }
   readbuf[fill_] = '\0';
   return fill_;

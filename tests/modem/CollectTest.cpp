@@ -17,8 +17,15 @@ using namespace std::string_literals;
 using Kind = ScriptedLine::Kind;
 struct Arrival { int ms; std::string bytes; Kind kind = Kind::Data; };
 struct Reply { std::string text; int endsAtMs; };  // endsAtMs: virtual time when ReadResp returns
-// endsAtOk: a completion rule ends a reply at its final OK.
-struct CollectCase { const char* name; std::vector<Arrival> script; std::vector<Reply> replies; bool hungUp = false, endsAtOk = false; };
+// fast: the reply ends at its final result code (at once, or 40 ms after information lines).
+struct CollectCase { const char* name; std::vector<Arrival> script; std::vector<Reply> replies; bool hungUp = false, fast = false; };
+
+const std::string kEntry = "+CPBR: 1,\"0612345678\",129,\"4142434445\"\r\n";
+std::string entries(int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += kEntry;
+  return out;
+}
 
 const CollectCase kCollectCases[] = {
     {"answers at once: complete 0.5 s after the last byte, not at OK", {{100, "\r\nOK\r\n"}}, {{"\r\nOK\r\n", 600}}},
@@ -34,9 +41,24 @@ const CollectCase kCollectCases[] = {
      {{0, "AB"}, {200, "", Kind::ReadError}, {300, "CD"}}, {{"AB", 200}, {"CD", 800}}},
     {"a hang-up ends the reply, and the next one at once",
      {{0, "AB"}, {100, "", Kind::HangUp}}, {{"AB", 100}, {"", 100}}, true},
-    {"a completion rule ends the reply before the line is quiet",
-     {{100, "\r\n+CPBR: 1,\"1\",129,\"41\"\r\n"}, {200, "\r\nOK\r\n"}},
-     {{"\r\n+CPBR: 1,\"1\",129,\"41\"\r\n\r\nOK\r\n", 200}}, false, true},
+    // Fast completion.
+    {"fast: a bare final result ends the reply at once", {{100, "\r\nOK\r\n"}}, {{"\r\nOK\r\n", 100}}, false, true},
+    {"fast: an error code is read whole, not at its first digit",
+     {{100, "\r\n+CME ERROR: 2"}, {130, "1\r\n"}}, {{"\r\n+CME ERROR: 21\r\n", 130}}, false, true},
+    {"fast: +CMS ERROR ends it", {{100, "\r\n+CMS ERROR: 500\r\n"}}, {{"\r\n+CMS ERROR: 500\r\n", 100}}, false, true},
+    {"fast: a listing ends 40 ms after its OK",
+     {{100, "\r\n" + kEntry}, {200, "\r\nOK\r\n"}}, {{"\r\n" + kEntry + "\r\nOK\r\n", 240}}, false, true},
+    {"fast: a long listing is judged by its last lines",
+     {{100, entries(60)}, {200, "OK\r\n"}}, {{entries(60) + "OK\r\n", 240}}, false, true},
+    {"fast: an unsolicited line after OK is kept without waiting the quiet window",
+     {{100, kEntry + "OK\r\n"}, {120, "+CMTI: \"SM\",3\r\n"}}, {{kEntry + "OK\r\n+CMTI: \"SM\",3\r\n", 160}}, false, true},
+    {"fast: a message text reading OK, more entries within the grace: one listing",
+     {{100, "+CMGL: 1,\"REC READ\",\"+3912\"\r\nOK\r\n"}, {130, "+CMGL: 2,\"REC READ\",\"+3912\"\r\nHi\r\n\r\nOK\r\n"}},
+     {{"+CMGL: 1,\"REC READ\",\"+3912\"\r\nOK\r\n+CMGL: 2,\"REC READ\",\"+3912\"\r\nHi\r\n\r\nOK\r\n", 170}}, false, true},
+    {"fast: no final result falls back to the quiet window", {{100, kEntry}}, {{kEntry, 600}}, false, true},
+    {"fast: one long unfinished line falls back to the quiet window",
+     {{100, std::string(3000, 'A')}}, {{std::string(3000, 'A'), 600}}, false, true},
+    {"fast: the text prompt ends the reply at once", {{100, "\r\n> "}}, {{"\r\n> ", 100}}, false, true},
 };
 
 TEST(CollectTest, QuietWindowEndsEveryReply) {
@@ -46,11 +68,9 @@ TEST(CollectTest, QuietWindowEndsEveryReply) {
     for (const auto& a : c.script) line.arrive(milliseconds(a.ms), a.bytes, a.kind);
     Channel ch;
     ch.attach(line);
-    if (c.endsAtOk) {
-      ReplyCompletion rule;
-      rule.endsReply = [](std::string_view r) { return r.ends_with("\r\nOK\r\n"); };
-      ch.setCompletion(rule);
-    }
+    ReplyCompletion rule;
+    rule.fast = c.fast;
+    ch.setCompletion(rule);
     for (const auto& r : c.replies) {
       EXPECT_EQ(ch.ReadResp(), r.text.size());
       EXPECT_EQ(ch.reply(), r.text);
