@@ -13,6 +13,7 @@
 // phone's own size, so that no text drops under 14 px: where the window is smaller (a phone
 // held sideways) the box scrolls.
 import { drawBarButtons } from './kinds/barbutton.js';
+import { Composer } from './kinds/composer.js';
 import { h, keyed, setText } from './kinds/dom.js';
 import { makeImageButton, updateImageButton } from './kinds/imagebutton.js';
 import { ListView } from './kinds/list.js';
@@ -70,9 +71,11 @@ export class ScreenView {
     this.box = h('div', 'controlbox');
     sizer.append(this.box);
     this.controls.append(sizer);
+    this.composer = new Composer();
     this.toolbar = h('div', 'toolbar');
     this.root.append(this.navbar, this.banner, filters, this.list.root, this.sections.root, this.people.root,
       this.phones.root, this.card.root, this.controls, this.toolbar);
+    this.toolbar.before(this.composer.root);
   }
 
   get searchInput() {
@@ -114,6 +117,9 @@ export class ScreenView {
 
     this.card.root.hidden = !screen.card;
     if (!this.card.root.hidden) this.card.update(screen);
+
+    this.composer.root.hidden = !screen.composer;
+    if (screen.composer) this.composer.update(screen.composer);
 
     this.controls.hidden = !Array.isArray(screen.controls);
     if (!this.controls.hidden) this.drawControls(screen.controls);

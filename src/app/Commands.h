@@ -13,5 +13,6 @@ void addEditCommands(CLI::App& app, int& exitCode);      // voryx add / edit / d
 void addContactsCommands(CLI::App& app, int& exitCode);  // voryx contacts / voryx import
 void addFileCommands(CLI::App& app, int& exitCode);      // voryx export / voryx restore
 void addLogCommand(CLI::App& app, int& exitCode);        // voryx log
+void addMailCommand(CLI::App& app, int& exitCode);       // voryx mail
 
 }  // namespace voryx

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   voryx::addContactsCommands(app, exitCode);
   voryx::addFileCommands(app, exitCode);
   voryx::addLogCommand(app, exitCode);
+  voryx::addMailCommand(app, exitCode);
 
   std::string topic;
   auto* help = app.add_subcommand("help", "Show the help of voryx or of one command");

@@ -8,9 +8,11 @@
 #include "base/Localized.h"
 #include "entries/Csv.h"
 #include "entries/DebugLog.h"
+#include "entries/SupportMail.h"
 #include "store/SimTable.h"
 #include "entries/Import.h"
 #include "ui/EditViewController.h"
+#include "ui/MailComposer.h"
 #include "ui/PeoplePicker.h"
 #include "ui/SetupViewController.h"
 #include "ui/UnknownPerson.h"
@@ -303,8 +305,12 @@ void RootViewController::answerToolSheet(int index) {
               localized("Please confirm action"), kActionConfirmRestore, localized("No"), localized("Yes"));
       break;
     case 6:
-      if (createLog == 0) startLog();
-      break;  // with logging on: the support mail (next)
+      if (createLog == 0) {
+        startLog();
+      } else {
+        sendLog();
+      }
+      break;
     default: break;
   }
 }
@@ -538,6 +544,13 @@ void RootViewController::startLog() {
     return;
   }
   createLog = 1;
+}
+
+void RootViewController::sendLog() {
+  auto mail = entries::makeSupportMail(entries::supportAddress(preferences_), DebugLog::contents());
+  app_.navigation().present(std::make_unique<MailComposer>(app_, std::move(mail), DebugLog::path().parent_path()),
+                            kit::NavigationController::Transition::PageCurl);
+  createLog = 0;
 }
 
 // --- The CSV file ---------------------------------------------------------------------------

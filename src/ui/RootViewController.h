@@ -194,6 +194,9 @@ class RootViewController final : public kit::Screen,
   // Empties the debug log ("LOG START") and turns logging on; the tool sheet then offers
   // the support mail in its place.
   void startLog();
+  // The support mail of the log as it stands now, in the composer; logging stops at once,
+  // whatever the user then does with the message.
+  void sendLog();
   std::filesystem::path csvFile() const;
   void viewExport();
   void deleteEntry();

@@ -30,6 +30,8 @@ Ran runVoryx(const test::TempDir& home, const std::vector<std::string>& args) {
     ::dup2(err[1], 2);
     ::setenv("VORYX_HOME", home.path.c_str(), 1);
     ::unsetenv("VORYX_DEVICE");
+    ::unsetenv("DISPLAY");  // no desktop: nothing starts the mail client of the machine
+    ::unsetenv("WAYLAND_DISPLAY");
     std::vector<char*> argv{const_cast<char*>(bin.c_str())};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -65,6 +67,9 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
                                (home.path / "data" / "Voryx.sqlitedb").string() + ": no entry 999 in sim";
   const std::string kNoSuchDevice =
       "no such device; try --device with another port, or --simulate)";
+  const std::string kLogOn = "voryx log: logging is on for the commands that follow (read, write, import ...); "
+                             "the log is " + (home.path / "state" / "Voryx.log").string();
+  const std::string kEml = (home.path / "support.eml").string();
   const Case kCases[] = {
       {{"--version"}, 0, "voryx 0.1"},
       {{"foo"}, 2, "voryx: unknown command 'foo'; the commands are:"},
@@ -99,12 +104,17 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
                     "phonebook here"},
       {{"export"}, 0, "voryx export: 0 entries written to " + (home.path / "Documents" / "Voryx.csv").string()},
       {{"restore", "/nonexistent.csv"}, 1, "voryx restore: nothing was restored: /nonexistent.csv: no such file"},
-      {{"log", "start"}, 0, "voryx log: logging is on for the commands that follow (read, write, import ...); "
-                            "the log is " + (home.path / "state" / "Voryx.log").string()},
+      {{"log", "start"}, 0, kLogOn},
       {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's "
                     "phonebook here"},
       {{"log", "show"}, 0, "LOG START"},
       {{"log", "stop"}, 0, "voryx log: logging is off; the log stays in " + (home.path / "state" / "Voryx.log").string()},
+      // The support mail: without a desktop only as a file; then logging is off.
+      {{"log", "start"}, 0, kLogOn},
+      {{"mail"}, 1, "voryx mail: no desktop mail client here (that needs a desktop and xdg-email); nothing was "
+                    "sent: use --eml FILE to write the message to a file, and send that with any mail program"},
+      {{"mail", "--eml", kEml}, 0, "voryx mail: the message to support@voryx.invalid is in " + kEml +
+                                       "; logging is off (open the file with your mail program to send it)"},
   };
   for (const Case& c : kCases) {
     std::string line;
@@ -114,6 +124,8 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
     EXPECT_EQ(ran.status, c.status);
     EXPECT_EQ(firstLine(ran.err.empty() ? ran.out : ran.err), c.said);
   }
+  EXPECT_EQ(test::readFile(kEml).substr(0, 19), "MIME-Version: 1.0\r\n");
+  EXPECT_FALSE(std::filesystem::exists(home.path / "state" / "logging-on"));
 }
 
 }  // namespace

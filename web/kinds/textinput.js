@@ -1,7 +1,9 @@
 // Text fields and text views, {"kind": "textField" | "textView", "id", "text",
 // "placeholder", "frame", "fontSize", "shrinkToFit", "keyboard", "returnKey",
-// "returnNeedsText", "clearButton", "roundedBorder", "cornerRadius", "focus": {on, seq}}:
-// an <input> or a <textarea> in a box (the screen places the box by its frame).
+// "returnNeedsText", "clearButton", "roundedBorder", "cornerRadius", "focus": {on, seq},
+// and optionally "label" (its name), "readOnly" and "maxLength"}: an <input> or a
+// <textarea> in a box (the screen places the box by its frame). A read-only one is for
+// reading: the user can focus it, scroll and select, but not change it.
 //
 // What the user types is the page's until the application has it: a snapshot changes the
 // text only while the field does not have the focus and no change of it is on its way
@@ -52,8 +54,12 @@ export function updateTextInput(box, item) {
   field.dataset.id = String(item.id);
   const placeholder = String(item.placeholder ?? '');
   if (field.placeholder !== placeholder) field.placeholder = placeholder;
-  // Named by its placeholder, the one word the screen shows for it (a text view has none).
-  field.setAttribute('aria-label', placeholder || 'Text');
+  // Named by its label, else by its placeholder, the one word the screen shows for it.
+  field.setAttribute('aria-label', String(item.label || '') || placeholder || 'Text');
+  field.readOnly = item.readOnly === true;
+  box.classList.toggle('readonly', field.readOnly);
+  if (Number.isInteger(item.maxLength) && item.maxLength > 0) field.maxLength = item.maxLength;
+  else field.removeAttribute('maxlength');
   const text = String(item.text ?? '');
   if (document.activeElement !== field && !field.sending && field.value !== text) field.value = text;
 
