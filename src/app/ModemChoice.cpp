@@ -8,8 +8,8 @@
 namespace voryx {
 namespace {
 
-std::unique_ptr<sim::VirtualModem> startSimulation(const std::string& simFile,
-                                                   const char* command) {
+std::unique_ptr<sim::VirtualModem> startSimulation(const ModemArgs& args, const char* command) {
+  const std::string& simFile = args.simFile;
   sim::SimCard card = sim::SimCard::demo();
   std::string error;
   if (!simFile.empty() && std::filesystem::exists(simFile)) {
@@ -20,7 +20,10 @@ std::unique_ptr<sim::VirtualModem> startSimulation(const std::string& simFile,
     }
     card = *loaded;
   }
-  auto modem = std::make_unique<sim::VirtualModem>(card);
+  sim::ModemOptions options;
+  if (auto sets = sim::parseCharsetList(args.charsets)) options.charsets.listed = *sets;
+  options.charsets.hexNumbers = args.hexNumbers;
+  auto modem = std::make_unique<sim::VirtualModem>(card, options);
   if (!simFile.empty()) {
     modem->setOnChange([simFile](const sim::SimCard& changed) {
       std::string saveError;
@@ -51,12 +54,25 @@ void addModemOptions(CLI::App& command, ModemArgs& args) {
                      "and saved back to it after every change")
       ->option_text("FILE")
       ->excludes(device);
+  command
+      .add_option("--charsets", args.charsets,
+                  "With the virtual modem: the character sets it offers and takes, e.g. UCS2,IRA "
+                  "(default: GSM, IRA, HEX, UCS2, UTF-8)")
+      ->option_text("LIST")
+      ->excludes(device)
+      ->check([](const std::string& list) {
+        return sim::parseCharsetList(list) ? "" : "a list of GSM, IRA, HEX, UCS2, UTF-8: " + list;
+      });
+  command
+      .add_flag("--hex-numbers", args.hexNumbers,
+                "With the virtual modem: under UCS2 it lists numbers as hexadecimal 16-bit units")
+      ->excludes(device);
 }
 
 std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* command) {
   ModemChoice choice;
-  if (args.simulate || !args.simFile.empty()) {
-    choice.simulation = startSimulation(args.simFile, command);
+  if (args.simulate || !args.simFile.empty() || !args.charsets.empty() || args.hexNumbers) {
+    choice.simulation = startSimulation(args, command);
     if (!choice.simulation) return std::nullopt;
     choice.device.device = choice.simulation->devicePath();
     return choice;

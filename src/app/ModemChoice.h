@@ -18,9 +18,11 @@ struct ModemArgs {
   std::string device;   // --device
   bool simulate = false;
   std::string simFile;  // --sim-file: the virtual SIM's state, loaded and saved back
+  std::string charsets;  // --charsets: the sets the virtual modem offers ("UCS2,IRA")
+  bool hexNumbers = false;  // --hex-numbers: it lists numbers in hexadecimal under UCS2
 };
 
-// Adds --device, --simulate and --sim-file to a command.
+// Adds --device, --simulate, --sim-file, --charsets and --hex-numbers to a command.
 void addModemOptions(CLI::App& command, ModemArgs& args);
 
 struct ModemChoice {

@@ -21,6 +21,8 @@ struct ModemSimArgs {
   int chunk = 0;
   int chunkGap = 0;
   std::vector<std::string> faults;
+  std::string charsets;
+  bool hexNumbers = false;
 };
 
 int runModemSim(const ModemSimArgs& args) {
@@ -40,10 +42,20 @@ int runModemSim(const ModemSimArgs& args) {
     if (!sim::parseFault(f, options.faults)) {
       std::cerr << "voryx modem-sim: unknown fault \"" << f
                 << "\" (silence, huge-reply, nul-bytes, error-at-write=K, mute-at-write=K, "
-                   "hangup-at-write=K, late-at-write=K, listing-error)\n";
+                   "hangup-at-write=K, late-at-write=K, listing-error, charset-test-error)\n";
       return 2;
     }
   }
+  if (!args.charsets.empty()) {
+    auto sets = sim::parseCharsetList(args.charsets);
+    if (!sets) {
+      std::cerr << "voryx modem-sim: unknown character sets \"" << args.charsets
+                << "\" (a list of GSM, IRA, HEX, UCS2, UTF-8)\n";
+      return 2;
+    }
+    options.charsets.listed = *sets;
+  }
+  options.charsets.hexNumbers = args.hexNumbers;
 
   sim::SimCard card = sim::SimCard::demo();
   std::string error;
@@ -110,7 +122,14 @@ void addModemSimCommand(CLI::App& app, int& exitCode) {
       ->check(CLI::NonNegativeNumber);
   sub->add_option("--fault", args->faults,
                   "Inject a fault (repeatable): silence, huge-reply, nul-bytes, listing-error, "
-                  "error-at-write=K, mute-at-write=K, hangup-at-write=K, late-at-write=K");
+                  "charset-test-error, error-at-write=K, mute-at-write=K, hangup-at-write=K, "
+                  "late-at-write=K");
+  sub->add_option("--charsets", args->charsets,
+                  "The character sets the modem offers and takes, e.g. UCS2,IRA (default: GSM, "
+                  "IRA, HEX, UCS2, UTF-8)")
+      ->option_text("LIST");
+  sub->add_flag("--hex-numbers", args->hexNumbers,
+                "Under UCS2, list numbers as hexadecimal 16-bit units, as some modems do");
   sub->callback([args, &exitCode] { exitCode = runModemSim(*args); });
 }
 

@@ -39,6 +39,7 @@ struct TransferOptions {
   ModemArgs modem;
   bool discardChanges = false;  // read: replace rows that carry changes not yet written
   bool quiet = false;           // no progress, no end line unless something failed
+  std::string charset = "auto";  // --charset: hex, ucs2, gsm, ira, or auto (the negotiation)
 };
 
 // One status line on a terminal, redrawn in place: "[#####-----] 12/36 Reading phonebook…".
@@ -173,6 +174,7 @@ int exitStatus(JobOutcome outcome) {
     case JobOutcome::WriteRefused:
     case JobOutcome::NoReply:
     case JobOutcome::ListingFailed:
+    case JobOutcome::CharsetRefused:
     case JobOutcome::UnsentChanges:
     case JobOutcome::DatabaseError: return 1;
   }
@@ -231,6 +233,9 @@ int runTransfer(const TransferOptions& options) {
   context.maxSIM = preferences.integer(kPrefMaxSIM, 0);
   context.maxSIMLen = preferences.integer(kPrefMaxSIMLen, 14);
   context.discardChanges = options.discardChanges;
+  // auto: the negotiation, UCS2 first when the setup screen's switch is on.
+  context.charset.forced = transfer::charsetFromName(options.charset);
+  context.charset.ucs2First = preferences.integer(kPrefUcs2, 0) != 0;
   context.createLog = shellCreateLog(paths);
   const char* what = options.write ? "Writing to the SIM…" : options.sms ? "Reading SMS…" : "Reading phonebook…";
   CommandLineHost host(!options.quiet && isatty(STDERR_FILENO) != 0, what);
@@ -272,6 +277,12 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
                   "Read even when the local list holds changes not yet written to the SIM "
                   "(they are lost)");
   }
+  sub->add_option("--charset", options->charset,
+                  "The modem's character set: hex, ucs2, gsm, ira, or auto (the first the modem "
+                  "takes; UCS2 first when the setup screen says so). A set the modem refuses "
+                  "changes nothing")
+      ->check(CLI::IsMember({"hex", "ucs2", "gsm", "ira", "auto"}, CLI::ignore_case))
+      ->capture_default_str();
   sub->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary, only errors");
   sub->footer(
       "Progress goes to standard error when it is a terminal.\n"

@@ -112,7 +112,27 @@ class ModemEngine::Reply {
 };
 
 ModemEngine::ModemEngine(SimCard& sim, std::vector<std::string>& log, ModemOptions options)
-    : sim_(sim), log_(log), options_(options) {}
+    : sim_(sim), log_(log), options_(std::move(options)) {
+  resetSettings();
+}
+
+// IRA at power-on (and after ATZ), as most modems start; a modem without it starts in the
+// first set it takes.
+void ModemEngine::resetSettings() {
+  settings_ = Settings{};
+  if (options_.charsets.takes(Charset::Ira)) return;
+  for (Charset cs : options_.charsets.listed) {
+    if (options_.charsets.takes(cs)) {
+      settings_.charset = cs;
+      return;
+    }
+  }
+}
+
+std::string ModemEngine::numberField(const std::string& number) const {
+  if (!options_.charsets.hexNumbers || settings_.charset != Charset::Ucs2) return number;
+  return teEncode(utf8Decode(number).value_or(U""), Charset::Ucs2);
+}
 
 bool ModemEngine::takeChanged() { return std::exchange(changed_, false); }
 
@@ -277,11 +297,14 @@ ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
     return Outcome::Ok;
   }
   if (n == "+CSCS") {
-    if (cmd.form == Form::Test) reply.info("+CSCS: " + charsetList());
+    if (cmd.form == Form::Test) {
+      if (options_.faults.charsetTestError) return fail("ERROR");
+      reply.info("+CSCS: " + charsetList(options_.charsets.listed));
+    }
     if (cmd.form == Form::Read) reply.info("+CSCS: \"" + std::string(charsetName(settings_.charset)) + "\"");
     if (cmd.form == Form::Set) {
       auto cs = args->size() == 1 ? charsetFromName((*args)[0].text) : std::nullopt;
-      if (!cs) return fail(cmeError(4));
+      if (!cs || !options_.charsets.takes(*cs)) return fail(cmeError(4));
       settings_.charset = *cs;
     }
     return cmd.form == Form::Exec ? fail(cmeError(50)) : Outcome::Ok;
@@ -306,7 +329,7 @@ ModemEngine::Outcome ModemEngine::basic(const AtCommand& cmd, Reply& reply) {
   if (n == "E") return flag(settings_.echo);
   if (n == "V") return flag(settings_.verbose);
   if (n == "Z" || n == "&F") {
-    settings_ = Settings{};
+    resetSettings();
     return Outcome::Ok;
   }
   if (n == "I") {
@@ -386,8 +409,8 @@ ModemEngine::Outcome ModemEngine::cpbr(const std::vector<AtArg>& args, Reply& re
     const std::string_view alpha =
         std::string_view(rec).substr(0, static_cast<std::size_t>(sim_.alphaLength()));
     const std::string text = cs == Charset::Hex ? toHex(trimAlphaPadding(alpha))
-                                                : quoteEscape(teEncode(decodeAlpha(alpha), cs), cs);
-    reply.entry("+CPBR: " + std::to_string(loc) + ",\"" + withoutPlus(e->number) + "\"," +
+                                                : quoteEscape(teEncode(decodeAlpha(alpha), cs));
+    reply.entry("+CPBR: " + std::to_string(loc) + ",\"" + numberField(withoutPlus(e->number)) + "\"," +
                 std::to_string(e->type) + ",\"" + text + "\"");
   }
   if (reply.entries == 0 && options_.profile == Profile::LineBreak) {
@@ -612,7 +635,7 @@ std::string ModemEngine::cmglEntry(int index, const SmsRecord& m) const {
            std::to_string(tpduLength(pdu)) + "\r\n" + toHex(pdu);
   }
   std::string head = "+CMGL: " + std::to_string(index) + ",\"" + std::string(smsStatusName(m.status)) +
-                     "\",\"" + m.number + "\",," + (received(m) ? "\"" + m.timestamp + "\"" : "");
+                     "\",\"" + numberField(m.number) + "\",," + (received(m) ? "\"" + m.timestamp + "\"" : "");
   if (settings_.showHeader) {
     auto text = utf8Decode(m.text).value_or(U"");
     const std::size_t length = m.ucs2 ? utf16Encode(text).size() : gsm7::septetCount(text).value_or(0);

@@ -79,6 +79,9 @@ class ModemEngine {
   // What a write command (by its count) must do instead of its work, if anything.
   std::optional<Outcome> writeFault(PendingWrite* pending);
 
+  void resetSettings();
+  // A number of a listing as the line shows it in the current set.
+  std::string numberField(const std::string& number) const;
   std::string cmeError(int code) const;
   std::string cmsError(int code) const;
   std::string finalText(std::string_view text) const;

@@ -1,5 +1,6 @@
 #include "sim/ModemOptions.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace voryx::sim {
@@ -19,6 +20,7 @@ bool parseFault(std::string_view text, Faults& faults) {
   if (text == "huge-reply") return faults.hugeReply = true;
   if (text == "nul-bytes") return faults.nulBytes = true;
   if (text == "listing-error") return faults.listingError = true;
+  if (text == "charset-test-error") return faults.charsetTestError = true;
   const std::size_t eq = text.find('=');
   if (eq == std::string_view::npos) return false;
   const std::string_view name = text.substr(0, eq);
@@ -32,6 +34,24 @@ bool parseFault(std::string_view text, Faults& faults) {
   else if (name == "late-at-write") faults.lateAtWrite = k;
   else return false;
   return true;
+}
+
+bool Charsets::takes(Charset cs) const {
+  return std::find(listed.begin(), listed.end(), cs) != listed.end() &&
+         std::find(refused.begin(), refused.end(), cs) == refused.end();
+}
+
+std::optional<std::vector<Charset>> parseCharsetList(std::string_view text) {
+  std::vector<Charset> sets;
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    auto cs = charsetFromName(text.substr(0, comma));
+    if (!cs) return std::nullopt;
+    if (std::find(sets.begin(), sets.end(), *cs) == sets.end()) sets.push_back(*cs);
+    text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
+  }
+  if (sets.empty()) return std::nullopt;
+  return sets;
 }
 
 }  // namespace voryx::sim

@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "sim/charset.h"
 
 namespace voryx::sim {
 
@@ -26,6 +29,19 @@ struct Faults {
   bool hugeReply = false; // listings carry more than 70000 bytes of filler lines
   bool nulBytes = false;  // listings carry NUL bytes between entries
   bool listingError = false;  // phonebook and SMS listings answer ERROR
+  bool charsetTestError = false;  // "AT+CSCS=?" answers ERROR
+};
+
+// The character sets of +CSCS, as real modems differ in them: many have no "HEX", some
+// list a set they then refuse.
+struct Charsets {
+  // What "AT+CSCS=?" lists, in this order; "AT+CSCS=" takes no other set.
+  std::vector<Charset> listed{Charset::Gsm, Charset::Ira, Charset::Hex, Charset::Ucs2, Charset::Utf8};
+  std::vector<Charset> refused;  // listed, but "AT+CSCS=" answers ERROR all the same
+  // Under UCS2, number fields of the listings (phonebook and messages) go out as 16-bit
+  // units in hexadecimal, as some modems send them. Numbers written are taken plain.
+  bool hexNumbers = false;
+  bool takes(Charset cs) const;
 };
 
 inline constexpr std::chrono::milliseconds kLateReply{2000};
@@ -37,6 +53,7 @@ struct ModemOptions {
   std::size_t chunkBytes = 0;               // 0: a reply goes out in one write
   std::chrono::milliseconds chunkGap{0};    // pause between chunks
   Faults faults;
+  Charsets charsets{};
 };
 
 // "default" or "linebreak".
@@ -44,9 +61,13 @@ std::optional<Profile> profileFromName(std::string_view name);
 std::string_view profileName(Profile profile);
 
 // One fault as written on the command line: "silence", "huge-reply", "nul-bytes",
-// "listing-error",
+// "listing-error", "charset-test-error",
 // "error-at-write=K", "mute-at-write=K", "hangup-at-write=K", "late-at-write=K". False (faults unchanged)
 // when the text is none of these.
 bool parseFault(std::string_view text, Faults& faults);
+
+// The sets "AT+CSCS=?" lists, as written on the command line: "UCS2,IRA" (any case, in
+// the order given). None for an empty list or a name that is no set.
+std::optional<std::vector<Charset>> parseCharsetList(std::string_view text);
 
 }  // namespace voryx::sim

@@ -11,6 +11,7 @@ namespace voryx::sim {
 namespace {
 
 constexpr char32_t kBad = 0xFFFD;
+constexpr std::uint8_t kEscape = 0x1B;
 
 std::uint8_t byteAt(std::string_view s, std::size_t i) { return static_cast<std::uint8_t>(s[i]); }
 
@@ -63,10 +64,22 @@ std::u32string decodeAlpha(std::string_view field) {
   if (field.empty() || byteAt(field, 0) == 0xFF) return out;
   const std::uint8_t form = byteAt(field, 0);
   if (form == 0x80) {
+    // UTF-16 units up to the first FFFF (a last odd byte is padding); a surrogate pair
+    // is one character, a surrogate without its other half none.
+    std::u16string units;
     for (std::size_t i = 1; i + 1 < field.size(); i += 2) {
-      const char32_t unit = (static_cast<char32_t>(byteAt(field, i)) << 8) | byteAt(field, i + 1);
+      const char16_t unit = static_cast<char16_t>(byteAt(field, i) << 8 | byteAt(field, i + 1));
       if (unit == 0xFFFF) break;
-      out.push_back(unit >= 0xD800 && unit <= 0xDFFF ? kBad : unit);
+      units.push_back(unit);
+    }
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      const char32_t u = units[i];
+      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+          units[i + 1] <= 0xDFFF) {
+        out.push_back(0x10000 + ((u - 0xD800) << 10) + (units[++i] - 0xDC00u));
+      } else {
+        out.push_back(u >= 0xD800 && u <= 0xDFFF ? kBad : u);
+      }
     }
     return out;
   }
@@ -77,14 +90,24 @@ std::u32string decodeAlpha(std::string_view field) {
     const char32_t base = form == 0x81 ? static_cast<char32_t>(byteAt(field, 2)) << 7
                                        : (static_cast<char32_t>(byteAt(field, 2)) << 8) |
                                              byteAt(field, 3);
-    for (std::size_t i = head; i < field.size() && i - head < count; ++i) {
+    const std::size_t end = std::min(field.size(), head + count);
+    for (std::size_t i = head; i < end; ++i) {
       const std::uint8_t b = byteAt(field, i);
-      out.push_back(b < 0x80 ? gsmChar(b) : ((base + (b & 0x7Fu)) & 0xFFFF));
+      if (b >= 0x80) {
+        out.push_back((base + (b & 0x7Fu)) & 0xFFFF);
+      } else if (b != kEscape) {
+        out.push_back(gsmChar(b));
+      } else if (i + 1 < end && byteAt(field, i + 1) < 0x80) {  // an extension character
+        if (auto pair = gsm7::decode(field.substr(i, 2))) out += *pair;
+        ++i;
+      }  // an escape with nothing to escape is dropped
     }
     return out;
   }
-  // Plain: unpacked septets up to the padding, extension characters after an escape.
-  const std::string_view septets = trimAlphaPadding(field);
+  // Plain: unpacked septets up to the padding, extension characters after an escape. A
+  // last escape escapes nothing (the name was cut inside a pair): dropped.
+  std::string_view septets = trimAlphaPadding(field);
+  if (!septets.empty() && byteAt(septets, septets.size() - 1) == kEscape) septets.remove_suffix(1);
   std::size_t start = 0;
   for (std::size_t i = 0; i <= septets.size(); ++i) {
     if (i == septets.size() || byteAt(septets, i) >= 0x80) {

@@ -50,9 +50,9 @@ std::string_view charsetName(Charset cs) {
   return "IRA";
 }
 
-std::string charsetList() {
+std::string charsetList(const std::vector<Charset>& sets) {
   std::string out = "(";
-  for (const auto& n : kNames) out += (out.size() > 1 ? ",\"" : "\"") + std::string(n.name) + "\"";
+  for (Charset cs : sets) out += (out.size() > 1 ? ",\"" : "\"") + std::string(charsetName(cs)) + "\"";
   return out + ")";
 }
 
@@ -101,14 +101,13 @@ std::optional<std::u32string> teDecode(std::string_view bytes, Charset cs) {
   return out;
 }
 
-std::string quoteEscape(std::string_view bytes, Charset cs) {
-  const bool backslash = cs == Charset::Ira || cs == Charset::Utf8;
+std::string quoteEscape(std::string_view bytes) {
   std::string out;
   for (char c : bytes) {
     if (c == '"') out += "\\22";
     else if (c == '\r') out += "\\0D";
     else if (c == '\n') out += "\\0A";
-    else if (c == '\\' && backslash) out += "\\5C";
+    else if (c == '\\') out += "\\5C";
     else out += c;
   }
   return out;

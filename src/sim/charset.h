@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace voryx::sim {
 
@@ -13,16 +14,16 @@ enum class Charset { Gsm, Ira, Hex, Ucs2, Utf8 };
 
 std::optional<Charset> charsetFromName(std::string_view name);  // case-insensitive
 std::string_view charsetName(Charset cs);
-// The +CSCS=? list, e.g. ("GSM","IRA","HEX","UCS2","UTF-8").
-std::string charsetList();
+// The +CSCS=? list of `sets`, e.g. ("GSM","IRA","HEX","UCS2","UTF-8").
+std::string charsetList(const std::vector<Charset>& sets);
 
 // Text for the line; a character the set cannot hold becomes '?'.
 std::string teEncode(std::u32string_view text, Charset cs);
 // Text from the line; none when the bytes are not valid in the set.
 std::optional<std::u32string> teDecode(std::string_view bytes, Charset cs);
 
-// A string parameter as sent inside quotes: '"', CR, LF (and '\' where it is a
-// backslash) become V.250 escapes "\22", "\0D", "\0A", "\5C".
-std::string quoteEscape(std::string_view bytes, Charset cs);
+// A string parameter as sent inside quotes: '"', CR, LF and the byte 5C (a backslash,
+// or the GSM alphabet's "Ö") become the line's escapes "\22", "\0D", "\0A", "\5C".
+std::string quoteEscape(std::string_view bytes);
 
 }  // namespace voryx::sim

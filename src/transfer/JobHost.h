@@ -9,6 +9,7 @@
 #include <string>
 
 #include "modem/Channel.h"
+#include "transfer/Charset.h"
 
 namespace voryx::transfer {
 
@@ -22,6 +23,8 @@ enum class JobOutcome {
   UnsentChanges,  // a read found changes not yet written and was not told to drop them
   NoModem,        // no device opened, the handshake gave up, or the line broke
   TooSlow,        // the modem answers after the wait for a reply (or never ends one)
+  CharsetRefused, // the modem took none of the character sets the job can talk in (or
+                  // not the one the user forced): nothing was read or written
   DatabaseError,  // the local database could not be read or written
 };
 
@@ -74,6 +77,7 @@ struct JobContext {
   int maxSIMLen = 14;
   int createLog = 0;
   bool discardChanges = false;  // a read may replace rows that carry marks
+  CharsetPreference charset{};  // forced from the shell, or UCS2 first (the setup screen)
 };
 
 }  // namespace voryx::transfer

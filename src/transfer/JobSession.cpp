@@ -112,6 +112,35 @@ bool JobSession::readMore(bool mustEnd) {
   return judge(mustEnd);
 }
 
+bool JobSession::negotiateCharset(CharsetUse use) {
+  const CharsetPreference& preference = context_.charset;
+  std::optional<std::vector<std::string>> offered;
+  if (!preference.forced) {
+    if (!exchange("AT+CSCS=?\r")) return false;
+    offered = parseCscsTest(reply());
+    std::string list;
+    for (const std::string& name : offered.value_or(std::vector<std::string>{})) {
+      list += (list.empty() ? "" : ",") + name;
+    }
+    VORYX_LOG_IF(logging(), "charsets offered |%s|\n", offered ? list.c_str() : "(unreadable)");
+  }
+  const Negotiated agreed = chooseCharset(use, offered, preference, [this](Charset cs) {
+    const std::string line = "AT+CSCS=\"" + std::string(charsetName(cs)) + "\"\r";
+    if (!exchange(line)) return SetAnswer::Ended;
+    return answer_.kind == modem::ReplyKind::Ok ? SetAnswer::Taken : SetAnswer::Refused;
+  });
+  if (agreed.ended) return false;
+  std::string refused;
+  for (Charset cs : agreed.refused) refused += (refused.empty() ? "" : ", ") + std::string(charsetName(cs));
+  VORYX_LOG_IF(logging(), "charset refused |%s| chosen |%s|\n", refused.c_str(),
+               agreed.chosen ? std::string(charsetName(*agreed.chosen)).c_str() : "");
+  charset_ = agreed.chosen;
+  if (charset_ || (use == CharsetUse::SmsWrite && !preference.forced)) return true;
+  charsetRefused_ = true;
+  alert(wording_.title, localized(wording_.noCharset) + " (" + refused + ")");
+  return false;
+}
+
 void JobSession::showBytesReceived(bool on) {
   modem::ReplyCompletion rule;
   if (on) {

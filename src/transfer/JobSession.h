@@ -16,6 +16,7 @@
 
 #include "modem/Channel.h"
 #include "modem/Reply.h"
+#include "transfer/Charset.h"
 #include "transfer/JobHost.h"
 #include "transfer/SimName.h"
 
@@ -31,6 +32,7 @@ struct LineWording {
   const char* noAnswer;  // the handshake gave up
   const char* lineLost;  // a write to the device failed or the modem hung up
   const char* tooSlow;   // a reply came after the wait, or never ended
+  const char* noCharset; // the modem took none of the character sets asked for
 };
 
 class JobSession {
@@ -67,8 +69,22 @@ class JobSession {
   // Reports the byte count of long replies (the listings) on the progress label.
   void showBytesReceived(bool on);
   const modem::Reply& answer() const { return answer_; }
-  // Why the dialogue ended: NoModem or TooSlow.
-  JobOutcome failure() const { return tooSlow_ ? JobOutcome::TooSlow : JobOutcome::NoModem; }
+  // Why the dialogue ended: NoModem, TooSlow or CharsetRefused.
+  JobOutcome failure() const {
+    return charsetRefused_ ? JobOutcome::CharsetRefused
+           : tooSlow_      ? JobOutcome::TooSlow
+                           : JobOutcome::NoModem;
+  }
+
+  // The job's character set, agreed once in its set-up: asks which sets the modem has
+  // ("AT+CSCS=?") and sets the one chooseCharset picks for `use` and the context's
+  // preference. False when the dialogue ended, or when the modem took no set and `use`
+  // cannot go without one (the SMS write can, PDU mode needs none, unless the user forced
+  // a set); the user is told and failure() says CharsetRefused. The debug log records
+  // what the modem offered, what it refused and what was chosen.
+  bool negotiateCharset(CharsetUse use);
+  // What negotiateCharset chose; none before, or when the modem took none.
+  std::optional<Charset> charset() const { return charset_; }
   // Sends bytes that are not a command (message text, a PDU) without collecting.
   bool sendRaw(std::string_view bytes);
   // The last reply (with its late part, when it came late), and whether it was cut to
@@ -103,6 +119,8 @@ class JobSession {
   modem::Reply answer_;  // views into replyText_
   bool lostTold_ = false;
   bool tooSlow_ = false;
+  bool charsetRefused_ = false;
+  std::optional<Charset> charset_;
 };
 
 }  // namespace voryx::transfer

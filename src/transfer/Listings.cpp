@@ -74,6 +74,9 @@ class FieldCursor {
     return value;
   }
 
+  // Whether a comma followed the last field read.
+  bool more() const { return more_; }
+
   // A quoted field (without its quotes) or the bare text up to the next comma.
   std::optional<Field> field() {
     if (!more_) return std::nullopt;
@@ -145,12 +148,12 @@ std::size_t finalResultLine(const std::vector<Line>& lines) {
   return lines.size();
 }
 
-std::string withPlus(std::string_view number, std::string_view type) {
+}  // namespace
+
+std::string numberWithPlus(std::string_view number, std::string_view type) {
   if (trim(type) == "145" && !startsWith(number, "+")) return "+" + std::string(number);
   return std::string(number);
 }
-
-}  // namespace
 
 std::optional<int> leadingInt(std::string_view s) {
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
@@ -168,8 +171,11 @@ std::optional<int> leadingInt(std::string_view s) {
 // is what follows the second comma after that ")".
 CpbrRange parseCpbrTest(std::string_view reply) {
   CpbrRange range;
-  const std::size_t at = reply.find("+CPBR: (");
+  std::size_t at = reply.find("+CPBR:");
   if (at == std::string_view::npos) return range;
+  at += 6;
+  while (at < reply.size() && isBlank(reply[at])) ++at;
+  if (at >= reply.size() || reply[at] != '(') return range;
   range.found = true;
   const std::size_t dash = reply.find('-', at + 1);
   if (dash == std::string_view::npos) return range;
@@ -184,6 +190,8 @@ CpbrRange parseCpbrTest(std::string_view reply) {
 }
 
 // +CPBR: 3,"3912345",145,"414243"
+// +CPBR: 4,"+3912345",145,"8004100420FFFF",0
+// +CPBR: 5,"555",129,
 std::vector<PhonebookRow> parseCpbrListing(std::string_view listing) {
   std::vector<PhonebookRow> rows;
   for (const Line& line : splitLines(listing)) {
@@ -192,10 +200,11 @@ std::vector<PhonebookRow> parseCpbrListing(std::string_view listing) {
     auto location = f.integer();
     auto number = f.quoted();
     auto type = f.field();
-    auto name = f.quoted();
-    if (!location || !number || !type || !name) continue;
-    rows.push_back({*location, withPlus(*number, type->text), std::string(type->text),
-                    std::string(*name)});
+    if (!location || !number || !type) continue;
+    std::optional<Field> name;  // nothing at all after the type: an empty name
+    if (f.more() && !(name = f.field())) continue;
+    rows.push_back({*location, numberWithPlus(*number, type->text), std::string(type->text),
+                    std::string(name ? name->text : std::string_view{}), std::string(*number)});
   }
   return rows;
 }
@@ -255,7 +264,7 @@ std::vector<SmsRow> parseCmglListing(std::string_view listing) {
       if (end > h + 1) {
         text = listing.substr(lines[h + 1].begin, lines[end - 1].end - lines[h + 1].begin);
       }
-      rows.push_back({*index, std::string(fields[1].text), withPlus(fields[2].text, type),
+      rows.push_back({*index, std::string(fields[1].text), numberWithPlus(fields[2].text, type),
                       std::move(text), std::string(fields[2].text), std::string(type)});
     }
     h = next;

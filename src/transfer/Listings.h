@@ -14,23 +14,29 @@ namespace voryx::transfer {
 // character that is not one, 0 when there are none; nothing when it does not fit an int.
 std::optional<int> leadingInt(std::string_view s);
 
-// "+CPBR: (1-250),40,14": the last location and the longest name in bytes.
+// "+CPBR: (1-250),40,14": the last location and the longest name in bytes (blanks
+// anywhere, fields after the third ignored).
 struct CpbrRange {
-  bool found = false;                 // "+CPBR: (" present (absent: the caller uses 9999)
+  bool found = false;                 // "+CPBR:" and "(" present (absent: the caller uses 9999)
   std::optional<int> maxSIM;          // upper bound of the range; none when unreadable
   std::optional<int> maxSIMLen;       // third field; none when absent or unreadable
 };
 CpbrRange parseCpbrTest(std::string_view reply);
 
-// Every "+CPBR: loc,"number",type,"namehex"" line of a listing is one entry, whether
-// entries are separated by a blank line or by a single line break.
+// Every "+CPBR: loc,"number",type,"name"" line of a listing is one entry, whether
+// entries are separated by a blank line or by a single line break, in the order listed.
+// Fields after the name are ignored; a name left out or unquoted is taken as it stands.
 struct PhonebookRow {
   int location = 0;
-  std::string number;   // with "+" added for type 145 when it has none
-  std::string type;     // as sent ("129", "145", ...)
-  std::string nameHex;  // the name field, undecoded (decodeSimName)
+  std::string number;        // with "+" added for type 145 when it has none
+  std::string type;          // as sent ("129", "145", ...)
+  std::string name;          // the name field, undecoded (decodeName)
+  std::string listedNumber;  // as listed (hexadecimal under UCS2 on some modems)
 };
 std::vector<PhonebookRow> parseCpbrListing(std::string_view listing);
+
+// A listed number with "+" for type 145 when it has none (never a second one).
+std::string numberWithPlus(std::string_view number, std::string_view type);
 
 // "+CPMS: 3,30,3,30,3,30": the total of the first store (the second number).
 struct CpmsStore {

@@ -11,6 +11,7 @@
 #include "entries/DebugLog.h"
 #include "modem/Traffic.h"
 #include "store/SimTable.h"
+#include "transfer/Charset.h"
 #include "transfer/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
@@ -28,6 +29,7 @@ constexpr LineWording kReadWording{
     "The modem did not answer; the local list was kept.",
     "The connection to the modem was lost; the local list was kept.",
     "The modem answers too slowly; the local list was kept.",
+    "The modem refused the character set; the local list was kept.",
 };
 constexpr const char* kListingFailed = "The SIM could not be listed; the local list was kept.";
 constexpr const char* kDatabaseFailed =
@@ -125,9 +127,10 @@ std::optional<Capacity> learnCapacity(JobSession& s, bool found, std::optional<i
 JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows,
                              int& steps) {
   if (!s.exchange("AT V1E0\r", true) || !s.exchange("AT+CPBS=\"SM\"\r", true) ||
-      !s.exchange("AT+CSCS=\"HEX\"\r")) {
+      !s.negotiateCharset(CharsetUse::Phonebook)) {
     return s.failure();
   }
+  const Charset cs = *s.charset();
 
   const std::string_view rangeCommand = "AT+CPBR=?\r";
   modem::logSend(s.logging(), rangeCommand);
@@ -166,7 +169,8 @@ JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEn
   VORYX_LOG_IF(s.logging(), "entries parsed |%d|\n", static_cast<int>(listed.size()));
   const CodecLog log = s.codecLog();
   for (const PhonebookRow& row : listed) {
-    rows.push_back({row.location, decodeSimName(row.nameHex, log), asUtf8(row.number), kMarkInStep});
+    rows.push_back({row.location, decodeName(row.name, cs, log),
+                    numberWithPlus(decodeNumber(row.listedNumber, cs), row.type), kMarkInStep});
   }
   return JobOutcome::Done;
 }
@@ -200,9 +204,10 @@ JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& 
     CpmsStore store = parseCpmsRead(s.reply());
     report.maxSMS = learnCapacity(s, store.found, store.maxSMS);
   }
-  if (!s.exchange("AT+CMGF=1\r", true) || !s.exchange("AT+CSCS=\"UTF-8\"\r")) {
+  if (!s.exchange("AT+CMGF=1\r", true) || !s.negotiateCharset(CharsetUse::SmsRead)) {
     return s.failure();
   }
+  const Charset cs = *s.charset();
 
   const std::string_view listCommand = "AT+CMGL=\"ALL\"\r";
   modem::logSend(s.logging(), listCommand);
@@ -226,7 +231,8 @@ JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& 
   }
   VORYX_LOG_IF(s.logging(), "entries parsed |%d|\n", static_cast<int>(listed.size()));
   for (const SmsRow& row : listed) {
-    rows.push_back({row.index, asUtf8(row.text), asUtf8(row.number), kMarkInStep});
+    rows.push_back({row.index, decodeMessageText(row.text, cs),
+                    numberWithPlus(decodeNumber(row.listedNumber, cs), row.type), kMarkInStep});
   }
   return JobOutcome::Done;
 }

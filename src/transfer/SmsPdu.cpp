@@ -1,6 +1,7 @@
 #include "transfer/SmsPdu.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "transfer/GsmAlphabet.h"
 
@@ -26,18 +27,13 @@ int semiOctet(char c) {
 
 bool needsPduMode(std::string_view utf8Text) {
   auto septets = encodeGsmText(utf8Text);
-  return !septets || septets->find_first_of("\x1A\x1B") != std::string::npos;
+  return !septets || septets->find_first_of("\x08\x1A\x1B\x7F") != std::string::npos;
 }
 
 SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view utf8Text) {
   std::string digits;
   for (char c : number) {
     if (int v = semiOctet(c); v >= 0) digits.push_back(static_cast<char>(v));
-  }
-  std::u16string units = toUtf16(utf8ToCodePoints(utf8Text));
-  if (units.size() > static_cast<std::size_t>(kUcs2UnitsPerSms)) {
-    units.resize(kUcs2UnitsPerSms);
-    if (units.back() >= 0xD800 && units.back() <= 0xDBFF) units.pop_back();
   }
   // A destination of more than 20 digits does not fit the address field.
   if (digits.size() > 20) digits.resize(20);
@@ -53,6 +49,33 @@ SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view ut
     appendHex(hex, high << 4 | low);
   }
   appendHex(hex, 0x00);  // protocol identifier
+  if (std::optional<std::string> septets = encodeGsmText(utf8Text)) {
+    if (septets->size() > static_cast<std::size_t>(kSeptetsPerSms)) {
+      septets->resize(kSeptetsPerSms);
+      if (static_cast<std::uint8_t>(septets->back()) == kGsmEscape) septets->pop_back();
+    }
+    appendHex(hex, 0x00);  // data coding: GSM 7-bit
+    appendHex(hex, static_cast<unsigned>(septets->size()));
+    // Eight septets in seven octets, the first septet in the low bits of the first octet.
+    unsigned bits = 0;
+    int held = 0;
+    for (char septet : *septets) {
+      bits |= (static_cast<unsigned>(septet) & 0x7Fu) << held;
+      held += 7;
+      while (held >= 8) {
+        appendHex(hex, bits & 0xFFu);
+        bits >>= 8;
+        held -= 8;
+      }
+    }
+    if (held > 0) appendHex(hex, bits & 0xFFu);
+    return {hex, static_cast<int>(hex.size() / 2 - 1)};
+  }
+  std::u16string units = toUtf16(utf8ToCodePoints(utf8Text));
+  if (units.size() > static_cast<std::size_t>(kUcs2UnitsPerSms)) {
+    units.resize(kUcs2UnitsPerSms);
+    if (units.back() >= 0xD800 && units.back() <= 0xDBFF) units.pop_back();
+  }
   appendHex(hex, 0x08);  // data coding: UCS2
   appendHex(hex, static_cast<unsigned>(units.size() * 2));
   for (char16_t u : units) {

@@ -12,6 +12,7 @@
 #include "entries/DebugLog.h"
 #include "modem/Traffic.h"
 #include "store/SimTable.h"
+#include "transfer/Charset.h"
 #include "transfer/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
@@ -31,6 +32,7 @@ constexpr LineWording kWriteWording{
     "The connection to the modem was lost; the changes not yet written stay marked and "
     "will be sent again.",
     "The modem answers too slowly; the changes not yet written stay marked.",
+    "The modem refused the character set; nothing was written.",
 };
 constexpr const char* kListUnreadable = "The local database could not be read; nothing was written.";
 constexpr const char* kSweepFailed =
@@ -168,8 +170,8 @@ Verdict takeAnswer(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::
 // ---- phonebook ----
 
 bool phonebookSetUp(JobSession& s) {
-  return s.exchange("AT+CSCS=\"HEX\"\r") && s.exchange("AT V1E0\r", true) &&
-         s.exchange("AT+CPBS=\"SM\"\r", true);
+  return s.exchange("AT V1E0\r", true) && s.exchange("AT+CPBS=\"SM\"\r", true) &&
+         s.negotiateCharset(CharsetUse::Phonebook);
 }
 
 Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string& lastNumber,
@@ -188,7 +190,8 @@ Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string&
   }
   s.progress("Writing phonebook entry nr.", index);
   lastNumber = filterNumber(e.telefono, false);
-  const std::string name = encodeSimName(e.nome, s.context().maxSIMLen, s.codecLog());
+  // Numbers go as they are in every set: the modem converts no number field.
+  const std::string name = encodeName(e.nome, *s.charset(), s.context().maxSIMLen, s.codecLog());
   auto command = JobSession::command("AT+CPBW=%d,\"%s\",%d,\"%s\"\r", e.posizione,
                                      lastNumber.c_str(), numberType(e.telefono), name.c_str());
   if (!command) return Verdict::TooLong;
@@ -201,7 +204,7 @@ Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string&
 
 bool smsSetUp(JobSession& s) {
   return s.exchange("AT V1E0\r", true) && s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true) &&
-         s.exchange("AT+CMGF=1\r", true) && s.exchange("AT+CSCS=\"GSM\"\r");
+         s.exchange("AT+CMGF=1\r", true) && s.negotiateCharset(CharsetUse::SmsWrite);
 }
 
 // The first `limit` characters of a UTF-8 text (never cutting inside one).
@@ -292,15 +295,18 @@ Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastN
 
   std::optional<std::int32_t> storedAt;
   Verdict v;
-  if (!needsPduMode(text)) {
+  // Text mode in the set the job agreed (GSM or IRA) when the set carries the text
+  // unchanged; otherwise, and when the modem took neither set, PDU mode.
+  std::optional<std::string> body;
+  if (s.charset()) body = encodeMessageText(firstCharacters(text, kGsmCharsPerMessage), *s.charset());
+  if (body) {
     auto command = JobSession::command("AT+CMGW=\"%s\",%d,\"STO SENT\"\r", lastNumber.c_str(), type);
     if (!command) return notStored(Verdict::TooLong);
-    const std::string oneMessage = firstCharacters(text, kGsmCharsPerMessage);
-    v = storeMessage(s, n, *command, lineBreaksAsReturns(*encodeGsmText(oneMessage)), storedAt);
+    v = storeMessage(s, n, *command, lineBreaksAsReturns(*body), storedAt);
   } else {
-    // Characters the GSM alphabet lacks (or that would end the text entry): the message
-    // goes as UCS2 in PDU mode, stored as sent (3) like the text-mode writes, and the line
-    // is put back in text mode.
+    // The message goes in PDU mode (GSM 7-bit data when the alphabet holds it, else
+    // UCS2), stored as sent (3) like the text-mode writes, and the line is put back in
+    // text mode.
     SubmitPdu pdu = encodeSubmitPdu(lastNumber, type, text);
     auto command = JobSession::command("AT+CMGW=%d,3\r", pdu.tpduLength);
     if (!command || pdu.hex.size() + 2 >= kCommandBufSize) return notStored(Verdict::TooLong);

@@ -2,35 +2,14 @@
 // and the SMS store over the pty and must list what the SIM holds.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-
+#include "sim/Gammu.h"
 #include "sim/VirtualModem.h"
-#include "store/TempDir.h"
 
 using namespace voryx::sim;
-
-namespace {
-
-// Runs gammu with a configuration for `device`; its standard output.
-std::string runGammu(const std::string& device, const std::string& args) {
-  voryx::test::TempDir dir;
-  const auto rc = dir / "gammurc";
-  std::ofstream(rc) << "[gammu]\ndevice = " << device << "\nconnection = at\n";
-  std::string out;
-  if (FILE* p = ::popen(("gammu -c " + rc.string() + " " + args + " 2>&1").c_str(), "r")) {
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
-}
-
-}  // namespace
+using voryx::test::runGammu;
 
 TEST(GammuTest, ListsWhatTheSimHolds) {
-  if (std::system("command -v gammu >/dev/null") != 0) GTEST_SKIP() << "gammu is not installed";
+  if (!voryx::test::gammuInstalled()) GTEST_SKIP() << "gammu is not installed";
   VirtualModem modem{SimCard::demo()};
   ASSERT_TRUE(modem.start());
 

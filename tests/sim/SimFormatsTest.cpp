@@ -50,7 +50,11 @@ TEST(AlphaTest, DecodesEveryForm) {
       {"8000410042", "AB"},          {"FFFFFFFF", ""},                {"", ""},
       // Broken fields: counts beyond the field, cut headers, odd UCS2 bytes, non-septets.
       {"81FF08C1", "с"}, {"8102", ""}, {"82FF04", ""}, {"800041FF", "A"},
-      {"8000", ""},      {"41C142", "A\xEF\xBF\xBD" "B"}, {"1B", " "},
+      {"8000", ""},      {"41C142", "A\xEF\xBF\xBD" "B"},
+      // Surrogate pairs in the 80 form; escapes inside the 81 and 82 forms; an escape
+      // with nothing after it (a name cut inside a pair) is dropped.
+      {"80D83DDE000041", "\U0001F600" "A"}, {"80D83D0041", "\xEF\xBF\xBD" "A"},
+      {"8103081B65C1", "€с"}, {"820304101B3CC1", "[ё"}, {"8102081B", ""}, {"411B", "A"}, {"1B", ""},
   };
   for (const auto& [field, name] : kTable) {
     SCOPED_TRACE(field);

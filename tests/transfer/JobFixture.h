@@ -95,6 +95,7 @@ class JobFixture : public ::testing::Test {
     c.createLog = createLog;
     c.discardChanges = discardChanges;
     c.search = search;
+    c.charset = charset;
     return c;
   }
 
@@ -159,6 +160,7 @@ class JobFixture : public ::testing::Test {
   int createLog = 0;
   bool discardChanges = false;
   std::string search;  // the search of the list on display
+  CharsetPreference charset;  // forced, or UCS2 first
   // Called on the job's thread with every command line the engine takes.
   std::function<void(const std::string&)> duringPass;
 

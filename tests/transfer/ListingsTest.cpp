@@ -23,6 +23,8 @@ const RangeCase kRanges[] = {
     {"\r\n+CPBR: (1-250),40,14\r\n\r\nOK\r\n", true, 250, 14},
     {"+CPBR: ( 1 - 250 ) , 40 , 14\r\nOK\r\n", true, 250, 14},
     {"+CPBR: (1-250),40,14,0,0\r\nOK\r\n", true, 250, 14},
+    {"+CPBR:(1-250),40,18\r\nOK\r\n", true, 250, 18},
+    {"^BOOT:20,0,0,0,72\r\n+CPBR:  ( 1-250 ), 40, 18, \"\", 0\r\n^RSSI:14\r\nOK\r\n", true, 250, 18},
     {"+CPBR: (1-250),40,14OK", true, 250, 14},
     {"RING\r\n+CPBR: (1-100),20,18\r\nOK\r\n", true, 100, 18},
     {"+CPBR: (1-)\r\nOK\r\n", true, 0, std::nullopt},
@@ -50,7 +52,7 @@ TEST(ListingsTest, ParsesTheLocationRange) {
 
 struct CpbrCase {
   std::string listing;
-  std::vector<std::string> rows;  // "location|number|type|nameHex"
+  std::vector<std::string> rows;  // "location|number|type|name"
 };
 const CpbrCase kPhonebooks[] = {
     {"+CPBR: 3,\"3912345\",145,\"414243\"\r\n\r\nOK\r\n", {"3|+3912345|145|414243"}},
@@ -65,6 +67,12 @@ const CpbrCase kPhonebooks[] = {
      {"1|1|129|41", "2|2|129|42"}},
     // Extra fields after the name, an empty name and number, blanks.
     {"+CPBR: 7,\"\",129,\"\",0\r\n+CPBR:  8 , \"5\" , 129 , \"43\"\r\n", {"7||129|", "8|5|129|43"}},
+    // As real modems list: "+" already there, out of order, status lines between the
+    // entries, blanks after commas, fields after the name, lower-case FF padding, an
+    // empty name left unquoted or left out.
+    {"+CPBR: 5,\"+3912\",145,\"41\",0\r\n^RSSI:14\r\n+CPBR: 2, \"2\", 129, \"416e6e61ffffffff\",\"\",129,\"\"\r\n"
+     "^BOOT:20,0,0,0,72\r\n+CMTI: \"SM\",1\r\n+CPBR: 3,\"3\",129,\r\n+CPBR: 4,\"4\",129\r\n\r\nOK\r\n",
+     {"5|+3912|145|41", "2|2|129|416e6e61ffffffff", "3|3|129|", "4|4|129|"}},
     // NUL bytes do not end the listing.
     {"+CPBR: 1,\"1\",129,\"41\"\r\n\0\r\n+CPBR: 2,\"2\",129,\"42\"\r\n"s,
      {"1|1|129|41", "2|2|129|42"}},
@@ -82,7 +90,7 @@ TEST(ListingsTest, ParsesEveryPhonebookLine) {
     SCOPED_TRACE(c.listing);
     std::vector<std::string> rows;
     for (const auto& r : parseCpbrListing(c.listing)) {
-      rows.push_back(std::to_string(r.location) + "|" + r.number + "|" + r.type + "|" + r.nameHex);
+      rows.push_back(std::to_string(r.location) + "|" + r.number + "|" + r.type + "|" + r.name);
     }
     EXPECT_EQ(rows, c.rows);
   }

@@ -56,8 +56,8 @@ TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   EXPECT_TRUE(host_.alerts.empty());
   EXPECT_EQ(host_.ends, std::vector<std::string>{"endLoadSIM"});
   EXPECT_EQ(commandsAfterHandshake(),
-            (std::vector<std::string>{"AT V1E0", "AT+CPBS=\"SM\"", "AT+CSCS=\"HEX\"", "AT+CPBR=?",
-                                      "AT+CPBR=1,10"}));
+            (std::vector<std::string>{"AT V1E0", "AT+CPBS=\"SM\"", "AT+CSCS=?", "AT+CSCS=\"HEX\"",
+                                      "AT+CPBR=?", "AT+CPBR=1,10"}));
   EXPECT_NE(DebugLog::contents().find("send |AT+CPBR=1,10\r|\n"), std::string::npos);
 }
 
@@ -112,8 +112,9 @@ TEST_F(JobFixture, FailedReadsKeepTheTableAndNotFoundEmptiesIt) {
        {"Read from SIM|2 changes not yet written to the SIM would be lost; the local list was kept."}, {}},
       {"a modem slower than the wait", true, {.replyDelay = 1600ms, .faults = {}}, true,
        JobOutcome::TooSlow, true, {kTooSlow}, {}},
+      // (The first reply with a gap is the character set list's, before the capacity.)
       {"a listing with a gap past the quiet window", true,
-       {.chunkBytes = 60, .chunkGap = 700ms, .faults = {}}, true, JobOutcome::TooSlow, true, {kTooSlow}, 10},
+       {.chunkBytes = 60, .chunkGap = 700ms, .faults = {}}, true, JobOutcome::TooSlow, true, {kTooSlow}, {}},
       {"a listing that trickles past the reply bound", true,
        {.chunkBytes = 1, .chunkGap = 400ms, .faults = {}}, true, JobOutcome::TooSlow, true, {kTooSlow}, 10},
   };

@@ -46,6 +46,10 @@ const DecodeCase kDecodes[] = {
     {"81FF08C141", "\u0441A"},
     {"8100084141", ""},
     {"810308" "1B3CC1", "[\u0441"},
+    {"8103081B65C1", "€\u0441"},
+    {"820304101B3CC1", "[\u0451"},
+    {"8102081B", ""},  // an escape with nothing after it: dropped, here and at the end
+    {"411B", "A"},
     {"8101", ""},
     {"8201", ""},
     {"82FFFFFFFF", "\u007E"},  // base FFFF + 7F wraps within 16 bits

@@ -41,7 +41,7 @@ TEST_F(JobFixture, SmsReadRunsAloneAndStoresEveryMessageAsSent) {
   EXPECT_TRUE(host_.report.createLog);  // every SMS job is logged
   engineLog_ = line->commandLog();
   EXPECT_EQ(commandsAfterHandshake(),
-            (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1",
+            (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1", "AT+CSCS=?",
                                       "AT+CSCS=\"UTF-8\"", "AT+CMGL=\"ALL\""}));
 }
 

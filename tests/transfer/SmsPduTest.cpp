@@ -14,11 +14,14 @@ struct PduCase {
   std::string hex;
 };
 const PduCase kPdus[] = {
-    {"393331234567", 145, "Ciao", "0001000C91933313325476000808004300690061006F"},
+    // Texts the GSM alphabet holds: packed septets (DCS 00); any other: UCS2 (DCS 08).
+    {"393331234567", 145, "Ciao", "0001000C91933313325476000004C374F80D"},
+    {"1", 129, "hellohello", "0001000181F100000A" "E8329BFD4697D9EC37"},
+    {"1", 129, "5€", "0001000181F1000003" "B54D19"},  // the escape pair counts two
     {"12345", 129, "\u0416", "00010005812143F500080204" "16"},
-    {"*100#", 129, "", "00010005811A00FB000800"},
-    {"", 129, "A", "000100008100080200" "41"},
-    {"+39 (333) p1", 145, "", "0001000691933313000800"},  // only digits reach the address
+    {"*100#", 129, "", "00010005811A00FB000000"},
+    {"", 129, "A", "000100008100000141"},
+    {"+39 (333) p1", 145, "", "0001000691933313000000"},  // only digits reach the address
     {"1", 129, "\U0001F600", "0001000181F1000804D83DDE00"},
 };
 
@@ -33,13 +36,19 @@ TEST(SmsPduTest, EncodesSubmit) {
 
 TEST(SmsPduTest, CutsToOneMessageWithoutSplittingAPair) {
   const std::string digits = "12";
-  auto full = encodeSubmitPdu(digits, 129, std::string(80, 'a'));
+  std::string zhe;
+  for (int i = 0; i < 80; ++i) zhe += "\u0436";
+  auto full = encodeSubmitPdu(digits, 129, zhe);
   EXPECT_EQ(full.hex.substr(16, 2), "8C");  // 70 units
   EXPECT_EQ(full.hex.size(), 18u + 280u);
 
-  auto pair = encodeSubmitPdu(digits, 129, std::string(69, 'a') + "\U0001F600");
+  auto pair = encodeSubmitPdu(digits, 129, zhe.substr(0, 69 * 2) + "\U0001F600");
   EXPECT_EQ(pair.hex.substr(16, 2), "8A");  // 69 units: the pair would straddle the end
-  EXPECT_EQ(pair.hex.substr(pair.hex.size() - 4), "0061");
+  EXPECT_EQ(pair.hex.substr(pair.hex.size() - 4), "0436");
+
+  EXPECT_EQ(encodeSubmitPdu(digits, 129, std::string(170, 'a')).hex.substr(16, 2), "A0");  // 160 septets
+  // 159 septets: the escape pair of "€" would straddle the end.
+  EXPECT_EQ(encodeSubmitPdu(digits, 129, std::string(159, 'a') + "€").hex.substr(16, 2), "9F");
 
   auto longNumber = encodeSubmitPdu(std::string(30, '1'), 129, "");
   EXPECT_EQ(longNumber.hex.substr(6, 2), "14");  // 20 digits
@@ -50,7 +59,9 @@ struct ModeCase {
   bool pdu;
 };
 const ModeCase kModes[] = {
-    {"Hello @home, 5$", false}, {"Caffè già", false}, {"Привет", true},
+    {"Hello @home, 5$", false}, {"Caffè", false}, {"Привет", true},
+    {"già", true},    // "à" is 7F: the line's delete would take it
+    {"però", true},   // "ò" is 08: backspace
     {"5€", true},     // escape pair: ESC would cancel the text entry
     {"ΞΣ", true},     // Ξ is 1A: Ctrl-Z would end it
     {"tab\there", true},

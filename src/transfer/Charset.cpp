@@ -1,0 +1,322 @@
+#include "transfer/Charset.h"
+
+#include <algorithm>
+#include <array>
+
+#include "modem/Reply.h"
+#include "transfer/GsmAlphabet.h"
+#include "transfer/SmsPdu.h"
+
+namespace voryx::transfer {
+namespace {
+
+struct Named {
+  Charset cs;
+  std::string_view name;
+};
+constexpr std::array<Named, 5> kNames{{{Charset::Hex, "HEX"},
+                                       {Charset::Ucs2, "UCS2"},
+                                       {Charset::Gsm, "GSM"},
+                                       {Charset::Ira, "IRA"},
+                                       {Charset::Utf8, "UTF-8"}}};
+
+constexpr char32_t kReplacement = 0xFFFD;
+// A septet the line cannot carry raw inside a quoted field: it would end the field ('"'),
+// start an escape ('\'), or end or edit the command line (control bytes, DEL).
+bool needsEscape(unsigned char b) { return b < 0x20 || b == '"' || b == '\\' || b == 0x7F; }
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void appendHex(std::string& out, unsigned byte) {
+  constexpr const char* kDigits = "0123456789ABCDEF";
+  out.push_back(kDigits[(byte >> 4) & 0xF]);
+  out.push_back(kDigits[byte & 0xF]);
+}
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+// Bytes from the line taken as UTF-8; what is not UTF-8 becomes U+FFFD.
+std::string asUtf8(std::string_view text) {
+  std::string out;
+  for (char32_t c : utf8ToCodePoints(text)) appendUtf8(out, c);
+  return out;
+}
+
+// Whole 16-bit units of hexadecimal ("0041D83DDE00"); none for anything else.
+std::optional<std::u16string> hexUnits(std::string_view hex) {
+  if (hex.empty() || hex.size() % 4 != 0) return std::nullopt;
+  std::u16string units;
+  for (std::size_t i = 0; i < hex.size(); i += 4) {
+    unsigned unit = 0;
+    for (std::size_t k = i; k < i + 4; ++k) {
+      const int v = hexValue(hex[k]);
+      if (v < 0) return std::nullopt;
+      unit = unit << 4 | static_cast<unsigned>(v);
+    }
+    units.push_back(static_cast<char16_t>(unit));
+  }
+  return units;
+}
+
+// Whole bytes of hexadecimal; none for anything else.
+std::optional<std::string> hexBytes(std::string_view hex) {
+  if (hex.empty() || hex.size() % 2 != 0) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = hexValue(hex[i]);
+    const int lo = hexValue(hex[i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    bytes.push_back(static_cast<char>(hi * 16 + lo));
+  }
+  return bytes;
+}
+
+// The "\hh" escapes of a quoted field resolved; a backslash without two hexadecimal
+// digits after it stays.
+std::string unescape(std::string_view field) {
+  std::string out;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 2 < field.size() && hexValue(field[i + 1]) >= 0 &&
+        hexValue(field[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hexValue(field[i + 1]) * 16 + hexValue(field[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(field[i]);
+    }
+  }
+  return out;
+}
+
+// The order a use asks the sets in.
+std::vector<Charset> candidates(CharsetUse use, bool ucs2First) {
+  using enum Charset;
+  switch (use) {
+    case CharsetUse::Phonebook:
+      return ucs2First ? std::vector{Ucs2, Gsm, Ira} : std::vector{Hex, Ucs2, Gsm, Ira};
+    case CharsetUse::SmsRead:
+      return ucs2First ? std::vector{Ucs2, Utf8, Gsm, Ira} : std::vector{Utf8, Ucs2, Gsm, Ira};
+    case CharsetUse::SmsWrite:
+      break;
+  }
+  return {Gsm, Ira};
+}
+
+bool isDialCharacter(char16_t u) {
+  return (u >= '0' && u <= '9') || u == '+' || u == '*' || u == '#' || u == ',' || u == ';' ||
+         u == 'p' || u == 'w' || u == 'P' || u == 'W';
+}
+
+// Under GSM and IRA: the name as septet bytes (IRA: ASCII bytes) within `budget` bytes of
+// the SIM's plain form, '?' for a character the set lacks.
+std::string plainBytes(std::string_view utf8Name, Charset cs, std::size_t budget) {
+  std::string out;
+  std::size_t used = 0;
+  for (char32_t c : utf8ToCodePoints(utf8Name)) {
+    const std::optional<GsmCode> code = gsmCode(c);
+    const std::size_t size = code && code->extension ? 2 : 1;  // what the SIM stores
+    if (used + size > budget) break;
+    used += size;
+    if (cs == Charset::Ira) {
+      out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    } else if (!code) {
+      out.push_back('?');
+    } else {
+      if (code->extension) out.push_back(static_cast<char>(kGsmEscape));
+      out.push_back(static_cast<char>(code->septet));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string_view charsetName(Charset cs) {
+  for (const Named& n : kNames) {
+    if (n.cs == cs) return n.name;
+  }
+  return "IRA";
+}
+
+std::optional<Charset> charsetFromName(std::string_view name) {
+  const std::string wanted = upper(name);
+  if (wanted == "UTF8") return Charset::Utf8;
+  for (const Named& n : kNames) {
+    if (n.name == wanted) return n.cs;
+  }
+  return std::nullopt;
+}
+
+// +CSCS: ("IRA","GSM","UCS2")      +CSCS: "IRA","GSM"      +CSCS: (ira, gsm)
+std::optional<std::vector<std::string>> parseCscsTest(std::string_view reply) {
+  const modem::Reply answer = modem::classify(reply);
+  if (answer.kind != modem::ReplyKind::Ok) return std::nullopt;
+  std::vector<std::string> names;
+  for (std::string_view line : answer.lines) {
+    if (line.starts_with("AT") || line.starts_with("at")) continue;  // an echo
+    if (line.starts_with("+CSCS:")) line.remove_prefix(6);
+    while (!line.empty()) {
+      const std::size_t comma = line.find(',');
+      std::string_view item = line.substr(0, comma);
+      line.remove_prefix(comma == std::string_view::npos ? line.size() : comma + 1);
+      constexpr std::string_view kFrame = " \t()\"";
+      item.remove_prefix(std::min(item.size(), item.find_first_not_of(kFrame)));
+      const std::size_t last = item.find_last_not_of(kFrame);
+      item = last == std::string_view::npos ? std::string_view{} : item.substr(0, last + 1);
+      // A set's name: letters, digits and '-', '_', '.'; anything else is not one.
+      const bool name = !item.empty() && item.size() <= 32 &&
+                        std::all_of(item.begin(), item.end(), [](char c) {
+                          return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                                 (c >= 'a' && c <= 'z') || c == '-' || c == '_' || c == '.';
+                        });
+      if (!name) continue;
+      std::string set = upper(item);
+      if (std::find(names.begin(), names.end(), set) == names.end()) names.push_back(std::move(set));
+    }
+  }
+  if (names.empty()) return std::nullopt;
+  return names;
+}
+
+Negotiated chooseCharset(CharsetUse use, const std::optional<std::vector<std::string>>& offered,
+                         const CharsetPreference& preference,
+                         const std::function<SetAnswer(Charset)>& trySet) {
+  std::vector<Charset> order = candidates(use, preference.ucs2First);
+  if (preference.forced) {
+    order = {*preference.forced};
+  } else if (offered) {
+    std::vector<Charset> listed;
+    for (Charset cs : order) {
+      const bool named = std::any_of(offered->begin(), offered->end(), [cs](const std::string& n) {
+        return charsetFromName(n) == cs;
+      });
+      if (named) listed.push_back(cs);
+    }
+    if (!listed.empty()) order = std::move(listed);
+  }
+  Negotiated result;
+  for (Charset cs : order) {
+    switch (trySet(cs)) {
+      case SetAnswer::Taken:
+        result.chosen = cs;
+        return result;
+      case SetAnswer::Refused:
+        result.refused.push_back(cs);
+        break;
+      case SetAnswer::Ended:
+        result.ended = true;
+        return result;
+    }
+  }
+  return result;
+}
+
+std::string decodeName(std::string_view field, Charset cs, const CodecLog& log) {
+  switch (cs) {
+    case Charset::Hex:
+      return decodeSimName(field, log);
+    case Charset::Ucs2:
+      if (auto units = hexUnits(field)) return utf16ToUtf8(*units);
+      return asUtf8(field);
+    case Charset::Gsm:
+      return decodeGsmText(unescape(field));
+    case Charset::Ira:
+      return asUtf8(unescape(field));
+    case Charset::Utf8:
+      break;
+  }
+  return asUtf8(field);
+}
+
+std::string encodeName(std::string_view utf8Name, Charset cs, int maxSIMLen, const CodecLog& log) {
+  const std::size_t budget = maxSIMLen > 0 ? static_cast<std::size_t>(maxSIMLen) : 0;
+  switch (cs) {
+    case Charset::Hex:
+      return encodeSimName(utf8Name, maxSIMLen, log);
+    case Charset::Ucs2: {
+      // The SIM may store the name in its 80 form: one byte, then two a unit.
+      std::u16string units = toUtf16(utf8ToCodePoints(utf8Name));
+      const std::size_t room = budget > 0 ? (budget - 1) / 2 : 0;
+      if (units.size() > room) {
+        units.resize(room);
+        if (!units.empty() && units.back() >= 0xD800 && units.back() <= 0xDBFF) units.pop_back();
+      }
+      std::string out;
+      for (char16_t u : units) {
+        appendHex(out, static_cast<unsigned>(u) >> 8);
+        appendHex(out, u & 0xFFu);
+      }
+      return out;
+    }
+    case Charset::Gsm:
+    case Charset::Ira:
+    case Charset::Utf8:
+      break;
+  }
+  std::string out;
+  for (char c : plainBytes(utf8Name, cs == Charset::Ira ? cs : Charset::Gsm, budget)) {
+    const auto b = static_cast<unsigned char>(c);
+    if (needsEscape(b)) {
+      out.push_back('\\');
+      appendHex(out, b);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string decodeNumber(std::string_view field, Charset cs) {
+  if (cs == Charset::Ucs2) {
+    auto units = hexUnits(field);
+    if (units && std::all_of(units->begin(), units->end(), isDialCharacter)) {
+      return std::string(units->begin(), units->end());
+    }
+  }
+  return asUtf8(field);
+}
+
+std::string decodeMessageText(std::string_view text, Charset cs) {
+  switch (cs) {
+    case Charset::Gsm:
+      return decodeGsmText(text);
+    case Charset::Ucs2:
+      if (auto units = hexUnits(text)) return utf16ToUtf8(*units);
+      break;
+    case Charset::Hex:
+      if (auto septets = hexBytes(text)) return decodeGsmText(*septets);
+      break;
+    case Charset::Ira:
+    case Charset::Utf8:
+      break;
+  }
+  return asUtf8(text);
+}
+
+std::optional<std::string> encodeMessageText(std::string_view utf8Text, Charset cs) {
+  if (cs == Charset::Gsm) {
+    if (needsPduMode(utf8Text)) return std::nullopt;
+    return encodeGsmText(utf8Text);
+  }
+  if (cs != Charset::Ira) return std::nullopt;
+  constexpr std::string_view kMoved = "@$_`[]{}\\^~|";
+  for (char c : utf8Text) {
+    const auto b = static_cast<unsigned char>(c);
+    const bool plain = (b >= 0x20 && b < 0x7F && kMoved.find(c) == std::string_view::npos) ||
+                       c == '\n' || c == '\r';
+    if (!plain) return std::nullopt;
+  }
+  return std::string(utf8Text);
+}
+
+}  // namespace voryx::transfer

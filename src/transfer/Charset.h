@@ -1,0 +1,100 @@
+#pragma once
+// The modem's character set (+CSCS) as one value: which sets a modem offers, which one a
+// job talks in, and how names, numbers and message texts cross the line in it. Pure
+// functions, any thread; every reader survives garbage (no crash, no overrun).
+//
+//   HEX    the SIM's stored name forms as hexadecimal (SimName)
+//   UCS2   every text field as hexadecimal 16-bit units; the modem maps them to and from
+//          the SIM's stored form (emoji as surrogate pairs)
+//   GSM    the GSM 7-bit alphabet, one byte a septet, 1B xx for the extension table
+//   IRA    ASCII
+//   UTF-8  as is (the SMS read)
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transfer/SimName.h"
+
+namespace voryx::transfer {
+
+enum class Charset { Hex, Ucs2, Gsm, Ira, Utf8 };
+
+// "HEX", "UCS2", "GSM", "IRA", "UTF-8".
+std::string_view charsetName(Charset cs);
+// The set a name stands for, in any case ("ucs2", "UTF8" too); none for anything else.
+std::optional<Charset> charsetFromName(std::string_view name);
+
+// +CSCS: ("IRA","GSM","UCS2")
+// The names the modem lists, upper case, in its order, vendor sets ("8859-1",
+// "PCCP437") included. Quotes, parentheses and blanks are optional; the list may run over
+// several lines. None when the reply did not end in OK or lists nothing readable.
+std::optional<std::vector<std::string>> parseCscsTest(std::string_view reply);
+
+// What a job talks in the set for. Each has its order of preference:
+//   Phonebook  HEX, UCS2, GSM, IRA (UCS2 first and no HEX when the user asks for UCS2)
+//   SmsRead    UTF-8, UCS2, GSM, IRA (UCS2 first when the user asks for it)
+//   SmsWrite   GSM, IRA: the only sets text mode is written in; the texts neither can
+//              carry go in PDU mode, which needs no set
+enum class CharsetUse { Phonebook, SmsRead, SmsWrite };
+
+// What the user asked for: a set forced from the shell (--charset), or the negotiation,
+// with UCS2 first when the setup screen's "Use UCS2 character set" is on.
+struct CharsetPreference {
+  std::optional<Charset> forced;
+  bool ucs2First = false;
+};
+
+// The modem's answer to AT+CSCS="X".
+enum class SetAnswer { Taken, Refused, Ended };
+
+struct Negotiated {
+  std::optional<Charset> chosen;  // none: every candidate was refused
+  bool ended = false;             // the dialogue ended while asking (line lost, too slow)
+  std::vector<Charset> refused;   // in the order asked
+};
+
+// Chooses the set a job talks in: the candidates of `use` in their order (only `forced`
+// when the user forced one), kept to those `offered` lists when the list was readable and
+// names any of them (a list that names none, or an unreadable one, leaves the whole
+// order), each asked with `trySet` until the modem takes one. A set that is listed but
+// refused is skipped.
+Negotiated chooseCharset(CharsetUse use, const std::optional<std::vector<std::string>>& offered,
+                         const CharsetPreference& preference,
+                         const std::function<SetAnswer(Charset)>& trySet);
+
+// A "+CPBR:" name field (quotes removed) to UTF-8. HEX: the SIM's stored forms; UCS2:
+// 16-bit units (a field that is not whole units of hexadecimal is taken as text); GSM:
+// septets; IRA: ASCII. Under GSM and IRA the line's "\hh" escapes are resolved.
+std::string decodeName(std::string_view field, Charset cs, const CodecLog& log = {});
+
+// A UTF-8 name as the "+CPBW" text field in `cs`, within what the SIM holds in
+// `maxSIMLen` bytes, so that the modem never refuses it as too long:
+//   HEX    the most compact stored form (encodeSimName)
+//   UCS2   the first (maxSIMLen-1)/2 units (what the 80 form holds), never half a pair
+//   GSM    septets, up to maxSIMLen bytes (an extension character takes two)
+//   IRA    ASCII, cut the same way
+// Under GSM and IRA a character the set lacks becomes '?'; the quote, the backslash and
+// control bytes go as "\hh" escapes (a raw one would end the field or edit the line).
+std::string encodeName(std::string_view utf8Name, Charset cs, int maxSIMLen,
+                       const CodecLog& log = {});
+
+// A number field as listed. Under UCS2 some modems send it as 16-bit units: a field of
+// hexadecimal digits, a multiple of four long, whose units are all dial characters
+// (0-9 + * # , ; p w) is decoded; anything else stays as listed.
+std::string decodeNumber(std::string_view field, Charset cs);
+
+// A message text of a text-mode listing to UTF-8: UTF-8 and IRA as sent (what is not
+// UTF-8 becomes U+FFFD), GSM as septets, UCS2 as 16-bit units and HEX as septets in
+// hexadecimal (a text that is not hexadecimal stays as sent).
+std::string decodeMessageText(std::string_view text, Charset cs);
+
+// The message text as text mode sends it under `cs` (GSM or IRA); none when the text
+// must go in PDU mode: a character the set cannot carry unchanged, or one that would
+// end or cancel the text entry. Under IRA that is anything outside printable ASCII and
+// the line break, and the characters the GSM alphabet places elsewhere or only in its
+// extension table (@ $ _ ` [ ] { } \ ^ ~ |), which modems convert unreliably.
+std::optional<std::string> encodeMessageText(std::string_view utf8Text, Charset cs);
+
+}  // namespace voryx::transfer
