@@ -4,6 +4,11 @@
 
 namespace voryx {
 
+// One more switch is one more row here (and its flag stored in save()).
+const SetupViewController::SettingSwitch SetupViewController::kSwitches[] = {
+    {"ucs2", "Use UCS2 character set", &SetupViewController::flagUCS2},
+};
+
 SetupViewController::SetupViewController(Preferences& preferences, kit::NavigationController& navigation)
     : kit::Screen("SetupViewController"), preferences_(preferences), navigation_(navigation) {
   done_.id = "done";
@@ -44,10 +49,23 @@ void SetupViewController::renderParts(nlohmann::json& screen) const {
   }
   screen["background"] = "grouped";
   screen["rowHeight"] = kRowHeight;
-  screen["sections"] = nlohmann::json::array({{{"header", localized("SIM name format")}, {"rows", std::move(rows)}}});
+  nlohmann::json switches = nlohmann::json::array();
+  for (const SettingSwitch& row : kSwitches) {
+    switches.push_back(kit::Switch{row.id, localized(row.title), this->*row.flag != 0}.render());
+  }
+  screen["sections"] = nlohmann::json::array(
+      {{{"header", localized("SIM name format")}, {"rows", std::move(rows)}},
+       {{"header", localized("Modem")}, {"rows", std::move(switches)}}});
 }
 
 kit::EventResult SetupViewController::handleOwnEvent(const kit::Event& e) {
+  for (const SettingSwitch& row : kSwitches) {
+    if (e.target != row.id) continue;
+    kit::Switch control{row.id, localized(row.title), this->*row.flag != 0};
+    kit::EventResult result = control.handleEvent(e);
+    this->*row.flag = control.on ? 1 : 0;
+    return result;
+  }
   if (!e.target.starts_with("row:")) return Screen::handleOwnEvent(e);
   auto row = kit::targetNumber(e.target, "row:");
   if (!row) return kit::invalidEvent("a row target is row:<index>");

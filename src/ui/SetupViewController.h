@@ -1,8 +1,9 @@
 #pragma once
 // The setup screen: which name comes first when names pass between the address book and
-// the SIM (lastFirst), as a grouped table of two rows with the chosen one ticked. "Done"
-// stores the choice and goes back; the back button leaves it unstored. Pushed on the
-// main screen's stack. Main loop only.
+// the SIM (lastFirst), as a grouped table of two rows with the chosen one ticked, and the
+// modem's settings as switch rows ("Use UCS2 character set": ucs2). "Done" stores them
+// and goes back; the back button leaves them unstored. Pushed on the main screen's
+// stack. Main loop only.
 #include "store/Preferences.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/NavigationController.h"
@@ -20,8 +21,8 @@ class SetupViewController final : public kit::Screen {
   void viewDidLoad() override;  // "Done" and the stored settings
   void languageDidChange() override;
   void tableViewWillSelectRowAtIndexPath(int row);  // the row becomes the choice
-  // Stores lastFirst, and fast and ucs2 as they were read (no control changes them
-  // here yet), synchronises once and goes back.
+  // Stores lastFirst, ucs2, and fast as it was read (no control changes it here yet),
+  // synchronises once and goes back.
   void save();
 
   int lastFirst = 0;
@@ -33,6 +34,14 @@ class SetupViewController final : public kit::Screen {
   kit::EventResult handleOwnEvent(const kit::Event& e) override;
 
  private:
+  // A switch row of the modem's section and the flag it sets.
+  struct SettingSwitch {
+    const char* id;
+    const char* title;  // string-table key
+    int SetupViewController::*flag;
+  };
+  static const SettingSwitch kSwitches[];
+
   Preferences& preferences_;
   kit::NavigationController& navigation_;
   kit::BarButton done_;

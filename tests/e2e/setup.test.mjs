@@ -11,10 +11,11 @@ const kSizes = [[320, 480], [480, 320], [1280, 800]];
 test.use({ bypassCSP: true });
 
 
-const storedLastFirst = (server) => {
+const storedPreference = (server, key) => {
   const file = path.join(server.home, 'config', 'preferences.json');
-  return fs.existsSync(file) ? JSON.parse(fs.readFileSync(file, 'utf8')).lastFirst : undefined;
+  return fs.existsSync(file) ? JSON.parse(fs.readFileSync(file, 'utf8'))[key] : undefined;
 };
+const storedLastFirst = (server) => storedPreference(server, 'lastFirst');
 
 test('setup: the check mark follows the tapped row, Done stores it, Back does not; keyboard, axe, three sizes', async ({ page, serve }, testInfo) => {
   const server = await serve({ phonebook: [[1, 'Anna', '+3901', 0]] }, {}, ['--simulate']);
@@ -78,4 +79,48 @@ test('setup: the check mark follows the tapped row, Done stores it, Back does no
   await page.keyboard.press('Enter');
   await expect(title).toHaveText(mainTitle);
   await expect.poll(() => storedLastFirst(server)).toBe(0);
+});
+
+test('setup: the UCS2 switch flips by mouse and by keyboard; Done stores it, Back does not', async ({ page, serve }, testInfo) => {
+  const server = await serve({ phonebook: [[1, 'Anna', '+3901', 0]] }, {}, ['--simulate']);
+  await page.setViewportSize({ width: 320, height: 480 });
+  await openApp(page, server);
+  const title = page.locator('.navbar .title');
+  const mainTitle = await title.textContent();
+  const ucs2 = page.getByRole('group', { name: 'Modem' }).getByRole('switch', { name: 'Use UCS2 character set' });
+
+  // By mouse; the back button forgets it.
+  await page.locator('.navbar [data-id="setup"]').click();
+  await expect(ucs2).toHaveAttribute('aria-checked', 'false');
+  await ucs2.click();
+  await expect(ucs2).toHaveAttribute('aria-checked', 'true');
+  await ucs2.click();
+  await expect(ucs2).toHaveAttribute('aria-checked', 'false');
+  await ucs2.click();
+  await expect(ucs2).toHaveAttribute('aria-checked', 'true');
+  await page.locator('.navbar [data-id="back"]').click();
+  await expect(title).toHaveText(mainTitle);
+  expect(storedPreference(server, 'ucs2')).toBeUndefined();
+
+  // By keyboard: Tab from the last name-order row reaches it, Space flips it, the focus
+  // stays; Done stores it.
+  await page.locator('.navbar [data-id="setup"]').click();
+  await expect(ucs2).toHaveAttribute('aria-checked', 'false');
+  await page.getByRole('radio', { name: 'Lastname/Firstname' }).focus();
+  await page.keyboard.press('Tab');
+  await expect(ucs2).toBeFocused();
+  await page.keyboard.press('Space');
+  await expect(ucs2).toHaveAttribute('aria-checked', 'true');
+  await expect(ucs2).toBeFocused();
+  expect(await seriousViolations(page)).toEqual([]);
+  const box = await ucs2.boundingBox();
+  expect(box.height).toBe(50);
+  const file = testInfo.outputPath('setup-switch-320x480.png');
+  await page.screenshot({ path: file });
+  await testInfo.attach('setup switch', { path: file, contentType: 'image/png' });
+  await page.locator('.navbar [data-id="done"]').click();
+  await expect(title).toHaveText(mainTitle);
+  await expect.poll(() => storedPreference(server, 'ucs2')).toBe(1);
+  await page.locator('.navbar [data-id="setup"]').click();
+  await expect(ucs2).toHaveAttribute('aria-checked', 'true');
 });

@@ -395,8 +395,8 @@ TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
 namespace voryx {
 namespace {
 
-// Setup: the stored order is ticked; "Done" stores the tapped row, back forgets it, and
-// settings the screen has no control for stay as they were.
+// Setup: the stored order is ticked; "Done" stores the tapped row and the switches, back
+// forgets them, and settings the screen has no control for stay as they were.
 TEST(CommandsTest, SetupStoresTheNameOrderOnlyOnDone) {
   TempHome home;
   ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefFast, 1));
@@ -413,8 +413,14 @@ TEST(CommandsTest, SetupStoresTheNameOrderOnlyOnDone) {
     EXPECT_EQ(ticked(), json({"checkmark", nullptr}));
     ASSERT_EQ(s.ui.tap("row:1").status, 200);
     EXPECT_EQ(ticked(), json({nullptr, "checkmark"}));
+    const json ucs2 = {{"kind", "switch"}, {"id", "ucs2"}, {"title", "Use UCS2 character set"}, {"on", false}, {"enabled", true}};
+    EXPECT_EQ(s.ui.screen()["sections"][1], json({{"header", "Modem"}, {"rows", {ucs2}}}));
+    ASSERT_EQ(s.ui.event({{"target", "ucs2"}, {"action", "toggle"}, {"value", true}}).status, 200);
+    EXPECT_EQ(s.ui.screen()["sections"][1]["rows"][0]["on"], true);
+    EXPECT_EQ(s.ui.event({{"target", "ucs2"}, {"action", "toggle"}, {"value", "on"}}).status, 400);
     ASSERT_EQ(s.ui.tap(leave).status, 200);
     EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
+    EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefUcs2), leave == std::string("done") ? std::optional(1) : std::nullopt);
   }
   Preferences stored(home.paths.preferences);
   EXPECT_EQ(stored.integer(kPrefLastFirst, -1), 1);

@@ -2,17 +2,23 @@
 // "rowHeight"}: each section a white rounded group under its header, each row a button
 // with its title in bold (shrunk to fit the row) and, on the row whose accessory is
 // "checkmark", a check mark on the right. A tap (or Enter, Space) sends the row's id; the
-// application moves the check mark.
+// application moves the check mark. A row of kind "switch" is a switch row (switch.js).
 //
-// A section's rows are a choice of one: a screen reader hears a radio group named by the
-// header, each row a radio button checked where the mark is. Rows never show a selection
-// highlight: the check mark is the only thing a tap changes.
+// A section of such rows is a choice of one: a screen reader hears a radio group named by
+// the header, each row a radio button checked where the mark is. Rows never show a
+// selection highlight: the check mark is the only thing a tap changes. A section of
+// switches is a plain group named by its header.
 import { button, fitText, h, keyed, setTarget, setText } from './dom.js';
+import { makeSwitch, updateSwitch } from './switch.js';
 
 const kTitleSize = 16;
 // The title's room in a row: the row's width less its left inset and the check mark's
 // column on the right.
 const kTitleMargin = 10 + 36;
+// A switch row's title: the left inset, the track and the room around it.
+const kSwitchMargin = 10 + 51 + 20;
+
+const isSwitch = (r) => r.kind === 'switch';
 
 let headerCount = 0;
 
@@ -35,7 +41,10 @@ export class SectionsView {
       if (s.header) el.parts.group.setAttribute('aria-labelledby', el.parts.header.id);
       else el.parts.group.removeAttribute('aria-labelledby');
       const rows = (Array.isArray(s.rows) ? s.rows : []).filter((r) => r && typeof r === 'object');
-      keyed(el.parts.group, rows, (r, i) => `${r.id}\n${i}`, () => this.makeRow(), (row, r) => this.updateRow(row, r, rowHeight));
+      el.parts.group.setAttribute('role', rows.length && rows.every(isSwitch) ? 'group' : 'radiogroup');
+      keyed(el.parts.group, rows, (r, i) => `${r.kind}\n${r.id}\n${i}`,
+        (r) => (isSwitch(r) ? makeSwitch() : this.makeRow()),
+        (row, r) => (isSwitch(r) ? this.updateSwitchRow(row, r, rowHeight) : this.updateRow(row, r, rowHeight)));
     });
     this.fit();
   }
@@ -70,11 +79,18 @@ export class SectionsView {
     el.rowTitle = r.title;
   }
 
+  updateSwitchRow(el, r, rowHeight) {
+    updateSwitch(el, r);
+    el.style.height = `${rowHeight}px`;
+    el.rowTitle = r.title;
+  }
+
   // Fits each title to the width the rows have now (again when the window is resized).
   fit() {
-    for (const row of this.box.querySelectorAll('.choice')) {
+    for (const row of this.box.querySelectorAll('.choice, .switchrow')) {
       const width = row.clientWidth;
-      if (width) fitText(row.parts.title, row.rowTitle, kTitleSize, Math.max(40, width - kTitleMargin));
+      const margin = row.classList.contains('switchrow') ? kSwitchMargin : kTitleMargin;
+      if (width) fitText(row.parts.title, row.rowTitle, kTitleSize, Math.max(40, width - margin));
     }
   }
 }

@@ -19,6 +19,18 @@ nlohmann::json SegmentedControl::render() const {
   return {{"id", id}, {"items", items}, {"selected", selected}};
 }
 
+nlohmann::json Switch::render() const {
+  return {{"kind", "switch"}, {"id", id}, {"title", title}, {"on", on}, {"enabled", enabled}};
+}
+
+EventResult Switch::handleEvent(const Event& e) {
+  if (e.action != "toggle") return invalidEvent("a switch takes the action \"toggle\"");
+  if (!e.value.is_boolean()) return invalidEvent("a switch's value is its new state, true or false");
+  if (!enabled) return staleEvent("the switch is off");
+  on = e.value.get<bool>();
+  return done();
+}
+
 nlohmann::json SearchBar::render() const {
   return {{"id", id},
           {"text", text},

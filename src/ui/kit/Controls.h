@@ -41,6 +41,18 @@ struct SegmentedControl {
   nlohmann::json render() const;
 };
 
+// An on/off switch, e.g. a settings row: {"kind": "switch", "id", "title", "on",
+// "enabled"}. The page sends "toggle" with the state the user set (true: on); the screen
+// that owns the switch takes it with handleEvent and decides what it changes.
+struct Switch {
+  std::string id;
+  std::string title;
+  bool on = false;
+  bool enabled = true;
+  nlohmann::json render() const;
+  EventResult handleEvent(const Event& e);
+};
+
 struct SearchBar {
   std::string id;
   std::string text;
