@@ -23,6 +23,7 @@ std::unique_ptr<sim::VirtualModem> startSimulation(const ModemArgs& args, const 
   sim::ModemOptions options;
   if (auto sets = sim::parseCharsetList(args.charsets)) options.charsets.listed = *sets;
   options.charsets.hexNumbers = args.hexNumbers;
+  applySimState(args.simState, card, options);
   auto modem = std::make_unique<sim::VirtualModem>(card, options);
   if (!simFile.empty()) {
     modem->setOnChange([simFile](const sim::SimCard& changed) {
@@ -40,6 +41,42 @@ std::unique_ptr<sim::VirtualModem> startSimulation(const ModemArgs& args, const 
 }
 
 }  // namespace
+
+void addSimStateOptions(CLI::App& command, SimStateArgs& args) {
+  auto* device = command.get_option_no_throw("--device");
+  auto code = [](const char* what, bool (*usable)(std::string_view)) {
+    return [what, usable](const std::string& text) { return usable(text) ? std::string() : std::string(what); };
+  };
+  auto* pin = command.add_option("--pin", args.pin, "With the virtual modem: its SIM asks for this PIN (4 to 8 digits)")
+                  ->option_text("PIN")
+                  ->check(code("a PIN is 4 to 8 digits", sim::PinLock::isPin));
+  auto* puk = command.add_option("--puk", args.puk, "With the virtual modem and --pin: the SIM's PUK (8 digits)")
+                  ->option_text("PUK")
+                  ->capture_default_str()
+                  ->check(code("a PUK is 8 digits", sim::PinLock::isPuk))
+                  ->needs(pin);
+  auto* noSim = command.add_flag("--no-sim", args.noSim, "With the virtual modem: no SIM is inserted");
+  auto* busy = command.add_option("--busy-seconds", args.busySeconds,
+                                  "With the virtual modem: the SIM is busy this long after start and after "
+                                  "taking its PIN")
+                   ->option_text("N")
+                   ->check(CLI::Range(0, 3600));
+  auto* counter = command.add_option("--pin-counter", args.pinCounter,
+                                     "With the virtual modem: how it tells the PIN tries left: cpinr, huawei, "
+                                     "quectel or none")
+                      ->capture_default_str()
+                      ->check(CLI::IsMember({"cpinr", "huawei", "quectel", "none"}));
+  if (device) {
+    for (CLI::Option* o : {pin, puk, noSim, busy, counter}) o->excludes(device);
+  }
+}
+
+void applySimState(const SimStateArgs& args, sim::SimCard& card, sim::ModemOptions& options) {
+  if (auto lock = sim::PinLock::make(args.pin, args.puk)) card.pinLock() = *lock;
+  options.noSim = args.noSim;
+  options.simBusy = std::chrono::seconds{args.busySeconds};
+  options.pinCounter = sim::pinCounterFromName(args.pinCounter).value_or(sim::PinCounter::Cpinr);
+}
 
 void addModemOptions(CLI::App& command, ModemArgs& args) {
   auto* device = command.add_option("--device", args.device,

@@ -14,10 +14,26 @@
 
 namespace voryx {
 
+// The virtual SIM's lock and state, on `voryx serve` and `voryx modem-sim` only (the
+// --pin of read and write is the user's PIN): --pin, --puk, --no-sim, --busy-seconds,
+// --pin-counter.
+struct SimStateArgs {
+  std::string pin;    // empty: no PIN lock
+  std::string puk = "12345678";
+  bool noSim = false;
+  int busySeconds = 0;
+  std::string pinCounter = "cpinr";
+};
+void addSimStateOptions(CLI::App& command, SimStateArgs& args);
+// Puts them on the card (its PIN lock) and the modem's options. The options' checks have
+// let only usable values through.
+void applySimState(const SimStateArgs& args, sim::SimCard& card, sim::ModemOptions& options);
+
 struct ModemArgs {
   std::string device;   // --device
   bool simulate = false;
   std::string simFile;  // --sim-file: the virtual SIM's state, loaded and saved back
+  SimStateArgs simState;  // set by addSimStateOptions where a command has them
   std::string charsets;  // --charsets: the sets the virtual modem offers ("UCS2,IRA")
   bool hexNumbers = false;  // --hex-numbers: it lists numbers in hexadecimal under UCS2
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/Commands.h"
+#include "app/ModemChoice.h"
 #include "sim/VirtualModem.h"
 
 namespace voryx {
@@ -23,6 +24,7 @@ struct ModemSimArgs {
   std::vector<std::string> faults;
   std::string charsets;
   bool hexNumbers = false;
+  SimStateArgs simState;
 };
 
 int runModemSim(const ModemSimArgs& args) {
@@ -83,6 +85,7 @@ int runModemSim(const ModemSimArgs& args) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  applySimState(args.simState, card, options);
   sim::VirtualModem modem{std::move(card), options};
   if (!file.empty()) {
     modem.setOnChange([file](const sim::SimCard& changed) {
@@ -130,6 +133,7 @@ void addModemSimCommand(CLI::App& app, int& exitCode) {
       ->option_text("LIST");
   sub->add_flag("--hex-numbers", args->hexNumbers,
                 "Under UCS2, list numbers as hexadecimal 16-bit units, as some modems do");
+  addSimStateOptions(*sub, args->simState);
   sub->callback([args, &exitCode] { exitCode = runModemSim(*args); });
 }
 

@@ -136,6 +136,7 @@ void addServeCommand(CLI::App& app, int& exitCode) {
                 "Make a new access token: addresses printed before stop working (the token "
                 "is otherwise kept across restarts)");
   addModemOptions(*sub, options->modem);
+  addSimStateOptions(*sub, options->modem.simState);
   sub->footer("Every browser tab shows the same screens: the application keeps one state.\n"
               "Exit status: 0 stopped (SIGINT, SIGTERM), 1 could not start, 2 usage");
   sub->callback([options, &exitCode] { exitCode = runServe(*options); });

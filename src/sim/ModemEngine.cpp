@@ -8,6 +8,7 @@
 #include "sim/alpha.h"
 #include "sim/gsm7.h"
 #include "sim/pdu.h"
+#include "sim/simlock.h"
 #include "sim/text.h"
 
 namespace voryx::sim {
@@ -24,9 +25,18 @@ struct ErrorText {
   int code;
   std::string_view text;
 };
-constexpr std::array<ErrorText, 19> kErrors{{
+constexpr std::array<ErrorText, 37> kErrors{{
     {3, "operation not allowed"},        {4, "operation not supported"},
-    {10, "SIM not inserted"},            {20, "memory full"},
+    {5, "PH-SIM PIN required"},          {10, "SIM not inserted"},
+    {11, "SIM PIN required"},            {12, "SIM PUK required"},
+    {13, "SIM failure"},                 {14, "SIM busy"},
+    {15, "SIM wrong"},                   {16, "incorrect password"},
+    {17, "SIM PIN2 required"},           {18, "SIM PUK2 required"},
+    {20, "memory full"},                 {23, "memory failure"},
+    {30, "no network service"},          {310, "SIM not inserted"},
+    {311, "SIM PIN required"},           {313, "SIM failure"},
+    {314, "SIM busy"},                   {316, "SIM PUK required"},
+    {320, "memory failure"},
     {21, "invalid index"},               {22, "not found"},
     {24, "text string too long"},        {25, "invalid characters in text string"},
     {26, "dial string too long"},        {27, "invalid characters in dial string"},
@@ -203,6 +213,7 @@ void ModemEngine::commandLine(std::string_view line, std::vector<Output>& out) {
     return;
   }
   log_.emplace_back(line);
+  justUnlocked_ = false;
   if (options_.faults.silence) return;
   Reply reply(settings_.verbose, options_.profile);
   auto commands = parseCommandLine(line);
@@ -232,6 +243,8 @@ void ModemEngine::commandLine(std::string_view line, std::vector<Output>& out) {
     }
   }
   reply.raw(finalText("OK"));
+  // A SIM that has just taken its PIN says so on its own, after the result.
+  if (std::exchange(justUnlocked_, false)) reply.raw(finalText("+CPIN: READY"));
   out.push_back({Output::Kind::Reply, std::move(reply.parts)});
 }
 
@@ -255,13 +268,29 @@ std::string ModemEngine::cmsError(int code) const {
 }
 
 ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
-  if (cmd.name.empty() || cmd.name[0] != '+') return basic(cmd, reply);
   using Form = AtCommand::Form;
   auto fail = [this](std::string text) {
     errorFinal_ = std::move(text);
     return Outcome::Failed;
   };
   const std::string& n = cmd.name;
+  const SimSlot slot{sim_.pinLock(), options_, simBusy_};
+  if (isLockCommand(n, options_.pinCounter)) {
+    LockAnswer answer = lockCommand(cmd, slot);
+    if (answer.cmeError) return fail(cmeError(*answer.cmeError));
+    for (const std::string& line : answer.lines) reply.info(line);
+    if (answer.unlocked) unlocked_ = justUnlocked_ = true;
+    return Outcome::Ok;
+  }
+  if (n.empty() || n[0] != '+') return basic(cmd, reply);
+  // The SIM's own commands wait for the SIM: inserted, started up and unlocked.
+  static constexpr std::array<std::string_view, 10> kSimCommands{
+      "+CPBS", "+CPBR", "+CPBW", "+CIMI", "+CPMS", "+CSCA", "+CMGL", "+CMGR", "+CMGW", "+CMGD"};
+  if (cmd.form != Form::Test && std::find(kSimCommands.begin(), kSimCommands.end(), n) != kSimCommands.end()) {
+    if (auto refused = simGate(slot)) {
+      return fail(n.starts_with("+CPB") || n == "+CIMI" ? cmeError(*refused) : cmsError(messageErrorOf(*refused)));
+    }
+  }
   auto args = cmd.form == Form::Set ? splitArgs(cmd.args) : std::vector<AtArg>{};
   if (!args) return fail(n.starts_with("+CM") || n == "+CPMS" || n == "+CSDH" ? cmsError(302) : cmeError(50));
 
@@ -281,10 +310,6 @@ ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
       reply.info(id.text);
       return Outcome::Ok;
     }
-  }
-  if (n == "+CPIN") {
-    if (cmd.form == Form::Read) reply.info("+CPIN: READY");
-    return cmd.form == Form::Read || cmd.form == Form::Test ? Outcome::Ok : fail(cmeError(3));
   }
   if (n == "+CMEE") {
     if (cmd.form == Form::Test) reply.info("+CMEE: (0-2)");

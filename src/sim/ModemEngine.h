@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/ModemOptions.h"
@@ -39,6 +40,11 @@ class ModemEngine {
   std::vector<Output> feed(std::string_view bytes);
   // True once after every change of the SIM.
   bool takeChanged();
+  // The SIM is still starting up: its commands answer "SIM busy" (VirtualModem sets this
+  // before every feed, by its clock).
+  void setSimBusy(bool busy) { simBusy_ = busy; }
+  // True once after the SIM took its PIN (or PUK): it starts up again.
+  bool takeUnlocked() { return std::exchange(unlocked_, false); }
   bool hungUp() const { return hungUp_; }
 
  private:
@@ -98,6 +104,9 @@ class ModemEngine {
   std::optional<PendingWrite> pending_;  // set while taking text after "> "
   std::string text_;
   int writes_ = 0;
+  bool simBusy_ = false;
+  bool unlocked_ = false;      // since takeUnlocked()
+  bool justUnlocked_ = false;  // by the command line being answered
   bool changed_ = false;
   bool hungUp_ = false;
   bool late_ = false;   // the command being answered is the late write

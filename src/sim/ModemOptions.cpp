@@ -15,6 +15,14 @@ std::string_view profileName(Profile profile) {
   return profile == Profile::LineBreak ? "linebreak" : "default";
 }
 
+std::optional<PinCounter> pinCounterFromName(std::string_view name) {
+  if (name == "cpinr") return PinCounter::Cpinr;
+  if (name == "huawei") return PinCounter::Huawei;
+  if (name == "quectel") return PinCounter::Quectel;
+  if (name == "none") return PinCounter::None;
+  return std::nullopt;
+}
+
 bool parseFault(std::string_view text, Faults& faults) {
   if (text == "silence") return faults.silence = true;
   if (text == "huge-reply") return faults.hugeReply = true;

@@ -46,6 +46,10 @@ struct Charsets {
 
 inline constexpr std::chrono::milliseconds kLateReply{2000};
 
+// How the modem tells the PIN tries left: the standard "+CPINR", a maker's own command
+// (Huawei "^CPIN?", Quectel "+QPINC"), or not at all.
+enum class PinCounter { Cpinr, Huawei, Quectel, None };
+
 struct ModemOptions {
   Profile profile = Profile::Default;
   std::chrono::milliseconds replyDelay{0};  // before the first byte of each reply
@@ -54,11 +58,19 @@ struct ModemOptions {
   std::chrono::milliseconds chunkGap{0};    // pause between chunks
   Faults faults;
   Charsets charsets{};
+  bool noSim = false;  // every SIM command answers "SIM not inserted"
+  // Every SIM command answers "SIM busy" for this long after start() and after the SIM
+  // took its PIN (or PUK), as SIMs do while they start up.
+  std::chrono::milliseconds simBusy{0};
+  PinCounter pinCounter = PinCounter::Cpinr;
 };
 
 // "default" or "linebreak".
 std::optional<Profile> profileFromName(std::string_view name);
 std::string_view profileName(Profile profile);
+
+// "cpinr", "huawei", "quectel" or "none".
+std::optional<PinCounter> pinCounterFromName(std::string_view name);
 
 // One fault as written on the command line: "silence", "huge-reply", "nul-bytes",
 // "listing-error", "charset-test-error",

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/PinLock.h"
+
 namespace voryx::sim {
 
 enum class SmsStatus { RecUnread = 0, RecRead = 1, StoUnsent = 2, StoSent = 3 };
@@ -87,6 +89,10 @@ class SimCard {
   // Writes a temporary file next to `file`, syncs it and renames it over `file`.
   bool save(const std::filesystem::path& file, std::string& error) const;
 
+  // The PIN lock (off unless set); the card's state in memory only, never in its file.
+  PinLock& pinLock() { return pinLock_; }
+  const PinLock& pinLock() const { return pinLock_; }
+
   bool operator==(const SimCard&) const = default;
 
  private:
@@ -94,6 +100,7 @@ class SimCard {
   int smsCapacity_;
   std::vector<std::string> records_;  // location - 1
   std::map<int, SmsRecord> messages_;
+  PinLock pinLock_;
 };
 
 }  // namespace voryx::sim

@@ -33,6 +33,7 @@ struct VirtualModem::Impl {
   bool serving = false;
   bool busy = false;  // bytes taken from the line and not yet fully answered
   Clock::time_point lastActivity = Clock::now();
+  Clock::time_point simBusyUntil{};  // the SIM answers "SIM busy" until then
 
   // Owned by start()/stop(); the serving thread only uses them.
   int master = -1;
@@ -102,6 +103,8 @@ bool VirtualModem::start(std::string* error) {
     m.serving = true;
     m.busy = false;
     m.lastActivity = Clock::now();
+    m.card.pinLock().powerUp();
+    m.simBusyUntil = m.lastActivity + m.options.simBusy;
     m.engine = std::make_unique<ModemEngine>(m.card, m.log, m.options);
   }
   m.thread = std::thread([&m] { m.serve(); });
@@ -260,7 +263,9 @@ void VirtualModem::Impl::serve() {
       std::lock_guard lock(mu);
       busy = true;
       lastActivity = Clock::now();
+      engine->setSimBusy(lastActivity < simBusyUntil);
       outputs = engine->feed(std::string_view(buf, static_cast<std::size_t>(n)));
+      if (engine->takeUnlocked()) simBusyUntil = Clock::now() + options.simBusy;
       if (engine->takeChanged() && onChange) {
         changed = card;
         notify = onChange;

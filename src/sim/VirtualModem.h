@@ -32,8 +32,9 @@ class VirtualModem {
 
   // Opens a new pty (a new devicePath()) and starts serving. The SIM keeps its state
   // across stop()/start() and hang-ups; the modem settings (echo, character set, ...) and
-  // the write count start afresh. False (and `error` set) when no pty can be had or it
-  // already runs.
+  // the write count start afresh, and the SIM is powered up again: a PIN-locked SIM asks
+  // for its PIN, and is busy for the options' simBusy (as again after taking its PIN).
+  // False (and `error` set) when no pty can be had or it already runs.
   bool start(std::string* error = nullptr);
   // Ends the serving thread (also in the middle of a reply or a delay) and closes the
   // pty. Harmless when not running.
