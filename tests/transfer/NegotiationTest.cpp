@@ -128,7 +128,7 @@ TEST_F(JobFixture, ForcedAndPreferredSets) {
   EXPECT_EQ(write(1), JobOutcome::CharsetRefused);
 
   useSim(smallSim(10));
-  charset = {.ucs2First = true};
+  charset = {.forced = std::nullopt, .ucs2First = true};
   EXPECT_EQ(write(0), JobOutcome::Done);
   EXPECT_EQ(commandCount("AT+CSCS=\"HEX\""), 0);
   EXPECT_EQ(commandCount("AT+CPBW=1,\"1\",129,\"0041006E006E0061\""), 1);
