@@ -52,6 +52,8 @@ test('the composer shows the whole log; the edited message downloads as an .eml 
   await expect(attachment).toHaveJSProperty('readOnly', true);
   await expect(page.getByRole('textbox', { name: 'To:' })).toHaveValue('support@voryx.invalid');
   await expect(page.getByRole('textbox', { name: 'Subject:' })).toHaveValue('Voryx support (v0.1)');
+  await page.getByText('Subject:').click();  // a label takes the focus to its field
+  await expect(page.getByRole('textbox', { name: 'Subject:' })).toBeFocused();
 
   fs.mkdirSync(kShots, { recursive: true });
   for (const [width, height] of kSizes) {

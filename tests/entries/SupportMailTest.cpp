@@ -15,6 +15,7 @@ namespace voryx::entries {
 namespace {
 
 using nlohmann::json;
+using namespace std::string_literals;
 
 constexpr std::time_t kDate = 1796612463;  // Mon, 07 Dec 2026 03:01:03 UTC
 
@@ -34,7 +35,7 @@ TEST(SupportMailTest, EmlReadsBackAsMime) {
       {"lines like a boundary", "--\n--=_voryx_0\n--=_voryx_0--\n--voryx\n", "", "--=_voryx_0\n--=_voryx_1"},
       {"very long lines", "buffer |" + std::string(5000, 'A') + "|\n", std::string(300, 's'), std::string(2000, 'b')},
       {"an empty log", "", "", ""},
-      {"bytes that are not UTF-8, NUL, lone CR", std::string("read |\xff\xfe\x80|\rsend |\0|\r\r\n", 24), "", ""},
+      {"bytes that are not UTF-8, NUL, lone CR", "read |\xff\xfe\x80|\rsend |\0|\r\r\n"s, "", ""},
       {"markup and encoded words typed as text", "x", "<b>not bold</b> & =?UTF-8?B?SGk=?=", "a < b & c > d\n\n<br> stays text"},
   };
   test::TempDir dir;

@@ -8,15 +8,17 @@ import { h, setText } from './dom.js';
 import { fitTextInput, makeTextInput, updateTextInput } from './textinput.js';
 
 const kParts = [['to', false], ['subject', false], ['body', true], ['attachment', true]];
+let composerCount = 0;  // every screen view has a composer: their fields' ids differ
 
 export class Composer {
   constructor() {
     this.root = h('div', 'composer');
+    const n = ++composerCount;
     this.parts = kParts.map(([key, multiline]) => {
       const row = h('div', `composerpart ${key}`);
       const label = h('label', 'composerlabel');
       const box = makeTextInput(multiline);
-      box.field.id = `composer-${key}`;
+      box.field.id = `composer${n}-${key}`;
       label.htmlFor = box.field.id;
       row.append(label, box);
       this.root.append(row);
