@@ -40,7 +40,7 @@ int runMail(const std::string& eml) {
                 << "the message to a file, and send that with any mail program\n";
       return 1;
     }
-    std::cerr << "voryx mail: the message to " << mail.to << " is in your mail program; logging is off\n";
+    std::cerr << "voryx mail: the message to " << mail.to << " went to your mail program (xdg-email); logging is off\n";
   }
   std::filesystem::remove(loggingFlag(paths), ec);
   if (ec) std::cerr << "voryx mail: logging stays on: " << loggingFlag(paths).string() << ": " << ec.message() << "\n";
