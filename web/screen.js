@@ -1,7 +1,7 @@
 // One screen, drawn from its snapshot: the navigation bar, and the parts the screen has
 // (banner, search field, store selector, list, grouped table, the address book's people,
-// a person's numbers or card, controls, toolbar); the parts it lacks are hidden. Each part
-// is drawn by the renderer of its kind.
+// a person's numbers or card, a web frame, controls, toolbar); the parts it lacks are
+// hidden. Each part is drawn by the renderer of its kind.
 //
 // A modal screen is a dialog named by its title. One that places controls by their frames
 // has no navigation bar (its view is the whole screen); any other has one when it has
@@ -15,6 +15,7 @@
 import { drawBarButtons } from './kinds/barbutton.js';
 import { Composer } from './kinds/composer.js';
 import { h, keyed, setText } from './kinds/dom.js';
+import { WebFrame } from './kinds/frame.js';
 import { makeImageButton, updateImageButton } from './kinds/imagebutton.js';
 import { ListView } from './kinds/list.js';
 import { PeopleList } from './kinds/people.js';
@@ -66,6 +67,7 @@ export class ScreenView {
     this.people = new PeopleList();
     this.phones = new PersonPhones();
     this.card = new PersonCard();
+    this.webFrame = new WebFrame();
     this.controls = h('div', 'controls');
     const sizer = h('div', 'sizer');
     this.box = h('div', 'controlbox');
@@ -74,7 +76,7 @@ export class ScreenView {
     this.composer = new Composer();
     this.toolbar = h('div', 'toolbar');
     this.root.append(this.navbar, this.banner, filters, this.list.root, this.sections.root, this.people.root,
-      this.phones.root, this.card.root, this.controls, this.toolbar);
+      this.phones.root, this.card.root, this.webFrame.root, this.controls, this.toolbar);
     this.toolbar.before(this.composer.root);
   }
 
@@ -117,6 +119,9 @@ export class ScreenView {
 
     this.card.root.hidden = !screen.card;
     if (!this.card.root.hidden) this.card.update(screen);
+
+    this.webFrame.root.hidden = !screen.frame;
+    if (screen.frame) this.webFrame.update(screen.frame, screen.title);
 
     this.composer.root.hidden = !screen.composer;
     if (screen.composer) this.composer.update(screen.composer);

@@ -11,6 +11,7 @@
 #include "entries/SupportMail.h"
 #include "store/SimTable.h"
 #include "entries/Import.h"
+#include "ui/About.h"
 #include "ui/EditViewController.h"
 #include "ui/MailComposer.h"
 #include "ui/PeoplePicker.h"
@@ -596,7 +597,7 @@ void RootViewController::restore() {
 void RootViewController::setup() {
   app_.navigation().push(std::make_unique<SetupViewController>(preferences_, app_.navigation()));
 }
-void RootViewController::howto() {}
+void RootViewController::howto() { app_.navigation().push(std::make_unique<About>(app_, preferences_)); }
 
 void RootViewController::searchBarTextDidBeginEditing() { search.showsCancel = true; }
 

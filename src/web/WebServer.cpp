@@ -4,7 +4,9 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -44,11 +46,24 @@ constexpr std::string_view kRefusalStyle =
     "overflow-wrap:anywhere}";
 
 // What a page of ours may do: its own scripts and styles (and the refusal page's one
-// style element), requests to its own origin, nothing else inline, never inside a frame.
-constexpr const char* kContentSecurityPolicy =
-    "default-src 'none'; script-src 'self'; "
-    "style-src 'self' 'sha256-LjCluPysV7GWcQ1c9Pf1TTYgKGFWe7HVCAvHRo7Wc04='; img-src 'self' data:; "
-    "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+// style element), requests to its own origin, frames of its own (and of the frame
+// address), nothing else inline, never inside a frame. The how-to guide runs no script
+// and may be shown in a frame of the page, never of another site's.
+constexpr std::string_view kStyleSources =
+    "style-src 'self' 'sha256-LjCluPysV7GWcQ1c9Pf1TTYgKGFWe7HVCAvHRo7Wc04='; img-src 'self' data:; ";
+constexpr std::string_view kFramablePath = "/howto/";
+
+std::string pagePolicy(const std::string& extraOrigin) {
+  const std::string sources = "'self'" + (extraOrigin.empty() ? "" : " " + extraOrigin);
+  return "default-src 'none'; script-src 'self'; " + std::string(kStyleSources) + "connect-src " + sources +
+         "; frame-src " + sources + "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+}
+
+const std::string& framedPolicy() {
+  static const std::string policy = "default-src 'none'; " + std::string(kStyleSources) +
+                                    "base-uri 'none'; form-action 'none'; frame-ancestors 'self'";
+  return policy;
+}
 
 // What a browser that opened a page without a valid token is told.
 constexpr const char* kSessionEnded = "This session has ended: open the address that voryx serve printed.";
@@ -231,6 +246,54 @@ std::string cookieValue(std::string_view header, std::string_view name) {
   return {};
 }
 
+std::optional<std::string> frameOrigin(std::string_view address) {
+  auto lower = [](std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return out;
+  };
+  auto all = [](std::string_view text, auto allowed) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [&](char c) { return allowed(static_cast<unsigned char>(c)); });
+  };
+  const auto sep = address.find("://");
+  if (sep == std::string_view::npos) return std::nullopt;
+  const std::string scheme = lower(address.substr(0, sep));
+  if (scheme != "http" && scheme != "https") return std::nullopt;
+  const std::string_view rest = address.substr(sep + 3);
+  const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+  std::string_view host = authority;
+  std::string_view port;
+  bool hasPort = false;
+  if (authority.starts_with('[')) {  // [IPv6]
+    const auto close = authority.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    host = authority.substr(0, close + 1);
+    const std::string_view after = authority.substr(close + 1);
+    if (!after.empty() && after.front() != ':') return std::nullopt;
+    hasPort = !after.empty();
+    if (hasPort) port = after.substr(1);
+    if (!all(host.substr(1, host.size() - 2), [](unsigned char c) { return std::isxdigit(c) || c == ':' || c == '.'; }))
+      return std::nullopt;
+  } else {
+    const auto colon = authority.find(':');
+    hasPort = colon != std::string_view::npos;
+    if (hasPort) {
+      host = authority.substr(0, colon);
+      port = authority.substr(colon + 1);
+    }
+    if (host.size() > 253 || !all(host, [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '.'; }))
+      return std::nullopt;
+  }
+  std::string origin = scheme + "://" + lower(host);
+  if (hasPort) {
+    if (port.size() > 5 || !all(port, [](unsigned char c) { return std::isdigit(c); })) return std::nullopt;
+    const int number = std::stoi(std::string(port));
+    if (number < 1 || number > 65535) return std::nullopt;
+    origin += ":" + std::to_string(number);
+  }
+  return origin;
+}
+
 std::string contentTypeFor(std::string_view path) {
   struct Type {
     std::string_view ext, type;
@@ -269,6 +332,7 @@ Status WebServer::start() {
   bound_ = *address;
   name_ = bound_ == options_.listen ? "" : options_.listen;
   hostLiteral_ = !name_.empty() ? name_ : parseAddress(bound_)->family == AF_INET6 ? "[" + bound_ + "]" : bound_;
+  pagePolicy_ = pagePolicy(frameOrigin(options_.frameAddress).value_or(""));
   if (options_.tokenFile.empty()) {
     token_ = makeToken();
   } else {
@@ -330,9 +394,10 @@ void WebServer::stop() {
 void WebServer::routes() {
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Content-Security-Policy", kContentSecurityPolicy);
+    const bool framable = req.path.starts_with(kFramablePath);
+    res.set_header("Content-Security-Policy", framable ? framedPolicy() : pagePolicy_);
     res.set_header("Referrer-Policy", "no-referrer");
-    res.set_header("X-Frame-Options", "DENY");
+    res.set_header("X-Frame-Options", framable ? "SAMEORIGIN" : "DENY");
 
     const std::string host = req.get_header_value("Host");
     if (req.get_header_value_count("Host") != 1 || !hostAllowed(host, bound_, port_, name_)) {
@@ -463,7 +528,7 @@ void WebServer::routes() {
   });
 
   server_->Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
-    const std::string path = req.path == "/" ? "/index.html" : req.path;
+    const std::string path = req.path.ends_with('/') ? req.path + "index.html" : req.path;
     if (path == "/index.html" && options_.onPageLoad) options_.onPageLoad(req.get_header_value("Accept-Language"));
     for (std::size_t i = 0; i < kEmbeddedAssetCount; ++i) {
       if (kEmbeddedAssets[i].path == path) {

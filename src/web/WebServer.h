@@ -14,7 +14,9 @@
 // Every refusal (these, 404, 413, 503, a request httplib cannot parse) is answered with
 // "Connection: close" and ends its connection; the page's own answers keep it alive. A
 // refused request for a page (anything outside /api/) gets a small styled page that says
-// what to do; the page's script reads the plain text answers of /api/.
+// what to do; the page's script reads the plain text answers of /api/. The how-to guide
+// (/howto/..., embedded beside the page) is guarded like the page's other files; it alone
+// may be shown in a frame, and only by the page itself (frame-ancestors 'self').
 //
 // Bounds (defaults; see ConnectionServer.h for how they are kept):
 //   - a request must arrive whole, head and body, within 5 s of its first byte (of the
@@ -36,6 +38,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -60,6 +63,10 @@ struct WebServerOptions {
   std::chrono::milliseconds requestDeadline{5000};  // a whole request, from its first byte
   std::chrono::milliseconds keepAlive{2000};        // silence allowed between requests
   std::size_t maxWaiting = 128;      // connections without a whole request, or queued
+  // An address of another site the page may show in a web frame (the how-to address);
+  // its origin joins the page's frame-src and connect-src (the page asks it whether it
+  // answers). Empty, this server's own path, or not an http(s) address: none.
+  std::string frameAddress;
   // Called with the request's Accept-Language each time the page itself is served,
   // before the answer goes (on a worker thread): the page's texts follow the browser's
   // language from its first snapshot on.
@@ -97,6 +104,7 @@ class WebServer {
   std::string name_;         // the host name asked for, empty for an IP literal
   std::string hostLiteral_;  // what the printed address names: the name, else the address
   int port_ = 0;
+  std::string pagePolicy_;   // Content-Security-Policy of the page, with the frame address's origin
   std::unique_ptr<ConnectionServer> server_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
@@ -112,5 +120,9 @@ bool constantTimeEquals(std::string_view a, std::string_view b);
 // The value of cookie `name` in a Cookie header, empty when absent.
 std::string cookieValue(std::string_view header, std::string_view name);
 std::string contentTypeFor(std::string_view path);
+// "scheme://host[:port]" of an absolute http(s) address, scheme and host in lower case, or
+// nothing: a path of this server, another scheme, user info, or a byte that has no place
+// in a policy (blanks, ';', ',', quotes, controls, anything outside ASCII).
+std::optional<std::string> frameOrigin(std::string_view address);
 
 }  // namespace voryx::web

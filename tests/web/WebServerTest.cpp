@@ -248,7 +248,12 @@ TEST_F(WebServerTest, RefusalsEndTheConnectionAndThePagesAnswersKeepIt) {
       {"not HTTP", "\x16\x03\x01\x02\xfc\x03\x03\r\n\r\n", "400", true},
       {"state", get("/api/state", cookie), "200", false, {"Cache-Control: no-store"}},
       {"page", get("/", cookie), "200", false,
-       {"Content-Type: text/html; charset=utf-8", "X-Content-Type-Options: nosniff", "script-src 'self'"}},
+       {"Content-Type: text/html; charset=utf-8", "X-Content-Type-Options: nosniff", "script-src 'self'",
+        "connect-src 'self'; frame-src 'self';", "frame-ancestors 'none'", "X-Frame-Options: DENY"}},
+      {"how-to guide, framable by the page", get("/howto/", cookie), "200", false,
+       {"Content-Type: text/html; charset=utf-8", ">How to use Voryx</h1>", "frame-ancestors 'self'",
+        "X-Frame-Options: SAMEORIGIN"}},
+      {"how-to guide without cookie", get("/howto/howto.css"), "401", true, {html, ended, "frame-ancestors 'self'"}},
       {"token: a strict cookie", get("/?token=" + server_->token()), "303", false,
        {"Location: /\r\n", "Set-Cookie: " + cookie_ + ";", "HttpOnly", "SameSite=Strict", "Path=/"}},
       {"stale event", post(cookie + origin, event), "409", false},
@@ -372,6 +377,54 @@ TEST(HostAllowedTest, NamesTheBoundAddressOrTheNameAskedFor) {
     SCOPED_TRACE(std::string(c.host) + " on " + std::string(c.listen) + " as " + std::string(c.name));
     EXPECT_EQ(hostAllowed(c.host, c.listen, 8080, c.name), c.allowed);
   }
+}
+
+// The how-to address comes from the preferences file, which the user edits by hand: only a
+// clean http(s) origin may reach the page's policy.
+TEST(FrameOriginTest, TakesTheOriginOfHttpAddressesOnly) {
+  struct Case { std::string_view address; std::optional<std::string> origin; };
+  const Case kCases[] = {
+      {"http://127.0.0.1:9/", "http://127.0.0.1:9"},
+      {"HTTPS://Example.ORG/guide/index.html?x=1#top", "https://example.org"},
+      {"http://[::1]:8080", "http://[::1]:8080"},
+      {"http://example.org:0080/", "http://example.org:80"},
+      {"/howto/", std::nullopt},
+      {"howto/index.html", std::nullopt},
+      {"//example.org/", std::nullopt},
+      {"javascript:alert(1)", std::nullopt},
+      {"file:///etc/passwd", std::nullopt},
+      {"http://", std::nullopt},
+      {"http://:80/", std::nullopt},
+      {"http://example.org:/", std::nullopt},
+      {"http://example.org:65536/", std::nullopt},
+      {"http://example.org:99999999999999999999/", std::nullopt},
+      {"http://user@example.org/", std::nullopt},
+      {"http://a.example; script-src *", std::nullopt},
+      {"http://a.example,b.example/", std::nullopt},
+      {"http://a.example'/", std::nullopt},
+      {"http://[::1/", std::nullopt},
+      {"http://[::1]x/", std::nullopt},
+      {"http://[a b]/", std::nullopt},
+      {"http://ex\xc3\xa4mple.org/", std::nullopt},
+      {std::string_view("http://a\0b/", 11), std::nullopt},
+      {" http://example.org/", std::nullopt},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.address));
+    EXPECT_EQ(frameOrigin(c.address), c.origin);
+  }
+}
+
+TEST_F(WebServerTest, ThePagesPolicyLetsItFrameAndAskTheFrameAddress) {
+  options_.frameAddress = "http://127.0.0.1:9/guide/";
+  WebServer framing(ui_, options_);
+  ASSERT_TRUE(framing.start().ok());
+  auto r = httplib::Client("127.0.0.1", framing.port()).Get("/", {{"Cookie", framing.cookieName() + "=" + framing.token()}});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  const std::string policy = r->get_header_value("Content-Security-Policy");
+  EXPECT_NE(policy.find("connect-src 'self' http://127.0.0.1:9; frame-src 'self' http://127.0.0.1:9;"), std::string::npos)
+      << policy;
 }
 
 TEST(CookieValueTest, FindsTheNamedCookieOnly) {

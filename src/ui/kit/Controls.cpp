@@ -1,5 +1,8 @@
 #include "ui/kit/Controls.h"
 
+#include <atomic>
+#include <climits>
+
 namespace voryx::kit {
 
 nlohmann::json toJson(const Rect& r) { return {r.x, r.y, r.width, r.height}; }
@@ -102,6 +105,53 @@ EventResult TextInput::handleEvent(const Event& e, const std::function<bool()>& 
 nlohmann::json ImageButton::render() const {
   return {{"kind", "imageButton"}, {"id", id},           {"image", image},
           {"label", label},        {"frame", toJson(frame)}, {"enabled", enabled}};
+}
+
+void WebFrame::loadRequest(std::string address) {
+  // A number no other frame's load has had: a report that arrives after its screen has
+  // gone cannot be taken for a load of the next screen's frame.
+  static std::atomic<std::uint64_t> lastSeq{0};
+  url = std::move(address);
+  loadSeq = ++lastSeq;
+  loading = false;  // the page reports the new load's start
+}
+
+void WebFrame::stopLoading() { loading = false; }
+
+nlohmann::json WebFrame::render() const {
+  return {{"tag", tag}, {"url", url}, {"seq", loadSeq}, {"transparent", transparent}};
+}
+
+EventResult WebFrame::handleEvent(const Event& e) {
+  if (!e.value.is_object()) return invalidEvent("a frame's report is {\"seq\": n, \"code\": n}");
+  const auto seq = e.value.find("seq");
+  if (seq == e.value.end() || !seq->is_number_unsigned()) return invalidEvent("seq is the load's number");
+  int code = 0;
+  if (e.action == "fail") {
+    const auto c = e.value.find("code");
+    const bool fits = c != e.value.end() && c->is_number_integer() &&
+                      (c->is_number_unsigned() ? c->get<std::uint64_t>() <= INT_MAX
+                                               : c->get<std::int64_t>() >= INT_MIN && c->get<std::int64_t>() <= INT_MAX);
+    if (!fits) return invalidEvent("a failure has an integer code");
+    code = c->get<int>();
+  } else if (e.action != "start" && e.action != "finish") {
+    return invalidEvent("a frame reports start, finish or fail");
+  }
+  if (seq->get<std::uint64_t>() != loadSeq) return staleEvent("load " + seq->dump() + " is not the frame's last");
+  if (e.action == "start") {
+    loading = true;
+    if (delegate) delegate->webViewDidStartLoad(*this);
+    return done();
+  }
+  if (!loading) return done();  // the end of a load stopped meanwhile
+  loading = false;
+  if (!delegate) return done();
+  if (e.action == "finish") {
+    delegate->webViewDidFinishLoad(*this);
+  } else {
+    delegate->webViewDidFailLoadWithError(*this, code);
+  }
+  return done();
 }
 
 nlohmann::json Overlay::render() const {

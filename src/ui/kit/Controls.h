@@ -117,6 +117,41 @@ struct ImageButton {
   nlohmann::json render() const;
 };
 
+// A web frame: a page shown by its address, filling its screen below the navigation bar.
+// loadRequest() gives each load asked for a new seq (unique among all frames), which the
+// page loads once; the page then reports, as events "frame:<tag>" with the value
+// {"seq": n, "code": n}, how each load of that seq goes: "start" (the first load, and each
+// page the user opens inside the frame), then exactly one "finish" or "fail" (code
+// kCancelled when a newer load cut it short). Reports of an older seq are stale. The page
+// stops a load by removing the frame, when its screen goes. Main loop only.
+struct WebFrame;
+class WebFrameDelegate {
+ public:
+  virtual ~WebFrameDelegate() = default;
+  virtual void webViewDidStartLoad(WebFrame& frame) = 0;
+  virtual void webViewDidFinishLoad(WebFrame& frame) = 0;
+  virtual void webViewDidFailLoadWithError(WebFrame& frame, int code) = 0;
+};
+
+struct WebFrame {
+  static constexpr int kCancelled = -999;  // the platform's "cancelled" error code
+
+  int tag = 0;
+  std::string url;           // a path of this server, or an http(s) address
+  bool transparent = false;  // the screen shows through where the page draws nothing
+  std::uint64_t loadSeq = 0;
+  bool loading = false;      // between a start and its finish or fail
+  WebFrameDelegate* delegate = nullptr;  // must outlive the frame, or be reset first
+
+  void loadRequest(std::string address);
+  // Ends the load as far as the application goes: its finish or fail, when it comes, is
+  // ignored. (The page stops it when the frame leaves the page.)
+  void stopLoading();
+  std::string target() const { return "frame:" + std::to_string(tag); }
+  nlohmann::json render() const;  // {"tag", "url", "seq", "transparent"}
+  EventResult handleEvent(const Event& e);
+};
+
 // A full-screen view over the navigation area, identified by a tag (98: the progress
 // overlay of the transfers, the import and the restore).
 struct Overlay {

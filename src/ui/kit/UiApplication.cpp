@@ -178,6 +178,10 @@ EventResult UiApplication::handle(const Event& e) {
   publish();  // the event's version is checked against the state as it is now
   if (e.target == "window") return handleTouch(e);
   const std::uint64_t current = version();
+  // A frame reports what the browser did with a load, not a choice the user made on a
+  // snapshot: it needs no version, and it reaches its screen under an alert, a sheet or an
+  // overlay, since the load goes on behind them.
+  if (e.target.starts_with("frame:")) return navigation_.handleEvent(e);
   if (e.version != current) {
     return staleEvent("version " + std::to_string(e.version) + " is not the current " +
                       std::to_string(current));

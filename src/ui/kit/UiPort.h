@@ -35,13 +35,15 @@
 //                                            // spread evenly from top to bottom, 0..1
 //             "scrollTo": {"row": n, "seq": n} | null}  // bring row n to the top,
 //                                                        // not animated, once per seq
+//   the how-to screen's: "frame": {"tag": 97, "url": s, "seq": n, "transparent": bool}
+//                                  // load url once per seq (Controls.h, WebFrame)
 //   Texts come from the database and may hold bytes that are not UTF-8: serialise with
 //   dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).
 //
 // Event (JSON object): {"version": N, "target": s, "action": s, "value": any}
 //   version: required, the version of the snapshot the user acted on. An event whose
 //     version is not the current one is refused with 409 (refresh, and let the user act
-//     again; do not resend blindly). Only window touches skip this check.
+//     again; do not resend blindly). Only window touches and frame reports skip this check.
 //   target: a button id ("leggi", "scrivi", "add", "tool", "setup", "howto", "back"),
 //   "tipo" (action "select", value segment index), "search" (actions "begin", "end",
 //   "change" with value the text, "search" with value the text or null for the text as
@@ -52,7 +54,9 @@
 //   is true when the touch lies in the navigation area (navigation bar, banner, list,
 //   toolbar: not an alert, a sheet or a modal screen); the answer consumed=true means
 //   the page must not deliver that touch to the element). Buttons take action "tap" and
-//   ignore the value.
+//   ignore the value. "frame:97" (actions "start", "finish", "fail", value {"seq": n,
+//   "code": n}: how a load of the frame goes; any version, also under an alert, a sheet
+//   or an overlay).
 //   Answers: 200 done; 400 malformed (not an object, a missing or mistyped member, an
 //   unknown target, an action the target does not take, a value out of range); 409 not
 //   possible in the current state (stale version, a disabled button, a row or alert
