@@ -201,7 +201,9 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
   }
   if (report.outcome == JobOutcome::Done && report.marked == 0) return "Nothing to write";
   std::string line;
-  if (report.outcome == JobOutcome::WriteRefused) line = localized("Error writing phonebook") + "\n";
+  if (report.outcome == JobOutcome::WriteRefused) {
+    line = localized("Error writing phonebook") + (report.refusal.empty() ? "" : ": " + report.refusal) + "\n";
+  }
   if (report.outcome != JobOutcome::Done && report.confirmed == 0) return line + "Nothing was written";
   line += "Wrote " + counted(report.confirmed, one, many);
   std::vector<std::string> parts;

@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 
+#include "modem/ErrorText.h"
+
 namespace voryx::modem {
 namespace {
 
@@ -25,11 +27,11 @@ constexpr std::array kFinalResults{
 };
 
 // Unsolicited result codes that modems put between (and after) the lines of a reply.
-constexpr std::array<std::string_view, 25> kUnsolicited{
+constexpr std::array<std::string_view, 27> kUnsolicited{
     "RING",    "NO CARRIER", "BUSY",    "NO ANSWER", "+CMTI:",  "+CDSI:",  "+CBMI:",
     "+CDS:",   "+CRING:",    "+CLIP:",  "+CCWA:",    "+CREG:",  "+CGREG:", "+CEREG:",
     "+CUSD:",  "+CIEV:",     "+CSSI:",  "+CSSU:",    "+CGEV:",  "+PACSP",  "+QIND:",
-    "^RSSI:",  "^BOOT:",     "^MODE:",  "^SRVST:",
+    "^RSSI:",  "^BOOT:",     "^MODE:",  "^SRVST:",   "^SIMST:", "+QUSIM:",
 };
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -83,6 +85,10 @@ Reply classify(std::string_view reply) {
     if (!line.empty() && !isUnsolicited(line)) lines.push_back(line);
     begin = lf == std::string_view::npos ? reply.size() : lf + 1;
   }
+  // The SIM's state announced after the final result (a SIM that has just taken its PIN).
+  while (lines.size() > 1 && lines.back().starts_with("+CPIN:") && finalResult(lines[lines.size() - 2])) {
+    lines.pop_back();
+  }
   if (lines.empty()) return r;
   // The text prompt: "> ", normally with no line end after it.
   if (lines.back() == ">") {
@@ -101,11 +107,10 @@ Reply classify(std::string_view reply) {
   r.lines = std::move(lines);
   r.kind = last->kind;
   if (last->how == Match::Prefix) {
+    r.errorSource = r.final.starts_with("+CME") ? ErrorSource::Equipment : ErrorSource::Messages;
     r.errorCode = errorNumber(r.final);
-    if (r.final.starts_with("+CME ERROR:") &&
-        (r.errorCode == 22 || trim(r.final.substr(11)) == "not found")) {
-      r.kind = ReplyKind::NotFound;
-    }
+    if (!r.errorCode) r.errorCode = errorCodeOfText(r.errorSource, r.final.substr(r.final.find(':') + 1));
+    if (r.errorSource == ErrorSource::Equipment && r.errorCode == 22) r.kind = ReplyKind::NotFound;
   }
   return r;
 }

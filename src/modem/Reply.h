@@ -6,13 +6,19 @@
 // A reply is a run of lines (ending in LF, a CR before it belonging to the line end).
 // Its outcome is its last final result code, once blank lines and unsolicited result
 // codes (an incoming SMS "+CMTI", a signal report "^RSSI", ...) are set aside: modems
-// put those anywhere, also after the final result. A reply whose last such line is not a
-// final result code has not ended (yet): Incomplete.
+// put those anywhere, also after the final result. A "+CPIN:" line right after a final
+// result is the SIM's state announced on its own (a SIM that has just taken its PIN), not
+// an information line. A reply whose last such line is not a final result code has not
+// ended (yet): Incomplete.
 #include <optional>
 #include <string_view>
 #include <vector>
 
 namespace voryx::modem {
+
+// Who refused: a bare "ERROR", the equipment ("+CME ERROR:") or the message service
+// ("+CMS ERROR:"). Their numbers overlap, so a number means something only with its source.
+enum class ErrorSource { None, Equipment, Messages };
 
 enum class ReplyKind {
   Ok,          // "OK"
@@ -25,7 +31,9 @@ enum class ReplyKind {
 struct Reply {
   ReplyKind kind = ReplyKind::Incomplete;
   std::string_view final;               // the final result line as sent, trimmed
-  std::optional<int> errorCode;         // the number of "+CME ERROR: 10", "+CMS ERROR: 500"
+  ErrorSource errorSource = ErrorSource::None;  // of an Error or NotFound reply
+  std::optional<int> errorCode;         // the number of "+CME ERROR: 10", "+CMS ERROR: 500",
+                                        // also when the modem gave its text ("SIM busy": 14)
   std::vector<std::string_view> lines;  // information lines before the final result:
                                         // no blank lines, no unsolicited codes
 };

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "entries/DebugLog.h"
+#include "modem/ErrorText.h"
 
 namespace voryx::modem {
 namespace {
@@ -39,6 +40,13 @@ void logElements(int createLog, int count) {
 
 void logAnswer(int createLog, std::string_view reply) {
   VORYX_LOG_IF(createLog, "answer |%.*s|\n", printable(reply), chars(reply));
+}
+
+void logRefusal(int createLog, const Reply& reply) {
+  const std::string sentence = refusalSentenceForLog(reply);
+  if (sentence.empty()) return;
+  VORYX_LOG_IF(createLog, "refused |%.*s| %s\n", printable(reply.final), chars(reply.final),
+               sentence.c_str());
 }
 
 }  // namespace voryx::modem

@@ -47,6 +47,7 @@ struct JobReport {
   int marked = 0;                   // write: entries the pass had to send
   int added = 0, changed = 0, deleted = 0;  // write: what the SIM took, by the rows' marks
   int rows = 0;                     // read: rows stored
+  std::string refusal;              // write: what the modem's refusal means, for the user
 };
 
 class JobHost {

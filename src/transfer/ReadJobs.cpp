@@ -9,6 +9,7 @@
 
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
+#include "modem/ErrorText.h"
 #include "modem/Traffic.h"
 #include "store/SimTable.h"
 #include "transfer/Charset.h"
@@ -45,7 +46,11 @@ constexpr int kUnknownCapacity = 9999;
 // told and the table stays as it is.
 bool listingUsable(JobSession& s) {
   if (s.answer().kind != ReplyKind::Ok || s.replyTruncated()) {
-    s.alert(kListingFailed);
+    std::string message = localized(kListingFailed);
+    // The modem's reason, when it gave one: the SIM's own trouble is often behind it.
+    if (s.answer().errorSource != modem::ErrorSource::None) message += " " + modem::refusalSentence(s.answer());
+    modem::logRefusal(s.logging(), s.answer());
+    s.alert(kReadWording.title, message);
     return false;
   }
   return true;

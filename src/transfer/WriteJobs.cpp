@@ -10,6 +10,7 @@
 
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
+#include "modem/ErrorText.h"
 #include "modem/Traffic.h"
 #include "store/SimTable.h"
 #include "transfer/Charset.h"
@@ -133,6 +134,8 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
       case Verdict::Refused:
         report.retcode = 1;
         report.outcome = JobOutcome::WriteRefused;
+        report.refusal = modem::refusalSentence(s.answer());
+        modem::logRefusal(s.logging(), s.answer());
         break;
     }
   }

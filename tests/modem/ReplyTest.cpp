@@ -21,10 +21,12 @@ const Case kReplies[] = {
     {"\r\n+CPBR: 1,\"12", ReplyKind::Incomplete, "", {}, 1},
     {"ERROR\r\n", ReplyKind::Error, "ERROR"},
     {"\r\n+CME ERROR: 22\r\n", ReplyKind::NotFound, "+CME ERROR: 22", 22},
-    {"+CME ERROR: not found\r\n", ReplyKind::NotFound, "+CME ERROR: not found"},
+    {"+CME ERROR: not found\r\n", ReplyKind::NotFound, "+CME ERROR: not found", 22},
+    {"+CME ERROR: Not Found\r\n", ReplyKind::NotFound, "+CME ERROR: Not Found", 22},
+    {"+CMS ERROR: not found\r\n", ReplyKind::Error, "+CMS ERROR: not found"},
     {"+CME ERROR: 21\r\n", ReplyKind::Error, "+CME ERROR: 21", 21},
     {"+CMS ERROR: 321", ReplyKind::Error, "+CMS ERROR: 321", 321},
-    {"+CMS ERROR: memory full\r\n", ReplyKind::Error, "+CMS ERROR: memory full"},
+    {"+CMS ERROR: memory full\r\n", ReplyKind::Error, "+CMS ERROR: memory full", 322},
     {"\r\n> ", ReplyKind::Prompt},
     {"AT+CMGW=\"1\"\r\r\n> ", ReplyKind::Prompt, "", {}, 1},
     // Unsolicited lines after the final result, or among the lines, are set aside.
@@ -32,6 +34,10 @@ const Case kReplies[] = {
     {"\r\n^RSSI: 12\r\n\r\nOK\r\n", ReplyKind::Ok, "OK"},
     {"+CPBR: 1,\"1\",129,\"41\"\r\n\r\nERROR\r\n\r\n+CMTI: \"SM\",1\r\n", ReplyKind::Error, "ERROR", {}, 1},
     {"\r\n+CMGW: 4\r\n\r\nOK\r\n\r\nRING\r\n", ReplyKind::Ok, "OK", {}, 1},
+    // A SIM that has just taken its PIN announces its state after the result.
+    {"\r\nOK\r\n\r\n+CPIN: READY\r\n", ReplyKind::Ok, "OK"},
+    {"\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n", ReplyKind::Ok, "OK", {}, 1},
+    {"\r\n+CPIN: READY\r\n", ReplyKind::Incomplete, "", {}, 1},
     // The last final result counts: "ERROR" in a message text is not one.
     {"+CMGL: 1,\"REC READ\",\"1\",,\r\nERROR 404\r\nERROR\r\n\r\nOK\r\n", ReplyKind::Ok, "OK", {}, 3},
     {"\0\r\nOK\r\n"s, ReplyKind::Ok, "OK", {}, 1},

@@ -162,7 +162,7 @@ TEST_F(TransferTest, RefusedWriteReloadsTheListThenSaysSo) {
   EXPECT_EQ(screen["rows"][3]["labels"][1], "Dario");
   ASSERT_EQ(snap["alerts"].size(), 1u);
   EXPECT_EQ(snap["alerts"][0]["title"], "Error writing phonebook");
-  EXPECT_EQ(snap["alerts"][0]["message"], "");
+  EXPECT_EQ(snap["alerts"][0]["message"], "The modem refused the command without saying why.");
   EXPECT_EQ(snap["alerts"][0]["buttons"], json({"Ok"}));
   EXPECT_EQ(snap["window"]["idleTimerDisabled"], false);
   EXPECT_EQ(modem_->sim().name(1), "Anna B");  // the first write went through
