@@ -249,7 +249,7 @@ void RootViewController::transferEnded(bool write, const transfer::JobReport& re
   loadDB();
   if (!write) scrivi.enabled = maxSIM != 0;
   if (write && retcode == 1) {
-    app_.showAlert({localized("Error writing phonebook"), "", nullptr, localized("Ok"), {}});
+    app_.showAlert({localized("Error writing phonebook"), report.refusal, nullptr, localized("Ok"), {}});
   }
 }
 
