@@ -9,7 +9,7 @@
 
 #include "app/Commands.h"
 #include "app/ModemChoice.h"
-#include "sim/VirtualModem.h"
+#include "sim/ModemPorts.h"
 
 namespace voryx {
 namespace {
@@ -22,6 +22,7 @@ struct ModemSimArgs {
   int chunk = 0;
   int chunkGap = 0;
   std::vector<std::string> faults;
+  int ports = 1;
   std::string charsets;
   bool hexNumbers = false;
   SimStateArgs simState;
@@ -86,21 +87,23 @@ int runModemSim(const ModemSimArgs& args) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   applySimState(args.simState, card, options);
-  sim::VirtualModem modem{std::move(card), options};
+  sim::ModemPorts ports{args.ports, std::move(card), options};
+  sim::VirtualModem& modem = ports.answering();
   if (!file.empty()) {
     modem.setOnChange([file](const sim::SimCard& changed) {
       std::string saveError;
       if (!changed.save(file, saveError)) std::cerr << "voryx modem-sim: " << saveError << '\n';
     });
   }
-  if (!modem.start(&error)) {
+  if (!ports.start(&error)) {
     std::cerr << "voryx modem-sim: " << error << '\n';
     return 1;
   }
-  std::cout << modem.devicePath() << std::endl;
+  for (const std::string& path : ports.paths()) std::cout << path << '\n';
+  std::cout << std::flush;
   int signal = 0;
   sigwait(&stopSignals, &signal);
-  modem.stop();
+  ports.stop();
   return 0;
 }
 
@@ -133,6 +136,11 @@ void addModemSimCommand(CLI::App& app, int& exitCode) {
       ->option_text("LIST");
   sub->add_flag("--hex-numbers", args->hexNumbers,
                 "Under UCS2, list numbers as hexadecimal 16-bit units, as some modems do");
+  sub->add_option("--ports", args->ports,
+                  "Open this many pseudo-terminals, one path a line; only the last answers AT, "
+                  "the others stay silent (as a USB modem's diagnostic and GPS ports)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 16));
   addSimStateOptions(*sub, args->simState);
   sub->callback([args, &exitCode] { exitCode = runModemSim(*args); });
 }

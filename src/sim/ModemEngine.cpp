@@ -298,11 +298,13 @@ ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
   struct Ident {
     std::string_view name1, name2, text;
   };
-  static constexpr std::array<Ident, 5> kIdent{{{"+CGMI", "+GMI", "Voryx"},
+  static constexpr std::array<Ident, 6> kIdent{{{"+CGMI", "+GMI", "Voryx"},
                                                 {"+CGMM", "+GMM", "Voryx virtual modem"},
                                                 {"+CGMR", "+GMR", "1.0"},
                                                 {"+CGSN", "+GSN", "356938035643809"},
-                                                {"+CIMI", "+CIMI", "222015550001234"}}};
+                                                {"+CIMI", "+CIMI", "222015550001234"},
+                                                // The SIM's serial number, Luhn digit last.
+                                                {"+CCID", "+CCID", "+CCID: 89390100001234567895"}}};
   for (const auto& id : kIdent) {
     if (n == id.name1 || n == id.name2) {
       if (cmd.form == Form::Test) return Outcome::Ok;
