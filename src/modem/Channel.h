@@ -15,8 +15,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "modem/LineIo.h"
+#include "modem/PortLock.h"
+#include "modem/Reply.h"
 
 namespace voryx::modem {
 
@@ -35,9 +38,26 @@ inline constexpr std::chrono::microseconds kGrace{40'000};
 // No reply may take longer than this in all, however it trickles in.
 inline constexpr std::chrono::microseconds kReplyBound{120'000'000};
 
-// Device nodes by selector (second argument of InitConn).
-using DeviceNodes = std::array<std::filesystem::path, 3>;
-DeviceNodes defaultDeviceNodes();  // "/dev/tty.debug", ".../extra_13", ".../extra_0"
+// Why a device did not open, for callers that tell the cases apart (the port scan).
+enum class OpenFailure {
+  None,
+  Missing,     // no such node
+  Permission,  // not ours to open: the dialout group
+  Busy,        // another program holds it (its lock file, or the exclusive claim)
+  NotSerial,   // not a terminal, or a speed the terminal interface refuses
+  Other,
+};
+// What a user can do about a port another program holds.
+inline constexpr const char* kBusyAdvice =
+    "if it is the modem manager, stop it (sudo systemctl stop ModemManager) or keep it off "
+    "this port (a udev rule with ENV{ID_MM_DEVICE_IGNORE}=\"1\"); or point Voryx at another "
+    "port (--device PATH)";
+inline constexpr const char* kPermissionAdvice =
+    "add yourself to the dialout group (sudo adduser $USER dialout, then log in again)";
+
+// The handshake's test of a reply to "AT": OK, or "0" from a modem left with numeric
+// result codes (V0).
+bool answersAT(const Reply& reply);
 
 // When a reply is complete. By default only the quiet line ends a reply: 1.5 s for the
 // first byte, then 0.5 s without a byte, and never more than `overall` in all. With
@@ -61,24 +81,34 @@ class Channel {
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
 
-  // Opens the node for `selector` (0 "/dev/tty.debug", 1 "/dev/dlci.spi-baseband.extra_13",
-  // 2 "/dev/dlci.spi-baseband.extra_0"); -1 when it cannot be opened or the selector is
-  // outside 0 to 2.
-  int InitConn(int speed, int selector);
-  // Opens an explicit device path (--device, VORYX_DEVICE, the virtual modem's pty):
+  // Opens a device path (--device, VORYX_DEVICE, a scanned port, the virtual modem's
+  // pty): takes its UUCP lock in lockFolder() first (a port whose lock names a live
+  // program is not even opened: an open raises the modem's control lines), then opens it
+  // without becoming its controlling terminal, claims it exclusively (TIOCEXCL) and sets
   // raw 8N1 at `speed`, modem status lines ignored, reads that return at once. Returns
-  // the descriptor, -1 when the node cannot be opened, is not a terminal (a regular
-  // file, /dev/null: nothing is ever written to it) or the speed is not one the terminal
-  // interface knows; openError() then says why. A channel already open is closed first.
+  // the descriptor, -1 when the port is held by another program, cannot be opened, is not
+  // a terminal (a regular file, /dev/null: nothing is ever written to it) or the speed is
+  // not one the terminal interface knows; openError() then says why. A channel already
+  // open is closed first.
   int InitConnPath(const std::filesystem::path& device, int speed);
   // Why the last open failed, e.g. "/dev/ttyUSB2: not a serial port"; empty after a
   // successful open.
   const std::string& openError() const { return openError_; }
+  OpenFailure openFailure() const { return openFailure_; }
+  // Busy: the PID the holder's lock file names, when it could be read.
+  std::optional<pid_t> lockHolder() const { return lockHolder_; }
+  // For a device choice that opened nothing (a scan that found no modem): why.
+  void setOpenError(std::string why, OpenFailure kind = OpenFailure::Other);
+  // The path the open device was opened by; empty when none is (or a line is attached).
+  const std::filesystem::path& device() const { return device_; }
+  // Where the UUCP lock files are (default kLockFolder); empty: no locking.
+  void setLockFolder(std::filesystem::path folder) { lockFolder_ = std::move(folder); }
+  const std::filesystem::path& lockFolder() const { return lockFolder_; }
   // Talks over `line` (not owned, must outlive the use) instead of a device, until
   // CloseConn. For tests and in-process peers.
   void attach(LineIo& line);
   // Waits for pending output, restores the settings found at open, gives up the
-  // exclusive claim and closes. Harmless when nothing is open.
+  // exclusive claim, closes and removes the lock file. Harmless when nothing is open.
   void CloseConn();
   bool isOpen() const;
 
@@ -147,18 +177,34 @@ class Channel {
   bool late_ = false;
   std::chrono::microseconds sentAt_{0};  // the line's time of the last send
   std::string openError_;
+  OpenFailure openFailure_ = OpenFailure::None;
+  std::optional<pid_t> lockHolder_;
+  std::filesystem::path device_;
+  std::filesystem::path lockFolder_ = kLockFolder;
+  PortLock lock_;  // taken with the descriptor, given up with it
   ReplyCompletion completion_;
 };
 
+// Where modems' AT ports show up, as glob patterns in the order they are tried: the
+// stable names of /dev/serial/by-id first, then USB serial and CDC-ACM nodes, the WWAN AT
+// ports and /dev/modem.
+std::vector<std::string> defaultPortPatterns();
+
 // The device choice shared by all four jobs: an explicit device wins; otherwise the
-// hardware model decides: "iPhone3,1" opens selector 2, then 1; any other model 0.
+// first port that answers "AT" (the preferred one first, then the candidates in order).
 struct DeviceChoice {
   std::optional<std::filesystem::path> device;  // --device / VORYX_DEVICE / --simulate
-  std::string machine;                          // "hw.machine"; empty: read from uname
-  std::optional<DeviceNodes> nodes;             // by selector; empty: defaultDeviceNodes()
+  std::string machine;  // the hardware model the debug log names; empty: read from uname
+  std::vector<std::string> ports = defaultPortPatterns();  // no device: the candidates
+  std::optional<std::filesystem::path> preferred;  // no device: tried first (the last that worked)
+  std::filesystem::path lockFolder = kLockFolder;  // UUCP lock files; empty: no locking
+  // Hears the device path a job's handshake succeeded on (not an attached line), on the
+  // job's thread: the port to remember.
+  std::function<void(const std::filesystem::path&)> answered;
   LineIo* line = nullptr;  // an in-process line (not owned): wins over everything else
 };
-// Opens the channel as the jobs do; false when no device opened.
+// Opens the channel as the jobs do; false when no device opened (openError() says why:
+// with no device given, what each candidate port said).
 bool openModem(Channel& ch, const DeviceChoice& choice);
 
 // A job's opening in one call: device choice, open, handshake.

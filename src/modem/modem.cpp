@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "modem/Channel.h"
+#include "modem/Ports.h"
 #include "modem/Reply.h"
 
 namespace voryx::modem {
@@ -22,60 +24,74 @@ namespace {
 constexpr std::size_t kMaxDroppedBytes = std::size_t{1} << 20;
 
 // Why a device did not open, with what to try.
-std::string openFailure(int err) {
+std::pair<OpenFailure, std::string> failureOf(int err) {
   switch (err) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-      return "no such device; try --device with another port, or --simulate";
+      return {OpenFailure::Missing, "no such device; try --device with another port, or --simulate"};
     case EACCES:
     case EPERM:
-      return "permission denied; add yourself to the dialout group (sudo adduser $USER dialout, "
-             "then log in again)";
+      return {OpenFailure::Permission, std::string("permission denied; ") + kPermissionAdvice};
     case EBUSY:
-      return "in use by another program";
+      return {OpenFailure::Busy, std::string("in use by another program; ") + kBusyAdvice};
     default:
-      return std::strerror(err);
+      return {OpenFailure::Other, std::strerror(err)};
   }
 }
 
 }  // namespace
 
-DeviceNodes defaultDeviceNodes() {
-  return {"/dev/tty.debug", "/dev/dlci.spi-baseband.extra_13",
-          "/dev/dlci.spi-baseband.extra_0"};
+bool answersAT(const Reply& r) {
+  return r.kind == ReplyKind::Ok ||
+         (r.kind == ReplyKind::Incomplete && r.lines.size() == 1 && r.lines[0] == "0");
 }
 
 Channel::Channel() : readbuf(std::make_unique<char[]>(kReadBufSize)) {}
 
 Channel::~Channel() { CloseConn(); }
 
-int Channel::InitConn(int speed, int selector) {
-  if (selector < 0 || selector > 2) return -1;
-  return InitConnPath(defaultDeviceNodes()[static_cast<std::size_t>(selector)], speed);
+void Channel::setOpenError(std::string why, OpenFailure kind) {
+  openError_ = std::move(why);
+  openFailure_ = kind;
 }
 
 int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
   CloseConn();
   openError_.clear();
-  auto fail = [&](const std::string& why) {
+  openFailure_ = OpenFailure::None;
+  lockHolder_.reset();
+  auto fail = [&](OpenFailure kind, const std::string& why) {
+    openFailure_ = kind;
     openError_ = device.string() + ": " + why;
     return -1;
   };
   // A speed the terminal interface refuses would leave B0 in the control flags: a
   // hang-up on a real modem. Refuse it before touching the line.
   termios probe{};
-  if (::cfsetspeed(&probe, static_cast<speed_t>(speed)) != 0) return fail("unsupported speed");
+  if (::cfsetspeed(&probe, static_cast<speed_t>(speed)) != 0) {
+    return fail(OpenFailure::NotSerial, "unsupported speed");
+  }
+  PortLock lock = PortLock::take(device, lockFolder_);
+  if (lock.held()) {
+    lockHolder_ = lock.holder();
+    const std::string who = lock.holder() ? "PID " + std::to_string(*lock.holder())
+                                          : "its lock " + lock.file().string() + " names no process";
+    return fail(OpenFailure::Busy, "in use by another program (" + who + "); " + kBusyAdvice);
+  }
   // O_NONBLOCK only for the open itself, so a serial line without carrier cannot hold
   // it; the status flags are cleared right after and reads and writes block.
   int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return fail(openFailure(errno));
+  if (fd < 0) {
+    const auto [kind, why] = failureOf(errno);
+    return fail(kind, why);
+  }
   // A regular file or /dev/null would take the AT commands without a word: only a
   // terminal is a modem's port.
   term = termios{};
   if (::tcgetattr(fd, &term) != 0) {
     ::close(fd);
-    return fail("not a serial port");
+    return fail(OpenFailure::NotSerial, "not a serial port");
   }
   gOriginalTTYAttrs = term;
   ::ioctl(fd, TIOCEXCL);
@@ -95,6 +111,8 @@ int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
   fd_ = fd;
   fdLine_.setFd(fd);
   line_ = &fdLine_;
+  device_ = device;
+  lock_ = std::move(lock);
   resetState();
   return fd;
 }
@@ -122,7 +140,9 @@ void Channel::CloseConn() {
     ::close(fd_);
     fd_ = -1;
     fdLine_.setFd(-1);
+    lock_.release();
   }
+  device_.clear();
   line_ = nullptr;
 }
 
@@ -161,11 +181,7 @@ bool Channel::AT(int attempts) {
     ReadResp();
     if (broken()) return false;
     const Reply r = classify(reply());
-    // A modem left with numeric results (V0) answers "0".
-    if (r.kind == ReplyKind::Ok || (r.kind == ReplyKind::Incomplete && r.lines.size() == 1 &&
-                                    r.lines[0] == "0")) {
-      return true;
-    }
+    if (answersAT(r)) return true;
     if (r.kind == ReplyKind::Incomplete) {
       settle();
       if (late_ || broken()) return false;
@@ -291,14 +307,14 @@ bool openModem(Channel& ch, const DeviceChoice& choice) {
     ch.attach(*choice.line);
     return true;
   }
+  ch.setLockFolder(choice.lockFolder);
   if (choice.device) return ch.InitConnPath(*choice.device, kSpeed) >= 0;
-  const DeviceNodes nodes = choice.nodes.value_or(defaultDeviceNodes());
-  const std::string machine =
-      choice.machine.empty() ? getSysInfoByName("hw.machine") : choice.machine;
-  if (machine == "iPhone3,1") {
-    return ch.InitConnPath(nodes[2], kSpeed) >= 0 || ch.InitConnPath(nodes[1], kSpeed) >= 0;
-  }
-  return ch.InitConnPath(nodes[0], kSpeed) >= 0;
+  const std::vector<PortProbe> probes = scanPorts(
+      ch, candidatePorts(choice), {.lockFolder = choice.lockFolder, .identify = false}, true);
+  if (!probes.empty() && probes.back().answers) return true;
+  ch.setOpenError(scanFailure(probes, choice.ports),
+                  probes.empty() ? OpenFailure::Missing : OpenFailure::Other);
+  return false;
 }
 
 OpenOutcome openForJob(Channel& ch, const DeviceChoice& choice, int attempts) {
@@ -307,6 +323,7 @@ OpenOutcome openForJob(Channel& ch, const DeviceChoice& choice, int attempts) {
     ch.CloseConn();
     return OpenOutcome::HandshakeFailed;
   }
+  if (choice.answered && !ch.device().empty()) choice.answered(ch.device());
   return OpenOutcome::Ready;
 }
 
