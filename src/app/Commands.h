@@ -13,6 +13,8 @@ void addEditCommands(CLI::App& app, int& exitCode);      // voryx add / edit / d
 void addContactsCommands(CLI::App& app, int& exitCode);  // voryx contacts / voryx import
 void addFileCommands(CLI::App& app, int& exitCode);      // voryx export / voryx restore
 void addLogCommand(CLI::App& app, int& exitCode);        // voryx log
+void addDevicesCommand(CLI::App& app, int& exitCode);    // voryx devices: the candidate ports
+void addInfoCommand(CLI::App& app, int& exitCode);       // voryx info: the modem and its SIM
 void addMailCommand(CLI::App& app, int& exitCode);       // voryx mail
 
 }  // namespace voryx

@@ -5,6 +5,9 @@
 #include <string_view>
 #include <iostream>
 
+#include "modem/Ports.h"
+#include "store/Preferences.h"
+
 namespace voryx {
 namespace {
 
@@ -106,8 +109,49 @@ void addModemOptions(CLI::App& command, ModemArgs& args) {
       ->excludes(device);
 }
 
-std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* command) {
+std::vector<std::string> portPatterns() {
+  const char* env = std::getenv("VORYX_PORTS");
+  if (env == nullptr || *env == '\0') return modem::defaultPortPatterns();
+  std::vector<std::string> patterns;
+  std::string_view rest = env;
+  while (!rest.empty()) {
+    const std::size_t colon = rest.find(':');
+    if (colon != 0) patterns.emplace_back(rest.substr(0, colon));
+    rest.remove_prefix(colon == std::string_view::npos ? rest.size() : colon + 1);
+  }
+  return patterns;
+}
+
+std::filesystem::path lockFolder() {
+  const char* env = std::getenv("VORYX_LOCK_DIR");
+  return env != nullptr && *env != '\0' ? std::filesystem::path(env)
+                                         : std::filesystem::path(modem::kLockFolder);
+}
+
+bool findModem(ModemChoice& choice, const char* command, bool tell) {
+  if (choice.simulation || choice.device.device || choice.device.line) return true;
+  modem::Channel channel;
+  const auto probes = modem::scanPorts(channel, modem::candidatePorts(choice.device),
+                                       {.lockFolder = choice.device.lockFolder}, true);
+  if (probes.empty() || !probes.back().answers) {
+    std::cerr << "voryx " << command << ": " << modem::scanFailure(probes, choice.device.ports)
+              << "\n";
+    return false;
+  }
+  const modem::PortProbe& found = probes.back();
+  choice.device.preferred = found.port.path;
+  if (tell) {
+    std::cerr << "voryx " << command << ": using " << found.port.label()
+              << (found.name().empty() ? "" : " (" + found.name() + ")") << "\n";
+  }
+  return true;
+}
+
+std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* command,
+                                       const std::filesystem::path& preferences) {
   ModemChoice choice;
+  choice.device.ports = portPatterns();
+  choice.device.lockFolder = lockFolder();
   if (args.simulate || !args.simFile.empty() || !args.charsets.empty() || args.hexNumbers) {
     choice.simulation = startSimulation(args, command);
     if (!choice.simulation) return std::nullopt;
@@ -128,6 +172,17 @@ std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* comman
       std::cerr << "voryx " << command << ": warning: " << device
                 << ": no such device; try --device with another port, or --simulate\n";
     }
+  }
+  if (!preferences.empty()) {
+    if (auto remembered = Preferences(preferences).text(kPrefDevice); remembered && !remembered->empty()) {
+      choice.device.preferred = *remembered;
+    }
+    choice.device.answered = [preferences](const std::filesystem::path& port) {
+      Preferences stored(preferences);
+      if (stored.text(kPrefDevice) == port.string()) return;
+      stored.setText(kPrefDevice, port.string());
+      stored.synchronize();
+    };
   }
   return choice;
 }

@@ -1,11 +1,19 @@
 #pragma once
 // The modem a command talks to, from its options: --simulate (or --sim-file) starts the
 // in-process virtual modem and names its pseudo-terminal; --device PATH (or, when neither
-// is given, VORYX_DEVICE) names a device; nothing leaves the choice to the hardware model,
-// as the jobs make it. --device with --simulate or --sim-file is a usage error.
+// is given, VORYX_DEVICE) names a device; nothing leaves it to the port scan: the first
+// candidate port that answers "AT", the port that last answered first. --device with
+// --simulate or --sim-file is a usage error.
+//
+// The environment points the scan elsewhere (tests, unusual set-ups):
+//   VORYX_PORTS     the candidate ports, glob patterns separated by ":" (default:
+//                   /dev/serial/by-id/*:/dev/ttyUSB*:/dev/ttyACM*:/dev/wwan*at*:/dev/modem)
+//   VORYX_LOCK_DIR  the folder of the UUCP lock files (default /var/lock)
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -52,6 +60,21 @@ struct ModemChoice {
 // yet starts as the demo SIM) and every change is saved back to it. Nothing, and the
 // reason on standard error under "voryx <command>: ", when the virtual modem could not
 // start. `voryx serve` warns of a device that does not exist (it may be plugged in later).
-std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* command);
+// With a preferences file, the port that last answered ("device") is tried first, and
+// every real port a job's handshake succeeds on is stored there (from the job's thread).
+std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* command,
+                                       const std::filesystem::path& preferences = {});
+
+// With no device chosen, looks for the modem now: probes the candidate ports (the
+// remembered one first) and says on standard error which one answers, "voryx read: using
+// /dev/ttyUSB2 (Quectel EC25)" (unless not `tell`), making it the port the jobs try first.
+// False, after saying what each port said, when none answers. True at once when a
+// device or the virtual modem is chosen. Main thread.
+bool findModem(ModemChoice& choice, const char* command, bool tell = true);
+
+// VORYX_PORTS split at ":", else the usual candidates.
+std::vector<std::string> portPatterns();
+// VORYX_LOCK_DIR, else /var/lock.
+std::filesystem::path lockFolder();
 
 }  // namespace voryx

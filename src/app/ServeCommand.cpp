@@ -77,10 +77,12 @@ int runServe(const ServeOptions& options) {
   // Declared before the screens so that it stops after them: a transfer that is still
   // running at shutdown ends against a modem that is still there.
   std::optional<ModemChoice> modem =
-      chooseModem(options.modem, "serve");
+      chooseModem(options.modem, "serve", paths.preferences);
   if (!modem) return 1;
   if (modem->simulation) {
     std::cerr << "voryx serve: virtual modem on " << modem->simulation->devicePath() << "\n";
+  } else if (!findModem(*modem, "serve")) {
+    std::cerr << "voryx serve: a transfer looks for the modem again when it starts\n";
   }
   VoryxUiOptions uiOptions;
   uiOptions.startupAlert = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded();

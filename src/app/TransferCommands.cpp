@@ -228,8 +228,8 @@ int runTransfer(const TransferOptions& options) {
   const int sortField = preferences.integer(kPrefSort, 0);
 
   std::optional<ModemChoice> modem =
-      chooseModem(options.modem, name);
-  if (!modem) return 3;
+      chooseModem(options.modem, name, paths.preferences);
+  if (!modem || !findModem(*modem, name, !options.quiet)) return 3;
 
   transfer::JobContext context{paths.database(), modem->device, sortField};
   context.maxSIM = preferences.integer(kPrefMaxSIM, 0);

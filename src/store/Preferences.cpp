@@ -83,16 +83,24 @@ void Preferences::setValue(const std::string& key, std::int32_t value) {
   pending_[key] = value;
 }
 
+void Preferences::setText(const std::string& key, const std::string& value) {
+  std::lock_guard lock(mutex_);
+  texts_[key] = value;
+  pendingTexts_[key] = value;
+}
+
 bool Preferences::synchronize() {
   std::lock_guard lock(mutex_);
   // The file as it stands (values another process wrote, and keys of any kind this one
   // does not read, which are kept), overlaid with the values set here.
   nlohmann::json merged = readObject(file_);
   for (const auto& [key, v] : pending_) merged[key] = v;
+  for (const auto& [key, v] : pendingTexts_) merged[key] = v;
   const std::string text =
       merged.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   if (!replaceFile(file_, text)) return false;
   pending_.clear();
+  pendingTexts_.clear();
   load(merged);
   return true;
 }

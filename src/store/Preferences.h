@@ -1,7 +1,7 @@
 #pragma once
 // The preferences store: 32-bit integer values by key in one JSON object file
-// ({"sort": 1, "maxSIM": 250}), and text values the user sets there by hand ("contacts":
-// a path), which this program reads and always keeps. Safe from any thread (the read jobs write capacities
+// ({"sort": 1, "maxSIM": 250}), and text values: set by the user there by hand ("contacts":
+// a path), which this program reads and always keeps, or by this program ("device"). Safe from any thread (the read jobs write capacities
 // from theirs); one object per file is meant to be shared by every user in the process.
 // A missing, unreadable or garbled file reads as empty: every key takes its default.
 #include <cstdint>
@@ -31,6 +31,8 @@ class Preferences {
   std::int32_t integer(const std::string& key, std::int32_t defaultValue) const;
   // Takes effect in this object at once; reaches the file at the next synchronise.
   void setValue(const std::string& key, std::int32_t value);
+  // The same for a text value (the port that last answered).
+  void setText(const std::string& key, const std::string& value);
   // Writes the file (the values found in it, overlaid with the values set here since the
   // last synchronise) atomically: a temporary file in the same folder, fsync, rename,
   // fsync of the folder; then takes the file's values as the current ones, which picks
@@ -56,7 +58,9 @@ class Preferences {
   mutable std::mutex mutex_;
   Values values_;   // as last read, overlaid with pending_
   Values pending_;  // set since the last successful synchronise
-  std::map<std::string, std::string, std::less<>> texts_;  // text values, as last read
+  using Texts = std::map<std::string, std::string, std::less<>>;
+  Texts texts_;         // text values, as last read, overlaid with pendingTexts_
+  Texts pendingTexts_;  // set since the last successful synchronise
 };
 
 // The keys and their defaults.
@@ -67,5 +71,6 @@ inline constexpr const char* kPrefMaxSMS = "maxSMS";        // 0
 inline constexpr const char* kPrefLastFirst = "lastFirst";  // 0
 inline constexpr const char* kPrefFast = "fast";            // 0
 inline constexpr const char* kPrefUcs2 = "ucs2";            // 0
+inline constexpr const char* kPrefDevice = "device";        // text: the port that last answered
 
 }  // namespace voryx

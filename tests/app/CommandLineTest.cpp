@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "sim/ModemPorts.h"
 #include "store/TempDir.h"
 
 namespace voryx {
@@ -18,8 +21,10 @@ struct Ran {
   std::string out, err;
 };
 
-// Runs build/voryx with `args` in a home folder of its own; stdin is /dev/null.
-Ran runVoryx(const test::TempDir& home, const std::vector<std::string>& args) {
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+// Runs build/voryx with `args` in a home folder of its own, and `env` set; stdin is /dev/null.
+Ran runVoryx(const test::TempDir& home, const std::vector<std::string>& args, const Env& env = {}) {
   const std::string bin = std::string(VORYX_BINARY_DIR) + "/voryx";
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) return {-1, {}, {}};
@@ -32,6 +37,7 @@ Ran runVoryx(const test::TempDir& home, const std::vector<std::string>& args) {
     ::unsetenv("VORYX_DEVICE");
     ::unsetenv("DISPLAY");  // no desktop: nothing starts the mail client of the machine
     ::unsetenv("WAYLAND_DISPLAY");
+    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv{const_cast<char*>(bin.c_str())};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -133,6 +139,51 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
   }
   EXPECT_EQ(test::readFile(kEml).substr(0, 19), "MIME-Version: 1.0\r\n");
   EXPECT_FALSE(std::filesystem::exists(home.path / "state" / "logging-on"));
+}
+
+// The modem's port when none is given, and what the modem says of itself: three ports of
+// which the first is silent, the second held by a live program (the test's parent, by its
+// lock file) and the third answers.
+TEST(CommandLineTest, FindsTheModemAndTellsWhatItSays) {
+  test::TempDir home;
+  sim::ModemPorts ports{3};
+  ASSERT_TRUE(ports.start());
+  const std::vector<std::string> p = ports.paths();
+  char lock[16];
+  std::snprintf(lock, sizeof lock, "%10d\n", static_cast<int>(::getppid()));
+  test::writeFile(home / ("LCK.." + std::filesystem::path(p[1]).filename().string()), lock);
+  const Env scan{{"VORYX_PORTS", p[0] + ":" + p[1] + ":" + p[2]}, {"VORYX_LOCK_DIR", home.path}};
+  const std::string busy = p[1] + ": busy: held by another program (PID " + std::to_string(::getppid()) + ")";
+
+  struct Case { std::vector<std::string> args; Env env; int status; std::string said; std::string out; };
+  const Case kCases[] = {
+      {{"devices"}, scan, 0, "",
+       p[0] + ": no answer to AT\n" + busy + "\n" + p[2] + ": answers AT: Voryx virtual modem\n"},
+      {{"devices"}, {{"VORYX_PORTS", "/dev/nonesuch*"}}, 3,
+       "voryx devices: no serial port found (looked for /dev/nonesuch*); connect the modem, or give "
+       "--device PATH, or --simulate", ""},
+      {{"read"}, {{"VORYX_PORTS", p[0]}, {"VORYX_LOCK_DIR", home.path}}, 3,
+       "voryx read: no port answered AT: " + p[0] + " no answer to AT", ""},
+      {{"read"}, scan, 0, "voryx read: using " + p[2] + " (Voryx virtual modem)", ""},
+      {{"info", "--simulate"}, {}, 0, "",
+       "Manufacturer: Voryx\nModel: Voryx virtual modem\nFirmware: 1.0\nIMEI: 356938035643809\n"
+       "SIM status: READY\nIMSI: 222015550001234\nICCID: 89390100001234567895\n"
+       "Phonebook capacity: 250\nName length: 14\nSMS capacity: 30\n"
+       "Character sets: GSM, IRA, HEX, UCS2, UTF-8\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.args[0] + (c.env.empty() ? "" : " " + c.env[0].second));
+    const Ran ran = runVoryx(home, c.args, c.env);
+    EXPECT_EQ(ran.status, c.status);
+    EXPECT_EQ(firstLine(ran.err), c.said);
+    // After the "Port:" line (a pty of its own for --simulate), and up to the advice.
+    const std::size_t from = c.args[0] == "info" ? ran.out.find('\n') + 1 : 0;
+    EXPECT_EQ(ran.out.substr(from, c.out.size()), c.out);
+  }
+  // The port that answered is remembered; the exchange of info is in the debug log.
+  EXPECT_NE(test::readFile(home / "config" / "preferences.json").find("\"device\": \"" + p[2] + "\""),
+            std::string::npos);
+  EXPECT_NE(test::readFile(home / "state" / "Voryx.log").find("info send |AT+CGMI|"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,163 @@
+// voryx info: what the modem and its SIM say about themselves, one "Label: value" a line
+// on standard output: "-" where the modem gives nothing, its refusal where it refuses.
+// The whole exchange goes to the debug log too, whether logging is on or not: it is the
+// first thing a support mail needs.
+//
+// Exit status: 0 the modem answered; 2 usage; 3 no modem (none opened, or no answer).
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/Commands.h"
+#include "app/ModemChoice.h"
+#include "app/Startup.h"
+#include "entries/DebugLog.h"
+#include "modem/Ports.h"
+#include "transfer/Charset.h"
+#include "transfer/Listings.h"
+
+namespace voryx {
+namespace {
+
+// A reply may wait for a slow SIM; it ends at its final result code.
+modem::ReplyCompletion infoCompletion() {
+  modem::ReplyCompletion rule;
+  rule.firstByte = std::chrono::seconds{5};
+  rule.overall = std::chrono::seconds{10};
+  rule.fast = true;
+  return rule;
+}
+
+// Sends one command, logs it with its reply.
+modem::Asked exchange(modem::Channel& ch, std::string_view command) {
+  DebugLog::append("info send |%.*s|\n", static_cast<int>(command.size()), command.data());
+  modem::Asked asked = modem::ask(ch, command);
+  DebugLog::append("info read |%s|\n", asked.raw.c_str());
+  return asked;
+}
+
+// "+CGMI:" for "AT+CGMI", "^ICCID:" for "AT^ICCID", "+CPIN:" for "AT+CPIN?".
+std::string prefixOf(std::string_view command) {
+  std::string_view name = command.substr(2);
+  name = name.substr(0, name.find_first_of("?="));
+  return std::string(name) + ":";
+}
+
+// The value of an answer: its text, "-" when it gave none, the refusal when it refused.
+std::string valueOf(const modem::Asked& asked, std::string_view command) {
+  if (asked.kind == modem::ReplyKind::Error || asked.kind == modem::ReplyKind::NotFound) {
+    return asked.final;
+  }
+  if (asked.kind != modem::ReplyKind::Ok) return "-";
+  const std::string text = asked.text(prefixOf(command));
+  return text.empty() ? "-" : text;
+}
+
+void line(const char* label, const std::string& value) {
+  std::cout << label << ": " << value << "\n";
+}
+
+// The dialogue, on an open channel that answered the handshake.
+void report(modem::Channel& ch) {
+  // Verbose result codes, no echo, and refusals by number: as the jobs talk.
+  exchange(ch, "AT V1E0");
+  exchange(ch, "AT+CMEE=1");
+  struct Item { const char* label; const char* command; };
+  constexpr Item kItems[] = {
+      {"Manufacturer", "AT+CGMI"}, {"Model", "AT+CGMM"}, {"Firmware", "AT+CGMR"},
+      {"IMEI", "AT+CGSN"},         {"SIM status", "AT+CPIN?"}, {"IMSI", "AT+CIMI"},
+  };
+  for (const Item& item : kItems) line(item.label, valueOf(exchange(ch, item.command), item.command));
+
+  // The ICCID: the standard form, then the vendors' own; the first refusal is told when
+  // every form is refused.
+  std::optional<std::string> refused;
+  std::optional<std::string> iccid;
+  for (const char* command : {"AT+CCID", "AT+ICCID", "AT^ICCID", "AT+QCCID"}) {
+    const modem::Asked asked = exchange(ch, command);
+    const std::string value = valueOf(asked, command);
+    if (asked.kind == modem::ReplyKind::Ok && value != "-") {
+      iccid = value;
+      break;
+    }
+    if (!refused && asked.kind != modem::ReplyKind::Ok) refused = value;
+  }
+  line("ICCID", iccid.value_or(refused.value_or("-")));
+
+  // +CPBR: (1-250),40,14
+  const modem::Asked store = exchange(ch, "AT+CPBS=\"SM\"");
+  std::string capacity = valueOf(store, "AT+CPBS"), nameLength = capacity;
+  if (store.kind == modem::ReplyKind::Ok) {
+    const modem::Asked range = exchange(ch, "AT+CPBR=?");
+    capacity = nameLength = valueOf(range, "AT+CPBR");
+    if (range.kind == modem::ReplyKind::Ok) {
+      const transfer::CpbrRange parsed = transfer::parseCpbrTest(range.raw);
+      capacity = parsed.maxSIM ? std::to_string(*parsed.maxSIM) : "-";
+      nameLength = parsed.maxSIMLen ? std::to_string(*parsed.maxSIMLen) : "-";
+    }
+  }
+  line("Phonebook capacity", capacity);
+  line("Name length", nameLength);
+
+  // +CPMS: "SM",3,30,"SM",3,30,"SM",3,30
+  const modem::Asked sms = exchange(ch, "AT+CPMS?");
+  std::string smsCapacity = valueOf(sms, "AT+CPMS?");
+  if (sms.kind == modem::ReplyKind::Ok) {
+    const auto parsed = transfer::parseCpmsRead(sms.raw).maxSMS;
+    smsCapacity = parsed ? std::to_string(*parsed) : "-";
+  }
+  line("SMS capacity", smsCapacity);
+
+  // +CSCS: ("GSM","IRA","UCS2")
+  const modem::Asked sets = exchange(ch, "AT+CSCS=?");
+  std::string offered = valueOf(sets, "AT+CSCS=?");
+  if (auto names = transfer::parseCscsTest(sets.raw)) {
+    offered.clear();
+    for (const std::string& name : *names) offered += (offered.empty() ? "" : ", ") + name;
+  }
+  line("Character sets", offered);
+}
+
+int runInfo(const ModemArgs& args) {
+  const Paths paths = startUp();
+  std::optional<ModemChoice> modem = chooseModem(args, "info", paths.preferences);
+  if (!modem || !findModem(*modem, "info")) return 3;
+  modem::Channel ch;
+  const modem::OpenOutcome opened = modem::openForJob(ch, modem->device);
+  if (opened == modem::OpenOutcome::NoDevice) {
+    std::cerr << "voryx info: " << ch.openError() << "\n";
+    return 3;
+  }
+  if (opened == modem::OpenOutcome::HandshakeFailed) {
+    std::cerr << "voryx info: the modem did not answer\n";
+    return 3;
+  }
+  const std::string port = ch.device().empty() ? std::string("-") : ch.device().string();
+  DebugLog::append("info on |%s|\n", port.c_str());
+  line("Port", port);
+  ch.setCompletion(infoCompletion());
+  report(ch);
+  ch.CloseConn();
+  if (modem->simulation) modem->simulation->stop();
+  return 0;
+}
+
+}  // namespace
+
+void addInfoCommand(CLI::App& app, int& exitCode) {
+  auto args = std::make_shared<ModemArgs>();
+  auto* sub = app.add_subcommand(
+      "info", "Show what the modem and its SIM say about themselves (model, firmware, IMEI, "
+              "SIM, capacities, character sets)");
+  addModemOptions(*sub, *args);
+  sub->footer(
+      "Each line is \"Label: value\": \"-\" where the modem gives nothing, its refusal where it "
+      "refuses. The whole exchange is written to the debug log as well (voryx log path).\n"
+      "Exit status: 0 the modem answered, 2 usage, 3 no modem answered");
+  sub->callback([args, &exitCode] { exitCode = runInfo(*args); });
+}
+
+}  // namespace voryx
