@@ -5,10 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
-#include "entries/EmlReader.h"
+#include "entries/SupportMailTest.h"
 #include "store/TempDir.h"
 
 namespace voryx::entries {
@@ -83,75 +82,39 @@ TEST(SupportMailTest, AddressesXdgEmailTakes) {
 }
 
 // The desktop's mail client, stood in for by a script that keeps its arguments: it gets
-// them as they are (no shell reads them), with a private copy of the log that later
-// records do not change; nothing is left to reap.
-class MailClientTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (const char* name : {"PATH", "DISPLAY", "WAYLAND_DISPLAY"}) {
-      const char* value = std::getenv(name);
-      saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    }
-    std::filesystem::create_directories(bin_);
-    test::writeFile(bin_ / "xdg-email",
-                    "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"$0.tmp\" && mv \"$0.tmp\" \"$0.args\"\n");
-    std::filesystem::permissions(bin_ / "xdg-email", std::filesystem::perms(0755));
-    ::setenv("PATH", (bin_.string() + ":/usr/bin:/bin").c_str(), 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-  }
-  void TearDown() override {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-  }
-  // The arguments the script was started with; empty when it did not run within 10 s.
-  std::vector<std::string> arguments() {
-    const auto file = bin_ / "xdg-email.args";
-    for (int i = 0; i < 1000 && !std::filesystem::exists(file); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const std::string text = test::readFile(file);
-    std::vector<std::string> out;
-    for (std::size_t at = 0, end; (end = text.find('\0', at)) != std::string::npos; at = end + 1) out.push_back(text.substr(at, end - at));
-    return out;
-  }
-
-  test::TempDir dir_;
-  std::filesystem::path bin_ = dir_ / "bin";
-  std::filesystem::path state_ = dir_ / "state";
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-TEST_F(MailClientTest, GetsTheArgumentsAsTheyAreAndAPrivateCopy) {
-  ::setenv("DISPLAY", ":0", 1);
+// them as they are (no shell reads them), with a private copy of the log; nothing is left
+// to reap. Without a desktop, or for a recipient xdg-email would take for an option,
+// nothing is started and no copy made.
+TEST(SupportMailTest, MailClientGetsTheArgumentsAsTheyAreAndAPrivateCopy) {
+  test::TempDir dir;
+  test::writeFile(dir / "xdg-email", "#!/bin/sh\nfor a; do printf '%s\\0' \"$a\"; done >\"$0.tmp\" && mv \"$0.tmp\" \"$0.args\"\n");
+  std::filesystem::permissions(dir / "xdg-email", std::filesystem::perms(0755));
+  const test::ScopedEnv path("PATH", (dir.path.string() + ":/usr/bin:/bin").c_str());
+  const test::ScopedEnv display("DISPLAY", nullptr), wayland("WAYLAND_DISPLAY", nullptr);
   SupportMail mail = makeSupportMail("help@example.org", "LOG START\nread |'$(touch pwned)' \"x\"|\n");
   mail.subject = "It's \"broken\"; $(touch pwned) `id`";
   mail.htmlBody = htmlFromText("Line 1 & <2>\nLine 3");
-  ASSERT_TRUE(handToMailClient(mail, state_).ok());
-  const auto copy = state_ / "mail" / "Voryx.log";
-  EXPECT_EQ(arguments(), (std::vector<std::string>{"--utf8", "--subject", mail.subject, "--body", "Line 1 & <2>\nLine 3",
-                                                   "--attach", copy.string(), "help@example.org"}));
+  SupportMail option = mail;
+  option.to = "--help";
+
+  EXPECT_EQ(handToMailClient(mail, dir / "state").error().code, Errc::NotFound);
+  ::setenv("DISPLAY", ":0", 1);
+  EXPECT_EQ(handToMailClient(option, dir / "state").error().code, Errc::Invalid);
+  EXPECT_FALSE(std::filesystem::exists(dir / "state"));
+  ASSERT_TRUE(handToMailClient(mail, dir / "state").ok());
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours left, not even a zombie
+
+  for (int i = 0; i < 1000 && !std::filesystem::exists(dir / "xdg-email.args"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const auto copy = dir / "state" / "mail" / "Voryx.log";
+  EXPECT_EQ(test::readFile(dir / "xdg-email.args"), "--utf8\0--subject\0"s + mail.subject + "\0--body\0Line 1 & <2>\nLine 3\0"s +
+                                                       "--attach\0"s + copy.string() + "\0help@example.org\0"s);
   EXPECT_EQ(test::readFile(copy), mail.attachment);
   EXPECT_EQ(test::modeOf(copy), 0600u);
-  EXPECT_EQ(test::modeOf(state_ / "mail"), 0700u);
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "pwned"));
+  EXPECT_EQ(test::modeOf(dir / "state" / "mail"), 0700u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "pwned"));
-  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours left, not even a zombie
-}
-
-TEST_F(MailClientTest, RefusesWithoutDesktopClientOrAddress) {
-  const SupportMail mail = makeSupportMail("help@example.org", "x");
-  SupportMail noAddress = mail;
-  noAddress.to = "--help";
-  ::unsetenv("DISPLAY");
-  EXPECT_EQ(handToMailClient(mail, state_).error().code, Errc::NotFound);
-  ::setenv("DISPLAY", ":0", 1);
-  EXPECT_EQ(handToMailClient(noAddress, state_).error().code, Errc::Invalid);
-  ::setenv("PATH", "/nonexistent", 1);
-  EXPECT_EQ(handToMailClient(mail, state_).error().code, Errc::NotFound);
-  EXPECT_FALSE(std::filesystem::exists(state_ / "mail"));
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #pragma once
-// An .eml file as Python's email package reads it: another MIME parser than ours, so that
-// a fault of the writer cannot hide behind the same fault in the reader. For tests.
+// For the tests of the support mail: an .eml file as Python's email package reads it
+// (another MIME parser than ours, so that a fault of the writer cannot hide behind the same
+// fault in the reader), and the environment a test sets (the desktop, the PATH).
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -55,5 +58,26 @@ inline std::string hexOf(std::string_view bytes) {
   }
   return out;
 }
+
+// Sets (or, with nullptr, unsets) an environment variable until the end of the scope.
+struct ScopedEnv {
+  ScopedEnv(const char* name, const char* value) : name(name) {
+    if (const char* was = std::getenv(name)) saved = was;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (saved) {
+      ::setenv(name, saved->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  const char* name;
+  std::optional<std::string> saved;
+};
 
 }  // namespace voryx::test
