@@ -4,6 +4,7 @@
 // modems, each on its own pseudo-terminal, all silent but the last, which serves the SIM.
 // For the port scan's tests and `voryx modem-sim --ports N`. Owns the modems; the same
 // threads rules as VirtualModem.
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ class ModemPorts {
   // The ports' device paths in order of opening; the answering one is the last.
   std::vector<std::string> paths() const;
   VirtualModem& answering() { return *modems_.back(); }
+  // The i-th port's modem, in the order of paths().
+  VirtualModem& port(std::size_t i) { return *modems_.at(i); }
 
  private:
   std::vector<std::unique_ptr<VirtualModem>> modems_;
