@@ -37,7 +37,6 @@ int main(int argc, char** argv) {
   voryx::addMailCommand(app, exitCode);
   voryx::addDevicesCommand(app, exitCode);
   voryx::addInfoCommand(app, exitCode);
-  voryx::addMailCommand(app, exitCode);
 
   std::string topic;
   auto* help = app.add_subcommand("help", "Show the help of voryx or of one command");
