@@ -16,6 +16,8 @@
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
 #include "base/Localized.h"
+#include "store/Preferences.h"
+#include "ui/About.h"
 #include "ui/VoryxUi.h"
 #include "web/WebServer.h"
 
@@ -94,6 +96,8 @@ int runServe(const ServeOptions& options) {
   webOptions.port = options.port;
   webOptions.tokenFile = paths.tokenFile;
   webOptions.newToken = options.newToken;
+  // The how-to screen may show a page from another site: the page's policy lets that one in.
+  webOptions.frameAddress = Preferences(paths.preferences).text(kPrefHowtoAddress).value_or("");
   webOptions.onPageLoad = [&ui](const std::string& acceptLanguage) {
     if (!acceptLanguage.empty()) ui.setLanguage(chooseLanguage(acceptLanguage));
   };

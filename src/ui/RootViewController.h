@@ -92,7 +92,7 @@ class RootViewController final : public kit::Screen,
   void addPressed();   // the add sheet
   void toolPressed();  // the tool sheet
   void setup();        // the setup screen
-  void howto();        // the how-to screen (next)
+  void howto();        // the how-to screen
   void tableViewWillSelectRowAtIndexPath(int row);  // the entry sheet of the row
 
   // Adds an entry (modifica -1) to the store on display, or changes the entry at index
