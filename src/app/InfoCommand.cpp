@@ -15,6 +15,7 @@
 #include "app/ModemChoice.h"
 #include "app/Startup.h"
 #include "entries/DebugLog.h"
+#include "modem/ErrorText.h"
 #include "modem/Ports.h"
 #include "transfer/Charset.h"
 #include "transfer/Listings.h"
@@ -46,10 +47,12 @@ std::string prefixOf(std::string_view command) {
   return std::string(name) + ":";
 }
 
-// The value of an answer: its text, "-" when it gave none, the refusal when it refused.
+// The value of an answer: its text, "-" when it gave none, the refusal in words (and as
+// the modem said it) when it refused.
 std::string valueOf(const modem::Asked& asked, std::string_view command) {
   if (asked.kind == modem::ReplyKind::Error || asked.kind == modem::ReplyKind::NotFound) {
-    return asked.final;
+    const std::string words = modem::refusalSentence(modem::classify(asked.raw));
+    return words.find(asked.final) == std::string::npos ? words + " (" + asked.final + ")" : words;
   }
   if (asked.kind != modem::ReplyKind::Ok) return "-";
   const std::string text = asked.text(prefixOf(command));

@@ -284,11 +284,12 @@ ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
   }
   if (n.empty() || n[0] != '+') return basic(cmd, reply);
   // The SIM's own commands wait for the SIM: inserted, started up and unlocked.
-  static constexpr std::array<std::string_view, 10> kSimCommands{
-      "+CPBS", "+CPBR", "+CPBW", "+CIMI", "+CPMS", "+CSCA", "+CMGL", "+CMGR", "+CMGW", "+CMGD"};
+  static constexpr std::array<std::string_view, 11> kSimCommands{
+      "+CPBS", "+CPBR", "+CPBW", "+CIMI", "+CCID", "+CPMS", "+CSCA", "+CMGL", "+CMGR", "+CMGW", "+CMGD"};
   if (cmd.form != Form::Test && std::find(kSimCommands.begin(), kSimCommands.end(), n) != kSimCommands.end()) {
     if (auto refused = simGate(slot)) {
-      return fail(n.starts_with("+CPB") || n == "+CIMI" ? cmeError(*refused) : cmsError(messageErrorOf(*refused)));
+      return fail(n.starts_with("+CPB") || n == "+CIMI" || n == "+CCID" ? cmeError(*refused)
+                                                                       : cmsError(messageErrorOf(*refused)));
     }
   }
   auto args = cmd.form == Form::Set ? splitArgs(cmd.args) : std::vector<AtArg>{};

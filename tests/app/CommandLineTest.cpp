@@ -154,6 +154,10 @@ TEST(CommandLineTest, FindsTheModemAndTellsWhatItSays) {
   test::writeFile(home / ("LCK.." + std::filesystem::path(p[1]).filename().string()), lock);
   const Env scan{{"VORYX_PORTS", p[0] + ":" + p[1] + ":" + p[2]}, {"VORYX_LOCK_DIR", home.path}};
   const std::string busy = p[1] + ": busy: held by another program (PID " + std::to_string(::getppid()) + ")";
+  sim::ModemOptions withoutSim;
+  withoutSim.noSim = true;
+  sim::VirtualModem noSim{sim::SimCard::demo(), withoutSim};
+  ASSERT_TRUE(noSim.start());
 
   struct Case { std::vector<std::string> args; Env env; int status; std::string said; std::string out; };
   const Case kCases[] = {
@@ -184,6 +188,12 @@ TEST(CommandLineTest, FindsTheModemAndTellsWhatItSays) {
   EXPECT_NE(test::readFile(home / "config" / "preferences.json").find("\"device\": \"" + p[2] + "\""),
             std::string::npos);
   EXPECT_NE(test::readFile(home / "state" / "Voryx.log").find("info send |AT+CGMI|"), std::string::npos);
+
+  // A refusal in words, and as the modem said it.
+  const Ran refused = runVoryx(home, {"info", "--device", noSim.devicePath()});
+  EXPECT_NE(refused.out.find("\nSIM status: There is no SIM in the modem. Insert the SIM (with the modem "
+                             "off) and try again. (+CME ERROR: 10)\n"),
+            std::string::npos) << refused.out;
 }
 
 }  // namespace
