@@ -89,8 +89,11 @@ export class Input {
   }
 
   // The element's own event; the search field's Cancel also empties and leaves the field.
+  // A button of an alert with a text field carries what was typed (nothing for Cancel).
   deliver(el) {
     const e = elementEvent(el);
+    const field = e.target?.startsWith('alert:') ? el.closest('.alert')?.querySelector('.alert-field') : null;
+    if (field) e.value = { button: e.value, text: 'cancel' in el.dataset ? '' : field.value };
     const input = this.renderer.searchInput;
     if (e.action === 'cancel' && input) {
       input.value = '';
@@ -213,6 +216,20 @@ export class Input {
     this.send(field.dataset.id, 'return', undefined, 'again');
   }
 
+  // An alert's text field: Enter taps the alert's last button that is not its cancel
+  // button ("Ok"); other keys as on any control (Escape: the cancel button).
+  onAlertFieldKey(ev) {
+    if (ev.key !== 'Enter') {
+      this.onKey(ev);
+      return;
+    }
+    if (ev.keyCode === 229) return;  // the Enter that ends a composition
+    ev.preventDefault();
+    if (ev.repeat) return;
+    const ok = [...ev.target.closest('.alert').querySelectorAll('[data-target]')].filter((b) => !('cancel' in b.dataset)).at(-1);
+    if (ok) this.enqueue({ make: async () => (ok.isConnected ? this.deliver(ok) : null) });
+  }
+
   listen() {
     const { frame } = this;
     frame.addEventListener('pointerdown', (ev) => {
@@ -249,6 +266,7 @@ export class Input {
       if (!(ev.target instanceof Element)) return;
       if (ev.target.matches('.searchbar input')) this.onSearchKey(ev);
       else if (ev.target.matches('.textfield input')) this.onFieldKey(ev);
+      else if (ev.target.matches('.alert-field')) this.onAlertFieldKey(ev);
       else this.onKey(ev);
     });
 

@@ -8,7 +8,7 @@ namespace voryx {
 void addServeCommand(CLI::App& app, int& exitCode);      // voryx serve: the screens over HTTP
 void addListCommand(CLI::App& app, int& exitCode);       // voryx list: the list as loaded
 void addModemSimCommand(CLI::App& app, int& exitCode);   // voryx modem-sim: the virtual modem
-void addTransferCommands(CLI::App& app, int& exitCode);  // voryx read / voryx write
+void addTransferCommands(CLI::App& app, int& exitCode);  // voryx read / write / unlock
 void addEditCommands(CLI::App& app, int& exitCode);      // voryx add / edit / delete / empty
 void addContactsCommands(CLI::App& app, int& exitCode);  // voryx contacts / voryx import
 void addFileCommands(CLI::App& app, int& exitCode);      // voryx export / voryx restore

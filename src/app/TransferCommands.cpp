@@ -3,7 +3,11 @@
 //
 // Exit status: 0 done; 1 the modem refused a write, fell silent, the listing or the
 // database failed, or a read would drop changes not yet written; 2 usage; 3 no modem (no
-// device opened, no answer, the line broke, or it answers too slowly).
+// device opened, no answer, the line broke, or it answers too slowly); 4 the SIM is not
+// ready (no SIM, busy, or a PIN or PUK not given or refused).
+//
+// voryx unlock: a SIM blocked after three wrong PINs, unblocked with its PUK and a new PIN.
+#include <termios.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -26,6 +30,7 @@
 #include "base/Localized.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
+#include "transfer/SimState.h"
 #include "transfer/TransferRunner.h"
 
 namespace voryx {
@@ -40,6 +45,66 @@ struct TransferOptions {
   bool discardChanges = false;  // read: replace rows that carry changes not yet written
   bool quiet = false;           // no progress, no end line unless something failed
   std::string charset = "auto";  // --charset: hex, ucs2, gsm, ira, or auto (the negotiation)
+  std::string pin;              // --pin: the SIM's PIN, when it asks
+};
+
+// A line typed on the terminal without echo; nothing for an empty line or the end of
+// input. Codes are short: a longer line is cut.
+std::optional<std::string> readHidden(const std::string& prompt) {
+  constexpr std::size_t kLongest = 64;
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
+  termios shown{};
+  const bool terminal = ::tcgetattr(STDIN_FILENO, &shown) == 0;
+  if (terminal) {
+    termios hidden = shown;
+    hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+  }
+  std::string line;
+  for (char c = 0; ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n';) {
+    if (c != '\r' && line.size() < kLongest) line += c;
+  }
+  if (terminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &shown);
+  std::fputs("\n", stderr);
+  if (line.empty()) return std::nullopt;  // end of input, or nothing typed: no answer
+  return line;
+}
+
+// The codes the SIM may ask for in one run: each given on the command line answers its
+// one question; otherwise, on a terminal, it is asked there without echo; without a
+// terminal, nothing, and the reason said. Nothing is kept beyond the answer.
+class CodeSource {
+ public:
+  CodeSource(std::string command, std::string pin, std::string puk = {}, std::string newPin = {})
+      : command_(std::move(command)), pin_(std::move(pin)), puk_(std::move(puk)), newPin_(std::move(newPin)) {}
+
+  // Main loop of the command line host.
+  std::optional<std::string> answer(const transfer::CodeQuestion& question) {
+    using Code = transfer::CodeQuestion::Code;
+    std::string& given = question.code == Code::Pin ? pin_ : question.code == Code::Puk ? puk_ : newPin_;
+    if (!given.empty()) return std::exchange(given, std::string());
+    if (::isatty(STDIN_FILENO) == 0) {
+      std::fprintf(stderr, "voryx %s: %s\n", command_.c_str(),
+                   question.code == Code::Pin ? "the SIM asks for its PIN: give --pin"
+                                              : "the SIM asks for its PUK: give --puk and --new-pin");
+      return std::nullopt;
+    }
+    std::fprintf(stderr, "%s\n", transfer::codeQuestionText(question).c_str());
+    const std::string prompt = transfer::codeQuestionTitle(question) + ": ";
+    std::optional<std::string> code = readHidden(prompt);
+    if (!code || question.code != Code::NewPin) return code;
+    const std::optional<std::string> again = readHidden(transfer::codeQuestionTitle(question) + " (" +
+                                                        localized("again") + "): ");
+    if (again == code) return code;
+    std::fprintf(stderr, "voryx %s: %s\n", command_.c_str(),
+                 localized("the two new PINs differ; nothing was sent to the SIM").c_str());
+    return std::nullopt;
+  }
+
+ private:
+  std::string command_;
+  std::string pin_, puk_, newPin_;
 };
 
 // One status line on a terminal, redrawn in place: "[#####-----] 12/36 Reading phonebook…".
@@ -89,8 +154,9 @@ class ProgressBar {
 class CommandLineHost final : public transfer::JobHost {
  public:
   // `what`: the bar's text while entries go by ("Reading phonebook…"); the job's own
-  // progress texts show until the first entry.
-  CommandLineHost(bool shown, std::string what) : bar_(shown), what_(std::move(what)) {}
+  // progress texts show until the first entry. `codes` answers the SIM's questions.
+  CommandLineHost(bool shown, std::string what, CodeSource codes)
+      : bar_(shown), what_(std::move(what)), codes_(std::move(codes)) {}
 
   void updateCaption(const std::string& text) override {
     perform([this, text] { bar_.text(text); });
@@ -113,6 +179,15 @@ class CommandLineHost final : public transfer::JobHost {
       std::fprintf(stderr, "%s%s%s\n", title.c_str(), message.empty() ? "" : ": ",
                    message.c_str());
     });
+  }
+
+  std::optional<std::string> askCode(const transfer::CodeQuestion& question) override {
+    std::optional<std::string> code;
+    perform([&] {
+      bar_.finish();
+      code = codes_.answer(question);
+    });
+    return code;
   }
 
   // After run(): the ended job's report.
@@ -159,6 +234,7 @@ class CommandLineHost final : public transfer::JobHost {
   ProgressBar bar_;
   std::string what_;
   bool stepping_ = false;
+  CodeSource codes_;
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<std::function<void()>> tasks_;
@@ -171,6 +247,7 @@ int exitStatus(JobOutcome outcome) {
     case JobOutcome::Done: return 0;
     case JobOutcome::NoModem:
     case JobOutcome::TooSlow: return 3;
+    case JobOutcome::SimNotReady: return 4;
     case JobOutcome::WriteRefused:
     case JobOutcome::NoReply:
     case JobOutcome::ListingFailed:
@@ -228,8 +305,8 @@ int runTransfer(const TransferOptions& options) {
   const int sortField = preferences.integer(kPrefSort, 0);
 
   std::optional<ModemChoice> modem =
-      chooseModem(options.modem, name, paths.preferences);
-  if (!modem || !findModem(*modem, name, !options.quiet)) return 3;
+      chooseModem(options.modem, name);
+  if (!modem) return 3;
 
   transfer::JobContext context{paths.database(), modem->device, sortField};
   context.maxSIM = preferences.integer(kPrefMaxSIM, 0);
@@ -240,7 +317,7 @@ int runTransfer(const TransferOptions& options) {
   context.charset.ucs2First = preferences.integer(kPrefUcs2, 0) != 0;
   context.createLog = shellCreateLog(paths);
   const char* what = options.write ? "Writing to the SIM…" : options.sms ? "Reading SMS…" : "Reading phonebook…";
-  CommandLineHost host(!options.quiet && isatty(STDERR_FILENO) != 0, what);
+  CommandLineHost host(!options.quiet && isatty(STDERR_FILENO) != 0, what, CodeSource(name, options.pin));
   const int tipoDisplay = options.sms ? 1 : 0;
   {
     transfer::TransferRunner runner(host);
@@ -279,6 +356,10 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
                   "Read even when the local list holds changes not yet written to the SIM "
                   "(they are lost)");
   }
+  sub->add_option("--pin", options->pin,
+                  "The SIM's PIN, when it asks for one (sent once, never stored; without it a "
+                  "terminal asks, hidden)")
+      ->option_text("PIN");
   sub->add_option("--charset", options->charset,
                   "The modem's character set: hex, ucs2, gsm, ira, or auto (the first the modem "
                   "takes; UCS2 first when the setup screen says so). A set the modem refuses "
@@ -289,8 +370,49 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
   sub->footer(
       "Progress goes to standard error when it is a terminal.\n"
       "Exit status: 0 done, 1 the modem refused a write, the read failed or would drop "
-      "unsent changes, 2 usage, 3 no modem answered (or it answers too slowly)");
+      "unsent changes, 2 usage, 3 no modem answered (or it answers too slowly), 4 the SIM "
+      "is not ready (missing, busy, or a PIN not given or refused)");
   sub->callback([options, &exitCode] { exitCode = runTransfer(*options); });
+}
+
+struct UnlockOptions {
+  ModemArgs modem;
+  std::string puk;
+  std::string newPin;
+};
+
+int runUnlock(const UnlockOptions& options) {
+  const Paths paths = startUp();
+  std::optional<ModemChoice> modem = chooseModem(options.modem, "unlock");
+  if (!modem) return 3;
+  transfer::JobContext context{paths.database(), modem->device, 0};
+  context.createLog = shellCreateLog(paths);
+  CommandLineHost host(false, {}, CodeSource("unlock", {}, options.puk, options.newPin));
+  {
+    transfer::TransferRunner runner(host);
+    if (!runner.unlock(context)) return 1;
+    host.run();
+  }
+  if (modem->simulation) modem->simulation->stop();
+  return exitStatus(host.report().outcome);
+}
+
+void addUnlock(CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<UnlockOptions>();
+  auto* sub = app.add_subcommand(
+      "unlock", "Unblock a SIM blocked after three wrong PINs, with its PUK and a new PIN");
+  addModemOptions(*sub, options->modem);
+  sub->add_option("--puk", options->puk,
+                  "The SIM's PUK (8 digits, on the card the SIM came on); without it a terminal asks, hidden")
+      ->option_text("PUK");
+  sub->add_option("--new-pin", options->newPin,
+                  "The SIM's new PIN (4 to 8 digits); without it a terminal asks twice, hidden")
+      ->option_text("PIN");
+  sub->footer(
+      "The PUK is sent once: after ten wrong PUKs a SIM is blocked for good.\n"
+      "Exit status: 0 unblocked (or not blocked), 2 usage, 3 no modem answered, 4 the PUK "
+      "was refused or not given, or there is no SIM");
+  sub->callback([options, &exitCode] { exitCode = runUnlock(*options); });
 }
 
 }  // namespace
@@ -298,6 +420,7 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
 void addTransferCommands(CLI::App& app, int& exitCode) {
   addTransfer(app, exitCode, false);
   addTransfer(app, exitCode, true);
+  addUnlock(app, exitCode);
 }
 
 }  // namespace voryx

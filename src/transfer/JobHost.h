@@ -4,6 +4,7 @@
 // and waited for; alerts and the end handlers are posted and not waited for. A job
 // never writes the host's fields or the preferences: it ends with a report, which the
 // end handler applies on the main loop.
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ enum class JobOutcome {
   UnsentChanges,  // a read found changes not yet written and was not told to drop them
   NoModem,        // no device opened, the handshake gave up, or the line broke
   TooSlow,        // the modem answers after the wait for a reply (or never ends one)
+  SimNotReady,    // the SIM is missing, failed, stayed busy, or asks for a PIN or PUK that
+                  // was not given (the user cancelled) or was refused: nothing was read
+                  // or written
   CharsetRefused, // the modem took none of the character sets the job can talk in (or
                   // not the one the user forced): nothing was read or written
   DatabaseError,  // the local database could not be read or written
@@ -50,6 +54,13 @@ struct JobReport {
   std::string refusal;              // write: what the modem's refusal means, for the user
 };
 
+// A code the SIM asks for, and what the job knows of it.
+struct CodeQuestion {
+  enum class Code { Pin, Puk, NewPin };
+  Code code = Code::Pin;
+  std::optional<int> triesLeft;  // when the modem tells
+};
+
 class JobHost {
  public:
   virtual ~JobHost() = default;
@@ -61,6 +72,11 @@ class JobHost {
   virtual void updateProgress(int /*done*/, int /*total*/) {}
   // An alert raised by a job (write errors, a failed read); not waited for.
   virtual void showAlert(const std::string& title, const std::string& message) = 0;
+  // Asks the user for a code the SIM needs (the PIN before a job's dialogue, the PUK and a
+  // new PIN for an unlock). Waited for, however long the user takes; nothing when the user
+  // cancels or the host cannot ask (no terminal, the screens went away). The job sends the
+  // answer once and keeps it nowhere; a host never stores it either.
+  virtual std::optional<std::string> askCode(const CodeQuestion& /*question*/) { return std::nullopt; }
   // The end handlers, posted (not waited for) once the job's thread is done with the
   // modem and the database.
   virtual void endLoadSIM(const JobReport& report) = 0;
@@ -78,6 +94,8 @@ struct JobContext {
   int maxSIMLen = 14;
   int createLog = 0;
   bool discardChanges = false;  // a read may replace rows that carry marks
+  // How long a SIM that answers "SIM busy" is waited for before the job gives up.
+  std::chrono::milliseconds simBusyWait{10'000};
   CharsetPreference charset{};  // forced from the shell, or UCS2 first (the setup screen)
 };
 

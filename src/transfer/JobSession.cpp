@@ -8,6 +8,7 @@
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "modem/Traffic.h"
+#include "transfer/SimState.h"
 
 namespace voryx::transfer {
 namespace {
@@ -31,7 +32,9 @@ std::string JobSession::machine() const {
                                          : context_.device.machine;
 }
 
-bool JobSession::open() {
+bool JobSession::open() { return openLine() && checkSim(*this); }
+
+bool JobSession::openLine() {
   switch (modem::openForJob(channel_, context_.device)) {
     case modem::OpenOutcome::Ready:
       return true;
@@ -61,7 +64,23 @@ bool JobSession::lineLost() {
   return false;
 }
 
-void JobSession::logDropped(const char* record, const std::string& bytes) {
+void JobSession::hideCodes(std::string& text) const {
+  for (const auto& [sent, shown] : codes_) {
+    for (std::size_t at = text.find(sent); at != std::string::npos; at = text.find(sent, at + shown.size())) {
+      text.replace(at, sent.size(), shown);
+    }
+  }
+}
+
+bool JobSession::exchangeCode(std::string_view line, std::string_view masked) {
+  const auto bare = [](std::string_view l) { return std::string(l.substr(0, l.find('\r'))); };
+  codes_.emplace_back(bare(line), bare(masked));
+  modem::logSend(logging(), masked);
+  return exchange(line, true);
+}
+
+void JobSession::logDropped(const char* record, std::string bytes) {
+  hideCodes(bytes);
   if (!bytes.empty()) {
     VORYX_LOG_IF(logging(), "%s |%.*s|\n", record, static_cast<int>(bytes.size()), bytes.data());
   }
@@ -74,6 +93,7 @@ void JobSession::logDropped(const char* record, const std::string& bytes) {
 // that never ends, or outlasts its overall bound, ends it at once.
 bool JobSession::judge(bool mustEnd) {
   replyText_.assign(channel_.reply());
+  hideCodes(replyText_);
   answer_ = modem::classify(replyText_);
   if (channel_.broken()) return lineLost();
   if (channel_.overran()) {
@@ -81,7 +101,8 @@ bool JobSession::judge(bool mustEnd) {
     return lineLost();
   }
   if (answer_.kind != modem::ReplyKind::Incomplete || (!mustEnd && replyText_.empty())) return true;
-  const std::string late = channel_.settle();
+  std::string late = channel_.settle();
+  hideCodes(late);
   logDropped("late", late);
   if (channel_.broken()) return lineLost();
   if (channel_.late()) {
@@ -102,7 +123,11 @@ bool JobSession::exchange(std::string_view line, bool logReply) {
   logDropped("drained", channel_.drain());
   if (channel_.broken() || !channel_.SendStrCmd(line)) return lineLost();
   channel_.ReadResp();
-  if (logReply) modem::logRead(logging(), reply());
+  if (logReply) {
+    std::string shown(channel_.reply());
+    hideCodes(shown);
+    modem::logRead(logging(), shown);
+  }
   return judge(true);
 }
 

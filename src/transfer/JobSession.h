@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "modem/Channel.h"
 #include "modem/Reply.h"
@@ -43,6 +45,7 @@ class JobSession {
   JobSession& operator=(const JobSession&) = delete;
 
   JobHost& host() { return host_; }
+  const LineWording& wording() const { return wording_; }
   const JobContext& context() const { return context_; }
   int logging() const { return context_.createLog; }
   // The SMS jobs log always: switches the debug log on for the rest of the job.
@@ -52,9 +55,12 @@ class JobSession {
   // The hardware model the device choice goes by ("hw.machine" unless the context names one).
   std::string machine() const;
 
-  // Device choice, open and the bounded handshake. False (and the user told) when no
-  // modem is ready; nothing has been sent then beyond the handshake. failure() says why.
+  // Device choice, open and the bounded handshake, then the SIM's state (checkSim: a PIN
+  // asked for through the host, a busy SIM waited for). False (and the user told, unless
+  // the user cancelled the PIN question) when no modem or no SIM is ready; failure() says why.
   bool open();
+  // Device choice, open and the handshake only (the unlock job reads the SIM's state itself).
+  bool openLine();
   // Drains the line, sends one command line (its carriage return included) and collects
   // the reply; the reply is logged with "read |%s|\n" when `logReply`. False (and the
   // user told, once) when the dialogue must end: the line broke or the modem is too
@@ -62,6 +68,12 @@ class JobSession {
   // nothing came at all (and nothing came late either). A reply that came late still
   // counts for its command; the next call then ends the dialogue.
   bool exchange(std::string_view line, bool logReply = false);
+  // As exchange, for a command that carries a code of the SIM (PIN, PUK): the debug log
+  // shows `masked` in its place, in this send and in anything the line gives back for
+  // the rest of the session (an echo), replies included.
+  bool exchangeCode(std::string_view line, std::string_view masked);
+  // The SIM is not ready for the job (the user was told, or cancelled): failure() says so.
+  void simNotReady() { simNotReady_ = true; }
   // Collects one more reply to the line already sent (after the text prompt of
   // "AT+CMGW"). With `mustEnd`, a reply without a final result code is followed by the
   // wait for late bytes, as in exchange.
@@ -69,9 +81,10 @@ class JobSession {
   // Reports the byte count of long replies (the listings) on the progress label.
   void showBytesReceived(bool on);
   const modem::Reply& answer() const { return answer_; }
-  // Why the dialogue ended: NoModem, TooSlow or CharsetRefused.
+  // Why the dialogue ended: NoModem, TooSlow, CharsetRefused or SimNotReady.
   JobOutcome failure() const {
-    return charsetRefused_ ? JobOutcome::CharsetRefused
+    return simNotReady_      ? JobOutcome::SimNotReady
+           : charsetRefused_ ? JobOutcome::CharsetRefused
            : tooSlow_      ? JobOutcome::TooSlow
                            : JobOutcome::NoModem;
   }
@@ -109,7 +122,8 @@ class JobSession {
  private:
   bool lineLost();
   bool judge(bool mustEnd);
-  void logDropped(const char* record, const std::string& bytes);
+  void logDropped(const char* record, std::string bytes);
+  void hideCodes(std::string& text) const;
 
   JobHost& host_;
   JobContext context_;
@@ -120,6 +134,8 @@ class JobSession {
   bool lostTold_ = false;
   bool tooSlow_ = false;
   bool charsetRefused_ = false;
+  bool simNotReady_ = false;
+  std::vector<std::pair<std::string, std::string>> codes_;  // command sent, as logged
   std::optional<Charset> charset_;
 };
 

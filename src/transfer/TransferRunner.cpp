@@ -1,5 +1,6 @@
 #include "transfer/TransferRunner.h"
 
+#include "transfer/SimState.h"
 #include "transfer/TransferJobs.h"
 
 namespace voryx::transfer {
@@ -15,6 +16,8 @@ bool TransferRunner::loadSIM(int tipoDisplay, const JobContext& context) {
 bool TransferRunner::save(int tipoDisplay, const JobContext& context) {
   return start(tipoDisplay == 0 ? saveSIM : saveSMS, false, context);
 }
+
+bool TransferRunner::unlock(const JobContext& context) { return start(unlockSIM, false, context); }
 
 bool TransferRunner::start(Job job, bool read, const JobContext& context) {
   std::lock_guard lock(mutex_);

@@ -29,6 +29,9 @@ class TransferRunner {
   // A write: the phonebook (saveSIM) when tipoDisplay is 0, the SMS store (saveSMS)
   // otherwise. False when a job runs already.
   bool save(int tipoDisplay, const JobContext& context);
+  // Unblocks a SIM with its PUK (unlockSIM); it changes the SIM, so it ends with
+  // endSaveSIM. False when a job runs already.
+  bool unlock(const JobContext& context);
 
   bool running() const { return running_.load(); }
   // Blocks until the job thread (if any) has returned. Not from within the job.

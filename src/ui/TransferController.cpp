@@ -1,6 +1,7 @@
 #include "ui/TransferController.h"
 
 #include "base/Localized.h"
+#include "transfer/SimState.h"
 
 namespace voryx {
 namespace {
@@ -35,7 +36,14 @@ kit::Overlay progressOverlay(bool write) {
 TransferController::TransferController(kit::UiApplication& app, EndHandler onEnd)
     : app_(app), onEnd_(std::move(onEnd)) {}
 
-TransferController::~TransferController() { runner_.wait(); }
+TransferController::~TransferController() {
+  {
+    std::lock_guard lock(questionMutex_);
+    closing_ = true;
+  }
+  answer(std::nullopt);
+  runner_.wait();
+}
 
 bool TransferController::start(bool write, int store, const transfer::JobContext& context) {
   if (busy()) return false;
@@ -68,6 +76,53 @@ void TransferController::updateLabel(const std::string& text) {
 void TransferController::showAlert(const std::string& title, const std::string& message) {
   app_.loop().performOnMain(
       [this, title, message] { app_.showAlert({title, message, nullptr, localized("Ok"), {}}); });
+}
+
+std::optional<std::string> TransferController::askCode(const transfer::CodeQuestion& question) {
+  if (question.code != transfer::CodeQuestion::Code::Pin) return std::nullopt;
+  auto pending = std::make_shared<Question>();
+  {
+    std::lock_guard lock(questionMutex_);
+    if (closing_) return std::nullopt;
+    question_ = pending;
+  }
+  // Over the progress overlay, which stays up: the job is still running.
+  const bool shown = app_.loop().performOnMain(
+      [this, question, pending] {
+        kit::Alert alert{transfer::codeQuestionTitle(question), transfer::codeQuestionText(question), this,
+                         localized("Cancel"), {localized("Ok")}};
+        alert.textField = kit::AlertTextField{true, localized("PIN"), {}};
+        pending->alertId = app_.showAlert(std::move(alert));
+      },
+      true);
+  if (!shown) answer(std::nullopt);  // the screens have stopped
+  std::unique_lock lock(pending->mutex);
+  pending->answered.wait(lock, [&] { return pending->done; });
+  return std::move(pending->code);
+}
+
+void TransferController::alertViewClickedButtonAtIndex(const kit::Alert& alert, int index) {
+  {
+    std::lock_guard lock(questionMutex_);
+    if (!question_ || question_->alertId != alert.id) return;
+  }
+  answer(index == 1 && alert.textField ? std::optional<std::string>(alert.textField->text) : std::nullopt);
+}
+
+void TransferController::answer(std::optional<std::string> code) {
+  std::shared_ptr<Question> pending;
+  {
+    std::lock_guard lock(questionMutex_);
+    pending = std::move(question_);
+    question_.reset();
+  }
+  if (!pending) return;
+  {
+    std::lock_guard lock(pending->mutex);
+    pending->code = std::move(code);
+    pending->done = true;
+  }
+  pending->answered.notify_all();
 }
 
 void TransferController::endLoadSIM(const transfer::JobReport& report) { end(false, report); }

@@ -4,7 +4,15 @@
 // alerts onto the screen, and the end handlers, on the main loop, hand the job's report
 // to the screen once the overlay is gone. Main loop only, except the job host's methods,
 // which any thread may call (they post to the main loop).
+//
+// The SIM's PIN is asked in an alert with a secure field over the progress overlay; the
+// job waits for the answer however long it takes. When the controller goes (the screens
+// stop), an open question is answered with nothing and the job ends.
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 
 #include "transfer/JobHost.h"
 #include "transfer/TransferRunner.h"
@@ -12,7 +20,7 @@
 
 namespace voryx {
 
-class TransferController final : public transfer::JobHost {
+class TransferController final : public transfer::JobHost, public kit::AlertDelegate {
  public:
   static constexpr int kSpinnerTag = 98;
 
@@ -35,15 +43,32 @@ class TransferController final : public transfer::JobHost {
   void updateCaption(const std::string& text) override;
   void updateLabel(const std::string& text) override;
   void showAlert(const std::string& title, const std::string& message) override;
+  // Job thread: the PIN question (the screen asks no PUK: the user is told to unblock the
+  // SIM elsewhere). Nothing when the user taps "Cancel" or the screens go.
+  std::optional<std::string> askCode(const transfer::CodeQuestion& question) override;
+  void alertViewClickedButtonAtIndex(const kit::Alert& alert, int index) override;
   void endLoadSIM(const transfer::JobReport& report) override;
   void endSaveSIM(const transfer::JobReport& report) override;
 
  private:
   void end(bool write, const transfer::JobReport& report);
+  // One question on screen: the job thread waits on it, the main loop answers it.
+  struct Question {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    std::optional<std::string> code;
+    int alertId = 0;  // main loop
+  };
+  // Any thread: answers the open question (if any) with `code`.
+  void answer(std::optional<std::string> code);
 
   kit::UiApplication& app_;
   EndHandler onEnd_;
   bool busy_ = false;
+  std::mutex questionMutex_;  // guards question_ and closing_
+  std::shared_ptr<Question> question_;
+  bool closing_ = false;  // no more questions: the controller is going
   transfer::TransferRunner runner_{*this};  // last: its job may call back until it ends
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/ModemPorts.h"
+#include "sim/VirtualModem.h"
 #include "store/TempDir.h"
 
 namespace voryx {
@@ -194,6 +195,54 @@ TEST(CommandLineTest, FindsTheModemAndTellsWhatItSays) {
   EXPECT_NE(refused.out.find("\nSIM status: There is no SIM in the modem. Insert the SIM (with the modem "
                              "off) and try again. (+CME ERROR: 10)\n"),
             std::string::npos) << refused.out;
+}
+
+// The SIM's PIN and PUK from the shell, on two PIN-locked virtual SIMs (the second one
+// blocked); stdin is no terminal, so nothing is asked there.
+TEST(CommandLineTest, PinAndUnlock) {
+  sim::SimCard card = sim::SimCard::demo();
+  card.pinLock() = *sim::PinLock::make("2468");
+  sim::SimCard blocked = card;
+  for (int i = 0; i < 3; ++i) blocked.pinLock().enterPin("0000");
+  sim::VirtualModem locked(card), puk(blocked);
+  ASSERT_TRUE(locked.start() && puk.start());
+  const std::string a = locked.devicePath(), b = puk.devicePath();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string said;  // the first line of stderr
+  };
+  test::TempDir home;
+  const std::string kTryAgain = " Voryx never tries a PIN again by itself: check it before the next try.";
+  const Case kCases[] = {
+      {{"read", "--device", a}, 4, "voryx read: the SIM asks for its PIN: give --pin"},
+      {{"read", "--device", a, "--pin", "1357"}, 4,
+       "Read from SIM: The SIM refused the PIN. 2 tries left before the SIM is blocked." + kTryAgain},
+      {{"read", "--device", a, "--pin", "2468", "--quiet"}, 0, ""},
+      {{"unlock", "--device", a}, 0, "Unblock the SIM: The SIM is not blocked; there is nothing to unblock."},
+      {{"write", "--device", b, "--pin", "2468"}, 4,
+       "Write to SIM: The SIM is blocked after too many wrong PINs. Unblock it with its PUK (printed on the "
+       "card the SIM came on): \"voryx unlock\" in a terminal, or a phone."},
+      {{"unlock", "--device", b}, 4, "voryx unlock: the SIM asks for its PUK: give --puk and --new-pin"},
+      {{"unlock", "--device", b, "--puk", "87654321", "--new-pin", "1111"}, 4,
+       "Unblock the SIM: The SIM refused the PUK. 9 PUK tries left. Check it before the next try: after ten "
+       "wrong PUKs the SIM is blocked for good."},
+      {{"unlock", "--device", b, "--puk", "12345678", "--new-pin", "11"}, 4,
+       "Unblock the SIM: A PIN has 4 to 8 digits; nothing was sent to the SIM."},
+      {{"unlock", "--device", b, "--puk", "12345678", "--new-pin", "1111"}, 0,
+       "Unblock the SIM: The SIM is unblocked; its PIN is now the new one."},
+      {{"modem-sim", "--pin", "12"}, 2, "--pin: a PIN is 4 to 8 digits"},
+  };
+  for (const Case& c : kCases) {
+    std::string line;
+    for (const auto& arg : c.args) line += arg + " ";
+    SCOPED_TRACE(line);
+    const Ran ran = runVoryx(home, c.args);
+    EXPECT_EQ(ran.status, c.status);
+    EXPECT_EQ(firstLine(ran.err), c.said);
+  }
+  EXPECT_EQ(locked.commandCount("AT+CPIN=\""), 2);  // once a run that had a PIN to give
+  EXPECT_EQ(puk.sim().pinLock().state(), sim::PinLock::State::Ready);
 }
 
 }  // namespace

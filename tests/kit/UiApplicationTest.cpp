@@ -19,7 +19,7 @@ class ProbeScreen : public Screen, public AlertDelegate, public ActionSheetDeleg
   void viewDidLoad() override { ++loads; }
   void viewDidAppear() override { ++appearances; }
   void alertViewClickedButtonAtIndex(const Alert& a, int index) override {
-    heard.push_back("alert " + a.title + " " + std::to_string(index));
+    heard.push_back("alert " + a.title + " " + std::to_string(index) + (a.textField ? " [" + a.textField->text + "]" : ""));
   }
   void actionSheetClickedButtonAtIndex(const ActionSheet& s, int index) override {
     heard.push_back("sheet " + s.title + " " + std::to_string(index));
@@ -127,6 +127,31 @@ TEST_F(UiApplicationTest, MalformedEventsAre400StaleOrBlockedOnes409AndEventsAft
   EXPECT_EQ(root->taps, 1);
   app.loop().stop();
   EXPECT_EQ(tap("go"), 503);
+}
+
+// What is typed into an alert's field reaches the delegate with the tap, and no snapshot.
+TEST_F(UiApplicationTest, AlertFieldTextComesOnlyWithTheTap) {
+  auto ask = [&] {
+    onMain([&] {
+      Alert a{"SIM PIN", "Enter the PIN.", root, "Cancel", {"Ok"}};
+      a.textField = AlertTextField{true, "PIN", "not rendered"};
+      app.showAlert(std::move(a));
+    });
+    const json alert = app.snapshot()["alerts"][0];
+    EXPECT_EQ(alert["textField"], json({{"secure", true}, {"placeholder", "PIN"}}));
+    return "alert:" + alert["id"].dump();
+  };
+  std::string target = ask();
+  EXPECT_EQ(app.snapshot().dump().find("not rendered"), std::string::npos);
+  const json kRefused[] = {{{"button", 2}, {"text", "1234"}}, {{"button", 1}, {"text", 1234}},
+                           {{"button", 1}}, {{"button", 1}, {"text", std::string(65, '1')}}, {{"text", "1234"}}};
+  for (const json& value : kRefused) EXPECT_EQ(tap(target, value), 400) << value;
+  EXPECT_EQ(tap(target, {{"button", 1}, {"text", "1234"}}), 200);
+  target = ask();
+  EXPECT_EQ(tap(target, 0), 200);  // a bare index: nothing typed
+  onMain([&] { app.showAlert({"Plain", "", root, std::nullopt, {"Ok"}}); });
+  EXPECT_EQ(tap("alert:" + app.snapshot()["alerts"][0]["id"].dump(), {{"button", 0}, {"text", "x"}}), 400);
+  EXPECT_EQ(root->heard, (std::vector<std::string>{"alert SIM PIN 1 [1234]", "alert SIM PIN 0 []"}));
 }
 
 TEST_F(UiApplicationTest, AlertButtonsCountFromTheCancelButtonSheetButtonsUpToIt) {

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -32,11 +33,21 @@ struct RecordingHost final : JobHost {
   void showAlert(const std::string& title, const std::string& message) override {
     alerts.push_back(title + "|" + message);
   }
+  // The user answers with the next of `codes`; none left: the user cancels.
+  std::optional<std::string> askCode(const CodeQuestion& question) override {
+    questions.push_back(question);
+    if (codes.empty()) return std::nullopt;
+    std::string code = codes.front();
+    codes.erase(codes.begin());
+    return code;
+  }
   void end(const char* what, const JobReport& r) {
     ends.push_back(what);
     report = r;
   }
   std::vector<std::string> captions, labels, ends, alerts;  // alerts: "title|message"
+  std::vector<std::string> codes;
+  std::vector<CodeQuestion> questions;
   JobReport report;
 };
 
@@ -95,6 +106,7 @@ class JobFixture : public ::testing::Test {
     c.createLog = createLog;
     c.discardChanges = discardChanges;
     c.search = search;
+    c.simBusyWait = simBusyWait;
     c.charset = charset;
     return c;
   }
@@ -104,6 +116,7 @@ class JobFixture : public ::testing::Test {
   JobOutcome write(int tipoDisplay, int sortField = 0) { return run(true, tipoDisplay, sortField); }
   JobOutcome run(bool isWrite, int tipoDisplay, int sortField) {
     host_ = RecordingHost{};
+    host_.codes = codes;
     JobContext c = context(sortField);
     std::optional<testing::EngineLine> line;
     if (card_) {
@@ -148,10 +161,12 @@ class JobFixture : public ::testing::Test {
     return static_cast<int>(
         std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.starts_with(prefix); }));
   }
-  // The command lines after the handshake's "AT"s.
+  // The command lines after the handshake's "AT"s and the SIM check ("AT+CMEE=1", "AT+CPIN?").
   std::vector<std::string> commandsAfterHandshake() const {
     const std::vector<std::string> log = commandLog();
-    return {std::find_if(log.begin(), log.end(), [](const std::string& l) { return l != "AT"; }), log.end()};
+    return {std::find_if(log.begin(), log.end(),
+                         [](const std::string& l) { return l != "AT" && l != "AT+CMEE=1" && l != "AT+CPIN?"; }),
+            log.end()};
   }
 
   // The host's fields as a job starts.
@@ -160,6 +175,8 @@ class JobFixture : public ::testing::Test {
   int createLog = 0;
   bool discardChanges = false;
   std::string search;  // the search of the list on display
+  std::vector<std::string> codes;  // what the user answers when the SIM asks (see RecordingHost)
+  std::chrono::milliseconds simBusyWait{10'000};
   CharsetPreference charset;  // forced, or UCS2 first
   // Called on the job's thread with every command line the engine takes.
   std::function<void(const std::string&)> duringPass;

@@ -61,6 +61,20 @@ class TransferTest : public ::testing::Test {
     return seen;
   }
 
+  // Follows the published states until an alert is up, and answers it.
+  json waitForAlert() {
+    using namespace std::chrono_literals;
+    auto& port = ui_->ui.port();
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      json snap = port.snapshot();
+      if (!snap["alerts"].empty()) return snap;
+      port.waitForChange(snap["version"].get<std::uint64_t>(), 1s);
+    }
+    ADD_FAILURE() << "no alert came";
+    return port.snapshot();
+  }
+
   int listings(const char* prefix) const { return modem_->commandCount(prefix); }
   json scrivi() { return ui_->screen()["toolbar"][3]; }
 
@@ -189,6 +203,42 @@ TEST_F(TransferTest, ReadOverUnsentChangesAsksFirst) {
   const json screen = ui.screen();
   ASSERT_EQ(screen["rows"].size(), 3u);
   EXPECT_EQ(screen["rows"][0]["labels"], json({"1", "Anna", "+39021234"}));
+}
+
+// The SIM's PIN is asked over the progress overlay; "Cancel" ends the read with nothing
+// sent, "Ok" sends what was typed.
+TEST_F(TransferTest, PinIsAskedOverTheOverlay) {
+  sim::SimCard card = smallSim();
+  card.pinLock() = *sim::PinLock::make("2468");
+  start(card);
+  UiHarness& ui = *ui_;
+  for (int button : {0, 1}) {
+    ASSERT_EQ(ui.tap("leggi").status, 200);
+    const json snap = waitForAlert();
+    EXPECT_TRUE(snap["overlays"].contains("98"));  // the job is still running
+    const json alert = snap["alerts"][0];
+    EXPECT_EQ(alert["title"], "SIM PIN");
+    EXPECT_EQ(alert["message"], "Enter the SIM's PIN. 3 tries left before the SIM is blocked.");
+    EXPECT_EQ(alert["buttons"], json({"Cancel", "Ok"}));
+    EXPECT_EQ(alert["textField"], json({{"secure", true}, {"placeholder", "PIN"}}));
+    ASSERT_EQ(ui.tap("alert:" + alert["id"].dump(), {{"button", button}, {"text", "2468"}}).status, 200);
+    followTransfer();
+    EXPECT_TRUE(ui.snapshot()["alerts"].empty());
+    EXPECT_EQ(listings("AT+CPIN=\""), button);
+    EXPECT_EQ(ui.screen()["rows"].size(), button == 0 ? 0u : 3u);
+  }
+}
+
+// The screens stop while the PIN question is up: the job ends, nothing sent.
+TEST_F(TransferTest, StoppingTheScreensWhileThePinIsAskedEndsTheJob) {
+  sim::SimCard card = smallSim();
+  card.pinLock() = *sim::PinLock::make("2468");
+  start(card);
+  ASSERT_EQ(ui_->tap("leggi").status, 200);
+  waitForAlert();
+  ui_.reset();
+  EXPECT_EQ(listings("AT+CPIN=\""), 0);
+  EXPECT_EQ(listings("AT+CPBR"), 0);
 }
 
 TEST_F(TransferTest, StoppingTheScreensMidReadLetsTheJobEnd) {

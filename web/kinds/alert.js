@@ -1,7 +1,10 @@
-// Alerts, [{"id", "title", "message", "buttons": [title, ...], "cancelIndex": 0 | null}],
-// oldest first: each a modal alert dialog over a dimmed window. Only the last one takes
-// taps and keys (render.js makes the others inert). Escape answers with the cancel button
-// (input.js finds it by data-cancel).
+// Alerts, [{"id", "title", "message", "buttons": [title, ...], "cancelIndex": 0 | null,
+// "textField": {"secure", "placeholder"} (optional)}], oldest first: each a modal alert
+// dialog over a dimmed window. Only the last one takes taps and keys (render.js makes the
+// others inert). Escape answers with the cancel button (input.js finds it by data-cancel).
+// A text field takes the focus first (render.js focuses the layer's first control); what
+// is typed stays in the page until a button is tapped, and goes with that tap (input.js);
+// Enter in the field taps the last button that is not the cancel one.
 import { button, h, setTarget } from './dom.js';
 
 function drawAlert(a) {
@@ -18,6 +21,17 @@ function drawAlert(a) {
     message.id = `alert-message-${a.id}`;
     box.setAttribute('aria-describedby', message.id);
     box.append(message);
+  }
+  if (a.textField && typeof a.textField === 'object') {
+    const field = h('input', 'alert-field');
+    field.type = a.textField.secure ? 'password' : 'text';
+    field.autocomplete = 'off';
+    field.spellcheck = false;
+    field.maxLength = 64;
+    field.setAttribute('autocapitalize', 'off');
+    field.placeholder = a.textField.placeholder ?? '';
+    field.setAttribute('aria-label', a.textField.placeholder || (a.title ?? ''));
+    box.append(field);
   }
   const titles = Array.isArray(a.buttons) ? a.buttons : [];
   const row = h('div', titles.length > 2 ? 'buttons stacked' : 'buttons');

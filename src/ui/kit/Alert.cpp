@@ -10,11 +10,13 @@ std::vector<std::string> Alert::buttons() const {
 }
 
 nlohmann::json Alert::render() const {
-  return {{"id", id},
-          {"title", title},
-          {"message", message},
-          {"buttons", buttons()},
-          {"cancelIndex", cancelButton ? nlohmann::json(0) : nlohmann::json(nullptr)}};
+  nlohmann::json out{{"id", id},
+                     {"title", title},
+                     {"message", message},
+                     {"buttons", buttons()},
+                     {"cancelIndex", cancelButton ? nlohmann::json(0) : nlohmann::json(nullptr)}};
+  if (textField) out["textField"] = {{"secure", textField->secure}, {"placeholder", textField->placeholder}};
+  return out;
 }
 
 std::vector<std::string> ActionSheet::buttons() const {

@@ -28,12 +28,22 @@ class ActionSheetDelegate {
   virtual void actionSheetClickedButtonAtIndex(const ActionSheet& sheet, int index) = 0;
 };
 
+// A text field in an alert (the SIM's PIN question). The page keeps what the user types;
+// it comes back only with the button tap, into `text` of the alert the delegate hears. No
+// snapshot carries it.
+struct AlertTextField {
+  bool secure = false;  // drawn as a password field: hidden, never filled in by the browser
+  std::string placeholder;
+  std::string text;  // what was typed, as the tap brought it
+};
+
 struct Alert {
   std::string title;
   std::string message;
   AlertDelegate* delegate = nullptr;
   std::optional<std::string> cancelButton;
   std::vector<std::string> otherButtons;
+  std::optional<AlertTextField> textField{};
   int id = 0;  // given when shown
 
   std::vector<std::string> buttons() const;  // by index

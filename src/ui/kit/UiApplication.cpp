@@ -8,6 +8,7 @@ namespace voryx::kit {
 namespace {
 
 constexpr std::size_t kLongestUrl = 2048;
+constexpr std::size_t kLongestFieldText = 64;  // an alert's field holds a code, not prose
 constexpr int kMostTaps = 1000;
 
 // A scheme ("tel:", "https:"), or a path of this server ("/api/files/7-…"), and no blanks
@@ -225,10 +226,23 @@ EventResult UiApplication::handleAlertTap(const Event& e) {
     return staleEvent("alert " + std::to_string(*id) + " is not the one shown");
   }
   if (e.action != "tap") return invalidEvent("an alert takes the action \"tap\"");
-  auto index = indexValue(e.value, alerts_.back().buttons().size());
+  // An alert with a text field takes {"button": index, "text": "..."}; a bare index taps
+  // with nothing typed.
+  const bool withText = e.value.is_object() && alerts_.back().textField;
+  const nlohmann::json& button = withText ? e.value.value("button", nlohmann::json()) : e.value;
+  auto index = indexValue(button, alerts_.back().buttons().size());
   if (!index) return invalidEvent("the value is the index of one of the alert's buttons");
+  std::string text;
+  if (withText) {
+    auto typed = e.value.find("text");
+    if (typed == e.value.end() || !typed->is_string() || typed->get_ref<const std::string&>().size() > kLongestFieldText) {
+      return invalidEvent("the text of an alert's field is a string of at most 64 bytes");
+    }
+    text = typed->get<std::string>();
+  }
   Alert alert = std::move(alerts_.back());
   alerts_.pop_back();
+  if (alert.textField) alert.textField->text = std::move(text);
   if (alert.delegate) alert.delegate->alertViewClickedButtonAtIndex(alert, *index);
   return done();
 }

@@ -1,0 +1,72 @@
+// The SIM's PIN question against `voryx serve --simulate --pin 1234`, by keyboard only: a
+// wrong PIN says how many tries are left, Escape cancels, the right PIN reads the list.
+// The question comes over the progress overlay and takes the keys; pictures at three sizes
+// go to <build>/shots.
+import fs from 'node:fs';
+import path from 'node:path';
+import { test, expect, openApp, seriousViolations } from './voryx.mjs';
+
+test.use({ bypassCSP: true });
+
+const kSizes = [[320, 480], [480, 320], [1280, 800]];
+
+test('the PIN is asked over the overlay, a wrong one says the tries left, the right one reads', async ({ page, serve }) => {
+  const server = await serve(undefined, {}, ['--simulate', '--pin', '1234']);
+  await page.setViewportSize({ width: 320, height: 480 });
+  await openApp(page, server);
+  const question = page.getByRole('alertdialog', { name: 'SIM PIN' });
+  const field = question.getByRole('textbox', { name: 'PIN' });
+  const overlay = page.locator('.overlay');
+  const read = async () => {
+    await page.locator('.toolbar [data-id="leggi"]').focus();
+    await page.keyboard.press('Enter');
+    await expect(question).toBeVisible({ timeout: 20_000 });
+  };
+
+  await read();
+  // The question is on top of the overlay, which stays up, and its field has the keys.
+  await expect(overlay).toHaveCount(1);
+  await expect(question).toContainText('Enter the SIM\'s PIN. 3 tries left before the SIM is blocked.');
+  await expect(field).toBeFocused();
+  await expect(field).toHaveAttribute('type', 'password');
+  await expect(field).toHaveAttribute('autocomplete', 'off');
+  const box = await question.boundingBox();
+  expect(await page.evaluate(([x, y]) => Boolean(document.elementFromPoint(x, y)?.closest('.alert')),
+    [box.x + box.width / 2, box.y + box.height / 2])).toBe(true);
+  expect(await seriousViolations(page)).toEqual([]);
+  const shots = path.join(process.env.VORYX_BINARY_DIR, 'shots');
+  fs.mkdirSync(shots, { recursive: true });
+  await field.pressSequentially('0000');
+  for (const [width, height] of kSizes) {
+    await page.setViewportSize({ width, height });
+    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+    const b = await question.boundingBox();
+    expect(b.x >= 0 && b.y >= 0 && b.x + b.width <= width && b.y + b.height <= height, `${width}x${height}`).toBe(true);
+    await page.screenshot({ path: path.join(shots, `pin-${width}x${height}.png`) });
+  }
+  await page.setViewportSize({ width: 320, height: 480 });
+
+  // A wrong PIN: the read ends and says how many tries are left.
+  await page.keyboard.press('Enter');
+  const refused = page.getByRole('alertdialog', { name: 'Read from SIM' });
+  await expect(refused).toContainText('The SIM refused the PIN. 2 tries left before the SIM is blocked.', { timeout: 20_000 });
+  await expect(overlay).toHaveCount(0);
+  await page.keyboard.press('Enter');  // its Ok has the focus
+  await expect(refused).toHaveCount(0);
+
+  // Escape cancels: nothing read, nothing said.
+  await read();
+  await expect(question).toContainText('2 tries left');
+  await page.keyboard.press('Escape');
+  await expect(overlay).toHaveCount(0, { timeout: 20_000 });
+  await expect(page.getByRole('alertdialog')).toHaveCount(0);
+  await expect(page.locator('.row')).toHaveCount(0);
+
+  // The right PIN reads the list.
+  await read();
+  await field.pressSequentially('1234');
+  await page.keyboard.press('Enter');
+  await expect(overlay).toHaveCount(0, { timeout: 30_000 });
+  await expect(page.getByRole('alertdialog')).toHaveCount(0);
+  await expect(page.locator('.navbar .title')).toHaveText(/^Vorx \(36\/250\)$/);
+});
