@@ -305,8 +305,8 @@ int runTransfer(const TransferOptions& options) {
   const int sortField = preferences.integer(kPrefSort, 0);
 
   std::optional<ModemChoice> modem =
-      chooseModem(options.modem, name);
-  if (!modem) return 3;
+      chooseModem(options.modem, name, paths.preferences);
+  if (!modem || !findModem(*modem, name, !options.quiet)) return 3;
 
   transfer::JobContext context{paths.database(), modem->device, sortField};
   context.maxSIM = preferences.integer(kPrefMaxSIM, 0);
@@ -383,8 +383,8 @@ struct UnlockOptions {
 
 int runUnlock(const UnlockOptions& options) {
   const Paths paths = startUp();
-  std::optional<ModemChoice> modem = chooseModem(options.modem, "unlock");
-  if (!modem) return 3;
+  std::optional<ModemChoice> modem = chooseModem(options.modem, "unlock", paths.preferences);
+  if (!modem || !findModem(*modem, "unlock")) return 3;
   transfer::JobContext context{paths.database(), modem->device, 0};
   context.createLog = shellCreateLog(paths);
   CommandLineHost host(false, {}, CodeSource("unlock", {}, options.puk, options.newPin));
