@@ -38,6 +38,10 @@ add_dependencies(test_app voryx)  # the command-line tests run the binary
 voryx_test_folder(modem voryx_modem voryx_sim)
 voryx_test_folder(sim voryx_sim)
 voryx_test_folder(transfer voryx_transfer voryx_sim)
+# The transfer suite once more with replies ending at their final result code.
+gtest_discover_tests(test_transfer DISCOVERY_MODE PRE_TEST TEST_PREFIX "fast."
+  PROPERTIES LABELS jobs ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR};VORYX_TEST_FAST=1"
+  DISCOVERY_TIMEOUT 60)
 voryx_test_folder(kit voryx_kit)
 voryx_test_folder(ui voryx_ui voryx_sim)
 voryx_test_folder(web voryx_web voryx_ui)

@@ -46,6 +46,7 @@ struct TransferOptions {
   bool quiet = false;           // no progress, no end line unless something failed
   std::string charset = "auto";  // --charset: hex, ucs2, gsm, ira, or auto (the negotiation)
   std::string pin;              // --pin: the SIM's PIN, when it asks
+  int fast = 0;                 // --fast 1, --no-fast -1, neither 0: the stored setting
 };
 
 // A line typed on the terminal without echo; nothing for an empty line or the end of
@@ -315,6 +316,7 @@ int runTransfer(const TransferOptions& options) {
   // auto: the negotiation, UCS2 first when the setup screen's switch is on.
   context.charset.forced = transfer::charsetFromName(options.charset);
   context.charset.ucs2First = preferences.integer(kPrefUcs2, 0) != 0;
+  context.fast = options.fast == 0 ? preferences.integer(kPrefFast, 0) != 0 : options.fast > 0;
   context.createLog = shellCreateLog(paths);
   const char* what = options.write ? "Writing to the SIM…" : options.sms ? "Reading SMS…" : "Reading phonebook…";
   CommandLineHost host(!options.quiet && isatty(STDERR_FILENO) != 0, what, CodeSource(name, options.pin));
@@ -366,6 +368,9 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
                   "changes nothing")
       ->check(CLI::IsMember({"hex", "ucs2", "gsm", "ira", "auto"}, CLI::ignore_case))
       ->capture_default_str();
+  sub->add_flag("--fast,!--no-fast", options->fast,
+                "Take a reply as complete at its final result code (OK, ERROR), not after half "
+                "a second of quiet; default: the setup screen's \"Fast transfers\"");
   sub->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary, only errors");
   sub->footer(
       "Progress goes to standard error when it is a terminal.\n"

@@ -176,6 +176,7 @@ class Channel {
   bool overran_ = false;
   bool late_ = false;
   std::chrono::microseconds sentAt_{0};  // the line's time of the last send
+  std::string sentLine_;                 // what was sent last, up to its CR (the echo)
   std::string openError_;
   OpenFailure openFailure_ = OpenFailure::None;
   std::optional<pid_t> lockHolder_;

@@ -115,7 +115,7 @@ Reply classify(std::string_view reply) {
   return r;
 }
 
-ReplyEnd replyEnd(std::string_view reply) {
+ReplyEnd replyEnd(std::string_view reply, std::string_view sent) {
   // The last lines are enough: they hold the final result and whatever followed it.
   constexpr std::size_t kTail = 1024;
   std::size_t from = 0;
@@ -132,7 +132,11 @@ ReplyEnd replyEnd(std::string_view reply) {
     const std::size_t finalEnd = static_cast<std::size_t>(r.final.data() - tail.data()) + r.final.size();
     if (tail.find('\n', finalEnd) == std::string_view::npos) return ReplyEnd::Open;
   }
-  return r.lines.empty() && from == 0 ? ReplyEnd::Final : ReplyEnd::AfterLines;
+  if (from != 0) return ReplyEnd::AfterLines;
+  std::size_t info = r.lines.size();
+  sent = trim(sent.substr(0, sent.find('\r')));
+  if (info > 0 && !sent.empty() && r.lines.front() == sent) --info;
+  return info == 0 ? ReplyEnd::Final : ReplyEnd::AfterLines;
 }
 
 }  // namespace voryx::modem

@@ -49,8 +49,10 @@ enum class ReplyEnd {
                // at once (a message text of a listing may itself read "OK")
 };
 // Judged by classify() on the reply's last lines (a long listing is not read again
-// whole after every chunk); unsolicited codes after the final result do not count.
-ReplyEnd replyEnd(std::string_view reply);
+// whole after every chunk); unsolicited codes after the final result do not count, nor
+// does a first line that only repeats `sent` (the modem's echo of the command, as sent
+// without its CR): "AT+CPBW=3\r\r\nOK\r\n" is as complete as a bare "OK".
+ReplyEnd replyEnd(std::string_view reply, std::string_view sent = {});
 
 // One line (without its line end) as the classifier sees it.
 bool isFinalResult(std::string_view line);

@@ -153,6 +153,9 @@ bool Channel::isOpen() const { return line_ != nullptr; }
 bool Channel::SendCmd(const char* bytes, std::size_t length) {
   if (line_ == nullptr) return false;
   sentAt_ = line_->now();
+  // The command line as the modem would echo it (a text step's body is not a command).
+  const std::string_view text(bytes, length);
+  sentLine_.assign(text.substr(0, std::min<std::size_t>(text.find('\r'), 512)));
   while (length > 0) {
     ssize_t n = line_->write({bytes, length});
     if (n <= 0) {
@@ -283,7 +286,7 @@ std::size_t Channel::collect(std::chrono::microseconds firstByte, std::chrono::m
     }
     std::chrono::microseconds next = quiet;
     if (completion_.fast && !full) {
-      const ReplyEnd end = replyEnd(reply());
+      const ReplyEnd end = replyEnd(reply(), sentLine_);
       if (end == ReplyEnd::Final) break;
       if (end == ReplyEnd::AfterLines) next = completion_.grace;
     }

@@ -97,6 +97,9 @@ struct JobContext {
   // How long a SIM that answers "SIM busy" is waited for before the job gives up.
   std::chrono::milliseconds simBusyWait{10'000};
   CharsetPreference charset{};  // forced from the shell, or UCS2 first (the setup screen)
+  // Replies end at their final result code instead of after half a second of quiet (the
+  // "Fast transfers" setting); a reply without one still ends at the quiet window.
+  bool fast = false;
 };
 
 }  // namespace voryx::transfer

@@ -35,8 +35,10 @@ std::string JobSession::machine() const {
 bool JobSession::open() { return openLine() && checkSim(*this); }
 
 bool JobSession::openLine() {
+  channel_.setCompletion({.fast = context_.fast});  // the handshake too
   switch (modem::openForJob(channel_, context_.device)) {
     case modem::OpenOutcome::Ready:
+      showBytesReceived(false);  // a port scan leaves its own rule behind
       return true;
     case modem::OpenOutcome::NoDevice: {
       const std::string& why = channel_.openError();
@@ -167,7 +169,7 @@ bool JobSession::negotiateCharset(CharsetUse use) {
 }
 
 void JobSession::showBytesReceived(bool on) {
-  modem::ReplyCompletion rule;
+  modem::ReplyCompletion rule{.fast = context_.fast};
   if (on) {
     rule.progress = [this](std::size_t received) {
       progress(kBytesReceivedKey, static_cast<int>(std::min<std::size_t>(received, INT_MAX)));

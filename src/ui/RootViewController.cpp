@@ -222,7 +222,8 @@ void RootViewController::startTransfer(bool write, bool discardChanges) {
   context.maxSIMLen = maxSIMLen;
   context.createLog = createLog;
   context.discardChanges = discardChanges;
-  context.charset.ucs2First = preferences_.integer(kPrefUcs2, 0) != 0;  // the setup screen's switch
+  context.charset.ucs2First = preferences_.integer(kPrefUcs2, 0) != 0;  // the setup screen's switches
+  context.fast = preferences_.integer(kPrefFast, 0) != 0;
   if (tipoDisplay == 0) context.search = shownSearch_;
   transfers_.start(write, tipoDisplay, context);
 }

@@ -7,6 +7,7 @@ namespace voryx {
 // One more switch is one more row here (and its flag stored in save()).
 const SetupViewController::SettingSwitch SetupViewController::kSwitches[] = {
     {"ucs2", "Use UCS2 character set", &SetupViewController::flagUCS2},
+    {"fast", "Fast transfers", &SetupViewController::flagFast},
 };
 
 SetupViewController::SetupViewController(Preferences& preferences, kit::NavigationController& navigation)

@@ -1,7 +1,8 @@
 #pragma once
 // The setup screen: which name comes first when names pass between the address book and
 // the SIM (lastFirst), as a grouped table of two rows with the chosen one ticked, and the
-// modem's settings as switch rows ("Use UCS2 character set": ucs2). "Done" stores them
+// modem's settings as switch rows ("Use UCS2 character set": ucs2, "Fast transfers":
+// fast). "Done" stores them
 // and goes back; the back button leaves them unstored. Pushed on the main screen's
 // stack. Main loop only.
 #include "store/Preferences.h"
@@ -21,8 +22,7 @@ class SetupViewController final : public kit::Screen {
   void viewDidLoad() override;  // "Done" and the stored settings
   void languageDidChange() override;
   void tableViewWillSelectRowAtIndexPath(int row);  // the row becomes the choice
-  // Stores lastFirst, ucs2, and fast as it was read (no control changes it here yet),
-  // synchronises once and goes back.
+  // Stores lastFirst, ucs2 and fast, synchronises once and goes back.
   void save();
 
   int lastFirst = 0;

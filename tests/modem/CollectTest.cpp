@@ -18,7 +18,11 @@ using Kind = ScriptedLine::Kind;
 struct Arrival { int ms; std::string bytes; Kind kind = Kind::Data; };
 struct Reply { std::string text; int endsAtMs; };  // endsAtMs: virtual time when ReadResp returns
 // fast: the reply ends at its final result code (at once, or 40 ms after information lines).
-struct CollectCase { const char* name; std::vector<Arrival> script; std::vector<Reply> replies; bool hungUp = false, fast = false; };
+// sent: a command written before the replies are read (the modem may echo it).
+struct CollectCase {
+  const char* name; std::vector<Arrival> script; std::vector<Reply> replies;
+  bool hungUp = false, fast = false; const char* sent = nullptr;
+};
 
 const std::string kEntry = "+CPBR: 1,\"0612345678\",129,\"4142434445\"\r\n";
 std::string entries(int n) {
@@ -59,6 +63,12 @@ const CollectCase kCollectCases[] = {
     {"fast: one long unfinished line falls back to the quiet window",
      {{100, std::string(3000, 'A')}}, {{std::string(3000, 'A'), 600}}, false, true},
     {"fast: the text prompt ends the reply at once", {{100, "\r\n> "}}, {{"\r\n> ", 100}}, false, true},
+    {"fast: the command's echo is no information line",
+     {{100, "AT+CPBW=3\r\r\nOK\r\n"}}, {{"AT+CPBW=3\r\r\nOK\r\n", 100}}, false, true, "AT+CPBW=3\r"},
+    {"fast: the echo and the prompt", {{100, "AT+CMGW=\"+3912\"\r\r\n> "}}, {{"AT+CMGW=\"+3912\"\r\r\n> ", 100}},
+     false, true, "AT+CMGW=\"+3912\"\r"},
+    {"fast: a line other than the echo waits the grace",
+     {{100, "AT+CPBW=3\r\r\nOK\r\n"}}, {{"AT+CPBW=3\r\r\nOK\r\n", 140}}, false, true, "AT+CPBW=4\r"},
 };
 
 TEST(CollectTest, QuietWindowEndsEveryReply) {
@@ -71,6 +81,7 @@ TEST(CollectTest, QuietWindowEndsEveryReply) {
     ReplyCompletion rule;
     rule.fast = c.fast;
     ch.setCompletion(rule);
+    if (c.sent) ASSERT_TRUE(ch.SendStrCmd(c.sent));
     for (const auto& r : c.replies) {
       EXPECT_EQ(ch.ReadResp(), r.text.size());
       EXPECT_EQ(ch.reply(), r.text);

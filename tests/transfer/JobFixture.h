@@ -108,6 +108,7 @@ class JobFixture : public ::testing::Test {
     c.search = search;
     c.simBusyWait = simBusyWait;
     c.charset = charset;
+    c.fast = fast;
     return c;
   }
 
@@ -178,6 +179,9 @@ class JobFixture : public ::testing::Test {
   std::vector<std::string> codes;  // what the user answers when the SIM asks (see RecordingHost)
   std::chrono::milliseconds simBusyWait{10'000};
   CharsetPreference charset;  // forced, or UCS2 first
+  // Replies end at their final result code. The suite runs once each way (ctest sets
+  // VORYX_TEST_FAST for the second run) and must give the same results.
+  bool fast = std::getenv("VORYX_TEST_FAST") != nullptr;
   // Called on the job's thread with every command line the engine takes.
   std::function<void(const std::string&)> duringPass;
 

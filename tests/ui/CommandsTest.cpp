@@ -396,10 +396,9 @@ namespace voryx {
 namespace {
 
 // Setup: the stored order is ticked; "Done" stores the tapped row and the switches, back
-// forgets them, and settings the screen has no control for stay as they were.
+// forgets them.
 TEST(CommandsTest, SetupStoresTheNameOrderOnlyOnDone) {
   TempHome home;
-  ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefFast, 1));
   Screens s(home);
   auto ticked = [&] {
     const json screen = s.ui.screen();
@@ -413,14 +412,23 @@ TEST(CommandsTest, SetupStoresTheNameOrderOnlyOnDone) {
     EXPECT_EQ(ticked(), json({"checkmark", nullptr}));
     ASSERT_EQ(s.ui.tap("row:1").status, 200);
     EXPECT_EQ(ticked(), json({nullptr, "checkmark"}));
-    const json ucs2 = {{"kind", "switch"}, {"id", "ucs2"}, {"title", "Use UCS2 character set"}, {"on", false}, {"enabled", true}};
-    EXPECT_EQ(s.ui.screen()["sections"][1], json({{"header", "Modem"}, {"rows", {ucs2}}}));
-    ASSERT_EQ(s.ui.event({{"target", "ucs2"}, {"action", "toggle"}, {"value", true}}).status, 200);
+    const auto row = [](const char* id, const char* title) {
+      return json{{"kind", "switch"}, {"id", id}, {"title", title}, {"on", false}, {"enabled", true}};
+    };
+    EXPECT_EQ(s.ui.screen()["sections"][1],
+              json({{"header", "Modem"},
+                    {"rows", {row("ucs2", "Use UCS2 character set"), row("fast", "Fast transfers")}}}));
+    for (const char* id : {"ucs2", "fast"}) {
+      ASSERT_EQ(s.ui.event({{"target", id}, {"action", "toggle"}, {"value", true}}).status, 200);
+      EXPECT_EQ(s.ui.event({{"target", id}, {"action", "toggle"}, {"value", "on"}}).status, 400);
+    }
     EXPECT_EQ(s.ui.screen()["sections"][1]["rows"][0]["on"], true);
-    EXPECT_EQ(s.ui.event({{"target", "ucs2"}, {"action", "toggle"}, {"value", "on"}}).status, 400);
+    EXPECT_EQ(s.ui.screen()["sections"][1]["rows"][1]["on"], true);
     ASSERT_EQ(s.ui.tap(leave).status, 200);
     EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
-    EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefUcs2), leave == std::string("done") ? std::optional(1) : std::nullopt);
+    const auto stored = leave == std::string("done") ? std::optional(1) : std::nullopt;
+    EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefUcs2), stored);
+    EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefFast), stored);
   }
   Preferences stored(home.paths.preferences);
   EXPECT_EQ(stored.integer(kPrefLastFirst, -1), 1);
