@@ -54,3 +54,11 @@ if(VORYX_SANITIZE STREQUAL "" AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/playwrigh
   set_tests_properties(e2e_browser PROPERTIES LABELS e2e TIMEOUT 900
     ENVIRONMENT "VORYX_BIN=$<TARGET_FILE:voryx>;VORYX_BINARY_DIR=${CMAKE_BINARY_DIR};VORYX_TEST_OUT=${CMAKE_BINARY_DIR}/test-output")
 endif()
+
+# The installed tree, the .deb, the desktop entry, the manual page and serve --open, driven
+# from a shell script. Only in the plain build: it installs and packages what that build made.
+if(VORYX_SANITIZE STREQUAL "")
+  add_test(NAME install_package
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/install/install.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+  set_tests_properties(install_package PROPERTIES LABELS install TIMEOUT 600)
+endif()

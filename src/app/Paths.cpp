@@ -66,6 +66,7 @@ Paths Paths::fromEnvironment() {
   }
   p.contacts = p.documents / "contacts.vcf";
   p.tokenFile = p.logFile.parent_path() / "token";
+  p.serveRecord = p.logFile.parent_path() / "serve";
   return p;
 }
 

@@ -5,6 +5,7 @@
 //   export folder                  $XDG_DOCUMENTS_DIR            (~/Documents)
 //   debug log                      $XDG_STATE_HOME/voryx/Voryx.log (~/.local/state/voryx)
 //   access token of voryx serve    $XDG_STATE_HOME/voryx/token, 0600
+//   the running voryx serve        $XDG_STATE_HOME/voryx/serve, 0600 (its process and address)
 //   preferences                    $XDG_CONFIG_HOME/voryx/preferences.json
 //   address book                   $XDG_DATA_HOME/voryx/contacts.vcf (or --contacts)
 // VORYX_HOME=DIR puts data, config, state and documents under DIR (tests, demos).
@@ -19,6 +20,7 @@ struct Paths {
   std::filesystem::path exportDir;   // folder of the CSV export
   std::filesystem::path logFile;     // the debug log
   std::filesystem::path tokenFile;   // the access token of `voryx serve`, beside the log
+  std::filesystem::path serveRecord; // what the running `voryx serve` leaves, beside the token
   std::filesystem::path preferences; // the preferences file
   std::filesystem::path contacts;    // the address book (vCard file or folder)
 

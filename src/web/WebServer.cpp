@@ -52,11 +52,15 @@ constexpr std::string_view kRefusalStyle =
 constexpr std::string_view kStyleSources =
     "style-src 'self' 'sha256-LjCluPysV7GWcQ1c9Pf1TTYgKGFWe7HVCAvHRo7Wc04='; img-src 'self' data:; ";
 constexpr std::string_view kFramablePath = "/howto/";
+// The icon and the web-app manifest are answered without the token: a browser fetches them
+// for its home screen or its tab without our cookie (a manifest by default without
+// credentials), and they hold nothing that the package does not ship to anyone.
+constexpr std::array<std::string_view, 2> kPublicPaths{"/voryx.svg", "/manifest.webmanifest"};
 
 std::string pagePolicy(const std::string& extraOrigin) {
   const std::string sources = "'self'" + (extraOrigin.empty() ? "" : " " + extraOrigin);
   return "default-src 'none'; script-src 'self'; " + std::string(kStyleSources) + "connect-src " + sources +
-         "; frame-src " + sources + "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+         "; frame-src " + sources + "; manifest-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 }
 
 const std::string& framedPolicy() {
@@ -301,7 +305,7 @@ std::string contentTypeFor(std::string_view path) {
   static constexpr Type kTypes[] = {
       {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
       {".mjs", "text/javascript; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
-      {".json", "application/json"}, {".svg", "image/svg+xml"}, {".png", "image/png"},
+      {".json", "application/json"}, {".webmanifest", "application/manifest+json"}, {".svg", "image/svg+xml"}, {".png", "image/png"},
       {".ico", "image/x-icon"}, {".txt", "text/plain; charset=utf-8"},
   };
   for (const auto& t : kTypes) {
@@ -404,6 +408,9 @@ void WebServer::routes() {
       const std::string why = "This server answers only at " + origin() + ".";
       refusePage(req, res, 403, why, why);
       return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.method == "GET" && std::find(kPublicPaths.begin(), kPublicPaths.end(), req.path) != kPublicPaths.end()) {
+      return httplib::Server::HandlerResponse::Unhandled;
     }
     if (req.has_param("token")) {
       if (!constantTimeEquals(req.get_param_value("token"), token_)) {

@@ -8,6 +8,8 @@
 //      loopback; any IP literal with the port when bound to the wildcard address; the
 //      host name the server was asked to listen on), so a page reached through a foreign
 //      DNS name cannot talk to us (DNS rebinding): 403.
+//      The icon and the web-app manifest (/voryx.svg, /manifest.webmanifest) are then
+//      answered without the token: browsers fetch them without the cookie.
 //   2. `?token=T` with the right token sets the session cookie and redirects to "/";
 //      a wrong token is 403. Otherwise the cookie must be present (401) and right (403).
 //   3. POST must carry an Origin equal to "http://" + the accepted Host: 403.
