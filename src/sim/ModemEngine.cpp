@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <utility>
 
 #include "sim/alpha.h"
@@ -338,11 +340,45 @@ ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
     return cmd.form == Form::Exec ? fail(cmeError(50)) : Outcome::Ok;
   }
   if (n == "+CPBS" || n == "+CPBR" || n == "+CPBW") return phonebook(cmd, *args, reply);
+  if (n == "+CCLK") return clock(cmd, *args, reply);
   if (n == "+CPMS" || n == "+CMGF" || n == "+CSDH" || n == "+CSMP" || n == "+CSCA" ||
       n == "+CMGL" || n == "+CMGR" || n == "+CMGW" || n == "+CMGD") {
     return messages(cmd, *args, reply);
   }
   return fail(cmeError(4));
+}
+
+// The real-time clock, "yy/MM/dd,hh:mm:ss±zz" (zz in quarter hours). Setting it keeps
+// the difference to the host's clock; the zone is shown as +00.
+ModemEngine::Outcome ModemEngine::clock(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply) {
+  using Form = AtCommand::Form;
+  if (cmd.form == Form::Test) return Outcome::Ok;
+  if (cmd.form == Form::Read) {
+    const std::time_t now = std::time(nullptr) + static_cast<std::time_t>(clockOffset_);
+    std::tm t{};
+    gmtime_r(&now, &t);
+    char text[40];
+    std::snprintf(text, sizeof text, "+CCLK: \"%02d/%02d/%02d,%02d:%02d:%02d+00\"", t.tm_year % 100,
+                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    reply.info(text);
+    return Outcome::Ok;
+  }
+  std::tm t{};
+  int zone = 0;
+  char sign = 0, end = 0;
+  const bool read = cmd.form == Form::Set && args.size() == 1 &&
+                    std::sscanf(args[0].text.c_str(), "%2d/%2d/%2d,%2d:%2d:%2d%c%2d%c", &t.tm_year, &t.tm_mon,
+                                &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec, &sign, &zone, &end) == 8;
+  if (!read || (sign != '+' && sign != '-') || t.tm_mon < 1 || t.tm_mon > 12 || t.tm_mday < 1 ||
+      t.tm_mday > 31 || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 59 || zone > 96) {
+    errorFinal_ = cmeError(50);
+    return Outcome::Failed;
+  }
+  t.tm_year += 100;
+  t.tm_mon -= 1;
+  const long long utc = static_cast<long long>(timegm(&t)) - (sign == '+' ? 1 : -1) * zone * 15 * 60;
+  clockOffset_ = utc - static_cast<long long>(std::time(nullptr));
+  return Outcome::Ok;
 }
 
 ModemEngine::Outcome ModemEngine::basic(const AtCommand& cmd, Reply& reply) {

@@ -70,6 +70,7 @@ class ModemEngine {
   void finishText(bool send, std::vector<Output>& out);
   Outcome execute(const AtCommand& cmd, Reply& reply);
   Outcome basic(const AtCommand& cmd, Reply& reply);
+  Outcome clock(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply);
   Outcome phonebook(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply);
   Outcome messages(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply);
   Outcome cpbr(const std::vector<AtArg>& args, Reply& reply);
@@ -112,6 +113,7 @@ class ModemEngine {
   bool late_ = false;   // the command being answered is the late write
   bool wrote_ = false;  // the command being answered is a write
   std::string errorFinal_;  // the final result of the failing command
+  long long clockOffset_ = 0;  // seconds between the clock AT+CCLK set and the host's
 };
 
 }  // namespace voryx::sim

@@ -51,6 +51,8 @@ TEST(ModemEngineTest, AnswersTheSetUpDialogue) {
       {"AT+CMEE=1;+CPBR=251", "\r\n+CME ERROR: 21\r\n"},
       {"AT+CMEE=2;+CPBR=251", "\r\n+CME ERROR: invalid index\r\n"},
       {"AT+NOPE", "\r\n+CME ERROR: operation not supported\r\n"},
+      {"AT+CCLK=\"30/13/02,03:04:05+08\"", "\r\n+CME ERROR: incorrect parameters\r\n"},
+      {"AT+CCLK=\"30/01/02,03:04:05+08\"", "\r\nOK\r\n"},  // zone +2 h: 01:04:05 UTC
       {"ATD123;", "\r\nERROR\r\n"},
       {"ATV0", "0\r"},
       {"AT+CPBR=22", "+CPBR: 22,\"0264748\",129,\"Taxi\"\r\n0\r"},
@@ -61,6 +63,8 @@ TEST(ModemEngineTest, AnswersTheSetUpDialogue) {
     SCOPED_TRACE(command);
     EXPECT_EQ(s.at(command), reply);
   }
+  s.at("ATV1");
+  EXPECT_TRUE(s.at("AT+CCLK?").starts_with("\r\n+CCLK: \"30/01/02,01:04:")) << s.at("AT+CCLK?");
 }
 
 TEST(ModemEngineTest, ListingsFollowTheProfile) {
