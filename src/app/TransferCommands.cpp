@@ -10,7 +10,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -49,15 +51,32 @@ struct TransferOptions {
   int fast = 0;                 // --fast 1, --no-fast -1, neither 0: the stored setting
 };
 
+// The terminal's settings while a code is typed without echo, for the signal handler.
+termios gShown{};
+
+// Ctrl-C (or a hang-up, a kill) at the hidden prompt: the terminal gets its echo back
+// before the process ends as the signal says.
+void restoreEchoAndEnd(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &gShown);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
 // A line typed on the terminal without echo; nothing for an empty line or the end of
 // input. Codes are short: a longer line is cut.
 std::optional<std::string> readHidden(const std::string& prompt) {
   constexpr std::size_t kLongest = 64;
+  constexpr std::array kEnding{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
   std::fputs(prompt.c_str(), stderr);
   std::fflush(stderr);
   termios shown{};
   const bool terminal = ::tcgetattr(STDIN_FILENO, &shown) == 0;
+  std::array<struct sigaction, kEnding.size()> before{};
   if (terminal) {
+    gShown = shown;
+    struct sigaction restore{};
+    restore.sa_handler = restoreEchoAndEnd;
+    for (std::size_t i = 0; i < kEnding.size(); ++i) ::sigaction(kEnding[i], &restore, &before[i]);
     termios hidden = shown;
     hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
@@ -66,7 +85,10 @@ std::optional<std::string> readHidden(const std::string& prompt) {
   for (char c = 0; ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n';) {
     if (c != '\r' && line.size() < kLongest) line += c;
   }
-  if (terminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &shown);
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &shown);
+    for (std::size_t i = 0; i < kEnding.size(); ++i) ::sigaction(kEnding[i], &before[i], nullptr);
+  }
   std::fputs("\n", stderr);
   if (line.empty()) return std::nullopt;  // end of input, or nothing typed: no answer
   return line;
