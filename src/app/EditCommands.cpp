@@ -66,8 +66,10 @@ int stored(const char* command, const entries::EditTarget& target, const entries
   return 0;
 }
 
-void addStoreFlag(CLI::App* sub, EditOptions& options) {
-  sub->add_flag("--sms", options.sms, "The SMS store instead of the phonebook (NAME is the message text)");
+void addStoreFlag(CLI::App* sub, EditOptions& options, bool named = true) {
+  sub->add_flag("--sms", options.sms,
+                named ? "The SMS store instead of the phonebook (NAME is the message text)"
+                      : "The SMS store instead of the phonebook");
 }
 
 void addLocation(CLI::App* sub, EditOptions& options) {
@@ -110,7 +112,7 @@ void addEditCommands(CLI::App& app, int& exitCode) {
 
   auto* del = app.add_subcommand("delete", "Mark an entry for deletion from the SIM");
   addLocation(del, *options);
-  addStoreFlag(del, *options);
+  addStoreFlag(del, *options, false);
   del->footer(kFooter);
   del->callback([options, &exitCode] {
     const auto target = prepare("delete", options->sms);
