@@ -63,12 +63,25 @@ Ran runVoryx(const test::TempDir& home, const std::vector<std::string>& args, co
 
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
+struct Said {
+  std::vector<std::string> args;
+  int status;
+  std::string said;  // the first line of stderr (of stdout when stderr is empty)
+};
+
+// Runs each command in turn in `home`, as a user would type them one after the other.
+void expectSays(const test::TempDir& home, const std::vector<Said>& commands) {
+  for (const Said& c : commands) {
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    const Ran ran = runVoryx(home, c.args);
+    EXPECT_EQ(ran.status, c.status);
+    EXPECT_EQ(firstLine(ran.err.empty() ? ran.out : ran.err), c.said);
+  }
+}
+
 TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string said;  // the first line of stderr (of stdout when stderr is empty)
-  };
   test::TempDir home;
   const std::string kNoEntry = "voryx delete: The change was not saved. " +
                                (home.path / "data" / "Voryx.sqlitedb").string() + ": no entry 999 in sim";
@@ -77,7 +90,7 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
   const std::string kLogOn = "voryx log: logging is on for the commands that follow (read, write, import ...); "
                              "the log is " + (home.path / "state" / "Voryx.log").string();
   const std::string kEml = (home.path / "support.eml").string();
-  const Case kCases[] = {
+  expectSays(home, {
       {{"--version"}, 0, "voryx 0.1"},
       {{"foo"}, 2, "voryx: unknown command 'foo'; the commands are:"},
       {{"help", "nope"}, 2, "voryx: unknown command 'nope'; the commands are:"},
@@ -129,15 +142,7 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
                     "sent: use --eml FILE to write the message to a file, and send that with any mail program"},
       {{"mail", "--eml", kEml}, 0, "voryx mail: the message to support@voryx.invalid is in " + kEml +
                                        "; logging is off (open the file with your mail program to send it)"},
-  };
-  for (const Case& c : kCases) {
-    std::string line;
-    for (const auto& a : c.args) line += a + " ";
-    SCOPED_TRACE(line);
-    const Ran ran = runVoryx(home, c.args);
-    EXPECT_EQ(ran.status, c.status);
-    EXPECT_EQ(firstLine(ran.err.empty() ? ran.out : ran.err), c.said);
-  }
+  });
   EXPECT_EQ(test::readFile(kEml).substr(0, 19), "MIME-Version: 1.0\r\n");
   EXPECT_FALSE(std::filesystem::exists(home.path / "state" / "logging-on"));
 }
@@ -207,14 +212,9 @@ TEST(CommandLineTest, PinAndUnlock) {
   sim::VirtualModem locked(card), puk(blocked);
   ASSERT_TRUE(locked.start() && puk.start());
   const std::string a = locked.devicePath(), b = puk.devicePath();
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string said;  // the first line of stderr
-  };
   test::TempDir home;
   const std::string kTryAgain = " Voryx never tries a PIN again by itself: check it before the next try.";
-  const Case kCases[] = {
+  expectSays(home, {
       {{"read", "--device", a}, 4, "voryx read: the SIM asks for its PIN: give --pin"},
       {{"read", "--device", a, "--pin", "1357"}, 4,
        "Read from SIM: The SIM refused the PIN. 2 tries left before the SIM is blocked." + kTryAgain},
@@ -232,15 +232,7 @@ TEST(CommandLineTest, PinAndUnlock) {
       {{"unlock", "--device", b, "--puk", "12345678", "--new-pin", "1111"}, 0,
        "Unblock the SIM: The SIM is unblocked; its PIN is now the new one."},
       {{"modem-sim", "--pin", "12"}, 2, "--pin: a PIN is 4 to 8 digits"},
-  };
-  for (const Case& c : kCases) {
-    std::string line;
-    for (const auto& arg : c.args) line += arg + " ";
-    SCOPED_TRACE(line);
-    const Ran ran = runVoryx(home, c.args);
-    EXPECT_EQ(ran.status, c.status);
-    EXPECT_EQ(firstLine(ran.err), c.said);
-  }
+  });
   EXPECT_EQ(locked.commandCount("AT+CPIN=\""), 2);  // once a run that had a PIN to give
   EXPECT_EQ(puk.sim().pinLock().state(), sim::PinLock::State::Ready);
 }
