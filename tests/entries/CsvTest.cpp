@@ -38,16 +38,12 @@ TEST(CsvTest, ReadsWholeLinesAndSkipsWhatIsNoRecord) {
   }
 }
 
-class CsvDbTest : public ::testing::Test {
+class CsvDbTest : public test::ShippedDbTest {
  protected:
   void SetUp() override {
-    std::filesystem::copy_file(test::shippedDatabase(), db_);
-    test::exec(db_, "INSERT INTO sim VALUES (1,'Old','111',0),(5,'Edited','555',3),(6,'Gone','6',2)");
+    ShippedDbTest::SetUp();
+    exec("INSERT INTO sim VALUES (1,'Old','111',0),(5,'Edited','555',3),(6,'Gone','6',2)");
   }
-  std::vector<SimEntry> rows() { return *SimTable::open(db_, ListStore::Phonebook)->list(); }
-
-  test::TempDir dir_;
-  std::filesystem::path db_ = dir_ / "Voryx.sqlitedb";
   std::filesystem::path csv_ = dir_ / "Documents" / "Voryx.csv";
 };
 
@@ -78,10 +74,10 @@ TEST_F(CsvDbTest, RestoreIsAllOrNothing) {
 
   // An insert that fails half-way (a trigger stands in for a full disk): every row and
   // mark stays.
-  test::exec(db_, "CREATE TRIGGER boom BEFORE INSERT ON sim WHEN NEW.desc='Boom' BEGIN SELECT RAISE(ABORT, 'boom'); END");
+  exec("CREATE TRIGGER boom BEFORE INSERT ON sim WHEN NEW.desc='Boom' BEGIN SELECT RAISE(ABORT, 'boom'); END");
   EXPECT_FALSE(restore("Anna;1\nBoom;2\nCarl;3\n", 250).ok());
   EXPECT_EQ(rows(), before);
-  test::exec(db_, "DROP TRIGGER boom");
+  exec("DROP TRIGGER boom");
 
   // More records than the SIM has locations: the rest is left out and counted.
   auto capped = restore("A;1\nB;2\nC;3\nD;4\n", 3);

@@ -59,24 +59,14 @@ TEST(EditingTest, CleansNamesAndNumbers) {
   }
 }
 
-class EditingDbTest : public ::testing::Test {
+class EditingDbTest : public test::ShippedDbTest {
  protected:
   void SetUp() override {
-    std::filesystem::copy_file(test::shippedDatabase(), db_);
+    ShippedDbTest::SetUp();
     exec("INSERT INTO sim VALUES (1,'Anna','111',0),(2,'Bruno','222',2),(4,'Dario','444',1)");
     exec("INSERT INTO simsms VALUES (1,'Ciao','333',0)");
   }
-  void exec(const std::string& sql) {
-    auto done = Database::open(db_)->exec(sql);
-    ASSERT_TRUE(done.ok()) << done.error().detail;
-  }
-  std::vector<SimEntry> rows(ListStore store) {
-    return *SimTable::open(db_, store)->list();
-  }
   EditTarget target(ListStore store = ListStore::Phonebook) { return {db_, store, 250, 14, kShellBusy}; }
-
-  test::TempDir dir_;
-  std::filesystem::path db_ = dir_ / "Voryx.sqlitedb";
 };
 
 // Every row counts as taken, also one marked for deletion; a change marks 3, also a row

@@ -61,20 +61,14 @@ TEST(ImportTest, SimEntriesBecomePersons) {
   }
 }
 
-class ImportDbTest : public ::testing::Test {
+class ImportDbTest : public test::ShippedDbTest {
  protected:
-  void SetUp() override { std::filesystem::copy_file(test::shippedDatabase(), db_); }
-  void exec(const std::string& sql) { test::exec(db_, sql); }
-  std::vector<SimEntry> rows() { return *SimTable::open(db_, ListStore::Phonebook)->list(); }
   ImportReport run(const std::vector<Person>& persons, int maxSIM, int lastFirst = 0) {
     ImportOptions o;
     o.maxSIM = maxSIM;
     o.lastFirst = lastFirst;
     return importAll(db_, persons, o);
   }
-
-  test::TempDir dir_;
-  std::filesystem::path db_ = dir_ / "Voryx.sqlitedb";
 };
 
 // The cursor only moves forward, a known number is not added again, names are cut to

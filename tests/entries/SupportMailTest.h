@@ -61,7 +61,7 @@ inline std::string hexOf(std::string_view bytes) {
 
 // Sets (or, with nullptr, unsets) an environment variable until the end of the scope.
 struct ScopedEnv {
-  ScopedEnv(const char* name, const char* value) : name(name) {
+  ScopedEnv(const char* variable, const char* value) : name(variable) {
     if (const char* was = std::getenv(name)) saved = was;
     if (value) {
       ::setenv(name, value, 1);

@@ -10,17 +10,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DatabaseTest : public ::testing::Test {
- protected:
-  void SetUp() override { fs::copy_file(test::shippedDatabase(), file_); }
-
-  test::TempDir dir_;
-  fs::path file_ = dir_ / "Voryx.sqlitedb";
-};
+using DatabaseTest = test::ShippedDbTest;
 
 TEST_F(DatabaseTest, BindsTransientCopiesAndReusesStatements) {
   {
-    auto db = Database::open(file_);
+    auto db = Database::open(db_);
     auto stmt = db->prepare("INSERT INTO sim (desc,number,entry,operazione) VALUES (?,?,?,?)");
     ASSERT_TRUE(stmt.ok());
     for (int i = 1; i <= 2; ++i) {
@@ -43,14 +37,14 @@ TEST_F(DatabaseTest, BindsTransientCopiesAndReusesStatements) {
     EXPECT_FALSE(stmt->errorMessage().empty());
   }
   // The rows as SQL literals, so that NULL and '' stay apart.
-  EXPECT_EQ(test::queryText(file_, "SELECT group_concat(quote(entry)||','||quote(desc)||','||quote(number)||','||"
+  EXPECT_EQ(test::queryText(db_, "SELECT group_concat(quote(entry)||','||quote(desc)||','||quote(number)||','||"
                                    "quote(operazione), ' ') FROM (SELECT * FROM sim ORDER BY entry)"),
             "NULL,NULL,NULL,NULL 1,'name \xC3\xA8 1','',1 2,'name \xC3\xA8 2','',1");
 }
 
 // A missing file and one that is not a database: EntryListTest.OnlyADamagedFileIsMovedAside.
 TEST_F(DatabaseTest, PrepareTellsFailuresApart) {
-  auto db = Database::open(file_);
+  auto db = Database::open(db_);
   auto missing = db->prepare("SELECT * FROM absent");
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().code, Errc::Invalid);

@@ -15,24 +15,13 @@ using What = Confirmed::What;
 
 std::string tableName(ListStore store) { return store == ListStore::Sms ? "simsms" : "sim"; }
 
-class SimTableTest : public ::testing::Test {
+class SimTableTest : public test::ShippedDbTest {
  protected:
-  void SetUp() override { fs::copy_file(test::shippedDatabase(), db_); }
-
-  void exec(const std::string& sql) { test::exec(db_, sql); }
   SimTable open(ListStore store, BusyPolicy busy = kShellBusy) {
     auto table = SimTable::open(db_, store, busy);
     EXPECT_TRUE(table.ok()) << table.error().detail;
     return std::move(table).value();
   }
-  std::vector<SimEntry> rows(ListStore store) {
-    auto rows = open(store).list();
-    EXPECT_TRUE(rows.ok()) << rows.error().detail;
-    return rows.ok() ? *rows : std::vector<SimEntry>{};
-  }
-
-  test::TempDir dir_;
-  fs::path db_ = dir_ / "Voryx.sqlitedb";
 };
 
 TEST_F(SimTableTest, ListSearchesAndOrdersThePhonebook) {

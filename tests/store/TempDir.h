@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "store/Database.h"
+#include "store/SimTable.h"
 
 namespace voryx::test {
 
@@ -90,5 +91,21 @@ inline std::string queryText(const std::filesystem::path& file, const std::strin
   EXPECT_TRUE(stmt.ok()) << stmt.error().detail;
   return stmt.ok() && stmt->step() == Statement::Step::Row ? stmt->columnText(0) : "";
 }
+
+// A test with a copy of the shipped database of its own.
+class ShippedDbTest : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::copy_file(shippedDatabase(), db_); }
+  void exec(const std::string& sql) { test::exec(db_, sql); }
+  // The rows of one store's table, by location.
+  std::vector<SimEntry> rows(ListStore store = ListStore::Phonebook) {
+    auto list = SimTable::open(db_, store).value().list();
+    EXPECT_TRUE(list.ok()) << list.error().detail;
+    return list.ok() ? *list : std::vector<SimEntry>{};
+  }
+
+  TempDir dir_;
+  std::filesystem::path db_ = dir_ / "Voryx.sqlitedb";
+};
 
 }  // namespace voryx::test
