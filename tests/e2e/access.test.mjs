@@ -37,6 +37,17 @@ test('--listen takes a host name: the address printed names it, and the page wor
   expect(server.url).toMatch(/^http:\/\/localhost:\d+\/\?token=[0-9a-f]{32}$/);
   await openApp(page, server);
   await expect(page).toHaveURL(`${server.origin}/`);
+  // A phone's browser can add the page to its home screen: the manifest passes the page's
+  // policy and names the icon, which loads.
+  const manifest = await (await page.context().newCDPSession(page)).send('Page.getAppManifest');
+  expect(manifest.errors).toEqual([]);
+  expect(JSON.parse(manifest.data)).toMatchObject({ name: 'Voryx', start_url: '/', icons: [{ src: '/voryx.svg' }] });
+  expect(await page.evaluate(() => new Promise((resolve) => {
+    const icon = new Image();
+    icon.onload = () => resolve(icon.naturalWidth > 0);
+    icon.onerror = () => resolve(false);
+    icon.src = document.querySelector('link[rel=icon]').href;
+  }))).toBe(true);
 
   const unknown = runVoryx(['serve', '--port', '0', '--listen', 'no-such-host.invalid']);
   expect(unknown.status).toBe(2);
