@@ -63,7 +63,9 @@ TEST(PromptTest, ThePinIsNotShownAndEchoComesBackAfterEnterOrCtrlC) {
     ::waitpid(pid, &status, 0);
     EXPECT_EQ(after.find("24"), std::string::npos) << after;
     EXPECT_EQ(WIFSIGNALED(status) ? WTERMSIG(status) : 0, c.signal);
-    if (!c.signal) EXPECT_EQ(WEXITSTATUS(status), c.status);
+    if (!c.signal) {
+      EXPECT_EQ(WEXITSTATUS(status), c.status);
+    }
     EXPECT_TRUE(echoes(terminal));
     ::close(terminal);
   }

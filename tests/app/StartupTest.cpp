@@ -148,7 +148,9 @@ TEST_F(ListCommandTest, FailuresSayWhatHappenedAndOnlyADamagedFileIsReplaced) {
     EXPECT_EQ(out_, "");
     EXPECT_NE(err_.find(c.says), std::string::npos) << err_;
     holder.reset();
-    if (c.smsNext) EXPECT_EQ(listed({"--sms"}), *c.smsNext);
+    if (c.smsNext) {
+      EXPECT_EQ(listed({"--sms"}), *c.smsNext);
+    }
     fs::remove_all(db_);
   }
 }

@@ -81,7 +81,9 @@ TEST(CollectTest, QuietWindowEndsEveryReply) {
     ReplyCompletion rule;
     rule.fast = c.fast;
     ch.setCompletion(rule);
-    if (c.sent) ASSERT_TRUE(ch.SendStrCmd(c.sent));
+    if (c.sent) {
+      ASSERT_TRUE(ch.SendStrCmd(c.sent));
+    }
     for (const auto& r : c.replies) {
       EXPECT_EQ(ch.ReadResp(), r.text.size());
       EXPECT_EQ(ch.reply(), r.text);
