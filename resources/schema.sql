@@ -2,3 +2,9 @@
 -- Every row carries its change mark (0 in step, 1 new, 2 deleted, 3 changed).
 CREATE TABLE sim (entry INTEGER UNIQUE, desc TEXT, number TEXT, operazione INTEGER);
 CREATE TABLE simsms (entry INTEGER UNIQUE, desc TEXT, number TEXT, operazione INTEGER);
+-- Which SIM each store's rows were read from (store: the table's name), so that a write
+-- never lands on another SIM; either field may be empty when the modem refused it.
+CREATE TABLE simcard (store TEXT PRIMARY KEY, iccid TEXT, imsi TEXT);
+-- What that SIM held at each location when it was last read or written, so that a change
+-- can show the value it replaces.
+CREATE TABLE simseen (store TEXT, entry INTEGER, desc TEXT, number TEXT, PRIMARY KEY (store, entry));

@@ -3,6 +3,8 @@
 // runs it and leaves the process exit status in `exitCode`.
 #include <CLI/CLI.hpp>
 
+#include "entries/Editing.h"
+
 namespace voryx {
 
 void addServeCommand(CLI::App& app, int& exitCode);      // voryx serve: the screens over HTTP
@@ -16,5 +18,11 @@ void addLogCommand(CLI::App& app, int& exitCode);        // voryx log
 void addDevicesCommand(CLI::App& app, int& exitCode);    // voryx devices: the candidate ports
 void addInfoCommand(CLI::App& app, int& exitCode);       // voryx info: the modem and its SIM
 void addMailCommand(CLI::App& app, int& exitCode);       // voryx mail
+void addStatusCommand(CLI::App& app, int& exitCode);     // voryx status (diff): what a write sends
+
+// Where a shell edit goes: the writable database (copied first when missing; a failure is
+// told on standard error as "voryx COMMAND: ...") and what the SIM takes, from the
+// preferences.
+entries::EditTarget shellEditTarget(const char* command, bool sms);
 
 }  // namespace voryx

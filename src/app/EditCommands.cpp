@@ -85,6 +85,8 @@ constexpr const char* kFooter =
 
 }  // namespace
 
+entries::EditTarget shellEditTarget(const char* command, bool sms) { return prepare(command, sms); }
+
 void addEditCommands(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<EditOptions>();
 

@@ -4,12 +4,14 @@
 // Exit status: 0 done; 1 the modem refused a write, fell silent, the listing or the
 // database failed, or a read would drop changes not yet written; 2 usage; 3 no modem (no
 // device opened, no answer, the line broke, or it answers too slowly); 4 the SIM is not
-// ready (no SIM, busy, or a PIN or PUK not given or refused).
+// ready (no SIM, busy, or a PIN or PUK not given or refused); 5 a write found a SIM other
+// than the one the list was read from (nothing written).
 //
 // voryx unlock: a SIM blocked after three wrong PINs, unblocked with its PUK and a new PIN.
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <csignal>
@@ -32,6 +34,7 @@
 #include "base/Localized.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
+#include "transfer/SimIdentity.h"
 #include "transfer/SimState.h"
 #include "transfer/TransferRunner.h"
 
@@ -49,6 +52,8 @@ struct TransferOptions {
   std::string charset = "auto";  // --charset: hex, ucs2, gsm, ira, or auto (the negotiation)
   std::string pin;              // --pin: the SIM's PIN, when it asks
   int fast = 0;                 // --fast 1, --no-fast -1, neither 0: the stored setting
+  bool toOtherSim = false;      // write: copy the whole list onto a SIM it was not read from
+  bool dryRun = false;          // write: list the change commands instead of sending them
 };
 
 // The terminal's settings while a code is typed without echo, for the signal handler.
@@ -271,6 +276,7 @@ int exitStatus(JobOutcome outcome) {
     case JobOutcome::NoModem:
     case JobOutcome::TooSlow: return 3;
     case JobOutcome::SimNotReady: return 4;
+    case JobOutcome::OtherSim: return 5;
     case JobOutcome::WriteRefused:
     case JobOutcome::NoReply:
     case JobOutcome::ListingFailed:
@@ -284,6 +290,14 @@ int exitStatus(JobOutcome outcome) {
 std::string counted(int n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
+
+constexpr const char* kCopyEntriesNote =
+    "--to-other-sim: if this SIM is not the one the list was read from, every entry of the list "
+    "is written onto it (not only the changes), each to its location; its other locations stay "
+    "as they are.";
+constexpr const char* kCopyMessagesNote =
+    "--to-other-sim: if this SIM is not the one the list was read from, every message of the "
+    "list is stored on it anew (not only the changes); its other messages stay as they are.";
 
 // What happened, in one line: "Read 36 entries (SIM capacity 250)", "Wrote 3 entries: 1 new,
 // 1 changed, 1 deleted", "Nothing to write". Failures have been told by the job already;
@@ -299,6 +313,17 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
     if (capacity && capacity->remember) line += " (SIM capacity " + std::to_string(capacity->value) + ")";
     return line;
   }
+  if (report.outcome == JobOutcome::OtherSim) {
+    return otherSimMessage(report) + " " +
+           localized("Read this SIM first, or write with --to-other-sim to copy the list onto it.");
+  }
+  if (options.dryRun) {
+    if (report.outcome != JobOutcome::Done) return {};
+    const auto held = std::count_if(report.commands.begin(), report.commands.end(),
+                                    [](const auto& c) { return c.second; });
+    return "Dry run: nothing was written; " + counted(static_cast<int>(held), "change command", "change commands") +
+           " held back (marked * above)";
+  }
   if (report.outcome == JobOutcome::Done && report.marked == 0) return "Nothing to write";
   std::string line;
   if (report.outcome == JobOutcome::WriteRefused) {
@@ -306,6 +331,7 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
   }
   if (report.outcome != JobOutcome::Done && report.confirmed == 0) return line + "Nothing was written";
   line += "Wrote " + counted(report.confirmed, one, many);
+  if (report.copiedOnto && report.outcome == JobOutcome::Done) line += " onto this SIM, the whole list";
   std::vector<std::string> parts;
   if (report.added) parts.push_back(std::to_string(report.added) + " new");
   if (report.changed) parts.push_back(std::to_string(report.changed) + " changed");
@@ -340,6 +366,11 @@ int runTransfer(const TransferOptions& options) {
   context.charset.ucs2First = preferences.integer(kPrefUcs2, 0) != 0;
   context.fast = options.fast == 0 ? preferences.integer(kPrefFast, 0) != 0 : options.fast > 0;
   context.createLog = shellCreateLog(paths);
+  context.toOtherSim = options.toOtherSim;
+  context.dryRun = options.dryRun;
+  if (options.toOtherSim && !options.quiet) {
+    std::cerr << "voryx write: " << localized(options.sms ? kCopyMessagesNote : kCopyEntriesNote) << "\n";
+  }
   const char* what = options.write ? "Writing to the SIM…" : options.sms ? "Reading SMS…" : "Reading phonebook…";
   CommandLineHost host(!options.quiet && isatty(STDERR_FILENO) != 0, what, CodeSource(name, options.pin));
   const int tipoDisplay = options.sms ? 1 : 0;
@@ -358,6 +389,11 @@ int runTransfer(const TransferOptions& options) {
   if (report.maxSIMLen) preferences.store(kPrefMaxSIMLen, *report.maxSIMLen);
   if (report.maxSMS && report.maxSMS->remember) preferences.store(kPrefMaxSMS, report.maxSMS->value);
 
+  if (options.dryRun) {
+    std::string out;
+    for (const auto& [line, held] : report.commands) out += (held ? "* " : "  ") + line + "\n";
+    std::cout << out << std::flush;
+  }
   const std::string done = endLine(options, report);
   if (!done.empty() && (!options.quiet || report.outcome != JobOutcome::Done)) {
     std::cerr << done << "\n";
@@ -375,6 +411,14 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
               "read keeps the local list)");
   sub->add_flag("--sms", options->sms, "The SMS store instead of the phonebook");
   addModemOptions(*sub, options->modem);
+  if (write) {
+    sub->add_flag("--to-other-sim", options->toOtherSim,
+                  "When the SIM in the modem is not the one the list was read from, copy the whole "
+                  "list onto it (every entry, not only the changes; its other locations stay as they are)");
+    sub->add_flag("--dry-run", options->dryRun,
+                  "Talk to the modem up to the first change, then print every command the write "
+                  "would send (* before those held back) and send no change");
+  }
   if (!write) {
     sub->add_flag("--discard-changes", options->discardChanges,
                   "Read even when the local list holds changes not yet written to the SIM "
@@ -398,7 +442,9 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
       "Progress goes to standard error when it is a terminal.\n"
       "Exit status: 0 done, 1 the modem refused a write, the read failed or would drop "
       "unsent changes, 2 usage, 3 no modem answered (or it answers too slowly), 4 the SIM "
-      "is not ready (missing, busy, or a PIN not given or refused)");
+      "is not ready (missing, busy, or a PIN not given or refused)" +
+          std::string(write ? ", 5 the SIM is not the one the list was read from (nothing "
+                              "was written)" : ""));
   sub->callback([options, &exitCode] { exitCode = runTransfer(*options); });
 }
 

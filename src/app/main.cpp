@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
   voryx::addMailCommand(app, exitCode);
   voryx::addDevicesCommand(app, exitCode);
   voryx::addInfoCommand(app, exitCode);
+  voryx::addStatusCommand(app, exitCode);
 
   std::string topic;
   auto* help = app.add_subcommand("help", "Show the help of voryx or of one command");

@@ -1,5 +1,6 @@
 #include "store/SimTable.h"
 
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -24,6 +25,12 @@ constexpr TableSql kSmsTable{
 const TableSql& tableOf(ListStore store) {
   return store == ListStore::Sms ? kSmsTable : kPhonebookTable;
 }
+// The SIM each store was read from, and what it held at each location then.
+constexpr TableSql kCardTable{
+    "simcard", "CREATE TABLE simcard (store TEXT PRIMARY KEY, iccid TEXT, imsi TEXT)"};
+constexpr TableSql kSeenTable{
+    "simseen",
+    "CREATE TABLE simseen (store TEXT, entry INTEGER, desc TEXT, number TEXT, PRIMARY KEY (store, entry))"};
 
 // The list statements, exactly as the program has always run them.
 constexpr std::string_view kSimByEntry =
@@ -122,6 +129,19 @@ Status createTableIfMissing(Database& db, const TableSql& table) {
 
 }  // namespace
 
+std::string shortSimName(const SimIdentity& sim) {
+  const std::string& digits = sim.iccid.empty() ? sim.imsi : sim.iccid;
+  if (digits.empty()) return {};
+  constexpr std::size_t kShown = 7;
+  return digits.size() <= kShown ? digits : "\u2026" + digits.substr(digits.size() - kShown);
+}
+
+SameSim sameSim(const SimIdentity& a, const SimIdentity& b) {
+  if (!a.iccid.empty() && !b.iccid.empty()) return a.iccid == b.iccid ? SameSim::Yes : SameSim::No;
+  if (!a.imsi.empty() && !b.imsi.empty()) return a.imsi == b.imsi ? SameSim::Yes : SameSim::No;
+  return SameSim::Unknown;
+}
+
 SimTable::SimTable(Database db, ListStore store, BusyPolicy busy)
     : db_(std::move(db)), store_(store), busy_(busy) {}
 
@@ -131,7 +151,9 @@ Result<SimTable> SimTable::open(const fs::path& file, ListStore store, BusyPolic
   // SQLite's own busy handler: it sleeps in growing steps (1 ms up to 100 ms) until the
   // lock goes or the bound is spent, then the call answers SQLITE_BUSY.
   sqlite3_busy_timeout(db->handle(), static_cast<int>(busy.wait.count()));
-  if (Status made = createTableIfMissing(*db, tableOf(store)); !made) return made.error();
+  for (const TableSql* table : {&tableOf(store), &kCardTable, &kSeenTable}) {
+    if (Status made = createTableIfMissing(*db, *table); !made) return made.error();
+  }
   return SimTable(std::move(*db), store, busy);
 }
 
@@ -173,31 +195,71 @@ Result<std::int64_t> SimTable::dataVersion() {
 }
 
 Status SimTable::replaceAll(const std::vector<SimEntry>& rows, bool discardMarks) {
-  const std::string table(tableOf(store_).name);
+  return inTransaction(db_, [&] { return replaceRows(rows, discardMarks); });
+}
+
+Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim,
+                           bool discardMarks) {
+  const std::string_view store = tableOf(store_).name;
   return inTransaction(db_, [&]() -> Status {
-    if (!discardMarks) {
-      // Counted inside the transaction: no other program can mark a row until COMMIT.
-      Result<int> marked = countMarked();
-      if (!marked) return marked.error();
-      if (*marked > 0) {
-        return Error{Errc::Invalid, db_.file().string() + ": " + std::to_string(*marked) +
-                                        " changes are not yet written to the SIM"};
-      }
+    if (Status replaced = replaceRows(rows, discardMarks); !replaced) return replaced;
+    if (Status forgot = run(db_, "DELETE FROM simseen WHERE store=?", store); !forgot) return forgot;
+    if (Status copied = run(db_,
+                            "INSERT INTO simseen (store,entry,desc,number) SELECT ?,entry,desc,number "
+                            "FROM " + std::string(store) + " WHERE entry IS NOT NULL",
+                            store);
+        !copied) {
+      return copied;
     }
-    if (Status emptied = run(db_, "DELETE FROM " + table); !emptied) return emptied;
-    auto insert =
-        db_.prepare("INSERT INTO " + table + " (entry,desc,number,operazione) VALUES (?,?,?,?)");
-    if (!insert) return insert.error();
-    std::set<std::int32_t> stored;
-    for (const SimEntry& row : rows) {
-      if (!stored.insert(row.posizione).second) continue;
-      Status inserted = steps(
-          db_, *insert, [](const Statement&) {}, row.posizione, std::string_view(row.nome),
-          std::string_view(row.telefono), row.operazione);
-      if (!inserted) return inserted;
-    }
-    return Ok{};
+    return run(db_, "INSERT OR REPLACE INTO simcard (store,iccid,imsi) VALUES (?,?,?)", store,
+               std::string_view(sim.iccid), std::string_view(sim.imsi));
   });
+}
+
+Result<std::optional<SimIdentity>> SimTable::identity() {
+  std::optional<SimIdentity> sim;
+  Status read = query(
+      db_, "SELECT iccid,imsi FROM simcard WHERE store=?",
+      [&sim](const Statement& s) { sim = SimIdentity{s.columnText(0), s.columnText(1)}; },
+      tableOf(store_).name);
+  if (!read) return read.error();
+  return sim;
+}
+
+Result<std::map<std::int32_t, SeenEntry>> SimTable::seen() {
+  std::map<std::int32_t, SeenEntry> held;
+  Status read = query(
+      db_, "SELECT entry,desc,number FROM simseen WHERE store=? AND entry IS NOT NULL",
+      [&held](const Statement& s) { held[s.columnInt(0)] = SeenEntry{s.columnText(1), s.columnText(2)}; },
+      tableOf(store_).name);
+  if (!read) return read.error();
+  return held;
+}
+
+Status SimTable::replaceRows(const std::vector<SimEntry>& rows, bool discardMarks) {
+  const std::string table(tableOf(store_).name);
+  if (!discardMarks) {
+    // Counted inside the transaction: no other program can mark a row until COMMIT.
+    Result<int> marked = countMarked();
+    if (!marked) return marked.error();
+    if (*marked > 0) {
+      return Error{Errc::Invalid, db_.file().string() + ": " + std::to_string(*marked) +
+                                      " changes are not yet written to the SIM"};
+    }
+  }
+  if (Status emptied = run(db_, "DELETE FROM " + table); !emptied) return emptied;
+  auto insert =
+      db_.prepare("INSERT INTO " + table + " (entry,desc,number,operazione) VALUES (?,?,?,?)");
+  if (!insert) return insert.error();
+  std::set<std::int32_t> stored;
+  for (const SimEntry& row : rows) {
+    if (!stored.insert(row.posizione).second) continue;
+    Status inserted = steps(
+        db_, *insert, [](const Statement&) {}, row.posizione, std::string_view(row.nome),
+        std::string_view(row.telefono), row.operazione);
+    if (!inserted) return inserted;
+  }
+  return Ok{};
 }
 
 Result<std::optional<std::int32_t>> SimTable::add(
@@ -253,8 +315,30 @@ Status SimTable::markAllDeleted() {
   return inTransaction(db_, [&] { return run(db_, "UPDATE " + table + " SET operazione=2"); });
 }
 
-Status SimTable::sweep(const std::vector<Confirmed>& confirmed) {
+Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
+                       const std::optional<SimIdentity>& copiedOnto) {
   const std::string table(tableOf(store_).name);
+  const std::string_view store = tableOf(store_).name;
+  // What the SIM now holds where the pass wrote: the list shows it as the value a later
+  // change replaces. A list copied onto another SIM forgets the first SIM's values.
+  auto noteSeen = [&]() -> Status {
+    if (copiedOnto) {
+      if (Status forgot = run(db_, "DELETE FROM simseen WHERE store=?", store); !forgot) return forgot;
+      Status moved = run(db_, "INSERT OR REPLACE INTO simcard (store,iccid,imsi) VALUES (?,?,?)", store,
+                         std::string_view(copiedOnto->iccid), std::string_view(copiedOnto->imsi));
+      if (!moved) return moved;
+    }
+    for (const Confirmed& c : confirmed) {
+      Status noted =
+          c.what == Confirmed::What::Erased
+              ? run(db_, "DELETE FROM simseen WHERE store=? AND entry=?", store, c.sent.posizione)
+              : run(db_, "INSERT OR REPLACE INTO simseen (store,entry,desc,number) VALUES (?,?,?,?)",
+                    store, c.storedAt.value_or(c.sent.posizione), std::string_view(c.sent.nome),
+                    std::string_view(c.sent.telefono));
+      if (!noted) return noted;
+    }
+    return Ok{};
+  };
   struct Found {
     SimEntry row;
     std::int64_t rowid = 0;
@@ -277,6 +361,7 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed) {
   };
 
   return inTransaction(db_, [&]() -> Status {
+    if (Status noted = noteSeen(); !noted) return noted;
     struct Move {
       std::int64_t rowid;
       std::int32_t to;

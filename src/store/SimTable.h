@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,28 @@ struct Confirmed {
   // SMS written: the index the modem stored the message at ("+CMGW: <index>"), which is
   // not always the row's `entry`. Always empty for the phonebook.
   std::optional<std::int32_t> storedAt;
+};
+
+// Which SIM a store's rows were read from: its ICCID (the card's serial number) and its
+// IMSI (the subscriber), as the modem gave them; either is empty when the modem refused it.
+struct SimIdentity {
+  std::string iccid;
+  std::string imsi;
+  bool known() const { return !iccid.empty() || !imsi.empty(); }
+  bool operator==(const SimIdentity&) const = default;
+};
+// "…4567895": the last seven digits of the ICCID, else of the IMSI; "" when neither is known.
+std::string shortSimName(const SimIdentity& sim);
+// Whether two identities name one SIM: by the ICCID when both have one, else by the IMSI
+// when both have one, else Unknown.
+enum class SameSim { Yes, No, Unknown };
+SameSim sameSim(const SimIdentity& a, const SimIdentity& b);
+
+// What the SIM held at a location when it was last read or written.
+struct SeenEntry {
+  std::string nome;
+  std::string telefono;
+  bool operator==(const SeenEntry&) const = default;
 };
 
 class SimTable {
@@ -85,7 +108,17 @@ class SimTable {
   // Errc::Invalid (and nothing changes) when the table holds marked rows at the moment of
   // the replacement, so that changes made by another program while a read ran are never
   // dropped without the user's word.
+  // The SIM's identity and what it held stay as they were: a restore changes the copy, not
+  // its SIM.
   Status replaceAll(const std::vector<SimEntry>& rows, bool discardMarks);
+  // A read: replaceAll, and in the same transaction the store's rows become what `sim`
+  // holds (seen()) and `sim` the SIM the rows were read from (identity()).
+  Status storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks);
+  // The SIM the store's rows were read from; nothing when no read recorded one (a database
+  // of an older program, a fresh one).
+  Result<std::optional<SimIdentity>> identity();
+  // What that SIM held at each location, as its last read or write saw it.
+  Result<std::map<std::int32_t, SeenEntry>> seen();
 
   // Adds `entry` as a new row at the location `choose` picks from the locations of every
   // row of the table (whatever its mark; in no particular order), in one transaction, so
@@ -121,12 +154,17 @@ class SimTable {
   // free) moves to the first free entry above every entry of the table and becomes new
   // (1) — or is removed when it is marked 2 — so nothing is lost and no delete ever
   // aims at a message it does not describe.
-  Status sweep(const std::vector<Confirmed>& confirmed);
+  // What the pass confirmed also becomes what the SIM holds (seen()). With `copiedOnto`
+  // (a whole list written onto another SIM), that SIM becomes the store's identity and the
+  // first SIM's values are forgotten.
+  Status sweep(const std::vector<Confirmed>& confirmed,
+               const std::optional<SimIdentity>& copiedOnto = std::nullopt);
 
   Database& database() { return db_; }
 
  private:
   SimTable(Database db, ListStore store, BusyPolicy busy);
+  Status replaceRows(const std::vector<SimEntry>& rows, bool discardMarks);  // in a transaction
   Database db_;
   ListStore store_;
   BusyPolicy busy_;

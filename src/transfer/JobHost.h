@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "modem/Channel.h"
 #include "transfer/Charset.h"
@@ -30,6 +32,8 @@ enum class JobOutcome {
   CharsetRefused, // the modem took none of the character sets the job can talk in (or
                   // not the one the user forced): nothing was read or written
   DatabaseError,  // the local database could not be read or written
+  OtherSim,       // a write found a SIM other than the one the list was read from and was
+                  // not told to copy the list onto it: nothing was written, marks kept
 };
 
 // A capacity a read learned: the host's field takes `value`; the preferences only when
@@ -52,6 +56,13 @@ struct JobReport {
   int added = 0, changed = 0, deleted = 0;  // write: what the SIM took, by the rows' marks
   int rows = 0;                     // read: rows stored
   std::string refusal;              // write: what the modem's refusal means, for the user
+  // OtherSim: the SIM the list was read from and the one in the modem, as shortSimName
+  // shows them ("…4567895").
+  std::string readFrom, thisSim;
+  bool copiedOnto = false;          // write: the list went whole onto another SIM
+  // Write, dry run: every command line of the session in order (codes masked), and
+  // whether it was held back (a change) or sent (a query, the handshake, the set-up).
+  std::vector<std::pair<std::string, bool>> commands;
 };
 
 // A code the SIM asks for, and what the job knows of it.
@@ -100,6 +111,12 @@ struct JobContext {
   // Replies end at their final result code instead of after half a second of quiet (the
   // "Fast transfers" setting); a reply without one still ends at the quiet window.
   bool fast = false;
+  // Write: a SIM other than the one the list was read from takes the whole list (every
+  // row, not only the marked ones: its other locations are unknown).
+  bool toOtherSim = false;
+  // Write: everything up to the first change command as usual, then the change commands
+  // are listed in the report instead of sent; the local table is left as it is.
+  bool dryRun = false;
 };
 
 }  // namespace voryx::transfer

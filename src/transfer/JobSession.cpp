@@ -120,8 +120,36 @@ bool JobSession::judge(bool mustEnd) {
   return true;
 }
 
+void JobSession::note(std::string_view line, bool held) {
+  if (!context_.dryRun) return;
+  std::string shown(line.substr(0, line.find_last_not_of("\r\n") + 1));
+  hideCodes(shown);
+  commands_.emplace_back(std::move(shown), held);
+}
+
+// While holding: a change command is noted, not sent, and answered as a modem that took
+// it answers (the text prompt first for AT+CMGW, then the stored index after the body).
+bool JobSession::holdBack(std::string_view line) {
+  constexpr std::array kChanges{std::string_view("AT+CPBW="), std::string_view("AT+CMGW"),
+                                std::string_view("AT+CMGD=")};
+  if (!holding_ || std::none_of(kChanges.begin(), kChanges.end(),
+                                [&](std::string_view c) { return line.starts_with(c); })) {
+    return false;
+  }
+  note(line, true);
+  const bool store = line.starts_with("AT+CMGW");
+  replyText_ = store ? "\r\n> " : "\r\nOK\r\n";
+  heldReplies_.clear();
+  if (store) heldReplies_ = {"\r\n+CMGW: 0\r\n\r\nOK\r\n", ""};  // popped from the back
+  answer_ = modem::classify(replyText_);
+  VORYX_LOG_IF(logging(), "dry run, not sent |%.*s|\n", static_cast<int>(line.size()), line.data());
+  return true;
+}
+
 bool JobSession::exchange(std::string_view line, bool logReply) {
   if (tooSlow_ || channel_.broken() || !channel_.isOpen()) return lineLost();
+  if (holdBack(line)) return true;
+  note(line, false);
   logDropped("drained", channel_.drain());
   if (channel_.broken() || !channel_.SendStrCmd(line)) return lineLost();
   channel_.ReadResp();
@@ -135,6 +163,12 @@ bool JobSession::exchange(std::string_view line, bool logReply) {
 
 bool JobSession::readMore(bool mustEnd) {
   if (tooSlow_ || channel_.broken() || !channel_.isOpen()) return lineLost();
+  if (holding_ && !heldReplies_.empty()) {
+    replyText_ = std::move(heldReplies_.back());
+    heldReplies_.pop_back();
+    answer_ = modem::classify(replyText_);
+    return true;
+  }
   channel_.ReadResp();
   return judge(mustEnd);
 }
@@ -179,6 +213,11 @@ void JobSession::showBytesReceived(bool on) {
 }
 
 bool JobSession::sendRaw(std::string_view bytes) {
+  if (holding_) {  // a message's body after a held-back AT+CMGW: Ctrl-Z shown as ^Z
+    std::string shown(bytes.substr(0, bytes.find('\x1a')));
+    note(shown + "^Z", true);
+    return true;
+  }
   if (tooSlow_ || channel_.broken() || !channel_.isOpen() ||
       !channel_.SendCmd(bytes.data(), bytes.size())) {
     return lineLost();

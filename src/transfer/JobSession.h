@@ -78,6 +78,12 @@ class JobSession {
   // "AT+CMGW"). With `mustEnd`, a reply without a final result code is followed by the
   // wait for late bytes, as in exchange.
   bool readMore(bool mustEnd = false);
+  // A dry run from here on: change commands (AT+CPBW, AT+CMGW, AT+CMGD and a message's
+  // body) are held back instead of sent, each answered as a modem that took it answers.
+  void holdChanges() { holding_ = true; }
+  // Every command line so far (codes masked, without its carriage return) and whether it
+  // was held back; kept only in a dry run.
+  const std::vector<std::pair<std::string, bool>>& commands() const { return commands_; }
   // Reports the byte count of long replies (the listings) on the progress label.
   void showBytesReceived(bool on);
   const modem::Reply& answer() const { return answer_; }
@@ -137,6 +143,11 @@ class JobSession {
   bool simNotReady_ = false;
   std::vector<std::pair<std::string, std::string>> codes_;  // command sent, as logged
   std::optional<Charset> charset_;
+  bool holding_ = false;
+  std::vector<std::pair<std::string, bool>> commands_;
+  std::vector<std::string> heldReplies_;  // what the next readMore calls answer while holding
+  void note(std::string_view line, bool held);
+  bool holdBack(std::string_view line);
 };
 
 }  // namespace voryx::transfer

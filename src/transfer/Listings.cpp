@@ -290,4 +290,26 @@ std::optional<int> parseCmgwWrite(std::string_view reply) {
   return std::nullopt;
 }
 
+// Stand-in readers until the table-tested ones land: the first run of 10 to 20 digits
+// (ICCID, "F" padding dropped) or 6 to 15 digits (IMSI) in the reply.
+namespace {
+std::optional<std::string> digitRun(std::string_view reply, std::size_t least, std::size_t most) {
+  std::string run;
+  for (std::size_t i = 0; i <= reply.size(); ++i) {
+    const char c = i < reply.size() ? reply[i] : '\0';
+    if (c >= '0' && c <= '9') {
+      run += c;
+      continue;
+    }
+    if ((c == 'F' || c == 'f') && !run.empty()) continue;
+    if (run.size() >= least && run.size() <= most) return run;
+    run.clear();
+  }
+  return std::nullopt;
+}
+}  // namespace
+
+std::optional<std::string> parseIccidReply(std::string_view reply) { return digitRun(reply, 10, 20); }
+std::optional<std::string> parseCimiReply(std::string_view reply) { return digitRun(reply, 6, 15); }
+
 }  // namespace voryx::transfer

@@ -69,4 +69,10 @@ int countPieces(std::string_view listing);
 // "+CMGW: 5": the index the modem stored a message at; none when the reply lacks it.
 std::optional<int> parseCmgwWrite(std::string_view reply);
 
+// The SIM's ICCID from the reply to AT+CCID or a maker's form of it; nothing when the
+// reply holds no ICCID.
+std::optional<std::string> parseIccidReply(std::string_view reply);
+// The IMSI from the reply to AT+CIMI ("222015550001234"); nothing when the reply holds none.
+std::optional<std::string> parseCimiReply(std::string_view reply);
+
 }  // namespace voryx::transfer

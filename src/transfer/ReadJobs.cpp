@@ -16,6 +16,7 @@
 #include "transfer/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
+#include "transfer/SimIdentity.h"
 #include "transfer/SimName.h"
 #include "transfer/TransferJobs.h"
 
@@ -96,6 +97,9 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
   std::vector<SimEntry> rows;
   int steps = 0;  // the listing's pieces the walk shows, one progress text each
   report.outcome = dialogue(s, report, rows, steps);
+  // The copy records which SIM it was read from; a write checks it.
+  SimIdentity sim;
+  if (report.outcome == JobOutcome::Done && !askIdentity(s, sim)) report.outcome = s.failure();
   s.close();
   if (report.outcome != JobOutcome::Done) return report;
 
@@ -103,7 +107,7 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
     s.progress(kProgressKey, i);
     s.step(i + 1, steps);
   }
-  if (Status stored = table->replaceAll(rows, s.context().discardChanges); !stored) {
+  if (Status stored = table->storeRead(rows, sim, s.context().discardChanges); !stored) {
     auto marked = table->countMarked();
     if (!s.context().discardChanges && marked && *marked > 0) {
       s.alert(kReadWording.title, localized("Changes were made while the SIM was read; the "

@@ -17,6 +17,7 @@
 #include "transfer/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
+#include "transfer/SimIdentity.h"
 #include "transfer/SimName.h"
 #include "transfer/SmsPdu.h"
 #include "transfer/TransferJobs.h"
@@ -39,6 +40,9 @@ constexpr const char* kListUnreadable = "The local database could not be read; n
 constexpr const char* kSweepFailed =
     "The SIM was written, but the local marks could not be cleared; the next write sends "
     "the same changes again.";
+constexpr const char* kIdentityUnreadable =
+    "The modem does not tell which SIM is in it, so it cannot be checked that this is the SIM "
+    "the list was read from; the write goes on.";
 constexpr const char* kTooLongKey = "Too long for a modem command, entry nr.";
 // Message texts longer than this are cut before they are sent (the stored text stays).
 constexpr std::size_t kSmsTextLimit = 170;
@@ -76,6 +80,42 @@ struct WritePass {
   bool logAnswer;  // "answer |%s|\n" after every reply checked
 };
 
+// The SIM in the modem against the one the list was read from, before any change command.
+// False when the write must not go on: the dialogue ended, the table could not say, or
+// another SIM is in and the context does not copy the list onto it (OtherSim, with both
+// SIMs named in the report). `copyOnto` is that other SIM when the context copies.
+bool checkIdentity(JobSession& s, SimTable& table, JobReport& report,
+                   std::optional<SimIdentity>& copyOnto) {
+  auto recorded = table.identity();
+  if (!recorded) {
+    s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + recorded.error().detail + ")");
+    report.outcome = JobOutcome::DatabaseError;
+    return false;
+  }
+  SimIdentity inserted;
+  if (!askIdentity(s, inserted)) return false;
+  const SimIdentity readFrom = recorded->value_or(SimIdentity{});
+  if (!inserted.known()) {
+    // Many older modems refuse both commands: the write goes on, and the user knows it was
+    // not checked.
+    if (readFrom.known()) s.alert(kWriteWording.title, localized(kIdentityUnreadable));
+    return true;
+  }
+  if (sameSim(readFrom, inserted) != SameSim::No) return true;
+  if (s.context().toOtherSim) {
+    copyOnto = inserted;
+    VORYX_LOG_IF(s.logging(), "copy onto other sim |%s| read from |%s|\n", inserted.iccid.c_str(),
+                 readFrom.iccid.c_str());
+    return true;
+  }
+  report.outcome = JobOutcome::OtherSim;
+  report.readFrom = shortSimName(readFrom);
+  report.thisSim = shortSimName(inserted);
+  VORYX_LOG_IF(s.logging(), "other sim |%s| read from |%s|, nothing written\n",
+               inserted.iccid.c_str(), readFrom.iccid.c_str());
+  return false;
+}
+
 JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession& s) {
   JobReport report;
   VORYX_LOG_IF(s.logging(), "open baseband model |%s|\n", s.machine().c_str());
@@ -102,21 +142,45 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
     report.outcome = JobOutcome::DatabaseError;
     return report;
   }
-  if (!s.open() || !pass.setUp(s)) {
+  if (!s.open()) {
     report.outcome = s.failure();
     return report;
   }
+  std::optional<SimIdentity> copyOnto;
+  if (!pass.setUp(s) || !checkIdentity(s, *table, report, copyOnto)) {
+    if (report.outcome == JobOutcome::Done) report.outcome = s.failure();
+    report.commands = s.commands();
+    return report;
+  }
+  if (context.dryRun) s.holdChanges();
 
   std::vector<Confirmed> confirmed;
+  // A list copied onto another SIM leaves out its deleted rows (that SIM's locations are
+  // not the first SIM's: nothing is erased there); they go once the whole list is on it.
+  std::vector<Confirmed> leftOut;
   std::string lastNumber;
-  report.marked = static_cast<int>(std::count_if(list->begin(), list->end(), [](const SimEntry& e) {
-    return e.operazione != kMarkInStep;
+  report.marked = static_cast<int>(std::count_if(list->begin(), list->end(), [&](const SimEntry& e) {
+    return copyOnto ? e.operazione != kMarkDeleted : e.operazione != kMarkInStep;
   }));
   int sent = 0;
   for (std::size_t i = 0; i < list->size() && report.outcome == JobOutcome::Done; ++i) {
     const SimEntry& entry = (*list)[i];
-    if (entry.operazione != kMarkInStep) s.step(++sent, report.marked);
-    switch (pass.entry(s, entry, static_cast<int>(i), lastNumber, confirmed)) {
+    SimEntry asSent = entry;
+    if (copyOnto) {
+      if (entry.operazione == kMarkDeleted) {
+        leftOut.push_back({entry, Confirmed::What::Erased, std::nullopt});
+        continue;
+      }
+      // Every row goes, to its location; a message is stored anew (nothing of the other
+      // SIM is deleted first).
+      asSent.operazione = pass.store == ListStore::Sms ? kMarkNew : kMarkChanged;
+    }
+    if (asSent.operazione != kMarkInStep) s.step(++sent, report.marked);
+    const std::size_t before = confirmed.size();
+    const Verdict verdict = pass.entry(s, asSent, static_cast<int>(i), lastNumber, confirmed);
+    // The sweep matches a row by what the pass read from the table.
+    for (std::size_t k = before; k < confirmed.size(); ++k) confirmed[k].sent = entry;
+    switch (verdict) {
       case Verdict::Go:
         break;
       case Verdict::Ended:
@@ -141,15 +205,28 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
   }
   s.close();
   if (report.outcome == JobOutcome::Done) report.retcode = 0;
+  if (context.dryRun) {
+    report.commands = s.commands();
+    return report;
+  }
+  report.copiedOnto = copyOnto.has_value();
+  if (copyOnto && report.outcome != JobOutcome::Done) {
+    // Part of the list is on the other SIM, which is not yet the list's: every mark stays
+    // (for the first SIM), and the next copy sends the whole list again.
+    confirmed.clear();
+  }
+  const bool copied = copyOnto && report.outcome == JobOutcome::Done;
+  if (copied) confirmed.insert(confirmed.end(), leftOut.begin(), leftOut.end());
 
   // Whatever ended the pass, what the SIM took is no longer a change to send.
   if (!confirmed.empty() || report.outcome == JobOutcome::Done) {
-    if (Status swept = table->sweep(confirmed); !swept) {
+    if (Status swept = table->sweep(confirmed, copied ? copyOnto : std::nullopt); !swept) {
       s.alert(kWriteWording.title, localized(kSweepFailed) + " (" + swept.error().detail + ")");
       report.outcome = JobOutcome::DatabaseError;
       return report;
     }
   }
+  if (copied) confirmed.resize(confirmed.size() - leftOut.size());  // not counted as sent
   report.confirmed = static_cast<int>(confirmed.size());
   for (const Confirmed& c : confirmed) {
     if (c.what == Confirmed::What::Erased) {

@@ -42,7 +42,7 @@ TEST_F(JobFixture, SmsReadRunsAloneAndStoresEveryMessageAsSent) {
   engineLog_ = line->commandLog();
   EXPECT_EQ(commandsAfterHandshake(),
             (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1", "AT+CSCS=?",
-                                      "AT+CSCS=\"UTF-8\"", "AT+CMGL=\"ALL\""}));
+                                      "AT+CSCS=\"UTF-8\"", "AT+CMGL=\"ALL\"", "AT+CCID", "AT+CIMI"}));
 }
 
 }  // namespace

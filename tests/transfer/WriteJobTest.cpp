@@ -9,7 +9,9 @@ namespace {
 using namespace std::chrono_literals;
 using sim::SmsStatus;
 
-const std::vector<std::string> kSetUp = {"AT V1E0", "AT+CPBS=\"SM\"", "AT+CSCS=?", "AT+CSCS=\"HEX\""};
+// The set-up of a phonebook write, then the question which SIM is in.
+const std::vector<std::string> kSetUp = {"AT V1E0", "AT+CPBS=\"SM\"", "AT+CSCS=?", "AT+CSCS=\"HEX\"",
+                                         "AT+CCID", "AT+CIMI"};
 
 // Over the real line: every name form, a fresh read gives back what was written, and a
 // table in step sends nothing but the set-up.
@@ -46,8 +48,8 @@ TEST_F(JobFixture, WritesEveryFormReadsItBackAndSendsNothingWhenInStep) {
   EXPECT_EQ(host_.report.confirmed, 13);
   EXPECT_EQ(host_.ends, std::vector<std::string>{"endSaveSIM"});
   std::vector<std::string> log = commandsAfterHandshake();
-  ASSERT_GE(log.size(), 9u);
-  EXPECT_EQ(std::vector<std::string>(log.begin() + 4, log.begin() + 9),
+  ASSERT_GE(log.size(), 11u);
+  EXPECT_EQ(std::vector<std::string>(log.begin() + 6, log.begin() + 11),
             (std::vector<std::string>{
                 "AT+CPBW=1,\"555\",129,\"81040898B2B0BD\"",  // one 128-character window
                 "AT+CPBW=2,\"\",129,\"15\"",                 // the default alphabet's omega
@@ -277,10 +279,10 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
   EXPECT_TRUE(host_.report.createLog);  // every SMS job is logged
 
   const std::vector<std::string> log = commandsAfterHandshake();
-  ASSERT_GE(log.size(), 7u);
-  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 7),
+  ASSERT_GE(log.size(), 9u);
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 9),
             (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1", "AT+CSCS=?",
-                                      "AT+CSCS=\"GSM\"", "AT+CMGW=\"393331234567\",145,\"STO SENT\"",
+                                      "AT+CSCS=\"GSM\"", "AT+CCID", "AT+CIMI", "AT+CMGW=\"393331234567\",145,\"STO SENT\"",
                                       "> Hello"}));
   auto at = [&log](const std::string& line) { return std::find(log.begin(), log.end(), line); };
   EXPECT_EQ(at("AT+CMGD=5,0") + 1, at("AT+CMGW=\"333\",129,\"STO SENT\""));
