@@ -81,6 +81,12 @@ int runList(const ListOptions& options) {
                 << (options.sms ? " --sms" : "") << "\" copies the SIM's " << what << " here\n";
     }
   }
+  // Which SIM the copy was read from, beside the rows (standard output stays the rows).
+  if (auto table = SimTable::open(paths.database(), options.sms ? ListStore::Sms : ListStore::Phonebook)) {
+    if (auto sim = table->identity(); sim && *sim && (*sim)->known()) {
+      std::cerr << "voryx list: read from the SIM " << shortSimName(**sim) << "\n";
+    }
+  }
   std::string out;
   for (const SimEntry& e : load.entries) {
     out += std::to_string(e.posizione) + "\t" + field(e.nome) + "\t" + field(e.telefono) + "\t" +

@@ -118,8 +118,12 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
       // Editing from the shell: the list's format on stdout, a word on stderr.
       {{"add", "Zoe Zanetti Bellini", "+39 02-55 x"}, 0,
        "voryx add: the name is cut to \"Zoe Zanetti Be\": the SIM holds no more of it"},
-      {{"list", "--search", "Zoe"}, 0, "37\tZoe Zanetti Be\t+390255\t1"},
+      {{"list", "--search", "Zoe"}, 0, "voryx list: read from the SIM \u20264567895"},
       {{"edit", "37", "Zoe", "555"}, 0, "37\tZoe\t555\t3"},
+      // What a write would send, and a write that only shows it.
+      {{"status"}, 1, "1 change to write to the SIM \u20264567895: 1 changed"},
+      {{"write", "--simulate", "--dry-run"}, 0, "Dry run: nothing was written; 1 change command held back (marked * above)"},
+      {{"diff", "--json"}, 1, "{"},
       {{"delete", "999"}, 1, kNoEntry},
       {{"add", "--sms", "Ciao", "1"}, 0, "1\tCiao\t1\t1"},
       {{"add", "--sms", "Ciao", "1"}, 1,

@@ -215,5 +215,42 @@ TEST_F(SimTableTest, ChangesMeetALockAtTheStartAndChangeNothing) {
   }
 }
 
+// A read records its SIM and what the SIM held; a restore or an edit changes neither; a
+// write's sweep keeps what the SIM now holds, and a list copied onto another SIM belongs to
+// that SIM afterwards.
+TEST_F(SimTableTest, TheCopyKnowsItsSimAndWhatItHeld) {
+  const SimIdentity a{"89390100001234567895", "222015550001234"}, b{"89390100009999999990", ""};
+  using Seen = std::map<std::int32_t, SeenEntry>;
+  SimTable table = open(ListStore::Phonebook);
+  EXPECT_EQ(*table.identity(), std::nullopt);  // a database no read has recorded a SIM in
+  ASSERT_TRUE(table.storeRead({{1, "Ann", "1", 0}, {2, "Bob", "2", 0}}, a, false).ok());
+  EXPECT_EQ(*table.identity(), a);
+  EXPECT_EQ(*open(ListStore::Sms).identity(), std::nullopt);  // each store its own
+  ASSERT_TRUE(table.change({2, "Bea", "22", 3}).ok());
+  ASSERT_TRUE(table.replaceAll({{1, "Ann", "1", 3}, {2, "Bea", "22", 3}, {3, "Cy", "3", 3}}, true).ok());
+  EXPECT_EQ(*table.identity(), a);
+  EXPECT_EQ(*table.seen(), (Seen{{1, {"Ann", "1"}}, {2, {"Bob", "2"}}}));
+
+  ASSERT_TRUE(table.sweep({written({2, "Bea", "22", 3}), written({3, "Cy", "3", 3}), erased({1, "Ann", "1", 3})}).ok());
+  EXPECT_EQ(*table.seen(), (Seen{{2, {"Bea", "22"}}, {3, {"Cy", "3"}}}));
+  ASSERT_TRUE(table.sweep({written({3, "Cy", "3", 0})}, b).ok());
+  EXPECT_EQ(*table.identity(), b);
+  EXPECT_EQ(*table.seen(), (Seen{{3, {"Cy", "3"}}}));
+
+  struct Case { SimIdentity x, y; SameSim same; };
+  const Case kSame[] = {
+      {a, a, SameSim::Yes},
+      {a, b, SameSim::No},
+      {a, {"", "222015550001234"}, SameSim::Yes},   // by the IMSI when one lacks the ICCID
+      {a, {"", "222019999999999"}, SameSim::No},
+      {b, {"", "222015550001234"}, SameSim::Unknown},
+      {{}, a, SameSim::Unknown},
+  };
+  for (const Case& c : kSame) EXPECT_EQ(sameSim(c.x, c.y), c.same) << c.x.iccid << " " << c.y.iccid << c.y.imsi;
+  EXPECT_EQ(shortSimName(a), "\u20264567895");
+  EXPECT_EQ(shortSimName({"", "123456"}), "123456");
+  EXPECT_EQ(shortSimName({}), "");
+}
+
 }  // namespace
 }  // namespace voryx
