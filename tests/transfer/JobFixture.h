@@ -109,6 +109,8 @@ class JobFixture : public ::testing::Test {
     c.simBusyWait = simBusyWait;
     c.charset = charset;
     c.fast = fast;
+    c.toOtherSim = toOtherSim;
+    c.dryRun = dryRun;
     return c;
   }
 
@@ -182,6 +184,8 @@ class JobFixture : public ::testing::Test {
   // Replies end at their final result code. The suite runs once each way (ctest sets
   // VORYX_TEST_FAST for the second run) and must give the same results.
   bool fast = std::getenv("VORYX_TEST_FAST") != nullptr;
+  bool toOtherSim = false;  // a write copies the list onto a SIM it was not read from
+  bool dryRun = false;      // a write lists its change commands and sends none
   // Called on the job's thread with every command line the engine takes.
   std::function<void(const std::string&)> duringPass;
 
