@@ -17,6 +17,7 @@
 #include "entries/DebugLog.h"
 #include "modem/ErrorText.h"
 #include "modem/Ports.h"
+#include "store/SimTable.h"
 #include "transfer/Charset.h"
 #include "transfer/Listings.h"
 
@@ -63,8 +64,10 @@ void line(const char* label, const std::string& value) {
   std::cout << label << ": " << value << "\n";
 }
 
-// The dialogue, on an open channel that answered the handshake.
-void report(modem::Channel& ch) {
+// The dialogue, on an open channel that answered the handshake. Answers the SIM's
+// identity as far as the modem told it.
+SimIdentity report(modem::Channel& ch) {
+  SimIdentity sim;
   // Verbose result codes, no echo, and refusals by number: as the jobs talk.
   exchange(ch, "AT V1E0");
   exchange(ch, "AT+CMEE=1");
@@ -73,7 +76,13 @@ void report(modem::Channel& ch) {
       {"Manufacturer", "AT+CGMI"}, {"Model", "AT+CGMM"}, {"Firmware", "AT+CGMR"},
       {"IMEI", "AT+CGSN"},         {"SIM status", "AT+CPIN?"}, {"IMSI", "AT+CIMI"},
   };
-  for (const Item& item : kItems) line(item.label, valueOf(exchange(ch, item.command), item.command));
+  for (const Item& item : kItems) {
+    const modem::Asked asked = exchange(ch, item.command);
+    line(item.label, valueOf(asked, item.command));
+    if (std::string_view(item.command) == "AT+CIMI" && asked.kind == modem::ReplyKind::Ok) {
+      sim.imsi = transfer::parseCimiReply(asked.raw).value_or("");
+    }
+  }
 
   // The ICCID: the standard form, then the vendors' own; the first refusal is told when
   // every form is refused.
@@ -89,6 +98,7 @@ void report(modem::Channel& ch) {
     if (!refused && asked.kind != modem::ReplyKind::Ok) refused = value;
   }
   line("ICCID", iccid.value_or(refused.value_or("-")));
+  if (iccid) sim.iccid = transfer::parseIccidReply(*iccid).value_or("");
 
   // +CPBR: (1-250),40,14
   const modem::Asked store = exchange(ch, "AT+CPBS=\"SM\"");
@@ -122,6 +132,28 @@ void report(modem::Channel& ch) {
     for (const std::string& name : *names) offered += (offered.empty() ? "" : ", ") + name;
   }
   line("Character sets", offered);
+  return sim;
+}
+
+// Whether the local copy of each store was read from the SIM in the modem.
+void copyLines(const std::filesystem::path& database, const SimIdentity& inserted) {
+  for (auto [label, store] : {std::pair{"Phonebook copy", ListStore::Phonebook}, std::pair{"SMS copy", ListStore::Sms}}) {
+    auto table = SimTable::open(database, store);
+    auto recorded = table ? table->identity() : Result<std::optional<SimIdentity>>(table.error());
+    std::string said;
+    if (!recorded) {
+      said = recorded.error().code == Errc::NotFound ? "no local copy yet" : "-";
+    } else if (!*recorded || !(*recorded)->known()) {
+      said = "no read recorded its SIM";
+    } else {
+      switch (sameSim(**recorded, inserted)) {
+        case SameSim::Yes: said = "read from this SIM"; break;
+        case SameSim::No: said = "read from another SIM (" + shortSimName(**recorded) + ")"; break;
+        case SameSim::Unknown: said = "read from the SIM " + shortSimName(**recorded) + "; this one does not tell"; break;
+      }
+    }
+    line(label, said);
+  }
 }
 
 int runInfo(const ModemArgs& args) {
@@ -142,8 +174,9 @@ int runInfo(const ModemArgs& args) {
   DebugLog::append("info on |%s|\n", port.c_str());
   line("Port", port);
   ch.setCompletion(infoCompletion());
-  report(ch);
+  const SimIdentity inserted = report(ch);
   ch.CloseConn();
+  copyLines(paths.database(), inserted);
   if (modem->simulation) modem->simulation->stop();
   return 0;
 }
@@ -154,7 +187,7 @@ void addInfoCommand(CLI::App& app, int& exitCode) {
   auto args = std::make_shared<ModemArgs>();
   auto* sub = app.add_subcommand(
       "info", "Show what the modem and its SIM say about themselves (model, firmware, IMEI, "
-              "SIM, capacities, character sets)");
+              "SIM, capacities, character sets, and whether the local copy was read from this SIM)");
   addModemOptions(*sub, *args);
   sub->footer(
       "Each line is \"Label: value\": \"-\" where the modem gives nothing, its refusal where it "
