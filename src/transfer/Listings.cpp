@@ -2,6 +2,7 @@
 
 #include "modem/Reply.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstddef>
@@ -290,26 +291,53 @@ std::optional<int> parseCmgwWrite(std::string_view reply) {
   return std::nullopt;
 }
 
-// Stand-in readers until the table-tested ones land: the first run of 10 to 20 digits
-// (ICCID, "F" padding dropped) or 6 to 15 digits (IMSI) in the reply.
 namespace {
-std::optional<std::string> digitRun(std::string_view reply, std::size_t least, std::size_t most) {
-  std::string run;
-  for (std::size_t i = 0; i <= reply.size(); ++i) {
-    const char c = i < reply.size() ? reply[i] : '\0';
-    if (c >= '0' && c <= '9') {
-      run += c;
-      continue;
+
+// The value of each information line of a reply: what follows "+CCID:" (or any prefix up
+// to a colon), without blanks and quotes. Echoed commands and result codes are no value.
+std::vector<std::string> lineValues(std::string_view reply) {
+  std::vector<std::string> values;
+  while (!reply.empty()) {
+    const std::size_t end = reply.find_first_of("\r\n");
+    std::string_view line = reply.substr(0, end);
+    reply.remove_prefix(end == std::string_view::npos ? reply.size() : end + 1);
+    if (line.starts_with("AT") || line.starts_with("at") || line == "OK" || line.find("ERROR") != line.npos) continue;
+    if (const std::size_t colon = line.find(':'); colon != line.npos) line.remove_prefix(colon + 1);
+    std::string value;
+    for (char c : line) {
+      if (c != ' ' && c != '"' && c != '\t') value += c;
     }
-    if ((c == 'F' || c == 'f') && !run.empty()) continue;
-    if (run.size() >= least && run.size() <= most) return run;
-    run.clear();
+    if (!value.empty()) values.push_back(std::move(value));
+  }
+  return values;
+}
+
+bool allDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+// +CCID: 89390100001234567895 / +CCID: "8939..." / 8939... / +ICCID: 8939... /
+// ^ICCID: 98931000002143658759 (Huawei: the raw EF_ICCID bytes, each digit pair swapped).
+std::optional<std::string> parseIccidReply(std::string_view reply) {
+  for (std::string value : lineValues(reply)) {
+    // An ICCID starts with the industry code 89: as raw bytes it reads 98.
+    if (value.size() % 2 == 0 && value.starts_with("98")) {
+      for (std::size_t i = 0; i + 1 < value.size(); i += 2) std::swap(value[i], value[i + 1]);
+    }
+    while (!value.empty() && (value.back() == 'F' || value.back() == 'f')) value.pop_back();  // padding
+    if (allDigits(value) && value.size() >= 18 && value.size() <= 20) return value;
   }
   return std::nullopt;
 }
-}  // namespace
 
-std::optional<std::string> parseIccidReply(std::string_view reply) { return digitRun(reply, 10, 20); }
-std::optional<std::string> parseCimiReply(std::string_view reply) { return digitRun(reply, 6, 15); }
+// 222015550001234 / +CIMI: 222015550001234
+std::optional<std::string> parseCimiReply(std::string_view reply) {
+  for (const std::string& value : lineValues(reply)) {
+    if (allDigits(value) && value.size() >= 6 && value.size() <= 15) return value;
+  }
+  return std::nullopt;
+}
 
 }  // namespace voryx::transfer

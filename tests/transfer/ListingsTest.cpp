@@ -179,5 +179,33 @@ TEST(ListingsTest, ReadsTheStoredIndex) {
   EXPECT_EQ(parseCmgwWrite("+CMGW: 99999999999\r\n"), std::nullopt);
 }
 
+// Which SIM: the ICCID in the standard and the makers' reply forms, the IMSI; garbage
+// and refusals give nothing.
+TEST(ListingsTest, ReadsTheSimsIdentity) {
+  struct Case { const char* reply; std::optional<std::string> iccid, imsi; };
+  const std::string kIccid = "89390100001234567895";
+  const Case kCases[] = {
+      {"\r\n+CCID: 89390100001234567895\r\n\r\nOK\r\n", kIccid, std::nullopt},
+      {"AT+CCID\r\r\n+CCID: \"89390100001234567895\"\r\nOK\r\n", kIccid, std::nullopt},  // echo on
+      {"\r\n89390100001234567895\r\nOK\r\n", kIccid, std::nullopt},
+      {"\r\n+QCCID: 8939010000123456789F\r\nOK\r\n", "8939010000123456789", std::nullopt},
+      {"\r\n^ICCID: 98931000002143658759\r\nOK\r\n", kIccid, std::nullopt},  // digit pairs swapped
+      {"\r\n222015550001234\r\n\r\nOK\r\n", std::nullopt, "222015550001234"},
+      {"\r\n+CIMI: 222015550001234\r\nOK\r\n", std::nullopt, "222015550001234"},
+      {"\r\n+CME ERROR: 10\r\n", std::nullopt, std::nullopt},
+      {"\r\nERROR\r\n", std::nullopt, std::nullopt},
+      {"\r\n+CCID: 8939XYZ\r\nOK\r\n", std::nullopt, std::nullopt},
+      {"\r\n+CCID: 893901000012345678951234\r\nOK\r\n", std::nullopt, std::nullopt},  // too long
+      {"", std::nullopt, std::nullopt},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.reply);
+    EXPECT_EQ(parseIccidReply(c.reply), c.iccid);
+    if (!c.iccid) {
+      EXPECT_EQ(parseCimiReply(c.reply), c.imsi);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace voryx::transfer
