@@ -57,8 +57,13 @@ int stored(const char* command, const entries::EditTarget& target, const entries
     return 1;
   }
   if (result.outcome == entries::EditOutcome::NotSaved) return failed(command, result.detail);
+  if (result.outcome == entries::EditOutcome::Refused) {
+    std::cerr << "voryx " << command << ": " << result.detail << "\n";
+    return 1;
+  }
   const SimEntry& e = result.entry;
-  if (e.nome != asked) {
+  // Line breaks and tabs become blanks without a word: only a cut loses letters.
+  if (e.nome != (target.store == ListStore::Phonebook ? entries::withoutControlCharacters(asked) : asked)) {
     std::cerr << "voryx " << command << ": the name is cut to \"" << e.nome
               << "\": the SIM holds no more of it\n";
   }
@@ -80,8 +85,8 @@ void addLocation(CLI::App* sub, EditOptions& options) {
 
 constexpr const char* kFooter =
     "Only the local database changes; \"voryx write\" carries the change to the SIM.\n"
-    "Exit status: 0 stored, 1 nothing stored (the SIM is full, no such entry, the database "
-    "could not be written), 2 usage";
+    "Exit status: 0 stored, 1 nothing stored (the SIM is full, no such entry, a message text "
+    "longer than one message, the database could not be written), 2 usage";
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
+#include "base/Localized.h"
 #include "entries/Csv.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
@@ -38,6 +39,10 @@ int exportFile(const FileOptions& options) {
     std::cerr << "voryx export: the database cannot be read: " << load.detail << "\n";
     return 1;
   }
+  if (std::string warning = entries::notRestorableText(entries::entriesNotRestorable(load.entries));
+      !warning.empty()) {
+    std::cerr << "voryx export: " << localized("warning:") << " " << warning << "\n";
+  }
   if (Status written = entries::exportCsv(file, load.entries); !written) {
     std::cerr << "voryx export: nothing was written: " << written.error().detail << "\n";
     return 1;
@@ -67,11 +72,13 @@ int restoreFile(const FileOptions& options) {
   }
   std::cerr << "voryx restore: " << report->restored << " entries restored from " << file.string()
             << " (marked changed; \"voryx write\" puts them on the SIM)";
-  if (report->skipped > 0) std::cerr << "; " << report->skipped << " lines were not name;number and were skipped";
   if (report->leftOut > 0) {
     std::cerr << "; " << report->leftOut << " lines were left out: the SIM holds " << maxSIM << " entries";
   }
   std::cerr << "\n";
+  if (report->skipped > 0) {
+    std::cerr << "voryx restore: " << entries::skippedLinesText(report->skipped, report->skippedLines) << "\n";
+  }
   return 0;
 }
 
@@ -90,8 +97,9 @@ void addFileCommands(CLI::App& app, int& exitCode) {
   res->add_flag("--discard-changes", options->discardChanges,
                 "Restore even over changes not yet written to the SIM");
   res->footer(
-      "Lines that are not exactly name;number (a header, a blank line) are skipped. Only the "
-      "local database changes; \"voryx write\" carries it to the SIM.\n"
+      "A line splits at its last \";\" when a number follows it (a name may hold \";\"); "
+      "lines that are no name;number (a header) are skipped and named, blank lines passed over. "
+      "Only the local database changes; \"voryx write\" carries it to the SIM.\n"
       "Exit status: 0 restored, 1 nothing restored, 2 usage");
   res->callback([options, &exitCode] { exitCode = restoreFile(*options); });
 }

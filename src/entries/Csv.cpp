@@ -4,14 +4,20 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "base/AtomicFile.h"
+#include "base/Localized.h"
+#include "entries/Editing.h"
 #include "transfer/GsmAlphabet.h"
+#include "transfer/SimName.h"
 
 namespace voryx::entries {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string latin1ToUtf8(std::string_view text) {
   std::string out;
@@ -19,12 +25,48 @@ std::string latin1ToUtf8(std::string_view text) {
   return out;
 }
 
+std::string csvLine(const SimEntry& e) {
+  return withoutControlCharacters(e.nome) + ";" + withoutControlCharacters(e.telefono) + "\n";
+}
+
+// All of it is what the number filter keeps ("" too: an entry may have no number).
+bool isNumber(std::string_view text) { return transfer::filterNumber(text, true) == text; }
+
+bool isBlank(std::string_view line) { return line.find_first_not_of(" \t\r") == std::string_view::npos; }
+
+struct Fields {
+  std::string name, number;
+};
+
+// One line (without its "\n", decoded) as a name and a number, by the rule parseCsv
+// describes; nothing for a line that is no record.
+std::optional<Fields> splitRecord(std::string_view line) {
+  const std::size_t first = line.find(';');
+  if (first == std::string_view::npos) return std::nullopt;
+  const std::size_t last = line.rfind(';');
+  std::size_t at = first;
+  if (first != last && !isNumber(line.substr(first + 1))) {
+    if (!isNumber(line.substr(last + 1))) return std::nullopt;
+    at = last;
+  }
+  return Fields{withoutControlCharacters(line.substr(0, at)), withoutControlCharacters(line.substr(at + 1))};
+}
+
 }  // namespace
 
 std::string csvText(const std::vector<SimEntry>& entries) {
   std::string out;
-  for (const SimEntry& e : entries) out += e.nome + ";" + e.telefono + "\n";
+  for (const SimEntry& e : entries) out += csvLine(e);
   return out;
+}
+
+int entriesNotRestorable(const std::vector<SimEntry>& entries) {
+  int count = 0;
+  for (const SimEntry& e : entries) {
+    const CsvRecords back = parseCsv(csvLine(e));
+    if (back.rows.size() != 1 || back.rows[0].nome != e.nome || back.rows[0].telefono != e.telefono) ++count;
+  }
+  return count;
 }
 
 Status exportCsv(const fs::path& file, const std::vector<SimEntry>& entries) {
@@ -36,20 +78,23 @@ Status exportCsv(const fs::path& file, const std::vector<SimEntry>& entries) {
 
 CsvRecords parseCsv(std::string_view text) {
   CsvRecords out;
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     ++out.lines;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (isBlank(line)) continue;
     const std::string decoded = transfer::isUtf8(line) ? std::string(line) : latin1ToUtf8(line);
-    const std::size_t semicolon = decoded.find(';');
-    if (semicolon == std::string::npos || decoded.find(';', semicolon + 1) != std::string::npos) {
+    auto fields = splitRecord(decoded);
+    if (!fields) {
       ++out.skipped;
+      if (out.skippedLines.size() < kListedLines) out.skippedLines.push_back(out.lines);
       continue;
     }
     const auto entry = static_cast<std::int32_t>(out.rows.size() + 1);
-    out.rows.push_back({entry, decoded.substr(0, semicolon), decoded.substr(semicolon + 1), kMarkChanged});
+    out.rows.push_back({entry, std::move(fields->name), std::move(fields->number), kMarkChanged});
   }
   return out;
 }
@@ -71,6 +116,7 @@ Result<RestoreReport> restoreCsv(const fs::path& file, const fs::path& database,
   CsvRecords records = parseCsv(text);
   RestoreReport report;
   report.skipped = records.skipped;
+  report.skippedLines = records.skippedLines;
   if (records.lines == 0) return report;
   if (maxSIM > 0 && records.rows.size() > static_cast<std::size_t>(maxSIM)) {
     report.leftOut = static_cast<int>(records.rows.size()) - maxSIM;
@@ -81,6 +127,24 @@ Result<RestoreReport> restoreCsv(const fs::path& file, const fs::path& database,
   if (Status replaced = table->replaceAll(records.rows, true); !replaced) return replaced.error();
   report.restored = static_cast<int>(records.rows.size());
   return report;
+}
+
+std::string skippedLinesText(int skipped, const std::vector<int>& listed) {
+  if (skipped <= 0) return {};
+  std::string out = std::to_string(skipped) + " " +
+                    (skipped == 1 ? localized("line could not be read:") : localized("lines could not be read:"));
+  for (std::size_t i = 0; i < listed.size() && i < kListedLines; ++i) {
+    out += (i == 0 ? " " : ", ") + std::to_string(listed[i]);
+  }
+  if (static_cast<std::size_t>(skipped) > std::min(listed.size(), kListedLines)) out += ", …";
+  return out;
+}
+
+std::string notRestorableText(int entries) {
+  if (entries <= 0) return {};
+  return std::to_string(entries) + " " +
+         (entries == 1 ? localized("entry cannot come back from the file as it is: its name and number both hold a semicolon, or it holds a line break or another control character.")
+                       : localized("entries cannot come back from the file as they are: their names and numbers both hold a semicolon, or they hold line breaks or other control characters."));
 }
 
 }  // namespace voryx::entries

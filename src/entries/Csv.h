@@ -18,27 +18,41 @@ namespace voryx::entries {
 
 // The most a file to restore may hold; a phonebook's file is a few kilobytes.
 inline constexpr std::uintmax_t kMaxCsvBytes = std::uintmax_t{16} << 20;
+// The skipped lines a report names; the rest are only counted.
+inline constexpr std::size_t kListedLines = 10;
 
 // The file's text for the entries, in their order (marks and locations are not written).
+// A control character in a name or number (a read keeps what the SIM holds) is written as
+// the restore stores it, so that it cannot break the file's lines.
 std::string csvText(const std::vector<SimEntry>& entries);
+// How many of the entries the file cannot give back as they are: those whose line reads
+// back as another name or number (a name and its number both holding ";", or a control
+// character from the SIM).
+int entriesNotRestorable(const std::vector<SimEntry>& entries);
 // Writes the entries to `file`, replacing it whole or not at all (a temporary file
 // renamed over it); a missing folder is created. Errors name the file.
 Status exportCsv(const std::filesystem::path& file, const std::vector<SimEntry>& entries);
 
 struct CsvRecords {
-  std::vector<SimEntry> rows;  // entry 1, 2, 3 ... in file order, marked changed
-  int lines = 0;               // lines of the file (a last line without "\n" counts)
-  int skipped = 0;             // lines that are not exactly "name;number"
+  std::vector<SimEntry> rows;     // entry 1, 2, 3 ... in file order, marked changed
+  int lines = 0;                  // lines of the file (a last line without "\n" counts)
+  int skipped = 0;                // lines with text that is no record
+  std::vector<int> skippedLines;  // the first kListedLines of them, numbered from 1
 };
-// Reads whole lines ("\r\n" ends one as "\n" does). A line that is not UTF-8 is read as
-// Latin-1. A line splits at every ";": exactly two fields make a record, anything else
-// (a header, a blank line, a name holding ";") is skipped and takes no location.
+// Reads whole lines ("\r\n" ends one as "\n" does); a UTF-8 byte-order mark at the start
+// is dropped. A line that is not UTF-8 is read as Latin-1. A line with one ";" is a
+// record; with more, it splits at the first ";" when all after it is a number (digits and
+// "+*#,;": a number with ";" comes back when the name has none), else at the last ";"
+// when what follows is a number (a name with ";" comes back), else it is skipped (a
+// header) and takes no location. Blank lines are passed over. Name and number lose their
+// control characters as an edit's do.
 CsvRecords parseCsv(std::string_view text);
 
 struct RestoreReport {
-  int restored = 0;  // rows now in the table
-  int skipped = 0;   // lines that were not records
-  int leftOut = 0;   // records past the SIM's capacity, not stored
+  int restored = 0;               // rows now in the table
+  int skipped = 0;                // lines with text that were not records
+  std::vector<int> skippedLines;  // the first kListedLines of them, numbered from 1
+  int leftOut = 0;                // records past the SIM's capacity, not stored
 };
 // Replaces every row of the phonebook table by the file's records in one transaction:
 // on any failure nothing changes. With `maxSIM` above 0, records past it are left out (a
@@ -47,5 +61,11 @@ struct RestoreReport {
 Result<RestoreReport> restoreCsv(const std::filesystem::path& file,
                                  const std::filesystem::path& database, int maxSIM,
                                  BusyPolicy busy = kShellBusy);
+
+// For the end of a restore: "2 lines could not be read: 17, 31" (at most kListedLines
+// numbers, then "…"); "" when none was skipped.
+std::string skippedLinesText(int skipped, const std::vector<int>& listed);
+// For the start of an export: how many entries cannot come back; "" when all can.
+std::string notRestorableText(int entries);
 
 }  // namespace voryx::entries

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "transfer/GsmAlphabet.h"
 #include "transfer/SimName.h"
+#include "transfer/SmsPdu.h"
 
 namespace voryx::entries {
 namespace {
@@ -14,7 +16,8 @@ Result<SimTable> openTable(const EditTarget& target) {
 }
 
 EditResult notSaved(SimEntry entry, const Error& error) {
-  return {EditOutcome::NotSaved, std::move(entry), error.detail};
+  return {error.code == Errc::Invalid ? EditOutcome::Refused : EditOutcome::NotSaved, std::move(entry),
+          error.detail};
 }
 
 // The entry as an edit stores it, or why it cannot be stored.
@@ -23,16 +26,62 @@ Result<SimEntry> cleaned(const EditTarget& target, std::int32_t location, std::s
   if (!transfer::isUtf8(name) || !transfer::isUtf8(number)) {
     return Error{Errc::Invalid, "the name and the number must be UTF-8 text"};
   }
+  if (target.store == ListStore::Sms) {
+    if (std::string refusal = messageTextRefusal(name); !refusal.empty()) return Error{Errc::Invalid, refusal};
+  }
   return SimEntry{location, cleanName(target, name), cleanNumber(number), mark};
 }
 
 }  // namespace
 
-std::string cleanName(const EditTarget& target, std::string_view name) {
-  if (target.store == ListStore::Sms) return std::string(name);
-  return transfer::fitSimName(name, target.maxSIMLen);
+std::string withoutControlCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;  // the "\n" makes the blank
+    if (c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r') {
+      out.push_back(' ');
+      continue;
+    }
+    if (c < 0x20 || c == 0x7F) continue;
+    // C1 controls are C2 80 to C2 9F; U+0085 (next line) is a line break among them.
+    if (c == 0xC2 && i + 1 < text.size()) {
+      const auto next = static_cast<unsigned char>(text[i + 1]);
+      if (next >= 0x80 && next <= 0x9F) {
+        if (next == 0x85) out.push_back(' ');
+        ++i;
+        continue;
+      }
+    }
+    // U+2028 and U+2029, the line and paragraph separators: E2 80 A8 / A9.
+    if (c == 0xE2 && text.substr(i + 1, 1) == "\x80" && i + 2 < text.size() &&
+        (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
+      out.push_back(' ');
+      i += 2;
+      continue;
+    }
+    out.push_back(static_cast<char>(c));
+  }
+  return out;
 }
 
+std::string messageTextRefusal(std::string_view text) {
+  const transfer::SmsLength length = transfer::smsLength(text);
+  if (length.used <= length.holds) return {};
+  const std::string holds =
+      length.gsm ? localized("characters when every character is of the GSM alphabet (each of € [ ] { } ^ ~ | counts two)")
+                 : localized("characters when a character is outside the GSM alphabet (an emoji counts two)");
+  return localized("The text is longer than one message: a message holds") + " " + std::to_string(length.holds) +
+         " " + holds + "; " + localized("this text takes") + " " + std::to_string(length.used) + ".";
+}
+
+std::string cleanName(const EditTarget& target, std::string_view name) {
+  if (target.store == ListStore::Sms) return std::string(name);
+  return transfer::fitSimName(withoutControlCharacters(name), target.maxSIMLen);
+}
+
+// The filter keeps no control character.
 std::string cleanNumber(std::string_view number) { return transfer::filterNumber(number, true); }
 
 std::optional<std::int32_t> freeLocation(std::vector<std::int32_t> taken, int capacity) {

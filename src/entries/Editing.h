@@ -30,16 +30,27 @@ enum class EditOutcome {
   Stored,    // `entry` is in the table as given
   SimFull,   // no free location: nothing was added
   NotSaved,  // the database did not take it (detail says why); nothing changed
+  Refused,   // the text cannot be stored as given (detail says why, for a user); nothing changed
 };
 
 struct EditResult {
   EditOutcome outcome = EditOutcome::Stored;
   SimEntry entry;      // as stored (or as it would have been stored)
-  std::string detail;  // NotSaved: "<file>: <reason>", readable by a user
+  std::string detail;  // NotSaved: "<file>: <reason>"; Refused: what to change. Readable by a user
 };
 
+// A name or number as it may be stored from typing or from a file: a line break or a tab
+// becomes one blank ("\r\n" one blank), every other control character (NUL, the rest of
+// C0, DEL, C1) is dropped. A line break inside a name would break the CSV file's lines
+// and the modem's command; what a read brings from the SIM is kept as the SIM holds it.
+std::string withoutControlCharacters(std::string_view text);
+
+// Why a message text cannot be stored, or "" when it can: it must fit one message (160
+// characters of the GSM alphabet, 70 otherwise), as the SMS write stores it.
+std::string messageTextRefusal(std::string_view text);
+
 // The name and number as an edit stores them. The number keeps its digits and
-// ";,#*+"; a phonebook name is cut to what the SIM holds in maxSIMLen bytes in the form
+// ";,#*+"; a phonebook name loses its control characters and is cut to what the SIM holds in maxSIMLen bytes in the form
 // the write will choose, so the list shows what the SIM will hold. Message texts stay
 // whole.
 std::string cleanName(const EditTarget& target, std::string_view name);
@@ -52,7 +63,8 @@ std::string cleanNumber(std::string_view number);
 std::optional<std::int32_t> freeLocation(std::vector<std::int32_t> taken, int capacity);
 
 // A new entry, marked new (1), at the free location of the whole table (rows a search
-// hides and rows marked for deletion count as taken).
+// hides and rows marked for deletion count as taken). Refused for a name or number that
+// is not UTF-8 and for a message text longer than one message.
 EditResult addEntry(const EditTarget& target, std::string_view name, std::string_view number);
 // The entry at `location` gets the name and number, marked changed (3) — also an entry
 // still marked new, which the SIM has not seen yet. NotSaved when the table has no row

@@ -103,7 +103,7 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
     const std::string& b = options.lastFirst == 1 ? person.first : person.last;
     VORYX_LOG_IF(log, "lastname |%s|\n", orNill(a));
     VORYX_LOG_IF(log, "firstName |%s|\n", orNill(b));
-    std::string name = composeName(person, options.lastFirst, true);
+    std::string name = withoutControlCharacters(composeName(person, options.lastFirst, true));
     if (name.empty()) {
       ++report.nameless;
       continue;

@@ -47,7 +47,7 @@ struct ImportReport {
 };
 
 // Every number of every person, in the book's order, becomes a new row under the
-// person's name (cut to what the SIM holds) unless the phonebook already holds that
+// person's name (without control characters, cut to what the SIM holds) unless the phonebook already holds that
 // number. Locations are handed out from a cursor that only moves forward: each new row
 // takes the first free location after the previous one. The import stops when the
 // cursor reaches maxSIM (the SIM is full) or at the first database failure; each row is

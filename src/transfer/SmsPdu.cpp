@@ -85,4 +85,11 @@ SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view ut
   return {hex, static_cast<int>(hex.size() / 2 - 1)};
 }
 
+SmsLength smsLength(std::string_view utf8Text) {
+  if (std::optional<std::string> septets = encodeGsmText(utf8Text)) {
+    return {true, static_cast<int>(septets->size()), kSeptetsPerSms};
+  }
+  return {false, static_cast<int>(toUtf16(utf8ToCodePoints(utf8Text)).size()), kUcs2UnitsPerSms};
+}
+
 }  // namespace voryx::transfer

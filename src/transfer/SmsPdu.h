@@ -28,4 +28,15 @@ inline constexpr int kUcs2UnitsPerSms = 70;
 inline constexpr int kSeptetsPerSms = 160;
 SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view utf8Text);
 
+// How much of one message a text takes, by encodeSubmitPdu's choice of coding: septets
+// when the GSM alphabet holds every character (one of the extension table takes two),
+// of kSeptetsPerSms; otherwise UTF-16 units (a character outside the BMP takes two), of
+// kUcs2UnitsPerSms. The text fits one message when used <= holds.
+struct SmsLength {
+  bool gsm = true;
+  int used = 0;
+  int holds = kSeptetsPerSms;
+};
+SmsLength smsLength(std::string_view utf8Text);
+
 }  // namespace voryx::transfer

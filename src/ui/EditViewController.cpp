@@ -65,7 +65,8 @@ void EditViewController::exit() { answer(RootViewController::kEditCancelled, tes
 void EditViewController::answer(int kind, const std::string& text, const std::string& number) {
   if (answered_ || !mainView) return;
   answered_ = true;
-  mainView->refresh(kind, text, number);
+  // A refused text (a message longer than one SMS) stays here to be mended and saved again.
+  if (!mainView->refresh(kind, text, number)) answered_ = false;
 }
 
 bool EditViewController::textFieldShouldReturn(kit::TextInput&) { return true; }

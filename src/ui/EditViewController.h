@@ -2,7 +2,7 @@
 // The edit screen: one entry's name (or message text) and number, presented over the main
 // screen. It neither checks nor stores anything: confirm and cancel hand the texts to
 // the main screen (refresh), which stores them and dismisses this screen half a second
-// later. Main loop only.
+// later, or refuses them with an alert and leaves this screen open. Main loop only.
 #include <string>
 
 #include "ui/kit/Controls.h"

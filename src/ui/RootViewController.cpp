@@ -413,16 +413,17 @@ void RootViewController::openEditor(bool existing) {
   app_.navigation().present(std::move(editor), kit::NavigationController::Transition::PageCurl);
 }
 
-void RootViewController::refresh(int kind, const std::string& testo, const std::string& numero) {
-  if (kind != kEditCancelled) addEntry(testo, numero);
+bool RootViewController::refresh(int kind, const std::string& testo, const std::string& numero) {
+  if (kind != kEditCancelled && !addEntry(testo, numero)) return false;
   app_.loop().afterDelay(kDismissDelay, [this] { rilascia2(); });
+  return true;
 }
 
 void RootViewController::rilascia2() { app_.navigation().dismiss(); }
 
-void RootViewController::addEntry(const std::string& name, const std::string& phone) {
+bool RootViewController::addEntry(const std::string& name, const std::string& phone) {
   const bool adding = modifica == -1;
-  if (!adding && (modifica < 0 || modifica >= static_cast<int>(contatti.size()))) return;
+  if (!adding && (modifica < 0 || modifica >= static_cast<int>(contatti.size()))) return true;
   const entries::EditResult result =
       adding ? entries::addEntry(editTarget(), name, phone)
              : entries::changeEntry(editTarget(), contatti[modifica].posizione, name, phone);
@@ -440,10 +441,14 @@ void RootViewController::addEntry(const std::string& name, const std::string& ph
       break;
     case entries::EditOutcome::NotSaved:
       changeNotSaved(result.detail);
-      return;
+      return true;
+    case entries::EditOutcome::Refused:
+      app_.showAlert({localized("The change was not saved."), result.detail, nullptr, localized("Ok"), {}});
+      return false;
   }
   sortEntries(contatti, sortField);
   setCountTitle('/', capacity());
+  return true;
 }
 
 void RootViewController::deleteEntry() {
@@ -561,13 +566,15 @@ void RootViewController::sendLog() {
 std::filesystem::path RootViewController::csvFile() const { return paths_.exportDir / "Voryx.csv"; }
 
 void RootViewController::exportFile() {
+  const std::string warning = entries::notRestorableText(entries::entriesNotRestorable(contatti));
   if (Status written = entries::exportCsv(csvFile(), contatti); !written) {
     app_.showAlert({localized("T6"), localized("The file was not written:") + " " + written.error().detail,
                     nullptr, localized("Ok"), {}});
     return;
   }
   confirm(localized("File Voryx.csv create into") + " " + paths_.exportDir.string(),
-          localized("Do you want view it?"), kActionExported, localized("No"), localized("Yes"));
+          (warning.empty() ? "" : warning + "\n") + localized("Do you want view it?"), kActionExported,
+          localized("No"), localized("Yes"));
 }
 
 // The file as a download for the page, and the folder on the desktop where there is one.
@@ -584,11 +591,14 @@ void RootViewController::restore() {
   if (!report) {
     app_.showAlert({localized("T7"), localized("Nothing was restored:") + " " + report.error().detail, nullptr,
                     localized("Ok"), {}});
-  } else if (report->leftOut > 0) {
-    app_.showAlert({localized("T7"),
-                    std::to_string(report->leftOut) + " " + localized("lines were left out: the SIM holds") + " " +
-                        std::to_string(maxSIM),
-                    nullptr, localized("Ok"), {}});
+  } else if (report->leftOut > 0 || report->skipped > 0) {
+    std::string message = entries::skippedLinesText(report->skipped, report->skippedLines);
+    if (report->leftOut > 0) {
+      if (!message.empty()) message += "\n";
+      message += std::to_string(report->leftOut) + " " + localized("lines were left out: the SIM holds") + " " +
+                 std::to_string(maxSIM);
+    }
+    app_.showAlert({localized("T7"), message, nullptr, localized("Ok"), {}});
   }
   loadDB();
   ownChangeMade();

@@ -99,11 +99,13 @@ class RootViewController final : public kit::Screen,
   // modifica, through entries/Editing: the row as stored takes its place in `contatti`,
   // which is sorted again, and the title counts it. A full SIM: the "SIM is full!" alert,
   // nothing added. A database that did not take it: an alert saying the change was not
-  // saved, and the list reloaded, so the screen shows what is stored.
-  void addEntry(const std::string& name, const std::string& phone);
-  // The edit screen's answer: unless `kind` is kEditCancelled, addEntry; in every case the
-  // edit screen goes kDismissDelay seconds later (rilascia2).
-  void refresh(int kind, const std::string& testo, const std::string& numero);
+  // saved, and the list reloaded, so the screen shows what is stored. A text that cannot
+  // be stored (a message longer than one SMS): an alert saying why, and false.
+  bool addEntry(const std::string& name, const std::string& phone);
+  // The edit screen's answer: unless `kind` is kEditCancelled, addEntry; then the edit
+  // screen goes kDismissDelay seconds later (rilascia2) — unless the text was refused:
+  // then it stays with the text for the user to mend, and the answer is false.
+  bool refresh(int kind, const std::string& testo, const std::string& numero);
   void rilascia2();
 
   // The address book's screens. A person picked: the contact phone picker for that

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "entries/Editing.h"
 #include "store/TempDir.h"
 
 namespace voryx::entries {
@@ -13,29 +14,61 @@ namespace {
 TEST(CsvTest, WritesOneLineAnEntry) {
   EXPECT_EQ(csvText({{3, "Anna", "+123", 0}, {1, "Bob", "555", 2}, {7, "Carl", "", 1}}),
             "Anna;+123\nBob;555\nCarl;\n");
+  // A line break the SIM holds in a name cannot break the file's lines.
+  EXPECT_EQ(csvText({{1, "New\nLine", "1\r", 0}}), "New Line;1 \n");
 }
 
 TEST(CsvTest, ReadsWholeLinesAndSkipsWhatIsNoRecord) {
   const std::string longName(140, 'x');
+  std::string twelveBad;
+  for (int i = 0; i < 12; ++i) twelveBad += "bad\n";
   struct Case {
     std::string text;
     std::vector<SimEntry> rows;
     int lines, skipped;
+    std::vector<int> skippedLines;
   };
   const Case kCases[] = {
-      {"Name;Number;Type\nAnna;+123\n\nno separator\nA;b;c\nBob;555", {{1, "Anna", "+123", 3}, {2, "Bob", "555", 3}}, 6, 4},
-      {"Anna;1\r\nBob;2\r\n", {{1, "Anna", "1", 3}, {2, "Bob", "2", 3}}, 2, 0},
-      {"Ren\xE9;1\nZo\xC3\xAB;2\n", {{1, "René", "1", 3}, {2, "Zoë", "2", 3}}, 2, 0},  // Latin-1, UTF-8
-      {longName + ";+391234567\n", {{1, longName, "+391234567", 3}}, 1, 0},           // 152 bytes, whole
-      {"", {}, 0, 0},
-      {"\n", {}, 1, 1},
+      {"Name;Number;Type\nAnna;+123\n\nno separator\nA;b;c\nBob;555",
+       {{1, "Anna", "+123", 3}, {2, "Bob", "555", 3}}, 6, 3, {1, 4, 5}},
+      {"Anna;1\r\nBob;2\r\n", {{1, "Anna", "1", 3}, {2, "Bob", "2", 3}}, 2, 0, {}},
+      {"Ren\xE9;1\nZo\xC3\xAB;2\n", {{1, "René", "1", 3}, {2, "Zoë", "2", 3}}, 2, 0, {}},  // Latin-1, UTF-8
+      {longName + ";+391234567\n", {{1, longName, "+391234567", 3}}, 1, 0, {}},           // 152 bytes, whole
+      {"\xEF\xBB\xBF" "Anna;1\n", {{1, "Anna", "1", 3}}, 1, 0, {}},                     // byte-order mark
+      // A name with ";" splits at the last one, a number with ";" at the first.
+      {"Semi;colon;123\nAnna;1;2\nMany;semi;colons;\n;Lead;4\n",
+       {{1, "Semi;colon", "123", 3}, {2, "Anna", "1;2", 3}, {3, "Many;semi;colons", "", 3}, {4, ";Lead", "4", 3}}, 4, 0, {}},
+      {"A;b;1;2\n", {{1, "A;b;1", "2", 3}}, 1, 0, {}},  // both hold ";": no rule can tell
+      {"Semi;colon;+39 02 1\nName;+39 02 1\n", {{1, "Name", "+39 02 1", 3}}, 2, 1, {1}},
+      // Control characters: blanks for tabs and line breaks, the rest dropped.
+      {std::string("Tab\tName;1\rX\nN\0ul;\0" "2\nA\x85" "B;3\n", 27),
+       {{1, "Tab Name", "1 X", 3}, {2, "Nul", "2", 3}, {3, "A B", "3", 3}}, 3, 0, {}},
+      {std::string("\xFF\xFE;;;\0\n \t \r\n;\n", 14), {{1, "", "", 3}}, 3, 1, {1}},  // blanks pass
+      {twelveBad, {}, 12, 12, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+      {"", {}, 0, 0, {}},
+      {"\n", {}, 1, 0, {}},
   };
   for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::PrintToString(c.text.substr(0, 30)));
     const CsvRecords r = parseCsv(c.text);
-    EXPECT_EQ(r.rows, c.rows) << c.text.substr(0, 30);
-    EXPECT_EQ(r.lines, c.lines) << c.text.substr(0, 30);
-    EXPECT_EQ(r.skipped, c.skipped) << c.text.substr(0, 30);
+    EXPECT_EQ(r.rows, c.rows);
+    EXPECT_EQ(r.lines, c.lines);
+    EXPECT_EQ(r.skipped, c.skipped);
+    EXPECT_EQ(r.skippedLines, c.skippedLines);
   }
+}
+
+TEST(CsvTest, NamesTheLinesItCouldNotReadAndTheEntriesThatCannotComeBack) {
+  const std::vector<int> ten = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  EXPECT_EQ(skippedLinesText(0, {}), "");
+  EXPECT_EQ(skippedLinesText(1, {17}), "1 line could not be read: 17");
+  EXPECT_EQ(skippedLinesText(2, {17, 31}), "2 lines could not be read: 17, 31");
+  EXPECT_EQ(skippedLinesText(11, ten), "11 lines could not be read: 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, …");
+
+  EXPECT_EQ(entriesNotRestorable({{1, "Semi;colon", "1", 0}, {2, "Anna", "1;2", 0}, {3, "", "", 0}}), 0);
+  EXPECT_EQ(entriesNotRestorable({{1, "A;b", "1;2", 0}, {2, "New\nLine", "1", 0}, {3, "End;", "1", 0}}), 3);
+  EXPECT_EQ(notRestorableText(0), "");
+  EXPECT_EQ(notRestorableText(1).substr(0, 36), "1 entry cannot come back from the fi");
 }
 
 class CsvDbTest : public test::ShippedDbTest {
@@ -59,6 +92,45 @@ TEST_F(CsvDbTest, NamesOfEveryScriptSurviveARoundTrip) {
     expected.push_back({static_cast<std::int32_t>(i + 1), shown[i].nome, shown[i].telefono, kMarkChanged});
   }
   EXPECT_EQ(rows(), expected);
+}
+
+// What the export writes, the restore gives back whole, in an empty table, byte for byte
+// when exported again.
+TEST_F(CsvDbTest, FortyFourEntriesComeBackAsTheyWent) {
+  const std::vector<std::pair<std::string, std::string>> typed = {
+      {"Semi;colon", "+39021234"},   {"Anna", "+3902;123"},          {"New\nLine", "2"},
+      {"Tab\tName", "3"},             {std::string("Nul\0Byte", 8), "4"}, {"\"Quoted\" Name", "5"},
+      {"O'Brien, \"Pat\"", "6"},      {"Иван Петров", "+79161234567"}, {"😀 Emoji 👍🏽", "7"},
+      {"", "555"},                   {"No number", ""},               {";Leading", "8"},
+      {"Many ; semi ; colons", "*31#"}, {"Comma, Name", "+1,2,3"},     {" spaces around ", "9"},
+      {"Zoë Ångström", "10"},        {"山田太郎", "0312"},             {"Γιώργος", "+30691"},
+      {"עברית", "11"},                {"€uro [x] {y} ^~|\\", "12"},    {"\xC2\xA0nbsp", "13"},
+      {"Line\r\nBreak", "#21#"},
+  };
+  std::vector<SimEntry> stored;
+  const EditTarget phonebook{db_, ListStore::Phonebook, 250, 200, kShellBusy};
+  for (const auto& [name, number] : typed) {
+    stored.push_back({static_cast<std::int32_t>(stored.size() + 1), cleanName(phonebook, name), cleanNumber(number), 0});
+  }
+  while (stored.size() < 44) {
+    const auto k = static_cast<std::int32_t>(stored.size() + 1);
+    stored.push_back({k, "Person " + std::to_string(k), "+3933" + std::to_string(1000 + k), 0});
+  }
+  EXPECT_EQ(stored[2].nome, "New Line");
+  EXPECT_EQ(stored[4].nome, "NulByte");
+  EXPECT_EQ(entriesNotRestorable(stored), 0);
+
+  exec("DELETE FROM sim");
+  ASSERT_TRUE(exportCsv(csv_, stored).ok());
+  const std::string first = test::readFile(csv_);
+  auto report = restoreCsv(csv_, db_, 250);
+  ASSERT_TRUE(report.ok()) << report.error().detail;
+  EXPECT_EQ(report->restored, 44);
+  EXPECT_EQ(report->skipped, 0);
+  for (SimEntry& e : stored) e.operazione = kMarkChanged;
+  EXPECT_EQ(rows(), stored);
+  ASSERT_TRUE(exportCsv(csv_, rows()).ok());
+  EXPECT_EQ(test::readFile(csv_), first);
 }
 
 TEST_F(CsvDbTest, RestoreIsAllOrNothing) {
@@ -85,7 +157,7 @@ TEST_F(CsvDbTest, RestoreIsAllOrNothing) {
   EXPECT_EQ(capped->leftOut, 1);
   EXPECT_EQ(rows().back(), (SimEntry{3, "C", "3", kMarkChanged}));
   // A header alone: the table is emptied, as any restore replaces it.
-  EXPECT_EQ(restore("Name;Number;Type\n", 3)->skipped, 1);
+  EXPECT_EQ(restore("Name;Number;Type\n", 3)->skippedLines, std::vector<int>{1});
   EXPECT_TRUE(rows().empty());
 }
 

@@ -52,10 +52,70 @@ TEST(EditingTest, CleansNamesAndNumbers) {
       {phonebook, "Иван Петров-Водкин", "1", "Иван Петров", "1"},  // 81: 3 bytes + 11
       {phonebook, "[Pay] {€} now", "1", "[Pay] {€}", "1"},        // escape pairs whole
       {sms, longText, "+1 (555)", longText, "+1555"},
+      {phonebook, "New\nLine\t2", "1\n2\t3", "New Line 2", "123"},
+      {sms, "Ciao\nA\tB", "1", "Ciao\nA\tB", "1"},  // a message keeps its lines
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(cleanName(c.target, c.name), c.storedName) << c.name;
     EXPECT_EQ(cleanNumber(c.number), c.storedNumber) << c.number;
+  }
+}
+
+// Typed, imported and restored names: a line break or tab becomes a blank, any other
+// control character goes; every other character stays, also in text that is not UTF-8.
+TEST(EditingTest, NamesLoseTheirControlCharacters) {
+  const std::pair<std::string, std::string> kCases[] = {
+      {"New\nLine", "New Line"},
+      {"A\r\nB\rC\vD\fE", "A B C D E"},
+      {"Tab\there\t", "Tab here "},
+      {std::string("N\0U\0L", 5), "NUL"},
+      {"\x1B[31mRed\x7F\x01", "[31mRed"},
+      {"C1\xC2\x85next\xC2\x9B\xC2\x80", "C1 next"},              // NEL a blank, CSI and PAD go
+      {"Line\xE2\x80\xA8Para\xE2\x80\xA9", "Line Para "},         // U+2028, U+2029
+      {"Zoë\xC2\xA0€ — Иван 😀", "Zoë\xC2\xA0€ — Иван 😀"},          // NBSP, dash, emoji stay
+      {"Ren\xE9\xC2", "Ren\xE9\xC2"},                               // not UTF-8: bytes stay
+      {"\r\n", " "},
+      {"", ""},
+  };
+  for (const auto& [text, clean] : kCases) EXPECT_EQ(withoutControlCharacters(text), clean) << testing::PrintToString(text);
+}
+
+// One message holds 160 characters of the GSM alphabet (the extension table's take two)
+// or 70 UTF-16 units (a character outside the BMP takes two).
+TEST(EditingTest, AMessageTextMustFitOneMessage) {
+  auto times = [](std::string_view s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  struct Case {
+    std::string text;
+    std::string says;  // "" when the text fits
+  };
+  const Case kCases[] = {
+      {"", ""},
+      {times("a", 160), ""},
+      {times("a", 161), "holds 160 characters when every character is of the GSM alphabet"},
+      {times("€", 80), ""},
+      {times("€", 79) + "ab", ""},
+      {times("€", 80) + "a", "this text takes 161."},
+      {times("[]{}^~|\\", 10), ""},
+      {times("[]{}^~|\\", 10) + "@", "takes 161"},
+      {times("Ж", 70), ""},
+      {times("Ж", 71), "holds 70 characters when a character is outside the GSM alphabet"},
+      {times("😀", 35), ""},
+      {times("😀", 35) + "a", "takes 71"},
+      {times("a", 69) + "Ж", ""},
+      {times("a", 150) + "Ж", "takes 151"},
+  };
+  for (const auto& c : kCases) {
+    const std::string refusal = messageTextRefusal(c.text);
+    SCOPED_TRACE(c.text.substr(0, 24));
+    if (c.says.empty()) {
+      EXPECT_EQ(refusal, "");
+    } else {
+      EXPECT_NE(refusal.find(c.says), std::string::npos) << refusal;
+    }
   }
 }
 
@@ -83,8 +143,10 @@ TEST_F(EditingDbTest, StoresWhatTheListWillShow) {
                                    {3, "Elena Ferrante", "+39081", 1}, {4, "Dario B", "444", 3}}));
   EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "Ciao", "333", 2}}));
 
-  auto sms = addEntry(target(ListStore::Sms), std::string(300, 'z'), "1");
-  EXPECT_EQ(sms.entry, (SimEntry{2, std::string(300, 'z'), "1", kMarkNew}));
+  auto sms = addEntry(target(ListStore::Sms), std::string(160, 'z'), "1");
+  EXPECT_EQ(sms.entry, (SimEntry{2, std::string(160, 'z'), "1", kMarkNew}));
+  auto named = addEntry(target(), "New\nLine", "5");
+  EXPECT_EQ(named.entry, (SimEntry{5, "New Line", "5", kMarkNew}));
 }
 
 // Nothing is stored half-way, and each failure says why.
@@ -97,9 +159,15 @@ TEST_F(EditingDbTest, RefusalsChangeNothing) {
   auto missing = changeEntry(target(), 9, "Zoe", "1");
   EXPECT_EQ(missing.outcome, EditOutcome::NotSaved);
   EXPECT_NE(missing.detail.find("no entry 9"), std::string::npos) << missing.detail;
-  EXPECT_EQ(addEntry(target(), "\xC3(", "1").outcome, EditOutcome::NotSaved);
+  EXPECT_EQ(addEntry(target(), "\xC3(", "1").outcome, EditOutcome::Refused);
   EXPECT_FALSE(deleteEntry(target(), 9).ok());
   EXPECT_EQ(rows(ListStore::Phonebook), withCarla);
+  const auto sms = rows(ListStore::Sms);
+  auto tooLong = addEntry(target(ListStore::Sms), std::string(161, 'z'), "1");
+  EXPECT_EQ(tooLong.outcome, EditOutcome::Refused);
+  EXPECT_NE(tooLong.detail.find("160"), std::string::npos) << tooLong.detail;
+  EXPECT_EQ(changeEntry(target(ListStore::Sms), 1, "Ж" + std::string(70, 'z'), "1").outcome, EditOutcome::Refused);
+  EXPECT_EQ(rows(ListStore::Sms), sms);
 
   // Locked by another program past the bound.
   auto other = Database::open(db_);

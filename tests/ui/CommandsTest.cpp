@@ -114,6 +114,7 @@ TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
 TEST(CommandsTest, EditScreenAddsAndChangesEntries) {
   TempHome home;
   home.exec("INSERT INTO sim VALUES (1,'Anna','111',0),(2,'Bruno','222',2),(4,'Dario','444',1)");
+  home.exec("INSERT INTO simsms VALUES (1,'Ciao','333',0)");
   ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefMaxSIM, 250));
   Screens s(home);
   // A search that hides locations 1 and 2: the new entry still goes to 3.
@@ -150,7 +151,7 @@ TEST(CommandsTest, EditScreenAddsAndChangesEntries) {
   s.answer(3);  // Edit entry
   EXPECT_EQ(s.actionType(), 6);
   EXPECT_EQ(s.ui.snapshot()["modal"]["controls"][2]["text"], "Dario");
-  s.type("text1", "Dario Fo");
+  s.type("text1", "Dario\nFo");  // a line break pasted into the name is a blank
   ASSERT_EQ(s.ui.tap("save").status, 200);
   s.ui.advance(0.5);
   ASSERT_EQ(s.ui.tap("row:0").status, 200);
@@ -162,6 +163,27 @@ TEST(CommandsTest, EditScreenAddsAndChangesEntries) {
   EXPECT_EQ(stored(home, ListStore::Phonebook),
             (std::vector<SimEntry>{{1, "Anna", "111", 0}, {2, "Bruno", "222", 2},
                                    {3, "Иван Петров", "+7495123", 1}, {4, "Dario Fo", "444", 3}}));
+
+  // A message longer than one SMS is refused with the reason; the screen stays with the
+  // text, to be shortened and saved.
+  ASSERT_EQ(s.ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+  ASSERT_EQ(s.ui.tap("row:0").status, 200);
+  s.answer(1);  // Edit entry
+  s.type("textview", std::string(161, 'a'));
+  ASSERT_EQ(s.ui.tap("save").status, 200);
+  s.ui.advance(0.5);
+  auto refused = s.ui.snapshot();
+  ASSERT_FALSE(refused["modal"].is_null());
+  EXPECT_EQ(refused["modal"]["controls"][2]["text"], std::string(161, 'a'));
+  ASSERT_EQ(refused["alerts"].size(), 1u);
+  EXPECT_NE(refused["alerts"][0]["message"].get<std::string>().find("a message holds 160 characters"),
+            std::string::npos);
+  s.answer(0);
+  s.type("textview", std::string(160, 'a'));
+  ASSERT_EQ(s.ui.tap("save").status, 200);
+  s.ui.advance(0.5);
+  EXPECT_TRUE(s.ui.snapshot()["modal"].is_null());
+  EXPECT_EQ(stored(home, ListStore::Sms), (std::vector<SimEntry>{{1, std::string(160, 'a'), "333", 3}}));
 }
 
 TEST(CommandsTest, DeleteEmptyAndSortChangeTheStoreOnDisplayOnly) {
@@ -357,16 +379,18 @@ namespace {
 // Export the list on display, view it (a download), restore the file over the table.
 TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
   TempHome home;
-  home.exec("INSERT INTO sim VALUES (1,'Anna','111',0),(2,'Bruno','222',2)");
+  // A name and a number both holding ";": no reading of the line can split it back.
+  home.exec("INSERT INTO sim VALUES (1,'Anna','111',0),(2,'Bruno','222',2),(3,'A;b','1;2',0)");
   ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefMaxSIM, 250));
   Screens s(home);
   ASSERT_EQ(s.ui.tap("tool").status, 200);
   s.answer(4);  // Export to file
   auto alert = s.ui.snapshot()["alerts"].back();
   EXPECT_EQ(alert["title"], "File Voryx.csv create into " + home.paths.exportDir.string());
+  EXPECT_TRUE(alert["message"].get<std::string>().starts_with("1 entry cannot come back from the file")) << alert;
   EXPECT_EQ(alert["buttons"], json({"No", "Yes"}));
   const auto file = home.paths.exportDir / "Voryx.csv";
-  EXPECT_EQ(test::readFile(file), "Anna;111\nBruno;222\n");
+  EXPECT_EQ(test::readFile(file), "Anna;111\nBruno;222\nA;b;1;2\n");
   s.answer(1);
   ASSERT_FALSE(s.ui.snapshot()["openURL"].empty());
   const std::string url = s.ui.snapshot()["openURL"].back()["url"];
@@ -374,9 +398,9 @@ TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
   auto served = s.ui.ui.port().file(url.substr(std::string("/api/files/").size()));
   ASSERT_TRUE(served.has_value());
   EXPECT_EQ(served->name, "Voryx.csv");
-  EXPECT_EQ(served->data, "Anna;111\nBruno;222\n");
+  EXPECT_EQ(served->data, "Anna;111\nBruno;222\nA;b;1;2\n");
 
-  test::writeFile(file, "Name;Number;Type\nЗоя;+7 1\nUgo;2\n");
+  test::writeFile(file, "\xEF\xBB\xBFName;Number;Type\nЗоя;+7 1\nUgo;2\n");
   ASSERT_EQ(s.ui.tap("tool").status, 200);
   s.answer(5);  // Restore from file
   EXPECT_EQ(s.actionType(), 8);
@@ -385,7 +409,8 @@ TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
   s.ui.advance(0.1);
   auto snap = s.ui.snapshot();
   EXPECT_TRUE(snap["overlays"].empty());
-  EXPECT_TRUE(snap["alerts"].empty());
+  ASSERT_EQ(snap["alerts"].size(), 1u);
+  EXPECT_EQ(snap["alerts"][0]["message"], "1 line could not be read: 1");
   EXPECT_EQ(rowLabels(snap["navigation"][0]), json({{"1", "Зоя", "+7 1", "cyan"}, {"2", "Ugo", "2", "cyan"}}));
 }
 
