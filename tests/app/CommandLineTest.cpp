@@ -241,5 +241,40 @@ TEST(CommandLineTest, PinAndUnlock) {
   EXPECT_EQ(puk.sim().pinLock().state(), sim::PinLock::State::Ready);
 }
 
+// What the CSV file cannot carry is said, on stderr, in full; a message longer than one
+// SMS is not stored.
+TEST(CommandLineTest, SaysWhatTheFileCannotCarry) {
+  test::TempDir home;
+  const std::string in = (home.path / "in.csv").string();
+  test::writeFile(in, "\xEF\xBB\xBFName;Number;Type\nSemi;colon;+3902\n\nAnna;1;2\nNo number here\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const Case kCases[] = {
+      {{"add", "A;b", "1;2"}, 0, ""},
+      {{"export"}, 0,
+       "voryx export: warning: 1 entry cannot come back from the file as it is: its name and number both hold a "
+       "semicolon, or it holds a line break or another control character.\nvoryx export: 1 entries written to " +
+           (home.path / "Documents" / "Voryx.csv").string() + "\n"},
+      {{"restore", "--discard-changes", in}, 0,
+       "voryx restore: 2 entries restored from " + in +
+           " (marked changed; \"voryx write\" puts them on the SIM)\nvoryx restore: 2 lines could not be read: 1, 5\n"},
+      {{"list"}, 0, ""},
+      {{"add", "--sms", std::string(80, 'x') + "{}", "1"}, 0, ""},
+      {{"add", "--sms", std::string(69, 'x') + "Жx", "1"}, 1,
+       "voryx add: The text is longer than one message: a message holds 70 characters when a character is outside "
+       "the GSM alphabet (an emoji counts two); this text takes 71.\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.args[0]);
+    const Ran ran = runVoryx(home, c.args);
+    EXPECT_EQ(ran.status, c.status);
+    EXPECT_EQ(ran.err, c.err);
+    if (c.args[0] == "list") EXPECT_EQ(ran.out, "1\tSemi;colon\t+3902\t3\n2\tAnna\t1;2\t3\n");
+  }
+}
+
 }  // namespace
 }  // namespace voryx

@@ -71,23 +71,24 @@ class ImportDbTest : public test::ShippedDbTest {
   }
 };
 
-// The cursor only moves forward, a known number is not added again, names are cut to
-// what the SIM holds and numbers cleaned; the SIM-full stop comes as soon as the cursor
+// The cursor only moves forward, a known number is not added again, names lose their
+// control characters and are cut to what the SIM holds, numbers are cleaned; the SIM-full stop comes as soon as the cursor
 // reaches the capacity.
 TEST_F(ImportDbTest, FillsFreeLocationsFromACursor) {
   exec("INSERT INTO sim VALUES (1,'Old','111',0),(2,'Old2','222',2),(4,'Old4','444',0)");
   const std::vector<Person> book = {
       person("Alessandro", "Manzoni Milano", "", {"+39 (02) 123-45", "111"}),
       person("", "", "", {"999"}),  // nobody: skipped
-      person("", "", "ACME", {"555", "556"}),
+      person("", "", "\x01\x02", {"998"}),  // control characters only: nobody
+      person("", "", "ACME\nInc", {"555", "556"}),  // a line break is a blank
   };
   auto report = run(book, 10);
   EXPECT_EQ(report.end, ImportReport::End::Done);
   EXPECT_EQ(report.duplicates, 1);
-  EXPECT_EQ(report.nameless, 1);
+  EXPECT_EQ(report.nameless, 2);
   EXPECT_EQ(report.added, (std::vector<SimEntry>{{3, "Alessandro Man", "+390212345", 1},
-                                                 {5, "ACME", "555", 1},
-                                                 {6, "ACME", "556", 1}}));
+                                                 {5, "ACME Inc", "555", 1},
+                                                 {6, "ACME Inc", "556", 1}}));
   EXPECT_EQ(rows().size(), 6u);
 
   // 1 to 6 used: 7 with capacity 7, then full at once; the rest is not imported.
