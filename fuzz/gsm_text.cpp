@@ -17,5 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   voryx::transfer::needsPduMode(bytes);
   voryx::transfer::encodeSubmitPdu(bytes, 145, bytes);
+  const auto length = voryx::transfer::smsLength(bytes);
+  if (length.used < 0 || length.used > 2 * static_cast<int>(bytes.size())) __builtin_trap();
   return 0;
 }

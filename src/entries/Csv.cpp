@@ -32,14 +32,16 @@ std::string csvLine(const SimEntry& e) {
 // All of it is what the number filter keeps ("" too: an entry may have no number).
 bool isNumber(std::string_view text) { return transfer::filterNumber(text, true) == text; }
 
-bool isBlank(std::string_view line) { return line.find_first_not_of(" \t\r") == std::string_view::npos; }
+bool isBlank(std::string_view line) { return line.find_first_not_of(' ') == std::string_view::npos; }
 
 struct Fields {
   std::string name, number;
 };
 
-// One line (without its "\n", decoded) as a name and a number, by the rule parseCsv
-// describes; nothing for a line that is no record.
+// One line (without its "\n", decoded, without control characters) as a name and a
+// number, by the rule parseCsv describes; nothing for a line that is no record. The split
+// is chosen on the text as it will be stored, so that the stored entry's line splits the
+// same way again.
 std::optional<Fields> splitRecord(std::string_view line) {
   const std::size_t first = line.find(';');
   if (first == std::string_view::npos) return std::nullopt;
@@ -49,7 +51,7 @@ std::optional<Fields> splitRecord(std::string_view line) {
     if (!isNumber(line.substr(last + 1))) return std::nullopt;
     at = last;
   }
-  return Fields{withoutControlCharacters(line.substr(0, at)), withoutControlCharacters(line.substr(at + 1))};
+  return Fields{std::string(line.substr(0, at)), std::string(line.substr(at + 1))};
 }
 
 }  // namespace
@@ -85,8 +87,9 @@ CsvRecords parseCsv(std::string_view text) {
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     ++out.lines;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (isBlank(line)) continue;
-    const std::string decoded = transfer::isUtf8(line) ? std::string(line) : latin1ToUtf8(line);
+    const std::string decoded =
+        withoutControlCharacters(transfer::isUtf8(line) ? std::string(line) : latin1ToUtf8(line));
+    if (isBlank(decoded)) continue;
     auto fields = splitRecord(decoded);
     if (!fields) {
       ++out.skipped;

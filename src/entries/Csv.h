@@ -44,8 +44,9 @@ struct CsvRecords {
 // record; with more, it splits at the first ";" when all after it is a number (digits and
 // "+*#,;": a number with ";" comes back when the name has none), else at the last ";"
 // when what follows is a number (a name with ";" comes back), else it is skipped (a
-// header) and takes no location. Blank lines are passed over. Name and number lose their
-// control characters as an edit's do.
+// header) and takes no location. The line first loses its control characters as an
+// edit's name does; what is then blank is passed over. Every entry read is written back
+// by csvText as a line that reads as the same entry.
 CsvRecords parseCsv(std::string_view text);
 
 struct RestoreReport {

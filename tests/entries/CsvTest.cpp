@@ -43,7 +43,7 @@ TEST(CsvTest, ReadsWholeLinesAndSkipsWhatIsNoRecord) {
       // Control characters: blanks for tabs and line breaks, the rest dropped.
       {std::string("Tab\tName;1\rX\nN\0ul;\0" "2\nA\x85" "B;3\n", 27),
        {{1, "Tab Name", "1 X", 3}, {2, "Nul", "2", 3}, {3, "A B", "3", 3}}, 3, 0, {}},
-      {std::string("\xFF\xFE;;;\0\n \t \r\n;\n", 14), {{1, "", "", 3}}, 3, 1, {1}},  // blanks pass
+      {std::string("\xFF\xFE;a;b\0\n \t\x01 \r\n;\n", 16), {{1, "", "", 3}}, 3, 1, {1}},  // blanks pass
       {twelveBad, {}, 12, 12, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
       {"", {}, 0, 0, {}},
       {"\n", {}, 1, 0, {}},
