@@ -16,15 +16,16 @@ Result<SimTable> openTable(const EditTarget& target) {
 }
 
 EditResult notSaved(SimEntry entry, const Error& error) {
-  return {error.code == Errc::Invalid ? EditOutcome::Refused : EditOutcome::NotSaved, std::move(entry),
-          error.detail};
+  return {EditOutcome::NotSaved, std::move(entry), error.detail};
 }
+
+EditResult refused(const Error& error) { return {EditOutcome::Refused, {}, error.detail}; }
 
 // The entry as an edit stores it, or why it cannot be stored.
 Result<SimEntry> cleaned(const EditTarget& target, std::int32_t location, std::string_view name,
                          std::string_view number, Mark mark) {
   if (!transfer::isUtf8(name) || !transfer::isUtf8(number)) {
-    return Error{Errc::Invalid, "the name and the number must be UTF-8 text"};
+    return Error{Errc::Invalid, localized("The name and the number must be UTF-8 text.")};
   }
   if (target.store == ListStore::Sms) {
     if (std::string refusal = messageTextRefusal(name); !refusal.empty()) return Error{Errc::Invalid, refusal};
@@ -100,7 +101,7 @@ std::optional<std::int32_t> freeLocation(std::vector<std::int32_t> taken, int ca
 
 EditResult addEntry(const EditTarget& target, std::string_view name, std::string_view number) {
   auto entry = cleaned(target, 0, name, number, kMarkNew);
-  if (!entry) return notSaved({}, entry.error());
+  if (!entry) return refused(entry.error());
   auto table = openTable(target);
   if (!table) return notSaved(*entry, table.error());
   auto location = table->add(*entry, [&target](const std::vector<std::int32_t>& taken) {
@@ -115,7 +116,7 @@ EditResult addEntry(const EditTarget& target, std::string_view name, std::string
 EditResult changeEntry(const EditTarget& target, std::int32_t location, std::string_view name,
                        std::string_view number) {
   auto entry = cleaned(target, location, name, number, kMarkChanged);
-  if (!entry) return notSaved({}, entry.error());
+  if (!entry) return refused(entry.error());
   auto table = openTable(target);
   if (!table) return notSaved(*entry, table.error());
   if (Status changed = table->change(*entry); !changed) return notSaved(*entry, changed.error());
