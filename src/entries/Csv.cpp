@@ -87,8 +87,11 @@ CsvRecords parseCsv(std::string_view text) {
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     ++out.lines;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::string decoded =
-        withoutControlCharacters(transfer::isUtf8(line) ? std::string(line) : latin1ToUtf8(line));
+    std::string decoded = withoutControlCharacters(transfer::isUtf8(line) ? std::string(line) : latin1ToUtf8(line));
+    // Files put one after the other keep each one's mark at the start of a line.
+    std::size_t marks = 0;
+    while (std::string_view(decoded).substr(marks).starts_with(kByteOrderMark)) marks += kByteOrderMark.size();
+    decoded.erase(0, marks);
     if (isBlank(decoded)) continue;
     auto fields = splitRecord(decoded);
     if (!fields) {

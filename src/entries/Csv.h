@@ -40,7 +40,7 @@ struct CsvRecords {
   std::vector<int> skippedLines;  // the first kListedLines of them, numbered from 1
 };
 // Reads whole lines ("\r\n" ends one as "\n" does); a UTF-8 byte-order mark at the start
-// is dropped. A line that is not UTF-8 is read as Latin-1. A line with one ";" is a
+// of the file or of a line is dropped. A line that is not UTF-8 is read as Latin-1. A line with one ";" is a
 // record; with more, it splits at the first ";" when all after it is a number (digits and
 // "+*#,;": a number with ";" comes back when the name has none), else at the last ";"
 // when what follows is a number (a name with ";" comes back), else it is skipped (a

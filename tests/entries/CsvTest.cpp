@@ -34,7 +34,7 @@ TEST(CsvTest, ReadsWholeLinesAndSkipsWhatIsNoRecord) {
       {"Anna;1\r\nBob;2\r\n", {{1, "Anna", "1", 3}, {2, "Bob", "2", 3}}, 2, 0, {}},
       {"Ren\xE9;1\nZo\xC3\xAB;2\n", {{1, "René", "1", 3}, {2, "Zoë", "2", 3}}, 2, 0, {}},  // Latin-1, UTF-8
       {longName + ";+391234567\n", {{1, longName, "+391234567", 3}}, 1, 0, {}},           // 152 bytes, whole
-      {"\xEF\xBB\xBF" "Anna;1\n", {{1, "Anna", "1", 3}}, 1, 0, {}},                     // byte-order mark
+      {"\xEF\xBB\xBF" "Anna;1\n\xEF\xBB\xBF" "Bob;2\n", {{1, "Anna", "1", 3}, {2, "Bob", "2", 3}}, 2, 0, {}},  // marks
       // A name with ";" splits at the last one, a number with ";" at the first.
       {"Semi;colon;123\nAnna;1;2\nMany;semi;colons;\n;Lead;4\n",
        {{1, "Semi;colon", "123", 3}, {2, "Anna", "1;2", 3}, {3, "Many;semi;colons", "", 3}, {4, ";Lead", "4", 3}}, 4, 0, {}},
