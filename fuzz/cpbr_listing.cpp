@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view reply{reinterpret_cast<const char*>(data), size};
   for (const auto& row : voryx::transfer::parseCpbrListing(reply)) {
-    voryx::transfer::decodeSimName(row.nameHex);
+    voryx::transfer::decodeSimName(row.name);
   }
   return 0;
 }
