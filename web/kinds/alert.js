@@ -4,7 +4,8 @@
 // others inert). Escape answers with the cancel button (input.js finds it by data-cancel).
 // A text field takes the focus first (render.js focuses the layer's first control); what
 // is typed stays in the page until a button is tapped, and goes with that tap (input.js);
-// Enter in the field taps the last button that is not the cancel one.
+// Enter in the field taps the last button that is not the cancel one. More than two buttons,
+// or two whose titles do not fit side by side, are stacked.
 import { button, h, setTarget } from './dom.js';
 
 function drawAlert(a) {
@@ -47,4 +48,9 @@ function drawAlert(a) {
 
 export function drawAlerts(host, alerts) {
   host.replaceChildren(...(Array.isArray(alerts) ? alerts : []).flatMap(drawAlert));
+  // Two buttons side by side whose titles do not fit ("Scrivi comunque" at 320 px) go one
+  // above the other, as the phone's alerts do, rather than cut their titles short.
+  for (const row of host.querySelectorAll('.alert .buttons:not(.stacked)')) {
+    if ([...row.children].some((b) => b.scrollWidth > b.clientWidth)) row.classList.add('stacked');
+  }
 }
