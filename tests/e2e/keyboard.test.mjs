@@ -98,7 +98,8 @@ for (const { width, height } of [{ width: 320, height: 480 }, { width: 1280, hei
 
     const confirmWrite = page.getByRole('alertdialog', { name: 'Write 2 changes to the SIM? (1 new, 1 changed)' });
     const otherSim = page.getByRole('alertdialog', { name: 'Write to SIM' });
-    const kOtherSim = 'This is not the SIM the list was read from (read from \u20269999990, this SIM is \u20264567895). ' +
+    // Each SIM's name drawn whole (a word joiner after its ellipsis).
+    const kOtherSim = 'This is not the SIM the list was read from (read from \u2026\u20609999990, this SIM is \u2026\u20604567895). ' +
       'Read this SIM first, or tap Write anyway to copy the whole list onto it.';
     // Enter, then Write (Tab, Enter): the write runs, finds the other SIM and asks.
     const writeToOtherSim = async () => {

@@ -18,7 +18,8 @@ function drawAlert(a) {
   box.setAttribute('aria-labelledby', title.id);
   box.append(title);
   if (a.message) {
-    const message = h('p', 'message', a.message);
+    // A SIM's short name ("…4567895") stays whole on its line: nothing breaks after the ellipsis.
+    const message = h('p', 'message', String(a.message).replace(/\u2026(?=\d)/g, '\u2026\u2060'));
     message.id = `alert-message-${a.id}`;
     box.setAttribute('aria-describedby', message.id);
     box.append(message);
