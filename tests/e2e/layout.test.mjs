@@ -51,6 +51,16 @@ for (const { width, height, fullRows, targets, language } of kViewports) {
       expect(whole.length).toBeGreaterThanOrEqual(fullRows);
       await page.screenshot({ path: testInfo.outputPath(`main-${named.replaceAll(' ', '-')}.png`) });
 
+      // The tool sheet's commands show whole, however long their titles.
+      await page.locator('.toolbar [data-id="tool"]').click();
+      await expect(page.locator('.sheet .button')).toHaveCount(8);
+      for (const button of await page.locator('.sheet .button').all()) {
+        expect(await button.evaluate((el) => el.scrollWidth <= el.clientWidth && el.scrollHeight <= el.clientHeight),
+          `${await button.textContent()} cut off`).toBe(true);
+      }
+      await page.keyboard.press('Escape');
+      await expect(page.locator('.sheet')).toHaveCount(0);
+
       // The rows carry changes: a read asks first, in an alert that fits the window.
       await page.locator('.toolbar [data-id="leggi"]').click();
       const alert = page.locator('.alert');
