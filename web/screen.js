@@ -47,10 +47,14 @@ export class ScreenView {
     this.navbar = h('div', 'navbar');
     this.left = h('div', 'left');
     this.title = h('h1', 'title');
+    // A second line under the title (which SIM the list is a copy of), when the screen has one.
+    this.subtitle = h('p', 'subtitle');
+    const heading = h('div', 'heading');
+    heading.append(this.title, this.subtitle);
     this.right = h('div', 'right');
     this.net = h('div', 'netactivity');
     this.net.setAttribute('aria-hidden', 'true');
-    this.navbar.append(this.left, this.title, this.right, this.net);
+    this.navbar.append(this.left, heading, this.right, this.net);
     if (modal) {
       this.root.dataset.layer = 'modal';
       this.root.setAttribute('role', 'dialog');
@@ -86,6 +90,10 @@ export class ScreenView {
 
   update(screen, windowState, seen) {
     setText(this.title, screen.title);
+    const subtitle = typeof screen.subtitle === 'string' ? screen.subtitle : '';
+    this.subtitle.hidden = !subtitle;
+    setText(this.subtitle, subtitle);
+    this.navbar.classList.toggle('with-subtitle', Boolean(subtitle));
     if (this.modal) this.root.setAttribute('aria-label', String(screen.title || 'Screen'));
     drawBarButtons(this.left, [screen.left ?? screen.back]);
     drawBarButtons(this.right, [screen.right]);

@@ -8,9 +8,11 @@
 #include "base/Localized.h"
 #include "entries/Csv.h"
 #include "entries/DebugLog.h"
+#include "entries/Pending.h"
 #include "entries/SupportMail.h"
 #include "store/SimTable.h"
 #include "entries/Import.h"
+#include "transfer/SimIdentity.h"
 #include "ui/About.h"
 #include "ui/EditViewController.h"
 #include "ui/MailComposer.h"
@@ -26,6 +28,19 @@ namespace {
 constexpr const char* kDatabaseInUse = "The database is in use by another program; try again.";
 constexpr const char* kUnsentChangesKey =
     "changes not yet written to the SIM will be lost. Read anyway?";
+// After the shell's advice for a write that found another SIM, in the screen's terms.
+constexpr const char* kOtherSimAdvice = "Read this SIM first, or tap Write anyway to copy the whole list onto it.";
+// What a copy onto another SIM sends, said before it starts (the shell's --to-other-sim note).
+constexpr const char* kCopyEntriesNote =
+    "Every entry of the list is written onto this SIM (not only the changes), each to its "
+    "location; its other locations stay as they are.";
+constexpr const char* kCopyMessagesNote =
+    "Every message of the list is stored on this SIM anew (not only the changes); its other "
+    "messages stay as they are.";
+constexpr const char* kCopiedKey = "The whole list was copied onto this SIM; the list now belongs to it.";
+constexpr const char* kPartlyCopiedKey =
+    "The list was not copied whole onto this SIM: it still belongs to the SIM it was read "
+    "from, and every change stays marked.";
 
 // Longest search text taken from the page; a person types far less.
 constexpr std::size_t kLongestSearch = 256;
@@ -176,6 +191,7 @@ void RootViewController::showList(ListLoad load, int capacity) {
   }
   if (load.failure != LoadFailure::None) {
     contatti.clear();
+    simName_.clear();
     std::string message = localized("Data are corrupted, please close application and try again.");
     if (!load.movedAsideTo.empty()) {
       const std::string where = load.movedAsideTo.string();
@@ -190,6 +206,15 @@ void RootViewController::showList(ListLoad load, int capacity) {
   }
   contatti = std::move(load.entries);
   setCountTitle('/', capacity);
+  readSimName();
+}
+
+void RootViewController::readSimName() {
+  auto table = SimTable::open(paths_.database(), tipoDisplay == 1 ? ListStore::Sms : ListStore::Phonebook,
+                              kScreenBusy);
+  auto sim = table ? table->identity() : Result<std::optional<SimIdentity>>(table.error());
+  if (!sim && sim.error().code == Errc::Busy) return;  // the name shown stays until it answers
+  simName_ = sim && *sim ? shortSimName(**sim) : std::string();
 }
 
 void RootViewController::tipoPressed() {
@@ -214,9 +239,24 @@ void RootViewController::leggiPressed() {
   startTransfer(false);
 }
 
-void RootViewController::scriviPressed() { startTransfer(true); }
+void RootViewController::scriviPressed() {
+  if (transfers_.busy()) return;
+  // What the write would send, counted as `voryx status` counts it. A table that cannot
+  // be read now: the write starts as it always did, and reports what stops it.
+  auto pending = entries::pendingChanges(editTarget());
+  if (pending && pending->total() > 0) {
+    const int n = pending->total();
+    actionType = kActionConfirmWrite;
+    app_.showAlert({localized("Write") + " " + std::to_string(n) + " " +
+                        localized(n == 1 ? "change to the SIM?" : "changes to the SIM?") + " (" +
+                        entries::pendingCounts(*pending) + ")",
+                    "", this, localized("Cancel"), {localized("Write")}});
+    return;
+  }
+  startTransfer(true);
+}
 
-void RootViewController::startTransfer(bool write, bool discardChanges) {
+void RootViewController::startTransfer(bool write, bool discardChanges, bool toOtherSim) {
   transfer::JobContext context{paths_.database(), device_, sortField};
   context.maxSIM = maxSIM;
   context.maxSIMLen = maxSIMLen;
@@ -225,7 +265,9 @@ void RootViewController::startTransfer(bool write, bool discardChanges) {
   context.charset.ucs2First = preferences_.integer(kPrefUcs2, 0) != 0;  // the setup screen's switches
   context.fast = preferences_.integer(kPrefFast, 0) != 0;
   if (tipoDisplay == 0) context.search = shownSearch_;
-  transfers_.start(write, tipoDisplay, context);
+  context.toOtherSim = toOtherSim;
+  const char* note = !toOtherSim ? "" : tipoDisplay == 1 ? kCopyMessagesNote : kCopyEntriesNote;
+  transfers_.start(write, tipoDisplay, context, toOtherSim ? localized(note) : std::string());
 }
 
 void RootViewController::applyReport(const transfer::JobReport& report) {
@@ -248,9 +290,24 @@ void RootViewController::applyReport(const transfer::JobReport& report) {
 void RootViewController::transferEnded(bool write, const transfer::JobReport& report) {
   applyReport(report);
   loadDB();
-  if (!write) scrivi.enabled = maxSIM != 0;
-  if (write && retcode == 1) {
-    app_.showAlert({localized("Error writing phonebook"), report.refusal, nullptr, localized("Ok"), {}});
+  if (!write) {
+    scrivi.enabled = maxSIM != 0;
+    return;
+  }
+  if (report.outcome == transfer::JobOutcome::OtherSim) {
+    actionType = kActionConfirmOtherSim;
+    app_.showAlert({localized("Write to SIM"), transfer::otherSimMessage(report) + " " + localized(kOtherSimAdvice),
+                    this, localized("Cancel"), {localized("Write anyway")}});
+    return;
+  }
+  // This write's own refusal: retcode keeps a refusal of an earlier write, which a write
+  // that stopped before any command (no modem, another SIM) must not show again.
+  if (report.retcode == 1) {
+    std::string message = report.refusal;
+    if (report.copiedOnto) message += (message.empty() ? "" : "\n") + localized(kPartlyCopiedKey);
+    app_.showAlert({localized("Error writing phonebook"), message, nullptr, localized("Ok"), {}});
+  } else if (report.copiedOnto && report.outcome == transfer::JobOutcome::Done) {
+    app_.showAlert({localized("Write to SIM"), localized(kCopiedKey), nullptr, localized("Ok"), {}});
   }
 }
 
@@ -267,12 +324,28 @@ void RootViewController::toolPressed() {
 void RootViewController::tableViewWillSelectRowAtIndexPath(int row) {
   actionType = kActionEntrySheet;
   modifica = row;
+  kit::ActionSheet sheet;
   if (tipoDisplay == 0) {
-    app_.showSheet({localized("Edit SIM contact"), this, localized("Cancel"),
-                    {localized("E0"), localized("E1"), localized("E2"), localized("E3"), localized("E4")}});
+    sheet = {localized("Edit SIM contact"), this, localized("Cancel"),
+             {localized("E0"), localized("E1"), localized("E2"), localized("E3"), localized("E4")}};
   } else {
-    app_.showSheet({localized("Edit SMS"), this, localized("Cancel"), {localized("E1"), localized("E3")}});
+    sheet = {localized("Edit SMS"), this, localized("Cancel"), {localized("E1"), localized("E3")}};
   }
+  sheet.message = replacedValue(contatti[row]);
+  app_.showSheet(std::move(sheet));
+}
+
+std::string RootViewController::replacedValue(const SimEntry& entry) const {
+  if (entry.operazione != kMarkChanged) return {};
+  auto pending = entries::pendingChanges(editTarget());
+  if (!pending) return {};  // the sheet goes without it: the row's commands still work
+  for (const entries::PendingRow& p : pending->changed) {
+    if (p.row.posizione != entry.posizione || !p.replaces) continue;
+    std::string value = p.replaces->nome;
+    if (!p.replaces->telefono.empty()) value += (value.empty() ? "" : ", ") + p.replaces->telefono;
+    return localized("Replaces:") + " " + value;
+  }
+  return {};
 }
 
 void RootViewController::addPressed() {
@@ -357,6 +430,8 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
     case kActionExported:
     case kActionConfirmRestore:
     case kActionConfirmRead:
+    case kActionConfirmWrite:
+    case kActionConfirmOtherSim:
       break;
     default:
       return;  // an alert of another kind
@@ -374,6 +449,8 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
     app_.loop().afterDelay(0.1, [this] { restore(); });
   }
   if (answered == kActionConfirmRead) startTransfer(false, true);
+  if (answered == kActionConfirmWrite) startTransfer(true);
+  if (answered == kActionConfirmOtherSim) startTransfer(true, false, true);
 }
 
 // --- Commands on entries -------------------------------------------------------------------
@@ -639,6 +716,8 @@ void RootViewController::gobottom(const kit::Notification&) {
 
 void RootViewController::renderParts(nlohmann::json& screen) const {
   screen["banner"] = {{"text", "Voryx"}, {"frame", kit::toJson({0, 0, 320, 50})}};
+  // Which SIM the list is a copy of, under the title.
+  screen["subtitle"] = simName_.empty() ? nlohmann::json(nullptr) : nlohmann::json(localized("SIM") + " " + simName_);
   screen["segments"] = tipo.render();
   screen["search"] = search.render();
   screen["rowHeight"] = tabella.rowHeight;

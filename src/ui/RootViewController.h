@@ -45,6 +45,8 @@ class RootViewController final : public kit::Screen,
     kActionExported = 7,
     kActionConfirmRestore = 8,
     kActionConfirmRead = 9,  // "N changes ... will be lost. Read anyway?"
+    kActionConfirmWrite = 10,     // "Write N changes to the SIM? (...)"
+    kActionConfirmOtherSim = 11,  // "This is not the SIM the list was read from ..."
   };
   // The edit screen's answer when it was cancelled.
   static constexpr int kEditCancelled = 99;
@@ -86,7 +88,9 @@ class RootViewController final : public kit::Screen,
   // Put up the progress overlay, switch the idle timer off and start the read (the
   // phonebook or the SMS store, after tipoDisplay) or the write. Nothing while a
   // transfer runs: it is busy from its start until its end handler has run. A read over
-  // a table with changes not yet written asks first ("Cancel" / "Read").
+  // a table with changes not yet written asks first ("Cancel" / "Read"); a write with
+  // changes to send asks first too ("Write N changes to the SIM? (1 new, ...)", "Cancel" /
+  // "Write"), counting them as `voryx status` does.
   void leggiPressed();
   void scriviPressed();
   void addPressed();   // the add sheet
@@ -138,9 +142,11 @@ class RootViewController final : public kit::Screen,
   // A transfer has ended (the overlay is gone): apply the job's report (capacities into
   // the fields and the preferences, createLog, retcode) and reload the list. After a read
   // the write button follows maxSIM (off while the SIM's capacity is unknown); after a
-  // write that failed (retcode 1) the "Error writing phonebook" alert follows.
+  // write that failed (retcode 1) the "Error writing phonebook" alert follows. A write that
+  // found another SIM in the modem says so and offers to copy the whole list onto it
+  // ("Cancel" / "Write anyway"); a write that copied it says so.
   void transferEnded(bool write, const transfer::JobReport& report);
-  // The sheets (actionType 1, 2, 5) and the confirmations (3, 4, 7, 8, 9) this screen
+  // The sheets (actionType 1, 2, 5) and the confirmations (3, 4, 7 to 11) this screen
   // opened. A confirmation's answer puts actionType back to 0; only button index 1 acts.
   void actionSheetClickedButtonAtIndex(const kit::ActionSheet& sheet, int index) override;
   void alertViewClickedButtonAtIndex(const kit::Alert& alert, int index) override;
@@ -177,7 +183,13 @@ class RootViewController final : public kit::Screen,
   void setCountTitle(char separator, int capacity);
   int capacity() const { return tipoDisplay == 1 ? maxSMS : maxSIM; }
   kit::EventResult handleSearch(const kit::Event& e);
-  void startTransfer(bool write, bool discardChanges = false);
+  // toOtherSim: a write that copies the whole list onto a SIM it was not read from.
+  void startTransfer(bool write, bool discardChanges = false, bool toOtherSim = false);
+  // The SIM the store on display was read from, for the title area ("" when unknown).
+  void readSimName();
+  // "Replaces: Anna Rossi, +39055123456" for a changed row: what the SIM held at its
+  // location when it was last read or written; "" for other rows, or when unknown.
+  std::string replacedValue(const SimEntry& entry) const;
   void applyReport(const transfer::JobReport& report);
   entries::EditTarget editTarget() const;
   // An edit made here: the database watch takes it as seen, not as another program's.
@@ -218,6 +230,7 @@ class RootViewController final : public kit::Screen,
   std::optional<std::int64_t> seenVersion_;  // its data version the list reflects
   std::int64_t pendingVersion_ = 0;          // the last one read
   std::string shownSearch_;                  // the search the list was loaded with
+  std::string simName_;                      // shortSimName of the list's SIM, or ""
   TransferController transfers_;  // last: its job may call back until it ends
 };
 

@@ -8,21 +8,22 @@ namespace {
 
 // The progress overlay over the whole 320 by 480 screen, with a 50-point spinner in its
 // middle. A read moves the spinner down and gives the caption room for several lines
-// (the SIM's capacity); a write keeps the caption to one line.
-kit::Overlay progressOverlay(bool write) {
+// (the SIM's capacity); a write keeps the caption to one line, unless it starts with a
+// note: then it has the read's layout.
+kit::Overlay progressOverlay(bool write, const std::string& note) {
   constexpr kit::Rect kCentred{(320 - 50) / 2.0, (480 - 50) / 2.0, 50, 50};
   kit::Overlay o;
   o.frame = {0, 0, 320, 480};
   o.alpha = 0.75;
   o.spinner = true;
-  if (write) {
+  if (write && note.empty()) {
     o.caption = localized("WInitializing...");
     o.spinnerFrame = kCentred;
     o.captionFrame = {20, 130, 280, 50};
     o.captionLines = 1;
     o.labelFrame = {20, 280, 280, 50};
   } else {
-    o.caption = localized("RInitializing...");
+    o.caption = write ? note : localized("RInitializing...");
     o.spinnerFrame = {kCentred.x, kCentred.y + 35, kCentred.width, kCentred.height};
     o.captionFrame = {20, 100, 280, 150};
     o.captionLines = 0;
@@ -45,9 +46,10 @@ TransferController::~TransferController() {
   runner_.wait();
 }
 
-bool TransferController::start(bool write, int store, const transfer::JobContext& context) {
+bool TransferController::start(bool write, int store, const transfer::JobContext& context,
+                               const std::string& note) {
   if (busy()) return false;
-  app_.addOverlay(kSpinnerTag, progressOverlay(write));
+  app_.addOverlay(kSpinnerTag, progressOverlay(write, note));
   app_.setIdleTimerDisabled(true);
   busy_ = write ? runner_.save(store, context) : runner_.loadSIM(store, context);
   if (!busy_) {

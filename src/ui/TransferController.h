@@ -34,8 +34,9 @@ class TransferController final : public transfer::JobHost, public kit::AlertDele
 
   // Puts up the overlay and starts the read or write of `store` (0 the phonebook, 1 the
   // SMS store). Nothing, and false, while a transfer runs: it is busy from its start
-  // until its end handler has run.
-  bool start(bool write, int store, const transfer::JobContext& context);
+  // until its end handler has run. A `note` (what a copy onto another SIM sends) takes
+  // the caption's place, in lines as many as it needs, above the progress texts.
+  bool start(bool write, int store, const transfer::JobContext& context, const std::string& note = {});
   bool busy() const { return busy_ || runner_.running(); }
   // Any thread.
   bool jobRunning() const { return runner_.running(); }

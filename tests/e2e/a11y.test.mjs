@@ -40,7 +40,7 @@ function gradientTexts(gradients) {
   return [
     ...Object.entries(gradients).flatMap(([set, stops]) => all(`.row.${set} .cell`).slice(0, 3)
       .map((cell) => text(cell, `${set} ${cell.className}`, stops.map((c) => c.slice(0, 3).map((v) => v * 255))))),
-    text(document.querySelector('.navbar .title'), 'title', stopsOf(document.querySelector('.navbar'))),
+    ...all('.navbar .title, .navbar .subtitle').map((el) => text(el, el.className, stopsOf(document.querySelector('.navbar')))),
     ...all('.barbutton:not(.disabled), .segment.selected').map((el) => text(el, el.textContent, stopsOf(el, '::before'))),
     ...all('.alert .button').map((el) => text(el, `alert ${el.textContent}`, stopsOf(el))),
   ];
@@ -48,8 +48,9 @@ function gradientTexts(gradients) {
 
 test('axe finds nothing serious on the main screen, the edit screen, an alert and the overlay; gradient texts contrast', async ({ page, serve }) => {
   const server = await serve({ phonebook: [[1, 'Anna', '+3901', 0], [2, 'Bruno', '+3902', 1], [3, 'Carla', '+3903', 2],
-    [4, 'Dino', '+3904', 3]] }, {}, ['--simulate']);
+    [4, 'Dino', '+3904', 3]], simcard: [['sim', '89390100001234567895', '']] }, {}, ['--simulate']);
   await openApp(page, server);
+  await expect(page.locator('.navbar .subtitle')).toHaveText('SIM \u20264567895');
   expect(await seriousViolations(page), 'main screen').toEqual([]);
 
   const editor = page.getByRole('dialog', { name: 'edit value' });
@@ -69,7 +70,7 @@ test('axe finds nothing serious on the main screen, the edit screen, an alert an
 
   const state = await page.evaluate(async () => (await fetch('/api/state')).json());
   const texts = await page.evaluate(gradientTexts, state.navigation.at(-1).gradients);
-  expect(texts.length).toBeGreaterThanOrEqual(12 + 1 + 4 + 2);
+  expect(texts.length).toBeGreaterThanOrEqual(12 + 2 + 4 + 2);
   for (const { what, colour, outline, stops } of texts) {
     expect(stops.length, what).toBeGreaterThanOrEqual(2);
     for (const stop of stops) {

@@ -69,7 +69,10 @@ test('read the SIM (a second read is refused meanwhile), edit, add and delete ro
   await page.locator('.sheet').getByRole('button', { name: 'Delete entry' }).click();
   await expect(second).toHaveClass(/red/);
 
+  // The write asks first, with what it would send.
   await page.locator('.toolbar [data-id="scrivi"]').click();
+  await page.getByRole('alertdialog', { name: 'Write 3 changes to the SIM? (1 new, 1 changed, 1 deleted)' })
+    .getByRole('button', { name: 'Write', exact: true }).click();
   await expect(caption).toHaveText('Initializing...');
   await expect(overlay.locator('.label')).toHaveText(/^(Writing|Deleting) entry \d+$/);
   await expect(overlay).toHaveCount(0, { timeout: 30_000 });

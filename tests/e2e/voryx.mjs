@@ -14,7 +14,8 @@ export { expect };
 const bin = process.env.VORYX_BIN;
 const binaryDir = process.env.VORYX_BINARY_DIR;
 
-// rows: {phonebook: [[location, name, number, mark], ...], sms: [...]}
+// rows: {phonebook: [[location, name, number, mark], ...], sms: [...], and which SIM each
+// store was read from: simcard: [['sim' | 'simsms', iccid, imsi], ...]}
 function prefill(home, rows) {
   const db = path.join(home, 'data', 'Voryx.sqlitedb');
   fs.mkdirSync(path.dirname(db), { mode: 0o700 });
@@ -22,6 +23,9 @@ function prefill(home, rows) {
   const text = (v) => `'${String(v).replaceAll("'", "''")}'`;
   const inserts = [['sim', rows.phonebook], ['simsms', rows.sms]].flatMap(([table, list = []]) => list.map(
     ([entry, desc, number, mark]) => `INSERT INTO ${table} VALUES (${+entry}, ${text(desc)}, ${text(number)}, ${+mark});`));
+  for (const [store, iccid, imsi] of rows.simcard ?? []) {
+    inserts.push(`INSERT INTO simcard VALUES (${text(store)}, ${text(iccid)}, ${text(imsi)});`);
+  }
   execFileSync('sqlite3', [db], { input: `BEGIN;\n${inserts.join('\n')}\nCOMMIT;\n` });
 }
 

@@ -62,22 +62,33 @@ struct Screens {
 
 TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
   TempHome home;
-  home.exec("INSERT INTO sim VALUES (1,'Anna','+39021234',0)");
-  home.exec("INSERT INTO simsms VALUES (1,'Ciao','333',0)");
+  // What the last read saw: a changed row's sheet shows what the row replaces.
+  home.exec("INSERT INTO sim VALUES (1,'Anna','+39021234',0),(2,'Anna R.','+39055',3),(3,'Bruno','555',3),"
+            "(4,'Nuovo','444',1),(5,'Senza numero','',3)");
+  home.exec("INSERT INTO simsms VALUES (1,'Ciao','333',0),(2,'Ciao ciao','333',3)");
+  home.exec("INSERT INTO simseen VALUES ('sim',1,'Anna','+39021234'),('sim',2,'Anna Rossi','+39055123456'),"
+            "('sim',4,'Vecchio','44'),('sim',5,'Carla',''),('simsms',2,'Hello','+3331234567')");
   Screens s(home);
+  const json kEntryButtons = {"Replace with a contact", "Delete entry", "Add to address book", "Edit entry", "Call",
+                              "Cancel"};
   struct Case {
     std::string tap;
     json title, buttons;
+    json message = nullptr;  // none
   };
   const Case kPhonebook[] = {
       {"tool", "", {"Delete all SIM entries", "Import all contacts", "Sort by position", "Sort by name",
                     "Export to file", "Restore from file", "Start debug log", "Cancel"}},
-      {"row:0", "Edit SIM contact", {"Replace with a contact", "Delete entry", "Add to address book",
-                                     "Edit entry", "Call", "Cancel"}},
+      {"row:0", "Edit SIM contact", kEntryButtons},
+      {"row:1", "Edit SIM contact", kEntryButtons, "Replaces: Anna Rossi, +39055123456"},
+      {"row:2", "Edit SIM contact", kEntryButtons},  // changed, but nothing seen there
+      {"row:3", "Edit SIM contact", kEntryButtons},  // new: it replaces nothing
+      {"row:4", "Edit SIM contact", kEntryButtons, "Replaces: Carla"},
       {"add", "Add", {"From address book", "New entry", "Cancel"}},
   };
   const Case kSms[] = {
       {"row:0", "Edit SMS", {"Delete entry", "Edit entry", "Cancel"}},
+      {"row:1", "Edit SMS", {"Delete entry", "Edit entry", "Cancel"}, "Replaces: Hello, +3331234567"},
       {"add", "Add", {"Future function", "New entry", "Cancel"}},
   };
   auto check = [&](const Case& c) {
@@ -85,6 +96,7 @@ TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
     auto sheet = s.ui.snapshot()["sheet"];
     EXPECT_EQ(sheet["title"], c.title) << c.tap;
     EXPECT_EQ(sheet["buttons"], c.buttons) << c.tap;
+    EXPECT_EQ(sheet.value("message", json()), c.message) << c.tap;
     s.answer(static_cast<int>(c.buttons.size()) - 1);  // Cancel
     EXPECT_TRUE(s.ui.snapshot()["sheet"].is_null());
   };

@@ -73,6 +73,32 @@ TEST(RootViewControllerTest, ScreenHasItsButtonsAndRowsInTheColoursOfTheirMarks)
   EXPECT_EQ(ui.tap("row:4").status, 200);
 }
 
+// The title area names the SIM the store on display was read from, as `voryx list` does
+// (the ICCID's last digits, else the IMSI's), and nothing when no read recorded one.
+TEST(RootViewControllerTest, TitleAreaNamesTheSimOfTheStoreOnDisplay) {
+  struct Case {
+    const char* simcard;  // rows of the table simcard
+    json phonebook, sms;  // the subtitle on each store
+  };
+  const Case kCases[] = {
+      {"", nullptr, nullptr},
+      {"('sim','89390100001234567895','222015550001234')", "SIM \u20264567895", nullptr},
+      {"('sim','','222015550001234')", "SIM \u20260001234", nullptr},
+      {"('sim','','')", nullptr, nullptr},
+      {"('simsms','8939010000123','')", nullptr, "SIM \u20260000123"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.simcard);
+    TempHome home;
+    if (*c.simcard) home.exec(std::string("INSERT INTO simcard VALUES ") + c.simcard + ";");
+    UiHarness ui(home.paths);
+    EXPECT_EQ(ui.screen()["subtitle"], c.phonebook);
+    EXPECT_EQ(ui.screen()["title"], "Vorx (0,0)");
+    ASSERT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+    EXPECT_EQ(ui.screen()["subtitle"], c.sms);
+  }
+}
+
 TEST(RootViewControllerTest, SearchNarrowsOnlyOnTheSearchButtonWithText) {
   TempHome home;
   home.exec(

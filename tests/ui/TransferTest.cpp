@@ -76,6 +76,20 @@ class TransferTest : public ::testing::Test {
   }
 
   int listings(const char* prefix) const { return modem_->commandCount(prefix); }
+  // The one alert up, answered with button `index`; returns it.
+  json answerAlert(int index) {
+    const json alerts = ui_->snapshot()["alerts"];
+    EXPECT_EQ(alerts.size(), 1u) << alerts.dump();
+    if (alerts.empty()) return json::object();
+    EXPECT_EQ(ui_->tap("alert:" + alerts.back()["id"].dump(), index).status, 200);
+    return alerts.back();
+  }
+  std::vector<std::string> colours() {
+    std::vector<std::string> out;
+    const json screen = ui_->screen();
+    for (const auto& row : screen["rows"]) out.push_back(row["colors"]);
+    return out;
+  }
   json scrivi() { return ui_->screen()["toolbar"][3]; }
 
   TempHome home_;
@@ -160,6 +174,7 @@ TEST_F(TransferTest, RefusedWriteReloadsTheListThenSaysSo) {
   start(smallSim(), options);
   UiHarness& ui = *ui_;
   ASSERT_EQ(ui.tap("scrivi").status, 200);
+  EXPECT_EQ(answerAlert(1)["title"], "Write 2 changes to the SIM? (2 changed)");
   const json overlay = ui.snapshot()["overlays"]["98"];
   EXPECT_EQ(overlay["caption"], "WInitializing...");
   EXPECT_EQ(overlay["captionFrame"], json({20, 130, 280, 50}));  // the write layout: one line
@@ -180,6 +195,96 @@ TEST_F(TransferTest, RefusedWriteReloadsTheListThenSaysSo) {
   EXPECT_EQ(snap["alerts"][0]["buttons"], json({"Ok"}));
   EXPECT_EQ(snap["window"]["idleTimerDisabled"], false);
   EXPECT_EQ(modem_->sim().name(1), "Anna B");  // the first write went through
+
+  // The next write stops before any command (the list is another SIM's now): it says
+  // that, and nothing of the refusal before.
+  answerAlert(0);
+  home_.exec("INSERT INTO simcard VALUES ('sim','89390100009999999990','222019999999999');");
+  ASSERT_EQ(ui.tap("scrivi").status, 200);
+  answerAlert(1);
+  followTransfer();
+  EXPECT_EQ(answerAlert(0)["buttons"], json({"Cancel", "Write anyway"}));
+}
+
+// A write with changes to send asks first, counting them as `voryx status` does: "Cancel"
+// sends nothing and keeps every mark, "Write" writes. Nothing to send: no question.
+TEST_F(TransferTest, WriteAsksFirstWithWhatItWouldSend) {
+  home_.exec(
+      "INSERT INTO sim VALUES (1,'Anna B','+39021234',3),(2,'Bruno','555',2),(5,'Carla','556',0),"
+      "(9,'Nove','999',1);");
+  start(smallSim());
+  UiHarness& ui = *ui_;
+  const std::vector<std::string> marked = {"cyan", "red", "gray", "green"};
+  for (int answer : {0, 1}) {
+    ASSERT_EQ(ui.tap("scrivi").status, 200);
+    EXPECT_FALSE(ui.snapshot()["overlays"].contains("98"));
+    const json alert = answerAlert(answer);
+    EXPECT_EQ(alert["title"], "Write 3 changes to the SIM? (1 new, 1 changed, 1 deleted)");
+    EXPECT_EQ(alert["buttons"], json({"Cancel", "Write"}));
+    followTransfer();
+    EXPECT_TRUE(ui.snapshot()["alerts"].empty());
+    if (answer == 0) {
+      EXPECT_EQ(modem_->commandCount("AT"), 0);  // not even the handshake
+      EXPECT_EQ(colours(), marked);
+    }
+  }
+  EXPECT_EQ(colours(), std::vector<std::string>({"gray", "gray", "gray"}));
+  EXPECT_EQ(modem_->sim().name(1), "Anna B");
+  EXPECT_EQ(modem_->sim().name(2), "");
+  EXPECT_EQ(modem_->sim().name(9), "Nove");
+
+  // One change: the singular. None: the write starts at once.
+  home_.exec("UPDATE sim SET operazione=3 WHERE entry=5;");
+  ui.onMain([&] { ui.ui.root().loadDB(); });
+  ASSERT_EQ(ui.tap("scrivi").status, 200);
+  EXPECT_EQ(answerAlert(0)["title"], "Write 1 change to the SIM? (1 changed)");
+  home_.exec("UPDATE sim SET operazione=0;");
+  ASSERT_EQ(ui.tap("scrivi").status, 200);
+  EXPECT_TRUE(ui.snapshot()["alerts"].empty());
+  EXPECT_TRUE(ui.snapshot()["overlays"].contains("98"));
+  followTransfer();
+}
+
+// The list was read from another SIM: the write sends nothing and says so, naming both;
+// "Cancel" keeps every mark, "Write anyway" copies the whole list onto this SIM, which the
+// list then belongs to (the title area names it).
+TEST_F(TransferTest, WriteOnAnotherSimOffersToCopyTheWholeList) {
+  home_.exec(
+      "INSERT INTO sim VALUES (1,'Anna B','+39021234',3),(2,'Bruna','555',0),(5,'Carla','556',2),"
+      "(9,'Nove','999',1);");
+  home_.exec("INSERT INTO simcard VALUES ('sim','89390100009999999990','222019999999999');");
+  start(smallSim());
+  UiHarness& ui = *ui_;
+  EXPECT_EQ(ui.screen()["subtitle"], "SIM \u20269999990");
+  const std::vector<std::string> marked = {"cyan", "gray", "red", "green"};
+  for (int answer : {0, 1}) {
+    ASSERT_EQ(ui.tap("scrivi").status, 200);
+    answerAlert(1);  // "Write 3 changes ..."
+    followTransfer();
+    EXPECT_EQ(modem_->commandCount("AT+CPBW"), 0);
+    EXPECT_EQ(colours(), marked);
+    const json alert = answerAlert(answer);
+    EXPECT_EQ(alert["title"], "Write to SIM");
+    EXPECT_EQ(alert["message"],
+              "This is not the SIM the list was read from (read from \u20269999990, this SIM is \u20264567895). "
+              "Read this SIM first, or tap Write anyway to copy the whole list onto it.");
+    EXPECT_EQ(alert["buttons"], json({"Cancel", "Write anyway"}));
+  }
+  // The copy says what it sends before it starts, then that it is done.
+  const json overlay = ui.snapshot()["overlays"]["98"];
+  EXPECT_EQ(overlay["caption"],
+            "Every entry of the list is written onto this SIM (not only the changes), each to its location; "
+            "its other locations stay as they are.");
+  EXPECT_EQ(overlay["captionLines"], 0);
+  followTransfer();
+  EXPECT_EQ(answerAlert(0)["message"], "The whole list was copied onto this SIM; the list now belongs to it.");
+  EXPECT_EQ(colours(), std::vector<std::string>({"gray", "gray", "gray"}));
+  const sim::SimCard after = modem_->sim();
+  EXPECT_EQ(after.name(1), "Anna B");
+  EXPECT_EQ(after.name(2), "Bruna");  // an unmarked row too: the whole list
+  EXPECT_EQ(after.name(5), "Carla");  // not the list's to erase on this SIM
+  EXPECT_EQ(after.name(9), "Nove");
+  EXPECT_EQ(ui.screen()["subtitle"], "SIM \u20264567895");
 }
 
 // A read over changes not yet written asks first; "Cancel" keeps everything, "Read"

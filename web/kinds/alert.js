@@ -4,7 +4,8 @@
 // others inert). Escape answers with the cancel button (input.js finds it by data-cancel).
 // A text field takes the focus first (render.js focuses the layer's first control); what
 // is typed stays in the page until a button is tapped, and goes with that tap (input.js);
-// Enter in the field taps the last button that is not the cancel one.
+// Enter in the field taps the last button that is not the cancel one. More than two buttons,
+// or two whose titles do not fit side by side, are stacked.
 import { button, h, setTarget } from './dom.js';
 
 function drawAlert(a) {
@@ -17,7 +18,8 @@ function drawAlert(a) {
   box.setAttribute('aria-labelledby', title.id);
   box.append(title);
   if (a.message) {
-    const message = h('p', 'message', a.message);
+    // A SIM's short name ("…4567895") stays whole on its line: nothing breaks after the ellipsis.
+    const message = h('p', 'message', String(a.message).replace(/\u2026(?=\d)/g, '\u2026\u2060'));
     message.id = `alert-message-${a.id}`;
     box.setAttribute('aria-describedby', message.id);
     box.append(message);
@@ -47,4 +49,9 @@ function drawAlert(a) {
 
 export function drawAlerts(host, alerts) {
   host.replaceChildren(...(Array.isArray(alerts) ? alerts : []).flatMap(drawAlert));
+  // Two buttons side by side whose titles do not fit ("Scrivi comunque" at 320 px) go one
+  // above the other, as the phone's alerts do, rather than cut their titles short.
+  for (const row of host.querySelectorAll('.alert .buttons:not(.stacked)')) {
+    if ([...row.children].some((b) => b.scrollWidth > b.clientWidth)) row.classList.add('stacked');
+  }
 }

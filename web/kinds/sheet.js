@@ -1,5 +1,6 @@
-// The action sheet, {"id", "title", "buttons": [title, ...], "cancelIndex": n | null}: a
-// modal panel at the bottom of the window, its cancel button set apart below the others.
+// The action sheet, {"id", "title", "message" (optional), "buttons": [title, ...],
+// "cancelIndex": n | null}: a modal panel at the bottom of the window, the message a line
+// under the title, its cancel button set apart below the others.
 // Escape answers with the cancel button (input.js finds it by data-cancel).
 import { button, h, setTarget } from './dom.js';
 
@@ -19,6 +20,12 @@ export function drawSheet(host, sheet) {
     panel.append(title);
   } else {
     panel.setAttribute('aria-label', 'Choices');
+  }
+  if (sheet.message) {
+    const message = h('p', 'message', sheet.message);
+    message.id = `sheet-message-${sheet.id}`;
+    panel.setAttribute('aria-describedby', message.id);
+    panel.append(message);
   }
   const cancel = [];
   (Array.isArray(sheet.buttons) ? sheet.buttons : []).forEach((title, i) => {

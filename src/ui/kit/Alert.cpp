@@ -26,11 +26,13 @@ std::vector<std::string> ActionSheet::buttons() const {
 }
 
 nlohmann::json ActionSheet::render() const {
-  return {{"id", id},
-          {"title", title},
-          {"buttons", buttons()},
-          {"cancelIndex", cancelButton ? nlohmann::json(otherButtons.size())
-                                       : nlohmann::json(nullptr)}};
+  nlohmann::json out{{"id", id},
+                     {"title", title},
+                     {"buttons", buttons()},
+                     {"cancelIndex", cancelButton ? nlohmann::json(otherButtons.size())
+                                                  : nlohmann::json(nullptr)}};
+  if (!message.empty()) out["message"] = message;
+  return out;
 }
 
 }  // namespace voryx::kit

@@ -55,6 +55,7 @@ struct ActionSheet {
   ActionSheetDelegate* delegate = nullptr;
   std::optional<std::string> cancelButton;
   std::vector<std::string> otherButtons;
+  std::string message{};  // a line under the title (what a changed row replaces); "" none
   int id = 0;  // given when shown
 
   std::vector<std::string> buttons() const;  // by index
