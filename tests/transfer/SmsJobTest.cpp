@@ -69,5 +69,23 @@ TEST_F(JobFixture, SmsReadRunsAloneAndStoresEveryMessageAsSent) {
   }
 }
 
+// A message from a sender's name keeps the name when it is written back (changed, or
+// added anew): it goes in PDU mode as an alphanumeric address, never as no number at all.
+TEST_F(JobFixture, SmsWriteKeepsASendersName) {
+  sim::SimCard card = smallSim(5);
+  card.setMessage(1, {SmsStatus::RecRead, "SMART", "24/05/04,08:00:00+08", "Promo", false});
+  useSim(card);
+  discardChanges = true;
+  ASSERT_EQ(read(1), JobOutcome::Done);
+  exec("UPDATE simsms SET desc='Promo 2', operazione=3 WHERE entry=1");
+  insert("simsms", {2, "Saldo 5€", "Vodafone", kMarkNew});
+  ASSERT_EQ(write(1), JobOutcome::Done);
+  std::vector<std::string> held;
+  const sim::SimCard after = simNow();
+  for (const auto& [index, m] : after.messages()) held.push_back(m.number + "|" + m.text);
+  EXPECT_EQ(held, (std::vector<std::string>{"SMART|Promo 2", "Vodafone|Saldo 5€"}));
+  EXPECT_EQ(commandCount("AT+CMGF=0"), 2);
+}
+
 }  // namespace
 }  // namespace voryx::transfer
