@@ -90,7 +90,6 @@ void addSimStateOptions(CLI::App& command, SimStateArgs& args) {
   auto* noIdentity = command.add_flag("--no-identity", args.noIdentity,
                                       "With the virtual modem: it refuses AT+CCID and AT+CIMI, as many "
                                       "older modems do");
-  noIdentity->excludes(iccid)->excludes(imsi);
   if (device) {
     for (CLI::Option* o : {pin, puk, noSim, busy, counter, iccid, imsi, noIdentity}) o->excludes(device);
   }
