@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (Charset cs : {Charset::Hex, Charset::Ucs2, Charset::Gsm, Charset::Ira, Charset::Utf8}) {
     decodeName(text, cs);
     decodeNumber(text, cs);
+    for (std::string_view type : {"", "129", "145", "208", "x"}) decodeSender(text, type, cs);
     decodeMessageText(text, cs);
     encodeMessageText(text, cs);
     const std::string field = encodeName(text, cs, maxSIMLen);

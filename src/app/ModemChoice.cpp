@@ -15,7 +15,8 @@ std::unique_ptr<sim::VirtualModem> startSimulation(const ModemArgs& args, const 
   const std::string& simFile = args.simFile;
   sim::SimCard card = sim::SimCard::demo();
   std::string error;
-  if (!simFile.empty() && std::filesystem::exists(simFile)) {
+  const bool fresh = !simFile.empty() && !std::filesystem::exists(simFile);
+  if (!simFile.empty() && !fresh) {
     auto loaded = sim::SimCard::load(simFile, error);
     if (!loaded) {
       std::cerr << "voryx " << command << ": " << simFile << ": " << error << "\n";
@@ -23,10 +24,17 @@ std::unique_ptr<sim::VirtualModem> startSimulation(const ModemArgs& args, const 
     }
     card = *loaded;
   }
+  if (fresh) card.giveFreshIdentity();  // a new SIM file is a SIM of its own
   sim::ModemOptions options;
   if (auto sets = sim::parseCharsetList(args.charsets)) options.charsets.listed = *sets;
   options.charsets.hexNumbers = args.hexNumbers;
-  applySimState(args.simState, card, options);
+  // A new file, or one given another identity, is saved at once: the identity a read
+  // records must be the one the file holds next time.
+  const bool identityGiven = applySimState(args.simState, card, options);
+  if ((identityGiven || fresh) && !simFile.empty() && !card.save(simFile, error)) {
+    std::cerr << "voryx " << command << ": " << error << "\n";
+    return nullptr;
+  }
   auto modem = std::make_unique<sim::VirtualModem>(card, options);
   if (!simFile.empty()) {
     modem->setOnChange([simFile](const sim::SimCard& changed) {
@@ -69,16 +77,34 @@ void addSimStateOptions(CLI::App& command, SimStateArgs& args) {
                                      "quectel or none")
                       ->capture_default_str()
                       ->check(CLI::IsMember({"cpinr", "huawei", "quectel", "none"}));
+  auto* iccid = command.add_option("--iccid", args.iccid,
+                                   "With the virtual modem: its SIM's ICCID (18 to 20 digits, the last may "
+                                   "be F); kept in the SIM file")
+                    ->option_text("DIGITS")
+                    ->check(code("an ICCID is 18 to 20 digits, the last may be F", sim::SimCard::isIccid));
+  auto* imsi = command.add_option("--imsi", args.imsi,
+                                  "With the virtual modem: its SIM's IMSI (6 to 15 digits); kept in the SIM "
+                                  "file")
+                   ->option_text("DIGITS")
+                   ->check(code("an IMSI is 6 to 15 digits", sim::SimCard::isImsi));
+  auto* noIdentity = command.add_flag("--no-identity", args.noIdentity,
+                                      "With the virtual modem: it refuses AT+CCID and AT+CIMI, as many "
+                                      "older modems do");
   if (device) {
-    for (CLI::Option* o : {pin, puk, noSim, busy, counter}) o->excludes(device);
+    for (CLI::Option* o : {pin, puk, noSim, busy, counter, iccid, imsi, noIdentity}) o->excludes(device);
   }
 }
 
-void applySimState(const SimStateArgs& args, sim::SimCard& card, sim::ModemOptions& options) {
+bool applySimState(const SimStateArgs& args, sim::SimCard& card, sim::ModemOptions& options) {
   if (auto lock = sim::PinLock::make(args.pin, args.puk)) card.pinLock() = *lock;
   options.noSim = args.noSim;
   options.simBusy = std::chrono::seconds{args.busySeconds};
   options.pinCounter = sim::pinCounterFromName(args.pinCounter).value_or(sim::PinCounter::Cpinr);
+  options.noIdentity = args.noIdentity;
+  const std::string iccid = args.iccid.empty() ? card.iccid() : args.iccid;
+  const std::string imsi = args.imsi.empty() ? card.imsi() : args.imsi;
+  if (iccid == card.iccid() && imsi == card.imsi()) return false;
+  return card.setIdentity(iccid, imsi);
 }
 
 void addModemOptions(CLI::App& command, ModemArgs& args) {

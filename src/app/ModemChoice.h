@@ -22,20 +22,24 @@
 
 namespace voryx {
 
-// The virtual SIM's lock and state, on `voryx serve` and `voryx modem-sim` only (the
-// --pin of read and write is the user's PIN): --pin, --puk, --no-sim, --busy-seconds,
-// --pin-counter.
+// The virtual SIM's lock, identity and state, on `voryx serve` and `voryx modem-sim` only
+// (the --pin of read and write is the user's PIN): --pin, --puk, --no-sim, --busy-seconds,
+// --pin-counter, --iccid, --imsi, --no-identity.
 struct SimStateArgs {
   std::string pin;    // empty: no PIN lock
   std::string puk = "12345678";
   bool noSim = false;
   int busySeconds = 0;
   std::string pinCounter = "cpinr";
+  std::string iccid;  // empty: the SIM's own (from its file, else the demo's)
+  std::string imsi;
+  bool noIdentity = false;  // the modem refuses +CCID and +CIMI
 };
 void addSimStateOptions(CLI::App& command, SimStateArgs& args);
-// Puts them on the card (its PIN lock) and the modem's options. The options' checks have
-// let only usable values through.
-void applySimState(const SimStateArgs& args, sim::SimCard& card, sim::ModemOptions& options);
+// Puts them on the card (its PIN lock and identity) and the modem's options. The options'
+// checks have let only usable values through. True when the card's identity changed (a
+// SIM file then keeps the new one).
+bool applySimState(const SimStateArgs& args, sim::SimCard& card, sim::ModemOptions& options);
 
 struct ModemArgs {
   std::string device;   // --device

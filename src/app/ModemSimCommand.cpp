@@ -63,6 +63,7 @@ int runModemSim(const ModemSimArgs& args) {
   sim::SimCard card = sim::SimCard::demo();
   std::string error;
   const std::filesystem::path file = args.simFile;
+  bool fresh = false;
   if (!file.empty()) {
     std::error_code ec;
     if (std::filesystem::exists(file, ec)) {
@@ -72,9 +73,9 @@ int runModemSim(const ModemSimArgs& args) {
         return 1;
       }
       card = std::move(*loaded);
-    } else if (!card.save(file, error)) {  // a fresh demo SIM, kept from now on
-      std::cerr << "voryx modem-sim: " << error << '\n';
-      return 1;
+    } else {
+      fresh = true;  // a demo SIM of its own, kept from now on
+      card.giveFreshIdentity();
     }
   }
 
@@ -86,7 +87,11 @@ int runModemSim(const ModemSimArgs& args) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  applySimState(args.simState, card, options);
+  // The identity given on the command line is the SIM's from now on.
+  if ((applySimState(args.simState, card, options) || fresh) && !file.empty() && !card.save(file, error)) {
+    std::cerr << "voryx modem-sim: " << error << '\n';
+    return 1;
+  }
   sim::ModemPorts ports{args.ports, std::move(card), options};
   sim::VirtualModem& modem = ports.answering();
   if (!file.empty()) {

@@ -85,7 +85,10 @@ std::string withoutPlus(std::string_view n) {
   return std::string(!n.empty() && n.front() == '+' ? n.substr(1) : n);
 }
 
-int numberType(std::string_view n) { return !n.empty() && n.front() == '+' ? 145 : 129; }
+int numberType(std::string_view n) {
+  if (isAlphanumericAddress(n)) return kAlphanumericType;
+  return !n.empty() && n.front() == '+' ? 145 : 129;
+}
 
 }  // namespace
 
@@ -301,20 +304,25 @@ ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
   struct Ident {
     std::string_view name1, name2, text;
   };
-  static constexpr std::array<Ident, 6> kIdent{{{"+CGMI", "+GMI", "Voryx"},
+  static constexpr std::array<Ident, 4> kIdent{{{"+CGMI", "+GMI", "Voryx"},
                                                 {"+CGMM", "+GMM", "Voryx virtual modem"},
                                                 {"+CGMR", "+GMR", "1.0"},
-                                                {"+CGSN", "+GSN", "356938035643809"},
-                                                {"+CIMI", "+CIMI", "222015550001234"},
-                                                // The SIM's serial number, Luhn digit last.
-                                                {"+CCID", "+CCID", "+CCID: 89390100001234567895"}}};
+                                                {"+CGSN", "+GSN", "356938035643809"}}};
   for (const auto& id : kIdent) {
     if (n == id.name1 || n == id.name2) {
       if (cmd.form == Form::Test) return Outcome::Ok;
       if (cmd.form != Form::Exec) return fail(cmeError(4));
-      reply.info(id.text);
+      reply.info(std::string(id.text));
       return Outcome::Ok;
     }
+  }
+  // The SIM's own identity: EF_ICCID's digits and the IMSI.
+  if (n == "+CCID" || n == "+CIMI") {
+    if (options_.noIdentity) return fail(cmeError(4));
+    if (cmd.form == Form::Test) return Outcome::Ok;
+    if (cmd.form != Form::Exec) return fail(cmeError(4));
+    reply.info(n == "+CCID" ? "+CCID: " + sim_.iccid() : sim_.imsi());
+    return Outcome::Ok;
   }
   if (n == "+CMEE") {
     if (cmd.form == Form::Test) reply.info("+CMEE: (0-2)");

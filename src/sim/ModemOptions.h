@@ -63,6 +63,9 @@ struct ModemOptions {
   // took its PIN (or PUK), as SIMs do while they start up.
   std::chrono::milliseconds simBusy{0};
   PinCounter pinCounter = PinCounter::Cpinr;
+  // +CCID and +CIMI answer "+CME ERROR: 4" (not supported), as many older modems do: the
+  // SIM keeps its identity, the modem does not tell it.
+  bool noIdentity = false;
 };
 
 // "default" or "linebreak".

@@ -1,10 +1,12 @@
 #include "sim/SimCard.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "base/AtomicFile.h"
@@ -57,7 +59,9 @@ std::optional<std::vector<std::string>> words(std::string_view line) {
   return out;
 }
 
-std::string quoted(std::string_view text) {
+// A word in quotes as words() reads it back. (Named apart from std::quoted, which a call
+// with a std::string would find by argument-dependent lookup: it leaves line breaks raw.)
+std::string quotedWord(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {
     if (c == '"' || c == '\\') out += '\\', out += c;
@@ -92,9 +96,26 @@ bool validTimestamp(std::string_view ts) {
 }
 
 bool validNumber(std::string_view n) {
+  if (isAlphanumericAddress(n)) return true;  // a sender's name
   if (!n.empty() && n.front() == '+') n.remove_prefix(1);
   auto bcd = encodeBcd(n);
   return bcd && n.size() <= SimCard::kMaxDigits;
+}
+
+bool allDigits(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The Luhn check digit of `digits` (ISO/IEC 7812, as the ICCID's last digit).
+char luhnDigit(std::string_view digits) {
+  int sum = 0;
+  bool twice = true;  // from the right, the check digit's neighbour is doubled
+  for (auto it = digits.rbegin(); it != digits.rend(); ++it, twice = !twice) {
+    int d = *it - '0';
+    if (twice) d = d * 2 > 9 ? d * 2 - 9 : d * 2;
+    sum += d;
+  }
+  return static_cast<char>('0' + (10 - sum % 10) % 10);
 }
 
 }  // namespace
@@ -235,6 +256,34 @@ bool SimCard::setMessage(int index, SmsRecord message) {
 
 bool SimCard::deleteMessage(int index) { return messages_.erase(index) > 0; }
 
+bool SimCard::isIccid(std::string_view iccid) {
+  if (!iccid.empty() && (iccid.back() == 'F' || iccid.back() == 'f')) iccid.remove_suffix(1);
+  return iccid.size() >= 18 && iccid.size() <= 20 && allDigits(iccid);
+}
+
+bool SimCard::isImsi(std::string_view imsi) {
+  return imsi.size() >= 6 && imsi.size() <= 15 && allDigits(imsi);
+}
+
+bool SimCard::setIdentity(std::string_view iccid, std::string_view imsi) {
+  if (!isIccid(iccid) || !isImsi(imsi)) return false;
+  iccid_ = iccid;
+  imsi_ = imsi;
+  if (iccid_.back() == 'f') iccid_.back() = 'F';
+  return true;
+}
+
+void SimCard::giveFreshIdentity() {
+  std::random_device entropy;
+  std::uniform_int_distribution<int> digit(0, 9);
+  std::string iccid(kDefaultIccid.substr(0, 8));  // industry, country and issuer digits
+  while (iccid.size() < 19) iccid += static_cast<char>('0' + digit(entropy));
+  iccid += luhnDigit(iccid);
+  std::string imsi(kDefaultImsi.substr(0, 5));  // the network's country and code
+  while (imsi.size() < 15) imsi += static_cast<char>('0' + digit(entropy));
+  setIdentity(iccid, imsi);
+}
+
 SimCard SimCard::demo() {
   SimCard sim;
   struct Row {
@@ -277,6 +326,8 @@ SimCard SimCard::demo() {
 // The SIM file. Lines:
 //   phonebook <locations> <record size>     record size = alpha length + 14
 //   sms <capacity>
+//   iccid <digits>                          the SIM's identity; a file without these
+//   imsi <digits>                           lines is the SIM of kDefaultIccid/kDefaultImsi
 //   adn <location> <record hex>             EF_ADN bytes; a comment shows name, number, type
 //   msg <index> "<status>" gsm|ucs2 "<number>" "<time stamp>" "<text>"
 // '#' starts a comment. Only the hex of a record counts.
@@ -286,7 +337,9 @@ std::string SimCard::toText() const {
       << "# adn: location, EF_ADN record in hex (alpha identifier padded with FF, number\n"
       << "# length, TON/NPI, 10 BCD bytes, CCP, EXT1); the comment is for reading only.\n"
       << "phonebook " << locations() << ' ' << recordSize() << '\n'
-      << "sms " << smsCapacity_ << '\n';
+      << "sms " << smsCapacity_ << '\n'
+      << "iccid " << iccid_ << '\n'
+      << "imsi " << imsi_ << '\n';
   for (int loc = 1; loc <= locations(); ++loc) {
     auto e = entry(loc);
     if (!e) continue;
@@ -296,9 +349,9 @@ std::string SimCard::toText() const {
         << " | " << e->type << '\n';
   }
   for (const auto& [index, m] : messages_) {
-    out << "msg " << index << ' ' << quoted(smsStatusName(m.status)) << ' '
-        << (m.ucs2 ? "ucs2" : "gsm") << ' ' << quoted(m.number) << ' ' << quoted(m.timestamp) << ' '
-        << quoted(m.text) << '\n';
+    out << "msg " << index << ' ' << quotedWord(smsStatusName(m.status)) << ' '
+        << (m.ucs2 ? "ucs2" : "gsm") << ' ' << quotedWord(m.number) << ' ' << quotedWord(m.timestamp) << ' '
+        << quotedWord(m.text) << '\n';
   }
   return out.str();
 }
@@ -308,6 +361,7 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
   int locations = -1, recordSize = -1, capacity = -1;
   std::vector<std::pair<int, std::string>> records;
   std::vector<std::pair<int, SmsRecord>> msgs;
+  std::string iccid(kDefaultIccid), imsi(kDefaultImsi);
   auto fail = [&](const std::string& why) {
     error = "line " + std::to_string(lineNo) + ": " + why;
     return std::nullopt;
@@ -331,6 +385,12 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
       auto n = parseCount((*w)[1]);
       if (!n || *n > 255) return fail("sms wants a capacity (0-255)");
       capacity = *n;
+    } else if (kind == "iccid" && w->size() == 2) {
+      if (!isIccid((*w)[1])) return fail("iccid wants 18 to 20 digits (the last may be F)");
+      iccid = (*w)[1];
+    } else if (kind == "imsi" && w->size() == 2) {
+      if (!isImsi((*w)[1])) return fail("imsi wants 6 to 15 digits");
+      imsi = (*w)[1];
     } else if (kind == "adn" && w->size() == 3) {
       auto loc = parseCount((*w)[1]);
       auto bytes = fromHex((*w)[2]);
@@ -356,7 +416,7 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
         return fail("text does not fit one message in this coding");
       msgs.emplace_back(*index, std::move(m));
     } else {
-      return fail("expected phonebook, sms, adn or msg with their fields");
+      return fail("expected phonebook, sms, iccid, imsi, adn or msg with their fields");
     }
   }
   if (locations < 0 || capacity < 0) {
@@ -364,6 +424,7 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
     return std::nullopt;
   }
   SimCard card(locations, recordSize - 14, capacity);
+  card.setIdentity(iccid, imsi);
   for (const auto& [loc, bytes] : records) {
     if (!card.setRecord(loc, bytes)) {
       error = "adn " + std::to_string(loc) + ": location outside 1-" + std::to_string(locations) +

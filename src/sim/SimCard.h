@@ -23,7 +23,8 @@ std::optional<SmsStatus> smsStatusFromName(std::string_view name);
 
 struct SmsRecord {
   SmsStatus status = SmsStatus::StoUnsent;
-  std::string number;     // sender (REC) or recipient (STO); "+" first when international
+  std::string number;     // sender (REC) or recipient (STO); "+" first when international;
+                          // a received one may be a name ("SMART", isAlphanumericAddress)
   std::string timestamp;  // "yy/MM/dd,hh:mm:ss+zz" (quarter hours) for received; may be empty
   std::string text;       // UTF-8
   bool ucs2 = false;      // coded as UCS2 (DCS 0x08) rather than the GSM 7-bit alphabet
@@ -44,6 +45,9 @@ class SimCard {
   static constexpr int kDefaultAlphaLength = 14;
   static constexpr int kDefaultSmsCapacity = 30;
   static constexpr int kMaxDigits = 20;  // ten BCD bytes, no extension records
+  // The identity of a SIM file saved before files kept one (and of SimCard() itself).
+  static constexpr std::string_view kDefaultIccid = "89390100001234567895";
+  static constexpr std::string_view kDefaultImsi = "222015550001234";
 
   explicit SimCard(int locations = kDefaultLocations, int alphaLength = kDefaultAlphaLength,
                    int smsCapacity = kDefaultSmsCapacity);
@@ -89,6 +93,18 @@ class SimCard {
   // Writes a temporary file next to `file`, syncs it and renames it over `file`.
   bool save(const std::filesystem::path& file, std::string& error) const;
 
+  // Which SIM this is: EF_ICCID's digits and the IMSI, as +CCID and +CIMI tell them.
+  const std::string& iccid() const { return iccid_; }
+  const std::string& imsi() const { return imsi_; }
+  // False (nothing changed) when either is not of its form (isIccid, isImsi).
+  bool setIdentity(std::string_view iccid, std::string_view imsi);
+  // 18 to 20 digits, the last may be the padding F; 6 to 15 digits.
+  static bool isIccid(std::string_view iccid);
+  static bool isImsi(std::string_view imsi);
+  // A new SIM's identity: an ICCID of the demo's issuer with a Luhn check digit and
+  // random serial digits, and an IMSI of its network, so that two new SIMs differ.
+  void giveFreshIdentity();
+
   // The PIN lock (off unless set); the card's state in memory only, never in its file.
   PinLock& pinLock() { return pinLock_; }
   const PinLock& pinLock() const { return pinLock_; }
@@ -100,6 +116,8 @@ class SimCard {
   int smsCapacity_;
   std::vector<std::string> records_;  // location - 1
   std::map<int, SmsRecord> messages_;
+  std::string iccid_{kDefaultIccid};
+  std::string imsi_{kDefaultImsi};
   PinLock pinLock_;
 };
 

@@ -64,11 +64,14 @@ std::u32string decodeAlpha(std::string_view field) {
   if (field.empty() || byteAt(field, 0) == 0xFF) return out;
   const std::uint8_t form = byteAt(field, 0);
   if (form == 0x80) {
-    // UTF-16 units up to the first FFFF (a last odd byte is padding); a surrogate pair
-    // is one character, a surrogate without its other half none.
+    // UTF-16 units up to the first FFFF; a surrogate pair is one character, a surrogate
+    // without its other half none. A lone byte left before the FF padding (a name cut
+    // inside a unit) is no character: paired with the padding it would read as U+xxFF.
     std::u16string units;
-    for (std::size_t i = 1; i + 1 < field.size(); i += 2) {
-      const char16_t unit = static_cast<char16_t>(byteAt(field, i) << 8 | byteAt(field, i + 1));
+    std::string_view body = trimAlphaPadding(field.substr(1));
+    if (body.size() % 2 == 1) body.remove_suffix(1);
+    for (std::size_t i = 0; i + 1 < body.size(); i += 2) {
+      const char16_t unit = static_cast<char16_t>(byteAt(body, i) << 8 | byteAt(body, i + 1));
       if (unit == 0xFFFF) break;
       units.push_back(unit);
     }
@@ -90,7 +93,10 @@ std::u32string decodeAlpha(std::string_view field) {
     const char32_t base = form == 0x81 ? static_cast<char32_t>(byteAt(field, 2)) << 7
                                        : (static_cast<char32_t>(byteAt(field, 2)) << 8) |
                                              byteAt(field, 3);
-    const std::size_t end = std::min(field.size(), head + count);
+    // Some phones write a count larger than the name: what follows it is padding, never
+    // characters (FF would read as the window's last one).
+    std::size_t end = std::min(field.size(), head + count);
+    while (end > head && byteAt(field, end - 1) == 0xFF) --end;
     for (std::size_t i = head; i < end; ++i) {
       const std::uint8_t b = byteAt(field, i);
       if (b >= 0x80) {
@@ -153,11 +159,22 @@ std::string encodeAlpha80(std::u32string_view name) {
 }
 
 std::optional<std::string> encodeAlpha(std::u32string_view name, std::size_t maxBytes) {
+  // A last byte FF reads back as padding: a form that would end in one (the 81 and 82
+  // forms' last window character, an 80 form's U+xxFF) is taken only when no other is.
+  auto endsInFF = [](const std::optional<std::string>& form) {
+    return form && form->size() > 1 && static_cast<std::uint8_t>(form->back()) == 0xFF;
+  };
   std::optional<std::string> best = gsm7::encode(name);
+  std::optional<std::string> lastResort;
   for (auto candidate : {encodeAlpha81(name), encodeAlpha82(name),
                          std::optional<std::string>(encodeAlpha80(name))}) {
-    if (candidate && (!best || candidate->size() < best->size())) best = candidate;
+    if (endsInFF(candidate)) {
+      if (!lastResort || candidate->size() < lastResort->size()) lastResort = candidate;
+    } else if (candidate && (!best || candidate->size() < best->size())) {
+      best = candidate;
+    }
   }
+  if (!best || best->size() > maxBytes) best = lastResort;
   if (!best || best->size() > maxBytes) return std::nullopt;
   return best;
 }

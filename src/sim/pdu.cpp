@@ -1,5 +1,6 @@
 #include "sim/pdu.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -15,8 +16,16 @@ std::uint8_t at(std::string_view s, std::size_t i) { return static_cast<std::uin
 constexpr std::uint8_t kDcsGsm = 0x00;
 constexpr std::uint8_t kDcsUcs2 = 0x08;
 
-// Address field: digit count, TON/NPI, BCD.
+// Address field: digit count, TON/NPI, BCD; a name as packed septets, its length the
+// semi-octets they fill (23.040 9.1.2.5).
 std::string encodeAddress(std::string_view number) {
+  if (isAlphanumericAddress(number)) {
+    const std::string septets = *gsm7::encode(*utf8Decode(number));
+    std::string out;
+    out += static_cast<char>((septets.size() * 7 + 3) / 4);
+    out += static_cast<char>(kAlphanumericType);
+    return out + gsm7::pack(septets);
+  }
   const bool international = !number.empty() && number.front() == '+';
   if (international) number.remove_prefix(1);
   auto bcd = encodeBcd(number);
@@ -102,6 +111,19 @@ std::optional<std::string> readAddress(Cursor& c) {
 }
 
 }  // namespace
+
+bool isAlphanumericAddress(std::string_view number) {
+  std::string_view digits = number;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  if (number.empty() || encodeBcd(digits)) return false;
+  const bool letter = std::any_of(number.begin(), number.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || static_cast<unsigned char>(c) >= 0x80;
+  });
+  if (!letter) return false;  // "39 1" is a mistyped number, not a name
+  auto text = utf8Decode(number);
+  auto septets = text ? gsm7::encode(*text) : std::nullopt;
+  return septets && septets->size() <= 11;
+}
 
 std::optional<std::string> encodeBcd(std::string_view digits) {
   std::string out;

@@ -17,6 +17,12 @@ std::optional<std::string> encodeBcd(std::string_view digits);
 // Up to the first F nibble; ',' for C, '?' for D, nothing for E.
 std::string decodeBcd(std::string_view bytes);
 
+// A sender that is a name rather than a number ("SMART", "Vodafone"): not a dial string,
+// with a letter, at most 11 characters of the GSM alphabet (ten octets of packed septets). Its address
+// type is alphanumeric (TON 101, 0xD0 = 208).
+bool isAlphanumericAddress(std::string_view number);
+inline constexpr int kAlphanumericType = 0xD0;
+
 // Service centre, used for every PDU the store shows.
 inline constexpr std::string_view kServiceCentre = "+393359609600";
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 
 #include "modem/Reply.h"
 #include "transfer/GsmAlphabet.h"
@@ -284,6 +285,50 @@ std::string decodeNumber(std::string_view field, Charset cs) {
     }
   }
   return asUtf8(field);
+}
+
+namespace {
+
+// A type field of TON 101 (alphanumeric): 208 to 223.
+bool isAlphanumericType(std::string_view type) {
+  while (!type.empty() && type.front() == ' ') type.remove_prefix(1);
+  while (!type.empty() && type.back() == ' ') type.remove_suffix(1);
+  int value = 0;
+  auto [end, ec] = std::from_chars(type.data(), type.data() + type.size(), value);
+  return ec == std::errc{} && end == type.data() + type.size() && value >= 0x80 && value <= 0xFF &&
+         (value & 0x70) == 0x50;
+}
+
+// Units a sender's name is made of: no control character, no surrogate without its other
+// half, nothing private, unassigned by design or already a replacement.
+bool readsAsText(std::u16string_view units) {
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u < 0x20 || (u >= 0x7F && u < 0xA0) || (u >= 0xE000 && u <= 0xF8FF) || u >= 0xFFFD) return false;
+    if (u >= 0xDC00 && u <= 0xDFFF) return false;
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string decodeSender(std::string_view field, std::string_view type, Charset cs) {
+  const bool alphanumeric = isAlphanumericType(type);
+  if (cs == Charset::Ucs2) {
+    auto units = hexUnits(field);
+    if (units && !std::all_of(units->begin(), units->end(), isDialCharacter) && readsAsText(*units)) {
+      const bool digitsOnly = std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; });
+      const bool ascii = std::all_of(units->begin(), units->end(), [](char16_t u) { return u < 0x80; });
+      if (!digitsOnly || (alphanumeric && ascii)) return utf16ToUtf8(*units);
+    }
+  } else if (cs == Charset::Gsm && alphanumeric) {
+    return decodeGsmText(field);
+  }
+  return decodeNumber(field, cs);
 }
 
 std::string decodeMessageText(std::string_view text, Charset cs) {

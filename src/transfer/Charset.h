@@ -85,6 +85,14 @@ std::string encodeName(std::string_view utf8Name, Charset cs, int maxSIMLen,
 // (0-9 + * # , ; p w) is decoded; anything else stays as listed.
 std::string decodeNumber(std::string_view field, Charset cs);
 
+// A message's sender (or recipient) as a "+CMGL:" header lists it, with its type field
+// ("" when the layout has none). A number as decodeNumber reads it. Under UCS2 some
+// modems list an alphanumeric sender ("SMART", "Vodafone") as its 16-bit units: decoded
+// when they read as text, except that a field of digits only is a number ("1234" is no
+// U+1234) unless the type is alphanumeric (TON 101: 208 = 0xD0) and its units are ASCII.
+// An alphanumeric sender under GSM is septets.
+std::string decodeSender(std::string_view field, std::string_view type, Charset cs);
+
 // A message text of a text-mode listing to UTF-8: UTF-8 and IRA as sent (what is not
 // UTF-8 becomes U+FFFD), GSM as septets, UCS2 as 16-bit units and HEX as septets in
 // hexadecimal (a text that is not hexadecimal stays as sent).

@@ -138,7 +138,13 @@ bool startsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
 
-bool isFiller(std::string_view line) { return trim(line).empty() || modem::isUnsolicited(line); }
+// Lines that belong to no entry: blank ones, unsolicited result codes, and lines of NUL
+// bytes only (filler some modems put between entries; a phonebook line of them is no
+// "+CPBR:" line, a message text must not keep them).
+bool isFiller(std::string_view line) {
+  line = trim(line);
+  return line.find_first_not_of('\0') == std::string_view::npos || modem::isUnsolicited(line);
+}
 
 // The index of the final result code: the last line once blank lines and unsolicited
 // codes are set aside, when it is one. lines.size() when the reply has none (truncated).

@@ -241,7 +241,7 @@ JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& 
   VORYX_LOG_IF(s.logging(), "entries parsed |%d|\n", static_cast<int>(listed.size()));
   for (const SmsRow& row : listed) {
     rows.push_back({row.index, decodeMessageText(row.text, cs),
-                    numberWithPlus(decodeNumber(row.listedNumber, cs), row.type), kMarkInStep});
+                    numberWithPlus(decodeSender(row.listedNumber, row.type, cs), row.type), kMarkInStep});
   }
   return JobOutcome::Done;
 }

@@ -1,5 +1,6 @@
 #include "transfer/SmsPdu.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -23,7 +24,36 @@ int semiOctet(char c) {
   return -1;
 }
 
+// The PDU after its address: PID, data coding, user data.
+SubmitPdu encodeSubmitBody(std::string hex, std::string_view utf8Text);
+
+// Septets packed eight into seven octets, the first in the low bits of the first octet.
+void appendPacked(std::string& hex, std::string_view septets) {
+  unsigned bits = 0;
+  int held = 0;
+  for (char septet : septets) {
+    bits |= (static_cast<unsigned>(septet) & 0x7Fu) << held;
+    held += 7;
+    while (held >= 8) {
+      appendHex(hex, bits & 0xFFu);
+      bits >>= 8;
+      held -= 8;
+    }
+  }
+  if (held > 0) appendHex(hex, bits & 0xFFu);
+}
+
 }  // namespace
+
+bool isAlphanumericSender(std::string_view number) {
+  const bool letter = std::any_of(number.begin(), number.end(), [](char c) {
+    const char lower = static_cast<char>(c | 0x20);
+    return lower >= 'a' && lower <= 'z' && lower != 'p' && lower != 'w';
+  });
+  if (!letter || number.starts_with("+")) return false;
+  auto septets = encodeGsmText(number);
+  return septets && septets->size() <= 11;
+}
 
 bool needsPduMode(std::string_view utf8Text) {
   auto septets = encodeGsmText(utf8Text);
@@ -31,6 +61,16 @@ bool needsPduMode(std::string_view utf8Text) {
 }
 
 SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view utf8Text) {
+  std::string hex = "00";  // no service centre: the modem's own is used
+  if (type == kAlphanumericType && isAlphanumericSender(number)) {
+    const std::string septets = *encodeGsmText(number);
+    appendHex(hex, 0x01);  // SMS-SUBMIT, no validity period, no user data header
+    appendHex(hex, 0x00);  // message reference
+    appendHex(hex, static_cast<unsigned>((septets.size() * 7 + 3) / 4));  // semi-octets used
+    appendHex(hex, kAlphanumericType);
+    appendPacked(hex, septets);
+    return encodeSubmitBody(std::move(hex), utf8Text);
+  }
   std::string digits;
   for (char c : number) {
     if (int v = semiOctet(c); v >= 0) digits.push_back(static_cast<char>(v));
@@ -38,16 +78,22 @@ SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view ut
   // A destination of more than 20 digits does not fit the address field.
   if (digits.size() > 20) digits.resize(20);
 
-  std::string hex = "00";  // no service centre: the modem's own is used
   appendHex(hex, 0x01);    // SMS-SUBMIT, no validity period, no user data header
   appendHex(hex, 0x00);    // message reference
   appendHex(hex, static_cast<unsigned>(digits.size()));
-  appendHex(hex, type >= 0x80 && type <= 0xFF ? static_cast<unsigned>(type) : 0x81u);
+  const bool usable = type >= 0x80 && type <= 0xFF && type != kAlphanumericType;
+  appendHex(hex, usable ? static_cast<unsigned>(type) : 0x81u);
   for (std::size_t i = 0; i < digits.size(); i += 2) {
     const unsigned low = static_cast<unsigned char>(digits[i]);
     const unsigned high = i + 1 < digits.size() ? static_cast<unsigned char>(digits[i + 1]) : 0xF;
     appendHex(hex, high << 4 | low);
   }
+  return encodeSubmitBody(std::move(hex), utf8Text);
+}
+
+namespace {
+
+SubmitPdu encodeSubmitBody(std::string hex, std::string_view utf8Text) {
   appendHex(hex, 0x00);  // protocol identifier
   if (std::optional<std::string> septets = encodeGsmText(utf8Text)) {
     if (septets->size() > static_cast<std::size_t>(kSeptetsPerSms)) {
@@ -56,19 +102,7 @@ SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view ut
     }
     appendHex(hex, 0x00);  // data coding: GSM 7-bit
     appendHex(hex, static_cast<unsigned>(septets->size()));
-    // Eight septets in seven octets, the first septet in the low bits of the first octet.
-    unsigned bits = 0;
-    int held = 0;
-    for (char septet : *septets) {
-      bits |= (static_cast<unsigned>(septet) & 0x7Fu) << held;
-      held += 7;
-      while (held >= 8) {
-        appendHex(hex, bits & 0xFFu);
-        bits >>= 8;
-        held -= 8;
-      }
-    }
-    if (held > 0) appendHex(hex, bits & 0xFFu);
+    appendPacked(hex, *septets);
     return {hex, static_cast<int>(hex.size() / 2 - 1)};
   }
   std::u16string units = toUtf16(utf8ToCodePoints(utf8Text));
@@ -84,6 +118,8 @@ SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view ut
   }
   return {hex, static_cast<int>(hex.size() / 2 - 1)};
 }
+
+}  // namespace
 
 SmsLength smsLength(std::string_view utf8Text) {
   if (std::optional<std::string> septets = encodeGsmText(utf8Text)) {

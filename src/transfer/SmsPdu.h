@@ -14,9 +14,16 @@ namespace voryx::transfer {
 // backspace and delete: the modem would take them as editing).
 bool needsPduMode(std::string_view utf8Text);
 
+// A message's number that is a sender's name ("SMART", "Vodafone"): no "+", a letter
+// that is no dial pause (p, w), at most 11 characters of the GSM alphabet. It goes as an
+// alphanumeric address (type 208, kAlphanumericType); text mode cannot carry one.
+inline constexpr int kAlphanumericType = 0xD0;
+bool isAlphanumericSender(std::string_view number);
+
 // One SMS-SUBMIT for "AT+CMGF=0" and "AT+CMGW=<tpduLength>": no service centre (length
 // byte 00), no validity period, message reference 00, PID 00. Of `number` the address
-// keeps its digits, "*" and "#", at most 20 of them; `type` is 129 or 145. A text the
+// keeps its digits, "*" and "#", at most 20 of them; `type` is 129 or 145; with type 208
+// the address is the name as packed septets (isAlphanumericSender). A text the
 // GSM alphabet holds goes as packed septets (DCS 00), cut to the 160 septets one message
 // holds (never inside an escape pair); any other as UCS2 (DCS 08), cut to 70 UTF-16
 // units, never inside a surrogate pair (longer texts are not split over several messages).

@@ -370,15 +370,17 @@ Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastN
   };
   s.progress("Writing sms entry nr.", e.posizione);
   const std::string text = firstCharacters(e.nome, kSmsTextLimit);
-  lastNumber = filterNumber(e.telefono, false);
-  const int type = numberType(e.telefono);
+  // A sender's name ("SMART") goes as an alphanumeric address, which only PDU mode carries.
+  const bool named = isAlphanumericSender(e.telefono);
+  lastNumber = named ? e.telefono : filterNumber(e.telefono, false);
+  const int type = named ? kAlphanumericType : numberType(e.telefono);
 
   std::optional<std::int32_t> storedAt;
   Verdict v;
   // Text mode in the set the job agreed (GSM or IRA) when the set carries the text
   // unchanged; otherwise, and when the modem took neither set, PDU mode.
   std::optional<std::string> body;
-  if (s.charset()) body = encodeMessageText(firstCharacters(text, kGsmCharsPerMessage), *s.charset());
+  if (s.charset() && !named) body = encodeMessageText(firstCharacters(text, kGsmCharsPerMessage), *s.charset());
   if (body) {
     auto command = JobSession::command("AT+CMGW=\"%s\",%d,\"STO SENT\"\r", lastNumber.c_str(), type);
     if (!command) return notStored(Verdict::TooLong);

@@ -206,6 +206,31 @@ TEST(CommandLineTest, FindsTheModemAndTellsWhatItSays) {
             std::string::npos) << refused.out;
 }
 
+// Two SIM files are two SIMs: each new one has an identity of its own, kept in the file,
+// and a write never lands on the other; the identity given on the command line is checked.
+TEST(CommandLineTest, TwoSimFilesAreTwoSims) {
+  test::TempDir home;
+  const std::string a = (home / "a.sim").string(), b = (home / "b.sim").string();
+  expectSays(home, {
+      {{"modem-sim", "--iccid", "8939"}, 2, "--iccid: an ICCID is 18 to 20 digits, the last may be F"},
+      {{"modem-sim", "--imsi", "22201x"}, 2, "--imsi: an IMSI is 6 to 15 digits"},
+      {{"read", "--sim-file", a, "--quiet"}, 0, ""},
+      {{"edit", "1", "Anna", "111"}, 0, "1\tAnna\t111\t3"},
+  });
+  auto iccidLine = [](const std::filesystem::path& file) {
+    const std::string text = test::readFile(file);
+    const std::size_t at = text.find("\niccid ");
+    return at == std::string::npos ? std::string() : text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+  };
+  const std::string iccid = iccidLine(a);
+  EXPECT_TRUE(iccid.starts_with("iccid 893901")) << iccid;
+  EXPECT_NE(iccid, "iccid 89390100001234567895");  // not the demo's
+  EXPECT_EQ(runVoryx(home, {"write", "--sim-file", b}).status, 5);
+  EXPECT_NE(iccidLine(b), iccid);
+  EXPECT_EQ(runVoryx(home, {"write", "--sim-file", a, "--quiet"}).status, 0);
+  EXPECT_EQ(iccidLine(a), iccid);  // the same SIM, changed and saved again
+}
+
 // The SIM's PIN and PUK from the shell, on two PIN-locked virtual SIMs (the second one
 // blocked); stdin is no terminal, so nothing is asked there.
 TEST(CommandLineTest, PinAndUnlock) {

@@ -34,7 +34,7 @@ async function editOnScreen(page, sheetButton, fields) {
 }
 
 test('read the SIM (a second read is refused meanwhile), edit, add and delete rows, write them back', async ({ page, serve }, testInfo) => {
-  // The SIM file does not exist before the first change.
+  // A new SIM file: saved at start, a demo SIM with an identity of its own.
   const simFile = testInfo.outputPath('sim.txt');
   const server = await serve(undefined, {}, ['--simulate', '--sim-file', simFile]);
   await openApp(page, server);

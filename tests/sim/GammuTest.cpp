@@ -26,3 +26,17 @@ TEST(GammuTest, ListsWhatTheSimHolds) {
     EXPECT_NE(sms.find(expected), std::string::npos) << expected << "\n" << sms;
   }
 }
+
+// A sender's name (alphanumeric address, packed septets) as gammu decodes it.
+TEST(GammuTest, ReadsASendersName) {
+  if (!voryx::test::gammuInstalled()) GTEST_SKIP() << "gammu is not installed";
+  SimCard card(10, 14, 10);
+  card.addMessage({SmsStatus::RecRead, "Vodafone", "24/05/04,08:00:00+08", "Promo", false});
+  card.addMessage({SmsStatus::RecUnread, "SMART", "24/05/04,09:00:00+08", "Saldo 5€", false});
+  VirtualModem modem{card};
+  ASSERT_TRUE(modem.start());
+  const std::string sms = runGammu(modem.devicePath(), "getallsms");
+  for (const char* expected : {"\"Vodafone\"", "\"SMART\"", "Promo", "Saldo 5€"}) {
+    EXPECT_NE(sms.find(expected), std::string::npos) << expected << "\n" << sms;
+  }
+}

@@ -67,6 +67,30 @@ TEST(ModemEngineTest, AnswersTheSetUpDialogue) {
   EXPECT_TRUE(s.at("AT+CCLK?").starts_with("\r\n+CCLK: \"30/01/02,01:04:")) << s.at("AT+CCLK?");
 }
 
+// The SIM's identity is the card's; a modem with --no-identity refuses both commands.
+TEST(ModemEngineTest, TellsTheSimsIdentity) {
+  SimCard other = SimCard::demo();
+  ASSERT_TRUE(other.setIdentity("8939010000999999999F", "222019999999999"));
+  struct Case { ModemOptions options; SimCard card; std::string command, reply; };
+  const Case kCases[] = {
+      {{}, SimCard::demo(), "AT+CCID", "\r\n+CCID: 89390100001234567895\r\n\r\nOK\r\n"},
+      {{}, SimCard::demo(), "AT+CIMI", "\r\n222015550001234\r\n\r\nOK\r\n"},
+      {{}, other, "AT+CCID", "\r\n+CCID: 8939010000999999999F\r\n\r\nOK\r\n"},
+      {{}, other, "AT+CIMI;+CCID=?", "\r\n222019999999999\r\n\r\nOK\r\n"},
+      {{}, other, "AT+CIMI=1", "\r\n+CME ERROR: 4\r\n"},
+      {{.noIdentity = true}, other, "AT+CCID", "\r\n+CME ERROR: 4\r\n"},
+      {{.noIdentity = true}, other, "AT+CIMI", "\r\n+CME ERROR: 4\r\n"},
+      {{.noSim = true, .noIdentity = true}, other, "AT+CIMI", "\r\n+CME ERROR: 10\r\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.command);
+    Session s{c.options, c.card};
+    s.at("ATE0");
+    s.at("AT+CMEE=1");
+    EXPECT_EQ(s.at(c.command), c.reply);
+  }
+}
+
 TEST(ModemEngineTest, ListingsFollowTheProfile) {
   // Entries after a blank line (default) or after a single line break with unsolicited
   // codes among them; an empty range answered by OK or by "not found".

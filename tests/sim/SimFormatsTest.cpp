@@ -55,6 +55,11 @@ TEST(AlphaTest, DecodesEveryForm) {
       // with nothing after it (a name cut inside a pair) is dropped.
       {"80D83DDE000041", "\U0001F600" "A"}, {"80D83D0041", "\xEF\xBF\xBD" "A"},
       {"8103081B65C1", "€с"}, {"820304101B3CC1", "[ё"}, {"8102081B", ""}, {"411B", "A"}, {"1B", ""},
+      // A lone byte before the padding of the 80 form, and counts of the 81 and 82 forms
+      // that run into the padding or past the field: no character from the padding.
+      {"80004100FFFF", "A"}, {"800041004200FF", "AB"}, {"8000FF", ""},
+      {"810508C141FFFFFFFF", "сA"}, {"81FF08C141FFFF", "сA"}, {"8109080041FF", "@A"},
+      {"82050410C141FFFF", "ёA"}, {"82FF0410C1FFFF", "ё"}, {"8105", ""}, {"8205FFFF", ""},
   };
   for (const auto& [field, name] : kTable) {
     SCOPED_TRACE(field);
@@ -102,6 +107,29 @@ TEST(PduTest, RoundTripsDeliverAndSubmit) {
     EXPECT_EQ(std::tie(back->number, back->text, back->ucs2, back->timestamp),  // no status in a PDU
               std::tie(m.number, m.text, m.ucs2, m.timestamp));
   }
+}
+
+// A sender's name goes as packed septets with type D0, its length the semi-octets they
+// fill; one as a network sends it decodes to the name.
+TEST(PduTest, AlphanumericSenders) {
+  const std::pair<std::string, std::string> kSenders[] = {
+      {"SMART", "09D0D366504A05"}, {"Vodafone", "0ED0D637396C7EBBCB"}, {"InfoMsg", "0DD049B7F9DD9C9F01"}};
+  for (const auto& [name, address] : kSenders) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(isAlphanumericAddress(name));
+    const SmsRecord m{SmsStatus::RecRead, name, "24/05/04,08:00:00+08", "Promo", false};
+    const std::string pdu = encodeSmsPdu(m);
+    EXPECT_NE(hex(pdu).find("04" + address + "00"), std::string::npos) << hex(pdu);
+    auto back = decodeSmsPdu(pdu, tpduLength(pdu));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->number, name);
+  }
+  auto network = decodeSmsPdu(bytes("00040ED0D637396C7EBBCB0000425040800000800550F9BBFD06"), 25);
+  ASSERT_TRUE(network);
+  EXPECT_EQ(std::tie(network->number, network->text, network->timestamp),
+            std::tie("Vodafone", "Promo", "24/05/04,08:00:00+08"));
+  for (const char* number : {"+393331234567", "*123#", "39 1", "", "A very long sender"})
+    EXPECT_FALSE(isAlphanumericAddress(number)) << number;
 }
 
 TEST(PduTest, RefusesEveryTruncation) {

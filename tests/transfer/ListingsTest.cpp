@@ -1,5 +1,7 @@
 #include "transfer/Listings.h"
 
+#include "transfer/Charset.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -147,6 +149,9 @@ const CmglCase kMessages[] = {
     {"+CMGL: 1,\"REC READ\",\"1\",,\r\nHello\r\n\r\n+CMTI: \"SM\",3\r\n\r\n"
      "+CMGL: 2,\"REC READ\",\"2\",,\r\nBye\r\nRING\r\n\r\nOK\r\n\r\n+CMTI: \"SM\",4\r\n",
      {"1|REC READ|1|Hello", "2|REC READ|2|Bye"}},
+    // NUL filler after a message is no part of its text.
+    {"+CMGL: 1,\"REC READ\",\"1\",,\r\nHello\r\n\0\0\0\0\r\n+CMGL: 2,\"REC READ\",\"2\",,\r\nBye\r\n\0\0\0\0\r\n\r\nOK\r\n"s,
+     {"1|REC READ|1|Hello", "2|REC READ|2|Bye"}},
     // Line feeds only, an empty text, a NUL byte in a text.
     {"+CMGL: 1,\"REC READ\",\"1\",,\na\nb\n+CMGL: 2,\"REC READ\",\"2\",,\n\n+CMGL: 3,\"REC READ\",\"3\",,\nx\0y\nOK\n"s,
      {"1|REC READ|1|a\nb", "2|REC READ|2|", "3|REC READ|3|x\0y"s}},
@@ -167,6 +172,55 @@ TEST(ListingsTest, ParsesEveryMessage) {
       rows.push_back(std::to_string(r.index) + "|" + r.status + "|" + r.number + "|" + r.text);
     }
     EXPECT_EQ(rows, c.rows);
+  }
+}
+
+// Senders as modems list them: numbers plain or as UCS2 hex, names ("SMART") plain or as
+// UCS2 hex, with the +CSDH=1 type (208 = 0xD0, alphanumeric) or without any. What the
+// SMS read stores: decodeSender, then "+" for type 145.
+TEST(ListingsTest, ReadsEverySender) {
+  struct Case {
+    Charset cs;
+    std::string listing;
+    std::vector<std::string> senders;
+  };
+  const Case kCases[] = {
+      // Quectel, UCS2 with +CSDH=1: name and numbers in hex, the types after the stamp.
+      {Charset::Ucs2,
+       "+CMGL: 1,\"REC READ\",\"0053004D004100520054\",,\"24/05/04,08:00:00+08\",208,5\r\n00500072006F006D006F\r\n"
+       "+CMGL: 2,\"REC READ\",\"002B00330039003300330033\",,\"24/05/04,08:00:00+08\",145,2\r\n00480069\r\n"
+       "+CMGL: 3,\"REC READ\",\"00330039003300330033\",,\"24/05/04,08:00:00+08\",145,2\r\n00480069\r\n"
+       "+CMGL: 4,\"REC READ\",\"041C04220421\",,\"24/05/04,08:00:00+08\",208,3\r\n00480069\r\nOK\r\n",
+       {"SMART", "+39333", "+39333", "МТС"}},
+      // Huawei, UCS2 without +CSDH: no type; a name has hex letters, a number stays a number.
+      {Charset::Ucs2,
+       "+CMGL: 1,\"REC UNREAD\",\"0056006F006400610066006F006E0065\",,\"24/05/04,08:00:00+08\"\r\n0041\r\n\r\n"
+       "+CMGL: 2,\"REC READ\",\"1234\",,\"24/05/04,08:00:00+08\"\r\n0041\r\n\r\n"
+       "+CMGL: 3,\"REC READ\",\"12345678\",\"\",\"24/05/04,08:00:00+08\"\r\n0041\r\n\r\n"
+       "+CMGL: 4,\"REC READ\",\"0041004200430044\",,\"24/05/04,08:00:00+08\"\r\n0041\r\n\r\n"
+       "+CMGL: 5,\"REC READ\",\"ABCDEF12\",,\"24/05/04,08:00:00+08\"\r\n0041\r\n\r\nOK\r\n",
+       {"Vodafone", "1234", "12345678", "0041004200430044", "ABCDEF12"}},
+      // Digits only with the alphanumeric type: ASCII units are a name, others a number.
+      {Charset::Ucs2,
+       "+CMGL: 1,\"REC READ\",\"0041004200430044\",,\"24/05/04,08:00:00+08\",208,1\r\n0041\r\n"
+       "+CMGL: 2,\"REC READ\",\"1234\",,\"24/05/04,08:00:00+08\",208,1\r\n0041\r\n"
+       "+CMGL: 3,\"REC READ\",\"1234\",,\"24/05/04,08:00:00+08\",129,1\r\n0041\r\nOK\r\n",
+       {"ABCD", "1234", "1234"}},
+      // Modems that list names plain under UCS2, type fourth; and under IRA, GSM, UTF-8.
+      {Charset::Ucs2, "+CMGL: 1,\"REC READ\",\"SMART\",208,\r\n0041\r\nOK\r\n", {"SMART"}},
+      {Charset::Ira, "+CMGL: 1,\"REC READ\",\"SMART\",,\"24/05/04,08:00:00+08\",208,1\r\nA\r\nOK\r\n", {"SMART"}},
+      {Charset::Gsm, "+CMGL: 1,\"REC READ\",\"Info\x11" "24\",,\"24/05/04,08:00:00+08\",208,1\r\nA\r\nOK\r\n", {"Info_24"}},
+      {Charset::Utf8, "+CMGL: 1,\"REC READ\",\"Vodafone\",,\"24/05/04,08:00:00+08\",208,1\r\nA\r\n"
+                      "+CMGL: 2,\"REC READ\",\"393331234567\",,\"24/05/04,08:00:00+08\",145,1\r\nA\r\nOK\r\n",
+       {"Vodafone", "+393331234567"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.listing);
+    std::vector<std::string> senders;
+    for (const SmsRow& r : parseCmglListing(c.listing)) {
+      senders.push_back(numberWithPlus(decodeSender(r.listedNumber, r.type, c.cs), r.type));
+    }
+    EXPECT_EQ(senders, c.senders);
   }
 }
 

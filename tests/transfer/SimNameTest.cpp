@@ -34,15 +34,25 @@ const DecodeCase kDecodes[] = {
     {"41FF42", "A"},
     {"E9", "é"},
     {"FFFF", ""},
-    // 80 form: FFFF units pad the end only; a lone last byte is dropped.
+    // 80 form: FFFF units pad the end only; a lone last byte is dropped, also before
+    // the padding (never U+00FF).
     {"8003A90436FFFFFFFF", "Ωж"},
     {"8003a9FF", "Ω"},
+    {"80004100FFFF", "A"},
+    {"800041004200FFFFFF", "AB"},
+    {"8000FF", ""},
     {"80FFFF0041", "\uFFFF" "A"},
     {"80D83DDE00", "\U0001F600"},
     {"80D83D", "\uFFFD"},  // unpaired surrogate
-    // 81 and 82 forms: a 0xFF inside the count is a character; a count larger than the
-    // field is limited to the bytes present; a count of 0 gives nothing.
-    {"810208C1FF", "\u0441\u047F"},
+    // 81 and 82 forms: a 0xFF inside the name is a character, at its end padding; a
+    // count larger than the name or the field gives the bytes present, never the
+    // padding; a count of 0 gives nothing.
+    {"810308C1FF41", "\u0441\u047FA"},
+    {"810208C1FF", "\u0441"},
+    {"810508C141FFFFFFFF", "\u0441A"},
+    {"81FF08C141FFFF", "\u0441A"},
+    {"82050410C141FFFFFF", "\u0451A"},
+    {"82FF0410C1FFFF", "\u0451"},
     {"81FF08C141", "\u0441A"},
     {"8100084141", ""},
     {"810308" "1B3CC1", "[\u0441"},
@@ -52,7 +62,7 @@ const DecodeCase kDecodes[] = {
     {"411B", "A"},
     {"8101", ""},
     {"8201", ""},
-    {"82FFFFFFFF", "\u007E"},  // base FFFF + 7F wraps within 16 bits
+    {"8202FFFFFF41", "\u007EA"},  // base FFFF + 7F wraps within 16 bits
     // Odd digit count: the lone last digit has no byte.
     {"4142434", "ABC"},
     {"8", ""},
@@ -136,7 +146,7 @@ TEST(SimNameTest, Encodes) {
 TEST(SimNameTest, WrittenNamesReadBack) {
   const char* names[] = {"Anna", "Straße 1", "Иван Петров", "Ґанна", "Ωмега", "中文名字",
                          "José & Zoë", "[work] €", "Μαρία", "\U0001F600 ok", "ҐаҐаҐа",
-                         "體體體", "Zoë Müller"};
+                         "體體體", "Zoë Müller", "Zoÿ", "ÿ", "Иваѿ", "\u0441\u047F", "仿仿"};
   for (std::string_view name : names) {
     SCOPED_TRACE(name);
     EXPECT_EQ(decodeSimName(encodeSimName(name, 241)), name);

@@ -35,8 +35,8 @@ int changeCommands(const std::vector<std::string>& log) {
 class SimSwapTest : public JobFixture {
  protected:
   // Reads the SIM, marks the rows, then makes the copy one of another SIM (as after a swap).
-  void readAndMark(const Store& st) {
-    useSim(threeEntries());
+  void readAndMark(const Store& st, sim::ModemOptions options = {}) {
+    useSim(threeEntries(), options);
     discardChanges = true;  // the marks of the case before
     ASSERT_EQ(read(st.tipo), JobOutcome::Done);
     const std::string t = st.table;
@@ -45,9 +45,11 @@ class SimSwapTest : public JobFixture {
     exec("INSERT INTO " + t + " VALUES (7,'Added','777',1)");
     before_ = rows(st.store);
   }
-  void swapSims(const Store& st) {
-    exec(std::string("UPDATE simcard SET iccid='89390100009999999990', imsi='222019999999999' WHERE store='") +
-         st.table + "'");
+  // Another SIM in the modem: the same entries, another ICCID and IMSI.
+  void swapSims() {
+    sim::SimCard other = simNow();
+    ASSERT_TRUE(other.setIdentity("89390100009999999990", "222019999999999"));
+    useSim(other);
   }
   std::vector<SimEntry> before_;
 };
@@ -57,14 +59,14 @@ TEST_F(SimSwapTest, AnotherSimIsNeverWrittenUnlessTheListIsCopiedOntoIt) {
     SCOPED_TRACE(st.name);
     // Another SIM: nothing sent, every mark kept, both SIMs named.
     readAndMark(st);
-    swapSims(st);
+    swapSims();
     const sim::SimCard other = simNow();
     EXPECT_EQ(write(st.tipo), JobOutcome::OtherSim);
     EXPECT_EQ(changeCommands(engineLog_), 0);
     EXPECT_EQ(simNow(), other);
     EXPECT_EQ(rows(st.store), before_);
-    EXPECT_EQ(host_.report.readFrom, "\u20269999990");
-    EXPECT_EQ(host_.report.thisSim, "\u20264567895");
+    EXPECT_EQ(host_.report.readFrom, "\u20264567895");
+    EXPECT_EQ(host_.report.thisSim, "\u20269999990");
 
     // A dry run on the right SIM: the commands listed, none sent, nothing changed.
     readAndMark(st);
@@ -84,7 +86,7 @@ TEST_F(SimSwapTest, AnotherSimIsNeverWrittenUnlessTheListIsCopiedOntoIt) {
     // Copied onto the other SIM: every row of the list (not the deleted one) is on it, in
     // step, and the copy is now that SIM's; its other locations are left alone.
     readAndMark(st);
-    swapSims(st);
+    swapSims();
     toOtherSim = true;
     EXPECT_EQ(write(st.tipo), JobOutcome::Done);
     toOtherSim = false;
@@ -108,6 +110,34 @@ TEST_F(SimSwapTest, AnotherSimIsNeverWrittenUnlessTheListIsCopiedOntoIt) {
     }
     EXPECT_EQ(write(st.tipo), JobOutcome::Done);  // the copy now belongs to this SIM
     EXPECT_EQ(changeCommands(engineLog_), 0);
+  }
+}
+
+// A modem that refuses both AT+CCID and AT+CIMI cannot tell one SIM from another: the write
+// goes on as it did before SIMs were told apart, and says so when the copy was read from
+// a SIM that told its identity.
+TEST_F(SimSwapTest, AWriteGoesOnWhenTheModemDoesNotTellTheSim) {
+  const sim::ModemOptions refuses{.noIdentity = true};
+  for (const Store& st : kStores) {
+    for (const bool readWithIdentity : {false, true}) {
+      SCOPED_TRACE(std::string(st.name) + (readWithIdentity ? ", read where it was told" : ", never told"));
+      readAndMark(st, readWithIdentity ? sim::ModemOptions{} : refuses);
+      useSim(simNow(), refuses);
+      EXPECT_EQ(write(st.tipo), JobOutcome::Done);
+      EXPECT_EQ(changeCommands(engineLog_), st.store == ListStore::Sms ? 4 : 3);  // SMS: a changed one is deleted and stored
+      const std::vector<SimEntry> now = rows(st.store);
+      EXPECT_EQ(now.size(), 3u);
+      for (const SimEntry& e : now) EXPECT_EQ(e.operazione, kMarkInStep);
+      const sim::SimCard after = simNow();
+      if (st.store == ListStore::Phonebook) {
+        EXPECT_EQ(after.name(1), "Changed");
+        EXPECT_EQ(after.name(2), "");
+        EXPECT_EQ(after.name(7), "Added");
+      } else {
+        EXPECT_EQ(after.messages().size(), 3u);
+      }
+      EXPECT_EQ(host_.alerts.size(), readWithIdentity ? 1u : 0u) << ::testing::PrintToString(host_.alerts);
+    }
   }
 }
 

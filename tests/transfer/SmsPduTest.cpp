@@ -23,6 +23,10 @@ const PduCase kPdus[] = {
     {"", 129, "A", "000100008100000141"},
     {"+39 (333) p1", 145, "", "0001000691933313000000"},  // only digits reach the address
     {"1", 129, "\U0001F600", "0001000181F1000804D83DDE00"},
+    // A sender's name: packed septets, type D0, the semi-octets they fill.
+    {"Vodafone", 208, "Hi", "0001000ED0D637396C7EBBCB000002C834"},
+    {"SMART", 208, "", "00010009D0D366504A050000" "00"},
+    {"+39 SMART", 208, "", "0001000281" "93000000"},  // not a name: its digits
 };
 
 TEST(SmsPduTest, EncodesSubmit) {
@@ -72,6 +76,9 @@ TEST(SmsPduTest, ChoosesPduModeForTextsTextModeCannotCarry) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(needsPduMode(c.text), c.pdu);
   }
+  for (const char* name : {"SMART", "Vodafone", "INFO-SMS", "DHL24"}) EXPECT_TRUE(isAlphanumericSender(name)) << name;
+  for (const char* number : {"+393331234567", "0612 p 1", "12w3", "+SMART", "Twelve chars", "", "Привет"})
+    EXPECT_FALSE(isAlphanumericSender(number)) << number;
 }
 
 }  // namespace
