@@ -73,8 +73,9 @@ for (const { width, height } of [{ width: 320, height: 480 }, { width: 1280, hei
     const server = await serve({
       phonebook: [[1, 'Anna B', '+3901', 3], [2, 'Bruno', '+3902', 1], [3, 'Carla', '+3903', 0]],
       simcard: [['sim', '89390100009999999990', '222019999999999']],
-    }, {}, ['--simulate', '--sim-file', simFile]);
+    }, {}, ['--simulate', '--sim-file', simFile, '--iccid', '89390100001234567895']);
     await openApp(page, server);
+    const simBefore = fs.readFileSync(simFile, 'utf8');  // a new SIM file is saved at start
     const title = page.locator('.navbar .title');
     const subtitle = page.locator('.navbar .subtitle');
     await expect(subtitle).toHaveText('SIM \u20269999990');
@@ -132,7 +133,7 @@ for (const { width, height } of [{ width: 320, height: 480 }, { width: 1280, hei
     await expect(otherSim).toHaveCount(0);
     await expect(write).toBeFocused();
     expect(await marks()).toEqual(kMarked);
-    expect(fs.existsSync(simFile)).toBe(false);  // the SIM was never changed
+    expect(fs.readFileSync(simFile, 'utf8')).toBe(simBefore);  // the SIM was never changed
 
     // Write anyway: the overlay says what the copy sends; the end alert that it is done.
     await writeToOtherSim();
