@@ -427,6 +427,21 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
                 : run(db_, "UPDATE " + table + " SET entry=? WHERE rowid=?", m.to, m.rowid);
       if (!placed) return placed;
     }
+    // 4. An old copy the SIM kept is a delete still to send, at its own index.
+    for (const Confirmed& c : confirmed) {
+      if (!c.oldKept || c.what != Confirmed::What::Written) continue;
+      if (Status looked = rowAt(c.sent.posizione, found); !looked) return looked;
+      if (found) continue;  // a row describes that index already
+      std::string text = c.sent.nome;
+      Status seenText = query(
+          db_, "SELECT desc FROM simseen WHERE store=? AND entry=?",
+          [&text](const Statement& s) { text = s.columnText(0); }, store, c.sent.posizione);
+      if (!seenText) return seenText;
+      Status pending = run(db_, "INSERT INTO " + table + " (entry,desc,number,operazione) VALUES (?,?,?,?)",
+                           c.sent.posizione, std::string_view(text), std::string_view(c.sent.telefono),
+                           kMarkDeleted);
+      if (!pending) return pending;
+    }
     return Ok{};
   });
 }

@@ -45,6 +45,10 @@ struct Confirmed {
   // SMS written: the index the modem stored the message at ("+CMGW: <index>"), which is
   // not always the row's `entry`. Always empty for the phonebook.
   std::optional<std::int32_t> storedAt;
+  // SMS written for a changed row (mark 3) whose old message the SIM refused to delete:
+  // the old copy stays at `sent.posizione`, and the table keeps a row there marked
+  // deleted (2), so that the next write deletes it.
+  bool oldKept = false;
 };
 
 // Which SIM a store's rows were read from: its ICCID (the card's serial number) and its
@@ -154,6 +158,9 @@ class SimTable {
   // free) moves to the first free entry above every entry of the table and becomes new
   // (1) — or is removed when it is marked 2 — so nothing is lost and no delete ever
   // aims at a message it does not describe.
+  // A Written entry with oldKept leaves, once its row has moved to storedAt, a row at the
+  // old index marked deleted (2), with the text the SIM was last seen holding there (else
+  // the sent text): the pending delete of the old copy, which the next pass sends.
   // What the pass confirmed also becomes what the SIM holds (seen()). With `copiedOnto`
   // (a whole list written onto another SIM), that SIM becomes the store's identity and the
   // first SIM's values are forgotten.

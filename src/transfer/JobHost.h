@@ -54,6 +54,10 @@ struct JobReport {
   int confirmed = 0;                // write: entries the SIM took (their marks are cleared)
   int marked = 0;                   // write: entries the pass had to send
   int added = 0, changed = 0, deleted = 0;  // write: what the SIM took, by the rows' marks
+  // SMS write: changed messages stored anew whose old copy the SIM refused to delete. The
+  // old copy stays on the SIM and its row marked deleted: the next write deletes it.
+  int oldKept = 0;
+  bool sms = false;                 // write: the SMS store was written (else the phonebook)
   int rows = 0;                     // read: rows stored
   std::string refusal;              // write: what the modem's refusal means, for the user
   // OtherSim: the SIM the list was read from and the one in the modem, as shortSimName

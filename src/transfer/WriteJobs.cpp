@@ -44,6 +44,7 @@ constexpr const char* kIdentityUnreadable =
     "The modem does not tell which SIM is in it, so it cannot be checked that this is the SIM "
     "the list was read from; the write goes on.";
 constexpr const char* kTooLongKey = "Too long for a modem command, entry nr.";
+constexpr const char* kOccupiedKey = "location %d on the SIM holds another entry; read first";
 // Message texts longer than this are cut before they are sent (the stored text stays).
 constexpr std::size_t kSmsTextLimit = 170;
 // One stored message holds 160 characters of the GSM alphabet; a modem refuses a longer
@@ -57,6 +58,7 @@ enum class Verdict {
   NoReply,  // the modem said nothing to the entry's command
   Refused,  // the modem answered with something other than OK
   TooLong,  // a command did not fit its buffer; nothing was sent for the entry
+  Occupied, // a new entry's location holds another entry on the SIM; nothing was sent
   Ended,    // the dialogue ended: the line broke or the modem is too slow (user told)
 };
 
@@ -68,6 +70,16 @@ Verdict verdictOf(const modem::Reply& answer) {
   }
 }
 
+// What the pass knows of the SIM before it sends anything.
+struct PassScope {
+  // A new phonebook entry goes only to a location the SIM reports empty (AT+CPBR=n first)
+  // unless `listed` says so: the last read of this very SIM listed it empty, and no write
+  // since put anything there. Off when a list is copied onto another SIM (the user asked
+  // for its locations to be overwritten).
+  bool checkEmpty = false;
+  std::optional<std::set<std::int32_t>> listed;  // the locations that SIM holds, per the table
+};
+
 struct WritePass {
   ListStore store;
   const char* errorTitle;  // the alert title of a write error
@@ -75,17 +87,19 @@ struct WritePass {
   // One entry: `index` counts from 0 in the list; `lastNumber` is the filtered number of
   // the latest write command prepared in this pass (the no-reply alert names it). What
   // the SIM took goes into `confirmed` as soon as the modem said OK.
-  Verdict (*entry)(JobSession&, const SimEntry&, int index, std::string& lastNumber,
-                   std::vector<Confirmed>& confirmed);
+  Verdict (*entry)(JobSession&, const PassScope&, const SimEntry&, int index,
+                   std::string& lastNumber, std::vector<Confirmed>& confirmed);
   bool logAnswer;  // "answer |%s|\n" after every reply checked
 };
 
 // The SIM in the modem against the one the list was read from, before any change command.
 // False when the write must not go on: the dialogue ended, the table could not say, or
 // another SIM is in and the context does not copy the list onto it (OtherSim, with both
-// SIMs named in the report). `copyOnto` is that other SIM when the context copies.
+// SIMs named in the report). `copyOnto` is that other SIM when the context copies;
+// `readFromThis` says whether the table's last read is known to come from this very SIM.
 bool checkIdentity(JobSession& s, SimTable& table, JobReport& report,
-                   std::optional<SimIdentity>& copyOnto) {
+                   std::optional<SimIdentity>& copyOnto, bool& readFromThis) {
+  readFromThis = false;
   auto recorded = table.identity();
   if (!recorded) {
     s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + recorded.error().detail + ")");
@@ -101,7 +115,9 @@ bool checkIdentity(JobSession& s, SimTable& table, JobReport& report,
     if (readFrom.known()) s.alert(kWriteWording.title, localized(kIdentityUnreadable));
     return true;
   }
-  if (sameSim(readFrom, inserted) != SameSim::No) return true;
+  const SameSim same = sameSim(readFrom, inserted);
+  readFromThis = recorded->has_value() && same == SameSim::Yes;
+  if (same != SameSim::No) return true;
   if (s.context().toOtherSim) {
     copyOnto = inserted;
     VORYX_LOG_IF(s.logging(), "copy onto other sim |%s| read from |%s|\n", inserted.iccid.c_str(),
@@ -118,6 +134,7 @@ bool checkIdentity(JobSession& s, SimTable& table, JobReport& report,
 
 JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession& s) {
   JobReport report;
+  report.sms = pass.store == ListStore::Sms;
   VORYX_LOG_IF(s.logging(), "open baseband model |%s|\n", s.machine().c_str());
 
   // The whole table, the rows on display first (in the screen's order), then the rows a
@@ -147,10 +164,20 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
     return report;
   }
   std::optional<SimIdentity> copyOnto;
-  if (!pass.setUp(s) || !checkIdentity(s, *table, report, copyOnto)) {
+  bool readFromThis = false;
+  if (!pass.setUp(s) || !checkIdentity(s, *table, report, copyOnto, readFromThis)) {
     if (report.outcome == JobOutcome::Done) report.outcome = s.failure();
     report.commands = s.commands();
     return report;
+  }
+  PassScope scope;
+  scope.checkEmpty = pass.store == ListStore::Phonebook && !copyOnto;
+  if (scope.checkEmpty && readFromThis) {
+    auto held = table->seen();
+    if (held) {
+      scope.listed.emplace();
+      for (const auto& [location, seen] : *held) scope.listed->insert(location);
+    }
   }
   if (context.dryRun) s.holdChanges();
 
@@ -177,7 +204,7 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
     }
     if (asSent.operazione != kMarkInStep) s.step(++sent, report.marked);
     const std::size_t before = confirmed.size();
-    const Verdict verdict = pass.entry(s, asSent, static_cast<int>(i), lastNumber, confirmed);
+    const Verdict verdict = pass.entry(s, scope, asSent, static_cast<int>(i), lastNumber, confirmed);
     // The sweep matches a row by what the pass read from the table.
     for (std::size_t k = before; k < confirmed.size(); ++k) confirmed[k].sent = entry;
     switch (verdict) {
@@ -194,6 +221,16 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
       case Verdict::NoReply:
         s.alert(pass.errorTitle, lastNumber);
         report.outcome = JobOutcome::NoReply;
+        break;
+      case Verdict::Occupied:
+        report.retcode = 1;
+        report.outcome = JobOutcome::WriteRefused;
+        report.refusal = localized(kOccupiedKey);
+        if (auto at = report.refusal.find("%d"); at != std::string::npos) {
+          report.refusal.replace(at, 2, std::to_string(entry.posizione));
+        }
+        VORYX_LOG_IF(s.logging(), "location %d holds another entry, nothing written there\n",
+                     entry.posizione);
         break;
       case Verdict::Refused:
         report.retcode = 1;
@@ -229,6 +266,7 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
   if (copied) confirmed.resize(confirmed.size() - leftOut.size());  // not counted as sent
   report.confirmed = static_cast<int>(confirmed.size());
   for (const Confirmed& c : confirmed) {
+    if (c.oldKept) ++report.oldKept;
     if (c.what == Confirmed::What::Erased) {
       report.deleted += c.sent.operazione == kMarkDeleted ? 1 : 0;
     } else {
@@ -254,8 +292,28 @@ bool phonebookSetUp(JobSession& s) {
          s.negotiateCharset(CharsetUse::Phonebook);
 }
 
-Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string& lastNumber,
-                       std::vector<Confirmed>& confirmed) {
+// AT+CPBR=n before a new entry: Go when the location is empty, or holds just what the entry
+// would put there (a pass whose marks could not be cleared sent it already); Occupied
+// when it holds something else.
+Verdict checkEmpty(JobSession& s, const SimEntry& e, const std::string& number,
+                   const std::string& name) {
+  // +CPBR: 4,"0212",129,"5A6F65"
+  const std::string command = *JobSession::command("AT+CPBR=%d\r", e.posizione);
+  if (!s.exchange(command, true)) return Verdict::Ended;
+  if (s.answer().kind == ReplyKind::NotFound) return Verdict::Go;  // "not found": empty
+  if (s.answer().kind != ReplyKind::Ok) return verdictOf(s.answer());
+  const Charset cs = *s.charset();
+  for (const PhonebookRow& row : parseCpbrListing(s.reply())) {
+    if (row.location != e.posizione) continue;
+    const bool same = filterNumber(decodeNumber(row.listedNumber, cs), false) == number &&
+                      decodeName(row.name, cs) == decodeName(name, cs);
+    return same ? Verdict::Go : Verdict::Occupied;
+  }
+  return Verdict::Go;
+}
+
+Verdict phonebookEntry(JobSession& s, const PassScope& scope, const SimEntry& e, int index,
+                       std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   if (e.operazione == kMarkInStep) {
     s.progress("Analyzing phonebook entry nr.", index);
@@ -275,6 +333,10 @@ Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string&
   auto command = JobSession::command("AT+CPBW=%d,\"%s\",%d,\"%s\"\r", e.posizione,
                                      lastNumber.c_str(), numberType(e.telefono), name.c_str());
   if (!command) return Verdict::TooLong;
+  if (e.operazione == kMarkNew && scope.checkEmpty &&
+      !(scope.listed && !scope.listed->count(e.posizione))) {
+    if (const Verdict v = checkEmpty(s, e, lastNumber, name); v != Verdict::Go) return v;
+  }
   if (!s.exchange(*command)) return Verdict::Ended;
   VORYX_LOG_IF(log, "contact %d insert or modiied with cmd |%s|\n", index + 1, command->c_str());
   return takeAnswer(s, true, e, Confirmed::What::Written, confirmed);
@@ -339,8 +401,8 @@ Verdict storeMessage(JobSession& s, int n, const std::string& command, const std
   return Verdict::Go;
 }
 
-Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastNumber,
-                 std::vector<Confirmed>& confirmed) {
+Verdict smsEntry(JobSession& s, const PassScope&, const SimEntry& e, int index,
+                 std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   const int n = index + 1;
   if (e.operazione == kMarkInStep) {
@@ -357,11 +419,14 @@ Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastN
   bool erased = false;
   if (e.operazione == kMarkChanged) {
     // A changed message is stored anew; the old one goes first. A refusal here does not
-    // stop the entry (the index may be empty already); only the store counts.
+    // stop the entry, but the report and the table keep it (oldKept).
     if (!s.exchange(erase)) return Verdict::Ended;
     VORYX_LOG_IF(log, "sms %d deleted for mod with cmd |%s|\n", n, erase.c_str());
     erased = s.answer().kind == ReplyKind::Ok;
   }
+  // The SIM keeps the old copy: the new one is stored all the same (the user's text is not
+  // held back), and the old one stays a delete to send.
+  const bool keptOld = e.operazione == kMarkChanged && !erased;
   // When the old message is gone but the new one is not stored, the row must not delete
   // at the old index again.
   auto notStored = [&](Verdict v) {
@@ -393,12 +458,12 @@ Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastN
     if (!s.exchange("AT+CMGF=0\r", true)) return notStored(Verdict::Ended);
     v = storeMessage(s, n, *command, pdu.hex, storedAt);
     if (v == Verdict::Go) {
-      confirmed.push_back({e, Confirmed::What::Written, storedAt});
+      confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld});
       return s.exchange("AT+CMGF=1\r", true) ? Verdict::Go : Verdict::Ended;
     }
   }
   if (v != Verdict::Go) return notStored(v);
-  confirmed.push_back({e, Confirmed::What::Written, storedAt});
+  confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld});
   return Verdict::Go;
 }
 
@@ -407,6 +472,16 @@ constexpr WritePass kPhonebookPass{ListStore::Phonebook, "Error writing phoneboo
 constexpr WritePass kSmsPass{ListStore::Sms, "Error writing sms", smsSetUp, smsEntry, false};
 
 }  // namespace
+
+std::string oldCopiesKeptMessage(int count) {
+  if (count == 1) {
+    return localized("The old copy of a changed message could not be deleted and stays on the "
+                     "SIM; the next write deletes it.");
+  }
+  return localized("Old copies of changed messages could not be deleted and stay on the SIM; "
+                   "the next write deletes them:") +
+         " " + std::to_string(count);
+}
 
 JobReport saveSIM(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kWriteWording);

@@ -9,6 +9,7 @@
 #include "entries/Csv.h"
 #include "entries/DebugLog.h"
 #include "entries/SupportMail.h"
+#include "transfer/TransferJobs.h"
 #include "store/SimTable.h"
 #include "entries/Import.h"
 #include "ui/About.h"
@@ -249,8 +250,10 @@ void RootViewController::transferEnded(bool write, const transfer::JobReport& re
   applyReport(report);
   loadDB();
   if (!write) scrivi.enabled = maxSIM != 0;
-  if (write && retcode == 1) {
-    app_.showAlert({localized("Error writing phonebook"), report.refusal, nullptr, localized("Ok"), {}});
+  const std::string errorTitle = localized(report.sms ? "Error writing sms" : "Error writing phonebook");
+  if (write && retcode == 1) app_.showAlert({errorTitle, report.refusal, nullptr, localized("Ok"), {}});
+  if (write && report.oldKept > 0) {
+    app_.showAlert({errorTitle, transfer::oldCopiesKeptMessage(report.oldKept), nullptr, localized("Ok"), {}});
   }
 }
 
