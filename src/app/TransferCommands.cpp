@@ -341,10 +341,12 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
   if (report.changed) parts.push_back(std::to_string(report.changed) + " changed");
   if (report.deleted) parts.push_back(std::to_string(report.deleted) + " deleted");
   for (std::size_t i = 0; i < parts.size(); ++i) line += (i == 0 ? ": " : ", ") + parts[i];
-  if (report.outcome != JobOutcome::Done) {
+  if (report.marksPending) {
+    line += "; " + localized("the local marks are cleared by the next read or write");
+  } else if (report.outcome != JobOutcome::Done) {
     line += "; " + counted(report.marked - report.confirmed, one, many) + " still to write";
   }
-  if (report.oldKept > 0) line += "\n" + oldCopiesKeptMessage(report.oldKept);
+  if (report.oldKept > 0) line += "\n" + transfer::oldCopiesKeptMessage(report.oldKept);
   return line;
 }
 

@@ -1,9 +1,18 @@
 #include "store/SimTable.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
+
+#include <nlohmann/json.hpp>
 
 namespace voryx {
 namespace {
@@ -28,6 +37,8 @@ const TableSql& tableOf(ListStore store) {
 // The SIM each store was read from, and what it held at each location then.
 constexpr TableSql kCardTable{
     "simcard", "CREATE TABLE simcard (store TEXT PRIMARY KEY, iccid TEXT, imsi TEXT)"};
+// The pass journals the table has applied, by token (see applyJournal).
+constexpr TableSql kPassTable{"simpass", "CREATE TABLE simpass (store TEXT PRIMARY KEY, token TEXT)"};
 constexpr TableSql kSeenTable{
     "simseen",
     "CREATE TABLE simseen (store TEXT, entry INTEGER, desc TEXT, number TEXT, PRIMARY KEY (store, entry))"};
@@ -151,7 +162,7 @@ Result<SimTable> SimTable::open(const fs::path& file, ListStore store, BusyPolic
   // SQLite's own busy handler: it sleeps in growing steps (1 ms up to 100 ms) until the
   // lock goes or the bound is spent, then the call answers SQLITE_BUSY.
   sqlite3_busy_timeout(db->handle(), static_cast<int>(busy.wait.count()));
-  for (const TableSql* table : {&tableOf(store), &kCardTable, &kSeenTable}) {
+  for (const TableSql* table : {&tableOf(store), &kCardTable, &kSeenTable, &kPassTable}) {
     if (Status made = createTableIfMissing(*db, *table); !made) return made.error();
   }
   return SimTable(std::move(*db), store, busy);
@@ -316,7 +327,7 @@ Status SimTable::markAllDeleted() {
 }
 
 Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
-                       const std::optional<SimIdentity>& copiedOnto) {
+                       const std::optional<SimIdentity>& copiedOnto, std::string_view token) {
   const std::string table(tableOf(store_).name);
   const std::string_view store = tableOf(store_).name;
   // What the SIM now holds where the pass wrote: the list shows it as the value a later
@@ -333,7 +344,7 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
           c.what == Confirmed::What::Erased
               ? run(db_, "DELETE FROM simseen WHERE store=? AND entry=?", store, c.sent.posizione)
               : run(db_, "INSERT OR REPLACE INTO simseen (store,entry,desc,number) VALUES (?,?,?,?)",
-                    store, c.storedAt.value_or(c.sent.posizione), std::string_view(c.sent.nome),
+                    store, c.storedAt.value_or(c.sent.posizione), std::string_view(c.took.value_or(c.sent.nome)),
                     std::string_view(c.sent.telefono));
       if (!noted) return noted;
     }
@@ -362,6 +373,10 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
 
   return inTransaction(db_, [&]() -> Status {
     if (Status noted = noteSeen(); !noted) return noted;
+    if (!token.empty()) {
+      Status applied = run(db_, "INSERT OR REPLACE INTO simpass (store,token) VALUES (?,?)", store, token);
+      if (!applied) return applied;
+    }
     struct Move {
       std::int64_t rowid;
       std::int32_t to;
@@ -380,6 +395,10 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
       if (written) {
         const std::int32_t now = unchanged ? kMarkInStep : mark == kMarkNew ? kMarkChanged : mark;
         if (now != mark) done = setMark(found->rowid, now);
+        if (done && unchanged && c.took && *c.took != c.sent.nome) {
+          done = run(db_, "UPDATE " + table + " SET desc=? WHERE rowid=?", std::string_view(*c.took),
+                     found->rowid);
+        }
         if (c.storedAt) moves.push_back({found->rowid, *c.storedAt});
       } else if (c.sent.operazione == kMarkDeleted) {
         if (unchanged) done = remove(found->rowid);
@@ -444,6 +463,126 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
     }
     return Ok{};
   });
+}
+
+}  // namespace voryx
+
+namespace voryx {
+namespace {
+
+using nlohmann::json;
+
+// One journal line: {"e":5,"d":"text","n":"+39...","o":3,"w":1,"s":7,"k":false}; the
+// first line of a file is {"pass":"<token>"}.
+json journalLine(const Confirmed& c) {
+  json line = {{"e", c.sent.posizione},
+               {"d", c.sent.nome},
+               {"n", c.sent.telefono},
+               {"o", c.sent.operazione},
+               {"w", c.what == Confirmed::What::Written ? 1 : 0},
+               {"k", c.oldKept}};
+  if (c.storedAt) line["s"] = *c.storedAt;
+  if (c.took) line["t"] = *c.took;
+  return line;
+}
+
+// A journal line back; nothing for a line that is not one (a torn last line, garbage).
+std::optional<Confirmed> confirmedOf(const json& line) {
+  if (!line.is_object()) return std::nullopt;
+  auto integer = [&](const char* key) -> std::optional<std::int32_t> {
+    auto it = line.find(key);
+    if (it == line.end() || !it->is_number_integer()) return std::nullopt;
+    const auto v = it->get<std::int64_t>();
+    if (v < INT32_MIN || v > INT32_MAX) return std::nullopt;
+    return static_cast<std::int32_t>(v);
+  };
+  auto text = [&](const char* key) -> std::optional<std::string> {
+    auto it = line.find(key);
+    if (it == line.end() || !it->is_string()) return std::nullopt;
+    return it->get<std::string>();
+  };
+  const auto entry = integer("e"), mark = integer("o"), what = integer("w");
+  const auto desc = text("d"), number = text("n");
+  if (!entry || !mark || !what || !desc || !number) return std::nullopt;
+  Confirmed c{{*entry, *desc, *number, *mark},
+              *what == 1 ? Confirmed::What::Written : Confirmed::What::Erased,
+              integer("s"), false, std::nullopt};
+  if (auto kept = line.find("k"); kept != line.end() && kept->is_boolean()) c.oldKept = kept->get<bool>();
+  c.took = text("t");
+  return c;
+}
+
+Error ioError(const std::filesystem::path& file, int code) {
+  return Error{Errc::Io, file.string() + ": " + std::strerror(code)};
+}
+
+}  // namespace
+
+std::filesystem::path SimTable::journalFile() const {
+  std::filesystem::path file = db_.file();
+  file += ".pass-" + std::string(tableOf(store_).name);
+  return file;
+}
+
+Status SimTable::journal(std::string_view token, const Confirmed& confirmed) {
+  const std::filesystem::path file = journalFile();
+  const bool start = journalToken_ != token;
+  std::string text;
+  if (start) text = json{{"pass", std::string(token)}}.dump() + "\n";
+  text += journalLine(confirmed).dump() + "\n";
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (start ? O_TRUNC : 0), 0600);
+  if (fd < 0) return ioError(file, errno);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int code = n < 0 ? errno : ENOSPC;
+      ::close(fd);
+      return ioError(file, code);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  const bool synced = ::fsync(fd) == 0;
+  const int code = errno;
+  ::close(fd);
+  if (!synced) return ioError(file, code);
+  journalToken_ = std::string(token);
+  return Ok{};
+}
+
+Status SimTable::applyJournal() {
+  const std::filesystem::path file = journalFile();
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return Ok{};  // none
+  std::string token;
+  std::vector<Confirmed> confirmed;
+  for (std::string line; std::getline(in, line);) {
+    const json parsed = json::parse(line, nullptr, false);
+    if (token.empty()) {
+      if (parsed.is_object() && parsed.contains("pass") && parsed["pass"].is_string()) {
+        token = parsed["pass"].get<std::string>();
+      }
+      continue;
+    }
+    if (auto c = confirmedOf(parsed)) confirmed.push_back(std::move(*c));
+  }
+  in.close();
+  bool applied = token.empty();  // a file without its first line holds nothing to apply
+  if (!applied) {
+    Status looked = query(
+        db_, "SELECT 1 FROM simpass WHERE store=? AND token=?", [&applied](const Statement&) { applied = true; },
+        tableOf(store_).name, std::string_view(token));
+    if (!looked) return looked;
+  }
+  if (!applied) {
+    if (Status swept = sweep(confirmed, std::nullopt, token); !swept) return swept;
+  }
+  std::error_code ec;
+  std::filesystem::remove(file, ec);
+  if (ec) return ioError(file, ec.value());
+  journalToken_.clear();
+  return Ok{};
 }
 
 }  // namespace voryx

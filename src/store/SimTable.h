@@ -49,6 +49,10 @@ struct Confirmed {
   // the old copy stays at `sent.posizione`, and the table keeps a row there marked
   // deleted (2), so that the next write deletes it.
   bool oldKept = false;
+  // Written: the name (message text) the SIM holds now, when it is not the row's own: cut
+  // to what the SIM holds, or with "?" for a letter the character set lacks. The row
+  // takes it, so that the list shows what the SIM has.
+  std::optional<std::string> took;
 };
 
 // Which SIM a store's rows were read from: its ICCID (the card's serial number) and its
@@ -142,7 +146,8 @@ class SimTable {
   // Applies what a write pass confirmed, in one transaction. A row is matched by the
   // `entry` the pass read; it is "unchanged" when its mark, name and number are still
   // what the pass read (another program may have changed it meanwhile).
-  //   Written, row unchanged        mark 0; with storedAt, `entry` becomes storedAt
+  //   Written, row unchanged        mark 0 (and `took` for its name, when set); with
+  //                                 storedAt, `entry` becomes storedAt
   //   Written, row changed since    keeps its mark (a mark 1 becomes 3: the SIM now holds
   //                                 a version of it); with storedAt, `entry` becomes
   //                                 storedAt all the same (that is where the SIM has it)
@@ -164,17 +169,36 @@ class SimTable {
   // What the pass confirmed also becomes what the SIM holds (seen()). With `copiedOnto`
   // (a whole list written onto another SIM), that SIM becomes the store's identity and the
   // first SIM's values are forgotten.
+  // With a journal `token`, the same transaction records that journal as applied.
   Status sweep(const std::vector<Confirmed>& confirmed,
-               const std::optional<SimIdentity>& copiedOnto = std::nullopt);
+               const std::optional<SimIdentity>& copiedOnto = std::nullopt,
+               std::string_view token = {});
+
+  // The pass journal: a file next to the database ("<file>.pass-<table>", mode 0600) in
+  // which a write pass records each entry the SIM took as soon as the modem confirmed it.
+  // It needs no lock of the database: when the sweep cannot run (another program holds
+  // the database), the next job applies the journal before it lists or sends anything,
+  // so no message is stored twice and no entry the SIM took is taken for another one.
+  // Job thread only.
+  //
+  // Appends one confirmed entry under `token` (a pass's own: the first record of a new
+  // token starts the file anew), on the disk before it returns. Errors: Io.
+  Status journal(std::string_view token, const Confirmed& confirmed);
+  // Applies a journal a pass left (sweep with its token), then removes it; a journal the
+  // table already took is only removed. Lines that cannot be read are skipped. Errors:
+  // those of sweep (the journal stays), Io.
+  Status applyJournal();
 
   Database& database() { return db_; }
 
  private:
   SimTable(Database db, ListStore store, BusyPolicy busy);
   Status replaceRows(const std::vector<SimEntry>& rows, bool discardMarks);  // in a transaction
+  std::filesystem::path journalFile() const;
   Database db_;
   ListStore store_;
   BusyPolicy busy_;
+  std::string journalToken_;  // the token the journal file was last started with
 };
 
 }  // namespace voryx

@@ -58,6 +58,9 @@ struct JobReport {
   // old copy stays on the SIM and its row marked deleted: the next write deletes it.
   int oldKept = 0;
   bool sms = false;                 // write: the SMS store was written (else the phonebook)
+  // DatabaseError after a pass: the SIM took `confirmed` entries but the marks could not
+  // be cleared; the pass journal holds them, and the next job clears them first.
+  bool marksPending = false;
   int rows = 0;                     // read: rows stored
   std::string refusal;              // write: what the modem's refusal means, for the user
   // OtherSim: the SIM the list was read from and the one in the modem, as shortSimName

@@ -28,4 +28,11 @@ inline constexpr int kUcs2UnitsPerSms = 70;
 inline constexpr int kSeptetsPerSms = 160;
 SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view utf8Text);
 
+// The beginning of a text that one stored message holds, as encodeSubmitPdu cuts it: 160
+// septets when the GSM alphabet holds the text (an extension character takes two, never
+// cut between them), else 70 UTF-16 units (never half a surrogate pair). The text itself
+// when it fits. Text mode sends no more than this either, so the row can hold exactly
+// what the SIM stored.
+std::string oneMessageText(std::string_view utf8Text);
+
 }  // namespace voryx::transfer

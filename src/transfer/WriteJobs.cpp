@@ -2,7 +2,9 @@
 // the table's full list, the modem, one command (or a few) per marked entry with the
 // reply check, and the sweep that clears the marks of what the SIM took.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <random>
 #include <optional>
 #include <set>
 #include <string>
@@ -40,17 +42,24 @@ constexpr const char* kListUnreadable = "The local database could not be read; n
 constexpr const char* kSweepFailed =
     "The SIM was written, but the local marks could not be cleared; the next write sends "
     "the same changes again.";
+// The sweep failed, but the pass journal holds what the SIM took.
+constexpr const char* kSweepPending =
+    "The SIM was written, but the local marks could not be cleared now; the next read or "
+    "write clears them first and sends nothing twice.";
+constexpr const char* kJournalFailed =
+    "What the SIM took could not be recorded; the write stopped.";
 constexpr const char* kIdentityUnreadable =
     "The modem does not tell which SIM is in it, so it cannot be checked that this is the SIM "
     "the list was read from; the write goes on.";
 constexpr const char* kTooLongKey = "Too long for a modem command, entry nr.";
 constexpr const char* kOccupiedKey = "location %d on the SIM holds another entry; read first";
-// Message texts longer than this are cut before they are sent (the stored text stays).
-constexpr std::size_t kSmsTextLimit = 170;
-// One stored message holds 160 characters of the GSM alphabet; a modem refuses a longer
-// text-mode message, and that refusal would stop every later pass at the same entry.
-// (A UCS2 message holds 70 units; the PDU encoder cuts it there.)
-constexpr std::size_t kGsmCharsPerMessage = 160;
+
+// A token no other pass has: the journal's name for this one.
+std::string passToken() {
+  std::random_device random;
+  const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+  return std::to_string(now) + "-" + std::to_string(random()) + std::to_string(random());
+}
 
 // What one entry of a pass came to.
 enum class Verdict {
@@ -140,8 +149,11 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
   // The whole table, the rows on display first (in the screen's order), then the rows a
   // search hid from the screen: none may stay unsent.
   auto table = SimTable::open(context.database, pass.store, kShellBusy);
-  Result<std::vector<SimEntry>> list = table ? table->list(context.search, context.sortField)
-                                             : Result<std::vector<SimEntry>>(table.error());
+  // What an earlier pass left in its journal is the table's before anything is listed.
+  Status applied = table && !context.dryRun ? table->applyJournal() : Status(Ok{});
+  Result<std::vector<SimEntry>> list = !table     ? Result<std::vector<SimEntry>>(table.error())
+                                       : !applied ? Result<std::vector<SimEntry>>(applied.error())
+                                                  : table->list(context.search, context.sortField);
   if (list && !context.search.empty()) {
     auto all = table->list("", context.sortField);
     if (!all) {
@@ -186,16 +198,21 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
   // not the first SIM's: nothing is erased there); they go once the whole list is on it.
   std::vector<Confirmed> leftOut;
   std::string lastNumber;
+  // The journal of this pass (a list copied onto another SIM keeps none: it is sent whole
+  // again until it is all on that SIM).
+  const bool journaling = !context.dryRun && !copyOnto;
+  const std::string token = passToken();
   report.marked = static_cast<int>(std::count_if(list->begin(), list->end(), [&](const SimEntry& e) {
     return copyOnto ? e.operazione != kMarkDeleted : e.operazione != kMarkInStep;
   }));
   int sent = 0;
+  bool journaledAll = journaling;
   for (std::size_t i = 0; i < list->size() && report.outcome == JobOutcome::Done; ++i) {
     const SimEntry& entry = (*list)[i];
     SimEntry asSent = entry;
     if (copyOnto) {
       if (entry.operazione == kMarkDeleted) {
-        leftOut.push_back({entry, Confirmed::What::Erased, std::nullopt});
+        leftOut.push_back({entry, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
         continue;
       }
       // Every row goes, to its location; a message is stored anew (nothing of the other
@@ -207,6 +224,16 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
     const Verdict verdict = pass.entry(s, scope, asSent, static_cast<int>(i), lastNumber, confirmed);
     // The sweep matches a row by what the pass read from the table.
     for (std::size_t k = before; k < confirmed.size(); ++k) confirmed[k].sent = entry;
+    Status recorded = Ok{};
+    for (std::size_t k = before; journaling && recorded && k < confirmed.size(); ++k) {
+      recorded = table->journal(token, confirmed[k]);
+    }
+    if (!recorded) {
+      s.alert(kWriteWording.title, localized(kJournalFailed) + " (" + recorded.error().detail + ")");
+      report.outcome = JobOutcome::DatabaseError;
+      journaledAll = false;
+      break;
+    }
     switch (verdict) {
       case Verdict::Go:
         break;
@@ -257,10 +284,16 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
 
   // Whatever ended the pass, what the SIM took is no longer a change to send.
   if (!confirmed.empty() || report.outcome == JobOutcome::Done) {
-    if (Status swept = table->sweep(confirmed, copied ? copyOnto : std::nullopt); !swept) {
-      s.alert(kWriteWording.title, localized(kSweepFailed) + " (" + swept.error().detail + ")");
+    Status swept = table->sweep(confirmed, copied ? copyOnto : std::nullopt, journaling ? token : "");
+    if (!swept) {
+      const bool pending = journaledAll && !confirmed.empty();
+      s.alert(kWriteWording.title,
+              localized(pending ? kSweepPending : kSweepFailed) + " (" + swept.error().detail + ")");
       report.outcome = JobOutcome::DatabaseError;
-      return report;
+      report.marksPending = pending;
+    } else if (journaling) {
+      // Applied with its token: a journal left behind is recognised and only removed.
+      (void)table->applyJournal();
     }
   }
   if (copied) confirmed.resize(confirmed.size() - leftOut.size());  // not counted as sent
@@ -281,7 +314,7 @@ Verdict takeAnswer(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::
                    std::vector<Confirmed>& confirmed) {
   if (logAnswer) modem::logAnswer(s.logging(), s.reply());
   const Verdict v = verdictOf(s.answer());
-  if (v == Verdict::Go) confirmed.push_back({e, what, std::nullopt});
+  if (v == Verdict::Go) confirmed.push_back({e, what, std::nullopt, false, std::nullopt});
   return v;
 }
 
@@ -347,17 +380,6 @@ Verdict phonebookEntry(JobSession& s, const PassScope& scope, const SimEntry& e,
 bool smsSetUp(JobSession& s) {
   return s.exchange("AT V1E0\r", true) && s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true) &&
          s.exchange("AT+CMGF=1\r", true) && s.negotiateCharset(CharsetUse::SmsWrite);
-}
-
-// The first `limit` characters of a UTF-8 text (never cutting inside one).
-std::string firstCharacters(std::string_view utf8, std::size_t limit) {
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80 && count++ == limit) {
-      return std::string(utf8.substr(0, i));
-    }
-  }
-  return std::string(utf8);
 }
 
 // At the text prompt a carriage return starts the message's next line; a line feed is
@@ -430,11 +452,15 @@ Verdict smsEntry(JobSession& s, const PassScope&, const SimEntry& e, int index,
   // When the old message is gone but the new one is not stored, the row must not delete
   // at the old index again.
   auto notStored = [&](Verdict v) {
-    if (erased) confirmed.push_back({e, Confirmed::What::Erased, std::nullopt});
+    if (erased) confirmed.push_back({e, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
     return v;
   };
   s.progress("Writing sms entry nr.", e.posizione);
-  const std::string text = firstCharacters(e.nome, kSmsTextLimit);
+  // One stored message holds 160 septets (70 UTF-16 units): a longer text (an old row, a
+  // restore) is stored cut, and the row then holds what the SIM has.
+  const std::string text = oneMessageText(e.nome);
+  std::optional<std::string> took;
+  if (text != e.nome) took = text;
   lastNumber = filterNumber(e.telefono, false);
   const int type = numberType(e.telefono);
 
@@ -443,7 +469,7 @@ Verdict smsEntry(JobSession& s, const PassScope&, const SimEntry& e, int index,
   // Text mode in the set the job agreed (GSM or IRA) when the set carries the text
   // unchanged; otherwise, and when the modem took neither set, PDU mode.
   std::optional<std::string> body;
-  if (s.charset()) body = encodeMessageText(firstCharacters(text, kGsmCharsPerMessage), *s.charset());
+  if (s.charset()) body = encodeMessageText(text, *s.charset());
   if (body) {
     auto command = JobSession::command("AT+CMGW=\"%s\",%d,\"STO SENT\"\r", lastNumber.c_str(), type);
     if (!command) return notStored(Verdict::TooLong);
@@ -458,12 +484,12 @@ Verdict smsEntry(JobSession& s, const PassScope&, const SimEntry& e, int index,
     if (!s.exchange("AT+CMGF=0\r", true)) return notStored(Verdict::Ended);
     v = storeMessage(s, n, *command, pdu.hex, storedAt);
     if (v == Verdict::Go) {
-      confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld});
+      confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld, took});
       return s.exchange("AT+CMGF=1\r", true) ? Verdict::Go : Verdict::Ended;
     }
   }
   if (v != Verdict::Go) return notStored(v);
-  confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld});
+  confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld, took});
   return Verdict::Go;
 }
 

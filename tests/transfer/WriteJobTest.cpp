@@ -232,6 +232,67 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
   }
 }
 
+// Another program holds the database while a pass runs: the SIM takes every entry but the
+// marks cannot be cleared. The shell hears how much was written; the next write applies
+// the pass's journal first and sends nothing again (no message stored twice, no new
+// entry taken for another one).
+TEST_F(JobFixture, MarksALockedDatabaseKeptAreClearedWithoutSendingTwice) {
+  for (bool sms : {false, true}) {
+    SCOPED_TRACE(sms ? "SMS" : "phonebook");
+    const ListStore store = sms ? ListStore::Sms : ListStore::Phonebook;
+    const char* table = sms ? "simsms" : "sim";
+    sim::SimCard card = smallSim(10);
+    if (sms) {
+      card.setMessage(1, {SmsStatus::StoSent, "1", "", "B", false});
+      card.setMessage(2, {SmsStatus::StoSent, "2", "", "old A", false});
+    } else {
+      card.writeEntryText(1, "Alt", "1");
+      card.writeEntryText(2, "Bob", "2");
+    }
+    useSim(card);
+    insert(table, {1, sms ? "B" : "Alt2", "1", sms ? kMarkDeleted : kMarkChanged});
+    insert(table, {2, sms ? "new A" : "Bob", "2", sms ? kMarkChanged : kMarkDeleted});
+    insert(table, {7, "C", "7", kMarkNew});
+    std::optional<Database> holder;
+    duringPass = [&](const std::string& line) {
+      if (holder || !(line.starts_with("AT+CPBW") || line.starts_with("AT+CMGD"))) return;
+      holder.emplace(*Database::open(database_));
+      ASSERT_TRUE(holder->exec("BEGIN IMMEDIATE").ok());
+    };
+    EXPECT_EQ(write(sms ? 1 : 0), JobOutcome::DatabaseError);
+    holder.reset();
+    duringPass = {};
+    EXPECT_TRUE(host_.report.marksPending);
+    EXPECT_EQ(host_.report.confirmed, 3);
+    ASSERT_FALSE(host_.alerts.empty());
+    EXPECT_TRUE(host_.alerts.back().starts_with(
+        "Write to SIM|The SIM was written, but the local marks could not be cleared now"));
+    const sim::SimCard after = simNow();
+
+    useSim(after);
+    EXPECT_EQ(write(sms ? 1 : 0), JobOutcome::Done);
+    EXPECT_EQ(host_.report.marked, 0);
+    EXPECT_EQ(commandCount("AT+CMGW") + commandCount("AT+CPBW") + commandCount("AT+CMGD"), 0);
+    std::vector<std::pair<int, std::string>> listed, held;
+    for (const SimEntry& e : rows(store)) {
+      EXPECT_EQ(e.operazione, kMarkInStep) << e.nome;
+      listed.emplace_back(e.posizione, e.nome);
+    }
+    const sim::SimCard last = simNow();
+    if (sms) {
+      for (const auto& [index, m] : last.messages()) held.emplace_back(index, m.text);
+      EXPECT_EQ(held, (std::vector<std::pair<int, std::string>>{{1, "new A"}, {2, "C"}}));
+    } else {
+      for (int loc = 1; loc <= 10; ++loc) {
+        if (!last.isEmpty(loc)) held.emplace_back(loc, last.name(loc));
+      }
+      EXPECT_EQ(held, (std::vector<std::pair<int, std::string>>{{1, "Alt2"}, {7, "C"}}));
+    }
+    EXPECT_EQ(held, listed);
+    EXPECT_FALSE(std::filesystem::exists(database_.string() + ".pass-" + table));
+  }
+}
+
 // A reply that comes after the wait for its first byte is still its command's own (the
 // SIM took the entry), but the pass goes no further: no later command may be judged by
 // a reply that belongs to another.
@@ -296,9 +357,13 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
   insert("simsms", {8, "Line one\nLine two", "12", kMarkNew});
   insert("simsms", {9, "gone", "", kMarkDeleted});
   insert("simsms", {10, "As it is", "1", kMarkInStep});  // (not on this SIM: never sent)
-  // Cut to what one message holds (160 GSM characters), so the modem takes it; the
-  // stored text stays whole.
+  // Longer than one message (an old row, a restore): stored cut to what one message holds
+  // (160 septets, 70 UCS2 units), so the modem takes it; the row then holds what the SIM
+  // has.
   insert("simsms", {11, std::string(200, 'x'), "1", kMarkNew});
+  std::string cyrillic;
+  for (int i = 0; i < 105; ++i) cyrillic += "ж";
+  insert("simsms", {12, cyrillic, "1", kMarkNew});
 
   EXPECT_EQ(write(2), JobOutcome::Done);  // any store but the phonebook is the SMS store
   EXPECT_EQ(host_.report.retcode, 0);
@@ -322,22 +387,29 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
                               "Writing sms entry nr. 4", "Writing sms entry nr. 5",
                               "Writing sms entry nr. 6", "Writing sms entry nr. 7",
                               "Writing sms entry nr. 8", "Deleting sms entry nr. 9",
-                              "Analyzing sms entry nr. 6", "Writing sms entry nr. 11"}));
+                              "Analyzing sms entry nr. 6", "Writing sms entry nr. 11",
+                              "Writing sms entry nr. 12"}));
   EXPECT_NE(DebugLog::contents().find("start sms 1 insert or modiied with cmd |AT+CMGW="), std::string::npos);
 
   // Every row is in step and names the index its message is stored at.
   const sim::SimCard after = simNow();
   const std::vector<SimEntry> stored = rows(ListStore::Sms);
-  EXPECT_EQ(stored.size(), 7u);
-  EXPECT_EQ(after.messages().size(), 6u);
+  EXPECT_EQ(stored.size(), 8u);
+  EXPECT_EQ(after.messages().size(), 7u);
+  std::string cut;
+  for (int i = 0; i < 70; ++i) cut += "ж";
   for (const SimEntry& e : stored) {
     SCOPED_TRACE(e.nome.substr(0, 20));
     EXPECT_EQ(e.operazione, kMarkInStep);
     if (e.nome == "As it is") continue;
     const sim::SmsRecord* m = after.message(e.posizione);
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->text, e.nome.size() == 200 ? std::string(160, 'x') : e.nome);
-    EXPECT_EQ(m->ucs2, m->text == "Привет");
+    EXPECT_EQ(m->text, e.nome);
+    EXPECT_EQ(m->ucs2, m->text == "Привет" || m->text == cut);
+  }
+  for (const std::string& text : {std::string(160, 'x'), cut}) {
+    EXPECT_NE(std::find_if(stored.begin(), stored.end(), [&](const SimEntry& e) { return e.nome == text; }),
+              stored.end());
   }
 }
 
