@@ -293,6 +293,62 @@ TEST_F(JobFixture, MarksALockedDatabaseKeptAreClearedWithoutSendingTwice) {
   }
 }
 
+// A new entry goes only to a location the SIM holds empty: a copy that was never read
+// from this SIM (a fresh home, a damaged database moved aside, a shorter restore) may
+// have picked a location the SIM still uses. The write stops there, the row keeps its
+// mark, and the SIM keeps its entry; a read of this SIM that listed the location empty
+// spares the question, and a list copied onto another SIM overwrites by request.
+TEST_F(JobFixture, NewEntriesGoOnlyWhereTheSimIsEmpty) {
+  struct Case {
+    const char* name;
+    bool readFirst;      // a read of this SIM before the row is added
+    bool otherSim;       // the copy names another SIM, and the write copies onto this one
+    const char* atFour;  // what the SIM holds at location 4 (after any read)
+    JobOutcome outcome;
+    int cpbr;            // "AT+CPBR=4" sent
+    const char* after;   // the name at 4 afterwards
+  };
+  const Case kCases[] = {
+      {"never read, held", false, false, "Other", JobOutcome::WriteRefused, 1, "Other"},
+      {"never read, empty", false, false, nullptr, JobOutcome::Done, 1, "Dan"},
+      {"never read, holds the entry already", false, false, "Dan", JobOutcome::Done, 1, "Dan"},
+      {"read empty", true, false, nullptr, JobOutcome::Done, 0, "Dan"},
+      {"read empty, taken since by another phone", true, false, "Other", JobOutcome::Done, 0, "Dan"},
+      {"copied onto another SIM", true, true, "Other", JobOutcome::Done, 0, "Dan"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(SimTable::open(database_, ListStore::Phonebook).ok());
+    for (const char* t : {"sim", "simseen", "simcard"}) exec(std::string("DELETE FROM ") + t);
+    sim::SimCard card = smallSim(10);
+    card.writeEntryText(1, "Anna", "1");
+    useSim(card);
+    if (c.readFirst) {
+      ASSERT_EQ(read(0), JobOutcome::Done);
+      if (c.otherSim) exec("UPDATE simcard SET iccid='89390100009999999990', imsi='222019999999999'");
+    }
+    if (c.atFour) card.writeEntryText(4, c.atFour, "4");
+    useSim(card);
+    insert("sim", {4, "Dan", "4", kMarkNew});
+    toOtherSim = c.otherSim;
+    EXPECT_EQ(write(0), c.outcome);
+    toOtherSim = false;
+    EXPECT_EQ(commandCount("AT+CPBR=4"), c.cpbr);
+    EXPECT_EQ(simNow().name(4), c.after);
+    const std::vector<SimEntry> after = rows(ListStore::Phonebook);
+    const auto row = std::find_if(after.begin(), after.end(), [](const SimEntry& e) { return e.posizione == 4; });
+    ASSERT_NE(row, after.end());
+    if (c.outcome == JobOutcome::Done) {
+      EXPECT_EQ(row->operazione, kMarkInStep);
+      continue;
+    }
+    EXPECT_EQ(row->operazione, kMarkNew);
+    EXPECT_EQ(commandCount("AT+CPBW=4"), 0);
+    EXPECT_EQ(host_.report.retcode, 1);
+    EXPECT_EQ(host_.report.refusal, "location 4 on the SIM holds another entry; read first");
+  }
+}
+
 // A reply that comes after the wait for its first byte is still its command's own (the
 // SIM took the entry), but the pass goes no further: no later command may be judged by
 // a reply that belongs to another.
