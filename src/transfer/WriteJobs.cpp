@@ -345,6 +345,39 @@ Verdict checkEmpty(JobSession& s, const SimEntry& e, const std::string& number,
   return Verdict::Go;
 }
 
+// Whether `cs` carries the whole name within the SIM's bytes. IRA only for printable ASCII
+// outside the characters the GSM alphabet places elsewhere, which modems convert unreliably.
+bool storesWhole(std::string_view name, Charset cs, int maxSIMLen) {
+  if (cs == Charset::Ira && !encodeMessageText(name, Charset::Ira)) return false;
+  return decodeName(encodeName(name, cs, maxSIMLen), cs) == name;
+}
+
+// Without HEX, the set a name is stored best in: the first of GSM, IRA, UCS2 (the most
+// compact first) that holds the whole name, else UCS2 (cut, but every letter its own),
+// else the set in use (with "?" for what it lacks); the line switches to it (AT+CSCS)
+// when it talks in another. A set the user chose (forced from the shell, or the setup
+// screen's "Use UCS2") is kept; under HEX every name has its most compact form already.
+// False when the dialogue ended.
+bool useSetFor(JobSession& s, std::string_view name) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const Charset now = *s.charset();
+    if (now == Charset::Hex || s.context().charset.forced || s.context().charset.ucs2First) return true;
+    std::optional<Charset> best;
+    for (Charset cs : {Charset::Gsm, Charset::Ira, Charset::Ucs2}) {
+      if (s.mayUse(cs) && storesWhole(name, cs, s.context().maxSIMLen)) {
+        best = cs;
+        break;
+      }
+    }
+    if (!best) best = s.mayUse(Charset::Ucs2) ? Charset::Ucs2 : now;
+    if (*best == now) return true;
+    if (!s.switchCharset(*best)) return false;
+    if (*s.charset() == *best) return true;
+    // Refused: chosen again without it.
+  }
+  return true;
+}
+
 Verdict phonebookEntry(JobSession& s, const PassScope& scope, const SimEntry& e, int index,
                        std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
@@ -361,8 +394,10 @@ Verdict phonebookEntry(JobSession& s, const PassScope& scope, const SimEntry& e,
   }
   s.progress("Writing phonebook entry nr.", index);
   lastNumber = filterNumber(e.telefono, false);
+  if (!useSetFor(s, e.nome)) return Verdict::Ended;
   // Numbers go as they are in every set: the modem converts no number field.
-  const std::string name = encodeName(e.nome, *s.charset(), s.context().maxSIMLen, s.codecLog());
+  const Charset cs = *s.charset();
+  const std::string name = encodeName(e.nome, cs, s.context().maxSIMLen, s.codecLog());
   auto command = JobSession::command("AT+CPBW=%d,\"%s\",%d,\"%s\"\r", e.posizione,
                                      lastNumber.c_str(), numberType(e.telefono), name.c_str());
   if (!command) return Verdict::TooLong;
@@ -372,7 +407,12 @@ Verdict phonebookEntry(JobSession& s, const PassScope& scope, const SimEntry& e,
   }
   if (!s.exchange(*command)) return Verdict::Ended;
   VORYX_LOG_IF(log, "contact %d insert or modiied with cmd |%s|\n", index + 1, command->c_str());
-  return takeAnswer(s, true, e, Confirmed::What::Written, confirmed);
+  const Verdict v = takeAnswer(s, true, e, Confirmed::What::Written, confirmed);
+  // The row takes the name as the SIM has it: cut, or with "?" for what the set lacks.
+  if (v == Verdict::Go) {
+    if (std::string took = decodeName(name, cs); took != e.nome) confirmed.back().took = std::move(took);
+  }
+  return v;
 }
 
 // ---- SMS ----
