@@ -394,6 +394,7 @@ int runTransfer(const TransferOptions& options) {
   const transfer::JobReport& report = host.report();
   if (report.maxSIM && report.maxSIM->remember) preferences.store(kPrefMaxSIM, report.maxSIM->value);
   if (report.maxSIMLen) preferences.store(kPrefMaxSIMLen, *report.maxSIMLen);
+  if (report.nameSets && *report.nameSets != 0) preferences.store(kPrefNameSets, *report.nameSets);
   if (report.maxSMS && report.maxSMS->remember) preferences.store(kPrefMaxSMS, report.maxSMS->value);
 
   if (options.dryRun) {

@@ -4,6 +4,7 @@
 
 #include "entries/DebugLog.h"
 #include "transfer/GsmAlphabet.h"
+#include "transfer/Charset.h"
 #include "transfer/SimName.h"
 
 namespace voryx::entries {
@@ -30,7 +31,7 @@ Result<SimEntry> cleaned(const EditTarget& target, std::int32_t location, std::s
 
 std::string cleanName(const EditTarget& target, std::string_view name) {
   if (target.store == ListStore::Sms) return std::string(name);
-  return transfer::fitSimName(name, target.maxSIMLen);
+  return transfer::fitNameForSets(name, target.maxSIMLen, target.nameSets);
 }
 
 std::string cleanNumber(std::string_view number) { return transfer::filterNumber(number, true); }

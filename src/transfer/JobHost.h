@@ -47,6 +47,10 @@ struct JobReport {
   JobOutcome outcome = JobOutcome::Done;
   std::optional<Capacity> maxSIM;   // phonebook read
   std::optional<int> maxSIMLen;     // phonebook read (always remembered)
+  // Phonebook read and write: the sets names may be stored in on this modem
+  // (kNameSetHex ... bits, Charset.h), remembered as the "nameSets" preference for the cut
+  // warning of add, edit and import.
+  std::optional<int> nameSets;
   std::optional<Capacity> maxSMS;   // SMS read
   bool createLog = false;           // the job switched the debug log on (SMS jobs)
   std::optional<int> retcode;       // write: 0 after a complete pass, 1 when the modem

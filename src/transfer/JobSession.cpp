@@ -211,6 +211,18 @@ bool JobSession::mayUse(Charset cs) const {
   return std::find(offered_->begin(), offered_->end(), charsetName(cs)) != offered_->end();
 }
 
+int JobSession::nameSets() const {
+  if (!charset_) return 0;
+  if (*charset_ == Charset::Hex || context_.charset.forced || context_.charset.ucs2First) {
+    return nameSetBit(*charset_);
+  }
+  int sets = 0;
+  for (Charset cs : {Charset::Gsm, Charset::Ira, Charset::Ucs2}) {
+    if (mayUse(cs)) sets |= nameSetBit(cs);
+  }
+  return sets;
+}
+
 bool JobSession::switchCharset(Charset cs) {
   if (charset_ == cs) return true;
   const std::string line = "AT+CSCS=\"" + std::string(charsetName(cs)) + "\"\r";

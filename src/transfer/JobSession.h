@@ -111,6 +111,10 @@ class JobSession {
   // Switches the line to `cs` with AT+CSCS; charset() then says `cs`. A refusal changes
   // nothing (and mayUse says no from then on). False when the dialogue ended.
   bool switchCharset(Charset cs);
+  // The sets phonebook names may be stored in on this line (kNameSetHex ... bits): the
+  // agreed set alone under HEX or a set the user chose, else every one of GSM, IRA and
+  // UCS2 that mayUse allows.
+  int nameSets() const;
   // Sends bytes that are not a command (message text, a PDU) without collecting.
   bool sendRaw(std::string_view bytes);
   // The last reply (with its late part, when it came late), and whether it was cut to

@@ -147,6 +147,7 @@ JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEn
     return s.failure();
   }
   const Charset cs = *s.charset();
+  report.nameSets = s.nameSets();
 
   const std::string_view rangeCommand = "AT+CPBR=?\r";
   modem::logSend(s.logging(), rangeCommand);

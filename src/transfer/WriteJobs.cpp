@@ -182,6 +182,7 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
     report.commands = s.commands();
     return report;
   }
+  if (pass.store == ListStore::Phonebook) report.nameSets = s.nameSets();
   PassScope scope;
   scope.checkEmpty = pass.store == ListStore::Phonebook && !copyOnto;
   if (scope.checkEmpty && readFromThis) {
@@ -345,34 +346,19 @@ Verdict checkEmpty(JobSession& s, const SimEntry& e, const std::string& number,
   return Verdict::Go;
 }
 
-// Whether `cs` carries the whole name within the SIM's bytes. IRA only for printable ASCII
-// outside the characters the GSM alphabet places elsewhere, which modems convert unreliably.
-bool storesWhole(std::string_view name, Charset cs, int maxSIMLen) {
-  if (cs == Charset::Ira && !encodeMessageText(name, Charset::Ira)) return false;
-  return decodeName(encodeName(name, cs, maxSIMLen), cs) == name;
-}
-
-// Without HEX, the set a name is stored best in: the first of GSM, IRA, UCS2 (the most
-// compact first) that holds the whole name, else UCS2 (cut, but every letter its own),
-// else the set in use (with "?" for what it lacks); the line switches to it (AT+CSCS)
-// when it talks in another. A set the user chose (forced from the shell, or the setup
-// screen's "Use UCS2") is kept; under HEX every name has its most compact form already.
-// False when the dialogue ended.
+// Without HEX, each name goes in the set that stores it best (nameSetFor); the line
+// switches to it (AT+CSCS) when it talks in another. A set the user chose (forced from
+// the shell, or the setup screen's "Use UCS2") is kept; under HEX every name has its most
+// compact form already. False when the dialogue ended.
 bool useSetFor(JobSession& s, std::string_view name) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     const Charset now = *s.charset();
     if (now == Charset::Hex || s.context().charset.forced || s.context().charset.ucs2First) return true;
-    std::optional<Charset> best;
-    for (Charset cs : {Charset::Gsm, Charset::Ira, Charset::Ucs2}) {
-      if (s.mayUse(cs) && storesWhole(name, cs, s.context().maxSIMLen)) {
-        best = cs;
-        break;
-      }
-    }
-    if (!best) best = s.mayUse(Charset::Ucs2) ? Charset::Ucs2 : now;
-    if (*best == now) return true;
-    if (!s.switchCharset(*best)) return false;
-    if (*s.charset() == *best) return true;
+    const Charset best =
+        nameSetFor(name, [&s](Charset cs) { return s.mayUse(cs); }, now);
+    if (best == now) return true;
+    if (!s.switchCharset(best)) return false;
+    if (*s.charset() == best) return true;
     // Refused: chosen again without it.
   }
   return true;

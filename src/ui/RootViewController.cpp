@@ -238,6 +238,7 @@ void RootViewController::applyReport(const transfer::JobReport& report) {
     maxSIMLen = *report.maxSIMLen;
     preferences_.store(kPrefMaxSIMLen, maxSIMLen);
   }
+  if (report.nameSets && *report.nameSets != 0) preferences_.store(kPrefNameSets, *report.nameSets);
   if (report.maxSMS) {
     maxSMS = report.maxSMS->value;
     if (report.maxSMS->remember) preferences_.store(kPrefMaxSMS, maxSMS);
@@ -384,7 +385,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
 entries::EditTarget RootViewController::editTarget() const {
   const bool sms = tipoDisplay == 1;
   return {paths_.database(), sms ? ListStore::Sms : ListStore::Phonebook, capacity(), maxSIMLen,
-          kScreenBusy};
+          kScreenBusy, preferences_.integer(kPrefNameSets, 0)};
 }
 
 void RootViewController::ownChangeMade() {
@@ -525,6 +526,7 @@ void RootViewController::importAll() {
     o.lastFirst = preferences_.integer(kPrefLastFirst, 0);
     o.maxSIM = maxSIM;
     o.maxSIMLen = maxSIMLen;
+    o.nameSets = preferences_.integer(kPrefNameSets, 0);
     o.createLog = createLog;
     o.busy = kShellBusy;
     const auto report = entries::importAll(paths_.database(), book->persons, o);
