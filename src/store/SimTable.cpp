@@ -1,5 +1,7 @@
 #include "store/SimTable.h"
 
+#include "store/PassJournal.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -7,12 +9,12 @@
 #include <climits>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
 
-#include <nlohmann/json.hpp>
 
 namespace voryx {
 namespace {
@@ -470,48 +472,6 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
 namespace voryx {
 namespace {
 
-using nlohmann::json;
-
-// One journal line: {"e":5,"d":"text","n":"+39...","o":3,"w":1,"s":7,"k":false}; the
-// first line of a file is {"pass":"<token>"}.
-json journalLine(const Confirmed& c) {
-  json line = {{"e", c.sent.posizione},
-               {"d", c.sent.nome},
-               {"n", c.sent.telefono},
-               {"o", c.sent.operazione},
-               {"w", c.what == Confirmed::What::Written ? 1 : 0},
-               {"k", c.oldKept}};
-  if (c.storedAt) line["s"] = *c.storedAt;
-  if (c.took) line["t"] = *c.took;
-  return line;
-}
-
-// A journal line back; nothing for a line that is not one (a torn last line, garbage).
-std::optional<Confirmed> confirmedOf(const json& line) {
-  if (!line.is_object()) return std::nullopt;
-  auto integer = [&](const char* key) -> std::optional<std::int32_t> {
-    auto it = line.find(key);
-    if (it == line.end() || !it->is_number_integer()) return std::nullopt;
-    const auto v = it->get<std::int64_t>();
-    if (v < INT32_MIN || v > INT32_MAX) return std::nullopt;
-    return static_cast<std::int32_t>(v);
-  };
-  auto text = [&](const char* key) -> std::optional<std::string> {
-    auto it = line.find(key);
-    if (it == line.end() || !it->is_string()) return std::nullopt;
-    return it->get<std::string>();
-  };
-  const auto entry = integer("e"), mark = integer("o"), what = integer("w");
-  const auto desc = text("d"), number = text("n");
-  if (!entry || !mark || !what || !desc || !number) return std::nullopt;
-  Confirmed c{{*entry, *desc, *number, *mark},
-              *what == 1 ? Confirmed::What::Written : Confirmed::What::Erased,
-              integer("s"), false, std::nullopt};
-  if (auto kept = line.find("k"); kept != line.end() && kept->is_boolean()) c.oldKept = kept->get<bool>();
-  c.took = text("t");
-  return c;
-}
-
 Error ioError(const std::filesystem::path& file, int code) {
   return Error{Errc::Io, file.string() + ": " + std::strerror(code)};
 }
@@ -528,8 +488,8 @@ Status SimTable::journal(std::string_view token, const Confirmed& confirmed) {
   const std::filesystem::path file = journalFile();
   const bool start = journalToken_ != token;
   std::string text;
-  if (start) text = json{{"pass", std::string(token)}}.dump() + "\n";
-  text += journalLine(confirmed).dump() + "\n";
+  if (start) text = passJournalHead(token);
+  text += passJournalLine(confirmed);
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (start ? O_TRUNC : 0), 0600);
   if (fd < 0) return ioError(file, errno);
   std::size_t done = 0;
@@ -555,19 +515,11 @@ Status SimTable::applyJournal() {
   const std::filesystem::path file = journalFile();
   std::ifstream in(file, std::ios::binary);
   if (!in) return Ok{};  // none
-  std::string token;
-  std::vector<Confirmed> confirmed;
-  for (std::string line; std::getline(in, line);) {
-    const json parsed = json::parse(line, nullptr, false);
-    if (token.empty()) {
-      if (parsed.is_object() && parsed.contains("pass") && parsed["pass"].is_string()) {
-        token = parsed["pass"].get<std::string>();
-      }
-      continue;
-    }
-    if (auto c = confirmedOf(parsed)) confirmed.push_back(std::move(*c));
-  }
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   in.close();
+  PassJournal journal = parsePassJournal(text);
+  const std::string& token = journal.token;
+  const std::vector<Confirmed>& confirmed = journal.confirmed;
   bool applied = token.empty();  // a file without its first line holds nothing to apply
   if (!applied) {
     Status looked = query(
