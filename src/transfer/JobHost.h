@@ -19,8 +19,9 @@ namespace voryx::transfer {
 // How a job ended, for hosts that tell outcomes apart (the command line's exit status).
 enum class JobOutcome {
   Done,           // the whole dialogue ran: a read stored the listing, a write cleared the marks
-  WriteRefused,   // the modem answered a write with something other than OK, or a
-                  // command did not fit its buffer (`retcode` 1, unsent marks kept)
+  WriteRefused,   // the modem answered a write with something other than OK, a command
+                  // did not fit its buffer, or a new entry's location holds another entry
+                  // on the SIM (`retcode` 1, unsent marks kept)
   NoReply,        // the modem fell silent during a write (its alert was shown, marks kept)
   ListingFailed,  // the listing failed or did not end: the local table was kept
   UnsentChanges,  // a read found changes not yet written and was not told to drop them
