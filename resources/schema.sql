@@ -8,3 +8,6 @@ CREATE TABLE simcard (store TEXT PRIMARY KEY, iccid TEXT, imsi TEXT);
 -- What that SIM held at each location when it was last read or written, so that a change
 -- can show the value it replaces.
 CREATE TABLE simseen (store TEXT, entry INTEGER, desc TEXT, number TEXT, PRIMARY KEY (store, entry));
+-- The write journals (the file next to the database that records what the SIM took) each
+-- store has applied, by the journal's token, so that none is applied twice.
+CREATE TABLE simpass (store TEXT PRIMARY KEY, token TEXT);

@@ -59,6 +59,7 @@ int importContacts(const ContactsOptions& options) {
   o.lastFirst = prefs.integer(kPrefLastFirst, 0);
   o.maxSIM = prefs.integer(kPrefMaxSIM, 0);
   o.maxSIMLen = prefs.integer(kPrefMaxSIMLen, 14);
+  o.nameSets = prefs.integer(kPrefNameSets, 0);
   o.createLog = shellCreateLog(paths);
   const auto report = entries::importAll(paths.database(), book->persons, o);
   for (const auto& e : report.added) {

@@ -36,6 +36,7 @@ entries::EditTarget prepare(const char* command, bool sms) {
   target.store = sms ? ListStore::Sms : ListStore::Phonebook;
   target.capacity = prefs.integer(sms ? kPrefMaxSMS : kPrefMaxSIM, 0);
   target.maxSIMLen = prefs.integer(kPrefMaxSIMLen, 14);
+  target.nameSets = prefs.integer(kPrefNameSets, 0);
   target.busy = kShellBusy;
   return target;
 }

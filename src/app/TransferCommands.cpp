@@ -5,7 +5,8 @@
 // database failed, or a read would drop changes not yet written; 2 usage; 3 no modem (no
 // device opened, no answer, the line broke, or it answers too slowly); 4 the SIM is not
 // ready (no SIM, busy, or a PIN or PUK not given or refused); 5 a write found a SIM other
-// than the one the list was read from (nothing written).
+// than the one the list was read from (nothing written). An SMS write that stored a
+// changed message but could not delete its old copy (which stays on the SIM) ends with 3.
 //
 // voryx unlock: a SIM blocked after three wrong PINs, unblocked with its PUK and a new PIN.
 #include <termios.h>
@@ -36,6 +37,7 @@
 #include "store/Preferences.h"
 #include "transfer/SimIdentity.h"
 #include "transfer/SimState.h"
+#include "transfer/TransferJobs.h"
 #include "transfer/TransferRunner.h"
 
 namespace voryx {
@@ -270,8 +272,9 @@ class CommandLineHost final : public transfer::JobHost {
   transfer::JobReport report_;
 };
 
-int exitStatus(JobOutcome outcome) {
-  switch (outcome) {
+int exitStatus(const transfer::JobReport& report) {
+  if (report.outcome == JobOutcome::Done && report.oldKept > 0) return 3;
+  switch (report.outcome) {
     case JobOutcome::Done: return 0;
     case JobOutcome::NoModem:
     case JobOutcome::TooSlow: return 3;
@@ -327,7 +330,8 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
   if (report.outcome == JobOutcome::Done && report.marked == 0) return "Nothing to write";
   std::string line;
   if (report.outcome == JobOutcome::WriteRefused) {
-    line = localized("Error writing phonebook") + (report.refusal.empty() ? "" : ": " + report.refusal) + "\n";
+    line = localized(options.sms ? "Error writing sms" : "Error writing phonebook") +
+           (report.refusal.empty() ? "" : ": " + report.refusal) + "\n";
   }
   if (report.outcome != JobOutcome::Done && report.confirmed == 0) return line + "Nothing was written";
   line += "Wrote " + counted(report.confirmed, one, many);
@@ -337,9 +341,12 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
   if (report.changed) parts.push_back(std::to_string(report.changed) + " changed");
   if (report.deleted) parts.push_back(std::to_string(report.deleted) + " deleted");
   for (std::size_t i = 0; i < parts.size(); ++i) line += (i == 0 ? ": " : ", ") + parts[i];
-  if (report.outcome != JobOutcome::Done) {
+  if (report.marksPending) {
+    line += "; " + localized("the local marks are cleared by the next read or write");
+  } else if (report.outcome != JobOutcome::Done) {
     line += "; " + counted(report.marked - report.confirmed, one, many) + " still to write";
   }
+  if (report.oldKept > 0) line += "\n" + transfer::oldCopiesKeptMessage(report.oldKept);
   return line;
 }
 
@@ -387,6 +394,7 @@ int runTransfer(const TransferOptions& options) {
   const transfer::JobReport& report = host.report();
   if (report.maxSIM && report.maxSIM->remember) preferences.store(kPrefMaxSIM, report.maxSIM->value);
   if (report.maxSIMLen) preferences.store(kPrefMaxSIMLen, *report.maxSIMLen);
+  if (report.nameSets && *report.nameSets != 0) preferences.store(kPrefNameSets, *report.nameSets);
   if (report.maxSMS && report.maxSMS->remember) preferences.store(kPrefMaxSMS, report.maxSMS->value);
 
   if (options.dryRun) {
@@ -398,7 +406,7 @@ int runTransfer(const TransferOptions& options) {
   if (!done.empty() && (!options.quiet || report.outcome != JobOutcome::Done)) {
     std::cerr << done << "\n";
   }
-  return exitStatus(report.outcome);
+  return exitStatus(report);
 }
 
 void addTransfer(CLI::App& app, int& exitCode, bool write) {
@@ -441,8 +449,10 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
   sub->footer(
       "Progress goes to standard error when it is a terminal.\n"
       "Exit status: 0 done, 1 the modem refused a write, the read failed or would drop "
-      "unsent changes, 2 usage, 3 no modem answered (or it answers too slowly), 4 the SIM "
-      "is not ready (missing, busy, or a PIN not given or refused)" +
+      "unsent changes, 2 usage, 3 no modem answered (or it answers too slowly)" +
+          std::string(write ? ", or the old copy of a changed message could not be deleted and "
+                              "stays on the SIM (the next write deletes it)" : "") +
+          ", 4 the SIM is not ready (missing, busy, or a PIN not given or refused)" +
           std::string(write ? ", 5 the SIM is not the one the list was read from (nothing "
                               "was written)" : ""));
   sub->callback([options, &exitCode] { exitCode = runTransfer(*options); });
@@ -467,7 +477,7 @@ int runUnlock(const UnlockOptions& options) {
     host.run();
   }
   if (modem->simulation) modem->simulation->stop();
-  return exitStatus(host.report().outcome);
+  return exitStatus(host.report());
 }
 
 void addUnlock(CLI::App& app, int& exitCode) {

@@ -5,6 +5,7 @@
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "transfer/GsmAlphabet.h"
+#include "transfer/Charset.h"
 #include "transfer/SimName.h"
 #include "transfer/SmsPdu.h"
 
@@ -79,7 +80,7 @@ std::string messageTextRefusal(std::string_view text) {
 
 std::string cleanName(const EditTarget& target, std::string_view name) {
   if (target.store == ListStore::Sms) return std::string(name);
-  return transfer::fitSimName(withoutControlCharacters(name), target.maxSIMLen);
+  return transfer::fitNameForSets(withoutControlCharacters(name), target.maxSIMLen, target.nameSets);
 }
 
 // The filter keeps no control character.

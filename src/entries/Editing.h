@@ -24,6 +24,7 @@ struct EditTarget {
   int capacity = 0;    // locations of the store on the SIM (maxSIM or maxSMS); 0 unknown
   int maxSIMLen = 14;  // bytes a phonebook name may take on the SIM
   BusyPolicy busy = kShellBusy;
+  int nameSets = 0;    // the sets the write stores names in (kNameSetHex ... bits); 0 unknown
 };
 
 enum class EditOutcome {

@@ -6,6 +6,7 @@
 #include "entries/DebugLog.h"
 #include "entries/Editing.h"
 #include "transfer/GsmAlphabet.h"
+#include "transfer/Charset.h"
 #include "transfer/SimName.h"
 
 namespace voryx::entries {
@@ -108,7 +109,7 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
       ++report.nameless;
       continue;
     }
-    name = transfer::fitSimName(name, options.maxSIMLen);
+    name = transfer::fitNameForSets(name, options.maxSIMLen, options.nameSets);
     VORYX_LOG_IF(log, "startcoding with contactLastFirst |%s|\n", name.c_str());
     for (const Phone& phone : person.phones) {
       const std::string number = cleanNumber(phone.number);

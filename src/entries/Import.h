@@ -29,6 +29,7 @@ struct ImportOptions {
   int lastFirst = 0;
   int maxSIM = 0;       // phonebook locations on the SIM; 0 (never read) takes nothing
   int maxSIMLen = 14;   // the name budget of a location, in bytes
+  int nameSets = 0;     // the sets the write stores names in (kNameSetHex ... bits); 0 unknown
   int createLog = 0;    // the import's records in the debug log
   BusyPolicy busy = kShellBusy;
 };

@@ -15,7 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Moves a damaged database aside under a timestamped name, with its rollback journal or
-// write-ahead log: a stale journal left behind would be played into the fresh copy.
+// write-ahead log and the write passes' journals (SimTable::journal): a stale journal left
+// behind would be played into the fresh copy.
 // Returns the new path, or empty when there was no file or it could not be moved.
 fs::path moveAside(const fs::path& file) {
   std::time_t now = std::time(nullptr);
@@ -27,7 +28,7 @@ fs::path moveAside(const fs::path& file) {
   for (int n = 0; n < 100; ++n) {
     fs::path aside = n == 0 ? base : base + "-" + std::to_string(n);
     if (renameNoReplace(file, aside)) {
-      for (const char* companion : {"-journal", "-wal"}) {
+      for (const char* companion : {"-journal", "-wal", ".pass-sim", ".pass-simsms"}) {
         fs::path from = file.string() + companion;
         if (::access(from.c_str(), F_OK) == 0) renameNoReplace(from, aside.string() + companion);
       }

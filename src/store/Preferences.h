@@ -67,6 +67,7 @@ class Preferences {
 inline constexpr const char* kPrefSort = "sort";            // 0
 inline constexpr const char* kPrefMaxSIM = "maxSIM";        // 0
 inline constexpr const char* kPrefMaxSIMLen = "maxSIMLen";  // 14
+inline constexpr const char* kPrefNameSets = "nameSets";    // 0: not known (as HEX)
 inline constexpr const char* kPrefMaxSMS = "maxSMS";        // 0
 inline constexpr const char* kPrefLastFirst = "lastFirst";  // 0
 inline constexpr const char* kPrefFast = "fast";            // 0

@@ -1,9 +1,20 @@
 #include "store/SimTable.h"
 
+#include "store/PassJournal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
+
 
 namespace voryx {
 namespace {
@@ -28,6 +39,8 @@ const TableSql& tableOf(ListStore store) {
 // The SIM each store was read from, and what it held at each location then.
 constexpr TableSql kCardTable{
     "simcard", "CREATE TABLE simcard (store TEXT PRIMARY KEY, iccid TEXT, imsi TEXT)"};
+// The pass journals the table has applied, by token (see applyJournal).
+constexpr TableSql kPassTable{"simpass", "CREATE TABLE simpass (store TEXT PRIMARY KEY, token TEXT)"};
 constexpr TableSql kSeenTable{
     "simseen",
     "CREATE TABLE simseen (store TEXT, entry INTEGER, desc TEXT, number TEXT, PRIMARY KEY (store, entry))"};
@@ -151,7 +164,7 @@ Result<SimTable> SimTable::open(const fs::path& file, ListStore store, BusyPolic
   // SQLite's own busy handler: it sleeps in growing steps (1 ms up to 100 ms) until the
   // lock goes or the bound is spent, then the call answers SQLITE_BUSY.
   sqlite3_busy_timeout(db->handle(), static_cast<int>(busy.wait.count()));
-  for (const TableSql* table : {&tableOf(store), &kCardTable, &kSeenTable}) {
+  for (const TableSql* table : {&tableOf(store), &kCardTable, &kSeenTable, &kPassTable}) {
     if (Status made = createTableIfMissing(*db, *table); !made) return made.error();
   }
   return SimTable(std::move(*db), store, busy);
@@ -316,7 +329,7 @@ Status SimTable::markAllDeleted() {
 }
 
 Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
-                       const std::optional<SimIdentity>& copiedOnto) {
+                       const std::optional<SimIdentity>& copiedOnto, std::string_view token) {
   const std::string table(tableOf(store_).name);
   const std::string_view store = tableOf(store_).name;
   // What the SIM now holds where the pass wrote: the list shows it as the value a later
@@ -333,7 +346,7 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
           c.what == Confirmed::What::Erased
               ? run(db_, "DELETE FROM simseen WHERE store=? AND entry=?", store, c.sent.posizione)
               : run(db_, "INSERT OR REPLACE INTO simseen (store,entry,desc,number) VALUES (?,?,?,?)",
-                    store, c.storedAt.value_or(c.sent.posizione), std::string_view(c.sent.nome),
+                    store, c.storedAt.value_or(c.sent.posizione), std::string_view(c.took.value_or(c.sent.nome)),
                     std::string_view(c.sent.telefono));
       if (!noted) return noted;
     }
@@ -362,6 +375,10 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
 
   return inTransaction(db_, [&]() -> Status {
     if (Status noted = noteSeen(); !noted) return noted;
+    if (!token.empty()) {
+      Status applied = run(db_, "INSERT OR REPLACE INTO simpass (store,token) VALUES (?,?)", store, token);
+      if (!applied) return applied;
+    }
     struct Move {
       std::int64_t rowid;
       std::int32_t to;
@@ -380,6 +397,10 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
       if (written) {
         const std::int32_t now = unchanged ? kMarkInStep : mark == kMarkNew ? kMarkChanged : mark;
         if (now != mark) done = setMark(found->rowid, now);
+        if (done && unchanged && c.took && *c.took != c.sent.nome) {
+          done = run(db_, "UPDATE " + table + " SET desc=? WHERE rowid=?", std::string_view(*c.took),
+                     found->rowid);
+        }
         if (c.storedAt) moves.push_back({found->rowid, *c.storedAt});
       } else if (c.sent.operazione == kMarkDeleted) {
         if (unchanged) done = remove(found->rowid);
@@ -427,8 +448,93 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
                 : run(db_, "UPDATE " + table + " SET entry=? WHERE rowid=?", m.to, m.rowid);
       if (!placed) return placed;
     }
+    // 4. An old copy the SIM kept is a delete still to send, at its own index.
+    for (const Confirmed& c : confirmed) {
+      if (!c.oldKept || c.what != Confirmed::What::Written) continue;
+      if (Status looked = rowAt(c.sent.posizione, found); !looked) return looked;
+      if (found) continue;  // a row describes that index already
+      std::string text = c.sent.nome;
+      Status seenText = query(
+          db_, "SELECT desc FROM simseen WHERE store=? AND entry=?",
+          [&text](const Statement& s) { text = s.columnText(0); }, store, c.sent.posizione);
+      if (!seenText) return seenText;
+      Status pending = run(db_, "INSERT INTO " + table + " (entry,desc,number,operazione) VALUES (?,?,?,?)",
+                           c.sent.posizione, std::string_view(text), std::string_view(c.sent.telefono),
+                           kMarkDeleted);
+      if (!pending) return pending;
+    }
     return Ok{};
   });
+}
+
+}  // namespace voryx
+
+namespace voryx {
+namespace {
+
+Error ioError(const std::filesystem::path& file, int code) {
+  return Error{Errc::Io, file.string() + ": " + std::strerror(code)};
+}
+
+}  // namespace
+
+std::filesystem::path SimTable::journalFile() const {
+  std::filesystem::path file = db_.file();
+  file += ".pass-" + std::string(tableOf(store_).name);
+  return file;
+}
+
+Status SimTable::journal(std::string_view token, const Confirmed& confirmed) {
+  const std::filesystem::path file = journalFile();
+  const bool start = journalToken_ != token;
+  std::string text;
+  if (start) text = passJournalHead(token);
+  text += passJournalLine(confirmed);
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (start ? O_TRUNC : 0), 0600);
+  if (fd < 0) return ioError(file, errno);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int code = n < 0 ? errno : ENOSPC;
+      ::close(fd);
+      return ioError(file, code);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  const bool synced = ::fsync(fd) == 0;
+  const int code = errno;
+  ::close(fd);
+  if (!synced) return ioError(file, code);
+  journalToken_ = std::string(token);
+  return Ok{};
+}
+
+Status SimTable::applyJournal() {
+  const std::filesystem::path file = journalFile();
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return Ok{};  // none
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  PassJournal journal = parsePassJournal(text);
+  const std::string& token = journal.token;
+  const std::vector<Confirmed>& confirmed = journal.confirmed;
+  bool applied = token.empty();  // a file without its first line holds nothing to apply
+  if (!applied) {
+    Status looked = query(
+        db_, "SELECT 1 FROM simpass WHERE store=? AND token=?", [&applied](const Statement&) { applied = true; },
+        tableOf(store_).name, std::string_view(token));
+    if (!looked) return looked;
+  }
+  if (!applied) {
+    if (Status swept = sweep(confirmed, std::nullopt, token); !swept) return swept;
+  }
+  std::error_code ec;
+  std::filesystem::remove(file, ec);
+  if (ec) return ioError(file, ec.value());
+  journalToken_.clear();
+  return Ok{};
 }
 
 }  // namespace voryx

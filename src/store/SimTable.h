@@ -45,6 +45,14 @@ struct Confirmed {
   // SMS written: the index the modem stored the message at ("+CMGW: <index>"), which is
   // not always the row's `entry`. Always empty for the phonebook.
   std::optional<std::int32_t> storedAt;
+  // SMS written for a changed row (mark 3) whose old message the SIM refused to delete:
+  // the old copy stays at `sent.posizione`, and the table keeps a row there marked
+  // deleted (2), so that the next write deletes it.
+  bool oldKept = false;
+  // Written: the name (message text) the SIM holds now, when it is not the row's own: cut
+  // to what the SIM holds, or with "?" for a letter the character set lacks. The row
+  // takes it, so that the list shows what the SIM has.
+  std::optional<std::string> took;
 };
 
 // Which SIM a store's rows were read from: its ICCID (the card's serial number) and its
@@ -138,7 +146,8 @@ class SimTable {
   // Applies what a write pass confirmed, in one transaction. A row is matched by the
   // `entry` the pass read; it is "unchanged" when its mark, name and number are still
   // what the pass read (another program may have changed it meanwhile).
-  //   Written, row unchanged        mark 0; with storedAt, `entry` becomes storedAt
+  //   Written, row unchanged        mark 0 (and `took` for its name, when set); with
+  //                                 storedAt, `entry` becomes storedAt
   //   Written, row changed since    keeps its mark (a mark 1 becomes 3: the SIM now holds
   //                                 a version of it); with storedAt, `entry` becomes
   //                                 storedAt all the same (that is where the SIM has it)
@@ -154,20 +163,42 @@ class SimTable {
   // free) moves to the first free entry above every entry of the table and becomes new
   // (1) — or is removed when it is marked 2 — so nothing is lost and no delete ever
   // aims at a message it does not describe.
+  // A Written entry with oldKept leaves, once its row has moved to storedAt, a row at the
+  // old index marked deleted (2), with the text the SIM was last seen holding there (else
+  // the sent text): the pending delete of the old copy, which the next pass sends.
   // What the pass confirmed also becomes what the SIM holds (seen()). With `copiedOnto`
   // (a whole list written onto another SIM), that SIM becomes the store's identity and the
   // first SIM's values are forgotten.
+  // With a journal `token`, the same transaction records that journal as applied.
   Status sweep(const std::vector<Confirmed>& confirmed,
-               const std::optional<SimIdentity>& copiedOnto = std::nullopt);
+               const std::optional<SimIdentity>& copiedOnto = std::nullopt,
+               std::string_view token = {});
+
+  // The pass journal: a file next to the database ("<file>.pass-<table>", mode 0600) in
+  // which a write pass records each entry the SIM took as soon as the modem confirmed it.
+  // It needs no lock of the database: when the sweep cannot run (another program holds
+  // the database), the next job applies the journal before it lists or sends anything,
+  // so no message is stored twice and no entry the SIM took is taken for another one.
+  // Job thread only.
+  //
+  // Appends one confirmed entry under `token` (a pass's own: the first record of a new
+  // token starts the file anew), on the disk before it returns. Errors: Io.
+  Status journal(std::string_view token, const Confirmed& confirmed);
+  // Applies a journal a pass left (sweep with its token), then removes it; a journal the
+  // table already took is only removed. Lines that cannot be read are skipped. Errors:
+  // those of sweep (the journal stays), Io.
+  Status applyJournal();
 
   Database& database() { return db_; }
 
  private:
   SimTable(Database db, ListStore store, BusyPolicy busy);
   Status replaceRows(const std::vector<SimEntry>& rows, bool discardMarks);  // in a transaction
+  std::filesystem::path journalFile() const;
   Database db_;
   ListStore store_;
   BusyPolicy busy_;
+  std::string journalToken_;  // the token the journal file was last started with
 };
 
 }  // namespace voryx

@@ -364,4 +364,37 @@ std::optional<std::string> encodeMessageText(std::string_view utf8Text, Charset 
   return std::string(utf8Text);
 }
 
+int nameSetBit(Charset cs) {
+  switch (cs) {
+    case Charset::Hex: return kNameSetHex;
+    case Charset::Gsm: return kNameSetGsm;
+    case Charset::Ira: return kNameSetIra;
+    case Charset::Ucs2: return kNameSetUcs2;
+    case Charset::Utf8: return 0;
+  }
+  return 0;
+}
+
+Charset nameSetFor(std::string_view utf8Name, const std::function<bool(Charset)>& mayUse,
+                   Charset fallback) {
+  if (mayUse(Charset::Gsm) && fitsGsmAlphabet(utf8Name)) return Charset::Gsm;
+  if (mayUse(Charset::Ira) && encodeMessageText(utf8Name, Charset::Ira)) return Charset::Ira;
+  return mayUse(Charset::Ucs2) ? Charset::Ucs2 : fallback;
+}
+
+std::string fitNameForSets(std::string_view utf8Name, int maxSIMLen, int nameSets) {
+  if (nameSets == 0 || (nameSets & kNameSetHex) != 0) return fitSimName(utf8Name, maxSIMLen);
+  const Charset fallback = (nameSets & kNameSetGsm) != 0 ? Charset::Gsm : Charset::Ira;
+  const Charset cs = nameSetFor(
+      utf8Name, [nameSets](Charset c) { return (nameSets & nameSetBit(c)) != 0; }, fallback);
+  // Each character the set lacks goes as one "?": the SIM keeps as many characters as the
+  // name sent decodes to, and the edit keeps that many of its own.
+  const std::size_t kept = utf8ToCodePoints(decodeName(encodeName(utf8Name, cs, maxSIMLen), cs)).size();
+  const std::u32string all = utf8ToCodePoints(utf8Name);
+  if (kept >= all.size()) return std::string(utf8Name);
+  std::string out;
+  for (std::size_t i = 0; i < kept; ++i) appendUtf8(out, all[i]);
+  return out;
+}
+
 }  // namespace voryx::transfer

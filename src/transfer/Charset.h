@@ -80,6 +80,24 @@ std::string decodeName(std::string_view field, Charset cs, const CodecLog& log =
 std::string encodeName(std::string_view utf8Name, Charset cs, int maxSIMLen,
                        const CodecLog& log = {});
 
+// The sets a phonebook write may store names in, as bits: what the last phonebook job
+// learned of the modem (kept as the "nameSets" preference; 0 when no job learned it).
+inline constexpr int kNameSetHex = 1, kNameSetGsm = 2, kNameSetIra = 4, kNameSetUcs2 = 8;
+int nameSetBit(Charset cs);
+
+// Without HEX, the set a phonebook name is stored best in, of those `mayUse` allows: GSM
+// for a name the GSM alphabet holds (one byte a letter, the most compact), else IRA for
+// printable ASCII outside the characters the GSM alphabet places elsewhere (which modems
+// convert unreliably), else UCS2 (every letter its own, 6 in 14 bytes), else `fallback`
+// (with "?" for what it lacks).
+Charset nameSetFor(std::string_view utf8Name, const std::function<bool(Charset)>& mayUse,
+                   Charset fallback);
+
+// A name as an edit keeps it: cut to what the SIM will hold of it in the set the write
+// stores it in, by `nameSets` (HEX, or none known: fitSimName). Letters a set lacks are
+// kept (the write sends "?" for them, and the row then shows what the SIM took).
+std::string fitNameForSets(std::string_view utf8Name, int maxSIMLen, int nameSets);
+
 // A number field as listed. Under UCS2 some modems send it as 16-bit units: a field of
 // hexadecimal digits, a multiple of four long, whose units are all dial characters
 // (0-9 + * # , ; p w) is decoded; anything else stays as listed.

@@ -19,8 +19,9 @@ namespace voryx::transfer {
 // How a job ended, for hosts that tell outcomes apart (the command line's exit status).
 enum class JobOutcome {
   Done,           // the whole dialogue ran: a read stored the listing, a write cleared the marks
-  WriteRefused,   // the modem answered a write with something other than OK, or a
-                  // command did not fit its buffer (`retcode` 1, unsent marks kept)
+  WriteRefused,   // the modem answered a write with something other than OK, a command
+                  // did not fit its buffer, or a new entry's location holds another entry
+                  // on the SIM (`retcode` 1, unsent marks kept)
   NoReply,        // the modem fell silent during a write (its alert was shown, marks kept)
   ListingFailed,  // the listing failed or did not end: the local table was kept
   UnsentChanges,  // a read found changes not yet written and was not told to drop them
@@ -47,6 +48,10 @@ struct JobReport {
   JobOutcome outcome = JobOutcome::Done;
   std::optional<Capacity> maxSIM;   // phonebook read
   std::optional<int> maxSIMLen;     // phonebook read (always remembered)
+  // Phonebook read and write: the sets names may be stored in on this modem
+  // (kNameSetHex ... bits, Charset.h), remembered as the "nameSets" preference for the cut
+  // warning of add, edit and import.
+  std::optional<int> nameSets;
   std::optional<Capacity> maxSMS;   // SMS read
   bool createLog = false;           // the job switched the debug log on (SMS jobs)
   std::optional<int> retcode;       // write: 0 after a complete pass, 1 when the modem
@@ -54,6 +59,13 @@ struct JobReport {
   int confirmed = 0;                // write: entries the SIM took (their marks are cleared)
   int marked = 0;                   // write: entries the pass had to send
   int added = 0, changed = 0, deleted = 0;  // write: what the SIM took, by the rows' marks
+  // SMS write: changed messages stored anew whose old copy the SIM refused to delete. The
+  // old copy stays on the SIM and its row marked deleted: the next write deletes it.
+  int oldKept = 0;
+  bool sms = false;                 // write: the SMS store was written (else the phonebook)
+  // DatabaseError after a pass: the SIM took `confirmed` entries but the marks could not
+  // be cleared; the pass journal holds them, and the next job clears them first.
+  bool marksPending = false;
   int rows = 0;                     // read: rows stored
   std::string refusal;              // write: what the modem's refusal means, for the user
   // OtherSim: the SIM the list was read from and the one in the modem, as shortSimName

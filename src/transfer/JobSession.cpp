@@ -196,10 +196,45 @@ bool JobSession::negotiateCharset(CharsetUse use) {
   VORYX_LOG_IF(logging(), "charset refused |%s| chosen |%s|\n", refused.c_str(),
                agreed.chosen ? std::string(charsetName(*agreed.chosen)).c_str() : "");
   charset_ = agreed.chosen;
+  offered_ = offered;
+  refused_ = agreed.refused;
   if (charset_ || (use == CharsetUse::SmsWrite && !preference.forced)) return true;
   charsetRefused_ = true;
   alert(wording_.title, localized(wording_.noCharset) + " (" + refused + ")");
   return false;
+}
+
+bool JobSession::mayUse(Charset cs) const {
+  if (charset_ == cs) return true;
+  if (context_.charset.forced || !offered_) return false;
+  if (std::find(refused_.begin(), refused_.end(), cs) != refused_.end()) return false;
+  return std::find(offered_->begin(), offered_->end(), charsetName(cs)) != offered_->end();
+}
+
+int JobSession::nameSets() const {
+  if (!charset_) return 0;
+  if (*charset_ == Charset::Hex || context_.charset.forced || context_.charset.ucs2First) {
+    return nameSetBit(*charset_);
+  }
+  int sets = 0;
+  for (Charset cs : {Charset::Gsm, Charset::Ira, Charset::Ucs2}) {
+    if (mayUse(cs)) sets |= nameSetBit(cs);
+  }
+  return sets;
+}
+
+bool JobSession::switchCharset(Charset cs) {
+  if (charset_ == cs) return true;
+  const std::string line = "AT+CSCS=\"" + std::string(charsetName(cs)) + "\"\r";
+  if (!exchange(line, true)) return false;
+  if (answer_.kind == modem::ReplyKind::Ok) {
+    charset_ = cs;
+  } else {
+    refused_.push_back(cs);
+  }
+  VORYX_LOG_IF(logging(), "charset switch |%s| %s\n", std::string(charsetName(cs)).c_str(),
+               charset_ == cs ? "taken" : "refused");
+  return true;
 }
 
 void JobSession::showBytesReceived(bool on) {

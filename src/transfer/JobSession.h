@@ -104,6 +104,17 @@ class JobSession {
   bool negotiateCharset(CharsetUse use);
   // What negotiateCharset chose; none before, or when the modem took none.
   std::optional<Charset> charset() const { return charset_; }
+  // Whether the line may switch to `cs` (switchCharset): the modem listed it in its answer
+  // to "AT+CSCS=?" and has not refused it, and the user forced no set. The set in use
+  // always counts.
+  bool mayUse(Charset cs) const;
+  // Switches the line to `cs` with AT+CSCS; charset() then says `cs`. A refusal changes
+  // nothing (and mayUse says no from then on). False when the dialogue ended.
+  bool switchCharset(Charset cs);
+  // The sets phonebook names may be stored in on this line (kNameSetHex ... bits): the
+  // agreed set alone under HEX or a set the user chose, else every one of GSM, IRA and
+  // UCS2 that mayUse allows.
+  int nameSets() const;
   // Sends bytes that are not a command (message text, a PDU) without collecting.
   bool sendRaw(std::string_view bytes);
   // The last reply (with its late part, when it came late), and whether it was cut to
@@ -143,6 +154,8 @@ class JobSession {
   bool simNotReady_ = false;
   std::vector<std::pair<std::string, std::string>> codes_;  // command sent, as logged
   std::optional<Charset> charset_;
+  std::optional<std::vector<std::string>> offered_;  // the modem's list, when readable
+  std::vector<Charset> refused_;                     // sets the modem refused to switch to
   bool holding_ = false;
   std::vector<std::pair<std::string, bool>> commands_;
   std::vector<std::string> heldReplies_;  // what the next readMore calls answer while holding

@@ -80,6 +80,13 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
     report.outcome = JobOutcome::DatabaseError;
     return report;
   }
+  // A write whose marks could not be cleared left its journal: the table takes it first,
+  // so that its changes are not counted as unsent.
+  if (Status applied = table->applyJournal(); !applied) {
+    databaseFailed(s, applied.error());
+    report.outcome = JobOutcome::DatabaseError;
+    return report;
+  }
   // Changes not yet written would be lost: refused before the modem is touched (and
   // again when the table is replaced, for changes made meanwhile).
   if (!s.context().discardChanges) {
@@ -140,6 +147,7 @@ JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEn
     return s.failure();
   }
   const Charset cs = *s.charset();
+  report.nameSets = s.nameSets();
 
   const std::string_view rangeCommand = "AT+CPBR=?\r";
   modem::logSend(s.logging(), rangeCommand);

@@ -128,4 +128,23 @@ SmsLength smsLength(std::string_view utf8Text) {
   return {false, static_cast<int>(toUtf16(utf8ToCodePoints(utf8Text)).size()), kUcs2UnitsPerSms};
 }
 
+std::string oneMessageText(std::string_view utf8Text) {
+  const bool gsm = fitsGsmAlphabet(utf8Text);
+  const std::size_t room = gsm ? kSeptetsPerSms : kUcs2UnitsPerSms;
+  std::size_t used = 0;
+  std::string out;
+  for (char32_t c : utf8ToCodePoints(utf8Text)) {
+    std::size_t cost = 1;
+    if (gsm) {
+      cost = gsmCode(c)->extension ? 2 : 1;
+    } else if (c > 0xFFFF) {
+      cost = 2;  // a surrogate pair
+    }
+    if (used + cost > room) return out;
+    used += cost;
+    appendUtf8(out, c);
+  }
+  return std::string(utf8Text);  // it fits: the text as it stands
+}
+
 }  // namespace voryx::transfer

@@ -46,4 +46,11 @@ struct SmsLength {
 };
 SmsLength smsLength(std::string_view utf8Text);
 
+// The beginning of a text that one stored message holds, as encodeSubmitPdu cuts it: 160
+// septets when the GSM alphabet holds the text (an extension character takes two, never
+// cut between them), else 70 UTF-16 units (never half a surrogate pair). The text itself
+// when it fits. Text mode sends no more than this either, so the row can hold exactly
+// what the SIM stored.
+std::string oneMessageText(std::string_view utf8Text);
+
 }  // namespace voryx::transfer

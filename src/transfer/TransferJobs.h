@@ -10,6 +10,8 @@
 // Writes walk the whole table (whatever search narrows the screen's list) and stop at the
 // first entry the modem does not take; the marks of the entries the SIM took are
 // cleared (the rest keep theirs), only where the row is still as the pass read it.
+#include <string>
+
 #include "transfer/JobHost.h"
 
 namespace voryx::transfer {
@@ -18,5 +20,9 @@ JobReport loadSIM1(JobHost& host, const JobContext& context);  // phonebook into
 JobReport loadSMS(JobHost& host, const JobContext& context);   // SMS store into `simsms`
 JobReport saveSIM(JobHost& host, const JobContext& context);   // marked `sim` rows to the SIM
 JobReport saveSMS(JobHost& host, const JobContext& context);   // marked `simsms` rows to the SIM
+
+// What the shell and the screen say after an SMS write that kept `count` old copies
+// (JobReport::oldKept): they stay on the SIM, and the next write deletes them.
+std::string oldCopiesKeptMessage(int count);
 
 }  // namespace voryx::transfer

@@ -2,7 +2,9 @@
 // the table's full list, the modem, one command (or a few) per marked entry with the
 // reply check, and the sweep that clears the marks of what the SIM took.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <random>
 #include <optional>
 #include <set>
 #include <string>
@@ -40,16 +42,24 @@ constexpr const char* kListUnreadable = "The local database could not be read; n
 constexpr const char* kSweepFailed =
     "The SIM was written, but the local marks could not be cleared; the next write sends "
     "the same changes again.";
+// The sweep failed, but the pass journal holds what the SIM took.
+constexpr const char* kSweepPending =
+    "The SIM was written, but the local marks could not be cleared now; the next read or "
+    "write clears them first and sends nothing twice.";
+constexpr const char* kJournalFailed =
+    "What the SIM took could not be recorded; the write stopped.";
 constexpr const char* kIdentityUnreadable =
     "The modem does not tell which SIM is in it, so it cannot be checked that this is the SIM "
     "the list was read from; the write goes on.";
 constexpr const char* kTooLongKey = "Too long for a modem command, entry nr.";
-// Message texts longer than this are cut before they are sent (the stored text stays).
-constexpr std::size_t kSmsTextLimit = 170;
-// One stored message holds 160 characters of the GSM alphabet; a modem refuses a longer
-// text-mode message, and that refusal would stop every later pass at the same entry.
-// (A UCS2 message holds 70 units; the PDU encoder cuts it there.)
-constexpr std::size_t kGsmCharsPerMessage = 160;
+constexpr const char* kOccupiedKey = "location %d on the SIM holds another entry; read first";
+
+// A token no other pass has: the journal's name for this one.
+std::string passToken() {
+  std::random_device random;
+  const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+  return std::to_string(now) + "-" + std::to_string(random()) + std::to_string(random());
+}
 
 // What one entry of a pass came to.
 enum class Verdict {
@@ -57,6 +67,7 @@ enum class Verdict {
   NoReply,  // the modem said nothing to the entry's command
   Refused,  // the modem answered with something other than OK
   TooLong,  // a command did not fit its buffer; nothing was sent for the entry
+  Occupied, // a new entry's location holds another entry on the SIM; nothing was sent
   Ended,    // the dialogue ended: the line broke or the modem is too slow (user told)
 };
 
@@ -68,6 +79,16 @@ Verdict verdictOf(const modem::Reply& answer) {
   }
 }
 
+// What the pass knows of the SIM before it sends anything.
+struct PassScope {
+  // A new phonebook entry goes only to a location the SIM reports empty (AT+CPBR=n first)
+  // unless `listed` says so: the last read of this very SIM listed it empty, and no write
+  // since put anything there. Off when a list is copied onto another SIM (the user asked
+  // for its locations to be overwritten).
+  bool checkEmpty = false;
+  std::optional<std::set<std::int32_t>> listed;  // the locations that SIM holds, per the table
+};
+
 struct WritePass {
   ListStore store;
   const char* errorTitle;  // the alert title of a write error
@@ -75,17 +96,19 @@ struct WritePass {
   // One entry: `index` counts from 0 in the list; `lastNumber` is the filtered number of
   // the latest write command prepared in this pass (the no-reply alert names it). What
   // the SIM took goes into `confirmed` as soon as the modem said OK.
-  Verdict (*entry)(JobSession&, const SimEntry&, int index, std::string& lastNumber,
-                   std::vector<Confirmed>& confirmed);
+  Verdict (*entry)(JobSession&, const PassScope&, const SimEntry&, int index,
+                   std::string& lastNumber, std::vector<Confirmed>& confirmed);
   bool logAnswer;  // "answer |%s|\n" after every reply checked
 };
 
 // The SIM in the modem against the one the list was read from, before any change command.
 // False when the write must not go on: the dialogue ended, the table could not say, or
 // another SIM is in and the context does not copy the list onto it (OtherSim, with both
-// SIMs named in the report). `copyOnto` is that other SIM when the context copies.
+// SIMs named in the report). `copyOnto` is that other SIM when the context copies;
+// `readFromThis` says whether the table's last read is known to come from this very SIM.
 bool checkIdentity(JobSession& s, SimTable& table, JobReport& report,
-                   std::optional<SimIdentity>& copyOnto) {
+                   std::optional<SimIdentity>& copyOnto, bool& readFromThis) {
+  readFromThis = false;
   auto recorded = table.identity();
   if (!recorded) {
     s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + recorded.error().detail + ")");
@@ -101,7 +124,9 @@ bool checkIdentity(JobSession& s, SimTable& table, JobReport& report,
     if (readFrom.known()) s.alert(kWriteWording.title, localized(kIdentityUnreadable));
     return true;
   }
-  if (sameSim(readFrom, inserted) != SameSim::No) return true;
+  const SameSim same = sameSim(readFrom, inserted);
+  readFromThis = recorded->has_value() && same == SameSim::Yes;
+  if (same != SameSim::No) return true;
   if (s.context().toOtherSim) {
     copyOnto = inserted;
     VORYX_LOG_IF(s.logging(), "copy onto other sim |%s| read from |%s|\n", inserted.iccid.c_str(),
@@ -118,13 +143,17 @@ bool checkIdentity(JobSession& s, SimTable& table, JobReport& report,
 
 JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession& s) {
   JobReport report;
+  report.sms = pass.store == ListStore::Sms;
   VORYX_LOG_IF(s.logging(), "open baseband model |%s|\n", s.machine().c_str());
 
   // The whole table, the rows on display first (in the screen's order), then the rows a
   // search hid from the screen: none may stay unsent.
   auto table = SimTable::open(context.database, pass.store, kShellBusy);
-  Result<std::vector<SimEntry>> list = table ? table->list(context.search, context.sortField)
-                                             : Result<std::vector<SimEntry>>(table.error());
+  // What an earlier pass left in its journal is the table's before anything is listed.
+  Status applied = table && !context.dryRun ? table->applyJournal() : Status(Ok{});
+  Result<std::vector<SimEntry>> list = !table     ? Result<std::vector<SimEntry>>(table.error())
+                                       : !applied ? Result<std::vector<SimEntry>>(applied.error())
+                                                  : table->list(context.search, context.sortField);
   if (list && !context.search.empty()) {
     auto all = table->list("", context.sortField);
     if (!all) {
@@ -147,10 +176,21 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
     return report;
   }
   std::optional<SimIdentity> copyOnto;
-  if (!pass.setUp(s) || !checkIdentity(s, *table, report, copyOnto)) {
+  bool readFromThis = false;
+  if (!pass.setUp(s) || !checkIdentity(s, *table, report, copyOnto, readFromThis)) {
     if (report.outcome == JobOutcome::Done) report.outcome = s.failure();
     report.commands = s.commands();
     return report;
+  }
+  if (pass.store == ListStore::Phonebook) report.nameSets = s.nameSets();
+  PassScope scope;
+  scope.checkEmpty = pass.store == ListStore::Phonebook && !copyOnto;
+  if (scope.checkEmpty && readFromThis) {
+    auto held = table->seen();
+    if (held) {
+      scope.listed.emplace();
+      for (const auto& [location, seen] : *held) scope.listed->insert(location);
+    }
   }
   if (context.dryRun) s.holdChanges();
 
@@ -159,16 +199,21 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
   // not the first SIM's: nothing is erased there); they go once the whole list is on it.
   std::vector<Confirmed> leftOut;
   std::string lastNumber;
+  // The journal of this pass (a list copied onto another SIM keeps none: it is sent whole
+  // again until it is all on that SIM).
+  const bool journaling = !context.dryRun && !copyOnto;
+  const std::string token = passToken();
   report.marked = static_cast<int>(std::count_if(list->begin(), list->end(), [&](const SimEntry& e) {
     return copyOnto ? e.operazione != kMarkDeleted : e.operazione != kMarkInStep;
   }));
   int sent = 0;
+  bool journaledAll = journaling;
   for (std::size_t i = 0; i < list->size() && report.outcome == JobOutcome::Done; ++i) {
     const SimEntry& entry = (*list)[i];
     SimEntry asSent = entry;
     if (copyOnto) {
       if (entry.operazione == kMarkDeleted) {
-        leftOut.push_back({entry, Confirmed::What::Erased, std::nullopt});
+        leftOut.push_back({entry, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
         continue;
       }
       // Every row goes, to its location; a message is stored anew (nothing of the other
@@ -177,9 +222,19 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
     }
     if (asSent.operazione != kMarkInStep) s.step(++sent, report.marked);
     const std::size_t before = confirmed.size();
-    const Verdict verdict = pass.entry(s, asSent, static_cast<int>(i), lastNumber, confirmed);
+    const Verdict verdict = pass.entry(s, scope, asSent, static_cast<int>(i), lastNumber, confirmed);
     // The sweep matches a row by what the pass read from the table.
     for (std::size_t k = before; k < confirmed.size(); ++k) confirmed[k].sent = entry;
+    Status recorded = Ok{};
+    for (std::size_t k = before; journaling && recorded && k < confirmed.size(); ++k) {
+      recorded = table->journal(token, confirmed[k]);
+    }
+    if (!recorded) {
+      s.alert(kWriteWording.title, localized(kJournalFailed) + " (" + recorded.error().detail + ")");
+      report.outcome = JobOutcome::DatabaseError;
+      journaledAll = false;
+      break;
+    }
     switch (verdict) {
       case Verdict::Go:
         break;
@@ -194,6 +249,16 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
       case Verdict::NoReply:
         s.alert(pass.errorTitle, lastNumber);
         report.outcome = JobOutcome::NoReply;
+        break;
+      case Verdict::Occupied:
+        report.retcode = 1;
+        report.outcome = JobOutcome::WriteRefused;
+        report.refusal = localized(kOccupiedKey);
+        if (auto at = report.refusal.find("%d"); at != std::string::npos) {
+          report.refusal.replace(at, 2, std::to_string(entry.posizione));
+        }
+        VORYX_LOG_IF(s.logging(), "location %d holds another entry, nothing written there\n",
+                     entry.posizione);
         break;
       case Verdict::Refused:
         report.retcode = 1;
@@ -220,15 +285,22 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
 
   // Whatever ended the pass, what the SIM took is no longer a change to send.
   if (!confirmed.empty() || report.outcome == JobOutcome::Done) {
-    if (Status swept = table->sweep(confirmed, copied ? copyOnto : std::nullopt); !swept) {
-      s.alert(kWriteWording.title, localized(kSweepFailed) + " (" + swept.error().detail + ")");
+    Status swept = table->sweep(confirmed, copied ? copyOnto : std::nullopt, journaling ? token : "");
+    if (!swept) {
+      const bool pending = journaledAll && !confirmed.empty();
+      s.alert(kWriteWording.title,
+              localized(pending ? kSweepPending : kSweepFailed) + " (" + swept.error().detail + ")");
       report.outcome = JobOutcome::DatabaseError;
-      return report;
+      report.marksPending = pending;
+    } else if (journaling) {
+      // Applied with its token: a journal left behind is recognised and only removed.
+      (void)table->applyJournal();
     }
   }
   if (copied) confirmed.resize(confirmed.size() - leftOut.size());  // not counted as sent
   report.confirmed = static_cast<int>(confirmed.size());
   for (const Confirmed& c : confirmed) {
+    if (c.oldKept) ++report.oldKept;
     if (c.what == Confirmed::What::Erased) {
       report.deleted += c.sent.operazione == kMarkDeleted ? 1 : 0;
     } else {
@@ -243,7 +315,7 @@ Verdict takeAnswer(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::
                    std::vector<Confirmed>& confirmed) {
   if (logAnswer) modem::logAnswer(s.logging(), s.reply());
   const Verdict v = verdictOf(s.answer());
-  if (v == Verdict::Go) confirmed.push_back({e, what, std::nullopt});
+  if (v == Verdict::Go) confirmed.push_back({e, what, std::nullopt, false, std::nullopt});
   return v;
 }
 
@@ -254,8 +326,46 @@ bool phonebookSetUp(JobSession& s) {
          s.negotiateCharset(CharsetUse::Phonebook);
 }
 
-Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string& lastNumber,
-                       std::vector<Confirmed>& confirmed) {
+// AT+CPBR=n before a new entry: Go when the location is empty, or holds just what the entry
+// would put there (a pass whose marks could not be cleared sent it already); Occupied
+// when it holds something else.
+Verdict checkEmpty(JobSession& s, const SimEntry& e, const std::string& number,
+                   const std::string& name) {
+  // +CPBR: 4,"0212",129,"5A6F65"
+  const std::string command = *JobSession::command("AT+CPBR=%d\r", e.posizione);
+  if (!s.exchange(command, true)) return Verdict::Ended;
+  if (s.answer().kind == ReplyKind::NotFound) return Verdict::Go;  // "not found": empty
+  if (s.answer().kind != ReplyKind::Ok) return verdictOf(s.answer());
+  const Charset cs = *s.charset();
+  for (const PhonebookRow& row : parseCpbrListing(s.reply())) {
+    if (row.location != e.posizione) continue;
+    const bool same = filterNumber(decodeNumber(row.listedNumber, cs), false) == number &&
+                      decodeName(row.name, cs) == decodeName(name, cs);
+    return same ? Verdict::Go : Verdict::Occupied;
+  }
+  return Verdict::Go;
+}
+
+// Without HEX, each name goes in the set that stores it best (nameSetFor); the line
+// switches to it (AT+CSCS) when it talks in another. A set the user chose (forced from
+// the shell, or the setup screen's "Use UCS2") is kept; under HEX every name has its most
+// compact form already. False when the dialogue ended.
+bool useSetFor(JobSession& s, std::string_view name) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const Charset now = *s.charset();
+    if (now == Charset::Hex || s.context().charset.forced || s.context().charset.ucs2First) return true;
+    const Charset best =
+        nameSetFor(name, [&s](Charset cs) { return s.mayUse(cs); }, now);
+    if (best == now) return true;
+    if (!s.switchCharset(best)) return false;
+    if (*s.charset() == best) return true;
+    // Refused: chosen again without it.
+  }
+  return true;
+}
+
+Verdict phonebookEntry(JobSession& s, const PassScope& scope, const SimEntry& e, int index,
+                       std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   if (e.operazione == kMarkInStep) {
     s.progress("Analyzing phonebook entry nr.", index);
@@ -270,14 +380,25 @@ Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string&
   }
   s.progress("Writing phonebook entry nr.", index);
   lastNumber = filterNumber(e.telefono, false);
+  if (!useSetFor(s, e.nome)) return Verdict::Ended;
   // Numbers go as they are in every set: the modem converts no number field.
-  const std::string name = encodeName(e.nome, *s.charset(), s.context().maxSIMLen, s.codecLog());
+  const Charset cs = *s.charset();
+  const std::string name = encodeName(e.nome, cs, s.context().maxSIMLen, s.codecLog());
   auto command = JobSession::command("AT+CPBW=%d,\"%s\",%d,\"%s\"\r", e.posizione,
                                      lastNumber.c_str(), numberType(e.telefono), name.c_str());
   if (!command) return Verdict::TooLong;
+  if (e.operazione == kMarkNew && scope.checkEmpty &&
+      !(scope.listed && !scope.listed->count(e.posizione))) {
+    if (const Verdict v = checkEmpty(s, e, lastNumber, name); v != Verdict::Go) return v;
+  }
   if (!s.exchange(*command)) return Verdict::Ended;
   VORYX_LOG_IF(log, "contact %d insert or modiied with cmd |%s|\n", index + 1, command->c_str());
-  return takeAnswer(s, true, e, Confirmed::What::Written, confirmed);
+  const Verdict v = takeAnswer(s, true, e, Confirmed::What::Written, confirmed);
+  // The row takes the name as the SIM has it: cut, or with "?" for what the set lacks.
+  if (v == Verdict::Go) {
+    if (std::string took = decodeName(name, cs); took != e.nome) confirmed.back().took = std::move(took);
+  }
+  return v;
 }
 
 // ---- SMS ----
@@ -285,17 +406,6 @@ Verdict phonebookEntry(JobSession& s, const SimEntry& e, int index, std::string&
 bool smsSetUp(JobSession& s) {
   return s.exchange("AT V1E0\r", true) && s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true) &&
          s.exchange("AT+CMGF=1\r", true) && s.negotiateCharset(CharsetUse::SmsWrite);
-}
-
-// The first `limit` characters of a UTF-8 text (never cutting inside one).
-std::string firstCharacters(std::string_view utf8, std::size_t limit) {
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80 && count++ == limit) {
-      return std::string(utf8.substr(0, i));
-    }
-  }
-  return std::string(utf8);
 }
 
 // At the text prompt a carriage return starts the message's next line; a line feed is
@@ -339,8 +449,8 @@ Verdict storeMessage(JobSession& s, int n, const std::string& command, const std
   return Verdict::Go;
 }
 
-Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastNumber,
-                 std::vector<Confirmed>& confirmed) {
+Verdict smsEntry(JobSession& s, const PassScope&, const SimEntry& e, int index,
+                 std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   const int n = index + 1;
   if (e.operazione == kMarkInStep) {
@@ -357,19 +467,26 @@ Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastN
   bool erased = false;
   if (e.operazione == kMarkChanged) {
     // A changed message is stored anew; the old one goes first. A refusal here does not
-    // stop the entry (the index may be empty already); only the store counts.
+    // stop the entry, but the report and the table keep it (oldKept).
     if (!s.exchange(erase)) return Verdict::Ended;
     VORYX_LOG_IF(log, "sms %d deleted for mod with cmd |%s|\n", n, erase.c_str());
     erased = s.answer().kind == ReplyKind::Ok;
   }
+  // The SIM keeps the old copy: the new one is stored all the same (the user's text is not
+  // held back), and the old one stays a delete to send.
+  const bool keptOld = e.operazione == kMarkChanged && !erased;
   // When the old message is gone but the new one is not stored, the row must not delete
   // at the old index again.
   auto notStored = [&](Verdict v) {
-    if (erased) confirmed.push_back({e, Confirmed::What::Erased, std::nullopt});
+    if (erased) confirmed.push_back({e, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
     return v;
   };
   s.progress("Writing sms entry nr.", e.posizione);
-  const std::string text = firstCharacters(e.nome, kSmsTextLimit);
+  // One stored message holds 160 septets (70 UTF-16 units): a longer text (an old row, a
+  // restore) is stored cut, and the row then holds what the SIM has.
+  const std::string text = oneMessageText(e.nome);
+  std::optional<std::string> took;
+  if (text != e.nome) took = text;
   // A sender's name ("SMART") goes as an alphanumeric address, which only PDU mode carries.
   const bool named = isAlphanumericSender(e.telefono);
   lastNumber = named ? e.telefono : filterNumber(e.telefono, false);
@@ -380,7 +497,7 @@ Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastN
   // Text mode in the set the job agreed (GSM or IRA) when the set carries the text
   // unchanged; otherwise, and when the modem took neither set, PDU mode.
   std::optional<std::string> body;
-  if (s.charset() && !named) body = encodeMessageText(firstCharacters(text, kGsmCharsPerMessage), *s.charset());
+  if (s.charset() && !named) body = encodeMessageText(text, *s.charset());
   if (body) {
     auto command = JobSession::command("AT+CMGW=\"%s\",%d,\"STO SENT\"\r", lastNumber.c_str(), type);
     if (!command) return notStored(Verdict::TooLong);
@@ -395,12 +512,12 @@ Verdict smsEntry(JobSession& s, const SimEntry& e, int index, std::string& lastN
     if (!s.exchange("AT+CMGF=0\r", true)) return notStored(Verdict::Ended);
     v = storeMessage(s, n, *command, pdu.hex, storedAt);
     if (v == Verdict::Go) {
-      confirmed.push_back({e, Confirmed::What::Written, storedAt});
+      confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld, took});
       return s.exchange("AT+CMGF=1\r", true) ? Verdict::Go : Verdict::Ended;
     }
   }
   if (v != Verdict::Go) return notStored(v);
-  confirmed.push_back({e, Confirmed::What::Written, storedAt});
+  confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld, took});
   return Verdict::Go;
 }
 
@@ -409,6 +526,16 @@ constexpr WritePass kPhonebookPass{ListStore::Phonebook, "Error writing phoneboo
 constexpr WritePass kSmsPass{ListStore::Sms, "Error writing sms", smsSetUp, smsEntry, false};
 
 }  // namespace
+
+std::string oldCopiesKeptMessage(int count) {
+  if (count == 1) {
+    return localized("The old copy of a changed message could not be deleted and stays on the "
+                     "SIM; the next write deletes it.");
+  }
+  return localized("Old copies of changed messages could not be deleted and stay on the SIM; "
+                   "the next write deletes them:") +
+         " " + std::to_string(count);
+}
 
 JobReport saveSIM(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kWriteWording);

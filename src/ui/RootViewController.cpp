@@ -10,6 +10,7 @@
 #include "entries/DebugLog.h"
 #include "entries/Pending.h"
 #include "entries/SupportMail.h"
+#include "transfer/TransferJobs.h"
 #include "store/SimTable.h"
 #include "entries/Import.h"
 #include "transfer/SimIdentity.h"
@@ -279,6 +280,7 @@ void RootViewController::applyReport(const transfer::JobReport& report) {
     maxSIMLen = *report.maxSIMLen;
     preferences_.store(kPrefMaxSIMLen, maxSIMLen);
   }
+  if (report.nameSets && *report.nameSets != 0) preferences_.store(kPrefNameSets, *report.nameSets);
   if (report.maxSMS) {
     maxSMS = report.maxSMS->value;
     if (report.maxSMS->remember) preferences_.store(kPrefMaxSMS, maxSMS);
@@ -300,14 +302,18 @@ void RootViewController::transferEnded(bool write, const transfer::JobReport& re
                     this, localized("Cancel"), {localized("Write anyway")}});
     return;
   }
+  const std::string errorTitle = localized(report.sms ? "Error writing sms" : "Error writing phonebook");
   // This write's own refusal: retcode keeps a refusal of an earlier write, which a write
   // that stopped before any command (no modem, another SIM) must not show again.
   if (report.retcode == 1) {
     std::string message = report.refusal;
     if (report.copiedOnto) message += (message.empty() ? "" : "\n") + localized(kPartlyCopiedKey);
-    app_.showAlert({localized("Error writing phonebook"), message, nullptr, localized("Ok"), {}});
+    app_.showAlert({errorTitle, message, nullptr, localized("Ok"), {}});
   } else if (report.copiedOnto && report.outcome == transfer::JobOutcome::Done) {
     app_.showAlert({localized("Write to SIM"), localized(kCopiedKey), nullptr, localized("Ok"), {}});
+  }
+  if (report.oldKept > 0) {
+    app_.showAlert({errorTitle, transfer::oldCopiesKeptMessage(report.oldKept), nullptr, localized("Ok"), {}});
   }
 }
 
@@ -458,7 +464,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
 entries::EditTarget RootViewController::editTarget() const {
   const bool sms = tipoDisplay == 1;
   return {paths_.database(), sms ? ListStore::Sms : ListStore::Phonebook, capacity(), maxSIMLen,
-          kScreenBusy};
+          kScreenBusy, preferences_.integer(kPrefNameSets, 0)};
 }
 
 void RootViewController::ownChangeMade() {
@@ -604,6 +610,7 @@ void RootViewController::importAll() {
     o.lastFirst = preferences_.integer(kPrefLastFirst, 0);
     o.maxSIM = maxSIM;
     o.maxSIMLen = maxSIMLen;
+    o.nameSets = preferences_.integer(kPrefNameSets, 0);
     o.createLog = createLog;
     o.busy = kShellBusy;
     const auto report = entries::importAll(paths_.database(), book->persons, o);

@@ -151,6 +151,40 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
   EXPECT_FALSE(std::filesystem::exists(home.path / "state" / "logging-on"));
 }
 
+// An SMS write whose delete of a changed message's old copy the SIM refused: the new copy
+// is stored, the shell says the old one stays and ends with 3; the next write deletes it.
+TEST(CommandLineTest, AnSmsWriteThatKeptAnOldCopySaysSoAndEndsWithThree) {
+  test::TempDir home;
+  sim::SimCard card(10, 14, 10);
+  card.setMessage(1, {sim::SmsStatus::StoSent, "555", "", "old text", false});
+  sim::ModemOptions options;
+  options.faults.errorAtWrite = 1;  // the first write command: the delete of the old copy
+  sim::VirtualModem modem{card, options};
+  ASSERT_TRUE(modem.start());
+  const std::string dev = modem.devicePath();
+  expectSays(home, {
+      {{"read", "--sms", "--device", dev}, 0, "Read 1 message (SIM capacity 10)"},
+      {{"edit", "--sms", "1", "new text", "555"}, 0, "1\tnew text\t555\t3"},
+  });
+  const Ran kept = runVoryx(home, {"write", "--sms", "--device", dev});
+  EXPECT_EQ(kept.status, 3);
+  EXPECT_EQ(kept.err, "Wrote 1 message: 1 changed\nThe old copy of a changed message could not be deleted "
+                      "and stays on the SIM; the next write deletes it.\n");
+  expectSays(home, {{{"write", "--sms", "--device", dev}, 0, "Wrote 1 message: 1 deleted"}});
+  ASSERT_EQ(modem.sim().messages().size(), 1u);
+  EXPECT_EQ(modem.sim().messages().begin()->second.text, "new text");
+
+  // A message the SIM refuses to store: the error names the SMS store.
+  modem.stop();
+  sim::VirtualModem refusing{modem.sim(), options};
+  ASSERT_TRUE(refusing.start());
+  expectSays(home, {
+      {{"add", "--sms", "Ciao", "1"}, 0, "1\tCiao\t1\t1"},
+      {{"write", "--sms", "--device", refusing.devicePath()}, 1,
+       "Error writing SMS: The modem refused the command without saying why."},
+  });
+}
+
 // The modem's port when none is given, and what the modem says of itself: three ports of
 // which the first is silent, the second held by a live program (the test's parent, by its
 // lock file) and the third answers.

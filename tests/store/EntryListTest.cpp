@@ -89,7 +89,10 @@ TEST(EntryListTest, OnlyADamagedFileIsMovedAside) {
     exec(file, "INSERT INTO simsms VALUES (2,'kept','+39',1)");
     c.make(file);
     // An empty (not hot) rollback journal belongs to the file and goes with it.
-    if (c.movedAside) writeFile(dir / "Voryx.sqlitedb-journal", std::string(512, '\0'));
+    if (c.movedAside) {
+      writeFile(dir / "Voryx.sqlitedb-journal", std::string(512, '\0'));
+      writeFile(dir / "Voryx.sqlitedb.pass-simsms", "{\"pass\":\"1\"}\n");  // a write's journal
+    }
     const std::vector<fs::path> files = filesIn(dir.path);
     const std::string before = fs::is_regular_file(file) ? readFile(file) : "";
 
@@ -110,7 +113,8 @@ TEST(EntryListTest, OnlyADamagedFileIsMovedAside) {
     }
     EXPECT_EQ(load.movedAsideTo.filename().string().rfind("Voryx.sqlitedb.damaged-", 0), 0u);
     EXPECT_EQ(readFile(load.movedAsideTo), before);
-    EXPECT_EQ(filesIn(dir.path), (std::vector<fs::path>{load.movedAsideTo, load.movedAsideTo.string() + "-journal"}));
+    EXPECT_EQ(filesIn(dir.path), (std::vector<fs::path>{load.movedAsideTo, load.movedAsideTo.string() + "-journal",
+                                                        load.movedAsideTo.string() + ".pass-simsms"}));
   }
 }
 

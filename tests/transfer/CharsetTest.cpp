@@ -240,5 +240,27 @@ TEST(CharsetTest, NamesTheSets) {
   EXPECT_FALSE(charsetFromName(""));
 }
 
+// What an edit keeps of a name: the budget of the set the write will store it in. Letters a
+// set lacks stay (the write sends "?" for them, and the row then shows what the SIM took).
+TEST(CharsetTest, EditsCutToTheBudgetOfTheSetTheWriteUses) {
+  constexpr int kAll = kNameSetGsm | kNameSetIra | kNameSetUcs2;
+  struct Case {
+    const char* name;
+    int sets;
+    const char* kept;
+  };
+  const Case kCases[] = {
+      {"Anna Plain", 0, "Anna Plain"},                      // not known: as HEX
+      {"Anna Plain", kAll, "Anna Plain"},                   // GSM
+      {"Anna Plain", kNameSetUcs2, "Anna P"},               // UCS2 only: 6 units
+      {"Иван Новый", kNameSetHex, "Иван Новый"},            // the 81 form: 13 bytes
+      {"Иван Новый", kAll, "Иван Н"},                       // UCS2
+      {"Иван Новый", kNameSetGsm | kNameSetIra, "Иван Новый"},  // GSM: "?" a letter, 10 bytes
+      {"Bar €uro long name", kAll, "Bar €uro long"},        // GSM: the escape pair takes two
+      {"Zoë Ann", kAll, "Zoë An"},                          // UCS2: 6 units
+  };
+  for (const Case& c : kCases) EXPECT_EQ(fitNameForSets(c.name, 14, c.sets), c.kept) << c.name << " " << c.sets;
+}
+
 }  // namespace
 }  // namespace voryx::transfer

@@ -22,6 +22,13 @@
 #include "transfer/EngineLine.h"
 #include "transfer/TransferRunner.h"
 
+namespace voryx {
+// Rows print as {entry, "text", "number", mark} in failure messages.
+inline void PrintTo(const SimEntry& e, std::ostream* os) {
+  *os << "{" << e.posizione << ", \"" << e.nome << "\", \"" << e.telefono << "\", " << e.operazione << "}";
+}
+}  // namespace voryx
+
 namespace voryx::transfer {
 
 // Records what a job shows. The job thread writes, the test reads after joining it.

@@ -9,7 +9,7 @@ namespace {
 
 // Names in every form the SIM stores: plain (with an escape and "@"), 81, 82, 80, and an
 // emoji (a surrogate pair).
-const std::vector<std::string> kNames = {"Anna", "Bar €uro", "Office@Home", "Иван", "Ґанна", "山田",
+const std::vector<std::string> kNames = {"Anna Plain", "Bar €uro", "Office@Home", "Иван", "Ґанна", "山田",
                                          "\U0001F600 Joy"};
 const std::vector<std::string> kTexts = {"Hello", "mail@home 5$", "Costa 5€", "Привет"};
 
@@ -33,9 +33,10 @@ sim::ModemOptions offering(std::vector<sim::Charset> listed, std::vector<sim::Ch
 
 const std::vector<std::string> kWhole = kNames;
 // Under UCS2 a name keeps what the SIM's 80 form holds in 14 bytes: 6 units.
-const std::vector<std::string> kSixUnits = {"Anna", "Bar €u", "Office", "Иван", "Ґанна", "山田", "\U0001F600 Joy"};
+// A name that IRA carries whole goes in IRA.
+const std::vector<std::string> kSixUnits = {"Anna Plain", "Bar €u", "Office", "Иван", "Ґанна", "山田", "\U0001F600 Joy"};
 // Under GSM what the alphabet lacks is '?'.
-const std::vector<std::string> kGsm = {"Anna", "Bar €uro", "Office@Home", "????", "?????", "??", "? Joy"};
+const std::vector<std::string> kGsm = {"Anna Plain", "Bar €uro", "Office@Home", "????", "?????", "??", "? Joy"};
 
 TEST_F(JobFixture, EachJobAgreesASetTheModemTakesAndReadsBackWhatItWrote) {
   using enum sim::Charset;
@@ -43,6 +44,8 @@ TEST_F(JobFixture, EachJobAgreesASetTheModemTakesAndReadsBackWhatItWrote) {
   listError.faults.charsetTestError = true;
   const Offer kOffers[] = {
       {"HEX, UCS2, IRA", false, offering({Hex, Ucs2, Ira}), "HEX", "UCS2", "IRA", kWhole, kTexts},
+      // Without HEX each name goes in GSM when the alphabet holds it, else in UCS2.
+      {"GSM, IRA, UCS2", true, offering({Gsm, Ira, Ucs2}), "UCS2", "UCS2", "GSM", kWhole, kTexts},
       {"UCS2, IRA with hex numbers", true, offering({Ucs2, Ira}, {}, true), "UCS2", "UCS2", "IRA", kSixUnits, kTexts},
       {"HEX listed but refused", false, offering({Hex, Ucs2, Ira}, {Hex}), "UCS2", "UCS2", "IRA", kSixUnits, kTexts},
       // A UCS2 message is listed as hexadecimal under GSM; the read keeps it as printed.
@@ -76,6 +79,9 @@ TEST_F(JobFixture, EachJobAgreesASetTheModemTakesAndReadsBackWhatItWrote) {
 
     ASSERT_EQ(write(0), JobOutcome::Done);
     EXPECT_EQ(lastSet(), offer.phonebookSet);
+    std::vector<std::string> took;  // each row holds what the SIM took
+    for (const SimEntry& e : rows(ListStore::Phonebook)) took.push_back(e.nome);
+    EXPECT_EQ(took, offer.namesBack);
     ASSERT_EQ(write(1), JobOutcome::Done);
     EXPECT_EQ(lastSet(), offer.smsWriteSet);
     std::vector<std::string> stored;
@@ -134,25 +140,34 @@ TEST_F(JobFixture, ForcedAndPreferredSets) {
   EXPECT_EQ(commandCount("AT+CPBW=1,\"1\",129,\"0041006E006E0061\""), 1);
 }
 
-// What Voryx writes under UCS2 a standard client reads back as written.
-TEST_F(JobFixture, GammuReadsWhatAWriteUnderUcs2Stored) {
+// What Voryx writes without HEX (each name in GSM, IRA or UCS2, the line switching
+// between them) a standard client reads back as written.
+TEST_F(JobFixture, GammuReadsWhatAWriteWithoutHexStored) {
   if (!test::gammuInstalled()) GTEST_SKIP() << "gammu is not installed";
   using enum sim::Charset;
-  const std::vector<std::string> kWritten = {"Иван", "Zoë", "山田", "Ωж", "Bar €u"};
-  for (std::size_t i = 0; i < kWritten.size(); ++i) {
-    insert("sim", {static_cast<int>(i) + 1, kWritten[i], "+3902" + std::to_string(i), kMarkNew});
-  }
-  startModem(smallSim(10), offering({Ucs2, Ira}));
-  ASSERT_EQ(write(0), JobOutcome::Done);
-  ASSERT_EQ(commandCount("AT+CSCS=\"UCS2\""), 1);
-  modem_->stop();
-  sim::SimCard written = modem_->sim();
-  sim::VirtualModem plain{written};  // gammu picks its own set
-  ASSERT_TRUE(plain.start());
-  const std::string listed = test::runGammu(plain.devicePath(), "getallmemory SM");
-  for (std::size_t i = 0; i < kWritten.size(); ++i) {
-    EXPECT_NE(listed.find("\"" + kWritten[i] + "\""), std::string::npos) << kWritten[i] << "\n" << listed;
-    EXPECT_NE(listed.find("\"+3902" + std::to_string(i) + "\""), std::string::npos) << listed;
+  const std::vector<std::string> kWritten = {"Иван", "Anna Plain", "Zoë", "山田", "Ωж", "Bar €u", "Jürgen Ståhl"};
+  // The last name needs GSM to stay whole; UCS2 holds 6 units of it.
+  const std::pair<sim::ModemOptions, const char*> kOffers[] = {{offering({Ucs2, Ira}), "Jürgen"},
+                                                               {offering({Gsm, Ira, Ucs2}), "Jürgen Ståhl"}};
+  for (const auto& [offer, last] : kOffers) {
+    exec("DELETE FROM sim");
+    for (std::size_t i = 0; i < kWritten.size(); ++i) {
+      insert("sim", {static_cast<int>(i) + 1, kWritten[i], "+3902" + std::to_string(i), kMarkNew});
+    }
+    startModem(smallSim(10), offer);
+    ASSERT_EQ(write(0), JobOutcome::Done);
+    ASSERT_GE(commandCount("AT+CSCS=\"UCS2\""), 1);
+    modem_->stop();
+    sim::SimCard written = modem_->sim();
+    sim::VirtualModem plain{written};  // gammu picks its own set
+    ASSERT_TRUE(plain.start());
+    const std::string listed = test::runGammu(plain.devicePath(), "getallmemory SM");
+    for (std::size_t i = 0; i < kWritten.size(); ++i) {
+      const std::string name = i + 1 == kWritten.size() ? std::string(last) : kWritten[i];
+      EXPECT_NE(listed.find("\"" + name + "\""), std::string::npos) << name << "\n" << listed;
+      EXPECT_NE(listed.find("\"+3902" + std::to_string(i) + "\""), std::string::npos) << listed;
+    }
+    plain.stop();
   }
 }
 

@@ -54,6 +54,17 @@ TEST(SmsPduTest, CutsToOneMessageWithoutSplittingAPair) {
   // 159 septets: the escape pair of "€" would straddle the end.
   EXPECT_EQ(encodeSubmitPdu(digits, 129, std::string(159, 'a') + "€").hex.substr(16, 2), "9F");
 
+  // What the write stores of a text, and so what its row holds afterwards: the same cut.
+  const std::pair<std::string, std::string> kCuts[] = {
+      {zhe, zhe.substr(0, 70 * 2)},
+      {zhe.substr(0, 69 * 2) + "\U0001F600", zhe.substr(0, 69 * 2)},
+      {std::string(170, 'a'), std::string(160, 'a')},
+      {std::string(159, 'a') + "€", std::string(159, 'a')},
+      {std::string(158, 'a') + "€b", std::string(158, 'a') + "€"},
+      {"short ж", "short ж"},
+  };
+  for (const auto& [text, kept] : kCuts) EXPECT_EQ(oneMessageText(text), kept) << text;
+
   auto longNumber = encodeSubmitPdu(std::string(30, '1'), 129, "");
   EXPECT_EQ(longNumber.hex.substr(6, 2), "14");  // 20 digits
 }

@@ -48,13 +48,14 @@ TEST_F(JobFixture, WritesEveryFormReadsItBackAndSendsNothingWhenInStep) {
   EXPECT_EQ(host_.report.confirmed, 13);
   EXPECT_EQ(host_.ends, std::vector<std::string>{"endSaveSIM"});
   std::vector<std::string> log = commandsAfterHandshake();
-  ASSERT_GE(log.size(), 11u);
-  EXPECT_EQ(std::vector<std::string>(log.begin() + 6, log.begin() + 11),
+  ASSERT_GE(log.size(), 14u);
+  // No read of this SIM is known: a new entry goes only where the SIM says it is empty.
+  EXPECT_EQ(std::vector<std::string>(log.begin() + 6, log.begin() + 14),
             (std::vector<std::string>{
                 "AT+CPBW=1,\"555\",129,\"81040898B2B0BD\"",  // one 128-character window
-                "AT+CPBW=2,\"\",129,\"15\"",                 // the default alphabet's omega
-                "AT+CPBW=3,\"\",129,\"81020815B6\"",
-                "AT+CPBW=5,\"3902123456\",145,\"416e6e61\"",
+                "AT+CPBR=2", "AT+CPBW=2,\"\",129,\"15\"",    // the default alphabet's omega
+                "AT+CPBR=3", "AT+CPBW=3,\"\",129,\"81020815B6\"",
+                "AT+CPBR=5", "AT+CPBW=5,\"3902123456\",145,\"416e6e61\"",
                 "AT+CPBW=7,\"\",129,\"\""}));
   ASSERT_EQ(host_.labels.size(), std::size(kRows));
   EXPECT_EQ(host_.labels[0], "Writing phonebook entry nr. 0");
@@ -103,7 +104,7 @@ TEST_F(JobFixture, WritesEveryMarkedRowInTheListOrder) {
   EXPECT_EQ(write(0, /*sortField=*/1), JobOutcome::Done);
   std::vector<std::string> expected = kSetUp;
   expected.insert(expected.end(), {"AT+CPBW=2,\"2\",129,\"416c6661\"", "AT+CPBW=4,\"\",129,\"\"",
-                                   "AT+CPBW=1,\"1\",129,\"5a657461\""});
+                                   "AT+CPBR=1", "AT+CPBW=1,\"1\",129,\"5a657461\""});
   EXPECT_EQ(commandsAfterHandshake(), expected);
   EXPECT_EQ(host_.labels, (std::vector<std::string>{"Writing phonebook entry nr. 0", "Analyzing phonebook entry nr. 1",
                                                     "Deleting phonebook entry nr. 2", "Writing phonebook entry nr. 3"}));
@@ -129,6 +130,7 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
     int k;
     std::vector<SimEntry> table;                          // after the pass
     std::vector<std::pair<int, std::string>> sim;         // location/index: name/text
+    const char* only = nullptr;  // a fault that does not stop the pass here: that one only
   };
   // Phonebook writes: 1 CPBW 1, 2 CPBW 2 (erase), 3 CPBW 4, 4 CPBW 5.
   const std::vector<SimEntry> kPhonebook = {
@@ -147,6 +149,9 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
       {7, "C", "7", kMarkNew}, {8, "E", "8", kMarkNew}};
   const Stopped kSmsStops[] = {
       {1, kSms, {{1, "B"}, {2, "old A"}, {3, "D"}}},
+      // The SIM keeps the old "A": the new one is stored, and the old one's delete waits.
+      {2, {{1, "new A", "2", 0}, {2, "new A", "2", kMarkDeleted}, kSms[2], {4, "C", "7", 0}, {5, "E", "8", 0}},
+       {{1, "new A"}, {2, "old A"}, {3, "D"}, {4, "C"}, {5, "E"}}, "error"},
       // The old "A" is gone, the new one not stored: the row is new, nothing to delete.
       {3, {{2, "new A", "2", kMarkNew}, kSms[2], kSms[3], kSms[4]}, {{3, "D"}}},
       {5, {{1, "new A", "2", 0}, {2, "C", "7", 0}, kSms[2], kSms[4]}, {{1, "new A"}, {2, "C"}, {3, "D"}}},
@@ -155,12 +160,14 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
   for (bool sms : {false, true}) {
     for (const Faulted& f : kFaults) {
       for (const Stopped& stop : sms ? std::span<const Stopped>(kSmsStops) : std::span<const Stopped>(kPhonebookStops)) {
+        if (stop.only && std::string_view(stop.only) != f.name) continue;
         for (auto delay : {0ms, 1600ms}) {
           SCOPED_TRACE(std::string(sms ? "SMS " : "phonebook ") + f.name + " at write " +
                        std::to_string(stop.k) + ", reply delay " + std::to_string(delay.count()));
           const char* table = sms ? "simsms" : "sim";
           const ListStore store = sms ? ListStore::Sms : ListStore::Phonebook;
-          exec(std::string("DELETE FROM ") + table);
+          ASSERT_TRUE(SimTable::open(database_, store).ok());  // makes the tables of what the SIM held
+          for (const std::string t : {table, "simseen", "simcard"}) exec("DELETE FROM " + t);
           sim::SimCard card = smallSim(10);
           if (sms) {
             card.setMessage(1, {SmsStatus::StoSent, "1", "", "B", false});
@@ -190,7 +197,8 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
             EXPECT_EQ(held, sms ? kSmsStops[0].sim : kPhonebookStops[0].sim);
             continue;
           }
-          EXPECT_EQ(outcome, f.outcome);
+          EXPECT_EQ(outcome, stop.only ? JobOutcome::Done : f.outcome);
+          EXPECT_EQ(host_.report.oldKept, stop.only ? 1 : 0);
           EXPECT_EQ(rows(store), stop.table);
           EXPECT_EQ(held, stop.sim);
           // Every row in step is what the SIM holds there.
@@ -200,9 +208,144 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
             ASSERT_NE(at, held.end()) << e.nome;
             EXPECT_EQ(at->second, e.nome);
           }
+          // The next write, on a modem without faults, sends what is left: the SIM then
+          // holds exactly the table.
+          useSim(after);
+          EXPECT_EQ(write(sms ? 1 : 0), JobOutcome::Done);
+          std::vector<std::pair<int, std::string>> listed, now;
+          for (const SimEntry& e : rows(store)) {
+            EXPECT_EQ(e.operazione, kMarkInStep) << e.nome;
+            listed.emplace_back(e.posizione, e.nome);
+          }
+          const sim::SimCard last = simNow();
+          if (sms) {
+            for (const auto& [index, m] : last.messages()) now.emplace_back(index, m.text);
+          } else {
+            for (int loc = 1; loc <= 10; ++loc) {
+              if (!last.isEmpty(loc)) now.emplace_back(loc, last.name(loc));
+            }
+          }
+          EXPECT_EQ(now, listed);
         }
       }
     }
+  }
+}
+
+// Another program holds the database while a pass runs: the SIM takes every entry but the
+// marks cannot be cleared. The shell hears how much was written; the next write applies
+// the pass's journal first and sends nothing again (no message stored twice, no new
+// entry taken for another one).
+TEST_F(JobFixture, MarksALockedDatabaseKeptAreClearedWithoutSendingTwice) {
+  for (bool sms : {false, true}) {
+    SCOPED_TRACE(sms ? "SMS" : "phonebook");
+    const ListStore store = sms ? ListStore::Sms : ListStore::Phonebook;
+    const char* table = sms ? "simsms" : "sim";
+    sim::SimCard card = smallSim(10);
+    if (sms) {
+      card.setMessage(1, {SmsStatus::StoSent, "1", "", "B", false});
+      card.setMessage(2, {SmsStatus::StoSent, "2", "", "old A", false});
+    } else {
+      card.writeEntryText(1, "Alt", "1");
+      card.writeEntryText(2, "Bob", "2");
+    }
+    useSim(card);
+    insert(table, {1, sms ? "B" : "Alt2", "1", sms ? kMarkDeleted : kMarkChanged});
+    insert(table, {2, sms ? "new A" : "Bob", "2", sms ? kMarkChanged : kMarkDeleted});
+    insert(table, {7, "C", "7", kMarkNew});
+    std::optional<Database> holder;
+    duringPass = [&](const std::string& line) {
+      if (holder || !(line.starts_with("AT+CPBW") || line.starts_with("AT+CMGD"))) return;
+      holder.emplace(*Database::open(database_));
+      ASSERT_TRUE(holder->exec("BEGIN IMMEDIATE").ok());
+    };
+    EXPECT_EQ(write(sms ? 1 : 0), JobOutcome::DatabaseError);
+    holder.reset();
+    duringPass = {};
+    EXPECT_TRUE(host_.report.marksPending);
+    EXPECT_EQ(host_.report.confirmed, 3);
+    ASSERT_FALSE(host_.alerts.empty());
+    EXPECT_TRUE(host_.alerts.back().starts_with(
+        "Write to SIM|The SIM was written, but the local marks could not be cleared now"));
+    const sim::SimCard after = simNow();
+
+    useSim(after);
+    EXPECT_EQ(write(sms ? 1 : 0), JobOutcome::Done);
+    EXPECT_EQ(host_.report.marked, 0);
+    EXPECT_EQ(commandCount("AT+CMGW") + commandCount("AT+CPBW") + commandCount("AT+CMGD"), 0);
+    std::vector<std::pair<int, std::string>> listed, held;
+    for (const SimEntry& e : rows(store)) {
+      EXPECT_EQ(e.operazione, kMarkInStep) << e.nome;
+      listed.emplace_back(e.posizione, e.nome);
+    }
+    const sim::SimCard last = simNow();
+    if (sms) {
+      for (const auto& [index, m] : last.messages()) held.emplace_back(index, m.text);
+      EXPECT_EQ(held, (std::vector<std::pair<int, std::string>>{{1, "new A"}, {2, "C"}}));
+    } else {
+      for (int loc = 1; loc <= 10; ++loc) {
+        if (!last.isEmpty(loc)) held.emplace_back(loc, last.name(loc));
+      }
+      EXPECT_EQ(held, (std::vector<std::pair<int, std::string>>{{1, "Alt2"}, {7, "C"}}));
+    }
+    EXPECT_EQ(held, listed);
+    EXPECT_FALSE(std::filesystem::exists(database_.string() + ".pass-" + table));
+  }
+}
+
+// A new entry goes only to a location the SIM holds empty: a copy that was never read
+// from this SIM (a fresh home, a damaged database moved aside, a shorter restore) may
+// have picked a location the SIM still uses. The write stops there, the row keeps its
+// mark, and the SIM keeps its entry; a read of this SIM that listed the location empty
+// spares the question, and a list copied onto another SIM overwrites by request.
+TEST_F(JobFixture, NewEntriesGoOnlyWhereTheSimIsEmpty) {
+  struct Case {
+    const char* name;
+    bool readFirst;      // a read of this SIM before the row is added
+    bool otherSim;       // the copy names another SIM, and the write copies onto this one
+    const char* atFour;  // what the SIM holds at location 4 (after any read)
+    JobOutcome outcome;
+    int cpbr;            // "AT+CPBR=4" sent
+    const char* after;   // the name at 4 afterwards
+  };
+  const Case kCases[] = {
+      {"never read, held", false, false, "Other", JobOutcome::WriteRefused, 1, "Other"},
+      {"never read, empty", false, false, nullptr, JobOutcome::Done, 1, "Dan"},
+      {"never read, holds the entry already", false, false, "Dan", JobOutcome::Done, 1, "Dan"},
+      {"read empty", true, false, nullptr, JobOutcome::Done, 0, "Dan"},
+      {"read empty, taken since by another phone", true, false, "Other", JobOutcome::Done, 0, "Dan"},
+      {"copied onto another SIM", true, true, "Other", JobOutcome::Done, 0, "Dan"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(SimTable::open(database_, ListStore::Phonebook).ok());
+    for (const char* t : {"sim", "simseen", "simcard"}) exec(std::string("DELETE FROM ") + t);
+    sim::SimCard card = smallSim(10);
+    card.writeEntryText(1, "Anna", "1");
+    useSim(card);
+    if (c.readFirst) {
+      ASSERT_EQ(read(0), JobOutcome::Done);
+      if (c.otherSim) exec("UPDATE simcard SET iccid='89390100009999999990', imsi='222019999999999'");
+    }
+    if (c.atFour) card.writeEntryText(4, c.atFour, "4");
+    useSim(card);
+    insert("sim", {4, "Dan", "4", kMarkNew});
+    toOtherSim = c.otherSim;
+    EXPECT_EQ(write(0), c.outcome);
+    toOtherSim = false;
+    EXPECT_EQ(commandCount("AT+CPBR=4"), c.cpbr);
+    EXPECT_EQ(simNow().name(4), c.after);
+    const std::vector<SimEntry> after = rows(ListStore::Phonebook);
+    const auto row = std::find_if(after.begin(), after.end(), [](const SimEntry& e) { return e.posizione == 4; });
+    ASSERT_NE(row, after.end());
+    if (c.outcome == JobOutcome::Done) {
+      EXPECT_EQ(row->operazione, kMarkInStep);
+      continue;
+    }
+    EXPECT_EQ(row->operazione, kMarkNew);
+    EXPECT_EQ(commandCount("AT+CPBW=4"), 0);
+    EXPECT_EQ(host_.report.retcode, 1);
+    EXPECT_EQ(host_.report.refusal, "location 4 on the SIM holds another entry; read first");
   }
 }
 
@@ -270,9 +413,13 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
   insert("simsms", {8, "Line one\nLine two", "12", kMarkNew});
   insert("simsms", {9, "gone", "", kMarkDeleted});
   insert("simsms", {10, "As it is", "1", kMarkInStep});  // (not on this SIM: never sent)
-  // Cut to what one message holds (160 GSM characters), so the modem takes it; the
-  // stored text stays whole.
+  // Longer than one message (an old row, a restore): stored cut to what one message holds
+  // (160 septets, 70 UCS2 units), so the modem takes it; the row then holds what the SIM
+  // has.
   insert("simsms", {11, std::string(200, 'x'), "1", kMarkNew});
+  std::string cyrillic;
+  for (int i = 0; i < 105; ++i) cyrillic += "ж";
+  insert("simsms", {12, cyrillic, "1", kMarkNew});
 
   EXPECT_EQ(write(2), JobOutcome::Done);  // any store but the phonebook is the SMS store
   EXPECT_EQ(host_.report.retcode, 0);
@@ -296,22 +443,29 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
                               "Writing sms entry nr. 4", "Writing sms entry nr. 5",
                               "Writing sms entry nr. 6", "Writing sms entry nr. 7",
                               "Writing sms entry nr. 8", "Deleting sms entry nr. 9",
-                              "Analyzing sms entry nr. 6", "Writing sms entry nr. 11"}));
+                              "Analyzing sms entry nr. 6", "Writing sms entry nr. 11",
+                              "Writing sms entry nr. 12"}));
   EXPECT_NE(DebugLog::contents().find("start sms 1 insert or modiied with cmd |AT+CMGW="), std::string::npos);
 
   // Every row is in step and names the index its message is stored at.
   const sim::SimCard after = simNow();
   const std::vector<SimEntry> stored = rows(ListStore::Sms);
-  EXPECT_EQ(stored.size(), 7u);
-  EXPECT_EQ(after.messages().size(), 6u);
+  EXPECT_EQ(stored.size(), 8u);
+  EXPECT_EQ(after.messages().size(), 7u);
+  std::string cut;
+  for (int i = 0; i < 70; ++i) cut += "ж";
   for (const SimEntry& e : stored) {
     SCOPED_TRACE(e.nome.substr(0, 20));
     EXPECT_EQ(e.operazione, kMarkInStep);
     if (e.nome == "As it is") continue;
     const sim::SmsRecord* m = after.message(e.posizione);
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->text, e.nome.size() == 200 ? std::string(160, 'x') : e.nome);
-    EXPECT_EQ(m->ucs2, m->text == "Привет");
+    EXPECT_EQ(m->text, e.nome);
+    EXPECT_EQ(m->ucs2, m->text == "Привет" || m->text == cut);
+  }
+  for (const std::string& text : {std::string(160, 'x'), cut}) {
+    EXPECT_NE(std::find_if(stored.begin(), stored.end(), [&](const SimEntry& e) { return e.nome == text; }),
+              stored.end());
   }
 }
 

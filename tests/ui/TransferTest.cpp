@@ -287,6 +287,32 @@ TEST_F(TransferTest, WriteOnAnotherSimOffersToCopyTheWholeList) {
   EXPECT_EQ(ui.screen()["subtitle"], "SIM \u20264567895");
 }
 
+// The SMS store's own title; a changed message whose old copy the SIM kept is told, and
+// its delete stays marked (red) for the next write.
+TEST_F(TransferTest, SmsWriteThatKeptAnOldCopySaysSo) {
+  home_.exec("INSERT INTO simsms VALUES (1,'new text','555',3);");
+  sim::SimCard card = smallSim();
+  card.setMessage(1, {sim::SmsStatus::StoSent, "555", "", "old text", false});
+  sim::ModemOptions options;
+  options.faults.errorAtWrite = 1;  // the delete of the old copy
+  start(card, options);
+  UiHarness& ui = *ui_;
+  ASSERT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+  ASSERT_EQ(ui.tap("scrivi").status, 200);
+  followTransfer();
+  const json snap = ui.snapshot();
+  ASSERT_EQ(snap["alerts"].size(), 1u);
+  EXPECT_EQ(snap["alerts"][0]["title"], "Error writing sms");
+  EXPECT_EQ(snap["alerts"][0]["message"],
+            "The old copy of a changed message could not be deleted and stays on the SIM; the next "
+            "write deletes it.");
+  const json rows = snap["navigation"][0]["rows"];
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0]["colors"], "red");  // the old copy, at its index
+  EXPECT_EQ(rows[1]["colors"], "gray");
+  EXPECT_EQ(modem_->sim().messages().size(), 3u);  // with the SIM's own third one
+}
+
 // A read over changes not yet written asks first; "Cancel" keeps everything, "Read"
 // replaces the list with the SIM's.
 TEST_F(TransferTest, ReadOverUnsentChangesAsksFirst) {
