@@ -74,8 +74,6 @@ void restoreEchoAndEnd(int signal) {
 std::optional<std::string> readHidden(const std::string& prompt) {
   constexpr std::size_t kLongest = 64;
   constexpr std::array kEnding{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-  std::fputs(prompt.c_str(), stderr);
-  std::fflush(stderr);
   termios shown{};
   const bool terminal = ::tcgetattr(STDIN_FILENO, &shown) == 0;
   std::array<struct sigaction, kEnding.size()> before{};
@@ -88,6 +86,10 @@ std::optional<std::string> readHidden(const std::string& prompt) {
     hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
   }
+  // The prompt only once echo is off: what is typed as soon as it shows is neither shown
+  // nor flushed away.
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
   std::string line;
   for (char c = 0; ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n';) {
     if (c != '\r' && line.size() < kLongest) line += c;

@@ -299,6 +299,7 @@ TEST_F(TransferTest, SmsWriteThatKeptAnOldCopySaysSo) {
   UiHarness& ui = *ui_;
   ASSERT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
   ASSERT_EQ(ui.tap("scrivi").status, 200);
+  EXPECT_EQ(answerAlert(1)["title"], "Write 1 change to the SIM? (1 changed)");
   followTransfer();
   const json snap = ui.snapshot();
   ASSERT_EQ(snap["alerts"].size(), 1u);
