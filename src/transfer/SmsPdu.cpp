@@ -94,22 +94,15 @@ SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view ut
 namespace {
 
 SubmitPdu encodeSubmitBody(std::string hex, std::string_view utf8Text) {
+  const std::string text = oneMessageText(utf8Text);
   appendHex(hex, 0x00);  // protocol identifier
-  if (std::optional<std::string> septets = encodeGsmText(utf8Text)) {
-    if (septets->size() > static_cast<std::size_t>(kSeptetsPerSms)) {
-      septets->resize(kSeptetsPerSms);
-      if (static_cast<std::uint8_t>(septets->back()) == kGsmEscape) septets->pop_back();
-    }
+  if (std::optional<std::string> septets = encodeGsmText(text)) {
     appendHex(hex, 0x00);  // data coding: GSM 7-bit
     appendHex(hex, static_cast<unsigned>(septets->size()));
     appendPacked(hex, *septets);
     return {hex, static_cast<int>(hex.size() / 2 - 1)};
   }
-  std::u16string units = toUtf16(utf8ToCodePoints(utf8Text));
-  if (units.size() > static_cast<std::size_t>(kUcs2UnitsPerSms)) {
-    units.resize(kUcs2UnitsPerSms);
-    if (units.back() >= 0xD800 && units.back() <= 0xDBFF) units.pop_back();
-  }
+  const std::u16string units = toUtf16(utf8ToCodePoints(text));
   appendHex(hex, 0x08);  // data coding: UCS2
   appendHex(hex, static_cast<unsigned>(units.size() * 2));
   for (char16_t u : units) {
