@@ -1,0 +1,37 @@
+#pragma once
+// A card in a PC/SC reader, through pcsc-lite (pcscd): the readers' list and one card's
+// APDU link. A card taken out (or the reader unplugged) mid-pass ends the link as a
+// hang-up ends a modem's line.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "simfiles/CardLink.h"
+
+namespace voryx::simfiles {
+
+struct ReaderInfo {
+  std::string name;         // as pcscd names it: "Virtual PCD 00 00"
+  bool cardPresent = false;
+  std::string atr;          // the card's ATR bytes when one is in
+};
+struct ReaderList {
+  std::vector<ReaderInfo> readers;
+  std::string error;  // why the list is empty: pcscd not running, no reader
+};
+ReaderList listReaders();
+
+class PcscLink : public CardLink {
+ public:
+  // Connects to the card in `reader` (T=0 or T=1, as the card offers); an empty name takes
+  // the first reader with a card in it. Nothing (and `error` says why: no such reader, no
+  // card, pcscd not running, the card held by another program) when it cannot.
+  static std::unique_ptr<PcscLink> connect(const std::string& reader, std::string& error);
+  ~PcscLink() override;
+  std::optional<std::string> transmit(std::string_view apdu) override;
+  bool t0() const override;
+  std::string why() const override;
+  const std::string& reader() const;
+};
+
+}  // namespace voryx::simfiles
