@@ -37,7 +37,7 @@ voryx_test_folder(app voryx_app)
 add_dependencies(test_app voryx)  # the command-line tests run the binary
 voryx_test_folder(modem voryx_modem voryx_sim)
 voryx_test_folder(sim voryx_sim)
-voryx_test_folder(simfiles voryx_simfiles voryx_sim)
+voryx_test_folder(simfiles voryx_transfer voryx_sim)
 voryx_test_folder(transfer voryx_transfer voryx_sim)
 # The transfer suite once more with replies ending at their final result code.
 gtest_discover_tests(test_transfer DISCOVERY_MODE PRE_TEST TEST_PREFIX "fast."

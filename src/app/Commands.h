@@ -3,7 +3,11 @@
 // runs it and leaves the process exit status in `exitCode`.
 #include <CLI/CLI.hpp>
 
+#include <optional>
+#include <string>
+
 #include "entries/Editing.h"
+#include "store/SimTable.h"
 
 namespace voryx {
 
@@ -18,11 +22,16 @@ void addLogCommand(CLI::App& app, int& exitCode);        // voryx log
 void addDevicesCommand(CLI::App& app, int& exitCode);    // voryx devices: the candidate ports
 void addInfoCommand(CLI::App& app, int& exitCode);       // voryx info: the modem and its SIM
 void addMailCommand(CLI::App& app, int& exitCode);       // voryx mail
+void addReadersCommand(CLI::App& app, int& exitCode);     // voryx readers: the card readers
 void addStatusCommand(CLI::App& app, int& exitCode);     // voryx status (diff): what a write sends
 
 // Where a shell edit goes: the writable database (copied first when missing; a failure is
 // told on standard error as "voryx COMMAND: ...") and what the SIM takes, from the
 // preferences.
 entries::EditTarget shellEditTarget(const char* command, bool sms);
+
+// voryx info over a card reader: the reader's and the card's lines on standard output, and
+// the card's identity; nothing (the reason on standard error) when the card cannot be reached.
+std::optional<SimIdentity> cardInfo(const std::string& reader);
 
 }  // namespace voryx

@@ -3,7 +3,8 @@
 // The whole exchange goes to the debug log too, whether logging is on or not: it is the
 // first thing a support mail needs.
 //
-// Exit status: 0 the modem answered; 2 usage; 3 no modem (none opened, or no answer).
+// Exit status: 0 the modem (or the card in a reader) answered; 2 usage; 3 no modem (none
+// opened, or no answer) or no card.
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -160,6 +161,12 @@ int runInfo(const ModemArgs& args) {
   const Paths paths = startUp();
   std::optional<ModemChoice> modem = chooseModem(args, "info", paths.preferences);
   if (!modem || !findModem(*modem, "info")) return 3;
+  if (modem->device.reader) {
+    const std::optional<SimIdentity> card = cardInfo(*modem->device.reader);
+    if (!card) return 3;
+    copyLines(paths.database(), *card);
+    return 0;
+  }
   modem::Channel ch;
   const modem::OpenOutcome opened = modem::openForJob(ch, modem->device);
   if (opened == modem::OpenOutcome::NoDevice) {

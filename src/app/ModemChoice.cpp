@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "modem/Ports.h"
+#include "simfiles/PcscLink.h"
 #include "store/Preferences.h"
 
 namespace voryx {
@@ -133,6 +134,14 @@ void addModemOptions(CLI::App& command, ModemArgs& args) {
       .add_flag("--hex-numbers", args.hexNumbers,
                 "With the virtual modem: under UCS2 it lists numbers as hexadecimal 16-bit units")
       ->excludes(device);
+  command
+      .add_option("--reader", args.reader,
+                  "A PC/SC card reader holding the SIM, by its name or a part of it, instead of a "
+                  "modem; \"\" takes the reader with a card in it (default: $VORYX_READER; "
+                  "see voryx readers)")
+      ->option_text("NAME")
+      ->excludes(device)
+      ->each([&args](const std::string&) { args.readerGiven = true; });
 }
 
 std::vector<std::string> portPatterns() {
@@ -154,7 +163,36 @@ std::filesystem::path lockFolder() {
                                          : std::filesystem::path(modem::kLockFolder);
 }
 
+// A reader named in part ("Virtual PCD", "omnikey") is the one reader whose name holds it.
+bool findReader(ModemChoice& choice, const char* command, bool tell) {
+  const simfiles::ReaderList list = simfiles::listReaders();
+  std::string& wanted = *choice.device.reader;
+  std::vector<std::string> matches;
+  for (const simfiles::ReaderInfo& r : list.readers) {
+    if (r.name == wanted) {
+      matches = {r.name};
+      break;
+    }
+    if (wanted.empty() ? r.cardPresent : r.name.find(wanted) != std::string::npos) matches.push_back(r.name);
+  }
+  if (matches.size() != 1) {
+    std::string known;
+    for (const simfiles::ReaderInfo& r : list.readers) known += (known.empty() ? "" : ", ") + r.name;
+    std::cerr << "voryx " << command << ": "
+              << (!list.error.empty() && list.readers.empty() ? list.error
+                  : matches.empty() ? (wanted.empty() ? std::string("no reader holds a card")
+                                                      : "no card reader named \"" + wanted + "\"")
+                                    : "more than one card reader is named \"" + wanted + "\"")
+              << (known.empty() ? "" : " (readers: " + known + ")") << "\n";
+    return false;
+  }
+  wanted = matches.front();
+  if (tell) std::cerr << "voryx " << command << ": using the card reader " << wanted << "\n";
+  return true;
+}
+
 bool findModem(ModemChoice& choice, const char* command, bool tell) {
+  if (choice.device.reader) return findReader(choice, command, tell);
   if (choice.simulation || choice.device.device || choice.device.line) return true;
   modem::Channel channel;
   const auto probes = modem::scanPorts(channel, modem::candidatePorts(choice.device),
@@ -178,6 +216,15 @@ std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* comman
   ModemChoice choice;
   choice.device.ports = portPatterns();
   choice.device.lockFolder = lockFolder();
+  if (!args.reader.empty() || args.readerGiven) {
+    choice.device.reader = args.reader;
+    return choice;
+  }
+  if (const char* env = std::getenv("VORYX_READER"); env != nullptr && args.device.empty() &&
+                                                     !args.simulate && args.simFile.empty()) {
+    choice.device.reader = env;
+    return choice;
+  }
   if (args.simulate || !args.simFile.empty() || !args.charsets.empty() || args.hexNumbers) {
     choice.simulation = startSimulation(args, command);
     if (!choice.simulation) return std::nullopt;

@@ -48,9 +48,11 @@ struct ModemArgs {
   SimStateArgs simState;  // set by addSimStateOptions where a command has them
   std::string charsets;  // --charsets: the sets the virtual modem offers ("UCS2,IRA")
   bool hexNumbers = false;  // --hex-numbers: it lists numbers in hexadecimal under UCS2
+  std::string reader;       // --reader: a card reader (by name, or a part of it) instead of a modem
+  bool readerGiven = false; // --reader was given (an empty name: the reader with a card in it)
 };
 
-// Adds --device, --simulate, --sim-file, --charsets and --hex-numbers to a command.
+// Adds --device, --simulate, --sim-file, --charsets, --hex-numbers and --reader to a command.
 void addModemOptions(CLI::App& command, ModemArgs& args);
 
 struct ModemChoice {
@@ -69,6 +71,10 @@ struct ModemChoice {
 std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* command,
                                        const std::filesystem::path& preferences = {});
 
+// With a card reader chosen (--reader, VORYX_READER), finds it now instead: the reader of
+// that name, else the one reader whose name holds it ("" the one with a card in it), and
+// says which ("voryx read: using the card reader Virtual PCD 00 00"); false, after saying
+// which readers there are, when it is not exactly one.
 // With no device chosen, looks for the modem now: probes the candidate ports (the
 // remembered one first) and says on standard error which one answers, "voryx read: using
 // /dev/ttyUSB2 (Quectel EC25)" (unless not `tell`), making it the port the jobs try first.

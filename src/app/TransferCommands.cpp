@@ -56,6 +56,7 @@ struct TransferOptions {
   int fast = 0;                 // --fast 1, --no-fast -1, neither 0: the stored setting
   bool toOtherSim = false;      // write: copy the whole list onto a SIM it was not read from
   bool dryRun = false;          // write: list the change commands instead of sending them
+  std::string access;           // --access: commands or records; empty: the stored setting
 };
 
 // The terminal's settings while a code is typed without echo, for the signal handler.
@@ -377,6 +378,8 @@ int runTransfer(const TransferOptions& options) {
   context.createLog = shellCreateLog(paths);
   context.toOtherSim = options.toOtherSim;
   context.dryRun = options.dryRun;
+  context.records = options.access.empty() ? preferences.integer(kPrefRecords, 0) != 0
+                                           : options.access == "records";
   if (options.toOtherSim && !options.quiet) {
     std::cerr << "voryx write: " << localized(options.sms ? kCopyMessagesNote : kCopyEntriesNote) << "\n";
   }
@@ -447,6 +450,13 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
   sub->add_flag("--fast,!--no-fast", options->fast,
                 "Take a reply as complete at its final result code (OK, ERROR), not after half "
                 "a second of quiet; default: the setup screen's \"Fast transfers\"");
+  sub->add_option("--access", options->access,
+                  "How the SIM is reached through the modem: commands (its phonebook and message "
+                  "commands) or records (the SIM's own files, with AT+CRSM, for modems whose "
+                  "phonebook commands fail); default: the setup screen's \"Read the SIM's files "
+                  "directly\". A card reader (--reader) always reads the records")
+      ->check(CLI::IsMember({"commands", "records"}))
+      ->option_text("HOW");
   sub->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary, only errors");
   sub->footer(
       "Progress goes to standard error when it is a terminal.\n"

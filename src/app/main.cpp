@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
   voryx::addLogCommand(app, exitCode);
   voryx::addMailCommand(app, exitCode);
   voryx::addDevicesCommand(app, exitCode);
+  voryx::addReadersCommand(app, exitCode);
   voryx::addInfoCommand(app, exitCode);
   voryx::addStatusCommand(app, exitCode);
 

@@ -203,6 +203,9 @@ struct DeviceChoice {
   // job's thread: the port to remember.
   std::function<void(const std::filesystem::path&)> answered;
   LineIo* line = nullptr;  // an in-process line (not owned): wins over everything else
+  // A PC/SC card reader by its name ("": the first with a card in it), from --reader or
+  // VORYX_READER: the jobs talk to the card there, record by record, and open no modem.
+  std::optional<std::string> reader;
 };
 // Opens the channel as the jobs do; false when no device opened (openError() says why:
 // with no device given, what each candidate port said).

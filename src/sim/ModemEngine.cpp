@@ -10,6 +10,7 @@
 #include "sim/alpha.h"
 #include "sim/gsm7.h"
 #include "sim/pdu.h"
+#include "sim/simcrsm.h"
 #include "sim/simlock.h"
 #include "sim/text.h"
 
@@ -289,8 +290,8 @@ ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
   }
   if (n.empty() || n[0] != '+') return basic(cmd, reply);
   // The SIM's own commands wait for the SIM: inserted, started up and unlocked.
-  static constexpr std::array<std::string_view, 11> kSimCommands{
-      "+CPBS", "+CPBR", "+CPBW", "+CIMI", "+CCID", "+CPMS", "+CSCA", "+CMGL", "+CMGR", "+CMGW", "+CMGD"};
+  static constexpr std::array<std::string_view, 12> kSimCommands{
+      "+CPBS", "+CPBR", "+CPBW", "+CIMI", "+CCID", "+CPMS", "+CSCA", "+CMGL", "+CMGR", "+CMGW", "+CMGD", "+CRSM"};
   if (cmd.form != Form::Test && std::find(kSimCommands.begin(), kSimCommands.end(), n) != kSimCommands.end()) {
     if (auto refused = simGate(slot)) {
       return fail(n.starts_with("+CPB") || n == "+CIMI" || n == "+CCID" ? cmeError(*refused)
@@ -348,6 +349,20 @@ ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
     return cmd.form == Form::Exec ? fail(cmeError(50)) : Outcome::Ok;
   }
   if (n == "+CPBS" || n == "+CPBR" || n == "+CPBW") return phonebook(cmd, *args, reply);
+  if (n == "+CRSM") {
+    if (cmd.form == Form::Test) return Outcome::Ok;
+    if (cmd.form != Form::Set || options_.faults.crsmError) return fail(options_.faults.crsmError ? "ERROR" : cmeError(4));
+    if (crsmWrites(*args)) {
+      if (auto fault = writeFault(nullptr)) return *fault;
+    }
+    CardFiles files(sim_, options_.usim);
+    bool took = false;
+    auto line = crsmAnswer(files, *args, took);
+    if (!line) return fail(cmeError(50));
+    changed_ = changed_ || took;
+    reply.info(*line);
+    return Outcome::Ok;
+  }
   if (n == "+CCLK") return clock(cmd, *args, reply);
   if (n == "+CPMS" || n == "+CMGF" || n == "+CSDH" || n == "+CSMP" || n == "+CSCA" ||
       n == "+CMGL" || n == "+CMGR" || n == "+CMGW" || n == "+CMGD") {

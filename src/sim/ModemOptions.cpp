@@ -29,6 +29,7 @@ bool parseFault(std::string_view text, Faults& faults) {
   if (text == "nul-bytes") return faults.nulBytes = true;
   if (text == "listing-error") return faults.listingError = true;
   if (text == "charset-test-error") return faults.charsetTestError = true;
+  if (text == "crsm-error") return faults.crsmError = true;
   const std::size_t eq = text.find('=');
   if (eq == std::string_view::npos) return false;
   const std::string_view name = text.substr(0, eq);

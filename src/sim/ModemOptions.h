@@ -30,6 +30,7 @@ struct Faults {
   bool nulBytes = false;  // listings carry NUL bytes between entries
   bool listingError = false;  // phonebook and SMS listings answer ERROR
   bool charsetTestError = false;  // "AT+CSCS=?" answers ERROR
+  bool crsmError = false;  // "AT+CRSM" answers ERROR, as on modems without it
 };
 
 // The character sets of +CSCS, as real modems differ in them: many have no "HEX", some
@@ -66,6 +67,8 @@ struct ModemOptions {
   // +CCID and +CIMI answer "+CME ERROR: 4" (not supported), as many older modems do: the
   // SIM keeps its identity, the modem does not tell it.
   bool noIdentity = false;
+  // The SIM is a UICC with a USIM: AT+CRSM answers FCP templates and reaches ADF.USIM.
+  bool usim = false;
 };
 
 // "default" or "linebreak".

@@ -329,6 +329,7 @@ SimCard SimCard::demo() {
 //   iccid <digits>                          the SIM's identity; a file without these
 //   imsi <digits>                           lines is the SIM of kDefaultIccid/kDefaultImsi
 //   adn <location> <record hex>             EF_ADN bytes; a comment shows name, number, type
+//   ext <record> <record hex>               EF_EXT1 bytes (13), where a record's number goes on
 //   msg <index> "<status>" gsm|ucs2 "<number>" "<time stamp>" "<text>"
 // '#' starts a comment. Only the hex of a record counts.
 std::string SimCard::toText() const {
@@ -348,6 +349,10 @@ std::string SimCard::toText() const {
     out << "adn " << loc << ' ' << toHex(record(loc)) << "  # " << name << " | " << e->number
         << " | " << e->type << '\n';
   }
+  for (int n = 1; n <= kExtensionRecords; ++n) {
+    const std::string& e = extensions_[static_cast<std::size_t>(n - 1)];
+    if (e.find_first_not_of('\xFF') != std::string::npos) out << "ext " << n << ' ' << toHex(e) << '\n';
+  }
   for (const auto& [index, m] : messages_) {
     out << "msg " << index << ' ' << quotedWord(smsStatusName(m.status)) << ' '
         << (m.ucs2 ? "ucs2" : "gsm") << ' ' << quotedWord(m.number) << ' ' << quotedWord(m.timestamp) << ' '
@@ -356,10 +361,20 @@ std::string SimCard::toText() const {
   return out.str();
 }
 
+std::string SimCard::extension(int n) const {
+  return n >= 1 && n <= kExtensionRecords ? extensions_[static_cast<std::size_t>(n - 1)] : std::string();
+}
+
+bool SimCard::setExtension(int n, std::string_view bytes) {
+  if (n < 1 || n > kExtensionRecords || bytes.size() != static_cast<std::size_t>(kExtensionRecordSize)) return false;
+  extensions_[static_cast<std::size_t>(n - 1)] = std::string(bytes);
+  return true;
+}
+
 std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& error) {
   int lineNo = 0;
   int locations = -1, recordSize = -1, capacity = -1;
-  std::vector<std::pair<int, std::string>> records;
+  std::vector<std::pair<int, std::string>> records, extensions;
   std::vector<std::pair<int, SmsRecord>> msgs;
   std::string iccid(kDefaultIccid), imsi(kDefaultImsi);
   auto fail = [&](const std::string& why) {
@@ -396,6 +411,11 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
       auto bytes = fromHex((*w)[2]);
       if (!loc || !bytes) return fail("adn wants a location and the record in hex");
       records.emplace_back(*loc, *bytes);
+    } else if (kind == "ext" && w->size() == 3) {
+      auto n = parseCount((*w)[1]);
+      auto bytes = fromHex((*w)[2]);
+      if (!n || !bytes) return fail("ext wants a record number and the record in hex");
+      extensions.emplace_back(*n, *bytes);
     } else if (kind == "msg" && w->size() == 7) {
       auto index = parseCount((*w)[1]);
       auto status = smsStatusFromName((*w)[2]);
@@ -416,7 +436,7 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
         return fail("text does not fit one message in this coding");
       msgs.emplace_back(*index, std::move(m));
     } else {
-      return fail("expected phonebook, sms, iccid, imsi, adn or msg with their fields");
+      return fail("expected phonebook, sms, iccid, imsi, adn, ext or msg with their fields");
     }
   }
   if (locations < 0 || capacity < 0) {
@@ -429,6 +449,13 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
     if (!card.setRecord(loc, bytes)) {
       error = "adn " + std::to_string(loc) + ": location outside 1-" + std::to_string(locations) +
               " or record not " + std::to_string(recordSize) + " bytes";
+      return std::nullopt;
+    }
+  }
+  for (const auto& [n, bytes] : extensions) {
+    if (!card.setExtension(n, bytes)) {
+      error = "ext " + std::to_string(n) + ": record outside 1-" + std::to_string(kExtensionRecords) + " or not " +
+              std::to_string(kExtensionRecordSize) + " bytes";
       return std::nullopt;
     }
   }

@@ -78,6 +78,14 @@ class SimCard {
   // Convenience for tests and the demo: the name in the shortest SIM form that fits.
   bool writeEntryText(int location, std::string_view nameUtf8, std::string_view number);
 
+  // EF_EXT1: kExtensionRecords records of kExtensionRecordSize bytes (all FF when free),
+  // where numbers of more than 20 digits go on. The SIM's own decoding (entry, number)
+  // reads the 20 digits of the record only.
+  static constexpr int kExtensionRecords = 10;
+  static constexpr int kExtensionRecordSize = 13;
+  std::string extension(int n) const;                   // empty outside 1..kExtensionRecords
+  bool setExtension(int n, std::string_view bytes);     // false: wrong size or record
+
   // SMS store, indexes 1..smsCapacity().
   const std::map<int, SmsRecord>& messages() const { return messages_; }
   const SmsRecord* message(int index) const;
@@ -115,6 +123,8 @@ class SimCard {
   int alphaLength_;
   int smsCapacity_;
   std::vector<std::string> records_;  // location - 1
+  std::vector<std::string> extensions_ =
+      std::vector<std::string>(kExtensionRecords, std::string(kExtensionRecordSize, '\xFF'));
   std::map<int, SmsRecord> messages_;
   std::string iccid_{kDefaultIccid};
   std::string imsi_{kDefaultImsi};

@@ -4,6 +4,8 @@
 // SIM that refuses class 00), T=0 GET RESPONSE (61xx, 9Fxx) and a wrong Le answered
 // 6Cxx resent with the card's length. 7FFF in a path selects ADF.USIM by its AID from
 // EF_DIR.
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "simfiles/CardLink.h"
@@ -21,8 +23,21 @@ class ApduFiles : public SimFiles {
   CardResult readBinary(int offset, int length, std::string& bytes) override;
   CardResult pinStatus() override;
   CardResult verifyPin(std::string_view pin) override;
-  bool usim() const override;
+  bool usim() override;
   std::string describe() const override;
+
+ private:
+  CardResult command(std::string apdu, std::string& data);
+  CardResult selectId(std::uint16_t id, std::string& header);
+  CardResult selectUsim(std::string& header);
+  bool findClass();
+  std::string withLe(std::string apdu) const;
+
+  CardLink& link_;
+  std::string name_;
+  std::optional<std::uint8_t> cla_;  // 00 (UICC) or A0 (SIM), found at the first command
+  std::string usimAid_;
+  bool removed_ = false;
 };
 
 }  // namespace voryx::simfiles

@@ -16,6 +16,7 @@ enum class CardOutcome {
   NotAllowed,   // 6982 / 98 04 without tries: the security status is not satisfied
   WrongLength,  // 67xx, 6Cxx (exactLength says the right one)
   Removed,      // the card went (taken out, reader unplugged): a hang-up
+  NoAnswer,     // nothing came back to the command (a modem that said nothing to AT+CRSM)
   Other,        // any other status word
 };
 

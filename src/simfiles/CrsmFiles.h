@@ -36,11 +36,17 @@ class CrsmFiles : public SimFiles {
   CardResult readBinary(int offset, int length, std::string& bytes) override;
   CardResult pinStatus() override;
   CardResult verifyPin(std::string_view pin) override;
-  bool usim() const override;
+  bool usim() override;
   std::string describe() const override;
   // The modem's own reply to the last command when it had no "+CRSM:" line (it refused
   // AT+CRSM itself): for the refusal the user is told.
-  const std::string& refusal() const;
+  const std::string& refusal() const { return refusal_; }
+
+ private:
+  CardResult send(int command, int p1, int p2, int p3, std::string_view data, std::string& response);
+  CrsmExchange exchange_;
+  std::string refusal_;
+  std::optional<bool> usim_;  // the header form seen: FCP
 };
 
 }  // namespace voryx::simfiles

@@ -32,6 +32,11 @@ class PcscLink : public CardLink {
   bool t0() const override;
   std::string why() const override;
   const std::string& reader() const;
+
+ private:
+  struct Handle;
+  explicit PcscLink(std::unique_ptr<Handle> handle);
+  std::unique_ptr<Handle> handle_;
 };
 
 }  // namespace voryx::simfiles

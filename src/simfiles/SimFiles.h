@@ -57,9 +57,14 @@ class SimFiles {
   // Presents the PIN once (never again by itself: a SIM blocks after three wrong ones).
   virtual CardResult verifyPin(std::string_view pin) = 0;
   // A UICC with a USIM application (class 00), rather than a 2G SIM (class A0).
-  virtual bool usim() const = 0;
+  virtual bool usim() = 0;
   // How the files are reached, for the debug log: "reader Virtual PCD 00 00", "AT+CRSM".
   virtual std::string describe() const = 0;
+  // The EF the last select() that succeeded chose (what record commands work on).
+  const FilePath& selected() const { return selected_; }
+
+ protected:
+  FilePath selected_;
 };
 
 }  // namespace voryx::simfiles

@@ -72,6 +72,8 @@ inline constexpr const char* kPrefMaxSMS = "maxSMS";        // 0
 inline constexpr const char* kPrefLastFirst = "lastFirst";  // 0
 inline constexpr const char* kPrefFast = "fast";            // 0
 inline constexpr const char* kPrefUcs2 = "ucs2";            // 0
+// The SIM's files record by record (AT+CRSM) instead of the phonebook and message commands.
+inline constexpr const char* kPrefRecords = "records";      // 0
 inline constexpr const char* kPrefDevice = "device";        // text: the port that last answered
 
 }  // namespace voryx

@@ -129,6 +129,11 @@ struct JobContext {
   // Write: everything up to the first change command as usual, then the change commands
   // are listed in the report instead of sent; the local table is left as it is.
   bool dryRun = false;
+  // The SIM's files record by record (EF_ADN, EF_EXT1, EF_SMS) instead of the modem's
+  // phonebook and message commands, through the modem's AT+CRSM; always so when the device
+  // choice names a card reader.
+  bool records = false;
+  bool viaRecords() const { return records || device.reader.has_value(); }
 };
 
 }  // namespace voryx::transfer

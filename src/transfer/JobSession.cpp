@@ -8,6 +8,9 @@
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "modem/Traffic.h"
+#include "simfiles/ApduFiles.h"
+#include "simfiles/CrsmFiles.h"
+#include "simfiles/PcscLink.h"
 #include "transfer/SimState.h"
 
 namespace voryx::transfer {
@@ -32,7 +35,45 @@ std::string JobSession::machine() const {
                                          : context_.device.machine;
 }
 
-bool JobSession::open() { return openLine() && checkSim(*this); }
+bool JobSession::open() {
+  if (context_.device.reader) return openCard() && checkCard(*this);
+  return openLine() && checkSim(*this) && (!context_.records || openRecords());
+}
+
+bool JobSession::openCard() {
+  std::string why;
+  auto link = simfiles::PcscLink::connect(*context_.device.reader, why);
+  if (!link) {
+    alert(wording_.title, localized(wording_.noDevice) + " (" + why + ")");
+    return false;
+  }
+  VORYX_LOG_IF(logging(), "card reader |%s| %s\n", link->reader().c_str(), link->t0() ? "T=0" : "T=1");
+  files_ = std::make_unique<simfiles::ApduFiles>(*link, link->reader());
+  card_ = std::move(link);
+  return true;
+}
+
+// AT+CRSM over the open line, each command logged with its reply. Verbose results and no
+// echo first, as the phonebook commands have them: a reply is then the modem's own.
+bool JobSession::openRecords() {
+  if (!exchange("AT V1E0\r", true)) return false;
+  files_ = std::make_unique<simfiles::CrsmFiles>([this](const std::string& line) -> std::optional<std::string> {
+    if (!exchange(line, true)) return std::nullopt;
+    return std::string(reply());
+  });
+  return true;
+}
+
+bool JobSession::cardEnded(const simfiles::CardResult& result) {
+  if (result.outcome != simfiles::CardOutcome::Removed) return false;
+  if (!card_) return true;  // AT+CRSM: the line's own end, told already
+  if (!lostTold_) {
+    lostTold_ = true;
+    VORYX_LOG_IF(logging(), "card gone |%s|\n", card_->why().c_str());
+    alert(wording_.title, localized(wording_.cardGone) + " (" + card_->why() + ")");
+  }
+  return true;
+}
 
 bool JobSession::openLine() {
   channel_.setCompletion({.fast = context_.fast});  // the handshake too
@@ -131,14 +172,15 @@ void JobSession::note(std::string_view line, bool held) {
 // it answers (the text prompt first for AT+CMGW, then the stored index after the body).
 bool JobSession::holdBack(std::string_view line) {
   constexpr std::array kChanges{std::string_view("AT+CPBW="), std::string_view("AT+CMGW"),
-                                std::string_view("AT+CMGD=")};
+                                std::string_view("AT+CMGD="), std::string_view("AT+CRSM=214"),
+                                std::string_view("AT+CRSM=220")};
   if (!holding_ || std::none_of(kChanges.begin(), kChanges.end(),
                                 [&](std::string_view c) { return line.starts_with(c); })) {
     return false;
   }
   note(line, true);
   const bool store = line.starts_with("AT+CMGW");
-  replyText_ = store ? "\r\n> " : "\r\nOK\r\n";
+  replyText_ = store ? "\r\n> " : line.starts_with("AT+CRSM") ? "\r\n+CRSM: 144,0\r\n\r\nOK\r\n" : "\r\nOK\r\n";
   heldReplies_.clear();
   if (store) heldReplies_ = {"\r\n+CMGW: 0\r\n\r\nOK\r\n", ""};  // popped from the back
   answer_ = modem::classify(replyText_);

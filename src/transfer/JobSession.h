@@ -10,6 +10,7 @@
 // talk to safely (its replies would be taken for the next command's): the session tells
 // the user once and the dialogue ends, with nothing judged by a late reply.
 #include <cstdarg>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,8 @@
 
 #include "modem/Channel.h"
 #include "modem/Reply.h"
+#include "simfiles/CardLink.h"
+#include "simfiles/SimFiles.h"
 #include "transfer/Charset.h"
 #include "transfer/JobHost.h"
 #include "transfer/SimName.h"
@@ -35,6 +38,7 @@ struct LineWording {
   const char* lineLost;  // a write to the device failed or the modem hung up
   const char* tooSlow;   // a reply came after the wait, or never ended
   const char* noCharset; // the modem took none of the character sets asked for
+  const char* cardGone;  // the card left the reader (or the reader went) mid-job
 };
 
 class JobSession {
@@ -61,6 +65,15 @@ class JobSession {
   bool open();
   // Device choice, open and the handshake only (the unlock job reads the SIM's state itself).
   bool openLine();
+  // Records access (context().records or a reader): the SIM's files, once open() succeeded;
+  // null otherwise. Over a reader the session has no modem line at all.
+  simfiles::SimFiles* files() { return files_.get(); }
+  // A card result that ends the dialogue (the card went: the user is told once). False for
+  // any other result, which the caller judges.
+  bool cardEnded(const simfiles::CardResult& result);
+  // A dry run: a change the job would make, listed instead of made.
+  void noteHeld(std::string text) { note(text, true); }
+  bool holding() const { return holding_; }
   // Drains the line, sends one command line (its carriage return included) and collects
   // the reply; the reply is logged with "read |%s|\n" when `logReply`. False (and the
   // user told, once) when the dialogue must end: the line broke or the modem is too
@@ -121,7 +134,11 @@ class JobSession {
   // the channel's buffer.
   std::string_view reply() const { return replyText_; }
   bool replyTruncated() const { return channel_.truncated(); }
-  void close() { channel_.CloseConn(); }
+  void close() {
+    files_.reset();
+    card_.reset();  // the reader's connection: the card is left as it is (its PIN stays given)
+    channel_.CloseConn();
+  }
 
   // "%@ %d": the looked-up text, a blank and the number, on the label or the caption.
   void progress(const char* key, int number);
@@ -139,6 +156,8 @@ class JobSession {
  private:
   bool lineLost();
   bool judge(bool mustEnd);
+  bool openCard();
+  bool openRecords();
   void logDropped(const char* record, std::string bytes);
   void hideCodes(std::string& text) const;
 
@@ -159,6 +178,8 @@ class JobSession {
   bool holding_ = false;
   std::vector<std::pair<std::string, bool>> commands_;
   std::vector<std::string> heldReplies_;  // what the next readMore calls answer while holding
+  std::unique_ptr<simfiles::CardLink> card_;   // over a reader
+  std::unique_ptr<simfiles::SimFiles> files_;  // records access
   void note(std::string_view line, bool held);
   bool holdBack(std::string_view line);
 };

@@ -16,6 +16,7 @@
 #include "transfer/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
+#include "transfer/RecordJobs.h"
 #include "transfer/SimIdentity.h"
 #include "transfer/SimName.h"
 #include "transfer/TransferJobs.h"
@@ -32,6 +33,7 @@ constexpr LineWording kReadWording{
     "The connection to the modem was lost; the local list was kept.",
     "The modem answers too slowly; the local list was kept.",
     "The modem refused the character set; the local list was kept.",
+    "The card left the reader; the local list was kept.",
 };
 constexpr const char* kListingFailed = "The SIM could not be listed; the local list was kept.";
 constexpr const char* kDatabaseFailed =
@@ -258,7 +260,7 @@ JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& 
 
 JobReport loadSIM1(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kReadWording);
-  return runRead(s, ListStore::Phonebook, phonebookDialogue);
+  return runRead(s, ListStore::Phonebook, context.viaRecords() ? recordsPhonebookDialogue : phonebookDialogue);
 }
 
 JobReport loadSMS(JobHost& host, const JobContext& context) {
@@ -266,7 +268,7 @@ JobReport loadSMS(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kReadWording);
   s.startLogging();
   VORYX_LOG_IF(s.logging(), "sms %s", s.machine().c_str());
-  JobReport report = runRead(s, ListStore::Sms, smsDialogue);
+  JobReport report = runRead(s, ListStore::Sms, context.viaRecords() ? recordsSmsDialogue : smsDialogue);
   report.createLog = true;
   return report;
 }

@@ -3,11 +3,30 @@
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "transfer/Listings.h"
+#include "transfer/SimRecords.h"
 
 namespace voryx::transfer {
 
+namespace {
+
+// Records access: EF_ICCID (2FE2, ten bytes under the MF), readable without the PIN.
+bool readIccidFile(JobSession& s, SimIdentity& sim) {
+  simfiles::SimFiles& files = *s.files();
+  simfiles::FileInfo info;
+  simfiles::CardResult r = files.select({simfiles::kMf, simfiles::kEfIccid}, info);
+  std::string bytes;
+  if (r.ok()) r = files.readBinary(0, info.size > 0 && info.size < 10 ? info.size : 10, bytes);
+  if (s.cardEnded(r)) return false;
+  if (r.ok()) sim.iccid = decodeIccid(bytes);
+  VORYX_LOG_IF(s.logging(), "sim identity |%s| (EF_ICCID %04X)\n", sim.iccid.c_str(), r.sw);
+  return true;
+}
+
+}  // namespace
+
 bool askIdentity(JobSession& s, SimIdentity& sim) {
   sim = {};
+  if (s.files()) return readIccidFile(s, sim);
   for (const char* command : {"AT+CCID\r", "AT+ICCID\r", "AT^ICCID\r", "AT+QCCID\r"}) {
     if (!s.exchange(command, true)) return false;
     if (s.answer().kind != modem::ReplyKind::Ok) continue;

@@ -50,6 +50,9 @@ constexpr const char* kPukNoRetry =
     "Check it before the next try: after ten wrong PUKs the SIM is blocked for good.";
 constexpr const char* kUnblocked = "The SIM is unblocked; its PIN is now the new one.";
 
+constexpr const char* kNoCardUnlock =
+    "Voryx unblocks a SIM through a modem; put the SIM in a modem or a phone to unblock it.";
+
 constexpr LineWording kUnlockWording{
     .title = "Unblock the SIM",
     .noDevice = "No modem could be opened; nothing was changed.",
@@ -57,6 +60,7 @@ constexpr LineWording kUnlockWording{
     .lineLost = "The connection to the modem was lost.",
     .tooSlow = "The modem answers too slowly.",
     .noCharset = nullptr,  // the unlock sends no text: it agrees no character set
+    .cardGone = "The card left the reader.",
 };
 
 std::string_view trim(std::string_view s) {
@@ -350,9 +354,50 @@ bool checkSim(JobSession& s) {
   return true;
 }
 
+bool checkCard(JobSession& s) {
+  simfiles::SimFiles& files = *s.files();
+  simfiles::CardResult state = files.pinStatus();
+  VORYX_LOG_IF(s.logging(), "card pin state |%04X|\n", state.sw);
+  if (s.cardEnded(state)) return false;
+  using simfiles::CardOutcome;
+  if (state.outcome == CardOutcome::Blocked) {
+    stop(s, localized(modem::errorSentenceKey(ErrorSource::Equipment, 12)));
+    return false;
+  }
+  if (state.outcome != CardOutcome::WrongPin) return true;  // none needed, or the card does not tell
+  const std::optional<std::string> pin = s.host().askCode({Code::Pin, state.triesLeft});
+  if (!pin || pin->empty()) {
+    VORYX_LOG_IF(s.logging(), "the PIN question was cancelled\n");
+    s.simNotReady();
+    return false;
+  }
+  if (!digits(*pin, 4, 8)) {
+    stop(s, localized(kBadPin));
+    return false;
+  }
+  VORYX_LOG_IF(s.logging(), "send |VERIFY CHV1 ****|\n");
+  const simfiles::CardResult r = files.verifyPin(*pin);
+  VORYX_LOG_IF(s.logging(), "card answer |%04X|\n", r.sw);
+  if (r.ok() || s.cardEnded(r)) return r.ok();
+  std::optional<int> left = r.triesLeft;
+  if (r.outcome == CardOutcome::Blocked || left == 0) {
+    stop(s, joined(localized(kPinBlocked), localized(modem::errorSentenceKey(ErrorSource::Equipment, 12))));
+  } else if (r.outcome == CardOutcome::WrongPin) {
+    stop(s, joined(joined(localized(kPinRefused), triesText(left, kOneTryLeft, kTriesLeft)), localized(kNoRetry)));
+  } else {
+    stop(s, joined(localized(kPinRefused), simfiles::cardResultText(r)));
+  }
+  return false;
+}
+
 JobReport unlockSIM(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kUnlockWording);
   JobReport report;
+  if (context.device.reader) {
+    s.alert(kUnlockWording.title, localized(kNoCardUnlock));
+    report.outcome = JobOutcome::SimNotReady;
+    return report;
+  }
   SimState state;
   if (!s.openLine() || !numberedErrors(s) || !readState(s, state)) {
     report.outcome = s.failure();

@@ -53,6 +53,10 @@ std::string codeQuestionText(const CodeQuestion& question);
 // the session's failure() says why.
 bool checkSim(JobSession& s);
 
+// The same over a card reader: the card's CHV1 state; a PIN it needs is asked once through
+// the host with the tries left and presented once (VERIFY). A blocked SIM stops the job.
+bool checkCard(JobSession& s);
+
 // The unlock job: for a SIM blocked after too many wrong PINs, asks the host for its PUK
 // and a new PIN and sends both once ("AT+CPIN="<puk>","<new pin>""). Done when the SIM
 // is unblocked, or was not blocked (the user is told either way); SimNotReady when the

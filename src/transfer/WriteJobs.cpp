@@ -23,6 +23,7 @@
 #include "transfer/SimName.h"
 #include "transfer/SmsPdu.h"
 #include "transfer/TransferJobs.h"
+#include "transfer/WritePass.h"
 
 namespace voryx::transfer {
 namespace {
@@ -37,6 +38,8 @@ constexpr LineWording kWriteWording{
     "will be sent again.",
     "The modem answers too slowly; the changes not yet written stay marked.",
     "The modem refused the character set; nothing was written.",
+    "The card left the reader; the changes not yet written stay marked and will be sent "
+    "again.",
 };
 constexpr const char* kListUnreadable = "The local database could not be read; nothing was written.";
 constexpr const char* kSweepFailed =
@@ -60,46 +63,6 @@ std::string passToken() {
   const auto now = std::chrono::system_clock::now().time_since_epoch().count();
   return std::to_string(now) + "-" + std::to_string(random()) + std::to_string(random());
 }
-
-// What one entry of a pass came to.
-enum class Verdict {
-  Go,       // nothing to send, or the SIM took it: on to the next entry
-  NoReply,  // the modem said nothing to the entry's command
-  Refused,  // the modem answered with something other than OK
-  TooLong,  // a command did not fit its buffer; nothing was sent for the entry
-  Occupied, // a new entry's location holds another entry on the SIM; nothing was sent
-  Ended,    // the dialogue ended: the line broke or the modem is too slow (user told)
-};
-
-Verdict verdictOf(const modem::Reply& answer) {
-  switch (answer.kind) {
-    case ReplyKind::Ok: return Verdict::Go;
-    case ReplyKind::Incomplete: return Verdict::NoReply;
-    default: return Verdict::Refused;
-  }
-}
-
-// What the pass knows of the SIM before it sends anything.
-struct PassScope {
-  // A new phonebook entry goes only to a location the SIM reports empty (AT+CPBR=n first)
-  // unless `listed` says so: the last read of this very SIM listed it empty, and no write
-  // since put anything there. Off when a list is copied onto another SIM (the user asked
-  // for its locations to be overwritten).
-  bool checkEmpty = false;
-  std::optional<std::set<std::int32_t>> listed;  // the locations that SIM holds, per the table
-};
-
-struct WritePass {
-  ListStore store;
-  const char* errorTitle;  // the alert title of a write error
-  bool (*setUp)(JobSession&);
-  // One entry: `index` counts from 0 in the list; `lastNumber` is the filtered number of
-  // the latest write command prepared in this pass (the no-reply alert names it). What
-  // the SIM took goes into `confirmed` as soon as the modem said OK.
-  Verdict (*entry)(JobSession&, const PassScope&, const SimEntry&, int index,
-                   std::string& lastNumber, std::vector<Confirmed>& confirmed);
-  bool logAnswer;  // "answer |%s|\n" after every reply checked
-};
 
 // The SIM in the modem against the one the list was read from, before any change command.
 // False when the write must not go on: the dialogue ended, the table could not say, or
@@ -177,13 +140,14 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
   }
   std::optional<SimIdentity> copyOnto;
   bool readFromThis = false;
-  if (!pass.setUp(s) || !checkIdentity(s, *table, report, copyOnto, readFromThis)) {
+  PassScope scope;
+  if (!pass.setUp(s, scope) || !checkIdentity(s, *table, report, copyOnto, readFromThis)) {
     if (report.outcome == JobOutcome::Done) report.outcome = s.failure();
     report.commands = s.commands();
     return report;
   }
-  if (pass.store == ListStore::Phonebook) report.nameSets = s.nameSets();
-  PassScope scope;
+  // A record takes a name in any of the SIM's forms: the most compact one is chosen.
+  if (pass.store == ListStore::Phonebook) report.nameSets = scope.records ? kNameSetHex : s.nameSets();
   scope.checkEmpty = pass.store == ListStore::Phonebook && !copyOnto;
   if (scope.checkEmpty && readFromThis) {
     auto held = table->seen();
@@ -263,6 +227,10 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
       case Verdict::Refused:
         report.retcode = 1;
         report.outcome = JobOutcome::WriteRefused;
+        if (!scope.refusal.empty()) {
+          report.refusal = scope.refusal;
+          break;
+        }
         report.refusal = modem::refusalSentence(s.answer());
         modem::logRefusal(s.logging(), s.answer());
         break;
@@ -321,7 +289,7 @@ Verdict takeAnswer(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::
 
 // ---- phonebook ----
 
-bool phonebookSetUp(JobSession& s) {
+bool phonebookSetUp(JobSession& s, PassScope&) {
   return s.exchange("AT V1E0\r", true) && s.exchange("AT+CPBS=\"SM\"\r", true) &&
          s.negotiateCharset(CharsetUse::Phonebook);
 }
@@ -364,7 +332,7 @@ bool useSetFor(JobSession& s, std::string_view name) {
   return true;
 }
 
-Verdict phonebookEntry(JobSession& s, const PassScope& scope, const SimEntry& e, int index,
+Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
                        std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   if (e.operazione == kMarkInStep) {
@@ -403,7 +371,7 @@ Verdict phonebookEntry(JobSession& s, const PassScope& scope, const SimEntry& e,
 
 // ---- SMS ----
 
-bool smsSetUp(JobSession& s) {
+bool smsSetUp(JobSession& s, PassScope&) {
   return s.exchange("AT V1E0\r", true) && s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true) &&
          s.exchange("AT+CMGF=1\r", true) && s.negotiateCharset(CharsetUse::SmsWrite);
 }
@@ -449,7 +417,7 @@ Verdict storeMessage(JobSession& s, int n, const std::string& command, const std
   return Verdict::Go;
 }
 
-Verdict smsEntry(JobSession& s, const PassScope&, const SimEntry& e, int index,
+Verdict smsEntry(JobSession& s, PassScope&, const SimEntry& e, int index,
                  std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   const int n = index + 1;
@@ -539,14 +507,14 @@ std::string oldCopiesKeptMessage(int count) {
 
 JobReport saveSIM(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kWriteWording);
-  return runWrite(context, kPhonebookPass, s);
+  return runWrite(context, context.viaRecords() ? kRecordsPhonebookPass : kPhonebookPass, s);
 }
 
 JobReport saveSMS(JobHost& host, const JobContext& context) {
   // Every SMS write is logged, and logging stays on afterwards.
   JobSession s(host, context, kWriteWording);
   s.startLogging();
-  JobReport report = runWrite(context, kSmsPass, s);
+  JobReport report = runWrite(context, context.viaRecords() ? kRecordsSmsPass : kSmsPass, s);
   report.createLog = true;
   return report;
 }

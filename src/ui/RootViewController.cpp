@@ -265,6 +265,7 @@ void RootViewController::startTransfer(bool write, bool discardChanges, bool toO
   context.discardChanges = discardChanges;
   context.charset.ucs2First = preferences_.integer(kPrefUcs2, 0) != 0;  // the setup screen's switches
   context.fast = preferences_.integer(kPrefFast, 0) != 0;
+  context.records = preferences_.integer(kPrefRecords, 0) != 0;
   if (tipoDisplay == 0) context.search = shownSearch_;
   context.toOtherSim = toOtherSim;
   const char* note = !toOtherSim ? "" : tipoDisplay == 1 ? kCopyMessagesNote : kCopyEntriesNote;

@@ -8,6 +8,7 @@ namespace voryx {
 const SetupViewController::SettingSwitch SetupViewController::kSwitches[] = {
     {"ucs2", "Use UCS2 character set", &SetupViewController::flagUCS2},
     {"fast", "Fast transfers", &SetupViewController::flagFast},
+    {"records", "Read the SIM's files directly", &SetupViewController::flagRecords},
 };
 
 SetupViewController::SetupViewController(Preferences& preferences, kit::NavigationController& navigation)
@@ -28,6 +29,7 @@ void SetupViewController::viewDidLoad() {
   lastFirst = preferences_.integer(kPrefLastFirst, 0);
   flagFast = preferences_.integer(kPrefFast, 0);
   flagUCS2 = preferences_.integer(kPrefUcs2, 0);
+  flagRecords = preferences_.integer(kPrefRecords, 0);
 }
 
 void SetupViewController::tableViewWillSelectRowAtIndexPath(int row) { lastFirst = row; }
@@ -36,6 +38,7 @@ void SetupViewController::save() {
   preferences_.setValue(kPrefLastFirst, lastFirst);
   preferences_.setValue(kPrefFast, flagFast);
   preferences_.setValue(kPrefUcs2, flagUCS2);
+  preferences_.setValue(kPrefRecords, flagRecords);
   preferences_.synchronize();
   navigation_.pop();
 }

@@ -2,7 +2,7 @@
 // The setup screen: which name comes first when names pass between the address book and
 // the SIM (lastFirst), as a grouped table of two rows with the chosen one ticked, and the
 // modem's settings as switch rows ("Use UCS2 character set": ucs2, "Fast transfers":
-// fast). "Done" stores them
+// fast, "Read the SIM's files directly": records). "Done" stores them
 // and goes back; the back button leaves them unstored. Pushed on the main screen's
 // stack. Main loop only.
 #include "store/Preferences.h"
@@ -22,12 +22,13 @@ class SetupViewController final : public kit::Screen {
   void viewDidLoad() override;  // "Done" and the stored settings
   void languageDidChange() override;
   void tableViewWillSelectRowAtIndexPath(int row);  // the row becomes the choice
-  // Stores lastFirst, ucs2 and fast, synchronises once and goes back.
+  // Stores lastFirst, ucs2, fast and records, synchronises once and goes back.
   void save();
 
   int lastFirst = 0;
   int flagFast = 0;
   int flagUCS2 = 0;
+  int flagRecords = 0;
 
  protected:
   void renderParts(nlohmann::json& screen) const override;

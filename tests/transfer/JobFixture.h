@@ -118,6 +118,7 @@ class JobFixture : public ::testing::Test {
     c.fast = fast;
     c.toOtherSim = toOtherSim;
     c.dryRun = dryRun;
+    c.records = records;
     return c;
   }
 
@@ -193,6 +194,7 @@ class JobFixture : public ::testing::Test {
   bool fast = std::getenv("VORYX_TEST_FAST") != nullptr;
   bool toOtherSim = false;  // a write copies the list onto a SIM it was not read from
   bool dryRun = false;      // a write lists its change commands and sends none
+  bool records = false;     // through the SIM's files (AT+CRSM) instead of the phonebook commands
   // Called on the job's thread with every command line the engine takes.
   std::function<void(const std::string&)> duringPass;
 

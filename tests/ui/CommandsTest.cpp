@@ -454,8 +454,9 @@ TEST(CommandsTest, SetupStoresTheNameOrderOnlyOnDone) {
     };
     EXPECT_EQ(s.ui.screen()["sections"][1],
               json({{"header", "Modem"},
-                    {"rows", {row("ucs2", "Use UCS2 character set"), row("fast", "Fast transfers")}}}));
-    for (const char* id : {"ucs2", "fast"}) {
+                    {"rows", {row("ucs2", "Use UCS2 character set"), row("fast", "Fast transfers"),
+                              row("records", "Read the SIM's files directly")}}}));
+    for (const char* id : {"ucs2", "fast", "records"}) {
       ASSERT_EQ(s.ui.event({{"target", id}, {"action", "toggle"}, {"value", true}}).status, 200);
       EXPECT_EQ(s.ui.event({{"target", id}, {"action", "toggle"}, {"value", "on"}}).status, 400);
     }
@@ -466,6 +467,7 @@ TEST(CommandsTest, SetupStoresTheNameOrderOnlyOnDone) {
     const auto stored = leave == std::string("done") ? std::optional(1) : std::nullopt;
     EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefUcs2), stored);
     EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefFast), stored);
+    EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefRecords), stored);
   }
   Preferences stored(home.paths.preferences);
   EXPECT_EQ(stored.integer(kPrefLastFirst, -1), 1);

@@ -1,0 +1,80 @@
+// voryx info --reader: what a card in a reader says about itself, in the lines of the
+// modem's info: the reader, its protocol, the card's kind, the PIN, the ICCID and the
+// files' capacities (headers only: nothing that needs the PIN).
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/Commands.h"
+#include "entries/DebugLog.h"
+#include "simfiles/ApduFiles.h"
+#include "simfiles/PcscLink.h"
+#include "transfer/SimRecords.h"
+
+namespace voryx {
+namespace {
+
+void line(const char* label, const std::string& value) { std::cout << label << ": " << value << "\n"; }
+
+std::string hexOf(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+// The header of the first of `paths` the card has.
+std::optional<simfiles::FileInfo> firstFile(simfiles::SimFiles& files,
+                                            std::initializer_list<simfiles::FilePath> paths) {
+  for (const simfiles::FilePath& path : paths) {
+    simfiles::FileInfo info;
+    if (files.select(path, info).ok() && info.recordLength > 0) return info;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<SimIdentity> cardInfo(const std::string& reader) {
+  std::string why;
+  auto link = simfiles::PcscLink::connect(reader, why);
+  if (!link) {
+    std::cerr << "voryx info: " << why << "\n";
+    return std::nullopt;
+  }
+  DebugLog::append("info on reader |%s|\n", link->reader().c_str());
+  simfiles::ApduFiles files(*link, link->reader());
+  line("Reader", link->reader());
+  line("Protocol", link->t0() ? "T=0" : "T=1");
+  for (const simfiles::ReaderInfo& r : simfiles::listReaders().readers) {
+    if (r.name == link->reader() && !r.atr.empty()) line("ATR", hexOf(r.atr));
+  }
+  const simfiles::CardResult pin = files.pinStatus();
+  line("Card", files.usim() ? "UICC with a USIM" : "SIM");
+  line("SIM status", pin.ok() ? "READY"
+                     : pin.outcome == simfiles::CardOutcome::WrongPin
+                         ? "SIM PIN" + (pin.triesLeft ? " (" + std::to_string(*pin.triesLeft) + " tries left)" : std::string())
+                     : pin.outcome == simfiles::CardOutcome::Blocked ? "SIM PUK"
+                                                                      : simfiles::cardResultText(pin));
+  SimIdentity sim;
+  simfiles::FileInfo iccidFile;
+  std::string bytes;
+  if (files.select({simfiles::kMf, simfiles::kEfIccid}, iccidFile).ok() && files.readBinary(0, 10, bytes).ok()) {
+    sim.iccid = transfer::decodeIccid(bytes);
+  }
+  line("ICCID", sim.iccid.empty() ? "-" : sim.iccid);
+  using simfiles::kMf;
+  const auto adn = firstFile(files, {{kMf, simfiles::kDfTelecom, simfiles::kEfAdn}});
+  line("Phonebook capacity", adn ? std::to_string(adn->records) : "-");
+  line("Name length", adn && adn->recordLength > transfer::kAdnNumberBytes
+                          ? std::to_string(adn->recordLength - transfer::kAdnNumberBytes)
+                          : "-");
+  const auto sms = firstFile(files, {{kMf, simfiles::kAdfUsim, simfiles::kEfSms}, {kMf, simfiles::kDfTelecom, simfiles::kEfSms}});
+  line("SMS capacity", sms ? std::to_string(sms->records) : "-");
+  return sim;
+}
+
+}  // namespace voryx

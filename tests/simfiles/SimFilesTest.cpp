@@ -1,0 +1,133 @@
+// The SIM-files layer's pure parts: status words, file headers, the modem's "+CRSM:" line,
+// the records' codec; every parser against garbage.
+#include <gtest/gtest.h>
+
+#include "simfiles/CardResult.h"
+#include "simfiles/CrsmFiles.h"
+#include "simfiles/FileHeader.h"
+#include "transfer/SimRecords.h"
+
+namespace voryx::simfiles {
+namespace {
+
+std::string bytes(std::string_view hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+  return out;
+}
+
+TEST(SimFilesTest, StatusWordsOfBothClasses) {
+  struct Case {
+    std::uint16_t sw;
+    CardOutcome outcome;
+    std::optional<int> tries;
+  };
+  const Case kCases[] = {
+      {0x9000, CardOutcome::Ok, {}},         {0x9123, CardOutcome::Ok, {}},
+      {0x63C2, CardOutcome::WrongPin, 2},    {0x63C0, CardOutcome::Blocked, 0},
+      {0x6983, CardOutcome::Blocked, 0},     {0x9840, CardOutcome::Blocked, 0},
+      {0x6982, CardOutcome::NotAllowed, {}}, {0x9804, CardOutcome::NotAllowed, {}},
+      {0x6A82, CardOutcome::NotFound, {}},   {0x9404, CardOutcome::NotFound, {}},
+      {0x6C1C, CardOutcome::WrongLength, {}}, {0x6F00, CardOutcome::Other, {}},
+  };
+  for (const Case& c : kCases) {
+    const CardResult r = judgeStatus(c.sw);
+    EXPECT_EQ(r.outcome, c.outcome) << std::hex << c.sw;
+    EXPECT_EQ(r.triesLeft, c.tries) << std::hex << c.sw;
+  }
+  EXPECT_EQ(judgeStatus(0x6C1C).exactLength, 0x1C);
+  EXPECT_NE(cardResultText(judgeStatus(0x6982)).find("(6982)"), std::string::npos);
+}
+
+TEST(SimFilesTest, FileHeadersInBothForms) {
+  // A USIM's EF_ADN (FCP: linear fixed, 28-byte records, 250 of them) and a SIM's (GSM
+  // response: 7000 bytes of 28-byte records); EF_ICCID transparent; a DF.
+  const auto fcp = parseFileHeader(bytes("621E8205422100" "1CFA83026F3AA5038001718A01058B036F06038002" "1B58"));
+  ASSERT_TRUE(fcp);
+  EXPECT_EQ(fcp->structure, FileInfo::Structure::LinearFixed);
+  EXPECT_EQ(fcp->recordLength, 28);
+  EXPECT_EQ(fcp->records, 250);
+  const auto gsm = parseFileHeader(bytes("00001B586F3A040011FF2201020" "11C"));
+  ASSERT_TRUE(gsm);
+  EXPECT_EQ(gsm->records, 250);
+  EXPECT_EQ(gsm->recordLength, 28);
+  const auto iccid = parseFileHeader(bytes("62198202412183022FE2A5038001718A01058B032F06038002000A"));
+  ASSERT_TRUE(iccid);
+  EXPECT_EQ(iccid->structure, FileInfo::Structure::Transparent);
+  EXPECT_EQ(iccid->size, 10);
+  for (const char* garbage : {"", "62", "6205820142", "00", "000000006F3A04", "62FF82"}) {
+    auto parsed = parseFileHeader(bytes(garbage));
+    if (parsed) EXPECT_GE(parsed->records, 0) << garbage;
+  }
+}
+
+TEST(SimFilesTest, CrsmLines) {
+  auto ok = parseCrsm("\r\n+CRSM: 144,0,\"4A6f65FF\"\r\n\r\nOK\r\n");
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ok->sw1, 144);
+  EXPECT_EQ(ok->response, bytes("4A6F65FF"));
+  auto bare = parseCrsm("+CRSM: 106,130\r\nOK");
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(bare->sw2, 130);
+  EXPECT_TRUE(bare->response.empty());
+  EXPECT_TRUE(parseCrsm("+CRSM: 144,0,4A6F\r\n"));  // unquoted, as some modems send it
+  for (const char* bad : {"OK", "+CRSM:", "+CRSM: 144", "+CRSM: 999,0", "+CRSM: 144,0,\"4A6\"", "+CRSM: 144,0,\"ZZ\"",
+                          "+CRSM: 144,0,\"4A"}) {
+    EXPECT_FALSE(parseCrsm(bad)) << bad;
+  }
+}
+
+TEST(SimFilesTest, RecordsCodec) {
+  using namespace transfer;
+  // A record from the standard's layout: "Anna", +39021234, no extension.
+  const std::string anna = bytes("416E6E61FFFFFFFFFFFFFFFFFFFF" "0591" "93202143FFFFFFFFFFFFFFFF");
+  auto decoded = decodeAdn(anna, {});
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->name, "Anna");
+  EXPECT_EQ(decoded->number, "+39021234");
+  EXPECT_FALSE(decodeAdn(emptyAdnRecord(28), {}));
+  // A chain that points at itself ends; an unreadable extension ends the number.
+  std::string looped = bytes("41FFFFFFFFFFFFFFFFFFFFFFFFFF" "0B81" "21436587092143658709" "FF01");
+  const ExtensionReader self = [](int) { return bytes("020121FFFFFFFFFFFFFFFFFF01"); };
+  EXPECT_EQ(decodeAdn(looped, self)->number, "1234567890123456789012");
+  EXPECT_EQ(decodeAdn(looped, {})->number, "12345678901234567890");
+  EXPECT_EQ(adnExtensions(looped, self), std::vector<int>{1});
+  // Round trips through the extension records, and numbers no record holds.
+  for (std::string number : {"", "1", "+1234567890123456789", "123456789012345678901", "*31#,5",
+                             "+1234567890123456789012345678901234567890"}) {
+    auto encoded = encodeAdn("Zoë", number, 28, {3, 4});
+    ASSERT_TRUE(encoded) << number;
+    EXPECT_EQ(encoded->record.size(), 28u);
+    std::map<int, std::string> ext(encoded->extensions.begin(), encoded->extensions.end());
+    auto back = decodeAdn(encoded->record, [&](int n) { return ext.count(n) ? ext[n] : std::string(); });
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->number, number);
+    EXPECT_EQ(back->name, "Zoë");
+  }
+  EXPECT_FALSE(encodeAdn("x", "1234567890123456789012", 28, {}));  // no free extension record
+  // EF_SMS: a DELIVER from an alphanumeric sender with a concatenation header, in GSM
+  // 7-bit (the header's fill bits skipped), and a SUBMIT in UCS2.
+  const std::string deliver = bytes("03" "00" "44" "09D0D366504A05" "00" "00" "62101021000000" "0A" "05000301020190E910");
+  auto sms = decodeSmsRecord(deliver + std::string(176 - deliver.size() - 0, '\xFF'));
+  ASSERT_TRUE(sms);
+  EXPECT_EQ(sms->number, "SMART");
+  EXPECT_EQ(sms->text, "Hi!");
+  EXPECT_EQ(sms->status, 3);
+  auto stored = encodeSmsRecord("3933312", 129, "Привет");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->size(), 176u);
+  EXPECT_EQ(decodeSmsRecord(*stored)->text, "Привет");
+  EXPECT_FALSE(decodeSmsRecord(freeSmsRecord()));
+  for (const char* garbage : {"01", "0100", "01FF11", "0100440A", "01000100FF", "0305FFFFFF"}) decodeSmsRecord(bytes(garbage));
+  // EF_PBR with two sets; EF_ICCID.
+  auto sets = parsePbr({bytes("A80AC0034F3A01C4034F250AAA04C2024F4AFFFF"), bytes("A805C0034F3B02FFFF"), bytes("FFFF")});
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(sets[0].adn, 0x4F3A);
+  EXPECT_EQ(sets[0].ext1, 0x4F4A);
+  EXPECT_EQ(sets[1].adn, 0x4F3B);
+  EXPECT_EQ(decodeIccid(bytes("98931000002143658759")), "89390100001234567895");
+  EXPECT_EQ(decodeIccid(bytes("9893A010")), "");
+}
+
+}  // namespace
+}  // namespace voryx::simfiles
