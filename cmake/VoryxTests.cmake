@@ -23,12 +23,16 @@ function(voryx_test_folder folder library)
   if(folder IN_LIST VORYX_JOB_TEST_FOLDERS)
     set(labels jobs)
   endif()
+  set(lock "")
+  if(folder STREQUAL "cardreader")
+    set(lock RESOURCE_LOCK pcscd)
+  endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${labels} ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR}"
+    PROPERTIES LABELS ${labels} ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR}" ${lock}
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
-set(VORYX_JOB_TEST_FOLDERS modem simfiles transfer kit ui)
+set(VORYX_JOB_TEST_FOLDERS modem simfiles cardreader transfer kit ui)
 
 voryx_test_folder(base voryx_base)
 voryx_test_folder(store voryx_store)
@@ -39,6 +43,12 @@ voryx_test_folder(modem voryx_modem voryx_sim)
 voryx_test_folder(sim voryx_sim)
 voryx_test_folder(simfiles voryx_transfer voryx_sim)
 voryx_test_folder(transfer voryx_transfer voryx_sim)
+# The card reader's tests, and the record tests once more over the virtual card in pcscd's
+# virtual reader (the tests start pcscd when none runs). There is one such reader: they
+# take turns.
+voryx_test_folder(cardreader voryx_transfer voryx_sim)
+target_sources(test_cardreader PRIVATE ${CMAKE_SOURCE_DIR}/tests/transfer/RecordJobTest.cpp)
+target_compile_definitions(test_cardreader PRIVATE VORYX_CARD_READER)
 # The transfer suite once more with replies ending at their final result code.
 gtest_discover_tests(test_transfer DISCOVERY_MODE PRE_TEST TEST_PREFIX "fast."
   PROPERTIES LABELS jobs ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR};VORYX_TEST_FAST=1"

@@ -14,6 +14,7 @@ namespace voryx {
 void addServeCommand(CLI::App& app, int& exitCode);      // voryx serve: the screens over HTTP
 void addListCommand(CLI::App& app, int& exitCode);       // voryx list: the list as loaded
 void addModemSimCommand(CLI::App& app, int& exitCode);   // voryx modem-sim: the virtual modem
+void addCardSimCommand(CLI::App& app, int& exitCode);    // voryx card-sim: the virtual SIM card in a reader
 void addTransferCommands(CLI::App& app, int& exitCode);  // voryx read / write / unlock
 void addEditCommands(CLI::App& app, int& exitCode);      // voryx add / edit / delete / empty
 void addContactsCommands(CLI::App& app, int& exitCode);  // voryx contacts / voryx import

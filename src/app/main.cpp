@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
   voryx::addServeCommand(app, exitCode);
   voryx::addListCommand(app, exitCode);
   voryx::addModemSimCommand(app, exitCode);
+  voryx::addCardSimCommand(app, exitCode);
   voryx::addTransferCommands(app, exitCode);
   voryx::addEditCommands(app, exitCode);
   voryx::addContactsCommands(app, exitCode);

@@ -10,6 +10,10 @@ constexpr int kSmsRecord = 176;
 // EF_EXT1 4F4A.
 const std::string kPbr = std::string("\xA8\x04\xC0\x02\x4F\x3A\xAA\x04\xC2\x02\x4F\x4A", 12) + std::string(20, '\xFF');
 
+// EF_DIR's one record: the USIM application's template (TS 102 221 §13.1), its AID and label.
+const std::string kUsimAid("\xA0\x00\x00\x00\x87\x10\x02\xFF\xFF\xFF\xFF\x89\x04\x0B\x00\xFF", 16);
+const std::string kDirRecord = std::string("\x61\x18\x4F\x10", 4) + kUsimAid + "\x50\x04USIM" + std::string(6, '\xFF');
+
 using Path = std::vector<std::uint16_t>;
 
 std::string be16(int v) { return {static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)}; }
@@ -29,20 +33,25 @@ std::string fcp(std::uint16_t id, bool df, int recordLength, int records, int si
   return "\x62" + std::string(1, static_cast<char>(body.size())) + body;
 }
 
-// A SIM's GSM response (TS 51.011 §9.2.1).
-std::string gsmResponse(std::uint16_t id, bool df, int recordLength, int size) {
-  std::string r(15, '\0');
+// A SIM's GSM response (TS 51.011 §9.2.1); a DF's tells whether CHV1 is on and its tries.
+std::string gsmResponse(std::uint16_t id, bool df, int recordLength, int size, const PinLock& lock) {
+  std::string r(22, '\0');
   r.replace(2, 2, be16(size));
   r.replace(4, 2, be16(id));
   r[6] = static_cast<char>(df ? 0x02 : 0x04);
   if (df) {
-    r[12] = 0x0A;
-    r[13] = 0x00;  // file characteristics: CHV1 enabled (the PIN guards the phonebook)
-    return r.substr(0, 14);
+    r[12] = 0x09;
+    r[13] = static_cast<char>(lock.enabled() ? 0x00 : 0x80);  // b8: CHV1 disabled
+    r[16] = 0x02;                                              // CHV1 and CHV2
+    r[18] = static_cast<char>(0x80 | lock.pinTries());         // initialised, tries left
+    r[19] = static_cast<char>(0x80 | lock.pukTries());
+    r[20] = static_cast<char>(0x83);
+    r[21] = static_cast<char>(0x8A);
+    return r;
   }
   r[13] = static_cast<char>(recordLength > 0 ? 0x01 : 0x00);
   r[14] = static_cast<char>(recordLength);
-  return r;
+  return r.substr(0, 15);
 }
 
 int statusByte(SmsStatus s) {
@@ -56,6 +65,8 @@ int statusByte(SmsStatus s) {
 }
 
 }  // namespace
+
+const std::string& CardFiles::usimAid() { return kUsimAid; }
 
 std::string CardFiles::smsRecord(const SmsRecord& message) {
   std::string record = static_cast<char>(statusByte(message.status)) + encodeSmsPdu(message);
@@ -87,6 +98,7 @@ CardFiles::Kind CardFiles::kindOf(const Path& p) const {
   if (p.empty() || p[0] != 0x3F00) return Kind::None;
   if (p == Path{0x3F00} || p == Path{0x3F00, 0x7F10}) return Kind::Df;
   if (p == Path{0x3F00, 0x2FE2}) return Kind::Iccid;
+  if (p == Path{0x3F00, 0x2F00} && usim_) return Kind::Dir;
   if (p == Path{0x3F00, 0x7F10, 0x6F3A}) return Kind::Adn;
   if (p == Path{0x3F00, 0x7F10, 0x6F3C}) return Kind::Sms;
   if (p == Path{0x3F00, 0x7F10, 0x6F4A}) return Kind::Ext1;
@@ -115,11 +127,12 @@ CardAnswer CardFiles::header(const Path& path) const {
     case Kind::Ext1: length = SimCard::kExtensionRecordSize; records = SimCard::kExtensionRecords; break;
     case Kind::Sms: length = kSmsRecord; records = sim_.smsCapacity(); break;
     case Kind::Pbr: length = static_cast<int>(kPbr.size()); records = 1; break;
+    case Kind::Dir: length = static_cast<int>(kDirRecord.size()); records = 1; break;
     default: break;
   }
   if (length > 0) size = length * records;
   const bool df = kind == Kind::Df;
-  return {0x9000, usim_ ? fcp(path.back(), df, length, records, size) : gsmResponse(path.back(), df, length, size)};
+  return {0x9000, usim_ ? fcp(path.back(), df, length, records, size) : gsmResponse(path.back(), df, length, size, sim_.pinLock())};
 }
 
 CardAnswer CardFiles::readRecord(const Path& path, int number, int length) const {
@@ -139,7 +152,7 @@ CardAnswer CardFiles::readRecord(const Path& path, int number, int length) const
     record = m ? smsRecord(*m) : std::string(1, '\0') + std::string(kSmsRecord - 1, '\xFF');
   } else {
     if (number != 1) return {std::uint16_t(usim_ ? 0x6A83 : 0x9402), {}};
-    record = kPbr;
+    record = kind == Kind::Dir ? kDirRecord : kPbr;
   }
   if (length != static_cast<int>(record.size())) return {static_cast<std::uint16_t>(0x6C00 | (record.size() & 0xFF)), {}};
   return {0x9000, record};

@@ -33,9 +33,13 @@ class CardFiles {
   // EF_SMS's record for a message, and the message a record holds (none: a free record).
   static std::string smsRecord(const SmsRecord& message);
   static std::optional<SmsRecord> messageOf(std::string_view record);
+  // The USIM application's AID, as EF_DIR gives it.
+  static const std::string& usimAid();
+  bool usim() const { return usim_; }
+  SimCard& sim() { return sim_; }
 
  private:
-  enum class Kind { None, Df, Iccid, Adn, Ext1, Sms, Pbr };
+  enum class Kind { None, Df, Iccid, Dir, Adn, Ext1, Sms, Pbr };
   Kind kindOf(const std::vector<std::uint16_t>& path) const;
   std::uint16_t denied(Kind kind) const;  // the PIN's status word, or 0
   std::uint16_t notFound() const { return usim_ ? 0x6A82 : 0x9404; }

@@ -33,7 +33,10 @@ CardResult ApduFiles::command(std::string apdu, std::string& data) {
       removed_ = true;
       return cardRemoved();
     }
-    if (response->size() < 2) return {CardOutcome::Other, 0, {}, {}};
+    if (response->size() < 2) {  // no status word: the card went in the middle of the exchange
+      removed_ = true;
+      return cardRemoved();
+    }
     const auto sw1 = static_cast<std::uint8_t>((*response)[response->size() - 2]);
     const auto sw2 = static_cast<std::uint8_t>((*response)[response->size() - 1]);
     data += response->substr(0, response->size() - 2);
@@ -42,7 +45,9 @@ CardResult ApduFiles::command(std::string apdu, std::string& data) {
              static_cast<char>(sw2);
       continue;
     }
-    if (sw1 == 0x6C && apdu.size() >= 5) {  // wrong Le: once more with the card's
+    // Wrong Le: once more with the card's. A 2G SIM tells it in 67xx, for a read only.
+    const bool simLength = sw1 == 0x67 && sw2 != 0 && apdu.size() == 5 && static_cast<std::uint8_t>(apdu[0]) == 0xA0;
+    if ((sw1 == 0x6C && apdu.size() >= 5) || simLength) {
       apdu.back() = static_cast<char>(sw2);
       data.clear();
       continue;

@@ -119,8 +119,9 @@ std::unique_ptr<PcscLink> PcscLink::connect(const std::string& reader, std::stri
 }
 
 // The card is reset as it is let go: a PIN given for this job does not stay given for
-// whatever program takes the card next.
-PcscLink::~PcscLink() { SCardDisconnect(handle_->card, SCARD_RESET_CARD); }
+// whatever program takes the card next. A card that went is only let go (a reset of it
+// fails, and leaves some readers blind to the next card for seconds).
+PcscLink::~PcscLink() { SCardDisconnect(handle_->card, handle_->broken ? SCARD_LEAVE_CARD : SCARD_RESET_CARD); }
 
 std::optional<std::string> PcscLink::transmit(std::string_view apdu) {
   if (handle_->broken) return std::nullopt;
@@ -129,9 +130,9 @@ std::optional<std::string> PcscLink::transmit(std::string_view apdu) {
   const SCARD_IO_REQUEST* pci = handle_->protocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
   const LONG rv = SCardTransmit(handle_->card, pci, reinterpret_cast<const unsigned char*>(apdu.data()),
                                 static_cast<DWORD>(apdu.size()), nullptr, response.data(), &length);
-  if (rv != SCARD_S_SUCCESS) {
+  if (rv != SCARD_S_SUCCESS || length < 2) {  // no status word: the card went mid-exchange
     handle_->broken = true;
-    handle_->why = pcscError(rv);
+    handle_->why = rv != SCARD_S_SUCCESS ? pcscError(rv) : "the card gave no answer";
     return std::nullopt;
   }
   return std::string(reinterpret_cast<const char*>(response.data()), length);

@@ -70,7 +70,8 @@ bool JobSession::cardEnded(const simfiles::CardResult& result) {
   if (!lostTold_) {
     lostTold_ = true;
     VORYX_LOG_IF(logging(), "card gone |%s|\n", card_->why().c_str());
-    alert(wording_.title, localized(wording_.cardGone) + " (" + card_->why() + ")");
+    const std::string why = card_->why();
+    alert(wording_.title, localized(wording_.cardGone) + (why.empty() ? "" : " (" + why + ")"));
   }
   return true;
 }

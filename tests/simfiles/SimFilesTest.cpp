@@ -57,7 +57,9 @@ TEST(SimFilesTest, FileHeadersInBothForms) {
   EXPECT_EQ(iccid->size, 10);
   for (const char* garbage : {"", "62", "6205820142", "00", "000000006F3A04", "62FF82"}) {
     auto parsed = parseFileHeader(bytes(garbage));
-    if (parsed) EXPECT_GE(parsed->records, 0) << garbage;
+    if (parsed) {
+      EXPECT_GE(parsed->records, 0) << garbage;
+    }
   }
 }
 

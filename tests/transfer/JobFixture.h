@@ -13,10 +13,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "entries/DebugLog.h"
+#include "sim/VirtualCard.h"
 #include "sim/VirtualModem.h"
+#include "simfiles/PcscLink.h"
 #include "store/Database.h"
 #include "store/EntryList.h"
 #include "transfer/EngineLine.h"
@@ -71,6 +74,7 @@ class JobFixture : public ::testing::Test {
   }
   void TearDown() override {
     if (modem_) modem_->stop();
+    takeCardOut();
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
@@ -83,6 +87,8 @@ class JobFixture : public ::testing::Test {
   void useSim(sim::SimCard card, sim::ModemOptions options = {}) {
     if (modem_) modem_->stop();
     modem_.reset();
+    takeCardOut();
+    reader_.reset();
     card_ = std::move(card);
     options_ = options;
   }
@@ -94,16 +100,43 @@ class JobFixture : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(modem_->start(&error)) << error;
   }
+  // The virtual card in the virtual reader of pcscd (which tests/cardreader starts): the
+  // jobs go through the reader; what was in it is taken out first and pcscd sees the swap.
+  void useCard(sim::SimCard card, sim::CardOptions options, bool usim) {
+    takeCardOut();
+    card_.reset();
+    reader_ = std::make_unique<sim::VirtualCard>(std::move(card), std::move(options), usim);
+    std::string error;
+    ASSERT_TRUE(reader_->insert(sim::VirtualCard::kFirstPort, &error)) << error;
+    ASSERT_TRUE(waitForCard(true)) << "pcscd did not see the card";
+  }
+  void takeCardOut() {
+    if (!reader_) return;
+    reader_->remove();
+    EXPECT_TRUE(waitForCard(false)) << "pcscd did not see the card go";
+  }
+  static bool waitForCard(bool present) {
+    const std::string name = sim::VirtualCard::readerName(sim::VirtualCard::kFirstPort);
+    for (int round = 0; round < 200; ++round) {
+      for (const simfiles::ReaderInfo& r : simfiles::listReaders().readers) {
+        if (r.name == name && r.cardPresent == present) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds{50});
+    }
+    return false;
+  }
   void noModem() {
     if (modem_) modem_->stop();
     modem_.reset();
     card_.reset();
   }
-  sim::SimCard simNow() const { return card_ ? *card_ : modem_->sim(); }
+  sim::SimCard simNow() const { return reader_ ? reader_->sim() : card_ ? *card_ : modem_->sim(); }
 
   JobContext context(int sortField = 0) {
     JobContext c{database_, {}, sortField};
-    if (modem_) {
+    if (reader_) {
+      c.device.reader = sim::VirtualCard::readerName(sim::VirtualCard::kFirstPort);
+    } else if (modem_) {
       c.device.device = modem_->devicePath();
     } else if (!card_) {
       c.device.device = dir_ / "no-such-modem";
@@ -204,6 +237,7 @@ class JobFixture : public ::testing::Test {
   sim::ModemOptions options_;
   std::vector<std::string> engineLog_;
   std::unique_ptr<sim::VirtualModem> modem_;
+  std::unique_ptr<sim::VirtualCard> reader_;
   RecordingHost host_;
 };
 

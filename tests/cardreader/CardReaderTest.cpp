@@ -1,0 +1,120 @@
+// What only a card in a reader does: its PIN asked with the tries the card tells, a card
+// taken out in the middle of a read, a card that wants its Le from the answer, and what
+// the independent judge (pyscard, decoding the records on its own) reads after a write.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "transfer/JobFixture.h"
+
+namespace voryx::transfer {
+namespace {
+
+constexpr const char* kPin = "2468";
+
+sim::SimCard cardWithThree() {
+  sim::SimCard card(10, 14, 10);
+  card.writeEntryText(1, "Anna", "+3902111");
+  card.writeEntryText(2, "Иван", "555");
+  card.writeEntryText(5, "Carla", "12345678901234567890");
+  card.setMessage(1, {sim::SmsStatus::RecRead, "+3933312", "26/01/02,10:00:00+04", "Ciao [€]", false});
+  return card;
+}
+
+class CardReaderTest : public JobFixture, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    JobFixture::SetUp();
+    records = true;
+  }
+  bool usim() const { return GetParam(); }
+};
+
+TEST_P(CardReaderTest, PinAskedWithTheCardsTriesAndSentOnce) {
+  struct Case {
+    const char* name;
+    int wrongBefore;
+    std::vector<std::string> codes;
+    JobOutcome outcome;
+    std::vector<std::optional<int>> asked;
+    int triesAfter;
+  };
+  const Case kCases[] = {
+      {"right PIN", 0, {kPin}, JobOutcome::Done, {3}, 3},
+      {"wrong PIN", 1, {"1357"}, JobOutcome::SimNotReady, {2}, 1},
+      {"last try", 2, {"1357"}, JobOutcome::SimNotReady, {1}, 0},
+      {"cancelled", 0, {}, JobOutcome::SimNotReady, {3}, 3},
+      {"blocked", 3, {}, JobOutcome::SimNotReady, {}, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    exec("DELETE FROM sim");
+    sim::SimCard card = cardWithThree();
+    card.pinLock() = *sim::PinLock::make(kPin);
+    for (int i = 0; i < c.wrongBefore; ++i) card.pinLock().enterPin("0000");
+    useCard(card, {}, usim());
+    codes = c.codes;
+    EXPECT_EQ(read(0), c.outcome) << (host_.alerts.empty() ? "" : host_.alerts.back());
+    std::vector<std::optional<int>> asked;
+    for (const CodeQuestion& q : host_.questions) asked.push_back(q.triesLeft);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(simNow().pinLock().pinTries(), c.triesAfter);
+    EXPECT_EQ(rows(ListStore::Phonebook).size(), c.outcome == JobOutcome::Done ? 3u : 0u);
+  }
+}
+
+// A card taken out at its k-th READ RECORD ends the read as a hang-up and leaves the list
+// as it was; a card that answers 6Cxx first is read all the same.
+TEST_P(CardReaderTest, CardTakenOutMidReadAndLengthAskedBack) {
+  insert("sim", {9, "Kept", "999", kMarkInStep});
+  for (int k : {1, 4}) {
+    SCOPED_TRACE(k);
+    useCard(cardWithThree(), {.t1 = false, .faults = {}, .removeAtRead = k}, usim());
+    EXPECT_EQ(read(0), JobOutcome::NoModem);
+    EXPECT_EQ(rows(ListStore::Phonebook), (std::vector<SimEntry>{{9, "Kept", "999", kMarkInStep}}));
+  }
+  useCard(cardWithThree(), {.t1 = false, .faults = {}, .removeAtRead = 0, .wrongLength = true}, usim());
+  ASSERT_EQ(read(0), JobOutcome::Done);
+  EXPECT_EQ(rows(ListStore::Phonebook).size(), 3u);
+  EXPECT_EQ(rows(ListStore::Phonebook).back().telefono, "12345678901234567890");
+}
+
+// The judge reads the records through the reader on its own and decodes them from the
+// standards, not with Voryx's code: it agrees with what the write left.
+TEST_P(CardReaderTest, TheJudgeReadsWhatTheWriteLeft) {
+  useCard(cardWithThree(), {}, usim());
+  ASSERT_EQ(read(0), JobOutcome::Done);
+  exec("UPDATE sim SET desc = 'Zoë', number = '+391234567890123456789012', operazione = 3 WHERE entry = 1");
+  exec("UPDATE sim SET operazione = 2 WHERE entry = 2");
+  insert("sim", {7, "日本", "*31#", kMarkNew});
+  ASSERT_EQ(write(0), JobOutcome::Done);
+  insert("simsms", {2, "Привет", "+4420", kMarkNew});
+  ASSERT_EQ(write(1), JobOutcome::Done);
+  takeCardOut();  // the judge takes the reader
+  const sim::SimCard after = reader_->sim();
+  sim::VirtualCard judged{after, {}, usim()};
+  std::string error;
+  ASSERT_TRUE(judged.insert(sim::VirtualCard::kFirstPort, &error)) << error;
+  ASSERT_TRUE(waitForCard(true));
+  const std::string command = std::string("/usr/bin/python3 ") + VORYX_SOURCE_DIR + "/tests/cardreader/judge.py \"" +
+                              sim::VirtualCard::readerName(sim::VirtualCard::kFirstPort) + "\"";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+  EXPECT_EQ(pclose(pipe), 0) << out;
+  EXPECT_EQ(out,
+            "adn 1 Zoë +391234567890123456789012\n"
+            "adn 5 Carla 12345678901234567890\n"
+            "adn 7 日本 *31#\n"
+            "sms 1 1 +3933312 Ciao [€]\n"
+            "sms 2 5 +4420 Привет\n");
+  judged.remove();
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, CardReaderTest, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "Usim" : "Sim"; });
+
+}  // namespace
+}  // namespace voryx::transfer
