@@ -29,7 +29,7 @@ TEST(SimCardTest, RefusesBadFiles) {
       {"phonebook 10 28\nsms 5\nmsg 1 \"REC READ\" gsm \"39\" \"yesterday\" \"x\"\n", "line 3: time stamp is not yy/MM/dd,hh:mm:ss+zz"},
       {"phonebook 10 28\nsms 5\nmsg 1 \"REC READ\" gsm \"39\" \"\" \"\xC3\"\n", "line 3: text is not UTF-8"},
       {"phonebook 10 28\nsms 5\nmsg 9 \"REC READ\" gsm \"39\" \"\" \"x\"\n", "msg 9: index outside 1-5"},
-      {"phonebook 10 28\nsms 5\nfoo\n", "line 3: expected phonebook, sms, iccid, imsi, adn or msg with their fields"},
+      {"phonebook 10 28\nsms 5\nfoo\n", "line 3: expected phonebook, sms, iccid, imsi, adn, ext or msg with their fields"},
       {"phonebook 10 28\nsms 5\niccid 8939010000123456\n", "line 3: iccid wants 18 to 20 digits (the last may be F)"},
       {"phonebook 10 28\nsms 5\niccid 893901000012345678901\n", "line 3: iccid wants 18 to 20 digits (the last may be F)"},
       {"phonebook 10 28\nsms 5\niccid 8939010000123456F7\n", "line 3: iccid wants 18 to 20 digits (the last may be F)"},
