@@ -24,6 +24,7 @@ struct CardSimArgs {
   std::vector<std::string> faults;
   int removeAtRead = 0;
   bool wrongLength = false;
+  int delay = 0;
 };
 
 int runCardSim(const CardSimArgs& args) {
@@ -31,6 +32,7 @@ int runCardSim(const CardSimArgs& args) {
   options.t1 = args.t1;
   options.removeAtRead = args.removeAtRead;
   options.wrongLength = args.wrongLength;
+  options.delay = std::chrono::milliseconds{args.delay};
   for (const auto& f : args.faults) {
     if (!sim::parseFault(f, options.faults) || options.faults.muteAtWrite || options.faults.lateAtWrite) {
       std::cerr << "voryx card-sim: unknown fault \"" << f << "\" (error-at-write=K: 6F00, hangup-at-write=K: the card "
@@ -107,6 +109,8 @@ void addCardSimCommand(CLI::App& app, int& exitCode) {
   sub->add_option("--remove-at-read", args->removeAtRead, "Take the card out at the k-th READ RECORD")
       ->check(CLI::NonNegativeNumber);
   sub->add_flag("--wrong-length", args->wrongLength, "Answer every READ RECORD 6Cxx once, as if its Le were wrong");
+  sub->add_option("--delay", args->delay, "Milliseconds the card takes over each command")
+      ->check(CLI::Range(0, 10000));
   sub->callback([args, &exitCode] { exitCode = runCardSim(*args); });
 }
 

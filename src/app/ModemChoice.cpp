@@ -12,20 +12,57 @@
 namespace voryx {
 namespace {
 
-std::unique_ptr<sim::VirtualModem> startSimulation(const ModemArgs& args, const char* command) {
-  const std::string& simFile = args.simFile;
+// The virtual SIM: the demo's, or the SIM file's (a new file is a SIM of its own).
+std::optional<sim::SimCard> virtualSim(const std::string& simFile, const char* command, bool& fresh) {
   sim::SimCard card = sim::SimCard::demo();
   std::string error;
-  const bool fresh = !simFile.empty() && !std::filesystem::exists(simFile);
+  fresh = !simFile.empty() && !std::filesystem::exists(simFile);
   if (!simFile.empty() && !fresh) {
     auto loaded = sim::SimCard::load(simFile, error);
     if (!loaded) {
       std::cerr << "voryx " << command << ": " << simFile << ": " << error << "\n";
-      return nullptr;
+      return std::nullopt;
     }
     card = *loaded;
   }
-  if (fresh) card.giveFreshIdentity();  // a new SIM file is a SIM of its own
+  if (fresh) card.giveFreshIdentity();
+  return card;
+}
+
+// The virtual SIM as a card in the virtual reader: pcscd must be running.
+std::unique_ptr<sim::VirtualCard> startCard(const ModemArgs& args, const char* command) {
+  bool fresh = false;
+  std::optional<sim::SimCard> card = virtualSim(args.simFile, command, fresh);
+  if (!card) return nullptr;
+  sim::ModemOptions unused;
+  const bool identityGiven = applySimState(args.simState, *card, unused);
+  std::string error;
+  if ((identityGiven || fresh) && !args.simFile.empty() && !card->save(args.simFile, error)) {
+    std::cerr << "voryx " << command << ": " << error << "\n";
+    return nullptr;
+  }
+  auto virtualCard = std::make_unique<sim::VirtualCard>(std::move(*card), sim::CardOptions{}, true);
+  if (const std::string simFile = args.simFile; !simFile.empty()) {
+    virtualCard->setOnChange([simFile](const sim::SimCard& changed) {
+      std::string saveError;
+      if (!changed.save(simFile, saveError)) std::cerr << "voryx: the SIM file could not be saved: " << saveError << "\n";
+    });
+  }
+  if (!simfiles::listReaders().error.empty() || !virtualCard->insert(sim::VirtualCard::kFirstPort, &error)) {
+    std::cerr << "voryx " << command << ": the virtual card needs pcscd with vsmartcard-vpcd ("
+              << (error.empty() ? simfiles::listReaders().error : error) << ")\n";
+    return nullptr;
+  }
+  return virtualCard;
+}
+
+std::unique_ptr<sim::VirtualModem> startSimulation(const ModemArgs& args, const char* command) {
+  const std::string& simFile = args.simFile;
+  bool fresh = false;
+  std::optional<sim::SimCard> virtualCard = virtualSim(simFile, command, fresh);
+  if (!virtualCard) return nullptr;
+  sim::SimCard card = std::move(*virtualCard);
+  std::string error;
   sim::ModemOptions options;
   if (auto sets = sim::parseCharsetList(args.charsets)) options.charsets.listed = *sets;
   options.charsets.hexNumbers = args.hexNumbers;
@@ -216,6 +253,12 @@ std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* comman
   ModemChoice choice;
   choice.device.ports = portPatterns();
   choice.device.lockFolder = lockFolder();
+  if (args.simulateCard) {
+    choice.card = startCard(args, command);
+    if (!choice.card) return std::nullopt;
+    choice.device.reader = sim::VirtualCard::readerName(sim::VirtualCard::kFirstPort);
+    return choice;
+  }
   if (!args.reader.empty() || args.readerGiven) {
     choice.device.reader = args.reader;
     return choice;

@@ -18,6 +18,7 @@
 #include <CLI/CLI.hpp>
 
 #include "modem/Channel.h"
+#include "sim/VirtualCard.h"
 #include "sim/VirtualModem.h"
 
 namespace voryx {
@@ -50,6 +51,7 @@ struct ModemArgs {
   bool hexNumbers = false;  // --hex-numbers: it lists numbers in hexadecimal under UCS2
   std::string reader;       // --reader: a card reader (by name, or a part of it) instead of a modem
   bool readerGiven = false; // --reader was given (an empty name: the reader with a card in it)
+  bool simulateCard = false; // serve --simulate-card: the virtual SIM as a card in the virtual reader
 };
 
 // Adds --device, --simulate, --sim-file, --charsets, --hex-numbers and --reader to a command.
@@ -59,6 +61,8 @@ struct ModemChoice {
   // --simulate: the virtual modem, serving until stopped or destroyed. Keep it alive
   // until every job that talks to it has ended.
   std::unique_ptr<sim::VirtualModem> simulation;
+  // --simulate-card: the virtual SIM in vsmartcard's virtual reader, kept alive likewise.
+  std::unique_ptr<sim::VirtualCard> card;
   modem::DeviceChoice device;
 };
 

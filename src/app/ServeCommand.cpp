@@ -227,6 +227,12 @@ void addServeCommand(CLI::App& app, int& exitCode) {
                 "Open the address in the desktop's browser (xdg-open); when a server of this user "
                 "is already running, open its address and end (status 0)");
   addModemOptions(*sub, options->modem);
+  sub->add_flag("--simulate-card", options->modem.simulateCard,
+                "Put the virtual SIM (the demo's, or --sim-file's) in the virtual card reader of "
+                "vsmartcard-vpcd and use it (pcscd must be running)")
+      ->excludes(sub->get_option("--simulate"))
+      ->excludes(sub->get_option("--device"))
+      ->excludes(sub->get_option("--reader"));
   addSimStateOptions(*sub, options->modem.simState);
   sub->footer("Every browser tab shows the same screens: the application keeps one state.\n"
               "Exit status: 0 stopped (SIGINT, SIGTERM), 1 could not start, 2 usage");

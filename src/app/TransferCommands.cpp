@@ -453,7 +453,7 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
   sub->add_option("--access", options->access,
                   "How the SIM is reached through the modem: commands (its phonebook and message "
                   "commands) or records (the SIM's own files, with AT+CRSM, for modems whose "
-                  "phonebook commands fail); default: the setup screen's \"Read the SIM's files "
+                  "phonebook commands fail; each reply then ends at its final result code); default: the setup screen's \"Read the SIM's files "
                   "directly\". A card reader (--reader) always reads the records")
       ->check(CLI::IsMember({"commands", "records"}))
       ->option_text("HOW");

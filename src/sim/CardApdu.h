@@ -6,6 +6,7 @@
 //
 //   CardApdu card{files, {}};
 //   card.answer("\xA0\xA4\x00\x00\x02\x3F\x00")   ->   "\x9F\x16"
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,8 @@ struct CardOptions {
   Faults faults;
   int removeAtRead = 0;
   bool wrongLength = false;
+  // How long the card takes over each command APDU (a real SIM: some milliseconds).
+  std::chrono::milliseconds delay{0};
 };
 
 class CardApdu {
@@ -38,6 +41,7 @@ class CardApdu {
   std::string atr() const;
   // Whether the last answer changed the SIM.
   bool changed() const { return changed_; }
+  std::chrono::milliseconds delay() const { return options_.delay; }
 
  private:
   using Path = std::vector<std::uint16_t>;

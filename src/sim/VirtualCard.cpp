@@ -80,6 +80,7 @@ struct VirtualCard::Impl {
       const std::size_t size = static_cast<unsigned char>(head[0]) << 8 | static_cast<unsigned char>(head[1]);
       std::string message(size, '\0');
       if (size > 0 && !receiveAll(fd, message.data(), size, stop)) break;
+      if (size > 1 && apdu.delay().count() > 0) std::this_thread::sleep_for(apdu.delay());
       std::optional<std::string> response;
       std::optional<SimCard> changed;
       {

@@ -56,6 +56,12 @@ bool JobSession::openCard() {
 // AT+CRSM over the open line, each command logged with its reply. Verbose results and no
 // echo first, as the phonebook commands have them: a reply is then the modem's own.
 bool JobSession::openRecords() {
+  // A reply to AT+CRSM is one line of digits and hexadecimal and its final result code:
+  // nothing in it can pass for a final code, so it ends there, with no wait for more.
+  modem::ReplyCompletion rule;
+  rule.fast = true;
+  rule.grace = std::chrono::microseconds{0};
+  channel_.setCompletion(std::move(rule));
   if (!exchange("AT V1E0\r", true)) return false;
   files_ = std::make_unique<simfiles::CrsmFiles>([this](const std::string& line) -> std::optional<std::string> {
     if (!exchange(line, true)) return std::nullopt;
@@ -77,7 +83,9 @@ bool JobSession::cardEnded(const simfiles::CardResult& result) {
 }
 
 bool JobSession::openLine() {
-  channel_.setCompletion({.fast = context_.fast});  // the handshake too
+  // The handshake too; record access ends every reply at its final result code (see
+  // openRecords).
+  channel_.setCompletion({.fast = context_.fast || context_.records, .grace = modem::kGrace, .progress = {}});
   switch (modem::openForJob(channel_, context_.device)) {
     case modem::OpenOutcome::Ready:
       showBytesReceived(false);  // a port scan leaves its own rule behind
