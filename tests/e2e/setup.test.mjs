@@ -81,46 +81,60 @@ test('setup: the check mark follows the tapped row, Done stores it, Back does no
   await expect.poll(() => storedLastFirst(server)).toBe(0);
 });
 
-test('setup: the UCS2 switch flips by mouse and by keyboard; Done stores it, Back does not', async ({ page, serve }, testInfo) => {
-  const server = await serve({ phonebook: [[1, 'Anna', '+3901', 0]] }, {}, ['--simulate']);
-  await page.setViewportSize({ width: 320, height: 480 });
-  await openApp(page, server);
-  const title = page.locator('.navbar .title');
-  const mainTitle = await title.textContent();
-  const ucs2 = page.getByRole('group', { name: 'Modem' }).getByRole('switch', { name: 'Use UCS2 character set' });
+// Each switch of the Modem group, reached by Tab from the row before it.
+const kSwitches = [
+  { name: 'Use UCS2 character set', key: 'ucs2', before: (page) => page.getByRole('radio', { name: 'Lastname/Firstname' }) },
+  { name: 'Fast transfers', key: 'fast', before: (page) => page.getByRole('switch', { name: 'Use UCS2 character set' }) },
+  { name: "Read the SIM's files directly", key: 'records', before: (page) => page.getByRole('switch', { name: 'Fast transfers' }) },
+];
 
-  // By mouse; the back button forgets it.
-  await page.locator('.navbar [data-id="setup"]').click();
-  await expect(ucs2).toHaveAttribute('aria-checked', 'false');
-  await ucs2.click();
-  await expect(ucs2).toHaveAttribute('aria-checked', 'true');
-  await ucs2.click();
-  await expect(ucs2).toHaveAttribute('aria-checked', 'false');
-  await ucs2.click();
-  await expect(ucs2).toHaveAttribute('aria-checked', 'true');
-  await page.locator('.navbar [data-id="back"]').click();
-  await expect(title).toHaveText(mainTitle);
-  expect(storedPreference(server, 'ucs2')).toBeUndefined();
+for (const { name, key, before } of kSwitches) {
+  test(`setup: "${name}" flips by mouse and by keyboard; Done stores it, Back does not`, async ({ page, serve }, testInfo) => {
+    const server = await serve({ phonebook: [[1, 'Anna', '+3901', 0]] }, {}, ['--simulate']);
+    await page.setViewportSize({ width: 320, height: 480 });
+    await openApp(page, server);
+    const title = page.locator('.navbar .title');
+    const mainTitle = await title.textContent();
+    const flag = page.getByRole('group', { name: 'Modem' }).getByRole('switch', { name });
 
-  // By keyboard: Tab from the last name-order row reaches it, Space flips it, the focus
-  // stays; Done stores it.
-  await page.locator('.navbar [data-id="setup"]').click();
-  await expect(ucs2).toHaveAttribute('aria-checked', 'false');
-  await page.getByRole('radio', { name: 'Lastname/Firstname' }).focus();
-  await page.keyboard.press('Tab');
-  await expect(ucs2).toBeFocused();
-  await page.keyboard.press('Space');
-  await expect(ucs2).toHaveAttribute('aria-checked', 'true');
-  await expect(ucs2).toBeFocused();
-  expect(await seriousViolations(page)).toEqual([]);
-  const box = await ucs2.boundingBox();
-  expect(box.height).toBe(50);
-  const file = testInfo.outputPath('setup-switch-320x480.png');
-  await page.screenshot({ path: file });
-  await testInfo.attach('setup switch', { path: file, contentType: 'image/png' });
-  await page.locator('.navbar [data-id="done"]').click();
-  await expect(title).toHaveText(mainTitle);
-  await expect.poll(() => storedPreference(server, 'ucs2')).toBe(1);
-  await page.locator('.navbar [data-id="setup"]').click();
-  await expect(ucs2).toHaveAttribute('aria-checked', 'true');
-});
+    // By mouse; the back button forgets it.
+    await page.locator('.navbar [data-id="setup"]').click();
+    await expect(flag).toHaveAttribute('aria-checked', 'false');
+    await flag.click();
+    await expect(flag).toHaveAttribute('aria-checked', 'true');
+    await flag.click();
+    await expect(flag).toHaveAttribute('aria-checked', 'false');
+    await flag.click();
+    await expect(flag).toHaveAttribute('aria-checked', 'true');
+    await page.locator('.navbar [data-id="back"]').click();
+    await expect(title).toHaveText(mainTitle);
+    expect(storedPreference(server, key)).toBeUndefined();
+
+    // By keyboard: Tab from the row before reaches it, Space flips it, the focus stays;
+    // Done stores it.
+    await page.locator('.navbar [data-id="setup"]').click();
+    await expect(flag).toHaveAttribute('aria-checked', 'false');
+    await before(page).focus();
+    await page.keyboard.press('Tab');
+    await expect(flag).toBeFocused();
+    await page.keyboard.press('Space');
+    await expect(flag).toHaveAttribute('aria-checked', 'true');
+    await expect(flag).toBeFocused();
+    expect(await seriousViolations(page)).toEqual([]);
+    for (const [width, height] of kSizes) {
+      await page.setViewportSize({ width, height });
+      await flag.scrollIntoViewIfNeeded();
+      const box = await flag.boundingBox();
+      expect(box.height).toBe(50);
+      expect(box.x + box.width).toBeLessThanOrEqual(width);
+      const file = testInfo.outputPath(`setup-${key}-${width}x${height}.png`);
+      await page.screenshot({ path: file });
+      await testInfo.attach(`setup ${key} ${width}x${height}`, { path: file, contentType: 'image/png' });
+    }
+    await page.locator('.navbar [data-id="done"]').click();
+    await expect(title).toHaveText(mainTitle);
+    await expect.poll(() => storedPreference(server, key)).toBe(1);
+    await page.locator('.navbar [data-id="setup"]').click();
+    await expect(flag).toHaveAttribute('aria-checked', 'true');
+  });
+}
