@@ -200,18 +200,25 @@ std::filesystem::path lockFolder() {
                                          : std::filesystem::path(modem::kLockFolder);
 }
 
-// A reader named in part ("Virtual PCD", "omnikey") is the one reader whose name holds it.
+// A reader named in part ("Virtual PCD", "omnikey") is the one reader whose name holds it,
+// or of several such, the one with a card in it (a reader's slots share its name).
 bool findReader(ModemChoice& choice, const char* command, bool tell) {
   const simfiles::ReaderList list = simfiles::listReaders();
   std::string& wanted = *choice.device.reader;
   std::vector<std::string> matches;
+  std::vector<std::string> holding;
   for (const simfiles::ReaderInfo& r : list.readers) {
     if (r.name == wanted) {
       matches = {r.name};
+      holding.clear();
       break;
     }
-    if (wanted.empty() ? r.cardPresent : r.name.find(wanted) != std::string::npos) matches.push_back(r.name);
+    if (wanted.empty() ? r.cardPresent : r.name.find(wanted) != std::string::npos) {
+      matches.push_back(r.name);
+      if (r.cardPresent) holding.push_back(r.name);
+    }
   }
+  if (matches.size() > 1 && holding.size() == 1) matches = holding;
   if (matches.size() != 1) {
     std::string known;
     for (const simfiles::ReaderInfo& r : list.readers) known += (known.empty() ? "" : ", ") + r.name;
