@@ -18,6 +18,7 @@
 #include "sim/VirtualModem.h"
 #include "simfiles/PcscLink.h"
 #include "store/Database.h"
+#include "BenchHost.h"
 #include "transfer/TransferRunner.h"
 
 namespace {
@@ -25,37 +26,6 @@ namespace {
 using namespace voryx;
 using namespace voryx::transfer;
 using Clock = std::chrono::steady_clock;
-
-class BenchHost final : public JobHost {
- public:
-  void updateCaption(const std::string&) override {}
-  void updateLabel(const std::string&) override {}
-  void endLoadSIM(const JobReport& r) override { end(r); }
-  void endSaveSIM(const JobReport& r) override { end(r); }
-  void showAlert(const std::string& title, const std::string& message) override {
-    std::fprintf(stderr, "alert: %s: %s\n", title.c_str(), message.c_str());
-  }
-  JobReport waitEnd() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return ended_; });
-    ended_ = false;
-    return report_;
-  }
-
- private:
-  void end(const JobReport& r) {
-    {
-      std::lock_guard lock(mutex_);
-      ended_ = true;
-      report_ = r;
-    }
-    changed_.notify_all();
-  }
-  JobReport report_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool ended_ = false;
-};
 
 // Seconds a job takes on `device` (a whole read or write of the phonebook).
 double timed(const std::filesystem::path& database, const modem::DeviceChoice& device, bool write) {

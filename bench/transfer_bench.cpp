@@ -14,44 +14,13 @@
 #include "app/Paths.h"
 #include "sim/VirtualModem.h"
 #include "store/Database.h"
+#include "BenchHost.h"
 #include "transfer/TransferRunner.h"
 
 namespace {
 
 using namespace voryx;
 using namespace voryx::transfer;
-
-// Takes progress texts at once and lets the benchmark wait for the end handler.
-class BenchHost final : public JobHost {
- public:
-  void updateCaption(const std::string&) override {}
-  void updateLabel(const std::string&) override {}
-  void endLoadSIM(const JobReport& r) override { end(r); }
-  void endSaveSIM(const JobReport& r) override { end(r); }
-  void showAlert(const std::string& title, const std::string& message) override {
-    std::fprintf(stderr, "alert: %s: %s\n", title.c_str(), message.c_str());
-  }
-  JobReport waitEnd() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return ended_; });
-    ended_ = false;
-    return report_;
-  }
-
- private:
-  void end(const JobReport& r) {
-    {
-      std::lock_guard lock(mutex_);
-      ended_ = true;
-      report_ = r;
-    }
-    changed_.notify_all();
-  }
-  JobReport report_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool ended_ = false;
-};
 
 struct Bench {
   std::filesystem::path dir;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Commands.h"
+#include "base/Hex.h"
 #include "entries/DebugLog.h"
 #include "simfiles/ApduFiles.h"
 #include "simfiles/PcscLink.h"
@@ -15,16 +16,6 @@ namespace voryx {
 namespace {
 
 void line(const char* label, const std::string& value) { std::cout << label << ": " << value << "\n"; }
-
-std::string hexOf(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
 
 // The header of the first of `paths` the card has.
 std::optional<simfiles::FileInfo> firstFile(simfiles::SimFiles& files,
@@ -50,7 +41,7 @@ std::optional<SimIdentity> cardInfo(const std::string& reader) {
   line("Reader", link->reader());
   line("Protocol", link->t0() ? "T=0" : "T=1");
   for (const simfiles::ReaderInfo& r : simfiles::listReaders().readers) {
-    if (r.name == link->reader() && !r.atr.empty()) line("ATR", hexOf(r.atr));
+    if (r.name == link->reader() && !r.atr.empty()) line("ATR", hexUpper(r.atr));
   }
   const simfiles::CardResult pin = files.pinStatus();
   line("Card", files.usim() ? "UICC with a USIM" : "SIM");

@@ -9,31 +9,22 @@
 #include <nlohmann/json.hpp>
 
 #include "app/Commands.h"
+#include "base/Hex.h"
 #include "simfiles/PcscLink.h"
 
 namespace voryx {
 namespace {
 
-std::string hexOf(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
 int runReaders(bool json) {
   const simfiles::ReaderList list = simfiles::listReaders();
   if (json) {
     nlohmann::json out = nlohmann::json::array();
-    for (const auto& r : list.readers) out.push_back({{"name", r.name}, {"card", r.cardPresent}, {"atr", hexOf(r.atr)}});
+    for (const auto& r : list.readers) out.push_back({{"name", r.name}, {"card", r.cardPresent}, {"atr", hexUpper(r.atr)}});
     std::cout << out.dump(2) << "\n";
   } else {
     for (const auto& r : list.readers) {
       std::cout << r.name << ": " << (r.cardPresent ? "card in" : "no card")
-                << (r.atr.empty() ? "" : " (ATR " + hexOf(r.atr) + ")") << "\n";
+                << (r.atr.empty() ? "" : " (ATR " + hexUpper(r.atr) + ")") << "\n";
     }
   }
   if (list.readers.empty()) {

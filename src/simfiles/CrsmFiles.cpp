@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/Hex.h"
 #include "simfiles/FileHeader.h"
 
 namespace voryx::simfiles {
@@ -22,16 +23,6 @@ std::optional<int> number(std::string_view& rest) {
   if (n == 0 || value > 255) return std::nullopt;
   rest.remove_prefix(n);
   return value;
-}
-
-std::string hexOf(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
 }
 
 }  // namespace
@@ -84,7 +75,7 @@ CardResult CrsmFiles::send(int command, int p1, int p2, int p3, std::string_view
   std::string line = "AT+CRSM=" + std::to_string(command) + "," + std::to_string(selected_.back()) + "," +
                      std::to_string(p1) + "," + std::to_string(p2) + "," + std::to_string(p3);
   if (!data.empty() || !path.empty()) line += ",";
-  if (!data.empty()) line += "\"" + hexOf(data) + "\"";
+  if (!data.empty()) line += "\"" + hexUpper(data) + "\"";
   if (!path.empty()) line += ",\"" + path + "\"";
   line += "\r";
   const std::optional<std::string> reply = exchange_(line);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/Hex.h"
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "transfer/SimName.h"
@@ -50,16 +51,6 @@ std::string withLocation(const char* key, int location) {
   return text;
 }
 
-std::string hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
 CardResult select(JobSession& s, RecordBook&, RecordFile& file) { return s.files()->select(file.path, file.info); }
 
 CardResult ensureSelected(JobSession& s, RecordBook&, const RecordFile& file) {
@@ -80,12 +71,12 @@ CardResult updateRecord(JobSession& s, RecordBook& book, const RecordFile& file,
   char id[8];
   std::snprintf(id, sizeof id, "%04X", file.path.empty() ? 0 : file.path.back());
   if (s.holding()) {
-    s.noteHeld("UPDATE RECORD " + std::string(id) + " " + std::to_string(n) + " " + hex(bytes));
+    s.noteHeld("UPDATE RECORD " + std::string(id) + " " + std::to_string(n) + " " + hexUpper(bytes));
     return kOk;
   }
   CardResult r = ensureSelected(s, book, file);
   if (r.ok()) r = s.files()->updateRecord(n, bytes);
-  VORYX_LOG_IF(s.logging(), "update record |%s| %d |%s| %04X\n", id, n, hex(bytes).c_str(), r.sw);
+  VORYX_LOG_IF(s.logging(), "update record |%s| %d |%s| %04X\n", id, n, hexUpper(bytes).c_str(), r.sw);
   return r;
 }
 
@@ -439,7 +430,7 @@ JobOutcome recordsSmsDialogue(JobSession& s, JobReport& report, std::vector<SimE
     if (message) {
       rows.push_back({n, message->text, message->number, kMarkInStep});
     } else if (!bytes.empty() && (static_cast<unsigned char>(bytes[0]) & 1) != 0) {
-      VORYX_LOG_IF(s.logging(), "sms record %d unreadable |%s|\n", n, hex(bytes).c_str());
+      VORYX_LOG_IF(s.logging(), "sms record %d unreadable |%s|\n", n, hexUpper(bytes).c_str());
     }
   }
   VORYX_LOG_IF(s.logging(), "entries parsed |%d|\n", static_cast<int>(rows.size()));

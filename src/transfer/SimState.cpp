@@ -222,19 +222,27 @@ bool readyAfterCode(JobSession& s) {
   return false;
 }
 
-bool enterPin(JobSession& s) {
-  std::optional<int> left;
-  if (!readTries(s, Code::Pin, left)) return false;
-  const std::optional<std::string> pin = s.host().askCode({Code::Pin, left});
+// The user's PIN, asked once with the tries left; none when cancelled or not a PIN (the
+// job then stops, the user told).
+std::optional<std::string> askPin(JobSession& s, std::optional<int> left) {
+  std::optional<std::string> pin = s.host().askCode({Code::Pin, left});
   if (!pin || pin->empty()) {
     VORYX_LOG_IF(s.logging(), "the PIN question was cancelled\n");
     s.simNotReady();
-    return false;
+    return std::nullopt;
   }
   if (!digits(*pin, 4, 8)) {
     stop(s, localized(kBadPin));
-    return false;
+    return std::nullopt;
   }
+  return pin;
+}
+
+bool enterPin(JobSession& s) {
+  std::optional<int> left;
+  if (!readTries(s, Code::Pin, left)) return false;
+  const std::optional<std::string> pin = askPin(s, left);
+  if (!pin) return false;
   // No echo: the PIN must not come back on the line.
   if (!ask(s, "ATE0\r")) return false;
   const std::string command = *JobSession::command("AT+CPIN=\"%s\"\r", pin->c_str());
@@ -365,16 +373,8 @@ bool checkCard(JobSession& s) {
     return false;
   }
   if (state.outcome != CardOutcome::WrongPin) return true;  // none needed, or the card does not tell
-  const std::optional<std::string> pin = s.host().askCode({Code::Pin, state.triesLeft});
-  if (!pin || pin->empty()) {
-    VORYX_LOG_IF(s.logging(), "the PIN question was cancelled\n");
-    s.simNotReady();
-    return false;
-  }
-  if (!digits(*pin, 4, 8)) {
-    stop(s, localized(kBadPin));
-    return false;
-  }
+  const std::optional<std::string> pin = askPin(s, state.triesLeft);
+  if (!pin) return false;
   VORYX_LOG_IF(s.logging(), "send |VERIFY CHV1 ****|\n");
   const simfiles::CardResult r = files.verifyPin(*pin);
   VORYX_LOG_IF(s.logging(), "card answer |%04X|\n", r.sw);
