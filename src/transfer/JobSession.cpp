@@ -85,7 +85,7 @@ bool JobSession::cardEnded(const simfiles::CardResult& result) {
 bool JobSession::openLine() {
   // The handshake too; record access ends every reply at its final result code (see
   // openRecords).
-  channel_.setCompletion({.fast = context_.fast || context_.records, .grace = modem::kGrace, .progress = {}});
+  channel_.setCompletion({.fast = fastReplies(), .grace = modem::kGrace, .progress = {}});
   switch (modem::openForJob(channel_, context_.device)) {
     case modem::OpenOutcome::Ready:
       showBytesReceived(false);  // a port scan leaves its own rule behind
@@ -289,7 +289,7 @@ bool JobSession::switchCharset(Charset cs) {
 }
 
 void JobSession::showBytesReceived(bool on) {
-  modem::ReplyCompletion rule{.fast = context_.fast};
+  modem::ReplyCompletion rule{.fast = fastReplies(), .grace = modem::kGrace, .progress = {}};
   if (on) {
     rule.progress = [this](std::size_t received) {
       progress(kBytesReceivedKey, static_cast<int>(std::min<std::size_t>(received, INT_MAX)));

@@ -99,6 +99,9 @@ class JobSession {
   const std::vector<std::pair<std::string, bool>>& commands() const { return commands_; }
   // Reports the byte count of long replies (the listings) on the progress label.
   void showBytesReceived(bool on);
+  // Replies end at their final result code: asked for, or the SIM's files are reached
+  // through AT+CRSM (whose replies hold nothing that passes for one).
+  bool fastReplies() const { return context_.fast || context_.records; }
   const modem::Reply& answer() const { return answer_; }
   // Why the dialogue ended: NoModem, TooSlow, CharsetRefused or SimNotReady.
   JobOutcome failure() const {
