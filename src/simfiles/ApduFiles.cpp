@@ -131,20 +131,9 @@ CardResult ApduFiles::updateRecord(int number, std::string_view bytes) {
                  ignored);
 }
 
-CardResult ApduFiles::readBinary(int offset, int length, std::string& bytes) {
-  bytes.clear();
+CardResult ApduFiles::readBinaryPart(int offset, int length, std::string& part) {
   if (!findClass()) return cardRemoved();
-  while (length > 0) {
-    const int chunk = length > 255 ? 255 : length;
-    std::string part;
-    CardResult r = command(header4(*cla_, kReadBinary, offset >> 8, offset) + static_cast<char>(chunk), part);
-    if (!r.ok()) return r;
-    if (part.empty()) break;
-    bytes += part;
-    offset += static_cast<int>(part.size());
-    length -= static_cast<int>(part.size());
-  }
-  return {CardOutcome::Ok, 0x9000, {}, {}};
+  return command(header4(*cla_, kReadBinary, offset >> 8, offset) + static_cast<char>(length), part);
 }
 
 CardResult ApduFiles::pinStatus() {

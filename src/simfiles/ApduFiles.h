@@ -20,11 +20,13 @@ class ApduFiles : public SimFiles {
   CardResult select(const FilePath& path, FileInfo& info) override;
   CardResult readRecord(int number, int length, std::string& bytes) override;
   CardResult updateRecord(int number, std::string_view bytes) override;
-  CardResult readBinary(int offset, int length, std::string& bytes) override;
   CardResult pinStatus() override;
   CardResult verifyPin(std::string_view pin) override;
   bool usim() override;
   std::string describe() const override;
+
+ protected:
+  CardResult readBinaryPart(int offset, int length, std::string& part) override;
 
  private:
   CardResult command(std::string apdu, std::string& data);

@@ -122,19 +122,8 @@ CardResult CrsmFiles::updateRecord(int number, std::string_view bytes) {
   return send(kUpdateRecord, number, 4, static_cast<int>(bytes.size()), bytes, response);
 }
 
-CardResult CrsmFiles::readBinary(int offset, int length, std::string& bytes) {
-  bytes.clear();
-  while (length > 0) {
-    const int chunk = length > 255 ? 255 : length;
-    std::string part;
-    CardResult r = send(kReadBinary, offset >> 8, offset & 0xFF, chunk, {}, part);
-    if (!r.ok()) return r;
-    if (part.empty()) break;
-    bytes += part;
-    offset += static_cast<int>(part.size());
-    length -= static_cast<int>(part.size());
-  }
-  return {CardOutcome::Ok, 0x9000, {}, {}};
+CardResult CrsmFiles::readBinaryPart(int offset, int length, std::string& part) {
+  return send(kReadBinary, offset >> 8, offset & 0xFF, length, {}, part);
 }
 
 // The modem keeps the PIN to itself (AT+CPIN).

@@ -33,7 +33,6 @@ class CrsmFiles : public SimFiles {
   CardResult select(const FilePath& path, FileInfo& info) override;
   CardResult readRecord(int number, int length, std::string& bytes) override;
   CardResult updateRecord(int number, std::string_view bytes) override;
-  CardResult readBinary(int offset, int length, std::string& bytes) override;
   CardResult pinStatus() override;
   CardResult verifyPin(std::string_view pin) override;
   bool usim() override;
@@ -41,6 +40,9 @@ class CrsmFiles : public SimFiles {
   // The modem's own reply to the last command when it had no "+CRSM:" line (it refused
   // AT+CRSM itself): for the refusal the user is told.
   const std::string& refusal() const { return refusal_; }
+
+ protected:
+  CardResult readBinaryPart(int offset, int length, std::string& part) override;
 
  private:
   CardResult send(int command, int p1, int p2, int p3, std::string_view data, std::string& response);

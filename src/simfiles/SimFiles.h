@@ -48,8 +48,8 @@ class SimFiles {
   virtual CardResult readRecord(int number, int length, std::string& bytes) = 0;
   // Overwrites record `number` of the selected EF with exactly its record length of bytes.
   virtual CardResult updateRecord(int number, std::string_view bytes) = 0;
-  // The selected transparent EF's bytes from `offset`.
-  virtual CardResult readBinary(int offset, int length, std::string& bytes) = 0;
+  // The selected transparent EF's bytes from `offset`, in parts of at most 255 bytes.
+  CardResult readBinary(int offset, int length, std::string& bytes);
   // CHV1 (the PIN): Ok when none is needed (disabled or already verified); WrongPin with
   // the tries left when one must be given; Blocked; Other when the transport cannot tell
   // (the modem's AT+CPIN? tells instead).
@@ -64,6 +64,9 @@ class SimFiles {
   const FilePath& selected() const { return selected_; }
 
  protected:
+  // One READ BINARY of at most 255 bytes from `offset`.
+  virtual CardResult readBinaryPart(int offset, int length, std::string& part) = 0;
+
   FilePath selected_;
 };
 
