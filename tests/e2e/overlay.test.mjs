@@ -47,9 +47,11 @@ for (const { button, name, shown, captionLines } of kTransfers) {
   test(`the ${name} overlay at 320x480: black at 0.75, texts shrunk to their frames`, async ({ page, serve }, testInfo) => {
     await page.setViewportSize({ width: 320, height: 480 });
     // Unsent changes give the write entries to write (enough of them that the overlay is
-    // still up while the test reads it, on a loaded machine too); a read of an unmarked store asks nothing.
+    // still up while the test reads it, on a loaded machine too), at locations the demo SIM
+    // leaves empty (a new entry is never written over another); a read of an unmarked
+    // store asks nothing.
     const rows = name === 'write'
-      ? { phonebook: Array.from({ length: 60 }, (_, i) => [i + 1, `Name ${i + 1}`, `+390${i}`, 1]) }
+      ? { phonebook: Array.from({ length: 60 }, (_, i) => [i + 101, `Name ${i + 1}`, `+390${i}`, 1]) }
       : undefined;
     const server = await serve(rows, {}, ['--simulate']);
     await openApp(page, server);
