@@ -1,6 +1,7 @@
 // voryx devices: the candidate ports of a modem and what each says to "AT", one a line as
 // it is probed ("/dev/ttyUSB2: answers AT: Quectel EC25", "/dev/ttyUSB1: busy: held by
-// another program (PID 812)"). Ports another program holds are left alone.
+// another program (PID 812)"). Ports another program holds are left alone. The modems
+// ModemManager manages come first, with their ports; those ports are not probed.
 //
 // Exit status: 0 a port answers; 3 none does, or there is no port.
 #include <iostream>
@@ -21,9 +22,29 @@ int runDevices() {
     std::cerr << "voryx devices: " << modem::scanFailure({}, patterns) << "\n";
     return 3;
   }
-  modem::Channel channel;
   bool answered = false, busy = false, denied = false;
+  const modem::ManagerSurvey survey = modem::surveyModemManager();
+  for (const modem::ManagedModem& m : survey.modems) {
+    std::string list;
+    for (const modem::ManagedPort& p : m.ports) {
+      list += (list.empty() ? "" : ", ") + p.name + " (" + std::string(p.typeName()) +
+              (p.name == m.primaryPort ? ", primary" : "") + ")";
+    }
+    std::cout << "ModemManager manages " << m.name() << " (" << m.device << "): "
+              << (list.empty() ? "no ports" : list) << "\n";
+    answered = answered || !m.atPorts().empty();
+  }
+  if (!survey.modems.empty()) {
+    std::cout << "Voryx borrows such a modem for each transfer: ModemManager lets go of it and "
+                 "takes it back when the transfer ends.\n";
+  }
+  modem::Channel channel;
   for (const modem::Port& port : ports) {
+    // Not probed behind ModemManager's back.
+    if (const modem::ManagedModem* m = survey.holding(port.path)) {
+      std::cout << port.label() << ": managed by ModemManager (" << m->name() << ")" << std::endl;
+      continue;
+    }
     const modem::PortProbe probe = modem::probePort(channel, port, {.lockFolder = lockFolder()});
     // Each line as soon as its port is done: a silent port takes a second.
     std::cout << port.label() << ": " << probe.describe() << std::endl;
@@ -48,7 +69,9 @@ void addDevicesCommand(CLI::App& app, int& exitCode) {
       "/var/lock, or opened exclusively) is not touched.\n"
       "Environment: VORYX_PORTS=PATTERN:PATTERN... probes these glob patterns instead; "
       "VORYX_LOCK_DIR=DIR keeps the lock files there.\n"
-      "Exit status: 0 a port answers, 3 none does");
+      "The modems ModemManager manages are listed first, with their ports; their ports are not "
+      "probed, since read, write and info borrow such a modem for their run.\n"
+      "Exit status: 0 a port answers (or ModemManager manages a modem with an AT port), 3 none does");
   sub->callback([&exitCode] { exitCode = runDevices(); });
 }
 

@@ -180,6 +180,11 @@ int runInfo(const ModemArgs& args) {
   const std::string port = ch.device().empty() ? std::string("-") : ch.device().string();
   DebugLog::append("info on |%s|\n", port.c_str());
   line("Port", port);
+  if (const modem::ModemLoan* loan = ch.loan()) {
+    line("ModemManager", "borrowed from it (" + loan->modem().name() + "); it gets the modem back when this command ends");
+  } else if (!modem->simulation && modem::surveyModemManager().running) {
+    line("ModemManager", "does not manage this modem");
+  }
   ch.setCompletion(infoCompletion());
   const SimIdentity inserted = report(ch);
   ch.CloseConn();
@@ -198,7 +203,8 @@ void addInfoCommand(CLI::App& app, int& exitCode) {
   addModemOptions(*sub, *args);
   sub->footer(
       "Each line is \"Label: value\": \"-\" where the modem gives nothing, its refusal where it "
-      "refuses. The whole exchange is written to the debug log as well (voryx log path).\n"
+      "refuses. The whole exchange is written to the debug log as well (voryx log path). While "
+      "ModemManager runs, a \"ModemManager\" line says whether the modem was borrowed from it.\n"
       "Exit status: 0 the modem answered, 2 usage, 3 no modem answered");
   sub->callback([args, &exitCode] { exitCode = runInfo(*args); });
 }

@@ -238,9 +238,18 @@ bool findReader(ModemChoice& choice, const char* command, bool tell) {
 bool findModem(ModemChoice& choice, const char* command, bool tell) {
   if (choice.device.reader) return findReader(choice, command, tell);
   if (choice.simulation || choice.device.device || choice.device.line) return true;
+  const std::vector<modem::Port> candidates = modem::candidatePorts(choice.device);
+  // A modem ModemManager manages is not probed behind its back: the job borrows it.
+  const modem::ManagerSurvey survey = modem::surveyModemManager();
+  if (const modem::ManagedModem* managed = modem::managedCandidate(survey, candidates)) {
+    if (tell) {
+      std::cerr << "voryx " << command << ": using " << managed->atPorts().front().string() << " ("
+                << managed->name() << ", borrowed from ModemManager)\n";
+    }
+    return true;
+  }
   modem::Channel channel;
-  const auto probes = modem::scanPorts(channel, modem::candidatePorts(choice.device),
-                                       {.lockFolder = choice.device.lockFolder}, true);
+  const auto probes = modem::scanPorts(channel, candidates, {.lockFolder = choice.device.lockFolder}, true);
   if (probes.empty() || !probes.back().answers) {
     std::cerr << "voryx " << command << ": " << modem::scanFailure(probes, choice.device.ports)
               << "\n";

@@ -197,6 +197,13 @@ class CommandLineHost final : public transfer::JobHost {
   void updateLabel(const std::string& text) override {
     perform([this, text] { bar_.text(stepping_ ? what_ : text); });
   }
+  // A line of its own, above the bar.
+  void showNote(const std::string& text) override {
+    perform([this, text] {
+      bar_.finish();
+      std::fprintf(stderr, "%s\n", text.c_str());
+    });
+  }
   void updateProgress(int done, int total) override {
     perform([this, done, total] {
       stepping_ = true;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "modem/LineIo.h"
+#include "modem/ModemManager.h"
 #include "modem/PortLock.h"
 #include "modem/Reply.h"
 
@@ -109,8 +110,14 @@ class Channel {
   void attach(LineIo& line);
   // Waits for pending output, restores the settings found at open, gives up the
   // exclusive claim, closes and removes the lock file. Harmless when nothing is open.
+  // Then gives back the modem borrowed from ModemManager, if it was.
   void CloseConn();
   bool isOpen() const;
+  // The modem this open channel talks to was borrowed from ModemManager: the loan lasts
+  // until CloseConn.
+  void holdLoan(std::unique_ptr<ModemLoan> loan) { loan_ = std::move(loan); }
+  // The loan, while the channel holds one; null otherwise.
+  const ModemLoan* loan() const { return loan_.get(); }
 
   // Writes the whole command. A failed write (device unplugged, hung up) returns false
   // and marks the channel broken: the job must end as if the channel had failed; the
@@ -184,6 +191,7 @@ class Channel {
   std::filesystem::path lockFolder_ = kLockFolder;
   PortLock lock_;  // taken with the descriptor, given up with it
   ReplyCompletion completion_;
+  std::unique_ptr<ModemLoan> loan_;
 };
 
 // Where modems' AT ports show up, as glob patterns in the order they are tried: the
@@ -208,7 +216,11 @@ struct DeviceChoice {
   std::optional<std::string> reader;
 };
 // Opens the channel as the jobs do; false when no device opened (openError() says why:
-// with no device given, what each candidate port said).
+// with no device given, what each candidate port said). A modem ModemManager manages is
+// borrowed first (see ModemManager.h) and lent to the channel: the device given when it
+// is one of that modem's ports; with no device, the first candidate port's modem, whose
+// AT ports are then tried in ModemManager's order. When ModemManager does not lend it,
+// nothing is opened and openError() says why and what to do.
 bool openModem(Channel& ch, const DeviceChoice& choice);
 
 // A job's opening in one call: device choice, open, handshake.

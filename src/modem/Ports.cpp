@@ -124,6 +124,14 @@ PortProbe probePort(Channel& ch, const Port& port, const ProbeOptions& options, 
   return probe;
 }
 
+const ManagedModem* managedCandidate(const ManagerSurvey& survey, const std::vector<Port>& ports) {
+  for (const Port& port : ports) {
+    const ManagedModem* modem = survey.holding(port.path);
+    if (modem != nullptr && !modem->atPorts().empty()) return modem;
+  }
+  return nullptr;
+}
+
 std::vector<PortProbe> scanPorts(Channel& ch, const std::vector<Port>& ports,
                                  const ProbeOptions& options, bool firstOnly) {
   std::vector<PortProbe> probes;

@@ -68,6 +68,9 @@ PortProbe probePort(Channel& ch, const Port& port, const ProbeOptions& options,
 // and leaves it open on `ch` (then it is the last probe returned).
 std::vector<PortProbe> scanPorts(Channel& ch, const std::vector<Port>& ports,
                                  const ProbeOptions& options, bool firstOnly);
+// The modem a job with no device borrows: the one ModemManager manages with an AT port
+// that the first such candidate port belongs to; null when there is none.
+const ManagedModem* managedCandidate(const ManagerSurvey& survey, const std::vector<Port>& ports);
 // What a scan that found no modem tells the user: no port at all (and where it looked),
 // or what each port said, with what to do about busy ports and permissions.
 std::string scanFailure(const std::vector<PortProbe>& probes,

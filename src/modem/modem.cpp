@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "modem/Channel.h"
@@ -144,6 +145,7 @@ void Channel::CloseConn() {
   }
   device_.clear();
   line_ = nullptr;
+  loan_.reset();
 }
 
 bool Channel::isOpen() const { return line_ != nullptr; }
@@ -305,15 +307,76 @@ std::size_t Channel::collect(std::chrono::microseconds firstByte, std::chrono::m
   return fill_;
 }
 
+namespace {
+
+// ModemManager answers InhibitDevice once it has closed the modem's ports; a port may still
+// be busy a moment longer (the kernel, a lock file being removed).
+constexpr std::chrono::milliseconds kFreeWait{10'000};
+constexpr std::chrono::milliseconds kFreeStep{200};
+
+// Probes `port` until it is no longer busy, at most kFreeWait; an answering port stays open.
+PortProbe probeFreed(Channel& ch, const std::filesystem::path& port, const DeviceChoice& choice) {
+  const auto until = std::chrono::steady_clock::now() + kFreeWait;
+  for (;;) {
+    PortProbe probe = probePort(ch, {port, port}, {.lockFolder = choice.lockFolder, .identify = false}, true);
+    if (probe.failure != OpenFailure::Busy || std::chrono::steady_clock::now() >= until) return probe;
+    std::this_thread::sleep_for(kFreeStep);
+  }
+}
+
+// Borrows `modem` and opens the first of its AT ports that answers "AT".
+bool openManaged(Channel& ch, const ManagedModem& modem, const DeviceChoice& choice) {
+  auto loan = std::make_unique<ModemLoan>();
+  if (loan->borrow(modem) != LoanOutcome::Borrowed) {
+    ch.setOpenError(loan->why(), OpenFailure::Busy);
+    return false;
+  }
+  std::string said;
+  for (const std::filesystem::path& port : modem.atPorts()) {
+    const PortProbe probe = probeFreed(ch, port, choice);
+    if (probe.answers) {
+      ch.holdLoan(std::move(loan));
+      return true;
+    }
+    said += (said.empty() ? "" : "; ") + port.string() + ": " + probe.describe();
+  }
+  ch.setOpenError("ModemManager lent its modem " + modem.name() + ", but none of its AT ports answered (" +
+                  said + ")");
+  return false;
+}
+
+}  // namespace
+
 bool openModem(Channel& ch, const DeviceChoice& choice) {
   if (choice.line != nullptr) {
     ch.attach(*choice.line);
     return true;
   }
   ch.setLockFolder(choice.lockFolder);
-  if (choice.device) return ch.InitConnPath(*choice.device, kSpeed) >= 0;
-  const std::vector<PortProbe> probes = scanPorts(
-      ch, candidatePorts(choice), {.lockFolder = choice.lockFolder, .identify = false}, true);
+  if (choice.device) {
+    auto loan = std::make_unique<ModemLoan>();
+    switch (loan->borrow(*choice.device)) {
+      case LoanOutcome::NotManaged:
+        return ch.InitConnPath(*choice.device, kSpeed) >= 0;
+      case LoanOutcome::Borrowed:
+        break;
+      default:
+        ch.setOpenError(loan->why(), OpenFailure::Busy);
+        return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + kFreeWait;
+    while (ch.InitConnPath(*choice.device, kSpeed) < 0) {
+      if (ch.openFailure() != OpenFailure::Busy || std::chrono::steady_clock::now() >= until) return false;
+      std::this_thread::sleep_for(kFreeStep);
+    }
+    ch.holdLoan(std::move(loan));
+    return true;
+  }
+  const std::vector<Port> candidates = candidatePorts(choice);
+  const ManagerSurvey survey = surveyModemManager();
+  if (const ManagedModem* modem = managedCandidate(survey, candidates)) return openManaged(ch, *modem, choice);
+  const std::vector<PortProbe> probes =
+      scanPorts(ch, candidates, {.lockFolder = choice.lockFolder, .identify = false}, true);
   if (!probes.empty() && probes.back().answers) return true;
   ch.setOpenError(scanFailure(probes, choice.ports),
                   probes.empty() ? OpenFailure::Missing : OpenFailure::Other);

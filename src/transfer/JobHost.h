@@ -90,6 +90,9 @@ class JobHost {
 
   virtual void updateCaption(const std::string& text) = 0;  // waited for
   virtual void updateLabel(const std::string& text) = 0;    // waited for
+  // A remark that stands for the rest of the job (the modem borrowed from ModemManager).
+  // Waited for; hosts that show no remarks ignore it.
+  virtual void showNote(const std::string& /*text*/) {}
   // How far the job is: `done` of `total` entries (listed by a read, to send for a write).
   // Waited for; hosts that draw no bar ignore it.
   virtual void updateProgress(int /*done*/, int /*total*/) {}

@@ -89,6 +89,11 @@ bool JobSession::openLine() {
   switch (modem::openForJob(channel_, context_.device)) {
     case modem::OpenOutcome::Ready:
       showBytesReceived(false);  // a port scan leaves its own rule behind
+      if (const modem::ModemLoan* loan = channel_.loan()) {
+        VORYX_LOG_IF(logging(), "borrowed from ModemManager |%s| %s\n", loan->modem().device.c_str(),
+                     channel_.device().c_str());
+        if (wording_.borrowed != nullptr) host_.showNote(localized(wording_.borrowed));
+      }
       return true;
     case modem::OpenOutcome::NoDevice: {
       const std::string& why = channel_.openError();

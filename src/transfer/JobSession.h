@@ -39,6 +39,7 @@ struct LineWording {
   const char* tooSlow;   // a reply came after the wait, or never ended
   const char* noCharset; // the modem took none of the character sets asked for
   const char* cardGone;  // the card left the reader (or the reader went) mid-job
+  const char* borrowed;  // the modem was borrowed from ModemManager for the job
 };
 
 class JobSession {

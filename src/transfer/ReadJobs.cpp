@@ -34,6 +34,7 @@ constexpr LineWording kReadWording{
     "The modem answers too slowly; the local list was kept.",
     "The modem refused the character set; the local list was kept.",
     "The card left the reader; the local list was kept.",
+    "ModemManager is holding this modem; it gets it back when the read ends",
 };
 constexpr const char* kListingFailed = "The SIM could not be listed; the local list was kept.";
 constexpr const char* kDatabaseFailed =

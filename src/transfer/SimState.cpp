@@ -61,6 +61,7 @@ constexpr LineWording kUnlockWording{
     .tooSlow = "The modem answers too slowly.",
     .noCharset = nullptr,  // the unlock sends no text: it agrees no character set
     .cardGone = "The card left the reader.",
+    .borrowed = "ModemManager is holding this modem; it gets it back when the unblocking ends",
 };
 
 std::string_view trim(std::string_view s) {

@@ -40,6 +40,7 @@ constexpr LineWording kWriteWording{
     "The modem refused the character set; nothing was written.",
     "The card left the reader; the changes not yet written stay marked and will be sent "
     "again.",
+    "ModemManager is holding this modem; it gets it back when the write ends",
 };
 constexpr const char* kListUnreadable = "The local database could not be read; nothing was written.";
 constexpr const char* kSweepFailed =

@@ -75,6 +75,14 @@ void TransferController::updateLabel(const std::string& text) {
       true);
 }
 
+void TransferController::showNote(const std::string& text) {
+  app_.loop().performOnMain(
+      [this, text] {
+        if (auto* o = app_.overlay(kSpinnerTag)) o->note = text;
+      },
+      true);
+}
+
 void TransferController::showAlert(const std::string& title, const std::string& message) {
   app_.loop().performOnMain(
       [this, title, message] { app_.showAlert({title, message, nullptr, localized("Ok"), {}}); });

@@ -43,6 +43,7 @@ class TransferController final : public transfer::JobHost, public kit::AlertDele
 
   void updateCaption(const std::string& text) override;
   void updateLabel(const std::string& text) override;
+  void showNote(const std::string& text) override;
   void showAlert(const std::string& title, const std::string& message) override;
   // Job thread: the PIN question (the screen asks no PUK: the user is told to unblock the
   // SIM elsewhere). Nothing when the user taps "Cancel" or the screens go.

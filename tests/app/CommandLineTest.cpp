@@ -1,6 +1,4 @@
 // The shell's manners, from the real binary: exit status and the first line it says.
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/RunVoryx.h"
 #include "sim/ModemPorts.h"
 #include "sim/VirtualModem.h"
 #include "store/TempDir.h"
@@ -17,49 +16,9 @@
 namespace voryx {
 namespace {
 
-struct Ran {
-  int status;
-  std::string out, err;
-};
-
-using Env = std::vector<std::pair<std::string, std::string>>;
-
-// Runs build/voryx with `args` in a home folder of its own, and `env` set; stdin is /dev/null.
-Ran runVoryx(const test::TempDir& home, const std::vector<std::string>& args, const Env& env = {}) {
-  const std::string bin = std::string(VORYX_BINARY_DIR) + "/voryx";
-  int out[2], err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return {-1, {}, {}};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(::open("/dev/null", O_RDONLY), 0);
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    ::setenv("VORYX_HOME", home.path.c_str(), 1);
-    ::unsetenv("VORYX_DEVICE");
-    ::unsetenv("DISPLAY");  // no desktop: nothing starts the mail client of the machine
-    ::unsetenv("WAYLAND_DISPLAY");
-    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>(bin.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(bin.c_str(), argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  ::close(err[1]);
-  Ran ran{-1, {}, {}};
-  auto drain = [](int fd, std::string& into) {
-    char buf[4096];
-    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) into.append(buf, static_cast<std::size_t>(n));
-    ::close(fd);
-  };
-  drain(out[0], ran.out);
-  drain(err[0], ran.err);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return ran;
-}
+using test::Env;
+using test::Ran;
+using test::runVoryx;
 
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 

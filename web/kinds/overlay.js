@@ -1,5 +1,5 @@
-// Overlays, {tag: {"caption", "label", "spinner", "alpha", "frame", "captionFrame",
-// "labelFrame", "spinnerFrame", "captionLines"}}: the busy screens. Their frames are points
+// Overlays, {tag: {"caption", "label", "note", "spinner", "alpha", "frame", "captionFrame",
+// "labelFrame", "noteFrame", "spinnerFrame", "captionLines"}}: the busy screens. Their frames are points
 // of the phone's 320x480 screen: each overlay draws into that design box, which the
 // stylesheet scales to fit the window and centres (--design-scale, set by render.js).
 //
@@ -8,7 +8,8 @@
 // window. The caption and the label shrink their font until their text fits their frame;
 // the label and a one-line caption never wrap, a caption of any number of lines (0) wraps
 // and shrinks only when its lines do not fit the frame's height. The caption and the label
-// are polite live regions: a screen reader reads each new progress text.
+// are polite live regions: a screen reader reads each new progress text. The note, when
+// there is one, is a standing remark under them (the modem borrowed from ModemManager).
 import { h, keyed, setText } from './dom.js';
 
 const kScreen = [0, 0, 320, 480];
@@ -42,7 +43,7 @@ function makeOverlay(tag) {
   layer.setAttribute('aria-modal', 'true');
   const box = h('div', 'designbox');
   const panel = h('div', 'panel');
-  panel.append(textBox('caption'), textBox('label'), h('div', 'spinner'));
+  panel.append(textBox('caption'), textBox('label'), h('div', 'spinner'), textBox('note'));
   box.append(panel);
   layer.append(box);
   return layer;
@@ -58,7 +59,7 @@ function setBoxText(box, text, frame, lines) {
 
 function updateOverlay(layer, o) {
   const [panel] = layer.firstChild.children;
-  const [caption, label, spinner] = panel.children;
+  const [caption, label, spinner, note] = panel.children;
   const frame = frameOf(o.frame, kScreen);
   const alpha = Number(o.alpha ?? 0.75);
   const whole = frame[0] <= 0 && frame[1] <= 0 && frame[0] + frame[2] >= 320 && frame[1] + frame[3] >= 480;
@@ -70,6 +71,8 @@ function updateOverlay(layer, o) {
   setBoxText(label, o.label ?? '', frameOf(o.labelFrame, [20, 320, 280, 50]), 1);
   place(spinner, frameOf(o.spinnerFrame, [135, 250, 50, 50]));
   spinner.hidden = !o.spinner;
+  setBoxText(note, o.note ?? '', frameOf(o.noteFrame, [20, 380, 280, 80]), 0);
+  note.hidden = !o.note;
   layer.setAttribute('aria-label', String(o.caption || o.label || 'Working'));
 }
 
@@ -107,5 +110,5 @@ export function drawOverlays(host, overlays) {
   keyed(host, entries, ([tag]) => tag, ([tag]) => makeOverlay(tag),
     (el, [, o]) => updateOverlay(el, o && typeof o === 'object' ? o : {}));
   // Measured once the overlays are in the page, and again only when a text or frame changes.
-  for (const box of host.querySelectorAll('.overlay .caption, .overlay .label')) fitBox(box);
+  for (const box of host.querySelectorAll('.overlay .caption, .overlay .label, .overlay .note')) fitBox(box);
 }

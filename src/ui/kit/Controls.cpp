@@ -157,6 +157,8 @@ EventResult WebFrame::handleEvent(const Event& e) {
 nlohmann::json Overlay::render() const {
   return {{"caption", caption},
           {"label", label},
+          {"note", note},
+          {"noteFrame", toJson(noteFrame)},
           {"spinner", spinner},
           {"captionLines", captionLines},
           {"alpha", alpha},

@@ -157,6 +157,9 @@ struct WebFrame {
 struct Overlay {
   std::string caption;
   std::string label;
+  // A standing remark under the progress texts (what happens to the modem meanwhile),
+  // as many lines as it needs; empty: none.
+  std::string note;
   bool spinner = true;  // the activity indicator animates
   int captionLines = 0;  // 0: as many lines as the text needs
   double alpha = 0.75;
@@ -164,6 +167,7 @@ struct Overlay {
   Rect captionFrame;
   Rect labelFrame;
   Rect spinnerFrame;
+  Rect noteFrame{20, 380, 280, 80};
   nlohmann::json render() const;
 };
 

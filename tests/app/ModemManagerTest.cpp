@@ -1,0 +1,207 @@
+// Borrowing the modem from ModemManager, from the real binary: a private bus
+// (dbus-daemon) with a stand-in ModemManager (mm_standin.py) that records every
+// InhibitDevice call and every inhibiting client that leaves the bus.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/RunVoryx.h"
+#include "sim/VirtualModem.h"
+
+namespace voryx {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Env;
+using test::Ran;
+
+constexpr const char* kUid = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-4";
+
+// `quiet`: its stderr goes to /dev/null (dbus-daemon's complaint that it may not raise
+// its file limit).
+pid_t spawn(const std::vector<std::string>& args, bool quiet = false) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (quiet) ::dup2(::open("/dev/null", O_WRONLY), 2);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+void end(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  ::waitpid(pid, nullptr, 0);
+}
+
+template <typename F>
+bool waitUntil(F done, std::chrono::milliseconds bound = 10s) {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// A private bus, and on it (unless `mode` is "none") a ModemManager that manages one
+// modem whose AT port is `port` ("pts/7").
+class StandIn {
+ public:
+  StandIn(const test::TempDir& home, const std::string& port, const std::string& mode)
+      : socket_(home / "bus"), log_(home / "mm.log") {
+    address_ = "unix:path=" + socket_.string();
+    bus_ = spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nosyslog", "--address=" + address_}, true);
+    if (!waitUntil([&] { return std::filesystem::exists(socket_); })) return;
+    if (mode == "none") {
+      ready_ = true;
+      return;
+    }
+    service_ = spawn({"/usr/bin/python3", std::string(VORYX_SOURCE_DIR) + "/tests/app/mm_standin.py",
+                      "--bus", address_, "--log", log_.string(), "--port", port, "--uid", kUid,
+                      "--mode", mode, "--lock", (home / ("LCK.." + std::filesystem::path(port).filename().string())).string()});
+    ready_ = waitUntil([&] { return test::readFile(log_).find("ready\n") != std::string::npos; });
+  }
+  ~StandIn() {
+    end(service_);
+    end(bus_);
+  }
+  bool ready() const { return ready_; }
+  const std::string& address() const { return address_; }
+  // What it recorded, the start left out; each client's name shown as "C" when it is the
+  // first client's, else as it is.
+  std::vector<std::string> calls() const {
+    std::vector<std::string> out;
+    std::string first;
+    const std::string text = test::readFile(log_);
+    for (std::size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) {
+      std::string line = text.substr(at, nl - at);
+      if (line == "ready") continue;
+      const std::size_t sender = line.rfind(' ');
+      const std::string name = line.substr(sender + 1);
+      if (first.empty()) first = name;
+      if (name == first) line = line.substr(0, sender) + " C";
+      out.push_back(line);
+    }
+    return out;
+  }
+
+ private:
+  std::filesystem::path socket_, log_;
+  std::string address_;
+  pid_t bus_ = -1, service_ = -1;
+  bool ready_ = false;
+};
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(ModemManagerTest, BorrowsTheModemForTheRunAndGivesItBack) {
+  sim::VirtualModem modem;
+  ASSERT_TRUE(modem.start());
+  const std::string pty = modem.devicePath();
+  const std::string port = pty.substr(5);  // "pts/7", as the kernel names it
+  const std::string inhibit = std::string("inhibit ") + kUid + " C";
+  const std::string uninhibit = std::string("uninhibit ") + kUid + " C";
+  const std::string fallback =
+      "stop ModemManager while Voryx works (sudo systemctl stop ModemManager) or keep it off this modem";
+  struct Case {
+    const char* what;
+    std::string mode, managed;  // the stand-in's mode, and the port its modem has
+    std::vector<std::string> args;
+    Env env;
+    int status;
+    std::vector<std::string> said;  // parts of what it says (stderr, then stdout)
+    std::vector<std::string> calls;
+    bool modemTalkedTo;
+  };
+  const Env scan{{"VORYX_PORTS", pty}};
+  const Case kCases[] = {
+      {"read of the port given", "ok", port, {"read", "--fast", "--device", pty}, {}, 0,
+       {"ModemManager is holding this modem; it gets it back when the read ends\n", "Read 36 entries"},
+       {inhibit, uninhibit}, true},
+      {"read with no port given", "ok", port, {"read", "--fast"}, scan, 0,
+       {"voryx read: using " + pty + " (Quectel EC25, borrowed from ModemManager)\n", "Read 36 entries"},
+       {inhibit, uninhibit}, true},
+      {"info", "ok", port, {"info", "--device", pty}, {}, 0,
+       {"ModemManager: borrowed from it (Quectel EC25); it gets the modem back when this command ends\n"},
+       {inhibit, uninhibit}, true},
+      {"devices: listed, not probed", "ok", port, {"devices"}, scan, 0,
+       {std::string("ModemManager manages Quectel EC25 (") + kUid + "): " + port + " (at, primary), cdc-wdm0 (qmi)\n",
+        pty + ": managed by ModemManager (Quectel EC25)\n"},
+       {}, false},
+      {"the bus policy refuses", "denied", port, {"read", "--device", pty}, {}, 3,
+       {"and lends it only to root here (Rejected send message", "run Voryx as root (sudo)", fallback},
+       {}, false},
+      {"polkit refuses", "polkit", port, {"read", "--device", pty}, {}, 3,
+       {"polkit did not let it lend it to you (PolicyKit authorization failed",
+        "allow your user the polkit action org.freedesktop.ModemManager1.Control", fallback},
+       {}, false},
+      {"a ModemManager before 1.10", "old", port, {"read", "--device", pty}, {}, 3,
+       {"is too old to lend it (version 1.10 and later can): " + fallback}, {}, false},
+      {"another modem is managed", "ok", "ttyUSB9", {"read", "--fast", "--device", pty}, {}, 0,
+       {"Read 36 entries"}, {}, true},
+      {"no ModemManager on the bus", "none", port, {"read", "--fast", "--device", pty}, {}, 0, {"Read 36 entries"}, {}, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir home;
+    StandIn mm(home, c.managed, c.mode);
+    ASSERT_TRUE(mm.ready());
+    modem.clearLog();
+    Env env = c.env;
+    env.emplace_back("DBUS_SYSTEM_BUS_ADDRESS", mm.address());
+    env.emplace_back("VORYX_LOCK_DIR", home.path.string());
+    const Ran ran = test::runVoryx(home, c.args, env);
+    EXPECT_EQ(ran.status, c.status) << ran.err;
+    for (const std::string& part : c.said) EXPECT_TRUE(has(ran.err + ran.out, part)) << ran.err << ran.out;
+    EXPECT_EQ(mm.calls(), c.calls);
+    EXPECT_EQ(!modem.commandLog().empty(), c.modemTalkedTo);
+    if (c.status != 0) {
+      EXPECT_FALSE(has(ran.err, "ModemManager is holding this modem"));
+    }
+  }
+  // No system bus at all: as before.
+  test::TempDir home;
+  const Ran alone = test::runVoryx(home, {"read", "--device", pty},
+                                   {{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home / "none").string()}});
+  EXPECT_EQ(alone.status, 0) << alone.err;
+}
+
+// The inhibition ends with the bus connection: a run ended by Ctrl-C or killed gives the
+// modem back all the same.
+TEST(ModemManagerTest, ARunEndedBySignalGivesTheModemBack) {
+  sim::ModemOptions slow;
+  slow.replyDelay = 100ms;
+  sim::VirtualModem modem{sim::SimCard::demo(), slow};
+  ASSERT_TRUE(modem.start());
+  const std::string pty = modem.devicePath();
+  for (const int signal : {SIGINT, SIGKILL}) {
+    SCOPED_TRACE(signal);
+    test::TempDir home;
+    StandIn mm(home, pty.substr(5), "ok");
+    ASSERT_TRUE(mm.ready());
+    test::Started run(home, {"read", "--device", pty}, {{"DBUS_SYSTEM_BUS_ADDRESS", mm.address()},
+                                                         {"VORYX_LOCK_DIR", home.path.string()}});
+    ASSERT_TRUE(waitUntil([&] { return !mm.calls().empty() && !modem.commandLog().empty(); }));
+    ::kill(run.pid(), signal);
+    const Ran ran = run.wait();
+    EXPECT_EQ(ran.status, -1);
+    EXPECT_TRUE(waitUntil([&] { return mm.calls().size() == 2; }, 5s));
+    EXPECT_EQ(mm.calls(), (std::vector<std::string>{std::string("inhibit ") + kUid + " C", "vanished C"}));
+  }
+}
+
+}  // namespace
+}  // namespace voryx
