@@ -150,6 +150,9 @@ TEST(ModemManagerTest, BorrowsTheModemForTheRunAndGivesItBack) {
        {}, false},
       {"a ModemManager before 1.10", "old", port, {"read", "--device", pty}, {}, 3,
        {"is too old to lend it (version 1.10 and later can): " + fallback}, {}, false},
+      // Not known for ModemManager's: its port is busy, as any port another program holds.
+      {"its modem list of the wrong types", "garbled", port, {"read", "--fast", "--device", pty}, {}, 3,
+       {": in use by another program (PID "}, {}, false},
       {"another modem is managed", "ok", "ttyUSB9", {"read", "--fast", "--device", pty}, {}, 0,
        {"Read 36 entries"}, {}, true},
       {"no ModemManager on the bus", "none", port, {"read", "--fast", "--device", pty}, {}, 0, {"Read 36 entries"}, {}, true},

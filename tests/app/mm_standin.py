@@ -17,7 +17,8 @@ a UUCP lock file on the modem's port until a moment after an inhibition is grant
 a client must wait for the port.
 
 --mode: ok (the default), denied (the bus policy's AccessDenied), polkit (ModemManager's
-own Unauthorized), old (no InhibitDevice at all, as before 1.10).
+own Unauthorized), old (no InhibitDevice at all, as before 1.10), garbled (the modem's
+properties of the wrong types).
 """
 import argparse
 import os
@@ -62,6 +63,13 @@ class OldManager(dbus.service.Object):
         return False
 
     def modem_properties(self):
+        if self.args.mode == "garbled":  # every property the client needs of another type
+            return dbus.Dictionary({
+                "Device": dbus.UInt32(7),
+                "PrimaryPort": dbus.Array([self.args.port], signature="s"),
+                "Ports": dbus.Array([self.args.port], signature="s"),
+                "Model": dbus.Struct((dbus.Int32(1), dbus.String("x"))),
+            }, signature="sv")
         return dbus.Dictionary({
             "Device": dbus.String(self.args.uid),
             "Manufacturer": dbus.String("Quectel"),
@@ -132,7 +140,7 @@ def main():
     p.add_argument("--log", required=True)
     p.add_argument("--port", required=True)
     p.add_argument("--uid", default="/sys/devices/pci0000:00/0000:00:14.0/usb1/1-4")
-    p.add_argument("--mode", default="ok", choices=["ok", "denied", "polkit", "old"])
+    p.add_argument("--mode", default="ok", choices=["ok", "denied", "polkit", "old", "garbled"])
     p.add_argument("--lock")
     args = p.parse_args()
     DBusGMainLoop(set_as_default=True)
