@@ -175,6 +175,21 @@ TEST(ModemManagerTest, BorrowsTheModemForTheRunAndGivesItBack) {
       EXPECT_FALSE(has(ran.err, "ModemManager is holding this modem"));
     }
   }
+  // A run that fails gives the modem back too.
+  {
+    sim::ModemOptions failing;
+    failing.faults.listingError = true;
+    sim::VirtualModem refusing{sim::SimCard::demo(), failing};
+    ASSERT_TRUE(refusing.start());
+    test::TempDir home;
+    StandIn mm(home, refusing.devicePath().substr(5), "ok");
+    ASSERT_TRUE(mm.ready());
+    const Ran ran = test::runVoryx(home, {"read", "--fast", "--device", refusing.devicePath()},
+                                   {{"DBUS_SYSTEM_BUS_ADDRESS", mm.address()}, {"VORYX_LOCK_DIR", home.path.string()}});
+    EXPECT_NE(ran.status, 0);
+    EXPECT_TRUE(has(ran.err, "The SIM could not be listed")) << ran.err;
+    EXPECT_EQ(mm.calls(), (std::vector<std::string>{inhibit, uninhibit}));
+  }
   // No system bus at all: as before.
   test::TempDir home;
   const Ran alone = test::runVoryx(home, {"read", "--device", pty},
