@@ -1,13 +1,16 @@
 // voryx export / voryx restore: the phonebook to and from the CSV file, through the same
 // code as the main screen's tool sheet.
+#include <algorithm>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
 #include "base/Localized.h"
+#include "entries/AddressBook.h"
 #include "entries/Csv.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
@@ -16,10 +19,13 @@ namespace voryx {
 namespace {
 
 constexpr const char* kCsvName = "Voryx.csv";
+constexpr const char* kVCardName = "Voryx.vcf";
 
 struct FileOptions {
   std::string file;
   bool discardChanges = false;
+  bool vcard = false;
+  std::string vcardVersion = "4.0";
 };
 
 Paths prepare(const char* command) {
@@ -31,13 +37,31 @@ Paths prepare(const char* command) {
 }
 
 int exportFile(const FileOptions& options) {
+  const std::optional<entries::VCardVersion> version = entries::vCardVersionNamed(options.vcardVersion);
+  if (!version) {
+    std::cerr << "voryx export: --vcard-version takes 4.0, 3.0 or 2.1, not \"" << options.vcardVersion << "\"\n";
+    return 2;
+  }
   const Paths paths = prepare("export");
-  const std::filesystem::path file = options.file.empty() ? paths.exportDir / kCsvName : std::filesystem::path(options.file);
+  const std::filesystem::path file = !options.file.empty() ? std::filesystem::path(options.file)
+                                     : paths.exportDir / (options.vcard ? kVCardName : kCsvName);
   const int sortField = Preferences(paths.preferences).integer(kPrefSort, 0);
   ListLoad load = loadEntries(paths.database(), ListStore::Phonebook, "", sortField);
   if (load.failure != LoadFailure::None) {
     std::cerr << "voryx export: the database cannot be read: " << load.detail << "\n";
     return 1;
+  }
+  if (options.vcard) {
+    const int lastFirst = Preferences(paths.preferences).integer(kPrefLastFirst, 0);
+    if (Status written = entries::exportVCards(file, load.entries, lastFirst, *version); !written) {
+      std::cerr << "voryx export: nothing was written: " << written.error().detail << "\n";
+      return 1;
+    }
+    const auto cards = std::count_if(load.entries.begin(), load.entries.end(),
+                                     [](const SimEntry& e) { return e.operazione != kMarkDeleted; });
+    std::cerr << "voryx export: " << cards << " entries written to " << file.string() << " (vCard "
+              << options.vcardVersion << ")\n";
+    return 0;
   }
   if (std::string warning = entries::notRestorableText(entries::entriesNotRestorable(load.entries));
       !warning.empty()) {
@@ -86,8 +110,12 @@ int restoreFile(const FileOptions& options) {
 
 void addFileCommands(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<FileOptions>();
-  auto* exp = app.add_subcommand("export", "Write the phonebook to a CSV file (name;number a line)");
-  exp->add_option("file", options->file, "The file (default: Voryx.csv in the documents folder)");
+  auto* exp = app.add_subcommand("export", "Write the phonebook to a CSV file (name;number a line), or as vCards");
+  exp->add_option("file", options->file,
+                  "The file (default: Voryx.csv, with --vcard Voryx.vcf, in the documents folder)");
+  exp->add_flag("--vcard", options->vcard,
+                "Write vCards (one a entry, the name split as the setup screen's name order says)");
+  exp->add_option("--vcard-version", options->vcardVersion, "4.0 (the default), or 3.0 or 2.1 for old phones");
   exp->footer("Exit status: 0 written, 1 nothing written, 2 usage");
   exp->callback([options, &exitCode] { exitCode = exportFile(*options); });
 

@@ -11,11 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/Result.h"
+#include "store/SimEntry.h"
 
 namespace voryx::entries {
 
@@ -72,5 +74,22 @@ std::string writeVCard(const Person& person);
 // hold replaced by "_"), never replacing one; a path that does not exist becomes a new
 // file (missing folders created 0700). A failure leaves the book as it was.
 Status addToAddressBook(const std::filesystem::path& path, const Person& person);
+
+// The phonebook out as vCards: 4.0 by default, 3.0 and 2.1 for old phones.
+enum class VCardVersion { V40, V30, V21 };
+// "4.0", "3.0", "2.1"; nothing for any other text.
+std::optional<VCardVersion> vCardVersionNamed(std::string_view name);
+// A SIM name split back into the parts the import joins (composeName): with `lastFirst`
+// 1 its first word is the family name, otherwise its last word; the rest is the given
+// name. One word is the part composeName puts first. Blanks around words are dropped.
+Person personFromSimName(std::string_view name, int lastFirst);
+// One card per entry (rows marked deleted left out): FN the SIM name, N split as above,
+// the number as TEL;TYPE=cell (2.1: TEL;CELL). 2.1 writes a text that is not ASCII as
+// quoted-printable UTF-8; 3.0 and 4.0 as UTF-8. CRLF line ends.
+std::string phonebookVCards(const std::vector<SimEntry>& entries, int lastFirst, VCardVersion version);
+// Writes them to `file` atomically (mode 0600; missing folders made). A failure leaves
+// an existing file as it was.
+Status exportVCards(const std::filesystem::path& file, const std::vector<SimEntry>& entries,
+                    int lastFirst, VCardVersion version);
 
 }  // namespace voryx::entries

@@ -325,6 +325,7 @@ void RootViewController::toolPressed() {
   std::vector<std::string> buttons;
   for (const char* key : {"T0", "T1", "T2", "T3", "T6", "T7"}) buttons.push_back(localized(key));
   buttons.push_back(localized(createLog == 0 ? "T4" : "T5"));
+  buttons.push_back(localized("T8"));
   app_.showSheet({"", this, localized("Cancel"), std::move(buttons)});
 }
 
@@ -387,6 +388,7 @@ void RootViewController::answerToolSheet(int index) {
       confirm(localized("All contacts will be replaced with content of file..."),
               localized("Please confirm action"), kActionConfirmRestore, localized("No"), localized("Yes"));
       break;
+    case 7: exportVCard(); break;
     case 6:
       if (createLog == 0) {
         startLog();
@@ -435,6 +437,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
     case kActionConfirmEmpty:
     case kActionConfirmImport:
     case kActionExported:
+    case kActionExportedVCard:
     case kActionConfirmRestore:
     case kActionConfirmRead:
     case kActionConfirmWrite:
@@ -450,7 +453,8 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
     showImportOverlay();
     app_.loop().afterDelay(0.1, [this] { importAll(); });
   }
-  if (answered == kActionExported) viewExport();
+  if (answered == kActionExported) viewExport("Voryx.csv", "text/csv; charset=utf-8");
+  if (answered == kActionExportedVCard) viewExport("Voryx.vcf", "text/vcard; charset=utf-8");
   if (answered == kActionConfirmRestore) {
     showImportOverlay();
     app_.loop().afterDelay(0.1, [this] { restore(); });
@@ -662,12 +666,25 @@ void RootViewController::exportFile() {
           localized("No"), localized("Yes"));
 }
 
+void RootViewController::exportVCard() {
+  const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
+  if (Status written = entries::exportVCards(paths_.exportDir / "Voryx.vcf", contatti, lastFirst,
+                                             entries::VCardVersion::V40);
+      !written) {
+    app_.showAlert({localized("T8"), localized("The file was not written:") + " " + written.error().detail,
+                    nullptr, localized("Ok"), {}});
+    return;
+  }
+  confirm(localized("File Voryx.vcf create into") + " " + paths_.exportDir.string(), localized("Do you want view it?"),
+          kActionExportedVCard, localized("No"), localized("Yes"));
+}
+
 // The file as a download for the page, and the folder on the desktop where there is one.
-void RootViewController::viewExport() {
-  std::ifstream in(csvFile(), std::ios::binary);
+void RootViewController::viewExport(const char* name, const char* type) {
+  std::ifstream in(paths_.exportDir / name, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad() || (!in && !in.eof())) return;
-  app_.openURL(app_.serveFile({"text/csv; charset=utf-8", "Voryx.csv", std::move(bytes)}));
+  app_.openURL(app_.serveFile({type, name, std::move(bytes)}));
   openOnDesktop(paths_.exportDir);
 }
 

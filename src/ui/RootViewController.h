@@ -47,6 +47,7 @@ class RootViewController final : public kit::Screen,
     kActionConfirmRead = 9,  // "N changes ... will be lost. Read anyway?"
     kActionConfirmWrite = 10,     // "Write N changes to the SIM? (...)"
     kActionConfirmOtherSim = 11,  // "This is not the SIM the list was read from ..."
+    kActionExportedVCard = 12,    // "File Voryx.vcf create into ..."
   };
   // The edit screen's answer when it was cancelled.
   static constexpr int kEditCancelled = 99;
@@ -126,6 +127,8 @@ class RootViewController final : public kit::Screen,
   // The list on display into the CSV file of the documents folder; then the question
   // whether to view it (a download in the browser, the folder on the desktop).
   void exportFile();
+  // The phonebook as vCards 4.0 (Voryx.vcf in the export folder), names split by lastFirst.
+  void exportVCard();
   // The phonebook replaced by the CSV file's entries, under the progress overlay.
   void restore();
 
@@ -212,7 +215,8 @@ class RootViewController final : public kit::Screen,
   // whatever the user then does with the message.
   void sendLog();
   std::filesystem::path csvFile() const;
-  void viewExport();
+  // The exported file `name` of the export folder as a download of type `type`, and the folder on the desktop.
+  void viewExport(const char* name, const char* type);
   void deleteEntry();
   void emptySim();
   void sortBy(int field);

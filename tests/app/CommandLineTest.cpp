@@ -93,6 +93,10 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
       {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's "
                     "phonebook here"},
       {{"export"}, 0, "voryx export: 0 entries written to " + (home.path / "Documents" / "Voryx.csv").string()},
+      {{"export", "--vcard"}, 0,
+       "voryx export: 0 entries written to " + (home.path / "Documents" / "Voryx.vcf").string() + " (vCard 4.0)"},
+      {{"export", "--vcard", "--vcard-version", "5.0"}, 2,
+       "voryx export: --vcard-version takes 4.0, 3.0 or 2.1, not \"5.0\""},
       {{"restore", "/nonexistent.csv"}, 1, "voryx restore: nothing was restored: /nonexistent.csv: no such file"},
       {{"log", "start"}, 0, kLogOn},
       {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's "

@@ -1,6 +1,7 @@
-// The CSV file from the tool sheet: "Export to file" writes Voryx.csv into the documents
-// folder and "Yes" downloads the very same bytes; "Restore from file" replaces the list with
-// the file's lines after its question, under the overlay.
+// The files of the tool sheet: "Export to file" writes Voryx.csv into the documents folder
+// and "Yes" downloads the very same bytes, as "Export to vCard" does with Voryx.vcf;
+// "Restore from file" replaces the list with the file's lines after its question, under
+// the overlay.
 import fs from 'node:fs';
 import path from 'node:path';
 import { test, expect, openApp } from './voryx.mjs';
@@ -18,16 +19,20 @@ test('export downloads the file byte for byte; restore brings its lines back', a
   await openApp(page, server);
   const file = path.join(server.home, 'Documents', 'Voryx.csv');
   const dialog = page.getByRole('alertdialog');
+  const exported = async (command, name) => {
+    await tool(page, command)();
+    await expect(dialog).toContainText(`File ${name} create into ${path.dirname(file)}`);
+    const [download] = await Promise.all([page.waitForEvent('download'), dialog.getByRole('button', { name: 'Yes' }).click()]);
+    expect(download.suggestedFilename()).toBe(name);
+    const written = fs.readFileSync(path.join(path.dirname(file), name));
+    expect(fs.readFileSync(await download.path()).equals(written)).toBe(true);
+    return written.toString('utf8');
+  };
 
-  await tool(page, 'Export to file')();
-  await expect(dialog).toContainText(`File Voryx.csv create into ${path.dirname(file)}`);
-  const [download] = await Promise.all([page.waitForEvent('download'), dialog.getByRole('button', { name: 'Yes' }).click()]);
-  expect(download.suggestedFilename()).toBe('Voryx.csv');
-  const downloaded = fs.readFileSync(await download.path());
-  const written = fs.readFileSync(file);
-  expect(downloaded.equals(written)).toBe(true);
-  expect(written.toString('utf8').split('\n').filter(Boolean).sort())
+  expect((await exported('Export to file', 'Voryx.csv')).split('\n').filter(Boolean).sort())
     .toEqual(kRows.map(([, name, number]) => `${name};${number}`).sort());
+  const cards = await exported('Export to vCard', 'Voryx.vcf');
+  expect(cards.match(/^FN:.*$/gm).map((l) => l.slice(3).trim()).sort()).toEqual(kRows.map(([, name]) => name).sort());
 
   // The file, edited by another program, comes back as the whole list.
   fs.writeFileSync(file, 'Ælfrida;+441234\r\nΓιώργος;+30210\n');

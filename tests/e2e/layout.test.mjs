@@ -53,11 +53,12 @@ for (const { width, height, fullRows, targets, language } of kViewports) {
 
       // The tool sheet's commands show whole, however long their titles.
       await page.locator('.toolbar [data-id="tool"]').click();
-      await expect(page.locator('.sheet .button')).toHaveCount(8);
+      await expect(page.locator('.sheet .button')).toHaveCount(9);
       for (const button of await page.locator('.sheet .button').all()) {
         expect(await button.evaluate((el) => el.scrollWidth <= el.clientWidth && el.scrollHeight <= el.clientHeight),
           `${await button.textContent()} cut off`).toBe(true);
       }
+      await page.screenshot({ path: testInfo.outputPath(`sheet-${named.replaceAll(' ', '-')}.png`) });
       await page.keyboard.press('Escape');
       await expect(page.locator('.sheet')).toHaveCount(0);
 

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "entries/Import.h"
 #include "store/TempDir.h"
 
 namespace voryx::entries {
@@ -353,6 +354,44 @@ std::vector<std::string> namesIn(const fs::path& path) {
     for (const auto& p : book->persons) names.push_back(p.formatted);
   }
   return names;
+}
+
+// The phonebook out as vCards in every version reads back through the import's own reader
+// as the same names (joined again as the import joins them) and numbers.
+TEST(AddressBookTest, ThePhonebookAsVCardsReadsBackInEveryVersion) {
+  const std::vector<SimEntry> phonebook{
+      {1, "Anna Rossi", "+393331234567", kMarkInStep},
+      {2, "Zoë Müller-Lüdenscheidt von Habsburg Lothringen Österreich", "0212345", kMarkChanged},
+      {3, "Semi;colon, comma\\slash", "112", kMarkNew},
+      {4, "Solo", "+4917012345", kMarkInStep},
+      {5, "Gone Away", "999", kMarkDeleted},
+      {6, "= equals =3D", "*31#", kMarkInStep},
+  };
+  for (const VCardVersion version : {VCardVersion::V40, VCardVersion::V30, VCardVersion::V21}) {
+    for (const int lastFirst : {0, 1}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(version)) + "/" + std::to_string(lastFirst));
+      const std::string text = phonebookVCards(phonebook, lastFirst, version);
+      for (std::size_t at = 0, nl; (nl = text.find("\r\n", at)) != std::string::npos; at = nl + 2) {
+        EXPECT_LE(nl - at, 76u) << text.substr(at, nl - at);
+      }
+      const AddressBook book = parseVCards(text);
+      EXPECT_EQ(book.skipped, 0);
+      std::vector<std::pair<std::string, std::string>> got, want;
+      for (const Person& p : book.persons) {
+        got.emplace_back(composeName(p, lastFirst, true), p.phones.empty() ? "" : p.phones.front().number);
+        EXPECT_EQ(p.phones.size(), 1u);
+        if (!p.phones.empty()) {
+          EXPECT_EQ(p.phones.front().label, "mobile");
+        }
+      }
+      for (const SimEntry& e : phonebook) {
+        if (e.operazione != kMarkDeleted) want.emplace_back(e.nome, e.telefono);
+      }
+      EXPECT_EQ(got, want);
+    }
+  }
+  EXPECT_EQ(vCardVersionNamed("2.1"), VCardVersion::V21);
+  EXPECT_EQ(vCardVersionNamed("4"), std::nullopt);
 }
 
 TEST(AddressBookTest, AppendsToAFileLeavingItsCardsAsTheyWere) {

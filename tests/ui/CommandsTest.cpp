@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
 #include "entries/AddressBook.h"
+#include "entries/DebugLog.h"
 #include "store/SimTable.h"
 #include "ui/UiHarness.h"
 
@@ -78,7 +78,7 @@ TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
   };
   const Case kPhonebook[] = {
       {"tool", "", {"Delete all SIM entries", "Import all contacts", "Sort by position", "Sort by name",
-                    "Export to file", "Restore from file", "Start debug log", "Cancel"}},
+                    "Export to file", "Restore from file", "Start debug log", "Export to vCard", "Cancel"}},
       {"row:0", "Edit SIM contact", kEntryButtons},
       {"row:1", "Edit SIM contact", kEntryButtons, "Replaces: Anna Rossi, +39055123456"},
       {"row:2", "Edit SIM contact", kEntryButtons},  // changed, but nothing seen there
@@ -109,7 +109,7 @@ TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
   EXPECT_EQ(test::readFile(home.path / "state" / "Voryx.log"), "LOG START\n");
   ASSERT_EQ(s.ui.tap("tool").status, 200);
   EXPECT_EQ(s.ui.snapshot()["sheet"]["buttons"][6], "Send debug log to support");
-  s.answer(7);
+  s.answer(8);  // Cancel
   DebugLog::setPath({});
   // Call: the page is asked to open the tel: URL.
   ASSERT_EQ(s.ui.tap("row:0").status, 200);
@@ -411,6 +411,19 @@ TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
   ASSERT_TRUE(served.has_value());
   EXPECT_EQ(served->name, "Voryx.csv");
   EXPECT_EQ(served->data, "Anna;111\nBruno;222\nA;b;1;2\n");
+  // The same list as vCards: a card an entry, the deleted one left out.
+  ASSERT_EQ(s.ui.tap("tool").status, 200);
+  s.answer(7);  // Export to vCard
+  EXPECT_EQ(s.ui.snapshot()["alerts"].back()["title"], "File Voryx.vcf create into " + home.paths.exportDir.string());
+  s.answer(1);
+  const std::string cards = s.ui.snapshot()["openURL"].back()["url"];
+  auto vcf = s.ui.ui.port().file(cards.substr(std::string("/api/files/").size()));
+  ASSERT_TRUE(vcf.has_value());
+  EXPECT_EQ(vcf->name, "Voryx.vcf");
+  const entries::AddressBook book = entries::parseVCards(vcf->data);
+  ASSERT_EQ(book.persons.size(), 2u);
+  EXPECT_EQ(book.persons[1].formatted, "A;b");
+  EXPECT_EQ(book.persons[1].phones.at(0).number, "1;2");
 
   test::writeFile(file, "\xEF\xBB\xBFName;Number;Type\nЗоя;+7 1\nUgo;2\n");
   ASSERT_EQ(s.ui.tap("tool").status, 200);
