@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/ModemChoice.h"
 #include "entries/Editing.h"
 #include "store/SimTable.h"
 
@@ -25,6 +26,24 @@ void addInfoCommand(CLI::App& app, int& exitCode);       // voryx info: the mode
 void addMailCommand(CLI::App& app, int& exitCode);       // voryx mail
 void addReadersCommand(CLI::App& app, int& exitCode);     // voryx readers: the card readers
 void addStatusCommand(CLI::App& app, int& exitCode);     // voryx status (diff): what a write sends
+void addBackupCommands(CLI::App& app, int& exitCode);    // voryx backup / voryx restore-backup
+
+// One read or write of `voryx read` / `voryx write`, with its options as given.
+struct TransferOptions {
+  bool write = false;
+  bool sms = false;
+  ModemArgs modem;
+  bool discardChanges = false;  // read: replace rows that carry changes not yet written
+  bool quiet = false;           // no progress, no end line unless something failed
+  std::string charset = "auto";  // --charset: hex, ucs2, gsm, ira, or auto (the negotiation)
+  std::string pin;              // --pin: the SIM's PIN, when it asks
+  int fast = 0;                 // --fast 1, --no-fast -1, neither 0: the stored setting
+  bool toOtherSim = false;      // write: copy the whole list onto a SIM it was not read from
+  bool dryRun = false;          // write: list the change commands instead of sending them
+  std::string access;           // --access: commands or records; empty: the stored setting
+};
+// Runs it as the command does: progress, the end line, and the exit status.
+int runTransfer(const TransferOptions& options);
 
 // Where a shell edit goes: the writable database (copied first when missing; a failure is
 // told on standard error as "voryx COMMAND: ...") and what the SIM takes, from the

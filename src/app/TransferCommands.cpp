@@ -45,19 +45,6 @@ namespace {
 
 using transfer::JobOutcome;
 
-struct TransferOptions {
-  bool write = false;
-  bool sms = false;
-  ModemArgs modem;
-  bool discardChanges = false;  // read: replace rows that carry changes not yet written
-  bool quiet = false;           // no progress, no end line unless something failed
-  std::string charset = "auto";  // --charset: hex, ucs2, gsm, ira, or auto (the negotiation)
-  std::string pin;              // --pin: the SIM's PIN, when it asks
-  int fast = 0;                 // --fast 1, --no-fast -1, neither 0: the stored setting
-  bool toOtherSim = false;      // write: copy the whole list onto a SIM it was not read from
-  bool dryRun = false;          // write: list the change commands instead of sending them
-  std::string access;           // --access: commands or records; empty: the stored setting
-};
 
 // The terminal's settings while a code is typed without echo, for the signal handler.
 termios gShown{};
@@ -360,6 +347,8 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
   return line;
 }
 
+}  // namespace
+
 int runTransfer(const TransferOptions& options) {
   const char* name = options.write ? "write" : "read";
   const Paths paths = startUp();
@@ -420,6 +409,8 @@ int runTransfer(const TransferOptions& options) {
   }
   return exitStatus(report);
 }
+
+namespace {
 
 void addTransfer(CLI::App& app, int& exitCode, bool write) {
   auto options = std::make_shared<TransferOptions>();

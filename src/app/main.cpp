@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
   voryx::addEditCommands(app, exitCode);
   voryx::addContactsCommands(app, exitCode);
   voryx::addFileCommands(app, exitCode);
+  voryx::addBackupCommands(app, exitCode);
   voryx::addLogCommand(app, exitCode);
   voryx::addMailCommand(app, exitCode);
   voryx::addDevicesCommand(app, exitCode);

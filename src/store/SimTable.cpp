@@ -190,10 +190,12 @@ Result<int> SimTable::countNumber(std::string_view number) {
   return count;
 }
 
-Result<int> SimTable::countMarked() {
+Result<int> SimTable::countMarked() { return countMarkedIn(store_); }
+
+Result<int> SimTable::countMarkedIn(ListStore store) {
   int count = 0;
   Status read = query(
-      db_, "SELECT count(*) FROM " + std::string(tableOf(store_).name) + " WHERE operazione<>0",
+      db_, "SELECT count(*) FROM " + std::string(tableOf(store).name) + " WHERE operazione<>0",
       [&count](const Statement& s) { count = s.columnInt(0); });
   if (!read) return read.error();
   return count;
@@ -208,14 +210,24 @@ Result<std::int64_t> SimTable::dataVersion() {
 }
 
 Status SimTable::replaceAll(const std::vector<SimEntry>& rows, bool discardMarks) {
-  return inTransaction(db_, [&] { return replaceRows(rows, discardMarks); });
+  return inTransaction(db_, [&] { return replaceRows(store_, rows, discardMarks); });
+}
+
+Status SimTable::replaceBothStores(const std::vector<SimEntry>& rows, const std::vector<SimEntry>& otherRows,
+                                   bool discardMarks) {
+  const ListStore other = store_ == ListStore::Sms ? ListStore::Phonebook : ListStore::Sms;
+  if (Status made = createTableIfMissing(db_, tableOf(other)); !made) return made;
+  return inTransaction(db_, [&]() -> Status {
+    if (Status replaced = replaceRows(store_, rows, discardMarks); !replaced) return replaced;
+    return replaceRows(other, otherRows, discardMarks);
+  });
 }
 
 Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim,
                            bool discardMarks) {
   const std::string_view store = tableOf(store_).name;
   return inTransaction(db_, [&]() -> Status {
-    if (Status replaced = replaceRows(rows, discardMarks); !replaced) return replaced;
+    if (Status replaced = replaceRows(store_, rows, discardMarks); !replaced) return replaced;
     if (Status forgot = run(db_, "DELETE FROM simseen WHERE store=?", store); !forgot) return forgot;
     if (Status copied = run(db_,
                             "INSERT INTO simseen (store,entry,desc,number) SELECT ?,entry,desc,number "
@@ -249,11 +261,11 @@ Result<std::map<std::int32_t, SeenEntry>> SimTable::seen() {
   return held;
 }
 
-Status SimTable::replaceRows(const std::vector<SimEntry>& rows, bool discardMarks) {
-  const std::string table(tableOf(store_).name);
+Status SimTable::replaceRows(ListStore store, const std::vector<SimEntry>& rows, bool discardMarks) {
+  const std::string table(tableOf(store).name);
   if (!discardMarks) {
     // Counted inside the transaction: no other program can mark a row until COMMIT.
-    Result<int> marked = countMarked();
+    Result<int> marked = countMarkedIn(store);
     if (!marked) return marked.error();
     if (*marked > 0) {
       return Error{Errc::Invalid, db_.file().string() + ": " + std::to_string(*marked) +

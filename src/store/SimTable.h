@@ -119,6 +119,11 @@ class SimTable {
   // The SIM's identity and what it held stay as they were: a restore changes the copy, not
   // its SIM.
   Status replaceAll(const std::vector<SimEntry>& rows, bool discardMarks);
+  // A whole SIM restored: replaceAll of this store with `rows` and of the other store
+  // (phonebook or SMS) of the same file with `otherRows`, in one transaction: both or
+  // neither, refused when either holds marked rows and `discardMarks` is false.
+  Status replaceBothStores(const std::vector<SimEntry>& rows, const std::vector<SimEntry>& otherRows,
+                           bool discardMarks);
   // A read: replaceAll, and in the same transaction the store's rows become what `sim`
   // holds (seen()) and `sim` the SIM the rows were read from (identity()).
   Status storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks);
@@ -193,7 +198,9 @@ class SimTable {
 
  private:
   SimTable(Database db, ListStore store, BusyPolicy busy);
-  Status replaceRows(const std::vector<SimEntry>& rows, bool discardMarks);  // in a transaction
+  // In a transaction.
+  Status replaceRows(ListStore store, const std::vector<SimEntry>& rows, bool discardMarks);
+  Result<int> countMarkedIn(ListStore store);
   std::filesystem::path journalFile() const;
   Database db_;
   ListStore store_;

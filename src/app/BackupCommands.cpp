@@ -1,0 +1,132 @@
+// voryx backup / voryx restore-backup: a whole SIM (phonebook and messages) to one file,
+// and that file back into the local copy, marked, for the writes to carry to a SIM.
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/Commands.h"
+#include "app/Startup.h"
+#include "app/VoryxAppDelegate.h"
+#include "entries/Backup.h"
+#include "store/Preferences.h"
+
+namespace voryx {
+namespace {
+
+struct BackupOptions {
+  std::string file;
+  TransferOptions read;  // backup: the reads of both stores
+  bool discardChanges = false;
+};
+
+std::string simName(const std::optional<SimIdentity>& sim) {
+  const std::string name = sim ? shortSimName(*sim) : std::string();
+  return name.empty() ? "a SIM that did not tell who it is" : "SIM " + name;
+}
+
+std::string counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+int backup(const BackupOptions& options) {
+  // A backup is of the SIM as it is now: both stores are read first, as "voryx read" reads.
+  for (bool sms : {false, true}) {
+    TransferOptions read = options.read;
+    read.sms = sms;
+    read.discardChanges = options.discardChanges;
+    if (const int status = runTransfer(read); status != 0) {
+      std::cerr << "voryx backup: nothing was written: the SIM's " << (sms ? "messages" : "phonebook")
+                << " could not be read\n";
+      return status;
+    }
+  }
+  const Paths paths = startUp();
+  auto copy = entries::backupOfCopy(paths.database());
+  if (!copy) {
+    std::cerr << "voryx backup: nothing was written: " << copy.error().detail << "\n";
+    return 1;
+  }
+  Preferences preferences(paths.preferences);
+  copy->capacity = preferences.integer(kPrefMaxSIM, 0);
+  copy->nameLength = preferences.integer(kPrefMaxSIMLen, 0);
+  copy->smsCapacity = preferences.integer(kPrefMaxSMS, 0);
+  if (Status written = entries::writeBackup(options.file, *copy); !written) {
+    std::cerr << "voryx backup: nothing was written: " << written.error().detail << "\n";
+    return 1;
+  }
+  std::cerr << "voryx backup: " << counted(copy->phonebook.size(), "entry", "entries") << " and "
+            << counted(copy->sms.size(), "message", "messages") << " of " << simName(copy->sim) << " written to "
+            << options.file << "\n";
+  return 0;
+}
+
+int restore(const BackupOptions& options) {
+  const Paths paths = startUp();
+  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
+    std::cerr << "voryx restore-backup: " << *message << "\n";
+    return 1;
+  }
+  Preferences preferences(paths.preferences);
+  auto report = entries::restoreBackup(options.file, paths.database(), preferences.integer(kPrefMaxSIM, 0),
+                                       preferences.integer(kPrefMaxSMS, 0), options.discardChanges);
+  if (!report) {
+    std::cerr << "voryx restore-backup: nothing was restored: " << report.error().detail;
+    if (report.error().code == Errc::Invalid && report.error().detail.ends_with("not yet written to the SIM")) {
+      std::cerr << " (--discard-changes restores anyway)";
+    }
+    std::cerr << "\n";
+    return 1;
+  }
+  const entries::SimBackup& backup = report->backup;
+  std::cerr << "voryx restore-backup: " << counted(backup.phonebook.size(), "entry", "entries") << " and "
+            << counted(backup.sms.size(), "message", "messages") << " of " << simName(backup.sim) << " restored; "
+            << report->entriesMarked << " entries and " << report->messagesMarked << " messages to write";
+  if (report->entriesErased + report->messagesErased > 0) {
+    std::cerr << ", " << report->entriesErased << " entries and " << report->messagesErased
+              << " messages the SIM holds and the backup has not marked deleted";
+  }
+  std::cerr << " (\"voryx write\" and \"voryx write --sms\" carry them to the SIM)\n";
+  if (!report->copySim) {
+    std::cerr << "voryx restore-backup: the local copy has not been read from a SIM: read the SIM to restore "
+                 "onto first (voryx read, voryx read --sms), so that the write knows what it holds\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+void addBackupCommands(CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<BackupOptions>();
+  auto* save = app.add_subcommand(
+      "backup", "Read the whole SIM (phonebook and SMS store) and write it to one file");
+  save->add_option("file", options->file, "The backup file (JSON)")->required();
+  addModemOptions(*save, options->read.modem);
+  save->add_option("--pin", options->read.pin, "The SIM's PIN, when it asks for one (sent once, never stored)")
+      ->option_text("PIN");
+  save->add_option("--access", options->read.access, "commands or records, as for \"voryx read\"")
+      ->check(CLI::IsMember({"commands", "records"}))
+      ->option_text("HOW");
+  save->add_flag("--discard-changes", options->discardChanges,
+                 "Read even when the local copy holds changes not yet written to the SIM (they are lost)");
+  save->add_flag("-q,--quiet", options->read.quiet, "No progress bar, only errors and the last line");
+  save->footer(
+      "Both stores are read into the local copy first, as \"voryx read\" and \"voryx read --sms\" read them; "
+      "the file holds what the SIM holds, with the names also in the SIM's own bytes, and which SIM it is.\n"
+      "Exit status: 0 written, 1 nothing written, 2 usage, and those of \"voryx read\"");
+  save->callback([options, &exitCode] { exitCode = backup(*options); });
+
+  auto* back = app.add_subcommand(
+      "restore-backup", "Make the local copy hold a backup's phonebook and messages, marked for the next writes");
+  back->add_option("file", options->file, "The backup file")->required();
+  back->add_flag("--discard-changes", options->discardChanges,
+                 "Restore even over changes not yet written to the SIM");
+  back->footer(
+      "Read the SIM to restore onto first. Each entry goes back to its location and each message is stored "
+      "anew; what that SIM holds and the backup has not is marked deleted, and what it holds as the backup "
+      "has it stays as it is. Only the local copy changes: \"voryx write\" and \"voryx write --sms\" carry "
+      "it to the SIM (\"voryx status\" shows what they would send).\n"
+      "Exit status: 0 restored, 1 nothing restored, 2 usage");
+  back->callback([options, &exitCode] { exitCode = restore(*options); });
+}
+
+}  // namespace voryx

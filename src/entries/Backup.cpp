@@ -1,0 +1,303 @@
+#include "entries/Backup.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "base/AtomicFile.h"
+#include "transfer/SimName.h"
+#include "transfer/SmsPdu.h"
+
+namespace voryx::entries {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+constexpr int kVersion = 1;
+constexpr std::uintmax_t kMaxBackupBytes = std::uintmax_t{16} << 20;
+constexpr int kLargestLocation = 65535;
+
+// Any of C0, DEL: a name or number never holds one (a message may hold line breaks).
+bool hasControl(std::string_view text, bool lineBreaks) {
+  return std::any_of(text.begin(), text.end(), [lineBreaks](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    if (lineBreaks && (c == '\n' || c == '\r')) return false;
+    return b < 0x20 || b == 0x7F;
+  });
+}
+
+std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The name as the SIM stores it: its most compact form, whole (no field is too short).
+std::string nameBytes(std::string_view name) {
+  return upper(transfer::encodeSimName(name, static_cast<int>(name.size()) * 2 + 4));
+}
+
+// What parsing found wrong, for Error's detail.
+struct Bad {
+  std::string why;
+};
+
+const json& field(const json& object, const char* key, json::value_t type, const std::string& where) {
+  static const json kNull;
+  auto it = object.find(key);
+  if (it == object.end()) return kNull;
+  const bool number = type == json::value_t::number_integer;
+  if (number ? !it->is_number_integer() : it->type() != type) throw Bad{where + ": \"" + key + "\" has the wrong type"};
+  return *it;
+}
+
+std::string text(const json& object, const char* key, const std::string& where) {
+  const json& value = field(object, key, json::value_t::string, where);
+  return value.is_null() ? std::string() : value.get<std::string>();
+}
+
+int count(const json& object, const char* key, const std::string& where) {
+  const json& value = field(object, key, json::value_t::number_integer, where);
+  if (value.is_null()) return 0;
+  const auto n = value.get<std::int64_t>();
+  if (n < 0 || n > kLargestLocation) throw Bad{where + ": \"" + key + "\" is out of range"};
+  return static_cast<int>(n);
+}
+
+int position(const json& row, const char* key, const std::string& where, std::set<int>& taken) {
+  if (!row.contains(key)) throw Bad{where + ": no \"" + key + "\""};
+  const int at = count(row, key, where);
+  if (at < 1) throw Bad{where + ": \"" + key + "\" is out of range"};
+  if (!taken.insert(at).second) throw Bad{where + ": " + key + " " + std::to_string(at) + " appears twice"};
+  return at;
+}
+
+const json& listIn(const json& object, const char* key, const std::string& where) {
+  static const json kEmpty = json::array();
+  const json& list = field(object, key, json::value_t::array, where);
+  return list.is_null() ? kEmpty : list;
+}
+
+SimBackup parse(const json& doc) {
+  if (!doc.is_object() || !doc.contains("format") || doc["format"] != kBackupFormat) {
+    throw Bad{"not a SIM backup (no \"format\": \"" + std::string(kBackupFormat) + "\")"};
+  }
+  if (!doc.contains("version") || !doc["version"].is_number_integer()) throw Bad{"no \"version\""};
+  if (doc["version"].get<std::int64_t>() != kVersion) {
+    throw Bad{"a backup of version " + doc["version"].dump() + ", which this program cannot read"};
+  }
+  SimBackup backup;
+  const json& sim = field(doc, "sim", json::value_t::object, "the backup");
+  if (!sim.is_null()) backup.sim = SimIdentity{text(sim, "iccid", "\"sim\""), text(sim, "imsi", "\"sim\"")};
+
+  static const json kNoBooks = json::object();
+  const json& found = field(doc, "phonebooks", json::value_t::object, "the backup");
+  const json& books = found.is_null() ? kNoBooks : found;
+  for (const auto& [store, book] : books.items()) {
+    const std::string where = "phonebook " + store;
+    if (store != "SM") throw Bad{where + ": this program keeps only the SIM phonebook (SM)"};
+    if (!book.is_object()) throw Bad{where + " is no object"};
+    backup.capacity = count(book, "capacity", where);
+    backup.nameLength = count(book, "nameLength", where);
+    std::set<int> taken;
+    for (const json& row : listIn(book, "entries", where)) {
+      if (!row.is_object()) throw Bad{where + ": an entry is no object"};
+      const std::string at = where + ", entry " + std::to_string(backup.phonebook.size() + 1);
+      SimEntry entry;
+      entry.posizione = position(row, "location", at, taken);
+      entry.telefono = text(row, "number", at);
+      if (row.contains("name")) {
+        entry.nome = text(row, "name", at);
+      } else if (row.contains("nameBytes")) {
+        const std::string bytes = text(row, "nameBytes", at);
+        if (bytes.size() % 2 != 0 || !std::all_of(bytes.begin(), bytes.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+          throw Bad{at + ": \"nameBytes\" is no hexadecimal text"};
+        }
+        entry.nome = transfer::decodeSimName(bytes);
+      } else {
+        throw Bad{at + ": neither \"name\" nor \"nameBytes\""};
+      }
+      if (hasControl(entry.nome, false) || hasControl(entry.telefono, false)) {
+        throw Bad{at + ": a control character in the name or number"};
+      }
+      backup.phonebook.push_back(std::move(entry));
+    }
+  }
+
+  const json& sms = field(doc, "sms", json::value_t::object, "the backup");
+  if (!sms.is_null()) {
+    backup.smsCapacity = count(sms, "capacity", "\"sms\"");
+    std::set<int> taken;
+    for (const json& row : listIn(sms, "messages", "\"sms\"")) {
+      if (!row.is_object()) throw Bad{"\"sms\": a message is no object"};
+      const std::string at = "message " + std::to_string(backup.sms.size() + 1);
+      SimEntry message;
+      message.posizione = position(row, "index", at, taken);
+      message.nome = text(row, "text", at);
+      message.telefono = text(row, "number", at);
+      if (hasControl(message.nome, true) || hasControl(message.telefono, false)) {
+        throw Bad{at + ": a control character in the text or number"};
+      }
+      if (const transfer::SmsLength length = transfer::smsLength(message.nome); length.used > length.holds) {
+        throw Bad{at + ": longer than one message"};
+      }
+      backup.sms.push_back(std::move(message));
+    }
+  }
+  auto byPlace = [](const SimEntry& a, const SimEntry& b) { return a.posizione < b.posizione; };
+  std::sort(backup.phonebook.begin(), backup.phonebook.end(), byPlace);
+  std::sort(backup.sms.begin(), backup.sms.end(), byPlace);
+  return backup;
+}
+
+std::vector<SimEntry> entriesSeen(const std::map<std::int32_t, SeenEntry>& seen) {
+  std::vector<SimEntry> rows;
+  for (const auto& [at, entry] : seen) rows.push_back({at, entry.nome, entry.telefono, kMarkInStep});
+  return rows;
+}
+
+}  // namespace
+
+std::string backupJson(const SimBackup& backup, std::string_view written) {
+  nlohmann::ordered_json doc = {{"format", kBackupFormat}, {"version", kVersion}, {"written", written}};
+  if (backup.sim) doc["sim"] = {{"iccid", backup.sim->iccid}, {"imsi", backup.sim->imsi}};
+  nlohmann::ordered_json book = nlohmann::ordered_json::object();
+  if (backup.capacity > 0) book["capacity"] = backup.capacity;
+  if (backup.nameLength > 0) book["nameLength"] = backup.nameLength;
+  nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+  for (const SimEntry& e : backup.phonebook) {
+    entries.push_back({{"location", e.posizione}, {"name", e.nome}, {"nameBytes", nameBytes(e.nome)},
+                       {"number", e.telefono}});
+  }
+  book["entries"] = std::move(entries);
+  doc["phonebooks"] = {{"SM", std::move(book)}};
+  nlohmann::ordered_json sms = nlohmann::ordered_json::object();
+  if (backup.smsCapacity > 0) sms["capacity"] = backup.smsCapacity;
+  nlohmann::ordered_json messages = nlohmann::ordered_json::array();
+  for (const SimEntry& m : backup.sms) {
+    messages.push_back({{"index", m.posizione}, {"number", m.telefono}, {"text", m.nome}});
+  }
+  sms["messages"] = std::move(messages);
+  doc["sms"] = std::move(sms);
+  // Invalid UTF-8 (a SIM's name the codec could not read) is replaced, never a failure.
+  return doc.dump(1, '\t', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+Result<SimBackup> parseBackupJson(std::string_view text) {
+  try {
+    return parse(json::parse(text));
+  } catch (const Bad& bad) {
+    return Error{Errc::Invalid, bad.why};
+  } catch (const json::exception& e) {
+    return Error{Errc::Invalid, std::string("not JSON (") + e.what() + ")"};
+  }
+}
+
+Result<SimBackup> backupOfCopy(const fs::path& database, BusyPolicy busy) {
+  SimBackup backup;
+  std::optional<SimIdentity> sims[2];
+  for (ListStore store : {ListStore::Phonebook, ListStore::Sms}) {
+    auto table = SimTable::open(database, store, busy);
+    if (!table) return table.error();
+    auto sim = table->identity();
+    if (!sim) return sim.error();
+    auto seen = table->seen();
+    if (!seen) return seen.error();
+    (store == ListStore::Sms ? backup.sms : backup.phonebook) = entriesSeen(*seen);
+    sims[store == ListStore::Sms ? 1 : 0] = *sim;
+  }
+  if (!sims[0] && !sims[1]) {
+    return Error{Errc::Invalid, "neither the phonebook nor the messages have been read from a SIM"};
+  }
+  if (sims[0] && sims[1] && sameSim(*sims[0], *sims[1]) == SameSim::No) {
+    return Error{Errc::Invalid, "the phonebook and the messages were read from two different SIMs"};
+  }
+  backup.sim = sims[0] && sims[0]->known() ? sims[0] : sims[1];
+  return backup;
+}
+
+Status writeBackup(const fs::path& file, const SimBackup& backup) {
+  char stamp[32] = "";
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  if (::gmtime_r(&now, &utc)) std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return writeFileAtomically(file, backupJson(backup, stamp), 0600);
+}
+
+std::vector<SimEntry> restoredRows(const std::vector<SimEntry>& backup, const std::map<std::int32_t, SeenEntry>& seen) {
+  std::vector<SimEntry> rows;
+  std::set<std::int32_t> kept;
+  for (const SimEntry& e : backup) {
+    SimEntry row{e.posizione, e.nome, e.telefono, kMarkNew};
+    if (auto on = seen.find(e.posizione); on != seen.end()) {
+      row.operazione = on->second == SeenEntry{e.nome, e.telefono} ? kMarkInStep : kMarkChanged;
+    }
+    kept.insert(e.posizione);
+    rows.push_back(std::move(row));
+  }
+  for (const auto& [at, entry] : seen) {
+    if (!kept.contains(at)) rows.push_back({at, entry.nome, entry.telefono, kMarkDeleted});
+  }
+  std::sort(rows.begin(), rows.end(), [](const SimEntry& a, const SimEntry& b) { return a.posizione < b.posizione; });
+  return rows;
+}
+
+Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& database, int maxSIM, int maxSMS,
+                                    bool discardMarks, BusyPolicy busy) {
+  std::error_code ec;
+  const auto status = fs::status(file, ec);
+  if (!fs::exists(status)) return Error{Errc::NotFound, file.string() + ": no such file"};
+  if (!fs::is_regular_file(status)) return Error{Errc::Io, file.string() + ": not a file"};
+  const auto size = fs::file_size(file, ec);
+  if (ec) return Error{Errc::Io, file.string() + ": " + ec.message()};
+  if (size > kMaxBackupBytes) return Error{Errc::TooLarge, file.string() + ": too large for a SIM backup"};
+  std::ifstream in(file, std::ios::binary);
+  const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) return Error{Errc::Io, file.string() + ": cannot be read"};
+  Result<SimBackup> parsed = parseBackupJson(body);
+  if (!parsed) return Error{parsed.error().code, file.string() + ": " + parsed.error().detail};
+
+  BackupRestore report;
+  report.backup = std::move(*parsed);
+  const SimBackup& backup = report.backup;
+  if (maxSIM > 0 && !backup.phonebook.empty() && backup.phonebook.back().posizione > maxSIM) {
+    return Error{Errc::TooLarge, "the backup holds location " + std::to_string(backup.phonebook.back().posizione) +
+                                     ", and this SIM has " + std::to_string(maxSIM)};
+  }
+  if (maxSMS > 0 && backup.sms.size() > static_cast<std::size_t>(maxSMS)) {
+    return Error{Errc::TooLarge, "the backup holds " + std::to_string(backup.sms.size()) +
+                                     " messages, and this SIM has room for " + std::to_string(maxSMS)};
+  }
+  auto phonebook = SimTable::open(database, ListStore::Phonebook, busy);
+  if (!phonebook) return phonebook.error();
+  auto messages = SimTable::open(database, ListStore::Sms, busy);
+  if (!messages) return messages.error();
+  auto seenEntries = phonebook->seen();
+  if (!seenEntries) return seenEntries.error();
+  auto seenMessages = messages->seen();
+  if (!seenMessages) return seenMessages.error();
+  auto copySim = phonebook->identity();
+  if (!copySim) return copySim.error();
+  report.copySim = *copySim;
+  const std::vector<SimEntry> entryRows = restoredRows(backup.phonebook, *seenEntries);
+  const std::vector<SimEntry> messageRows = restoredRows(backup.sms, *seenMessages);
+  if (Status replaced = phonebook->replaceBothStores(entryRows, messageRows, discardMarks); !replaced) {
+    return replaced.error();
+  }
+  auto tally = [](const std::vector<SimEntry>& rows, int& marked, int& erased) {
+    for (const SimEntry& r : rows) {
+      if (r.operazione == kMarkDeleted) ++erased;
+      else if (r.operazione != kMarkInStep) ++marked;
+    }
+  };
+  tally(entryRows, report.entriesMarked, report.entriesErased);
+  tally(messageRows, report.messagesMarked, report.messagesErased);
+  return report;
+}
+
+}  // namespace voryx::entries

@@ -1,0 +1,76 @@
+#pragma once
+// A whole SIM in one file: its phonebook and its SMS store as its last read saw them, and
+// which SIM they came from. Restoring one marks the local copy so that the next writes
+// make the SIM in the modem hold exactly what the backup holds.
+//
+// The file is JSON (UTF-8), written atomically with mode 0600:
+//   {"format": "voryx-sim-backup", "version": 1, "written": "2026-12-08T14:50:00Z",
+//    "sim": {"iccid": "8939…", "imsi": "2220…"},
+//    "phonebooks": {"SM": {"capacity": 250, "nameLength": 14, "entries": [
+//        {"location": 1, "name": "Anna", "nameBytes": "416E6E61", "number": "+39…"}]}},
+//    "sms": {"capacity": 30, "messages": [{"index": 1, "number": "+39…", "text": "Ciao"}]}}
+// "nameBytes" is the name in the SIM's own form (the hex of the alpha field the SIM stores,
+// without its padding); a restore takes "name", or decodes "nameBytes" when an entry has
+// no "name". Capacities and "sim" are left out when unknown. Phonebooks are keyed by store
+// name; "SM", the SIM phonebook, is the only one read today.
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Result.h"
+#include "store/SimTable.h"
+
+namespace voryx::entries {
+
+inline constexpr std::string_view kBackupFormat = "voryx-sim-backup";
+
+struct SimBackup {
+  std::optional<SimIdentity> sim;
+  int capacity = 0;     // phonebook locations; 0 unknown
+  int nameLength = 0;   // bytes of a name; 0 unknown
+  int smsCapacity = 0;  // messages; 0 unknown
+  std::vector<SimEntry> phonebook;  // by location, mark 0
+  std::vector<SimEntry> sms;        // by index, mark 0
+};
+
+// The file's text; `written` is the time stamp it carries (UTC, ISO 8601).
+std::string backupJson(const SimBackup& backup, std::string_view written);
+// Reads a backup's text. Errors (Invalid, detail readable as it stands): not JSON, not a
+// backup, a version this program does not know, a field of the wrong type, a location or
+// index outside 1..65535 or given twice, a control character in a name or number, a name
+// with neither "name" nor "nameBytes", a message longer than one SMS. Nothing half-read.
+Result<SimBackup> parseBackupJson(std::string_view text);
+
+// The local copy as a backup: what each store's last read or write saw on the SIM (not the
+// changes not yet written) and the SIM it was read from. Errors: Invalid when neither store
+// has been read, or when the phonebook and the messages were read from two SIMs; those of
+// the database.
+Result<SimBackup> backupOfCopy(const std::filesystem::path& database, BusyPolicy busy = kShellBusy);
+Status writeBackup(const std::filesystem::path& file, const SimBackup& backup);
+
+// One store's rows after a restore, over what the SIM in the copy was seen to hold: a
+// backup row the SIM already holds as it is stays in step (0); one at a free location is
+// new (1), one over another entry changed (3); an entry the SIM holds that the backup has
+// not is marked deleted (2). Ordered by location.
+std::vector<SimEntry> restoredRows(const std::vector<SimEntry>& backup,
+                                   const std::map<std::int32_t, SeenEntry>& seen);
+
+struct BackupRestore {
+  SimBackup backup;
+  int entriesMarked = 0, entriesErased = 0;  // phonebook rows marked 1 or 3, and 2
+  int messagesMarked = 0, messagesErased = 0;
+  std::optional<SimIdentity> copySim;  // the SIM the local copy was read from
+};
+// Reads `file` and replaces both local stores with restoredRows, in one transaction.
+// Refused (Invalid, nothing changed) when the copy holds changes not yet written and
+// `discardMarks` is false, or when the SIM of the copy is smaller than the backup (a
+// location above `maxSIM`, more messages than `maxSMS`; 0 means not known). Errors of the
+// file: NotFound, Io, TooLarge, Invalid with "<file>: " before the reason.
+Result<BackupRestore> restoreBackup(const std::filesystem::path& file, const std::filesystem::path& database,
+                                    int maxSIM, int maxSMS, bool discardMarks, BusyPolicy busy = kShellBusy);
+
+}  // namespace voryx::entries

@@ -1,0 +1,170 @@
+#include "entries/Backup.h"
+
+#include <gtest/gtest.h>
+
+#include "store/TempDir.h"
+
+namespace voryx::entries {
+namespace {
+
+const std::string kHead = R"({"format": "voryx-sim-backup", "version": 1, )";
+
+TEST(BackupTest, ComesBackAsItWasWritten) {
+  SimBackup backup;
+  backup.sim = SimIdentity{"89390100001234567895", ""};
+  backup.capacity = 250;
+  backup.nameLength = 14;
+  backup.smsCapacity = 30;
+  backup.phonebook = {{1, "Anna", "+39333", 0}, {7, "Иван Петров", "0612", 0}, {9, "Bar €uro \"x\"", "", 0}};
+  backup.sms = {{2, "Ciao\nriga due", "+39333", 0}, {5, "Grüße", "SMART", 0}};
+  const std::string text = backupJson(backup, "2026-12-08T12:00:00Z");
+  EXPECT_TRUE(text.starts_with("{\n\t\"format\": \"voryx-sim-backup\",\n\t\"version\": 1,")) << text;
+  EXPECT_NE(text.find("\"nameBytes\": \"416E6E61\""), std::string::npos) << text;  // plain GSM
+  EXPECT_NE(text.find("\"nameBytes\": \"810B08"), std::string::npos) << text;      // one Cyrillic window
+  auto back = parseBackupJson(text);
+  ASSERT_TRUE(back.ok()) << back.error().detail;
+  EXPECT_EQ(back->sim, backup.sim);
+  EXPECT_EQ(back->phonebook, backup.phonebook);
+  EXPECT_EQ(back->sms, backup.sms);
+  EXPECT_EQ(back->capacity, 250);
+  EXPECT_EQ(back->nameLength, 14);
+  EXPECT_EQ(back->smsCapacity, 30);
+}
+
+// What a hand-edited or foreign file may hold: taken when it adds up, else refused whole
+// with the reason.
+TEST(BackupTest, ReadsWhatAddsUpAndSaysWhyNot) {
+  struct Case {
+    std::string text;
+    std::string error;  // empty: read, with `names`
+    std::vector<std::string> names = {};
+  };
+  const std::string book = R"("phonebooks": {"SM": {"entries": [)";
+  const Case kCases[] = {
+      {kHead + book + R"({"location": 2, "nameBytes": "8004100411FFFF", "number": "1"},
+                         {"location": 1, "name": "Anna", "nameBytes": "00"}]}}})",
+       "", {"Anna", "АБ"}},  // sorted by location; "name" wins over the bytes
+      {kHead + R"("sms": {"messages": []}})", "", {}},
+      {"", "not JSON"},
+      {"[1, 2", "not JSON"},
+      {"{\"format\": \"voryx-sim-backup\", \"version\": 1, \"x\": \"\xC3\"}", "not JSON"},  // bad UTF-8
+      {R"({"format": "csv"})", "not a SIM backup"},
+      {R"({"format": "voryx-sim-backup", "version": 2})", "a backup of version 2, which this program cannot read"},
+      {R"({"format": "voryx-sim-backup"})", "no \"version\""},
+      {kHead + R"("phonebooks": {"FD": {}}})", "phonebook FD: this program keeps only the SIM phonebook (SM)"},
+      {kHead + R"("phonebooks": {"SM": []}})", "phonebook SM is no object"},
+      {kHead + R"("phonebooks": []})", "the backup: \"phonebooks\" has the wrong type"},
+      {kHead + book + R"(7]}}})", "phonebook SM: an entry is no object"},
+      {kHead + book + R"({"name": "A"}]}}})", "phonebook SM, entry 1: no \"location\""},
+      {kHead + book + R"({"location": "1", "name": "A"}]}}})", "phonebook SM, entry 1: \"location\" has the wrong type"},
+      {kHead + book + R"({"location": 1.5, "name": "A"}]}}})", "phonebook SM, entry 1: \"location\" has the wrong type"},
+      {kHead + book + R"({"location": 0, "name": "A"}]}}})", "phonebook SM, entry 1: \"location\" is out of range"},
+      {kHead + book + R"({"location": 65536, "name": "A"}]}}})", "\"location\" is out of range"},
+      {kHead + book + R"({"location": 3, "name": "A"}, {"location": 3, "name": "B"}]}}})",
+       "phonebook SM, entry 2: location 3 appears twice"},
+      {kHead + book + R"({"location": 1, "number": "1"}]}}})", "entry 1: neither \"name\" nor \"nameBytes\""},
+      {kHead + book + R"({"location": 1, "nameBytes": "41G"}]}}})", "\"nameBytes\" is no hexadecimal text"},
+      {kHead + book + R"({"location": 1, "name": "A\nB"}]}}})", "a control character in the name or number"},
+      {kHead + book + R"({"location": 1, "name": "A", "number": "1\u0000"}]}}})", "a control character"},
+      {kHead + R"("sms": {"messages": [{"index": 1, "text": ")" + std::string(161, 'x') + R"("}]}})",
+       "message 1: longer than one message"},
+      {kHead + R"("sms": {"messages": [{"index": 1}, {"index": 1}]}})", "message 2: index 1 appears twice"},
+      {kHead + R"("sms": {"capacity": -1}})", "\"sms\": \"capacity\" is out of range"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    auto read = parseBackupJson(c.text);
+    if (!c.error.empty()) {
+      ASSERT_FALSE(read.ok());
+      EXPECT_EQ(read.error().code, Errc::Invalid);
+      EXPECT_NE(read.error().detail.find(c.error), std::string::npos) << read.error().detail;
+      continue;
+    }
+    ASSERT_TRUE(read.ok()) << read.error().detail;
+    std::vector<std::string> names;
+    for (const SimEntry& e : read->phonebook) names.push_back(e.nome);
+    EXPECT_EQ(names, c.names);
+  }
+}
+
+// The marks a restore leaves over what the SIM in the copy holds: the writes then make it
+// hold the backup and nothing else.
+TEST(BackupTest, MarksWhatTheWritesMustChange) {
+  const std::map<std::int32_t, SeenEntry> seen = {{1, {"Anna", "1"}}, {2, {"Bob", "2"}}, {4, {"Old", "4"}}};
+  EXPECT_EQ(restoredRows({{3, "Carl", "3", 0}, {2, "Bob", "22", 0}, {1, "Anna", "1", 0}}, seen),
+            (std::vector<SimEntry>{{1, "Anna", "1", kMarkInStep},
+                                   {2, "Bob", "22", kMarkChanged},
+                                   {3, "Carl", "3", kMarkNew},
+                                   {4, "Old", "4", kMarkDeleted}}));
+  EXPECT_EQ(restoredRows({}, seen).size(), 3u);
+  EXPECT_EQ(restoredRows({{5, "E", "5", 0}}, {}), (std::vector<SimEntry>{{5, "E", "5", kMarkNew}}));
+}
+
+class BackupFileTest : public test::ShippedDbTest {
+ protected:
+  Result<BackupRestore> restore(const std::string& text, int maxSIM = 0, int maxSMS = 0, bool discard = false) {
+    test::writeFile(file_, text);
+    return restoreBackup(file_, db_, maxSIM, maxSMS, discard);
+  }
+  std::filesystem::path file_ = dir_ / "sim.json";
+};
+
+// Both stores change together or not at all; the copy's SIM and what it held stay.
+TEST_F(BackupFileTest, RestoresBothStoresOrNeither) {
+  const SimIdentity newSim{"89390100009999999995", ""};
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Phonebook)->storeRead({{1, "Anna", "1", 0}, {5, "Eve", "5", 0}}, newSim, false).ok());
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Sms)->storeRead({{1, "hi", "9", 0}}, newSim, false).ok());
+  const std::string text =
+      kHead + R"("sim": {"iccid": "89390100001234567895"},
+                 "phonebooks": {"SM": {"entries": [{"location": 1, "name": "Anna", "number": "1"},
+                                                   {"location": 9, "name": "Zed", "number": "99"}]}},
+                 "sms": {"messages": [{"index": 1, "text": "hello", "number": "9"}]}})";
+  // Too small a SIM, a file cut short: nothing changes.
+  struct Refusal {
+    std::string text;
+    int maxSIM, maxSMS;
+    std::string why;
+  };
+  for (const Refusal& r : {Refusal{text, 8, 0, "the backup holds location 9, and this SIM has 8"},
+                           Refusal{text.substr(0, 60), 0, 0, "sim.json: not JSON"}}) {
+    auto refused = restore(r.text, r.maxSIM, r.maxSMS);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().detail.find(r.why), std::string::npos) << refused.error().detail;
+    EXPECT_EQ(rows(), (std::vector<SimEntry>{{1, "Anna", "1", 0}, {5, "Eve", "5", 0}}));
+  }
+  auto restored = restore(text);
+  ASSERT_TRUE(restored.ok()) << restored.error().detail;
+  EXPECT_EQ(restored->entriesMarked, 1);
+  EXPECT_EQ(restored->entriesErased, 1);
+  EXPECT_EQ(restored->messagesMarked, 1);
+  EXPECT_EQ(restored->copySim, newSim);
+  EXPECT_EQ(rows(), (std::vector<SimEntry>{{1, "Anna", "1", 0}, {5, "Eve", "5", 2}, {9, "Zed", "99", 1}}));
+  EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "hello", "9", 3}}));
+  EXPECT_EQ(*SimTable::open(db_, ListStore::Phonebook)->identity(), newSim);
+
+  // Marked rows are kept unless the user gives them up.
+  auto marked = restore(text);
+  ASSERT_FALSE(marked.ok());
+  EXPECT_NE(marked.error().detail.find("not yet written to the SIM"), std::string::npos);
+  EXPECT_TRUE(restore(text, 0, 0, true).ok());
+  EXPECT_FALSE(restore(kHead + R"("sms": {"messages": [{"index": 1}, {"index": 2}]}})", 0, 1, true).ok());
+}
+
+TEST_F(BackupFileTest, BacksUpWhatTheSimHeldNotTheChanges) {
+  EXPECT_FALSE(backupOfCopy(db_).ok());  // nothing read yet
+  const SimIdentity a{"89390100001234567895", "222015550001234"};
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Phonebook)->storeRead({{1, "Anna", "1", 0}}, a, false).ok());
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Phonebook)->change({1, "Changed", "1", 3}).ok());
+  auto copy = backupOfCopy(db_);
+  ASSERT_TRUE(copy.ok()) << copy.error().detail;
+  EXPECT_EQ(copy->phonebook, (std::vector<SimEntry>{{1, "Anna", "1", 0}}));
+  EXPECT_EQ(copy->sim, a);
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Sms)->storeRead({}, {"89390100009999999995", ""}, false).ok());
+  auto two = backupOfCopy(db_);
+  ASSERT_FALSE(two.ok());
+  EXPECT_EQ(two.error().detail, "the phonebook and the messages were read from two different SIMs");
+  EXPECT_FALSE(writeBackup(dir_ / "missing" / "b.json", *copy).ok());
+}
+
+}  // namespace
+}  // namespace voryx::entries
