@@ -108,6 +108,8 @@ void addBackupCommands(CLI::App& app, int& exitCode) {
       ->option_text("HOW");
   save->add_flag("--discard-changes", options->discardChanges,
                  "Read even when the local copy holds changes not yet written to the SIM (they are lost)");
+  save->add_flag("--fast,!--no-fast", options->read.fast,
+                 "Take a reply as complete at its final result code, as for \"voryx read\"");
   save->add_flag("-q,--quiet", options->read.quiet, "No progress bar, only errors and the last line");
   save->footer(
       "Both stores are read into the local copy first, as \"voryx read\" and \"voryx read --sms\" read them; "

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/RunVoryx.h"
+#include "sim/Gammu.h"
 #include "sim/ModemPorts.h"
 #include "sim/VirtualModem.h"
 #include "store/TempDir.h"
@@ -226,6 +228,56 @@ TEST(CommandLineTest, TwoSimFilesAreTwoSims) {
   EXPECT_NE(iccidLine(b), iccid);
   EXPECT_EQ(runVoryx(home, {"write", "--sim-file", a, "--quiet"}).status, 0);
   EXPECT_EQ(iccidLine(a), iccid);  // the same SIM, changed and saved again
+}
+
+// A whole SIM moved onto a new one: its backup, the new SIM read, the backup restored and
+// written; the new SIM then holds what the old one held (gammu lists the same phonebook)
+// and no message the backup lacks.
+TEST(CommandLineTest, ABackupMovesAWholeSimOntoANewOne) {
+  sim::SimCard blank;
+  blank.giveFreshIdentity();
+  ASSERT_TRUE(blank.writeEntryText(40, "Not backed up", "123"));
+  ASSERT_TRUE(blank.setMessage(9, {sim::SmsStatus::RecRead, "+3912", "24/05/04,08:00:00+08", "Not backed up", false}));
+  sim::VirtualModem old(sim::SimCard::demo()), fresh(blank);
+  ASSERT_TRUE(old.start() && fresh.start());
+  test::TempDir home;
+  const std::string file = (home / "sim.json").string();
+  const std::string a = old.devicePath(), b = fresh.devicePath();
+  expectSays(home, {
+      {{"backup", file, "--device", a, "-q", "--fast"}, 0,
+       "voryx backup: 36 entries and 5 messages of SIM \u20264567895 written to " + file},
+      {{"restore-backup", (home / "none.json").string()}, 1,
+       "voryx restore-backup: nothing was restored: " + (home / "none.json").string() + ": no such file"},
+      {{"read", "--device", b, "-q", "--fast"}, 0, ""},
+      {{"read", "--sms", "--device", b, "-q", "--fast"}, 0, ""},
+      {{"restore-backup", file}, 0,
+       "voryx restore-backup: 36 entries and 5 messages of SIM \u20264567895 restored; 36 entries and 5 "
+       "messages to write, 1 entries and 1 messages the SIM holds and the backup has not marked deleted "
+       "(\"voryx write\" and \"voryx write --sms\" carry them to the SIM)"},
+      {{"restore-backup", file}, 1,
+       "voryx restore-backup: nothing was restored: " + (home / "data" / "Voryx.sqlitedb").string() +
+           ": 37 changes are not yet written to the SIM (--discard-changes restores anyway)"},
+      {{"write", "--device", a, "-q", "--fast"}, 5,  // not onto the old SIM by mistake
+       "This is not the SIM the list was read from (read from \u2026" + fresh.sim().iccid().substr(13) +
+           ", this SIM is \u20264567895). Read this SIM first, or write with --to-other-sim to copy the list onto it."},
+      {{"write", "--device", b, "-q", "--fast"}, 0, ""},
+      {{"write", "--sms", "--device", b, "-q", "--fast"}, 0, ""},
+      {{"status"}, 0, "Nothing to write (the list is as on the SIM \u2026" + fresh.sim().iccid().substr(13) + ")"},
+  });
+  const sim::SimCard before = old.sim(), after = fresh.sim();
+  for (int location = 1; location <= before.locations(); ++location) {
+    EXPECT_EQ(after.name(location), before.name(location)) << location;
+    EXPECT_EQ(after.number(location), before.number(location)) << location;
+  }
+  std::vector<std::pair<std::string, std::string>> sent, stored;
+  for (const auto& [index, m] : before.messages()) sent.emplace_back(m.number, m.text);
+  for (const auto& [index, m] : after.messages()) stored.emplace_back(m.number, m.text);
+  std::sort(sent.begin(), sent.end());
+  std::sort(stored.begin(), stored.end());
+  EXPECT_EQ(stored, sent);
+  if (test::gammuInstalled()) {
+    EXPECT_EQ(test::runGammu(b, "getallmemory SM"), test::runGammu(a, "getallmemory SM"));
+  }
 }
 
 // The SIM's PIN and PUK from the shell, on two PIN-locked virtual SIMs (the second one
