@@ -705,6 +705,10 @@ ModemEngine::Outcome ModemEngine::messages(const AtCommand& cmd, const std::vect
 }
 
 std::string ModemEngine::messageData(const SmsRecord& m) const {
+  if (!m.header.empty()) {  // 27.005: with a header, the user data's octets in hexadecimal
+    std::size_t udl = 0;
+    return toHex(userData(m, udl));
+  }
   auto text = utf8Decode(m.text).value_or(U"");
   if (m.ucs2 && settings_.charset != Charset::Utf8) return toHex(utf16Encode(text));
   return teEncode(text, settings_.charset);

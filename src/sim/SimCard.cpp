@@ -320,6 +320,17 @@ SimCard SimCard::demo() {
                   "Привет! Как дела?", true});
   sim.addMessage({SmsStatus::StoUnsent, "+393331234567", "", "Ricordati il pane", false});
   sim.addMessage({SmsStatus::StoSent, "0612345678", "", "Costa 5€ [sconto]", false});
+  // A message in three parts (reference 2A), stored out of order: part 2, 1, then 3.
+  const std::string kParts[] = {
+      "Ciao Anna, ti scrivo per sabato: la cena e' alle 20 da Gino, abbiamo prenotato un tavolo "
+      "per dodici persone vicino alla finestra. ",
+      "Porta pure tuo fratello, c'e' posto per tutti. Dopo cena pensavamo di andare a ballare in "
+      "centro, ma decidiamo li' tutti insieme. Per il regalo ",
+      "a Marco abbiamo raccolto 15 euro a testa. A sabato!"};
+  for (int part : {2, 1, 3}) {
+    sim.addMessage({SmsStatus::RecRead, "+393471112233", "24/05/04,20:30:0" + std::to_string(part) + "+08",
+                    kParts[part - 1], false, std::string("\x00\x03\x2A\x03", 4) + static_cast<char>(part)});
+  }
   return sim;
 }
 
@@ -330,7 +341,8 @@ SimCard SimCard::demo() {
 //   imsi <digits>                           lines is the SIM of kDefaultIccid/kDefaultImsi
 //   adn <location> <record hex>             EF_ADN bytes; a comment shows name, number, type
 //   ext <record> <record hex>               EF_EXT1 bytes (13), where a record's number goes on
-//   msg <index> "<status>" gsm|ucs2 "<number>" "<time stamp>" "<text>"
+//   msg <index> "<status>" gsm|ucs2 "<number>" "<time stamp>" "<text>" [<header hex>]
+//                                           the header: the user data header's elements
 // '#' starts a comment. Only the hex of a record counts.
 std::string SimCard::toText() const {
   std::ostringstream out;
@@ -356,7 +368,7 @@ std::string SimCard::toText() const {
   for (const auto& [index, m] : messages_) {
     out << "msg " << index << ' ' << quotedWord(smsStatusName(m.status)) << ' '
         << (m.ucs2 ? "ucs2" : "gsm") << ' ' << quotedWord(m.number) << ' ' << quotedWord(m.timestamp) << ' '
-        << quotedWord(m.text) << '\n';
+        << quotedWord(m.text) << (m.header.empty() ? "" : " " + toHex(m.header)) << '\n';
   }
   return out.str();
 }
@@ -416,7 +428,7 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
       auto bytes = fromHex((*w)[2]);
       if (!n || !bytes) return fail("ext wants a record number and the record in hex");
       extensions.emplace_back(*n, *bytes);
-    } else if (kind == "msg" && w->size() == 7) {
+    } else if (kind == "msg" && (w->size() == 7 || w->size() == 8)) {
       auto index = parseCount((*w)[1]);
       auto status = smsStatusFromName((*w)[2]);
       const std::string& coding = (*w)[3];
@@ -432,7 +444,14 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
       if (!validTimestamp(m.timestamp)) return fail("time stamp is not yy/MM/dd,hh:mm:ss+zz");
       auto chars = utf8Decode(m.text);
       if (!chars) return fail("text is not UTF-8");
-      if (m.ucs2 ? chars->size() > 70 : gsm7::septetCount(*chars).value_or(999) > 160)
+      if (w->size() == 8) {
+        auto header = fromHex((*w)[7]);
+        if (!header || header->empty() || header->size() > 40) return fail("the header wants 1 to 40 bytes in hex");
+        m.header = *header;
+      }
+      const std::size_t headerOctets = m.header.empty() ? 0 : m.header.size() + 1;
+      if (m.ucs2 ? chars->size() * 2 + headerOctets > 140
+                 : gsm7::septetCount(*chars).value_or(999) + (headerOctets * 8 + 6) / 7 > 160)
         return fail("text does not fit one message in this coding");
       msgs.emplace_back(*index, std::move(m));
     } else {

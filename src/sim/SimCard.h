@@ -28,6 +28,8 @@ struct SmsRecord {
   std::string timestamp;  // "yy/MM/dd,hh:mm:ss+zz" (quarter hours) for received; may be empty
   std::string text;       // UTF-8
   bool ucs2 = false;      // coded as UCS2 (DCS 0x08) rather than the GSM 7-bit alphabet
+  std::string header;     // the user data header's elements (its length octet left out);
+                          // empty: none. A part of a long message holds its concatenation.
   bool operator==(const SmsRecord&) const = default;
 };
 

@@ -159,37 +159,45 @@ std::string decodeBcd(std::string_view bytes) {
   return out;
 }
 
+std::string userData(const SmsRecord& m, std::size_t& udl) {
+  const auto text = utf8Decode(m.text).value_or(U"");
+  const std::string header =
+      m.header.empty() ? std::string() : static_cast<char>(m.header.size()) + m.header;
+  auto septets = m.ucs2 ? std::nullopt : gsm7::encode(text);
+  if (!septets) {
+    const std::string data = header + utf16Encode(text);
+    udl = data.size();
+    return data;
+  }
+  // The header, then fill bits up to a septet boundary, then the septets.
+  const std::size_t headerSeptets = (header.size() * 8 + 6) / 7;
+  udl = headerSeptets + septets->size();
+  const std::string packed = gsm7::pack(std::string(headerSeptets, '\0') + *septets);
+  return header + packed.substr(std::min(header.size(), packed.size()));
+}
+
 std::string encodeSmsPdu(const SmsRecord& m) {
   const bool received = m.status == SmsStatus::RecUnread || m.status == SmsStatus::RecRead;
-  const auto text = utf8Decode(m.text).value_or(U"");
-  std::string userData;
   std::size_t udl = 0;
-  std::uint8_t dcs = kDcsGsm;
-  auto septets = m.ucs2 ? std::nullopt : gsm7::encode(text);
-  if (septets) {
-    udl = septets->size();
-    userData = gsm7::pack(*septets);
-  } else {
-    dcs = kDcsUcs2;
-    userData = utf16Encode(text);
-    udl = userData.size();
-  }
+  const std::string data = userData(m, udl);
+  const std::uint8_t dcs = m.ucs2 || !gsm7::encode(utf8Decode(m.text).value_or(U"")) ? kDcsUcs2 : kDcsGsm;
+  const char headerBit = m.header.empty() ? 0 : 0x40;
   std::string pdu = encodeServiceCentre(kServiceCentre);
   if (received) {
-    pdu += static_cast<char>(0x04);  // SMS-DELIVER, no more messages waiting
+    pdu += static_cast<char>(0x04 | headerBit);  // SMS-DELIVER, no more messages waiting
     pdu += encodeAddress(m.number);
     pdu += '\0';  // TP-PID
     pdu += static_cast<char>(dcs);
     pdu += encodeTimestamp(m.timestamp);
   } else {
-    pdu += static_cast<char>(0x01);  // SMS-SUBMIT, no validity period
+    pdu += static_cast<char>(0x01 | headerBit);  // SMS-SUBMIT, no validity period
     pdu += '\0';                     // TP-MR
     pdu += encodeAddress(m.number);
     pdu += '\0';
     pdu += static_cast<char>(dcs);
   }
   pdu += static_cast<char>(udl & 0xFF);
-  return pdu + userData;
+  return pdu + data;
 }
 
 std::size_t tpduLength(std::string_view pdu) {
@@ -250,7 +258,8 @@ std::optional<SmsRecord> decodeSmsPdu(std::string_view pdu, std::size_t length, 
     if (udhi) {
       if (ud->empty()) return fail("missing user data header");
       const std::size_t headerSeptets = ((at(*ud, 0) + 1u) * 8u + 6u) / 7u;
-      if (headerSeptets > septets.size()) return fail("user data header too long");
+      if (headerSeptets > septets.size() || at(*ud, 0) + 1u > ud->size()) return fail("user data header too long");
+      m.header = std::string(ud->substr(1, at(*ud, 0)));
       septets.erase(0, headerSeptets);
     }
     auto decoded = gsm7::decode(septets);
@@ -262,6 +271,7 @@ std::optional<SmsRecord> decodeSmsPdu(std::string_view pdu, std::size_t length, 
     std::string_view body = *ud;
     if (udhi) {
       if (body.empty() || at(body, 0) + 1u > body.size()) return fail("user data header too long");
+      m.header = std::string(body.substr(1, at(body, 0)));
       body.remove_prefix(at(body, 0) + 1u);
     }
     auto decoded = utf16Decode(body.substr(0, body.size() & ~std::size_t{1}));

@@ -28,12 +28,17 @@ inline constexpr std::string_view kServiceCentre = "+393359609600";
 
 // The message as a PDU (service centre address first); the TPDU's length (what +CMGL
 // and +CMGR give as <length>) is the size minus the service centre part.
+// With a header, TP-UDHI is set and the user data opens with it (7-bit text then starts
+// at the next septet boundary).
 std::string encodeSmsPdu(const SmsRecord& message);
+// The message's TP-User-Data, header included, and its TP-UDL (septets for 7-bit text,
+// octets for UCS2).
+std::string userData(const SmsRecord& message, std::size_t& udl);
 std::size_t tpduLength(std::string_view pdu);
 
 // A PDU as a client writes it with +CMGW in PDU mode: the service centre address first
 // (unless the bytes are exactly `tpduLength` long), then an SMS-SUBMIT or SMS-DELIVER
-// with 7-bit or UCS2 text (a user data header is skipped). None, with `error` set, for
+// with 7-bit or UCS2 text (a user data header is kept in `header`). None, with `error` set, for
 // anything else or anything that does not add up.
 std::optional<SmsRecord> decodeSmsPdu(std::string_view pdu, std::size_t tpduLength,
                                       std::string* error = nullptr);

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <set>
+#include <tuple>
 #include <string>
 
 #include "base/AtomicFile.h"
+#include "base/Localized.h"
 
 namespace voryx {
 namespace {
@@ -86,6 +89,51 @@ std::u16string utf16Units(std::string_view s) {
 
 }  // namespace
 
+std::vector<SimEntry> joinMessageParts(const std::vector<SimEntry>& rows,
+                                       const std::map<std::int32_t, MessagePart>& parts) {
+  // The parts of one message: one sender, its reference and count.
+  using Key = std::tuple<std::string, std::int32_t, std::int32_t>;
+  std::map<Key, std::vector<const SimEntry*>> messages;
+  for (const SimEntry& row : rows) {
+    auto part = parts.find(row.posizione);
+    if (part == parts.end()) continue;
+    messages[{row.telefono, part->second.reference, part->second.total}].push_back(&row);
+  }
+  std::vector<SimEntry> joined;
+  std::set<std::int32_t> shown;  // rows a joined row stands for
+  for (const SimEntry& row : rows) {
+    auto part = parts.find(row.posizione);
+    if (part == parts.end()) {
+      joined.push_back(row);
+      continue;
+    }
+    if (shown.contains(row.posizione)) continue;
+    const MessagePart& first = part->second;
+    const std::vector<const SimEntry*>& all = messages[{row.telefono, first.reference, first.total}];
+    std::map<std::int32_t, const SimEntry*> byNumber;  // a part stored twice counts once
+    SimEntry whole = row;
+    for (const SimEntry* p : all) {
+      shown.insert(p->posizione);
+      const MessagePart& which = parts.at(p->posizione);
+      if (!byNumber.contains(which.part) || p->posizione < byNumber[which.part]->posizione) byNumber[which.part] = p;
+      if (p->posizione < whole.posizione) whole.posizione = p->posizione;
+      if (p->operazione == kMarkDeleted) whole.operazione = kMarkDeleted;
+    }
+    whole.nome.clear();
+    for (std::int32_t n = 1; n <= first.total; ++n) {
+      auto p = byNumber.find(n);
+      whole.nome += p != byNumber.end() ? p->second->nome
+                                        : "[" + localized("part") + " " + std::to_string(n) + " " +
+                                              localized("of") + " " + std::to_string(first.total) + " " +
+                                              localized("missing") + "]";
+    }
+    whole.nome += " (" + std::to_string(first.total) + " " + localized("parts") + ")";
+    whole.part = parts.at(whole.posizione);
+    joined.push_back(std::move(whole));
+  }
+  return joined;
+}
+
 ListLoad loadEntries(const fs::path& database, ListStore store, std::string_view search,
                      int sortField, BusyPolicy busy) {
   ListLoad load;
@@ -93,7 +141,11 @@ ListLoad loadEntries(const fs::path& database, ListStore store, std::string_view
   Result<std::vector<SimEntry>> rows = [&]() -> Result<std::vector<SimEntry>> {
     auto table = SimTable::open(database, store, busy);
     if (!table) return table.error();
-    return table->list(search, sortField);
+    auto listed = table->list(search, sortField);
+    if (!listed || store != ListStore::Sms) return listed;
+    auto parts = table->parts();
+    if (!parts) return parts.error();
+    return joinMessageParts(*listed, *parts);
   }();
   if (rows) {
     load.entries = std::move(*rows);

@@ -2,7 +2,9 @@
 // Loading the main screen's list from the database, and the two comparators that
 // re-sort it in memory. The loading blocks while it waits out a lock, up to the policy's
 // bound: the main loop passes kScreenBusy, the shell and the jobs keep kShellBusy.
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +41,13 @@ struct ListLoad {
 // to the SIM.
 ListLoad loadEntries(const std::filesystem::path& database, ListStore store,
                      std::string_view search, int sortField, BusyPolicy busy = kShellBusy);
+
+// The SMS list with each message sent in parts as one row: at its lowest index, with the
+// parts' texts in their order ("[part 2 of 3 missing]" for one the SIM lacks, a part
+// stored twice taken once), " (3 parts)" after them, marked deleted when a part is, and
+// the `part` of the part at that index. loadEntries joins the SMS list so. Other rows stay as they are.
+std::vector<SimEntry> joinMessageParts(const std::vector<SimEntry>& rows,
+                                       const std::map<std::int32_t, MessagePart>& parts);
 
 // Comparators: negative, zero or positive.
 // By posizione as integers (3 before 12).

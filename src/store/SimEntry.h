@@ -2,6 +2,7 @@
 // One row of the list on the main screen, built from one row of `sim` or `simsms`.
 // Never edited in place: a change builds a new entry and replaces the old one.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace voryx {
@@ -14,11 +15,24 @@ enum Mark : std::int32_t {
   kMarkChanged = 3,  // to be written to its location
 };
 
+// Which part of a message sent in parts an SMS holds, from its concatenation header:
+// every part carries the sender's reference and the count of parts.
+struct MessagePart {
+  std::int32_t reference = 0;  // 0..65535
+  std::int32_t total = 0;      // 2..255
+  std::int32_t part = 0;       // 1..total
+  bool operator==(const MessagePart&) const = default;
+};
+
 struct SimEntry {
   std::int32_t posizione = 0;   // SIM location or message index (`entry`)
   std::string nome;             // name or message text (`desc`), UTF-8
   std::string telefono;         // number (`number`)
   std::int32_t operazione = 0;  // change mark
+  // SMS only: the part of a long message this one is (table `simparts`), as a read found
+  // it; the list's joined row carries its first part's. Rows as SimTable::list gives them
+  // never carry one.
+  std::optional<MessagePart> part;
 
   bool operator==(const SimEntry&) const = default;
 };

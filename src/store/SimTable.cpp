@@ -45,6 +45,10 @@ constexpr TableSql kSeenTable{
     "simseen",
     "CREATE TABLE simseen (store TEXT, entry INTEGER, desc TEXT, number TEXT, PRIMARY KEY (store, entry))"};
 
+// Which part of a long message each SMS holds (SimEntry::part), by its index.
+constexpr TableSql kPartsTable{
+    "simparts", "CREATE TABLE simparts (entry INTEGER PRIMARY KEY, reference INTEGER, total INTEGER, part INTEGER)"};
+
 // The list statements, exactly as the program has always run them.
 constexpr std::string_view kSimByEntry =
     "SELECT desc,number,entry,operazione FROM sim order by entry";
@@ -164,7 +168,7 @@ Result<SimTable> SimTable::open(const fs::path& file, ListStore store, BusyPolic
   // SQLite's own busy handler: it sleeps in growing steps (1 ms up to 100 ms) until the
   // lock goes or the bound is spent, then the call answers SQLITE_BUSY.
   sqlite3_busy_timeout(db->handle(), static_cast<int>(busy.wait.count()));
-  for (const TableSql* table : {&tableOf(store), &kCardTable, &kSeenTable, &kPassTable}) {
+  for (const TableSql* table : {&tableOf(store), &kCardTable, &kSeenTable, &kPassTable, &kPartsTable}) {
     if (Status made = createTableIfMissing(*db, *table); !made) return made.error();
   }
   return SimTable(std::move(*db), store, busy);
@@ -241,6 +245,16 @@ Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity&
   });
 }
 
+Result<std::map<std::int32_t, MessagePart>> SimTable::parts() {
+  std::map<std::int32_t, MessagePart> parts;
+  if (store_ != ListStore::Sms) return parts;
+  Status read = query(db_, "SELECT entry,reference,total,part FROM simparts", [&parts](const Statement& s) {
+    parts[s.columnInt(0)] = MessagePart{s.columnInt(1), s.columnInt(2), s.columnInt(3)};
+  });
+  if (!read) return read.error();
+  return parts;
+}
+
 Result<std::optional<SimIdentity>> SimTable::identity() {
   std::optional<SimIdentity> sim;
   Status read = query(
@@ -273,15 +287,25 @@ Status SimTable::replaceRows(ListStore store, const std::vector<SimEntry>& rows,
     }
   }
   if (Status emptied = run(db_, "DELETE FROM " + table); !emptied) return emptied;
+  const bool sms = store == ListStore::Sms;
+  if (sms) {
+    if (Status emptied = run(db_, "DELETE FROM simparts"); !emptied) return emptied;
+  }
   auto insert =
       db_.prepare("INSERT INTO " + table + " (entry,desc,number,operazione) VALUES (?,?,?,?)");
   if (!insert) return insert.error();
+  auto insertPart = db_.prepare("INSERT INTO simparts (entry,reference,total,part) VALUES (?,?,?,?)");
+  if (!insertPart) return insertPart.error();
   std::set<std::int32_t> stored;
   for (const SimEntry& row : rows) {
     if (!stored.insert(row.posizione).second) continue;
     Status inserted = steps(
         db_, *insert, [](const Statement&) {}, row.posizione, std::string_view(row.nome),
         std::string_view(row.telefono), row.operazione);
+    if (inserted && sms && row.part) {
+      inserted = steps(db_, *insertPart, [](const Statement&) {}, row.posizione, row.part->reference,
+                       row.part->total, row.part->part);
+    }
     if (!inserted) return inserted;
   }
   return Ok{};
@@ -310,6 +334,13 @@ Result<std::optional<std::int32_t>> SimTable::add(
 Status SimTable::change(const SimEntry& entry) {
   const std::string table(tableOf(store_).name);
   return inTransaction(db_, [&]() -> Status {
+    if (store_ == ListStore::Sms) {
+      bool part = false;
+      Status looked = query(db_, "SELECT 1 FROM simparts WHERE entry=?", [&part](const Statement&) { part = true; },
+                            entry.posizione);
+      if (!looked) return looked;
+      if (part) return Error{Errc::Invalid, "A message in parts can be deleted, not changed."};
+    }
     Status changed = run(db_, "UPDATE " + table + " SET desc=?,number=?,operazione=? WHERE entry=?",
                          std::string_view(entry.nome), std::string_view(entry.telefono),
                          entry.operazione, entry.posizione);
@@ -331,7 +362,13 @@ Status SimTable::markDeleted(std::int32_t entry) {
       return Error{Errc::NotFound,
                    db_.file().string() + ": no entry " + std::to_string(entry) + " in " + table};
     }
-    return Ok{};
+    if (store_ != ListStore::Sms) return Ok{};
+    // A part of a long message: the whole message goes, every part of it.
+    return run(db_,
+               "UPDATE simsms SET operazione=2 WHERE entry IN (SELECT p.entry FROM simparts p, simparts q, "
+               "simsms s, simsms t WHERE q.entry=? AND p.reference=q.reference AND p.total=q.total "
+               "AND s.entry=p.entry AND t.entry=q.entry AND s.number IS t.number)",
+               entry);
   });
 }
 
@@ -387,6 +424,14 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
 
   return inTransaction(db_, [&]() -> Status {
     if (Status noted = noteSeen(); !noted) return noted;
+    // Where the pass erased a message or stored one (a whole message, never a part), no
+    // part of a long message is left.
+    for (const Confirmed& c : confirmed) {
+      if (store_ != ListStore::Sms) break;
+      const std::int32_t at = c.what == Confirmed::What::Written ? c.storedAt.value_or(c.sent.posizione)
+                                                                 : c.sent.posizione;
+      if (Status forgot = run(db_, "DELETE FROM simparts WHERE entry=?", at); !forgot) return forgot;
+    }
     if (!token.empty()) {
       Status applied = run(db_, "INSERT OR REPLACE INTO simpass (store,token) VALUES (?,?)", store, token);
       if (!applied) return applied;

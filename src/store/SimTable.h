@@ -132,6 +132,11 @@ class SimTable {
   Result<std::optional<SimIdentity>> identity();
   // What that SIM held at each location, as its last read or write saw it.
   Result<std::map<std::int32_t, SeenEntry>> seen();
+  // SMS: which messages are parts of a long message (by index), as the read that stored
+  // them found them (SimEntry::part); replaceAll and storeRead replace them with the rows'
+  // own, and a write forgets them where it erased or stored a message. Empty for the
+  // phonebook.
+  Result<std::map<std::int32_t, MessagePart>> parts();
 
   // Adds `entry` as a new row at the location `choose` picks from the locations of every
   // row of the table (whatever its mark; in no particular order), in one transaction, so
@@ -141,9 +146,12 @@ class SimTable {
       const SimEntry& entry,
       const std::function<std::optional<std::int32_t>(const std::vector<std::int32_t>&)>& choose);
   // Gives the row at `entry.posizione` the entry's name, number and mark; Errc::NotFound
-  // when there is no such row (another program's write removed it).
+  // when there is no such row (another program's write removed it), Errc::Invalid for a
+  // part of a long message (it can only be deleted, as a whole).
   Status change(const SimEntry& entry);
-  // Marks the row at `entry` deleted (2); Errc::NotFound when there is none.
+  // Marks the row at `entry` deleted (2), and with a part of a long message every part of
+  // it (the parts of one sender with its reference and count); Errc::NotFound when there
+  // is none.
   Status markDeleted(std::int32_t entry);
   // Marks every row deleted (2).
   Status markAllDeleted();

@@ -279,6 +279,30 @@ std::vector<SmsRow> parseCmglListing(std::string_view listing) {
   return rows;
 }
 
+// +CMGL: 1,1,,24
+// 07919333...
+std::vector<PduRow> parsePduCmglListing(std::string_view listing) {
+  const std::vector<Line> lines = splitLines(listing);
+  const std::size_t last = finalResultLine(lines);
+  std::vector<PduRow> rows;
+  for (std::size_t h = 0; h + 1 < last; ++h) {
+    FieldCursor f{lines[h].text};
+    if (!f.expect("+CMGL:")) continue;
+    auto index = f.field();
+    auto status = f.field();
+    if (!index || !status || index->quoted || status->quoted) continue;
+    auto i = toInt(index->text);
+    auto st = toInt(status->text);
+    const std::string_view pdu = lines[h + 1].text;
+    const bool hex = !pdu.empty() && pdu.size() % 2 == 0 &&
+                     pdu.find_first_not_of("0123456789ABCDEFabcdef") == std::string_view::npos;
+    if (!i || !st || *st < 0 || *st > 3 || !hex) continue;
+    rows.push_back({*i, *st, std::string(pdu)});
+    ++h;
+  }
+  return rows;
+}
+
 int countPieces(std::string_view listing) {
   int pieces = 1;
   for (std::size_t at = listing.find("\r\n\r\n"); at != std::string_view::npos;

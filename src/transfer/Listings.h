@@ -62,6 +62,15 @@ struct SmsRow {
 };
 std::vector<SmsRow> parseCmglListing(std::string_view listing);
 
+// PDU-mode "+CMGL:" listing: "index,stat,[alpha],length" and the PDU's hex on the next
+// line. Rows whose header or PDU cannot be read are left out.
+struct PduRow {
+  int index = 0;
+  int status = 0;   // 0 received unread, 1 received read, 2 stored unsent, 3 stored sent
+  std::string pdu;  // hex, service centre address first
+};
+std::vector<PduRow> parsePduCmglListing(std::string_view listing);
+
 // How many pieces a listing falls into when split at every blank line ("\r\n\r\n"): the
 // count the debug log gives, and one progress step each.
 int countPieces(std::string_view listing);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Hex.h"
 #include "base/Localized.h"
 #include "entries/DebugLog.h"
 #include "modem/ErrorText.h"
@@ -19,6 +20,8 @@
 #include "transfer/RecordJobs.h"
 #include "transfer/SimIdentity.h"
 #include "transfer/SimName.h"
+#include "transfer/SimRecords.h"
+#include "transfer/SmsParts.h"
 #include "transfer/TransferJobs.h"
 
 namespace voryx::transfer {
@@ -216,6 +219,35 @@ void logSmsPiece(JobSession& s, int i, std::string_view piece, const std::vector
   VORYX_LOG_IF(log, "tipo |%s|\n", row->type.c_str());
 }
 
+// The parts of long messages in a text-mode listing, which shows each as the hexadecimal
+// of its user data: the same store listed once in PDU mode tells each part's coding, text
+// and place in its message, then text mode is set again. A modem without PDU mode leaves
+// the rows as they were listed. False when the dialogue must end.
+bool readMessageParts(JobSession& s, std::vector<SimEntry>& rows) {
+  VORYX_LOG_IF(s.logging(), "sms parts: listing in PDU mode\n");
+  if (!s.exchange("AT+CMGF=0\r", true)) return false;
+  if (s.answer().kind != ReplyKind::Ok) return true;
+  const std::string_view listCommand = "AT+CMGL=4\r";
+  modem::logSend(s.logging(), listCommand);
+  if (!s.exchange(listCommand)) return false;
+  modem::logBuffer(s.logging(), s.reply());
+  if (s.answer().kind == ReplyKind::Ok) {
+    // The listing's status, as EF_SMS's status byte: received read 1, unread 3, sent 5, unsent 7.
+    constexpr char kStatusByte[] = {3, 1, 7, 5};
+    for (const PduRow& listed : parsePduCmglListing(s.reply())) {
+      const std::string record = kStatusByte[listed.status] + hexDecode(listed.pdu).value_or(std::string());
+      const std::optional<SmsContent> message = decodeSmsRecord(record);
+      auto row = std::find_if(rows.begin(), rows.end(), [&](const SimEntry& r) { return r.posizione == listed.index; });
+      if (!message || !message->part || row == rows.end()) continue;
+      VORYX_LOG_IF(s.logging(), "sms %d: part %d of %d, reference %d\n", listed.index, message->part->part,
+                   message->part->total, message->part->reference);
+      row->nome = message->text;
+      row->part = message->part;
+    }
+  }
+  return s.exchange("AT+CMGF=1\r", true);
+}
+
 JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows, int& steps) {
   if (!s.exchange("AT V1E0\r", true) || !s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true)) {
     return s.failure();
@@ -254,6 +286,8 @@ JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& 
     rows.push_back({row.index, decodeMessageText(row.text, cs),
                     numberWithPlus(decodeSender(row.listedNumber, row.type, cs), row.type), kMarkInStep});
   }
+  const bool parts = std::any_of(listed.begin(), listed.end(), [](const SmsRow& row) { return isHexPartBody(row.text); });
+  if (parts && !readMessageParts(s, rows)) return s.failure();
   return JobOutcome::Done;
 }
 

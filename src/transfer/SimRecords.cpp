@@ -4,6 +4,7 @@
 #include <set>
 
 #include "transfer/GsmAlphabet.h"
+#include "transfer/SmsParts.h"
 #include "transfer/SmsPdu.h"
 
 namespace voryx::transfer {
@@ -146,7 +147,7 @@ bool readAddress(Cursor& c, std::string& number, int& type) {
   return true;
 }
 
-std::optional<std::string> userText(Cursor& c, int firstOctet, int dcs) {
+std::optional<std::string> userText(Cursor& c, int firstOctet, int dcs, std::optional<MessagePart>& part) {
   const int group = dcs >> 4;
   int alphabet = 0;  // 0 GSM 7-bit, 1 8-bit data, 2 UCS2
   if (group <= 7) alphabet = (dcs >> 2) & 3;
@@ -162,6 +163,7 @@ std::optional<std::string> userText(Cursor& c, int firstOctet, int dcs) {
     int skip = 0;
     if (header) skip = ((at(octets, 0) + 1) * 8 + 6) / 7;  // the header and its fill bits
     if (skip > length) return std::nullopt;
+    if (header) part = concatenationOf(octets.substr(1, at(octets, 0)));
     return decodeGsmText(unpackSeptets(octets, length, skip));
   }
   std::string_view data = c.take(static_cast<std::size_t>(length));
@@ -169,6 +171,7 @@ std::optional<std::string> userText(Cursor& c, int firstOctet, int dcs) {
   if (header) {
     const std::size_t skip = static_cast<std::size_t>(at(data, 0)) + 1;
     if (skip > data.size()) return std::nullopt;
+    part = concatenationOf(data.substr(1, skip - 1));
     data.remove_prefix(skip);
   }
   if (alphabet == 2) {
@@ -273,7 +276,7 @@ std::optional<SmsContent> decodeSmsRecord(std::string_view record) {
     c.next();       // PID
     const int dcs = c.next();
     c.take(7);      // SCTS
-    auto text = userText(c, fo, dcs);
+    auto text = userText(c, fo, dcs, out.part);
     if (!text) return std::nullopt;
     out.text = std::move(*text);
   } else if (mti == 1) {  // SMS-SUBMIT
@@ -283,7 +286,7 @@ std::optional<SmsContent> decodeSmsRecord(std::string_view record) {
     const int dcs = c.next();
     const int vpf = (fo >> 3) & 3;
     c.take(vpf == 2 ? 1 : vpf == 0 ? 0 : 7);
-    auto text = userText(c, fo, dcs);
+    auto text = userText(c, fo, dcs, out.part);
     if (!text) return std::nullopt;
     out.text = std::move(*text);
   } else {

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/SimEntry.h"
+
 #include "transfer/SimName.h"
 
 namespace voryx::transfer {
@@ -75,6 +77,7 @@ struct SmsContent {
                        // international TON; an alphanumeric sender's name decoded
   int type = 129;      // the address's TON/NPI (208 alphanumeric)
   std::string text;    // UTF-8; a message in parts gives the text of this part
+  std::optional<MessagePart> part;  // which part it is, when it is one
 };
 // The message a record holds; nothing for a free record (status byte bit 1 clear) or one
 // whose TPDU cannot be read (the caller logs it).
