@@ -313,13 +313,13 @@ SimCard SimCard::demo() {
   int location = 1;
   for (const auto& row : kRows) sim.writeEntryText(location++, row.name, row.number);
   sim.addMessage({SmsStatus::RecRead, "+393331234567", "24/05/01,10:15:00+08",
-                  "Ciao! Ci vediamo alle 8?", false});
+                  "Ciao! Ci vediamo alle 8?", false, {}});
   sim.addMessage({SmsStatus::RecUnread, "+491701234567", "24/05/02,18:40:12+08",
-                  "Grüße aus München! Nächste Woche wieder da.", false});
+                  "Grüße aus München! Nächste Woche wieder da.", false, {}});
   sim.addMessage({SmsStatus::RecRead, "+79161234567", "24/05/03,09:05:30+12",
-                  "Привет! Как дела?", true});
-  sim.addMessage({SmsStatus::StoUnsent, "+393331234567", "", "Ricordati il pane", false});
-  sim.addMessage({SmsStatus::StoSent, "0612345678", "", "Costa 5€ [sconto]", false});
+                  "Привет! Как дела?", true, {}});
+  sim.addMessage({SmsStatus::StoUnsent, "+393331234567", "", "Ricordati il pane", false, {}});
+  sim.addMessage({SmsStatus::StoSent, "0612345678", "", "Costa 5€ [sconto]", false, {}});
   // A message in three parts (reference 2A), stored out of order: part 2, 1, then 3.
   const std::string kParts[] = {
       "Ciao Anna, ti scrivo per sabato: la cena e' alle 20 da Gino, abbiamo prenotato un tavolo "

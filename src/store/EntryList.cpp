@@ -89,8 +89,7 @@ std::u16string utf16Units(std::string_view s) {
 
 }  // namespace
 
-std::vector<SimEntry> joinMessageParts(const std::vector<SimEntry>& rows,
-                                       const std::map<std::int32_t, MessagePart>& parts) {
+std::vector<SimEntry> joinMessageParts(const std::vector<SimEntry>& rows, const MessageParts& parts) {
   // The parts of one message: one sender, its reference and count.
   using Key = std::tuple<std::string, std::int32_t, std::int32_t>;
   std::map<Key, std::vector<const SimEntry*>> messages;
@@ -128,7 +127,6 @@ std::vector<SimEntry> joinMessageParts(const std::vector<SimEntry>& rows,
                                               localized("missing") + "]";
     }
     whole.nome += " (" + std::to_string(first.total) + " " + localized("parts") + ")";
-    whole.part = parts.at(whole.posizione);
     joined.push_back(std::move(whole));
   }
   return joined;

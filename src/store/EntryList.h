@@ -44,10 +44,9 @@ ListLoad loadEntries(const std::filesystem::path& database, ListStore store,
 
 // The SMS list with each message sent in parts as one row: at its lowest index, with the
 // parts' texts in their order ("[part 2 of 3 missing]" for one the SIM lacks, a part
-// stored twice taken once), " (3 parts)" after them, marked deleted when a part is, and
-// the `part` of the part at that index. loadEntries joins the SMS list so. Other rows stay as they are.
-std::vector<SimEntry> joinMessageParts(const std::vector<SimEntry>& rows,
-                                       const std::map<std::int32_t, MessagePart>& parts);
+// stored twice taken once), " (3 parts)" after them, and marked deleted when a part is.
+// loadEntries joins the SMS list so. Other rows stay as they are.
+std::vector<SimEntry> joinMessageParts(const std::vector<SimEntry>& rows, const MessageParts& parts);
 
 // Comparators: negative, zero or positive.
 // By posizione as integers (3 before 12).

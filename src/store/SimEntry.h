@@ -2,7 +2,7 @@
 // One row of the list on the main screen, built from one row of `sim` or `simsms`.
 // Never edited in place: a change builds a new entry and replaces the old one.
 #include <cstdint>
-#include <optional>
+#include <map>
 #include <string>
 
 namespace voryx {
@@ -23,16 +23,14 @@ struct MessagePart {
   std::int32_t part = 0;       // 1..total
   bool operator==(const MessagePart&) const = default;
 };
+// The SMS that are parts of a long message, by index (`entry`).
+using MessageParts = std::map<std::int32_t, MessagePart>;
 
 struct SimEntry {
   std::int32_t posizione = 0;   // SIM location or message index (`entry`)
   std::string nome;             // name or message text (`desc`), UTF-8
   std::string telefono;         // number (`number`)
   std::int32_t operazione = 0;  // change mark
-  // SMS only: the part of a long message this one is (table `simparts`), as a read found
-  // it; the list's joined row carries its first part's. Rows as SimTable::list gives them
-  // never carry one.
-  std::optional<MessagePart> part;
 
   bool operator==(const SimEntry&) const = default;
 };

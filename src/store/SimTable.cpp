@@ -227,11 +227,11 @@ Status SimTable::replaceBothStores(const std::vector<SimEntry>& rows, const std:
   });
 }
 
-Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim,
-                           bool discardMarks) {
+Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks,
+                           const MessageParts& parts) {
   const std::string_view store = tableOf(store_).name;
   return inTransaction(db_, [&]() -> Status {
-    if (Status replaced = replaceRows(store_, rows, discardMarks); !replaced) return replaced;
+    if (Status replaced = replaceRows(store_, rows, discardMarks, parts); !replaced) return replaced;
     if (Status forgot = run(db_, "DELETE FROM simseen WHERE store=?", store); !forgot) return forgot;
     if (Status copied = run(db_,
                             "INSERT INTO simseen (store,entry,desc,number) SELECT ?,entry,desc,number "
@@ -245,8 +245,8 @@ Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity&
   });
 }
 
-Result<std::map<std::int32_t, MessagePart>> SimTable::parts() {
-  std::map<std::int32_t, MessagePart> parts;
+Result<MessageParts> SimTable::parts() {
+  MessageParts parts;
   if (store_ != ListStore::Sms) return parts;
   Status read = query(db_, "SELECT entry,reference,total,part FROM simparts", [&parts](const Statement& s) {
     parts[s.columnInt(0)] = MessagePart{s.columnInt(1), s.columnInt(2), s.columnInt(3)};
@@ -275,7 +275,8 @@ Result<std::map<std::int32_t, SeenEntry>> SimTable::seen() {
   return held;
 }
 
-Status SimTable::replaceRows(ListStore store, const std::vector<SimEntry>& rows, bool discardMarks) {
+Status SimTable::replaceRows(ListStore store, const std::vector<SimEntry>& rows, bool discardMarks,
+                             const MessageParts& parts) {
   const std::string table(tableOf(store).name);
   if (!discardMarks) {
     // Counted inside the transaction: no other program can mark a row until COMMIT.
@@ -302,9 +303,10 @@ Status SimTable::replaceRows(ListStore store, const std::vector<SimEntry>& rows,
     Status inserted = steps(
         db_, *insert, [](const Statement&) {}, row.posizione, std::string_view(row.nome),
         std::string_view(row.telefono), row.operazione);
-    if (inserted && sms && row.part) {
-      inserted = steps(db_, *insertPart, [](const Statement&) {}, row.posizione, row.part->reference,
-                       row.part->total, row.part->part);
+    auto part = parts.find(row.posizione);
+    if (inserted && sms && part != parts.end()) {
+      inserted = steps(db_, *insertPart, [](const Statement&) {}, row.posizione, part->second.reference,
+                       part->second.total, part->second.part);
     }
     if (!inserted) return inserted;
   }

@@ -126,17 +126,18 @@ class SimTable {
                            bool discardMarks);
   // A read: replaceAll, and in the same transaction the store's rows become what `sim`
   // holds (seen()) and `sim` the SIM the rows were read from (identity()).
-  Status storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks);
+  // With `parts`, the SMS among the rows that are parts of a long message (parts()).
+  Status storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks,
+                   const MessageParts& parts = {});
   // The SIM the store's rows were read from; nothing when no read recorded one (a database
   // of an older program, a fresh one).
   Result<std::optional<SimIdentity>> identity();
   // What that SIM held at each location, as its last read or write saw it.
   Result<std::map<std::int32_t, SeenEntry>> seen();
   // SMS: which messages are parts of a long message (by index), as the read that stored
-  // them found them (SimEntry::part); replaceAll and storeRead replace them with the rows'
-  // own, and a write forgets them where it erased or stored a message. Empty for the
-  // phonebook.
-  Result<std::map<std::int32_t, MessagePart>> parts();
+  // them found them (storeRead); replaceAll forgets them all, and a write those where it
+  // erased or stored a message. Empty for the phonebook.
+  Result<MessageParts> parts();
 
   // Adds `entry` as a new row at the location `choose` picks from the locations of every
   // row of the table (whatever its mark; in no particular order), in one transaction, so
@@ -207,7 +208,8 @@ class SimTable {
  private:
   SimTable(Database db, ListStore store, BusyPolicy busy);
   // In a transaction.
-  Status replaceRows(ListStore store, const std::vector<SimEntry>& rows, bool discardMarks);
+  Status replaceRows(ListStore store, const std::vector<SimEntry>& rows, bool discardMarks,
+                     const MessageParts& parts = {});
   Result<int> countMarkedIn(ListStore store);
   std::filesystem::path journalFile() const;
   Database db_;

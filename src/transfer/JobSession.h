@@ -21,6 +21,7 @@
 #include "modem/Reply.h"
 #include "simfiles/CardLink.h"
 #include "simfiles/SimFiles.h"
+#include "store/SimEntry.h"
 #include "transfer/Charset.h"
 #include "transfer/JobHost.h"
 #include "transfer/SimName.h"
@@ -104,6 +105,8 @@ class JobSession {
   // through AT+CRSM (whose replies hold nothing that passes for one).
   bool fastReplies() const { return context_.fast || context_.records; }
   const modem::Reply& answer() const { return answer_; }
+  // What an SMS read found of messages in parts, by index; the read stores it with the rows.
+  MessageParts& messageParts() { return messageParts_; }
   // Why the dialogue ended: NoModem, TooSlow, CharsetRefused or SimNotReady.
   JobOutcome failure() const {
     return simNotReady_      ? JobOutcome::SimNotReady
@@ -184,6 +187,7 @@ class JobSession {
   std::vector<std::string> heldReplies_;  // what the next readMore calls answer while holding
   std::unique_ptr<simfiles::CardLink> card_;   // over a reader
   std::unique_ptr<simfiles::SimFiles> files_;  // records access
+  MessageParts messageParts_;
   void note(std::string_view line, bool held);
   bool holdBack(std::string_view line);
 };

@@ -120,7 +120,7 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
     s.progress(kProgressKey, i);
     s.step(i + 1, steps);
   }
-  if (Status stored = table->storeRead(rows, sim, s.context().discardChanges); !stored) {
+  if (Status stored = table->storeRead(rows, sim, s.context().discardChanges, s.messageParts()); !stored) {
     auto marked = table->countMarked();
     if (!s.context().discardChanges && marked && *marked > 0) {
       s.alert(kReadWording.title, localized("Changes were made while the SIM was read; the "
@@ -242,7 +242,7 @@ bool readMessageParts(JobSession& s, std::vector<SimEntry>& rows) {
       VORYX_LOG_IF(s.logging(), "sms %d: part %d of %d, reference %d\n", listed.index, message->part->part,
                    message->part->total, message->part->reference);
       row->nome = message->text;
-      row->part = message->part;
+      s.messageParts()[listed.index] = *message->part;
     }
   }
   return s.exchange("AT+CMGF=1\r", true);

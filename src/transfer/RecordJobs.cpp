@@ -428,7 +428,8 @@ JobOutcome recordsSmsDialogue(JobSession& s, JobReport& report, std::vector<SimE
     s.step(n, total);
     auto message = decodeSmsRecord(bytes);
     if (message) {
-      rows.push_back({n, message->text, message->number, kMarkInStep, message->part});
+      rows.push_back({n, message->text, message->number, kMarkInStep});
+      if (message->part) s.messageParts()[n] = *message->part;
     } else if (!bytes.empty() && (static_cast<unsigned char>(bytes[0]) & 1) != 0) {
       VORYX_LOG_IF(s.logging(), "sms record %d unreadable |%s|\n", n, hexUpper(bytes).c_str());
     }

@@ -121,7 +121,7 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
 TEST(CommandLineTest, AnSmsWriteThatKeptAnOldCopySaysSoAndEndsWithThree) {
   test::TempDir home;
   sim::SimCard card(10, 14, 10);
-  card.setMessage(1, {sim::SmsStatus::StoSent, "555", "", "old text", false});
+  card.setMessage(1, {sim::SmsStatus::StoSent, "555", "", "old text", false, {}});
   sim::ModemOptions options;
   options.faults.errorAtWrite = 1;  // the first write command: the delete of the old copy
   sim::VirtualModem modem{card, options};
@@ -237,7 +237,7 @@ TEST(CommandLineTest, ABackupMovesAWholeSimOntoANewOne) {
   sim::SimCard blank;
   blank.giveFreshIdentity();
   ASSERT_TRUE(blank.writeEntryText(40, "Not backed up", "123"));
-  ASSERT_TRUE(blank.setMessage(9, {sim::SmsStatus::RecRead, "+3912", "24/05/04,08:00:00+08", "Not backed up", false}));
+  ASSERT_TRUE(blank.setMessage(9, {sim::SmsStatus::RecRead, "+3912", "24/05/04,08:00:00+08", "Not backed up", false, {}}));
   sim::VirtualModem old(sim::SimCard::demo()), fresh(blank);
   ASSERT_TRUE(old.start() && fresh.start());
   test::TempDir home;

@@ -17,7 +17,7 @@ sim::SimCard cardWithThree() {
   card.writeEntryText(1, "Anna", "+3902111");
   card.writeEntryText(2, "Иван", "555");
   card.writeEntryText(5, "Carla", "12345678901234567890");
-  card.setMessage(1, {sim::SmsStatus::RecRead, "+3933312", "26/01/02,10:00:00+04", "Ciao [€]", false});
+  card.setMessage(1, {sim::SmsStatus::RecRead, "+3933312", "26/01/02,10:00:00+04", "Ciao [€]", false, {}});
   return card;
 }
 

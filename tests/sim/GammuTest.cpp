@@ -31,8 +31,8 @@ TEST(GammuTest, ListsWhatTheSimHolds) {
 TEST(GammuTest, ReadsASendersName) {
   if (!voryx::test::gammuInstalled()) GTEST_SKIP() << "gammu is not installed";
   SimCard card(10, 14, 10);
-  card.addMessage({SmsStatus::RecRead, "Vodafone", "24/05/04,08:00:00+08", "Promo", false});
-  card.addMessage({SmsStatus::RecUnread, "SMART", "24/05/04,09:00:00+08", "Saldo 5€", false});
+  card.addMessage({SmsStatus::RecRead, "Vodafone", "24/05/04,08:00:00+08", "Promo", false, {}});
+  card.addMessage({SmsStatus::RecUnread, "SMART", "24/05/04,09:00:00+08", "Saldo 5€", false, {}});
   VirtualModem modem{card};
   ASSERT_TRUE(modem.start());
   const std::string sms = runGammu(modem.devicePath(), "getallsms");

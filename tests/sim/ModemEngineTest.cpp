@@ -156,7 +156,7 @@ TEST(ModemEngineTest, StoresTextModeMessages) {
   // The write of a client: command, "> ", text, Ctrl-Z, and a stray CR that is ignored.
   EXPECT_EQ(s.at("AT+CMGW=\"393331234567\",145,\"STO SENT\""), "\r\n> ");
   EXPECT_EQ(s.send("Hello\x1a\r"), "\r\n+CMGW: 6\r\n\r\nOK\r\n");
-  EXPECT_EQ(*s.sim.message(6), (SmsRecord{SmsStatus::StoSent, "+393331234567", "", "Hello", false}));
+  EXPECT_EQ(*s.sim.message(6), (SmsRecord{SmsStatus::StoSent, "+393331234567", "", "Hello", false, {}}));
   // Under "GSM" the bytes are septets: UTF-8 text is not.
   s.at("AT+CMEE=1;+CMGW=\"123\"");
   EXPECT_EQ(s.send("Gr\xC3\xBC\xC3\x9F" "e\x1a"), "\r\n+CMS ERROR: 305\r\n");

@@ -94,10 +94,10 @@ TEST(PduTest, Numbers) {
 
 TEST(PduTest, RoundTripsDeliverAndSubmit) {
   const SmsRecord kMessages[] = {
-      {SmsStatus::RecRead, "+393331234567", "24/05/01,10:15:00+08", "Grüße, Ärger? [ok] 5€", false},
-      {SmsStatus::RecUnread, "+79161234567", "24/12/31,23:59:59-16", "Привет! Как дела?", true},
-      {SmsStatus::StoUnsent, "0612345678", "", "Ricordati il pane", false},
-      {SmsStatus::StoSent, "+4930123", "", "Ωж", true},
+      {SmsStatus::RecRead, "+393331234567", "24/05/01,10:15:00+08", "Grüße, Ärger? [ok] 5€", false, {}},
+      {SmsStatus::RecUnread, "+79161234567", "24/12/31,23:59:59-16", "Привет! Как дела?", true, {}},
+      {SmsStatus::StoUnsent, "0612345678", "", "Ricordati il pane", false, {}},
+      {SmsStatus::StoSent, "+4930123", "", "Ωж", true, {}},
   };
   for (const auto& m : kMessages) {
     SCOPED_TRACE(m.text);
@@ -117,7 +117,7 @@ TEST(PduTest, AlphanumericSenders) {
   for (const auto& [name, address] : kSenders) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(isAlphanumericAddress(name));
-    const SmsRecord m{SmsStatus::RecRead, name, "24/05/04,08:00:00+08", "Promo", false};
+    const SmsRecord m{SmsStatus::RecRead, name, "24/05/04,08:00:00+08", "Promo", false, {}};
     const std::string pdu = encodeSmsPdu(m);
     EXPECT_NE(hex(pdu).find("04" + address + "00"), std::string::npos) << hex(pdu);
     auto back = decodeSmsPdu(pdu, tpduLength(pdu));
@@ -133,7 +133,7 @@ TEST(PduTest, AlphanumericSenders) {
 }
 
 TEST(PduTest, RefusesEveryTruncation) {
-  const std::string pdu = encodeSmsPdu({SmsStatus::RecRead, "+3933", "24/05/01,10:15:00+08", "Hi there", false});
+  const std::string pdu = encodeSmsPdu({SmsStatus::RecRead, "+3933", "24/05/01,10:15:00+08", "Hi there", false, {}});
   for (std::size_t n = 0; n < pdu.size(); ++n) {
     SCOPED_TRACE(n);
     EXPECT_FALSE(decodeSmsPdu(pdu.substr(0, n), tpduLength(pdu)));

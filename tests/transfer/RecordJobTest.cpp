@@ -54,8 +54,8 @@ TEST_P(RecordJobTest, ReadsAndWritesEveryFormAndLongNumbers) {
   card.writeEntryText(1, "Anna", "+39021234");
   card.writeEntryText(2, "Иван", "555");
   card.writeEntryText(3, "Old", "123");
-  card.setMessage(1, {SmsStatus::RecRead, "SMART", "26/01/02,10:00:00+04", "Grüße", false});
-  card.setMessage(2, {SmsStatus::StoSent, "+3933312", "", "Привет", true});
+  card.setMessage(1, {SmsStatus::RecRead, "SMART", "26/01/02,10:00:00+04", "Grüße", false, {}});
+  card.setMessage(2, {SmsStatus::StoSent, "+3933312", "", "Привет", true, {}});
   use(card);
   ASSERT_EQ(read(0), JobOutcome::Done);
   EXPECT_EQ(host_.report.maxSIM->value, 12);

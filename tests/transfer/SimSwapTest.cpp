@@ -22,7 +22,7 @@ sim::SimCard threeEntries() {
   card.writeEntryText(1, "Anna", "111");
   card.writeEntryText(2, "Bruno", "222");
   card.writeEntryText(3, "Carla", "333");
-  for (const char* text : {"one", "two", "three"}) card.addMessage({sim::SmsStatus::StoSent, "111", "", text, false});
+  for (const char* text : {"one", "two", "three"}) card.addMessage({sim::SmsStatus::StoSent, "111", "", text, false, {}});
   return card;
 }
 

@@ -25,12 +25,12 @@ TEST_F(JobFixture, SmsReadRunsAloneAndStoresEveryMessageAsSent) {
   for (const Style& style : kStyles) {
     SCOPED_TRACE(style.name);
     sim::SimCard card = smallSim(5);
-    card.setMessage(1, {SmsStatus::StoUnsent, "+3331234567", "", "Hello", false});
+    card.setMessage(1, {SmsStatus::StoUnsent, "+3331234567", "", "Hello", false, {}});
     // A received message: its header carries a time stamp with a comma inside the quotes.
-    card.setMessage(2, {SmsStatus::RecRead, "+39333999", "24/05/01,10:15:00+08", "Ciao, a presto", false});
-    card.setMessage(3, {SmsStatus::StoSent, "0612", "", "First line\n\nSecond line", false});
-    card.setMessage(4, {SmsStatus::RecRead, "+7916", "24/05/03,09:05:30+12", "Привет! Как дела?", true});
-    card.setMessage(5, {SmsStatus::RecRead, "SMART", "24/05/04,08:00:00+08", "Promo", false});
+    card.setMessage(2, {SmsStatus::RecRead, "+39333999", "24/05/01,10:15:00+08", "Ciao, a presto", false, {}});
+    card.setMessage(3, {SmsStatus::StoSent, "0612", "", "First line\n\nSecond line", false, {}});
+    card.setMessage(4, {SmsStatus::RecRead, "+7916", "24/05/03,09:05:30+12", "Привет! Как дела?", true, {}});
+    card.setMessage(5, {SmsStatus::RecRead, "SMART", "24/05/04,08:00:00+08", "Promo", false, {}});
     useSim(card, style.options);
     exec("DELETE FROM simsms");
     insert("simsms", {9, "Only local", "1", kMarkInStep});
@@ -69,11 +69,60 @@ TEST_F(JobFixture, SmsReadRunsAloneAndStoresEveryMessageAsSent) {
   }
 }
 
+// A message sent in parts: each part stays its own SIM record and row, with its place in
+// the message, whether the modem's text mode shows it as hex (a PDU-mode listing then
+// tells the rest), or the SIM's records are read; the list joins them.
+TEST_F(JobFixture, MessagesInPartsAreReadAsPartsAndListedWhole) {
+  sim::SimCard card = smallSim(5);
+  // 8-bit reference 0x2A, 7-bit text, parts out of order; the 16-bit reference 0x1234 in
+  // UCS2, its part 2 missing; an ordinary message between them.
+  card.setMessage(1, {SmsStatus::RecRead, "+3912", "24/05/04,08:00:02+08", "wor", false, std::string({0, 3, 0x2A, 2, 2})});
+  card.setMessage(2, {SmsStatus::RecRead, "+3912", "24/05/04,08:00:01+08", "Hello ", false, std::string({0, 3, 0x2A, 2, 1})});
+  card.setMessage(3, {SmsStatus::RecRead, "+3912", "24/05/04,08:00:03+08", "Single", false, {}});
+  card.setMessage(4, {SmsStatus::RecRead, "+7916", "24/05/04,08:00:04+08", "Привет ", true,
+                      std::string({8, 4, 0x12, 0x34, 3, 1})});
+  card.setMessage(5, {SmsStatus::RecRead, "+7916", "24/05/04,08:00:05+08", "мир", true,
+                      std::string({8, 4, 0x12, 0x34, 3, 3})});
+  sim::ModemOptions hexNumbers;
+  hexNumbers.charsets.hexNumbers = true;
+  struct Style {
+    const char* name;
+    sim::ModemOptions options;
+    CharsetPreference charset;
+    bool records;
+  };
+  const Style kStyles[] = {
+      {"text mode", {}, {}, false},
+      {"text mode, UCS2", hexNumbers, {.forced = std::nullopt, .ucs2First = true}, false},
+      {"records", {}, {}, true},
+  };
+  for (const Style& style : kStyles) {
+    SCOPED_TRACE(style.name);
+    useSim(card, style.options);
+    charset = style.charset;
+    records = style.records;
+    discardChanges = true;
+    ASSERT_EQ(read(1), JobOutcome::Done);
+    auto table = SimTable::open(database_, ListStore::Sms);
+    EXPECT_EQ(*table->list(), (std::vector<SimEntry>{{1, "wor", "+3912", 0},
+                                                     {2, "Hello ", "+3912", 0},
+                                                     {3, "Single", "+3912", 0},
+                                                     {4, "Привет ", "+7916", 0},
+                                                     {5, "мир", "+7916", 0}}));
+    EXPECT_EQ(*table->parts(), (MessageParts{{1, {0x2A, 2, 2}}, {2, {0x2A, 2, 1}}, {4, {0x1234, 3, 1}},
+                                             {5, {0x1234, 3, 3}}}));
+    EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "Hello wor (2 parts)", "+3912", 0},
+                                                           {3, "Single", "+3912", 0},
+                                                           {4, "Привет [part 2 of 3 missing]мир (3 parts)", "+7916", 0}}));
+    EXPECT_EQ(commandCount("AT+CMGL=4"), style.records ? 0 : 1);
+  }
+}
+
 // A message from a sender's name keeps the name when it is written back (changed, or
 // added anew): it goes in PDU mode as an alphanumeric address, never as no number at all.
 TEST_F(JobFixture, SmsWriteKeepsASendersName) {
   sim::SimCard card = smallSim(5);
-  card.setMessage(1, {SmsStatus::RecRead, "SMART", "24/05/04,08:00:00+08", "Promo", false});
+  card.setMessage(1, {SmsStatus::RecRead, "SMART", "24/05/04,08:00:00+08", "Promo", false, {}});
   useSim(card);
   discardChanges = true;
   ASSERT_EQ(read(1), JobOutcome::Done);

@@ -170,9 +170,9 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
           for (const std::string t : {table, "simseen", "simcard"}) exec("DELETE FROM " + t);
           sim::SimCard card = smallSim(10);
           if (sms) {
-            card.setMessage(1, {SmsStatus::StoSent, "1", "", "B", false});
-            card.setMessage(2, {SmsStatus::StoSent, "2", "", "old A", false});
-            card.setMessage(3, {SmsStatus::StoSent, "3", "", "D", false});
+            card.setMessage(1, {SmsStatus::StoSent, "1", "", "B", false, {}});
+            card.setMessage(2, {SmsStatus::StoSent, "2", "", "old A", false, {}});
+            card.setMessage(3, {SmsStatus::StoSent, "3", "", "D", false, {}});
           } else {
             card.writeEntryText(1, "Alt", "1");
             card.writeEntryText(2, "Bob", "2");
@@ -243,8 +243,8 @@ TEST_F(JobFixture, MarksALockedDatabaseKeptAreClearedWithoutSendingTwice) {
     const char* table = sms ? "simsms" : "sim";
     sim::SimCard card = smallSim(10);
     if (sms) {
-      card.setMessage(1, {SmsStatus::StoSent, "1", "", "B", false});
-      card.setMessage(2, {SmsStatus::StoSent, "2", "", "old A", false});
+      card.setMessage(1, {SmsStatus::StoSent, "1", "", "B", false, {}});
+      card.setMessage(2, {SmsStatus::StoSent, "2", "", "old A", false, {}});
     } else {
       card.writeEntryText(1, "Alt", "1");
       card.writeEntryText(2, "Bob", "2");
@@ -403,8 +403,8 @@ TEST_F(JobFixture, NumberOnlyEditKeepsTheWholeName) {
 
 TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
   sim::SimCard card = smallSim(5);
-  card.setMessage(5, {SmsStatus::StoSent, "333", "", "Old text", false});
-  card.setMessage(9, {SmsStatus::StoSent, "9", "", "gone", false});
+  card.setMessage(5, {SmsStatus::StoSent, "333", "", "Old text", false, {}});
+  card.setMessage(9, {SmsStatus::StoSent, "9", "", "gone", false, {}});
   useSim(card);
   insert("simsms", {4, "Hello", "+39 333 1234567", kMarkNew});
   insert("simsms", {5, "Changed", "333", kMarkChanged});
@@ -473,9 +473,9 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
 // erases it there, not at its old index.
 TEST_F(JobFixture, SmsChangedThenDeletedInTwoPasses) {
   sim::SimCard card = smallSim(5);
-  card.setMessage(1, {SmsStatus::StoSent, "1", "", "a", false});
-  card.setMessage(2, {SmsStatus::StoSent, "2", "", "b", false});
-  card.setMessage(3, {SmsStatus::StoSent, "3", "", "c", false});
+  card.setMessage(1, {SmsStatus::StoSent, "1", "", "a", false, {}});
+  card.setMessage(2, {SmsStatus::StoSent, "2", "", "b", false, {}});
+  card.setMessage(3, {SmsStatus::StoSent, "3", "", "c", false, {}});
   useSim(card);
   insert("simsms", {1, "a", "1", kMarkInStep});
   insert("simsms", {2, "b", "2", kMarkDeleted});

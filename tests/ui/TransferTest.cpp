@@ -25,7 +25,7 @@ sim::SimCard smallSim() {
   card.writeEntryText(1, "Anna", "+39021234");
   card.writeEntryText(2, "Bruno", "555");
   card.writeEntryText(5, "Carla", "556");
-  card.setMessage(3, {sim::SmsStatus::StoSent, "+3331234567", "", "Hello", false});
+  card.setMessage(3, {sim::SmsStatus::StoSent, "+3331234567", "", "Hello", false, {}});
   return card;
 }
 
@@ -292,7 +292,7 @@ TEST_F(TransferTest, WriteOnAnotherSimOffersToCopyTheWholeList) {
 TEST_F(TransferTest, SmsWriteThatKeptAnOldCopySaysSo) {
   home_.exec("INSERT INTO simsms VALUES (1,'new text','555',3);");
   sim::SimCard card = smallSim();
-  card.setMessage(1, {sim::SmsStatus::StoSent, "555", "", "old text", false});
+  card.setMessage(1, {sim::SmsStatus::StoSent, "555", "", "old text", false, {}});
   sim::ModemOptions options;
   options.faults.errorAtWrite = 1;  // the delete of the old copy
   start(card, options);
