@@ -286,7 +286,15 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
   report.copySim = *copySim;
   const std::vector<SimEntry> entryRows = restoredRows(backup.phonebook, *seenEntries);
   const std::vector<SimEntry> messageRows = restoredRows(backup.sms, *seenMessages);
-  if (Status replaced = phonebook->replaceBothStores(entryRows, messageRows, discardMarks); !replaced) {
+  // A part of a long message the SIM holds as the backup has it stays one.
+  auto parts = messages->parts();
+  if (!parts) return parts.error();
+  MessageParts kept;
+  for (const SimEntry& row : messageRows) {
+    auto part = parts->find(row.posizione);
+    if (row.operazione == kMarkInStep && part != parts->end()) kept.insert(*part);
+  }
+  if (Status replaced = phonebook->replaceBothStores(entryRows, messageRows, discardMarks, kept); !replaced) {
     return replaced.error();
   }
   auto tally = [](const std::vector<SimEntry>& rows, int& marked, int& erased) {

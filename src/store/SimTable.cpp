@@ -218,12 +218,12 @@ Status SimTable::replaceAll(const std::vector<SimEntry>& rows, bool discardMarks
 }
 
 Status SimTable::replaceBothStores(const std::vector<SimEntry>& rows, const std::vector<SimEntry>& otherRows,
-                                   bool discardMarks) {
+                                   bool discardMarks, const MessageParts& otherParts) {
   const ListStore other = store_ == ListStore::Sms ? ListStore::Phonebook : ListStore::Sms;
   if (Status made = createTableIfMissing(db_, tableOf(other)); !made) return made;
   return inTransaction(db_, [&]() -> Status {
     if (Status replaced = replaceRows(store_, rows, discardMarks); !replaced) return replaced;
-    return replaceRows(other, otherRows, discardMarks);
+    return replaceRows(other, otherRows, discardMarks, otherParts);
   });
 }
 

@@ -122,8 +122,9 @@ class SimTable {
   // A whole SIM restored: replaceAll of this store with `rows` and of the other store
   // (phonebook or SMS) of the same file with `otherRows`, in one transaction: both or
   // neither, refused when either holds marked rows and `discardMarks` is false.
+  // `otherParts`: those of the SMS rows that stay parts of a long message (parts()).
   Status replaceBothStores(const std::vector<SimEntry>& rows, const std::vector<SimEntry>& otherRows,
-                           bool discardMarks);
+                           bool discardMarks, const MessageParts& otherParts = {});
   // A read: replaceAll, and in the same transaction the store's rows become what `sim`
   // holds (seen()) and `sim` the SIM the rows were read from (identity()).
   // With `parts`, the SMS among the rows that are parts of a long message (parts()).

@@ -245,13 +245,13 @@ TEST(CommandLineTest, ABackupMovesAWholeSimOntoANewOne) {
   const std::string a = old.devicePath(), b = fresh.devicePath();
   expectSays(home, {
       {{"backup", file, "--device", a, "-q", "--fast"}, 0,
-       "voryx backup: 36 entries and 5 messages of SIM \u20264567895 written to " + file},
+       "voryx backup: 36 entries and 8 messages of SIM \u20264567895 written to " + file},
       {{"restore-backup", (home / "none.json").string()}, 1,
        "voryx restore-backup: nothing was restored: " + (home / "none.json").string() + ": no such file"},
       {{"read", "--device", b, "-q", "--fast"}, 0, ""},
       {{"read", "--sms", "--device", b, "-q", "--fast"}, 0, ""},
       {{"restore-backup", file}, 0,
-       "voryx restore-backup: 36 entries and 5 messages of SIM \u20264567895 restored; 36 entries and 5 "
+       "voryx restore-backup: 36 entries and 8 messages of SIM \u20264567895 restored; 36 entries and 8 "
        "messages to write, 1 entries and 1 messages the SIM holds and the backup has not marked deleted "
        "(\"voryx write\" and \"voryx write --sms\" carry them to the SIM)"},
       {{"restore-backup", file}, 1,

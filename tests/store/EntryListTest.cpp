@@ -233,5 +233,20 @@ TEST(ComparatorTest, SortEntriesIsStable) {
                          {1, "a", "4", 0}, {3, "a", "2", 0}, {7, "b", "3", 0}, {12, "b", "1", 0}}));
 }
 
+// Long messages as the list shows them: parts in any order, one stored twice, one missing,
+// two senders with the same reference, a part marked deleted.
+TEST(EntryListTest, JoinsTheRowsOfAMessageInParts) {
+  const std::vector<SimEntry> rows = {{1, "b", "+39", 0}, {2, "solo", "+39", 1}, {3, "a", "+39", 0},
+                                      {4, "x", "+44", 0}, {5, "a", "+39", 0},  {6, "y", "+44", 2},
+                                      {9, "end", "+39", 0}};
+  const MessageParts parts = {{1, {7, 3, 2}}, {3, {7, 3, 1}}, {5, {7, 3, 1}}, {9, {7, 3, 3}},
+                              {4, {7, 3, 1}}, {6, {7, 3, 3}}};
+  EXPECT_EQ(joinMessageParts(rows, parts),
+            (std::vector<SimEntry>{{1, "abend (3 parts)", "+39", 0},
+                                   {2, "solo", "+39", 1},
+                                   {4, "x[part 2 of 3 missing]y (3 parts)", "+44", 2}}));
+  EXPECT_EQ(joinMessageParts(rows, {}), rows);
+}
+
 }  // namespace
 }  // namespace voryx

@@ -181,6 +181,28 @@ TEST_F(SimTableTest, SweepAppliesWhatThePassConfirmed) {
   }
 }
 
+// A message in parts is deleted whole and never edited; what a write erased or stored, and
+// a restore, leave no part behind.
+TEST_F(SimTableTest, AMessageInPartsGoesWhole) {
+  SimTable table = open(ListStore::Sms);
+  const SimIdentity sim{"89390100001234567895", ""};
+  ASSERT_TRUE(table.storeRead({{1, "a", "+39", 0}, {2, "b", "+39", 0}, {3, "c", "+44", 0}, {4, "d", "+39", 0}}, sim,
+                              false, {{1, {7, 2, 1}}, {2, {7, 2, 2}}, {3, {7, 2, 1}}})
+                  .ok());
+  EXPECT_EQ(table.change({2, "edited", "+39", kMarkChanged}).error().code, Errc::Invalid);
+  EXPECT_TRUE(table.change({4, "edited", "+39", kMarkChanged}).ok());
+  ASSERT_TRUE(table.markDeleted(2).ok());
+  EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "a", "+39", 2}, {2, "b", "+39", 2}, {3, "c", "+44", 0},
+                                                         {4, "edited", "+39", 3}}));
+  ASSERT_TRUE(table.sweep({erased({1, "a", "+39", 2})}).ok());
+  EXPECT_EQ(*table.parts(), (MessageParts{{2, {7, 2, 2}}, {3, {7, 2, 1}}}));
+  ASSERT_TRUE(table.sweep({written({4, "edited", "+39", 3}, 3)}).ok());  // stored where part 3 was
+  EXPECT_EQ(*table.parts(), (MessageParts{{2, {7, 2, 2}}}));
+  ASSERT_TRUE(table.replaceAll({{2, "b", "+39", 0}}, true).ok());
+  EXPECT_TRUE(table.parts()->empty());
+  EXPECT_TRUE(open(ListStore::Phonebook).parts()->empty());
+}
+
 TEST_F(SimTableTest, ChangesMeetALockAtTheStartAndChangeNothing) {
   exec("INSERT INTO sim VALUES (1,'Anna','111',1),(2,'Bob','222',0)");
   const std::vector<SimEntry> before = rows(ListStore::Phonebook);

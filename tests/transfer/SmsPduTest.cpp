@@ -1,5 +1,8 @@
 #include "transfer/SmsPdu.h"
 
+#include "transfer/Listings.h"
+#include "transfer/SmsParts.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -90,6 +93,50 @@ TEST(SmsPduTest, ChoosesPduModeForTextsTextModeCannotCarry) {
   for (const char* name : {"SMART", "Vodafone", "INFO-SMS", "DHL24"}) EXPECT_TRUE(isAlphanumericSender(name)) << name;
   for (const char* number : {"+393331234567", "0612 p 1", "12w3", "+SMART", "Twelve chars", "", "Привет"})
     EXPECT_FALSE(isAlphanumericSender(number)) << number;
+}
+
+// The concatenation element among a header's elements, and the text-mode bodies that are a
+// part's user data in hex; what does not add up is no part.
+TEST(SmsPartsTest, FindsTheConcatenationOfAPart) {
+  using std::string_literals::operator""s;
+  struct Case {
+    std::string header;
+    std::optional<MessagePart> part;
+  };
+  const Case kCases[] = {
+      {"\x00\x03\x2A\x03\x01"s, MessagePart{0x2A, 3, 1}},
+      {"\x08\x04\x12\x34\x02\x02"s, MessagePart{0x1234, 2, 2}},
+      {"\x24\x01\x01\x00\x03\x07\x05\x05"s, MessagePart{7, 5, 5}},  // after a national shift element
+      {"\x00\x03\x2A\x01\x01"s, std::nullopt},                      // one part: no long message
+      {"\x00\x03\x2A\x03\x00"s, std::nullopt},                      // part 0
+      {"\x00\x03\x2A\x03\x04"s, std::nullopt},                      // part above the count
+      {"\x00\x04\x2A\x03\x01\x00"s, std::nullopt},                  // the element's length is wrong
+      {"\x00\x03\x2A\x03"s, std::nullopt},                          // cut short
+      {"\x05\x04\x0B\x84\x23\xF0"s, std::nullopt},                  // a port element only
+      {"\xFF\xFF"s, std::nullopt},
+      {""s, std::nullopt},
+  };
+  for (const Case& c : kCases) EXPECT_EQ(concatenationOf(c.header), c.part) << c.header.size();
+  for (auto [body, part] : {std::pair{"0500032A0301C8329BFD06", true}, {"0608041234020200480069", true},
+                            {"050003", false},  {"050003020201", false},  // no room for text
+                            {"0500032A0301C8329BFD0", false}, {"Hello world!", false},
+                            {"0500032A0101C8329BFD06", false}, {"", false}}) {
+    EXPECT_EQ(isHexPartBody(body), part) << body;
+  }
+}
+
+TEST(SmsPartsTest, ReadsAPduModeListing) {
+  const std::string listing =
+      "\r\n+CMGL: 1,1,,24\r\n0791933395690600440C91\r\n+CMGL: 2,5,,3\r\n00\r\n+CMGL: x,1,,3\r\n0011\r\n"
+      "+CMGL: 3,0,\"alpha\",3\r\nGG\r\n+CMGL: 4,3,,1\r\n\r\n+CMGL: 5,2,,1\r\n0a\r\n\r\nOK\r\n";
+  const std::vector<PduRow> rows = parsePduCmglListing(listing);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].index, 1);
+  EXPECT_EQ(rows[0].status, 1);
+  EXPECT_EQ(rows[0].pdu, "0791933395690600440C91");
+  EXPECT_EQ(rows[1].index, 5);
+  EXPECT_EQ(rows[1].pdu, "0a");
+  EXPECT_TRUE(parsePduCmglListing("+CMGL: 1,1,,24\r\nOK\r\n").empty());
 }
 
 }  // namespace
