@@ -11,3 +11,6 @@ CREATE TABLE simseen (store TEXT, entry INTEGER, desc TEXT, number TEXT, PRIMARY
 -- The write journals (the file next to the database that records what the SIM took) each
 -- store has applied, by the journal's token, so that none is applied twice.
 CREATE TABLE simpass (store TEXT PRIMARY KEY, token TEXT);
+-- Which SMS are parts of a message sent in parts (by index): the sender's reference, the
+-- count of parts and this part's number, from the concatenation header.
+CREATE TABLE simparts (entry INTEGER PRIMARY KEY, reference INTEGER, total INTEGER, part INTEGER);

@@ -58,6 +58,30 @@ test('the search narrows the list, cancel brings it back; the SMS store disables
   await expect(tool).not.toHaveClass(/disabled/);
 });
 
+test('a message in parts is one row, its text inside the screen at every size', async ({ page, serve }, testInfo) => {
+  const server = await serve({
+    sms: [[1, 'and this is the second part of it, which runs on.', '+3909', 0], [2, 'Hello, a long message ', '+3909', 0],
+      [3, 'Alone', '+3908', 0]],
+    parts: [[1, 7, 3, 2], [2, 7, 3, 1]],
+  });
+  await openApp(page, server);
+  await page.locator('.segment').nth(1).click();
+  const rows = page.locator('.row');
+  await expect(rows).toHaveCount(2);
+  const whole = 'Hello, a long message and this is the second part of it, which runs on.[part 3 of 3 missing] (3 parts)';
+  await expect(rows.nth(0)).toHaveAccessibleName(`1, ${whole}, +3909`);
+  for (const [width, height] of [[320, 480], [480, 320], [1280, 800]]) {
+    await page.setViewportSize({ width, height });
+    const row = await rows.nth(0).boundingBox();
+    const name = await rows.nth(0).locator('.name').boundingBox();
+    expect(name.x + name.width, `${width}x${height}`).toBeLessThanOrEqual(row.x + row.width + 1);
+    expect(row.x + row.width, `${width}x${height}`).toBeLessThanOrEqual(width + 1);
+    const file = testInfo.outputPath(`sms-parts-${width}x${height}.png`);
+    await page.screenshot({ path: file });
+    await testInfo.attach(`sms parts ${width}x${height}`, { path: file, contentType: 'image/png' });
+  }
+});
+
 test('a double tap in the left band brings the first row to the top', async ({ page, serve }) => {
   const server = await serve({ phonebook: Array.from({ length: 20 }, (_, i) => [i + 1, `Contact ${i + 1}`, '+3902', 0]) });
   await openApp(page, server);

@@ -15,7 +15,8 @@ const bin = process.env.VORYX_BIN;
 const binaryDir = process.env.VORYX_BINARY_DIR;
 
 // rows: {phonebook: [[location, name, number, mark], ...], sms: [...], and which SIM each
-// store was read from: simcard: [['sim' | 'simsms', iccid, imsi], ...]}
+// store was read from: simcard: [['sim' | 'simsms', iccid, imsi], ...], and the SMS that
+// are parts of a long message: parts: [[entry, reference, total, part], ...]}
 function prefill(home, rows) {
   const db = path.join(home, 'data', 'Voryx.sqlitedb');
   fs.mkdirSync(path.dirname(db), { mode: 0o700 });
@@ -23,6 +24,9 @@ function prefill(home, rows) {
   const text = (v) => `'${String(v).replaceAll("'", "''")}'`;
   const inserts = [['sim', rows.phonebook], ['simsms', rows.sms]].flatMap(([table, list = []]) => list.map(
     ([entry, desc, number, mark]) => `INSERT INTO ${table} VALUES (${+entry}, ${text(desc)}, ${text(number)}, ${+mark});`));
+  for (const [entry, reference, total, part] of rows.parts ?? []) {
+    inserts.push(`INSERT INTO simparts VALUES (${+entry}, ${+reference}, ${+total}, ${+part});`);
+  }
   for (const [store, iccid, imsi] of rows.simcard ?? []) {
     inserts.push(`INSERT INTO simcard VALUES (${text(store)}, ${text(iccid)}, ${text(imsi)});`);
   }

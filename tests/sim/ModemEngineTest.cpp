@@ -42,7 +42,7 @@ TEST(ModemEngineTest, AnswersTheSetUpDialogue) {
       {"AT+CSCS=\"HEX\";+CSCS?", "\r\n+CSCS: \"HEX\"\r\n\r\nOK\r\n"},
       {"AT+CSCS=?", "\r\n+CSCS: (\"GSM\",\"IRA\",\"HEX\",\"UCS2\",\"UTF-8\")\r\n\r\nOK\r\n"},
       {"AT+CPBR=?", "\r\n+CPBR: (1-250),20,14\r\n\r\nOK\r\n"},
-      {"AT+CPMS=\"SM\",\"SM\"", "\r\n+CPMS: 5,30,5,30,5,30\r\n\r\nOK\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\"", "\r\n+CPMS: 8,30,8,30,8,30\r\n\r\nOK\r\n"},
       {"AT+CPIN?", "\r\n+CPIN: READY\r\n\r\nOK\r\n"},
       {"at+cgmi;+cgmm", "\r\nVoryx\r\n\r\nVoryx virtual modem\r\n\r\nOK\r\n"},
       {"AT+CPBR=3", "\r\n+CPBR: 3,\"491701234567\",145,\"810A015A6FEB204DFC6C6C6572\"\r\n\r\nOK\r\n"},
@@ -155,17 +155,17 @@ TEST(ModemEngineTest, StoresTextModeMessages) {
   s.at("ATE0;+CMGF=1;+CSCS=\"GSM\"");
   // The write of a client: command, "> ", text, Ctrl-Z, and a stray CR that is ignored.
   EXPECT_EQ(s.at("AT+CMGW=\"393331234567\",145,\"STO SENT\""), "\r\n> ");
-  EXPECT_EQ(s.send("Hello\x1a\r"), "\r\n+CMGW: 6\r\n\r\nOK\r\n");
-  EXPECT_EQ(*s.sim.message(6), (SmsRecord{SmsStatus::StoSent, "+393331234567", "", "Hello", false, {}}));
+  EXPECT_EQ(s.send("Hello\x1a\r"), "\r\n+CMGW: 9\r\n\r\nOK\r\n");
+  EXPECT_EQ(*s.sim.message(9), (SmsRecord{SmsStatus::StoSent, "+393331234567", "", "Hello", false, {}}));
   // Under "GSM" the bytes are septets: UTF-8 text is not.
   s.at("AT+CMEE=1;+CMGW=\"123\"");
   EXPECT_EQ(s.send("Gr\xC3\xBC\xC3\x9F" "e\x1a"), "\r\n+CMS ERROR: 305\r\n");
   s.at("AT+CSCS=\"UTF-8\";+CMGW=\"123\"");
-  EXPECT_EQ(s.send("Привет\x1a"), "\r\n+CMGW: 7\r\n\r\nOK\r\n");
-  EXPECT_TRUE(s.sim.message(7)->ucs2);
+  EXPECT_EQ(s.send("Привет\x1a"), "\r\n+CMGW: 10\r\n\r\nOK\r\n");
+  EXPECT_TRUE(s.sim.message(10)->ucs2);
   s.at("AT+CMGW=\"123\"");
   EXPECT_EQ(s.send("cancelled\x1b"), "\r\nOK\r\n");
-  EXPECT_EQ(s.sim.messages().size(), 7u);
+  EXPECT_EQ(s.sim.messages().size(), 10u);
   s.at("AT+CMGW=\"123\"");
   EXPECT_EQ(s.send(std::string(161, 'a') + "\x1a"), "\r\n+CMS ERROR: 305\r\n");
   EXPECT_EQ(s.at("AT+CMGD=7,0"), "\r\nOK\r\n");
@@ -215,7 +215,7 @@ TEST(ModemEngineTest, Faults) {
   e.at("ATE0;+CMGF=1");
   EXPECT_EQ(e.at("AT+CMGW=\"1\""), "\r\n> ");
   EXPECT_EQ(e.send("x\x1a"), "\r\nERROR\r\n");
-  EXPECT_EQ(e.sim.messages().size(), 5u);
+  EXPECT_EQ(e.sim.messages().size(), 8u);
 
   Session huge{ModemOptions{.faults = {.hugeReply = true, .nulBytes = true}}};
   const std::string listing = huge.at("AT+CPBR=1,3");

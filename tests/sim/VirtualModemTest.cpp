@@ -70,9 +70,9 @@ TEST(VirtualModemTest, WritesListsDeletesAndReportsEveryChangeOverASlowLine) {
   EXPECT_EQ(c.at("AT+CPBW=50,\"\",129,\"\""), "\r\nOK\r\n");
   EXPECT_EQ(c.at("AT+CMGF=1"), "\r\nOK\r\n");
   EXPECT_EQ(c.at("AT+CMGW=\"393331234567\",145,\"STO SENT\"", "> "), "\r\n> ");
-  EXPECT_EQ(c.at("Hello\x1a"), "\r\n+CMGW: 6\r\n\r\nOK\r\n");
+  EXPECT_EQ(c.at("Hello\x1a"), "\r\n+CMGW: 9\r\n\r\nOK\r\n");
   ASSERT_TRUE(modem.waitIdle());
-  EXPECT_EQ(modem.sim().message(6)->text, "Hello");
+  EXPECT_EQ(modem.sim().message(9)->text, "Hello");
   modem.stop();
   EXPECT_FALSE(modem.running());
   EXPECT_EQ(changed, (std::vector<std::string>{"сA", "", ""}));  // the reads changed nothing
