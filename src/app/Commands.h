@@ -41,6 +41,8 @@ struct TransferOptions {
   bool toOtherSim = false;      // write: copy the whole list onto a SIM it was not read from
   bool dryRun = false;          // write: list the change commands instead of sending them
   std::string access;           // --access: commands or records; empty: the stored setting
+  std::string store = "SM";     // --store: the phonebook store
+  std::string pin2;             // --pin2: for a write of fixed dialling
 };
 // Runs it as the command does: progress, the end line, and the exit status.
 int runTransfer(const TransferOptions& options);
@@ -48,7 +50,12 @@ int runTransfer(const TransferOptions& options);
 // Where a shell edit goes: the writable database (copied first when missing; a failure is
 // told on standard error as "voryx COMMAND: ...") and what the SIM takes, from the
 // preferences.
-entries::EditTarget shellEditTarget(const char* command, bool sms);
+entries::EditTarget shellEditTarget(const char* command, bool sms, Phonebook book = Phonebook::SM);
+
+// --store SM|ON|FD|ME|EN|SDN on a phonebook command, letter case ignored; `store` keeps
+// what was given ("SM" when nothing was), phonebookOf() reads it.
+CLI::Option* addPhonebookOption(CLI::App& command, std::string& store);
+Phonebook phonebookOf(const std::string& store);
 
 // voryx info over a card reader: the reader's and the card's lines on standard output, and
 // the card's identity; nothing (the reason on standard error) when the card cannot be reached.

@@ -18,6 +18,7 @@ namespace {
 
 struct EditOptions {
   bool sms = false;
+  std::string store = "SM";
   std::int32_t location = 0;
   std::string name;
   std::string number;
@@ -25,7 +26,7 @@ struct EditOptions {
 
 // The database in place and the target of the store, with the capacities and the name
 // budget the last read stored.
-entries::EditTarget prepare(const char* command, bool sms) {
+entries::EditTarget prepare(const char* command, bool sms, Phonebook book = Phonebook::SM) {
   const Paths paths = startUp();
   if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
     std::cerr << "voryx " << command << ": " << *message << "\n";
@@ -34,8 +35,9 @@ entries::EditTarget prepare(const char* command, bool sms) {
   entries::EditTarget target;
   target.database = paths.database();
   target.store = sms ? ListStore::Sms : ListStore::Phonebook;
-  target.capacity = prefs.integer(sms ? kPrefMaxSMS : kPrefMaxSIM, 0);
-  target.maxSIMLen = prefs.integer(kPrefMaxSIMLen, 14);
+  target.book = sms ? Phonebook::SM : book;
+  target.capacity = prefs.integer(sms ? kPrefMaxSMS : phonebookKey(kPrefMaxSIM, target.book), 0);
+  target.maxSIMLen = prefs.integer(phonebookKey(kPrefMaxSIMLen, target.book), 14);
   target.nameSets = prefs.integer(kPrefNameSets, 0);
   target.busy = kShellBusy;
   return target;
@@ -73,9 +75,10 @@ int stored(const char* command, const entries::EditTarget& target, const entries
 }
 
 void addStoreFlag(CLI::App* sub, EditOptions& options, bool named = true) {
-  sub->add_flag("--sms", options.sms,
-                named ? "The SMS store instead of the phonebook (NAME is the message text)"
-                      : "The SMS store instead of the phonebook");
+  auto* sms = sub->add_flag("--sms", options.sms,
+                            named ? "The SMS store instead of the phonebook (NAME is the message text)"
+                                  : "The SMS store instead of the phonebook");
+  addPhonebookOption(*sub, options.store)->excludes(sms);
 }
 
 void addLocation(CLI::App* sub, EditOptions& options) {
@@ -91,7 +94,21 @@ constexpr const char* kFooter =
 
 }  // namespace
 
-entries::EditTarget shellEditTarget(const char* command, bool sms) { return prepare(command, sms); }
+entries::EditTarget shellEditTarget(const char* command, bool sms, Phonebook book) {
+  return prepare(command, sms, book);
+}
+
+CLI::Option* addPhonebookOption(CLI::App& command, std::string& store) {
+  return command
+      .add_option("--store", store,
+                  "The phonebook store: SM the SIM phonebook (the default), ON own numbers, FD fixed "
+                  "dialling (written with PIN2), ME the phone's memory, EN emergency and SDN service "
+                  "numbers (read only); \"voryx read\" lists those the modem offers")
+      ->check(CLI::IsMember({"SM", "ON", "FD", "ME", "EN", "SDN"}, CLI::ignore_case))
+      ->option_text("STORE");
+}
+
+Phonebook phonebookOf(const std::string& store) { return phonebookNamed(store).value_or(Phonebook::SM); }
 
 void addEditCommands(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<EditOptions>();
@@ -102,7 +119,7 @@ void addEditCommands(CLI::App& app, int& exitCode) {
   addStoreFlag(add, *options);
   add->footer(std::string("Prints the stored entry as \"voryx list\" does.\n") + kFooter);
   add->callback([options, &exitCode] {
-    const auto target = prepare("add", options->sms);
+    const auto target = prepare("add", options->sms, phonebookOf(options->store));
     exitCode = stored("add", target, entries::addEntry(target, options->name, options->number), options->name);
   });
 
@@ -113,7 +130,7 @@ void addEditCommands(CLI::App& app, int& exitCode) {
   addStoreFlag(edit, *options);
   edit->footer(std::string("Prints the stored entry as \"voryx list\" does.\n") + kFooter);
   edit->callback([options, &exitCode] {
-    const auto target = prepare("edit", options->sms);
+    const auto target = prepare("edit", options->sms, phonebookOf(options->store));
     exitCode = stored("edit", target, entries::changeEntry(target, options->location, options->name, options->number),
                       options->name);
   });
@@ -123,16 +140,17 @@ void addEditCommands(CLI::App& app, int& exitCode) {
   addStoreFlag(del, *options, false);
   del->footer(kFooter);
   del->callback([options, &exitCode] {
-    const auto target = prepare("delete", options->sms);
+    const auto target = prepare("delete", options->sms, phonebookOf(options->store));
     Status done = entries::deleteEntry(target, options->location);
     exitCode = done ? 0 : failed("delete", done.error().detail);
   });
 
   auto* empty = app.add_subcommand("empty", "Mark every phonebook entry for deletion from the SIM");
+  addPhonebookOption(*empty, options->store);
   empty->footer(kFooter);
-  empty->callback([&exitCode] {
-    const auto target = prepare("empty", false);
-    Status done = entries::emptySim(target.database, target.busy);
+  empty->callback([options, &exitCode] {
+    const auto target = prepare("empty", false, phonebookOf(options->store));
+    Status done = entries::emptySim(target.database, target.busy, target.book);
     if (!done) {
       exitCode = failed("empty", done.error().detail);
       return;

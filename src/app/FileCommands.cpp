@@ -26,6 +26,7 @@ struct FileOptions {
   bool discardChanges = false;
   bool vcard = false;
   std::string vcardVersion = "4.0";
+  std::string store = "SM";  // export: the phonebook store
 };
 
 Paths prepare(const char* command) {
@@ -46,7 +47,8 @@ int exportFile(const FileOptions& options) {
   const std::filesystem::path file = !options.file.empty() ? std::filesystem::path(options.file)
                                      : paths.exportDir / (options.vcard ? kVCardName : kCsvName);
   const int sortField = Preferences(paths.preferences).integer(kPrefSort, 0);
-  ListLoad load = loadEntries(paths.database(), ListStore::Phonebook, "", sortField);
+  ListLoad load = loadEntries(paths.database(), ListStore::Phonebook, "", sortField, kShellBusy,
+                              phonebookOf(options.store));
   if (load.failure != LoadFailure::None) {
     std::cerr << "voryx export: the database cannot be read: " << load.detail << "\n";
     return 1;
@@ -116,6 +118,7 @@ void addFileCommands(CLI::App& app, int& exitCode) {
   exp->add_flag("--vcard", options->vcard,
                 "Write vCards (one a entry, the name split as the setup screen's name order says)");
   exp->add_option("--vcard-version", options->vcardVersion, "4.0 (the default), or 3.0 or 2.1 for old phones");
+  addPhonebookOption(*exp, options->store);
   exp->footer("Exit status: 0 written, 1 nothing written, 2 usage");
   exp->callback([options, &exitCode] { exitCode = exportFile(*options); });
 

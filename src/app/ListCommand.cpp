@@ -18,6 +18,7 @@ struct ListOptions {
   bool sms = false;
   std::string search;
   std::string sort;  // "", "name" or "location"
+  std::string store = "SM";
 };
 
 // One field of a line: backslash, tab, line feed and carriage return are escaped so
@@ -45,8 +46,9 @@ int runList(const ListOptions& options) {
   int sortField = options.sort == "name"       ? 1
                   : options.sort == "location" ? 0
                                                : Preferences(paths.preferences).integer(kPrefSort, 0);
-  ListLoad load = loadEntries(paths.database(), options.sms ? ListStore::Sms : ListStore::Phonebook,
-                              options.search, sortField);
+  const ListStore store = options.sms ? ListStore::Sms : ListStore::Phonebook;
+  const Phonebook book = phonebookOf(options.store);
+  ListLoad load = loadEntries(paths.database(), store, options.search, sortField, kShellBusy, book);
   switch (load.failure) {
     case LoadFailure::None:
       break;
@@ -73,16 +75,21 @@ int runList(const ListOptions& options) {
       return 1;
   }
   if (load.entries.empty()) {
-    const char* what = options.sms ? "SMS store" : "phonebook";
+    const std::string what = options.sms            ? "SMS store"
+                             : book == Phonebook::SM ? "phonebook"
+                                                     : std::string(phonebookKind(book).code) + " phonebook";
+    const std::string readOption = options.sms            ? " --sms"
+                                   : book == Phonebook::SM ? ""
+                                                           : " --store " + std::string(phonebookKind(book).code);
     if (!options.search.empty() && !options.sms) {
       std::cerr << "voryx list: no entry matches \"" << options.search << "\"\n";
     } else {
-      std::cerr << "voryx list: the local " << what << " is empty; \"voryx read"
-                << (options.sms ? " --sms" : "") << "\" copies the SIM's " << what << " here\n";
+      std::cerr << "voryx list: the local " << what << " is empty; \"voryx read" << readOption
+                << "\" copies the SIM's " << what << " here\n";
     }
   }
   // Which SIM the copy was read from, beside the rows (standard output stays the rows).
-  if (auto table = SimTable::open(paths.database(), options.sms ? ListStore::Sms : ListStore::Phonebook)) {
+  if (auto table = SimTable::open(paths.database(), store, kShellBusy, book)) {
     if (auto sim = table->identity(); sim && *sim && (*sim)->known()) {
       std::cerr << "voryx list: read from the SIM " << shortSimName(**sim) << "\n";
     }
@@ -102,7 +109,8 @@ void addListCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<ListOptions>();
   auto* sub = app.add_subcommand(
       "list", "Print the phonebook (or SMS) list of the local database, one entry a line");
-  sub->add_flag("--sms", options->sms, "The SMS store instead of the phonebook");
+  auto* sms = sub->add_flag("--sms", options->sms, "The SMS store instead of the phonebook");
+  addPhonebookOption(*sub, options->store)->excludes(sms);
   sub->add_option("--search", options->search,
                   "Only entries whose name or number contains TEXT, any ASCII letter case "
                   "(phonebook only; % and _ act as wildcards)")

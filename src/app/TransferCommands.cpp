@@ -96,18 +96,24 @@ std::optional<std::string> readHidden(const std::string& prompt) {
 // terminal, nothing, and the reason said. Nothing is kept beyond the answer.
 class CodeSource {
  public:
-  CodeSource(std::string command, std::string pin, std::string puk = {}, std::string newPin = {})
-      : command_(std::move(command)), pin_(std::move(pin)), puk_(std::move(puk)), newPin_(std::move(newPin)) {}
+  CodeSource(std::string command, std::string pin, std::string puk = {}, std::string newPin = {},
+             std::string pin2 = {})
+      : command_(std::move(command)), pin_(std::move(pin)), puk_(std::move(puk)), newPin_(std::move(newPin)),
+        pin2_(std::move(pin2)) {}
 
   // Main loop of the command line host.
   std::optional<std::string> answer(const transfer::CodeQuestion& question) {
     using Code = transfer::CodeQuestion::Code;
-    std::string& given = question.code == Code::Pin ? pin_ : question.code == Code::Puk ? puk_ : newPin_;
+    std::string& given = question.code == Code::Pin    ? pin_
+                         : question.code == Code::Puk  ? puk_
+                         : question.code == Code::Pin2 ? pin2_
+                                                       : newPin_;
     if (!given.empty()) return std::exchange(given, std::string());
     if (::isatty(STDIN_FILENO) == 0) {
       std::fprintf(stderr, "voryx %s: %s\n", command_.c_str(),
-                   question.code == Code::Pin ? "the SIM asks for its PIN: give --pin"
-                                              : "the SIM asks for its PUK: give --puk and --new-pin");
+                   question.code == Code::Pin    ? "the SIM asks for its PIN: give --pin"
+                   : question.code == Code::Pin2 ? "fixed dialling is written with PIN2: give --pin2"
+                                                 : "the SIM asks for its PUK: give --puk and --new-pin");
       return std::nullopt;
     }
     std::fprintf(stderr, "%s\n", transfer::codeQuestionText(question).c_str());
@@ -124,7 +130,7 @@ class CodeSource {
 
  private:
   std::string command_;
-  std::string pin_, puk_, newPin_;
+  std::string pin_, puk_, newPin_, pin2_;
 };
 
 // One status line on a terminal, redrawn in place: "[#####-----] 12/36 Reading phonebook…".
@@ -281,10 +287,23 @@ int exitStatus(const transfer::JobReport& report) {
     case JobOutcome::NoReply:
     case JobOutcome::ListingFailed:
     case JobOutcome::CharsetRefused:
+    case JobOutcome::StoreMissing:
     case JobOutcome::UnsentChanges:
     case JobOutcome::DatabaseError: return 1;
   }
   return 1;
+}
+
+// The stores the modem offered, for the setup screen's choice.
+void rememberPhonebooks(Preferences& preferences, const std::vector<std::string>& codes) {
+  const std::string list = phonebookList(codes);
+  if (list.empty()) return;
+  preferences.setText(kPrefPhonebooks, list);
+  preferences.synchronize();
+}
+
+std::string upperCode(const std::string& store) {
+  return std::string(phonebookKind(phonebookOf(store)).code);
 }
 
 std::string counted(int n, const char* one, const char* many) {
@@ -310,6 +329,7 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
     if (report.outcome != JobOutcome::Done) return {};
     const auto& capacity = options.sms ? report.maxSMS : report.maxSIM;
     std::string line = "Read " + counted(report.rows, one, many);
+    if (!options.sms && phonebookOf(options.store) != Phonebook::SM) line += " of " + upperCode(options.store);
     if (capacity && capacity->remember) line += " (SIM capacity " + std::to_string(capacity->value) + ")";
     return line;
   }
@@ -364,8 +384,10 @@ int runTransfer(const TransferOptions& options) {
   if (!modem || !findModem(*modem, name, !options.quiet)) return 3;
 
   transfer::JobContext context{paths.database(), modem->device, sortField};
-  context.maxSIM = preferences.integer(kPrefMaxSIM, 0);
-  context.maxSIMLen = preferences.integer(kPrefMaxSIMLen, 14);
+  const Phonebook book = options.sms ? Phonebook::SM : phonebookOf(options.store);
+  context.phonebook = book;
+  context.maxSIM = preferences.integer(phonebookKey(kPrefMaxSIM, book), 0);
+  context.maxSIMLen = preferences.integer(phonebookKey(kPrefMaxSIMLen, book), 14);
   context.discardChanges = options.discardChanges;
   // auto: the negotiation, UCS2 first when the setup screen's switch is on.
   context.charset.forced = transfer::charsetFromName(options.charset);
@@ -380,7 +402,8 @@ int runTransfer(const TransferOptions& options) {
     std::cerr << "voryx write: " << localized(options.sms ? kCopyMessagesNote : kCopyEntriesNote) << "\n";
   }
   const char* what = options.write ? "Writing to the SIM…" : options.sms ? "Reading SMS…" : "Reading phonebook…";
-  CommandLineHost host(!options.quiet && isatty(STDERR_FILENO) != 0, what, CodeSource(name, options.pin));
+  CommandLineHost host(!options.quiet && isatty(STDERR_FILENO) != 0, what,
+                       CodeSource(name, options.pin, {}, {}, options.pin2));
   const int tipoDisplay = options.sms ? 1 : 0;
   {
     transfer::TransferRunner runner(host);
@@ -393,8 +416,9 @@ int runTransfer(const TransferOptions& options) {
 
   // What the read learned is kept for the next run, as the screen keeps it.
   const transfer::JobReport& report = host.report();
-  if (report.maxSIM && report.maxSIM->remember) preferences.store(kPrefMaxSIM, report.maxSIM->value);
-  if (report.maxSIMLen) preferences.store(kPrefMaxSIMLen, *report.maxSIMLen);
+  if (report.maxSIM && report.maxSIM->remember) preferences.store(phonebookKey(kPrefMaxSIM, book), report.maxSIM->value);
+  if (report.maxSIMLen) preferences.store(phonebookKey(kPrefMaxSIMLen, book), *report.maxSIMLen);
+  if (report.phonebooks) rememberPhonebooks(preferences, *report.phonebooks);
   if (report.nameSets && *report.nameSets != 0) preferences.store(kPrefNameSets, *report.nameSets);
   if (report.maxSMS && report.maxSMS->remember) preferences.store(kPrefMaxSMS, report.maxSMS->value);
 
@@ -420,7 +444,8 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
       write ? "Write the marked changes of the local phonebook (or SMS store) to the SIM"
             : "Read the SIM's phonebook (or SMS store) into the local database (a failed "
               "read keeps the local list)");
-  sub->add_flag("--sms", options->sms, "The SMS store instead of the phonebook");
+  auto* sms = sub->add_flag("--sms", options->sms, "The SMS store instead of the phonebook");
+  addPhonebookOption(*sub, options->store)->excludes(sms);
   addModemOptions(*sub, options->modem);
   if (write) {
     sub->add_flag("--to-other-sim", options->toOtherSim,
@@ -439,6 +464,12 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
                   "The SIM's PIN, when it asks for one (sent once, never stored; without it a "
                   "terminal asks, hidden)")
       ->option_text("PIN");
+  if (write) {
+    sub->add_option("--pin2", options->pin2,
+                    "The SIM's PIN2, for a write of fixed dialling (--store FD; sent once, never "
+                    "stored; without it a terminal asks, hidden)")
+        ->option_text("PIN2");
+  }
   sub->add_option("--charset", options->charset,
                   "The modem's character set: hex, ucs2, gsm, ira, or auto (the first the modem "
                   "takes; UCS2 first when the setup screen says so). A set the modem refuses "

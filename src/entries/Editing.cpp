@@ -13,7 +13,7 @@ namespace voryx::entries {
 namespace {
 
 Result<SimTable> openTable(const EditTarget& target) {
-  return SimTable::open(target.database, target.store, target.busy);
+  return SimTable::open(target.database, target.store, target.busy, target.book);
 }
 
 EditResult notSaved(SimEntry entry, const Error& error) {
@@ -22,9 +22,18 @@ EditResult notSaved(SimEntry entry, const Error& error) {
 
 EditResult refused(const Error& error) { return {EditOutcome::Refused, {}, error.detail}; }
 
+// EN and SDN are the SIM's own: no edit reaches them.
+Status writable(const EditTarget& target) {
+  const PhonebookKind& kind = phonebookKind(target.book);
+  if (target.store == ListStore::Sms || kind.writable) return Ok{};
+  return Error{Errc::Invalid, localized(kind.title) + " (" + std::string(kind.code) + "): " +
+                                  localized("the SIM's own numbers, which can be read but not written.")};
+}
+
 // The entry as an edit stores it, or why it cannot be stored.
 Result<SimEntry> cleaned(const EditTarget& target, std::int32_t location, std::string_view name,
                          std::string_view number, Mark mark) {
+  if (Status open = writable(target); !open) return open.error();
   if (!transfer::isUtf8(name) || !transfer::isUtf8(number)) {
     return Error{Errc::Invalid, localized("The name and the number must be UTF-8 text.")};
   }
@@ -125,14 +134,16 @@ EditResult changeEntry(const EditTarget& target, std::int32_t location, std::str
 }
 
 Status deleteEntry(const EditTarget& target, std::int32_t location) {
+  if (Status open = writable(target); !open) return open;
   auto table = openTable(target);
   if (!table) return table.error();
   return table->markDeleted(location);
 }
 
-Status emptySim(const std::filesystem::path& database, BusyPolicy busy) {
+Status emptySim(const std::filesystem::path& database, BusyPolicy busy, Phonebook book) {
+  if (!phonebookKind(book).writable) return writable(EditTarget{database, ListStore::Phonebook, 0, 14, busy, 0, book});
   DebugLog::append("start empty sim\n");
-  auto table = SimTable::open(database, ListStore::Phonebook, busy);
+  auto table = SimTable::open(database, ListStore::Phonebook, busy, book);
   if (!table) return table.error();
   return table->markAllDeleted();
 }

@@ -25,6 +25,7 @@ struct EditTarget {
   int maxSIMLen = 14;  // bytes a phonebook name may take on the SIM
   BusyPolicy busy = kShellBusy;
   int nameSets = 0;    // the sets the write stores names in (kNameSetHex ... bits); 0 unknown
+  Phonebook book = Phonebook::SM;  // which phonebook store (the SMS store has one)
 };
 
 enum class EditOutcome {
@@ -76,6 +77,6 @@ EditResult changeEntry(const EditTarget& target, std::int32_t location, std::str
 Status deleteEntry(const EditTarget& target, std::int32_t location);
 // Marks every row of the phonebook for deletion (the next write erases every location),
 // after the debug log's "start empty sim" record.
-Status emptySim(const std::filesystem::path& database, BusyPolicy busy);
+Status emptySim(const std::filesystem::path& database, BusyPolicy busy, Phonebook book = Phonebook::SM);
 
 }  // namespace voryx::entries

@@ -5,7 +5,7 @@
 namespace voryx::entries {
 
 Result<Pending> pendingChanges(const EditTarget& target) {
-  auto table = SimTable::open(target.database, target.store, target.busy);
+  auto table = SimTable::open(target.database, target.store, target.busy, target.book);
   if (!table) return table.error();
   auto rows = table->list();
   if (!rows) return rows.error();

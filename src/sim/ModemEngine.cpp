@@ -280,7 +280,7 @@ ModemEngine::Outcome ModemEngine::execute(const AtCommand& cmd, Reply& reply) {
     return Outcome::Failed;
   };
   const std::string& n = cmd.name;
-  const SimSlot slot{sim_.pinLock(), options_, simBusy_};
+  const SimSlot slot{sim_.pinLock(), options_, simBusy_, &sim_.pin2Lock()};
   if (isLockCommand(n, options_.pinCounter)) {
     LockAnswer answer = lockCommand(cmd, slot);
     if (answer.cmeError) return fail(cmeError(*answer.cmeError));
@@ -444,18 +444,22 @@ ModemEngine::Outcome ModemEngine::phonebook(const AtCommand& cmd, const std::vec
     errorFinal_ = cmeError(code);
     return Outcome::Failed;
   };
-  const std::string range = "(1-" + std::to_string(sim_.locations()) + ")";
+  const std::string& book = settings_.book;
+  const std::string range = "(1-" + std::to_string(sim_.locations(book)) + ")";
   if (cmd.name == "+CPBS") {
     switch (cmd.form) {
-      case Form::Test:
-        reply.info("+CPBS: (\"SM\")");
+      case Form::Test: {
+        std::string list;
+        for (const std::string& code : sim_.books()) list += (list.empty() ? "\"" : ",\"") + code + "\"";
+        reply.info("+CPBS: (" + list + ")");
         return Outcome::Ok;
+      }
       case Form::Read:
-        reply.info("+CPBS: \"SM\"," + std::to_string(sim_.usedLocations()) + "," +
-                   std::to_string(sim_.locations()));
+        reply.info("+CPBS: \"" + book + "\"," + std::to_string(sim_.usedLocations(book)) + "," +
+                   std::to_string(sim_.locations(book)));
         return Outcome::Ok;
       case Form::Set:
-        return args.size() == 1 && upper(args[0].text) == "SM" ? Outcome::Ok : fail(3);
+        return selectBook(args);
       case Form::Exec:
         return fail(50);
     }
@@ -485,14 +489,15 @@ ModemEngine::Outcome ModemEngine::cpbr(const std::vector<AtArg>& args, Reply& re
   if (args.empty() || args.size() > 2) return errorFinal_ = cmeError(50), Outcome::Failed;
   auto first = argInt(args[0]);
   auto last = args.size() == 2 ? argInt(args[1]) : first;
-  if (!first || !last || *first < 1 || *last < *first || *last > sim_.locations())
+  const std::string& book = settings_.book;
+  if (!first || !last || *first < 1 || *last < *first || *last > sim_.locations(book))
     return errorFinal_ = cmeError(21), Outcome::Failed;
   if (options_.faults.listingError) return errorFinal_ = "ERROR", Outcome::Failed;
   const Charset cs = settings_.charset;
   for (int loc = *first; loc <= *last; ++loc) {
-    auto e = sim_.entry(loc);
+    auto e = sim_.entry(loc, book);
     if (!e) continue;
-    const std::string rec = sim_.record(loc);
+    const std::string rec = sim_.record(loc, book);
     const std::string_view alpha =
         std::string_view(rec).substr(0, static_cast<std::size_t>(sim_.alphaLength()));
     const std::string text = cs == Charset::Hex ? toHex(trimAlphaPadding(alpha))
@@ -517,8 +522,14 @@ ModemEngine::Outcome ModemEngine::cpbw(const std::vector<AtArg>& args, Reply&) {
   };
   if (args.empty() || args.size() > 4) return fail(50);
   auto arg = [&args](std::size_t i) { return i < args.size() ? args[i] : AtArg{}; };
+  const std::string& book = settings_.book;
+  // EN and SDN are the SIM's own; fixed dialling takes writes once PIN2 was given.
+  if (!SimCard::writableBook(book)) return fail(3);
+  if (book == "FD" && sim_.pin2Lock().state() != PinLock::State::Ready) {
+    return fail(sim_.pin2Lock().state() == PinLock::State::Puk ? 18 : 17);
+  }
   std::optional<int> location = argInt(arg(0));
-  if (!arg(0).omitted() && (!location || *location < 1 || *location > sim_.locations()))
+  if (!arg(0).omitted() && (!location || *location < 1 || *location > sim_.locations(book)))
     return fail(21);
   const AtArg number = arg(1);
   const AtArg type = arg(2);
@@ -542,16 +553,38 @@ ModemEngine::Outcome ModemEngine::cpbw(const std::vector<AtArg>& args, Reply&) {
     if (!alpha) return fail(24);
   }
   if (!location) {
-    location = sim_.firstFreeLocation();
+    location = sim_.firstFreeLocation(book);
     if (!location) return fail(20);
   }
   if (auto fault = writeFault(nullptr)) return *fault;
   if (erase) {
-    sim_.erase(*location);
-  } else if (!sim_.writeEntry(*location, *alpha, *checked, *ton)) {
+    sim_.erase(*location, book);
+  } else if (!sim_.writeEntry(*location, *alpha, *checked, *ton, book)) {
     return fail(100);
   }
   changed_ = true;
+  return Outcome::Ok;
+}
+
+// +CPBS=<store>[,<password>]: a store the card has; PIN2 given with "FD" is checked then
+// (a wrong one costs a try), and any other selection forgets it.
+ModemEngine::Outcome ModemEngine::selectBook(const std::vector<AtArg>& args) {
+  auto fail = [this](int code) {
+    errorFinal_ = cmeError(code);
+    return Outcome::Failed;
+  };
+  if (args.empty() || args.size() > 2) return fail(50);
+  const std::string code = upper(args[0].text);
+  const std::vector<std::string> books = sim_.books();
+  if (std::find(books.begin(), books.end(), code) == books.end()) return fail(3);
+  PinLock& pin2 = sim_.pin2Lock();
+  pin2.powerUp();
+  if (args.size() == 2) {
+    if (code != "FD") return fail(3);
+    if (pin2.state() == PinLock::State::Puk) return fail(18);
+    if (pin2.enterPin(args[1].text) != PinLock::Verdict::Accepted) return fail(16);
+  }
+  settings_.book = code;
   return Outcome::Ok;
 }
 

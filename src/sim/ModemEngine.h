@@ -55,6 +55,7 @@ class ModemEngine {
     int cmee = 0;
     Charset charset = Charset::Ira;
     bool textMode = false;  // +CMGF=1
+    std::string book = "SM";  // +CPBS: the phonebook store the phonebook commands use
     bool showHeader = false;  // +CSDH=1
     int smpFirstOctet = 17, smpValidity = 167, smpPid = 0, smpDcs = 0;
   };
@@ -75,6 +76,7 @@ class ModemEngine {
   Outcome messages(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply);
   Outcome cpbr(const std::vector<AtArg>& args, Reply& reply);
   Outcome cpbw(const std::vector<AtArg>& args, Reply& reply);
+  Outcome selectBook(const std::vector<AtArg>& args);
   Outcome cmgl(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply);
   Outcome cmgr(const std::vector<AtArg>& args, Reply& reply);
   Outcome cmgw(const std::vector<AtArg>& args, Reply& reply);

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
+#include <utility>
 
 #include "base/AtomicFile.h"
 #include "sim/alpha.h"
@@ -136,47 +138,78 @@ SimCard::SimCard(int locations, int alphaLength, int smsCapacity)
   records_.assign(static_cast<std::size_t>(locations), std::string(static_cast<std::size_t>(recordSize()), '\xFF'));
 }
 
-std::string SimCard::record(int location) const {
-  if (location < 1 || location > locations()) return {};
-  return records_[static_cast<std::size_t>(location - 1)];
+const std::vector<std::string>* SimCard::recordsOf(std::string_view book) const {
+  if (book == "SM") return &records_;
+  auto it = books_.find(book);
+  return it == books_.end() ? nullptr : &it->second;
 }
 
-bool SimCard::isEmpty(int location) const {
-  const std::string r = record(location);
+std::vector<std::string>* SimCard::recordsOf(std::string_view book) {
+  return const_cast<std::vector<std::string>*>(std::as_const(*this).recordsOf(book));
+}
+
+std::vector<std::string> SimCard::books() const {
+  std::vector<std::string> out;
+  for (std::string_view code : kBooks) {
+    if (recordsOf(code)) out.emplace_back(code);
+  }
+  return out;
+}
+
+bool SimCard::addBook(std::string_view code, int locations) {
+  if (code == "SM" || std::find(kBooks.begin(), kBooks.end(), code) == kBooks.end()) return false;
+  if (locations < 1 || locations > 254) return false;
+  books_[std::string(code)].assign(static_cast<std::size_t>(locations),
+                                   std::string(static_cast<std::size_t>(recordSize()), '\xFF'));
+  return true;
+}
+
+int SimCard::locations(std::string_view book) const {
+  const auto* r = recordsOf(book);
+  return r ? static_cast<int>(r->size()) : 0;
+}
+
+std::string SimCard::record(int location, std::string_view book) const {
+  if (location < 1 || location > locations(book)) return {};
+  return (*recordsOf(book))[static_cast<std::size_t>(location - 1)];
+}
+
+bool SimCard::isEmpty(int location, std::string_view book) const {
+  const std::string r = record(location, book);
   if (r.empty()) return true;
   const std::string_view alpha = std::string_view(r).substr(0, static_cast<std::size_t>(alphaLength_));
   const std::uint8_t length = at(r, static_cast<std::size_t>(alphaLength_));
   return trimAlphaPadding(alpha).empty() && (length == 0xFF || length <= 1);
 }
 
-bool SimCard::setRecord(int location, std::string_view bytes) {
-  if (location < 1 || location > locations() || bytes.size() != static_cast<std::size_t>(recordSize()))
+bool SimCard::setRecord(int location, std::string_view bytes, std::string_view book) {
+  if (location < 1 || location > locations(book) || bytes.size() != static_cast<std::size_t>(recordSize()))
     return false;
-  records_[static_cast<std::size_t>(location - 1)] = std::string(bytes);
+  (*recordsOf(book))[static_cast<std::size_t>(location - 1)] = std::string(bytes);
   return true;
 }
 
-void SimCard::erase(int location) {
-  if (location >= 1 && location <= locations())
-    records_[static_cast<std::size_t>(location - 1)].assign(static_cast<std::size_t>(recordSize()), '\xFF');
+void SimCard::erase(int location, std::string_view book) {
+  if (location >= 1 && location <= locations(book))
+    (*recordsOf(book))[static_cast<std::size_t>(location - 1)].assign(static_cast<std::size_t>(recordSize()), '\xFF');
 }
 
-int SimCard::usedLocations() const {
+int SimCard::usedLocations(std::string_view book) const {
   int used = 0;
-  for (int loc = 1; loc <= locations(); ++loc) used += isEmpty(loc) ? 0 : 1;
+  for (int loc = 1; loc <= locations(book); ++loc) used += isEmpty(loc, book) ? 0 : 1;
   return used;
 }
 
-std::optional<int> SimCard::firstFreeLocation() const {
-  for (int loc = 1; loc <= locations(); ++loc) {
-    if (isEmpty(loc)) return loc;
+std::optional<int> SimCard::firstFreeLocation(std::string_view book) const {
+  for (int loc = 1; loc <= locations(book); ++loc) {
+    if (isEmpty(loc, book)) return loc;
   }
   return std::nullopt;
 }
 
-std::optional<PhonebookEntry> SimCard::entry(int location) const {
-  if (isEmpty(location)) return std::nullopt;
-  const std::string r = record(location);
+std::optional<PhonebookEntry> SimCard::entry(int location, std::string_view book) const {
+  if (isEmpty(location, book)) return std::nullopt;
+  const std::string r = record(location, book);
   const auto a = static_cast<std::size_t>(alphaLength_);
   PhonebookEntry e;
   e.location = location;
@@ -202,8 +235,9 @@ std::string SimCard::number(int location) const {
   return e ? e->number : std::string{};
 }
 
-bool SimCard::writeEntry(int location, std::string_view alpha, std::string_view num, int type) {
-  if (location < 1 || location > locations()) return false;
+bool SimCard::writeEntry(int location, std::string_view alpha, std::string_view num, int type,
+                         std::string_view book) {
+  if (location < 1 || location > locations(book)) return false;
   if (alpha.size() > static_cast<std::size_t>(alphaLength_)) return false;
   if (type < 128 || type > 255) return false;
   const bool plus = !num.empty() && num.front() == '+';
@@ -221,16 +255,17 @@ bool SimCard::writeEntry(int location, std::string_view alpha, std::string_view 
   }
   r += *bcd;
   r.resize(static_cast<std::size_t>(recordSize()), '\xFF');  // BCD padding, CCP, EXT1
-  records_[static_cast<std::size_t>(location - 1)] = r;
+  (*recordsOf(book))[static_cast<std::size_t>(location - 1)] = r;
   return true;
 }
 
-bool SimCard::writeEntryText(int location, std::string_view nameUtf8, std::string_view num) {
+bool SimCard::writeEntryText(int location, std::string_view nameUtf8, std::string_view num,
+                             std::string_view book) {
   auto name = utf8Decode(nameUtf8);
   if (!name) return false;
   auto alpha = encodeAlpha(*name, static_cast<std::size_t>(alphaLength_));
   if (!alpha) return false;
-  return writeEntry(location, *alpha, num, !num.empty() && num.front() == '+' ? 145 : 129);
+  return writeEntry(location, *alpha, num, !num.empty() && num.front() == '+' ? 145 : 129, book);
 }
 
 const SmsRecord* SimCard::message(int index) const {
@@ -312,6 +347,25 @@ SimCard SimCard::demo() {
   };
   int location = 1;
   for (const auto& row : kRows) sim.writeEntryText(location++, row.name, row.number);
+  // The other stores: the subscriber's own numbers, a fixed-dialling list, the phone's
+  // memory, and the SIM's own emergency and service numbers.
+  struct BookRow {
+    const char* book;
+    int location;
+    const char* name;
+    const char* number;
+  };
+  static constexpr BookRow kBookRows[] = {
+      {"ON", 1, "Voce", "+393401234567"},  {"ON", 2, "Dati", "+393409876543"},
+      {"FD", 1, "Casa", "+390212345678"},  {"FD", 2, "Mamma", "+393351122334"},
+      {"ME", 1, "Idraulico", "+393387654321"},
+      {"EN", 1, "Emergenza", "112"},       {"EN", 2, "Emergency", "911"},
+      {"SDN", 1, "Assistenza", "190"}, {"SDN", 2, "Credito", "*123#"},
+  };
+  for (const auto& [book, locations] : {std::pair{"ON", 2}, {"FD", 10}, {"ME", 100}, {"EN", 5}, {"SDN", 5}}) {
+    sim.addBook(book, locations);
+  }
+  for (const BookRow& row : kBookRows) sim.writeEntryText(row.location, row.name, row.number, row.book);
   sim.addMessage({SmsStatus::RecRead, "+393331234567", "24/05/01,10:15:00+08",
                   "Ciao! Ci vediamo alle 8?", false, {}});
   sim.addMessage({SmsStatus::RecUnread, "+491701234567", "24/05/02,18:40:12+08",
@@ -341,6 +395,8 @@ SimCard SimCard::demo() {
 //   imsi <digits>                           lines is the SIM of kDefaultIccid/kDefaultImsi
 //   adn <location> <record hex>             EF_ADN bytes; a comment shows name, number, type
 //   ext <record> <record hex>               EF_EXT1 bytes (13), where a record's number goes on
+//   book <store> <locations>                another phonebook store (ON, FD, ME, EN, SDN)
+//   rec <store> <location> <record hex>     a record of it, in EF_ADN's form
 //   msg <index> "<status>" gsm|ucs2 "<number>" "<time stamp>" "<text>" [<header hex>]
 //                                           the header: the user data header's elements
 // '#' starts a comment. Only the hex of a record counts.
@@ -360,6 +416,18 @@ std::string SimCard::toText() const {
     for (char& c : name) c = (c == '\n' || c == '\r') ? ' ' : c;
     out << "adn " << loc << ' ' << toHex(record(loc)) << "  # " << name << " | " << e->number
         << " | " << e->type << '\n';
+  }
+  for (const std::string& book : books()) {
+    if (book == "SM") continue;
+    out << "book " << book << ' ' << locations(book) << '\n';
+    for (int loc = 1; loc <= locations(book); ++loc) {
+      auto e = entry(loc, book);
+      if (!e) continue;
+      std::string name = e->name;
+      for (char& c : name) c = (c == '\n' || c == '\r') ? ' ' : c;
+      out << "rec " << book << ' ' << loc << ' ' << toHex(record(loc, book)) << "  # " << name << " | " << e->number
+          << '\n';
+    }
   }
   for (int n = 1; n <= kExtensionRecords; ++n) {
     const std::string& e = extensions_[static_cast<std::size_t>(n - 1)];
@@ -387,6 +455,8 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
   int lineNo = 0;
   int locations = -1, recordSize = -1, capacity = -1;
   std::vector<std::pair<int, std::string>> records, extensions;
+  std::vector<std::pair<std::string, int>> books;
+  std::vector<std::tuple<std::string, int, std::string>> bookRecords;
   std::vector<std::pair<int, SmsRecord>> msgs;
   std::string iccid(kDefaultIccid), imsi(kDefaultImsi);
   auto fail = [&](const std::string& why) {
@@ -423,6 +493,17 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
       auto bytes = fromHex((*w)[2]);
       if (!loc || !bytes) return fail("adn wants a location and the record in hex");
       records.emplace_back(*loc, *bytes);
+    } else if (kind == "book" && w->size() == 3) {
+      auto n = parseCount((*w)[2]);
+      const std::string& code = (*w)[1];
+      if (code == "SM" || std::find(kBooks.begin(), kBooks.end(), code) == kBooks.end() || !n || *n < 1 || *n > 254)
+        return fail("book wants a store (ON, FD, ME, EN or SDN) and a location count (1-254)");
+      books.emplace_back(code, *n);
+    } else if (kind == "rec" && w->size() == 4) {
+      auto loc = parseCount((*w)[2]);
+      auto bytes = fromHex((*w)[3]);
+      if (!loc || !bytes) return fail("rec wants a store, a location and the record in hex");
+      bookRecords.emplace_back((*w)[1], *loc, *bytes);
     } else if (kind == "ext" && w->size() == 3) {
       auto n = parseCount((*w)[1]);
       auto bytes = fromHex((*w)[2]);
@@ -455,7 +536,7 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
         return fail("text does not fit one message in this coding");
       msgs.emplace_back(*index, std::move(m));
     } else {
-      return fail("expected phonebook, sms, iccid, imsi, adn, ext or msg with their fields");
+      return fail("expected phonebook, sms, iccid, imsi, adn, ext, book, rec or msg with their fields");
     }
   }
   if (locations < 0 || capacity < 0) {
@@ -468,6 +549,14 @@ std::optional<SimCard> SimCard::fromText(std::string_view text, std::string& err
     if (!card.setRecord(loc, bytes)) {
       error = "adn " + std::to_string(loc) + ": location outside 1-" + std::to_string(locations) +
               " or record not " + std::to_string(recordSize) + " bytes";
+      return std::nullopt;
+    }
+  }
+  for (const auto& [code, n] : books) card.addBook(code, n);
+  for (const auto& [code, loc, bytes] : bookRecords) {
+    if (!card.setRecord(loc, bytes, code)) {
+      error = "rec " + code + " " + std::to_string(loc) + ": no such store, location outside it, or record not " +
+              std::to_string(recordSize) + " bytes";
       return std::nullopt;
     }
   }

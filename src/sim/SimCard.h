@@ -3,6 +3,7 @@
 // number length, TON/NPI, ten BCD bytes, CCP and EXT1 identifiers: alpha length + 14
 // bytes) and the SMS store as decoded messages. A plain value: copy it to snapshot it.
 // Not thread-safe by itself; VirtualModem guards its copy.
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -57,28 +58,46 @@ class SimCard {
   // GSM alphabet's odd characters) and a few messages.
   static SimCard demo();
 
-  int locations() const { return static_cast<int>(records_.size()); }
+  // The other phonebook stores (27.007 +CPBS): "ON" own numbers (EF_MSISDN), "FD" fixed
+  // dialling (EF_FDN, written after PIN2), "EN" and "SDN" (EF_ECC, EF_SDN, read only), and
+  // "ME", the phone's own memory, kept with the card here for simplicity. Each holds
+  // records of the SIM phonebook's form and size. Every phonebook call below takes the
+  // store's code last; "SM" is EF_ADN, and a store the card lacks has no locations.
+  static constexpr std::array<std::string_view, 6> kBooks{"SM", "ON", "FD", "ME", "EN", "SDN"};
+  static constexpr std::string_view kDefaultPin2 = "0000";
+  static constexpr std::string_view kDefaultPuk2 = "00000000";
+  // The stores the card has, "SM" first, in kBooks' order.
+  std::vector<std::string> books() const;
+  // Gives the card the store `code` (one of kBooks, not "SM") with `locations` empty
+  // records (1 to 254); false otherwise.
+  bool addBook(std::string_view code, int locations);
+  // Whether the store takes writes: EN and SDN do not.
+  static bool writableBook(std::string_view code) { return code != "EN" && code != "SDN"; }
+
+  int locations(std::string_view book = "SM") const;
   int alphaLength() const { return alphaLength_; }
   int recordSize() const { return alphaLength_ + 14; }
   int smsCapacity() const { return smsCapacity_; }
 
   // Phonebook, locations 1..locations().
   // The raw record (recordSize() bytes, all FF when empty); empty outside the range.
-  std::string record(int location) const;
-  bool isEmpty(int location) const;
-  bool setRecord(int location, std::string_view bytes);  // false: wrong size or location
-  void erase(int location);
-  int usedLocations() const;
-  std::optional<int> firstFreeLocation() const;
-  std::optional<PhonebookEntry> entry(int location) const;
+  std::string record(int location, std::string_view book = "SM") const;
+  bool isEmpty(int location, std::string_view book = "SM") const;
+  bool setRecord(int location, std::string_view bytes, std::string_view book = "SM");  // false: wrong size or location
+  void erase(int location, std::string_view book = "SM");
+  int usedLocations(std::string_view book = "SM") const;
+  std::optional<int> firstFreeLocation(std::string_view book = "SM") const;
+  std::optional<PhonebookEntry> entry(int location, std::string_view book = "SM") const;
   std::string name(int location) const;    // "" when empty
   std::string number(int location) const;  // "" when empty
   // Builds and stores a record from its parts: `alpha` is the raw alpha field (at most
   // alphaLength() bytes), `number` digits with an optional leading "+". Returns false
   // (nothing stored) when a part does not fit or holds characters a SIM cannot store.
-  bool writeEntry(int location, std::string_view alpha, std::string_view number, int type);
+  bool writeEntry(int location, std::string_view alpha, std::string_view number, int type,
+                  std::string_view book = "SM");
   // Convenience for tests and the demo: the name in the shortest SIM form that fits.
-  bool writeEntryText(int location, std::string_view nameUtf8, std::string_view number);
+  bool writeEntryText(int location, std::string_view nameUtf8, std::string_view number,
+                      std::string_view book = "SM");
 
   // EF_EXT1: kExtensionRecords records of kExtensionRecordSize bytes (all FF when free),
   // where numbers of more than 20 digits go on. The SIM's own decoding (entry, number)
@@ -118,19 +137,27 @@ class SimCard {
   // The PIN lock (off unless set); the card's state in memory only, never in its file.
   PinLock& pinLock() { return pinLock_; }
   const PinLock& pinLock() const { return pinLock_; }
+  // PIN2, which guards fixed dialling: always on (kDefaultPin2), in memory only.
+  PinLock& pin2Lock() { return pin2Lock_; }
+  const PinLock& pin2Lock() const { return pin2Lock_; }
 
   bool operator==(const SimCard&) const = default;
 
  private:
   int alphaLength_;
   int smsCapacity_;
+  const std::vector<std::string>* recordsOf(std::string_view book) const;
+  std::vector<std::string>* recordsOf(std::string_view book);
+
   std::vector<std::string> records_;  // location - 1
+  std::map<std::string, std::vector<std::string>, std::less<>> books_;  // the other stores
   std::vector<std::string> extensions_ =
       std::vector<std::string>(kExtensionRecords, std::string(kExtensionRecordSize, '\xFF'));
   std::map<int, SmsRecord> messages_;
   std::string iccid_{kDefaultIccid};
   std::string imsi_{kDefaultImsi};
   PinLock pinLock_;
+  PinLock pin2Lock_ = *PinLock::make(kDefaultPin2, kDefaultPuk2);
 };
 
 }  // namespace voryx::sim

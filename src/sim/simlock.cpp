@@ -8,9 +8,9 @@ namespace {
 using Form = AtCommand::Form;
 using State = PinLock::State;
 
-// PIN2 is never asked for here: its counters stay full.
-constexpr int kPin2Tries = 3;
-constexpr int kPuk2Tries = 10;
+// The counters of PIN2 and PUK2 when the slot has no PIN2 lock: full.
+constexpr int kPin2Tries = PinLock::kPinTries;
+constexpr int kPuk2Tries = PinLock::kPukTries;
 
 LockAnswer refuse(int code) {
   LockAnswer a;
@@ -67,7 +67,7 @@ LockAnswer enterCode(const std::vector<AtArg>& args, PinLock& lock) {
   return a;
 }
 
-LockAnswer cpinr(const AtCommand& cmd, const std::vector<AtArg>& args, const PinLock& lock) {
+LockAnswer cpinr(const AtCommand& cmd, const std::vector<AtArg>& args, const PinLock& lock, const PinLock* pin2) {
   if (cmd.form == Form::Read || args.size() > 1) return refuse(50);
   const std::string pattern = args.empty() ? "*" : upper(args[0].text);
   struct Counter {
@@ -76,8 +76,8 @@ LockAnswer cpinr(const AtCommand& cmd, const std::vector<AtArg>& args, const Pin
   };
   const std::array<Counter, 4> counters{{{"SIM PIN", lock.pinTries(), PinLock::kPinTries},
                                          {"SIM PUK", lock.pukTries(), PinLock::kPukTries},
-                                         {"SIM PIN2", kPin2Tries, kPin2Tries},
-                                         {"SIM PUK2", kPuk2Tries, kPuk2Tries}}};
+                                         {"SIM PIN2", pin2 ? pin2->pinTries() : kPin2Tries, kPin2Tries},
+                                         {"SIM PUK2", pin2 ? pin2->pukTries() : kPuk2Tries, kPuk2Tries}}};
   LockAnswer a;
   for (const Counter& c : counters) {
     if (globMatch(pattern, c.code)) {
@@ -134,7 +134,7 @@ LockAnswer lockCommand(const AtCommand& cmd, SimSlot sim) {
   if (sim.busy) return refuse(14);
   const auto args = cmd.form == Form::Set ? splitArgs(cmd.args) : std::optional<std::vector<AtArg>>(std::in_place);
   if (!args) return refuse(50);
-  if (cmd.name == "+CPINR") return cpinr(cmd, *args, sim.lock);
+  if (cmd.name == "+CPINR") return cpinr(cmd, *args, sim.lock, sim.pin2);
   if (cmd.name == "^CPIN") return huaweiCpin(cmd, *args, sim.lock);
   if (cmd.name == "+QPINC") return quectelQpinc(cmd, *args, sim.lock);
   // +CPIN

@@ -24,6 +24,7 @@ struct SimSlot {
   PinLock& lock;
   const ModemOptions& options;
   bool busy = false;  // still starting up
+  const PinLock* pin2 = nullptr;  // its PIN2, for the tries left; none: always full
 };
 
 // What a lock command came to: information lines, then OK or an error.

@@ -133,11 +133,11 @@ std::vector<SimEntry> joinMessageParts(const std::vector<SimEntry>& rows, const 
 }
 
 ListLoad loadEntries(const fs::path& database, ListStore store, std::string_view search,
-                     int sortField, BusyPolicy busy) {
+                     int sortField, BusyPolicy busy, Phonebook book) {
   ListLoad load;
   // The connection is closed when this lambda returns, before the file may be moved.
   Result<std::vector<SimEntry>> rows = [&]() -> Result<std::vector<SimEntry>> {
-    auto table = SimTable::open(database, store, busy);
+    auto table = SimTable::open(database, store, busy, book);
     if (!table) return table.error();
     auto listed = table->list(search, sortField);
     if (!listed || store != ListStore::Sms) return listed;

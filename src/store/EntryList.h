@@ -40,7 +40,8 @@ struct ListLoad {
 // Every other failure leaves the file where it is: its rows hold changes not yet written
 // to the SIM.
 ListLoad loadEntries(const std::filesystem::path& database, ListStore store,
-                     std::string_view search, int sortField, BusyPolicy busy = kShellBusy);
+                     std::string_view search, int sortField, BusyPolicy busy = kShellBusy,
+                     Phonebook book = Phonebook::SM);
 
 // The SMS list with each message sent in parts as one row: at its lowest index, with the
 // parts' texts in their order ("[part 2 of 3 missing]" for one the SIM lacks, a part

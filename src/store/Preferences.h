@@ -75,5 +75,9 @@ inline constexpr const char* kPrefUcs2 = "ucs2";            // 0
 // The SIM's files record by record (AT+CRSM) instead of the phonebook and message commands.
 inline constexpr const char* kPrefRecords = "records";      // 0
 inline constexpr const char* kPrefDevice = "device";        // text: the port that last answered
+// Text: the phonebook stores the modem offered at the last read, known ones only ("SM,FD,ON").
+inline constexpr const char* kPrefPhonebooks = "phonebooks";
+// Text: the phonebook store the main screen shows ("SM" when missing or unknown).
+inline constexpr const char* kPrefPhonebook = "phonebook";
 
 }  // namespace voryx

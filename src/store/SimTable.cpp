@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <array>
 #include <set>
 #include <string>
 #include <utility>
@@ -32,9 +33,16 @@ constexpr TableSql kPhonebookTable{
 constexpr TableSql kSmsTable{
     "simsms",
     "CREATE TABLE simsms (entry INTEGER UNIQUE, desc TEXT, number TEXT, operazione INTEGER)"};
+// The other phonebook stores, in Phonebook's order after SM: made when first opened.
+#define VORYX_BOOK_TABLE(name) \
+  TableSql { name, "CREATE TABLE " name " (entry INTEGER UNIQUE, desc TEXT, number TEXT, operazione INTEGER)" }
+constexpr std::array<TableSql, 6> kBookTables{kPhonebookTable,         VORYX_BOOK_TABLE("sim_on"),
+                                              VORYX_BOOK_TABLE("sim_fd"),  VORYX_BOOK_TABLE("sim_me"),
+                                              VORYX_BOOK_TABLE("sim_en"),  VORYX_BOOK_TABLE("sim_sdn")};
+#undef VORYX_BOOK_TABLE
 
-const TableSql& tableOf(ListStore store) {
-  return store == ListStore::Sms ? kSmsTable : kPhonebookTable;
+const TableSql& tableOf(ListStore store, Phonebook book = Phonebook::SM) {
+  return store == ListStore::Sms ? kSmsTable : kBookTables[static_cast<std::size_t>(book)];
 }
 // The SIM each store was read from, and what it held at each location then.
 constexpr TableSql kCardTable{
@@ -63,10 +71,14 @@ constexpr std::string_view kSimSearchByDesc =
 constexpr std::string_view kSmsByEntry =
     "SELECT desc,number,entry,operazione FROM simsms order by entry";
 
-std::string_view listStatement(ListStore store, bool searching, int sortField) {
-  if (store == ListStore::Sms) return kSmsByEntry;
-  if (searching) return sortField == 0 ? kSimSearchByEntry : kSimSearchByDesc;
-  return sortField == 0 ? kSimByEntry : kSimByDesc;
+// Another phonebook store's statements are the SIM phonebook's on its own table.
+std::string listStatement(ListStore store, std::string_view table, bool searching, int sortField) {
+  if (store == ListStore::Sms) return std::string(kSmsByEntry);
+  std::string sql(searching ? (sortField == 0 ? kSimSearchByEntry : kSimSearchByDesc)
+                            : (sortField == 0 ? kSimByEntry : kSimByDesc));
+  constexpr std::string_view kFrom = "FROM sim ";
+  sql.replace(sql.find(kFrom), kFrom.size(), "FROM " + std::string(table) + " ");
+  return sql;
 }
 
 // A row of a statement whose first columns are desc, number, entry, operazione: the list
@@ -159,24 +171,24 @@ SameSim sameSim(const SimIdentity& a, const SimIdentity& b) {
   return SameSim::Unknown;
 }
 
-SimTable::SimTable(Database db, ListStore store, BusyPolicy busy)
-    : db_(std::move(db)), store_(store), busy_(busy) {}
+SimTable::SimTable(Database db, ListStore store, Phonebook book, BusyPolicy busy)
+    : db_(std::move(db)), store_(store), book_(store == ListStore::Sms ? Phonebook::SM : book), busy_(busy) {}
 
-Result<SimTable> SimTable::open(const fs::path& file, ListStore store, BusyPolicy busy) {
+Result<SimTable> SimTable::open(const fs::path& file, ListStore store, BusyPolicy busy, Phonebook book) {
   auto db = Database::open(file);
   if (!db) return db.error();
   // SQLite's own busy handler: it sleeps in growing steps (1 ms up to 100 ms) until the
   // lock goes or the bound is spent, then the call answers SQLITE_BUSY.
   sqlite3_busy_timeout(db->handle(), static_cast<int>(busy.wait.count()));
-  for (const TableSql* table : {&tableOf(store), &kCardTable, &kSeenTable, &kPassTable, &kPartsTable}) {
+  for (const TableSql* table : {&tableOf(store, book), &kCardTable, &kSeenTable, &kPassTable, &kPartsTable}) {
     if (Status made = createTableIfMissing(*db, *table); !made) return made.error();
   }
-  return SimTable(std::move(*db), store, busy);
+  return SimTable(std::move(*db), store, book, busy);
 }
 
 Result<std::vector<SimEntry>> SimTable::list(std::string_view search, int sortField) {
   const bool searching = store_ == ListStore::Phonebook && !search.empty();
-  const std::string_view sql = listStatement(store_, searching, sortField);
+  const std::string sql = listStatement(store_, tableOf(store_, book_).name, searching, sortField);
   std::vector<SimEntry> rows;
   auto add = [&rows](const Statement& s) { rows.push_back(entryOf(s)); };
   const std::string pattern = "%" + std::string(search) + "%";
@@ -188,18 +200,18 @@ Result<std::vector<SimEntry>> SimTable::list(std::string_view search, int sortFi
 Result<int> SimTable::countNumber(std::string_view number) {
   int count = 0;
   Status read = query(
-      db_, "select count(*) from " + std::string(tableOf(store_).name) + " where number=?",
+      db_, "select count(*) from " + std::string(tableOf(store_, book_).name) + " where number=?",
       [&count](const Statement& s) { count = s.columnInt(0); }, number);
   if (!read) return read.error();
   return count;
 }
 
-Result<int> SimTable::countMarked() { return countMarkedIn(store_); }
+Result<int> SimTable::countMarked() { return countMarkedIn(tableOf(store_, book_).name); }
 
-Result<int> SimTable::countMarkedIn(ListStore store) {
+Result<int> SimTable::countMarkedIn(std::string_view table) {
   int count = 0;
   Status read = query(
-      db_, "SELECT count(*) FROM " + std::string(tableOf(store).name) + " WHERE operazione<>0",
+      db_, "SELECT count(*) FROM " + std::string(table) + " WHERE operazione<>0",
       [&count](const Statement& s) { count = s.columnInt(0); });
   if (!read) return read.error();
   return count;
@@ -214,7 +226,7 @@ Result<std::int64_t> SimTable::dataVersion() {
 }
 
 Status SimTable::replaceAll(const std::vector<SimEntry>& rows, bool discardMarks) {
-  return inTransaction(db_, [&] { return replaceRows(store_, rows, discardMarks); });
+  return inTransaction(db_, [&] { return replaceRows(store_, book_, rows, discardMarks); });
 }
 
 Status SimTable::replaceBothStores(const std::vector<SimEntry>& rows, const std::vector<SimEntry>& otherRows,
@@ -222,16 +234,16 @@ Status SimTable::replaceBothStores(const std::vector<SimEntry>& rows, const std:
   const ListStore other = store_ == ListStore::Sms ? ListStore::Phonebook : ListStore::Sms;
   if (Status made = createTableIfMissing(db_, tableOf(other)); !made) return made;
   return inTransaction(db_, [&]() -> Status {
-    if (Status replaced = replaceRows(store_, rows, discardMarks); !replaced) return replaced;
-    return replaceRows(other, otherRows, discardMarks, otherParts);
+    if (Status replaced = replaceRows(store_, book_, rows, discardMarks); !replaced) return replaced;
+    return replaceRows(other, Phonebook::SM, otherRows, discardMarks, otherParts);
   });
 }
 
 Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks,
                            const MessageParts& parts) {
-  const std::string_view store = tableOf(store_).name;
+  const std::string_view store = tableOf(store_, book_).name;
   return inTransaction(db_, [&]() -> Status {
-    if (Status replaced = replaceRows(store_, rows, discardMarks, parts); !replaced) return replaced;
+    if (Status replaced = replaceRows(store_, book_, rows, discardMarks, parts); !replaced) return replaced;
     if (Status forgot = run(db_, "DELETE FROM simseen WHERE store=?", store); !forgot) return forgot;
     if (Status copied = run(db_,
                             "INSERT INTO simseen (store,entry,desc,number) SELECT ?,entry,desc,number "
@@ -260,7 +272,7 @@ Result<std::optional<SimIdentity>> SimTable::identity() {
   Status read = query(
       db_, "SELECT iccid,imsi FROM simcard WHERE store=?",
       [&sim](const Statement& s) { sim = SimIdentity{s.columnText(0), s.columnText(1)}; },
-      tableOf(store_).name);
+      tableOf(store_, book_).name);
   if (!read) return read.error();
   return sim;
 }
@@ -270,17 +282,17 @@ Result<std::map<std::int32_t, SeenEntry>> SimTable::seen() {
   Status read = query(
       db_, "SELECT entry,desc,number FROM simseen WHERE store=? AND entry IS NOT NULL",
       [&held](const Statement& s) { held[s.columnInt(0)] = SeenEntry{s.columnText(1), s.columnText(2)}; },
-      tableOf(store_).name);
+      tableOf(store_, book_).name);
   if (!read) return read.error();
   return held;
 }
 
-Status SimTable::replaceRows(ListStore store, const std::vector<SimEntry>& rows, bool discardMarks,
-                             const MessageParts& parts) {
-  const std::string table(tableOf(store).name);
+Status SimTable::replaceRows(ListStore store, Phonebook book, const std::vector<SimEntry>& rows,
+                             bool discardMarks, const MessageParts& parts) {
+  const std::string table(tableOf(store, book).name);
   if (!discardMarks) {
     // Counted inside the transaction: no other program can mark a row until COMMIT.
-    Result<int> marked = countMarkedIn(store);
+    Result<int> marked = countMarkedIn(table);
     if (!marked) return marked.error();
     if (*marked > 0) {
       return Error{Errc::Invalid, db_.file().string() + ": " + std::to_string(*marked) +
@@ -316,7 +328,7 @@ Status SimTable::replaceRows(ListStore store, const std::vector<SimEntry>& rows,
 Result<std::optional<std::int32_t>> SimTable::add(
     const SimEntry& entry,
     const std::function<std::optional<std::int32_t>(const std::vector<std::int32_t>&)>& choose) {
-  const std::string table(tableOf(store_).name);
+  const std::string table(tableOf(store_, book_).name);
   std::optional<std::int32_t> location;
   Status added = inTransaction(db_, [&]() -> Status {
     std::vector<std::int32_t> taken;
@@ -334,7 +346,7 @@ Result<std::optional<std::int32_t>> SimTable::add(
 }
 
 Status SimTable::change(const SimEntry& entry) {
-  const std::string table(tableOf(store_).name);
+  const std::string table(tableOf(store_, book_).name);
   return inTransaction(db_, [&]() -> Status {
     if (store_ == ListStore::Sms) {
       bool part = false;
@@ -356,7 +368,7 @@ Status SimTable::change(const SimEntry& entry) {
 }
 
 Status SimTable::markDeleted(std::int32_t entry) {
-  const std::string table(tableOf(store_).name);
+  const std::string table(tableOf(store_, book_).name);
   return inTransaction(db_, [&]() -> Status {
     Status marked = run(db_, "UPDATE " + table + " SET operazione=2 WHERE entry=?", entry);
     if (!marked) return marked;
@@ -375,14 +387,14 @@ Status SimTable::markDeleted(std::int32_t entry) {
 }
 
 Status SimTable::markAllDeleted() {
-  const std::string table(tableOf(store_).name);
+  const std::string table(tableOf(store_, book_).name);
   return inTransaction(db_, [&] { return run(db_, "UPDATE " + table + " SET operazione=2"); });
 }
 
 Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
                        const std::optional<SimIdentity>& copiedOnto, std::string_view token) {
-  const std::string table(tableOf(store_).name);
-  const std::string_view store = tableOf(store_).name;
+  const std::string table(tableOf(store_, book_).name);
+  const std::string_view store = tableOf(store_, book_).name;
   // What the SIM now holds where the pass wrote: the list shows it as the value a later
   // change replaces. A list copied onto another SIM forgets the first SIM's values.
   auto noteSeen = [&]() -> Status {
@@ -539,7 +551,7 @@ Error ioError(const std::filesystem::path& file, int code) {
 
 std::filesystem::path SimTable::journalFile() const {
   std::filesystem::path file = db_.file();
-  file += ".pass-" + std::string(tableOf(store_).name);
+  file += ".pass-" + std::string(tableOf(store_, book_).name);
   return file;
 }
 
@@ -583,7 +595,7 @@ Status SimTable::applyJournal() {
   if (!applied) {
     Status looked = query(
         db_, "SELECT 1 FROM simpass WHERE store=? AND token=?", [&applied](const Statement&) { applied = true; },
-        tableOf(store_).name, std::string_view(token));
+        tableOf(store_, book_).name, std::string_view(token));
     if (!looked) return looked;
   }
   if (!applied) {

@@ -19,11 +19,14 @@
 
 #include "base/Result.h"
 #include "store/Database.h"
+#include "store/Phonebooks.h"
 #include "store/SimEntry.h"
 
 namespace voryx {
 
-enum class ListStore { Phonebook, Sms };  // table `sim` / `simsms`
+// The phonebook (table `sim`, or another store's table: Phonebooks.h) or the SMS store
+// (table `simsms`).
+enum class ListStore { Phonebook, Sms };
 
 // How long an operation waits for a lock held by another connection before it fails
 // with Errc::Busy.
@@ -90,10 +93,12 @@ class SimTable {
   //   Busy      locked past the policy's bound
   // open() never moves or deletes a file; loadEntries (EntryList.h) moves a file SQLite
   // judges damaged aside.
+  // `book`: which phonebook store (ignored for the SMS store).
   static Result<SimTable> open(const std::filesystem::path& file, ListStore store,
-                               BusyPolicy busy = kShellBusy);
+                               BusyPolicy busy = kShellBusy, Phonebook book = Phonebook::SM);
 
   ListStore store() const { return store_; }
+  Phonebook book() const { return book_; }
 
   // The rows of the table. The phonebook applies `search` (a non-empty text matched as a
   // LIKE pattern "%text%" against name and number: "%" and "_" act as wildcards, letter
@@ -207,14 +212,15 @@ class SimTable {
   Database& database() { return db_; }
 
  private:
-  SimTable(Database db, ListStore store, BusyPolicy busy);
+  SimTable(Database db, ListStore store, Phonebook book, BusyPolicy busy);
   // In a transaction.
-  Status replaceRows(ListStore store, const std::vector<SimEntry>& rows, bool discardMarks,
+  Status replaceRows(ListStore store, Phonebook book, const std::vector<SimEntry>& rows, bool discardMarks,
                      const MessageParts& parts = {});
-  Result<int> countMarkedIn(ListStore store);
+  Result<int> countMarkedIn(std::string_view table);
   std::filesystem::path journalFile() const;
   Database db_;
   ListStore store_;
+  Phonebook book_;
   BusyPolicy busy_;
   std::string journalToken_;  // the token the journal file was last started with
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "modem/Channel.h"
+#include "store/Phonebooks.h"
 #include "transfer/Charset.h"
 
 namespace voryx::transfer {
@@ -35,6 +36,8 @@ enum class JobOutcome {
   DatabaseError,  // the local database could not be read or written
   OtherSim,       // a write found a SIM other than the one the list was read from and was
                   // not told to copy the list onto it: nothing was written, marks kept
+  StoreMissing,   // the modem (or the way the SIM is reached) has no such phonebook store,
+                  // or the store is read only: nothing was read or written
 };
 
 // A capacity a read learned: the host's field takes `value`; the preferences only when
@@ -48,6 +51,9 @@ struct JobReport {
   JobOutcome outcome = JobOutcome::Done;
   std::optional<Capacity> maxSIM;   // phonebook read
   std::optional<int> maxSIMLen;     // phonebook read (always remembered)
+  // Phonebook read through the modem's commands: the stores it offers (AT+CPBS=?), by
+  // code, as it named them; nothing when it did not say.
+  std::optional<std::vector<std::string>> phonebooks;
   // Phonebook read and write: the sets names may be stored in on this modem
   // (kNameSetHex ... bits, Charset.h), remembered as the "nameSets" preference for the cut
   // warning of add, edit and import.
@@ -79,7 +85,7 @@ struct JobReport {
 
 // A code the SIM asks for, and what the job knows of it.
 struct CodeQuestion {
-  enum class Code { Pin, Puk, NewPin };
+  enum class Code { Pin, Puk, NewPin, Pin2 };  // Pin2: a write of fixed dialling
   Code code = Code::Pin;
   std::optional<int> triesLeft;  // when the modem tells
 };
@@ -136,6 +142,9 @@ struct JobContext {
   // phonebook and message commands, through the modem's AT+CRSM; always so when the device
   // choice names a card reader.
   bool records = false;
+  // Which phonebook store the phonebook jobs read and write (AT+CPBS), and so which of
+  // the local tables.
+  Phonebook phonebook = Phonebook::SM;
   bool viaRecords() const { return records || device.reader.has_value(); }
 };
 

@@ -89,6 +89,8 @@ class JobSession {
   bool exchangeCode(std::string_view line, std::string_view masked);
   // The SIM is not ready for the job (the user was told, or cancelled): failure() says so.
   void simNotReady() { simNotReady_ = true; }
+  // The modem has no such phonebook store (the user was told): failure() says so.
+  void storeMissing() { storeMissing_ = true; }
   // Collects one more reply to the line already sent (after the text prompt of
   // "AT+CMGW"). With `mustEnd`, a reply without a final result code is followed by the
   // wait for late bytes, as in exchange.
@@ -110,6 +112,7 @@ class JobSession {
   // Why the dialogue ended: NoModem, TooSlow, CharsetRefused or SimNotReady.
   JobOutcome failure() const {
     return simNotReady_      ? JobOutcome::SimNotReady
+           : storeMissing_   ? JobOutcome::StoreMissing
            : charsetRefused_ ? JobOutcome::CharsetRefused
            : tooSlow_      ? JobOutcome::TooSlow
                            : JobOutcome::NoModem;
@@ -178,6 +181,7 @@ class JobSession {
   bool tooSlow_ = false;
   bool charsetRefused_ = false;
   bool simNotReady_ = false;
+  bool storeMissing_ = false;
   std::vector<std::pair<std::string, std::string>> codes_;  // command sent, as logged
   std::optional<Charset> charset_;
   std::optional<std::vector<std::string>> offered_;  // the modem's list, when readable

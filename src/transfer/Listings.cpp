@@ -196,6 +196,31 @@ CpbrRange parseCpbrTest(std::string_view reply) {
   return range;
 }
 
+std::optional<std::vector<std::string>> parseCpbsTest(std::string_view reply) {
+  for (const Line& line : splitLines(reply)) {
+    std::string_view rest = line.text;
+    while (!rest.empty() && isBlank(rest.front())) rest.remove_prefix(1);
+    if (!rest.starts_with("+CPBS:")) continue;
+    rest.remove_prefix(6);
+    std::vector<std::string> codes;
+    // The quoted names; anything between them (blanks, commas, parentheses) is ignored.
+    for (std::size_t open = rest.find('"'); open != std::string_view::npos; open = rest.find('"')) {
+      const std::size_t close = rest.find('"', open + 1);
+      if (close == std::string_view::npos) break;
+      std::string code(rest.substr(open + 1, close - open - 1));
+      rest.remove_prefix(close + 1);
+      bool letters = !code.empty() && code.size() <= 4;
+      for (char& c : code) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        letters = letters && c >= 'A' && c <= 'Z';
+      }
+      if (letters && std::find(codes.begin(), codes.end(), code) == codes.end()) codes.push_back(std::move(code));
+    }
+    return codes;
+  }
+  return std::nullopt;
+}
+
 // +CPBR: 3,"3912345",145,"414243"
 // +CPBR: 4,"+3912345",145,"8004100420FFFF",0
 // +CPBR: 5,"555",129,

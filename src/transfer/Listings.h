@@ -23,6 +23,11 @@ struct CpbrRange {
 };
 CpbrRange parseCpbrTest(std::string_view reply);
 
+// "+CPBS: ("SM","FD","ON")": the phonebook stores a modem offers, in its order, each once,
+// in capitals; a name that is no store code (one to four letters) is skipped. Nothing
+// when the reply has no such line; some modems leave out the parentheses.
+std::optional<std::vector<std::string>> parseCpbsTest(std::string_view reply);
+
 // Every "+CPBR: loc,"number",type,"name"" line of a listing is one entry, whether
 // entries are separated by a blank line or by a single line break, in the order listed.
 // Fields after the name are ignored; a name left out or unquoted is taken as it stands.

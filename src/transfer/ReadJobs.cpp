@@ -21,6 +21,7 @@
 #include "transfer/SimIdentity.h"
 #include "transfer/SimName.h"
 #include "transfer/SimRecords.h"
+#include "transfer/SimState.h"
 #include "transfer/SmsParts.h"
 #include "transfer/TransferJobs.h"
 
@@ -80,7 +81,7 @@ void databaseFailed(JobSession& s, const Error& error) {
 template <class Dialogue>
 JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
   JobReport report;
-  auto table = SimTable::open(s.context().database, store, kShellBusy);
+  auto table = SimTable::open(s.context().database, store, kShellBusy, s.context().phonebook);
   if (!table) {
     databaseFailed(s, table.error());
     report.outcome = JobOutcome::DatabaseError;
@@ -148,8 +149,11 @@ std::optional<Capacity> learnCapacity(JobSession& s, bool found, std::optional<i
 
 JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows,
                              int& steps) {
-  if (!s.exchange("AT V1E0\r", true) || !s.exchange("AT+CPBS=\"SM\"\r", true) ||
-      !s.negotiateCharset(CharsetUse::Phonebook)) {
+  if (!s.exchange("AT V1E0\r", true)) return s.failure();
+  // Which stores the modem offers, for the setup screen's choice.
+  if (!s.exchange("AT+CPBS=?\r", true)) return s.failure();
+  if (s.answer().kind == ReplyKind::Ok) report.phonebooks = parseCpbsTest(s.reply());
+  if (!selectPhonebook(s, s.context().phonebook, false) || !s.negotiateCharset(CharsetUse::Phonebook)) {
     return s.failure();
   }
   const Charset cs = *s.charset();
@@ -295,6 +299,7 @@ JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& 
 
 JobReport loadSIM1(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kReadWording);
+  if (context.viaRecords() && context.phonebook != Phonebook::SM) return recordsLackStore(s, context.phonebook);
   return runRead(s, ListStore::Phonebook, context.viaRecords() ? recordsPhonebookDialogue : phonebookDialogue);
 }
 

@@ -438,4 +438,14 @@ JobOutcome recordsSmsDialogue(JobSession& s, JobReport& report, std::vector<SimE
   return JobOutcome::Done;
 }
 
+JobReport recordsLackStore(JobSession& s, Phonebook book) {
+  const PhonebookKind& kind = phonebookKind(book);
+  s.alert(s.wording().title, localized("Through the SIM's files Voryx reaches the SIM phonebook only; use the modem's "
+                                       "phonebook commands for this one:") +
+                                 " " + localized(kind.title) + " (" + std::string(kind.code) + ").");
+  JobReport report;
+  report.outcome = JobOutcome::StoreMissing;
+  return report;
+}
+
 }  // namespace voryx::transfer

@@ -32,6 +32,11 @@ struct RecordBook {
   std::optional<std::vector<int>> freeSms;  // found at the first new message
 };
 
+// A job of a phonebook store other than the SIM phonebook over the SIM's files, which
+// this program reads only for the SIM phonebook: refused before anything is opened, the
+// user told (StoreMissing).
+JobReport recordsLackStore(JobSession& s, Phonebook book);
+
 // The read dialogues of runRead (ReadJobs.cpp) over the SIM's files.
 JobOutcome recordsPhonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows,
                                     int& steps);

@@ -26,6 +26,16 @@ constexpr std::size_t kLongestName = 32;
 constexpr const char* kPinTitle = "SIM PIN";
 constexpr const char* kPukTitle = "SIM PUK";
 constexpr const char* kNewPinTitle = "New SIM PIN";
+constexpr const char* kPin2Title = "SIM PIN2";
+constexpr const char* kAskPin2 = "Fixed dialling is written only with the SIM's PIN2. Enter it.";
+constexpr const char* kOnePin2TryLeft = "1 try left before PIN2 is blocked.";
+constexpr const char* kPin2TriesLeft = "tries left before PIN2 is blocked.";
+constexpr const char* kBadPin2 = "A PIN2 has 4 to 8 digits; nothing was sent to the SIM.";
+constexpr const char* kNoPin2 = "Fixed dialling is written only with the SIM's PIN2; nothing was written.";
+constexpr const char* kPin2Refused = "The SIM refused PIN2; nothing was written.";
+constexpr const char* kPin2Blocked =
+    "The SIM refused PIN2 and PIN2 is now blocked: its PUK2 unblocks it, with a phone.";
+constexpr const char* kNoStore = "The modem has no such phonebook:";
 constexpr const char* kAskPin = "Enter the SIM's PIN.";
 constexpr const char* kAskPuk = "Enter the SIM's PUK (8 digits, printed on the card the SIM came on).";
 constexpr const char* kAskNewPin = "Choose a new PIN for the SIM (4 to 8 digits).";
@@ -295,6 +305,7 @@ CodeTries parseCodeTries(TriesCommand command, const modem::Reply& reply) {
         const std::string code = upper(f[0]);
         if (code == "SIM PIN") found.pin = tries(f, 1);
         if (code == "SIM PUK") found.puk = tries(f, 1);
+        if (code == "SIM PIN2") found.pin2 = tries(f, 1);
         break;
       }
       case TriesCommand::Huawei: {
@@ -328,6 +339,7 @@ std::string codeQuestionTitle(const CodeQuestion& question) {
     case Code::Pin: return localized(kPinTitle);
     case Code::Puk: return localized(kPukTitle);
     case Code::NewPin: return localized(kNewPinTitle);
+    case Code::Pin2: return localized(kPin2Title);
   }
   return {};
 }
@@ -337,8 +349,60 @@ std::string codeQuestionText(const CodeQuestion& question) {
     case Code::Pin: return joined(localized(kAskPin), triesText(question.triesLeft, kOneTryLeft, kTriesLeft));
     case Code::Puk: return joined(localized(kAskPuk), triesText(question.triesLeft, kOnePukTryLeft, kPukTriesLeft));
     case Code::NewPin: return localized(kAskNewPin);
+    case Code::Pin2: return joined(localized(kAskPin2), triesText(question.triesLeft, kOnePin2TryLeft, kPin2TriesLeft));
   }
   return {};
+}
+
+bool selectPhonebook(JobSession& s, Phonebook book, bool write) {
+  if (book == Phonebook::SM) return s.exchange("AT+CPBS=\"SM\"\r", true);
+  const PhonebookKind& kind = phonebookKind(book);
+  const std::string select = "AT+CPBS=\"" + std::string(kind.code) + "\"";
+  auto noStore = [&] {
+    modem::logRefusal(s.logging(), s.answer());
+    s.storeMissing();
+    s.alert(s.wording().title, localized(kNoStore) + " " + localized(kind.title) + " (" +
+                                   std::string(kind.code) + ").");
+    return false;
+  };
+  if (!write || !kind.pin2) {
+    if (!s.exchange(select + "\r", true)) return false;
+    return s.answer().kind == ReplyKind::Ok || noStore();
+  }
+  std::optional<int> left;
+  if (!ask(s, "AT+CPINR=\"SIM PIN2\"\r")) return false;
+  if (s.answer().kind == ReplyKind::Ok) left = parseCodeTries(TriesCommand::Cpinr, s.answer()).pin2;
+  const std::optional<std::string> pin2 = s.host().askCode({Code::Pin2, left});
+  if (!pin2 || pin2->empty()) {
+    VORYX_LOG_IF(s.logging(), "the PIN2 question was cancelled\n");
+    stop(s, localized(kNoPin2));
+    return false;
+  }
+  if (!digits(*pin2, 4, 8)) {
+    stop(s, localized(kBadPin2));
+    return false;
+  }
+  // No echo: the code must not come back on the line.
+  if (!ask(s, "ATE0\r")) return false;
+  if (!s.exchangeCode(select + ",\"" + *pin2 + "\"\r", select + ",\"****\"\r")) return false;
+  const modem::Reply& r = s.answer();
+  if (r.kind == ReplyKind::Ok) return true;
+  if (r.kind == ReplyKind::Incomplete) {
+    stop(s, localized(kCodeUnanswered));
+    return false;
+  }
+  // 16 incorrect password, 17 SIM PIN2 required, 18 SIM PUK2 required.
+  if (!isCode(r, 16, -1) && !isCode(r, 17, -1) && !isCode(r, 18, -1)) return noStore();
+  modem::logRefusal(s.logging(), r);
+  if (!ask(s, "AT+CPINR=\"SIM PIN2\"\r")) return false;
+  left = s.answer().kind == ReplyKind::Ok ? parseCodeTries(TriesCommand::Cpinr, s.answer()).pin2 : std::nullopt;
+  if (left == 0 || isCode(r, 18, -1)) {
+    stop(s, localized(kPin2Blocked));
+  } else {
+    stop(s, joined(joined(localized(kPin2Refused), triesText(left, kOnePin2TryLeft, kPin2TriesLeft)),
+                   localized(kNoRetry)));
+  }
+  return false;
 }
 
 bool checkSim(JobSession& s) {

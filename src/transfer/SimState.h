@@ -41,6 +41,7 @@ enum class TriesCommand {
 struct CodeTries {
   std::optional<int> pin;
   std::optional<int> puk;
+  std::optional<int> pin2;  // +CPINR only
 };
 CodeTries parseCodeTries(TriesCommand command, const modem::Reply& reply);
 
@@ -52,6 +53,14 @@ std::string codeQuestionText(const CodeQuestion& question);
 // dialogue may go on; otherwise the user was told (or cancelled the PIN question) and
 // the session's failure() says why.
 bool checkSim(JobSession& s);
+
+// Selects the job's phonebook store (AT+CPBS). The SIM phonebook is selected as it always
+// was, whatever the modem answers. Another store the modem refuses ends the job (the user
+// told, failure() StoreMissing). A write of a store that needs PIN2 (fixed dialling) asks
+// the host for it once, with the tries left when the modem tells them (AT+CPINR="SIM
+// PIN2"), and sends it once with the selection; a PIN2 not given or refused ends the job
+// (SimNotReady). False when the job must end.
+bool selectPhonebook(JobSession& s, Phonebook book, bool write);
 
 // The same over a card reader: the card's CHV1 state; a PIN it needs is asked once through
 // the host with the tries left and presented once (VERIFY). A blocked SIM stops the job.

@@ -20,7 +20,9 @@
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
 #include "transfer/SimIdentity.h"
+#include "transfer/RecordJobs.h"
 #include "transfer/SimName.h"
+#include "transfer/SimState.h"
 #include "transfer/SmsPdu.h"
 #include "transfer/TransferJobs.h"
 #include "transfer/WritePass.h"
@@ -112,7 +114,7 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
 
   // The whole table, the rows on display first (in the screen's order), then the rows a
   // search hid from the screen: none may stay unsent.
-  auto table = SimTable::open(context.database, pass.store, kShellBusy);
+  auto table = SimTable::open(context.database, pass.store, kShellBusy, context.phonebook);
   // What an earlier pass left in its journal is the table's before anything is listed.
   Status applied = table && !context.dryRun ? table->applyJournal() : Status(Ok{});
   Result<std::vector<SimEntry>> list = !table     ? Result<std::vector<SimEntry>>(table.error())
@@ -291,7 +293,7 @@ Verdict takeAnswer(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::
 // ---- phonebook ----
 
 bool phonebookSetUp(JobSession& s, PassScope&) {
-  return s.exchange("AT V1E0\r", true) && s.exchange("AT+CPBS=\"SM\"\r", true) &&
+  return s.exchange("AT V1E0\r", true) && selectPhonebook(s, s.context().phonebook, true) &&
          s.negotiateCharset(CharsetUse::Phonebook);
 }
 
@@ -508,6 +510,15 @@ std::string oldCopiesKeptMessage(int count) {
 
 JobReport saveSIM(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kWriteWording);
+  const PhonebookKind& kind = phonebookKind(context.phonebook);
+  if (!kind.writable) {
+    s.alert(kWriteWording.title, localized(kind.title) + " (" + std::string(kind.code) + "): " +
+                                     localized("the SIM's own numbers, which can be read but not written."));
+    JobReport report;
+    report.outcome = JobOutcome::StoreMissing;
+    return report;
+  }
+  if (context.viaRecords() && context.phonebook != Phonebook::SM) return recordsLackStore(s, context.phonebook);
   return runWrite(context, context.viaRecords() ? kRecordsPhonebookPass : kPhonebookPass, s);
 }
 

@@ -89,7 +89,8 @@ void TransferController::showAlert(const std::string& title, const std::string& 
 }
 
 std::optional<std::string> TransferController::askCode(const transfer::CodeQuestion& question) {
-  if (question.code != transfer::CodeQuestion::Code::Pin) return std::nullopt;
+  using Code = transfer::CodeQuestion::Code;
+  if (question.code != Code::Pin && question.code != Code::Pin2) return std::nullopt;
   auto pending = std::make_shared<Question>();
   {
     std::lock_guard lock(questionMutex_);
@@ -101,7 +102,7 @@ std::optional<std::string> TransferController::askCode(const transfer::CodeQuest
       [this, question, pending] {
         kit::Alert alert{transfer::codeQuestionTitle(question), transfer::codeQuestionText(question), this,
                          localized("Cancel"), {localized("Ok")}};
-        alert.textField = kit::AlertTextField{true, localized("PIN"), {}};
+        alert.textField = kit::AlertTextField{true, localized(question.code == Code::Pin2 ? "PIN2" : "PIN"), {}};
         pending->alertId = app_.showAlert(std::move(alert));
       },
       true);

@@ -50,6 +50,18 @@ TEST(ModemEngineTest, AnswersTheSetUpDialogue) {
       {"AT+CSCS=\"GSM\";+CPBR=10", "\r\n+CPBR: 10,\"0223456789\",129,\"Office\0Home\"\r\n\r\nOK\r\n"s},
       {"AT+CMEE=1;+CPBR=251", "\r\n+CME ERROR: 21\r\n"},
       {"AT+CMEE=2;+CPBR=251", "\r\n+CME ERROR: invalid index\r\n"},
+      // The other stores: fixed dialling written after PIN2, the SIM's own read only.
+      {"AT+CMEE=1;+CPBS=?", "\r\n+CPBS: (\"SM\",\"ON\",\"FD\",\"ME\",\"EN\",\"SDN\")\r\n\r\nOK\r\n"},
+      {"AT+CPBS=\"FD\";+CPBS?", "\r\n+CPBS: \"FD\",2,10\r\n\r\nOK\r\n"},
+      {"AT+CPBW=3,\"112\",129,\"Ufficio\"", "\r\n+CME ERROR: 17\r\n"},
+      {"AT+CPBS=\"FD\",\"1234\"", "\r\n+CME ERROR: 16\r\n"},
+      {"AT+CPINR=\"SIM PIN2\"", "\r\n+CPINR: SIM PIN2,2,3\r\n\r\nOK\r\n"},
+      {"AT+CPBS=\"FD\",\"0000\";+CPBW=3,\"112\",129,\"Ufficio\";+CPBR=3",
+       "\r\n+CPBR: 3,\"112\",129,\"Ufficio\"\r\n\r\nOK\r\n"},
+      {"AT+CPBS=\"SM\",\"0000\"", "\r\n+CME ERROR: 3\r\n"},
+      {"AT+CPBS=\"EN\";+CPBW=3,\"113\"", "\r\n+CME ERROR: 3\r\n"},
+      {"AT+CPBS=\"XX\"", "\r\n+CME ERROR: 3\r\n"},
+      {"AT+CPBS=\"SM\";+CMEE=2;+CPBR=251", "\r\n+CME ERROR: invalid index\r\n"},
       {"AT+NOPE", "\r\n+CME ERROR: operation not supported\r\n"},
       {"AT+CCLK=\"30/13/02,03:04:05+08\"", "\r\n+CME ERROR: incorrect parameters\r\n"},
       {"AT+CCLK=\"30/01/02,03:04:05+08\"", "\r\nOK\r\n"},  // zone +2 h: 01:04:05 UTC

@@ -274,5 +274,33 @@ TEST_F(SimTableTest, TheCopyKnowsItsSimAndWhatItHeld) {
   EXPECT_EQ(shortSimName({}), "");
 }
 
+// Each phonebook store is a table of its own: rows, marks, search, identity, what the SIM
+// held and the pass journal; the SIM phonebook stays in `sim`.
+TEST_F(SimTableTest, EachPhonebookStoreKeepsItsOwnTable) {
+  const SimIdentity a{"89390100001234567895", "222015550001234"};
+  auto fd = SimTable::open(db_, ListStore::Phonebook, kShellBusy, Phonebook::FD);
+  ASSERT_TRUE(fd.ok());
+  ASSERT_TRUE(fd->storeRead({{1, "Casa", "0212", 0}, {2, "Mamma", "333", 0}}, a, false).ok());
+  ASSERT_TRUE(fd->change({2, "Mamma", "334", 3}).ok());
+  auto sm = SimTable::open(db_, ListStore::Phonebook, kShellBusy, Phonebook::SM);
+  ASSERT_TRUE(sm.ok());
+  EXPECT_TRUE(sm->list()->empty());
+  EXPECT_EQ(*sm->countMarked(), 0);
+  EXPECT_EQ(*sm->identity(), std::nullopt);
+  EXPECT_EQ(*fd->countMarked(), 1);
+  EXPECT_EQ(*fd->identity(), a);
+  EXPECT_EQ(fd->list("mam", 1)->size(), 1u);
+  EXPECT_EQ(fd->book(), Phonebook::FD);
+  // Its table's name, which the database keeps; a read of the SIM phonebook leaves it.
+  EXPECT_EQ(test::queryText(db_, "SELECT count(*) FROM sim_fd"), "2");
+  ASSERT_TRUE(sm->storeRead({{1, "Ann", "1", 0}}, a, false).ok());
+  EXPECT_EQ(test::queryText(db_, "SELECT count(*) FROM sim_fd WHERE operazione=3"), "1");
+  ASSERT_TRUE(fd->journal("t1", written({2, "Mamma", "334", 3})).ok());
+  EXPECT_TRUE(fs::exists(db_.string() + ".pass-sim_fd"));
+  ASSERT_TRUE(fd->applyJournal().ok());
+  EXPECT_EQ(*fd->countMarked(), 0);
+  EXPECT_EQ(*sm->countMarked(), 0);
+}
+
 }  // namespace
 }  // namespace voryx

@@ -152,6 +152,7 @@ class JobFixture : public ::testing::Test {
     c.toOtherSim = toOtherSim;
     c.dryRun = dryRun;
     c.records = records;
+    c.phonebook = phonebook;
     return c;
   }
 
@@ -191,10 +192,12 @@ class JobFixture : public ::testing::Test {
     st->bindInt(4, e.operazione);
     ASSERT_EQ(st->step(), Statement::Step::Done);
   }
-  std::vector<SimEntry> rows(ListStore store) { return loadEntries(database_, store, "", 0).entries; }
-  std::vector<int> marks(ListStore store) {
+  std::vector<SimEntry> rows(ListStore store, Phonebook book = Phonebook::SM) {
+    return loadEntries(database_, store, "", 0, kShellBusy, book).entries;
+  }
+  std::vector<int> marks(ListStore store, Phonebook book = Phonebook::SM) {
     std::vector<int> out;
-    for (const SimEntry& e : rows(store)) out.push_back(e.operazione);
+    for (const SimEntry& e : rows(store, book)) out.push_back(e.operazione);
     return out;
   }
 
@@ -228,6 +231,7 @@ class JobFixture : public ::testing::Test {
   bool toOtherSim = false;  // a write copies the list onto a SIM it was not read from
   bool dryRun = false;      // a write lists its change commands and sends none
   bool records = false;     // through the SIM's files (AT+CRSM) instead of the phonebook commands
+  Phonebook phonebook = Phonebook::SM;  // the phonebook store the phonebook jobs use
   // Called on the job's thread with every command line the engine takes.
   std::function<void(const std::string&)> duringPass;
 

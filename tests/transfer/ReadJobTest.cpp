@@ -56,7 +56,7 @@ TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   EXPECT_TRUE(host_.alerts.empty());
   EXPECT_EQ(host_.ends, std::vector<std::string>{"endLoadSIM"});
   EXPECT_EQ(commandsAfterHandshake(),
-            (std::vector<std::string>{"AT V1E0", "AT+CPBS=\"SM\"", "AT+CSCS=?", "AT+CSCS=\"HEX\"",
+            (std::vector<std::string>{"AT V1E0", "AT+CPBS=?", "AT+CPBS=\"SM\"", "AT+CSCS=?", "AT+CSCS=\"HEX\"",
                                       "AT+CPBR=?", "AT+CPBR=1,10", "AT+CCID", "AT+CIMI"}));
   EXPECT_NE(DebugLog::contents().find("send |AT+CPBR=1,10\r|\n"), std::string::npos);
 }
