@@ -101,6 +101,8 @@ void RootViewController::viewDidLoad() {
   setLeftButton(&setupButton_);
   setRightButton(&howtoButton_);
   contatti.clear();
+  takePhonebookPreferences();
+  tool.enabled = book == Phonebook::SM;
   if (lookForChanges()) seenVersion_ = pendingVersion_;  // what the first load shows
   loadDB();
   window_.setListView(&app_.navigation().view());
@@ -114,14 +116,27 @@ void RootViewController::viewDidLoad() {
 void RootViewController::viewDidAppear() {
   preferences_.synchronize();
   sortField = preferences_.integer(kPrefSort, 0);
-  maxSIM = preferences_.integer(kPrefMaxSIM, 0);
+  const bool otherBook = takePhonebookPreferences();
   maxSMS = preferences_.integer(kPrefMaxSMS, 0);
+  tool.enabled = tipoDisplay != 1 && book == Phonebook::SM;
+  if (otherBook && tipoDisplay == 0) loadDB();
   setCountTitle(',', capacity());
-  maxSIMLen = preferences_.integer(kPrefMaxSIMLen, kDefaultMaxSIMLen);
 }
 
+bool RootViewController::takePhonebookPreferences() {
+  const Phonebook chosen = phonebookNamed(preferences_.text(kPrefPhonebook).value_or("SM")).value_or(Phonebook::SM);
+  const bool changed = chosen != book;
+  book = chosen;
+  maxSIM = preferences_.integer(phonebookKey(kPrefMaxSIM, book), 0);
+  maxSIMLen = preferences_.integer(phonebookKey(kPrefMaxSIMLen, book), kDefaultMaxSIMLen);
+  add.enabled = !readOnly();
+  return changed;
+}
+
+// "Vorx (36/250)"; another phonebook store than the SIM's names itself: "Vorx FD (2/10)".
 void RootViewController::setCountTitle(char separator, int capacity) {
-  setTitle("Vorx (" + std::to_string(contatti.size()) + separator + std::to_string(capacity) + ")");
+  const std::string store = tipoDisplay == 0 && book != Phonebook::SM ? " " + std::string(phonebookKind(book).code) : "";
+  setTitle("Vorx" + store + " (" + std::to_string(contatti.size()) + separator + std::to_string(capacity) + ")");
 }
 
 void RootViewController::loadDB() {
@@ -141,7 +156,7 @@ void RootViewController::loadDB2() {
 
 ListLoad RootViewController::loadStore(int store) const {
   if (store == 1) return loadEntries(paths_.database(), ListStore::Sms, "", 0, kScreenBusy);
-  return loadEntries(paths_.database(), ListStore::Phonebook, search.text, sortField, kScreenBusy);
+  return loadEntries(paths_.database(), ListStore::Phonebook, search.text, sortField, kScreenBusy, book);
 }
 
 void RootViewController::watchDatabase() {
@@ -212,7 +227,7 @@ void RootViewController::showList(ListLoad load, int capacity) {
 
 void RootViewController::readSimName() {
   auto table = SimTable::open(paths_.database(), tipoDisplay == 1 ? ListStore::Sms : ListStore::Phonebook,
-                              kScreenBusy);
+                              kScreenBusy, book);
   auto sim = table ? table->identity() : Result<std::optional<SimIdentity>>(table.error());
   if (!sim && sim.error().code == Errc::Busy) return;  // the name shown stays until it answers
   simName_ = sim && *sim ? shortSimName(**sim) : std::string();
@@ -221,7 +236,9 @@ void RootViewController::readSimName() {
 void RootViewController::tipoPressed() {
   tipoDisplay = tipo.selected;
   loadDB();
-  tool.enabled = tipoDisplay != 1;
+  // The tools work on the SIM phonebook.
+  tool.enabled = tipoDisplay != 1 && book == Phonebook::SM;
+  add.enabled = !readOnly();
   setCountTitle(',', capacity());
 }
 
@@ -229,7 +246,7 @@ void RootViewController::leggiPressed() {
   if (transfers_.busy()) return;
   // The read replaces the table: changes not yet written are lost unless the user says so.
   auto table = SimTable::open(paths_.database(), tipoDisplay == 1 ? ListStore::Sms : ListStore::Phonebook,
-                              kScreenBusy);
+                              kScreenBusy, book);
   auto marked = table ? table->countMarked() : Result<int>(table.error());
   if (marked && *marked > 0) {
     actionType = kActionConfirmRead;
@@ -266,6 +283,7 @@ void RootViewController::startTransfer(bool write, bool discardChanges, bool toO
   context.charset.ucs2First = preferences_.integer(kPrefUcs2, 0) != 0;  // the setup screen's switches
   context.fast = preferences_.integer(kPrefFast, 0) != 0;
   context.records = preferences_.integer(kPrefRecords, 0) != 0;
+  context.phonebook = book;
   if (tipoDisplay == 0) context.search = shownSearch_;
   context.toOtherSim = toOtherSim;
   const char* note = !toOtherSim ? "" : tipoDisplay == 1 ? kCopyMessagesNote : kCopyEntriesNote;
@@ -275,11 +293,15 @@ void RootViewController::startTransfer(bool write, bool discardChanges, bool toO
 void RootViewController::applyReport(const transfer::JobReport& report) {
   if (report.maxSIM) {
     maxSIM = report.maxSIM->value;
-    if (report.maxSIM->remember) preferences_.store(kPrefMaxSIM, maxSIM);
+    if (report.maxSIM->remember) preferences_.store(phonebookKey(kPrefMaxSIM, book), maxSIM);
   }
   if (report.maxSIMLen) {
     maxSIMLen = *report.maxSIMLen;
-    preferences_.store(kPrefMaxSIMLen, maxSIMLen);
+    preferences_.store(phonebookKey(kPrefMaxSIMLen, book), maxSIMLen);
+  }
+  if (report.phonebooks && !phonebookList(*report.phonebooks).empty()) {
+    preferences_.setText(kPrefPhonebooks, phonebookList(*report.phonebooks));
+    preferences_.synchronize();
   }
   if (report.nameSets && *report.nameSets != 0) preferences_.store(kPrefNameSets, *report.nameSets);
   if (report.maxSMS) {
@@ -333,7 +355,9 @@ void RootViewController::tableViewWillSelectRowAtIndexPath(int row) {
   actionType = kActionEntrySheet;
   modifica = row;
   kit::ActionSheet sheet;
-  if (tipoDisplay == 0) {
+  if (readOnly()) {
+    sheet = {localized(phonebookKind(book).title), this, localized("Cancel"), {localized("E2"), localized("E4")}};
+  } else if (tipoDisplay == 0) {
     sheet = {localized("Edit SIM contact"), this, localized("Cancel"),
              {localized("E0"), localized("E1"), localized("E2"), localized("E3"), localized("E4")}};
   } else {
@@ -357,6 +381,7 @@ std::string RootViewController::replacedValue(const SimEntry& entry) const {
 }
 
 void RootViewController::addPressed() {
+  if (readOnly()) return;
   actionType = kActionAddSheet;
   const std::string first = localized(tipoDisplay == 0 ? "A0" : "Future function");
   app_.showSheet({localized("Add"), this, localized("Cancel"), {first, localized("A1")}});
@@ -401,9 +426,14 @@ void RootViewController::answerToolSheet(int index) {
 }
 
 void RootViewController::answerEntrySheet(int index) {
-  // The SMS store's sheet offers delete (0) and edit (1) only.
+  // The SMS store's sheet offers delete (0) and edit (1) only; a read-only store's, the
+  // address book (0) and the call (1).
   static constexpr int kSmsKeys[] = {1, 3};
-  const int key = tipoDisplay == 0 ? index : index < 2 ? kSmsKeys[index] : -1;
+  static constexpr int kReadOnlyKeys[] = {2, 4};
+  const int key = index < 0 ? -1
+                  : readOnly() ? (index < 2 ? kReadOnlyKeys[index] : -1)
+                  : tipoDisplay == 0 ? index
+                  : index < 2 ? kSmsKeys[index] : -1;
   if (modifica < 0 || modifica >= static_cast<int>(contatti.size())) return;
   switch (key) {
     case 0: openPeoplePicker(); break;  // modifica keeps the row: the pick changes it
@@ -469,7 +499,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
 entries::EditTarget RootViewController::editTarget() const {
   const bool sms = tipoDisplay == 1;
   return {paths_.database(), sms ? ListStore::Sms : ListStore::Phonebook, capacity(), maxSIMLen,
-          kScreenBusy, preferences_.integer(kPrefNameSets, 0)};
+          kScreenBusy, preferences_.integer(kPrefNameSets, 0), book};
 }
 
 void RootViewController::ownChangeMade() {
@@ -742,7 +772,12 @@ void RootViewController::gobottom(const kit::Notification&) {
 void RootViewController::renderParts(nlohmann::json& screen) const {
   screen["banner"] = {{"text", "Voryx"}, {"frame", kit::toJson({0, 0, 320, 50})}};
   // Which SIM the list is a copy of, under the title.
-  screen["subtitle"] = simName_.empty() ? nlohmann::json(nullptr) : nlohmann::json(localized("SIM") + " " + simName_);
+  // Another phonebook store than the SIM's: its name first.
+  std::string subtitle = simName_.empty() ? "" : localized("SIM") + " " + simName_;
+  if (tipoDisplay == 0 && book != Phonebook::SM) {
+    subtitle = localized(phonebookKind(book).title) + (subtitle.empty() ? "" : " \u00B7 " + subtitle);
+  }
+  screen["subtitle"] = subtitle.empty() ? nlohmann::json(nullptr) : nlohmann::json(subtitle);
   screen["segments"] = tipo.render();
   screen["search"] = search.render();
   screen["rowHeight"] = tabella.rowHeight;

@@ -174,6 +174,7 @@ class RootViewController final : public kit::Screen,
   int actionType = 0;  // which sheet or confirmation is open
   int sortField = 0;   // 0 by location, otherwise by name
   int tipoDisplay = 0;  // 0 the phonebook, 1 the SMS store
+  Phonebook book = Phonebook::SM;  // the phonebook store shown (the setup screen's choice)
 
  protected:
   void renderParts(nlohmann::json& screen) const override;
@@ -185,6 +186,11 @@ class RootViewController final : public kit::Screen,
   bool lookForChanges();
   void setCountTitle(char separator, int capacity);
   int capacity() const { return tipoDisplay == 1 ? maxSMS : maxSIM; }
+  // The phonebook store the setup screen chose, with its capacity and name length; true
+  // when the store changed.
+  bool takePhonebookPreferences();
+  // EN and SDN: the list is shown without its edit actions.
+  bool readOnly() const { return tipoDisplay == 0 && !phonebookKind(book).writable; }
   kit::EventResult handleSearch(const kit::Event& e);
   // toOtherSim: a write that copies the whole list onto a SIM it was not read from.
   void startTransfer(bool write, bool discardChanges = false, bool toOtherSim = false);

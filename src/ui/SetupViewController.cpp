@@ -1,5 +1,7 @@
 #include "ui/SetupViewController.h"
 
+#include <algorithm>
+
 #include "base/Localized.h"
 
 namespace voryx {
@@ -30,6 +32,13 @@ void SetupViewController::viewDidLoad() {
   flagFast = preferences_.integer(kPrefFast, 0);
   flagUCS2 = preferences_.integer(kPrefUcs2, 0);
   flagRecords = preferences_.integer(kPrefRecords, 0);
+  phonebook = phonebookNamed(preferences_.text(kPrefPhonebook).value_or("SM")).value_or(Phonebook::SM);
+  phonebooks = phonebooksIn(preferences_.text(kPrefPhonebooks).value_or(""));
+  if (std::find(phonebooks.begin(), phonebooks.end(), Phonebook::SM) == phonebooks.end()) {
+    phonebooks.insert(phonebooks.begin(), Phonebook::SM);
+  }
+  // The store chosen before stays choosable, whatever this modem offered.
+  if (std::find(phonebooks.begin(), phonebooks.end(), phonebook) == phonebooks.end()) phonebooks.push_back(phonebook);
 }
 
 void SetupViewController::tableViewWillSelectRowAtIndexPath(int row) { lastFirst = row; }
@@ -39,6 +48,7 @@ void SetupViewController::save() {
   preferences_.setValue(kPrefFast, flagFast);
   preferences_.setValue(kPrefUcs2, flagUCS2);
   preferences_.setValue(kPrefRecords, flagRecords);
+  preferences_.setText(kPrefPhonebook, std::string(phonebookKind(phonebook).code));
   preferences_.synchronize();
   navigation_.pop();
 }
@@ -57,9 +67,17 @@ void SetupViewController::renderParts(nlohmann::json& screen) const {
   for (const SettingSwitch& row : kSwitches) {
     switches.push_back(kit::Switch{row.id, localized(row.title), this->*row.flag != 0}.render());
   }
+  nlohmann::json books = nlohmann::json::array();
+  for (Phonebook book : phonebooks) {
+    const PhonebookKind& kind = phonebookKind(book);
+    books.push_back({{"id", "book:" + std::string(kind.code)},
+                     {"title", localized(kind.title) + " (" + std::string(kind.code) + ")"},
+                     {"accessory", book == phonebook ? nlohmann::json("checkmark") : nlohmann::json(nullptr)}});
+  }
   screen["sections"] = nlohmann::json::array(
       {{{"header", localized("SIM name format")}, {"rows", std::move(rows)}},
-       {{"header", localized("Modem")}, {"rows", std::move(switches)}}});
+       {{"header", localized("Modem")}, {"rows", std::move(switches)}},
+       {{"header", localized("Phonebook")}, {"rows", std::move(books)}}});
 }
 
 kit::EventResult SetupViewController::handleOwnEvent(const kit::Event& e) {
@@ -69,6 +87,15 @@ kit::EventResult SetupViewController::handleOwnEvent(const kit::Event& e) {
     kit::EventResult result = control.handleEvent(e);
     this->*row.flag = control.on ? 1 : 0;
     return result;
+  }
+  if (e.target.starts_with("book:")) {
+    if (e.action != "tap") return kit::invalidEvent("a row takes the action \"tap\"");
+    const auto book = phonebookNamed(std::string_view(e.target).substr(5));
+    if (!book || std::find(phonebooks.begin(), phonebooks.end(), *book) == phonebooks.end()) {
+      return kit::staleEvent("there is no row " + e.target);
+    }
+    phonebook = *book;
+    return kit::done();
   }
   if (!e.target.starts_with("row:")) return Screen::handleOwnEvent(e);
   auto row = kit::targetNumber(e.target, "row:");

@@ -2,9 +2,14 @@
 // The setup screen: which name comes first when names pass between the address book and
 // the SIM (lastFirst), as a grouped table of two rows with the chosen one ticked, and the
 // modem's settings as switch rows ("Use UCS2 character set": ucs2, "Fast transfers":
-// fast, "Read the SIM's files directly": records). "Done" stores them
+// fast, "Read the SIM's files directly": records), and which phonebook store the main
+// screen shows (phonebook), of those the modem offered at the last read (phonebooks; the
+// SIM phonebook always). "Done" stores them
 // and goes back; the back button leaves them unstored. Pushed on the main screen's
 // stack. Main loop only.
+#include <vector>
+
+#include "store/Phonebooks.h"
 #include "store/Preferences.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/NavigationController.h"
@@ -22,13 +27,15 @@ class SetupViewController final : public kit::Screen {
   void viewDidLoad() override;  // "Done" and the stored settings
   void languageDidChange() override;
   void tableViewWillSelectRowAtIndexPath(int row);  // the row becomes the choice
-  // Stores lastFirst, ucs2, fast and records, synchronises once and goes back.
+  // Stores lastFirst, ucs2, fast, records and the phonebook, synchronises once and goes back.
   void save();
 
   int lastFirst = 0;
   int flagFast = 0;
   int flagUCS2 = 0;
   int flagRecords = 0;
+  Phonebook phonebook = Phonebook::SM;
+  std::vector<Phonebook> phonebooks{Phonebook::SM};  // the choice's rows
 
  protected:
   void renderParts(nlohmann::json& screen) const override;
