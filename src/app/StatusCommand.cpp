@@ -17,6 +17,7 @@ namespace {
 struct StatusOptions {
   bool sms = false;
   bool json = false;
+  std::string store = "SM";
 };
 
 nlohmann::ordered_json asJson(const entries::PendingRow& p, bool phonebook) {
@@ -45,7 +46,7 @@ std::string asLine(const entries::PendingRow& p, bool phonebook, bool showReplac
 }
 
 int runStatus(const StatusOptions& options) {
-  const entries::EditTarget target = shellEditTarget("status", options.sms);
+  const entries::EditTarget target = shellEditTarget("status", options.sms, phonebookOf(options.store));
   auto pending = entries::pendingChanges(target);
   if (!pending) {
     std::cerr << "voryx status: " << localized("Database error") << ": " << pending.error().detail << "\n";
@@ -92,7 +93,8 @@ void addStatusCommand(CLI::App& app, int& exitCode) {
       "status", "Show what the next write would send to the SIM: new, changed and deleted entries, "
                 "with the values they replace");
   sub->alias("diff");
-  sub->add_flag("--sms", options->sms, "The SMS store instead of the phonebook");
+  auto* sms = sub->add_flag("--sms", options->sms, "The SMS store instead of the phonebook");
+  addPhonebookOption(*sub, options->store)->excludes(sms);
   sub->add_flag("--json", options->json, "One JSON object for scripts");
   sub->footer(
       "A changed entry shows what the SIM held at its location when it was last read or written; a "

@@ -280,6 +280,48 @@ TEST(CommandLineTest, ABackupMovesAWholeSimOntoANewOne) {
   }
 }
 
+// The other phonebook stores from the shell: each read, listed, edited and exported on
+// its own; fixed dialling written with PIN2 only; the SIM's own stores never changed.
+TEST(CommandLineTest, TheOtherPhonebookStores) {
+  sim::VirtualModem modem(sim::SimCard::demo());
+  ASSERT_TRUE(modem.start());
+  test::TempDir home;
+  const std::string dev = modem.devicePath(), vcf = (home / "fd.vcf").string();
+  expectSays(home, {
+      {{"read", "--store", "fd", "--device", dev, "--fast"}, 0, "Read 2 entries of FD (SIM capacity 10)"},
+      {{"read", "--store", "XX", "--device", dev}, 2, "--store: XX not in {SM,ON,FD,ME,EN,SDN}"},
+      {{"read", "--sms", "--store", "FD", "--device", dev}, 2, "--sms excludes --store"},
+      {{"read", "--store", "EN", "--device", dev, "--fast", "-q"}, 0, ""},
+      {{"add", "--store", "EN", "X", "113"}, 1,
+       "voryx add: Emergency numbers (EN): the SIM's own numbers, which can be read but not written."},
+      {{"delete", "--store", "EN", "1"}, 1,
+       "voryx delete: The change was not saved. Emergency numbers (EN): the SIM's own numbers, which can be read "
+       "but not written."},
+      {{"write", "--store", "EN", "--device", dev, "--fast"}, 1,
+       "Write to SIM: Emergency numbers (EN): the SIM's own numbers, which can be read but not written."},
+      {{"add", "--store", "FD", "Ufficio", "+390298765432"}, 0, "3\tUfficio\t+390298765432\t1"},
+      {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's phonebook here"},
+      {{"write", "--store", "FD", "--device", dev, "--fast"}, 4,
+       "voryx write: fixed dialling is written with PIN2: give --pin2"},
+      {{"write", "--store", "FD", "--device", dev, "--fast", "--access", "records", "--pin2", "0000"}, 1,
+       "Write to SIM: Through the SIM's files Voryx reaches the SIM phonebook only; use the modem's phonebook "
+       "commands for this one: Fixed dialling (FD)."},
+      {{"write", "--store", "FD", "--device", dev, "--fast", "--pin2", "0000"}, 0, "Wrote 1 entry: 1 new"},
+      {{"export", "--store", "FD", "--vcard", vcf}, 0, "voryx export: 3 entries written to " + vcf + " (vCard 4.0)"},
+  });
+  EXPECT_EQ(modem.sim().entry(3, "FD")->name, "Ufficio");
+  EXPECT_EQ(modem.sim().usedLocations("EN"), 2);
+  EXPECT_EQ(runVoryx(home, {"list", "--store", "FD"}).out,
+            "1\tCasa\t+390212345678\t0\n2\tMamma\t+393351122334\t0\n3\tUfficio\t+390298765432\t0\n");
+  if (test::gammuInstalled()) {
+    const std::string fd = test::runGammu(dev, "getallmemory FD");
+    EXPECT_NE(fd.find("Memory FD, Location 3\nGeneral number       : \"+390298765432\"\nName                 : "
+                      "\"Ufficio\""),
+              std::string::npos)
+        << fd;
+  }
+}
+
 // The SIM's PIN and PUK from the shell, on two PIN-locked virtual SIMs (the second one
 // blocked); stdin is no terminal, so nothing is asked there.
 TEST(CommandLineTest, PinAndUnlock) {

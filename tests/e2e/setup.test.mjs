@@ -31,13 +31,13 @@ test('setup: the check mark follows the tapped row, Done stores it, Back does no
   await expect(title).toHaveText('Setup');
   await expect(first).toHaveAttribute('aria-checked', 'true');
   await expect(second).toHaveAttribute('aria-checked', 'false');
-  await expect(page.locator('.choice[aria-checked="true"] .check')).toHaveCount(1);
+  await expect(group.locator('.choice[aria-checked="true"] .check')).toHaveCount(1);
   expect(await seriousViolations(page)).toEqual([]);
 
   // Grouped table geometry: 50 px rows, titles fitting their rows, the check mark inside the row.
   for (const [width, height] of kSizes) {
     await page.setViewportSize({ width, height });
-    const rows = await page.locator('.choice').evaluateAll((els) => els.map((el) => {
+    const rows = await group.locator('.choice').evaluateAll((els) => els.map((el) => {
       const r = el.getBoundingClientRect();
       const t = el.querySelector('.choicetitle');
       const c = el.querySelector('.check').getBoundingClientRect();
@@ -138,3 +138,64 @@ for (const { name, key, before } of kSwitches) {
     await expect(flag).toHaveAttribute('aria-checked', 'true');
   });
 }
+
+// The Phonebook group: the SIM phonebook until a read found the modem's stores, then each
+// of them; the main screen names the store it shows, and a read fills that store's list.
+test('setup: the phonebook store shown, chosen by mouse and by keyboard; the main screen names it; three sizes', async ({ page, serve }, testInfo) => {
+  const server = await serve(undefined, {}, ['--simulate']);
+  await page.setViewportSize({ width: 320, height: 480 });
+  await openApp(page, server);
+  const title = page.locator('.navbar .title');
+  const books = page.getByRole('radiogroup', { name: 'Phonebook' });
+  const read = async () => {
+    await page.locator('.toolbar [data-id="leggi"]').click();
+    await expect(page.locator('.overlay')).toHaveCount(0, { timeout: 30_000 });
+  };
+
+  await page.locator('.navbar [data-id="setup"]').click();
+  await expect(books.getByRole('radio')).toHaveText(['SIM phonebook (SM)']);
+  await page.locator('.navbar [data-id="back"]').click();
+  await read();
+  await expect(title).toHaveText('Vorx (36/250)');
+
+  await page.locator('.navbar [data-id="setup"]').click();
+  await expect(books.getByRole('radio')).toHaveText(['SIM phonebook (SM)', 'Own numbers (ON)', 'Fixed dialling (FD)',
+    'Phone memory (ME)', 'Emergency numbers (EN)', 'Service numbers (SDN)']);
+  await expect(books.getByRole('radio', { name: 'SIM phonebook (SM)' })).toHaveAttribute('aria-checked', 'true');
+  expect(await seriousViolations(page)).toEqual([]);
+  const fixed = books.getByRole('radio', { name: 'Fixed dialling (FD)' });
+  await fixed.click();
+  await expect(fixed).toHaveAttribute('aria-checked', 'true');
+  await page.locator('.navbar [data-id="done"]').click();
+  await expect.poll(() => storedPreference(server, 'phonebook')).toBe('FD');
+  await expect(title).toHaveText(/^Vorx FD \(0[,/]0\)$/);
+  await read();
+  await expect(title).toHaveText('Vorx FD (2/10)');
+  await expect(page.locator('.subtitle')).toHaveText(/^Fixed dialling · SIM …\d{7}$/);
+  await expect(page.locator('.row')).toHaveCount(2);
+  for (const [width, height] of kSizes) {
+    await page.setViewportSize({ width, height });
+    await page.screenshot({ path: testInfo.outputPath(`store-main-${width}x${height}.png`) });
+  }
+
+  // By keyboard: the emergency numbers, read only, with neither an add button nor edits.
+  await page.setViewportSize({ width: 480, height: 320 });
+  await page.locator('.navbar [data-id="setup"]').click();
+  const emergency = books.getByRole('radio', { name: 'Emergency numbers (EN)' });
+  await emergency.focus();
+  await page.keyboard.press('Space');
+  await expect(emergency).toHaveAttribute('aria-checked', 'true');
+  for (const [width, height] of kSizes) {
+    await page.setViewportSize({ width, height });
+    const file = testInfo.outputPath(`store-setup-${width}x${height}.png`);
+    await page.screenshot({ path: file, fullPage: true });
+    await testInfo.attach(`setup stores ${width}x${height}`, { path: file, contentType: 'image/png' });
+  }
+  await page.locator('.navbar [data-id="done"]').focus();
+  await page.keyboard.press('Enter');
+  await read();
+  await expect(title).toHaveText('Vorx EN (2/5)');
+  await expect(page.locator('.toolbar [data-id="add"]')).toHaveAttribute('aria-disabled', 'true');
+  await page.locator('.row').first().click();
+  await expect(page.locator('.sheet').getByRole('button')).toHaveText(['Add to address book', 'Call', 'Cancel']);
+});
