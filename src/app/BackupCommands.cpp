@@ -1,4 +1,4 @@
-// voryx backup / voryx restore-backup: a whole SIM (phonebook and messages) to one file,
+// voryx backup / voryx restore-backup: a whole SIM (its phonebook stores and messages) to one file,
 // and that file back into the local copy, marked, for the writes to carry to a SIM.
 #include <iostream>
 #include <memory>
@@ -8,6 +8,7 @@
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
 #include "entries/Backup.h"
+#include "store/Phonebooks.h"
 #include "store/Preferences.h"
 
 namespace voryx {
@@ -40,7 +41,23 @@ int backup(const BackupOptions& options) {
       return status;
     }
   }
+  // The modem's other phonebook stores, as the phonebook's read found them; over the SIM's
+  // files there are none.
   const Paths paths = startUp();
+  const bool records = options.read.access == "records" || options.read.modem.readerGiven ||
+                       (options.read.access.empty() && Preferences(paths.preferences).integer(kPrefRecords, 0) != 0);
+  const std::vector<Phonebook> offered =
+      records ? std::vector<Phonebook>{} : phonebooksIn(Preferences(paths.preferences).text(kPrefPhonebooks).value_or(""));
+  for (Phonebook book : offered) {
+    if (book == Phonebook::SM) continue;
+    TransferOptions read = options.read;
+    read.store = std::string(phonebookKind(book).code);
+    read.discardChanges = options.discardChanges;
+    if (runTransfer(read) != 0) {
+      std::cerr << "voryx backup: the " << read.store << " phonebook could not be read; the backup holds it as "
+                << "last read from this SIM, if it was\n";
+    }
+  }
   auto copy = entries::backupOfCopy(paths.database());
   if (!copy) {
     std::cerr << "voryx backup: nothing was written: " << copy.error().detail << "\n";
@@ -50,13 +67,22 @@ int backup(const BackupOptions& options) {
   copy->capacity = preferences.integer(kPrefMaxSIM, 0);
   copy->nameLength = preferences.integer(kPrefMaxSIMLen, 0);
   copy->smsCapacity = preferences.integer(kPrefMaxSMS, 0);
+  for (auto& [book, content] : copy->books) {
+    content.capacity = preferences.integer(phonebookKey(kPrefMaxSIM, book), 0);
+    content.nameLength = preferences.integer(phonebookKey(kPrefMaxSIMLen, book), 0);
+  }
   if (Status written = entries::writeBackup(options.file, *copy); !written) {
     std::cerr << "voryx backup: nothing was written: " << written.error().detail << "\n";
     return 1;
   }
   std::cerr << "voryx backup: " << counted(copy->phonebook.size(), "entry", "entries") << " and "
             << counted(copy->sms.size(), "message", "messages") << " of " << simName(copy->sim) << " written to "
-            << options.file << "\n";
+            << options.file;
+  if (!copy->books.empty()) {
+    std::cerr << ", with the phonebooks";
+    for (const auto& [book, content] : copy->books) std::cerr << " " << phonebookKind(book).code;
+  }
+  std::cerr << "\n";
   return 0;
 }
 
@@ -86,6 +112,12 @@ int restore(const BackupOptions& options) {
               << " messages the SIM holds and the backup has not marked deleted";
   }
   std::cerr << " (\"voryx write\" and \"voryx write --sms\" carry them to the SIM)\n";
+  if (!report->booksRestored.empty()) {
+    std::cerr << "voryx restore-backup: " << report->bookEntriesMarked << " entries to write and "
+              << report->bookEntriesErased << " marked deleted in the phonebooks";
+    for (Phonebook book : report->booksRestored) std::cerr << " " << phonebookKind(book).code;
+    std::cerr << " (\"voryx write --store ...\" carries each to the SIM)\n";
+  }
   if (!report->copySim) {
     std::cerr << "voryx restore-backup: the local copy has not been read from a SIM: read the SIM to restore "
                  "onto first (voryx read, voryx read --sms), so that the write knows what it holds\n";

@@ -100,14 +100,16 @@ SimBackup parse(const json& doc) {
   const json& books = found.is_null() ? kNoBooks : found;
   for (const auto& [store, book] : books.items()) {
     const std::string where = "phonebook " + store;
-    if (store != "SM") throw Bad{where + ": this program keeps only the SIM phonebook (SM)"};
+    const std::optional<Phonebook> kind = phonebookNamed(store);
+    if (!kind || phonebookKind(*kind).code != store) {
+      throw Bad{where + ": no such phonebook store (SM, ON, FD, ME, EN or SDN)"};
+    }
     if (!book.is_object()) throw Bad{where + " is no object"};
-    backup.capacity = count(book, "capacity", where);
-    backup.nameLength = count(book, "nameLength", where);
+    BookBackup read{count(book, "capacity", where), count(book, "nameLength", where), {}};
     std::set<int> taken;
     for (const json& row : listIn(book, "entries", where)) {
       if (!row.is_object()) throw Bad{where + ": an entry is no object"};
-      const std::string at = where + ", entry " + std::to_string(backup.phonebook.size() + 1);
+      const std::string at = where + ", entry " + std::to_string(read.entries.size() + 1);
       SimEntry entry;
       entry.posizione = position(row, "location", at, taken);
       entry.telefono = text(row, "number", at);
@@ -125,7 +127,16 @@ SimBackup parse(const json& doc) {
       if (hasControl(entry.nome, false) || hasControl(entry.telefono, false)) {
         throw Bad{at + ": a control character in the name or number"};
       }
-      backup.phonebook.push_back(std::move(entry));
+      read.entries.push_back(std::move(entry));
+    }
+    std::sort(read.entries.begin(), read.entries.end(),
+              [](const SimEntry& x, const SimEntry& y) { return x.posizione < y.posizione; });
+    if (*kind == Phonebook::SM) {
+      backup.capacity = read.capacity;
+      backup.nameLength = read.nameLength;
+      backup.phonebook = std::move(read.entries);
+    } else {
+      backup.books[*kind] = std::move(read);
     }
   }
 
@@ -149,9 +160,8 @@ SimBackup parse(const json& doc) {
       backup.sms.push_back(std::move(message));
     }
   }
-  auto byPlace = [](const SimEntry& a, const SimEntry& b) { return a.posizione < b.posizione; };
-  std::sort(backup.phonebook.begin(), backup.phonebook.end(), byPlace);
-  std::sort(backup.sms.begin(), backup.sms.end(), byPlace);
+  std::sort(backup.sms.begin(), backup.sms.end(),
+            [](const SimEntry& a, const SimEntry& b) { return a.posizione < b.posizione; });
   return backup;
 }
 
@@ -166,16 +176,20 @@ std::vector<SimEntry> entriesSeen(const std::map<std::int32_t, SeenEntry>& seen)
 std::string backupJson(const SimBackup& backup, std::string_view written) {
   nlohmann::ordered_json doc = {{"format", kBackupFormat}, {"version", kVersion}, {"written", written}};
   if (backup.sim) doc["sim"] = {{"iccid", backup.sim->iccid}, {"imsi", backup.sim->imsi}};
-  nlohmann::ordered_json book = nlohmann::ordered_json::object();
-  if (backup.capacity > 0) book["capacity"] = backup.capacity;
-  if (backup.nameLength > 0) book["nameLength"] = backup.nameLength;
-  nlohmann::ordered_json entries = nlohmann::ordered_json::array();
-  for (const SimEntry& e : backup.phonebook) {
-    entries.push_back({{"location", e.posizione}, {"name", e.nome}, {"nameBytes", nameBytes(e.nome)},
-                       {"number", e.telefono}});
-  }
-  book["entries"] = std::move(entries);
-  doc["phonebooks"] = {{"SM", std::move(book)}};
+  auto bookJson = [](const BookBackup& book) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::object();
+    if (book.capacity > 0) out["capacity"] = book.capacity;
+    if (book.nameLength > 0) out["nameLength"] = book.nameLength;
+    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+    for (const SimEntry& e : book.entries) {
+      entries.push_back({{"location", e.posizione}, {"name", e.nome}, {"nameBytes", nameBytes(e.nome)},
+                         {"number", e.telefono}});
+    }
+    out["entries"] = std::move(entries);
+    return out;
+  };
+  doc["phonebooks"] = {{"SM", bookJson({backup.capacity, backup.nameLength, backup.phonebook})}};
+  for (const auto& [book, content] : backup.books) doc["phonebooks"][std::string(phonebookKind(book).code)] = bookJson(content);
   nlohmann::ordered_json sms = nlohmann::ordered_json::object();
   if (backup.smsCapacity > 0) sms["capacity"] = backup.smsCapacity;
   nlohmann::ordered_json messages = nlohmann::ordered_json::array();
@@ -218,6 +232,18 @@ Result<SimBackup> backupOfCopy(const fs::path& database, BusyPolicy busy) {
     return Error{Errc::Invalid, "the phonebook and the messages were read from two different SIMs"};
   }
   backup.sim = sims[0] && sims[0]->known() ? sims[0] : sims[1];
+  // The other stores that were read from this SIM.
+  for (const PhonebookKind& kind : kPhonebooks) {
+    if (kind.book == Phonebook::SM) continue;
+    auto table = SimTable::open(database, ListStore::Phonebook, busy, kind.book);
+    if (!table) return table.error();
+    auto sim = table->identity();
+    if (!sim) return sim.error();
+    if (!*sim || (backup.sim && sameSim(**sim, *backup.sim) == SameSim::No)) continue;
+    auto seen = table->seen();
+    if (!seen) return seen.error();
+    backup.books[kind.book].entries = entriesSeen(*seen);
+  }
   return backup;
 }
 
@@ -285,6 +311,17 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
   if (!copySim) return copySim.error();
   report.copySim = *copySim;
   const std::vector<SimEntry> entryRows = restoredRows(backup.phonebook, *seenEntries);
+  // The other stores that take writes, each over what its own last read saw.
+  std::map<Phonebook, std::vector<SimEntry>> bookRows;
+  for (const auto& [book, content] : backup.books) {
+    if (!phonebookKind(book).writable) continue;
+    auto table = SimTable::open(database, ListStore::Phonebook, busy, book);
+    if (!table) return table.error();
+    auto seen = table->seen();
+    if (!seen) return seen.error();
+    bookRows[book] = restoredRows(content.entries, *seen);
+    report.booksRestored.push_back(book);
+  }
   const std::vector<SimEntry> messageRows = restoredRows(backup.sms, *seenMessages);
   // A part of a long message the SIM holds as the backup has it stays one.
   auto parts = messages->parts();
@@ -294,7 +331,8 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
     auto part = parts->find(row.posizione);
     if (row.operazione == kMarkInStep && part != parts->end()) kept.insert(*part);
   }
-  if (Status replaced = phonebook->replaceBothStores(entryRows, messageRows, discardMarks, kept); !replaced) {
+  if (Status replaced = phonebook->replaceBothStores(entryRows, messageRows, discardMarks, kept, bookRows);
+      !replaced) {
     return replaced.error();
   }
   auto tally = [](const std::vector<SimEntry>& rows, int& marked, int& erased) {
@@ -305,6 +343,7 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
   };
   tally(entryRows, report.entriesMarked, report.entriesErased);
   tally(messageRows, report.messagesMarked, report.messagesErased);
+  for (const auto& [book, rows] : bookRows) tally(rows, report.bookEntriesMarked, report.bookEntriesErased);
   return report;
 }
 

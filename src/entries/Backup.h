@@ -12,7 +12,7 @@
 // "nameBytes" is the name in the SIM's own form (the hex of the alpha field the SIM stores,
 // without its padding); a restore takes "name", or decodes "nameBytes" when an entry has
 // no "name". Capacities and "sim" are left out when unknown. Phonebooks are keyed by store
-// name; "SM", the SIM phonebook, is the only one read today.
+// ("SM" the SIM phonebook, "ON", "FD", "ME", "EN", "SDN" the others: Phonebooks.h).
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -28,6 +28,14 @@ namespace voryx::entries {
 
 inline constexpr std::string_view kBackupFormat = "voryx-sim-backup";
 
+// A phonebook store other than the SIM phonebook.
+struct BookBackup {
+  int capacity = 0;    // 0 unknown
+  int nameLength = 0;  // 0 unknown
+  std::vector<SimEntry> entries;  // by location, mark 0
+  bool operator==(const BookBackup&) const = default;
+};
+
 struct SimBackup {
   std::optional<SimIdentity> sim;
   int capacity = 0;     // phonebook locations; 0 unknown
@@ -35,6 +43,7 @@ struct SimBackup {
   int smsCapacity = 0;  // messages; 0 unknown
   std::vector<SimEntry> phonebook;  // by location, mark 0
   std::vector<SimEntry> sms;        // by index, mark 0
+  std::map<Phonebook, BookBackup> books;  // the other phonebook stores that were read
 };
 
 // The file's text; `written` is the time stamp it carries (UTC, ISO 8601).
@@ -46,9 +55,9 @@ std::string backupJson(const SimBackup& backup, std::string_view written);
 Result<SimBackup> parseBackupJson(std::string_view text);
 
 // The local copy as a backup: what each store's last read or write saw on the SIM (not the
-// changes not yet written) and the SIM it was read from. Errors: Invalid when neither store
-// has been read, or when the phonebook and the messages were read from two SIMs; those of
-// the database.
+// changes not yet written) and the SIM it was read from. The other phonebook stores come
+// along when they were read from that SIM. Errors: Invalid when neither the phonebook nor
+// the messages have been read, or when they were read from two SIMs; those of the database.
 Result<SimBackup> backupOfCopy(const std::filesystem::path& database, BusyPolicy busy = kShellBusy);
 Status writeBackup(const std::filesystem::path& file, const SimBackup& backup);
 
@@ -63,9 +72,14 @@ struct BackupRestore {
   SimBackup backup;
   int entriesMarked = 0, entriesErased = 0;  // phonebook rows marked 1 or 3, and 2
   int messagesMarked = 0, messagesErased = 0;
+  // The other stores restored (those that can be written: EN and SDN stay as the SIM has
+  // them), and their rows marked 1 or 3, and 2.
+  std::vector<Phonebook> booksRestored;
+  int bookEntriesMarked = 0, bookEntriesErased = 0;
   std::optional<SimIdentity> copySim;  // the SIM the local copy was read from
 };
-// Reads `file` and replaces both local stores with restoredRows, in one transaction.
+// Reads `file` and replaces both local stores, and each other phonebook store of the
+// backup that can be written, with restoredRows, in one transaction.
 // Refused (Invalid, nothing changed) when the copy holds changes not yet written and
 // `discardMarks` is false, or when the SIM of the copy is smaller than the backup (a
 // location above `maxSIM`, more messages than `maxSMS`; 0 means not known). Errors of the

@@ -230,11 +230,18 @@ Status SimTable::replaceAll(const std::vector<SimEntry>& rows, bool discardMarks
 }
 
 Status SimTable::replaceBothStores(const std::vector<SimEntry>& rows, const std::vector<SimEntry>& otherRows,
-                                   bool discardMarks, const MessageParts& otherParts) {
+                                   bool discardMarks, const MessageParts& otherParts,
+                                   const std::map<Phonebook, std::vector<SimEntry>>& books) {
   const ListStore other = store_ == ListStore::Sms ? ListStore::Phonebook : ListStore::Sms;
   if (Status made = createTableIfMissing(db_, tableOf(other)); !made) return made;
+  for (const auto& [book, bookRows] : books) {
+    if (Status made = createTableIfMissing(db_, tableOf(ListStore::Phonebook, book)); !made) return made;
+  }
   return inTransaction(db_, [&]() -> Status {
     if (Status replaced = replaceRows(store_, book_, rows, discardMarks); !replaced) return replaced;
+    for (const auto& [book, bookRows] : books) {
+      if (Status replaced = replaceRows(ListStore::Phonebook, book, bookRows, discardMarks); !replaced) return replaced;
+    }
     return replaceRows(other, Phonebook::SM, otherRows, discardMarks, otherParts);
   });
 }

@@ -127,9 +127,11 @@ class SimTable {
   // A whole SIM restored: replaceAll of this store with `rows` and of the other store
   // (phonebook or SMS) of the same file with `otherRows`, in one transaction: both or
   // neither, refused when either holds marked rows and `discardMarks` is false.
-  // `otherParts`: those of the SMS rows that stay parts of a long message (parts()).
+  // `otherParts`: those of the SMS rows that stay parts of a long message (parts()). With
+  // `books`, the phonebook stores named there are replaced too, in the same transaction.
   Status replaceBothStores(const std::vector<SimEntry>& rows, const std::vector<SimEntry>& otherRows,
-                           bool discardMarks, const MessageParts& otherParts = {});
+                           bool discardMarks, const MessageParts& otherParts = {},
+                           const std::map<Phonebook, std::vector<SimEntry>>& books = {});
   // A read: replaceAll, and in the same transaction the store's rows become what `sim`
   // holds (seen()) and `sim` the SIM the rows were read from (identity()).
   // With `parts`, the SMS among the rows that are parts of a long message (parts()).

@@ -245,7 +245,8 @@ TEST(CommandLineTest, ABackupMovesAWholeSimOntoANewOne) {
   const std::string a = old.devicePath(), b = fresh.devicePath();
   expectSays(home, {
       {{"backup", file, "--device", a, "-q", "--fast"}, 0,
-       "voryx backup: 36 entries and 8 messages of SIM \u20264567895 written to " + file},
+       "voryx backup: 36 entries and 8 messages of SIM \u20264567895 written to " + file +
+           ", with the phonebooks ON FD ME EN SDN"},
       {{"restore-backup", (home / "none.json").string()}, 1,
        "voryx restore-backup: nothing was restored: " + (home / "none.json").string() + ": no such file"},
       {{"read", "--device", b, "-q", "--fast"}, 0, ""},

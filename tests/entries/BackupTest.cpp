@@ -17,6 +17,8 @@ TEST(BackupTest, ComesBackAsItWasWritten) {
   backup.smsCapacity = 30;
   backup.phonebook = {{1, "Anna", "+39333", 0}, {7, "Иван Петров", "0612", 0}, {9, "Bar €uro \"x\"", "", 0}};
   backup.sms = {{2, "Ciao\nriga due", "+39333", 0}, {5, "Grüße", "SMART", 0}};
+  backup.books[Phonebook::FD] = {10, 14, {{2, "Casa", "0212", 0}}};
+  backup.books[Phonebook::EN] = {5, 0, {{1, "", "112", 0}}};
   const std::string text = backupJson(backup, "2026-12-08T12:00:00Z");
   EXPECT_TRUE(text.starts_with("{\n\t\"format\": \"voryx-sim-backup\",\n\t\"version\": 1,")) << text;
   EXPECT_NE(text.find("\"nameBytes\": \"416E6E61\""), std::string::npos) << text;  // plain GSM
@@ -29,6 +31,7 @@ TEST(BackupTest, ComesBackAsItWasWritten) {
   EXPECT_EQ(back->capacity, 250);
   EXPECT_EQ(back->nameLength, 14);
   EXPECT_EQ(back->smsCapacity, 30);
+  EXPECT_EQ(back->books, backup.books);
 }
 
 // What a hand-edited or foreign file may hold: taken when it adds up, else refused whole
@@ -51,7 +54,9 @@ TEST(BackupTest, ReadsWhatAddsUpAndSaysWhyNot) {
       {R"({"format": "csv"})", "not a SIM backup"},
       {R"({"format": "voryx-sim-backup", "version": 2})", "a backup of version 2, which this program cannot read"},
       {R"({"format": "voryx-sim-backup"})", "no \"version\""},
-      {kHead + R"("phonebooks": {"FD": {}}})", "phonebook FD: this program keeps only the SIM phonebook (SM)"},
+      {kHead + R"("phonebooks": {"XY": {}}})", "phonebook XY: no such phonebook store (SM, ON, FD, ME, EN or SDN)"},
+      {kHead + R"("phonebooks": {"fd": {}}})", "phonebook fd: no such phonebook store"},
+      {kHead + R"("phonebooks": {"FD": {"entries": [{"location": 1}]}}})", "phonebook FD, entry 1: neither"},
       {kHead + R"("phonebooks": {"SM": []}})", "phonebook SM is no object"},
       {kHead + R"("phonebooks": []})", "the backup: \"phonebooks\" has the wrong type"},
       {kHead + book + R"(7]}}})", "phonebook SM: an entry is no object"},
@@ -148,6 +153,38 @@ TEST_F(BackupFileTest, RestoresBothStoresOrNeither) {
   EXPECT_NE(marked.error().detail.find("not yet written to the SIM"), std::string::npos);
   EXPECT_TRUE(restore(text, 0, 0, true).ok());
   EXPECT_FALSE(restore(kHead + R"("sms": {"messages": [{"index": 1}, {"index": 2}]}})", 0, 1, true).ok());
+}
+
+// The other stores: each restored over what its own last read saw, in the same
+// transaction; the SIM's own stores (EN) are not restored; a store read from another SIM
+// stays out of a backup.
+TEST_F(BackupFileTest, TheOtherPhonebookStoresGoAlong) {
+  const SimIdentity a{"89390100001234567895", ""}, other{"89390100009999999995", ""};
+  auto open = [&](Phonebook book) { return SimTable::open(db_, ListStore::Phonebook, kShellBusy, book); };
+  ASSERT_TRUE(open(Phonebook::SM)->storeRead({{1, "Anna", "1", 0}}, a, false).ok());
+  ASSERT_TRUE(open(Phonebook::FD)->storeRead({{1, "Casa", "0212", 0}, {2, "Old", "9", 0}}, a, false).ok());
+  ASSERT_TRUE(open(Phonebook::EN)->storeRead({{1, "", "112", 0}}, a, false).ok());
+  ASSERT_TRUE(open(Phonebook::ON)->storeRead({{1, "Me", "333", 0}}, other, false).ok());
+  auto copy = backupOfCopy(db_);
+  ASSERT_TRUE(copy.ok()) << copy.error().detail;
+  EXPECT_EQ(copy->books.count(Phonebook::ON), 0u);
+  EXPECT_EQ(copy->books.count(Phonebook::ME), 0u);  // never read
+  EXPECT_EQ(copy->books[Phonebook::FD].entries, (std::vector<SimEntry>{{1, "Casa", "0212", 0}, {2, "Old", "9", 0}}));
+
+  const std::string text = kHead + R"("phonebooks": {"SM": {"entries": [{"location": 1, "name": "Anna", "number": "1"}]},
+      "FD": {"entries": [{"location": 1, "name": "Casa", "number": "0212"}, {"location": 3, "name": "New", "number": "3"}]},
+      "EN": {"entries": [{"location": 1, "name": "", "number": "911"}]}}})";
+  ASSERT_TRUE(open(Phonebook::FD)->change({2, "Old", "8", 3}).ok());
+  ASSERT_FALSE(restore(text).ok());  // the mark in FD holds it all back
+  EXPECT_EQ(*open(Phonebook::FD)->countMarked(), 1);
+  auto restored = restore(text, 0, 0, true);
+  ASSERT_TRUE(restored.ok()) << restored.error().detail;
+  EXPECT_EQ(restored->booksRestored, std::vector<Phonebook>{Phonebook::FD});
+  EXPECT_EQ(restored->bookEntriesMarked, 1);
+  EXPECT_EQ(restored->bookEntriesErased, 1);
+  EXPECT_EQ(*open(Phonebook::FD)->list(),
+            (std::vector<SimEntry>{{1, "Casa", "0212", 0}, {2, "Old", "9", 2}, {3, "New", "3", 1}}));
+  EXPECT_EQ(*open(Phonebook::EN)->list(), (std::vector<SimEntry>{{1, "", "112", 0}}));
 }
 
 TEST_F(BackupFileTest, BacksUpWhatTheSimHeldNotTheChanges) {
