@@ -3,17 +3,18 @@ include(GoogleTest)
 
 # One test binary per folder of tests/, linked against the library of the matching src/
 # folder. Tests that start threads against the modem or the main loop are also run under
-# ThreadSanitizer (label "jobs").
+# ThreadSanitizer (label "jobs"). A test may skip only when an optional tool it drives is
+# missing (tests/support/Skip.h); the test main reports any other skip as a failure.
 function(voryx_test_folder folder library)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/*.cpp)
   if(NOT srcs)
     return()
   endif()
   set(target test_${folder})
-  add_executable(${target} ${srcs})
+  add_executable(${target} ${srcs} ${CMAKE_SOURCE_DIR}/tests/support/TestMain.cpp)
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
   target_compile_options(${target} PRIVATE ${VORYX_WARNINGS} -Wno-conversion)
-  target_link_libraries(${target} PRIVATE ${library} ${ARGN} GTest::gtest_main GTest::gmock)
+  target_link_libraries(${target} PRIVATE ${library} ${ARGN} GTest::gtest GTest::gmock)
   target_compile_definitions(${target} PRIVATE
     VORYX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VORYX_BINARY_DIR="${CMAKE_BINARY_DIR}")
   add_dependencies(${target} voryx_resources)

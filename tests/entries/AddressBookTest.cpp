@@ -469,25 +469,17 @@ TEST(AddressBookTest, AddsANewFileToAFolderOrAMissingPath) {
 
 TEST(AddressBookTest, AFailedAddLeavesTheOldFileWhole) {
   const std::string old = readFile(kSamples / "apple.vcf");
-  for (const bool diskFull : {false, true}) {
-    SCOPED_TRACE(diskFull ? "disk full" : "read-only folder");
-    if (!diskFull && ::geteuid() == 0) continue;  // root writes into a read-only folder
-    TempDir dir;
-    writeFile(dir / "book.vcf", old);
-    Status added = Ok{};
-    if (diskFull) {
-      test::FileSizeLimit limit(old.size() + 10);
-      added = addToAddressBook(dir / "book.vcf", person("New"));
-    } else {
-      ::chmod(dir.path.c_str(), 0500);
-      added = addToAddressBook(dir / "book.vcf", person("New"));
-      ::chmod(dir.path.c_str(), 0700);
-    }
-    ASSERT_FALSE(added.ok());
-    EXPECT_EQ(added.error().code, Errc::Io);
-    EXPECT_EQ(readFile(dir / "book.vcf"), old);
-    EXPECT_EQ(filesIn(dir.path), (std::vector<fs::path>{dir / "book.vcf"}));
+  TempDir dir;
+  writeFile(dir / "book.vcf", old);
+  Status added = Ok{};
+  {
+    test::FileSizeLimit limit(old.size() + 10);  // a full disk, which binds root too
+    added = addToAddressBook(dir / "book.vcf", person("New"));
   }
+  ASSERT_FALSE(added.ok());
+  EXPECT_EQ(added.error().code, Errc::Io);
+  EXPECT_EQ(readFile(dir / "book.vcf"), old);
+  EXPECT_EQ(filesIn(dir.path), (std::vector<fs::path>{dir / "book.vcf"}));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "store/TempDir.h"
+#include "support/Skip.h"
 
 namespace voryx::test {
 

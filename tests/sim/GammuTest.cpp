@@ -9,7 +9,7 @@ using namespace voryx::sim;
 using voryx::test::runGammu;
 
 TEST(GammuTest, ListsWhatTheSimHolds) {
-  if (!voryx::test::gammuInstalled()) GTEST_SKIP() << "gammu is not installed";
+  if (!voryx::test::gammuInstalled()) VORYX_SKIP_WITHOUT("gammu");
   VirtualModem modem{SimCard::demo()};
   ASSERT_TRUE(modem.start());
 
@@ -29,7 +29,7 @@ TEST(GammuTest, ListsWhatTheSimHolds) {
 
 // A sender's name (alphanumeric address, packed septets) as gammu decodes it.
 TEST(GammuTest, ReadsASendersName) {
-  if (!voryx::test::gammuInstalled()) GTEST_SKIP() << "gammu is not installed";
+  if (!voryx::test::gammuInstalled()) VORYX_SKIP_WITHOUT("gammu");
   SimCard card(10, 14, 10);
   card.addMessage({SmsStatus::RecRead, "Vodafone", "24/05/04,08:00:00+08", "Promo", false, {}});
   card.addMessage({SmsStatus::RecUnread, "SMART", "24/05/04,09:00:00+08", "Saldo 5€", false, {}});
