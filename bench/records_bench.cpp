@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "sim/VirtualCard.h"
 #include "sim/VirtualModem.h"
 #include "simfiles/PcscLink.h"

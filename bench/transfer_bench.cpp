@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "sim/VirtualModem.h"
 #include "store/Database.h"
 #include "BenchHost.h"

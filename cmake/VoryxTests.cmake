@@ -36,6 +36,8 @@ endfunction()
 set(VORYX_JOB_TEST_FOLDERS modem simfiles cardreader transfer kit ui)
 
 voryx_test_folder(base voryx_base)
+# The codec's tests also read messages back through the listings of transfer/.
+voryx_test_folder(codec voryx_codec voryx_transfer)
 voryx_test_folder(store voryx_store)
 voryx_test_folder(entries voryx_entries)
 voryx_test_folder(app voryx_app)
@@ -57,6 +59,10 @@ gtest_discover_tests(test_transfer DISCOVERY_MODE PRE_TEST TEST_PREFIX "fast."
 voryx_test_folder(kit voryx_kit)
 voryx_test_folder(ui voryx_ui voryx_sim)
 voryx_test_folder(web voryx_web voryx_ui)
+
+# Every include points down the layer table of src/README.md.
+add_test(NAME layers COMMAND ${CMAKE_SOURCE_DIR}/tests/layers/check.sh ${CMAKE_SOURCE_DIR}/src)
+set_tests_properties(layers PROPERTIES LABELS unit)
 
 # The browser suite drives the real binary in Debian's Chromium. Only in the plain build.
 if(VORYX_SANITIZE STREQUAL "" AND EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/playwright.config.mjs)

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "transfer/Charset.h"
+#include "codec/Charset.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace voryx::transfer;

@@ -5,12 +5,12 @@
 #include <string_view>
 
 #include "transfer/Listings.h"
-#include "transfer/SimName.h"
+#include "codec/SimName.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view reply{reinterpret_cast<const char*>(data), size};
   for (const auto& row : voryx::transfer::parseCpbrListing(reply)) {
-    voryx::transfer::decodeSimName(row.name);
+    voryx::codec::decodeSimName(row.name);
   }
   return 0;
 }

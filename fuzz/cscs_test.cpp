@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "transfer/Charset.h"
+#include "codec/Charset.h"
+#include "transfer/CharsetChoice.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   voryx::transfer::parseCscsTest({reinterpret_cast<const char*>(data), size});

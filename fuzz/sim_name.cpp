@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <string_view>
 
-#include "transfer/SimName.h"
+#include "codec/SimName.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text{reinterpret_cast<const char*>(data), size};
-  voryx::transfer::decodeSimName(text, [](const std::string&) {});
+  voryx::codec::decodeSimName(text, [](const std::string&) {});
   const int maxSIMLen = size > 0 ? data[0] : 14;
-  const std::string hex = voryx::transfer::encodeSimName(text, maxSIMLen, [](const std::string&) {});
+  const std::string hex = voryx::codec::encodeSimName(text, maxSIMLen, [](const std::string&) {});
   if (hex.size() > 2 * static_cast<std::size_t>(maxSIMLen)) __builtin_trap();
-  voryx::transfer::decodeSimName(hex);
+  voryx::codec::decodeSimName(hex);
   return 0;
 }

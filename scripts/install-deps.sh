@@ -8,7 +8,7 @@ pkgs=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3 libcpp
       nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev gammu chromium
       help2man man-db dpkg-dev file lintian desktop-file-utils curl
       libpcsclite-dev pcscd vsmartcard-vpcd python3-pyscard
-      libsystemd-dev dbus python3-dbus python3-gi)
+      libsystemd-dev dbus python3-dbus python3-gi lcov)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/Commands.h"
-#include "base/Hex.h"
-#include "entries/DebugLog.h"
+#include "base/Text.h"
+#include "base/DebugLog.h"
 #include "simfiles/ApduFiles.h"
 #include "simfiles/PcscLink.h"
 #include "transfer/SimRecords.h"

@@ -15,11 +15,12 @@
 #include "app/Commands.h"
 #include "app/ModemChoice.h"
 #include "app/Startup.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "modem/ErrorText.h"
 #include "modem/Ports.h"
 #include "store/SimTable.h"
-#include "transfer/Charset.h"
+#include "codec/Charset.h"
+#include "transfer/CharsetChoice.h"
 #include "transfer/Listings.h"
 
 namespace voryx {

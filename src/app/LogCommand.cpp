@@ -9,7 +9,7 @@
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "base/AtomicFile.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 
 namespace voryx {
 namespace {

@@ -10,7 +10,7 @@
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "base/AtomicFile.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "entries/SupportMail.h"
 #include "store/Preferences.h"
 

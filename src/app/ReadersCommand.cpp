@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/Commands.h"
-#include "base/Hex.h"
+#include "base/Text.h"
 #include "simfiles/PcscLink.h"
 
 namespace voryx {

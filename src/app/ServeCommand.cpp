@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "app/Commands.h"
+#include "base/FileIo.h"
 #include "app/ModemChoice.h"
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
@@ -95,9 +96,9 @@ std::optional<ServeRecord> readServeRecord(const std::filesystem::path& file) {
   if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_size > 4096) {
     return std::nullopt;
   }
-  std::ifstream in(file, std::ios::binary);
-  std::string text(std::istreambuf_iterator<char>(in), {});
-  if (text.size() > 4096 || !text.ends_with('\n')) return std::nullopt;
+  auto read = readWholeFile(file, 4096);
+  if (!read || !read->ends_with('\n')) return std::nullopt;
+  const std::string& text = *read;
   const std::size_t nl = text.find('\n');
   const std::string pid = text.substr(0, nl);
   const std::string url = text.substr(nl + 1, text.size() - nl - 2);

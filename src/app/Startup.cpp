@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "store/Files.h"
 #include "store/Preferences.h"
 

@@ -4,7 +4,7 @@
 // The database copy is left to VoryxAppDelegate, whose caller shows its message.
 #include <string>
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 
 namespace voryx {
 

@@ -390,7 +390,7 @@ int runTransfer(const TransferOptions& options) {
   context.maxSIMLen = preferences.integer(phonebookKey(kPrefMaxSIMLen, book), 14);
   context.discardChanges = options.discardChanges;
   // auto: the negotiation, UCS2 first when the setup screen's switch is on.
-  context.charset.forced = transfer::charsetFromName(options.charset);
+  context.charset.forced = codec::charsetFromName(options.charset);
   context.charset.ucs2First = preferences.integer(kPrefUcs2, 0) != 0;
   context.fast = options.fast == 0 ? preferences.integer(kPrefFast, 0) != 0 : options.fast > 0;
   context.createLog = shellCreateLog(paths);

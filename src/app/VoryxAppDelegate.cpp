@@ -7,8 +7,9 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/FileIo.h"
 #include "base/AtomicFile.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "store/Files.h"
 
 namespace voryx {
@@ -18,22 +19,17 @@ namespace fs = std::filesystem;
 
 // The whole of a file, or the failure's description.
 Result<std::string> readWhole(const fs::path& from) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return Error{Errc::Io, "cannot read " + from.string() + ": " + std::strerror(errno)};
+  const UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) return Error{Errc::Io, "cannot read " + from.string() + ": " + std::strerror(errno)};
   std::string data;
   char buffer[1 << 16];
   while (true) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(in);
-      return Error{Errc::Io, "cannot read " + from.string() + ": " + std::strerror(err)};
-    }
+    if (n < 0) return Error{Errc::Io, "cannot read " + from.string() + ": " + std::strerror(errno)};
     if (n == 0) break;
     data.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(in);
   return data;
 }
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 
 namespace voryx {
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/FileIo.h"
 #include "base/AtomicFile.h"
 #include "entries/VCardText.h"
 
@@ -17,20 +18,6 @@ namespace voryx::entries {
 namespace {
 
 namespace fs = std::filesystem;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 Error ioError(const fs::path& path, int err) {
   return Error{Errc::Io, path.string() + ": " + std::strerror(err)};
@@ -40,7 +27,7 @@ Error ioError(const fs::path& path, int err) {
 // before a read could block on it; a file that grows past the bound while it is read is
 // refused too.
 Result<std::string> readVCardFile(const fs::path& path) {
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0) {
     if (errno == ENOENT) return Error{Errc::NotFound, path.string() + ": no such file or folder"};
     return ioError(path, errno);

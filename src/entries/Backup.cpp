@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
-#include <fstream>
 #include <iterator>
 #include <set>
 
 #include <nlohmann/json.hpp>
 
+#include "base/FileIo.h"
 #include "base/AtomicFile.h"
-#include "transfer/SimName.h"
-#include "transfer/SmsPdu.h"
+#include "codec/SimName.h"
+#include "codec/SmsPdu.h"
 
 namespace voryx::entries {
 namespace fs = std::filesystem;
@@ -39,7 +39,7 @@ std::string upper(std::string text) {
 
 // The name as the SIM stores it: its most compact form, whole (no field is too short).
 std::string nameBytes(std::string_view name) {
-  return upper(transfer::encodeSimName(name, static_cast<int>(name.size()) * 2 + 4));
+  return upper(codec::encodeSimName(name, static_cast<int>(name.size()) * 2 + 4));
 }
 
 // What parsing found wrong, for Error's detail.
@@ -120,7 +120,7 @@ SimBackup parse(const json& doc) {
         if (bytes.size() % 2 != 0 || !std::all_of(bytes.begin(), bytes.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
           throw Bad{at + ": \"nameBytes\" is no hexadecimal text"};
         }
-        entry.nome = transfer::decodeSimName(bytes);
+        entry.nome = codec::decodeSimName(bytes);
       } else {
         throw Bad{at + ": neither \"name\" nor \"nameBytes\""};
       }
@@ -154,7 +154,7 @@ SimBackup parse(const json& doc) {
       if (hasControl(message.nome, true) || hasControl(message.telefono, false)) {
         throw Bad{at + ": a control character in the text or number"};
       }
-      if (const transfer::SmsLength length = transfer::smsLength(message.nome); length.used > length.holds) {
+      if (const codec::SmsLength length = codec::smsLength(message.nome); length.used > length.holds) {
         throw Bad{at + ": longer than one message"};
       }
       backup.sms.push_back(std::move(message));
@@ -275,16 +275,12 @@ std::vector<SimEntry> restoredRows(const std::vector<SimEntry>& backup, const st
 
 Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& database, int maxSIM, int maxSMS,
                                     bool discardMarks, BusyPolicy busy) {
-  std::error_code ec;
-  const auto status = fs::status(file, ec);
-  if (!fs::exists(status)) return Error{Errc::NotFound, file.string() + ": no such file"};
-  if (!fs::is_regular_file(status)) return Error{Errc::Io, file.string() + ": not a file"};
-  const auto size = fs::file_size(file, ec);
-  if (ec) return Error{Errc::Io, file.string() + ": " + ec.message()};
-  if (size > kMaxBackupBytes) return Error{Errc::TooLarge, file.string() + ": too large for a SIM backup"};
-  std::ifstream in(file, std::ios::binary);
-  const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) return Error{Errc::Io, file.string() + ": cannot be read"};
+  auto read = readWholeFile(file, kMaxBackupBytes);
+  if (!read && read.error().code == Errc::TooLarge) {
+    return Error{Errc::TooLarge, file.string() + ": too large for a SIM backup"};
+  }
+  if (!read) return read.error();
+  const std::string& body = *read;
   Result<SimBackup> parsed = parseBackupJson(body);
   if (!parsed) return Error{parsed.error().code, file.string() + ": " + parsed.error().detail};
 

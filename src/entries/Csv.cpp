@@ -2,15 +2,15 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <optional>
 
+#include "base/FileIo.h"
 #include "base/AtomicFile.h"
 #include "base/Localized.h"
 #include "entries/Editing.h"
-#include "transfer/GsmAlphabet.h"
-#include "transfer/SimName.h"
+#include "codec/GsmAlphabet.h"
+#include "codec/SimName.h"
 
 namespace voryx::entries {
 namespace {
@@ -21,7 +21,7 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::string latin1ToUtf8(std::string_view text) {
   std::string out;
-  for (unsigned char c : text) transfer::appendUtf8(out, c);
+  for (unsigned char c : text) codec::appendUtf8(out, c);
   return out;
 }
 
@@ -30,7 +30,7 @@ std::string csvLine(const SimEntry& e) {
 }
 
 // All of it is what the number filter keeps ("" too: an entry may have no number).
-bool isNumber(std::string_view text) { return transfer::filterNumber(text, true) == text; }
+bool isNumber(std::string_view text) { return codec::filterNumber(text, true) == text; }
 
 bool isBlank(std::string_view line) { return line.find_first_not_of(' ') == std::string_view::npos; }
 
@@ -87,7 +87,7 @@ CsvRecords parseCsv(std::string_view text) {
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     ++out.lines;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    std::string decoded = withoutControlCharacters(transfer::isUtf8(line) ? std::string(line) : latin1ToUtf8(line));
+    std::string decoded = withoutControlCharacters(codec::isUtf8(line) ? std::string(line) : latin1ToUtf8(line));
     // Files put one after the other keep each one's mark at the start of a line.
     std::size_t marks = 0;
     while (std::string_view(decoded).substr(marks).starts_with(kByteOrderMark)) marks += kByteOrderMark.size();
@@ -107,17 +107,12 @@ CsvRecords parseCsv(std::string_view text) {
 
 Result<RestoreReport> restoreCsv(const fs::path& file, const fs::path& database, int maxSIM,
                                  BusyPolicy busy) {
-  std::error_code ec;
-  const auto status = fs::status(file, ec);
-  if (!fs::exists(status)) return Error{Errc::NotFound, file.string() + ": no such file"};
-  if (!fs::is_regular_file(status)) return Error{Errc::Io, file.string() + ": not a file"};
-  const auto size = fs::file_size(file, ec);
-  if (ec) return Error{Errc::Io, file.string() + ": " + ec.message()};
-  if (size > kMaxCsvBytes) return Error{Errc::Invalid, file.string() + ": too large for a phonebook"};
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Error{Errc::Io, file.string() + ": " + std::strerror(errno)};
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return Error{Errc::Io, file.string() + ": cannot be read"};
+  auto read = readWholeFile(file, kMaxCsvBytes);
+  if (!read && read.error().code == Errc::TooLarge) {
+    return Error{Errc::Invalid, file.string() + ": too large for a phonebook"};
+  }
+  if (!read) return read.error();
+  const std::string& text = *read;
 
   CsvRecords records = parseCsv(text);
   RestoreReport report;

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
-#include "transfer/GsmAlphabet.h"
-#include "transfer/Charset.h"
-#include "transfer/SimName.h"
-#include "transfer/SmsPdu.h"
+#include "base/DebugLog.h"
+#include "codec/GsmAlphabet.h"
+#include "codec/Charset.h"
+#include "codec/SimName.h"
+#include "codec/SmsPdu.h"
 
 namespace voryx::entries {
 namespace {
@@ -34,7 +34,7 @@ Status writable(const EditTarget& target) {
 Result<SimEntry> cleaned(const EditTarget& target, std::int32_t location, std::string_view name,
                          std::string_view number, Mark mark) {
   if (Status open = writable(target); !open) return open.error();
-  if (!transfer::isUtf8(name) || !transfer::isUtf8(number)) {
+  if (!codec::isUtf8(name) || !codec::isUtf8(number)) {
     return Error{Errc::Invalid, localized("The name and the number must be UTF-8 text.")};
   }
   if (target.store == ListStore::Sms) {
@@ -78,7 +78,7 @@ std::string withoutControlCharacters(std::string_view text) {
 }
 
 std::string messageTextRefusal(std::string_view text) {
-  const transfer::SmsLength length = transfer::smsLength(text);
+  const codec::SmsLength length = codec::smsLength(text);
   if (length.used <= length.holds) return {};
   const std::string holds =
       length.gsm ? localized("characters when every character is of the GSM alphabet (each of € [ ] { } ^ ~ | counts two)")
@@ -89,11 +89,11 @@ std::string messageTextRefusal(std::string_view text) {
 
 std::string cleanName(const EditTarget& target, std::string_view name) {
   if (target.store == ListStore::Sms) return std::string(name);
-  return transfer::fitNameForSets(withoutControlCharacters(name), target.maxSIMLen, target.nameSets);
+  return codec::fitNameForSets(withoutControlCharacters(name), target.maxSIMLen, target.nameSets);
 }
 
 // The filter keeps no control character.
-std::string cleanNumber(std::string_view number) { return transfer::filterNumber(number, true); }
+std::string cleanNumber(std::string_view number) { return codec::filterNumber(number, true); }
 
 std::optional<std::int32_t> freeLocation(std::vector<std::int32_t> taken, int capacity) {
   std::sort(taken.begin(), taken.end());

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <set>
 
-#include "entries/DebugLog.h"
+#include "base/Text.h"
+#include "base/DebugLog.h"
 #include "entries/Editing.h"
-#include "transfer/GsmAlphabet.h"
-#include "transfer/Charset.h"
-#include "transfer/SimName.h"
+#include "codec/GsmAlphabet.h"
+#include "codec/Charset.h"
+#include "codec/SimName.h"
 
 namespace voryx::entries {
 namespace {
@@ -18,7 +19,7 @@ constexpr int kSqliteDone = 101;
 
 const char* orNill(const std::string& s) { return s.empty() ? "nill" : s.c_str(); }
 
-std::size_t characters(const std::string& utf8) { return transfer::utf8ToCodePoints(utf8).size(); }
+std::size_t characters(const std::string& utf8) { return codec::utf8ToCodePoints(utf8).size(); }
 
 }  // namespace
 
@@ -33,12 +34,7 @@ std::string composeName(const Person& person, int lastFirst, bool useOrganizatio
 
 namespace {
 
-std::string trimmed(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return std::string(s);
-}
+std::string trimmed(std::string_view s) { return std::string(trim(s, kWhitespace)); }
 
 std::vector<std::string> words(std::string_view s) {
   std::vector<std::string> out;
@@ -109,7 +105,7 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
       ++report.nameless;
       continue;
     }
-    name = transfer::fitNameForSets(name, options.maxSIMLen, options.nameSets);
+    name = codec::fitNameForSets(name, options.maxSIMLen, options.nameSets);
     VORYX_LOG_IF(log, "startcoding with contactLastFirst |%s|\n", name.c_str());
     for (const Phone& phone : person.phones) {
       const std::string number = cleanNumber(phone.number);

@@ -7,10 +7,11 @@
 #include <system_error>
 #include <vector>
 
+#include "base/Base64.h"
 #include "base/AtomicFile.h"
 #include "base/Desktop.h"
 #include "store/Files.h"
-#include "transfer/GsmAlphabet.h"
+#include "codec/GsmAlphabet.h"
 
 namespace voryx::entries {
 namespace {
@@ -31,29 +32,6 @@ bool isAscii(std::string_view s) {
     if (c >= 0x80) return false;
   }
   return true;
-}
-
-std::string base64(std::string_view bytes, std::size_t lineLength = 0) {
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  std::size_t onLine = 0;
-  auto put = [&](char c) {
-    if (lineLength != 0 && onLine == lineLength) {
-      out += kCrlf;
-      onLine = 0;
-    }
-    out += c;
-    ++onLine;
-  };
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-    std::uint32_t v = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-      v = (v << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-    }
-    for (std::size_t k = 0; k < 4; ++k) put(k <= n ? kDigits[(v >> (18 - 6 * k)) & 0x3f] : '=');
-  }
-  return out;
 }
 
 // A text part goes as it is (7bit) when every byte and line can: ASCII without NUL or a
@@ -77,7 +55,7 @@ struct EncodedPart {
 };
 
 EncodedPart encodePart(std::string_view bytes, bool textAsIs) {
-  if (!textAsIs || !fitsSevenBit(bytes)) return {"base64", base64(bytes, kBase64Line)};
+  if (!textAsIs || !fitsSevenBit(bytes)) return {"base64", encodeBase64(bytes, kBase64Line)};
   std::string text;
   for (char c : bytes) {
     if (c == '\n') {
@@ -108,7 +86,7 @@ std::string header(std::string_view name, std::string_view value) {
       std::size_t end = std::min(at + kEncodedWordBytes, clean.size());
       while (end < clean.size() && end > at + 1 && (static_cast<unsigned char>(clean[end]) & 0xC0) == 0x80) --end;
       if (at != 0) out += kCrlf;
-      out += " =?UTF-8?B?" + base64(std::string_view(clean).substr(at, end - at)) + "?=";
+      out += " =?UTF-8?B?" + encodeBase64(std::string_view(clean).substr(at, end - at)) + "?=";
       at = end;
     }
   }
@@ -191,7 +169,7 @@ std::string encodeEml(const SupportMail& mail, std::time_t date) {
     if (body.text.find(delimiter) == std::string::npos && attachment.text.find(delimiter) == std::string::npos) break;
   }
   std::string attachmentType = mail.attachmentType;
-  if (transfer::isUtf8(mail.attachment)) attachmentType += "; charset=utf-8";
+  if (codec::isUtf8(mail.attachment)) attachmentType += "; charset=utf-8";
 
   std::string eml;
   eml += "MIME-Version: 1.0";

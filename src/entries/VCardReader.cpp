@@ -1,6 +1,7 @@
 // The vCard text parser: lines, properties, values, and the persons made of them. Lenient
 // where writers differ (2.1's bare parameters and quoted-printable, Apple's item labels,
 // 4.0's data: URIs), strict only where a wrong guess would import a wrong person.
+// One parser, kept whole in one file.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "entries/AddressBook.h"
+#include "base/Base64.h"
+#include "base/Text.h"
 #include "entries/VCardText.h"
 
 namespace voryx::entries {
@@ -31,12 +34,6 @@ bool startsNoCase(std::string_view s, std::string_view prefix) {
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && startsNoCase(a, b);
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 // ---- Lines ----
@@ -231,21 +228,14 @@ bool isPropertyWeRead(std::string_view name) {
 
 // ---- Values ----
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = lowerAscii(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // "=C3=BC" as bytes; an "=" not followed by two hex digits stays as it is.
 std::string decodeQuotedPrintable(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] == '=' && i + 2 < s.size()) {
-      const int hi = hexDigit(s[i + 1]);
-      const int lo = hexDigit(s[i + 2]);
+      const int hi = hexDigitValue(s[i + 1]);
+      const int lo = hexDigitValue(s[i + 2]);
       if (hi >= 0 && lo >= 0) {
         out.push_back(static_cast<char>(hi * 16 + lo));
         i += 2;
@@ -382,44 +372,6 @@ std::string textOf(const Property& prop, std::string_view raw, bool v21) {
                                                                : std::string(raw);
   if (isLatin1Charset(prop.param("charset"))) bytes = latin1ToUtf8(bytes);
   return validUtf8(trim(unescape(bytes, v21)));
-}
-
-int base64Digit(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+' || c == '-') return 62;
-  if (c == '/' || c == '_') return 63;
-  return -1;
-}
-
-// Base64 as bytes; white space anywhere is ignored (folding leaves some), padding is
-// optional. Nothing when a character is not base64 or the length cannot be.
-std::optional<std::string> decodeBase64(std::string_view s) {
-  std::string out;
-  out.reserve(s.size() / 4 * 3);
-  std::uint32_t acc = 0;
-  int bits = 0;
-  std::size_t digits = 0;
-  bool padding = false;
-  for (char c : s) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (c == '=') {
-      padding = true;
-      continue;
-    }
-    const int v = base64Digit(c);
-    if (v < 0 || padding) return std::nullopt;
-    acc = ((acc << 6) | static_cast<std::uint32_t>(v)) & 0xFFFFFFu;
-    bits += 6;
-    ++digits;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(static_cast<char>((acc >> bits) & 0xFFu));
-    }
-  }
-  if (digits % 4 == 1) return std::nullopt;
-  return out;
 }
 
 std::string sniffImageType(std::string_view bytes) {

@@ -2,11 +2,11 @@
 // by the parser of VCardReader.cpp with the same names, labels and numbers.
 #include <array>
 #include <cstdint>
-#include <random>
 #include <string>
 
 #include "entries/AddressBook.h"
 #include "base/AtomicFile.h"
+#include "base/Random.h"
 #include "entries/VCardText.h"
 
 namespace voryx::entries {
@@ -70,21 +70,7 @@ constexpr std::array kTelTypes{
 
 }  // namespace
 
-std::string newVCardUid() {
-  std::random_device random;
-  std::array<std::uint8_t, 16> b{};
-  for (auto& byte : b) byte = static_cast<std::uint8_t>(random() & 0xFFu);
-  b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
-  b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string uid = "urn:uuid:";
-  for (std::size_t i = 0; i < b.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) uid.push_back('-');
-    uid.push_back(kHex[b[i] >> 4]);
-    uid.push_back(kHex[b[i] & 0x0F]);
-  }
-  return uid;
-}
+std::string newVCardUid() { return "urn:uuid:" + newUuid(); }
 
 namespace {
 

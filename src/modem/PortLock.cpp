@@ -14,6 +14,8 @@
 #include <cstring>
 #include <utility>
 
+#include "base/FileIo.h"
+
 namespace voryx::modem {
 namespace {
 
@@ -29,11 +31,10 @@ enum class Read { Pid, Gone, Unreadable };
 // The PID in `file`: Gone when there is no such file (any more), Unreadable when it
 // cannot be read or names no PID.
 Read readLock(const fs::path& file, pid_t& pid) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return errno == ENOENT ? Read::Gone : Read::Unreadable;
+  const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return errno == ENOENT ? Read::Gone : Read::Unreadable;
   char buf[kMaxLockBytes + 1];
-  const ssize_t n = ::read(fd, buf, sizeof buf);
-  ::close(fd);
+  const ssize_t n = ::read(fd.get(), buf, sizeof buf);
   if (n <= 0) return Read::Unreadable;
   const auto parsed = parseLockPid({buf, static_cast<std::size_t>(n)});
   if (!parsed) return Read::Unreadable;

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <set>
 
+#include "base/Text.h"
+
 namespace voryx::modem {
 namespace {
 
@@ -15,12 +17,6 @@ using std::chrono::milliseconds;
 // A command's reply ends at its final result code; one that keeps coming is cut off here.
 constexpr milliseconds kProbeQuiet{150};
 constexpr milliseconds kProbeBound{1000};
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -167,7 +163,7 @@ std::string Asked::text(std::string_view prefix) const {
   for (const std::string& line : lines) {
     std::string_view value = line;
     if (!prefix.empty() && value.starts_with(prefix)) value.remove_prefix(prefix.size());
-    out += (out.empty() ? "" : ", ") + std::string(trim(value));
+    out += (out.empty() ? "" : ", ") + std::string(trim(value, kWhitespace));
   }
   return out;
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 
+#include "base/Text.h"
 #include "modem/ErrorText.h"
 
 namespace voryx::modem {
@@ -34,16 +35,10 @@ constexpr std::array<std::string_view, 27> kUnsolicited{
     "^RSSI:",  "^BOOT:",     "^MODE:",  "^SRVST:",   "^SIMST:", "+QUSIM:",
 };
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 const FinalResult* finalResult(std::string_view line) {
-  line = trim(line);
+  line = trim(line, kLineBlanks);
   for (const FinalResult& r : kFinalResults) {
     if (r.how == Match::Line ? line == r.text : line.starts_with(r.text)) return &r;
   }
@@ -53,7 +48,7 @@ const FinalResult* finalResult(std::string_view line) {
 std::optional<int> errorNumber(std::string_view line) {
   const std::size_t colon = line.find(':');
   if (colon == std::string_view::npos) return std::nullopt;
-  const std::string_view text = trim(line.substr(colon + 1));
+  const std::string_view text = trim(line.substr(colon + 1), kLineBlanks);
   int value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
@@ -65,7 +60,7 @@ std::optional<int> errorNumber(std::string_view line) {
 bool isFinalResult(std::string_view line) { return finalResult(line) != nullptr; }
 
 bool isUnsolicited(std::string_view line) {
-  line = trim(line);
+  line = trim(line, kLineBlanks);
   for (std::string_view code : kUnsolicited) {
     if (line.starts_with(code)) return true;
   }
@@ -81,7 +76,7 @@ Reply classify(std::string_view reply) {
   while (begin < reply.size()) {
     const std::size_t lf = reply.find('\n', begin);
     const std::size_t end = lf == std::string_view::npos ? reply.size() : lf;
-    const std::string_view line = trim(reply.substr(begin, end - begin));
+    const std::string_view line = trim(reply.substr(begin, end - begin), kLineBlanks);
     if (!line.empty() && !isUnsolicited(line)) lines.push_back(line);
     begin = lf == std::string_view::npos ? reply.size() : lf + 1;
   }
@@ -134,7 +129,7 @@ ReplyEnd replyEnd(std::string_view reply, std::string_view sent) {
   }
   if (from != 0) return ReplyEnd::AfterLines;
   std::size_t info = r.lines.size();
-  sent = trim(sent.substr(0, sent.find('\r')));
+  sent = trim(sent.substr(0, sent.find('\r')), kLineBlanks);
   if (info > 0 && !sent.empty() && r.lines.front() == sent) --info;
   return info == 0 ? ReplyEnd::Final : ReplyEnd::AfterLines;
 }

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "modem/ErrorText.h"
 
 namespace voryx::modem {

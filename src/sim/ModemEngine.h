@@ -72,6 +72,7 @@ class ModemEngine {
   Outcome execute(const AtCommand& cmd, Reply& reply);
   Outcome basic(const AtCommand& cmd, Reply& reply);
   Outcome clock(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply);
+  Outcome crsm(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply);
   Outcome phonebook(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply);
   Outcome messages(const AtCommand& cmd, const std::vector<AtArg>& args, Reply& reply);
   Outcome cpbr(const std::vector<AtArg>& args, Reply& reply);

@@ -1,3 +1,5 @@
+// The virtual SIM card: its stores, records and the text file it is kept in. One thing,
+// kept whole in one file.
 #include "sim/SimCard.h"
 
 #include <algorithm>

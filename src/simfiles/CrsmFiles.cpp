@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "base/Hex.h"
+#include "base/Text.h"
 #include "simfiles/FileHeader.h"
 
 namespace voryx::simfiles {

@@ -1,6 +1,5 @@
 #include "store/Preferences.h"
 
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <string_view>
@@ -8,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/FileIo.h"
 #include "base/AtomicFile.h"
 #include "store/Files.h"
 
@@ -32,12 +32,9 @@ bool replaceFile(const fs::path& file, std::string_view text) {
 Preferences::Preferences(fs::path file) : file_(std::move(file)) { load(readObject(file_)); }
 
 nlohmann::json Preferences::readObject(const fs::path& file) {
-  std::error_code ec;
-  auto size = fs::file_size(file, ec);
-  if (ec || size > kMaxFileSize) return nlohmann::json::object();
-  std::ifstream in(file, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto json = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  auto text = readWholeFile(file, kMaxFileSize);
+  if (!text) return nlohmann::json::object();
+  auto json = nlohmann::json::parse(*text, nullptr, /*allow_exceptions=*/false);
   return json.is_object() ? json : nlohmann::json::object();
 }
 

@@ -1,5 +1,8 @@
+// One table of the copy (SimTable.h): its list, marks, identity and pass journal. One
+// class, kept whole in one file.
 #include "store/SimTable.h"
 
+#include "base/FileIo.h"
 #include "store/PassJournal.h"
 
 #include <fcntl.h>
@@ -8,7 +11,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <array>
@@ -568,34 +570,25 @@ Status SimTable::journal(std::string_view token, const Confirmed& confirmed) {
   std::string text;
   if (start) text = passJournalHead(token);
   text += passJournalLine(confirmed);
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (start ? O_TRUNC : 0), 0600);
-  if (fd < 0) return ioError(file, errno);
+  const UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (start ? O_TRUNC : 0), 0600));
+  if (!fd) return ioError(file, errno);
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int code = n < 0 ? errno : ENOSPC;
-      ::close(fd);
-      return ioError(file, code);
-    }
+    if (n <= 0) return ioError(file, n < 0 ? errno : ENOSPC);
     done += static_cast<std::size_t>(n);
   }
-  const bool synced = ::fsync(fd) == 0;
-  const int code = errno;
-  ::close(fd);
-  if (!synced) return ioError(file, code);
+  if (::fsync(fd.get()) != 0) return ioError(file, errno);
   journalToken_ = std::string(token);
   return Ok{};
 }
 
 Status SimTable::applyJournal() {
   const std::filesystem::path file = journalFile();
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Ok{};  // none
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  in.close();
-  PassJournal journal = parsePassJournal(text);
+  auto text = readWholeFile(file);
+  if (!text) return Ok{};  // none
+  PassJournal journal = parsePassJournal(*text);
   const std::string& token = journal.token;
   const std::vector<Confirmed>& confirmed = journal.confirmed;
   bool applied = token.empty();  // a file without its first line holds nothing to apply

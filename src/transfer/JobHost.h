@@ -13,7 +13,7 @@
 
 #include "modem/Channel.h"
 #include "store/Phonebooks.h"
-#include "transfer/Charset.h"
+#include "transfer/CharsetChoice.h"
 
 namespace voryx::transfer {
 

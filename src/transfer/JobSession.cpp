@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "modem/Traffic.h"
 #include "simfiles/ApduFiles.h"
 #include "simfiles/CrsmFiles.h"
@@ -14,6 +14,8 @@
 #include "transfer/SimState.h"
 
 namespace voryx::transfer {
+
+using namespace codec;
 namespace {
 
 constexpr const char* kBytesReceivedKey = "Bytes received from the modem:";
@@ -62,7 +64,7 @@ bool JobSession::openRecords() {
   rule.fast = true;
   rule.grace = std::chrono::microseconds{0};
   channel_.setCompletion(std::move(rule));
-  if (!exchange("AT V1E0\r", true)) return false;
+  if (!exchange(kVerboseNoEcho, true)) return false;
   files_ = std::make_unique<simfiles::CrsmFiles>([this](const std::string& line) -> std::optional<std::string> {
     if (!exchange(line, true)) return std::nullopt;
     return std::string(reply());

@@ -22,11 +22,17 @@
 #include "simfiles/CardLink.h"
 #include "simfiles/SimFiles.h"
 #include "store/SimEntry.h"
-#include "transfer/Charset.h"
+#include "transfer/CharsetChoice.h"
 #include "transfer/JobHost.h"
-#include "transfer/SimName.h"
+#include "codec/SimName.h"
 
 namespace voryx::transfer {
+
+// Every job's first command: verbose result codes (V1), no echo (E0). The blank after "AT"
+// is kept as this command has always been sent, byte for byte, so that debug logs and
+// captures of every version compare line by line; V.250 has a modem ignore blanks outside
+// quoted strings, so it reads "ATV1E0".
+inline constexpr const char* kVerboseNoEcho = "AT V1E0\r";
 
 // Commands are formatted into a buffer of this size; one that would not fit is refused.
 inline constexpr std::size_t kCommandBufSize = 1024;
@@ -57,7 +63,7 @@ class JobSession {
   // The SMS jobs log always: switches the debug log on for the rest of the job.
   void startLogging() { context_.createLog = 1; }
   // The name codec's records go to the debug log while logging is on.
-  CodecLog codecLog() const;
+  codec::CodecLog codecLog() const;
   // The hardware model the device choice goes by ("hw.machine" unless the context names one).
   std::string machine() const;
 

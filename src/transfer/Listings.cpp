@@ -1,5 +1,6 @@
 #include "transfer/Listings.h"
 
+#include "base/Text.h"
 #include "modem/Reply.h"
 
 #include <algorithm>
@@ -11,12 +12,6 @@ namespace voryx::transfer {
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // A whole field as a non-negative int; nullopt for anything else, a value too large
 // for an int included.

@@ -7,25 +7,27 @@
 #include <string>
 #include <vector>
 
-#include "base/Hex.h"
+#include "base/Text.h"
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "modem/ErrorText.h"
 #include "modem/Traffic.h"
 #include "store/SimTable.h"
-#include "transfer/Charset.h"
-#include "transfer/GsmAlphabet.h"
+#include "codec/Charset.h"
+#include "codec/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
 #include "transfer/RecordJobs.h"
 #include "transfer/SimIdentity.h"
-#include "transfer/SimName.h"
+#include "codec/SimName.h"
 #include "transfer/SimRecords.h"
 #include "transfer/SimState.h"
 #include "transfer/SmsParts.h"
 #include "transfer/TransferJobs.h"
 
 namespace voryx::transfer {
+
+using namespace codec;
 namespace {
 
 using modem::ReplyKind;
@@ -149,7 +151,7 @@ std::optional<Capacity> learnCapacity(JobSession& s, bool found, std::optional<i
 
 JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows,
                              int& steps) {
-  if (!s.exchange("AT V1E0\r", true)) return s.failure();
+  if (!s.exchange(kVerboseNoEcho, true)) return s.failure();
   // Which stores the modem offers, for the setup screen's choice.
   if (!s.exchange("AT+CPBS=?\r", true)) return s.failure();
   if (s.answer().kind == ReplyKind::Ok) report.phonebooks = parseCpbsTest(s.reply());
@@ -253,7 +255,7 @@ bool readMessageParts(JobSession& s, std::vector<SimEntry>& rows) {
 }
 
 JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows, int& steps) {
-  if (!s.exchange("AT V1E0\r", true) || !s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true)) {
+  if (!s.exchange(kVerboseNoEcho, true) || !s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true)) {
     return s.failure();
   }
   if (!s.reply().empty()) {

@@ -6,15 +6,17 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "base/Hex.h"
+#include "base/Text.h"
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
-#include "transfer/SimName.h"
+#include "base/DebugLog.h"
+#include "codec/SimName.h"
 #include "transfer/SimRecords.h"
-#include "transfer/SmsPdu.h"
+#include "codec/SmsPdu.h"
 #include "transfer/WritePass.h"
 
 namespace voryx::transfer {
+
+using namespace codec;
 namespace {
 
 using simfiles::CardOutcome;

@@ -1,7 +1,7 @@
 #include "transfer/SimIdentity.h"
 
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "transfer/Listings.h"
 #include "transfer/SimRecords.h"
 

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <set>
 
-#include "transfer/GsmAlphabet.h"
+#include "base/Text.h"
+#include "codec/GsmAlphabet.h"
 #include "transfer/SmsParts.h"
-#include "transfer/SmsPdu.h"
+#include "codec/SmsPdu.h"
 
 namespace voryx::transfer {
+
+using namespace codec;
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -26,16 +29,8 @@ std::string toHex(std::string_view bytes) {
   return out;
 }
 
-std::string fromHex(std::string_view hex) {
-  auto value = [](char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 0;
-  };
-  std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out += static_cast<char>(value(hex[i]) << 4 | value(hex[i + 1]));
-  }
-  return out;
-}
+// Our own encoders' hexadecimal as bytes.
+std::string fromHex(std::string_view hex) { return hexDecode(hex).value_or(std::string()); }
 
 // BCD digits of a dialling number (TS 51.011 §10.5.1, TS 24.008 table 10.5.118): A "*",
 // B "#", C the DTMF separator (a pause, written ","), D the wild value ("?"); E and F end

@@ -14,7 +14,7 @@
 
 #include "store/SimEntry.h"
 
-#include "transfer/SimName.h"
+#include "codec/SimName.h"
 
 namespace voryx::transfer {
 
@@ -42,7 +42,7 @@ bool isEmptyAdn(std::string_view record);
 // extension record continues with that record's digits (the chain followed at most 10
 // records, never round in a loop); an extension that cannot be read ends the number.
 std::optional<AdnContent> decodeAdn(std::string_view record, const ExtensionReader& extension,
-                                    const CodecLog& log = {});
+                                    const codec::CodecLog& log = {});
 // The EF_EXT1 records an entry's number uses, in chain order (to free them when the
 // entry goes or shrinks).
 std::vector<int> adnExtensions(std::string_view record, const ExtensionReader& extension);
@@ -61,7 +61,7 @@ struct AdnEncoded {
 // no record stores, or needs more extension records than `freeExtensions` offers.
 std::optional<AdnEncoded> encodeAdn(std::string_view name, std::string_view number,
                                     int recordLength, const std::vector<int>& freeExtensions,
-                                    const CodecLog& log = {});
+                                    const codec::CodecLog& log = {});
 // An erased EF_ADN record (all FF) and a free EF_EXT1 record (type 00, then FF).
 std::string emptyAdnRecord(int recordLength);
 std::string freeExt1Record();

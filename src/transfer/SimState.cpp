@@ -5,8 +5,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/Text.h"
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "modem/ErrorText.h"
 #include "modem/Traffic.h"
 #include "transfer/JobSession.h"
@@ -73,12 +74,6 @@ constexpr LineWording kUnlockWording{
     .cardGone = "The card left the reader.",
     .borrowed = "ModemManager is holding this modem; it gets it back when the unblocking ends",
 };
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 // The value of a line "<prefix> a,"b",c" as its fields, blanks and quotes around each
 // taken off. Commas inside quotes belong to the field.

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "base/Hex.h"
+#include "base/Text.h"
 
 namespace voryx::transfer {
 

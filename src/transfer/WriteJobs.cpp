@@ -11,23 +11,25 @@
 #include <vector>
 
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "modem/ErrorText.h"
 #include "modem/Traffic.h"
 #include "store/SimTable.h"
-#include "transfer/Charset.h"
-#include "transfer/GsmAlphabet.h"
+#include "codec/Charset.h"
+#include "codec/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
 #include "transfer/SimIdentity.h"
 #include "transfer/RecordJobs.h"
-#include "transfer/SimName.h"
+#include "codec/SimName.h"
 #include "transfer/SimState.h"
-#include "transfer/SmsPdu.h"
+#include "codec/SmsPdu.h"
 #include "transfer/TransferJobs.h"
 #include "transfer/WritePass.h"
 
 namespace voryx::transfer {
+
+using namespace codec;
 namespace {
 
 using modem::ReplyKind;
@@ -293,7 +295,7 @@ Verdict takeAnswer(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::
 // ---- phonebook ----
 
 bool phonebookSetUp(JobSession& s, PassScope&) {
-  return s.exchange("AT V1E0\r", true) && selectPhonebook(s, s.context().phonebook, true) &&
+  return s.exchange(kVerboseNoEcho, true) && selectPhonebook(s, s.context().phonebook, true) &&
          s.negotiateCharset(CharsetUse::Phonebook);
 }
 
@@ -375,7 +377,7 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
 // ---- SMS ----
 
 bool smsSetUp(JobSession& s, PassScope&) {
-  return s.exchange("AT V1E0\r", true) && s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true) &&
+  return s.exchange(kVerboseNoEcho, true) && s.exchange("AT+CPMS=\"SM\",\"SM\"\r", true) &&
          s.exchange("AT+CMGF=1\r", true) && s.negotiateCharset(CharsetUse::SmsWrite);
 }
 

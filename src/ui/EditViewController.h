@@ -20,7 +20,11 @@ class EditViewController final : public kit::Screen {
   RootViewController* mainView = nullptr;  // receives the answer; outlives this screen
   std::string testo;   // the name or message text at the start
   std::string numero;  // the number at the start
-  int tipo = 2;        // 0 or 2: a phonebook entry; 1 or 3: a message; else no fields
+  // What is edited: 0 or kTipoPhonebookEntry a phonebook entry (name and number), 1 or
+  // kTipoMessage a message (text and number); anything else shows no fields.
+  static constexpr int kTipoPhonebookEntry = 2;
+  static constexpr int kTipoMessage = 3;
+  int tipo = kTipoPhonebookEntry;
 
   // Builds the fields `tipo` asks for; the name or message field takes the focus.
   void viewDidLoad() override;
@@ -41,8 +45,8 @@ class EditViewController final : public kit::Screen {
   kit::EventResult handleOwnEvent(const kit::Event& e) override;
 
  private:
-  bool phonebook() const { return tipo == 0 || tipo == 2; }
-  bool message() const { return tipo == 1 || tipo == 3; }
+  bool phonebook() const { return tipo == 0 || tipo == kTipoPhonebookEntry; }
+  bool message() const { return tipo == 1 || tipo == kTipoMessage; }
   void answer(int kind, const std::string& text, const std::string& number);
 
   kit::ImageButton cancel_;

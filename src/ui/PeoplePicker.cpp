@@ -6,7 +6,7 @@
 #include "base/AtomicFile.h"
 #include "base/Localized.h"
 #include "store/Files.h"
-#include "transfer/GsmAlphabet.h"
+#include "codec/GsmAlphabet.h"
 #include "entries/Import.h"
 #include "ui/RootViewController.h"
 
@@ -127,7 +127,7 @@ kit::EventResult PeoplePicker::handleOpenFile(const kit::Event& e) {
   if (e.action == "chunk") {
     if (!e.value.is_string()) return kit::invalidEvent("a chunk is text");
     std::string bytes;
-    for (char32_t c : transfer::utf8ToCodePoints(e.value.get_ref<const std::string&>())) {
+    for (char32_t c : codec::utf8ToCodePoints(e.value.get_ref<const std::string&>())) {
       if (c > 0xFF) {
         uploading_ = false;
         return kit::invalidEvent("a chunk holds characters U+0000 to U+00FF only");

@@ -1,26 +1,17 @@
 #include "ui/RootViewController.h"
 
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 
-#include "base/Desktop.h"
 #include "base/Localized.h"
-#include "entries/Csv.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "entries/Pending.h"
-#include "entries/SupportMail.h"
 #include "transfer/TransferJobs.h"
 #include "store/SimTable.h"
-#include "entries/Import.h"
 #include "transfer/SimIdentity.h"
 #include "ui/About.h"
 #include "ui/EditViewController.h"
-#include "ui/MailComposer.h"
-#include "ui/PeoplePicker.h"
 #include "ui/SetupViewController.h"
-#include "ui/UnknownPerson.h"
-#include "ui/addContact.h"
 #include "ui/GradientView.h"
 
 namespace voryx {
@@ -64,6 +55,7 @@ RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& win
       paths_(paths),
       preferences_(preferences),
       device_(std::move(device)),
+      watch_(paths.database()),
       transfers_(app, [this](bool write, const transfer::JobReport& r) { transferEnded(write, r); }) {
   tabella.rowHeight = kRowHeight;
   leggi = button("leggi", [this] { leggiPressed(); });
@@ -103,7 +95,7 @@ void RootViewController::viewDidLoad() {
   contatti.clear();
   takePhonebookPreferences();
   tool.enabled = book == Phonebook::SM;
-  if (lookForChanges()) seenVersion_ = pendingVersion_;  // what the first load shows
+  if (watch_.changed()) watch_.seen();  // what the first load shows
   loadDB();
   window_.setListView(&app_.navigation().view());
   watchDatabase();
@@ -162,41 +154,17 @@ ListLoad RootViewController::loadStore(int store) const {
 void RootViewController::watchDatabase() {
   app_.loop().afterDelay(kWatchSeconds, [this] {
     watchDatabase();
-    if (!lookForChanges()) return;
+    if (!watch_.changed()) return;
     if (transfers_.busy() || app_.covered() || app_.navigation().modal() ||
         app_.navigation().top() != this) {
       return;
     }
     ListLoad load = loadStore(tipoDisplay);
     if (load.failure == LoadFailure::Busy) return;  // the other program is not done yet
-    seenVersion_ = pendingVersion_;
+    watch_.seen();
     shownSearch_ = tipoDisplay == 1 ? "" : search.text;
     showList(std::move(load), capacity());
   });
-}
-
-// True when the database changed since the list was loaded (or may have: the watch's
-// connection was lost). Never waits for a lock: the main loop must not stall on another
-// program's work.
-bool RootViewController::lookForChanges() {
-  constexpr BusyPolicy kNoWait{std::chrono::milliseconds(0)};
-  if (!watch_) {
-    auto table = SimTable::open(paths_.database(), ListStore::Phonebook, kNoWait);
-    if (!table) return false;
-    watch_.emplace(std::move(*table));
-  }
-  auto version = watch_->dataVersion();
-  if (!version) {
-    // Locked: ask again next time. Anything else (the file moved aside): a fresh
-    // connection, whose numbers start anew; the list is reloaded once it answers.
-    if (version.error().code != Errc::Busy) {
-      watch_.reset();
-      seenVersion_.reset();
-    }
-    return false;
-  }
-  pendingVersion_ = *version;
-  return !seenVersion_ || *version != *seenVersion_;
 }
 
 void RootViewController::showList(ListLoad load, int capacity) {
@@ -340,160 +308,6 @@ void RootViewController::transferEnded(bool write, const transfer::JobReport& re
   }
 }
 
-// --- Sheets and confirmations ------------------------------------------------------------
-
-void RootViewController::toolPressed() {
-  actionType = kActionToolSheet;
-  std::vector<std::string> buttons;
-  for (const char* key : {"T0", "T1", "T2", "T3", "T6", "T7"}) buttons.push_back(localized(key));
-  buttons.push_back(localized(createLog == 0 ? "T4" : "T5"));
-  buttons.push_back(localized("T8"));
-  app_.showSheet({"", this, localized("Cancel"), std::move(buttons)});
-}
-
-void RootViewController::tableViewWillSelectRowAtIndexPath(int row) {
-  actionType = kActionEntrySheet;
-  modifica = row;
-  kit::ActionSheet sheet;
-  if (readOnly()) {
-    sheet = {localized(phonebookKind(book).title), this, localized("Cancel"), {localized("E2"), localized("E4")}};
-  } else if (tipoDisplay == 0) {
-    sheet = {localized("Edit SIM contact"), this, localized("Cancel"),
-             {localized("E0"), localized("E1"), localized("E2"), localized("E3"), localized("E4")}};
-  } else {
-    sheet = {localized("Edit SMS"), this, localized("Cancel"), {localized("E1"), localized("E3")}};
-  }
-  sheet.message = replacedValue(contatti[row]);
-  app_.showSheet(std::move(sheet));
-}
-
-std::string RootViewController::replacedValue(const SimEntry& entry) const {
-  if (entry.operazione != kMarkChanged) return {};
-  auto pending = entries::pendingChanges(editTarget());
-  if (!pending) return {};  // the sheet goes without it: the row's commands still work
-  for (const entries::PendingRow& p : pending->changed) {
-    if (p.row.posizione != entry.posizione || !p.replaces) continue;
-    std::string value = p.replaces->nome;
-    if (!p.replaces->telefono.empty()) value += (value.empty() ? "" : ", ") + p.replaces->telefono;
-    return localized("Replaces:") + " " + value;
-  }
-  return {};
-}
-
-void RootViewController::addPressed() {
-  if (readOnly()) return;
-  actionType = kActionAddSheet;
-  const std::string first = localized(tipoDisplay == 0 ? "A0" : "Future function");
-  app_.showSheet({localized("Add"), this, localized("Cancel"), {first, localized("A1")}});
-}
-
-void RootViewController::actionSheetClickedButtonAtIndex(const kit::ActionSheet&, int index) {
-  switch (actionType) {
-    case kActionToolSheet: answerToolSheet(index); break;
-    case kActionEntrySheet: answerEntrySheet(index); break;
-    case kActionAddSheet: answerAddSheet(index); break;
-    default: break;
-  }
-}
-
-void RootViewController::answerToolSheet(int index) {
-  switch (index) {
-    case 0:
-      confirm(localized("T0"), localized("Please confirm action"), kActionConfirmEmpty,
-              localized("Cancel"), localized("Ok"));
-      break;
-    case 1:
-      confirm(localized("T1"), localized("Please confirm action"), kActionConfirmImport,
-              localized("Cancel"), localized("Ok"));
-      break;
-    case 2: sortBy(0); break;
-    case 3: sortBy(1); break;
-    case 4: exportFile(); break;
-    case 5:
-      confirm(localized("All contacts will be replaced with content of file..."),
-              localized("Please confirm action"), kActionConfirmRestore, localized("No"), localized("Yes"));
-      break;
-    case 7: exportVCard(); break;
-    case 6:
-      if (createLog == 0) {
-        startLog();
-      } else {
-        sendLog();
-      }
-      break;
-    default: break;
-  }
-}
-
-void RootViewController::answerEntrySheet(int index) {
-  // The SMS store's sheet offers delete (0) and edit (1) only; a read-only store's, the
-  // address book (0) and the call (1).
-  static constexpr int kSmsKeys[] = {1, 3};
-  static constexpr int kReadOnlyKeys[] = {2, 4};
-  const int key = index < 0 ? -1
-                  : readOnly() ? (index < 2 ? kReadOnlyKeys[index] : -1)
-                  : tipoDisplay == 0 ? index
-                  : index < 2 ? kSmsKeys[index] : -1;
-  if (modifica < 0 || modifica >= static_cast<int>(contatti.size())) return;
-  switch (key) {
-    case 0: openPeoplePicker(); break;  // modifica keeps the row: the pick changes it
-    case 1: deleteEntry(); break;
-    case 2: openUnknownPerson(); break;
-    case 3: openEditor(true); break;
-    case 4: app_.openURL("tel://" + contatti[modifica].telefono); break;
-    default: break;  // Cancel
-  }
-}
-
-void RootViewController::answerAddSheet(int index) {
-  if (index == 0 && tipoDisplay == 0) {
-    modifica = -1;
-    openPeoplePicker();
-  } else if (index == 1) {
-    modifica = -1;
-    openEditor(false);
-  }
-}
-
-void RootViewController::confirm(const std::string& title, const std::string& message,
-                                 Action action, const std::string& cancel, const std::string& ok) {
-  actionType = action;
-  app_.showAlert({title, message, this, cancel, {ok}});
-}
-
-void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int index) {
-  const int answered = actionType;
-  switch (answered) {
-    case kActionConfirmEmpty:
-    case kActionConfirmImport:
-    case kActionExported:
-    case kActionExportedVCard:
-    case kActionConfirmRestore:
-    case kActionConfirmRead:
-    case kActionConfirmWrite:
-    case kActionConfirmOtherSim:
-      break;
-    default:
-      return;  // an alert of another kind
-  }
-  actionType = kActionNone;
-  if (index != 1) return;
-  if (answered == kActionConfirmEmpty) emptySim();
-  if (answered == kActionConfirmImport) {
-    showImportOverlay();
-    app_.loop().afterDelay(0.1, [this] { importAll(); });
-  }
-  if (answered == kActionExported) viewExport("Voryx.csv", "text/csv; charset=utf-8");
-  if (answered == kActionExportedVCard) viewExport("Voryx.vcf", "text/vcard; charset=utf-8");
-  if (answered == kActionConfirmRestore) {
-    showImportOverlay();
-    app_.loop().afterDelay(0.1, [this] { restore(); });
-  }
-  if (answered == kActionConfirmRead) startTransfer(false, true);
-  if (answered == kActionConfirmWrite) startTransfer(true);
-  if (answered == kActionConfirmOtherSim) startTransfer(true, false, true);
-}
-
 // --- Commands on entries -------------------------------------------------------------------
 
 entries::EditTarget RootViewController::editTarget() const {
@@ -503,7 +317,7 @@ entries::EditTarget RootViewController::editTarget() const {
 }
 
 void RootViewController::ownChangeMade() {
-  if (lookForChanges()) seenVersion_ = pendingVersion_;
+  if (watch_.changed()) watch_.seen();
 }
 
 void RootViewController::changeNotSaved(const std::string& detail) {
@@ -522,7 +336,7 @@ void RootViewController::reloadUnlessBusy() {
 void RootViewController::openEditor(bool existing) {
   auto editor = std::make_unique<EditViewController>();
   editor->mainView = this;
-  editor->tipo = tipoDisplay == 1 ? 3 : 2;
+  editor->tipo = tipoDisplay == 1 ? EditViewController::kTipoMessage : EditViewController::kTipoPhonebookEntry;
   if (existing) {
     actionType = kActionEditing;
     editor->testo = contatti[modifica].nome;
@@ -593,148 +407,6 @@ void RootViewController::sortBy(int field) {
   sortField = field;
   sortEntries(contatti, sortField);
   preferences_.store(kPrefSort, sortField);
-}
-
-// --- The address book ----------------------------------------------------------------------
-
-void RootViewController::openPeoplePicker() {
-  const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
-  app_.navigation().present(std::make_unique<PeoplePicker>(app_, *this, paths_.contacts, lastFirst));
-}
-
-void RootViewController::peoplePickerDidSelectPerson(const entries::Person& person, const std::string& photo) {
-  const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
-  auto picker = std::make_unique<addContact>(*this, app_.navigation(), person, photo, lastFirst);
-  app_.navigation().dismiss();
-  app_.navigation().push(std::move(picker));
-}
-
-void RootViewController::peoplePickerDidCancel() { app_.navigation().dismiss(); }
-
-void RootViewController::openUnknownPerson() {
-  const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
-  app_.navigation().push(std::make_unique<UnknownPerson>(
-      app_, *this, paths_.contacts, entries::personFromEntry(contatti[modifica], lastFirst)));
-}
-
-void RootViewController::unknownPersonViewControllerDidResolveToPerson(const entries::Person&) {
-  app_.navigation().pop();
-}
-
-// The overlay of the import (and the restore): "Please wait..." over the whole screen.
-void RootViewController::showImportOverlay() {
-  kit::Overlay o;
-  o.frame = {0, 0, 320, 480};
-  o.alpha = 0.75;
-  o.spinner = true;
-  o.spinnerFrame = {(320 - 50) / 2.0, (480 - 50) / 2.0 + 35, 50, 50};
-  o.caption = localized("Please wait...");
-  o.captionFrame = {20, 100, 280, 150};
-  o.captionLines = 0;
-  o.labelFrame = {20, 320, 280, 50};
-  app_.addOverlay(kSpinnerTag, std::move(o));
-}
-
-void RootViewController::importAll() {
-  auto book = entries::readAddressBook(paths_.contacts);
-  if (!book) {
-    app_.showAlert({localized("T1"), localized("No address book:") + " " + book.error().detail, nullptr,
-                    localized("Ok"), {}});
-  } else {
-    entries::ImportOptions o;
-    o.lastFirst = preferences_.integer(kPrefLastFirst, 0);
-    o.maxSIM = maxSIM;
-    o.maxSIMLen = maxSIMLen;
-    o.nameSets = preferences_.integer(kPrefNameSets, 0);
-    o.createLog = createLog;
-    o.busy = kShellBusy;
-    const auto report = entries::importAll(paths_.database(), book->persons, o);
-    if (report.end == entries::ImportReport::End::SimFull) {
-      app_.showAlert({localized("Add phone number"), localized("SIM is full!"), this, localized("Ok"), {}});
-    } else if (report.end == entries::ImportReport::End::DatabaseError) {
-      app_.showAlert({localized("Database error"),
-                      localized("The import stopped; the entries added before stay.") + "\n" + report.detail,
-                      nullptr, localized("Ok"), {}});
-    }
-  }
-  loadDB();
-  ownChangeMade();
-  app_.removeOverlay(kSpinnerTag);
-}
-
-// --- The debug log ----------------------------------------------------------------------------
-
-void RootViewController::startLog() {
-  if (!DebugLog::start()) {
-    app_.showAlert({localized("T4"), localized("The debug log cannot be written:") + " " + DebugLog::path().string(),
-                    nullptr, localized("Ok"), {}});
-    return;
-  }
-  createLog = 1;
-}
-
-void RootViewController::sendLog() {
-  auto mail = entries::makeSupportMail(entries::supportAddress(preferences_), DebugLog::contents());
-  app_.navigation().present(std::make_unique<MailComposer>(app_, std::move(mail), DebugLog::path().parent_path()),
-                            kit::NavigationController::Transition::PageCurl);
-  createLog = 0;
-}
-
-// --- The CSV file ---------------------------------------------------------------------------
-
-std::filesystem::path RootViewController::csvFile() const { return paths_.exportDir / "Voryx.csv"; }
-
-void RootViewController::exportFile() {
-  const std::string warning = entries::notRestorableText(entries::entriesNotRestorable(contatti));
-  if (Status written = entries::exportCsv(csvFile(), contatti); !written) {
-    app_.showAlert({localized("T6"), localized("The file was not written:") + " " + written.error().detail,
-                    nullptr, localized("Ok"), {}});
-    return;
-  }
-  confirm(localized("File Voryx.csv create into") + " " + paths_.exportDir.string(),
-          (warning.empty() ? "" : warning + "\n") + localized("Do you want view it?"), kActionExported,
-          localized("No"), localized("Yes"));
-}
-
-void RootViewController::exportVCard() {
-  const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
-  if (Status written = entries::exportVCards(paths_.exportDir / "Voryx.vcf", contatti, lastFirst,
-                                             entries::VCardVersion::V40);
-      !written) {
-    app_.showAlert({localized("T8"), localized("The file was not written:") + " " + written.error().detail,
-                    nullptr, localized("Ok"), {}});
-    return;
-  }
-  confirm(localized("File Voryx.vcf create into") + " " + paths_.exportDir.string(), localized("Do you want view it?"),
-          kActionExportedVCard, localized("No"), localized("Yes"));
-}
-
-// The file as a download for the page, and the folder on the desktop where there is one.
-void RootViewController::viewExport(const char* name, const char* type) {
-  std::ifstream in(paths_.exportDir / name, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad() || (!in && !in.eof())) return;
-  app_.openURL(app_.serveFile({type, name, std::move(bytes)}));
-  openOnDesktop(paths_.exportDir);
-}
-
-void RootViewController::restore() {
-  auto report = entries::restoreCsv(csvFile(), paths_.database(), maxSIM, kShellBusy);
-  if (!report) {
-    app_.showAlert({localized("T7"), localized("Nothing was restored:") + " " + report.error().detail, nullptr,
-                    localized("Ok"), {}});
-  } else if (report->leftOut > 0 || report->skipped > 0) {
-    std::string message = entries::skippedLinesText(report->skipped, report->skippedLines);
-    if (report->leftOut > 0) {
-      if (!message.empty()) message += "\n";
-      message += std::to_string(report->leftOut) + " " + localized("lines were left out: the SIM holds") + " " +
-                 std::to_string(maxSIM);
-    }
-    app_.showAlert({localized("T7"), message, nullptr, localized("Ok"), {}});
-  }
-  loadDB();
-  ownChangeMade();
-  app_.removeOverlay(kSpinnerTag);
 }
 
 void RootViewController::setup() {

@@ -6,12 +6,14 @@
 // commands' changes to entries are made by entries/Editing, the transfers run under its
 // TransferController. Main loop only.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "modem/Channel.h"
+#include "store/DatabaseWatch.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
 #include "store/SimEntry.h"
@@ -183,7 +185,7 @@ class RootViewController final : public kit::Screen,
  private:
   void showList(ListLoad load, int capacity);
   ListLoad loadStore(int store) const;  // 0 the phonebook (search, sortField), 1 the SMS store
-  bool lookForChanges();
+
   void setCountTitle(char separator, int capacity);
   int capacity() const { return tipoDisplay == 1 ? maxSMS : maxSIM; }
   // The phonebook store the setup screen chose, with its capacity and name length; true
@@ -207,9 +209,16 @@ class RootViewController final : public kit::Screen,
   void changeNotSaved(const std::string& detail);
   // Reloads the list unless the database is locked (then it keeps what it shows).
   void reloadUnlessBusy();
-  void answerToolSheet(int index);
-  void answerEntrySheet(int index);
-  void answerAddSheet(int index);
+  // A sheet's buttons in order, each its string-table key and what it does: one table
+  // both shows the sheet and answers it.
+  struct SheetCommand {
+    std::string key;
+    std::function<void()> run;
+  };
+  std::vector<SheetCommand> toolCommands();
+  std::vector<SheetCommand> entryCommands();  // the row `modifica`'s, by the store shown
+  std::vector<SheetCommand> addCommands();
+  static std::vector<std::string> labelsOf(const std::vector<SheetCommand>& commands);
   void openEditor(bool existing);
   void openPeoplePicker();
   void openUnknownPerson();
@@ -236,9 +245,7 @@ class RootViewController final : public kit::Screen,
   kit::BarButton setupButton_;
   kit::BarButton howtoButton_;
   const modem::DeviceChoice device_;
-  std::optional<SimTable> watch_;            // the watch's own connection
-  std::optional<std::int64_t> seenVersion_;  // its data version the list reflects
-  std::int64_t pendingVersion_ = 0;          // the last one read
+  DatabaseWatch watch_;  // of paths_.database()
   std::string shownSearch_;                  // the search the list was loaded with
   std::string simName_;                      // shortSimName of the list's SIM, or ""
   TransferController transfers_;  // last: its job may call back until it ends

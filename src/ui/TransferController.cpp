@@ -6,24 +6,28 @@
 namespace voryx {
 namespace {
 
-// The progress overlay over the whole 320 by 480 screen, with a 50-point spinner in its
-// middle. A read moves the spinner down and gives the caption room for several lines
-// (the SIM's capacity); a write keeps the caption to one line, unless it starts with a
-// note: then it has the read's layout.
+// A read's caption, and a write's that starts with a note, have several lines; a write's
+// own has one.
 kit::Overlay progressOverlay(bool write, const std::string& note) {
+  if (write && note.empty()) return waitOverlay(localized("WInitializing..."), true);
+  return waitOverlay(write ? note : localized("RInitializing..."), false);
+}
+
+}  // namespace
+
+kit::Overlay waitOverlay(const std::string& caption, bool oneLine) {
   constexpr kit::Rect kCentred{(320 - 50) / 2.0, (480 - 50) / 2.0, 50, 50};
   kit::Overlay o;
   o.frame = {0, 0, 320, 480};
   o.alpha = 0.75;
   o.spinner = true;
-  if (write && note.empty()) {
-    o.caption = localized("WInitializing...");
+  o.caption = caption;
+  if (oneLine) {
     o.spinnerFrame = kCentred;
     o.captionFrame = {20, 130, 280, 50};
     o.captionLines = 1;
     o.labelFrame = {20, 280, 280, 50};
   } else {
-    o.caption = write ? note : localized("RInitializing...");
     o.spinnerFrame = {kCentred.x, kCentred.y + 35, kCentred.width, kCentred.height};
     o.captionFrame = {20, 100, 280, 150};
     o.captionLines = 0;
@@ -31,8 +35,6 @@ kit::Overlay progressOverlay(bool write, const std::string& note) {
   }
   return o;
 }
-
-}  // namespace
 
 TransferController::TransferController(kit::UiApplication& app, EndHandler onEnd)
     : app_(app), onEnd_(std::move(onEnd)) {}

@@ -20,6 +20,11 @@
 
 namespace voryx {
 
+// The overlay of long work over the whole 320 by 480 screen: a 50-point spinner in its
+// middle and `caption` above it, on one line (`oneLine`) or with the spinner moved down to
+// give it room for several.
+kit::Overlay waitOverlay(const std::string& caption, bool oneLine);
+
 class TransferController final : public transfer::JobHost, public kit::AlertDelegate {
  public:
   static constexpr int kSpinnerTag = 98;

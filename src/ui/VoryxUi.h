@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "modem/Channel.h"
 #include "store/Preferences.h"
 #include "ui/RootViewController.h"

@@ -1,7 +1,6 @@
 #include "web/AccessToken.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,9 @@
 #include <cerrno>
 #include <optional>
 
+#include "base/FileIo.h"
+#include "base/Random.h"
+#include "base/Text.h"
 #include "base/AtomicFile.h"
 
 namespace voryx::web {
@@ -21,20 +23,19 @@ constexpr std::size_t kTokenBytes = 16;
 // most a few bytes past a token's length, and never waits: not on a FIFO, not through a
 // symbolic link.
 std::optional<std::string> readToken(const std::filesystem::path& file) {
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
+  const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  if (!fd) return std::nullopt;
   struct stat st {};
   std::array<char, 2 * kTokenBytes + 2> buf{};
   std::size_t got = 0;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0) {
+  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0) {
     while (got < buf.size()) {
-      const ssize_t n = ::read(fd, buf.data() + got, buf.size() - got);
+      const ssize_t n = ::read(fd.get(), buf.data() + got, buf.size() - got);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
   }
-  ::close(fd);
   std::string_view text(buf.data(), got);
   if (text.ends_with('\n')) text.remove_suffix(1);
   if (!isToken(text)) return std::nullopt;
@@ -43,20 +44,7 @@ std::optional<std::string> readToken(const std::filesystem::path& file) {
 
 }  // namespace
 
-std::string makeToken() {
-  std::array<unsigned char, kTokenBytes> bytes{};
-  for (std::size_t got = 0; got < bytes.size();) {
-    const ssize_t n = ::getrandom(bytes.data() + got, bytes.size() - got, 0);
-    if (n > 0) got += static_cast<std::size_t>(n);  // else EINTR: the pool is never empty after boot
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char b : bytes) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
-}
+std::string makeToken() { return hexLower(randomBytes(kTokenBytes)); }
 
 bool isToken(std::string_view text) {
   if (text.size() != 2 * kTokenBytes) return false;

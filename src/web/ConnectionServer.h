@@ -20,6 +20,12 @@
 //
 // Threads: the accept loop (listen_after_bind), one reception thread and `workers`
 // workers, all started by begin() and joined by end().
+//
+// This reaches into httplib::Server beyond its public interface: it overrides the private
+// virtual process_and_close_socket (to take each accepted socket) and calls the protected
+// process_request (to have one whole request parsed and answered). Both change between
+// httplib versions without notice, so the build takes only the version this was checked
+// against (VORYX_HTTPLIB_VERSION in CMakeLists.txt), and a test fails on any other.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

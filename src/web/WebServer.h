@@ -45,6 +45,7 @@
 #include <thread>
 
 #include "base/Result.h"
+#include "web/AccessRules.h"
 #include "ui/kit/UiPort.h"
 
 namespace voryx::web {
@@ -113,18 +114,5 @@ class WebServer {
   std::atomic<bool> listenEnded_{false};
   std::atomic<std::size_t> streams_{0};
 };
-
-// Checks of the access rules, pure so that they can be table-tested. `listen` is the
-// bound address literal, `name` the host name the server was asked to listen on (empty:
-// none).
-bool hostAllowed(std::string_view host, std::string_view listen, int port, std::string_view name = {});
-bool constantTimeEquals(std::string_view a, std::string_view b);
-// The value of cookie `name` in a Cookie header, empty when absent.
-std::string cookieValue(std::string_view header, std::string_view name);
-std::string contentTypeFor(std::string_view path);
-// "scheme://host[:port]" of an absolute http(s) address, scheme and host in lower case, or
-// nothing: a path of this server, another scheme, user info, or a byte that has no place
-// in a policy (blanks, ';', ',', quotes, controls, anything outside ASCII).
-std::optional<std::string> frameOrigin(std::string_view address);
 
 }  // namespace voryx::web

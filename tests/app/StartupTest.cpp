@@ -8,7 +8,7 @@
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "store/Database.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"

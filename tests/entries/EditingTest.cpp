@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "store/TempDir.h"
 
 namespace voryx::entries {

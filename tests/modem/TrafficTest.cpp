@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "modem/Traffic.h"
 #include "store/TempDir.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "sim/VirtualCard.h"
 #include "sim/VirtualModem.h"
 #include "simfiles/PcscLink.h"

@@ -1,6 +1,6 @@
 #include "transfer/Listings.h"
 
-#include "transfer/Charset.h"
+#include "codec/Charset.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include <vector>
 
 namespace voryx::transfer {
+
+using namespace codec;
 namespace {
 
 using namespace std::string_literals;

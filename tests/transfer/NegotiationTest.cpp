@@ -117,7 +117,7 @@ TEST_F(JobFixture, ForcedAndPreferredSets) {
   using enum sim::Charset;
   insert("sim", {1, "Anna", "1", kMarkNew});
   useSim(smallSim(10), offering({Ucs2, Ira}));
-  charset = {.forced = transfer::Charset::Hex};
+  charset = {.forced = codec::Charset::Hex};
   EXPECT_EQ(write(0), JobOutcome::CharsetRefused);
   EXPECT_EQ(host_.alerts, std::vector<std::string>{"Write to SIM|The modem refused the character set; nothing "
                                                    "was written. (HEX)"});
@@ -125,11 +125,11 @@ TEST_F(JobFixture, ForcedAndPreferredSets) {
   EXPECT_EQ(commandCount("AT+CSCS=?"), 0);
   EXPECT_EQ(marks(ListStore::Phonebook), std::vector<int>{kMarkNew});
 
-  charset = {.forced = transfer::Charset::Gsm};
+  charset = {.forced = codec::Charset::Gsm};
   discardChanges = true;
   EXPECT_EQ(read(0), JobOutcome::CharsetRefused);
   EXPECT_EQ(rows(ListStore::Phonebook).size(), 1u);
-  charset = {.forced = transfer::Charset::Hex};
+  charset = {.forced = codec::Charset::Hex};
   EXPECT_EQ(read(1), JobOutcome::CharsetRefused);
   EXPECT_EQ(write(1), JobOutcome::CharsetRefused);
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Localized.h"
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 #include "entries/SupportMailTest.h"
 #include "ui/UiHarness.h"
 

@@ -1,14 +1,14 @@
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <vector>
+
+#include "base/FileIo.h"
 
 namespace voryx {
 namespace {
@@ -26,21 +26,16 @@ std::filesystem::path& logPath() {
 // Writes the whole buffer to a file opened with the given flags; false on any failure.
 bool writeFile(const std::filesystem::path& path, int flags, const char* data, std::size_t size) {
   if (path.empty()) return false;
-  int fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
-  ::fchmod(fd, 0600);  // also when an older file was made with a wider mode
-  bool ok = true;
+  const UniqueFd fd(::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd) return false;
+  ::fchmod(fd.get(), 0600);  // also when an older file was made with a wider mode
   while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      ok = false;
-      break;
-    }
+    const ssize_t n = ::write(fd.get(), data, size);
+    if (n < 0) return false;
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-  ::close(fd);
-  return ok;
+  return true;
 }
 
 }  // namespace
@@ -80,10 +75,8 @@ bool DebugLog::start() {
 }
 
 std::string DebugLog::contents() {
-  std::ifstream in(path(), std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  auto text = readWholeFile(path());
+  return text ? std::move(*text) : std::string();
 }
 
 }  // namespace voryx

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace voryx::transfer {
+namespace voryx::codec {
 
 // Optional sink for the encoder's and decoder's debug records (already formatted, each
 // ending in "\n"). The jobs pass one when createLog is on.
@@ -51,4 +51,4 @@ std::string filterNumber(std::string_view number, bool keepPlus);
 // with "+", else 129.
 int numberType(std::string_view number);
 
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

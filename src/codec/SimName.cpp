@@ -1,23 +1,17 @@
-#include "transfer/SimName.h"
+#include "codec/SimName.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-#include "transfer/GsmAlphabet.h"
+#include "base/Text.h"
+#include "codec/GsmAlphabet.h"
 
-namespace voryx::transfer {
+namespace voryx::codec {
 namespace {
 
 constexpr char16_t kReplacement = u'\uFFFD';
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The field's bytes; nullopt for a pair that is not hexadecimal. A lone last digit
 // gives no byte.
@@ -25,8 +19,8 @@ std::vector<std::optional<std::uint8_t>> fieldBytes(std::string_view hex) {
   std::vector<std::optional<std::uint8_t>> bytes;
   bytes.reserve(hex.size() / 2);
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    int hi = hexValue(hex[i]);
-    int lo = hexValue(hex[i + 1]);
+    int hi = hexDigitValue(hex[i]);
+    int lo = hexDigitValue(hex[i + 1]);
     if (hi < 0 || lo < 0) {
       bytes.emplace_back();
     } else {
@@ -369,4 +363,4 @@ std::string filterNumber(std::string_view number, bool keepPlus) {
 
 int numberType(std::string_view number) { return !number.empty() && number[0] == '+' ? 145 : 129; }
 
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

@@ -1,4 +1,4 @@
-#include "entries/DebugLog.h"
+#include "base/DebugLog.h"
 
 #include <gtest/gtest.h>
 

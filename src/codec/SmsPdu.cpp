@@ -1,12 +1,12 @@
-#include "transfer/SmsPdu.h"
+#include "codec/SmsPdu.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
 
-#include "transfer/GsmAlphabet.h"
+#include "codec/GsmAlphabet.h"
 
-namespace voryx::transfer {
+namespace voryx::codec {
 namespace {
 
 void appendHex(std::string& out, unsigned byte) {
@@ -140,4 +140,4 @@ std::string oneMessageText(std::string_view utf8Text) {
   return std::string(utf8Text);  // it fits: the text as it stands
 }
 
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

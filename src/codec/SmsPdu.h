@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace voryx::transfer {
+namespace voryx::codec {
 
 // The text cannot go in text mode under +CSCS="GSM": a character is not in the alphabet,
 // or its septets hold 1A (Ctrl-Z would end the text entry early), 1B (the escape of the
@@ -53,4 +53,4 @@ SmsLength smsLength(std::string_view utf8Text);
 // what the SIM stored.
 std::string oneMessageText(std::string_view utf8Text);
 
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

@@ -1,6 +1,7 @@
 // The character set as a value: the modem's list, the choice, and names, numbers and
 // message texts in each set.
-#include "transfer/Charset.h"
+#include "codec/Charset.h"
+#include "transfer/CharsetChoice.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,8 @@
 #include <vector>
 
 namespace voryx::transfer {
+
+using namespace codec;
 namespace {
 
 using namespace std::string_literals;

@@ -1,11 +1,11 @@
-#include "transfer/GsmAlphabet.h"
+#include "codec/GsmAlphabet.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-namespace voryx::transfer {
+namespace voryx::codec {
 namespace {
 
 using namespace std::string_literals;
@@ -96,4 +96,4 @@ TEST(GsmAlphabetTest, ReadsUtf8) {
 }
 
 }  // namespace
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

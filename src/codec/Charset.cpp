@@ -1,14 +1,14 @@
-#include "transfer/Charset.h"
+#include "codec/Charset.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 
-#include "modem/Reply.h"
-#include "transfer/GsmAlphabet.h"
-#include "transfer/SmsPdu.h"
+#include "base/Text.h"
+#include "codec/GsmAlphabet.h"
+#include "codec/SmsPdu.h"
 
-namespace voryx::transfer {
+namespace voryx::codec {
 namespace {
 
 struct Named {
@@ -25,13 +25,6 @@ constexpr char32_t kReplacement = 0xFFFD;
 // A septet the line cannot carry raw inside a quoted field: it would end the field ('"'),
 // start an escape ('\'), or end or edit the command line (control bytes, DEL).
 bool needsEscape(unsigned char b) { return b < 0x20 || b == '"' || b == '\\' || b == 0x7F; }
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 void appendHex(std::string& out, unsigned byte) {
   constexpr const char* kDigits = "0123456789ABCDEF";
@@ -61,7 +54,7 @@ std::optional<std::u16string> hexUnits(std::string_view hex) {
   for (std::size_t i = 0; i < hex.size(); i += 4) {
     unsigned unit = 0;
     for (std::size_t k = i; k < i + 4; ++k) {
-      const int v = hexValue(hex[k]);
+      const int v = hexDigitValue(hex[k]);
       if (v < 0) return std::nullopt;
       unit = unit << 4 | static_cast<unsigned>(v);
     }
@@ -72,15 +65,8 @@ std::optional<std::u16string> hexUnits(std::string_view hex) {
 
 // Whole bytes of hexadecimal; none for anything else.
 std::optional<std::string> hexBytes(std::string_view hex) {
-  if (hex.empty() || hex.size() % 2 != 0) return std::nullopt;
-  std::string bytes;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = hexValue(hex[i]);
-    const int lo = hexValue(hex[i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    bytes.push_back(static_cast<char>(hi * 16 + lo));
-  }
-  return bytes;
+  if (hex.empty()) return std::nullopt;
+  return hexDecode(hex);
 }
 
 // The "\hh" escapes of a quoted field resolved; a backslash without two hexadecimal
@@ -88,29 +74,15 @@ std::optional<std::string> hexBytes(std::string_view hex) {
 std::string unescape(std::string_view field) {
   std::string out;
   for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 2 < field.size() && hexValue(field[i + 1]) >= 0 &&
-        hexValue(field[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(hexValue(field[i + 1]) * 16 + hexValue(field[i + 2])));
+    if (field[i] == '\\' && i + 2 < field.size() && hexDigitValue(field[i + 1]) >= 0 &&
+        hexDigitValue(field[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hexDigitValue(field[i + 1]) * 16 + hexDigitValue(field[i + 2])));
       i += 2;
     } else {
       out.push_back(field[i]);
     }
   }
   return out;
-}
-
-// The order a use asks the sets in.
-std::vector<Charset> candidates(CharsetUse use, bool ucs2First) {
-  using enum Charset;
-  switch (use) {
-    case CharsetUse::Phonebook:
-      return ucs2First ? std::vector{Ucs2, Gsm, Ira} : std::vector{Hex, Ucs2, Gsm, Ira};
-    case CharsetUse::SmsRead:
-      return ucs2First ? std::vector{Ucs2, Utf8, Gsm, Ira} : std::vector{Utf8, Ucs2, Gsm, Ira};
-    case CharsetUse::SmsWrite:
-      break;
-  }
-  return {Gsm, Ira};
 }
 
 bool isDialCharacter(char16_t u) {
@@ -156,70 +128,6 @@ std::optional<Charset> charsetFromName(std::string_view name) {
     if (n.name == wanted) return n.cs;
   }
   return std::nullopt;
-}
-
-// +CSCS: ("IRA","GSM","UCS2")      +CSCS: "IRA","GSM"      +CSCS: (ira, gsm)
-std::optional<std::vector<std::string>> parseCscsTest(std::string_view reply) {
-  const modem::Reply answer = modem::classify(reply);
-  if (answer.kind != modem::ReplyKind::Ok) return std::nullopt;
-  std::vector<std::string> names;
-  for (std::string_view line : answer.lines) {
-    if (line.starts_with("AT") || line.starts_with("at")) continue;  // an echo
-    if (line.starts_with("+CSCS:")) line.remove_prefix(6);
-    while (!line.empty()) {
-      const std::size_t comma = line.find(',');
-      std::string_view item = line.substr(0, comma);
-      line.remove_prefix(comma == std::string_view::npos ? line.size() : comma + 1);
-      constexpr std::string_view kFrame = " \t()\"";
-      item.remove_prefix(std::min(item.size(), item.find_first_not_of(kFrame)));
-      const std::size_t last = item.find_last_not_of(kFrame);
-      item = last == std::string_view::npos ? std::string_view{} : item.substr(0, last + 1);
-      // A set's name: letters, digits and '-', '_', '.'; anything else is not one.
-      const bool name = !item.empty() && item.size() <= 32 &&
-                        std::all_of(item.begin(), item.end(), [](char c) {
-                          return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-                                 (c >= 'a' && c <= 'z') || c == '-' || c == '_' || c == '.';
-                        });
-      if (!name) continue;
-      std::string set = upper(item);
-      if (std::find(names.begin(), names.end(), set) == names.end()) names.push_back(std::move(set));
-    }
-  }
-  if (names.empty()) return std::nullopt;
-  return names;
-}
-
-Negotiated chooseCharset(CharsetUse use, const std::optional<std::vector<std::string>>& offered,
-                         const CharsetPreference& preference,
-                         const std::function<SetAnswer(Charset)>& trySet) {
-  std::vector<Charset> order = candidates(use, preference.ucs2First);
-  if (preference.forced) {
-    order = {*preference.forced};
-  } else if (offered) {
-    std::vector<Charset> listed;
-    for (Charset cs : order) {
-      const bool named = std::any_of(offered->begin(), offered->end(), [cs](const std::string& n) {
-        return charsetFromName(n) == cs;
-      });
-      if (named) listed.push_back(cs);
-    }
-    if (!listed.empty()) order = std::move(listed);
-  }
-  Negotiated result;
-  for (Charset cs : order) {
-    switch (trySet(cs)) {
-      case SetAnswer::Taken:
-        result.chosen = cs;
-        return result;
-      case SetAnswer::Refused:
-        result.refused.push_back(cs);
-        break;
-      case SetAnswer::Ended:
-        result.ended = true;
-        return result;
-    }
-  }
-  return result;
 }
 
 std::string decodeName(std::string_view field, Charset cs, const CodecLog& log) {
@@ -397,4 +305,4 @@ std::string fitNameForSets(std::string_view utf8Name, int maxSIMLen, int nameSet
   return out;
 }
 
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

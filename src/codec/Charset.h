@@ -1,6 +1,6 @@
 #pragma once
-// The modem's character set (+CSCS) as one value: which sets a modem offers, which one a
-// job talks in, and how names, numbers and message texts cross the line in it. Pure
+// The modem's character set (+CSCS) as one value, and how names, numbers and message
+// texts cross the line in it (which set a job talks in is transfer/CharsetChoice.h). Pure
 // functions, any thread; every reader survives garbage (no crash, no overrun).
 //
 //   HEX    the SIM's stored name forms as hexadecimal (SimName)
@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "transfer/SimName.h"
+#include "codec/SimName.h"
 
-namespace voryx::transfer {
+namespace voryx::codec {
 
 enum class Charset { Hex, Ucs2, Gsm, Ira, Utf8 };
 
@@ -25,44 +25,6 @@ enum class Charset { Hex, Ucs2, Gsm, Ira, Utf8 };
 std::string_view charsetName(Charset cs);
 // The set a name stands for, in any case ("ucs2", "UTF8" too); none for anything else.
 std::optional<Charset> charsetFromName(std::string_view name);
-
-// +CSCS: ("IRA","GSM","UCS2")
-// The names the modem lists, upper case, in its order, vendor sets ("8859-1",
-// "PCCP437") included. Quotes, parentheses and blanks are optional; the list may run over
-// several lines. None when the reply did not end in OK or lists nothing readable.
-std::optional<std::vector<std::string>> parseCscsTest(std::string_view reply);
-
-// What a job talks in the set for. Each has its order of preference:
-//   Phonebook  HEX, UCS2, GSM, IRA (UCS2 first and no HEX when the user asks for UCS2)
-//   SmsRead    UTF-8, UCS2, GSM, IRA (UCS2 first when the user asks for it)
-//   SmsWrite   GSM, IRA: the only sets text mode is written in; the texts neither can
-//              carry go in PDU mode, which needs no set
-enum class CharsetUse { Phonebook, SmsRead, SmsWrite };
-
-// What the user asked for: a set forced from the shell (--charset), or the negotiation,
-// with UCS2 first when the setup screen's "Use UCS2 character set" is on.
-struct CharsetPreference {
-  std::optional<Charset> forced;
-  bool ucs2First = false;
-};
-
-// The modem's answer to AT+CSCS="X".
-enum class SetAnswer { Taken, Refused, Ended };
-
-struct Negotiated {
-  std::optional<Charset> chosen;  // none: every candidate was refused
-  bool ended = false;             // the dialogue ended while asking (line lost, too slow)
-  std::vector<Charset> refused;   // in the order asked
-};
-
-// Chooses the set a job talks in: the candidates of `use` in their order (only `forced`
-// when the user forced one), kept to those `offered` lists when the list was readable and
-// names any of them (a list that names none, or an unreadable one, leaves the whole
-// order), each asked with `trySet` until the modem takes one. A set that is listed but
-// refused is skipped.
-Negotiated chooseCharset(CharsetUse use, const std::optional<std::vector<std::string>>& offered,
-                         const CharsetPreference& preference,
-                         const std::function<SetAnswer(Charset)>& trySet);
 
 // A "+CPBR:" name field (quotes removed) to UTF-8. HEX: the SIM's stored forms; UCS2:
 // 16-bit units (a field that is not whole units of hexadecimal is taken as text); GSM:
@@ -123,4 +85,4 @@ std::string decodeMessageText(std::string_view text, Charset cs);
 // extension table (@ $ _ ` [ ] { } \ ^ ~ |), which modems convert unreliably.
 std::optional<std::string> encodeMessageText(std::string_view utf8Text, Charset cs);
 
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

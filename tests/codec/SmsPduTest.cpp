@@ -1,4 +1,4 @@
-#include "transfer/SmsPdu.h"
+#include "codec/SmsPdu.h"
 
 #include "transfer/Listings.h"
 #include "transfer/SmsParts.h"
@@ -7,8 +7,10 @@
 
 #include <string>
 
-namespace voryx::transfer {
+namespace voryx::codec {
 namespace {
+
+using namespace transfer;
 
 struct PduCase {
   std::string number;
@@ -140,4 +142,4 @@ TEST(SmsPartsTest, ReadsAPduModeListing) {
 }
 
 }  // namespace
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace voryx::transfer {
+namespace voryx::codec {
 
 inline constexpr std::uint8_t kGsmEscape = 0x1B;
 
@@ -47,4 +47,4 @@ std::string utf16ToUtf8(std::u16string_view units);
 // Code points to UTF-16 units.
 std::u16string toUtf16(std::u32string_view codePoints);
 
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

@@ -1,8 +1,8 @@
-#include "transfer/GsmAlphabet.h"
+#include "codec/GsmAlphabet.h"
 
 #include <array>
 
-namespace voryx::transfer {
+namespace voryx::codec {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -184,4 +184,4 @@ bool isUtf8(std::string_view text) {
   return again == text;
 }
 
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

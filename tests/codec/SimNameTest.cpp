@@ -1,11 +1,11 @@
-#include "transfer/SimName.h"
+#include "codec/SimName.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace voryx::transfer {
+namespace voryx::codec {
 namespace {
 
 std::string repeat(std::string_view s, int n) {
@@ -214,4 +214,4 @@ TEST(SimNameTest, FiltersNumbers) {
 }
 
 }  // namespace
-}  // namespace voryx::transfer
+}  // namespace voryx::codec

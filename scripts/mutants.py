@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""A fixed sample of small mutants in the parsers, the sweep, the name codec and the access
+checks, each run against the tests of its library. A mutant is killed when its test
+binary fails; one that does not build is reported apart (a stale entry, not a kill). The
+sample stays the same from one version to the next, so that a change to the tests can
+show that every mutant killed before is still killed after.
+
+  scripts/mutants.py [--build DIR] [--only SUBSTRING]
+
+Needs a configured build (default: build). Each source is restored after its mutant,
+also when the run is interrupted."""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+# (file, exact text, replacement, test binary). The text must occur once in the file.
+MUTANTS = [
+    # Listing parsers (transfer/Listings.cpp)
+    ("src/transfer/Listings.cpp", "if (s.empty() || s[0] < '0' || s[0] > '9') return std::nullopt;", "if (s.empty()) return std::nullopt;", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (rest_.substr(0, literal.size()) != literal) return false;", "if (rest_.substr(0, literal.size()) == literal) return false;", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (close == std::string_view::npos) return fail();", "if (close == 0) return fail();", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (end > begin && lf != std::string_view::npos && reply[end - 1] == '\\r') --end;", "if (end > begin && lf != std::string_view::npos && reply[end - 1] == '\\n') --end;", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (i > 0 && modem::isFinalResult(lines[i - 1].text)) return i - 1;", "if (i > 1 && modem::isFinalResult(lines[i - 1].text)) return i - 1;", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (trim(type) == \"145\" && !startsWith(number, \"+\")) return \"+\" + std::string(number);", "if (trim(type) == \"129\" && !startsWith(number, \"+\")) return \"+\" + std::string(number);", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (n == 0) return 0;", "if (n == 0) return 1;", "test_transfer"),
+    ("src/transfer/Listings.cpp", "bool letters = !code.empty() && code.size() <= 4;", "bool letters = !code.empty() && code.size() <= 2;", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (!location || !number || !type) continue;", "if (!location || !number) continue;", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (f.more() && !(name = f.field())) continue;", "if (f.more()) name = f.field();", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (c2 != std::string_view::npos) store.maxSMS = leadingInt(reply.substr(c1 + 1, c2 - c1 - 1));", "if (c2 != std::string_view::npos) store.maxSMS = leadingInt(reply.substr(c1, c2 - c1 - 1));", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (index && fields.size() >= 3) {", "if (index && fields.size() >= 4) {", "test_transfer"),
+    # The modem's replies (modem/Reply.cpp)
+    ("src/modem/Reply.cpp", "if (r.how == Match::Line ? line == r.text : line.starts_with(r.text)) return &r;", "if (line.starts_with(r.text)) return &r;", "test_modem"),
+    ("src/modem/Reply.cpp", "if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;", "if (ec != std::errc{}) return std::nullopt;", "test_modem"),
+    ("src/modem/Reply.cpp", "if (!line.empty() && !isUnsolicited(line)) lines.push_back(line);", "if (!line.empty()) lines.push_back(line);", "test_modem"),
+    ("src/modem/Reply.cpp", "if (r.errorSource == ErrorSource::Equipment && r.errorCode == 22) r.kind = ReplyKind::NotFound;", "if (r.errorCode == 22) r.kind = ReplyKind::NotFound;", "test_modem"),
+    ("src/modem/Reply.cpp", "if (lines.back() == \">\") {", "if (lines.back() == \"> \") {", "test_modem"),
+    ("src/modem/Reply.cpp", "if (tail.find('\\n', finalEnd) == std::string_view::npos) return ReplyEnd::Open;", "if (false) return ReplyEnd::Open;", "test_modem"),
+    # The name codec (codec/SimName.cpp, codec/GsmAlphabet.cpp)
+    ("src/codec/SimName.cpp", "bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }", "bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }", "test_codec"),
+    ("src/codec/SimName.cpp", "} else if (*bytes[i] >= 0x80) {", "} else if (*bytes[i] > 0x80) {", "test_codec"),
+    ("src/codec/SimName.cpp", "if (count && from + *count < to) to = from + *count;", "if (count && from + *count <= to) to = from + *count - 1;", "test_codec"),
+    ("src/codec/SimName.cpp", "while (to > from && bytes[to - 1] == 0xFF) --to;", "while (to > from + 1 && bytes[to - 1] == 0xFF) --to;", "test_codec"),
+    ("src/codec/SimName.cpp", "units.push_back(pointer ? static_cast<char16_t>(*pointer + (*bytes[i] & 0x7F)) : kReplacement);", "units.push_back(pointer ? static_cast<char16_t>(*pointer + *bytes[i]) : kReplacement);", "test_codec"),
+    ("src/codec/SimName.cpp", "if ((end - 1) % 2 == 1) --end;", "if ((end - 1) % 2 == 0) --end;", "test_codec"),
+    ("src/codec/GsmAlphabet.cpp", "char32_t gsmDefaultChar(std::uint8_t septet) { return kDefaultTable[septet & 0x7F]; }", "char32_t gsmDefaultChar(std::uint8_t septet) { return kDefaultTable[septet & 0x3F]; }", "test_codec"),
+    ("src/codec/GsmAlphabet.cpp", "if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;", "if (c > 0x10FFFF) c = kReplacement;", "test_codec"),
+    ("src/codec/GsmAlphabet.cpp", "if (c < 0x800) {", "if (c <= 0x800) {", "test_codec"),
+    # The access checks (web/AccessRules.cpp)
+    ("src/web/AccessRules.cpp", "if (portText.empty() ? port != 80 : portText != std::to_string(port)) return false;", "if (!portText.empty() && portText != std::to_string(port)) return false;", "test_web"),
+    ("src/web/AccessRules.cpp", "if (named) return *named == *bound || isWildcard(*bound);", "if (named) return true;", "test_web"),
+    ("src/web/AccessRules.cpp", "if (!host.empty() && host.front() == '[') return false;  // brackets hold an IPv6 literal, never a name", "", "test_web"),
+    ("src/web/AccessRules.cpp", "return isLoopback(*bound) && equalsIgnoreCase(name, \"localhost\");", "return equalsIgnoreCase(name, \"localhost\");", "test_web"),
+    ("src/web/AccessRules.cpp", "if (colon != std::string_view::npos && host.find(':') != colon) return false;  // bare IPv6", "", "test_web"),
+    ("src/web/AccessRules.cpp", "if (a.size() != b.size()) return false;  // the token's length is no secret", "if (a.size() < b.size()) return false;", "test_web"),
+    ("src/web/AccessRules.cpp", "for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);", "for (std::size_t i = 1; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);", "test_web"),
+    # The sweep after a write (store/SimTable.cpp)
+    ("src/store/SimTable.cpp", "const std::int32_t now = unchanged ? kMarkInStep : mark == kMarkNew ? kMarkChanged : mark;", "const std::int32_t now = unchanged ? kMarkInStep : mark;", "test_store"),
+    ("src/store/SimTable.cpp", "if (unchanged) done = remove(found->rowid);", "done = remove(found->rowid);", "test_store"),
+    ("src/store/SimTable.cpp", "if (mark == kMarkChanged) done = setMark(found->rowid, kMarkNew);", "", "test_store"),
+    ("src/store/SimTable.cpp", "if (mark == kMarkDeleted) done = remove(found->rowid);", "", "test_store"),
+    ("src/store/SimTable.cpp", "if (done && unchanged && c.took && *c.took != c.sent.nome) {", "if (false) {", "test_store"),
+    ("src/store/SimTable.cpp", "if (written && c.storedAt) claimed.insert(*c.storedAt);", "", "test_store"),
+    # The pass journal and the CSV restore
+    ("src/store/PassJournal.cpp", "if (!entry || !mark || !what || !desc || !number || (*what != 0 && *what != 1)) return std::nullopt;", "if (!entry || !mark || !what || !desc || !number) return std::nullopt;", "test_store"),
+    ("src/store/PassJournal.cpp", "if (journal.token.empty()) return {};", "", "test_store"),
+    ("src/entries/Csv.cpp", "bool isBlank(std::string_view line) { return line.find_first_not_of(' ') == std::string_view::npos; }", "bool isBlank(std::string_view line) { return line.empty(); }", "test_entries"),
+    ("src/entries/Csv.cpp", "if (!line.empty() && line.back() == '\\r') line.remove_suffix(1);", "", "test_entries"),
+    ("src/entries/Csv.cpp", "if (maxSIM > 0 && records.rows.size() > static_cast<std::size_t>(maxSIM)) {", "if (maxSIM > 0 && records.rows.size() >= static_cast<std::size_t>(maxSIM)) {", "test_entries"),
+]
+
+
+def run(cmd, timeout=None):
+    return subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout).returncode
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default="build")
+    ap.add_argument("--only", default="")
+    args = ap.parse_args()
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    os.chdir(root)
+    killed = survived = stale = 0
+    rows = []
+    for n, (path, old, new, binary) in enumerate(MUTANTS, 1):
+        if args.only and args.only not in path:
+            continue
+        with open(path, encoding="utf-8") as f:
+            original = f.read()
+        if original.count(old) != 1:
+            stale += 1
+            rows.append((n, "stale", path, old))
+            continue
+        try:
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(original.replace(old, new))
+            started = time.time()
+            if run(["cmake", "--build", args.build, "--target", binary]) != 0:
+                verdict = "stale"
+                stale += 1
+            else:
+                try:
+                    failed = run([os.path.join(args.build, binary)], timeout=1800) != 0
+                except subprocess.TimeoutExpired:
+                    failed = True
+                verdict = "killed" if failed else "SURVIVED"
+                killed += failed
+                survived += not failed
+            rows.append((n, verdict, path, old))
+            print(f"{n:3} {verdict:8} {time.time() - started:6.0f}s {path}: {old[:70]}", flush=True)
+        finally:
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(original)
+    run(["cmake", "--build", args.build])  # back to the sources as they are
+    print(f"\n{killed} killed, {survived} survived, {stale} stale, of {len(rows)}")
+    return 0 if survived == 0 and stale == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,157 @@
+// The main screen's sheets (tools, a row, add) and its confirmations.
+#include "ui/RootViewController.h"
+
+#include "base/Localized.h"
+#include "entries/Pending.h"
+
+namespace voryx {
+
+std::vector<RootViewController::SheetCommand> RootViewController::toolCommands() {
+  auto ask = [this](const char* title, Action action) {
+    return [this, title, action] {
+      confirm(localized(title), localized("Please confirm action"), action, localized("Cancel"), localized("Ok"));
+    };
+  };
+  return {
+      {"T0", ask("T0", kActionConfirmEmpty)},
+      {"T1", ask("T1", kActionConfirmImport)},
+      {"T2", [this] { sortBy(0); }},
+      {"T3", [this] { sortBy(1); }},
+      {"T6", [this] { exportFile(); }},
+      {"T7",
+       [this] {
+         confirm(localized("All contacts will be replaced with content of file..."),
+                 localized("Please confirm action"), kActionConfirmRestore, localized("No"), localized("Yes"));
+       }},
+      {createLog == 0 ? "T4" : "T5", [this] { createLog == 0 ? startLog() : sendLog(); }},
+      {"T8", [this] { exportVCard(); }},
+  };
+}
+
+// The SIM phonebook's row: the address book's person, delete, an unknown person, edit,
+// call; a message: delete and edit; a row of a store that is not written: the address
+// book's person and the call. `modifica` keeps the row: a pick from the address book
+// changes it.
+std::vector<RootViewController::SheetCommand> RootViewController::entryCommands() {
+  const SheetCommand pick{"E0", [this] { openPeoplePicker(); }};
+  const SheetCommand remove{"E1", [this] { deleteEntry(); }};
+  const SheetCommand person{"E2", [this] { openUnknownPerson(); }};
+  const SheetCommand edit{"E3", [this] { openEditor(true); }};
+  const SheetCommand call{"E4", [this] { app_.openURL("tel://" + contatti[modifica].telefono); }};
+  if (readOnly()) return {person, call};
+  if (tipoDisplay == 0) return {pick, remove, person, edit, call};
+  return {remove, edit};
+}
+
+std::vector<RootViewController::SheetCommand> RootViewController::addCommands() {
+  const bool phonebook = tipoDisplay == 0;
+  return {
+      {phonebook ? "A0" : "Future function",
+       [this, phonebook] {
+         if (!phonebook) return;
+         modifica = -1;
+         openPeoplePicker();
+       }},
+      {"A1",
+       [this] {
+         modifica = -1;
+         openEditor(false);
+       }},
+  };
+}
+
+std::vector<std::string> RootViewController::labelsOf(const std::vector<SheetCommand>& commands) {
+  std::vector<std::string> labels;
+  for (const auto& c : commands) labels.push_back(localized(c.key));
+  return labels;
+}
+
+void RootViewController::toolPressed() {
+  actionType = kActionToolSheet;
+  app_.showSheet({"", this, localized("Cancel"), labelsOf(toolCommands())});
+}
+
+void RootViewController::tableViewWillSelectRowAtIndexPath(int row) {
+  actionType = kActionEntrySheet;
+  modifica = row;
+  const std::string title = readOnly() ? localized(phonebookKind(book).title)
+                            : tipoDisplay == 0 ? localized("Edit SIM contact")
+                                               : localized("Edit SMS");
+  kit::ActionSheet sheet{title, this, localized("Cancel"), labelsOf(entryCommands())};
+  sheet.message = replacedValue(contatti[row]);
+  app_.showSheet(std::move(sheet));
+}
+
+std::string RootViewController::replacedValue(const SimEntry& entry) const {
+  if (entry.operazione != kMarkChanged) return {};
+  auto pending = entries::pendingChanges(editTarget());
+  if (!pending) return {};  // the sheet goes without it: the row's commands still work
+  for (const entries::PendingRow& p : pending->changed) {
+    if (p.row.posizione != entry.posizione || !p.replaces) continue;
+    std::string value = p.replaces->nome;
+    if (!p.replaces->telefono.empty()) value += (value.empty() ? "" : ", ") + p.replaces->telefono;
+    return localized("Replaces:") + " " + value;
+  }
+  return {};
+}
+
+void RootViewController::addPressed() {
+  if (readOnly()) return;
+  actionType = kActionAddSheet;
+  app_.showSheet({localized("Add"), this, localized("Cancel"), labelsOf(addCommands())});
+}
+
+void RootViewController::actionSheetClickedButtonAtIndex(const kit::ActionSheet&, int index) {
+  std::vector<SheetCommand> commands;
+  switch (actionType) {
+    case kActionToolSheet: commands = toolCommands(); break;
+    case kActionEntrySheet:
+      if (modifica < 0 || modifica >= static_cast<int>(contatti.size())) return;
+      commands = entryCommands();
+      break;
+    case kActionAddSheet: commands = addCommands(); break;
+    default: return;
+  }
+  if (index >= 0 && index < static_cast<int>(commands.size())) commands[static_cast<std::size_t>(index)].run();
+}
+
+void RootViewController::confirm(const std::string& title, const std::string& message,
+                                 Action action, const std::string& cancel, const std::string& ok) {
+  actionType = action;
+  app_.showAlert({title, message, this, cancel, {ok}});
+}
+
+void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int index) {
+  const int answered = actionType;
+  switch (answered) {
+    case kActionConfirmEmpty:
+    case kActionConfirmImport:
+    case kActionExported:
+    case kActionExportedVCard:
+    case kActionConfirmRestore:
+    case kActionConfirmRead:
+    case kActionConfirmWrite:
+    case kActionConfirmOtherSim:
+      break;
+    default:
+      return;  // an alert of another kind
+  }
+  actionType = kActionNone;
+  if (index != 1) return;
+  if (answered == kActionConfirmEmpty) emptySim();
+  if (answered == kActionConfirmImport) {
+    showImportOverlay();
+    app_.loop().afterDelay(0.1, [this] { importAll(); });
+  }
+  if (answered == kActionExported) viewExport("Voryx.csv", "text/csv; charset=utf-8");
+  if (answered == kActionExportedVCard) viewExport("Voryx.vcf", "text/vcard; charset=utf-8");
+  if (answered == kActionConfirmRestore) {
+    showImportOverlay();
+    app_.loop().afterDelay(0.1, [this] { restore(); });
+  }
+  if (answered == kActionConfirmRead) startTransfer(false, true);
+  if (answered == kActionConfirmWrite) startTransfer(true);
+  if (answered == kActionConfirmOtherSim) startTransfer(true, false, true);
+}
+
+}  // namespace voryx

@@ -1,0 +1,122 @@
+// The address book's screens as the page drives them.
+#include <gtest/gtest.h>
+
+#include "entries/AddressBook.h"
+#include "ui/Screens.h"
+
+namespace voryx {
+namespace {
+
+using nlohmann::json;
+using test::rowLabels;
+using test::Screens;
+using test::stored;
+using test::TempHome;
+
+// The address book's screens: pick a person, add numbers, replace an entry, add an entry
+// to the book.
+TEST(CommandsTest, AddressBookFillsAndTakesEntries) {
+  TempHome home;
+  home.exec("INSERT INTO sim VALUES (1,'Anna','111',0),(2,'Rossi, Mario Luigi','+39 02 7',0)");
+  ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefMaxSIM, 250));
+  ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefLastFirst, 1));
+  test::writeFile(home.paths.contacts,
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bbb;Aaa;;;\r\nTEL;TYPE=CELL:+39 02 1\r\n"
+                  "TEL;TYPE=HOME:333 4\r\nTEL:555\r\nEND:VCARD\r\n"
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:ACME\r\nORG:ACME\r\nTEL;TYPE=WORK:9 9\r\nEND:VCARD\r\n");
+  Screens s(home);
+  ASSERT_EQ(s.ui.tap("add").status, 200);
+  s.answer(0);  // From address book
+  auto picker = s.ui.snapshot()["modal"];
+  ASSERT_EQ(picker["screen"], "PeoplePicker");
+  EXPECT_EQ(picker["people"].size(), 2u);
+  ASSERT_EQ(s.ui.event({{"target", "search"}, {"action", "change"}, {"value", "acm"}}).status, 200);
+  ASSERT_EQ(s.ui.snapshot()["modal"]["people"].size(), 1u);
+  ASSERT_EQ(s.ui.event({{"target", "search"}, {"action", "cancel"}}).status, 200);
+  ASSERT_EQ(s.ui.tap("row:0").status, 200);
+  auto snap = s.ui.snapshot();
+  EXPECT_TRUE(snap["modal"].is_null());
+  auto phones = snap["navigation"].back();
+  ASSERT_EQ(phones["screen"], "addContact");
+  EXPECT_EQ(phones["person"]["name"], "Bbb Aaa");
+  EXPECT_EQ(phones["phones"][1], json({{"id", "row:1"}, {"label", "home"}, {"number", "333 4"}}));
+  EXPECT_EQ(phones["phones"][2]["label"], "");
+  ASSERT_EQ(s.ui.tap("add").status, 200);  // Add all: three entries, the screen goes
+  EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
+
+  // Replace row 0 (Anna) with the organization-only person: no name, its number.
+  ASSERT_EQ(s.ui.tap("row:0").status, 200);
+  s.answer(0);  // Replace with a contact
+  ASSERT_EQ(s.ui.tap("row:1").status, 200);
+  ASSERT_EQ(s.ui.snapshot()["navigation"].back()["person"]["name"], "");
+  ASSERT_EQ(s.ui.tap("add").status, 200);
+  EXPECT_EQ(stored(home, ListStore::Phonebook),
+            (std::vector<SimEntry>{{1, "", "99", 3}, {2, "Rossi, Mario Luigi", "+39 02 7", 0},
+                                   {3, "Bbb Aaa", "+39021", 1}, {4, "Bbb Aaa", "3334", 1}, {5, "Bbb Aaa", "555", 1}}));
+
+  // Row 1 into the address book as a new person (with lastFirst 1 the part before the
+  // comma is the first name).
+  ASSERT_EQ(s.ui.tap("row:1").status, 200);
+  s.answer(2);  // Add to address book
+  auto card = s.ui.snapshot()["navigation"].back();
+  ASSERT_EQ(card["screen"], "UnknownPerson");
+  EXPECT_EQ(card["card"]["heading"], "Rossi Luigi Mario");
+  ASSERT_EQ(s.ui.tap("create").status, 200);
+  EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
+  auto book = entries::readAddressBook(home.paths.contacts);
+  ASSERT_TRUE(book.ok());
+  ASSERT_EQ(book->persons.size(), 3u);
+  const auto& added = book->persons[2];
+  EXPECT_EQ((std::vector<std::string>{added.first, added.middle, added.last}),
+            (std::vector<std::string>{"Rossi", "Luigi", "Mario"}));
+  EXPECT_EQ(added.phones.at(0).number, "+39 02 7");
+
+  // Import all: the overlay first, the import a tenth of a second later; only the new
+  // person's number is not in the phonebook yet.
+  ASSERT_EQ(s.ui.tap("tool").status, 200);
+  s.answer(1);
+  s.answer(1);
+  EXPECT_EQ(s.ui.snapshot()["overlays"]["98"]["caption"], "Please wait...");
+  s.ui.advance(0.1);
+  snap = s.ui.snapshot();
+  EXPECT_TRUE(snap["overlays"].empty());
+  EXPECT_TRUE(snap["alerts"].empty());
+  EXPECT_EQ(snap["navigation"][0]["rows"].size(), 6u);
+  EXPECT_EQ(stored(home, ListStore::Phonebook).back(), (SimEntry{6, "Mario Rossi", "+39027", 1}));
+}
+
+// No address book yet: the picker says where it looked; a file opened in the browser
+// arrives in pieces, byte for byte, and becomes the book.
+TEST(CommandsTest, PickerOpensAFileWhenThereIsNoBook) {
+  TempHome home;
+  Screens s(home);
+  ASSERT_EQ(s.ui.tap("add").status, 200);
+  s.answer(0);
+  auto picker = s.ui.snapshot()["modal"];
+  EXPECT_NE(picker["empty"].get<std::string>().find(home.paths.contacts.string()), std::string::npos);
+  ASSERT_EQ(picker["openFile"]["id"], "openFile");
+  const std::string file = "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1:Caf\xe9;Bar\r\nTEL:1\r\nEND:VCARD\r\n";
+  std::string latin1;  // the file's bytes as the page reads them: one character a byte
+  for (unsigned char c : file) {
+    if (c < 0x80) latin1 += static_cast<char>(c);
+    else latin1 += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+  }
+  auto send = [&](const char* action, json value) {
+    return s.ui.event({{"target", "openFile"}, {"action", action}, {"value", value}}).status;
+  };
+  EXPECT_EQ(send("chunk", "x"), 409);  // nothing begun
+  ASSERT_EQ(send("begin", {{"name", "mine.vcf"}, {"size", file.size()}}), 200);
+  EXPECT_EQ(send("chunk", "\u0100"), 400);  // not a byte: the opening ends
+  ASSERT_EQ(send("begin", {{"name", "mine.vcf"}, {"size", file.size()}}), 200);
+  ASSERT_EQ(send("chunk", latin1.substr(0, 20)), 200);
+  ASSERT_EQ(send("chunk", latin1.substr(20)), 200);
+  ASSERT_EQ(send("end", nullptr), 200);
+  picker = s.ui.snapshot()["modal"];
+  ASSERT_EQ(picker["people"].size(), 1u);
+  EXPECT_EQ(picker["people"][0]["name"], "Bar Café");
+  EXPECT_TRUE(picker["openFile"].is_null());
+  EXPECT_EQ(test::readFile(home.paths.contacts), file);
+}
+
+}  // namespace
+}  // namespace voryx

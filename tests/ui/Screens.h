@@ -1,0 +1,60 @@
+#pragma once
+// The screens as the page drives them, with the English string table (the commands' keys
+// are short codes), for the tests of the main screen's commands.
+#include <vector>
+
+#include "base/Localized.h"
+#include "store/SimTable.h"
+#include "ui/UiHarness.h"
+
+namespace voryx::test {
+
+
+inline std::vector<SimEntry> stored(const TempHome& home, ListStore store) {
+  return *SimTable::open(home.paths.database(), store)->list();
+}
+
+inline nlohmann::json rowLabels(const nlohmann::json& screen) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const auto& row : screen["rows"]) out.push_back({row["labels"][0], row["labels"][1], row["labels"][2], row["colors"]});
+  return out;
+}
+
+// The screens with the English string table (the commands' keys are short codes).
+struct Screens {
+  explicit Screens(const TempHome& home) : table(home), ui(home.paths, options()) {}
+  struct Table {
+    explicit Table(const TempHome& home) {
+      loadStringTables(home.paths.resources);
+      setLanguage("en");
+    }
+    ~Table() { loadStringTables({}); }
+  };
+  static VoryxUiOptions options() {
+    VoryxUiOptions o;
+    o.clock = &clock;
+    return o;
+  }
+  // Taps button `index` of the sheet or alert on top.
+  void answer(int index) {
+    auto snap = ui.snapshot();
+    const std::string target = snap["alerts"].empty()
+                                   ? "sheet:" + std::to_string(snap["sheet"]["id"].get<int>())
+                                   : "alert:" + std::to_string(snap["alerts"].back()["id"].get<int>());
+    ASSERT_EQ(ui.tap(target, index).status, 200) << target;
+  }
+  void type(const std::string& field, const std::string& text) {
+    ASSERT_EQ(ui.event({{"target", field}, {"action", "change"}, {"value", text}}).status, 200);
+  }
+  int actionType() {
+    int a = -1;
+    ui.onMain([&] { a = ui.ui.root().actionType; });
+    return a;
+  }
+  inline static kit::ManualClock clock;
+  Table table;
+  UiHarness ui;
+};
+
+
+}  // namespace voryx::test
