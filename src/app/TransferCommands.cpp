@@ -1,5 +1,6 @@
 // voryx read / voryx write: the transfer jobs from a shell, with a progress bar on
-// standard error fed by the same progress texts the screen shows.
+// standard error fed by the same progress texts the screen shows. One command family, kept
+// whole in one file.
 //
 // Exit status: 0 done; 1 the modem refused a write, fell silent, the listing or the
 // database failed, or a read would drop changes not yet written; 2 usage; 3 no modem (no

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/FileIo.h"
+
 namespace voryx {
 namespace {
 
@@ -42,7 +44,7 @@ Result<bool> writeAndRename(const fs::path& file, std::string_view data, mode_t 
 
   bool ok = writeAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   int err = errno;
-  if (::close(fd) != 0 && ok) {
+  if (::close(fd) != 0 && ok) {  // by hand: a failed close is a failed write (NFS, quotas)
     ok = false;
     err = errno;
   }
@@ -62,11 +64,8 @@ Result<bool> writeAndRename(const fs::path& file, std::string_view data, mode_t 
   }
   // The rename reaches the disk with the folder; a failure here changes nothing for a
   // reader, so it is not reported.
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  const UniqueFd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder) ::fsync(folder.get());
   return true;
 }
 

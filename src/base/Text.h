@@ -1,6 +1,6 @@
 #pragma once
-// Small text helpers every layer shares: blanks trimmed by an explicit set, and bytes as
-// hexadecimal.
+// Small text helpers every layer shares: blanks trimmed by an explicit set, bytes as
+// hexadecimal, and the one UTF-8 decoder.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +53,44 @@ inline std::optional<std::string> hexDecode(std::string_view hex) {
     out.push_back(static_cast<char>(high << 4 | low));
   }
   return out;
+}
+
+// One character of UTF-8 text: its code point and how many bytes it takes.
+struct Utf8Char {
+  char32_t value = 0;
+  std::size_t length = 1;
+  bool wellFormed = true;
+};
+
+// The character that starts at s[at] (at < s.size()). A malformed sequence (a stray or
+// cut-short one, an overlong form, a surrogate, a value past U+10FFFF) is one U+FFFD,
+// not well formed, as long as its lead byte and the continuation bytes that follow it,
+// at least one byte: so the next character is never lost.
+constexpr Utf8Char utf8CharAt(std::string_view s, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(s[at]);
+  if (lead < 0x80) return {lead, 1, true};
+  std::size_t extra = 0;
+  char32_t value = 0, least = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    extra = 1, value = lead & 0x1F, least = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2, value = lead & 0x0F, least = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3, value = lead & 0x07, least = 0x10000;
+  } else {
+    return {U'\uFFFD', 1, false};
+  }
+  std::size_t end = at + 1;
+  for (; end < s.size() && end <= at + extra; ++end) {
+    const auto next = static_cast<unsigned char>(s[end]);
+    if ((next & 0xC0) != 0x80) break;
+    value = (value << 6) | (next & 0x3F);
+  }
+  const std::size_t length = end - at;
+  if (length != extra + 1 || value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+    return {U'\uFFFD', length, false};
+  }
+  return {value, length, true};
 }
 
 }  // namespace voryx

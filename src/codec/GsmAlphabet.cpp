@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "base/Text.h"
+
 namespace voryx::codec {
 namespace {
 
@@ -83,48 +85,10 @@ bool fitsGsmAlphabet(std::string_view utf8) { return encodeGsmText(utf8).has_val
 
 std::u32string utf8ToCodePoints(std::string_view utf8) {
   std::u32string out;
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    auto b = static_cast<unsigned char>(utf8[i]);
-    // Lead byte: how many continuation bytes follow, and the least value they may
-    // encode (anything below is an overlong form).
-    int extra = 0;
-    char32_t c = 0;
-    char32_t least = 0;
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    if ((b & 0xE0) == 0xC0) {
-      extra = 1;
-      c = b & 0x1F;
-      least = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-      extra = 2;
-      c = b & 0x0F;
-      least = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-      extra = 3;
-      c = b & 0x07;
-      least = 0x10000;
-    } else {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    std::size_t j = i + 1;
-    for (; j < utf8.size() && j <= i + static_cast<std::size_t>(extra); ++j) {
-      auto t = static_cast<unsigned char>(utf8[j]);
-      if ((t & 0xC0) != 0x80) break;
-      c = (c << 6) | (t & 0x3F);
-    }
-    if (j != i + 1 + static_cast<std::size_t>(extra) || c < least || c > 0x10FFFF ||
-        (c >= 0xD800 && c <= 0xDFFF)) {
-      c = kReplacement;
-    }
-    out.push_back(c);
-    i = j;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const Utf8Char c = utf8CharAt(utf8, i);
+    out.push_back(c.value);
+    i += c.length;
   }
   return out;
 }
@@ -179,9 +143,12 @@ std::u16string toUtf16(std::u32string_view codePoints) {
 }
 
 bool isUtf8(std::string_view text) {
-  std::string again;
-  for (char32_t c : utf8ToCodePoints(text)) appendUtf8(again, c);
-  return again == text;
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = utf8CharAt(text, i);
+    if (!c.wellFormed) return false;
+    i += c.length;
+  }
+  return true;
 }
 
 }  // namespace voryx::codec

@@ -265,36 +265,6 @@ std::string latin1ToUtf8(std::string_view s) {
   return out;
 }
 
-// Length of the well-formed UTF-8 sequence at s[i] (no overlong forms, no surrogates,
-// nothing past U+10FFFF), 0 when there is none.
-std::size_t utf8SequenceAt(std::string_view s, std::size_t i) {
-  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  const unsigned char c = b(0);
-  if (c < 0x80) return 1;
-  std::size_t len = 0;
-  unsigned char lo = 0x80;
-  unsigned char hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  if (b(1) < lo || b(1) > hi) return 0;
-  for (std::size_t k = 2; k < len; ++k) {
-    if (b(k) < 0x80 || b(k) > 0xBF) return 0;
-  }
-  return len;
-}
-
 // Text that is valid UTF-8 whatever the card held: a byte that starts no well-formed
 // sequence is read as Latin-1, the likeliest meaning in an old card without CHARSET. Line
 // breaks (CRLF, or a CR alone, as a quoted-printable "=0D=0A" gives them) become "\n".
@@ -302,16 +272,16 @@ std::string validUtf8(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
-    const std::size_t len = utf8SequenceAt(s, i);
+    const Utf8Char c = utf8CharAt(s, i);
     if (s[i] == '\r') {
       out.push_back('\n');
       i += i + 1 < s.size() && s[i + 1] == '\n' ? 2 : 1;
-    } else if (len == 0) {
+    } else if (!c.wellFormed) {
       appendLatin1(out, static_cast<unsigned char>(s[i]));
       ++i;
     } else {
-      out.append(s.substr(i, len));
-      i += len;
+      out.append(s.substr(i, c.length));
+      i += c.length;
     }
   }
   return out;

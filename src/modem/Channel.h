@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/FileIo.h"
 #include "modem/LineIo.h"
 #include "modem/ModemManager.h"
 #include "modem/PortLock.h"
@@ -170,7 +171,7 @@ class Channel {
   std::string gather(std::chrono::microseconds firstByte, std::chrono::microseconds quiet);
   void resetState();
 
-  int fd_ = -1;
+  UniqueFd fd_;
   FdLineIo fdLine_;
   LineIo* line_ = nullptr;  // fdLine_ or an attached line; null when closed
   termios term{};               // the settings handed to the device

@@ -107,10 +107,10 @@ PortLock PortLock::take(const fs::path& device, const fs::path& folder) {
       folder / ("LTMP." + std::to_string(self) + "." + std::to_string(serial.fetch_add(1)));
   char text[16];
   std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(self));
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return lock;  // no folder or no right to write there: go on without a lock
-  const bool written = ::write(fd, text, 11) == 11;
-  ::close(fd);
+  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  if (!fd) return lock;  // no folder or no right to write there: go on without a lock
+  const bool written = ::write(fd.get(), text, 11) == 11;
+  fd.reset();
 
   // A stale lock is removed and the link tried again; a few rounds settle a race with
   // another program doing the same. Rounds all lost to other takers: someone holds it.

@@ -82,8 +82,9 @@ int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
   }
   // O_NONBLOCK only for the open itself, so a serial line without carrier cannot hold
   // it; the status flags are cleared right after and reads and writes block.
-  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd opened(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  const int fd = opened.get();
+  if (!opened) {
     const auto [kind, why] = failureOf(errno);
     return fail(kind, why);
   }
@@ -91,7 +92,6 @@ int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
   // terminal is a modem's port.
   term = termios{};
   if (::tcgetattr(fd, &term) != 0) {
-    ::close(fd);
     return fail(OpenFailure::NotSerial, "not a serial port");
   }
   gOriginalTTYAttrs = term;
@@ -109,7 +109,7 @@ int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
   term.c_lflag = 0;
   ::tcsetattr(fd, TCSANOW, &term);
 
-  fd_ = fd;
+  fd_ = std::move(opened);
   fdLine_.setFd(fd);
   line_ = &fdLine_;
   device_ = device;
@@ -132,14 +132,13 @@ void Channel::attach(LineIo& line) {
 }
 
 void Channel::CloseConn() {
-  if (fd_ >= 0) {
-    ::tcdrain(fd_);
-    ::tcsetattr(fd_, TCSANOW, &gOriginalTTYAttrs);
+  if (fd_) {
+    ::tcdrain(fd_.get());
+    ::tcsetattr(fd_.get(), TCSANOW, &gOriginalTTYAttrs);
     // The exclusive claim outlives close() while the other side stays open: the next
     // open by a normal user would fail with EBUSY.
-    ::ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
-    fd_ = -1;
+    ::ioctl(fd_.get(), TIOCNXCL);
+    fd_.reset();
     fdLine_.setFd(-1);
     lock_.release();
   }

@@ -11,6 +11,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Localized.h"
+#include "base/Text.h"
 
 namespace voryx {
 namespace {
@@ -42,41 +43,14 @@ fs::path moveAside(const fs::path& file) {
   return {};
 }
 
-// Decodes the code point at s[i] and tells its length in bytes; a byte that does not
-// start a well-formed sequence (stray, truncated, overlong, surrogate) is U+FFFD, length 1.
-char32_t decodeUtf8(std::string_view s, std::size_t i, std::size_t& len) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  len = 1;
-  if (b0 < 0x80) return b0;
-  std::size_t more = 0;
-  char32_t cp = 0;
-  char32_t minimum = 0;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    more = 1, cp = b0 & 0x1F, minimum = 0x80;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    more = 2, cp = b0 & 0x0F, minimum = 0x800;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    more = 3, cp = b0 & 0x07, minimum = 0x10000;
-  } else {
-    return 0xFFFD;
-  }
-  if (s.size() - i <= more) return 0xFFFD;
-  for (std::size_t k = 1; k <= more; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) return 0xFFFD;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
-  len = more + 1;
-  return cp;
-}
-
 // The UTF-16 code units of a UTF-8 text.
 std::u16string utf16Units(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
-  for (std::size_t i = 0, len = 0; i < s.size(); i += len) {
-    char32_t cp = decodeUtf8(s, i, len);
+  for (std::size_t i = 0; i < s.size();) {
+    const Utf8Char c = utf8CharAt(s, i);
+    const char32_t cp = c.value;
+    i += c.length;
     if (cp >= 0x10000) {
       out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));

@@ -1,3 +1,5 @@
+// The SIM's state before every job's dialogue, the PIN and PUK questions, and the unlock
+// job (SimState.h): one dialogue, kept whole in one file.
 #include "transfer/SimState.h"
 
 #include <array>
@@ -10,6 +12,7 @@
 #include "base/DebugLog.h"
 #include "modem/ErrorText.h"
 #include "modem/Traffic.h"
+#include "transfer/FieldCursor.h"
 #include "transfer/JobSession.h"
 
 namespace voryx::transfer {
@@ -76,21 +79,15 @@ constexpr LineWording kUnlockWording{
 };
 
 // The value of a line "<prefix> a,"b",c" as its fields, blanks and quotes around each
-// taken off. Commas inside quotes belong to the field.
+// taken off; nothing when the line is not the prefix's.
 std::vector<std::string_view> fields(std::string_view line, std::string_view prefix) {
   std::vector<std::string_view> out;
-  if (!line.starts_with(prefix)) return out;
-  std::string_view rest = line.substr(prefix.size());
-  bool quoted = false;
-  std::size_t begin = 0;
-  for (std::size_t i = 0; i <= rest.size(); ++i) {
-    if (i < rest.size() && rest[i] == '"') quoted = !quoted;
-    if (i == rest.size() || (rest[i] == ',' && !quoted)) {
-      std::string_view field = trim(rest.substr(begin, i - begin));
-      if (field.size() >= 2 && field.front() == '"' && field.back() == '"') field = field.substr(1, field.size() - 2);
-      out.push_back(field);
-      begin = i + 1;
-    }
+  FieldCursor cursor(line);
+  if (!cursor.expect(prefix)) return out;
+  while (cursor.more()) {
+    const std::optional<Field> f = cursor.field();
+    if (!f) break;
+    out.push_back(f->text);
   }
   return out;
 }

@@ -1,6 +1,7 @@
 // The phonebook write (saveSIM) and the SMS write (saveSMS), and the frame they share:
 // the table's full list, the modem, one command (or a few) per marked entry with the
-// reply check, and the sweep that clears the marks of what the SIM took.
+// reply check, and the sweep that clears the marks of what the SIM took. One frame and its
+// two writes, kept whole in one file.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>

@@ -1,3 +1,6 @@
+// The main screen (RootViewController.h): its list, title, buttons and transfers. Its sheets
+// are in RootViewSheets.cpp, the address book's screens it opens in RootViewPickers.cpp,
+// its commands on files in FileCommands.
 #include "ui/RootViewController.h"
 
 #include <cstdio>
@@ -56,6 +59,7 @@ RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& win
       preferences_(preferences),
       device_(std::move(device)),
       watch_(paths.database()),
+      files_(app, paths, preferences),
       transfers_(app, [this](bool write, const transfer::JobReport& r) { transferEnded(write, r); }) {
   tabella.rowHeight = kRowHeight;
   leggi = button("leggi", [this] { leggiPressed(); });

@@ -3,8 +3,8 @@
 // list, a title with their number against the store's capacity, the store selector, the
 // search bar, the read and write buttons and the command sheets with their
 // confirmations. It owns the list `contatti` and the state the commands share; the
-// commands' changes to entries are made by entries/Editing, the transfers run under its
-// TransferController. Main loop only.
+// commands' changes to entries are made by entries/Editing, its commands on files by
+// FileCommands, the transfers run under its TransferController. Main loop only.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -21,6 +21,7 @@
 #include "entries/AddressBook.h"
 #include "entries/Editing.h"
 #include "transfer/JobHost.h"
+#include "ui/FileCommands.h"
 #include "ui/SnoopWindow.h"
 #include "ui/TransferController.h"
 #include "ui/kit/UiApplication.h"
@@ -122,17 +123,6 @@ class RootViewController final : public kit::Screen,
   void peoplePickerDidCancel();
   // The SIM entry was added to the address book as a new person: its screen goes.
   void unknownPersonViewControllerDidResolveToPerson(const entries::Person& person);
-  // Every number of every person of the address book into free locations, under the
-  // progress overlay; then the list is reloaded. A full SIM or a database failure stops it
-  // with an alert; the rows added before stay.
-  void importAll();
-  // The list on display into the CSV file of the documents folder; then the question
-  // whether to view it (a download in the browser, the folder on the desktop).
-  void exportFile();
-  // The phonebook as vCards 4.0 (Voryx.vcf in the export folder), names split by lastFirst.
-  void exportVCard();
-  // The phonebook replaced by the CSV file's entries, under the progress overlay.
-  void restore();
 
   void searchBarTextDidBeginEditing();
   void searchBarTextDidEndEditing();
@@ -222,16 +212,12 @@ class RootViewController final : public kit::Screen,
   void openEditor(bool existing);
   void openPeoplePicker();
   void openUnknownPerson();
-  void showImportOverlay();
-  // Empties the debug log ("LOG START") and turns logging on; the tool sheet then offers
-  // the support mail in its place.
-  void startLog();
-  // The support mail of the log as it stands now, in the composer; logging stops at once,
-  // whatever the user then does with the message.
-  void sendLog();
-  std::filesystem::path csvFile() const;
-  // The exported file `name` of the export folder as a download of type `type`, and the folder on the desktop.
-  void viewExport(const char* name, const char* type);
+  // The import of the address book or the CSV restore, under the wait overlay; then the
+  // list is reloaded, and the database watch takes the change as the screen's own.
+  void runUnderOverlay(std::function<void()> command);
+  // The question whether to view a file just exported (none: it was not written).
+  void askToView(const std::optional<FileCommands::Exported>& exported, Action action);
+  FileCommands::Sim sim() const { return {maxSIM, maxSIMLen, createLog}; }
   void deleteEntry();
   void emptySim();
   void sortBy(int field);
@@ -246,6 +232,7 @@ class RootViewController final : public kit::Screen,
   kit::BarButton howtoButton_;
   const modem::DeviceChoice device_;
   DatabaseWatch watch_;  // of paths_.database()
+  FileCommands files_;
   std::string shownSearch_;                  // the search the list was loaded with
   std::string simName_;                      // shortSimName of the list's SIM, or ""
   TransferController transfers_;  // last: its job may call back until it ends

@@ -17,14 +17,22 @@ std::vector<RootViewController::SheetCommand> RootViewController::toolCommands()
       {"T1", ask("T1", kActionConfirmImport)},
       {"T2", [this] { sortBy(0); }},
       {"T3", [this] { sortBy(1); }},
-      {"T6", [this] { exportFile(); }},
+      {"T6", [this] { askToView(files_.exportCsv(contatti), kActionExported); }},
       {"T7",
        [this] {
          confirm(localized("All contacts will be replaced with content of file..."),
                  localized("Please confirm action"), kActionConfirmRestore, localized("No"), localized("Yes"));
        }},
-      {createLog == 0 ? "T4" : "T5", [this] { createLog == 0 ? startLog() : sendLog(); }},
-      {"T8", [this] { exportVCard(); }},
+      {createLog == 0 ? "T4" : "T5",
+       [this] {
+         if (createLog != 0) {
+           files_.sendLog();  // logging stops at once, whatever the user then does with it
+           createLog = 0;
+         } else if (files_.startLog()) {
+           createLog = 1;  // the sheet then offers the support mail in its place
+         }
+       }},
+      {"T8", [this] { askToView(files_.exportVCard(contatti), kActionExportedVCard); }},
   };
 }
 
@@ -139,19 +147,27 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
   actionType = kActionNone;
   if (index != 1) return;
   if (answered == kActionConfirmEmpty) emptySim();
-  if (answered == kActionConfirmImport) {
-    showImportOverlay();
-    app_.loop().afterDelay(0.1, [this] { importAll(); });
-  }
-  if (answered == kActionExported) viewExport("Voryx.csv", "text/csv; charset=utf-8");
-  if (answered == kActionExportedVCard) viewExport("Voryx.vcf", "text/vcard; charset=utf-8");
-  if (answered == kActionConfirmRestore) {
-    showImportOverlay();
-    app_.loop().afterDelay(0.1, [this] { restore(); });
-  }
+  if (answered == kActionConfirmImport) runUnderOverlay([this] { files_.importAll(sim(), this); });
+  if (answered == kActionExported) files_.viewExport("Voryx.csv", "text/csv; charset=utf-8");
+  if (answered == kActionExportedVCard) files_.viewExport("Voryx.vcf", "text/vcard; charset=utf-8");
+  if (answered == kActionConfirmRestore) runUnderOverlay([this] { files_.restore(sim()); });
   if (answered == kActionConfirmRead) startTransfer(false, true);
   if (answered == kActionConfirmWrite) startTransfer(true);
   if (answered == kActionConfirmOtherSim) startTransfer(true, false, true);
+}
+
+void RootViewController::runUnderOverlay(std::function<void()> command) {
+  files_.showWaitOverlay(kSpinnerTag);
+  app_.loop().afterDelay(0.1, [this, command = std::move(command)] {
+    command();
+    loadDB();
+    ownChangeMade();
+    app_.removeOverlay(kSpinnerTag);
+  });
+}
+
+void RootViewController::askToView(const std::optional<FileCommands::Exported>& exported, Action action) {
+  if (exported) confirm(exported->title, exported->message, action, localized("No"), localized("Yes"));
 }
 
 }  // namespace voryx

@@ -94,10 +94,7 @@ class InlineQueue final : public httplib::TaskQueue {
 // yet consumed. Belongs to exactly one thread at a time: the reception, the ready queue
 // or one worker.
 struct HttpConnection {
-  explicit HttpConnection(int socket) : fd(socket) {}
-  ~HttpConnection() {
-    if (fd >= 0) ::close(fd);
-  }
+  explicit HttpConnection(int socket) : owned(socket), fd(socket) {}
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;
 
@@ -116,7 +113,8 @@ struct HttpConnection {
     }
   }
 
-  int fd;
+  UniqueFd owned;  // closed when the connection goes
+  const int fd;
   std::string in;            // received, not yet consumed by httplib
   Clock::time_point since;   // began waiting at the reception
   Clock::time_point deadline;
@@ -212,16 +210,14 @@ ConnectionServer::ConnectionServer(ConnectionLimits limits) : limits_(limits) {
 
 ConnectionServer::~ConnectionServer() {
   end();
-  if (wakeFd_ >= 0) ::close(wakeFd_);
-  if (stopFd_ >= 0) ::close(stopFd_);
 }
 
 void ConnectionServer::closeAfterAnswer() { tCloseAfterAnswer = true; }
 
 Status ConnectionServer::begin() {
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd_ < 0 || stopFd_ < 0) return Error{Errc::Io, std::string("eventfd: ") + std::strerror(errno)};
+  wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  stopFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!wakeFd_ || !stopFd_) return Error{Errc::Io, std::string("eventfd: ") + std::strerror(errno)};
   // Listening again on the bound socket only raises its backlog.
   if (::listen(svr_sock_, kBacklog) != 0) return Error{Errc::Io, std::string("listen: ") + std::strerror(errno)};
   begun_ = true;
@@ -238,7 +234,7 @@ void ConnectionServer::end() {
     stopping_ = true;
   }
   const std::uint64_t one = 1;
-  (void)!::write(stopFd_, &one, sizeof(one));
+  (void)!::write(stopFd_.get(), &one, sizeof(one));
   readyCv_.notify_all();
   reception_.join();
   for (auto& t : workers_) t.join();
@@ -249,7 +245,7 @@ void ConnectionServer::end() {
 
 void ConnectionServer::wake() const {
   const std::uint64_t one = 1;
-  (void)!::write(wakeFd_, &one, sizeof(one));
+  (void)!::write(wakeFd_.get(), &one, sizeof(one));
 }
 
 bool ConnectionServer::process_and_close_socket(socket_t sock) {
@@ -314,7 +310,7 @@ void ConnectionServer::receive() {
       return true;
     });
 
-    fds.assign({{stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}});
+    fds.assign({{stopFd_.get(), POLLIN, 0}, {wakeFd_.get(), POLLIN, 0}});
     auto next = now + std::chrono::hours(1);
     for (const auto& c : waiting) {
       fds.push_back({c->fd, POLLIN, 0});
@@ -327,7 +323,7 @@ void ConnectionServer::receive() {
     if (fds[0].revents != 0) break;
     if (fds[1].revents != 0) {
       std::uint64_t count = 0;
-      (void)!::read(wakeFd_, &count, sizeof(count));
+      (void)!::read(wakeFd_.get(), &count, sizeof(count));
     }
 
     now = Clock::now();
@@ -392,7 +388,7 @@ void ConnectionServer::work() {
 }
 
 bool ConnectionServer::serve(HttpConnection& c) {
-  RequestStream stream(c, stopFd_, limits_.maxHead + limits_.maxBody + 4096, limits_.writeTimeout);
+  RequestStream stream(c, stopFd_.get(), limits_.maxHead + limits_.maxBody + 4096, limits_.writeTimeout);
   tCloseAfterAnswer = false;
   const bool last = ++c.served >= limits_.keepAliveRequests;
   bool clientCloses = false;

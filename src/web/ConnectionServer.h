@@ -38,6 +38,7 @@
 
 #include <httplib.h>
 
+#include "base/FileIo.h"
 #include "base/Result.h"
 
 namespace voryx::web {
@@ -83,8 +84,8 @@ class ConnectionServer : public httplib::Server {
   void wake() const;
 
   const ConnectionLimits limits_;
-  int wakeFd_ = -1;  // eventfd: the inbox has connections; cleared by the reception
-  int stopFd_ = -1;  // eventfd: set once by end(); every wait of every thread polls it
+  UniqueFd wakeFd_;  // eventfd: the inbox has connections; cleared by the reception
+  UniqueFd stopFd_;  // eventfd: set once by end(); every wait of every thread polls it
   std::mutex mutex_;
   std::condition_variable readyCv_;
   std::vector<std::unique_ptr<HttpConnection>> inbox_;  // for the reception

@@ -2,14 +2,12 @@
 // and 4.0, one with a photo, one without numbers): the people picker opened from the add
 // sheet, whose list narrows as the user types, the contact phone picker it leads to (one
 // number, or all of them, become new rows), the unknown-person card that writes a row into
-// the book, and the import of the whole book; by mouse and by keyboard, and how each screen
-// looks at three window sizes.
+// the book; by mouse and by keyboard, and how each screen looks at three window sizes.
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { test as base, expect, openApp, seriousViolations } from './voryx.mjs';
+import { test as base, expect, openApp, lookAt as lookAtSizes } from './voryx.mjs';
 
-const kSizes = [[320, 480], [480, 320], [1280, 800]];
 const kSample = new URL('contacts.vcf', import.meta.url).pathname;
 const kPeople = ['Anna Rossi', 'ACME S.p.A.', 'Bruno Romano', 'Carla Verdi', 'Dino Neri'];
 
@@ -40,12 +38,11 @@ const test = base.extend({
 const titleOf = (page) => page.locator('.screen:not([inert]) > .navbar .title');
 
 
-// The screen at each size: its bar buttons in the window and clear of the title, which a
-// long back button ("Vorx (0/250)") could push into; a picture of each, attached.
-async function lookAt(page, testInfo, name) {
-  for (const [width, height] of kSizes) {
-    await page.setViewportSize({ width, height });
-    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+// The screen: axe (unless `axe` is false), and at each size its bar buttons in the window
+// and clear of the title, which a long back button ("Vorx (0/250)") could push into; a
+// picture of each, attached.
+async function lookAt(page, testInfo, name, axe = true) {
+  await lookAtSizes(page, testInfo, name, async (width, height) => {
     const title = await titleOf(page).boundingBox();
     for (const bar of await page.locator('.screen:not([inert]) > .navbar .barbutton').all()) {
       const b = await bar.boundingBox();
@@ -53,11 +50,7 @@ async function lookAt(page, testInfo, name) {
       expect(b.x >= 0 && b.x + b.width <= width, what).toBe(true);
       expect(b.x + b.width <= title.x + 0.5 || b.x >= title.x + title.width - 0.5, what).toBe(true);
     }
-    const file = testInfo.outputPath(`${name}-${width}x${height}.png`);
-    await page.screenshot({ path: file });
-    await testInfo.attach(`${name} ${width}x${height}`, { path: file, contentType: 'image/png' });
-  }
-  await page.setViewportSize({ width: 320, height: 480 });
+  }, { axe });
 }
 
 async function openPicker(page) {
@@ -83,7 +76,6 @@ test('the picker narrows as the user types; a number, or all of a person\'s, bec
   await expect.poll(() => picker.locator('.person img').evaluateAll((imgs) => imgs.map((img) =>
     [img.getAttribute('src').replace(/\/api\/files\/.*/, 'file'), img.complete && img.naturalWidth > 0]))).toEqual(
     [['file', true], ...Array(4).fill(['/images/NoImage.png', true])]);
-  expect(await seriousViolations(page), 'picker').toEqual([]);
   await lookAt(page, testInfo, 'picker');
 
   // Each key narrows the list; a person still listed keeps the row drawn for him.
@@ -100,7 +92,6 @@ test('the picker narrows as the user types; a number, or all of a person\'s, bec
   await expect(page.locator('.phone .label')).toHaveText(['mobile', 'home', 'work']);
   await expect(page.locator('.phone .number')).toHaveText(['+393471112233', '+39 06 555 0101', '+39 06 555 0202']);
   await expect(page.locator(':focus-visible')).toHaveCount(0);  // the focus moved, its ring is for keyboard users
-  expect(await seriousViolations(page), 'phone picker').toEqual([]);
   await lookAt(page, testInfo, 'phones');
   await page.locator('.phone').first().click();
   await page.locator('.navbar [data-id="back"]').click();
@@ -116,7 +107,7 @@ test('the picker narrows as the user types; a number, or all of a person\'s, bec
     [['Anna Rossi', '+393331234567'], ['Anna Rossi', '0212345'], ['Bruno Romano', '+393471112233']]);
 });
 
-test('the unknown person\'s card goes into the book; importing the book brings every number once', async ({ page, start, book }, testInfo) => {
+test('the unknown person\'s card goes into the book', async ({ page, start, book }, testInfo) => {
   const server = await start([[1, 'Beta Gamma Alpha', '+39021234', 0], [2, 'Carla', '+393490001111', 0]]);
   await page.setViewportSize({ width: 320, height: 480 });
   await openApp(page, server);
@@ -125,7 +116,6 @@ test('the unknown person\'s card goes into the book; importing the book brings e
   await expect(titleOf(page)).toHaveText('Unknown');
   await expect(page.locator('.cardheader .heading')).toHaveText('Beta Gamma Alpha');
   await expect(page.locator('.fields .field')).toHaveText(['First nameBeta', 'Middle nameGamma', 'Last nameAlpha', /\+39021234$/]);
-  expect(await seriousViolations(page), 'unknown person').toEqual([]);
   await lookAt(page, testInfo, 'unknown');
 
   const before = fs.readFileSync(book, 'utf8');
@@ -137,22 +127,6 @@ test('the unknown person\'s card goes into the book; importing the book brings e
   expect(card).toMatch(/^BEGIN:VCARD\r\n/);
   expect(card).toMatch(/\r\nN:Alpha;Beta;Gamma;;\r\n/);
   expect(card).toMatch(/\r\nTEL[^:\r\n]*:\+39021234\r\n/);
-
-  // The import: an overlay, then a new row for every number not on the SIM yet (Carla's
-  // and the unknown person's are).
-  await page.evaluate(() => {
-    window.overlays = 0;
-    new MutationObserver((records) => {
-      for (const r of records) window.overlays += [...r.addedNodes].filter((n) => n.classList?.contains('overlay')).length;
-    }).observe(document.getElementById('overlays'), { childList: true });
-  });
-  await page.locator('.toolbar [data-id="tool"]').click();
-  await page.locator('.sheet').getByRole('button', { name: 'Import all contacts' }).click();
-  await page.getByRole('alertdialog').getByRole('button', { name: 'Ok' }).click();
-  await expect.poll(async () => (await newRows(page)).map(([, number]) => number).sort()).toEqual(
-    ['+39027654321', '+393331234567', '+393471112233', '+39065550101', '+39065550202', '0212345'].sort());
-  expect(await page.evaluate(() => window.overlays)).toBeGreaterThanOrEqual(1);
-  await expect(page.locator('.overlay')).toHaveCount(0);
 });
 
 test('with no book the picker opens a .vcf file from the browser, which becomes the book byte for byte', async ({ page, start, book }, testInfo) => {
@@ -161,7 +135,7 @@ test('with no book the picker opens a .vcf file from the browser, which becomes 
   await openApp(page, server);
   const picker = await openPicker(page);
   await expect(picker.locator('.nobody')).toContainText(`No address book: ${book}`);
-  await lookAt(page, testInfo, 'nobook');
+  await lookAt(page, testInfo, 'nobook', false);
   // Several pieces, and bytes a browser's Latin-1 decoder would change (0x80-0x9F: "ò" is
   // C3 B2, "Ā" C4 80).
   const card = 'BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bellè;Niccolò;;;\r\nFN:Niccolò Bellè\r\nTEL:+39 055 123\r\n' +

@@ -3,7 +3,7 @@
 // and the focus goes back where it was when an alert or the busy overlay goes. The write's
 // questions the same way, with axe's verdict on each.
 import fs from 'node:fs';
-import { test, expect, openApp, seriousViolations } from './voryx.mjs';
+import { test, expect, openApp, lookAt } from './voryx.mjs';
 
 // axe is injected as an inline script, which the page's policy refuses.
 test.use({ bypassCSP: true });
@@ -62,97 +62,95 @@ test('Tab reaches every control in order; Enter reads the SIM; Escape cancels th
   await expect(page.locator('.row')).not.toHaveCount(2);
 });
 
-// The write from the keyboard alone, upright on a phone and on a desktop: it asks first
-// with what it would send; the list was read from another SIM (the title area names it),
-// so the write stops and offers to copy the whole list onto this one. Escape answers
-// Cancel each time, and nothing is sent; Tab and Enter choose Write, then Write anyway.
-for (const { width, height } of [{ width: 320, height: 480 }, { width: 1280, height: 800 }]) {
-  test(`at ${width}x${height} the write asks first and a SIM swap offers to copy the list`, async ({ page, serve }, testInfo) => {
-    await page.setViewportSize({ width, height });
-    const simFile = testInfo.outputPath('sim.txt');
-    const server = await serve({
-      phonebook: [[1, 'Anna B', '+3901', 3], [2, 'Bruno', '+3902', 1], [3, 'Carla', '+3903', 0]],
-      simcard: [['sim', '89390100009999999990', '222019999999999']],
-    }, {}, ['--simulate', '--sim-file', simFile, '--iccid', '89390100001234567895']);
-    await openApp(page, server);
-    const simBefore = fs.readFileSync(simFile, 'utf8');  // a new SIM file is saved at start
-    const title = page.locator('.navbar .title');
-    const subtitle = page.locator('.navbar .subtitle');
-    await expect(subtitle).toHaveText('SIM \u20269999990');
-    // Both lines fit the bar: the title on one line, above the SIM's name.
+// The write from the keyboard alone: it asks first with what it would send; the list was
+// read from another SIM (the title area names it), so the write stops and offers to copy
+// the whole list onto this one. Escape answers Cancel each time, and nothing is sent; Tab
+// and Enter choose Write, then Write anyway. Each question looked at in three sizes.
+test('the write asks first and a SIM swap offers to copy the list', async ({ page, serve }, testInfo) => {
+  await page.setViewportSize({ width: 320, height: 480 });
+  const simFile = testInfo.outputPath('sim.txt');
+  const server = await serve({
+    phonebook: [[1, 'Anna B', '+3901', 3], [2, 'Bruno', '+3902', 1], [3, 'Carla', '+3903', 0]],
+    simcard: [['sim', '89390100009999999990', '222019999999999']],
+  }, {}, ['--simulate', '--sim-file', simFile, '--iccid', '89390100001234567895']);
+  await openApp(page, server);
+  const simBefore = fs.readFileSync(simFile, 'utf8');  // a new SIM file is saved at start
+  const title = page.locator('.navbar .title');
+  const subtitle = page.locator('.navbar .subtitle');
+  await expect(subtitle).toHaveText('SIM \u20269999990');
+  // Both lines fit the bar: the title on one line, above the SIM's name.
+  await lookAt(page, testInfo, 'write-titles', async () => {
     const [bar, titleBox, subBox] = await Promise.all([page.locator('.navbar'), title, subtitle].map((l) => l.boundingBox()));
     expect(titleBox.height).toBeLessThan(30);
     expect(titleBox.y + titleBox.height).toBeLessThanOrEqual(subBox.y + 0.5);
     expect(subBox.y + subBox.height).toBeLessThanOrEqual(bar.y + bar.height + 0.5);
     expect(await title.evaluate((el) => el.scrollWidth <= el.clientWidth)).toBe(true);
+  }, { axe: false });
 
-    const focused = page.locator(':focus');
-    const write = page.locator('.toolbar [data-id="scrivi"]');
-    for (let i = 0; i < 20 && !(await write.evaluate((el) => el === document.activeElement)); ++i) {
-      await page.keyboard.press('Tab');
-    }
-    await expect(write).toBeFocused();
-    const marks = async () => page.locator('.row').evaluateAll((rows) => rows.map((r) => r.className.match(/gray|green|red|cyan/)?.[0]));
-    const overlays = async () => page.evaluate(async () => (await (await fetch('/api/state')).json()).overlays);
-    const kMarked = ['cyan', 'green', 'gray'];
-    expect(await marks()).toEqual(kMarked);
+  const focused = page.locator(':focus');
+  const write = page.locator('.toolbar [data-id="scrivi"]');
+  for (let i = 0; i < 20 && !(await write.evaluate((el) => el === document.activeElement)); ++i) {
+    await page.keyboard.press('Tab');
+  }
+  await expect(write).toBeFocused();
+  const marks = async () => page.locator('.row').evaluateAll((rows) => rows.map((r) => r.className.match(/gray|green|red|cyan/)?.[0]));
+  const overlays = async () => page.evaluate(async () => (await (await fetch('/api/state')).json()).overlays);
+  const kMarked = ['cyan', 'green', 'gray'];
+  expect(await marks()).toEqual(kMarked);
 
-    const confirmWrite = page.getByRole('alertdialog', { name: 'Write 2 changes to the SIM? (1 new, 1 changed)' });
-    const otherSim = page.getByRole('alertdialog', { name: 'Write to SIM' });
-    // Each SIM's name drawn whole (a word joiner after its ellipsis).
-    const kOtherSim = 'This is not the SIM the list was read from (read from \u2026\u20609999990, this SIM is \u2026\u20604567895). ' +
-      'Read this SIM first, or tap Write anyway to copy the whole list onto it.';
-    // Enter, then Write (Tab, Enter): the write runs, finds the other SIM and asks.
-    const writeToOtherSim = async () => {
-      await page.keyboard.press('Enter');
-      await expect(confirmWrite.getByRole('button', { name: 'Cancel' })).toBeFocused();
-      await page.keyboard.press('Tab');
-      await expect(confirmWrite.getByRole('button', { name: 'Write' })).toBeFocused();
-      await page.keyboard.press('Enter');
-      await expect(otherSim).toHaveAccessibleDescription(kOtherSim, { timeout: 30_000 });
-      await expect(otherSim.getByRole('button', { name: 'Cancel' })).toBeFocused();
-    };
-
-    // The question, then Escape: nothing starts, every mark stays.
+  const confirmWrite = page.getByRole('alertdialog', { name: 'Write 2 changes to the SIM? (1 new, 1 changed)' });
+  const otherSim = page.getByRole('alertdialog', { name: 'Write to SIM' });
+  // Each SIM's name drawn whole (a word joiner after its ellipsis).
+  const kOtherSim = 'This is not the SIM the list was read from (read from \u2026\u20609999990, this SIM is \u2026\u20604567895). ' +
+    'Read this SIM first, or tap Write anyway to copy the whole list onto it.';
+  // Enter, then Write (Tab, Enter): the write runs, finds the other SIM and asks.
+  const writeToOtherSim = async () => {
     await page.keyboard.press('Enter');
     await expect(confirmWrite.getByRole('button', { name: 'Cancel' })).toBeFocused();
-    await expect(confirmWrite.getByRole('button', { name: 'Write' })).toBeVisible();
-    expect(await seriousViolations(page)).toEqual([]);
-    await page.screenshot({ path: testInfo.outputPath(`write-confirm-${width}x${height}.png`) });
-    await page.keyboard.press('Escape');
-    await expect(confirmWrite).toHaveCount(0);
-    await expect(write).toBeFocused();
-    expect(await overlays()).toEqual({});
-    expect(await marks()).toEqual(kMarked);
-
-    // Another SIM, then Escape: nothing written, every mark stays.
-    await writeToOtherSim();
-    expect(await seriousViolations(page)).toEqual([]);
-    await page.screenshot({ path: testInfo.outputPath(`write-other-sim-${width}x${height}.png`) });
-    await page.keyboard.press('Escape');
-    await expect(otherSim).toHaveCount(0);
-    await expect(write).toBeFocused();
-    expect(await marks()).toEqual(kMarked);
-    expect(fs.readFileSync(simFile, 'utf8')).toBe(simBefore);  // the SIM was never changed
-
-    // Write anyway: the overlay says what the copy sends; the end alert that it is done.
-    await writeToOtherSim();
     await page.keyboard.press('Tab');
-    await expect(otherSim.getByRole('button', { name: 'Write anyway' })).toBeFocused();
+    await expect(confirmWrite.getByRole('button', { name: 'Write' })).toBeFocused();
     await page.keyboard.press('Enter');
-    await expect(page.locator('.overlay .caption')).toHaveText(/^Every entry of the list is written onto this SIM/);
-    await page.screenshot({ path: testInfo.outputPath(`write-copy-${width}x${height}.png`) });
-    const done = page.getByRole('alertdialog', { name: 'Write to SIM' });
-    await expect(done).toHaveAccessibleDescription('The whole list was copied onto this SIM; the list now belongs to it.',
-      { timeout: 30_000 });
-    await expect(done.getByRole('button', { name: 'Ok' })).toBeFocused();
-    await page.keyboard.press('Enter');
-    await expect(done).toHaveCount(0);
-    expect(await marks()).toEqual(['gray', 'gray', 'gray']);
-    await expect(subtitle).toHaveText('SIM \u20264567895');
-    const sim = fs.readFileSync(simFile, 'utf8');
-    for (const [location, name, number] of [[1, 'Anna B', '\\+3901'], [2, 'Bruno', '\\+3902'], [3, 'Carla', '\\+3903']]) {
-      expect(sim).toMatch(new RegExp(`^adn ${location} [0-9A-Fa-f]+ +# ${name} \\| ${number}`, 'm'));
-    }
-  });
-}
+    await expect(otherSim).toHaveAccessibleDescription(kOtherSim, { timeout: 30_000 });
+    await expect(otherSim.getByRole('button', { name: 'Cancel' })).toBeFocused();
+  };
+
+  // The question, then Escape: nothing starts, every mark stays.
+  await page.keyboard.press('Enter');
+  await expect(confirmWrite.getByRole('button', { name: 'Cancel' })).toBeFocused();
+  await expect(confirmWrite.getByRole('button', { name: 'Write' })).toBeVisible();
+  await lookAt(page, testInfo, 'write-confirm');
+  await page.keyboard.press('Escape');
+  await expect(confirmWrite).toHaveCount(0);
+  await expect(write).toBeFocused();
+  expect(await overlays()).toEqual({});
+  expect(await marks()).toEqual(kMarked);
+
+  // Another SIM, then Escape: nothing written, every mark stays.
+  await writeToOtherSim();
+  await lookAt(page, testInfo, 'write-other-sim');
+  await page.keyboard.press('Escape');
+  await expect(otherSim).toHaveCount(0);
+  await expect(write).toBeFocused();
+  expect(await marks()).toEqual(kMarked);
+  expect(fs.readFileSync(simFile, 'utf8')).toBe(simBefore);  // the SIM was never changed
+
+  // Write anyway: the overlay says what the copy sends; the end alert that it is done.
+  await writeToOtherSim();
+  await page.keyboard.press('Tab');
+  await expect(otherSim.getByRole('button', { name: 'Write anyway' })).toBeFocused();
+  await page.keyboard.press('Enter');
+  await expect(page.locator('.overlay .caption')).toHaveText(/^Every entry of the list is written onto this SIM/);
+  await page.screenshot({ path: testInfo.outputPath('write-copy.png') });
+  const done = page.getByRole('alertdialog', { name: 'Write to SIM' });
+  await expect(done).toHaveAccessibleDescription('The whole list was copied onto this SIM; the list now belongs to it.',
+    { timeout: 30_000 });
+  await expect(done.getByRole('button', { name: 'Ok' })).toBeFocused();
+  await page.keyboard.press('Enter');
+  await expect(done).toHaveCount(0);
+  expect(await marks()).toEqual(['gray', 'gray', 'gray']);
+  await expect(subtitle).toHaveText('SIM \u20264567895');
+  const sim = fs.readFileSync(simFile, 'utf8');
+  for (const [location, name, number] of [[1, 'Anna B', '\\+3901'], [2, 'Bruno', '\\+3902'], [3, 'Carla', '\\+3903']]) {
+    expect(sim).toMatch(new RegExp(`^adn ${location} [0-9A-Fa-f]+ +# ${name} \\| ${number}`, 'm'));
+  }
+});

@@ -3,9 +3,7 @@
 // finds nothing serious; how it looks at three sizes.
 import fs from 'node:fs';
 import path from 'node:path';
-import { test, expect, openApp, seriousViolations } from './voryx.mjs';
-
-const kSizes = [[320, 480], [480, 320], [1280, 800]];
+import { test, expect, openApp, lookAt } from './voryx.mjs';
 
 // axe is injected as an inline script, which the page's policy refuses.
 test.use({ bypassCSP: true });
@@ -32,11 +30,9 @@ test('setup: the check mark follows the tapped row, Done stores it, Back does no
   await expect(first).toHaveAttribute('aria-checked', 'true');
   await expect(second).toHaveAttribute('aria-checked', 'false');
   await expect(group.locator('.choice[aria-checked="true"] .check')).toHaveCount(1);
-  expect(await seriousViolations(page)).toEqual([]);
 
   // Grouped table geometry: 50 px rows, titles fitting their rows, the check mark inside the row.
-  for (const [width, height] of kSizes) {
-    await page.setViewportSize({ width, height });
+  await lookAt(page, testInfo, 'setup', async (width, height) => {
     const rows = await group.locator('.choice').evaluateAll((els) => els.map((el) => {
       const r = el.getBoundingClientRect();
       const t = el.querySelector('.choicetitle');
@@ -44,10 +40,7 @@ test('setup: the check mark follows the tapped row, Done stores it, Back does no
       return { h: r.height, fits: t.scrollWidth <= t.clientWidth, checkInside: c.right <= r.right && c.left >= r.left };
     }));
     expect(rows, `${width}x${height}`).toEqual([{ h: 50, fits: true, checkInside: true }, { h: 50, fits: true, checkInside: true }]);
-    const file = testInfo.outputPath(`setup-${width}x${height}.png`);
-    await page.screenshot({ path: file });
-    await testInfo.attach(`setup ${width}x${height}`, { path: file, contentType: 'image/png' });
-  }
+  });
 
   await second.click();
   await expect(second).toHaveAttribute('aria-checked', 'true');
@@ -120,17 +113,12 @@ for (const { name, key, before } of kSwitches) {
     await page.keyboard.press('Space');
     await expect(flag).toHaveAttribute('aria-checked', 'true');
     await expect(flag).toBeFocused();
-    expect(await seriousViolations(page)).toEqual([]);
-    for (const [width, height] of kSizes) {
-      await page.setViewportSize({ width, height });
+    await lookAt(page, testInfo, `setup-${key}`, async (width) => {
       await flag.scrollIntoViewIfNeeded();
       const box = await flag.boundingBox();
       expect(box.height).toBe(50);
       expect(box.x + box.width).toBeLessThanOrEqual(width);
-      const file = testInfo.outputPath(`setup-${key}-${width}x${height}.png`);
-      await page.screenshot({ path: file });
-      await testInfo.attach(`setup ${key} ${width}x${height}`, { path: file, contentType: 'image/png' });
-    }
+    });
     await page.locator('.navbar [data-id="done"]').click();
     await expect(title).toHaveText(mainTitle);
     await expect.poll(() => storedPreference(server, key)).toBe(1);
@@ -162,7 +150,6 @@ test('setup: the phonebook store shown, chosen by mouse and by keyboard; the mai
   await expect(books.getByRole('radio')).toHaveText(['SIM phonebook (SM)', 'Own numbers (ON)', 'Fixed dialling (FD)',
     'Phone memory (ME)', 'Emergency numbers (EN)', 'Service numbers (SDN)']);
   await expect(books.getByRole('radio', { name: 'SIM phonebook (SM)' })).toHaveAttribute('aria-checked', 'true');
-  expect(await seriousViolations(page)).toEqual([]);
   const fixed = books.getByRole('radio', { name: 'Fixed dialling (FD)' });
   await fixed.click();
   await expect(fixed).toHaveAttribute('aria-checked', 'true');
@@ -173,10 +160,7 @@ test('setup: the phonebook store shown, chosen by mouse and by keyboard; the mai
   await expect(title).toHaveText('Vorx FD (2/10)');
   await expect(page.locator('.subtitle')).toHaveText(/^Fixed dialling · SIM …\d{7}$/);
   await expect(page.locator('.row')).toHaveCount(2);
-  for (const [width, height] of kSizes) {
-    await page.setViewportSize({ width, height });
-    await page.screenshot({ path: testInfo.outputPath(`store-main-${width}x${height}.png`) });
-  }
+  await lookAt(page, testInfo, 'store-main', undefined, { axe: false });
 
   // By keyboard: the emergency numbers, read only, with neither an add button nor edits.
   await page.setViewportSize({ width: 480, height: 320 });
@@ -185,12 +169,7 @@ test('setup: the phonebook store shown, chosen by mouse and by keyboard; the mai
   await emergency.focus();
   await page.keyboard.press('Space');
   await expect(emergency).toHaveAttribute('aria-checked', 'true');
-  for (const [width, height] of kSizes) {
-    await page.setViewportSize({ width, height });
-    const file = testInfo.outputPath(`store-setup-${width}x${height}.png`);
-    await page.screenshot({ path: file, fullPage: true });
-    await testInfo.attach(`setup stores ${width}x${height}`, { path: file, contentType: 'image/png' });
-  }
+  await lookAt(page, testInfo, 'store-setup', undefined, { fullPage: true });
   await page.locator('.navbar [data-id="done"]').focus();
   await page.keyboard.press('Enter');
   await read();

@@ -141,3 +141,23 @@ export async function seriousViolations(page) {
     .filter((v) => v.impact === 'serious' || v.impact === 'critical')
     .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
 }
+
+// The window sizes every screen is looked at: a phone upright and sideways, a desktop.
+export const kSizes = [[320, 480], [480, 320], [1280, 800]];
+
+// The screen as it stands, looked at: axe finds nothing serious on it (unless `axe` is
+// false), then at each size, once the layout has settled, `check(width, height)` holds
+// and a picture `<name>-<width>x<height>.png` is attached to the test. The window is
+// 320x480 again afterwards.
+export async function lookAt(page, testInfo, name, check = async () => {}, { axe = true, fullPage = false } = {}) {
+  if (axe) expect(await seriousViolations(page), name).toEqual([]);
+  for (const [width, height] of kSizes) {
+    await page.setViewportSize({ width, height });
+    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+    await check(width, height);
+    const file = testInfo.outputPath(`${name}-${width}x${height}.png`);
+    await page.screenshot({ path: file, fullPage });
+    await testInfo.attach(`${name} ${width}x${height}`, { path: file, contentType: 'image/png' });
+  }
+  await page.setViewportSize({ width: 320, height: 480 });
+}

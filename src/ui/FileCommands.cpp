@@ -1,0 +1,100 @@
+#include "ui/FileCommands.h"
+
+#include <memory>
+
+#include "base/DebugLog.h"
+#include "base/Desktop.h"
+#include "base/FileIo.h"
+#include "base/Localized.h"
+#include "entries/AddressBook.h"
+#include "entries/Csv.h"
+#include "entries/Import.h"
+#include "entries/SupportMail.h"
+#include "ui/MailComposer.h"
+#include "ui/TransferController.h"
+
+namespace voryx {
+
+void FileCommands::failed(const char* title, const std::string& why, const std::string& detail) {
+  app_.showAlert({localized(title), localized(why) + " " + detail, nullptr, localized("Ok"), {}});
+}
+
+void FileCommands::showWaitOverlay(int tag) {
+  app_.addOverlay(tag, waitOverlay(localized("Please wait..."), false));
+}
+
+void FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
+  auto book = entries::readAddressBook(paths_.contacts);
+  if (!book) return failed("T1", "No address book:", book.error().detail);
+  entries::ImportOptions o;
+  o.lastFirst = preferences_.integer(kPrefLastFirst, 0);
+  o.maxSIM = sim.maxSIM;
+  o.maxSIMLen = sim.maxSIMLen;
+  o.nameSets = preferences_.integer(kPrefNameSets, 0);
+  o.createLog = sim.createLog;
+  o.busy = kScreenBusy;  // the main loop waits for a lock no longer than any screen does
+  const auto report = entries::importAll(paths_.database(), book->persons, o);
+  if (report.end == entries::ImportReport::End::SimFull) {
+    app_.showAlert({localized("Add phone number"), localized("SIM is full!"), fullAnswer, localized("Ok"), {}});
+  } else if (report.end == entries::ImportReport::End::DatabaseError) {
+    app_.showAlert({localized("Database error"),
+                    localized("The import stopped; the entries added before stay.") + "\n" + report.detail, nullptr,
+                    localized("Ok"), {}});
+  }
+}
+
+void FileCommands::restore(const Sim& sim) {
+  auto report = entries::restoreCsv(csvFile(), paths_.database(), sim.maxSIM, kScreenBusy);
+  if (!report) return failed("T7", "Nothing was restored:", report.error().detail);
+  if (report->leftOut == 0 && report->skipped == 0) return;
+  std::string message = entries::skippedLinesText(report->skipped, report->skippedLines);
+  if (report->leftOut > 0) {
+    if (!message.empty()) message += "\n";
+    message += std::to_string(report->leftOut) + " " + localized("lines were left out: the SIM holds") + " " +
+               std::to_string(sim.maxSIM);
+  }
+  app_.showAlert({localized("T7"), message, nullptr, localized("Ok"), {}});
+}
+
+std::optional<FileCommands::Exported> FileCommands::exportCsv(const std::vector<SimEntry>& list) {
+  const std::string warning = entries::notRestorableText(entries::entriesNotRestorable(list));
+  if (Status written = entries::exportCsv(csvFile(), list); !written) {
+    failed("T6", "The file was not written:", written.error().detail);
+    return std::nullopt;
+  }
+  return Exported{localized("File Voryx.csv create into") + " " + paths_.exportDir.string(),
+                  (warning.empty() ? "" : warning + "\n") + localized("Do you want view it?")};
+}
+
+std::optional<FileCommands::Exported> FileCommands::exportVCard(const std::vector<SimEntry>& list) {
+  const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
+  if (Status written = entries::exportVCards(paths_.exportDir / "Voryx.vcf", list, lastFirst,
+                                             entries::VCardVersion::V40);
+      !written) {
+    failed("T8", "The file was not written:", written.error().detail);
+    return std::nullopt;
+  }
+  return Exported{localized("File Voryx.vcf create into") + " " + paths_.exportDir.string(),
+                  localized("Do you want view it?")};
+}
+
+void FileCommands::viewExport(const char* name, const char* type) {
+  auto bytes = readWholeFile(paths_.exportDir / name);
+  if (!bytes) return;
+  app_.openURL(app_.serveFile({type, name, std::move(*bytes)}));
+  openOnDesktop(paths_.exportDir);
+}
+
+bool FileCommands::startLog() {
+  if (DebugLog::start()) return true;
+  failed("T4", "The debug log cannot be written:", DebugLog::path().string());
+  return false;
+}
+
+void FileCommands::sendLog() {
+  auto mail = entries::makeSupportMail(entries::supportAddress(preferences_), DebugLog::contents());
+  app_.navigation().present(std::make_unique<MailComposer>(app_, std::move(mail), DebugLog::path().parent_path()),
+                            kit::NavigationController::Transition::PageCurl);
+}
+
+}  // namespace voryx

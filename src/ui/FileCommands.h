@@ -1,0 +1,67 @@
+#pragma once
+// The main screen's commands on files, apart from the screen itself: the import of the
+// address book, the CSV export and restore, the vCard export, the debug log and its
+// support mail. Each says in an alert what went wrong; the list stays the screen's, which
+// reloads it after an import or a restore. Main loop only.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Paths.h"
+#include "store/Preferences.h"
+#include "store/SimEntry.h"
+#include "ui/kit/UiApplication.h"
+
+namespace voryx {
+
+class FileCommands {
+ public:
+  // Everything given must outlive the commands.
+  FileCommands(kit::UiApplication& app, const Paths& paths, Preferences& preferences)
+      : app_(app), paths_(paths), preferences_(preferences) {}
+
+  // What the import and the restore need of the SIM as the last read found it.
+  struct Sim {
+    int maxSIM = 0;
+    int maxSIMLen = 0;
+    int createLog = 0;
+  };
+  // "Please wait..." over the whole screen (overlay `tag`), for the import and the restore.
+  void showWaitOverlay(int tag);
+  // Every number of every person of the address book into free locations. A full SIM:
+  // the "SIM is full!" alert, answered to `fullAnswer`; a database failure stops it with
+  // an alert; the rows added before stay.
+  void importAll(const Sim& sim, kit::AlertDelegate* fullAnswer);
+  // The phonebook replaced by the CSV file's entries; what was skipped or left out is told.
+  void restore(const Sim& sim);
+
+  // The question after an export: whether to view the file.
+  struct Exported {
+    std::string title;
+    std::string message;
+  };
+  // `list` into Voryx.csv of the export folder (what cannot come back from it is told in
+  // the question), or as vCards 4.0 into Voryx.vcf, names split by the name order. None
+  // when the file was not written: the alert has said why.
+  std::optional<Exported> exportCsv(const std::vector<SimEntry>& list);
+  std::optional<Exported> exportVCard(const std::vector<SimEntry>& list);
+  // The exported file `name` as a download of type `type`, and the folder on the desktop.
+  void viewExport(const char* name, const char* type);
+
+  // Empties the debug log ("LOG START") and turns logging on; false, after an alert saying
+  // so, when the log cannot be written.
+  bool startLog();
+  // The support mail of the log as it stands now, in the composer.
+  void sendLog();
+
+ private:
+  std::filesystem::path csvFile() const { return paths_.exportDir / "Voryx.csv"; }
+  void failed(const char* title, const std::string& why, const std::string& detail);
+
+  kit::UiApplication& app_;
+  const Paths& paths_;
+  Preferences& preferences_;
+};
+
+}  // namespace voryx
