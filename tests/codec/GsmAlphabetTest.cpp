@@ -92,6 +92,7 @@ TEST(GsmAlphabetTest, ReadsUtf8) {
   }
   EXPECT_EQ(toUtf16(U"\U0001F600"), u"\xD83D\xDE00");
   EXPECT_EQ(utf16ToUtf8(u"\xD83D\xDE00"), "\U0001F600");
+  EXPECT_EQ(utf16ToUtf8(u"\u007F\u0080\u07FF\u0800\uFFFF"), "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF");
   EXPECT_EQ(utf16ToUtf8(u"\xD83D" "A\xDE00"), "\uFFFD" "A\uFFFD");
 }
 

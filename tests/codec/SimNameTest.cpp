@@ -33,6 +33,7 @@ const DecodeCase kDecodes[] = {
     {"4142FFFFFFFF", "AB"},
     {"41FF42", "A"},
     {"E9", "é"},
+    {"4180", "A\u0080"},  // 80 too is Latin-1, not the alphabet's @
     {"FFFF", ""},
     // 80 form: FFFF units pad the end only; a lone last byte is dropped, also before
     // the padding (never U+00FF).
@@ -49,6 +50,7 @@ const DecodeCase kDecodes[] = {
     // padding; a count of 0 gives nothing.
     {"810308C1FF41", "\u0441\u047FA"},
     {"810208C1FF", "\u0441"},
+    {"810108FF", ""},  // padding only
     {"810508C141FFFFFFFF", "\u0441A"},
     {"81FF08C141FFFF", "\u0441A"},
     {"82050410C141FFFFFF", "\u0451A"},

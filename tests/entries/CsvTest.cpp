@@ -155,6 +155,7 @@ TEST_F(CsvDbTest, RestoreIsAllOrNothing) {
   ASSERT_TRUE(capped.ok());
   EXPECT_EQ(capped->leftOut, 1);
   EXPECT_EQ(rows().back(), (SimEntry{3, "C", "3", kMarkChanged}));
+  EXPECT_EQ(restore("A;1\nB;2\nC;3\n", 3)->leftOut, 0);  // as many as it has: all go
   // A header alone: the table is emptied, as any restore replaces it.
   EXPECT_EQ(restore("Name;Number;Type\n", 3)->skippedLines, std::vector<int>{1});
   EXPECT_TRUE(rows().empty());

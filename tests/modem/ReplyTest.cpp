@@ -24,6 +24,7 @@ const Case kReplies[] = {
     {"+CME ERROR: not found\r\n", ReplyKind::NotFound, "+CME ERROR: not found", 22},
     {"+CME ERROR: Not Found\r\n", ReplyKind::NotFound, "+CME ERROR: Not Found", 22},
     {"+CMS ERROR: not found\r\n", ReplyKind::Error, "+CMS ERROR: not found"},
+    {"+CMS ERROR: 22\r\n", ReplyKind::Error, "+CMS ERROR: 22", 22},  // "not found" is the phone's 22 only
     {"+CME ERROR: 21\r\n", ReplyKind::Error, "+CME ERROR: 21", 21},
     {"+CMS ERROR: 321", ReplyKind::Error, "+CMS ERROR: 321", 321},
     {"+CMS ERROR: memory full\r\n", ReplyKind::Error, "+CMS ERROR: memory full", 322},
@@ -41,6 +42,10 @@ const Case kReplies[] = {
     // The last final result counts: "ERROR" in a message text is not one.
     {"+CMGL: 1,\"REC READ\",\"1\",,\r\nERROR 404\r\nERROR\r\n\r\nOK\r\n", ReplyKind::Ok, "OK", {}, 3},
     {"\0\r\nOK\r\n"s, ReplyKind::Ok, "OK", {}, 1},
+    // A text line that only begins like a final result is none; a number with more after
+    // it is no error number.
+    {"+CMGL: 1,\"REC READ\",\"1\",,\r\nOKAY\r\n", ReplyKind::Incomplete, "", {}, 2},
+    {"+CME ERROR: 3x\r\n", ReplyKind::Error, "+CME ERROR: 3x"},
 };
 
 TEST(ReplyTest, ClassifiesByTheLastFinalResult) {

@@ -24,6 +24,7 @@ TEST(PassJournalTest, ReadsBackWholeRecordsOnly) {
       {"torn last line", both.substr(0, both.size() - 3), "t1", 1},
       {"garbage line skipped", head + "{\"e\":1}\n\xff\xfe\n" + passJournalLine(kErased), "t1", 1},
       {"out of range entry", head + R"({"e":99999999999,"d":"","n":"","o":2,"w":0})" "\n", "t1", 0},
+      {"no such kind of record", head + R"({"e":1,"d":"","n":"","o":2,"w":2})" "\n", "t1", 0},
       {"no head", passJournalLine(kWritten), "", 0},
       {"empty token", passJournalHead("") + passJournalLine(kWritten), "", 0},
       {"empty", "", "", 0},

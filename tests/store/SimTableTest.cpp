@@ -126,6 +126,11 @@ Confirmed written(SimEntry sent, std::optional<std::int32_t> storedAt = std::nul
   return {std::move(sent), What::Written, storedAt};
 }
 Confirmed erased(SimEntry sent) { return {std::move(sent), What::Erased, std::nullopt}; }
+Confirmed cut(SimEntry sent, std::string took) {  // written; the SIM holds the name as `took`
+  Confirmed c = written(std::move(sent));
+  c.took = std::move(took);
+  return c;
+}
 
 TEST_F(SimTableTest, SweepAppliesWhatThePassConfirmed) {
   struct Case {
@@ -146,6 +151,9 @@ TEST_F(SimTableTest, SweepAppliesWhatThePassConfirmed) {
        "(1,'Ann B','1',1),(2,'Bob','9',3),(3,'Cy','3',2)",
        {written({1, "Ann", "1", 1}), written({2, "Bob", "2", 3}), written({3, "Cy", "3", 3})},
        {{1, "Ann B", "1", 3}, {2, "Bob", "9", 3}, {3, "Cy", "3", 2}}},
+      {"written, the SIM holds less of the name: the row takes it, unless changed since", pb,
+       "(1,'Annabella','1',1),(2,'Bob B','2',3)", {cut({1, "Annabella", "1", 1}, "Anna"), cut({2, "Bob", "2", 3}, "Bo")},
+       {{1, "Anna", "1", 0}, {2, "Bob B", "2", 3}}},
       {"erased: removed when unchanged, else kept", pb, "(1,'Ann','1',2),(2,'Bob','2',3)",
        {erased({1, "Ann", "1", 2}), erased({2, "Bob", "2", 2})}, {{2, "Bob", "2", 3}}},
       {"a row gone: nothing; NULL reads as empty", pb, "(2,NULL,NULL,1),(5,'Eve','5',1)",

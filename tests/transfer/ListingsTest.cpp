@@ -83,7 +83,7 @@ const CpbrCase kPhonebooks[] = {
     // Lines that do not fit are skipped: truncated, garbage, over-long location.
     {"+CPBR: 1,\"1\",129,\"41\"\r\n+CPBR: 2,\"2\",129,\"4", {"1|1|129|41"}},
     {"+CPBR: 99999999999,\"1\",129,\"41\"\r\n+CPBR: x,\"1\",129,\"41\"\r\n+CPBR: 4,5,129,\"41\"\r\n"
-     "+CPBR: -1,\"1\",129,\"41\"\r\n+CPBR: 9\r\n+CPBR:\r\n",
+     "+CPBR: -1,\"1\",129,\"41\"\r\n+CPBR: 9\r\n+CPBR: 6,\"6\"\r\n+CPBR:\r\n",
      {}},
     {"OK\r\n", {}},
     {"", {}},
@@ -159,8 +159,9 @@ const CmglCase kMessages[] = {
      {"1|REC READ|1|a\nb", "2|REC READ|2|", "3|REC READ|3|x\0y"s}},
     // Truncated: the text so far; a cut header gives no row and no text to the one before.
     {"+CMGL: 1,\"REC READ\",\"1\",,\r\nHel", {"1|REC READ|1|Hel"}},
+    {"+CMGL: 1,\"REC READ\",\"1\"\r\nNo alpha\r\nOK\r\n", {"1|REC READ|1|No alpha"}},  // nothing after the number
     {"+CMGL: 1,\"REC READ\",\"1\",,\r\nHello\r\n+CMGL: 2,\"REC RE", {"1|REC READ|1|Hello"}},
-    {"+CMGL: 99999999999,\"REC READ\",\"1\",,\r\nlost\r\n+CMGL: x\r\nlost\r\nOK\r\n", {}},
+    {"+CMGL: 99999999999,\"REC READ\",\"1\",,\r\nlost\r\n+CMGL: x\r\nlost\r\n+CMGL: -1,\"REC READ\",\"1\",,\r\nlost\r\nOK\r\n", {}},
     {"OK\r\n", {}},
     {"+CMS ERROR: 321\r\n", {}},
     {"", {}},

@@ -363,6 +363,7 @@ TEST(HostAllowedTest, NamesTheBoundAddressOrTheNameAskedFor) {
       {"[::1]:8080", "::1", "", true},                {"localhost:8080", "::1", "", true},
       {"::1:8080", "::1", "", false},                 {"[::1", "::1", "", false},
       {"10.0.0.7:8080", "0.0.0.0", "", true},         {"myhost.lan:8080", "0.0.0.0", "", false},
+      {"10.0.0.7:8080", "192.168.1.5", "", false},    {"10.0.0.7:8080", "192.168.1.5", "myhost.lan", false},
       {"", "127.0.0.1", "", false},
       {"MyHost.LAN:8080", "192.168.1.5", "myhost.lan", true},
       {"192.168.1.5:8080", "192.168.1.5", "myhost.lan", true},
@@ -425,6 +426,16 @@ TEST_F(WebServerTest, ThePagesPolicyLetsItFrameAndAskTheFrameAddress) {
   const std::string policy = r->get_header_value("Content-Security-Policy");
   EXPECT_NE(policy.find("connect-src 'self' http://127.0.0.1:9; frame-src 'self' http://127.0.0.1:9;"), std::string::npos)
       << policy;
+}
+
+// The token matches whole: not one byte more, less or other, wherever it lies.
+TEST(TokenMatchTest, TakesTheWholeTokenOnly) {
+  const std::string token = "0123456789abcdef0123456789abcdef";
+  EXPECT_TRUE(constantTimeEquals(token, token));
+  for (const std::string& other : {"x" + token.substr(1), token.substr(0, 31) + "x", token + std::string(1, '\0'),
+                                   token.substr(0, 31), std::string()}) {
+    EXPECT_FALSE(constantTimeEquals(other, token)) << other;
+  }
 }
 
 TEST(CookieValueTest, FindsTheNamedCookieOnly) {
