@@ -249,7 +249,7 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
     if (Verdict v = judged(s, scope, readRecord(s, book, adn, n, old)); v != Verdict::Go) return v;
     if (book.extInUse[part]) oldChain = adnExtensions(old, extension);
   }
-  auto freeChain = [&] {
+  auto freeChain = [&, part = part] {  // a copy: older compilers cannot capture a binding
     for (int k : oldChain) {
       if (updateRecord(s, book, *book.ext1[part], k, freeExt1Record()).ok()) book.freeExt[part].push_back(k);
     }
