@@ -14,3 +14,6 @@ CREATE TABLE simpass (store TEXT PRIMARY KEY, token TEXT);
 -- Which SMS are parts of a message sent in parts (by index): the sender's reference, the
 -- count of parts and this part's number, from the concatenation header.
 CREATE TABLE simparts (entry INTEGER PRIMARY KEY, reference INTEGER, total INTEGER, part INTEGER);
+-- Each SMS as the SIM holds it (by index): its status byte, then the service centre's
+-- address and the PDU, in hexadecimal; a write keeps a message's status, sender and time.
+CREATE TABLE simpdu (entry INTEGER PRIMARY KEY, record TEXT);

@@ -7,6 +7,7 @@
 #include "app/Commands.h"
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
+#include "base/Localized.h"
 #include "entries/Backup.h"
 #include "store/Phonebooks.h"
 #include "store/Preferences.h"
@@ -117,6 +118,12 @@ int restore(const BackupOptions& options) {
               << report->bookEntriesErased << " marked deleted in the phonebooks";
     for (Phonebook book : report->booksRestored) std::cerr << " " << phonebookKind(book).code;
     std::cerr << " (\"voryx write --store ...\" carries each to the SIM)\n";
+  }
+  if (report->messagesWithoutRecords > 0) {
+    std::cerr << "voryx restore-backup: "
+              << localized("this backup keeps the messages' texts only, not their status or time: they are "
+                           "stored as sent messages")
+              << " (" << report->messagesWithoutRecords << ")\n";
   }
   if (!report->copySim) {
     std::cerr << "voryx restore-backup: the local copy has not been read from a SIM: read the SIM to restore "

@@ -36,7 +36,7 @@ int runCardSim(const CardSimArgs& args) {
   for (const auto& f : args.faults) {
     if (!sim::parseFault(f, options.faults) || options.faults.muteAtWrite || options.faults.lateAtWrite) {
       std::cerr << "voryx card-sim: unknown fault \"" << f << "\" (error-at-write=K: 6F00, hangup-at-write=K: the card "
-                << "taken out)\n";
+                << "taken out, lost-at-write=K: taken out once the record is written)\n";
       return 2;
     }
   }

@@ -45,7 +45,7 @@ int runModemSim(const ModemSimArgs& args) {
     if (!sim::parseFault(f, options.faults)) {
       std::cerr << "voryx modem-sim: unknown fault \"" << f
                 << "\" (silence, huge-reply, nul-bytes, error-at-write=K, mute-at-write=K, "
-                   "hangup-at-write=K, late-at-write=K, listing-error, charset-test-error)\n";
+                   "hangup-at-write=K, late-at-write=K, lost-at-write=K, listing-error, charset-test-error)\n";
       return 2;
     }
   }
@@ -134,7 +134,7 @@ void addModemSimCommand(CLI::App& app, int& exitCode) {
   sub->add_option("--fault", args->faults,
                   "Inject a fault (repeatable): silence, huge-reply, nul-bytes, listing-error, "
                   "charset-test-error, error-at-write=K, mute-at-write=K, hangup-at-write=K, "
-                  "late-at-write=K");
+                  "late-at-write=K, lost-at-write=K (the write done, the line then closed)");
   sub->add_option("--charsets", args->charsets,
                   "The character sets the modem offers and takes, e.g. UCS2,IRA (default: GSM, "
                   "IRA, HEX, UCS2, UTF-8)")

@@ -277,6 +277,7 @@ class CommandLineHost final : public transfer::JobHost {
 };
 
 int exitStatus(const transfer::JobReport& report) {
+  if (report.outcome == JobOutcome::Done && report.skipped > 0) return 1;
   if (report.outcome == JobOutcome::Done && report.oldKept > 0) return 3;
   switch (report.outcome) {
     case JobOutcome::Done: return 0;
@@ -284,8 +285,8 @@ int exitStatus(const transfer::JobReport& report) {
     case JobOutcome::TooSlow: return 3;
     case JobOutcome::SimNotReady: return 4;
     case JobOutcome::OtherSim: return 5;
+    case JobOutcome::NoReply: return 3;  // the modem stopped answering, as when it is gone
     case JobOutcome::WriteRefused:
-    case JobOutcome::NoReply:
     case JobOutcome::ListingFailed:
     case JobOutcome::CharsetRefused:
     case JobOutcome::StoreMissing:
@@ -361,8 +362,8 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
   for (std::size_t i = 0; i < parts.size(); ++i) line += (i == 0 ? ": " : ", ") + parts[i];
   if (report.marksPending) {
     line += "; " + localized("the local marks are cleared by the next read or write");
-  } else if (report.outcome != JobOutcome::Done) {
-    line += "; " + counted(report.marked - report.confirmed, one, many) + " still to write";
+  } else if (report.outcome != JobOutcome::Done || report.unsent > 0) {
+    line += "; " + counted(report.unsent, one, many) + " still to write";
   }
   if (report.oldKept > 0) line += "\n" + transfer::oldCopiesKeptMessage(report.oldKept);
   return line;

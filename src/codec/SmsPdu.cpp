@@ -24,8 +24,12 @@ int semiOctet(char c) {
   return -1;
 }
 
-// The PDU after its address: PID, data coding, user data.
-SubmitPdu encodeSubmitBody(std::string hex, std::string_view utf8Text);
+// The PDU after its address: PID, data coding, the time stamp of a DELIVER (seven octets,
+// none in a SUBMIT), user data.
+SubmitPdu encodeSubmitBody(std::string hex, std::string_view utf8Text, std::string_view timestamp = {});
+
+// The address field: semi-octets used, type, then the digits or the name's septets.
+void appendAddress(std::string& hex, std::string_view number, int type);
 
 // Septets packed eight into seven octets, the first in the low bits of the first octet.
 void appendPacked(std::string& hex, std::string_view septets) {
@@ -62,24 +66,37 @@ bool needsPduMode(std::string_view utf8Text) {
 
 SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view utf8Text) {
   std::string hex = "00";  // no service centre: the modem's own is used
+  appendHex(hex, 0x01);    // SMS-SUBMIT, no validity period, no user data header
+  appendHex(hex, 0x00);    // message reference
+  appendAddress(hex, number, type);
+  return encodeSubmitBody(std::move(hex), utf8Text);
+}
+
+SubmitPdu encodeDeliverPdu(std::string_view number, int type, std::string_view timestamp,
+                           std::string_view utf8Text) {
+  std::string hex = "00";
+  appendHex(hex, 0x04);  // SMS-DELIVER, no more messages, no user data header
+  appendAddress(hex, number, type);
+  return encodeSubmitBody(std::move(hex), utf8Text,
+                          timestamp.size() == 7 ? timestamp : std::string_view("\0\0\0\0\0\0\0", 7));
+}
+
+namespace {
+
+void appendAddress(std::string& hex, std::string_view number, int type) {
   if (type == kAlphanumericType && isAlphanumericSender(number)) {
     const std::string septets = *encodeGsmText(number);
-    appendHex(hex, 0x01);  // SMS-SUBMIT, no validity period, no user data header
-    appendHex(hex, 0x00);  // message reference
     appendHex(hex, static_cast<unsigned>((septets.size() * 7 + 3) / 4));  // semi-octets used
     appendHex(hex, kAlphanumericType);
     appendPacked(hex, septets);
-    return encodeSubmitBody(std::move(hex), utf8Text);
+    return;
   }
   std::string digits;
   for (char c : number) {
     if (int v = semiOctet(c); v >= 0) digits.push_back(static_cast<char>(v));
   }
-  // A destination of more than 20 digits does not fit the address field.
+  // An address of more than 20 digits does not fit the address field.
   if (digits.size() > 20) digits.resize(20);
-
-  appendHex(hex, 0x01);    // SMS-SUBMIT, no validity period, no user data header
-  appendHex(hex, 0x00);    // message reference
   appendHex(hex, static_cast<unsigned>(digits.size()));
   const bool usable = type >= 0x80 && type <= 0xFF && type != kAlphanumericType;
   appendHex(hex, usable ? static_cast<unsigned>(type) : 0x81u);
@@ -88,22 +105,21 @@ SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view ut
     const unsigned high = i + 1 < digits.size() ? static_cast<unsigned char>(digits[i + 1]) : 0xF;
     appendHex(hex, high << 4 | low);
   }
-  return encodeSubmitBody(std::move(hex), utf8Text);
 }
 
-namespace {
-
-SubmitPdu encodeSubmitBody(std::string hex, std::string_view utf8Text) {
+SubmitPdu encodeSubmitBody(std::string hex, std::string_view utf8Text, std::string_view timestamp) {
   const std::string text = oneMessageText(utf8Text);
   appendHex(hex, 0x00);  // protocol identifier
   if (std::optional<std::string> septets = encodeGsmText(text)) {
     appendHex(hex, 0x00);  // data coding: GSM 7-bit
+    for (unsigned char octet : timestamp) appendHex(hex, octet);
     appendHex(hex, static_cast<unsigned>(septets->size()));
     appendPacked(hex, *septets);
     return {hex, static_cast<int>(hex.size() / 2 - 1)};
   }
   const std::u16string units = toUtf16(utf8ToCodePoints(text));
   appendHex(hex, 0x08);  // data coding: UCS2
+  for (unsigned char octet : timestamp) appendHex(hex, octet);
   appendHex(hex, static_cast<unsigned>(units.size() * 2));
   for (char16_t u : units) {
     appendHex(hex, static_cast<unsigned>(u) >> 8);

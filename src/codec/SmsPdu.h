@@ -35,6 +35,15 @@ inline constexpr int kUcs2UnitsPerSms = 70;
 inline constexpr int kSeptetsPerSms = 160;
 SubmitPdu encodeSubmitPdu(std::string_view number, int type, std::string_view utf8Text);
 
+// One SMS-DELIVER, as the SIM keeps a received message: no service centre, "no more
+// messages", the sender `number` (with `type`, 208 for a name) as the originating address,
+// PID 00, the text coded as encodeSubmitPdu codes it, and `timestamp`: the seven octets of
+// the service centre's time stamp (semi-octets as 23.040 9.2.3.11 has them), all zero when
+// it is not seven octets long. A received message whose text the user changed keeps its
+// sender and its time this way.
+SubmitPdu encodeDeliverPdu(std::string_view number, int type, std::string_view timestamp,
+                           std::string_view utf8Text);
+
 // How much of one message a text takes, by encodeSubmitPdu's choice of coding: septets
 // when the GSM alphabet holds every character (one of the extension table takes two),
 // of kSeptetsPerSms; otherwise UTF-16 units (a character outside the BMP takes two), of

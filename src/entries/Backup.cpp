@@ -10,6 +10,7 @@
 
 #include "base/FileIo.h"
 #include "base/AtomicFile.h"
+#include "base/Text.h"
 #include "codec/SimName.h"
 #include "codec/SmsPdu.h"
 
@@ -41,6 +42,14 @@ std::string upper(std::string text) {
 std::string nameBytes(std::string_view name) {
   return upper(codec::encodeSimName(name, static_cast<int>(name.size()) * 2 + 4));
 }
+
+// 27.005's message statuses, by the status byte EF_SMS keeps (1 read, 3 unread, 5 sent, 7
+// unsent).
+struct StatusName {
+  int byte;
+  std::string_view name;
+};
+constexpr StatusName kStatusNames[] = {{3, "REC UNREAD"}, {1, "REC READ"}, {7, "STO UNSENT"}, {5, "STO SENT"}};
 
 // What parsing found wrong, for Error's detail.
 struct Bad {
@@ -157,6 +166,23 @@ SimBackup parse(const json& doc) {
       if (const codec::SmsLength length = codec::smsLength(message.nome); length.used > length.holds) {
         throw Bad{at + ": longer than one message"};
       }
+      if (row.contains("status") || row.contains("pdu")) {
+        const std::string status = text(row, "status", at);
+        auto known = std::find_if(std::begin(kStatusNames), std::end(kStatusNames),
+                                  [&](const StatusName& n) { return n.name == status; });
+        if (known == std::end(kStatusNames)) throw Bad{at + ": \"status\" is none of 27.005's"};
+        const std::string pdu = text(row, "pdu", at);
+        auto bytes = hexDecode(pdu);
+        // EF_SMS holds 175 bytes beside its status byte.
+        if (!bytes || bytes->size() > 175) throw Bad{at + ": \"pdu\" is no PDU in hexadecimal"};
+        backup.smsRecords[message.posizione] = static_cast<char>(known->byte) + *bytes;
+      }
+      const json& part = field(row, "part", json::value_t::object, at);
+      if (!part.is_null()) {
+        const int total = count(part, "total", at), number = count(part, "part", at);
+        if (total < 2 || total > 255 || number < 1 || number > total) throw Bad{at + ": \"part\" is out of range"};
+        backup.smsParts[message.posizione] = MessagePart{count(part, "reference", at), total, number};
+      }
       backup.sms.push_back(std::move(message));
     }
   }
@@ -194,7 +220,21 @@ std::string backupJson(const SimBackup& backup, std::string_view written) {
   if (backup.smsCapacity > 0) sms["capacity"] = backup.smsCapacity;
   nlohmann::ordered_json messages = nlohmann::ordered_json::array();
   for (const SimEntry& m : backup.sms) {
-    messages.push_back({{"index", m.posizione}, {"number", m.telefono}, {"text", m.nome}});
+    nlohmann::ordered_json message = {{"index", m.posizione}, {"number", m.telefono}, {"text", m.nome}};
+    auto record = backup.smsRecords.find(m.posizione);
+    const int byte = record == backup.smsRecords.end() || record->second.empty()
+                         ? 0 : static_cast<unsigned char>(record->second[0]) & 0x07;
+    auto known = std::find_if(std::begin(kStatusNames), std::end(kStatusNames),
+                              [&](const StatusName& n) { return n.byte == byte; });
+    if (known != std::end(kStatusNames)) {
+      message["status"] = known->name;
+      message["pdu"] = hexUpper(std::string_view(record->second).substr(1));
+    }
+    if (auto part = backup.smsParts.find(m.posizione); part != backup.smsParts.end()) {
+      message["part"] = {{"reference", part->second.reference}, {"total", part->second.total},
+                         {"part", part->second.part}};
+    }
+    messages.push_back(std::move(message));
   }
   sms["messages"] = std::move(messages);
   doc["sms"] = std::move(sms);
@@ -224,6 +264,15 @@ Result<SimBackup> backupOfCopy(const fs::path& database, BusyPolicy busy) {
     if (!seen) return seen.error();
     (store == ListStore::Sms ? backup.sms : backup.phonebook) = entriesSeen(*seen);
     sims[store == ListStore::Sms ? 1 : 0] = *sim;
+    if (store != ListStore::Sms) continue;
+    auto records = table->records();
+    if (!records) return records.error();
+    auto parts = table->parts();
+    if (!parts) return parts.error();
+    for (const SimEntry& m : backup.sms) {
+      if (auto r = records->find(m.posizione); r != records->end()) backup.smsRecords.insert(*r);
+      if (auto p = parts->find(m.posizione); p != parts->end()) backup.smsParts.insert(*p);
+    }
   }
   if (!sims[0] && !sims[1]) {
     return Error{Errc::Invalid, "neither the phonebook nor the messages have been read from a SIM"};
@@ -319,15 +368,24 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
     report.booksRestored.push_back(book);
   }
   const std::vector<SimEntry> messageRows = restoredRows(backup.sms, *seenMessages);
-  // A part of a long message the SIM holds as the backup has it stays one.
+  // A message the SIM holds as the backup has it stays as the SIM holds it; every other
+  // one is to become what the backup kept of it (its status, its PDU, its part).
   auto parts = messages->parts();
   if (!parts) return parts.error();
+  auto records = messages->records();
+  if (!records) return records.error();
   MessageParts kept;
+  MessageRecords bytes;
   for (const SimEntry& row : messageRows) {
-    auto part = parts->find(row.posizione);
-    if (row.operazione == kMarkInStep && part != parts->end()) kept.insert(*part);
+    const bool inStep = row.operazione == kMarkInStep || row.operazione == kMarkDeleted;
+    const MessageParts& partsFrom = inStep ? *parts : backup.smsParts;
+    const MessageRecords& recordsFrom = inStep ? *records : backup.smsRecords;
+    if (auto part = partsFrom.find(row.posizione); part != partsFrom.end()) kept.insert(*part);
+    if (auto record = recordsFrom.find(row.posizione); record != recordsFrom.end()) bytes.insert(*record);
+    if (!inStep && !backup.smsRecords.count(row.posizione)) ++report.messagesWithoutRecords;
   }
-  if (Status replaced = phonebook->replaceBothStores(entryRows, messageRows, discardMarks, kept, bookRows);
+  if (Status replaced =
+          phonebook->replaceBothStores(entryRows, messageRows, discardMarks, kept, bookRows, bytes);
       !replaced) {
     return replaced.error();
   }

@@ -8,10 +8,15 @@
 //    "sim": {"iccid": "8939…", "imsi": "2220…"},
 //    "phonebooks": {"SM": {"capacity": 250, "nameLength": 14, "entries": [
 //        {"location": 1, "name": "Anna", "nameBytes": "416E6E61", "number": "+39…"}]}},
-//    "sms": {"capacity": 30, "messages": [{"index": 1, "number": "+39…", "text": "Ciao"}]}}
+//    "sms": {"capacity": 30, "messages": [{"index": 1, "number": "+39…", "text": "Ciao",
+//        "status": "REC READ", "pdu": "0004…", "part": {"reference": 7, "total": 3, "part": 1}}]}}
 // "nameBytes" is the name in the SIM's own form (the hex of the alpha field the SIM stores,
 // without its padding); a restore takes "name", or decodes "nameBytes" when an entry has
-// no "name". Capacities and "sim" are left out when unknown. Phonebooks are keyed by store
+// no "name". A message keeps, beside its readable fields, what the SIM holds of it: its
+// status (27.005's names) and its whole PDU (hexadecimal, the service centre first), and
+// which part of a long message it is; a restore gives the SIM those back, byte for byte.
+// Backups written before messages kept them restore from their text, as stored sent
+// messages. Capacities and "sim" are left out when unknown. Phonebooks are keyed by store
 // ("SM" the SIM phonebook, "ON", "FD", "ME", "EN", "SDN" the others: Phonebooks.h).
 #include <cstdint>
 #include <filesystem>
@@ -43,6 +48,8 @@ struct SimBackup {
   int smsCapacity = 0;  // messages; 0 unknown
   std::vector<SimEntry> phonebook;  // by location, mark 0
   std::vector<SimEntry> sms;        // by index, mark 0
+  MessageRecords smsRecords;        // by index: what the SIM held of each message
+  MessageParts smsParts;            // by index: the parts of long messages
   std::map<Phonebook, BookBackup> books;  // the other phonebook stores that were read
 };
 
@@ -72,6 +79,9 @@ struct BackupRestore {
   SimBackup backup;
   int entriesMarked = 0, entriesErased = 0;  // phonebook rows marked 1 or 3, and 2
   int messagesMarked = 0, messagesErased = 0;
+  // Messages of the backup that carry only their text (a backup of an older program):
+  // they are stored as sent messages, without their status or time.
+  int messagesWithoutRecords = 0;
   // The other stores restored (those that can be written: EN and SDN stay as the SIM has
   // them), and their rows marked 1 or 3, and 2.
   std::vector<Phonebook> booksRestored;

@@ -97,6 +97,8 @@ std::optional<std::string> CardApdu::answer(std::string_view apdu) {
       bool changed = false;
       CardAnswer a = files_.updateRecord(ef_, p1, data, changed);
       changed_ = changed;
+      // The record is written, but the card goes before its answer does.
+      if (updates_ == options_.faults.lostAtWrite) return std::nullopt;
       return reply(a.sw);
     }
     case kReadBinary: {

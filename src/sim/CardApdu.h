@@ -20,7 +20,8 @@ namespace voryx::sim {
 struct CardOptions {
   bool t1 = false;  // the card offers T=1 in its ATR (a response comes without GET RESPONSE)
   // Faults, counted from power-up: errorAtWrite answers the k-th UPDATE RECORD 6F00 and
-  // keeps the record; hangupAtWrite takes the card out as it arrives; removeAtRead
+  // keeps the record; hangupAtWrite takes the card out as it arrives; lostAtWrite writes the
+  // record, then takes the card out before it answers; removeAtRead
   // likewise at the k-th READ RECORD; wrongLength answers every READ RECORD 6Cxx once
   // before it gives the record (a card that wants its Le from the answer).
   Faults faults;

@@ -103,6 +103,7 @@ std::vector<Output> ModemEngine::feed(std::string_view bytes) {
       if (c == kCtrlZ || c == kEsc) {
         flushEcho();
         late_ = pending_->late;
+        lost_ = pending_->lost;
         wrote_ = true;
         finishText(c == kCtrlZ, out);
         finishWrite(out);
@@ -396,6 +397,13 @@ ModemEngine::Outcome ModemEngine::basic(const AtCommand& cmd, Reply& reply) {
 void ModemEngine::finishWrite(std::vector<Output>& out) {
   const bool late = std::exchange(late_, false);
   const bool wrote = std::exchange(wrote_, false);
+  if (std::exchange(lost_, false)) {
+    // Done, and the line goes before the reply does.
+    while (!out.empty() && out.back().kind == Output::Kind::Reply) out.pop_back();
+    out.push_back({Output::Kind::HangUp, {}});
+    hungUp_ = true;
+    return;
+  }
   if (out.empty() || out.back().kind != Output::Kind::Reply) return;
   if (late) out.back().delay = kLateReply;
   // Profile "linebreak": an incoming message is announced right after a write's result.
@@ -414,6 +422,13 @@ std::optional<ModemEngine::Outcome> ModemEngine::writeFault(PendingWrite* pendin
       pending->late = true;
     } else {
       late_ = true;
+    }
+  }
+  if (f.lostAtWrite == writes_) {
+    if (pending) {
+      pending->lost = true;
+    } else {
+      lost_ = true;
     }
   }
   if (f.errorAtWrite == writes_) {

@@ -64,6 +64,7 @@ class ModemEngine {
     std::size_t pduLength = 0;
     enum class Fault { None, Error, Mute } fault = Fault::None;
     bool late = false;
+    bool lost = false;
   };
   class Reply;
 
@@ -114,6 +115,7 @@ class ModemEngine {
   bool changed_ = false;
   bool hungUp_ = false;
   bool late_ = false;   // the command being answered is the late write
+  bool lost_ = false;   // the command being answered is the write whose reply is lost
   bool wrote_ = false;  // the command being answered is a write
   std::string errorFinal_;  // the final result of the failing command
   long long clockOffset_ = 0;  // seconds between the clock AT+CCLK set and the host's

@@ -41,6 +41,7 @@ bool parseFault(std::string_view text, Faults& faults) {
   else if (name == "mute-at-write") faults.muteAtWrite = k;
   else if (name == "hangup-at-write") faults.hangupAtWrite = k;
   else if (name == "late-at-write") faults.lateAtWrite = k;
+  else if (name == "lost-at-write") faults.lostAtWrite = k;
   else return false;
   return true;
 }

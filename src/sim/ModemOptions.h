@@ -26,6 +26,9 @@ struct Faults {
   int hangupAtWrite = 0;  // the line is closed (pty master) when the k-th write arrives
   int lateAtWrite = 0;    // the k-th write is done, but its final reply comes kLateReply
                           // after the reply delay (past any sane wait for a first byte)
+  int lostAtWrite = 0;    // the k-th write is done, then the line is closed before its reply:
+                          // the SIM holds the change, the writer never hears of it (a
+                          // modem unplugged, a writer killed mid-command)
   bool hugeReply = false; // listings carry more than 70000 bytes of filler lines
   bool nulBytes = false;  // listings carry NUL bytes between entries
   bool listingError = false;  // phonebook and SMS listings answer ERROR

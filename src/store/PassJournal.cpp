@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/Text.h"
+
 namespace voryx {
 namespace {
 
@@ -35,6 +37,8 @@ std::optional<Confirmed> confirmedOf(const json& line) {
               *what == 1 ? Confirmed::What::Written : Confirmed::What::Erased,
               integer("s"), false, text("t")};
   if (auto kept = line.find("k"); kept != line.end() && kept->is_boolean()) c.oldKept = kept->get<bool>();
+  if (auto record = text("r")) c.record = hexDecode(*record).value_or(std::string());
+  if (auto pending = line.find("p"); pending != line.end() && pending->is_boolean()) c.pending = pending->get<bool>();
   return c;
 }
 
@@ -53,6 +57,8 @@ std::string passJournalLine(const Confirmed& c) {
                {"k", c.oldKept}};
   if (c.storedAt) line["s"] = *c.storedAt;
   if (c.took) line["t"] = *c.took;
+  if (!c.record.empty()) line["r"] = hexUpper(c.record);
+  if (c.pending) line["p"] = true;
   // Text that is not UTF-8 is replaced rather than refused: the line must be written.
   return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -74,7 +80,17 @@ PassJournal parsePassJournal(std::string_view text) {
       if (journal.token.empty()) return {};
       continue;
     }
-    if (auto c = confirmedOf(parsed)) journal.confirmed.push_back(std::move(*c));
+    auto c = confirmedOf(parsed);
+    if (!c) continue;
+    if (c->pending) {
+      journal.unsettled.push_back(std::move(*c));
+      continue;
+    }
+    // The SIM took it: no longer unsettled.
+    if (c->what == Confirmed::What::Written) {
+      std::erase_if(journal.unsettled, [&](const Confirmed& u) { return u.sent == c->sent; });
+    }
+    journal.confirmed.push_back(std::move(*c));
   }
   return journal;
 }

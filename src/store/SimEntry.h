@@ -25,6 +25,11 @@ struct MessagePart {
 };
 // The SMS that are parts of a long message, by index (`entry`).
 using MessageParts = std::map<std::int32_t, MessagePart>;
+// Each SMS as the SIM holds it, by index: EF_SMS's status byte, then the service centre's
+// address and the TPDU, without padding (bytes, not text). Only the status byte when the
+// modem told no more. A write keeps what the SIM knows of a message through it: its
+// status, a received one's sender and time, a part's header.
+using MessageRecords = std::map<std::int32_t, std::string>;
 
 struct SimEntry {
   std::int32_t posizione = 0;   // SIM location or message index (`entry`)

@@ -3,6 +3,7 @@
 #include "store/SimTable.h"
 
 #include "base/FileIo.h"
+#include "base/Text.h"
 #include "store/PassJournal.h"
 
 #include <fcntl.h>
@@ -58,6 +59,8 @@ constexpr TableSql kSeenTable{
 // Which part of a long message each SMS holds (SimEntry::part), by its index.
 constexpr TableSql kPartsTable{
     "simparts", "CREATE TABLE simparts (entry INTEGER PRIMARY KEY, reference INTEGER, total INTEGER, part INTEGER)"};
+// Each SMS row's message as the SIM holds it (MessageRecords), in hexadecimal.
+constexpr TableSql kRecordsTable{"simpdu", "CREATE TABLE simpdu (entry INTEGER PRIMARY KEY, record TEXT)"};
 
 // The list statements, exactly as the program has always run them.
 constexpr std::string_view kSimByEntry =
@@ -182,7 +185,7 @@ Result<SimTable> SimTable::open(const fs::path& file, ListStore store, BusyPolic
   // SQLite's own busy handler: it sleeps in growing steps (1 ms up to 100 ms) until the
   // lock goes or the bound is spent, then the call answers SQLITE_BUSY.
   sqlite3_busy_timeout(db->handle(), static_cast<int>(busy.wait.count()));
-  for (const TableSql* table : {&tableOf(store, book), &kCardTable, &kSeenTable, &kPassTable, &kPartsTable}) {
+  for (const TableSql* table : {&tableOf(store, book), &kCardTable, &kSeenTable, &kPassTable, &kPartsTable, &kRecordsTable}) {
     if (Status made = createTableIfMissing(*db, *table); !made) return made.error();
   }
   return SimTable(std::move(*db), store, book, busy);
@@ -233,7 +236,8 @@ Status SimTable::replaceAll(const std::vector<SimEntry>& rows, bool discardMarks
 
 Status SimTable::replaceBothStores(const std::vector<SimEntry>& rows, const std::vector<SimEntry>& otherRows,
                                    bool discardMarks, const MessageParts& otherParts,
-                                   const std::map<Phonebook, std::vector<SimEntry>>& books) {
+                                   const std::map<Phonebook, std::vector<SimEntry>>& books,
+                                   const MessageRecords& otherRecords) {
   const ListStore other = store_ == ListStore::Sms ? ListStore::Phonebook : ListStore::Sms;
   if (Status made = createTableIfMissing(db_, tableOf(other)); !made) return made;
   for (const auto& [book, bookRows] : books) {
@@ -244,15 +248,15 @@ Status SimTable::replaceBothStores(const std::vector<SimEntry>& rows, const std:
     for (const auto& [book, bookRows] : books) {
       if (Status replaced = replaceRows(ListStore::Phonebook, book, bookRows, discardMarks); !replaced) return replaced;
     }
-    return replaceRows(other, Phonebook::SM, otherRows, discardMarks, otherParts);
+    return replaceRows(other, Phonebook::SM, otherRows, discardMarks, otherParts, otherRecords);
   });
 }
 
 Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks,
-                           const MessageParts& parts) {
+                           const MessageParts& parts, const MessageRecords& records) {
   const std::string_view store = tableOf(store_, book_).name;
   return inTransaction(db_, [&]() -> Status {
-    if (Status replaced = replaceRows(store_, book_, rows, discardMarks, parts); !replaced) return replaced;
+    if (Status replaced = replaceRows(store_, book_, rows, discardMarks, parts, records); !replaced) return replaced;
     if (Status forgot = run(db_, "DELETE FROM simseen WHERE store=?", store); !forgot) return forgot;
     if (Status copied = run(db_,
                             "INSERT INTO simseen (store,entry,desc,number) SELECT ?,entry,desc,number "
@@ -276,6 +280,16 @@ Result<MessageParts> SimTable::parts() {
   return parts;
 }
 
+Result<MessageRecords> SimTable::records() {
+  MessageRecords records;
+  if (store_ != ListStore::Sms) return records;
+  Status read = query(db_, "SELECT entry,record FROM simpdu", [&records](const Statement& s) {
+    if (auto bytes = hexDecode(s.columnText(1)); bytes && !bytes->empty()) records[s.columnInt(0)] = std::move(*bytes);
+  });
+  if (!read) return read.error();
+  return records;
+}
+
 Result<std::optional<SimIdentity>> SimTable::identity() {
   std::optional<SimIdentity> sim;
   Status read = query(
@@ -297,7 +311,7 @@ Result<std::map<std::int32_t, SeenEntry>> SimTable::seen() {
 }
 
 Status SimTable::replaceRows(ListStore store, Phonebook book, const std::vector<SimEntry>& rows,
-                             bool discardMarks, const MessageParts& parts) {
+                             bool discardMarks, const MessageParts& parts, const MessageRecords& records) {
   const std::string table(tableOf(store, book).name);
   if (!discardMarks) {
     // Counted inside the transaction: no other program can mark a row until COMMIT.
@@ -312,12 +326,15 @@ Status SimTable::replaceRows(ListStore store, Phonebook book, const std::vector<
   const bool sms = store == ListStore::Sms;
   if (sms) {
     if (Status emptied = run(db_, "DELETE FROM simparts"); !emptied) return emptied;
+    if (Status emptied = run(db_, "DELETE FROM simpdu"); !emptied) return emptied;
   }
   auto insert =
       db_.prepare("INSERT INTO " + table + " (entry,desc,number,operazione) VALUES (?,?,?,?)");
   if (!insert) return insert.error();
   auto insertPart = db_.prepare("INSERT INTO simparts (entry,reference,total,part) VALUES (?,?,?,?)");
   if (!insertPart) return insertPart.error();
+  auto insertRecord = db_.prepare("INSERT INTO simpdu (entry,record) VALUES (?,?)");
+  if (!insertRecord) return insertRecord.error();
   std::set<std::int32_t> stored;
   for (const SimEntry& row : rows) {
     if (!stored.insert(row.posizione).second) continue;
@@ -328,6 +345,11 @@ Status SimTable::replaceRows(ListStore store, Phonebook book, const std::vector<
     if (inserted && sms && part != parts.end()) {
       inserted = steps(db_, *insertPart, [](const Statement&) {}, row.posizione, part->second.reference,
                        part->second.total, part->second.part);
+    }
+    auto record = records.find(row.posizione);
+    if (inserted && sms && record != records.end() && !record->second.empty()) {
+      inserted = steps(db_, *insertRecord, [](const Statement&) {}, row.posizione,
+                       std::string_view(hexUpper(record->second)));
     }
     if (!inserted) return inserted;
   }
@@ -447,13 +469,19 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
 
   return inTransaction(db_, [&]() -> Status {
     if (Status noted = noteSeen(); !noted) return noted;
-    // Where the pass erased a message or stored one (a whole message, never a part), no
-    // part of a long message is left.
+    // Where the pass erased a message or stored one, no part of a long message is left,
+    // unless what it stored is itself one (a part restored as the SIM held it).
     for (const Confirmed& c : confirmed) {
       if (store_ != ListStore::Sms) break;
       const std::int32_t at = c.what == Confirmed::What::Written ? c.storedAt.value_or(c.sent.posizione)
                                                                  : c.sent.posizione;
       if (Status forgot = run(db_, "DELETE FROM simparts WHERE entry=?", at); !forgot) return forgot;
+    }
+    for (const Confirmed& c : confirmed) {
+      if (store_ != ListStore::Sms || c.what != Confirmed::What::Written || !c.part) continue;
+      Status noted = run(db_, "INSERT OR REPLACE INTO simparts (entry,reference,total,part) VALUES (?,?,?,?)",
+                         c.storedAt.value_or(c.sent.posizione), c.part->reference, c.part->total, c.part->part);
+      if (!noted) return noted;
     }
     if (!token.empty()) {
       Status applied = run(db_, "INSERT OR REPLACE INTO simpass (store,token) VALUES (?,?)", store, token);
@@ -489,6 +517,23 @@ Status SimTable::sweep(const std::vector<Confirmed>& confirmed,
         if (mark == kMarkDeleted) done = remove(found->rowid);
       }
       if (!done) return done;
+    }
+    // Each index's message as the SIM now holds it: first where a message went, then where
+    // one was stored. A message erased before its new copy could be stored keeps its record
+    // for the row that still holds its text (its status, its sender).
+    for (const Confirmed& c : confirmed) {
+      if (store_ != ListStore::Sms) break;
+      const bool gone = c.what == Confirmed::What::Written
+                            ? c.storedAt && *c.storedAt != c.sent.posizione && !c.oldKept
+                            : c.sent.operazione == kMarkDeleted;
+      if (!gone) continue;
+      if (Status forgot = run(db_, "DELETE FROM simpdu WHERE entry=?", c.sent.posizione); !forgot) return forgot;
+    }
+    for (const Confirmed& c : confirmed) {
+      if (store_ != ListStore::Sms || c.what != Confirmed::What::Written || c.record.empty()) continue;
+      Status noted = run(db_, "INSERT OR REPLACE INTO simpdu (entry,record) VALUES (?,?)",
+                         c.storedAt.value_or(c.sent.posizione), std::string_view(hexUpper(c.record)));
+      if (!noted) return noted;
     }
     if (claimed.empty()) return Ok{};
 
@@ -584,7 +629,7 @@ Status SimTable::journal(std::string_view token, const Confirmed& confirmed) {
   return Ok{};
 }
 
-Status SimTable::applyJournal() {
+Status SimTable::applyJournal(std::vector<Confirmed>* unsettled) {
   const std::filesystem::path file = journalFile();
   auto text = readWholeFile(file);
   if (!text) return Ok{};  // none
@@ -601,6 +646,20 @@ Status SimTable::applyJournal() {
   if (!applied) {
     if (Status swept = sweep(confirmed, std::nullopt, token); !swept) return swept;
   }
+  // The journal stays while the SIM has not been asked about what the pass was storing.
+  if (!journal.unsettled.empty() && unsettled) {
+    *unsettled = journal.unsettled;
+    return Ok{};
+  }
+  if (!journal.unsettled.empty()) return Ok{};
+  return settleJournal({});
+}
+
+Status SimTable::settleJournal(const std::vector<Confirmed>& found) {
+  if (!found.empty()) {
+    if (Status swept = sweep(found); !swept) return swept;
+  }
+  const std::filesystem::path file = journalFile();
   std::error_code ec;
   std::filesystem::remove(file, ec);
   if (ec) return ioError(file, ec.value());

@@ -56,6 +56,14 @@ struct Confirmed {
   // to what the SIM holds, or with "?" for a letter the character set lacks. The row
   // takes it, so that the list shows what the SIM has.
   std::optional<std::string> took;
+  // SMS written: the message as the SIM now holds it (MessageRecords); empty when not known.
+  std::string record;
+  // SMS written: the part of a long message it is (a restored part is stored as it was).
+  std::optional<MessagePart> part;
+  // In the pass journal only: the pass is about to store this message (`storedAt`: the
+  // record it chose, on the records path) and has not read the SIM's answer. A pass that
+  // ends before it does leaves the message unsettled: the SIM may hold it or not.
+  bool pending = false;
 };
 
 // Which SIM a store's rows were read from: its ICCID (the card's serial number) and its
@@ -129,14 +137,17 @@ class SimTable {
   // neither, refused when either holds marked rows and `discardMarks` is false.
   // `otherParts`: those of the SMS rows that stay parts of a long message (parts()). With
   // `books`, the phonebook stores named there are replaced too, in the same transaction.
+  // `otherRecords`: what the SMS rows are to be on the SIM (records()).
   Status replaceBothStores(const std::vector<SimEntry>& rows, const std::vector<SimEntry>& otherRows,
                            bool discardMarks, const MessageParts& otherParts = {},
-                           const std::map<Phonebook, std::vector<SimEntry>>& books = {});
+                           const std::map<Phonebook, std::vector<SimEntry>>& books = {},
+                           const MessageRecords& otherRecords = {});
   // A read: replaceAll, and in the same transaction the store's rows become what `sim`
   // holds (seen()) and `sim` the SIM the rows were read from (identity()).
   // With `parts`, the SMS among the rows that are parts of a long message (parts()).
+  // With `records`, the SMS as the SIM holds them (records()).
   Status storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks,
-                   const MessageParts& parts = {});
+                   const MessageParts& parts = {}, const MessageRecords& records = {});
   // The SIM the store's rows were read from; nothing when no read recorded one (a database
   // of an older program, a fresh one).
   Result<std::optional<SimIdentity>> identity();
@@ -146,6 +157,12 @@ class SimTable {
   // them found them (storeRead); replaceAll forgets them all, and a write those where it
   // erased or stored a message. Empty for the phonebook.
   Result<MessageParts> parts();
+  // SMS: each row's message as the SIM holds it (a read), or is to hold it (a restore of a
+  // backup), by the row's index: the write sends it byte for byte while the row's text and
+  // number are its own, and keeps its status (and a received one's sender and time) when
+  // the user changed them. A write updates it where it stored or erased a message. Empty
+  // for the phonebook.
+  Result<MessageRecords> records();
 
   // Adds `entry` as a new row at the location `choose` picks from the locations of every
   // row of the table (whatever its mark; in no particular order), in one transaction, so
@@ -206,10 +223,20 @@ class SimTable {
   // Appends one confirmed entry under `token` (a pass's own: the first record of a new
   // token starts the file anew), on the disk before it returns. Errors: Io.
   Status journal(std::string_view token, const Confirmed& confirmed);
+  // Before it stores a message, a pass records it here as `pending` (on the disk before the
+  // message is sent), so that a pass that ends before the SIM's answer (killed, the line
+  // lost) never leads to the message being stored twice.
+  //
   // Applies a journal a pass left (sweep with its token), then removes it; a journal the
-  // table already took is only removed. Lines that cannot be read are skipped. Errors:
-  // those of sweep (the journal stays), Io.
-  Status applyJournal();
+  // table already took is only removed. Lines that cannot be read are skipped. Messages
+  // the pass was about to store without a record of the SIM's answer are unsettled: only
+  // the SIM can tell whether it holds them. With any, the journal stays and they come back
+  // in `unsettled` (the rows as the pass read them); settleJournal then applies what the
+  // SIM was found to hold. Errors: those of sweep (the journal stays), Io.
+  Status applyJournal(std::vector<Confirmed>* unsettled = nullptr);
+  // Applies what a look at the SIM found of the unsettled messages (sweep) and removes the
+  // journal; a read, which lists the whole SIM anyway, passes none.
+  Status settleJournal(const std::vector<Confirmed>& found);
 
   Database& database() { return db_; }
 
@@ -217,7 +244,7 @@ class SimTable {
   SimTable(Database db, ListStore store, Phonebook book, BusyPolicy busy);
   // In a transaction.
   Status replaceRows(ListStore store, Phonebook book, const std::vector<SimEntry>& rows, bool discardMarks,
-                     const MessageParts& parts = {});
+                     const MessageParts& parts = {}, const MessageRecords& records = {});
   Result<int> countMarkedIn(std::string_view table);
   std::filesystem::path journalFile() const;
   Database db_;

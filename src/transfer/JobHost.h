@@ -68,6 +68,11 @@ struct JobReport {
   // SMS write: changed messages stored anew whose old copy the SIM refused to delete. The
   // old copy stays on the SIM and its row marked deleted: the next write deletes it.
   int oldKept = 0;
+  // Write: entries the path cannot store as they are (a command too long for the modem, a
+  // number its records cannot hold): each was told, keeps its mark, and the rest went on.
+  int skipped = 0;
+  // Write: rows still marked once the pass ended, counted as `voryx status` counts them.
+  int unsent = 0;
   bool sms = false;                 // write: the SMS store was written (else the phonebook)
   // DatabaseError after a pass: the SIM took `confirmed` entries but the marks could not
   // be cleared; the pass journal holds them, and the next job clears them first.
@@ -78,6 +83,9 @@ struct JobReport {
   // shows them ("…4567895").
   std::string readFrom, thisSim;
   bool copiedOnto = false;          // write: the list went whole onto another SIM
+  // Write, copied onto another SIM: what that SIM held beside the list, read back after
+  // the copy and now rows of the list.
+  int leftovers = 0;
   // Write, dry run: every command line of the session in order (codes masked), and
   // whether it was held back (a change) or sent (a query, the handshake, the set-up).
   std::vector<std::pair<std::string, bool>> commands;

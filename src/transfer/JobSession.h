@@ -115,6 +115,8 @@ class JobSession {
   const modem::Reply& answer() const { return answer_; }
   // What an SMS read found of messages in parts, by index; the read stores it with the rows.
   MessageParts& messageParts() { return messageParts_; }
+  // What an SMS read found of each message as the SIM holds it (status, PDU), by index.
+  MessageRecords& messageRecords() { return messageRecords_; }
   // Why the dialogue ended: NoModem, TooSlow, CharsetRefused or SimNotReady.
   JobOutcome failure() const {
     return simNotReady_      ? JobOutcome::SimNotReady
@@ -198,6 +200,7 @@ class JobSession {
   std::unique_ptr<simfiles::CardLink> card_;   // over a reader
   std::unique_ptr<simfiles::SimFiles> files_;  // records access
   MessageParts messageParts_;
+  MessageRecords messageRecords_;
   void note(std::string_view line, bool held);
   bool holdBack(std::string_view line);
 };

@@ -91,7 +91,8 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
   }
   // A write whose marks could not be cleared left its journal: the table takes it first,
   // so that its changes are not counted as unsent.
-  if (Status applied = table->applyJournal(); !applied) {
+  std::vector<Confirmed> unsettled;  // the read lists the whole SIM: they are settled by it
+  if (Status applied = table->applyJournal(&unsettled); !applied) {
     databaseFailed(s, applied.error());
     report.outcome = JobOutcome::DatabaseError;
     return report;
@@ -123,7 +124,10 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
     s.progress(kProgressKey, i);
     s.step(i + 1, steps);
   }
-  if (Status stored = table->storeRead(rows, sim, s.context().discardChanges, s.messageParts()); !stored) {
+  Status stored =
+      table->storeRead(rows, sim, s.context().discardChanges, s.messageParts(), s.messageRecords());
+  if (stored && !unsettled.empty()) stored = table->settleJournal({});
+  if (!stored) {
     auto marked = table->countMarked();
     if (!s.context().discardChanges && marked && *marked > 0) {
       s.alert(kReadWording.title, localized("Changes were made while the SIM was read; the "
@@ -225,12 +229,15 @@ void logSmsPiece(JobSession& s, int i, std::string_view piece, const std::vector
   VORYX_LOG_IF(log, "tipo |%s|\n", row->type.c_str());
 }
 
-// The parts of long messages in a text-mode listing, which shows each as the hexadecimal
-// of its user data: the same store listed once in PDU mode tells each part's coding, text
-// and place in its message, then text mode is set again. A modem without PDU mode leaves
-// the rows as they were listed. False when the dialogue must end.
-bool readMessageParts(JobSession& s, std::vector<SimEntry>& rows) {
-  VORYX_LOG_IF(s.logging(), "sms parts: listing in PDU mode\n");
+// Each message as the SIM holds it: the store listed once more in PDU mode, which gives
+// every message's status and PDU (kept with the rows, so that a write or a backup keeps
+// what the SIM knows of a message), and the parts of long messages, which a text-mode
+// listing shows as the hexadecimal of their user data (their coding, text and place in
+// their message). Then text mode is set again. A modem without PDU mode leaves the rows
+// as they were listed, with the status the text listing gave. False when the dialogue
+// must end.
+bool readMessageRecords(JobSession& s, std::vector<SimEntry>& rows) {
+  VORYX_LOG_IF(s.logging(), "sms records: listing in PDU mode\n");
   if (!s.exchange("AT+CMGF=0\r", true)) return false;
   if (s.answer().kind != ReplyKind::Ok) return true;
   const std::string_view listCommand = "AT+CMGL=4\r";
@@ -238,13 +245,15 @@ bool readMessageParts(JobSession& s, std::vector<SimEntry>& rows) {
   if (!s.exchange(listCommand)) return false;
   modem::logBuffer(s.logging(), s.reply());
   if (s.answer().kind == ReplyKind::Ok) {
-    // The listing's status, as EF_SMS's status byte: received read 1, unread 3, sent 5, unsent 7.
-    constexpr char kStatusByte[] = {3, 1, 7, 5};
     for (const PduRow& listed : parsePduCmglListing(s.reply())) {
-      const std::string record = kStatusByte[listed.status] + hexDecode(listed.pdu).value_or(std::string());
-      const std::optional<SmsContent> message = decodeSmsRecord(record);
       auto row = std::find_if(rows.begin(), rows.end(), [&](const SimEntry& r) { return r.posizione == listed.index; });
-      if (!message || !message->part || row == rows.end()) continue;
+      if (row == rows.end()) continue;
+      const std::string record =
+          static_cast<char>(statusByteOfStat(listed.status)) + hexDecode(listed.pdu).value_or(std::string());
+      const std::optional<SmsContent> message = decodeSmsRecord(record);
+      if (!message) continue;
+      s.messageRecords()[listed.index] = record.substr(0, message->length);
+      if (!message->part) continue;
       VORYX_LOG_IF(s.logging(), "sms %d: part %d of %d, reference %d\n", listed.index, message->part->part,
                    message->part->total, message->part->reference);
       row->nome = message->text;
@@ -291,9 +300,11 @@ JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& 
   for (const SmsRow& row : listed) {
     rows.push_back({row.index, decodeMessageText(row.text, cs),
                     numberWithPlus(decodeSender(row.listedNumber, row.type, cs), row.type), kMarkInStep});
+    if (auto status = statOfName(row.status)) {
+      s.messageRecords()[row.index] = std::string(1, static_cast<char>(statusByteOfStat(*status)));
+    }
   }
-  const bool parts = std::any_of(listed.begin(), listed.end(), [](const SmsRow& row) { return isHexPartBody(row.text); });
-  if (parts && !readMessageParts(s, rows)) return s.failure();
+  if (!listed.empty() && !readMessageRecords(s, rows)) return s.failure();
   return JobOutcome::Done;
 }
 

@@ -267,8 +267,8 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
   lastNumber = filterNumber(e.telefono, false);
   auto encoded = encodeAdn(e.nome, e.telefono, length, book.freeExt[part], s.codecLog());
   if (!encoded) {
-    scope.refusal = withLocation(kNumberUnfit, e.posizione);
-    return Verdict::Refused;
+    scope.skipped = withLocation(kNumberUnfit, e.posizione);
+    return Verdict::Skipped;
   }
   if (checkEmpty && !isEmptyAdn(old)) {
     // A pass whose marks could not be cleared may have put this very entry there.
@@ -344,8 +344,13 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
   const bool named = isAlphanumericSender(e.telefono);
   lastNumber = named ? e.telefono : filterNumber(e.telefono, false);
   const int type = named ? kAlphanumericType : numberType(e.telefono);
-  auto record = encodeSmsRecord(lastNumber, type, text, length);
-  if (!record) return Verdict::TooLong;
+  // The record keeps what the SIM knew of the message (its status, a received one's sender
+  // and time, a part's header): see messageRecord.
+  auto held = scope.held.find(e.posizione);
+  const std::string message = messageRecord(lastNumber, type, text, held == scope.held.end() ? "" : held->second);
+  if (message.size() > static_cast<std::size_t>(length)) return Verdict::TooLong;
+  std::string record = message;
+  record.resize(static_cast<std::size_t>(length), '\xFF');
   // A changed message is written over its own record (nothing to delete first); a new one
   // goes to a free record.
   std::optional<int> target;
@@ -358,18 +363,45 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
     scope.refusal = localized(kStoreFull);
     return Verdict::Refused;
   }
-  const Verdict v = judged(s, scope, updateRecord(s, book, book.sms, *target, *record));
+  Confirmed stored{e, Confirmed::What::Written, *target, false, std::nullopt, message};
+  if (text != e.nome) stored.took = text;
+  if (auto content = decodeSmsRecord(message)) stored.part = content->part;
+  // Recorded, with its record, before it is written: a pass that ends before the card's
+  // answer leaves the next one to read that record instead of writing the message twice.
+  if (scope.intend) {
+    Confirmed intent = stored;
+    intent.pending = true;
+    if (!scope.intend(intent)) return Verdict::Unrecorded;
+  }
+  const Verdict v = judged(s, scope, updateRecord(s, book, book.sms, *target, record));
   if (v != Verdict::Go) return v;
-  confirmed.push_back({e, Confirmed::What::Written, *target, false, std::nullopt});
-  if (text != e.nome) confirmed.back().took = text;
+  confirmed.push_back(std::move(stored));
   return Verdict::Go;
+}
+
+// An earlier pass's unsettled messages: each named the record it chose, which is read.
+bool smsSettle(JobSession& s, PassScope& scope, const std::vector<SimEntry>& table,
+               const std::vector<Confirmed>& unsettled, std::vector<Confirmed>& found) {
+  RecordBook& book = *scope.records;
+  std::map<int, std::pair<std::string, std::string>> held;
+  for (const Confirmed& c : unsettled) {
+    for (int n : {c.storedAt.value_or(0), c.sent.posizione}) {
+      if (n < 1 || n > book.sms.info.records || held.count(n)) continue;
+      std::string bytes;
+      CardResult r = readRecord(s, book, book.sms, n, bytes);
+      if (s.cardEnded(r)) return false;
+      if (auto message = r.ok() ? decodeSmsRecord(bytes) : std::nullopt) held[n] = {message->text, message->number};
+    }
+  }
+  found = settledMessages(unsettled, held, table);
+  return true;
 }
 
 }  // namespace
 
 const WritePass kRecordsPhonebookPass{ListStore::Phonebook, "Error writing phonebook",
-                                      phonebookSetUp, phonebookEntry, false};
-const WritePass kRecordsSmsPass{ListStore::Sms, "Error writing sms", smsSetUp, smsEntry, false};
+                                      phonebookSetUp, phonebookEntry, false, nullptr};
+const WritePass kRecordsSmsPass{ListStore::Sms, "Error writing sms", smsSetUp, smsEntry, false, smsSettle};
 
 JobOutcome recordsPhonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& rows,
                                     int& steps) {
@@ -432,6 +464,7 @@ JobOutcome recordsSmsDialogue(JobSession& s, JobReport& report, std::vector<SimE
     if (message) {
       rows.push_back({n, message->text, message->number, kMarkInStep});
       if (message->part) s.messageParts()[n] = *message->part;
+      s.messageRecords()[n] = bytes.substr(0, message->length);
     } else if (!bytes.empty() && (static_cast<unsigned char>(bytes[0]) & 1) != 0) {
       VORYX_LOG_IF(s.logging(), "sms record %d unreadable |%s|\n", n, hexUpper(bytes).c_str());
     }

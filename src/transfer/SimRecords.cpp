@@ -270,7 +270,7 @@ std::optional<SmsContent> decodeSmsRecord(std::string_view record) {
     if (!readAddress(c, out.number, out.type)) return std::nullopt;
     c.next();       // PID
     const int dcs = c.next();
-    c.take(7);      // SCTS
+    out.timestamp = std::string(c.take(7));  // SCTS
     auto text = userText(c, fo, dcs, out.part);
     if (!text) return std::nullopt;
     out.text = std::move(*text);
@@ -288,7 +288,57 @@ std::optional<SmsContent> decodeSmsRecord(std::string_view record) {
     return std::nullopt;
   }
   if (!c.ok) return std::nullopt;
+  out.length = 1 + c.pos;
   return out;
+}
+
+bool sameParty(std::string_view a, std::string_view b) {
+  if (isAlphanumericSender(a) || isAlphanumericSender(b)) return a == b;
+  return filterNumber(a, true) == filterNumber(b, true);
+}
+
+int statOfStatusByte(int statusByte) {
+  switch (statusByte & 0x07) {
+    case 3: return 0;
+    case 1: return 1;
+    case 7: return 2;
+    default: return 3;
+  }
+}
+
+int statusByteOfStat(int stat) {
+  constexpr int kByte[] = {3, 1, 7, 5};
+  return stat >= 0 && stat <= 3 ? kByte[stat] : 5;
+}
+
+namespace {
+constexpr const char* kStatNames[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};
+}  // namespace
+
+std::optional<int> statOfName(std::string_view name) {
+  for (int stat = 0; stat < 4; ++stat) {
+    const std::string_view known = kStatNames[stat];
+    if (known.size() == name.size() &&
+        std::equal(known.begin(), known.end(), name.begin(),
+                   [](char a, char b) { return a == (b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b); })) {
+      return stat;
+    }
+  }
+  return std::nullopt;
+}
+
+const char* statName(int stat) { return kStatNames[stat >= 0 && stat <= 3 ? stat : 3]; }
+
+std::string messageRecord(std::string_view number, int type, std::string_view text, std::string_view like) {
+  const int status = like.empty() ? 5 : at(like, 0) & 0x07;
+  if (auto held = decodeSmsRecord(like); held && held->text == text && sameParty(held->number, number)) {
+    return std::string(like.substr(0, held->length));
+  }
+  const bool received = status == 1 || status == 3;
+  std::string timestamp;
+  if (auto held = decodeSmsRecord(like); held && received) timestamp = held->timestamp;
+  const SubmitPdu pdu = received ? encodeDeliverPdu(number, type, timestamp, text) : encodeSubmitPdu(number, type, text);
+  return std::string(1, static_cast<char>(received || status == 7 ? status : 5)) + fromHex(pdu.hex);
 }
 
 std::optional<std::string> encodeSmsRecord(std::string_view number, int type, std::string_view text,

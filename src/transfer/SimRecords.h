@@ -78,6 +78,9 @@ struct SmsContent {
   int type = 129;      // the address's TON/NPI (208 alphanumeric)
   std::string text;    // UTF-8; a message in parts gives the text of this part
   std::optional<MessagePart> part;  // which part it is, when it is one
+  std::string timestamp;  // a received message: its time stamp's seven octets, as they stand
+  std::size_t length = 0;  // the record's bytes the message takes (status byte included):
+                           // what follows is padding
 };
 // The message a record holds; nothing for a free record (status byte bit 1 clear) or one
 // whose TPDU cannot be read (the caller logs it).
@@ -86,6 +89,27 @@ std::optional<SmsContent> decodeSmsRecord(std::string_view record);
 // that encodeSubmitPdu makes, padded with FF to recordLength. Nothing when it does not fit.
 std::optional<std::string> encodeSmsRecord(std::string_view number, int type, std::string_view text,
                                            int recordLength = kSmsRecordLength);
+// The message a row stands for, as the SIM is to hold it: the status byte, the service
+// centre and the TPDU, without padding (a record is padded to its length; AT+CMGW in PDU
+// mode takes the rest as it is). `like` is what the SIM held for that row (a read's or a
+// backup's record; may be empty, or just a status byte when only the status is known).
+// When `like` holds this very text and number it is the answer, byte for byte (a restore or
+// a copy onto another SIM gives back a message in parts, a received one's sender and time,
+// its status). Otherwise the text is coded anew and keeps `like`'s status: a received
+// message (1, 3) as an SMS-DELIVER from `number` with `like`'s time stamp, a draft (7) or a
+// sent one (5) as the SMS-SUBMIT of encodeSubmitPdu; with no status known, sent (5).
+std::string messageRecord(std::string_view number, int type, std::string_view text, std::string_view like);
+// Whether two numbers of a message name the same party: the same dialling characters and
+// "+" (a number), or the very same name (an alphanumeric sender).
+bool sameParty(std::string_view a, std::string_view b);
+// The status byte's value in 27.005's terms (<stat> of PDU mode): received unread 0, read
+// 1, stored unsent 2, sent 3.
+int statOfStatusByte(int statusByte);
+int statusByteOfStat(int stat);
+// <stat> in text mode: "REC UNREAD", "REC READ", "STO UNSENT", "STO SENT" (any case).
+std::optional<int> statOfName(std::string_view name);
+const char* statName(int stat);
+
 // A free EF_SMS record: status 00, the rest FF.
 std::string freeSmsRecord(int recordLength = kSmsRecordLength);
 

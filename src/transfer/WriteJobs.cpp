@@ -13,6 +13,7 @@
 
 #include "base/Localized.h"
 #include "base/DebugLog.h"
+#include "base/Text.h"
 #include "modem/ErrorText.h"
 #include "modem/Traffic.h"
 #include "store/SimTable.h"
@@ -23,6 +24,7 @@
 #include "transfer/SimIdentity.h"
 #include "transfer/RecordJobs.h"
 #include "codec/SimName.h"
+#include "transfer/SimRecords.h"
 #include "transfer/SimState.h"
 #include "codec/SmsPdu.h"
 #include "transfer/TransferJobs.h"
@@ -57,6 +59,11 @@ constexpr const char* kSweepPending =
     "write clears them first and sends nothing twice.";
 constexpr const char* kJournalFailed =
     "What the SIM took could not be recorded; the write stopped.";
+constexpr const char* kIntentFailed =
+    "The message about to be stored could not be recorded first; the write stopped before "
+    "sending it.";
+constexpr const char* kStoppedAnswering =
+    "The modem stopped answering; the changes not yet written stay marked and will be sent again.";
 constexpr const char* kIdentityUnreadable =
     "The modem does not tell which SIM is in it, so it cannot be checked that this is the SIM "
     "the list was read from; the write goes on.";
@@ -118,23 +125,25 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
   // The whole table, the rows on display first (in the screen's order), then the rows a
   // search hid from the screen: none may stay unsent.
   auto table = SimTable::open(context.database, pass.store, kShellBusy, context.phonebook);
-  // What an earlier pass left in its journal is the table's before anything is listed.
-  Status applied = table && !context.dryRun ? table->applyJournal() : Status(Ok{});
-  Result<std::vector<SimEntry>> list = !table     ? Result<std::vector<SimEntry>>(table.error())
-                                       : !applied ? Result<std::vector<SimEntry>>(applied.error())
-                                                  : table->list(context.search, context.sortField);
-  if (list && !context.search.empty()) {
+  // What an earlier pass left in its journal is the table's before anything is listed;
+  // the messages it was storing when it ended wait for a look at the SIM.
+  std::vector<Confirmed> unsettled;
+  Status applied = table && !context.dryRun ? table->applyJournal(&unsettled) : Status(Ok{});
+  auto listTable = [&]() -> Result<std::vector<SimEntry>> {
+    if (!table) return table.error();
+    if (!applied) return applied.error();
+    auto shown = table->list(context.search, context.sortField);
+    if (!shown || context.search.empty()) return shown;
     auto all = table->list("", context.sortField);
-    if (!all) {
-      list = all.error();
-    } else {
-      std::set<std::int32_t> shown;
-      for (const SimEntry& e : *list) shown.insert(e.posizione);
-      for (SimEntry& e : *all) {
-        if (!shown.count(e.posizione)) list->push_back(std::move(e));
-      }
+    if (!all) return all.error();
+    std::set<std::int32_t> seen;
+    for (const SimEntry& e : *shown) seen.insert(e.posizione);
+    for (SimEntry& e : *all) {
+      if (!seen.count(e.posizione)) shown->push_back(std::move(e));
     }
-  }
+    return shown;
+  };
+  Result<std::vector<SimEntry>> list = listTable();
   if (!list) {
     s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + list.error().detail + ")");
     report.outcome = JobOutcome::DatabaseError;
@@ -162,6 +171,29 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
       for (const auto& [location, seen] : *held) scope.listed->insert(location);
     }
   }
+  // The messages an earlier pass was storing when it ended: the SIM tells which it holds,
+  // and those are not sent again (a list copied onto another SIM leaves that for its own).
+  if (!unsettled.empty() && pass.settle && !copyOnto && !context.dryRun) {
+    std::vector<Confirmed> found;
+    if (!pass.settle(s, scope, *list, unsettled, found)) {
+      report.outcome = s.failure();
+      return report;
+    }
+    Status settled = table->settleJournal(found);
+    if (settled) {
+      list = listTable();
+      if (!list) settled = list.error();
+    }
+    if (!settled) {
+      s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + settled.error().detail + ")");
+      report.outcome = JobOutcome::DatabaseError;
+      return report;
+    }
+  }
+  if (pass.store == ListStore::Sms) {
+    auto held = table->records();
+    if (held) scope.held = std::move(*held);
+  }
   if (context.dryRun) s.holdChanges();
 
   std::vector<Confirmed> confirmed;
@@ -173,6 +205,13 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
   // again until it is all on that SIM).
   const bool journaling = !context.dryRun && !copyOnto;
   const std::string token = passToken();
+  if (journaling) {
+    scope.intend = [&](const Confirmed& intent) {
+      Status recorded = table->journal(token, intent);
+      if (!recorded) VORYX_LOG_IF(s.logging(), "journal |%s|\n", recorded.error().detail.c_str());
+      return recorded.ok();
+    };
+  }
   report.marked = static_cast<int>(std::count_if(list->begin(), list->end(), [&](const SimEntry& e) {
     return copyOnto ? e.operazione != kMarkDeleted : e.operazione != kMarkInStep;
   }));
@@ -211,13 +250,24 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
       case Verdict::Ended:
         report.outcome = s.failure();
         break;
+      case Verdict::Unrecorded:
+        s.alert(kWriteWording.title, localized(kIntentFailed));
+        report.outcome = JobOutcome::DatabaseError;
+        journaledAll = false;
+        break;
       case Verdict::TooLong:
+        scope.skipped = localized(kTooLongKey) + " " + std::to_string(entry.posizione);
+        [[fallthrough]];
+      case Verdict::Skipped:
+        // The row keeps its mark; the others are written all the same.
         report.retcode = 1;
-        s.alert(pass.errorTitle, localized(kTooLongKey) + " " + std::to_string(entry.posizione));
-        report.outcome = JobOutcome::WriteRefused;
+        ++report.skipped;
+        s.alert(pass.errorTitle, scope.skipped);
+        VORYX_LOG_IF(s.logging(), "entry %d skipped: %s\n", entry.posizione, scope.skipped.c_str());
         break;
       case Verdict::NoReply:
-        s.alert(pass.errorTitle, lastNumber);
+        s.alert(pass.errorTitle, localized(kStoppedAnswering));
+        VORYX_LOG_IF(s.logging(), "no reply to the write of |%s|\n", lastNumber.c_str());
         report.outcome = JobOutcome::NoReply;
         break;
       case Verdict::Occupied:
@@ -267,10 +317,18 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
       report.outcome = JobOutcome::DatabaseError;
       report.marksPending = pending;
     } else if (journaling) {
-      // Applied with its token: a journal left behind is recognised and only removed.
-      (void)table->applyJournal();
+      // Applied with its token: a journal left behind is recognised and only removed. A
+      // message whose answer never came stays unsettled for the next pass to look for; one
+      // the modem refused is known not to be on the SIM.
+      if (report.outcome == JobOutcome::Done || report.outcome == JobOutcome::WriteRefused) {
+        (void)table->settleJournal({});
+      } else {
+        (void)table->applyJournal();
+      }
     }
   }
+  // What is still to write, counted as `status` counts it.
+  if (auto marked = table->countMarked()) report.unsent = *marked;
   if (copied) confirmed.resize(confirmed.size() - leftOut.size());  // not counted as sent
   report.confirmed = static_cast<int>(confirmed.size());
   for (const Confirmed& c : confirmed) {
@@ -423,7 +481,26 @@ Verdict storeMessage(JobSession& s, int n, const std::string& command, const std
   return Verdict::Go;
 }
 
-Verdict smsEntry(JobSession& s, PassScope&, const SimEntry& e, int index,
+// A message stored whole as the record says (status byte, service centre, TPDU): PDU mode
+// with its <stat>, then text mode again.
+Verdict storeRecord(JobSession& s, int n, const std::string& record, std::optional<std::int32_t>& storedAt) {
+  const int smsc = record.size() > 1 ? static_cast<unsigned char>(record[1]) : 0;
+  const int tpdu = static_cast<int>(record.size()) - 2 - smsc;
+  auto command = JobSession::command("AT+CMGW=%d,%d\r", tpdu, statOfStatusByte(record.empty() ? 5 : record[0]));
+  const std::string hex = hexUpper(std::string_view(record).substr(1));
+  if (!command || tpdu < 1 || hex.size() + 2 >= kCommandBufSize) return Verdict::TooLong;
+  if (!s.exchange("AT+CMGF=0\r", true)) return Verdict::Ended;
+  const Verdict v = storeMessage(s, n, *command, hex, storedAt);
+  if (v == Verdict::Ended) return v;
+  return s.exchange("AT+CMGF=1\r", true) ? v : Verdict::Ended;
+}
+
+// 27.005's "memory full": the message store has no room for another message.
+bool storeFull(const modem::Reply& answer) {
+  return answer.errorSource == modem::ErrorSource::Messages && answer.errorCode == 322;
+}
+
+Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
                  std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   const int n = index + 1;
@@ -438,23 +515,6 @@ Verdict smsEntry(JobSession& s, PassScope&, const SimEntry& e, int index,
     VORYX_LOG_IF(log, "sms %d deleted with cmd |%s|\n", n, erase.c_str());
     return takeAnswer(s, false, e, Confirmed::What::Erased, confirmed);
   }
-  bool erased = false;
-  if (e.operazione == kMarkChanged) {
-    // A changed message is stored anew; the old one goes first. A refusal here does not
-    // stop the entry, but the report and the table keep it (oldKept).
-    if (!s.exchange(erase)) return Verdict::Ended;
-    VORYX_LOG_IF(log, "sms %d deleted for mod with cmd |%s|\n", n, erase.c_str());
-    erased = s.answer().kind == ReplyKind::Ok;
-  }
-  // The SIM keeps the old copy: the new one is stored all the same (the user's text is not
-  // held back), and the old one stays a delete to send.
-  const bool keptOld = e.operazione == kMarkChanged && !erased;
-  // When the old message is gone but the new one is not stored, the row must not delete
-  // at the old index again.
-  auto notStored = [&](Verdict v) {
-    if (erased) confirmed.push_back({e, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
-    return v;
-  };
   s.progress("Writing sms entry nr.", e.posizione);
   // One stored message holds 160 septets (70 UTF-16 units): a longer text (an old row, a
   // restore) is stored cut, and the row then holds what the SIM has.
@@ -465,41 +525,130 @@ Verdict smsEntry(JobSession& s, PassScope&, const SimEntry& e, int index,
   const bool named = isAlphanumericSender(e.telefono);
   lastNumber = named ? e.telefono : filterNumber(e.telefono, false);
   const int type = named ? kAlphanumericType : numberType(e.telefono);
-
-  std::optional<std::int32_t> storedAt;
-  Verdict v;
-  // Text mode in the set the job agreed (GSM or IRA) when the set carries the text
-  // unchanged; otherwise, and when the modem took neither set, PDU mode.
+  // What the SIM knew of the message goes on: its status (a draft stays a draft, a received
+  // message received, with its sender and time), and, while the row is as it was read or
+  // restored, the very bytes (a part's header included).
+  auto held = scope.held.find(e.posizione);
+  const std::string like = held == scope.held.end() ? std::string() : held->second;
+  const std::string record = messageRecord(lastNumber, type, text, like);
+  const int stat = statOfStatusByte(record[0]);
+  const bool asHeld = !like.empty() && record == std::string_view(like).substr(0, record.size()) && like.size() > 1;
+  // Text mode carries a stored message's text in the set the job agreed (GSM or IRA) when
+  // the set carries it unchanged; anything else goes whole in PDU mode.
   std::optional<std::string> body;
-  if (s.charset() && !named) body = encodeMessageText(text, *s.charset());
+  if (s.charset() && !named && !asHeld && stat >= 2) body = encodeMessageText(text, *s.charset());
+  std::optional<std::string> header;
   if (body) {
-    auto command = JobSession::command("AT+CMGW=\"%s\",%d,\"STO SENT\"\r", lastNumber.c_str(), type);
-    if (!command) return notStored(Verdict::TooLong);
-    v = storeMessage(s, n, *command, lineBreaksAsReturns(*body), storedAt);
-  } else {
-    // The message goes in PDU mode (GSM 7-bit data when the alphabet holds it, else
-    // UCS2), stored as sent (3) like the text-mode writes, and the line is put back in
-    // text mode.
-    SubmitPdu pdu = encodeSubmitPdu(lastNumber, type, text);
-    auto command = JobSession::command("AT+CMGW=%d,3\r", pdu.tpduLength);
-    if (!command || pdu.hex.size() + 2 >= kCommandBufSize) return notStored(Verdict::TooLong);
-    if (!s.exchange("AT+CMGF=0\r", true)) return notStored(Verdict::Ended);
-    v = storeMessage(s, n, *command, pdu.hex, storedAt);
-    if (v == Verdict::Go) {
-      confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld, took});
-      return s.exchange("AT+CMGF=1\r", true) ? Verdict::Go : Verdict::Ended;
-    }
+    header = JobSession::command("AT+CMGW=\"%s\",%d,\"%s\"\r", lastNumber.c_str(), type, statName(stat));
+    if (!header) return Verdict::TooLong;
   }
-  if (v != Verdict::Go) return notStored(v);
-  confirmed.push_back({e, Confirmed::What::Written, storedAt, keptOld, took});
+  auto store = [&](std::optional<std::int32_t>& at) {
+    return body ? storeMessage(s, n, *header, lineBreaksAsReturns(*body), at) : storeRecord(s, n, record, at);
+  };
+  // Recorded before it is sent: a pass that ends before the answer is read leaves the next
+  // one to look for it on the SIM instead of storing it twice.
+  Confirmed stored{e, Confirmed::What::Written, std::nullopt, false, took, record};
+  if (auto content = decodeSmsRecord(record)) stored.part = content->part;
+  if (scope.intend) {
+    Confirmed intent = stored;
+    intent.pending = true;
+    if (!scope.intend(intent)) return Verdict::Unrecorded;
+  }
+  std::optional<std::int32_t> storedAt;
+  Verdict v = store(storedAt);
+  if (v == Verdict::Refused && e.operazione == kMarkChanged && storeFull(s.answer())) {
+    // A full store takes the new copy only once the old one is gone: the old one goes
+    // first, and a store that fails then leaves the row new, with its text.
+    VORYX_LOG_IF(log, "sms store full: sms %d deleted first with cmd |%s|\n", n, erase.c_str());
+    if (!s.exchange(erase)) return Verdict::Ended;
+    if (s.answer().kind != ReplyKind::Ok) return verdictOf(s.answer());
+    v = store(storedAt);
+    if (v != Verdict::Go) {
+      confirmed.push_back({e, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
+      return v;
+    }
+    stored.storedAt = storedAt;
+    confirmed.push_back(stored);
+    return Verdict::Go;
+  }
+  if (v != Verdict::Go) return v;  // the old copy, if any, stays; so does the row's mark
+  stored.storedAt = storedAt;
+  // A changed message: the new copy is on the SIM; now the old one goes. Until the SIM
+  // confirms that, the old copy stays a delete to send (oldKept).
+  stored.oldKept = e.operazione == kMarkChanged;
+  confirmed.push_back(stored);
+  if (e.operazione != kMarkChanged) return Verdict::Go;
+  if (!s.exchange(erase)) return Verdict::Ended;
+  VORYX_LOG_IF(log, "sms %d deleted for mod with cmd |%s|\n", n, erase.c_str());
+  if (s.answer().kind == ReplyKind::Ok) confirmed.back().oldKept = false;
   return Verdict::Go;
 }
 
+// The messages on the SIM, for settling an earlier pass's unsettled ones: listed in PDU
+// mode, which shows every message whole (a part's text, a sender's name), else in text mode.
+bool smsSettle(JobSession& s, PassScope&, const std::vector<SimEntry>& table,
+               const std::vector<Confirmed>& unsettled, std::vector<Confirmed>& found) {
+  VORYX_LOG_IF(s.logging(), "sms: %d unsettled by the last pass, looked for on the sim\n",
+               static_cast<int>(unsettled.size()));
+  std::map<int, std::pair<std::string, std::string>> held;
+  if (!s.exchange("AT+CMGF=0\r", true)) return false;
+  bool listed = false;
+  if (s.answer().kind == ReplyKind::Ok) {
+    if (!s.exchange("AT+CMGL=4\r", true)) return false;
+    if (s.answer().kind == ReplyKind::Ok) {
+      listed = true;
+      for (const PduRow& row : parsePduCmglListing(s.reply())) {
+        const std::string record =
+            static_cast<char>(statusByteOfStat(row.status)) + hexDecode(row.pdu).value_or(std::string());
+        if (auto message = decodeSmsRecord(record)) held[row.index] = {message->text, message->number};
+      }
+    }
+  }
+  if (!s.exchange("AT+CMGF=1\r", true)) return false;
+  if (!listed) {
+    if (!s.exchange("AT+CMGL=\"ALL\"\r", true)) return false;
+    const Charset cs = s.charset().value_or(Charset::Gsm);
+    for (const SmsRow& row : parseCmglListing(s.reply())) {
+      held[row.index] = {decodeMessageText(row.text, cs),
+                         numberWithPlus(decodeSender(row.listedNumber, row.type, cs), row.type)};
+    }
+  }
+  found = settledMessages(unsettled, held, table);
+  return true;
+}
+
 constexpr WritePass kPhonebookPass{ListStore::Phonebook, "Error writing phonebook",
-                                   phonebookSetUp, phonebookEntry, true};
-constexpr WritePass kSmsPass{ListStore::Sms, "Error writing sms", smsSetUp, smsEntry, false};
+                                   phonebookSetUp, phonebookEntry, true, nullptr};
+constexpr WritePass kSmsPass{ListStore::Sms, "Error writing sms", smsSetUp, smsEntry, false, smsSettle};
 
 }  // namespace
+
+std::vector<Confirmed> settledMessages(const std::vector<Confirmed>& unsettled,
+                                       const std::map<int, std::pair<std::string, std::string>>& held,
+                                       const std::vector<SimEntry>& table) {
+  std::set<int> taken;
+  for (const SimEntry& row : table) {
+    auto at = held.find(row.posizione);
+    if (row.operazione == kMarkInStep && at != held.end() && at->second.first == row.nome) taken.insert(row.posizione);
+  }
+  std::vector<Confirmed> found;
+  for (const Confirmed& c : unsettled) {
+    const std::string& text = c.took ? *c.took : c.sent.nome;
+    // The records path names the record it chose: only that one can hold it.
+    for (const auto& [index, message] : held) {
+      if (taken.count(index) || (c.storedAt && *c.storedAt != index)) continue;
+      if (message.first != text || !sameParty(message.second, c.sent.telefono)) continue;
+      Confirmed settled = c;
+      settled.pending = false;
+      settled.storedAt = index;
+      settled.oldKept = c.sent.operazione == kMarkChanged && index != c.sent.posizione && held.count(c.sent.posizione);
+      found.push_back(std::move(settled));
+      taken.insert(index);
+      break;
+    }
+  }
+  return found;
+}
 
 std::string oldCopiesKeptMessage(int count) {
   if (count == 1) {
@@ -510,6 +659,37 @@ std::string oldCopiesKeptMessage(int count) {
                    "the next write deletes them:") +
          " " + std::to_string(count);
 }
+
+namespace {
+
+// After a list was copied whole onto another SIM: that SIM is read back, so that what it
+// held beside the list (at locations the list lacks) shows as rows in step, and the list
+// is that SIM. The user hears how many such rows there are.
+void readBack(JobHost& host, const JobContext& context, JobReport& report) {
+  if (!report.copiedOnto || report.outcome != JobOutcome::Done) return;
+  const ListStore store = report.sms ? ListStore::Sms : ListStore::Phonebook;
+  auto table = SimTable::open(context.database, store, kShellBusy, context.phonebook);
+  auto copied = table ? table->list() : Result<std::vector<SimEntry>>(table.error());
+  auto sim = table ? table->identity() : Result<std::optional<SimIdentity>>(table.error());
+  JobContext again = context;
+  again.toOtherSim = false;
+  again.discardChanges = false;  // every row is in step after the copy; a change made since stays
+  const JobReport read = report.sms ? loadSMS(host, again) : loadSIM1(host, again);
+  if (read.maxSIM) report.maxSIM = read.maxSIM;
+  if (read.maxSIMLen) report.maxSIMLen = read.maxSIMLen;
+  if (read.maxSMS) report.maxSMS = read.maxSMS;
+  if (read.outcome != JobOutcome::Done || !copied) return;
+  report.leftovers = std::max(0, read.rows - static_cast<int>(copied->size()));
+  if (report.leftovers == 0) return;
+  const std::string name = sim && *sim ? shortSimName(**sim) : std::string();
+  std::string text = localized(report.sms ? "SIM %s also holds %d messages that were not in the list; they are now shown."
+                                          : "SIM %s also holds %d entries that were not in the list; they are now shown.");
+  if (auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, name);
+  if (auto at = text.find("%d"); at != std::string::npos) text.replace(at, 2, std::to_string(report.leftovers));
+  host.showAlert(localized(kWriteWording.title), text);
+}
+
+}  // namespace
 
 JobReport saveSIM(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kWriteWording);
@@ -522,7 +702,9 @@ JobReport saveSIM(JobHost& host, const JobContext& context) {
     return report;
   }
   if (context.viaRecords() && context.phonebook != Phonebook::SM) return recordsLackStore(s, context.phonebook);
-  return runWrite(context, context.viaRecords() ? kRecordsPhonebookPass : kPhonebookPass, s);
+  JobReport report = runWrite(context, context.viaRecords() ? kRecordsPhonebookPass : kPhonebookPass, s);
+  readBack(host, context, report);
+  return report;
 }
 
 JobReport saveSMS(JobHost& host, const JobContext& context) {
@@ -530,6 +712,7 @@ JobReport saveSMS(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kWriteWording);
   s.startLogging();
   JobReport report = runWrite(context, context.viaRecords() ? kRecordsSmsPass : kSmsPass, s);
+  readBack(host, context, report);
   report.createLog = true;
   return report;
 }

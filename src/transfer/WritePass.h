@@ -4,8 +4,10 @@
 // RecordJobs.cpp): what one entry came to, what the pass knows of the SIM, and the pass's
 // own set-up and entry step. Internal to transfer/.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +26,10 @@ enum class Verdict {
   TooLong,  // a command did not fit its buffer; nothing was sent for the entry
   Occupied, // a new entry's location holds another entry on the SIM; nothing was sent
   Ended,    // the dialogue ended: the line broke or the modem is too slow (user told)
+  Unrecorded,  // the pass journal could not record the message about to be stored: nothing
+               // was sent for it
+  Skipped,  // the path cannot store the entry as it is (PassScope::skipped says why): it
+            // keeps its mark, and the pass goes on with the others
 };
 
 inline Verdict verdictOf(const modem::Reply& answer) {
@@ -48,6 +54,13 @@ struct PassScope {
   // Refused by the card (records access): what its status word means, for the user; empty
   // when the modem's reply says it.
   std::string refusal;
+  // Why the latest Skipped entry could not be stored, for the user.
+  std::string skipped;
+  // SMS: each row's message as the table knows it (SimTable::records), by the row's index.
+  MessageRecords held;
+  // SMS: records a message in the pass journal before it is sent (Confirmed::pending);
+  // false when the journal could not take it. Empty when the pass keeps no journal.
+  std::function<bool(const Confirmed&)> intend;
 };
 
 struct WritePass {
@@ -62,7 +75,21 @@ struct WritePass {
   Verdict (*entry)(JobSession&, PassScope&, const SimEntry&, int index,
                    std::string& lastNumber, std::vector<Confirmed>& confirmed);
   bool logAnswer;  // "answer |%s|\n" after every reply checked
+  // SMS: what the SIM holds of the messages an earlier pass was storing when it ended
+  // before the SIM's answer (`unsettled`, from the journal): each one found goes into
+  // `found`, written at the index (record) it was found at. `table` is the list as the
+  // pass read it (rows in step at an index explain the message there). False when the
+  // dialogue ended. Null for the phonebook, whose writes go to fixed locations.
+  bool (*settle)(JobSession&, PassScope&, const std::vector<SimEntry>& table,
+                 const std::vector<Confirmed>& unsettled, std::vector<Confirmed>& found);
 };
+
+// Of the messages `unsettled`, those `held` (index: text and number, as the SIM holds them)
+// shows: each at an index no row of `table` in step explains and no other found one took;
+// a changed row's old copy is kept (oldKept) while its index still holds a message.
+std::vector<Confirmed> settledMessages(const std::vector<Confirmed>& unsettled,
+                                       const std::map<int, std::pair<std::string, std::string>>& held,
+                                       const std::vector<SimEntry>& table);
 
 // The passes over the SIM's records (RecordJobs.cpp).
 extern const WritePass kRecordsPhonebookPass;

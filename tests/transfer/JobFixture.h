@@ -22,6 +22,7 @@
 #include "simfiles/PcscLink.h"
 #include "store/Database.h"
 #include "store/EntryList.h"
+#include "support/ListIsSim.h"
 #include "transfer/EngineLine.h"
 #include "transfer/TransferRunner.h"
 

@@ -3,6 +3,8 @@
 // phonebook commands), and what a pass that stops keeps marked. Built twice: here over
 // AT+CRSM on the virtual modem's engine (virtual clock), and in tests/cardreader over the
 // virtual card in pcscd's virtual reader (T=0 and T=1).
+#include <set>
+
 #include "sim/CardFiles.h"
 #include "transfer/JobFixture.h"
 
@@ -150,6 +152,7 @@ TEST_P(RecordJobTest, PassStoppedAtAnyUpdateKeepsTheMarksNotTaken) {
         }
       }
       EXPECT_EQ(static_cast<int>(rows(ListStore::Phonebook).size()), k > 2 ? 3 : 4);
+      EXPECT_TRUE(test::listIsSim(database_, ListStore::Phonebook, after));
       use(after);
       ASSERT_EQ(write(0), JobOutcome::Done);
       std::vector<std::pair<int, std::string>> listed;
@@ -158,6 +161,49 @@ TEST_P(RecordJobTest, PassStoppedAtAnyUpdateKeepsTheMarksNotTaken) {
         listed.emplace_back(e.posizione, e.nome);
       }
       EXPECT_EQ(names(simNow()), listed);
+      EXPECT_TRUE(test::listIsSim(database_, ListStore::Phonebook, simNow()));
+    }
+  }
+}
+
+// Messages through their records, the pass stopped at each update (refused, the card or
+// modem gone, or the record written and its answer lost): the marks not taken stay, and no
+// message is ever written twice, for the next write reads the record the lost one chose.
+TEST_P(RecordJobTest, MessagesStoppedAtAnyUpdateAreNeverWrittenTwice) {
+  struct Faulted {
+    const char* name;
+    sim::Faults (*at)(int k);
+  };
+  const Faulted kFaults[] = {
+      {"error", [](int k) { return sim::Faults{.errorAtWrite = k}; }},
+      {"hang-up", [](int k) { return sim::Faults{.hangupAtWrite = k}; }},
+      {"answer lost", [](int k) { return sim::Faults{.lostAtWrite = k}; }},
+  };
+  // Updates: 1 record 1 (erased), 2 record 2 (the changed message over its own record),
+  // 3 the first free record for "C".
+  const std::vector<SimEntry> kTable = {
+      {1, "B", "1", kMarkDeleted}, {2, "new A", "2", kMarkChanged}, {3, "D", "3", kMarkInStep}, {7, "C", "7", kMarkNew}};
+  for (const Faulted& f : kFaults) {
+    for (int k = 1; k <= 3; ++k) {
+      SCOPED_TRACE(std::string(f.name) + " at update " + std::to_string(k));
+      exec("DELETE FROM simsms");
+      sim::SimCard card = smallSim(6);
+      card.setMessage(1, {SmsStatus::StoSent, "1", "", "B", false, {}});
+      card.setMessage(2, {SmsStatus::StoSent, "2", "", "old A", false, {}});
+      card.setMessage(3, {SmsStatus::StoSent, "3", "", "D", false, {}});
+      for (const SimEntry& e : kTable) insert("simsms", e);
+      use(card, f.at(k));
+      EXPECT_NE(write(1), JobOutcome::Done);
+      EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
+
+      use(simNow());
+      ASSERT_EQ(write(1), JobOutcome::Done);
+      EXPECT_EQ(marks(ListStore::Sms), std::vector<int>(3, kMarkInStep));
+      std::multiset<std::string> texts;
+      const sim::SimCard last = simNow();
+      for (const auto& [index, m] : last.messages()) texts.insert(m.text);
+      EXPECT_EQ(texts, (std::multiset<std::string>{"C", "D", "new A"}));
+      EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
     }
   }
 }

@@ -84,7 +84,8 @@ TEST_F(SimSwapTest, AnotherSimIsNeverWrittenUnlessTheListIsCopiedOntoIt) {
         << ::testing::PrintToString(host_.report.commands);
 
     // Copied onto the other SIM: every row of the list (not the deleted one) is on it, in
-    // step, and the copy is now that SIM's; its other locations are left alone.
+    // step, and the copy is now that SIM's; its other locations are left alone, read back
+    // and shown: the list is that SIM.
     readAndMark(st);
     swapSims();
     toOtherSim = true;
@@ -93,7 +94,14 @@ TEST_F(SimSwapTest, AnotherSimIsNeverWrittenUnlessTheListIsCopiedOntoIt) {
     EXPECT_TRUE(host_.report.copiedOnto);
     const sim::SimCard after = simNow();
     const std::vector<SimEntry> now = rows(st.store);
-    EXPECT_EQ(now.size(), 3u);
+    // Its own: the phonebook's location 2 ("Bruno"), and the three messages it held.
+    const int own = st.store == ListStore::Sms ? 3 : 1;
+    EXPECT_EQ(host_.report.leftovers, own);
+    EXPECT_EQ(now.size(), 3u + own);
+    ASSERT_FALSE(host_.alerts.empty());
+    EXPECT_NE(host_.alerts.back().find("\u20269999990 also holds " + std::to_string(own)), std::string::npos)
+        << host_.alerts.back();
+    EXPECT_TRUE(test::listIsSim(database_, st.store, after));
     for (const SimEntry& e : now) {
       EXPECT_EQ(e.operazione, kMarkInStep);
       if (st.store == ListStore::Phonebook) {

@@ -64,8 +64,9 @@ TEST_F(JobFixture, SmsReadRunsAloneAndStoresEveryMessageAsSent) {
     engineLog_ = line->commandLog();
     EXPECT_EQ(commandsAfterHandshake(),
               (std::vector<std::string>{"AT V1E0", "AT+CPMS=\"SM\",\"SM\"", "AT+CMGF=1", "AT+CSCS=?",
-                                        "AT+CSCS=\"" + style.listSet + "\"", "AT+CMGL=\"ALL\"", "AT+CCID",
-                                        "AT+CIMI"}));
+                                        "AT+CSCS=\"" + style.listSet + "\"", "AT+CMGL=\"ALL\"",
+                                        // each message as the SIM holds it: status, PDU
+                                        "AT+CMGF=0", "AT+CMGL=4", "AT+CMGF=1", "AT+CCID", "AT+CIMI"}));
   }
 }
 
@@ -132,7 +133,13 @@ TEST_F(JobFixture, SmsWriteKeepsASendersName) {
   std::vector<std::string> held;
   const sim::SimCard after = simNow();
   for (const auto& [index, m] : after.messages()) held.push_back(m.number + "|" + m.text);
+  std::sort(held.begin(), held.end());
   EXPECT_EQ(held, (std::vector<std::string>{"SMART|Promo 2", "Vodafone|Saldo 5€"}));
+  // A received message stays received, from its sender, at its time.
+  for (const auto& [index, m] : after.messages()) {
+    if (m.number == "SMART") EXPECT_EQ(m.status, SmsStatus::RecRead);
+    if (m.number == "SMART") EXPECT_EQ(m.timestamp, "24/05/04,08:00:00+08");
+  }
   EXPECT_EQ(commandCount("AT+CMGF=0"), 2);
 }
 

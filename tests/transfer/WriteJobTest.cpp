@@ -1,6 +1,7 @@
 // The phonebook and SMS writes against the virtual modem: the commands they send, what
 // reaches the SIM (checked through the SIM's own decoding and through a fresh read), and
 // what a pass that stops keeps marked.
+#include "store/TempDir.h"
 #include "transfer/JobFixture.h"
 
 namespace voryx::transfer {
@@ -130,7 +131,9 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
     int k;
     std::vector<SimEntry> table;                          // after the pass
     std::vector<std::pair<int, std::string>> sim;         // location/index: name/text
-    const char* only = nullptr;  // a fault that does not stop the pass here: that one only
+    const char* faults = "error mute hang-up";  // the faults that leave this
+    bool done = false;                          // the pass went on to its end
+    int oldKept = 0;                            // old copies of changed messages kept
   };
   // Phonebook writes: 1 CPBW 1, 2 CPBW 2 (erase), 3 CPBW 4, 4 CPBW 5.
   const std::vector<SimEntry> kPhonebook = {
@@ -143,24 +146,29 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
       {4, {{1, "Alt2", "1", 0}, kPhonebook[2], {4, "Dan", "4", 0}, kPhonebook[4]},
        {{1, "Alt2"}, {3, "Cid"}, {4, "Dan"}}},
   };
-  // SMS writes: 1 CMGD 1, 2 CMGD 2, 3 CMGW "new A", 4 CMGW "C", 5 CMGW "E".
+  // SMS writes: 1 CMGD 1, 2 CMGW "new A" (the changed message's new copy goes first),
+  // 3 CMGD 2 (then its old copy), 4 CMGW "C", 5 CMGW "E".
   const std::vector<SimEntry> kSms = {
       {1, "B", "1", kMarkDeleted}, {2, "new A", "2", kMarkChanged}, {3, "D", "3", kMarkInStep},
       {7, "C", "7", kMarkNew}, {8, "E", "8", kMarkNew}};
   const Stopped kSmsStops[] = {
       {1, kSms, {{1, "B"}, {2, "old A"}, {3, "D"}}},
-      // The SIM keeps the old "A": the new one is stored, and the old one's delete waits.
-      {2, {{1, "new A", "2", 0}, {2, "new A", "2", kMarkDeleted}, kSms[2], {4, "C", "7", 0}, {5, "E", "8", 0}},
-       {{1, "new A"}, {2, "old A"}, {3, "D"}, {4, "C"}, {5, "E"}}, "error"},
-      // The old "A" is gone, the new one not stored: the row is new, nothing to delete.
-      {3, {{2, "new A", "2", kMarkNew}, kSms[2], kSms[3], kSms[4]}, {{3, "D"}}},
+      // The new copy is not stored: the old one stays, and so does the row's mark.
+      {2, {{2, "new A", "2", kMarkChanged}, kSms[2], kSms[3], kSms[4]}, {{2, "old A"}, {3, "D"}}},
+      // The SIM keeps the old "A" (refused or unanswered delete): the new one is stored,
+      // and the old one's delete waits; the pass goes on.
+      {3, {{1, "new A", "2", 0}, {2, "new A", "2", kMarkDeleted}, kSms[2], {4, "C", "7", 0}, {5, "E", "8", 0}},
+       {{1, "new A"}, {2, "old A"}, {3, "D"}, {4, "C"}, {5, "E"}}, "error mute", true, 1},
+      {3, {{1, "new A", "2", 0}, {2, "new A", "2", kMarkDeleted}, kSms[2], kSms[3], kSms[4]},
+       {{1, "new A"}, {2, "old A"}, {3, "D"}}, "hang-up", false, 1},
+      {4, {{1, "new A", "2", 0}, kSms[2], kSms[3], kSms[4]}, {{1, "new A"}, {3, "D"}}},
       {5, {{1, "new A", "2", 0}, {2, "C", "7", 0}, kSms[2], kSms[4]}, {{1, "new A"}, {2, "C"}, {3, "D"}}},
   };
 
   for (bool sms : {false, true}) {
     for (const Faulted& f : kFaults) {
       for (const Stopped& stop : sms ? std::span<const Stopped>(kSmsStops) : std::span<const Stopped>(kPhonebookStops)) {
-        if (stop.only && std::string_view(stop.only) != f.name) continue;
+        if (std::string_view(stop.faults).find(f.name) == std::string_view::npos) continue;
         for (auto delay : {0ms, 1600ms}) {
           SCOPED_TRACE(std::string(sms ? "SMS " : "phonebook ") + f.name + " at write " +
                        std::to_string(stop.k) + ", reply delay " + std::to_string(delay.count()));
@@ -197,10 +205,11 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
             EXPECT_EQ(held, sms ? kSmsStops[0].sim : kPhonebookStops[0].sim);
             continue;
           }
-          EXPECT_EQ(outcome, stop.only ? JobOutcome::Done : f.outcome);
-          EXPECT_EQ(host_.report.oldKept, stop.only ? 1 : 0);
+          EXPECT_EQ(outcome, stop.done ? JobOutcome::Done : f.outcome);
+          EXPECT_EQ(host_.report.oldKept, stop.oldKept);
           EXPECT_EQ(rows(store), stop.table);
           EXPECT_EQ(held, stop.sim);
+          EXPECT_TRUE(test::listIsSim(database_, store, after));
           // Every row in step is what the SIM holds there.
           for (const SimEntry& e : rows(store)) {
             if (e.operazione != kMarkInStep) continue;
@@ -226,6 +235,7 @@ TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
             }
           }
           EXPECT_EQ(now, listed);
+          EXPECT_TRUE(test::listIsSim(database_, store, last));
         }
       }
     }
@@ -432,7 +442,8 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
                                       "AT+CSCS=\"GSM\"", "AT+CCID", "AT+CIMI", "AT+CMGW=\"393331234567\",145,\"STO SENT\"",
                                       "> Hello"}));
   auto at = [&log](const std::string& line) { return std::find(log.begin(), log.end(), line); };
-  EXPECT_EQ(at("AT+CMGD=5,0") + 1, at("AT+CMGW=\"333\",129,\"STO SENT\""));
+  // A changed message: its new copy first, then the old one goes.
+  EXPECT_EQ(at("AT+CMGW=\"333\",129,\"STO SENT\"") + 2, at("AT+CMGD=5,0"));
   EXPECT_NE(at("AT+CMGD=9,0"), log.end());
   EXPECT_NE(at("> " + std::string(160, 'x')), log.end());
   // The UCS2 text went in PDU mode, and text mode came back after it.
@@ -466,6 +477,52 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
   for (const std::string& text : {std::string(160, 'x'), cut}) {
     EXPECT_NE(std::find_if(stored.begin(), stored.end(), [&](const SimEntry& e) { return e.nome == text; }),
               stored.end());
+  }
+}
+
+// The SIM stored a message but its answer never came back (the line went, as when a write
+// is killed mid-command), or the pass journal could not record the message first
+// (a full disk): the next write looks on the SIM before it stores anything, and no message
+// is ever stored twice; a changed one's old copy goes all the same.
+TEST_F(JobFixture, AMessageWhoseAnswerWasLostIsNeverStoredTwice) {
+  struct Case {
+    const char* name;
+    SimEntry row;
+    bool journalFull;
+    JobOutcome first;
+  };
+  const Case kCases[] = {
+      {"new, answer lost", {2, "Probe two", "555", kMarkNew}, false, JobOutcome::NoModem},
+      {"changed, answer lost", {1, "Probe one, again", "1", kMarkChanged}, false, JobOutcome::NoModem},
+      {"new, journal full", {2, "Probe two", "555", kMarkNew}, true, JobOutcome::DatabaseError},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    exec("DELETE FROM simsms");
+    sim::SimCard card = smallSim(10);
+    card.setMessage(1, {SmsStatus::StoSent, "1", "", "Probe one", false, {}});
+    if (c.row.operazione == kMarkNew) insert("simsms", {1, "Probe one", "1", kMarkInStep});
+    insert("simsms", c.row);
+    {
+      std::optional<test::FileSizeLimit> full;
+      if (c.journalFull) full.emplace(16);  // not even the journal's first line
+      useSim(card, {.faults = {.lostAtWrite = c.journalFull ? 0 : 1}});
+      EXPECT_EQ(write(1), c.first);
+    }
+    if (c.journalFull) EXPECT_EQ(simNow().messages().size(), 1u);  // nothing unrecorded was sent
+    EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
+
+    useSim(simNow());
+    ASSERT_EQ(write(1), JobOutcome::Done);
+    EXPECT_EQ(marks(ListStore::Sms), std::vector<int>(2 - (c.row.operazione == kMarkChanged), kMarkInStep));
+    std::vector<std::string> texts;
+    const sim::SimCard last = simNow();
+    for (const auto& [index, m] : last.messages()) texts.push_back(m.text);
+    const std::vector<std::string> kept = c.row.operazione == kMarkNew
+                                              ? std::vector<std::string>{"Probe one", "Probe two"}
+                                              : std::vector<std::string>{"Probe one, again"};
+    EXPECT_EQ(texts, kept);
+    EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
   }
 }
 
