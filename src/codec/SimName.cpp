@@ -63,16 +63,18 @@ void appendSeptets(std::u16string& out, const std::vector<std::optional<std::uin
 }
 
 // The 81 and 82 forms after their header: `count` bytes from `from`, each below 0x80 a
-// septet, else an offset from `pointer` (16-bit sum). A count larger than the field is
-// limited to the bytes present; with an unreadable count every byte present counts. FF
-// bytes at the end are padding, never characters: some phones write a count larger than
-// the name (an FF inside the name is the window's last character).
+// septet, else an offset from `pointer` (16-bit sum). Every byte inside the count is a
+// character, FF too (the window's last one); only the bytes past it are padding. A count larger than the field is limited to the bytes
+// present. With an unreadable count there is no telling where the name ends: every byte
+// present counts but the FF bytes at the end, which are then taken for padding.
 std::u16string decodeWindow(const std::vector<std::optional<std::uint8_t>>& bytes,
                             std::size_t from, std::optional<std::uint8_t> count,
                             std::optional<std::uint16_t> pointer, const CodecLog& log) {
   std::size_t to = bytes.size();
   if (count && from + *count < to) to = from + *count;
-  while (to > from && bytes[to - 1] == 0xFF) --to;
+  if (!count) {
+    while (to > from && bytes[to - 1] == 0xFF) --to;
+  }
   std::u16string units;
   std::size_t runStart = from;
   for (std::size_t i = from; i < to; ++i) {
@@ -108,12 +110,11 @@ std::string decodeSimName(std::string_view hex, const CodecLog& log) {
   const auto b0 = bytes[0];
   std::u16string units;
   if (b0 == 0x80) {
-    // Units up to the FF padding. A lone byte left before it (a name cut inside a unit)
-    // is dropped: paired with the padding it would read as U+xxFF.
-    std::size_t end = bytes.size();
-    while (end > 1 && bytes[end - 1] == 0xFF) --end;
-    if ((end - 1) % 2 == 1) --end;
-    for (std::size_t i = 1; i + 1 < end; i += 2) {
+    // The bytes after the tag in pairs, up to the first pair FF FF (the padding); a lone
+    // byte left at the end is no unit. Pairing comes first: an FF is padding only as half
+    // of such a pair, since a unit may end in FF (U+5BFF, U+00FF).
+    for (std::size_t i = 1; i + 1 < bytes.size(); i += 2) {
+      if (bytes[i] == 0xFF && bytes[i + 1] == 0xFF) break;
       units.push_back(bytes[i] && bytes[i + 1]
                           ? static_cast<char16_t>(*bytes[i] << 8 | *bytes[i + 1])
                           : kReplacement);
@@ -209,17 +210,13 @@ std::optional<Choice> bestForm(std::u16string_view units, std::size_t budget) {
     if (c.bytes <= budget && (!best || c.bytes < best->bytes)) best = c;
   };
   if (auto bytes = plainBytes(units)) consider({Form::Plain, *bytes});
-  // A window form whose last byte would be FF reads back as padding: not taken.
-  auto endsInFF = [&](char16_t pointer) {
-    return !units.empty() && !isSeptet(units.back()) && units.back() - pointer == 0x7F;
-  };
+  // A last byte FF is no trouble in any of these: the window forms' count says where the
+  // name ends, and the 80 form's units are read in pairs before any padding.
   if (auto span = offsetSpan(units); span && (units.size() <= 255 || budget == kNoBudget)) {
-    if (auto p = pointer81(*span); p && !endsInFF(*p)) consider({Form::Window81, 3 + units.size(), *p});
-    if (auto p = pointer82(*span); p && !endsInFF(*p)) consider({Form::Window82, 4 + units.size(), *p});
+    if (auto p = pointer81(*span)) consider({Form::Window81, 3 + units.size(), *p});
+    if (auto p = pointer82(*span)) consider({Form::Window82, 4 + units.size(), *p});
   }
-  // An 80 form whose last unit ends in FF reads back without it (that FF is taken for
-  // padding): only when no other form holds the name.
-  if (!best || units.empty() || (units.back() & 0xFF) != 0xFF) consider({Form::Ucs2, 1 + 2 * units.size()});
+  consider({Form::Ucs2, 1 + 2 * units.size()});
   return best;
 }
 

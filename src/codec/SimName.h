@@ -6,9 +6,11 @@
 // Stored forms (the first byte tells them apart):
 //   plain  the GSM 7-bit default alphabet, one byte a character, 1B xx for the extension
 //          table; 0xFF pads the field.
-//   80     big-endian UTF-16; FFFF units pad the field.
+//   80     big-endian UTF-16, read in pairs from the byte after the tag: a pair FF FF
+//          ends the name, a lone last byte is none.
 //   81     81, count, base byte B, then count bytes: below 0x80 a default-alphabet
-//          character, else the character (B << 7) + (byte & 0x7F).
+//          character, else the character (B << 7) + (byte & 0x7F). Every byte inside
+//          the count is a character, FF too; the bytes past it pad the field.
 //   82     as 81 with a 16-bit base pointer (two bytes, high first) instead of B.
 #include <functional>
 #include <string>

@@ -80,7 +80,7 @@ ModemEngine::Outcome ModemEngine::cpbr(const std::vector<AtArg>& args, Reply& re
     const std::string rec = sim_.record(loc, book);
     const std::string_view alpha =
         std::string_view(rec).substr(0, static_cast<std::size_t>(sim_.alphaLength()));
-    const std::string text = cs == Charset::Hex ? toHex(trimAlphaPadding(alpha))
+    const std::string text = cs == Charset::Hex ? toHex(alphaContent(alpha))
                                                 : quoteEscape(teEncode(decodeAlpha(alpha), cs));
     reply.entry("+CPBR: " + std::to_string(loc) + ",\"" + numberField(withoutPlus(e->number)) + "\"," +
                 std::to_string(e->type) + ",\"" + text + "\"");

@@ -181,7 +181,7 @@ bool SimCard::isEmpty(int location, std::string_view book) const {
   if (r.empty()) return true;
   const std::string_view alpha = std::string_view(r).substr(0, static_cast<std::size_t>(alphaLength_));
   const std::uint8_t length = at(r, static_cast<std::size_t>(alphaLength_));
-  return trimAlphaPadding(alpha).empty() && (length == 0xFF || length <= 1);
+  return alphaContent(alpha).empty() && (length == 0xFF || length <= 1);
 }
 
 bool SimCard::setRecord(int location, std::string_view bytes, std::string_view book) {

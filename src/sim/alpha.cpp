@@ -52,11 +52,35 @@ std::vector<char32_t> windowChars(std::u32string_view name) {
   return out;
 }
 
-}  // namespace
-
-std::string_view trimAlphaPadding(std::string_view field) {
+// The plain form's septets: the field up to its trailing FF padding.
+std::string_view withoutTrailingFF(std::string_view field) {
   while (!field.empty() && byteAt(field, field.size() - 1) == 0xFF) field.remove_suffix(1);
   return field;
+}
+
+// The 80 form's UTF-16 units: the bytes after the tag in pairs, up to the first pair
+// FF FF; a lone last byte is none. Pairs come first: a unit may end in FF (U+5BFF).
+std::size_t ucs2Units(std::string_view field) {
+  std::size_t n = 0;
+  for (std::size_t i = 1; i + 1 < field.size(); i += 2, ++n) {
+    if (byteAt(field, i) == 0xFF && byteAt(field, i + 1) == 0xFF) break;
+  }
+  return n;
+}
+
+// The 81 and 82 forms' header size.
+std::size_t windowHead(std::uint8_t form) { return form == 0x81 ? 3 : 4; }
+
+}  // namespace
+
+std::string_view alphaContent(std::string_view field) {
+  if (field.empty()) return field;
+  const std::uint8_t form = byteAt(field, 0);
+  if (form == 0x80) return field.substr(0, 1 + 2 * ucs2Units(field));
+  if ((form == 0x81 || form == 0x82) && field.size() >= windowHead(form)) {
+    return field.substr(0, windowHead(form) + byteAt(field, 1));  // substr stops at the end
+  }
+  return withoutTrailingFF(field);
 }
 
 std::u32string decodeAlpha(std::string_view field) {
@@ -64,16 +88,12 @@ std::u32string decodeAlpha(std::string_view field) {
   if (field.empty() || byteAt(field, 0) == 0xFF) return out;
   const std::uint8_t form = byteAt(field, 0);
   if (form == 0x80) {
-    // UTF-16 units up to the first FFFF; a surrogate pair is one character, a surrogate
-    // without its other half none. A lone byte left before the FF padding (a name cut
-    // inside a unit) is no character: paired with the padding it would read as U+xxFF.
+    // UTF-16 units up to the padding; a surrogate pair is one character, a surrogate
+    // without its other half none.
     std::u16string units;
-    std::string_view body = trimAlphaPadding(field.substr(1));
-    if (body.size() % 2 == 1) body.remove_suffix(1);
-    for (std::size_t i = 0; i + 1 < body.size(); i += 2) {
-      const char16_t unit = static_cast<char16_t>(byteAt(body, i) << 8 | byteAt(body, i + 1));
-      if (unit == 0xFFFF) break;
-      units.push_back(unit);
+    const std::size_t count = ucs2Units(field);
+    for (std::size_t k = 0; k < count; ++k) {
+      units.push_back(static_cast<char16_t>(byteAt(field, 1 + 2 * k) << 8 | byteAt(field, 2 + 2 * k)));
     }
     for (std::size_t i = 0; i < units.size(); ++i) {
       const char32_t u = units[i];
@@ -87,16 +107,14 @@ std::u32string decodeAlpha(std::string_view field) {
     return out;
   }
   if (form == 0x81 || form == 0x82) {
-    const std::size_t head = form == 0x81 ? 3 : 4;
+    const std::size_t head = windowHead(form);
     if (field.size() < head) return out;
-    const std::size_t count = byteAt(field, 1);
     const char32_t base = form == 0x81 ? static_cast<char32_t>(byteAt(field, 2)) << 7
                                        : (static_cast<char32_t>(byteAt(field, 2)) << 8) |
                                              byteAt(field, 3);
-    // Some phones write a count larger than the name: what follows it is padding, never
-    // characters (FF would read as the window's last one).
-    std::size_t end = std::min(field.size(), head + count);
-    while (end > head && byteAt(field, end - 1) == 0xFF) --end;
+    // Exactly the count's bytes (or those present): each is a character whatever its
+    // value, FF being the window's last one; the bytes past the count are padding.
+    const std::size_t end = alphaContent(field).size();
     for (std::size_t i = head; i < end; ++i) {
       const std::uint8_t b = byteAt(field, i);
       if (b >= 0x80) {
@@ -112,7 +130,7 @@ std::u32string decodeAlpha(std::string_view field) {
   }
   // Plain: unpacked septets up to the padding, extension characters after an escape. A
   // last escape escapes nothing (the name was cut inside a pair): dropped.
-  std::string_view septets = trimAlphaPadding(field);
+  std::string_view septets = withoutTrailingFF(field);
   if (!septets.empty() && byteAt(septets, septets.size() - 1) == kEscape) septets.remove_suffix(1);
   std::size_t start = 0;
   for (std::size_t i = 0; i <= septets.size(); ++i) {
@@ -159,22 +177,13 @@ std::string encodeAlpha80(std::u32string_view name) {
 }
 
 std::optional<std::string> encodeAlpha(std::u32string_view name, std::size_t maxBytes) {
-  // A last byte FF reads back as padding: a form that would end in one (the 81 and 82
-  // forms' last window character, an 80 form's U+xxFF) is taken only when no other is.
-  auto endsInFF = [](const std::optional<std::string>& form) {
-    return form && form->size() > 1 && static_cast<std::uint8_t>(form->back()) == 0xFF;
-  };
+  // A last byte FF reads back whole in every form (the count bounds the 81 and 82 forms,
+  // the 80 form is read in pairs): the shortest form wins.
   std::optional<std::string> best = gsm7::encode(name);
-  std::optional<std::string> lastResort;
   for (auto candidate : {encodeAlpha81(name), encodeAlpha82(name),
                          std::optional<std::string>(encodeAlpha80(name))}) {
-    if (endsInFF(candidate)) {
-      if (!lastResort || candidate->size() < lastResort->size()) lastResort = candidate;
-    } else if (candidate && (!best || candidate->size() < best->size())) {
-      best = candidate;
-    }
+    if (candidate && (!best || candidate->size() < best->size())) best = candidate;
   }
-  if (!best || best->size() > maxBytes) best = lastResort;
   if (!best || best->size() > maxBytes) return std::nullopt;
   return best;
 }

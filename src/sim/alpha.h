@@ -4,7 +4,8 @@
 // character count, a base byte (base pointer = byte << 7) and one byte per character;
 // 0x82 with a count, a 16-bit base pointer and one byte per character. In 0x81 and 0x82,
 // a byte below 0x80 is a GSM default character, 0x80 or more is base + (byte & 0x7F).
-// Unused bytes are FF.
+// Unused bytes are FF; an FF is padding only where no character can be (past the 81 and
+// 82 forms' count, in a pair FF FF of the 80 form): a character may end in FF.
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -25,7 +26,10 @@ std::optional<std::string> encodeAlpha81(std::u32string_view name);
 std::optional<std::string> encodeAlpha82(std::u32string_view name);
 std::string encodeAlpha80(std::u32string_view name);
 
-// The field without its trailing FF padding (what "HEX" shows of it).
-std::string_view trimAlphaPadding(std::string_view field);
+// The bytes of a field that hold its name, without the padding (what "HEX" shows of
+// it): an 80 form up to its first pair FF FF (a lone last byte left out), an 81 or 82
+// form to the end of its count (FF bytes inside it are characters), a plain name up to
+// its trailing FF bytes.
+std::string_view alphaContent(std::string_view field);
 
 }  // namespace voryx::sim

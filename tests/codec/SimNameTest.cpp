@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/NameFields.h"
+
 namespace voryx::codec {
 namespace {
 
@@ -35,28 +37,19 @@ const DecodeCase kDecodes[] = {
     {"E9", "é"},
     {"4180", "A\u0080"},  // 80 too is Latin-1, not the alphabet's @
     {"FFFF", ""},
-    // 80 form: FFFF units pad the end only; a lone last byte is dropped, also before
-    // the padding (never U+00FF).
+    // 80 form (tests/support/NameFields.h has the FF corners): in pairs from the tag.
     {"8003A90436FFFFFFFF", "Ωж"},
     {"8003a9FF", "Ω"},
-    {"80004100FFFF", "A"},
-    {"800041004200FFFFFF", "AB"},
-    {"8000FF", ""},
-    {"80FFFF0041", "\uFFFF" "A"},
+    {"8000ff", "ÿ"},
+    {"80FFFF0041", ""},
     {"80D83DDE00", "\U0001F600"},
     {"80D83D", "\uFFFD"},  // unpaired surrogate
-    // 81 and 82 forms: a 0xFF inside the name is a character, at its end padding; a
-    // count larger than the name or the field gives the bytes present, never the
-    // padding; a count of 0 gives nothing.
+    // 81 and 82 forms: every byte inside the count is a character; past it, padding.
     {"810308C1FF41", "\u0441\u047FA"},
-    {"810208C1FF", "\u0441"},
-    {"810108FF", ""},  // padding only
-    {"810508C141FFFFFFFF", "\u0441A"},
-    {"81FF08C141FFFF", "\u0441A"},
-    {"82050410C141FFFFFF", "\u0451A"},
-    {"82FF0410C1FFFF", "\u0451"},
+    {"810108FF", "\u047F"},
+    {"81FF08C141FFFF", "\u0441A\u047F\u047F"},
+    {"82050410C141FFFFFF", "\u0451A\u048F\u048F\u048F"},
     {"81FF08C141", "\u0441A"},
-    {"8100084141", ""},
     {"810308" "1B3CC1", "[\u0441"},
     {"8103081B65C1", "€\u0441"},
     {"820304101B3CC1", "[\u0451"},
@@ -73,6 +66,7 @@ const DecodeCase kDecodes[] = {
     {"80004100ZZ", "A\uFFFD"},
     {"8102ZZC141", "\uFFFD" "A"},
     {"81ZZ08C141", "\u0441A"},
+    {"81ZZ08C141FFFF", "\u0441A"},  // no count to bound the name: FF at the end pads it
     {"ZZ41", "\uFFFD" "A"},
     {std::string("41\0" "042", 6), "A\uFFFD" "B"},
     // Long names come whole; an 81 count stops at 255.
@@ -85,6 +79,10 @@ TEST(SimNameTest, Decodes) {
   for (const auto& c : kDecodes) {
     SCOPED_TRACE(c.hex.substr(0, 20));
     EXPECT_EQ(decodeSimName(c.hex), c.name);
+  }
+  for (const auto& f : test::kNameFields) {
+    SCOPED_TRACE(f.hex);
+    EXPECT_EQ(decodeSimName(f.hex), f.name);
   }
 }
 
@@ -110,9 +108,14 @@ const EncodeCase kEncodes[] = {
     {"Zoë Müller", 14, "810A015A6FEB204D7E6C6C6572"},
     {"Café Noël", 14, "81090143616605204E6FEB6C"},
     {"Søren ð", 14, "810701530C72656E20F0"},
-    // One character: the 80 form is the shortest.
+    // One character: the 80 form is the shortest, also when its last byte is FF.
     {"ð", 14, "8000f0FFFFFFFFFFFFFFFF"},
     {"中", 14, "804e2dFFFFFFFFFFFFFFFF"},
+    {"寿", 14, "805bffFFFFFFFFFFFFFFFF"},
+    {"ÿ", 3, "8000ff"},
+    // A window form whose last character is the byte FF: the count says it is one.
+    {"Sকদদ\u09FF", 14, "8105135395A6A6FF"},
+    {"Иваѿ", 14, "81040898B2B0FF"},
     // Windows: 81 aligned below U+8000, 82 anywhere, 80 when none holds every character.
     {"Ґа", 14, "8004900430FFFFFFFF"},
     {"ҐаҐаҐа", 14, "82060430E080E080E080"},
@@ -148,10 +151,14 @@ TEST(SimNameTest, Encodes) {
 TEST(SimNameTest, WrittenNamesReadBack) {
   const char* names[] = {"Anna", "Straße 1", "Иван Петров", "Ґанна", "Ωмега", "中文名字",
                          "José & Zoë", "[work] €", "Μαρία", "\U0001F600 ok", "ҐаҐаҐа",
-                         "體體體", "Zoë Müller", "Zoÿ", "ÿ", "Иваѿ", "\u0441\u047F", "仿仿"};
+                         "體體體", "Zoë Müller", "Zoÿ", "仿仿", "\u7FFF\u7FFF"};
   for (std::string_view name : names) {
     SCOPED_TRACE(name);
     EXPECT_EQ(decodeSimName(encodeSimName(name, 241)), name);
+  }
+  for (const auto& f : test::kNameFields) {
+    SCOPED_TRACE(f.name);
+    EXPECT_EQ(decodeSimName(encodeSimName(f.name, 14)), f.name);
   }
 }
 

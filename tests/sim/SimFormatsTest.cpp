@@ -8,6 +8,7 @@
 #include "sim/gsm7.h"
 #include "sim/pdu.h"
 #include "sim/text.h"
+#include "support/NameFields.h"
 
 using namespace voryx::sim;
 
@@ -42,12 +43,12 @@ TEST(Gsm7Test, PacksEightSeptetsIntoSevenOctets) {
 }
 
 TEST(AlphaTest, DecodesEveryForm) {
-  // ETSI 102 221 Annex A examples and the three UCS2 forms with carries and padding.
+  // The three UCS2 forms with carries and padding (tests/support/NameFields.h has ETSI
+  // 102 221 Annex A's examples and the FF corners).
   const std::pair<std::string, std::string> kTable[] = {
       {"416E6E61FFFFFFFF", "Anna"},  {"00021104", "@$_è"},          {"5B1B651B3C", "Ä€["},
-      {"800053099509A6FFFF", "Sকদ"}, {"8103135395A6FFFF", "Sকদ"},    {"820505302D82D32D31", "-Բփ-1"},
-      {"810208C141", "сA"},          {"82020410C141", "ёA"},          {"820104F0C1", "Ա"},
-      {"8000410042", "AB"},          {"FFFFFFFF", ""},                {"", ""},
+      {"8103135395A6FFFF", "Sকদ"},   {"810208C141", "сA"},          {"82020410C141", "ёA"},
+      {"820104F0C1", "Ա"},           {"8000410042", "AB"},          {"FFFFFFFF", ""},  {"", ""},
       // Broken fields: counts beyond the field, cut headers, odd UCS2 bytes, non-septets.
       {"81FF08C1", "с"}, {"8102", ""}, {"82FF04", ""}, {"800041FF", "A"},
       {"8000", ""},      {"41C142", "A\xEF\xBF\xBD" "B"},
@@ -55,15 +56,36 @@ TEST(AlphaTest, DecodesEveryForm) {
       // with nothing after it (a name cut inside a pair) is dropped.
       {"80D83DDE000041", "\U0001F600" "A"}, {"80D83D0041", "\xEF\xBF\xBD" "A"},
       {"8103081B65C1", "€с"}, {"820304101B3CC1", "[ё"}, {"8102081B", ""}, {"411B", "A"}, {"1B", ""},
-      // A lone byte before the padding of the 80 form, and counts of the 81 and 82 forms
-      // that run into the padding or past the field: no character from the padding.
-      {"80004100FFFF", "A"}, {"800041004200FF", "AB"}, {"8000FF", ""},
-      {"810508C141FFFFFFFF", "сA"}, {"81FF08C141FFFF", "сA"}, {"8109080041FF", "@A"},
-      {"82050410C141FFFF", "ёA"}, {"82FF0410C1FFFF", "ё"}, {"8105", ""}, {"8205FFFF", ""},
+      // Counts of the 81 and 82 forms that take in FF bytes: characters, every one.
+      {"81FF08C141FFFF", "сAѿѿ"}, {"8109080041FF", "@Aѿ"}, {"82FF0410C1FFFF", "ё\u048F\u048F"},
+      {"8105", ""}, {"8205FFFF", ""},
   };
   for (const auto& [field, name] : kTable) {
     SCOPED_TRACE(field);
     EXPECT_EQ(utf8Encode(decodeAlpha(bytes(field))), name);
+  }
+  for (const auto& f : voryx::test::kNameFields) {
+    SCOPED_TRACE(f.hex);
+    EXPECT_EQ(utf8Encode(decodeAlpha(bytes(f.hex))), f.name);
+  }
+}
+
+// What "HEX" lists of a record's field: the name's bytes without the padding, which read
+// as the field does.
+TEST(AlphaTest, ListsTheNamesBytes) {
+  const std::pair<std::string, std::string> kTable[] = {
+      {"805BFFFFFFFFFF", "805BFF"},   {"8000FFFF", "8000FF"},          {"80FFFF", "80"},
+      {"8101FFFFFFFF", "8101FFFF"},   {"8105135395A6A6FFFF", "8105135395A6A6FF"},
+      {"81FF08C1", "81FF08C1"},       {"8202", "8202"},                {"4142FFFF", "4142"},
+      {"FFFFFFFF", ""},
+  };
+  for (const auto& [field, listed] : kTable) {
+    SCOPED_TRACE(field);
+    EXPECT_EQ(hex(alphaContent(bytes(field))), listed);
+  }
+  for (const auto& f : voryx::test::kNameFields) {
+    SCOPED_TRACE(f.hex);
+    EXPECT_EQ(decodeAlpha(alphaContent(bytes(f.hex))), decodeAlpha(bytes(f.hex)));
   }
 }
 
@@ -73,6 +95,8 @@ TEST(AlphaTest, EncodesInTheShortestForm) {
       {"Sকদ", "8103135395A6"}, {"山田", "805C717530"},
       {"Ωж", "81020815B6"},             // Ω is a GSM character, ж comes from the window
       {"Ґанна", "82050430E0808D8D80"},  // spans two half-pages: 16-bit base
+      // A last byte FF: the shortest form still, which reads back whole.
+      {"寿", "805BFF"}, {"ÿ", "8000FF"}, {"Sকদদ\u09FF", "8105135395A6A6FF"}, {"Иваѿ", "81040898B2B0FF"},
   };
   for (const auto& [name, field] : kTable) {
     SCOPED_TRACE(name);
@@ -83,6 +107,12 @@ TEST(AlphaTest, EncodesInTheShortestForm) {
   }
   EXPECT_FALSE(encodeAlpha(u32("Иван Петрович Сидоров"), 14));
   EXPECT_FALSE(encodeAlpha(u32("山田太郎山田太郎"), 14));
+  for (const auto& f : voryx::test::kNameFields) {
+    SCOPED_TRACE(f.name);
+    const auto encoded = encodeAlpha(u32(f.name), 14);
+    ASSERT_TRUE(encoded);
+    EXPECT_EQ(utf8Encode(decodeAlpha(*encoded + std::string(14 - encoded->size(), '\xFF'))), f.name);
+  }
 }
 
 TEST(PduTest, Numbers) {

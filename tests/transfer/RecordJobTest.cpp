@@ -6,6 +6,8 @@
 #include <set>
 
 #include "sim/CardFiles.h"
+#include "sim/text.h"
+#include "support/NameFields.h"
 #include "transfer/JobFixture.h"
 
 namespace voryx::transfer {
@@ -114,6 +116,37 @@ TEST_P(RecordJobTest, ReadsAndWritesEveryFormAndLongNumbers) {
   exec("UPDATE sim SET number = '1', operazione = 3 WHERE entry IN (4, 5)");
   ASSERT_EQ(write(0), JobOutcome::Done);
   for (int n = 1; n <= sim::SimCard::kExtensionRecords; ++n) EXPECT_NE(simNow().extension(n)[0], '\x02') << n;
+}
+
+// Names as the SIM holds them, FF bytes inside the name included, come back exactly
+// through the records, and through the phonebook listing in HEX and in UCS2; written
+// back the same way, the SIM holds them as they were.
+TEST_P(RecordJobTest, ReadsNamesAsTheSimHoldsThem) {
+  sim::SimCard card = smallSim(24);
+  std::vector<SimEntry> expected;
+  std::vector<std::pair<int, std::string>> held;
+  for (const test::NameField& f : test::kNameFields) {
+    if (!f.inRecord) continue;
+    const int location = static_cast<int>(expected.size()) + 1;
+    ASSERT_TRUE(card.writeEntry(location, sim::fromHex(f.hex).value(), "555", 129)) << f.hex;
+    expected.push_back({location, std::string(f.name), "555", kMarkInStep});
+    held.emplace_back(location, f.name);
+  }
+  discardChanges = true;
+  const std::optional<codec::Charset> kWays[] = {std::nullopt, codec::Charset::Hex, codec::Charset::Ucs2};
+  for (const std::optional<codec::Charset>& way : kWays) {
+    SCOPED_TRACE(way ? codec::charsetName(*way) : "records");
+    if (way && GetParam().reader) continue;
+    records = !way;
+    charset = {.forced = way};
+    use(card);
+    ASSERT_EQ(read(0), JobOutcome::Done);
+    EXPECT_EQ(rows(ListStore::Phonebook), expected);
+    exec("UPDATE sim SET operazione = 3");
+    ASSERT_EQ(write(0), JobOutcome::Done);
+    EXPECT_EQ(host_.report.confirmed, static_cast<int>(held.size()));
+    EXPECT_EQ(names(simNow()), held);
+  }
 }
 
 // A pass stopped at its k-th record update (the modem refuses it, says nothing, hangs up)
