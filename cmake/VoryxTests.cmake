@@ -45,7 +45,8 @@ add_dependencies(test_app voryx)  # the command-line tests run the binary
 voryx_test_folder(modem voryx_modem voryx_sim)
 voryx_test_folder(sim voryx_sim)
 voryx_test_folder(simfiles voryx_transfer voryx_sim)
-voryx_test_folder(transfer voryx_transfer voryx_sim)
+# The writes also run after a CSV restore of entries/.
+voryx_test_folder(transfer voryx_transfer voryx_sim voryx_entries)
 # The card reader's tests, and the record tests once more over the virtual card in pcscd's
 # virtual reader (the tests start pcscd when none runs). There is one such reader: they
 # take turns.

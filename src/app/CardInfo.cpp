@@ -30,10 +30,10 @@ std::optional<simfiles::FileInfo> firstFile(simfiles::SimFiles& files,
 }  // namespace
 
 std::optional<SimIdentity> cardInfo(const std::string& reader) {
-  std::string why;
-  auto link = simfiles::PcscLink::connect(reader, why);
+  simfiles::ConnectFailure failure;
+  auto link = simfiles::PcscLink::connect(reader, failure);
   if (!link) {
-    std::cerr << "voryx info: " << why << "\n";
+    std::cerr << "voryx info: " << failure.why << "\n";
     return std::nullopt;
   }
   DebugLog::append("info on reader |%s|\n", link->reader().c_str());

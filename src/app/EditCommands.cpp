@@ -54,9 +54,7 @@ int failed(const char* command, const std::string& detail) {
 int stored(const char* command, const entries::EditTarget& target, const entries::EditResult& result,
            const std::string& asked) {
   if (result.outcome == entries::EditOutcome::SimFull) {
-    std::cerr << "voryx " << command << ": " << localized("SIM is full!");
-    if (target.capacity == 0) std::cerr << " (its size is not known yet: \"voryx read\" learns it)";
-    std::cerr << "\n";
+    std::cerr << "voryx " << command << ": " << localized("SIM is full!") << "\n";
     return 1;
   }
   if (result.outcome == entries::EditOutcome::NotSaved) return failed(command, result.detail);

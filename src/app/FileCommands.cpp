@@ -98,6 +98,9 @@ int restoreFile(const FileOptions& options) {
   }
   std::cerr << "voryx restore: " << report->restored << " entries restored from " << file.string()
             << " (marked changed; \"voryx write\" puts them on the SIM)";
+  if (report->erased > 0) {
+    std::cerr << "; " << report->erased << " other locations the SIM holds marked deleted";
+  }
   if (report->leftOut > 0) {
     std::cerr << "; " << report->leftOut << " lines were left out: the SIM holds " << maxSIM << " entries";
   }
@@ -123,7 +126,8 @@ void addFileCommands(CLI::App& app, int& exitCode) {
   exp->callback([options, &exitCode] { exitCode = exportFile(*options); });
 
   auto* res = app.add_subcommand(
-      "restore", "Replace the phonebook with a CSV file's entries (locations 1, 2, 3 ..., marked changed)");
+      "restore", "Replace the phonebook with a CSV file's entries (locations 1, 2, 3 ..., marked changed; "
+                 "the SIM's other locations marked deleted)");
   res->add_option("file", options->file, "The file (default: Voryx.csv in the documents folder)");
   res->add_flag("--discard-changes", options->discardChanges,
                 "Restore even over changes not yet written to the SIM");

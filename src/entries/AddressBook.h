@@ -34,7 +34,8 @@ struct Phone {
 
 // Every text field is valid UTF-8: bytes of a card that are not UTF-8 are read as Latin-1.
 struct Person {
-  std::string first, middle, last;  // N: family;given;additional (first = given, last = family)
+  std::string first, middle, last;  // N: family;given;additional (first = given, last = family);
+                                    // a card without a name in N has FN whole as `first`
   std::string organization;         // ORG's first component
   std::string formatted;            // FN
   std::vector<Phone> phones;        // in the card's order

@@ -125,8 +125,18 @@ Result<RestoreReport> restoreCsv(const fs::path& file, const fs::path& database,
   }
   auto table = SimTable::open(database, ListStore::Phonebook, busy);
   if (!table) return table.error();
-  if (Status replaced = table->replaceAll(records.rows, true); !replaced) return replaced.error();
+  auto seen = table->seen();
+  if (!seen) return seen.error();
   report.restored = static_cast<int>(records.rows.size());
+  // The file fills locations 1 to n. What the SIM held past them would outlive a write of
+  // the file (an entry sorted elsewhere by the export then stands on the SIM twice): it is
+  // marked deleted, so that the write leaves the SIM holding the file and nothing else.
+  for (const auto& [at, entry] : *seen) {
+    if (at <= report.restored) continue;
+    records.rows.push_back({at, entry.nome, entry.telefono, kMarkDeleted});
+    ++report.erased;
+  }
+  if (Status replaced = table->replaceAll(records.rows, true); !replaced) return replaced.error();
   return report;
 }
 

@@ -2,7 +2,8 @@
 // The phonebook as a CSV file other tools read and write: one line an entry, the name, ";"
 // and the number, "\n" at the end; no header, no quoting. Export writes the entries of
 // the list; restore replaces the local phonebook with the file's lines, each marked
-// changed (3), so that the next write puts them on the SIM at locations 1, 2, 3 ...
+// changed (3), so that the next write puts them on the SIM at locations 1, 2, 3 ... and
+// clears the SIM's locations past them.
 // Any thread, one database connection per restore.
 #include <cstdint>
 #include <filesystem>
@@ -54,10 +55,14 @@ struct RestoreReport {
   int skipped = 0;                // lines with text that were not records
   std::vector<int> skippedLines;  // the first kListedLines of them, numbered from 1
   int leftOut = 0;                // records past the SIM's capacity, not stored
+  int erased = 0;                 // locations the SIM holds past the file's, marked deleted
 };
 // Replaces every row of the phonebook table by the file's records in one transaction:
 // on any failure nothing changes. With `maxSIM` above 0, records past it are left out (a
-// write could not put them anywhere). A file without any line leaves the table as it is.
+// write could not put them anywhere). Every other location the last read of the table's
+// SIM saw holding an entry (SimTable::seen) becomes a row marked deleted (2), holding what
+// the SIM holds there: the next write makes the SIM hold exactly the file.
+// A file without any line leaves the table as it is.
 // Errors: NotFound / Io / Invalid (too large) for the file, naming it; the store's errors.
 Result<RestoreReport> restoreCsv(const std::filesystem::path& file,
                                  const std::filesystem::path& database, int maxSIM,

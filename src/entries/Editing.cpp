@@ -105,7 +105,7 @@ std::optional<std::int32_t> freeLocation(std::vector<std::int32_t> taken, int ca
     if (location != k) return k;
     ++k;
   }
-  if (!taken.empty() && static_cast<std::int64_t>(taken.size()) >= capacity) return std::nullopt;
+  if (capacity > 0 && static_cast<std::int64_t>(taken.size()) >= capacity) return std::nullopt;
   return k;
 }
 

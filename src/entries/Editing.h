@@ -60,8 +60,10 @@ std::string cleanNumber(std::string_view number);
 
 // The location of a new entry, given the locations the table holds (any order,
 // repeats allowed): the lowest location from 1 up that no entry holds. When the entries
-// hold exactly 1 to n and n has reached the capacity, the SIM is full (nothing); an
-// empty table gets 1 whatever the capacity (the SIM may not have been read yet).
+// hold exactly 1 to n and n has reached the capacity, the SIM is full (nothing). A
+// capacity of 0 is not known yet (the SIM has not been read): there is no upper bound,
+// since the write asks the SIM whether the location is empty before it puts a new entry
+// there, and stops with the reason when it is not.
 std::optional<std::int32_t> freeLocation(std::vector<std::int32_t> taken, int capacity);
 
 // A new entry, marked new (1), at the free location of the whole table (rows a search

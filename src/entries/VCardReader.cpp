@@ -496,6 +496,10 @@ bool buildPerson(const std::vector<Property>& props, Person& person) {
       person.uid = textOf(p, p.value, v21);
     }
   }
+  // FN is the one name every card must have (vCard 4.0 makes N optional, and phones write
+  // a company or a nickname as FN alone): without a name in N, FN whole is the given name,
+  // which the import and the picker then use as they use N's.
+  if (person.first.empty() && person.middle.empty() && person.last.empty()) person.first = person.formatted;
   for (std::size_t i = 0; i < person.phones.size(); ++i) {
     if (phoneGroups[i].empty()) continue;
     for (const auto& [group, label] : groupLabels) {

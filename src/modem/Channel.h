@@ -62,7 +62,8 @@ inline constexpr const char* kPermissionAdvice =
 bool answersAT(const Reply& reply);
 
 // When a reply is complete. By default only the quiet line ends a reply: 1.5 s for the
-// first byte, then 0.5 s without a byte, and never more than `overall` in all. With
+// first byte (past the command's echo), then 0.5 s without a byte, and never more than
+// `overall` in all. With
 // `fast`, a reply also ends at its final result code (see replyEnd): at once when it is
 // the whole reply, after `grace` without a byte when information lines came before it;
 // a reply that never shows a final result still ends at the quiet window. `progress`,
@@ -149,8 +150,8 @@ class Channel {
   std::string settle();
   bool late() const { return late_; }
 
-  // Collects one reply (1.5 s for the first byte, then until 0.5 s quiet) into the reply
-  // buffer; returns the byte count (0 when nothing came).
+  // Collects one reply (1.5 s for the first byte past the command's echo, then until 0.5 s
+  // quiet) into the reply buffer; returns the byte count (0 when nothing came).
   std::size_t ReadResp();
   // The same, then copies the NUL-terminated content into `dest` (never past its end,
   // always NUL-terminated when dest is not empty) and returns the byte count collected.

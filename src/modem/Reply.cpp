@@ -134,4 +134,11 @@ ReplyEnd replyEnd(std::string_view reply, std::string_view sent) {
   return info == 0 ? ReplyEnd::Final : ReplyEnd::AfterLines;
 }
 
+bool onlyEcho(std::string_view reply, std::string_view sent) {
+  const std::size_t end = reply.find_last_not_of("\r\n");
+  if (end == std::string_view::npos) return false;
+  sent = sent.substr(0, sent.find('\r'));
+  return sent.starts_with(reply.substr(0, end + 1));
+}
+
 }  // namespace voryx::modem

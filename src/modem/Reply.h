@@ -53,6 +53,11 @@ enum class ReplyEnd {
 // does a first line that only repeats `sent` (the modem's echo of the command, as sent
 // without its CR): "AT+CPBW=3\r\r\nOK\r\n" is as complete as a bare "OK".
 ReplyEnd replyEnd(std::string_view reply, std::string_view sent = {});
+// Whether all that came of a reply so far is the modem's echo of `sent` (the command as
+// sent, without its CR), or a beginning of it, with any line ends after it: "AT\r" for
+// "AT". The echo comes as the modem takes the command, its answer only when it has one:
+// the echo is not yet the answer.
+bool onlyEcho(std::string_view reply, std::string_view sent);
 
 // One line (without its line end) as the classifier sees it.
 bool isFinalResult(std::string_view line);

@@ -249,8 +249,9 @@ bool Channel::truncated() const { return truncated_; }
 
 void Channel::setCompletion(ReplyCompletion rule) { completion_ = std::move(rule); }
 
-// Collects one reply: waits up to 1.5 s for the first byte, then until the line has been
-// quiet for 0.5 s, and never longer than the overall bound. Never stops at "OK" unless a
+// Collects one reply: waits up to 1.5 s for the first byte (the command's echo does not
+// count: a modem echoes as it takes the command), then until the line has been quiet for
+// 0.5 s, and never longer than the overall bound. Never stops at "OK" unless a
 // completion rule says so: late unsolicited lines belong to this reply. Bytes past the
 // buffer are read and dropped, so they do not become the start of the next reply. A
 // failed read ends the reply with what came.
@@ -285,13 +286,16 @@ std::size_t Channel::collect(std::chrono::microseconds firstByte, std::chrono::m
     } else {
       fill_ += got;
     }
+    const auto now = line_->now();
     std::chrono::microseconds next = quiet;
     if (completion_.fast && !full) {
       const ReplyEnd end = replyEnd(reply(), sentLine_);
       if (end == ReplyEnd::Final) break;
       if (end == ReplyEnd::AfterLines) next = completion_.grace;
     }
-    const auto now = line_->now();
+    // The echo comes at once, the answer when the modem has one: until the first byte
+    // past the echo, the wait for the first byte goes on.
+    if (!full && onlyEcho(reply(), sentLine_)) next = std::max(next, firstByte - (now - start));
     if (now - start >= completion_.overall) {
       overran_ = true;
       break;

@@ -19,6 +19,8 @@ std::string pcscError(LONG rv) {
     case SCARD_E_NO_SMARTCARD:
     case SCARD_W_REMOVED_CARD: return "no card in the reader";
     case SCARD_E_SHARING_VIOLATION: return "another program is using the card";
+    // pcscd's access rules (polkit) refused this user.
+    case SCARD_W_SECURITY_VIOLATION: return "pcscd does not let this user use the card reader (its polkit rules)";
     case SCARD_W_UNRESPONSIVE_CARD:
     case SCARD_W_UNPOWERED_CARD: return "the card does not answer";
     case SCARD_E_READER_UNAVAILABLE: return "the card reader went away";
@@ -88,10 +90,11 @@ ReaderList listReaders() {
 
 PcscLink::PcscLink(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
 
-std::unique_ptr<PcscLink> PcscLink::connect(const std::string& reader, std::string& error) {
+std::unique_ptr<PcscLink> PcscLink::connect(const std::string& reader, ConnectFailure& failure) {
+  failure = {};
   auto handle = std::make_unique<Handle>();
   if (handle->context.rv != SCARD_S_SUCCESS) {
-    error = pcscError(handle->context.rv);
+    failure.why = pcscError(handle->context.rv);
     return nullptr;
   }
   std::string name = reader;
@@ -103,15 +106,19 @@ std::unique_ptr<PcscLink> PcscLink::connect(const std::string& reader, std::stri
       }
     }
     if (name.empty()) {
-      error = "no card reader holds a card";
+      failure.why = "no card reader holds a card";
       return nullptr;
     }
   }
-  // Exclusive: no other program's commands come between a write's.
+  // Exclusive: no other program's commands come between a write's. A card another program
+  // has connected (exclusively, or shared while we ask for it alone) is refused with a
+  // sharing violation.
   const LONG rv = SCardConnect(handle->context.handle, name.c_str(), SCARD_SHARE_EXCLUSIVE,
                                SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handle->card, &handle->protocol);
   if (rv != SCARD_S_SUCCESS) {
-    error = name + ": " + pcscError(rv);
+    failure.why = name + ": " + pcscError(rv);
+    failure.reader = name;
+    failure.inUse = rv == SCARD_E_SHARING_VIOLATION;
     return nullptr;
   }
   handle->reader = name;

@@ -21,12 +21,19 @@ struct ReaderList {
 };
 ReaderList listReaders();
 
+// Why a connect failed.
+struct ConnectFailure {
+  std::string why;     // "Virtual PCD 00 00: no card in the reader", "no card reader holds a card" ...
+  std::string reader;  // the reader it tried, when it got as far as one
+  bool inUse = false;  // another program holds the card (or will not share it)
+};
+
 class PcscLink : public CardLink {
  public:
   // Connects to the card in `reader` (T=0 or T=1, as the card offers); an empty name takes
-  // the first reader with a card in it. Nothing (and `error` says why: no such reader, no
+  // the first reader with a card in it. Nothing (and `failure` says why: no such reader, no
   // card, pcscd not running, the card held by another program) when it cannot.
-  static std::unique_ptr<PcscLink> connect(const std::string& reader, std::string& error);
+  static std::unique_ptr<PcscLink> connect(const std::string& reader, ConnectFailure& failure);
   ~PcscLink() override;
   std::optional<std::string> transmit(std::string_view apdu) override;
   bool t0() const override;

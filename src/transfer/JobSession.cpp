@@ -43,10 +43,15 @@ bool JobSession::open() {
 }
 
 bool JobSession::openCard() {
-  std::string why;
-  auto link = simfiles::PcscLink::connect(*context_.device.reader, why);
+  simfiles::ConnectFailure failure;
+  auto link = simfiles::PcscLink::connect(*context_.device.reader, failure);
   if (!link) {
-    alert(wording_.title, localized(wording_.noDevice) + " (" + why + ")");
+    VORYX_LOG_IF(logging(), "card reader refused |%s|\n", failure.why.c_str());
+    if (failure.inUse && wording_.readerInUse != nullptr) {
+      alert(wording_.title, failure.reader + ": " + localized(wording_.readerInUse));
+    } else {
+      alert(wording_.title, localized(wording_.noDevice) + " (" + failure.why + ")");
+    }
     return false;
   }
   VORYX_LOG_IF(logging(), "card reader |%s| %s\n", link->reader().c_str(), link->t0() ? "T=0" : "T=1");

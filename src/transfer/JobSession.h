@@ -47,6 +47,8 @@ struct LineWording {
   const char* noCharset; // the modem took none of the character sets asked for
   const char* cardGone;  // the card left the reader (or the reader went) mid-job
   const char* borrowed;  // the modem was borrowed from ModemManager for the job
+  // Another program holds the card in the reader; follows "<reader>: ". Null: noDevice.
+  const char* readerInUse;
 };
 
 class JobSession {

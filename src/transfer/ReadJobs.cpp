@@ -41,6 +41,8 @@ constexpr LineWording kReadWording{
     "The modem refused the character set; the local list was kept.",
     "The card left the reader; the local list was kept.",
     "ModemManager is holding this modem; it gets it back when the read ends",
+    "this card reader is in use by another program; the local list was kept. Close that program, or wait "
+    "until it lets the card go, and try again.",
 };
 constexpr const char* kListingFailed = "The SIM could not be listed; the local list was kept.";
 constexpr const char* kDatabaseFailed =

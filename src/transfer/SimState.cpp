@@ -76,6 +76,7 @@ constexpr LineWording kUnlockWording{
     .noCharset = nullptr,  // the unlock sends no text: it agrees no character set
     .cardGone = "The card left the reader.",
     .borrowed = "ModemManager is holding this modem; it gets it back when the unblocking ends",
+    .readerInUse = nullptr,  // a SIM in a card reader is not unblocked here (kNoCardUnlock)
 };
 
 // The value of a line "<prefix> a,"b",c" as its fields, blanks and quotes around each

@@ -48,6 +48,8 @@ constexpr LineWording kWriteWording{
     "The card left the reader; the changes not yet written stay marked and will be sent "
     "again.",
     "ModemManager is holding this modem; it gets it back when the write ends",
+    "this card reader is in use by another program; nothing was written. Close that program, or wait until "
+    "it lets the card go, and try again.",
 };
 constexpr const char* kListUnreadable = "The local database could not be read; nothing was written.";
 constexpr const char* kSweepFailed =

@@ -3,6 +3,9 @@
 // the independent judge (pyscard, decoding the records on its own) reads after a write.
 #include <gtest/gtest.h>
 
+#include <PCSC/winscard.h>
+#include <PCSC/wintypes.h>
+
 #include <cstdio>
 
 #include "transfer/JobFixture.h"
@@ -111,6 +114,55 @@ TEST_P(CardReaderTest, TheJudgeReadsWhatTheWriteLeft) {
             "sms 1 1 +3933312 Ciao [€]\n"
             "sms 2 5 +4420 Привет\n");
   judged.remove();
+}
+
+// Another program that holds the card for itself, as a PC/SC program of our own does
+// here: the job names the reader, says it is in use, and changes nothing; once the card is
+// let go, the write goes through.
+TEST_P(CardReaderTest, ACardAnotherProgramHoldsIsNamedInUse) {
+  struct Holder {
+    SCARDCONTEXT context = 0;
+    SCARDHANDLE card = 0;
+    LONG rv = SCARD_E_NO_SERVICE;
+    Holder(const std::string& reader, DWORD mode) {
+      if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) return;
+      DWORD protocol = 0;
+      rv = SCardConnect(context, reader.c_str(), mode, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+    }
+    ~Holder() {
+      if (rv == SCARD_S_SUCCESS) SCardDisconnect(card, SCARD_LEAVE_CARD);
+      if (context != 0) SCardReleaseContext(context);
+    }
+  };
+  const std::string reader = sim::VirtualCard::readerName(sim::VirtualCard::kFirstPort);
+  const std::string kAdvice = " Close that program, or wait until it lets the card go, and try again.";
+  struct Case {
+    const char* name;
+    DWORD mode;  // how the other program holds the card: alone, or shared while Voryx wants it alone
+    bool write;
+    std::string alert;
+  };
+  const Case kCases[] = {
+      {"read, held alone", SCARD_SHARE_EXCLUSIVE, false,
+       "Read from SIM|" + reader + ": this card reader is in use by another program; the local list was kept." + kAdvice},
+      {"write, held shared", SCARD_SHARE_SHARED, true,
+       "Write to SIM|" + reader + ": this card reader is in use by another program; nothing was written." + kAdvice},
+  };
+  useCard(cardWithThree(), {}, usim());
+  ASSERT_EQ(read(0), JobOutcome::Done);
+  exec("UPDATE sim SET operazione = 2 WHERE entry = 2");
+  const std::vector<SimEntry> before = rows(ListStore::Phonebook);
+  discardChanges = true;  // the read is refused for the reader, not for the mark
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Holder other(reader, c.mode);
+    ASSERT_EQ(other.rv, SCARD_S_SUCCESS);
+    EXPECT_EQ(c.write ? write(0) : read(0), JobOutcome::NoModem);
+    EXPECT_EQ(host_.alerts, std::vector<std::string>{c.alert});
+    EXPECT_EQ(rows(ListStore::Phonebook), before);
+  }
+  EXPECT_EQ(write(0), JobOutcome::Done);
+  EXPECT_TRUE(reader_->sim().isEmpty(2));
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, CardReaderTest, ::testing::Values(false, true),

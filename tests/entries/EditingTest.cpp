@@ -19,9 +19,11 @@ const LocationCase kLocations[] = {
     {{3, 2}, 250, 1},
     {{1, 2, 3}, 250, 4},
     {{1, 2, 3}, 3, std::nullopt},  // full
-    {{}, 0, 1},                    // never read: the first entry still gets a place
-    {{1}, 0, std::nullopt},        // ... and the next one meets a full SIM
+    {{}, 0, 1},                    // never read (capacity unknown): the first entry gets a place
+    {{1}, 0, 2},                   // ... and so does the next one: no bound
+    {{1, 2, 3, 250, 251}, 0, 4},
     {{2, 3}, 0, 1},                // a gap is a gap, whatever the capacity
+    {{1, 2, 3}, 2, std::nullopt},  // more entries than the capacity: full
     {{0, 1, 2}, 3, 3},             // index 0 (some modems' first SMS) is no location
     {{1, 1, 2}, 3, 3},             // a repeat takes one place
     {{1, 2, 300}, 250, 3},

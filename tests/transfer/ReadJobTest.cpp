@@ -110,6 +110,8 @@ TEST_F(JobFixture, FailedReadsKeepTheTableAndNotFoundEmptiesIt) {
        false, {}, 10},
       {"changes not yet written", true, {}, false, JobOutcome::UnsentChanges, true,
        {"Read from SIM|2 changes not yet written to the SIM would be lost; the local list was kept."}, {}},
+      {"a modem that answers after 0.7 s", true, {.replyDelay = 700ms, .faults = {}}, true, JobOutcome::Done,
+       false, {}, 10},
       {"a modem slower than the wait", true, {.replyDelay = 1600ms, .faults = {}}, true,
        JobOutcome::TooSlow, true, {kTooSlow}, {}},
       // (The first reply with a gap is the character set list's, before the capacity.)

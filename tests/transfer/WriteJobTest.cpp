@@ -1,6 +1,7 @@
 // The phonebook and SMS writes against the virtual modem: the commands they send, what
 // reaches the SIM (checked through the SIM's own decoding and through a fresh read), and
 // what a pass that stops keeps marked.
+#include "entries/Csv.h"
 #include "store/TempDir.h"
 #include "transfer/JobFixture.h"
 
@@ -356,6 +357,68 @@ TEST_F(JobFixture, NewEntriesGoOnlyWhereTheSimIsEmpty) {
     EXPECT_EQ(commandCount("AT+CPBW=4"), 0);
     EXPECT_EQ(host_.report.retcode, 1);
     EXPECT_EQ(host_.report.refusal, "location 4 on the SIM holds another entry; read first");
+  }
+}
+
+// A CSV restore over a list read from this SIM, then a write: the SIM holds the file and
+// nothing else, and every row is in step with it. Without the SIM's other locations marked
+// deleted, a shorter file leaves them on the SIM out of the list, and an export sorted by
+// name and restored leaves an entry both at its old location and at its new one.
+TEST_F(JobFixture, ARestoredFileIsAllTheSimHoldsAfterTheWrite) {
+  using Held = std::vector<std::pair<int, std::pair<std::string, std::string>>>;
+  std::vector<std::pair<std::string, std::string>> thirtySix;
+  for (int i = 1; i <= 36; ++i) thirtySix.emplace_back("P" + std::to_string(i), std::to_string(100 + i));
+  struct Case {
+    const char* name;
+    Held onSim;        // what the SIM holds when it is read
+    std::string file;  // "" for the list exported sorted by name
+    int erased;
+  };
+  Held full;
+  for (int i = 0; i < 36; ++i) full.push_back({i + 1, thirtySix[static_cast<std::size_t>(i)]});
+  const Case kCases[] = {
+      {"6 lines over 36 entries", full, "A;1\nB;2\nC;3\nD;4\nE;5\nF;6\n", 30},
+      {"exported sorted by name", {{2, {"Zed", "2"}}, {5, {"Anna", "5"}}, {9, {"Carl", "9"}}, {36, {"Bob", "36"}}}, "", 3},
+      {"longer than what the SIM held", {{1, {"Old", "1"}}, {3, {"Gap", "3"}}}, "A;1\nB;2\nC;3\nD;4\n", 0},
+      {"the same entries", {{1, {"A", "1"}}, {2, {"B", "2"}}}, "A;1\nB;2\n", 0},
+  };
+  const std::filesystem::path file = dir_ / "Voryx.csv";
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(SimTable::open(database_, ListStore::Phonebook).ok());
+    for (const char* t : {"sim", "simseen", "simcard"}) exec(std::string("DELETE FROM ") + t);
+    sim::SimCard card = smallSim(36);
+    for (const auto& [at, entry] : c.onSim) ASSERT_TRUE(card.writeEntryText(at, entry.first, entry.second));
+    useSim(card);
+    ASSERT_EQ(read(0), JobOutcome::Done);
+    if (c.file.empty()) {
+      ASSERT_TRUE(entries::exportCsv(file, loadEntries(database_, ListStore::Phonebook, "", 1).entries).ok());
+    } else {
+      test::writeFile(file, c.file);
+    }
+    const entries::CsvRecords inFile = entries::parseCsv(test::readFile(file));
+    auto restored = entries::restoreCsv(file, database_, 36);
+    ASSERT_TRUE(restored.ok()) << restored.error().detail;
+    EXPECT_EQ(restored->erased, c.erased);
+
+    EXPECT_EQ(write(0), JobOutcome::Done);
+    Held expected, held;
+    std::vector<SimEntry> inStep;
+    for (const SimEntry& e : inFile.rows) {
+      expected.push_back({e.posizione, {e.nome, e.telefono}});
+      inStep.push_back({e.posizione, e.nome, e.telefono, kMarkInStep});
+    }
+    const sim::SimCard after = simNow();
+    for (int at = 1; at <= after.locations(); ++at) {
+      if (!after.isEmpty(at)) held.push_back({at, {after.name(at), after.number(at)}});
+    }
+    EXPECT_EQ(held, expected);
+    EXPECT_EQ(rows(ListStore::Phonebook), inStep);
+    auto seen = SimTable::open(database_, ListStore::Phonebook)->seen();
+    ASSERT_TRUE(seen.ok());
+    Held seenHeld;
+    for (const auto& [at, entry] : *seen) seenHeld.push_back({at, {entry.nome, entry.telefono}});
+    EXPECT_EQ(seenHeld, expected);
   }
 }
 

@@ -23,7 +23,7 @@ TEST(CommandsTest, AddressBookFillsAndTakesEntries) {
   test::writeFile(home.paths.contacts,
                   "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bbb;Aaa;;;\r\nTEL;TYPE=CELL:+39 02 1\r\n"
                   "TEL;TYPE=HOME:333 4\r\nTEL:555\r\nEND:VCARD\r\n"
-                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:ACME\r\nORG:ACME\r\nTEL;TYPE=WORK:9 9\r\nEND:VCARD\r\n");
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:ACME\r\nTEL;TYPE=WORK:9 9\r\nEND:VCARD\r\n");
   Screens s(home);
   ASSERT_EQ(s.ui.tap("add").status, 200);
   s.answer(0);  // From address book
