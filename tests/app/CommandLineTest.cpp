@@ -1,15 +1,21 @@
 // The shell's manners, from the real binary: exit status and the first line it says.
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "app/RunVoryx.h"
+#include "support/ListIsSim.h"
 #include "sim/Gammu.h"
 #include "sim/ModemPorts.h"
 #include "sim/VirtualModem.h"
@@ -150,6 +156,47 @@ TEST(CommandLineTest, AnSmsWriteThatKeptAnOldCopySaysSoAndEndsWithThree) {
   });
 }
 
+// A write killed (SIGKILL, or the SIGTERM of a shutdown) after the SIM stored a message
+// and before its answer was read: the next write stores nothing twice, and the list is the
+// SIM. Over the modem's message commands and over the SIM's records (AT+CRSM).
+TEST(CommandLineTest, AWriteKilledMidMessageStoresNothingTwice) {
+  for (const char* access : {"modem", "records"}) {
+    for (const int signal : {SIGKILL, SIGTERM}) {
+      SCOPED_TRACE(std::string(access) + (signal == SIGKILL ? ", SIGKILL" : ", SIGTERM"));
+      test::TempDir home;
+      sim::SimCard card(10, 14, 10);
+      card.setMessage(1, {sim::SmsStatus::StoSent, "1", "", "Probe one", false, {}});
+      std::atomic<pid_t> victim{0};
+      std::atomic<bool> killed{false};
+      sim::VirtualModem modem{card};
+      // On the modem's thread, once the SIM holds the message and before its answer goes.
+      modem.setOnChange([&](const sim::SimCard& now) {
+        const bool stored = std::any_of(now.messages().begin(), now.messages().end(),
+                                        [](const auto& m) { return m.second.text == "Probe two"; });
+        if (!stored || killed) return;
+        for (int i = 0; i < 5000 && victim == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds{1});
+        killed = ::kill(victim, signal) == 0;
+      });
+      ASSERT_TRUE(modem.start());
+      const std::string dev = modem.devicePath();
+      expectSays(home, {{{"read", "--sms", "--device", dev, "--access", access, "-q"}, 0, ""},
+                        {{"add", "--sms", "Probe two", "555"}, 0, "2\tProbe two\t555\t1"}});
+      test::Started write(home, {"write", "--sms", "--device", dev, "--access", access, "-q"}, {});
+      victim = write.pid();
+      EXPECT_EQ(write.wait().status, -1);  // ended by the signal
+      EXPECT_TRUE(killed);
+      expectSays(home, {{{"write", "--sms", "--device", dev, "--access", access, "-q"}, 0, ""}});
+      const sim::SimCard after = modem.sim();
+      std::vector<std::string> texts;
+      for (const auto& [index, m] : after.messages()) texts.push_back(m.text);
+      EXPECT_EQ(texts, (std::vector<std::string>{"Probe one", "Probe two"}));
+      EXPECT_TRUE(test::listIsSim(home / "data" / "Voryx.sqlitedb", ListStore::Sms, after));
+      EXPECT_TRUE(firstLine(runVoryx(home, {"status", "--sms"}).out).starts_with("Nothing to write"))
+          << runVoryx(home, {"status", "--sms"}).out;
+    }
+  }
+}
+
 // The modem's port when none is given, and what the modem says of itself: three ports of
 // which the first is silent, the second held by a live program (the test's parent, by its
 // lock file) and the third answers.
@@ -270,14 +317,24 @@ TEST(CommandLineTest, ABackupMovesAWholeSimOntoANewOne) {
     EXPECT_EQ(after.name(location), before.name(location)) << location;
     EXPECT_EQ(after.number(location), before.number(location)) << location;
   }
-  std::vector<std::pair<std::string, std::string>> sent, stored;
-  for (const auto& [index, m] : before.messages()) sent.emplace_back(m.number, m.text);
-  for (const auto& [index, m] : after.messages()) stored.emplace_back(m.number, m.text);
-  std::sort(sent.begin(), sent.end());
-  std::sort(stored.begin(), stored.end());
+  // Every message as it was: its status (received, read or not; a draft; sent), its
+  // sender and time, its coding, and the parts of a long message with their header.
+  std::vector<sim::SmsRecord> sent, stored;
+  for (const auto& [index, m] : before.messages()) sent.push_back(m);
+  for (const auto& [index, m] : after.messages()) stored.push_back(m);
+  auto byText = [](const sim::SmsRecord& x, const sim::SmsRecord& y) {
+    return std::tie(x.text, x.number, x.timestamp) < std::tie(y.text, y.number, y.timestamp);
+  };
+  std::sort(sent.begin(), sent.end(), byText);
+  std::sort(stored.begin(), stored.end(), byText);
   EXPECT_EQ(stored, sent);
+  const std::filesystem::path database = home / "data" / "Voryx.sqlitedb";
+  EXPECT_TRUE(test::listIsSim(database, ListStore::Phonebook, after));
+  EXPECT_TRUE(test::listIsSim(database, ListStore::Sms, after));
   if (test::gammuInstalled()) {
     EXPECT_EQ(test::runGammu(b, "getallmemory SM"), test::runGammu(a, "getallmemory SM"));
+    // gammu, a judge of its own, lists the same messages on both SIMs.
+    EXPECT_EQ(test::runGammu(b, "getallsms"), test::runGammu(a, "getallsms"));
   }
 }
 

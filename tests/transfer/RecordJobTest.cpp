@@ -3,6 +3,7 @@
 // phonebook commands), and what a pass that stops keeps marked. Built twice: here over
 // AT+CRSM on the virtual modem's engine (virtual clock), and in tests/cardreader over the
 // virtual card in pcscd's virtual reader (T=0 and T=1).
+#include <map>
 #include <set>
 
 #include "sim/CardFiles.h"
@@ -238,6 +239,56 @@ TEST_P(RecordJobTest, MessagesStoppedAtAnyUpdateAreNeverWrittenTwice) {
       EXPECT_EQ(texts, (std::multiset<std::string>{"C", "D", "new A"}));
       EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
     }
+  }
+}
+
+// A message keeps what the SIM knows of it when its text changes: a draft stays a draft, a
+// sent one sent, a received one received (read or not) with its sender and time; and a
+// message the list copies onto another SIM goes byte for byte, a part of a long message
+// with its header. Through the records, and through the modem's message commands.
+TEST_P(RecordJobTest, MessagesKeepTheirStatusSenderAndTime) {
+  sim::SimCard card = smallSim(6);
+  card.setMessage(1, {SmsStatus::RecUnread, "+3933312", "26/01/02,10:00:00+04", "Unread", false, {}});
+  card.setMessage(2, {SmsStatus::RecRead, "SMART", "26/01/03,11:30:00+04", "Read", false, {}});
+  card.setMessage(3, {SmsStatus::StoUnsent, "+4420", "", "Draft", false, {}});
+  card.setMessage(4, {SmsStatus::StoSent, "555", "", "Sent", false, {}});
+  card.setMessage(5, {SmsStatus::RecRead, "+3947", "26/01/04,09:00:01+04", "Part one ", false, std::string("\x00\x03\x07\x02\x01", 5)});
+  for (const bool viaCommands : {false, true}) {
+    if (viaCommands && GetParam().reader) continue;
+    SCOPED_TRACE(viaCommands ? "the modem's commands" : "the records");
+    records = !viaCommands;
+    use(card);
+    discardChanges = true;
+    ASSERT_EQ(read(1), JobOutcome::Done);
+    exec("UPDATE simsms SET desc = desc || ', edited', operazione = 3 WHERE entry <= 4");
+    ASSERT_EQ(write(1), JobOutcome::Done);
+    const sim::SimCard after = simNow();
+    std::map<std::string, sim::SmsRecord> byText;
+    for (const auto& [index, m] : after.messages()) byText[m.text] = m;
+    ASSERT_EQ(byText.size(), 5u);
+    for (const auto& [index, m] : card.messages()) {
+      SCOPED_TRACE(m.text);
+      const bool part = !m.header.empty();
+      const sim::SmsRecord& now = byText[part ? m.text : m.text + ", edited"];
+      EXPECT_EQ(now.status, m.status);
+      EXPECT_EQ(now.number, m.number);
+      EXPECT_EQ(now.timestamp, m.timestamp);
+      EXPECT_EQ(now.header, m.header);
+    }
+    EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, after));
+
+    // Onto another SIM, unchanged: each message as the first SIM held it.
+    sim::SimCard other = smallSim(6);
+    other.giveFreshIdentity();
+    use(other);
+    toOtherSim = true;
+    ASSERT_EQ(write(1), JobOutcome::Done);
+    toOtherSim = false;
+    std::vector<sim::SmsRecord> copied, held;
+    for (const auto& [index, m] : simNow().messages()) copied.push_back(m);
+    for (const auto& [index, m] : after.messages()) held.push_back(m);
+    EXPECT_EQ(copied, held);
+    EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
   }
 }
 

@@ -144,6 +144,7 @@ TEST_F(SimSwapTest, AWriteGoesOnWhenTheModemDoesNotTellTheSim) {
       } else {
         EXPECT_EQ(after.messages().size(), 3u);
       }
+      EXPECT_TRUE(test::listIsSim(database_, st.store, after));
       EXPECT_EQ(host_.alerts.size(), readWithIdentity ? 1u : 0u) << ::testing::PrintToString(host_.alerts);
     }
   }

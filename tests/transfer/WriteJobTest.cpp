@@ -300,6 +300,7 @@ TEST_F(JobFixture, MarksALockedDatabaseKeptAreClearedWithoutSendingTwice) {
       EXPECT_EQ(held, (std::vector<std::pair<int, std::string>>{{1, "Alt2"}, {7, "C"}}));
     }
     EXPECT_EQ(held, listed);
+    EXPECT_TRUE(test::listIsSim(database_, store, last));
     EXPECT_FALSE(std::filesystem::exists(database_.string() + ".pass-" + table));
   }
 }
@@ -414,6 +415,7 @@ TEST_F(JobFixture, ARestoredFileIsAllTheSimHoldsAfterTheWrite) {
     }
     EXPECT_EQ(held, expected);
     EXPECT_EQ(rows(ListStore::Phonebook), inStep);
+    EXPECT_TRUE(test::listIsSim(database_, ListStore::Phonebook, after));
     auto seen = SimTable::open(database_, ListStore::Phonebook)->seen();
     ASSERT_TRUE(seen.ok());
     Held seenHeld;
@@ -585,6 +587,39 @@ TEST_F(JobFixture, AMessageWhoseAnswerWasLostIsNeverStoredTwice) {
                                               ? std::vector<std::string>{"Probe one", "Probe two"}
                                               : std::vector<std::string>{"Probe one, again"};
     EXPECT_EQ(texts, kept);
+    EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
+  }
+}
+
+// A full message store cannot take a changed message's new copy first: there, and only
+// there, the old copy goes first; a store that then fails leaves the row new, with its
+// text, for the next write.
+TEST_F(JobFixture, AFullStoreTakesAChangedMessageOnceItsOldCopyIsGone) {
+  for (const bool storeFails : {false, true}) {
+    SCOPED_TRACE(storeFails ? "the store after the delete fails" : "stored");
+    exec("DELETE FROM simsms");
+    sim::SimCard card(10, 14, 2);
+    card.setMessage(1, {SmsStatus::StoSent, "1", "", "One", false, {}});
+    card.setMessage(2, {SmsStatus::StoSent, "2", "", "Two", false, {}});
+    insert("simsms", {1, "One, again", "1", kMarkChanged});
+    insert("simsms", {2, "Two", "2", kMarkInStep});
+    // Writes: 1 the store the full SIM refuses, 2 the old copy's delete, 3 the store again.
+    useSim(card, {.faults = {.errorAtWrite = storeFails ? 3 : 0}});
+    EXPECT_EQ(write(1), storeFails ? JobOutcome::WriteRefused : JobOutcome::Done);
+    const std::vector<std::string> log = commandsAfterHandshake();
+    std::vector<std::string> changes;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(changes),
+                 [](const std::string& l) { return l.starts_with("AT+CMGW") || l.starts_with("AT+CMGD"); });
+    EXPECT_EQ(changes, (std::vector<std::string>{"AT+CMGW=\"1\",129,\"STO SENT\"", "AT+CMGD=1,0",
+                                                 "AT+CMGW=\"1\",129,\"STO SENT\""}));
+    EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "One, again", "1", storeFails ? kMarkNew : kMarkInStep},
+                                                           {2, "Two", "2", kMarkInStep}}));
+    EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
+    if (!storeFails) continue;
+    useSim(simNow());
+    ASSERT_EQ(write(1), JobOutcome::Done);
+    ASSERT_NE(simNow().message(1), nullptr);
+    EXPECT_EQ(simNow().message(1)->text, "One, again");
     EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
   }
 }
