@@ -1,6 +1,7 @@
 // voryx backup / voryx restore-backup: a whole SIM (its phonebook stores and messages) to one file,
 // and that file back into the local copy, marked, for the writes to carry to a SIM.
 #include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -94,8 +95,15 @@ int restore(const BackupOptions& options) {
     return 1;
   }
   Preferences preferences(paths.preferences);
+  // What each store takes, as its last read learned.
+  std::map<Phonebook, entries::EntryRoom> rooms;
+  for (const PhonebookKind& kind : kPhonebooks) {
+    rooms[kind.book] = {preferences.integer(phonebookKey(kPrefMaxSIMLen, kind.book), 14),
+                        preferences.integer(kPrefNameSets, 0),
+                        preferences.integer(phonebookKey(kPrefMaxNumberLen, kind.book), codec::kSimNumberDigits)};
+  }
   auto report = entries::restoreBackup(options.file, paths.database(), preferences.integer(kPrefMaxSIM, 0),
-                                       preferences.integer(kPrefMaxSMS, 0), options.discardChanges);
+                                       preferences.integer(kPrefMaxSMS, 0), options.discardChanges, kShellBusy, rooms);
   if (!report) {
     std::cerr << "voryx restore-backup: nothing was restored: " << report.error().detail;
     if (report.error().code == Errc::Invalid && report.error().detail.ends_with("not yet written to the SIM")) {
@@ -124,6 +132,14 @@ int restore(const BackupOptions& options) {
               << localized("this backup keeps the messages' texts only, not their status or time: they are "
                            "stored as sent messages")
               << " (" << report->messagesWithoutRecords << ")\n";
+  }
+  for (const std::string& refused : report->refused) {
+    std::cerr << "voryx restore-backup: not restored: " << refused << "\n";
+  }
+  if (report->namesCut > 0) {
+    std::cerr << "voryx restore-backup: " << report->namesCut << " "
+              << localized(report->namesCut == 1 ? "name was cut to what the SIM holds." : "names were cut to what the SIM holds.")
+              << "\n";
   }
   if (!report->copySim) {
     std::cerr << "voryx restore-backup: the local copy has not been read from a SIM: read the SIM to restore "

@@ -51,6 +51,9 @@ int runTransfer(const TransferOptions& options);
 // told on standard error as "voryx COMMAND: ...") and what the SIM takes, from the
 // preferences.
 entries::EditTarget shellEditTarget(const char* command, bool sms, Phonebook book = Phonebook::SM);
+// Each line of `text` ("\n" between lines) on standard error as "voryx COMMAND: line";
+// nothing for "".
+void tellLines(const char* command, const std::string& text);
 
 // --store SM|ON|FD|ME|EN|SDN on a phonebook command, letter case ignored; `store` keeps
 // what was given ("SM" when nothing was), phonebookOf() reads it.

@@ -60,6 +60,7 @@ int importContacts(const ContactsOptions& options) {
   o.maxSIM = prefs.integer(kPrefMaxSIM, 0);
   o.maxSIMLen = prefs.integer(kPrefMaxSIMLen, 14);
   o.nameSets = prefs.integer(kPrefNameSets, 0);
+  o.maxNumberLen = prefs.integer(kPrefMaxNumberLen, codec::kSimNumberDigits);
   o.createLog = shellCreateLog(paths);
   const auto report = entries::importAll(paths.database(), book->persons, o);
   for (const auto& e : report.added) {
@@ -68,7 +69,9 @@ int importContacts(const ContactsOptions& options) {
   std::cerr << "voryx import: added " << report.added.size() << " entries";
   if (report.duplicates > 0) std::cerr << "; " << report.duplicates << " numbers were already there";
   if (report.nameless > 0) std::cerr << "; " << report.nameless << " persons without a name were skipped";
+  if (!report.refused.empty()) std::cerr << "; " << report.refused.size() << " numbers the SIM cannot hold were skipped";
   std::cerr << "\n";
+  tellLines("import", entries::importNotes(report));
   switch (report.end) {
     case entries::ImportReport::End::Done:
       return 0;

@@ -1,6 +1,7 @@
 // voryx add / edit / delete / empty: the main screen's entry commands from a shell. They
 // change only the local database and its change marks; "voryx write" carries them to the
 // SIM.
+#include <algorithm>
 #include <iostream>
 #include <limits>
 #include <memory>
@@ -24,8 +25,8 @@ struct EditOptions {
   std::string number;
 };
 
-// The database in place and the target of the store, with the capacities and the name
-// budget the last read stored.
+// The database in place and the target of the store, with the capacities, the name
+// budget and the number length the last read stored.
 entries::EditTarget prepare(const char* command, bool sms, Phonebook book = Phonebook::SM) {
   const Paths paths = startUp();
   if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
@@ -39,6 +40,7 @@ entries::EditTarget prepare(const char* command, bool sms, Phonebook book = Phon
   target.capacity = prefs.integer(sms ? kPrefMaxSMS : phonebookKey(kPrefMaxSIM, target.book), 0);
   target.maxSIMLen = prefs.integer(phonebookKey(kPrefMaxSIMLen, target.book), 14);
   target.nameSets = prefs.integer(kPrefNameSets, 0);
+  target.maxNumberLen = prefs.integer(phonebookKey(kPrefMaxNumberLen, target.book), codec::kSimNumberDigits);
   target.busy = kShellBusy;
   return target;
 }
@@ -87,13 +89,23 @@ void addLocation(CLI::App* sub, EditOptions& options) {
 
 constexpr const char* kFooter =
     "Only the local database changes; \"voryx write\" carries the change to the SIM.\n"
-    "Exit status: 0 stored, 1 nothing stored (the SIM is full, no such entry, a message text "
-    "longer than one message, the database could not be written), 2 usage";
+    "Exit status: 0 stored, 1 nothing stored (the SIM is full, no such entry, a number the SIM cannot "
+    "hold, a message text longer than one message, the database could not be written), 2 usage";
 
 }  // namespace
 
 entries::EditTarget shellEditTarget(const char* command, bool sms, Phonebook book) {
   return prepare(command, sms, book);
+}
+
+void tellLines(const char* command, const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    out += "voryx " + std::string(command) + ": " + text.substr(at, end - at) + "\n";
+    at = end + 1;
+  }
+  std::cerr << out;
 }
 
 CLI::Option* addPhonebookOption(CLI::App& command, std::string& store) {
@@ -113,7 +125,10 @@ void addEditCommands(CLI::App& app, int& exitCode) {
 
   auto* add = app.add_subcommand("add", "Add an entry at the lowest free location (marked new)");
   add->add_option("name", options->name, "The name (cut to what the SIM holds)")->required();
-  add->add_option("number", options->number, "The number (digits and + * # , ; are kept)")->required();
+  add->add_option("number", options->number,
+                  "The number: digits, * # and a leading +; p is a pause (stored as \",\"); blanks, - . / and "
+                  "( ) go, as does (0) after a country code; any other letter is refused")
+      ->required();
   addStoreFlag(add, *options);
   add->footer(std::string("Prints the stored entry as \"voryx list\" does.\n") + kFooter);
   add->callback([options, &exitCode] {
@@ -124,7 +139,7 @@ void addEditCommands(CLI::App& app, int& exitCode) {
   auto* edit = app.add_subcommand("edit", "Change the name and number of an entry (marked changed)");
   addLocation(edit, *options);
   edit->add_option("name", options->name, "The new name (cut to what the SIM holds)")->required();
-  edit->add_option("number", options->number, "The new number")->required();
+  edit->add_option("number", options->number, "The new number, as for \"voryx add\"")->required();
   addStoreFlag(edit, *options);
   edit->footer(std::string("Prints the stored entry as \"voryx list\" does.\n") + kFooter);
   edit->callback([options, &exitCode] {

@@ -90,8 +90,13 @@ int restoreFile(const FileOptions& options) {
       return 1;
     }
   }
-  const int maxSIM = Preferences(paths.preferences).integer(kPrefMaxSIM, 0);
-  auto report = entries::restoreCsv(file, paths.database(), maxSIM);
+  const Preferences preferences(paths.preferences);
+  const int maxSIM = preferences.integer(kPrefMaxSIM, 0);
+  entries::EditTarget target{paths.database(), ListStore::Phonebook, maxSIM,
+                             preferences.integer(kPrefMaxSIMLen, 14), kShellBusy,
+                             preferences.integer(kPrefNameSets, 0)};
+  target.maxNumberLen = preferences.integer(kPrefMaxNumberLen, codec::kSimNumberDigits);
+  auto report = entries::restoreCsv(file, target);
   if (!report) {
     std::cerr << "voryx restore: nothing was restored: " << report.error().detail << "\n";
     return 1;
@@ -108,6 +113,7 @@ int restoreFile(const FileOptions& options) {
   if (report->skipped > 0) {
     std::cerr << "voryx restore: " << entries::skippedLinesText(report->skipped, report->skippedLines) << "\n";
   }
+  tellLines("restore", entries::refusedLinesText(*report));
   return 0;
 }
 
@@ -133,7 +139,9 @@ void addFileCommands(CLI::App& app, int& exitCode) {
                 "Restore even over changes not yet written to the SIM");
   res->footer(
       "A line splits at its last \";\" when a number follows it (a name may hold \";\"); "
-      "lines that are no name;number (a header) are skipped and named, blank lines passed over. "
+      "lines that are no name;number (a header) are skipped and named, blank lines passed over; "
+      "a line whose number the SIM cannot hold (a letter, too many digits) is named and left out, "
+      "a name longer than the SIM holds is cut. "
       "Only the local database changes; \"voryx write\" carries it to the SIM.\n"
       "Exit status: 0 restored, 1 nothing restored, 2 usage");
   res->callback([options, &exitCode] { exitCode = restoreFile(*options); });

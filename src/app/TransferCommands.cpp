@@ -420,6 +420,7 @@ int runTransfer(const TransferOptions& options) {
   const transfer::JobReport& report = host.report();
   if (report.maxSIM && report.maxSIM->remember) preferences.store(phonebookKey(kPrefMaxSIM, book), report.maxSIM->value);
   if (report.maxSIMLen) preferences.store(phonebookKey(kPrefMaxSIMLen, book), *report.maxSIMLen);
+  if (report.maxNumberLen) preferences.store(phonebookKey(kPrefMaxNumberLen, book), *report.maxNumberLen);
   if (report.phonebooks) rememberPhonebooks(preferences, *report.phonebooks);
   if (report.nameSets && *report.nameSets != 0) preferences.store(kPrefNameSets, *report.nameSets);
   if (report.maxSMS && report.maxSMS->remember) preferences.store(kPrefMaxSMS, report.maxSMS->value);

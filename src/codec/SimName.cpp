@@ -358,6 +358,86 @@ std::string filterNumber(std::string_view number, bool keepPlus) {
   return out;
 }
 
+namespace {
+
+// What goes without a word between the digits of a typed number.
+bool isSeparator(char32_t c) {
+  if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;  // control characters
+  switch (c) {
+    case U' ': case U'-': case U'.': case U'/': case U'(': case U')':
+    case 0xA0:     // no-break space
+    case 0xAD:     // soft hyphen
+    case 0x2212:   // minus sign
+    case 0x202F:   // narrow no-break space
+    case 0x205F:   // medium mathematical space
+    case 0x2060:   // word joiner
+    case 0x3000:   // ideographic space
+    case 0xFEFF:   // byte-order mark
+      return true;
+    default:
+      break;
+  }
+  return (c >= 0x2000 && c <= 0x200F)     // the wide and thin spaces, zero-width ones, direction marks
+         || (c >= 0x2010 && c <= 0x2015)  // hyphens and dashes
+         || (c >= 0x202A && c <= 0x202E);  // direction embeddings around a pasted number
+}
+
+bool isBlank(char32_t c) { return c == U' ' || c == 0xA0; }
+
+// At `at` (a "("), the length of "(0)", blanks allowed inside; 0 when it is not one.
+std::size_t trunkZero(const std::u32string& text, std::size_t at) {
+  std::size_t i = at + 1;
+  while (i < text.size() && isBlank(text[i])) ++i;
+  if (i >= text.size() || text[i] != U'0') return 0;
+  ++i;
+  while (i < text.size() && isBlank(text[i])) ++i;
+  if (i >= text.size() || text[i] != U')') return 0;
+  return i + 1 - at;
+}
+
+bool isCountryCode(std::string_view kept) {
+  return kept.size() >= 2 && kept.size() <= 4 && kept[0] == '+' &&
+         std::all_of(kept.begin() + 1, kept.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+TypedNumber readTypedNumber(std::string_view typed) {
+  const std::u32string text = utf8ToCodePoints(typed);
+  TypedNumber out;
+  auto refuse = [&out](TypedNumber::Fault fault, char32_t c) {
+    out.number.clear();
+    out.fault = fault;
+    out.character.clear();
+    appendUtf8(out.character, c);
+    return out;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t c = text[i];
+    if ((c >= U'0' && c <= U'9') || c == U'*' || c == U'#') {
+      out.number.push_back(static_cast<char>(c));
+    } else if (c == U',' || c == U'p' || c == U'P') {
+      out.number.push_back(',');
+    } else if (c == U'+') {
+      if (!out.number.empty()) return refuse(TypedNumber::Fault::PlusInside, c);
+      out.number.push_back('+');
+    } else if (c == U'(' && isCountryCode(out.number) && trunkZero(text, i) > 0) {
+      i += trunkZero(text, i) - 1;
+    } else if (isSeparator(c)) {
+      continue;
+    } else if (c == U'w' || c == U'W' || c == U';') {
+      return refuse(TypedNumber::Fault::Wait, c);
+    } else {
+      return refuse(TypedNumber::Fault::Character, c);
+    }
+  }
+  if (out.number == "+") {
+    out.number.clear();
+    out.fault = TypedNumber::Fault::PlusAlone;
+  }
+  return out;
+}
+
 int numberType(std::string_view number) { return !number.empty() && number[0] == '+' ? 145 : 129; }
 
 }  // namespace voryx::codec

@@ -46,8 +46,36 @@ std::string encodeSimName(std::string_view utf8Name, int maxSIMLen, const CodecL
 std::string fitSimName(std::string_view utf8Name, int maxSIMLen);
 
 // Keeps ";", ",", "#", "*" and the digits of a number (and "+" when keepPlus); every
-// other character goes.
+// other character goes. The write commands' form of a number already stored; what a
+// person types goes through readTypedNumber first.
 std::string filterNumber(std::string_view number, bool keepPlus);
+
+// The digits of a SIM number without extension records: ten BCD bytes of EF_ADN. The
+// limit wherever the longest number a phonebook takes is not known.
+inline constexpr int kSimNumberDigits = 20;
+
+// A number as a person writes it ("+49 (0) 30 1234-56", "0612345678p1"), in the form the
+// SIM's phonebook stores, or what keeps it from being one.
+struct TypedNumber {
+  enum class Fault {
+    None,
+    Character,   // `character` is no part of a SIM number (a letter, "?", "@" ...)
+    Wait,        // `character` ("w", "W" or ";") asks for a wait, which no SIM number holds
+    PlusInside,  // a "+" after the start
+    PlusAlone,   // a "+" with no digit after it
+  };
+  std::string number;  // None: the stored form (digits, "*", "#", ",", "+" first)
+  Fault fault = Fault::None;
+  std::string character;  // Character, Wait: the character as written (one, UTF-8)
+};
+// Keeps the digits, "*", "#" and a leading "+"; "p" or "P" (a pause) becomes ",", the
+// DTMF separator a SIM holds. Separators go without a word: blanks (also the wide and
+// the invisible ones pasted from web pages), "-", ".", "/", "(", ")", and control
+// characters. "(0)" right after "+" and a country code of one to three digits is the
+// trunk digit written for national dialling and goes with its parentheses ("+49 (0) 30"
+// is "+4930"); anywhere else only its parentheses go. Anything else is refused, the
+// first such character named. The text is taken to be UTF-8. Pure, any thread.
+TypedNumber readTypedNumber(std::string_view typed);
 
 // The number type of the write commands: 145 (international) when the number starts
 // with "+", else 129.

@@ -304,7 +304,8 @@ Status writeBackup(const fs::path& file, const SimBackup& backup) {
   return writeFileAtomically(file, backupJson(backup, stamp), 0600);
 }
 
-std::vector<SimEntry> restoredRows(const std::vector<SimEntry>& backup, const std::map<std::int32_t, SeenEntry>& seen) {
+std::vector<SimEntry> restoredRows(const std::vector<SimEntry>& backup, const std::map<std::int32_t, SeenEntry>& seen,
+                                   const std::set<std::int32_t>& untouched) {
   std::vector<SimEntry> rows;
   std::set<std::int32_t> kept;
   for (const SimEntry& e : backup) {
@@ -316,14 +317,16 @@ std::vector<SimEntry> restoredRows(const std::vector<SimEntry>& backup, const st
     rows.push_back(std::move(row));
   }
   for (const auto& [at, entry] : seen) {
-    if (!kept.contains(at)) rows.push_back({at, entry.nome, entry.telefono, kMarkDeleted});
+    if (!kept.contains(at)) {
+      rows.push_back({at, entry.nome, entry.telefono, untouched.contains(at) ? kMarkInStep : kMarkDeleted});
+    }
   }
   std::sort(rows.begin(), rows.end(), [](const SimEntry& a, const SimEntry& b) { return a.posizione < b.posizione; });
   return rows;
 }
 
 Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& database, int maxSIM, int maxSMS,
-                                    bool discardMarks, BusyPolicy busy) {
+                                    bool discardMarks, BusyPolicy busy, const std::map<Phonebook, EntryRoom>& rooms) {
   auto read = readWholeFile(file, kMaxBackupBytes);
   if (!read && read.error().code == Errc::TooLarge) {
     return Error{Errc::TooLarge, file.string() + ": too large for a SIM backup"};
@@ -355,7 +358,32 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
   auto copySim = phonebook->identity();
   if (!copySim) return copySim.error();
   report.copySim = *copySim;
-  const std::vector<SimEntry> entryRows = restoredRows(backup.phonebook, *seenEntries);
+  // A store's backup entries as they go in: what the SIM holds as it is stays as it is;
+  // the rest as an edit would store it, or left out with the reason.
+  auto admitted = [&](Phonebook book, const std::vector<SimEntry>& entries,
+                      const std::map<std::int32_t, SeenEntry>& seen) {
+    const auto found = rooms.find(book);
+    const EntryRoom room = found == rooms.end() ? EntryRoom{} : found->second;
+    std::vector<SimEntry> rows;
+    std::set<std::int32_t> untouched;
+    for (const SimEntry& e : entries) {
+      if (auto on = seen.find(e.posizione); on != seen.end() && on->second == SeenEntry{e.nome, e.telefono}) {
+        rows.push_back(e);
+        continue;
+      }
+      Admitted in = admitEntry(room, e.nome, e.telefono);
+      if (!in.refusal.empty()) {
+        report.refused.push_back("phonebook " + std::string(phonebookKind(book).code) + ", location " +
+                                 std::to_string(e.posizione) + ": " + in.refusal);
+        untouched.insert(e.posizione);
+        continue;
+      }
+      if (in.nameCut) ++report.namesCut;
+      rows.push_back({e.posizione, std::move(in.name), std::move(in.number), e.operazione});
+    }
+    return restoredRows(rows, seen, untouched);
+  };
+  const std::vector<SimEntry> entryRows = admitted(Phonebook::SM, backup.phonebook, *seenEntries);
   // The other stores that take writes, each over what its own last read saw.
   std::map<Phonebook, std::vector<SimEntry>> bookRows;
   for (const auto& [book, content] : backup.books) {
@@ -364,7 +392,7 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
     if (!table) return table.error();
     auto seen = table->seen();
     if (!seen) return seen.error();
-    bookRows[book] = restoredRows(content.entries, *seen);
+    bookRows[book] = admitted(book, content.entries, *seen);
     report.booksRestored.push_back(book);
   }
   const std::vector<SimEntry> messageRows = restoredRows(backup.sms, *seenMessages);

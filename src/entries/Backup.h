@@ -22,11 +22,13 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/Result.h"
+#include "entries/Editing.h"
 #include "store/SimTable.h"
 
 namespace voryx::entries {
@@ -71,9 +73,11 @@ Status writeBackup(const std::filesystem::path& file, const SimBackup& backup);
 // One store's rows after a restore, over what the SIM in the copy was seen to hold: a
 // backup row the SIM already holds as it is stays in step (0); one at a free location is
 // new (1), one over another entry changed (3); an entry the SIM holds that the backup has
-// not is marked deleted (2). Ordered by location.
+// not is marked deleted (2), unless its location is `untouched` (the backup's entry there
+// could not be taken): then it stays in step. Ordered by location.
 std::vector<SimEntry> restoredRows(const std::vector<SimEntry>& backup,
-                                   const std::map<std::int32_t, SeenEntry>& seen);
+                                   const std::map<std::int32_t, SeenEntry>& seen,
+                                   const std::set<std::int32_t>& untouched = {});
 
 struct BackupRestore {
   SimBackup backup;
@@ -87,14 +91,21 @@ struct BackupRestore {
   std::vector<Phonebook> booksRestored;
   int bookEntriesMarked = 0, bookEntriesErased = 0;
   std::optional<SimIdentity> copySim;  // the SIM the local copy was read from
+  // Entries whose number the SIM cannot hold, not restored: "phonebook SM, location 5:
+  // 'F' cannot be stored in a SIM number." Their locations keep what the SIM holds.
+  std::vector<std::string> refused;
+  int namesCut = 0;  // entries restored with their names cut to what the SIM holds
 };
 // Reads `file` and replaces both local stores, and each other phonebook store of the
-// backup that can be written, with restoredRows, in one transaction.
+// backup that can be written, with restoredRows, in one transaction. An entry the SIM
+// already holds as it is stays; any other goes in as admitEntry takes it into its store's
+// room in `rooms` (a store not named there: EntryRoom's defaults, the safe limits).
 // Refused (Invalid, nothing changed) when the copy holds changes not yet written and
 // `discardMarks` is false, or when the SIM of the copy is smaller than the backup (a
 // location above `maxSIM`, more messages than `maxSMS`; 0 means not known). Errors of the
 // file: NotFound, Io, TooLarge, Invalid with "<file>: " before the reason.
 Result<BackupRestore> restoreBackup(const std::filesystem::path& file, const std::filesystem::path& database,
-                                    int maxSIM, int maxSMS, bool discardMarks, BusyPolicy busy = kShellBusy);
+                                    int maxSIM, int maxSMS, bool discardMarks, BusyPolicy busy = kShellBusy,
+                                    const std::map<Phonebook, EntryRoom>& rooms = {});
 
 }  // namespace voryx::entries

@@ -101,12 +101,12 @@ CsvRecords parseCsv(std::string_view text) {
     }
     const auto entry = static_cast<std::int32_t>(out.rows.size() + 1);
     out.rows.push_back({entry, std::move(fields->name), std::move(fields->number), kMarkChanged});
+    out.rowLines.push_back(out.lines);
   }
   return out;
 }
 
-Result<RestoreReport> restoreCsv(const fs::path& file, const fs::path& database, int maxSIM,
-                                 BusyPolicy busy) {
+Result<RestoreReport> restoreCsv(const fs::path& file, const EditTarget& target) {
   auto read = readWholeFile(file, kMaxCsvBytes);
   if (!read && read.error().code == Errc::TooLarge) {
     return Error{Errc::Invalid, file.string() + ": too large for a phonebook"};
@@ -119,24 +119,41 @@ Result<RestoreReport> restoreCsv(const fs::path& file, const fs::path& database,
   report.skipped = records.skipped;
   report.skippedLines = records.skippedLines;
   if (records.lines == 0) return report;
-  if (maxSIM > 0 && records.rows.size() > static_cast<std::size_t>(maxSIM)) {
-    report.leftOut = static_cast<int>(records.rows.size()) - maxSIM;
-    records.rows.resize(static_cast<std::size_t>(maxSIM));
+  std::vector<SimEntry> rows;
+  const EntryRoom room = target.room();
+  for (std::size_t i = 0; i < records.rows.size(); ++i) {
+    const int line = records.rowLines[i];
+    Admitted in = admitEntry(room, records.rows[i].nome, records.rows[i].telefono);
+    if (!in.refusal.empty()) {
+      if (report.refusedLines.size() < kListedLines) report.refusedLines.push_back({line, in.refusal});
+      ++report.refused;
+      continue;
+    }
+    if (in.nameCut) {
+      if (report.cutLines.size() < kListedLines) report.cutLines.push_back(line);
+      ++report.namesCut;
+    }
+    rows.push_back({static_cast<std::int32_t>(rows.size() + 1), std::move(in.name), std::move(in.number), kMarkChanged});
   }
-  auto table = SimTable::open(database, ListStore::Phonebook, busy);
+  const int maxSIM = target.capacity;
+  if (maxSIM > 0 && rows.size() > static_cast<std::size_t>(maxSIM)) {
+    report.leftOut = static_cast<int>(rows.size()) - maxSIM;
+    rows.resize(static_cast<std::size_t>(maxSIM));
+  }
+  auto table = SimTable::open(target.database, ListStore::Phonebook, target.busy, target.book);
   if (!table) return table.error();
   auto seen = table->seen();
   if (!seen) return seen.error();
-  report.restored = static_cast<int>(records.rows.size());
+  report.restored = static_cast<int>(rows.size());
   // The file fills locations 1 to n. What the SIM held past them would outlive a write of
   // the file (an entry sorted elsewhere by the export then stands on the SIM twice): it is
   // marked deleted, so that the write leaves the SIM holding the file and nothing else.
   for (const auto& [at, entry] : *seen) {
     if (at <= report.restored) continue;
-    records.rows.push_back({at, entry.nome, entry.telefono, kMarkDeleted});
+    rows.push_back({at, entry.nome, entry.telefono, kMarkDeleted});
     ++report.erased;
   }
-  if (Status replaced = table->replaceAll(records.rows, true); !replaced) return replaced.error();
+  if (Status replaced = table->replaceAll(rows, true); !replaced) return replaced.error();
   return report;
 }
 
@@ -148,6 +165,37 @@ std::string skippedLinesText(int skipped, const std::vector<int>& listed) {
     out += (i == 0 ? " " : ", ") + std::to_string(listed[i]);
   }
   if (static_cast<std::size_t>(skipped) > std::min(listed.size(), kListedLines)) out += ", …";
+  return out;
+}
+
+namespace {
+
+// ", …" after a list that names fewer than there are.
+std::string more(int count, std::size_t listed) { return static_cast<std::size_t>(count) > listed ? ", …" : ""; }
+
+}  // namespace
+
+std::string refusedLinesText(const RestoreReport& report) {
+  std::string out;
+  if (report.refused > 0) {
+    out = std::to_string(report.refused) + " " +
+          (report.refused == 1 ? localized("line could not be taken:") : localized("lines could not be taken:"));
+    for (std::size_t i = 0; i < report.refusedLines.size(); ++i) {
+      const RefusedLine& r = report.refusedLines[i];
+      out += (i == 0 ? " " : ", ") + std::to_string(r.line) + " (" + r.why + ")";
+    }
+    out += more(report.refused, report.refusedLines.size());
+  }
+  if (report.namesCut > 0) {
+    if (!out.empty()) out += "\n";
+    out += std::to_string(report.namesCut) + " " +
+           (report.namesCut == 1 ? localized("name was cut to what the SIM holds:")
+                                 : localized("names were cut to what the SIM holds:"));
+    for (std::size_t i = 0; i < report.cutLines.size(); ++i) {
+      out += (i == 0 ? " " : ", ") + std::to_string(report.cutLines[i]);
+    }
+    out += more(report.namesCut, report.cutLines.size());
+  }
   return out;
 }
 

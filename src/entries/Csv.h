@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "entries/Editing.h"
 #include "store/SimEntry.h"
 #include "store/SimTable.h"
 
@@ -36,6 +37,7 @@ Status exportCsv(const std::filesystem::path& file, const std::vector<SimEntry>&
 
 struct CsvRecords {
   std::vector<SimEntry> rows;     // entry 1, 2, 3 ... in file order, marked changed
+  std::vector<int> rowLines;      // the line of each row, numbered from 1
   int lines = 0;                  // lines of the file (a last line without "\n" counts)
   int skipped = 0;                // lines with text that is no record
   std::vector<int> skippedLines;  // the first kListedLines of them, numbered from 1
@@ -50,27 +52,42 @@ struct CsvRecords {
 // by csvText as a line that reads as the same entry.
 CsvRecords parseCsv(std::string_view text);
 
+// A line whose record the SIM cannot hold, and why (cleanNumber's refusal).
+struct RefusedLine {
+  int line = 0;  // numbered from 1
+  std::string why;
+};
+
 struct RestoreReport {
   int restored = 0;               // rows now in the table
   int skipped = 0;                // lines with text that were not records
   std::vector<int> skippedLines;  // the first kListedLines of them, numbered from 1
+  int refused = 0;                // records whose number the SIM cannot hold, not stored
+  std::vector<RefusedLine> refusedLines;  // the first kListedLines of them
+  int namesCut = 0;               // records stored with their names cut to what the SIM holds
+  std::vector<int> cutLines;      // the first kListedLines of them
   int leftOut = 0;                // records past the SIM's capacity, not stored
   int erased = 0;                 // locations the SIM holds past the file's, marked deleted
 };
-// Replaces every row of the phonebook table by the file's records in one transaction:
-// on any failure nothing changes. With `maxSIM` above 0, records past it are left out (a
-// write could not put them anywhere). Every other location the last read of the table's
-// SIM saw holding an entry (SimTable::seen) becomes a row marked deleted (2), holding what
-// the SIM holds there: the next write makes the SIM hold exactly the file.
-// A file without any line leaves the table as it is.
-// Errors: NotFound / Io / Invalid (too large) for the file, naming it; the store's errors.
-Result<RestoreReport> restoreCsv(const std::filesystem::path& file,
-                                 const std::filesystem::path& database, int maxSIM,
-                                 BusyPolicy busy = kShellBusy);
+// Replaces every row of the phonebook table of `target` (its database, store and busy
+// policy) by the file's records in one transaction: on any failure nothing changes. Each
+// record goes in as admitEntry takes it into the target's room: a number the SIM cannot
+// hold keeps its record out (refused, it takes no location), a name too long is cut. With
+// the target's capacity above 0, records past it are left out (a write could not put them
+// anywhere). Every other location the last read of the table's SIM saw holding an entry
+// (SimTable::seen) becomes a row marked deleted (2), holding what the SIM holds there: the
+// next write makes the SIM hold exactly the file. A file without any line leaves the table
+// as it is. Errors: NotFound / Io / Invalid (too large) for the file, naming it; the
+// store's errors.
+Result<RestoreReport> restoreCsv(const std::filesystem::path& file, const EditTarget& target);
 
 // For the end of a restore: "2 lines could not be read: 17, 31" (at most kListedLines
 // numbers, then "…"); "" when none was skipped.
 std::string skippedLinesText(int skipped, const std::vector<int>& listed);
+// The same for the records the SIM cannot hold, each with its reason: "1 line could not be
+// taken: 4 ('F' cannot be stored in a SIM number.)"; then for the names cut: "2 names were
+// cut to what the SIM holds: 3, 9". Lines joined by "\n"; "" when there is neither.
+std::string refusedLinesText(const RestoreReport& report);
 // For the start of an export: how many entries cannot come back; "" when all can.
 std::string notRestorableText(int entries);
 

@@ -39,9 +39,14 @@ Result<SimEntry> cleaned(const EditTarget& target, std::int32_t location, std::s
   }
   if (target.store == ListStore::Sms) {
     if (std::string refusal = messageTextRefusal(name); !refusal.empty()) return Error{Errc::Invalid, refusal};
+    return SimEntry{location, std::string(name), codec::filterNumber(number, true), mark};
   }
-  return SimEntry{location, cleanName(target, name), cleanNumber(number), mark};
+  auto stored = cleanNumber(number, target.maxNumberLen);
+  if (!stored) return stored.error();
+  return SimEntry{location, cleanName(target, name), std::move(*stored), mark};
 }
+
+std::string inQuotes(const std::string& character) { return "'" + character + "' "; }
 
 }  // namespace
 
@@ -89,11 +94,53 @@ std::string messageTextRefusal(std::string_view text) {
 
 std::string cleanName(const EditTarget& target, std::string_view name) {
   if (target.store == ListStore::Sms) return std::string(name);
-  return codec::fitNameForSets(withoutControlCharacters(name), target.maxSIMLen, target.nameSets);
+  return cleanName(target.room(), name);
 }
 
-// The filter keeps no control character.
-std::string cleanNumber(std::string_view number) { return codec::filterNumber(number, true); }
+std::string cleanName(const EntryRoom& room, std::string_view name) {
+  return codec::fitNameForSets(withoutControlCharacters(name), room.maxSIMLen, room.nameSets);
+}
+
+// The reader keeps no control character.
+Result<std::string> cleanNumber(std::string_view number, int maxDigits) {
+  using Fault = codec::TypedNumber::Fault;
+  codec::TypedNumber read = codec::readTypedNumber(number);
+  switch (read.fault) {
+    case Fault::None:
+      break;
+    case Fault::Character:
+      return Error{Errc::Invalid, inQuotes(read.character) + localized("cannot be stored in a SIM number.")};
+    case Fault::Wait:
+      return Error{Errc::Invalid, inQuotes(read.character) + localized("cannot be stored in a SIM number: a SIM holds a pause (p), not a wait.")};
+    case Fault::PlusInside:
+      return Error{Errc::Invalid, inQuotes(read.character) + localized("cannot be stored in a SIM number other than at its start.")};
+    case Fault::PlusAlone:
+      return Error{Errc::Invalid, localized("A number that starts with '+' needs digits after it.")};
+  }
+  // No limit at all (a preferences file edited by hand) is the safe one, not a refusal
+  // of every number.
+  const int limit = maxDigits > 0 ? maxDigits : codec::kSimNumberDigits;
+  const std::size_t digits = read.number.size() - (read.number.starts_with('+') ? 1 : 0);
+  if (digits > static_cast<std::size_t>(limit)) {
+    return Error{Errc::Invalid, localized("The number has") + " " + std::to_string(digits) + " " +
+                                    localized("digits; a number on this SIM holds") + " " +
+                                    std::to_string(limit) + "."};
+  }
+  return std::move(read.number);
+}
+
+Admitted admitEntry(const EntryRoom& room, std::string_view name, std::string_view number) {
+  Admitted out;
+  const std::string whole = withoutControlCharacters(name);
+  out.name = cleanName(room, whole);
+  out.nameCut = out.name != whole;
+  if (auto stored = cleanNumber(number, room.maxNumberLen)) {
+    out.number = std::move(*stored);
+  } else {
+    out.refusal = stored.error().detail;
+  }
+  return out;
+}
 
 std::optional<std::int32_t> freeLocation(std::vector<std::int32_t> taken, int capacity) {
   std::sort(taken.begin(), taken.end());

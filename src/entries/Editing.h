@@ -12,10 +12,21 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "codec/SimName.h"
 #include "store/SimEntry.h"
 #include "store/SimTable.h"
 
 namespace voryx::entries {
+
+// What one location of a phonebook store takes, as the last read of it learned.
+struct EntryRoom {
+  int maxSIMLen = 14;  // bytes a name may take on the SIM
+  int nameSets = 0;    // the sets the write stores names in (kNameSetHex ... bits); 0 unknown
+  // Digits a number may have ("+" is none): the modem's own limit (+CPBR=?) through its
+  // phonebook commands, 20 for each EF_EXT1 record besides the record's own 20 through the
+  // SIM's files, 20 where no read has said.
+  int maxNumberLen = codec::kSimNumberDigits;
+};
 
 // Where an edit goes and what the SIM can take.
 struct EditTarget {
@@ -26,6 +37,8 @@ struct EditTarget {
   BusyPolicy busy = kShellBusy;
   int nameSets = 0;    // the sets the write stores names in (kNameSetHex ... bits); 0 unknown
   Phonebook book = Phonebook::SM;  // which phonebook store (the SMS store has one)
+  int maxNumberLen = codec::kSimNumberDigits;  // digits of a phonebook number (EntryRoom)
+  EntryRoom room() const { return {maxSIMLen, nameSets, maxNumberLen}; }
 };
 
 enum class EditOutcome {
@@ -51,12 +64,29 @@ std::string withoutControlCharacters(std::string_view text);
 // characters of the GSM alphabet, 70 otherwise), as the SMS write stores it.
 std::string messageTextRefusal(std::string_view text);
 
-// The name and number as an edit stores them. The number keeps its digits and
-// ";,#*+"; a phonebook name loses its control characters and is cut to what the SIM holds in maxSIMLen bytes in the form
-// the write will choose, so the list shows what the SIM will hold. Message texts stay
-// whole.
+// The name as an edit stores it: a phonebook name loses its control characters and is
+// cut to what the SIM holds in maxSIMLen bytes in the form the write will choose, so the
+// list shows what the SIM will hold. Message texts stay whole.
 std::string cleanName(const EditTarget& target, std::string_view name);
-std::string cleanNumber(std::string_view number);
+std::string cleanName(const EntryRoom& room, std::string_view name);
+
+// A phonebook number as it is stored (codec::readTypedNumber's form), or why it cannot be
+// (Invalid, readable by a user, naming the character the SIM cannot hold, or the digits
+// past `maxDigits`; 0 or less takes the safe 20). Nothing is dropped but separators: a
+// number with a letter is refused, never stored without it.
+Result<std::string> cleanNumber(std::string_view number, int maxDigits = codec::kSimNumberDigits);
+
+// A name and number from a file or another program (import, CSV restore, backup restore)
+// on their way into a phonebook store of `room`: what an edit would store, whether the
+// name was cut to get there, or why the number cannot go (then `refusal` says so and
+// `number` is empty).
+struct Admitted {
+  std::string name;
+  std::string number;
+  bool nameCut = false;
+  std::string refusal;
+};
+Admitted admitEntry(const EntryRoom& room, std::string_view name, std::string_view number);
 
 // The location of a new entry, given the locations the table holds (any order,
 // repeats allowed): the lowest location from 1 up that no entry holds. When the entries
@@ -68,7 +98,9 @@ std::optional<std::int32_t> freeLocation(std::vector<std::int32_t> taken, int ca
 
 // A new entry, marked new (1), at the free location of the whole table (rows a search
 // hides and rows marked for deletion count as taken). Refused for a name or number that
-// is not UTF-8 and for a message text longer than one message.
+// is not UTF-8, for a phonebook number cleanNumber refuses (with the target's
+// maxNumberLen), and for a message text longer than one message. A message's number
+// keeps what codec::filterNumber keeps.
 EditResult addEntry(const EditTarget& target, std::string_view name, std::string_view number);
 // The entry at `location` gets the name and number, marked changed (3) — also an entry
 // still marked new, which the SIM has not seen yet. NotSaved when the table has no row

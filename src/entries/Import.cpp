@@ -5,6 +5,7 @@
 
 #include "base/Text.h"
 #include "base/DebugLog.h"
+#include "base/Localized.h"
 #include "entries/Editing.h"
 #include "codec/GsmAlphabet.h"
 #include "codec/Charset.h"
@@ -105,10 +106,19 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
       ++report.nameless;
       continue;
     }
-    name = codec::fitNameForSets(name, options.maxSIMLen, options.nameSets);
+    const EntryRoom room{options.maxSIMLen, options.nameSets, options.maxNumberLen};
+    const std::string whole = name;
+    name = cleanName(room, whole);
+    bool counted = false;  // a cut name counts once a person
     VORYX_LOG_IF(log, "startcoding with contactLastFirst |%s|\n", name.c_str());
     for (const Phone& phone : person.phones) {
-      const std::string number = cleanNumber(phone.number);
+      auto cleaned = cleanNumber(phone.number, options.maxNumberLen);
+      if (!cleaned) {
+        VORYX_LOG_IF(log, "telefono rifiutato |%s|\n", phone.number.c_str());
+        report.refused.push_back({name, phone.number, cleaned.error().detail});
+        continue;
+      }
+      const std::string number = std::move(*cleaned);
       VORYX_LOG_IF(log, "telefono |%s|\n", number.c_str());
       auto stored = table->countNumber(number);
       if (!stored) return failed(stored.error());
@@ -138,6 +148,10 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
       VORYX_LOG_IF(log, "valorizzo tel, rc |%d|   lunghezza %zu\n", kSqliteOk, characters(number));
       VORYX_LOG_IF(log, "inserisco in posizione, rc |%d|\n", kSqliteDone);
       report.added.push_back({**taken, name, number, kMarkNew});
+      if (name != whole && !counted) {
+        ++report.namesCut;
+        counted = true;
+      }
       if (full()) {
         report.end = ImportReport::End::SimFull;
         return report;
@@ -149,6 +163,18 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
     }
   }
   return report;
+}
+
+std::string importNotes(const ImportReport& report) {
+  std::string out;
+  for (const ImportReport::Skipped& s : report.refused) {
+    out += (out.empty() ? "" : "\n") + s.name + ": " + s.number + ": " + s.why;
+  }
+  if (report.namesCut > 0) {
+    out += (out.empty() ? "" : "\n") + std::to_string(report.namesCut) + " " +
+           localized(report.namesCut == 1 ? "name was cut to what the SIM holds." : "names were cut to what the SIM holds.");
+  }
+  return out;
 }
 
 }  // namespace voryx::entries

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/SimName.h"
 #include "entries/AddressBook.h"
 #include "store/SimEntry.h"
 #include "store/SimTable.h"
@@ -30,6 +31,7 @@ struct ImportOptions {
   int maxSIM = 0;       // phonebook locations on the SIM; 0 (never read) takes nothing
   int maxSIMLen = 14;   // the name budget of a location, in bytes
   int nameSets = 0;     // the sets the write stores names in (kNameSetHex ... bits); 0 unknown
+  int maxNumberLen = codec::kSimNumberDigits;  // digits of a number (EntryRoom, Editing.h)
   int createLog = 0;    // the import's records in the debug log
   BusyPolicy busy = kShellBusy;
 };
@@ -44,12 +46,26 @@ struct ImportReport {
   std::vector<SimEntry> added;  // in the order they were added
   int duplicates = 0;           // numbers already in the phonebook (in any row)
   int nameless = 0;             // persons with no name and no organization: skipped
+  // Numbers the SIM cannot hold (a letter, too many digits): skipped, the person's other
+  // numbers imported.
+  struct Skipped {
+    std::string name;    // as the entry would have had it
+    std::string number;  // as the address book has it
+    std::string why;     // cleanNumber's refusal
+  };
+  std::vector<Skipped> refused;
+  int namesCut = 0;  // persons added under a name cut to what the SIM holds
   std::string detail;
 };
 
+// For the end of an import: one line a refused number ("Anna: 0800-FLOWERS: 'F' cannot
+// be stored in a SIM number."), then how many names were cut; "" when neither happened.
+std::string importNotes(const ImportReport& report);
+
 // Every number of every person, in the book's order, becomes a new row under the
-// person's name (without control characters, cut to what the SIM holds) unless the phonebook already holds that
-// number. Locations are handed out from a cursor that only moves forward: each new row
+// person's name (without control characters, cut to what the SIM holds) unless the
+// phonebook already holds that number, or the SIM cannot hold it (cleanNumber refuses
+// it: it is named in `refused`). Locations are handed out from a cursor that only moves forward: each new row
 // takes the first free location after the previous one. The import stops when the
 // cursor reaches maxSIM (the SIM is full) or at the first database failure; each row is
 // stored on its own, so the rows added before a stop stay.

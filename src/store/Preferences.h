@@ -68,6 +68,8 @@ inline constexpr const char* kPrefSort = "sort";            // 0
 inline constexpr const char* kPrefMaxSIM = "maxSIM";        // 0
 inline constexpr const char* kPrefMaxSIMLen = "maxSIMLen";  // 14
 inline constexpr const char* kPrefNameSets = "nameSets";    // 0: not known (as HEX)
+// Digits of a phonebook number, as the last read of the store learned (20: not known).
+inline constexpr const char* kPrefMaxNumberLen = "maxNumberLen";
 inline constexpr const char* kPrefMaxSMS = "maxSMS";        // 0
 inline constexpr const char* kPrefLastFirst = "lastFirst";  // 0
 inline constexpr const char* kPrefFast = "fast";            // 0

@@ -51,6 +51,10 @@ struct JobReport {
   JobOutcome outcome = JobOutcome::Done;
   std::optional<Capacity> maxSIM;   // phonebook read
   std::optional<int> maxSIMLen;     // phonebook read (always remembered)
+  // Phonebook read: the digits a number may have on this path (always remembered): the
+  // number length the modem gives in +CPBR=? (20 when it gives none), or through the
+  // SIM's files 20 and 20 more for each EF_EXT1 record a number may chain.
+  std::optional<int> maxNumberLen;
   // Phonebook read through the modem's commands: the stores it offers (AT+CPBS=?), by
   // code, as it named them; nothing when it did not say.
   std::optional<std::vector<std::string>> phonebooks;

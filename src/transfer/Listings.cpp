@@ -74,8 +74,8 @@ std::optional<int> leadingInt(std::string_view s) {
 }
 
 // +CPBR: (1-250),40,14
-// The last location lies between the first "-" and the ")" after it; the longest name
-// is what follows the second comma after that ")".
+// The last location lies between the first "-" and the ")" after it; the longest number
+// follows the first comma after that ")", the longest name the second.
 CpbrRange parseCpbrTest(std::string_view reply) {
   CpbrRange range;
   std::size_t at = reply.find("+CPBR:");
@@ -92,6 +92,11 @@ CpbrRange parseCpbrTest(std::string_view reply) {
   if (!range.maxSIM) return range;
   const std::size_t c1 = reply.find(',', close + 1);
   const std::size_t c2 = c1 == std::string_view::npos ? c1 : reply.find(',', c1 + 1);
+  if (c1 != std::string_view::npos) {
+    const std::string_view field = reply.substr(c1 + 1, c2 == std::string_view::npos ? std::string_view::npos : c2 - c1 - 1);
+    // An empty field ("(1-250),,14") says nothing, as a missing one does.
+    if (field.find_first_of("0123456789") != std::string_view::npos) range.maxNumberLen = leadingInt(field);
+  }
   if (c2 != std::string_view::npos) range.maxSIMLen = leadingInt(reply.substr(c2 + 1));
   return range;
 }

@@ -14,11 +14,12 @@ namespace voryx::transfer {
 // character that is not one, 0 when there are none; nothing when it does not fit an int.
 std::optional<int> leadingInt(std::string_view s);
 
-// "+CPBR: (1-250),40,14": the last location and the longest name in bytes (blanks
-// anywhere, fields after the third ignored).
+// "+CPBR: (1-250),40,14": the last location, the longest number and the longest name
+// in bytes (blanks anywhere, fields after the third ignored).
 struct CpbrRange {
   bool found = false;                 // "+CPBR:" and "(" present (absent: the caller uses 9999)
   std::optional<int> maxSIM;          // upper bound of the range; none when unreadable
+  std::optional<int> maxNumberLen;    // second field; none when absent or unreadable
   std::optional<int> maxSIMLen;       // third field; none when absent or unreadable
 };
 CpbrRange parseCpbrTest(std::string_view reply);

@@ -180,6 +180,9 @@ JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEn
     if (report.maxSIM) maxSIM = report.maxSIM->value;
     // A length of 0 would cut every name to nothing at the next write: not taken.
     if (range.maxSIM && range.maxSIMLen && *range.maxSIMLen > 0) report.maxSIMLen = *range.maxSIMLen;
+    // The modem's own limit for a number; one that gives none (or 0) gets the SIM's 20
+    // digits, so that a limit learned from another modem does not stay.
+    report.maxNumberLen = range.maxNumberLen && *range.maxNumberLen > 0 ? *range.maxNumberLen : kSimNumberDigits;
   }
 
   const std::string listCommand = *JobSession::command("AT+CPBR=1,%d\r", maxSIM);

@@ -425,6 +425,11 @@ JobOutcome recordsPhonebookDialogue(JobSession& s, JobReport& report, std::vecto
   // The name field is what the record leaves beside the number: known exactly.
   if (length > kAdnNumberBytes) report.maxSIMLen = length - kAdnNumberBytes;
   report.nameSets = kNameSetHex;
+  // A number goes on in EF_EXT1 records of 20 digits each, when every part has the file:
+  // as many as it holds, up to the longest chain a read follows.
+  int extensions = kMaxExtensionChain;
+  for (const std::optional<RecordFile>& ext : book.ext1) extensions = std::min(extensions, ext ? ext->info.records : 0);
+  report.maxNumberLen = kDigitsPerRecord * (1 + std::max(extensions, 0));
   const CodecLog log = s.codecLog();
   int location = 0;
   for (std::size_t part = 0; part < book.adn.size(); ++part) {

@@ -14,7 +14,6 @@ using namespace codec;
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-constexpr int kMaxExtensions = 10;  // a chain longer than this is garbage
 
 std::uint8_t at(std::string_view bytes, std::size_t i) {
   return i < bytes.size() ? static_cast<std::uint8_t>(bytes[i]) : 0xFF;
@@ -71,7 +70,7 @@ std::string packDigits(std::string_view digits, std::size_t bytes) {
 std::string followChain(int first, const ExtensionReader& extension, std::vector<int>* visited) {
   std::string out;
   std::set<int> seen;
-  for (int n = first; n != 0xFF && n > 0 && !seen.count(n) && static_cast<int>(seen.size()) < kMaxExtensions;) {
+  for (int n = first; n != 0xFF && n > 0 && !seen.count(n) && static_cast<int>(seen.size()) < kMaxExtensionChain;) {
     seen.insert(n);
     const std::string record = extension ? extension(n) : std::string();
     if (record.size() < static_cast<std::size_t>(kExt1RecordLength) || (at(record, 0) & 0x03) != 0x02) break;

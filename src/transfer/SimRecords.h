@@ -25,6 +25,8 @@ inline constexpr int kAdnNumberBytes = 14;
 // EF_EXT1 records are 13 bytes: type 02 (additional data), length, 10 BCD bytes, next.
 inline constexpr int kExt1RecordLength = 13;
 inline constexpr int kDigitsPerRecord = 20;  // ten BCD bytes
+// The most EF_EXT1 records one number chains; a longer chain is taken for garbage.
+inline constexpr int kMaxExtensionChain = 10;
 
 struct AdnContent {
   std::string name;    // UTF-8, as the name codec reads the alpha field

@@ -31,9 +31,14 @@ void FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
   o.maxSIM = sim.maxSIM;
   o.maxSIMLen = sim.maxSIMLen;
   o.nameSets = preferences_.integer(kPrefNameSets, 0);
+  o.maxNumberLen = preferences_.integer(kPrefMaxNumberLen, codec::kSimNumberDigits);
   o.createLog = sim.createLog;
   o.busy = kScreenBusy;  // the main loop waits for a lock no longer than any screen does
   const auto report = entries::importAll(paths_.database(), book->persons, o);
+  // The numbers the SIM cannot hold were skipped: each is named.
+  if (!report.refused.empty()) {
+    app_.showAlert({localized("T1"), entries::importNotes(report), nullptr, localized("Ok"), {}});
+  }
   if (report.end == entries::ImportReport::End::SimFull) {
     app_.showAlert({localized("Add phone number"), localized("SIM is full!"), fullAnswer, localized("Ok"), {}});
   } else if (report.end == entries::ImportReport::End::DatabaseError) {
@@ -44,10 +49,16 @@ void FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
 }
 
 void FileCommands::restore(const Sim& sim) {
-  auto report = entries::restoreCsv(csvFile(), paths_.database(), sim.maxSIM, kScreenBusy);
+  entries::EditTarget target{paths_.database(), ListStore::Phonebook, sim.maxSIM, sim.maxSIMLen, kScreenBusy,
+                             preferences_.integer(kPrefNameSets, 0)};
+  target.maxNumberLen = preferences_.integer(kPrefMaxNumberLen, codec::kSimNumberDigits);
+  auto report = entries::restoreCsv(csvFile(), target);
   if (!report) return failed("T7", "Nothing was restored:", report.error().detail);
-  if (report->leftOut == 0 && report->skipped == 0) return;
   std::string message = entries::skippedLinesText(report->skipped, report->skippedLines);
+  if (std::string refused = entries::refusedLinesText(*report); !refused.empty()) {
+    message += (message.empty() ? "" : "\n") + refused;
+  }
+  if (report->leftOut == 0 && message.empty()) return;
   if (report->leftOut > 0) {
     if (!message.empty()) message += "\n";
     message += std::to_string(report->leftOut) + " " + localized("lines were left out: the SIM holds") + " " +

@@ -271,6 +271,7 @@ void RootViewController::applyReport(const transfer::JobReport& report) {
     maxSIMLen = *report.maxSIMLen;
     preferences_.store(phonebookKey(kPrefMaxSIMLen, book), maxSIMLen);
   }
+  if (report.maxNumberLen) preferences_.store(phonebookKey(kPrefMaxNumberLen, book), *report.maxNumberLen);
   if (report.phonebooks && !phonebookList(*report.phonebooks).empty()) {
     preferences_.setText(kPrefPhonebooks, phonebookList(*report.phonebooks));
     preferences_.synchronize();

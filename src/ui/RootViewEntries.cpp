@@ -13,7 +13,8 @@ namespace voryx {
 entries::EditTarget RootViewController::editTarget() const {
   const bool sms = tipoDisplay == 1;
   return {paths_.database(), sms ? ListStore::Sms : ListStore::Phonebook, capacity(), maxSIMLen,
-          kScreenBusy, preferences_.integer(kPrefNameSets, 0), book};
+          kScreenBusy, preferences_.integer(kPrefNameSets, 0), book,
+          preferences_.integer(phonebookKey(kPrefMaxNumberLen, book), codec::kSimNumberDigits)};
 }
 
 void RootViewController::ownChangeMade() {

@@ -83,7 +83,10 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
       {{"write", "--simulate"}, 0, "Nothing to write"},
       {{"list", "--search", "zzz"}, 0, "voryx list: no entry matches \"zzz\""},
       // Editing from the shell: the list's format on stdout, a word on stderr.
-      {{"add", "Zoe Zanetti Bellini", "+39 02-55 x"}, 0,
+      {{"add", "Zoe Zanetti Bellini", "+39 02-55 x"}, 1, "voryx add: 'x' cannot be stored in a SIM number."},
+      {{"add", "Zoe", "123456789012345678901"}, 1,
+       "voryx add: The number has 21 digits; a number on this SIM holds 20."},  // as the read's +CPBR=? said
+      {{"add", "Zoe Zanetti Bellini", "+39 (0) 2-55 p1"}, 0,
        "voryx add: the name is cut to \"Zoe Zanetti Be\": the SIM holds no more of it"},
       {{"list", "--search", "Zoe"}, 0, "voryx list: read from the SIM \u20264567895"},
       {{"edit", "37", "Zoe", "555"}, 0, "37\tZoe\t555\t3"},
@@ -415,8 +418,9 @@ TEST(CommandLineTest, PinAndUnlock) {
   EXPECT_EQ(puk.sim().pinLock().state(), sim::PinLock::State::Ready);
 }
 
-// What the CSV file cannot carry is said, on stderr, in full; a message longer than one
-// SMS is not stored.
+// What the CSV file and the SIM cannot carry is said, on stderr, in full: a number with a
+// wait at entry, a line of the file whose number the SIM cannot hold at the restore; a
+// message longer than one SMS is not stored.
 TEST(CommandLineTest, SaysWhatTheFileCannotCarry) {
   test::TempDir home;
   const std::string in = (home.path / "in.csv").string();
@@ -427,14 +431,15 @@ TEST(CommandLineTest, SaysWhatTheFileCannotCarry) {
     std::string err;
   };
   const Case kCases[] = {
-      {{"add", "A;b", "1;2"}, 0, ""},
-      {{"export"}, 0,
-       "voryx export: warning: 1 entry cannot come back from the file as it is: its name and number both hold a "
-       "semicolon, or it holds a line break or another control character.\nvoryx export: 1 entries written to " +
-           (home.path / "Documents" / "Voryx.csv").string() + "\n"},
+      {{"add", "A;b", "1;2"}, 1,
+       "voryx add: ';' cannot be stored in a SIM number: a SIM holds a pause (p), not a wait.\n"},
+      {{"add", "A;b", "1p2"}, 0, ""},
+      {{"export"}, 0, "voryx export: 1 entries written to " + (home.path / "Documents" / "Voryx.csv").string() + "\n"},
       {{"restore", "--discard-changes", in}, 0,
-       "voryx restore: 2 entries restored from " + in +
-           " (marked changed; \"voryx write\" puts them on the SIM)\nvoryx restore: 2 lines could not be read: 1, 5\n"},
+       "voryx restore: 1 entries restored from " + in +
+           " (marked changed; \"voryx write\" puts them on the SIM)\nvoryx restore: 2 lines could not be read: 1, 5\n"
+           "voryx restore: 1 line could not be taken: 4 (';' cannot be stored in a SIM number: a SIM holds a pause "
+           "(p), not a wait.)\n"},
       {{"list"}, 0, ""},
       {{"add", "--sms", std::string(80, 'x') + "{}", "1"}, 0, ""},
       {{"add", "--sms", std::string(69, 'x') + "Жx", "1"}, 1,
@@ -446,7 +451,9 @@ TEST(CommandLineTest, SaysWhatTheFileCannotCarry) {
     const Ran ran = runVoryx(home, c.args);
     EXPECT_EQ(ran.status, c.status);
     EXPECT_EQ(ran.err, c.err);
-    if (c.args[0] == "list") EXPECT_EQ(ran.out, "1\tSemi;colon\t+3902\t3\n2\tAnna\t1;2\t3\n");
+    if (c.args[0] == "list") {
+      EXPECT_EQ(ran.out, "1\tSemi;colon\t+3902\t3\n");
+    }
   }
 }
 

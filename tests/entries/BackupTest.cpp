@@ -102,6 +102,8 @@ TEST(BackupTest, MarksWhatTheWritesMustChange) {
                                    {3, "Carl", "3", kMarkNew},
                                    {4, "Old", "4", kMarkDeleted}}));
   EXPECT_EQ(restoredRows({}, seen).size(), 3u);
+  EXPECT_EQ(restoredRows({{1, "Anna", "1", 0}}, seen, {4}),
+            (std::vector<SimEntry>{{1, "Anna", "1", kMarkInStep}, {2, "Bob", "2", kMarkDeleted}, {4, "Old", "4", kMarkInStep}}));
   EXPECT_EQ(restoredRows({{5, "E", "5", 0}}, {}), (std::vector<SimEntry>{{5, "E", "5", kMarkNew}}));
 }
 
@@ -153,6 +155,21 @@ TEST_F(BackupFileTest, RestoresBothStoresOrNeither) {
   EXPECT_NE(marked.error().detail.find("not yet written to the SIM"), std::string::npos);
   EXPECT_TRUE(restore(text, 0, 0, true).ok());
   EXPECT_FALSE(restore(kHead + R"("sms": {"messages": [{"index": 1}, {"index": 2}]}})", 0, 1, true).ok());
+
+  // An entry whose number the SIM cannot hold is named and left out, and its location
+  // keeps what the SIM holds; the rest go in as an edit stores them.
+  auto mixed = restore(kHead + R"("phonebooks": {"SM": {"entries": [{"location": 1, "name": "Anna", "number": "1"},
+      {"location": 5, "name": "Fiori", "number": "0800-FLOWERS"}, {"location": 6, "name": "Pia", "number": "1w2"},
+      {"location": 9, "name": "Zed Zanetti Bellini", "number": "+49 (0) 30 1"}]}}})",
+                       0, 0, true);
+  ASSERT_TRUE(mixed.ok()) << mixed.error().detail;
+  EXPECT_EQ(mixed->refused, (std::vector<std::string>{
+                                "phonebook SM, location 5: 'F' cannot be stored in a SIM number.",
+                                "phonebook SM, location 6: 'w' cannot be stored in a SIM number: a SIM holds a pause (p), not a wait."}));
+  EXPECT_EQ(mixed->namesCut, 1);
+  EXPECT_EQ(mixed->entriesMarked, 1);
+  EXPECT_EQ(mixed->entriesErased, 0);
+  EXPECT_EQ(rows(), (std::vector<SimEntry>{{1, "Anna", "1", 0}, {5, "Eve", "5", 0}, {9, "Zed Zanetti Be", "+49301", 1}}));
 }
 
 // The other stores: each restored over what its own last read saw, in the same

@@ -63,6 +63,15 @@ TEST(CsvTest, NamesTheLinesItCouldNotReadAndTheEntriesThatCannotComeBack) {
   EXPECT_EQ(skippedLinesText(1, {17}), "1 line could not be read: 17");
   EXPECT_EQ(skippedLinesText(2, {17, 31}), "2 lines could not be read: 17, 31");
   EXPECT_EQ(skippedLinesText(11, ten), "11 lines could not be read: 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, …");
+  RestoreReport r;
+  EXPECT_EQ(refusedLinesText(r), "");
+  r.refused = 11;
+  r.refusedLines = {{4, "'F' cannot be stored in a SIM number."}, {9, "why"}};
+  r.namesCut = 1;
+  r.cutLines = {2};
+  EXPECT_EQ(refusedLinesText(r),
+            "11 lines could not be taken: 4 ('F' cannot be stored in a SIM number.), 9 (why), …\n"
+            "1 name was cut to what the SIM holds: 2");
 
   EXPECT_EQ(entriesNotRestorable({{1, "Semi;colon", "1", 0}, {2, "Anna", "1;2", 0}, {3, "", "", 0}}), 0);
   EXPECT_EQ(entriesNotRestorable({{1, "A;b", "1;2", 0}, {2, "New\nLine", "1", 0}, {3, "End;", "1", 0}}), 3);
@@ -77,13 +86,16 @@ class CsvDbTest : public test::ShippedDbTest {
     exec("INSERT INTO sim VALUES (1,'Old','111',0),(5,'Edited','555',3),(6,'Gone','6',2)");
   }
   std::filesystem::path csv_ = dir_ / "Documents" / "Voryx.csv";
+  EditTarget phonebook(int maxSIM, int maxSIMLen = 14) {
+    return {db_, ListStore::Phonebook, maxSIM, maxSIMLen, kShellBusy};
+  }
 };
 
 TEST_F(CsvDbTest, NamesOfEveryScriptSurviveARoundTrip) {
   const std::vector<SimEntry> shown = {{4, "Иван Петров", "+79161234567", 0}, {2, "Γιώργος", "+30691", 1},
                                        {9, "山田太郎", "0312", 3},              {1, "Hélène Dubois", "", 2}};
   ASSERT_TRUE(exportCsv(csv_, shown).ok());  // the missing folder is made
-  auto report = restoreCsv(csv_, db_, 250);
+  auto report = restoreCsv(csv_, phonebook(250));
   ASSERT_TRUE(report.ok()) << report.error().detail;
   EXPECT_EQ(report->restored, 4);
   std::vector<SimEntry> expected;
@@ -97,7 +109,7 @@ TEST_F(CsvDbTest, NamesOfEveryScriptSurviveARoundTrip) {
 // when exported again.
 TEST_F(CsvDbTest, FortyFourEntriesComeBackAsTheyWent) {
   const std::vector<std::pair<std::string, std::string>> typed = {
-      {"Semi;colon", "+39021234"},   {"Anna", "+3902;123"},          {"New\nLine", "2"},
+      {"Semi;colon", "+39021234"},   {"Anna", "+3902 p123"},         {"New\nLine", "2"},
       {"Tab\tName", "3"},             {std::string("Nul\0Byte", 8), "4"}, {"\"Quoted\" Name", "5"},
       {"O'Brien, \"Pat\"", "6"},      {"Иван Петров", "+79161234567"}, {"😀 Emoji 👍🏽", "7"},
       {"", "555"},                   {"No number", ""},               {";Leading", "8"},
@@ -107,9 +119,9 @@ TEST_F(CsvDbTest, FortyFourEntriesComeBackAsTheyWent) {
       {"Line\r\nBreak", "#21#"},
   };
   std::vector<SimEntry> stored;
-  const EditTarget phonebook{db_, ListStore::Phonebook, 250, 200, kShellBusy};
+  const EditTarget wide = phonebook(250, 200);
   for (const auto& [name, number] : typed) {
-    stored.push_back({static_cast<std::int32_t>(stored.size() + 1), cleanName(phonebook, name), cleanNumber(number), 0});
+    stored.push_back({static_cast<std::int32_t>(stored.size() + 1), cleanName(wide, name), *cleanNumber(number), 0});
   }
   while (stored.size() < 44) {
     const auto k = static_cast<std::int32_t>(stored.size() + 1);
@@ -122,7 +134,7 @@ TEST_F(CsvDbTest, FortyFourEntriesComeBackAsTheyWent) {
   exec("DELETE FROM sim");
   ASSERT_TRUE(exportCsv(csv_, stored).ok());
   const std::string first = test::readFile(csv_);
-  auto report = restoreCsv(csv_, db_, 250);
+  auto report = restoreCsv(csv_, wide);
   ASSERT_TRUE(report.ok()) << report.error().detail;
   EXPECT_EQ(report->restored, 44);
   EXPECT_EQ(report->skipped, 0);
@@ -136,10 +148,10 @@ TEST_F(CsvDbTest, RestoreIsAllOrNothing) {
   const auto before = rows();
   auto restore = [&](const std::string& text, int maxSIM) {
     test::writeFile(csv_.parent_path() / "in.csv", text);
-    return restoreCsv(csv_.parent_path() / "in.csv", db_, maxSIM);
+    return restoreCsv(csv_.parent_path() / "in.csv", phonebook(maxSIM));
   };
   std::filesystem::create_directories(csv_.parent_path());
-  EXPECT_EQ(restoreCsv(csv_, db_, 250).error().code, Errc::NotFound);  // no file: nothing changes
+  EXPECT_EQ(restoreCsv(csv_, phonebook(250)).error().code, Errc::NotFound);  // no file: nothing changes
   EXPECT_EQ(restore("", 250)->restored, 0);                          // no line: nothing changes
   EXPECT_EQ(rows(), before);
 
@@ -156,6 +168,16 @@ TEST_F(CsvDbTest, RestoreIsAllOrNothing) {
   EXPECT_EQ(capped->leftOut, 1);
   EXPECT_EQ(rows().back(), (SimEntry{3, "C", "3", kMarkChanged}));
   EXPECT_EQ(restore("A;1\nB;2\nC;3\n", 3)->leftOut, 0);  // as many as it has: all go
+  // A number the SIM cannot hold keeps its line out, named with the reason, and takes no
+  // location (nor a place within the capacity); a name too long is cut, its line named.
+  auto refused = restore("A;1\nFlowers;0800-FLOWERS\nB;+49 (0) 30 1\nA name longer than that;2\nPause;1p2\n", 4);
+  ASSERT_TRUE(refused.ok());
+  EXPECT_EQ(refused->restored, 4);
+  EXPECT_EQ(refused->leftOut, 0);
+  EXPECT_EQ(refusedLinesText(*refused), "1 line could not be taken: 2 ('F' cannot be stored in a SIM number.)\n"
+                                        "1 name was cut to what the SIM holds: 4");
+  EXPECT_EQ(rows(), (std::vector<SimEntry>{{1, "A", "1", kMarkChanged}, {2, "B", "+49301", kMarkChanged},
+                                           {3, "A name longer ", "2", kMarkChanged}, {4, "Pause", "1,2", kMarkChanged}}));
   // A header alone: the table is emptied, as any restore replaces it.
   EXPECT_EQ(restore("Name;Number;Type\n", 3)->skippedLines, std::vector<int>{1});
   EXPECT_TRUE(rows().empty());

@@ -39,28 +39,24 @@ TEST(EditingTest, ChoosesTheLowestFreeLocation) {
   EXPECT_EQ(freeLocation(all, 250), std::nullopt);
 }
 
-TEST(EditingTest, CleansNamesAndNumbers) {
+TEST(EditingTest, CleansNames) {
   const EditTarget phonebook{{}, ListStore::Phonebook, 250, 14, kShellBusy};
   const EditTarget sms{{}, ListStore::Sms, 30, 14, kShellBusy};
   const std::string longText(200, 'x');
   struct Case {
     const EditTarget& target;
-    std::string name, number, storedName, storedNumber;
+    std::string name, storedName;
   };
   const Case kCases[] = {
-      {phonebook, "Anna", "+39 02-1234 abc", "Anna", "+39021234"},
-      {phonebook, "Anna", "abc", "Anna", ""},
-      {phonebook, "Alessandro Manzoni 1785", "*31#1;2,3", "Alessandro Man", "*31#1;2,3"},
-      {phonebook, "Иван Петров-Водкин", "1", "Иван Петров", "1"},  // 81: 3 bytes + 11
-      {phonebook, "[Pay] {€} now", "1", "[Pay] {€}", "1"},        // escape pairs whole
-      {sms, longText, "+1 (555)", longText, "+1555"},
-      {phonebook, "New\nLine\t2", "1\n2\t3", "New Line 2", "123"},
-      {sms, "Ciao\nA\tB", "1", "Ciao\nA\tB", "1"},  // a message keeps its lines
+      {phonebook, "Anna", "Anna"},
+      {phonebook, "Alessandro Manzoni 1785", "Alessandro Man"},
+      {phonebook, "Иван Петров-Водкин", "Иван Петров"},  // 81: 3 bytes + 11
+      {phonebook, "[Pay] {€} now", "[Pay] {€}"},        // escape pairs whole
+      {sms, longText, longText},
+      {phonebook, "New\nLine\t2", "New Line 2"},
+      {sms, "Ciao\nA\tB", "Ciao\nA\tB"},  // a message keeps its lines
   };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(cleanName(c.target, c.name), c.storedName) << c.name;
-    EXPECT_EQ(cleanNumber(c.number), c.storedNumber) << c.number;
-  }
+  for (const auto& c : kCases) EXPECT_EQ(cleanName(c.target, c.name), c.storedName) << c.name;
 }
 
 // Typed, imported and restored names: a line break or tab becomes a blank, any other
@@ -130,6 +126,67 @@ class EditingDbTest : public test::ShippedDbTest {
   }
   EditTarget target(ListStore store = ListStore::Phonebook) { return {db_, store, 250, 14, kShellBusy}; }
 };
+
+// A number as the user meant it, through add and through edit alike: separators go, the
+// trunk "(0)" after a country code goes, "p" is the SIM's pause ","; whatever else the SIM
+// cannot hold, and a number longer than the path takes, is refused naming why, and
+// nothing changes.
+TEST_F(EditingDbTest, TakesNumbersAsTheUserMeantThem) {
+  const std::string digits21 = "123456789012345678901";
+  constexpr int kRecordsWithExt1 = 20 + 20 * 10;  // what a read through the SIM's files learns
+  struct Case {
+    std::string typed;
+    std::string stored;   // when taken
+    std::string refusal;  // else what the refusal says
+    int maxNumberLen = codec::kSimNumberDigits;
+  };
+  const Case kCases[] = {
+      {"+49 (0) 30 12345678", "+493012345678", ""},
+      {"0612345678p1", "0612345678,1", ""},
+      {"0800-FLOWERS", "", "'F' cannot be stored in a SIM number."},
+      {"0612 ext. 33", "", "'e' cannot be stored in a SIM number."},
+      {"0612345678w1", "", "'w' cannot be stored in a SIM number: a SIM holds a pause (p), not a wait."},
+      {"1;2", "", "';' cannot be stored in a SIM number: a SIM holds a pause (p), not a wait."},
+      {"+", "", "A number that starts with '+' needs digits after it."},
+      {"", "", ""},
+      {"++39", "", "'+' cannot be stored in a SIM number other than at its start."},
+      {"39+1", "", "'+' cannot be stored"},
+      {"(0)30 12345678", "03012345678", ""},   // no country code before it: a digit
+      {"+49 30 (0) 1", "+493001", ""},
+      {"+39 (02) 123-45", "+390212345", ""},   // an area code in parentheses
+      {"*31#", "*31#", ""},
+      {"P", ",", ""},
+      {"06 1234 ?", "", "'?' cannot be stored"},
+      {"0612\xEF\xBC\x93", "", "'\xEF\xBC\x93' cannot be stored"},  // a full-width 3 is named whole
+      {"\xE2\x80\x8E+39\xC2\xA0" "02\xE2\x80\x91" "1234 / 5.6\n", "+390212345" "6", ""},  // pasted: marks, NBSP, dashes
+      {digits21, "", "The number has 21 digits; a number on this SIM holds 20."},
+      {"+" + digits21.substr(1), "+" + digits21.substr(1), ""},  // 20 digits: "+" is none
+      {digits21, digits21, "", kRecordsWithExt1},
+  };
+  const auto before = rows(ListStore::Phonebook);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::PrintToString(c.typed));
+    EditTarget t = target();
+    t.maxNumberLen = c.maxNumberLen;
+    const EditResult results[] = {addEntry(t, "Eva", c.typed), changeEntry(t, 1, "Anna", c.typed)};
+    for (const EditResult& r : results) {
+      if (c.refusal.empty()) {
+        EXPECT_EQ(r.outcome, EditOutcome::Stored) << r.detail;
+        EXPECT_EQ(r.entry.telefono, c.stored);
+      } else {
+        EXPECT_EQ(r.outcome, EditOutcome::Refused);
+        EXPECT_TRUE(r.detail.starts_with(c.refusal)) << r.detail;
+      }
+    }
+    if (!c.refusal.empty()) {
+      EXPECT_EQ(rows(ListStore::Phonebook), before);
+    }
+    exec("DELETE FROM sim WHERE entry = 3");
+    exec("UPDATE sim SET number = '111', operazione = 0 WHERE entry = 1");
+  }
+  // A message's number is the SMS store's own and keeps today's filter.
+  EXPECT_EQ(addEntry(target(ListStore::Sms), "Ciao", "+1 (555) x").entry.telefono, "+1555");
+}
 
 // Every row counts as taken, also one marked for deletion; a change marks 3, also a row
 // the SIM has not seen yet; each store's table on its own.

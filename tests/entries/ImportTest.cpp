@@ -72,12 +72,13 @@ class ImportDbTest : public test::ShippedDbTest {
 };
 
 // The cursor only moves forward, a known number is not added again, names lose their
-// control characters and are cut to what the SIM holds, numbers are cleaned; the SIM-full stop comes as soon as the cursor
-// reaches the capacity.
+// control characters and are cut to what the SIM holds (and say so), numbers are cleaned
+// and one the SIM cannot hold is skipped with its reason; the SIM-full stop comes as soon
+// as the cursor reaches the capacity.
 TEST_F(ImportDbTest, FillsFreeLocationsFromACursor) {
   exec("INSERT INTO sim VALUES (1,'Old','111',0),(2,'Old2','222',2),(4,'Old4','444',0)");
   const std::vector<Person> book = {
-      person("Alessandro", "Manzoni Milano", "", {"+39 (02) 123-45", "111"}),
+      person("Alessandro", "Manzoni Milano", "", {"+39 (02) 123-45", "0800-FLOWERS", "111"}),
       person("", "", "", {"999"}),  // nobody: skipped
       person("", "", "\x01\x02", {"998"}),  // control characters only: nobody
       person("", "", "ACME\nInc", {"555", "556"}),  // a line break is a blank
@@ -86,6 +87,9 @@ TEST_F(ImportDbTest, FillsFreeLocationsFromACursor) {
   EXPECT_EQ(report.end, ImportReport::End::Done);
   EXPECT_EQ(report.duplicates, 1);
   EXPECT_EQ(report.nameless, 2);
+  EXPECT_EQ(importNotes(report),
+            "Alessandro Man: 0800-FLOWERS: 'F' cannot be stored in a SIM number.\n"
+            "1 name was cut to what the SIM holds.");
   EXPECT_EQ(report.added, (std::vector<SimEntry>{{3, "Alessandro Man", "+390212345", 1},
                                                  {5, "ACME Inc", "555", 1},
                                                  {6, "ACME Inc", "556", 1}}));

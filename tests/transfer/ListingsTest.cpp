@@ -20,6 +20,7 @@ struct RangeCase {
   bool found;
   std::optional<int> maxSIM;
   std::optional<int> maxSIMLen;
+  std::optional<int> maxNumberLen = 40;
 };
 // Numbers as the capacity replies give them: blanks skipped, read up to the first
 // character that is no digit, 0 when there is none; a value too large for an int is none.
@@ -30,18 +31,21 @@ const RangeCase kRanges[] = {
     {"+CPBR:(1-250),40,18\r\nOK\r\n", true, 250, 18},
     {"^BOOT:20,0,0,0,72\r\n+CPBR:  ( 1-250 ), 40, 18, \"\", 0\r\n^RSSI:14\r\nOK\r\n", true, 250, 18},
     {"+CPBR: (1-250),40,14OK", true, 250, 14},
-    {"RING\r\n+CPBR: (1-100),20,18\r\nOK\r\n", true, 100, 18},
-    {"+CPBR: (1-)\r\nOK\r\n", true, 0, std::nullopt},
+    {"RING\r\n+CPBR: (1-100),20,18\r\nOK\r\n", true, 100, 18, 20},
+    {"+CPBR: (1-250),,14\r\nOK\r\n", true, 250, 14, std::nullopt},  // the number's length left out
+    {"+CPBR: (1-250),80\r\nOK\r\n", true, 250, std::nullopt, 80},
+    {"+CPBR: (1-)\r\nOK\r\n", true, 0, std::nullopt, std::nullopt},
     {"+CPBR: (1-250x),40,14\r\n", true, 250, 14},
-    {"+CPBR: (1-250)\r\nOK\r\n", true, 250, std::nullopt},
-    {"+CPBR: (1250),40,14\r\n", true, std::nullopt, std::nullopt},
-    {"+CPBR: (1-250", true, std::nullopt, std::nullopt},
+    {"+CPBR: (1-250)\r\nOK\r\n", true, 250, std::nullopt, std::nullopt},
+    {"+CPBR: (1250),40,14\r\n", true, std::nullopt, std::nullopt, std::nullopt},
+    {"+CPBR: (1-250", true, std::nullopt, std::nullopt, std::nullopt},
     {"+CPBR: (1-abc),40,x\r\n", true, 0, 0},
-    {"+CPBR: (1-99999999999),40,14\r\n", true, std::nullopt, std::nullopt},
+    {"+CPBR: (1-99999999999),40,14\r\n", true, std::nullopt, std::nullopt, std::nullopt},
     {"+CPBR: (1-250),40,99999999999\r\n", true, 250, std::nullopt},
-    {"OK\r\n", false, std::nullopt, std::nullopt},
-    {"+CME ERROR: 10\r\n", false, std::nullopt, std::nullopt},
-    {"", false, std::nullopt, std::nullopt},
+    {"+CPBR: (1-250),99999999999,14\r\n", true, 250, 14, std::nullopt},
+    {"OK\r\n", false, std::nullopt, std::nullopt, std::nullopt},
+    {"+CME ERROR: 10\r\n", false, std::nullopt, std::nullopt, std::nullopt},
+    {"", false, std::nullopt, std::nullopt, std::nullopt},
 };
 
 TEST(ListingsTest, ParsesTheLocationRange) {
@@ -51,6 +55,7 @@ TEST(ListingsTest, ParsesTheLocationRange) {
     EXPECT_EQ(r.found, c.found);
     EXPECT_EQ(r.maxSIM, c.maxSIM);
     EXPECT_EQ(r.maxSIMLen, c.maxSIMLen);
+    EXPECT_EQ(r.maxNumberLen, c.maxNumberLen);
   }
 }
 

@@ -46,6 +46,7 @@ TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   EXPECT_EQ(report.maxSIM->value, 10);
   EXPECT_TRUE(report.maxSIM->remember);
   EXPECT_EQ(*report.maxSIMLen, 14);
+  EXPECT_EQ(report.maxNumberLen, 20);  // as the modem's +CPBR=? gives it
   EXPECT_EQ(report.rows, 9);
   EXPECT_EQ(host_.captions, std::vector<std::string>{"Your SIM has a total entry of  10"});
   // One progress text per piece of the listing (entries after a blank line: one piece

@@ -65,6 +65,7 @@ TEST_P(RecordJobTest, ReadsAndWritesEveryFormAndLongNumbers) {
   ASSERT_EQ(read(0), JobOutcome::Done);
   EXPECT_EQ(host_.report.maxSIM->value, 12);
   EXPECT_EQ(host_.report.maxSIMLen, 14);
+  EXPECT_EQ(host_.report.maxNumberLen, 20 + 20 * sim::SimCard::kExtensionRecords);  // EF_EXT1 holds the rest
   const std::vector<SimEntry> listed = rows(ListStore::Phonebook);
   ASSERT_EQ(read(1), JobOutcome::Done);
   EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "Grüße", "SMART", 0}, {2, "Привет", "+3933312", 0}}));
@@ -85,6 +86,7 @@ TEST_P(RecordJobTest, ReadsAndWritesEveryFormAndLongNumbers) {
       {{5, "Ωж", "123456789012345678901", kMarkNew}, "123456789012345678901"},
       {{6, "€uro [x]", "*31#", kMarkNew}, "*31#"},
       {{7, "Γιώργος Παπαδόπουλος", "", kMarkNew}, ""},
+      {{2, "Pausa", "0612345678,1", kMarkChanged}, "0612345678,1"},  // the pause: BCD digit C
   };
   for (const Row& r : kRows) {
     exec("DELETE FROM sim WHERE entry = " + std::to_string(r.local.posizione));
@@ -93,12 +95,13 @@ TEST_P(RecordJobTest, ReadsAndWritesEveryFormAndLongNumbers) {
   insert("simsms", {3, "New one", "+4420", kMarkNew});
   exec("UPDATE simsms SET desc = 'Changed', operazione = 3 WHERE entry = 2");
   ASSERT_EQ(write(0), JobOutcome::Done);
-  EXPECT_EQ(host_.report.confirmed, 6);
+  EXPECT_EQ(host_.report.confirmed, 7);
   ASSERT_EQ(write(1), JobOutcome::Done);
   const sim::SimCard after = simNow();
   EXPECT_TRUE(after.isEmpty(3));
   EXPECT_EQ(after.name(1), "Zoë");
   EXPECT_EQ(after.name(4), "日本");
+  EXPECT_EQ(after.number(2), "0612345678,1");  // the SIM's own decoding of the record
   EXPECT_EQ(after.message(2)->text, "Changed");
   EXPECT_EQ(after.message(3)->text, "New one");
   // The name keeps what the field holds; the row takes it.

@@ -398,7 +398,10 @@ TEST_F(JobFixture, ARestoredFileIsAllTheSimHoldsAfterTheWrite) {
       test::writeFile(file, c.file);
     }
     const entries::CsvRecords inFile = entries::parseCsv(test::readFile(file));
-    auto restored = entries::restoreCsv(file, database_, 36);
+    entries::EditTarget target;
+    target.database = database_;
+    target.capacity = 36;
+    auto restored = entries::restoreCsv(file, target);
     ASSERT_TRUE(restored.ok()) << restored.error().detail;
     EXPECT_EQ(restored->erased, c.erased);
 
