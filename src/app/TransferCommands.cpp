@@ -362,10 +362,11 @@ std::string endLine(const TransferOptions& options, const transfer::JobReport& r
   for (std::size_t i = 0; i < parts.size(); ++i) line += (i == 0 ? ": " : ", ") + parts[i];
   if (report.marksPending) {
     line += "; " + localized("the local marks are cleared by the next read or write");
-  } else if (report.outcome != JobOutcome::Done || report.unsent > 0) {
+  } else if (report.outcome != JobOutcome::Done || report.unsent > report.oldKept) {
     line += "; " + counted(report.unsent, one, many) + " still to write";
   }
   if (report.oldKept > 0) line += "\n" + transfer::oldCopiesKeptMessage(report.oldKept);
+  if (report.copiedOnto && report.leftovers > 0) line += "\n" + transfer::leftoversMessage(report);
   return line;
 }
 

@@ -33,9 +33,10 @@ std::optional<Confirmed> confirmedOf(const json& line) {
   const auto entry = integer("e"), mark = integer("o"), what = integer("w");
   const auto desc = text("d"), number = text("n");
   if (!entry || !mark || !what || !desc || !number || (*what != 0 && *what != 1)) return std::nullopt;
-  Confirmed c{{*entry, *desc, *number, *mark},
-              *what == 1 ? Confirmed::What::Written : Confirmed::What::Erased,
-              integer("s"), false, text("t")};
+  Confirmed c = Confirmed::of({*entry, *desc, *number, *mark},
+                              *what == 1 ? Confirmed::What::Written : Confirmed::What::Erased);
+  c.storedAt = integer("s");
+  c.took = text("t");
   if (auto kept = line.find("k"); kept != line.end() && kept->is_boolean()) c.oldKept = kept->get<bool>();
   if (auto record = text("r")) c.record = hexDecode(*record).value_or(std::string());
   if (auto pending = line.find("p"); pending != line.end() && pending->is_boolean()) c.pending = pending->get<bool>();

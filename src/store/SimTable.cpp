@@ -368,6 +368,10 @@ Result<std::optional<std::int32_t>> SimTable::add(
     if (!read) return read;
     location = choose(taken);
     if (!location) return Ok{};
+    // A new message is nothing the SIM held: no record of an earlier one goes with it.
+    if (store_ == ListStore::Sms) {
+      if (Status forgot = run(db_, "DELETE FROM simpdu WHERE entry=?", *location); !forgot) return forgot;
+    }
     return run(db_, "INSERT INTO " + table + " (desc,number,entry,operazione) VALUES (?,?,?,?)",
                std::string_view(entry.nome), std::string_view(entry.telefono), *location,
                entry.operazione);

@@ -60,6 +60,14 @@ struct Confirmed {
   std::string record;
   // SMS written: the part of a long message it is (a restored part is stored as it was).
   std::optional<MessagePart> part;
+  // A confirmation of `what` for `sent`, and nothing more.
+  static Confirmed of(const SimEntry& sent, What what) {
+    Confirmed c;
+    c.sent = sent;
+    c.what = what;
+    return c;
+  }
+
   // In the pass journal only: the pass is about to store this message (`storedAt`: the
   // record it chose, on the records path) and has not read the SIM's answer. A pass that
   // ends before it does leaves the message unsettled: the SIM may hold it or not.

@@ -260,7 +260,7 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
     const Verdict v = judged(s, scope, updateRecord(s, book, adn, n, emptyAdnRecord(length)));
     if (v != Verdict::Go) return v;
     freeChain();
-    confirmed.push_back({e, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
+    confirmed.push_back(Confirmed::of(e, Confirmed::What::Erased));
     return Verdict::Go;
   }
   s.progress("Writing phonebook entry nr.", index);
@@ -287,7 +287,7 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
   if (Verdict v = judged(s, scope, updateRecord(s, book, adn, n, encoded->record)); v != Verdict::Go) return v;
   freeChain();
   VORYX_LOG_IF(s.logging(), "contact %d written to record %d\n", index + 1, n);
-  confirmed.push_back({e, Confirmed::What::Written, std::nullopt, false, std::nullopt});
+  confirmed.push_back(Confirmed::of(e, Confirmed::What::Written));
   if (encoded->took != e.nome) confirmed.back().took = encoded->took;
   return Verdict::Go;
 }
@@ -336,7 +336,7 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
   if (e.operazione == kMarkDeleted) {
     s.progress("Deleting sms entry nr.", e.posizione);
     const Verdict v = judged(s, scope, updateRecord(s, book, book.sms, e.posizione, freeSmsRecord(length)));
-    if (v == Verdict::Go) confirmed.push_back({e, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
+    if (v == Verdict::Go) confirmed.push_back(Confirmed::of(e, Confirmed::What::Erased));
     return v;
   }
   s.progress("Writing sms entry nr.", e.posizione);
@@ -347,7 +347,7 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
   // The record keeps what the SIM knew of the message (its status, a received one's sender
   // and time, a part's header): see messageRecord.
   auto held = scope.held.find(e.posizione);
-  const std::string message = messageRecord(lastNumber, type, text, held == scope.held.end() ? "" : held->second);
+  const std::string message = messageRecord(e.telefono, type, text, held == scope.held.end() ? "" : held->second);
   if (message.size() > static_cast<std::size_t>(length)) return Verdict::TooLong;
   std::string record = message;
   record.resize(static_cast<std::size_t>(length), '\xFF');
@@ -363,7 +363,9 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
     scope.refusal = localized(kStoreFull);
     return Verdict::Refused;
   }
-  Confirmed stored{e, Confirmed::What::Written, *target, false, std::nullopt, message};
+  Confirmed stored = Confirmed::of(e, Confirmed::What::Written);
+  stored.storedAt = *target;
+  stored.record = message;
   if (text != e.nome) stored.took = text;
   if (auto content = decodeSmsRecord(message)) stored.part = content->part;
   // Recorded, with its record, before it is written: a pass that ends before the card's

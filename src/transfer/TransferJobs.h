@@ -24,5 +24,8 @@ JobReport saveSMS(JobHost& host, const JobContext& context);   // marked `simsms
 // What the shell and the screen say after an SMS write that kept `count` old copies
 // (JobReport::oldKept): they stay on the SIM, and the next write deletes them.
 std::string oldCopiesKeptMessage(int count);
+// What the shell and the screen say after a list was copied onto another SIM that held
+// entries (messages) beside it (JobReport::leftovers), now shown: "" when it held none.
+std::string leftoversMessage(const JobReport& report);
 
 }  // namespace voryx::transfer

@@ -224,7 +224,7 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
     SimEntry asSent = entry;
     if (copyOnto) {
       if (entry.operazione == kMarkDeleted) {
-        leftOut.push_back({entry, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
+        leftOut.push_back(Confirmed::of(entry, Confirmed::What::Erased));
         continue;
       }
       // Every row goes, to its location; a message is stored anew (nothing of the other
@@ -349,7 +349,7 @@ Verdict takeAnswer(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::
                    std::vector<Confirmed>& confirmed) {
   if (logAnswer) modem::logAnswer(s.logging(), s.reply());
   const Verdict v = verdictOf(s.answer());
-  if (v == Verdict::Go) confirmed.push_back({e, what, std::nullopt, false, std::nullopt});
+  if (v == Verdict::Go) confirmed.push_back(Confirmed::of(e, what));
   return v;
 }
 
@@ -483,9 +483,15 @@ Verdict storeMessage(JobSession& s, int n, const std::string& command, const std
   return Verdict::Go;
 }
 
+// 27.005's "memory full": the message store has no room for another message.
+bool storeFull(const modem::Reply& answer) {
+  return answer.errorSource == modem::ErrorSource::Messages && answer.errorCode == 322;
+}
+
 // A message stored whole as the record says (status byte, service centre, TPDU): PDU mode
-// with its <stat>, then text mode again.
-Verdict storeRecord(JobSession& s, int n, const std::string& record, std::optional<std::int32_t>& storedAt) {
+// with its <stat>, then text mode again. `full`: the store refused it for want of room.
+Verdict storeRecord(JobSession& s, int n, const std::string& record, std::optional<std::int32_t>& storedAt,
+                    bool& full) {
   const int smsc = record.size() > 1 ? static_cast<unsigned char>(record[1]) : 0;
   const int tpdu = static_cast<int>(record.size()) - 2 - smsc;
   auto command = JobSession::command("AT+CMGW=%d,%d\r", tpdu, statOfStatusByte(record.empty() ? 5 : record[0]));
@@ -494,12 +500,8 @@ Verdict storeRecord(JobSession& s, int n, const std::string& record, std::option
   if (!s.exchange("AT+CMGF=0\r", true)) return Verdict::Ended;
   const Verdict v = storeMessage(s, n, *command, hex, storedAt);
   if (v == Verdict::Ended) return v;
+  full = v == Verdict::Refused && storeFull(s.answer());
   return s.exchange("AT+CMGF=1\r", true) ? v : Verdict::Ended;
-}
-
-// 27.005's "memory full": the message store has no room for another message.
-bool storeFull(const modem::Reply& answer) {
-  return answer.errorSource == modem::ErrorSource::Messages && answer.errorCode == 322;
 }
 
 Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
@@ -532,7 +534,7 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
   // restored, the very bytes (a part's header included).
   auto held = scope.held.find(e.posizione);
   const std::string like = held == scope.held.end() ? std::string() : held->second;
-  const std::string record = messageRecord(lastNumber, type, text, like);
+  const std::string record = messageRecord(e.telefono, type, text, like);
   const int stat = statOfStatusByte(record[0]);
   const bool asHeld = !like.empty() && record == std::string_view(like).substr(0, record.size()) && like.size() > 1;
   // Text mode carries a stored message's text in the set the job agreed (GSM or IRA) when
@@ -544,12 +546,18 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
     header = JobSession::command("AT+CMGW=\"%s\",%d,\"%s\"\r", lastNumber.c_str(), type, statName(stat));
     if (!header) return Verdict::TooLong;
   }
+  bool full = false;
   auto store = [&](std::optional<std::int32_t>& at) {
-    return body ? storeMessage(s, n, *header, lineBreaksAsReturns(*body), at) : storeRecord(s, n, record, at);
+    if (!body) return storeRecord(s, n, record, at, full);
+    const Verdict v = storeMessage(s, n, *header, lineBreaksAsReturns(*body), at);
+    full = v == Verdict::Refused && storeFull(s.answer());
+    return v;
   };
   // Recorded before it is sent: a pass that ends before the answer is read leaves the next
   // one to look for it on the SIM instead of storing it twice.
-  Confirmed stored{e, Confirmed::What::Written, std::nullopt, false, took, record};
+  Confirmed stored = Confirmed::of(e, Confirmed::What::Written);
+  stored.took = took;
+  stored.record = record;
   if (auto content = decodeSmsRecord(record)) stored.part = content->part;
   if (scope.intend) {
     Confirmed intent = stored;
@@ -558,7 +566,7 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
   }
   std::optional<std::int32_t> storedAt;
   Verdict v = store(storedAt);
-  if (v == Verdict::Refused && e.operazione == kMarkChanged && storeFull(s.answer())) {
+  if (v == Verdict::Refused && e.operazione == kMarkChanged && full) {
     // A full store takes the new copy only once the old one is gone: the old one goes
     // first, and a store that fails then leaves the row new, with its text.
     VORYX_LOG_IF(log, "sms store full: sms %d deleted first with cmd |%s|\n", n, erase.c_str());
@@ -566,7 +574,7 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
     if (s.answer().kind != ReplyKind::Ok) return verdictOf(s.answer());
     v = store(storedAt);
     if (v != Verdict::Go) {
-      confirmed.push_back({e, Confirmed::What::Erased, std::nullopt, false, std::nullopt});
+      confirmed.push_back(Confirmed::of(e, Confirmed::What::Erased));
       return v;
     }
     stored.storedAt = storedAt;
@@ -652,6 +660,19 @@ std::vector<Confirmed> settledMessages(const std::vector<Confirmed>& unsettled,
   return found;
 }
 
+std::string leftoversMessage(const JobReport& report) {
+  if (report.leftovers <= 0) return {};
+  const bool one = report.leftovers == 1;
+  std::string text = localized(
+      report.sms ? (one ? "SIM %s also holds a message that was not in the list; it is now shown."
+                        : "SIM %s also holds %d messages that were not in the list; they are now shown.")
+                 : (one ? "SIM %s also holds an entry that was not in the list; it is now shown."
+                        : "SIM %s also holds %d entries that were not in the list; they are now shown."));
+  if (auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, report.thisSim);
+  if (auto at = text.find("%d"); at != std::string::npos) text.replace(at, 2, std::to_string(report.leftovers));
+  return text;
+}
+
 std::string oldCopiesKeptMessage(int count) {
   if (count == 1) {
     return localized("The old copy of a changed message could not be deleted and stays on the "
@@ -672,7 +693,6 @@ void readBack(JobHost& host, const JobContext& context, JobReport& report) {
   const ListStore store = report.sms ? ListStore::Sms : ListStore::Phonebook;
   auto table = SimTable::open(context.database, store, kShellBusy, context.phonebook);
   auto copied = table ? table->list() : Result<std::vector<SimEntry>>(table.error());
-  auto sim = table ? table->identity() : Result<std::optional<SimIdentity>>(table.error());
   JobContext again = context;
   again.toOtherSim = false;
   again.discardChanges = false;  // every row is in step after the copy; a change made since stays
@@ -681,14 +701,9 @@ void readBack(JobHost& host, const JobContext& context, JobReport& report) {
   if (read.maxSIMLen) report.maxSIMLen = read.maxSIMLen;
   if (read.maxSMS) report.maxSMS = read.maxSMS;
   if (read.outcome != JobOutcome::Done || !copied) return;
+  auto sim = table->identity();
   report.leftovers = std::max(0, read.rows - static_cast<int>(copied->size()));
-  if (report.leftovers == 0) return;
-  const std::string name = sim && *sim ? shortSimName(**sim) : std::string();
-  std::string text = localized(report.sms ? "SIM %s also holds %d messages that were not in the list; they are now shown."
-                                          : "SIM %s also holds %d entries that were not in the list; they are now shown.");
-  if (auto at = text.find("%s"); at != std::string::npos) text.replace(at, 2, name);
-  if (auto at = text.find("%d"); at != std::string::npos) text.replace(at, 2, std::to_string(report.leftovers));
-  host.showAlert(localized(kWriteWording.title), text);
+  if (sim && *sim) report.thisSim = shortSimName(**sim);
 }
 
 }  // namespace

@@ -306,7 +306,9 @@ void RootViewController::transferEnded(bool write, const transfer::JobReport& re
     if (report.copiedOnto) message += (message.empty() ? "" : "\n") + localized(kPartlyCopiedKey);
     app_.showAlert({errorTitle, message, nullptr, localized("Ok"), {}});
   } else if (report.copiedOnto && report.outcome == transfer::JobOutcome::Done) {
-    app_.showAlert({localized("Write to SIM"), localized(kCopiedKey), nullptr, localized("Ok"), {}});
+    const std::string leftovers = transfer::leftoversMessage(report);
+    app_.showAlert({localized("Write to SIM"), localized(kCopiedKey) + (leftovers.empty() ? "" : " " + leftovers),
+                    nullptr, localized("Ok"), {}});
   }
   if (report.oldKept > 0) {
     app_.showAlert({errorTitle, transfer::oldCopiesKeptMessage(report.oldKept), nullptr, localized("Ok"), {}});

@@ -132,7 +132,7 @@ TEST(CommandLineTest, AnSmsWriteThatKeptAnOldCopySaysSoAndEndsWithThree) {
   sim::SimCard card(10, 14, 10);
   card.setMessage(1, {sim::SmsStatus::StoSent, "555", "", "old text", false, {}});
   sim::ModemOptions options;
-  options.faults.errorAtWrite = 1;  // the first write command: the delete of the old copy
+  options.faults.errorAtWrite = 2;  // the second write command: the delete of the old copy
   sim::VirtualModem modem{card, options};
   ASSERT_TRUE(modem.start());
   const std::string dev = modem.devicePath();
@@ -150,6 +150,7 @@ TEST(CommandLineTest, AnSmsWriteThatKeptAnOldCopySaysSoAndEndsWithThree) {
 
   // A message the SIM refuses to store: the error names the SMS store.
   modem.stop();
+  options.faults.errorAtWrite = 1;
   sim::VirtualModem refusing{modem.sim(), options};
   ASSERT_TRUE(refusing.start());
   expectSays(home, {
@@ -163,7 +164,7 @@ TEST(CommandLineTest, AnSmsWriteThatKeptAnOldCopySaysSoAndEndsWithThree) {
 // and before its answer was read: the next write stores nothing twice, and the list is the
 // SIM. Over the modem's message commands and over the SIM's records (AT+CRSM).
 TEST(CommandLineTest, AWriteKilledMidMessageStoresNothingTwice) {
-  for (const char* access : {"modem", "records"}) {
+  for (const char* access : {"commands", "records"}) {
     for (const int signal : {SIGKILL, SIGTERM}) {
       SCOPED_TRACE(std::string(access) + (signal == SIGKILL ? ", SIGKILL" : ", SIGTERM"));
       test::TempDir home;

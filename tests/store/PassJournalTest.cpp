@@ -8,9 +8,16 @@ namespace voryx {
 namespace {
 
 TEST(PassJournalTest, ReadsBackWholeRecordsOnly) {
-  const Confirmed kWritten{{5, "Ciao \"tu\"\n", "+39 333", kMarkChanged}, Confirmed::What::Written, 7, true,
-                           "Ciao"};
-  const Confirmed kErased{{2, "", "", kMarkDeleted}, Confirmed::What::Erased, std::nullopt, false, std::nullopt};
+  Confirmed kWritten = Confirmed::of({5, "Ciao \"tu\"\n", "+39 333", kMarkChanged}, Confirmed::What::Written);
+  kWritten.storedAt = 7;
+  kWritten.oldKept = true;
+  kWritten.took = "Ciao";
+  kWritten.record = std::string("\x05\x00\x01\xFF", 4);
+  const Confirmed kErased = Confirmed::of({2, "", "", kMarkDeleted}, Confirmed::What::Erased);
+  // About to be stored: the pass had not read the SIM's answer.
+  Confirmed kPending = kWritten;
+  kPending.pending = true;
+  kPending.storedAt.reset();
   const std::string head = passJournalHead("t1");
   const std::string both = head + passJournalLine(kWritten) + passJournalLine(kErased);
   struct Case {
@@ -18,6 +25,7 @@ TEST(PassJournalTest, ReadsBackWholeRecordsOnly) {
     std::string text;
     const char* token;
     std::size_t records;
+    std::size_t unsettled = 0;
   };
   const Case kCases[] = {
       {"whole", both, "t1", 2},
@@ -29,17 +37,26 @@ TEST(PassJournalTest, ReadsBackWholeRecordsOnly) {
       {"empty token", passJournalHead("") + passJournalLine(kWritten), "", 0},
       {"empty", "", "", 0},
       {"NUL bytes", std::string("{\"pass\":\"t\0\"}\n", 14), "", 0},
+      {"stored, then its answer", head + passJournalLine(kPending) + passJournalLine(kWritten), "t1", 1},
+      {"stored, no answer", head + passJournalLine(kErased) + passJournalLine(kPending), "t1", 1, 1},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     const PassJournal j = parsePassJournal(c.text);
     EXPECT_EQ(j.token, c.token);
     ASSERT_EQ(j.confirmed.size(), c.records);
+    ASSERT_EQ(j.unsettled.size(), c.unsettled);
+    if (c.unsettled == 1) {
+      EXPECT_EQ(j.unsettled[0].sent, kPending.sent);
+      EXPECT_EQ(j.unsettled[0].record, kPending.record);
+      EXPECT_TRUE(j.unsettled[0].pending);
+    }
     if (c.records == 2) {
       EXPECT_EQ(j.confirmed[0].sent, kWritten.sent);
       EXPECT_EQ(j.confirmed[0].storedAt, 7);
       EXPECT_TRUE(j.confirmed[0].oldKept);
       EXPECT_EQ(j.confirmed[0].took, "Ciao");
+      EXPECT_EQ(j.confirmed[0].record, kWritten.record);
       EXPECT_EQ(j.confirmed[1].what, Confirmed::What::Erased);
       EXPECT_EQ(j.confirmed[1].storedAt, std::nullopt);
     }

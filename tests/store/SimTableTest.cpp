@@ -123,9 +123,11 @@ TEST_F(SimTableTest, EditsMarkRowsAndCountTheMarks) {
 }
 
 Confirmed written(SimEntry sent, std::optional<std::int32_t> storedAt = std::nullopt) {
-  return {std::move(sent), What::Written, storedAt};
+  Confirmed c = Confirmed::of(std::move(sent), What::Written);
+  c.storedAt = storedAt;
+  return c;
 }
-Confirmed erased(SimEntry sent) { return {std::move(sent), What::Erased, std::nullopt}; }
+Confirmed erased(SimEntry sent) { return Confirmed::of(std::move(sent), What::Erased); }
 Confirmed cut(SimEntry sent, std::string took) {  // written; the SIM holds the name as `took`
   Confirmed c = written(std::move(sent));
   c.took = std::move(took);

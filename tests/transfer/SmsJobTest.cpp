@@ -137,8 +137,9 @@ TEST_F(JobFixture, SmsWriteKeepsASendersName) {
   EXPECT_EQ(held, (std::vector<std::string>{"SMART|Promo 2", "Vodafone|Saldo 5€"}));
   // A received message stays received, from its sender, at its time.
   for (const auto& [index, m] : after.messages()) {
-    if (m.number == "SMART") EXPECT_EQ(m.status, SmsStatus::RecRead);
-    if (m.number == "SMART") EXPECT_EQ(m.timestamp, "24/05/04,08:00:00+08");
+    if (m.number != "SMART") continue;
+    EXPECT_EQ(m.status, SmsStatus::RecRead);
+    EXPECT_EQ(m.timestamp, "24/05/04,08:00:00+08");
   }
   EXPECT_EQ(commandCount("AT+CMGF=0"), 2);
 }

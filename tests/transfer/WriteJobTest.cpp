@@ -567,6 +567,7 @@ TEST_F(JobFixture, AMessageWhoseAnswerWasLostIsNeverStoredTwice) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     exec("DELETE FROM simsms");
+    exec("DELETE FROM simpdu");
     sim::SimCard card = smallSim(10);
     card.setMessage(1, {SmsStatus::StoSent, "1", "", "Probe one", false, {}});
     if (c.row.operazione == kMarkNew) insert("simsms", {1, "Probe one", "1", kMarkInStep});
@@ -577,7 +578,9 @@ TEST_F(JobFixture, AMessageWhoseAnswerWasLostIsNeverStoredTwice) {
       useSim(card, {.faults = {.lostAtWrite = c.journalFull ? 0 : 1}});
       EXPECT_EQ(write(1), c.first);
     }
-    if (c.journalFull) EXPECT_EQ(simNow().messages().size(), 1u);  // nothing unrecorded was sent
+    if (c.journalFull) {
+      EXPECT_EQ(simNow().messages().size(), 1u);  // nothing unrecorded was sent
+    }
     EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
 
     useSim(simNow());
@@ -601,6 +604,7 @@ TEST_F(JobFixture, AFullStoreTakesAChangedMessageOnceItsOldCopyIsGone) {
   for (const bool storeFails : {false, true}) {
     SCOPED_TRACE(storeFails ? "the store after the delete fails" : "stored");
     exec("DELETE FROM simsms");
+    exec("DELETE FROM simpdu");
     sim::SimCard card(10, 14, 2);
     card.setMessage(1, {SmsStatus::StoSent, "1", "", "One", false, {}});
     card.setMessage(2, {SmsStatus::StoSent, "2", "", "Two", false, {}});

@@ -147,7 +147,7 @@ TEST_F(TransferTest, ReadShowsItsProgressRefusesASecondStartAndFollowsTheStore) 
   ASSERT_EQ(ui.screen()["rows"].size(), 1u);
   EXPECT_EQ(ui.screen()["rows"][0]["labels"], json({"3", "Hello", "+3331234567"}));
   EXPECT_EQ(ui.screen()["title"], "Vorx (1/10)");
-  EXPECT_EQ(listings("AT+CMGL"), 1);
+  EXPECT_EQ(listings("AT+CMGL=\"ALL\""), 1);
   EXPECT_EQ(listings("AT+CPB"), phonebookCommands);
 }
 
@@ -277,8 +277,11 @@ TEST_F(TransferTest, WriteOnAnotherSimOffersToCopyTheWholeList) {
             "its other locations stay as they are.");
   EXPECT_EQ(overlay["captionLines"], 0);
   followTransfer();
-  EXPECT_EQ(answerAlert(0)["message"], "The whole list was copied onto this SIM; the list now belongs to it.");
-  EXPECT_EQ(colours(), std::vector<std::string>({"gray", "gray", "gray"}));
+  // What this SIM held beside the list is read back and shown with it.
+  EXPECT_EQ(answerAlert(0)["message"],
+            "The whole list was copied onto this SIM; the list now belongs to it. SIM \u20264567895 also holds an "
+            "entry that was not in the list; it is now shown.");
+  EXPECT_EQ(colours(), std::vector<std::string>({"gray", "gray", "gray", "gray"}));
   const sim::SimCard after = modem_->sim();
   EXPECT_EQ(after.name(1), "Anna B");
   EXPECT_EQ(after.name(2), "Bruna");  // an unmarked row too: the whole list
@@ -294,7 +297,7 @@ TEST_F(TransferTest, SmsWriteThatKeptAnOldCopySaysSo) {
   sim::SimCard card = smallSim();
   card.setMessage(1, {sim::SmsStatus::StoSent, "555", "", "old text", false, {}});
   sim::ModemOptions options;
-  options.faults.errorAtWrite = 1;  // the delete of the old copy
+  options.faults.errorAtWrite = 2;  // the delete of the old copy, after the new one is stored
   start(card, options);
   UiHarness& ui = *ui_;
   ASSERT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
