@@ -98,6 +98,7 @@ TEST_P(CardReaderTest, TheJudgeReadsWhatTheWriteLeft) {
   exec("UPDATE sim SET operazione = 2 WHERE entry = 2");
   insert("sim", {7, "日本", "*31#", kMarkNew});
   ASSERT_EQ(write(0), JobOutcome::Done);
+  ASSERT_EQ(read(1), JobOutcome::Done);
   insert("simsms", {2, "Привет", "+4420", kMarkNew});
   ASSERT_EQ(write(1), JobOutcome::Done);
   takeCardOut();  // the judge takes the reader
