@@ -391,6 +391,7 @@ int runTransfer(const TransferOptions& options) {
   context.phonebook = book;
   context.maxSIM = preferences.integer(phonebookKey(kPrefMaxSIM, book), 0);
   context.maxSIMLen = preferences.integer(phonebookKey(kPrefMaxSIMLen, book), 14);
+  context.maxNumberLen = preferences.integer(phonebookKey(kPrefMaxNumberLen, book), 0);
   context.discardChanges = options.discardChanges;
   // auto: the negotiation, UCS2 first when the setup screen's switch is on.
   context.charset.forced = codec::charsetFromName(options.charset);

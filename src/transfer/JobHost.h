@@ -136,6 +136,9 @@ struct JobContext {
                          // walks the rows it shows first, then the rest
   int maxSIM = 0;        // the host's fields as the job starts
   int maxSIMLen = 14;
+  // Digits a phonebook number may have through the modem's commands, as the last read
+  // learned (+CPBR=?); 0 unknown.
+  int maxNumberLen = 0;
   int createLog = 0;
   bool discardChanges = false;  // a read may replace rows that carry marks
   // How long a SIM that answers "SIM busy" is waited for before the job gives up.

@@ -71,6 +71,8 @@ constexpr const char* kIdentityUnreadable =
     "the list was read from; the write goes on.";
 constexpr const char* kTooLongKey = "Too long for a modem command, entry nr.";
 constexpr const char* kOccupiedKey = "location %d on the SIM holds another entry; read first";
+constexpr const char* kNumberTooLong =
+    "location %d: the number has %d digits, and the modem's phonebook holds %d; it was not written";
 
 // A token no other pass has: the journal's name for this one.
 std::string passToken() {
@@ -414,6 +416,17 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
   }
   s.progress("Writing phonebook entry nr.", index);
   lastNumber = filterNumber(e.telefono, false);
+  // Longer than the modem's phonebook holds (a row from before the limit was known): the
+  // modem would refuse it and hold back every entry after it.
+  const int maxDigits = s.context().maxNumberLen;
+  if (maxDigits > 0 && static_cast<int>(lastNumber.size()) > maxDigits) {
+    scope.skipped = localized(kNumberTooLong);
+    for (const auto& [key, value] : {std::pair{"%d", e.posizione}, std::pair{"%d", static_cast<int>(lastNumber.size())},
+                                     std::pair{"%d", maxDigits}}) {
+      if (auto at = scope.skipped.find(key); at != std::string::npos) scope.skipped.replace(at, 2, std::to_string(value));
+    }
+    return Verdict::Skipped;
+  }
   if (!useSetFor(s, e.nome)) return Verdict::Ended;
   // Numbers go as they are in every set: the modem converts no number field.
   const Charset cs = *s.charset();

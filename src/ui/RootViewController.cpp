@@ -250,6 +250,7 @@ void RootViewController::startTransfer(bool write, bool discardChanges, bool toO
   transfer::JobContext context{paths_.database(), device_, sortField};
   context.maxSIM = maxSIM;
   context.maxSIMLen = maxSIMLen;
+  context.maxNumberLen = preferences_.integer(phonebookKey(kPrefMaxNumberLen, book), 0);
   context.createLog = createLog;
   context.discardChanges = discardChanges;
   context.charset.ucs2First = preferences_.integer(kPrefUcs2, 0) != 0;  // the setup screen's switches

@@ -158,6 +158,16 @@ TEST(CommandLineTest, AnSmsWriteThatKeptAnOldCopySaysSoAndEndsWithThree) {
       {{"write", "--sms", "--device", refusing.devicePath()}, 1,
        "Error writing SMS: The modem refused the command without saying why."},
   });
+
+  // A modem that falls silent mid-write is gone as far as the write can tell: exit 3.
+  refusing.stop();
+  options.faults = {};
+  options.faults.muteAtWrite = 1;
+  sim::VirtualModem mute{refusing.sim(), options};
+  ASSERT_TRUE(mute.start());
+  expectSays(home, {{{"write", "--sms", "--device", mute.devicePath()}, 3,
+                     "Error writing SMS: The modem stopped answering; the changes not yet written stay marked "
+                     "and will be sent again."}});
 }
 
 // A write killed (SIGKILL, or the SIGTERM of a shutdown) after the SIM stored a message

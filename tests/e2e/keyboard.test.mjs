@@ -134,7 +134,8 @@ test('the write asks first and a SIM swap offers to copy the list', async ({ pag
   expect(await marks()).toEqual(kMarked);
   expect(fs.readFileSync(simFile, 'utf8')).toBe(simBefore);  // the SIM was never changed
 
-  // Write anyway: the overlay says what the copy sends; the end alert that it is done.
+  // Write anyway: the overlay says what the copy sends; the end alert that it is done, and
+  // what else the SIM holds.
   await writeToOtherSim();
   await page.keyboard.press('Tab');
   await expect(otherSim.getByRole('button', { name: 'Write anyway' })).toBeFocused();
@@ -142,12 +143,14 @@ test('the write asks first and a SIM swap offers to copy the list', async ({ pag
   await expect(page.locator('.overlay .caption')).toHaveText(/^Every entry of the list is written onto this SIM/);
   await page.screenshot({ path: testInfo.outputPath('write-copy.png') });
   const done = page.getByRole('alertdialog', { name: 'Write to SIM' });
-  await expect(done).toHaveAccessibleDescription('The whole list was copied onto this SIM; the list now belongs to it.',
-    { timeout: 30_000 });
+  // What this SIM held beside the list (the demo SIM's other 33 entries) is read back and shown.
+  await expect(done).toHaveAccessibleDescription('The whole list was copied onto this SIM; the list now belongs to it. ' +
+    'SIM \u2026\u20604567895 also holds 33 entries that were not in the list; they are now shown.', { timeout: 30_000 });
+  await lookAt(page, testInfo, 'write-copied');
   await expect(done.getByRole('button', { name: 'Ok' })).toBeFocused();
   await page.keyboard.press('Enter');
   await expect(done).toHaveCount(0);
-  expect(await marks()).toEqual(['gray', 'gray', 'gray']);
+  expect(await marks()).toEqual(Array(36).fill('gray'));
   await expect(subtitle).toHaveText('SIM \u20264567895');
   const sim = fs.readFileSync(simFile, 'utf8');
   for (const [location, name, number] of [[1, 'Anna B', '\\+3901'], [2, 'Bruno', '\\+3902'], [3, 'Carla', '\\+3903']]) {

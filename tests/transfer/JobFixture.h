@@ -144,6 +144,7 @@ class JobFixture : public ::testing::Test {
     }
     c.maxSIM = maxSIM;
     c.maxSIMLen = maxSIMLen;
+    c.maxNumberLen = maxNumberLen;
     c.createLog = createLog;
     c.discardChanges = discardChanges;
     c.search = search;
@@ -220,6 +221,7 @@ class JobFixture : public ::testing::Test {
   // The host's fields as a job starts.
   int maxSIM = 0;
   int maxSIMLen = 14;
+  int maxNumberLen = 0;
   int createLog = 0;
   bool discardChanges = false;
   std::string search;  // the search of the list on display

@@ -299,6 +299,32 @@ TEST_P(RecordJobTest, MessagesKeepTheirStatusSenderAndTime) {
   }
 }
 
+// An entry the way to the SIM cannot store (more digits than the modem's phonebook holds,
+// or than the records and their extension records hold) is skipped with a message and
+// keeps its mark; the entries after it are written all the same.
+TEST_P(RecordJobTest, AnEntryThePathCannotStoreIsSkippedAndTheRestWritten) {
+  for (const bool viaCommands : {false, true}) {
+    if (viaCommands && GetParam().reader) continue;
+    SCOPED_TRACE(viaCommands ? "the modem's commands" : "the records");
+    records = !viaCommands;
+    maxNumberLen = viaCommands ? 20 : 0;
+    exec("DELETE FROM sim");
+    const std::string tooLong(viaCommands ? 21 : 240, '7');  // records: 20 + 10 extension records of 20
+    insert("sim", {1, "Long", tooLong, kMarkNew});
+    insert("sim", {2, "Fine", "0612", kMarkNew});
+    use(smallSim(6));
+    EXPECT_EQ(write(0), JobOutcome::Done);
+    EXPECT_EQ(host_.report.skipped, 1);
+    ASSERT_FALSE(host_.alerts.empty());
+    EXPECT_NE(host_.alerts.front().find("location 1"), std::string::npos) << host_.alerts.front();
+    EXPECT_EQ(marks(ListStore::Phonebook), (std::vector<int>{kMarkNew, kMarkInStep}));
+    EXPECT_EQ(simNow().name(2), "Fine");
+    EXPECT_TRUE(simNow().isEmpty(1));
+    EXPECT_TRUE(test::listIsSim(database_, ListStore::Phonebook, simNow()));
+  }
+  maxNumberLen = 0;
+}
+
 // The identity comes from EF_ICCID: another SIM stops the write before any update; a dry
 // run lists the updates and makes none; a modem without AT+CRSM is told in words.
 TEST_P(RecordJobTest, AnotherSimADryRunAndAModemWithoutRecordAccess) {

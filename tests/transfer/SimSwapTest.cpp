@@ -123,7 +123,8 @@ TEST_F(SimSwapTest, AnotherSimIsNeverWrittenUnlessTheListIsCopiedOntoIt) {
 // goes on as it did before SIMs were told apart, and says so when the copy was read from
 // a SIM that told its identity.
 TEST_F(SimSwapTest, AWriteGoesOnWhenTheModemDoesNotTellTheSim) {
-  const sim::ModemOptions refuses{.noIdentity = true};
+  sim::ModemOptions refuses;
+  refuses.noIdentity = true;
   for (const Store& st : kStores) {
     for (const bool readWithIdentity : {false, true}) {
       SCOPED_TRACE(std::string(st.name) + (readWithIdentity ? ", read where it was told" : ", never told"));
