@@ -17,6 +17,9 @@ TEST(BackupTest, ComesBackAsItWasWritten) {
   backup.smsCapacity = 30;
   backup.phonebook = {{1, "Anna", "+39333", 0}, {7, "Иван Петров", "0612", 0}, {9, "Bar €uro \"x\"", "", 0}};
   backup.sms = {{2, "Ciao\nriga due", "+39333", 0}, {5, "Grüße", "SMART", 0}};
+  // Each message also as the SIM holds it: its status byte and PDU, and its part.
+  backup.smsRecords = {{5, std::string("\x01\x00\x04\x02\xD0\x00", 6)}, {2, std::string(1, '\x07')}};
+  backup.smsParts = {{5, MessagePart{7, 2, 1}}};
   backup.books[Phonebook::FD] = {10, 14, {{2, "Casa", "0212", 0}}};
   backup.books[Phonebook::EN] = {5, 0, {{1, "", "112", 0}}};
   const std::string text = backupJson(backup, "2026-12-08T12:00:00Z");
@@ -28,6 +31,10 @@ TEST(BackupTest, ComesBackAsItWasWritten) {
   EXPECT_EQ(back->sim, backup.sim);
   EXPECT_EQ(back->phonebook, backup.phonebook);
   EXPECT_EQ(back->sms, backup.sms);
+  EXPECT_EQ(back->smsRecords, backup.smsRecords);
+  EXPECT_EQ(back->smsParts, backup.smsParts);
+  EXPECT_NE(text.find("\"status\": \"STO UNSENT\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"pdu\": \"000402D000\""), std::string::npos) << text;
   EXPECT_EQ(back->capacity, 250);
   EXPECT_EQ(back->nameLength, 14);
   EXPECT_EQ(back->smsCapacity, 30);
@@ -75,6 +82,11 @@ TEST(BackupTest, ReadsWhatAddsUpAndSaysWhyNot) {
        "message 1: longer than one message"},
       {kHead + R"("sms": {"messages": [{"index": 1}, {"index": 1}]}})", "message 2: index 1 appears twice"},
       {kHead + R"("sms": {"capacity": -1}})", "\"sms\": \"capacity\" is out of range"},
+      {kHead + R"("sms": {"messages": [{"index": 1, "status": "READ", "pdu": "00"}]}})", "none of 27.005's"},
+      {kHead + R"("sms": {"messages": [{"index": 1, "status": "REC READ", "pdu": "0G"}]}})", "no PDU in hexadecimal"},
+      {kHead + R"("sms": {"messages": [{"index": 1, "status": "REC READ", "pdu": ")" + std::string(352, '0') +
+           R"("}]}})", "no PDU in hexadecimal"},  // more than EF_SMS holds
+      {kHead + R"("sms": {"messages": [{"index": 1, "part": {"total": 3, "part": 4}}]}})", "\"part\" is out of range"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
@@ -144,6 +156,7 @@ TEST_F(BackupFileTest, RestoresBothStoresOrNeither) {
   EXPECT_EQ(restored->entriesMarked, 1);
   EXPECT_EQ(restored->entriesErased, 1);
   EXPECT_EQ(restored->messagesMarked, 1);
+  EXPECT_EQ(restored->messagesWithoutRecords, 1);  // a backup that kept its texts only
   EXPECT_EQ(restored->copySim, newSim);
   EXPECT_EQ(rows(), (std::vector<SimEntry>{{1, "Anna", "1", 0}, {5, "Eve", "5", 2}, {9, "Zed", "99", 1}}));
   EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "hello", "9", 3}}));
