@@ -340,15 +340,6 @@ std::string messageRecord(std::string_view number, int type, std::string_view te
   return std::string(1, static_cast<char>(received || status == 7 ? status : 5)) + fromHex(pdu.hex);
 }
 
-std::optional<std::string> encodeSmsRecord(std::string_view number, int type, std::string_view text,
-                                           int recordLength) {
-  const SubmitPdu pdu = encodeSubmitPdu(number, type, text);
-  std::string bytes = "\x05" + fromHex(pdu.hex);
-  if (recordLength < 2 || bytes.size() > static_cast<std::size_t>(recordLength)) return std::nullopt;
-  bytes.resize(static_cast<std::size_t>(recordLength), '\xFF');
-  return bytes;
-}
-
 std::string freeSmsRecord(int recordLength) {
   return recordLength <= 0 ? std::string() : std::string(1, '\0') + std::string(static_cast<std::size_t>(recordLength - 1), '\xFF');
 }

@@ -87,10 +87,6 @@ struct SmsContent {
 // The message a record holds; nothing for a free record (status byte bit 1 clear) or one
 // whose TPDU cannot be read (the caller logs it).
 std::optional<SmsContent> decodeSmsRecord(std::string_view record);
-// A message stored as sent (status 05): no service-centre address, then the SMS-SUBMIT
-// that encodeSubmitPdu makes, padded with FF to recordLength. Nothing when it does not fit.
-std::optional<std::string> encodeSmsRecord(std::string_view number, int type, std::string_view text,
-                                           int recordLength = kSmsRecordLength);
 // The message a row stands for, as the SIM is to hold it: the status byte, the service
 // centre and the TPDU, without padding (a record is padded to its length; AT+CMGW in PDU
 // mode takes the rest as it is). `like` is what the SIM held for that row (a read's or a

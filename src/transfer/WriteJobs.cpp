@@ -421,9 +421,8 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
   const int maxDigits = s.context().maxNumberLen;
   if (maxDigits > 0 && static_cast<int>(lastNumber.size()) > maxDigits) {
     scope.skipped = localized(kNumberTooLong);
-    for (const auto& [key, value] : {std::pair{"%d", e.posizione}, std::pair{"%d", static_cast<int>(lastNumber.size())},
-                                     std::pair{"%d", maxDigits}}) {
-      if (auto at = scope.skipped.find(key); at != std::string::npos) scope.skipped.replace(at, 2, std::to_string(value));
+    for (const int value : {e.posizione, static_cast<int>(lastNumber.size()), maxDigits}) {
+      if (auto at = scope.skipped.find("%d"); at != std::string::npos) scope.skipped.replace(at, 2, std::to_string(value));
     }
     return Verdict::Skipped;
   }

@@ -115,10 +115,40 @@ TEST(SimFilesTest, RecordsCodec) {
   EXPECT_EQ(sms->number, "SMART");
   EXPECT_EQ(sms->text, "Hi!");
   EXPECT_EQ(sms->status, 3);
-  auto stored = encodeSmsRecord("3933312", 129, "Привет");
-  ASSERT_TRUE(stored);
-  EXPECT_EQ(stored->size(), 176u);
-  EXPECT_EQ(decodeSmsRecord(*stored)->text, "Привет");
+  // A row's message as the SIM is to hold it: the record it was read as, while its text and
+  // number are as read; else the text coded anew with the record's status (a received one
+  // with its time stamp), sent when nothing is known.
+  const std::string received = deliver.substr(0, sms->length);
+  struct Stored {
+    const char* name;
+    std::string like;
+    std::string number, text;
+    int status;
+    bool asLike;
+  };
+  const Stored kStored[] = {
+      {"as read", received, "SMART", "Hi!", 3, true},
+      {"received, text changed", received, "SMART", "Hi again", 3, false},
+      {"a draft known by its status only", std::string(1, '\x07'), "+3933312", "Привет", 7, false},
+      {"nothing known", "", "3933312", "Привет", 5, false},
+  };
+  for (const Stored& c : kStored) {
+    SCOPED_TRACE(c.name);
+    const int type = c.number == "SMART" ? 0xD0 : c.number.starts_with("+") ? 145 : 129;
+    const std::string record = messageRecord(c.number, type, c.text, c.like);
+    if (c.asLike) {
+      EXPECT_EQ(record, c.like);
+    }
+    auto back = decodeSmsRecord(record);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->length, record.size());
+    EXPECT_EQ(back->status, c.status);
+    EXPECT_EQ(back->text, c.text);
+    EXPECT_TRUE(sameParty(back->number, c.number));
+    if (c.status == 3) {
+      EXPECT_EQ(back->timestamp, sms->timestamp);
+    }
+  }
   EXPECT_FALSE(decodeSmsRecord(freeSmsRecord()));
   for (const char* garbage : {"01", "0100", "01FF11", "0100440A", "01000100FF", "0305FFFFFF"}) decodeSmsRecord(bytes(garbage));
   // EF_PBR with two sets; EF_ICCID.
