@@ -49,7 +49,9 @@ TEST(LocalizedTest, TheItalianTableHasEveryKey) {
   for (const auto& key : keys) {
     EXPECT_TRUE(italian.contains(key)) << key;
     const bool code = std::regex_match(key, std::regex("[A-Z][0-9]|[RW]Initializing\\.\\.\\."));
-    if (code) EXPECT_TRUE(english.contains(key)) << key;
+    if (code) {
+      EXPECT_TRUE(english.contains(key)) << key;
+    }
   }
 }
 

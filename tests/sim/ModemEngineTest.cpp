@@ -84,15 +84,19 @@ TEST(ModemEngineTest, TellsTheSimsIdentity) {
   SimCard other = SimCard::demo();
   ASSERT_TRUE(other.setIdentity("8939010000999999999F", "222019999999999"));
   struct Case { ModemOptions options; SimCard card; std::string command, reply; };
+  ModemOptions untold;  // +CCID and +CIMI refused
+  untold.noIdentity = true;
+  ModemOptions noSim = untold;
+  noSim.noSim = true;
   const Case kCases[] = {
       {{}, SimCard::demo(), "AT+CCID", "\r\n+CCID: 89390100001234567895\r\n\r\nOK\r\n"},
       {{}, SimCard::demo(), "AT+CIMI", "\r\n222015550001234\r\n\r\nOK\r\n"},
       {{}, other, "AT+CCID", "\r\n+CCID: 8939010000999999999F\r\n\r\nOK\r\n"},
       {{}, other, "AT+CIMI;+CCID=?", "\r\n222019999999999\r\n\r\nOK\r\n"},
       {{}, other, "AT+CIMI=1", "\r\n+CME ERROR: 4\r\n"},
-      {{.noIdentity = true}, other, "AT+CCID", "\r\n+CME ERROR: 4\r\n"},
-      {{.noIdentity = true}, other, "AT+CIMI", "\r\n+CME ERROR: 4\r\n"},
-      {{.noSim = true, .noIdentity = true}, other, "AT+CIMI", "\r\n+CME ERROR: 10\r\n"},
+      {untold, other, "AT+CCID", "\r\n+CME ERROR: 4\r\n"},
+      {untold, other, "AT+CIMI", "\r\n+CME ERROR: 4\r\n"},
+      {noSim, other, "AT+CIMI", "\r\n+CME ERROR: 10\r\n"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.command);

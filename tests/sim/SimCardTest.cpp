@@ -124,7 +124,7 @@ TEST(SimCardTest, AwkwardTextsSurviveTheFile) {
   for (const auto& [text, ucs2] : kTexts) {
     SCOPED_TRACE(text);
     SimCard sim(10, 30, 5);
-    ASSERT_TRUE(sim.addMessage({SmsStatus::RecRead, "+39123", "24/05/01,10:15:00+08", text, ucs2}));
+    ASSERT_TRUE(sim.addMessage({SmsStatus::RecRead, "+39123", "24/05/01,10:15:00+08", text, ucs2, {}}));
     sim.writeEntryText(1, text, "123");  // as a name too, where it fits
     std::string error;
     ASSERT_TRUE(sim.save(file, error)) << error;
