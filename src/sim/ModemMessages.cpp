@@ -40,7 +40,11 @@ ModemEngine::Outcome ModemEngine::messages(const AtCommand& cmd, const std::vect
   const std::string& n = cmd.name;
   const std::string used = std::to_string(sim_.messages().size());
   const std::string total = std::to_string(sim_.smsCapacity());
-  if (n == "+CMGF") return flag(settings_.textMode, "+CMGF");
+  if (n == "+CMGF") {
+    // A modem with text mode only refuses PDU mode (and its test lists just 1).
+    if (options_.textModeOnly && cmd.form == Form::Set && cmd.args != "1") return Outcome::Failed;
+    return flag(settings_.textMode, "+CMGF");
+  }
   if (n == "+CSDH") return flag(settings_.showHeader, "+CSDH");
   if (n == "+CPMS") {
     if (cmd.form == Form::Test) reply.info("+CPMS: (\"SM\"),(\"SM\"),(\"SM\")");

@@ -72,6 +72,8 @@ struct ModemOptions {
   bool noIdentity = false;
   // The SIM is a UICC with a USIM: AT+CRSM answers FCP templates and reaches ADF.USIM.
   bool usim = false;
+  // Messages in text mode only: "AT+CMGF=0" answers ERROR.
+  bool textModeOnly = false;
 };
 
 // "default" or "linebreak".

@@ -510,6 +510,9 @@ Verdict storeRecord(JobSession& s, int n, const std::string& record, std::option
   const std::string hex = hexUpper(std::string_view(record).substr(1));
   if (!command || tpdu < 1 || hex.size() + 2 >= kCommandBufSize) return Verdict::TooLong;
   if (!s.exchange("AT+CMGF=0\r", true)) return Verdict::Ended;
+  // A modem without PDU mode would take the PDU's hexadecimal for a message's text:
+  // nothing is sent, and the row keeps its mark.
+  if (s.answer().kind != ReplyKind::Ok) return verdictOf(s.answer());
   const Verdict v = storeMessage(s, n, *command, hex, storedAt);
   if (v == Verdict::Ended) return v;
   full = v == Verdict::Refused && storeFull(s.answer());

@@ -119,6 +119,25 @@ TEST_F(JobFixture, MessagesInPartsAreReadAsPartsAndListedWhole) {
   }
 }
 
+// A modem without PDU mode: a message that only PDU mode carries as it is (a received one,
+// edited) is refused and keeps its mark; nothing that is no message reaches the SIM.
+TEST_F(JobFixture, AModemWithoutPduModeStoresNothingItCannotCarry) {
+  sim::SimCard card = smallSim(5);
+  card.setMessage(1, {SmsStatus::RecRead, "+3933312", "24/05/04,08:00:00+08", "Ciao", false, {}});
+  sim::ModemOptions textOnly;
+  textOnly.textModeOnly = true;
+  useSim(card, textOnly);
+  discardChanges = true;
+  ASSERT_EQ(read(1), JobOutcome::Done);
+  exec("UPDATE simsms SET desc='Ciao, again', operazione=3 WHERE entry=1");
+  useSim(simNow(), textOnly);
+  EXPECT_EQ(write(1), JobOutcome::WriteRefused);
+  EXPECT_EQ(commandCount("AT+CMGW"), 0);  // the PDU's hexadecimal never goes as a text
+  EXPECT_EQ(simNow(), card);
+  EXPECT_EQ(marks(ListStore::Sms), std::vector<int>{kMarkChanged});
+  EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, simNow()));
+}
+
 // A message from a sender's name keeps the name when it is written back (changed, or
 // added anew): it goes in PDU mode as an alphanumeric address, never as no number at all.
 TEST_F(JobFixture, SmsWriteKeepsASendersName) {
