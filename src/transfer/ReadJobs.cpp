@@ -22,7 +22,6 @@
 #include "codec/SimName.h"
 #include "transfer/SimRecords.h"
 #include "transfer/SimState.h"
-#include "transfer/SmsParts.h"
 #include "transfer/TransferJobs.h"
 
 namespace voryx::transfer {

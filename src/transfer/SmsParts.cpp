@@ -1,8 +1,6 @@
 #include "transfer/SmsParts.h"
 
-#include <string>
-
-#include "base/Text.h"
+#include <cstdint>
 
 namespace voryx::transfer {
 
@@ -20,13 +18,6 @@ std::optional<MessagePart> concatenationOf(std::string_view header) {
     i = data + length;
   }
   return found;
-}
-
-bool isHexPartBody(std::string_view body) {
-  const std::optional<std::string> bytes = body.size() >= 12 ? hexDecode(body) : std::nullopt;
-  if (!bytes) return false;
-  const std::size_t length = static_cast<unsigned char>((*bytes)[0]);
-  return length >= 5 && length + 1 < bytes->size() && concatenationOf(std::string_view(*bytes).substr(1, length));
 }
 
 }  // namespace voryx::transfer

@@ -15,10 +15,4 @@ namespace voryx::transfer {
 // 0 or above the count (the standard has such an element ignored); the last one counts.
 std::optional<MessagePart> concatenationOf(std::string_view header);
 
-// Whether a text-mode message body ("+CMGL" in text mode) is the hexadecimal of a user data
-// that opens with a header holding a concatenation element: modems show a message whose
-// header indicator is set so (27.005 3.1, <data>). Only a PDU-mode listing then tells its
-// coding.
-bool isHexPartBody(std::string_view body);
-
 }  // namespace voryx::transfer

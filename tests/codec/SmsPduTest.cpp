@@ -119,12 +119,6 @@ TEST(SmsPartsTest, FindsTheConcatenationOfAPart) {
       {""s, std::nullopt},
   };
   for (const Case& c : kCases) EXPECT_EQ(concatenationOf(c.header), c.part) << c.header.size();
-  for (auto [body, part] : {std::pair{"0500032A0301C8329BFD06", true}, {"0608041234020200480069", true},
-                            {"050003", false},  {"050003020201", false},  // no room for text
-                            {"0500032A0301C8329BFD0", false}, {"Hello world!", false},
-                            {"0500032A0101C8329BFD06", false}, {"", false}}) {
-    EXPECT_EQ(isHexPartBody(body), part) << body;
-  }
 }
 
 TEST(SmsPartsTest, ReadsAPduModeListing) {
