@@ -1,4 +1,4 @@
-find_package(GTest REQUIRED)
+find_package(GTest 1.12 REQUIRED)
 include(GoogleTest)
 
 # One test binary per folder of tests/, linked against the library of the matching src/

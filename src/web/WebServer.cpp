@@ -12,11 +12,8 @@
 #include <optional>
 #include <string_view>
 
-#include <httplib.h>
-
 #include "web/AccessRules.h"
 #include "web/AccessToken.h"
-#include "web/ConnectionServer.h"
 #include "web/EventBody.h"
 
 namespace voryx::web {
@@ -43,25 +40,24 @@ std::string dumpJson(const json& j) {
 
 // A refused request also ends its connection, so that a client without the token (or
 // past a limit) does not keep a connection open on the strength of a refusal.
-void refuse(httplib::Response& res, int status, const std::string& why) {
-  ConnectionServer::closeAfterAnswer();
+HttpResponse refuse(int status, const std::string& why) {
+  HttpResponse res;
   res.status = status;
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(why + "\n", "text/plain; charset=utf-8");
+  res.close = true;
+  res.set("Cache-Control", "no-store");
+  res.set("Content-Type", "text/plain; charset=utf-8");
+  res.body = why + "\n";
+  return res;
 }
 
 // A refusal of a page request (outside /api/) is a page a person reads; the API's
 // refusals stay plain text for the page's script.
-void refusePage(const httplib::Request& req, httplib::Response& res, int status, const std::string& why,
-                const std::string& apiWhy) {
-  if (req.path.starts_with("/api/")) {
-    refuse(res, status, apiWhy);
-    return;
-  }
-  ConnectionServer::closeAfterAnswer();
-  res.status = status;
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(refusalPage(why), "text/html; charset=utf-8");
+HttpResponse refusePage(const HttpRequest& req, int status, const std::string& why, const std::string& apiWhy) {
+  if (req.path.starts_with("/api/")) return refuse(status, apiWhy);
+  HttpResponse res = refuse(status, why);
+  res.headers.back().second = "text/html; charset=utf-8";
+  res.body = refusalPage(why);
+  return res;
 }
 
 // The address to bind for `listen`: the literal itself, else the name's first IPv4
@@ -94,13 +90,60 @@ Result<std::string> resolveListen(const std::string& listen) {
   return std::string(text);
 }
 
-void replyJson(httplib::Response& res, int status, const json& body) {
+HttpResponse replyJson(int status, const json& body) {
+  HttpResponse res;
   res.status = status;
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(dumpJson(body), "application/json");
+  res.set("Cache-Control", "no-store");
+  res.set("Content-Type", "application/json");
+  res.body = dumpJson(body);
+  return res;
+}
+
+// "/api/files/<id>": the id of a file the screens hand out, or empty.
+std::string_view fileId(std::string_view path) {
+  constexpr std::string_view prefix = "/api/files/";
+  if (!path.starts_with(prefix)) return {};
+  const std::string_view id = path.substr(prefix.size());
+  const bool ok = !id.empty() && id.size() <= 64 && std::all_of(id.begin(), id.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-';
+  });
+  return ok ? id : std::string_view{};
 }
 
 }  // namespace
+
+// The state as server-sent events: the first state at once, then the latest state after
+// each change (however many changes came in between), and a "ping" event on a stream
+// idle for a heartbeat (an event, not a comment: the page's script sees it and knows the
+// line is alive).
+class WebServer::StateStream : public EventStream {
+ public:
+  explicit StateStream(WebServer& server) : server_(server) {}
+  ~StateStream() override { server_.streams_.fetch_sub(1); }
+
+  StreamStep next() override {
+    const auto now = std::chrono::steady_clock::now();
+    if (!sentFirst_ || server_.ui_.version() != seen_) {
+      json snap = server_.ui_.snapshot();
+      auto v = snap.find("version");
+      seen_ = (v != snap.end() && v->is_number_unsigned()) ? v->get<std::uint64_t>() : server_.ui_.version();
+      sentFirst_ = true;
+      lastWrite_ = now;
+      return {StreamStep::Send, "event: state\nid: " + std::to_string(seen_) + "\ndata: " + dumpJson(snap) + "\n\n"};
+    }
+    if (now - lastWrite_ >= server_.options_.heartbeat) {
+      lastWrite_ = now;
+      return {StreamStep::Send, "event: ping\ndata:\n\n"};
+    }
+    return {StreamStep::Sleep, {}, lastWrite_ + server_.options_.heartbeat};
+  }
+
+ private:
+  WebServer& server_;
+  std::uint64_t seen_ = 0;
+  bool sentFirst_ = false;
+  std::chrono::steady_clock::time_point lastWrite_;
+};
 
 WebServer::WebServer(kit::UiPort& port, WebServerOptions options)
     : ui_(port), options_(std::move(options)) {}
@@ -132,207 +175,140 @@ Status WebServer::start() {
     token_ = *kept;
   }
 
-  ConnectionLimits limits;
-  // Each event stream holds a worker for as long as it is open; the pool leaves room for
-  // the page's other requests when every stream is taken.
-  limits.workers = options_.maxStreams + 8;
+  HttpLimits limits;
+  limits.idleTimeout = options_.idleTimeout;
   limits.maxWaiting = options_.maxWaiting;
   limits.maxBody = options_.maxBody;
-  limits.requestDeadline = options_.requestDeadline;
-  limits.keepAlive = options_.keepAlive;
-  server_ = std::make_unique<ConnectionServer>(limits);
-  // SO_REUSEADDR alone: a second server on the same port must fail to bind (the default
-  // SO_REUSEPORT would let it share the port and steal half the connections).
-  server_->set_socket_options([](int sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-  });
-  server_->set_tcp_nodelay(true);
-  routes();
-
-  if (options_.port == 0) {
-    port_ = server_->bind_to_any_port(bound_);
-  } else {
-    port_ = server_->bind_to_port(bound_, options_.port) ? options_.port : -1;
-  }
-  if (port_ < 0) {
-    port_ = 0;
+  server_ = std::make_unique<HttpServer>(limits, [this](HttpRequest&& request) { return answer(std::move(request)); });
+  auto bound = server_->start(bound_, options_.port);
+  if (!bound) {
     server_.reset();
+    if (bound.error().code != Errc::Io) return bound.error();
     return Error{Errc::Io, "cannot listen on " + hostLiteral_ + ":" + std::to_string(options_.port) +
                                " (is another server using it?)"};
   }
-  if (Status begun = server_->begin(); !begun) {
-    port_ = 0;
-    server_.reset();
-    return begun;
-  }
-  thread_ = std::thread([this] {
-    server_->listen_after_bind();
-    listenEnded_ = true;
+  port_ = *bound;
+  watcher_ = std::thread([this] {
+    for (std::uint64_t seen = ui_.version(); !stopping_;) {
+      const std::uint64_t now = ui_.waitForChange(seen, std::chrono::milliseconds(200));
+      if (now != seen) server_->wakeStreams();
+      seen = now;
+    }
   });
   return Ok{};
 }
 
 void WebServer::stop() {
   if (!server_ || stopping_.exchange(true)) return;
-  // stop() is ignored until the accept loop runs.
-  while (!server_->is_running() && !listenEnded_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (watcher_.joinable()) watcher_.join();
   server_->stop();
-  if (thread_.joinable()) thread_.join();
-  server_->end();
 }
 
-void WebServer::routes() {
-  server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    res.set_header("X-Content-Type-Options", "nosniff");
-    const bool framable = req.path.starts_with(kFramablePath);
-    res.set_header("Content-Security-Policy", framable ? framedPolicy() : pagePolicy_);
-    res.set_header("Referrer-Policy", "no-referrer");
-    res.set_header("X-Frame-Options", framable ? "SAMEORIGIN" : "DENY");
+HttpReply WebServer::answer(HttpRequest&& request) {
+  const bool framable = request.path.starts_with(kFramablePath);
+  auto secure = [&](HttpResponse& res) {
+    res.set("X-Content-Type-Options", "nosniff");
+    res.set("Content-Security-Policy", framable ? framedPolicy() : pagePolicy_);
+    res.set("Referrer-Policy", "no-referrer");
+    res.set("X-Frame-Options", framable ? "SAMEORIGIN" : "DENY");
+  };
+  HttpReply reply = route(request);
+  if (auto* res = std::get_if<HttpResponse>(&reply)) secure(*res);
+  if (auto* streaming = std::get_if<Streaming>(&reply)) secure(streaming->head);
+  if (auto* deferred = std::get_if<Deferred>(&reply)) {
+    deferred->make = [make = std::move(deferred->make), secure]() mutable {
+      HttpResponse res = make();
+      secure(res);
+      return res;
+    };
+  }
+  return reply;
+}
 
-    const std::string host = req.get_header_value("Host");
-    if (req.get_header_value_count("Host") != 1 || !hostAllowed(host, bound_, port_, name_)) {
-      const std::string why = "This server answers only at " + origin() + ".";
-      refusePage(req, res, 403, why, why);
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (req.method == "GET" && std::find(kPublicPaths.begin(), kPublicPaths.end(), req.path) != kPublicPaths.end()) {
-      return httplib::Server::HandlerResponse::Unhandled;
-    }
-    if (req.has_param("token")) {
-      if (!constantTimeEquals(req.get_param_value("token"), token_)) {
-        refusePage(req, res, 403, kSessionEnded, "Wrong token: open the address that voryx serve printed.");
-        return httplib::Server::HandlerResponse::Handled;
+HttpReply WebServer::route(HttpRequest& req) {
+  const std::string host = req.header("Host");
+  if (req.headerCount("Host") != 1 || !hostAllowed(host, bound_, port_, name_)) {
+    const std::string why = "This server answers only at " + origin() + ".";
+    return refusePage(req, 403, why, why);
+  }
+  const bool get = req.method == "GET" || req.method == "HEAD";
+  const bool isPublic = get && std::find(kPublicPaths.begin(), kPublicPaths.end(), req.path) != kPublicPaths.end();
+  if (!isPublic) {
+    if (const std::string* token = req.param("token")) {
+      if (!constantTimeEquals(*token, token_)) {
+        return refusePage(req, 403, kSessionEnded, "Wrong token: open the address that voryx serve printed.");
       }
-      res.set_header("Set-Cookie", cookieName() + "=" + token_ + "; Path=/; HttpOnly; SameSite=Strict");
-      res.set_header("Cache-Control", "no-store");
-      res.set_redirect("/", 303);
-      return httplib::Server::HandlerResponse::Handled;
+      HttpResponse res;
+      res.status = 303;
+      res.set("Set-Cookie", cookieName() + "=" + token_ + "; Path=/; HttpOnly; SameSite=Strict");
+      res.set("Cache-Control", "no-store");
+      res.set("Location", "/");
+      return res;
     }
-    const std::string cookie = cookieValue(req.get_header_value("Cookie"), cookieName());
+    const std::string cookie = cookieValue(req.header("Cookie"), cookieName());
     if (cookie.empty()) {
-      refusePage(req, res, 401, kSessionEnded,
-                 "Open the address that voryx serve printed (it carries the access token).");
-      return httplib::Server::HandlerResponse::Handled;
+      return refusePage(req, 401, kSessionEnded, "Open the address that voryx serve printed (it carries the access token).");
     }
     if (!constantTimeEquals(cookie, token_)) {
-      refusePage(req, res, 403, kSessionEnded, "Stale session: open the address that voryx serve printed.");
-      return httplib::Server::HandlerResponse::Handled;
+      return refusePage(req, 403, kSessionEnded, "Stale session: open the address that voryx serve printed.");
     }
-    if (req.method == "POST" && req.get_header_value("Origin") != "http://" + host) {
-      refuse(res, 403, "Cross-origin requests are refused.");
-      return httplib::Server::HandlerResponse::Handled;
+    if (req.method == "POST" && req.header("Origin") != "http://" + host) {
+      return refuse(403, "Cross-origin requests are refused.");
     }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+  }
 
-  server_->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&,
-                                                                     httplib::Response& res) {
-    if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    ConnectionServer::closeAfterAnswer();  // httplib's own refusals: unparsable, too large, no route
-    const char* text = res.status == 404   ? "Not found"
-                       : res.status == 413 ? "Request body too large"
-                                           : "Bad request";
-    res.set_content(std::string(text) + "\n", "text/plain; charset=utf-8");
-    return httplib::Server::HandlerResponse::Handled;
-  }));
-
-  server_->Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
-    replyJson(res, 200, ui_.snapshot());
-  });
-
-  server_->Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
-    if (streams_.fetch_add(1) >= options_.maxStreams) {
-      streams_.fetch_sub(1);
-      res.set_header("Retry-After", "5");
-      refuse(res, 503, "Too many open event streams.");
-      return;
-    }
-    struct Stream {
-      std::uint64_t seen = 0;
-      bool sentFirst = false;
-      std::chrono::steady_clock::time_point lastWrite = std::chrono::steady_clock::now();
-    };
-    auto stream = std::make_shared<Stream>();
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [this, stream](std::size_t, httplib::DataSink& sink) {
-          auto send = [&](const std::string& text) {
-            stream->lastWrite = std::chrono::steady_clock::now();
-            return sink.write(text.data(), text.size());
-          };
-          if (stopping_) {
-            sink.done();
-            return true;
-          }
-          // The reader has gone (closed its side): end now and free the slot, rather than
-          // at the next heartbeat that fails.
-          if (!sink.is_writable()) return false;
-          std::uint64_t now = stream->sentFirst
-                                  ? ui_.waitForChange(stream->seen, std::chrono::milliseconds(200))
-                                  : ui_.version();
-          if (stopping_) {
-            sink.done();
-            return true;
-          }
-          if (!stream->sentFirst || now != stream->seen) {
-            // Coalesced: however many changes happened, the reader gets the latest state.
-            json snap = ui_.snapshot();
-            auto v = snap.find("version");
-            stream->seen = (v != snap.end() && v->is_number_unsigned()) ? v->get<std::uint64_t>() : now;
-            stream->sentFirst = true;
-            return send("event: state\nid: " + std::to_string(stream->seen) + "\ndata: " + dumpJson(snap) +
-                        "\n\n");
-          }
-          // An event, not a comment: the page's script sees it and knows the line is alive.
-          if (std::chrono::steady_clock::now() - stream->lastWrite >= options_.heartbeat) {
-            return send("event: ping\ndata:\n\n");
-          }
-          return true;
-        },
-        [this](bool) { streams_.fetch_sub(1); });
-  });
-
-  server_->Post("/api/event", [this](const httplib::Request& req, httplib::Response& res) {
+  if (req.method == "POST" && req.path == "/api/event") {
     // The screens check the event's members; here only that it is shallow JSON.
     json ev = parseEventBody(req.body);
-    if (ev.is_discarded()) {
-      replyJson(res, 400, {{"consumed", false}, {"error", "the body is not JSON, or nests too deeply"}});
-      return;
+    if (ev.is_discarded()) return replyJson(400, {{"consumed", false}, {"error", "the body is not JSON, or nests too deeply"}});
+    return Deferred{[this, ev = std::move(ev)] {
+      kit::EventResult r = ui_.dispatch(ev);
+      json body{{"consumed", r.consumed}, {"version", ui_.version()}};
+      if (!r.error.empty()) body["error"] = r.error;
+      return replyJson((r.status >= 200 && r.status <= 599) ? r.status : 500, body);
+    }};
+  }
+  if (!get) return refuse(404, "Not found");
+  if (req.path == "/api/state") return replyJson(200, ui_.snapshot());
+  if (req.path == "/api/events" && req.method == "GET") {
+    if (streams_.fetch_add(1) >= options_.maxStreams) {
+      streams_.fetch_sub(1);
+      HttpResponse res = refuse(503, "Too many open event streams.");
+      res.set("Retry-After", "5");
+      return res;
     }
-    kit::EventResult r = ui_.dispatch(ev);
-    json body{{"consumed", r.consumed}, {"version", ui_.version()}};
-    if (!r.error.empty()) body["error"] = r.error;
-    replyJson(res, (r.status >= 200 && r.status <= 599) ? r.status : 500, body);
-  });
-
-  server_->Get(R"(/api/files/([0-9A-Za-z-]{1,64}))", [this](const httplib::Request& req, httplib::Response& res) {
-    auto file = ui_.file(req.matches[1].str());
-    if (!file) {
-      refuse(res, 404, "Not found");
-      return;
-    }
-    res.set_header("Cache-Control", "private, max-age=3600");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    if (!file->name.empty()) {
-      res.set_header("Content-Disposition", "attachment; filename=\"" + file->name + "\"");
-    }
-    res.set_content(file->data, file->type);
-  });
-
-  server_->Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
-    const std::string path = req.path.ends_with('/') ? req.path + "index.html" : req.path;
-    if (path == "/index.html" && options_.onPageLoad) options_.onPageLoad(req.get_header_value("Accept-Language"));
-    for (std::size_t i = 0; i < kEmbeddedAssetCount; ++i) {
-      if (kEmbeddedAssets[i].path == path) {
-        res.set_header("Cache-Control", "no-cache");
-        res.set_content(kEmbeddedAssets[i].data.data(), kEmbeddedAssets[i].data.size(), contentTypeFor(path));
-        return;
-      }
-    }
-    refuse(res, 404, "Not found");
-  });
+    Streaming streaming;
+    streaming.stream = std::make_unique<StateStream>(*this);  // gives the slot back when it ends
+    streaming.head.set("Content-Type", "text/event-stream");
+    streaming.head.set("Cache-Control", "no-store");
+    return streaming;
+  }
+  if (const std::string_view id = fileId(req.path); !id.empty()) {
+    auto file = ui_.file(std::string(id));
+    if (!file) return refuse(404, "Not found");
+    HttpResponse res;
+    res.set("Cache-Control", "private, max-age=3600");
+    res.set("Content-Type", file->type);
+    if (!file->name.empty()) res.set("Content-Disposition", "attachment; filename=\"" + file->name + "\"");
+    res.body = std::move(file->data);
+    return res;
+  }
+  const std::string path = req.path.ends_with('/') ? req.path + "index.html" : req.path;
+  for (std::size_t i = 0; i < kEmbeddedAssetCount; ++i) {
+    if (kEmbeddedAssets[i].path != path) continue;
+    HttpResponse res;
+    res.set("Cache-Control", "no-cache");
+    res.set("Content-Type", contentTypeFor(path));
+    res.staticBody = kEmbeddedAssets[i].data;
+    if (path != "/index.html" || !options_.onPageLoad) return res;
+    // The page's texts follow the browser's language: set before the page goes, on the
+    // worker (the language is the main loop's).
+    return Deferred{[this, res, language = req.header("Accept-Language")] {
+      options_.onPageLoad(language);
+      return res;
+    }};
+  }
+  return refuse(404, "Not found");
 }
 
 }  // namespace voryx::web

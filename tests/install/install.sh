@@ -162,7 +162,7 @@ Package: voryx
 Version: $version
 Depends: libc6
 libsqlite3-0
-libcpp-httplib
+libmicrohttpd12
 Recommends: chromium | firefox-esr | www-browser
 Suggests: gammu
 Section: comm
