@@ -98,7 +98,11 @@ if serve "$work/url"; then
 /manifest.webmanifest no  200 application/manifest+json
 EOF
   check "manifest names the icon" sh -c "curl -sf '$origin/manifest.webmanifest' | grep -q '\"src\": \"/voryx.svg\"'"
-  stop "$pid"
+  check "--port 0 took a free port" sh -c "echo '$origin' | grep -qE '^http://127\.0\.0\.1:[1-9][0-9]*\$'"
+  { curl -sN -b "$jar" "$origin/api/events" >"$work/events" 2>/dev/null; touch "$work/events.end"; } &
+  check "an event stream opens" eventually grep -q "^event: state" "$work/events"
+  check "SIGTERM with a stream open: exit 0" stop "$pid"
+  check "the stream ends with the server" eventually test -e "$work/events.end"
 else
   check "installed voryx serve starts" false
 fi
