@@ -206,7 +206,7 @@ void WebServer::stop() {
 
 HttpReply WebServer::answer(HttpRequest&& request) {
   const bool framable = request.path.starts_with(kFramablePath);
-  auto secure = [&](HttpResponse& res) {
+  auto secure = [this, framable](HttpResponse& res) {  // also later, on the worker
     res.set("X-Content-Type-Options", "nosniff");
     res.set("Content-Security-Policy", framable ? framedPolicy() : pagePolicy_);
     res.set("Referrer-Policy", "no-referrer");
