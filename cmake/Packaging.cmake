@@ -67,7 +67,20 @@ marked entries back to the SIM in one pass.
 It runs as a small web application on 127.0.0.1 (voryx serve, opened
 in the browser), as shell commands for scripts, and ships a virtual
 modem with a virtual SIM for trying it without hardware.")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The file names the Debian release it was built on, as in voryx_0.1_amd64+deb13.deb: the
+# package depends on that release's libraries, so a Debian 12 build and a Debian 13 build
+# are two files. Elsewhere (no VERSION_ID, or not Debian) CPack's usual name.
+cmake_host_system_information(RESULT VORYX_OS_ID QUERY DISTRIB_ID)
+cmake_host_system_information(RESULT VORYX_OS_VERSION_ID QUERY DISTRIB_VERSION_ID)
+find_program(DPKG dpkg)
+if(DPKG AND VORYX_OS_ID STREQUAL "debian" AND VORYX_OS_VERSION_ID MATCHES "^[0-9]+$")
+  execute_process(COMMAND ${DPKG} --print-architecture OUTPUT_VARIABLE VORYX_DEB_ARCH
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  set(CPACK_DEBIAN_FILE_NAME
+      "${CPACK_PACKAGE_NAME}_${CPACK_PACKAGE_VERSION}_${VORYX_DEB_ARCH}+deb${VORYX_OS_VERSION_ID}.deb")
+else()
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -151,9 +151,12 @@ SimBackup parse(const json& doc) {
 
   const json& sms = field(doc, "sms", json::value_t::object, "the backup");
   if (!sms.is_null()) {
-    backup.smsCapacity = count(sms, "capacity", "\"sms\"");
+    // A named place: a temporary string argument would make g++ 14 take the list that
+    // listIn returns for a dangling reference.
+    const std::string place = "\"sms\"";
+    backup.smsCapacity = count(sms, "capacity", place);
     std::set<int> taken;
-    for (const json& row : listIn(sms, "messages", "\"sms\"")) {
+    for (const json& row : listIn(sms, "messages", place)) {
       if (!row.is_object()) throw Bad{"\"sms\": a message is no object"};
       const std::string at = "message " + std::to_string(backup.sms.size() + 1);
       SimEntry message;

@@ -131,9 +131,11 @@ std::string CardApdu::select(std::uint8_t cla, int p1, int p2, std::string_view 
   } else if (p1 == 0x00) {
     if (data.size() != 2) return reply(0x6700);
     const std::uint16_t id = be16(data);
-    const Path parent = df_.size() > 1 ? Path(df_.begin(), df_.end() - 1) : df_;
-    Path child = df_, sibling = parent;
+    Path parent = df_;  // the MF is its own parent
+    if (parent.size() > 1) parent.pop_back();
+    Path child = df_;
     child.push_back(id);
+    Path sibling = parent;
     sibling.push_back(id);
     if (id == 0x3F00) {
       target = {0x3F00};

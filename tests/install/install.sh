@@ -156,8 +156,12 @@ for word in VORYX_HOME VORYX_DEVICE XDG_DATA_HOME XDG_STATE_HOME "EXIT STATUS" "
 done
 
 ## The .deb
-deb=$work/pkg/voryx_${version}_$(dpkg --print-architecture).deb
+# The file names the Debian release the package was built on (its libraries are that
+# release's): voryx_0.1_amd64+deb12.deb, voryx_0.1_amd64+deb13.deb.
+release=$(. /etc/os-release && [ "${ID:-}" = debian ] && [ -n "${VERSION_ID:-}" ] && echo "+deb$VERSION_ID")
+deb=$work/pkg/voryx_${version}_$(dpkg --print-architecture)${release}.deb
 check "cpack -G DEB" cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg"
+check "package file $(basename "$deb")" test -s "$deb"
 dpkg-deb --info "$deb" >"$work/info" 2>&1
 while read -r field; do
   check "control: $field" grep -qF "$field" "$work/info"
