@@ -29,14 +29,14 @@ test('setup: the check mark follows the tapped row, Done stores it, Back does no
   await expect(title).toHaveText('Setup');
   await expect(first).toHaveAttribute('aria-checked', 'true');
   await expect(second).toHaveAttribute('aria-checked', 'false');
-  await expect(group.locator('.choice[aria-checked="true"] .check')).toHaveCount(1);
+  await expect(group.locator('.sections-choice[aria-checked="true"] .sections-check')).toHaveCount(1);
 
   // Grouped table geometry: 50 px rows, titles fitting their rows, the check mark inside the row.
   await lookAt(page, testInfo, 'setup', async (width, height) => {
-    const rows = await group.locator('.choice').evaluateAll((els) => els.map((el) => {
+    const rows = await group.locator('.sections-choice').evaluateAll((els) => els.map((el) => {
       const r = el.getBoundingClientRect();
-      const t = el.querySelector('.choicetitle');
-      const c = el.querySelector('.check').getBoundingClientRect();
+      const t = el.querySelector('.sections-title');
+      const c = el.querySelector('.sections-check').getBoundingClientRect();
       return { h: r.height, fits: t.scrollWidth <= t.clientWidth, checkInside: c.right <= r.right && c.left >= r.left };
     }));
     expect(rows, `${width}x${height}`).toEqual([{ h: 50, fits: true, checkInside: true }, { h: 50, fits: true, checkInside: true }]);
@@ -159,7 +159,7 @@ test('setup: the phonebook store shown, chosen by mouse and by keyboard; the mai
   await read();
   await expect(title).toHaveText('Vorx FD (2/10)');
   await expect(page.locator('.subtitle')).toHaveText(/^Fixed dialling · SIM …\d{7}$/);
-  await expect(page.locator('.row')).toHaveCount(2);
+  await expect(page.locator('.list-row')).toHaveCount(2);
   await lookAt(page, testInfo, 'store-main', undefined, { axe: false });
 
   // By keyboard: the emergency numbers, read only, with neither an add button nor edits.
@@ -175,6 +175,6 @@ test('setup: the phonebook store shown, chosen by mouse and by keyboard; the mai
   await read();
   await expect(title).toHaveText('Vorx EN (2/5)');
   await expect(page.locator('.toolbar [data-id="add"]')).toHaveAttribute('aria-disabled', 'true');
-  await page.locator('.row').first().click();
+  await page.locator('.list-row').first().click();
   await expect(page.locator('.sheet').getByRole('button')).toHaveText(['Add to address book', 'Call', 'Cancel']);
 });
