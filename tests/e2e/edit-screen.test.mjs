@@ -206,6 +206,8 @@ for (const screen of kTextScreens) {
       for (const tab of tabs) await openApp(tab, server);
       const [a, b] = tabs;
       await screen.open(a);
+      // A screen that is still coming in takes no taps.
+      for (const tab of tabs) await expect(tab.locator('.screen-host.transitioning')).toHaveCount(0);
       for (const f of screen.fields) {
         const [fa, fb] = tabs.map((tab) => tab.getByRole(f.role ?? 'textbox', { name: f.name, exact: true }));
         await expect(fb).toBeVisible();  // the other tab shows the same screen

@@ -70,10 +70,12 @@ export function syncText(field) {
   return true;
 }
 
-// Where a caret at `at` in `old` belongs in `next`: text before the change keeps its
-// place, text after it its distance from the end, and a caret inside the part that
-// changed goes to the end of what replaced it.
+// Where a caret at `at` in `old` belongs in `next`: a caret at the end stays at the end
+// (text added there is read before going on typing), text before the change keeps its
+// place, text after it its distance from the end, and a caret inside the part that changed
+// goes to the end of what replaced it.
 export function movedCaret(old, next, at) {
+  if (at >= old.length) return next.length;
   let prefix = 0;
   const shorter = Math.min(old.length, next.length);
   while (prefix < shorter && old[prefix] === next[prefix]) prefix++;
