@@ -9,7 +9,7 @@ import { test, expect, openApp, lookAt } from './voryx.mjs';
 test.use({ bypassCSP: true });
 
 // The Tab stops, by accessible name. Cancel appears once the search field has the focus.
-const kStops = ['Setup', 'How to', 'Search', 'Cancel', 'Phonebook', 'SMS', '1, Anna, +3901', '2, Bruno, +3902, new',
+const kStops = ['Setup', 'How to', 'Search', 'Cancel', 'Phonebook', 'SMS', 'What the colours mean', '1, Anna, +3901', '2, Bruno, +3902, new',
   'Read from SIM', 'Add', 'Tools', 'Write to SIM'];
 
 // The focus ring is drawn around the element, or around the part the user sees of it (a

@@ -34,8 +34,8 @@ for (const { width, height, fullRows, targets, language } of kViewports) {
       await expect(page.locator('.list-row')).toHaveCount(20);
 
       const inside = (b) => b && b.x >= 0 && b.y >= 0 && b.x + b.width <= width + 0.5 && b.y + b.height <= height + 0.5;
-      const controls = page.locator('.navbar .barbutton, .toolbar .barbutton, .segment, .searchbar input');
-      await expect(controls).toHaveCount(9);
+      const controls = page.locator('.navbar .barbutton, .toolbar .barbutton, .segment, .legend, .searchbar input');
+      await expect(controls).toHaveCount(10);
       for (const control of await controls.all()) {
         const box = await control.boundingBox();
         expect(inside(box), `${await control.textContent()} at ${JSON.stringify(box)}`).toBe(true);

@@ -22,7 +22,7 @@ test('rows in the colours of their change marks, read out with the mark in words
   await expect(rows.nth(1).locator('.list-location, .list-name, .list-number')).toHaveText(['2', 'Bruno Rossi', '+393331234567']);
   const marks = [['gray', '1, Anna Bianchi, +390212345678'], ['green', '2, Bruno Rossi, +393331234567, new'],
     ['cyan', '3, Carla Verdi, +390698765432, changed'],
-    ['red', '4, A rather long name that must shrink, +41791234567, to delete'], ['gray', '5, Elena, 112']];
+    ['red', '4, A rather long name that must shrink, +41791234567, deleted'], ['gray', '5, Elena, 112']];
   for (const [i, [set, spoken]] of marks.entries()) {
     await expect(rows.nth(i)).toHaveAccessibleName(spoken);
     const css = await rows.nth(i).evaluate((el) => getComputedStyle(el).backgroundImage);

@@ -1,5 +1,5 @@
 // The list of rows, {"id", "labels": [location, name, number], "colors": set, "mark"
-// (optional)}, drawn with the row height and gradient sets of the screen, or the screen's
+// (optional), "highlight" (a row just added, for a few seconds)}, drawn with the row height and gradient sets of the screen, or the screen's
 // "empty" text when it has no rows. Each row is one button in a list item; what a screen
 // reader reads is its location, name and number, and its change mark in words ("2, Bruno,
 // +3902, new"): the row's "mark" word when the snapshot gives one, which the row also
@@ -113,7 +113,7 @@ export class ListView {
     const el = li.firstChild;
     const set = kSets.includes(row.colors) ? row.colors : 'gray';
     const mark = typeof row.mark === 'string' ? row.mark.trim() : '';
-    el.className = `list-row list-${set}${mark ? ' list-marked' : ''}`;
+    el.className = `list-row list-${set}${mark ? ' list-marked' : ''}${row.highlight === true ? ' list-fresh' : ''}`;
     el.style.height = `${rowHeight}px`;
     el.style.backgroundImage = this.backgrounds[set];
     li.cells.mark.hidden = !mark;
