@@ -127,12 +127,15 @@ export class Input {
   }
 
   // The search field's Cancel: empties the field, which gives up the focus, and the whole
-  // list comes back.
-  cancelSearch(input) {
+  // list comes back. `stay`: the user emptied the field and is still in it, so the field
+  // keeps the focus and goes on editing (its Cancel stays) for the next search.
+  cancelSearch(input, { stay = false } = {}) {
     const cancel = input.closest('.searchbar')?.querySelector('[data-action="cancel"]');
     input.hadText = false;
     if (!cancel) return;
-    this.enqueue({ make: async () => (cancel.isConnected ? { ...this.deliver(cancel), retry: 'again' } : null) });
+    const event = () => (stay ? elementEvent(cancel) : this.deliver(cancel));
+    this.enqueue({ make: async () => (cancel.isConnected ? { ...event(), retry: 'again' } : null) });
+    if (stay) this.send(input.dataset.id, 'begin', undefined, 'again');
   }
 
   // The element's own event; the search field's Cancel also empties and leaves the field.
@@ -236,9 +239,9 @@ export class Input {
   // bar (moving to its Cancel button keeps it editing); Enter searches for the text the
   // field shows (an empty one changes nothing), Escape cancels the search, or, while the
   // field shows no Cancel, is the screen's Escape. A field emptied otherwise than by
-  // Cancel, by its clear button (×) or by deleting its text and leaving it, is cancelled
-  // too: an empty field over a list still narrowed by the last search would say the list
-  // is whole when it is not.
+  // Cancel, by its clear button (×) or by deleting its text, is cancelled too, at once: an
+  // empty field over a list still narrowed by the last search would say the list is whole
+  // when it is not.
   onSearchKey(ev) {
     const input = ev.target;
     if (ev.key === 'Enter') {
@@ -332,13 +335,15 @@ export class Input {
     frame.addEventListener('focusout', (ev) => {
       if (!inSearchBar(ev.target) || inSearchBar(ev.relatedTarget)) return;
       const input = ev.target.closest('.searchbar').querySelector('input');
-      if (input.value === '' && input.hadText) this.cancelSearch(input);
-      else this.send(input.dataset.id, 'end');
+      this.send(input.dataset.id, 'end');
     });
-    // The search field's clear button (×): the browser empties the field, and says so with
-    // a "search" event (its Enter, which also would, is the page's own: onSearchKey).
+    // The search field's clear button (×): the browser empties the field, says so with an
+    // "input" event (answered below) and then a "search" event (its Enter, which also
+    // would, is the page's own: onSearchKey).
     frame.addEventListener('search', (ev) => {
-      if (ev.target.matches('.searchbar input') && ev.target.value === '') this.cancelSearch(ev.target);
+      if (ev.target.matches('.searchbar input') && ev.target.value === '' && ev.target.hadText) {
+        this.cancelSearch(ev.target, { stay: true });
+      }
     }, true);
 
     // Text fields, text views and the search field: each change of the text goes to the
@@ -354,8 +359,10 @@ export class Input {
     frame.addEventListener('input', (ev) => {
       const field = ev.target;
       if (!anyText(field)) return;
-      if (field.matches('.searchbar input') && field.value !== '') field.hadText = true;
+      const search = field.matches('.searchbar input');
+      if (search && field.value !== '') field.hadText = true;
       this.sendText(field);
+      if (search && field.value === '' && field.hadText && !field.composing) this.cancelSearch(field, { stay: true });
     });
     frame.addEventListener('compositionstart', (ev) => {
       if (anyText(ev.target)) ev.target.composing = true;

@@ -138,3 +138,29 @@ test('an empty list says why, in the middle of the list area', async ({ page, se
   await expect(page.locator('.list-row')).toHaveCount(1);
   await expect(empty).toBeHidden();
 });
+
+// What a command did is said in a polite status region, over nothing the user needs: a
+// row just added is scrolled into view, ringed for a moment, and not under the notice.
+// The notice goes by itself.
+test('a new entry: scrolled into view and ringed, the notice read out and gone by itself', async ({ page, serve }) => {
+  await page.setViewportSize({ width: 320, height: 480 });
+  const server = await serve({ phonebook: Array.from({ length: 12 }, (_, i) => [i + 1, `Contact ${i + 1}`, `+390200${i}`, 0]) });
+  await openApp(page, server);
+  await page.locator('.toolbar [data-id="add"]').click();
+  await page.locator('.sheet-button', { hasText: 'New entry' }).click();
+  await page.getByRole('textbox', { name: 'Name', exact: true }).fill('Dr. Weber Praxis Berlin');
+  await page.getByRole('textbox', { name: 'Number', exact: true }).fill('+4930123456');
+  await page.getByRole('button', { name: 'Save' }).click();
+
+  const notice = page.locator('.notice-region');
+  await expect(notice).toHaveAttribute('role', 'status');
+  await expect(notice).toHaveAttribute('aria-live', 'polite');
+  await expect(notice).toHaveText("Name shortened to 'Dr. Weber Prax' (the SIM keeps 14 letters)");
+  const row = page.locator('.list-row', { hasText: 'Dr. Weber Prax' });
+  await expect(row).toHaveClass(/list-fresh/);
+  await expect(row).toBeInViewport({ ratio: 1 });
+  const [r, n] = [await row.boundingBox(), await notice.locator('.notice-text').boundingBox()];
+  expect(r.y >= n.y + n.height || r.y + r.height <= n.y, 'the notice leaves the new row free').toBe(true);
+  await expect(notice).toHaveText('', { timeout: 15_000 });
+  await expect(row).not.toHaveClass(/list-fresh/);
+});

@@ -2,8 +2,10 @@
 // (optional), "highlight" (a row just added, for a few seconds)}, drawn with the row height and gradient sets of the screen, or the screen's
 // "empty" text when it has no rows. Each row is one button in a list item; what a screen
 // reader reads is its location, name and number, and its change mark in words ("2, Bruno,
-// +3902, new"): the row's "mark" word when the snapshot gives one, which the row also
-// shows on its right, else the stylesheet's English word, for the screen reader alone.
+// +3902, new"): the row's "mark" word, which the row also shows on its right (a snapshot
+// without marks gets the English word of its colour, for the screen reader alone). The
+// name is the row's label, not its cells' text: pauses drawn into the cells would take
+// their width.
 //
 // The labels shrink their font to fit, as on the phone, down to 10 px, and are cut with an
 // ellipsis beyond that. A name that ends in a remark in brackets (a message in parts:
@@ -11,8 +13,9 @@
 // remark always shows whole.
 import { button, fitText, h, keyed, setTarget, setText } from './dom.js';
 
-// The gradient sets, one per change mark (the stylesheet names the mark).
+// The gradient sets, one per change mark, and the mark's word where a row has none.
 const kSets = ['gray', 'green', 'cyan', 'red'];
+const kSetWords = { green: 'new', cyan: 'changed', red: 'deleted' };
 // The labels' places in a row, as on the phone: the location on the left, the name above
 // the number, both as wide as the row leaves them (210 of 320 points); the mark word in
 // the room on the right.
@@ -69,6 +72,7 @@ export class ListView {
     this.gradientsJson = '';
     this.backgrounds = {};
     this.rows = [];
+    this.pendingScroll = null;
     new ResizeObserver(() => this.fit()).observe(this.list);
   }
 
@@ -83,8 +87,17 @@ export class ListView {
     setText(this.empty, empty);
     this.empty.hidden = !empty;
     if (screen.scrollTo && seen.scroll(screen.scrollTo.seq)) {
-      this.list.scrollTop = Number(screen.scrollTo.row) * rowHeight;
+      this.pendingScroll = Number(screen.scrollTo.row) * rowHeight;
     }
+    this.scroll();
+  }
+
+  // A list that is not drawn (hidden under the editor that added a row) cannot scroll: the
+  // request waits until it is drawn again (the resize observer calls fit then).
+  scroll() {
+    if (this.pendingScroll === null || !this.list.clientHeight) return;
+    this.list.scrollTop = this.pendingScroll;
+    this.pendingScroll = null;
   }
 
   drawBackgrounds(gradients) {
@@ -104,7 +117,9 @@ export class ListView {
       number: h('span', 'list-cell list-number'),
       mark: h('span', 'list-cell list-mark'),
     };
-    el.append(li.cells.location, li.cells.name, li.cells.number, li.cells.mark);
+    // Spaces between the cells (they draw nothing): the row's text, as checkers read it, is
+    // then its label's words.
+    el.append(li.cells.location, ' ', li.cells.name, ' ', li.cells.number, ' ', li.cells.mark);
     li.append(el);
     return li;
   }
@@ -113,7 +128,10 @@ export class ListView {
     const el = li.firstChild;
     const set = kSets.includes(row.colors) ? row.colors : 'gray';
     const mark = typeof row.mark === 'string' ? row.mark.trim() : '';
-    el.className = `list-row list-${set}${mark ? ' list-marked' : ''}${row.highlight === true ? ' list-fresh' : ''}`;
+    const labels = (Array.isArray(row.labels) ? row.labels : []).map((l) => (l == null ? '' : String(l)));
+    const word = row.mark === undefined ? kSetWords[set] : mark;
+    el.setAttribute('aria-label', [...labels, word].filter(Boolean).join(', '));
+    el.className = `list-row list-${set}${row.highlight === true ? ' list-fresh' : ''}`;
     el.style.height = `${rowHeight}px`;
     el.style.backgroundImage = this.backgrounds[set];
     li.cells.mark.hidden = !mark;
@@ -125,6 +143,7 @@ export class ListView {
   fit() {
     const width = this.list.clientWidth;
     if (!width) return;
+    this.scroll();
     const labelWidth = Math.max(40, width - kLabelMargin);
     [...this.list.children].forEach((li, i) => {
       const { location, name, number, mark } = li.cells;
