@@ -32,6 +32,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 if [ "$browser" = 1 ] && [ "${VORYX_SKIP_NPM:-0}" != "1" ] &&
    { [ ! -d node_modules/@playwright/test ] || [ ! -d node_modules/axe-core ]; }; then
-  # No browser download: the tests use Debian's chromium.
-  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm install --no-fund --no-audit
+  # No browser download: the tests use Debian's chromium. Exactly what package-lock.json
+  # holds, without resolving anything anew.
+  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-fund --no-audit
 fi
