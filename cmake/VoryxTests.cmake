@@ -62,6 +62,15 @@ voryx_test_folder(kit voryx_kit)
 voryx_test_folder(ui voryx_ui voryx_sim)
 voryx_test_folder(web voryx_web voryx_ui)
 
+# The binaries of the label "jobs", and what they run: the ThreadSanitizer stage of
+# scripts/test.sh builds only these.
+add_custom_target(voryx_job_tests)
+foreach(folder IN LISTS VORYX_JOB_TEST_FOLDERS)
+  if(TARGET test_${folder})
+    add_dependencies(voryx_job_tests test_${folder})
+  endif()
+endforeach()
+
 # Every include points down the layer table of src/README.md.
 add_test(NAME layers COMMAND ${CMAKE_SOURCE_DIR}/tests/layers/check.sh ${CMAKE_SOURCE_DIR}/src)
 set_tests_properties(layers PROPERTIES LABELS unit)
