@@ -1,11 +1,12 @@
-// The browser suite: the real `voryx serve` in Debian's Chromium. One test at a time:
-// every test starts its own server.
+// The browser suite: the real `voryx serve` in Debian's Chromium. Two tests at a time:
+// every test starts its own server on a port of the system's choosing, in a home folder
+// of its own (a modem's pty and its lock file are its own too), so nothing is shared.
 import { defineConfig } from '@playwright/test';
 
 export default defineConfig({
   testDir: '.',
   testMatch: '*.test.mjs',
-  workers: 1,
+  workers: 2,
   timeout: 60_000,
   expect: { timeout: 10_000 },
   reporter: 'list',
