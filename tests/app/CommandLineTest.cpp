@@ -71,16 +71,17 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
        "Write to SIM: No modem could be opened; nothing was written. (/dev/ttyNONE9: " + kNoSuchDevice},
       {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's "
                     "phonebook here"},
+      // Replies end at the quiet window, as by default; the other runs here take --fast.
       {{"read", "--simulate"}, 0, "Read 36 entries (SIM capacity 250)"},
-      {{"read", "--simulate", "--quiet"}, 0, ""},
+      {{"read", "--fast", "--simulate", "--quiet"}, 0, ""},
       // A modem without HEX: its UCS2 forced, or HEX forced and refused.
-      {{"read", "--simulate", "--charsets", "UCS2,IRA", "--hex-numbers", "--charset", "ucs2"}, 0,
+      {{"read", "--fast", "--simulate", "--charsets", "UCS2,IRA", "--hex-numbers", "--charset", "ucs2"}, 0,
        "Read 36 entries (SIM capacity 250)"},
-      {{"read", "--simulate", "--charsets", "UCS2,IRA", "--charset", "HEX"}, 1,
+      {{"read", "--fast", "--simulate", "--charsets", "UCS2,IRA", "--charset", "HEX"}, 1,
        "Read from SIM: The modem refused the character set; the local list was kept. (HEX)"},
       {{"modem-sim", "--charsets", "UCS2,LATIN1"}, 2,
        "voryx modem-sim: unknown character sets \"UCS2,LATIN1\" (a list of GSM, IRA, HEX, UCS2, UTF-8)"},
-      {{"write", "--simulate"}, 0, "Nothing to write"},
+      {{"write", "--fast", "--simulate"}, 0, "Nothing to write"},
       {{"list", "--search", "zzz"}, 0, "voryx list: no entry matches \"zzz\""},
       // Editing from the shell: the list's format on stdout, a word on stderr.
       {{"add", "Zoe Zanetti Bellini", "+39 02-55 x"}, 1, "voryx add: 'x' cannot be stored in a SIM number."},
@@ -92,7 +93,7 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
       {{"edit", "37", "Zoe", "555"}, 0, "37\tZoe\t555\t3"},
       // What a write would send, and a write that only shows it.
       {{"status"}, 1, "1 change to write to the SIM \u20264567895: 1 changed"},
-      {{"write", "--simulate", "--dry-run"}, 0, "Dry run: nothing was written; 1 change command held back (marked * above)"},
+      {{"write", "--fast", "--simulate", "--dry-run"}, 0, "Dry run: nothing was written; 1 change command held back (marked * above)"},
       {{"diff", "--json"}, 1, "{"},
       {{"delete", "999"}, 1, kNoEntry},
       {{"add", "--sms", "Ciao", "1"}, 0, "1\tCiao\t1\t1"},
@@ -100,7 +101,7 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
       {{"add", "--sms", "Ciao", "1"}, 0, "2\tCiao\t1\t1"},
       {{"empty"}, 0, "voryx empty: every phonebook entry is marked for deletion; \"voryx write\" "
                      "erases them from the SIM"},
-      {{"write", "--simulate", "--quiet"}, 0, ""},
+      {{"write", "--fast", "--simulate", "--quiet"}, 0, ""},
       {{"list"}, 0, "voryx list: the local phonebook is empty; \"voryx read\" copies the SIM's "
                     "phonebook here"},
       {{"export"}, 0, "voryx export: 0 entries written to " + (home.path / "Documents" / "Voryx.csv").string()},
@@ -137,14 +138,14 @@ TEST(CommandLineTest, AnSmsWriteThatKeptAnOldCopySaysSoAndEndsWithThree) {
   ASSERT_TRUE(modem.start());
   const std::string dev = modem.devicePath();
   expectSays(home, {
-      {{"read", "--sms", "--device", dev}, 0, "Read 1 message (SIM capacity 10)"},
+      {{"read", "--fast", "--sms", "--device", dev}, 0, "Read 1 message (SIM capacity 10)"},
       {{"edit", "--sms", "1", "new text", "555"}, 0, "1\tnew text\t555\t3"},
   });
-  const Ran kept = runVoryx(home, {"write", "--sms", "--device", dev});
+  const Ran kept = runVoryx(home, {"write", "--fast", "--sms", "--device", dev});
   EXPECT_EQ(kept.status, 3);
   EXPECT_EQ(kept.err, "Wrote 1 message: 1 changed\nThe old copy of a changed message could not be deleted "
                       "and stays on the SIM; the next write deletes it.\n");
-  expectSays(home, {{{"write", "--sms", "--device", dev}, 0, "Wrote 1 message: 1 deleted"}});
+  expectSays(home, {{{"write", "--fast", "--sms", "--device", dev}, 0, "Wrote 1 message: 1 deleted"}});
   ASSERT_EQ(modem.sim().messages().size(), 1u);
   EXPECT_EQ(modem.sim().messages().begin()->second.text, "new text");
 
@@ -155,11 +156,12 @@ TEST(CommandLineTest, AnSmsWriteThatKeptAnOldCopySaysSoAndEndsWithThree) {
   ASSERT_TRUE(refusing.start());
   expectSays(home, {
       {{"add", "--sms", "Ciao", "1"}, 0, "1\tCiao\t1\t1"},
-      {{"write", "--sms", "--device", refusing.devicePath()}, 1,
+      {{"write", "--fast", "--sms", "--device", refusing.devicePath()}, 1,
        "Error writing SMS: The modem refused the command without saying why."},
   });
 
-  // A modem that falls silent mid-write is gone as far as the write can tell: exit 3.
+  // A modem that falls silent mid-write is gone as far as the write can tell: exit 3. Without
+  // --fast: the silence is judged by the quiet window alone.
   refusing.stop();
   options.faults = {};
   options.faults.muteAtWrite = 1;
@@ -193,13 +195,13 @@ TEST(CommandLineTest, AWriteKilledMidMessageStoresNothingTwice) {
       });
       ASSERT_TRUE(modem.start());
       const std::string dev = modem.devicePath();
-      expectSays(home, {{{"read", "--sms", "--device", dev, "--access", access, "-q"}, 0, ""},
+      expectSays(home, {{{"read", "--fast", "--sms", "--device", dev, "--access", access, "-q"}, 0, ""},
                         {{"add", "--sms", "Probe two", "555"}, 0, "2\tProbe two\t555\t1"}});
-      test::Started write(home, {"write", "--sms", "--device", dev, "--access", access, "-q"}, {});
+      test::Started write(home, {"write", "--fast", "--sms", "--device", dev, "--access", access, "-q"}, {});
       victim = write.pid();
       EXPECT_EQ(write.wait().status, -1);  // ended by the signal
       EXPECT_TRUE(killed);
-      expectSays(home, {{{"write", "--sms", "--device", dev, "--access", access, "-q"}, 0, ""}});
+      expectSays(home, {{{"write", "--fast", "--sms", "--device", dev, "--access", access, "-q"}, 0, ""}});
       const sim::SimCard after = modem.sim();
       std::vector<std::string> texts;
       for (const auto& [index, m] : after.messages()) texts.push_back(m.text);
@@ -238,7 +240,7 @@ TEST(CommandLineTest, FindsTheModemAndTellsWhatItSays) {
        "--device PATH, or --simulate", ""},
       {{"read"}, {{"VORYX_PORTS", p[0]}, {"VORYX_LOCK_DIR", home.path}}, 3,
        "voryx read: no port answered AT: " + p[0] + " no answer to AT", ""},
-      {{"read"}, scan, 0, "voryx read: using " + p[2] + " (Voryx virtual modem)", ""},
+      {{"read", "--fast"}, scan, 0, "voryx read: using " + p[2] + " (Voryx virtual modem)", ""},
       {{"info", "--simulate"}, {}, 0, "",
        "Manufacturer: Voryx\nModel: Voryx virtual modem\nFirmware: 1.0\nIMEI: 356938035643809\n"
        "SIM status: READY\nIMSI: 222015550001234\nICCID: 89390100001234567895\n"
@@ -274,7 +276,7 @@ TEST(CommandLineTest, TwoSimFilesAreTwoSims) {
   expectSays(home, {
       {{"modem-sim", "--iccid", "8939"}, 2, "--iccid: an ICCID is 18 to 20 digits, the last may be F"},
       {{"modem-sim", "--imsi", "22201x"}, 2, "--imsi: an IMSI is 6 to 15 digits"},
-      {{"read", "--sim-file", a, "--quiet"}, 0, ""},
+      {{"read", "--fast", "--sim-file", a, "--quiet"}, 0, ""},
       {{"edit", "1", "Anna", "111"}, 0, "1\tAnna\t111\t3"},
   });
   auto iccidLine = [](const std::filesystem::path& file) {
@@ -285,9 +287,9 @@ TEST(CommandLineTest, TwoSimFilesAreTwoSims) {
   const std::string iccid = iccidLine(a);
   EXPECT_TRUE(iccid.starts_with("iccid 893901")) << iccid;
   EXPECT_NE(iccid, "iccid 89390100001234567895");  // not the demo's
-  EXPECT_EQ(runVoryx(home, {"write", "--sim-file", b}).status, 5);
+  EXPECT_EQ(runVoryx(home, {"write", "--fast", "--sim-file", b}).status, 5);
   EXPECT_NE(iccidLine(b), iccid);
-  EXPECT_EQ(runVoryx(home, {"write", "--sim-file", a, "--quiet"}).status, 0);
+  EXPECT_EQ(runVoryx(home, {"write", "--fast", "--sim-file", a, "--quiet"}).status, 0);
   EXPECT_EQ(iccidLine(a), iccid);  // the same SIM, changed and saved again
 }
 
@@ -407,12 +409,12 @@ TEST(CommandLineTest, PinAndUnlock) {
   test::TempDir home;
   const std::string kTryAgain = " Voryx never tries a PIN again by itself: check it before the next try.";
   expectSays(home, {
-      {{"read", "--device", a}, 4, "voryx read: the SIM asks for its PIN: give --pin"},
-      {{"read", "--device", a, "--pin", "1357"}, 4,
+      {{"read", "--fast", "--device", a}, 4, "voryx read: the SIM asks for its PIN: give --pin"},
+      {{"read", "--fast", "--device", a, "--pin", "1357"}, 4,
        "Read from SIM: The SIM refused the PIN. 2 tries left before the SIM is blocked." + kTryAgain},
-      {{"read", "--device", a, "--pin", "2468", "--quiet"}, 0, ""},
+      {{"read", "--fast", "--device", a, "--pin", "2468", "--quiet"}, 0, ""},
       {{"unlock", "--device", a}, 0, "Unblock the SIM: The SIM is not blocked; there is nothing to unblock."},
-      {{"write", "--device", b, "--pin", "2468"}, 4,
+      {{"write", "--fast", "--device", b, "--pin", "2468"}, 4,
        "Write to SIM: The SIM is blocked after too many wrong PINs. Unblock it with its PUK (printed on the "
        "card the SIM came on): \"voryx unlock\" in a terminal, or a phone."},
       {{"unlock", "--device", b}, 4, "voryx unlock: the SIM asks for its PUK: give --puk and --new-pin"},

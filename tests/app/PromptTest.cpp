@@ -52,7 +52,7 @@ TEST(PromptTest, ThePinIsNotShownAndEchoComesBackAfterEnterOrCtrlC) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       ::setenv("VORYX_HOME", home.path.c_str(), 1);
-      ::execl(bin.c_str(), "voryx", "read", "--quiet", "--device", modem.devicePath().c_str(), nullptr);
+      ::execl(bin.c_str(), "voryx", "read", "--fast", "--quiet", "--device", modem.devicePath().c_str(), nullptr);
       ::_exit(127);
     }
     EXPECT_NE(readUntil(terminal, "SIM PIN: ").find("SIM PIN: "), std::string::npos);
