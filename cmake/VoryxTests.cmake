@@ -54,10 +54,8 @@ voryx_test_folder(cardreader voryx_transfer voryx_sim)
 target_sources(test_cardreader PRIVATE ${CMAKE_SOURCE_DIR}/tests/transfer/RecordJobTest.cpp)
 target_compile_definitions(test_cardreader PRIVATE VORYX_CARD_READER)
 add_dependencies(test_cardreader voryx)  # a write killed mid-message runs the binary
-# The transfer suite once more with replies ending at their final result code.
-gtest_discover_tests(test_transfer DISCOVERY_MODE PRE_TEST TEST_PREFIX "fast."
-  PROPERTIES LABELS jobs ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR};VORYX_TEST_FAST=1"
-  DISCOVERY_TIMEOUT 60)
+# The tests in which it matters how a reply ends run both ways within the suite
+# (ReplyRuleTest in tests/transfer/JobFixture.h).
 voryx_test_folder(kit voryx_kit)
 voryx_test_folder(ui voryx_ui voryx_sim)
 voryx_test_folder(web voryx_web voryx_ui)

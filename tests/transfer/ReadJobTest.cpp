@@ -1,4 +1,6 @@
 // The phonebook read against the virtual modem.
+#include <tuple>
+
 #include "transfer/JobFixture.h"
 
 namespace voryx::transfer {
@@ -20,17 +22,25 @@ constexpr SimRow kPhonebook[] = {
     {8, "Ωж", "12,34"},           {9, "山田太郎", "+8131"},          {10, "Søren_ð", "4533"},
 };
 
-class ReadJobTest : public JobFixture, public ::testing::WithParamInterface<Profile> {};
+// A listing style, and whether replies end at their final result code (see ReplyRuleTest).
+class ReadJobTest : public JobFixture, public ::testing::WithParamInterface<std::tuple<Profile, bool>> {
+ protected:
+  void SetUp() override {
+    JobFixture::SetUp();
+    fast = std::get<1>(GetParam());
+  }
+};
 
 // The same SIM read on both listing styles: entries after a blank line, entries after
 // a single line break with an unsolicited line among them. Over the real line once.
 TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
+  const Profile profile = std::get<0>(GetParam());
   sim::SimCard card = smallSim(10);
   for (const SimRow& r : kPhonebook) ASSERT_TRUE(card.writeEntryText(r.location, r.name, r.number)) << r.name;
-  if (GetParam() == Profile::Default) {
-    startModem(card, {.profile = GetParam(), .faults = {}});
+  if (profile == Profile::Default) {
+    startModem(card, {.profile = profile, .faults = {}});
   } else {
-    useSim(card, {.profile = GetParam(), .faults = {}});
+    useSim(card, {.profile = profile, .faults = {}});
   }
   insert("sim", {6, "Not on the SIM", "111", kMarkNew});
   createLog = 1;
@@ -62,8 +72,14 @@ TEST_P(ReadJobTest, StoresEveryEntryAndTheCapacities) {
   EXPECT_NE(DebugLog::contents().find("send |AT+CPBR=1,10\r|\n"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Profiles, ReadJobTest, ::testing::Values(Profile::Default, Profile::LineBreak),
-                         [](const auto& param) { return std::string(sim::profileName(param.param)); });
+INSTANTIATE_TEST_SUITE_P(Profiles, ReadJobTest,
+                         ::testing::Combine(::testing::Values(Profile::Default, Profile::LineBreak), ::testing::Bool()),
+                         [](const auto& param) {
+                           return std::string(sim::profileName(std::get<0>(param.param))) + "_" +
+                                  replyRuleName(std::get<1>(param.param));
+                         });
+INSTANTIATE_TEST_SUITE_P(ReplyRules, ReplyRuleTest, ::testing::Bool(),
+                         [](const auto& param) { return replyRuleName(param.param); });
 
 // The debug log carries the records support reads, counted as they count them: the
 // listing's pieces, and for each message piece where its fields lie and what they gave.
@@ -91,7 +107,7 @@ TEST_F(JobFixture, ReadsLogThePiecesOfTheListing) {
 // is told. A listing answered with an error also turns the write button off (maxSIM 0).
 // Modems that answer the listing of an empty phonebook with "not found" hold no entry.
 // A listing that does not end in a final result code is never stored in part.
-TEST_F(JobFixture, FailedReadsKeepTheTableAndNotFoundEmptiesIt) {
+TEST_P(ReplyRuleTest, FailedReadsKeepTheTableAndNotFoundEmptiesIt) {
   const std::string kTooSlow = "Read from SIM|The modem answers too slowly; the local list was kept.";
   struct Case {
     const char* name;

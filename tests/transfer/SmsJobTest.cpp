@@ -8,7 +8,7 @@ using sim::SmsStatus;
 
 // The same store read in the listing styles that differ: NUL filler after the first
 // message, a sender's name in UCS2 hex among numbers in hex, the headers of +CSDH=1.
-TEST_F(JobFixture, SmsReadRunsAloneAndStoresEveryMessageAsSent) {
+TEST_P(ReplyRuleTest, SmsReadRunsAloneAndStoresEveryMessageAsSent) {
   struct Style {
     const char* name;
     sim::ModemOptions options;

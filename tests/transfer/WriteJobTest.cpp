@@ -118,7 +118,7 @@ TEST_F(JobFixture, WritesEveryMarkedRowInTheListOrder) {
 // or answers every reply later than the wait), the entries the SIM took before lose
 // their marks and every other entry keeps its own; no row ends in step with a SIM that
 // holds something else. SMS rows take the index the modem stored their message at.
-TEST_F(JobFixture, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
+TEST_P(ReplyRuleTest, PassStoppedAtAnyWriteKeepsExactlyTheMarksNotTaken) {
   struct Faulted {
     const char* name;
     sim::Faults (*at)(int k);
@@ -431,7 +431,7 @@ TEST_F(JobFixture, ARestoredFileIsAllTheSimHoldsAfterTheWrite) {
 // A reply that comes after the wait for its first byte is still its command's own (the
 // SIM took the entry), but the pass goes no further: no later command may be judged by
 // a reply that belongs to another.
-TEST_F(JobFixture, LateReplyCountsForItsCommandAndEndsThePass) {
+TEST_P(ReplyRuleTest, LateReplyCountsForItsCommandAndEndsThePass) {
   for (int i = 1; i <= 4; ++i) insert("sim", {i, "N" + std::to_string(i), std::to_string(i), kMarkNew});
   useSim(smallSim(10), {.faults = {.lateAtWrite = 2}});
   createLog = 1;
@@ -553,7 +553,7 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
 // is killed mid-command), or the pass journal could not record the message first
 // (a full disk): the next write looks on the SIM before it stores anything, and no message
 // is ever stored twice; a changed one's old copy goes all the same.
-TEST_F(JobFixture, AMessageWhoseAnswerWasLostIsNeverStoredTwice) {
+TEST_P(ReplyRuleTest, AMessageWhoseAnswerWasLostIsNeverStoredTwice) {
   struct Case {
     const char* name;
     SimEntry row;
