@@ -1,6 +1,7 @@
-// The transfer jobs on the main screen, against the virtual modem on a real
-// pseudo-terminal. Every modem command costs the half-second quiet window: each test
-// runs one job on a small SIM.
+// The transfer jobs on the main screen, against the virtual modem's engine on a line with
+// a virtual clock (a transfer takes no real time), or, for the tests that watch a
+// transfer while it runs, the virtual modem on a real pseudo-terminal, where every modem
+// command costs the half-second quiet window.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,19 +32,35 @@ sim::SimCard smallSim() {
 
 class TransferTest : public ::testing::Test {
  protected:
-  // `offerFast`: the offer of fast transfers is still to be made (otherwise it was answered
-  // before, and no transfer ends with it).
+  // The screens with the modem on the virtual clock's line. `offerFast`: the offer of fast
+  // transfers is still to be made (otherwise it was answered before, and no transfer ends
+  // with it).
   void start(sim::SimCard card, sim::ModemOptions options = {}, bool offerFast = false) {
-    if (!offerFast) {
-      Preferences prefs(home_.paths.preferences);
-      ASSERT_TRUE(prefs.store(kPrefFastOffered, 1));
-    }
+    answerFastOffer(offerFast);
+    line_ = std::make_unique<test::VirtualLine>(std::move(card), options);
+    ui_ = std::make_unique<UiHarness>(home_.paths, *line_);
+  }
+  // The same with the modem on a real pseudo-terminal: the transfer takes real time, to
+  // be watched while it runs.
+  void startOnPty(sim::SimCard card, sim::ModemOptions options = {}, bool offerFast = false) {
+    answerFastOffer(offerFast);
     modem_ = std::make_unique<sim::VirtualModem>(std::move(card), options);
     std::string error;
     ASSERT_TRUE(modem_->start(&error)) << error;
     VoryxUiOptions ui;
     ui.device.device = modem_->devicePath();
     ui_ = std::make_unique<UiHarness>(home_.paths, ui);
+  }
+  void answerFastOffer(bool offerFast) {
+    if (!offerFast) {
+      Preferences prefs(home_.paths.preferences);
+      ASSERT_TRUE(prefs.store(kPrefFastOffered, 1));
+    }
+  }
+  // The modem's SIM and the commands it took, once the transfer has ended.
+  sim::SimCard simNow() const { return line_ ? line_->sim() : modem_->sim(); }
+  int commandCount(const char* prefix) const {
+    return line_ ? line_->commandCount(prefix) : modem_->commandCount(prefix);
   }
   void TearDown() override {
     ui_.reset();  // waits for a job that still runs
@@ -81,7 +98,7 @@ class TransferTest : public ::testing::Test {
     return port.snapshot();
   }
 
-  int listings(const char* prefix) const { return modem_->commandCount(prefix); }
+  int listings(const char* prefix) const { return commandCount(prefix); }
   // The one alert up, answered with button `index`; returns it.
   json answerAlert(int index) {
     const json alerts = ui_->snapshot()["alerts"];
@@ -99,12 +116,13 @@ class TransferTest : public ::testing::Test {
   json scrivi() { return ui_->screen()["toolbar"][3]; }
 
   TempHome home_;
+  std::unique_ptr<test::VirtualLine> line_;  // before ui_: the screens' jobs use it to their end
   std::unique_ptr<sim::VirtualModem> modem_;
   std::unique_ptr<UiHarness> ui_;
 };
 
 TEST_F(TransferTest, ReadShowsItsProgressRefusesASecondStartAndFollowsTheStore) {
-  start(smallSim(), {}, true);
+  startOnPty(smallSim(), {}, true);
   UiHarness& ui = *ui_;
   ASSERT_EQ(ui.tap("leggi").status, 200);
   json snap = ui.snapshot();
@@ -210,7 +228,7 @@ TEST_F(TransferTest, RefusedWriteReloadsTheListThenSaysSo) {
   EXPECT_EQ(snap["alerts"][0]["message"], "The modem refused the command without saying why.");
   EXPECT_EQ(snap["alerts"][0]["buttons"], json({"Ok"}));
   EXPECT_EQ(snap["window"]["idleTimerDisabled"], false);
-  EXPECT_EQ(modem_->sim().name(1), "Anna B");  // the first write went through
+  EXPECT_EQ(simNow().name(1), "Anna B");  // the first write went through
 
   // The next write stops before any command (the list is another SIM's now): it says
   // that, and nothing of the refusal before.
@@ -240,15 +258,15 @@ TEST_F(TransferTest, WriteAsksFirstWithWhatItWouldSend) {
     followTransfer();
     EXPECT_TRUE(ui.snapshot()["alerts"].empty());
     if (answer == 0) {
-      EXPECT_EQ(modem_->commandCount("AT"), 0);  // not even the handshake
+      EXPECT_EQ(commandCount("AT"), 0);  // not even the handshake
       EXPECT_EQ(colours(), marked);
     }
   }
   EXPECT_EQ(colours(), std::vector<std::string>({"gray", "gray", "gray"}));
   EXPECT_EQ(ui.snapshot()["notice"]["text"], "Wrote 3 changes");
-  EXPECT_EQ(modem_->sim().name(1), "Anna B");
-  EXPECT_EQ(modem_->sim().name(2), "");
-  EXPECT_EQ(modem_->sim().name(9), "Nove");
+  EXPECT_EQ(simNow().name(1), "Anna B");
+  EXPECT_EQ(simNow().name(2), "");
+  EXPECT_EQ(simNow().name(9), "Nove");
 
   // One change: the singular. None: the write starts at once.
   home_.exec("UPDATE sim SET operazione=3 WHERE entry=5;");
@@ -278,7 +296,7 @@ TEST_F(TransferTest, WriteOnAnotherSimOffersToCopyTheWholeList) {
     ASSERT_EQ(ui.tap("scrivi").status, 200);
     answerAlert(1);  // "Write 3 changes ..."
     followTransfer();
-    EXPECT_EQ(modem_->commandCount("AT+CPBW"), 0);
+    EXPECT_EQ(commandCount("AT+CPBW"), 0);
     EXPECT_EQ(colours(), marked);
     const json alert = answerAlert(answer);
     EXPECT_EQ(alert["title"], "Write to SIM");
@@ -299,7 +317,7 @@ TEST_F(TransferTest, WriteOnAnotherSimOffersToCopyTheWholeList) {
             "The whole list was copied onto this SIM; the list now belongs to it. SIM \u20264567895 also holds an "
             "entry that was not in the list; it is now shown.");
   EXPECT_EQ(colours(), std::vector<std::string>({"gray", "gray", "gray", "gray"}));
-  const sim::SimCard after = modem_->sim();
+  const sim::SimCard after = simNow();
   EXPECT_EQ(after.name(1), "Anna B");
   EXPECT_EQ(after.name(2), "Bruna");  // an unmarked row too: the whole list
   EXPECT_EQ(after.name(5), "Carla");  // not the list's to erase on this SIM
@@ -331,7 +349,7 @@ TEST_F(TransferTest, SmsWriteThatKeptAnOldCopySaysSo) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0]["colors"], "red");  // the old copy, at its index
   EXPECT_EQ(rows[1]["colors"], "gray");
-  EXPECT_EQ(modem_->sim().messages().size(), 3u);  // with the SIM's own third one
+  EXPECT_EQ(simNow().messages().size(), 3u);  // with the SIM's own third one
 }
 
 // A read over changes not yet written asks first; "Cancel" keeps everything, "Read"
@@ -393,8 +411,9 @@ TEST_F(TransferTest, StoppingTheScreensWhileThePinIsAskedEndsTheJob) {
   EXPECT_EQ(listings("AT+CPBR"), 0);
 }
 
+// (On the real line: the read is still under way when the screens stop.)
 TEST_F(TransferTest, StoppingTheScreensMidReadLetsTheJobEnd) {
-  start(smallSim());
+  startOnPty(smallSim());
   ASSERT_EQ(ui_->tap("leggi").status, 200);
   ui_.reset();  // stops the loop, then waits for the job, whose progress calls return
   EXPECT_EQ(listings("AT+CPBR=1,"), 1);

@@ -3,13 +3,16 @@
 // database, and VoryxUi with its main loop on a thread of its own.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "sim/SimCard.h"
 #include "store/Database.h"
 #include "store/TempDir.h"
+#include "transfer/EngineLine.h"
 #include "ui/VoryxUi.h"
 
 namespace voryx::test {
@@ -40,12 +43,37 @@ struct TempHome : TempDir {
   Paths paths;
 };
 
+// The virtual modem's engine on a line with a virtual clock, as the job tests have it:
+// every quiet window costs nothing, so a transfer of the screens takes no real time. One
+// line for all the transfers of a test, as one modem stays plugged in. Its SIM and its
+// command log are read once the transfer on it has ended.
+class VirtualLine {
+ public:
+  VirtualLine(sim::SimCard card, sim::ModemOptions options) : card_(std::move(card)), line_(card_, options) {}
+  VirtualLine(const VirtualLine&) = delete;
+  VirtualLine& operator=(const VirtualLine&) = delete;
+
+  modem::DeviceChoice device() {
+    modem::DeviceChoice choice;
+    choice.line = &line_;
+    return choice;
+  }
+  const sim::SimCard& sim() const { return card_; }
+  int commandCount(std::string_view prefix) const { return line_.commandCount(prefix); }
+
+ private:
+  sim::SimCard card_;
+  transfer::testing::EngineLine line_;
+};
+
 class UiHarness {
  public:
   explicit UiHarness(const Paths& paths, VoryxUiOptions options = {})
       : ui(paths, std::move(options)), main_([this] { ui.run(); }) {
     waitIdle();
   }
+  // The transfers run on `line`, which must outlive the harness.
+  UiHarness(const Paths& paths, VirtualLine& line) : UiHarness(paths, on(line)) {}
   ~UiHarness() {
     ui.stop();
     main_.join();
@@ -90,6 +118,12 @@ class UiHarness {
   VoryxUi ui;
 
  private:
+  static VoryxUiOptions on(VirtualLine& line) {
+    VoryxUiOptions options;
+    options.device = line.device();
+    return options;
+  }
+
   std::thread main_;
 };
 
