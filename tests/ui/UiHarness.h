@@ -3,8 +3,8 @@
 // database, and VoryxUi with its main loop on a thread of its own.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include <nlohmann/json.hpp>
