@@ -1,8 +1,5 @@
 #include "app/VoryxAppDelegate.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -17,20 +14,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The whole of a file, or the failure's description.
-Result<std::string> readWhole(const fs::path& from) {
-  const UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in) return Error{Errc::Io, "cannot read " + from.string() + ": " + std::strerror(errno)};
-  std::string data;
-  char buffer[1 << 16];
-  while (true) {
-    const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Error{Errc::Io, "cannot read " + from.string() + ": " + std::strerror(errno)};
-    if (n == 0) break;
-    data.append(buffer, static_cast<std::size_t>(n));
+// What a failed readWholeFile of `from` says, as this alert words it: "cannot read <file>:
+// <reason>", a missing file's reason in the system's words.
+Error cannotRead(const fs::path& from, const Error& error) {
+  const std::string name = from.string();
+  std::string reason = error.detail;
+  if (error.code == Errc::NotFound) {
+    reason = std::strerror(ENOENT);
+  } else if (reason.starts_with(name + ": ")) {
+    reason.erase(0, name.size() + 2);
   }
-  return data;
+  return Error{Errc::Io, "cannot read " + name + ": " + reason};
 }
 
 }  // namespace
@@ -47,8 +41,8 @@ std::optional<std::string> VoryxAppDelegate::createEditableCopyOfDatabaseIfNeede
   auto failed = [](const Error& e) {
     return "Failed to create writable database file with message '" + e.detail + "'.";
   };
-  auto shipped = readWhole(paths_.shippedDatabase());
-  if (!shipped) return failed(shipped.error());
+  auto shipped = readWholeFile(paths_.shippedDatabase());
+  if (!shipped) return failed(cannotRead(paths_.shippedDatabase(), shipped.error()));
   auto created = createFileAtomically(writable, *shipped, 0600);
   if (!created) return failed(created.error());
   return std::nullopt;

@@ -25,30 +25,18 @@ Error ioError(const fs::path& path, int err) {
 
 // A whole regular file of at most kMaxVCardFileBytes. A FIFO or a device is refused
 // before a read could block on it; a file that grows past the bound while it is read is
-// refused too.
+// refused too. The errors name the file as the import words them.
 Result<std::string> readVCardFile(const fs::path& path) {
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (fd.get() < 0) {
-    if (errno == ENOENT) return Error{Errc::NotFound, path.string() + ": no such file or folder"};
-    return ioError(path, errno);
+  auto read = readWholeFile(path, kMaxVCardFileBytes);
+  if (read) return read;
+  const std::string name = path.string();
+  switch (read.error().code) {
+    case Errc::NotFound: return Error{Errc::NotFound, name + ": no such file or folder"};
+    case Errc::TooLarge: return Error{Errc::Invalid, name + ": larger than 64 MiB"};
+    default: break;
   }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return ioError(path, errno);
-  const Error tooLarge{Errc::Invalid, path.string() + ": larger than 64 MiB"};
-  if (!S_ISREG(st.st_mode)) return Error{Errc::Invalid, path.string() + ": not a file or folder"};
-  if (static_cast<std::uintmax_t>(st.st_size) > kMaxVCardFileBytes) return tooLarge;
-  std::string data;
-  data.reserve(static_cast<std::size_t>(st.st_size));
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return ioError(path, errno);
-    if (n == 0) break;
-    if (data.size() + static_cast<std::size_t>(n) > kMaxVCardFileBytes) return tooLarge;
-    data.append(buffer, static_cast<std::size_t>(n));
-  }
-  return data;
+  if (read.error().detail == name + ": not a file") return Error{Errc::Invalid, name + ": not a file or folder"};
+  return read.error();
 }
 
 bool isVCardFileName(const std::string& name) {

@@ -1,6 +1,6 @@
 #include "sim/CardFiles.h"
 
-#include "sim/pdu.h"
+#include "sim/Pdu.h"
 
 namespace voryx::sim {
 namespace {

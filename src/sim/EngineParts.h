@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "sim/ModemEngine.h"
-#include "sim/alpha.h"
-#include "sim/pdu.h"
+#include "sim/AlphaId.h"
+#include "sim/Pdu.h"
 
 namespace voryx::sim {
 

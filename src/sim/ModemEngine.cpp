@@ -8,12 +8,12 @@
 #include <utility>
 
 #include "sim/EngineParts.h"
-#include "sim/alpha.h"
-#include "sim/gsm7.h"
-#include "sim/pdu.h"
-#include "sim/simcrsm.h"
-#include "sim/simlock.h"
-#include "sim/text.h"
+#include "sim/AlphaId.h"
+#include "sim/Gsm7.h"
+#include "sim/Pdu.h"
+#include "sim/SimCrsm.h"
+#include "sim/SimLock.h"
+#include "sim/Text.h"
 
 namespace voryx::sim {
 namespace {

@@ -13,8 +13,8 @@
 
 #include "sim/ModemOptions.h"
 #include "sim/SimCard.h"
-#include "sim/atline.h"
-#include "sim/charset.h"
+#include "sim/AtCommand.h"
+#include "sim/TeCharset.h"
 
 namespace voryx::sim {
 

@@ -6,10 +6,10 @@
 
 #include "sim/EngineParts.h"
 #include "sim/ModemEngine.h"
-#include "sim/alpha.h"
-#include "sim/gsm7.h"
-#include "sim/pdu.h"
-#include "sim/text.h"
+#include "sim/AlphaId.h"
+#include "sim/Gsm7.h"
+#include "sim/Pdu.h"
+#include "sim/Text.h"
 
 namespace voryx::sim {
 namespace {

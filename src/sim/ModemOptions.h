@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/charset.h"
+#include "sim/TeCharset.h"
 
 namespace voryx::sim {
 

@@ -5,8 +5,8 @@
 
 #include "sim/EngineParts.h"
 #include "sim/ModemEngine.h"
-#include "sim/alpha.h"
-#include "sim/text.h"
+#include "sim/AlphaId.h"
+#include "sim/Text.h"
 
 namespace voryx::sim {
 namespace {

@@ -14,10 +14,10 @@
 #include <utility>
 
 #include "base/AtomicFile.h"
-#include "sim/alpha.h"
-#include "sim/gsm7.h"
-#include "sim/pdu.h"
-#include "sim/text.h"
+#include "sim/AlphaId.h"
+#include "sim/Gsm7.h"
+#include "sim/Pdu.h"
+#include "sim/Text.h"
 
 namespace voryx::sim {
 namespace {

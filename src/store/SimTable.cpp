@@ -2,6 +2,7 @@
 // class, kept whole in one file.
 #include "store/SimTable.h"
 
+#include "base/AtomicFile.h"
 #include "base/FileIo.h"
 #include "base/Text.h"
 #include "store/PassJournal.h"
@@ -616,20 +617,19 @@ std::filesystem::path SimTable::journalFile() const {
 Status SimTable::journal(std::string_view token, const Confirmed& confirmed) {
   const std::filesystem::path file = journalFile();
   const bool start = journalToken_ != token;
-  std::string text;
-  if (start) text = passJournalHead(token);
+  std::string text = start ? passJournalHead(token) : journalText_;
   text += passJournalLine(confirmed);
-  const UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (start ? O_TRUNC : 0), 0600));
-  if (!fd) return ioError(file, errno);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return ioError(file, n < 0 ? errno : ENOSPC);
-    done += static_cast<std::size_t>(n);
+  // The whole journal is written anew with each line: a reader finds it as it was or
+  // with the new line, never with a line cut short.
+  Status written = writeFileAtomically(file, text, 0600);
+  if (!written) {
+    // Worded as this table's other file errors: "<file>: <reason>".
+    const std::string& detail = written.error().detail;
+    const std::size_t reason = detail.rfind(": ");
+    return Error{Errc::Io, file.string() + ": " + (reason == std::string::npos ? detail : detail.substr(reason + 2))};
   }
-  if (::fsync(fd.get()) != 0) return ioError(file, errno);
   journalToken_ = std::string(token);
+  journalText_ = std::move(text);
   return Ok{};
 }
 
@@ -668,6 +668,7 @@ Status SimTable::settleJournal(const std::vector<Confirmed>& found) {
   std::filesystem::remove(file, ec);
   if (ec) return ioError(file, ec.value());
   journalToken_.clear();
+  journalText_.clear();
   return Ok{};
 }
 

@@ -228,8 +228,9 @@ class SimTable {
   // so no message is stored twice and no entry the SIM took is taken for another one.
   // Job thread only.
   //
-  // Appends one confirmed entry under `token` (a pass's own: the first record of a new
-  // token starts the file anew), on the disk before it returns. Errors: Io.
+  // Adds one confirmed entry under `token` (a pass's own: the first record of a new
+  // token starts the file anew), on the disk before it returns; the file is replaced
+  // whole (writeFileAtomically), so it never holds a line cut short. Errors: Io.
   Status journal(std::string_view token, const Confirmed& confirmed);
   // Before it stores a message, a pass records it here as `pending` (on the disk before the
   // message is sent), so that a pass that ends before the SIM's answer (killed, the line
@@ -260,6 +261,7 @@ class SimTable {
   Phonebook book_;
   BusyPolicy busy_;
   std::string journalToken_;  // the token the journal file was last started with
+  std::string journalText_;   // what this table last wrote to the journal file
 };
 
 }  // namespace voryx

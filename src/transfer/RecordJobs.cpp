@@ -225,10 +225,6 @@ bool phonebookSetUp(JobSession& s, PassScope& scope) {
 Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
                        std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   RecordBook& book = *scope.records;
-  if (e.operazione == kMarkInStep) {
-    s.progress("Analyzing phonebook entry nr.", e.posizione);
-    return Verdict::Go;
-  }
   const auto at = partOf(book, e.posizione);
   if (!at) {
     scope.refusal = withLocation(kBeyond, e.posizione);
@@ -256,14 +252,12 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
   };
 
   if (e.operazione == kMarkDeleted) {
-    s.progress("Deleting phonebook entry nr.", e.posizione);
     const Verdict v = judged(s, scope, updateRecord(s, book, adn, n, emptyAdnRecord(length)));
     if (v != Verdict::Go) return v;
     freeChain();
     confirmed.push_back(Confirmed::of(e, Confirmed::What::Erased));
     return Verdict::Go;
   }
-  s.progress("Writing phonebook entry nr.", e.posizione);
   lastNumber = filterNumber(e.telefono, false);
   auto encoded = encodeAdn(e.nome, e.telefono, length, book.freeExt[part], s.codecLog());
   if (!encoded) {
@@ -329,17 +323,11 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int /*index
                  std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   RecordBook& book = *scope.records;
   const int length = book.sms.info.recordLength;
-  if (e.operazione == kMarkInStep) {
-    s.progress("Analyzing sms entry nr.", e.posizione);
-    return Verdict::Go;
-  }
   if (e.operazione == kMarkDeleted) {
-    s.progress("Deleting sms entry nr.", e.posizione);
     const Verdict v = judged(s, scope, updateRecord(s, book, book.sms, e.posizione, freeSmsRecord(length)));
     if (v == Verdict::Go) confirmed.push_back(Confirmed::of(e, Confirmed::What::Erased));
     return v;
   }
-  s.progress("Writing sms entry nr.", e.posizione);
   const std::string text = oneMessageText(e.nome);
   const bool named = isAlphanumericSender(e.telefono);
   lastNumber = named ? e.telefono : filterNumber(e.telefono, false);

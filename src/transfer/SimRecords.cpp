@@ -15,6 +15,42 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+// The TON/NPI byte of a dialling number (51.011 §10.5.1; 23.040 §9.1.2.5 for an SMS
+// address): bit 8 set, bits 7-5 the type of number, bits 4-1 the numbering plan.
+constexpr std::uint8_t kTypeOfNumber = 0x70;
+constexpr std::uint8_t kTonInternational = 0x10;   // international number
+constexpr std::uint8_t kTonAlphanumeric = 0x50;    // alphanumeric (23.038 default alphabet)
+// With the ISDN/telephony numbering plan (E.164): an international number (145), a number
+// of unknown type (129).
+constexpr std::uint8_t kTonNpiInternationalIsdn = 0x91;
+constexpr std::uint8_t kTonNpiUnknownIsdn = 0x81;
+
+// Byte 1 of an EF_EXT1 record, its record type (51.011 §10.5.10): bit 1 "called party
+// subaddress", bit 2 "additional data" (the digits that go on from an ADN record). A
+// record with neither is free.
+constexpr std::uint8_t kExtRecordType = 0x03;
+constexpr std::uint8_t kExtAdditionalData = 0x02;
+
+// The tags of EF_PBR's file entries, within its constructed tags for type 1, 2 and 3
+// files (31.102 §4.4.2.1): EF_ADN's and EF_EXT1's.
+constexpr std::uint8_t kPbrTagAdn = 0xC0;
+constexpr std::uint8_t kPbrTagExt1 = 0xC2;
+
+// The status byte of an EF_SMS record (51.011 §10.5.3): bit 1 clear for a free record;
+// bits 3-1 say what the message is.
+constexpr std::uint8_t kSmsUsed = 0x01;
+constexpr std::uint8_t kSmsStatus = 0x07;
+constexpr int kSmsReceivedRead = 1;    // received, read
+constexpr int kSmsReceivedUnread = 3;  // received, to be read
+constexpr int kSmsSent = 5;            // to send, sent to the network
+constexpr int kSmsToBeSent = 7;        // to send, not yet sent
+
+// The first octet of a TPDU (23.040 §9.2.3): TP-MTI, the message type in bits 2-1, and
+// TP-UDHI, set when the user data starts with a header.
+constexpr std::uint8_t kTpMti = 0x03;
+constexpr int kMtiDeliver = 0, kMtiSubmit = 1;
+constexpr std::uint8_t kTpUdhi = 0x40;
+
 std::uint8_t at(std::string_view bytes, std::size_t i) {
   return i < bytes.size() ? static_cast<std::uint8_t>(bytes[i]) : 0xFF;
 }
@@ -73,7 +109,7 @@ std::string followChain(int first, const ExtensionReader& extension, std::vector
   for (int n = first; n != 0xFF && n > 0 && !seen.count(n) && static_cast<int>(seen.size()) < kMaxExtensionChain;) {
     seen.insert(n);
     const std::string record = extension ? extension(n) : std::string();
-    if (record.size() < static_cast<std::size_t>(kExt1RecordLength) || (at(record, 0) & 0x03) != 0x02) break;
+    if (record.size() < static_cast<std::size_t>(kExt1RecordLength) || (at(record, 0) & kExtRecordType) != kExtAdditionalData) break;
     if (visited) visited->push_back(n);
     const int bytes = std::min<int>(at(record, 1), 10);
     appendDigits(out, std::string_view(record).substr(2, 10), bytes * 2);
@@ -132,10 +168,10 @@ bool readAddress(Cursor& c, std::string& number, int& type) {
   std::string_view digits = c.take(static_cast<std::size_t>((semi + 1) / 2));
   if (!c.ok) return false;
   number.clear();
-  if ((type & 0x70) == 0x50) {
+  if ((type & kTypeOfNumber) == kTonAlphanumeric) {
     number = decodeGsmText(unpackSeptets(digits, semi * 4 / 7, 0));
   } else {
-    if ((type & 0x70) == 0x10) number = "+";
+    if ((type & kTypeOfNumber) == kTonInternational) number = "+";
     appendDigits(number, digits, semi);
   }
   return true;
@@ -150,7 +186,7 @@ std::optional<std::string> userText(Cursor& c, int firstOctet, int dcs, std::opt
   if (alphabet == 3) alphabet = 0;
   const int length = c.next();
   if (!c.ok) return std::nullopt;
-  const bool header = (firstOctet & 0x40) != 0;
+  const bool header = (firstOctet & kTpUdhi) != 0;
   if (alphabet == 0) {
     std::string_view octets = c.take(static_cast<std::size_t>((length * 7 + 7) / 8));
     if (!c.ok || length > 160) return std::nullopt;
@@ -203,7 +239,7 @@ std::optional<AdnContent> decodeAdn(std::string_view record, const ExtensionRead
     std::string digits;
     appendDigits(digits, record.substr(x + 2, 10), bytes * 2);
     if (bytes == 10) digits += followChain(at(record, x + 13), extension, nullptr);
-    content.number = ((content.type & 0x70) == 0x10 && !digits.empty() ? "+" : "") + digits;
+    content.number = ((content.type & kTypeOfNumber) == kTonInternational && !digits.empty() ? "+" : "") + digits;
   }
   return content;
 }
@@ -231,13 +267,13 @@ std::optional<AdnEncoded> encodeAdn(std::string_view name, std::string_view numb
   if (!digits.empty()) {
     const std::size_t main = std::min<std::size_t>(digits.size(), kDigitsPerRecord);
     tail[0] = static_cast<char>(1 + (main + 1) / 2);
-    tail[1] = static_cast<char>(numberType(number) == 145 ? 0x91 : 0x81);
+    tail[1] = static_cast<char>(numberType(number) == 145 ? kTonNpiInternationalIsdn : kTonNpiUnknownIsdn);
     tail.replace(2, 10, packDigits(std::string_view(digits).substr(0, main), 10));
     if (extra > 0) tail[13] = static_cast<char>(freeExtensions[0]);
     for (std::size_t k = 0; k < extra; ++k) {
       const std::string_view part = std::string_view(digits).substr(kDigitsPerRecord * (k + 1), kDigitsPerRecord);
       std::string record(kExt1RecordLength, '\xFF');
-      record[0] = 0x02;
+      record[0] = static_cast<char>(kExtAdditionalData);
       record[1] = static_cast<char>((part.size() + 1) / 2);
       record.replace(2, 10, packDigits(part, 10));
       if (k + 1 < extra) record[12] = static_cast<char>(freeExtensions[k + 1]);
@@ -252,20 +288,20 @@ std::string emptyAdnRecord(int recordLength) { return std::string(static_cast<st
 
 std::string freeExt1Record() { return std::string(1, '\0') + std::string(kExt1RecordLength - 1, '\xFF'); }
 
-bool isFreeExt1(std::string_view record) { return record.empty() || allFF(record) || (at(record, 0) & 0x03) == 0; }
+bool isFreeExt1(std::string_view record) { return record.empty() || allFF(record) || (at(record, 0) & kExtRecordType) == 0; }
 
 std::optional<SmsContent> decodeSmsRecord(std::string_view record) {
-  if (record.empty() || (at(record, 0) & 0x01) == 0) return std::nullopt;
+  if (record.empty() || (at(record, 0) & kSmsUsed) == 0) return std::nullopt;
   SmsContent out;
-  out.status = at(record, 0) & 0x07;
+  out.status = at(record, 0) & kSmsStatus;
   Cursor c{record.substr(1)};
   const int smsc = c.next();
   if (smsc > 11) return std::nullopt;
   c.take(static_cast<std::size_t>(smsc));
   const int fo = c.next();
   if (!c.ok) return std::nullopt;
-  const int mti = fo & 0x03;
-  if (mti == 0) {  // SMS-DELIVER
+  const int mti = fo & kTpMti;
+  if (mti == kMtiDeliver) {
     if (!readAddress(c, out.number, out.type)) return std::nullopt;
     c.next();       // PID
     const int dcs = c.next();
@@ -273,7 +309,7 @@ std::optional<SmsContent> decodeSmsRecord(std::string_view record) {
     auto text = userText(c, fo, dcs, out.part);
     if (!text) return std::nullopt;
     out.text = std::move(*text);
-  } else if (mti == 1) {  // SMS-SUBMIT
+  } else if (mti == kMtiSubmit) {
     c.next();  // MR
     if (!readAddress(c, out.number, out.type)) return std::nullopt;
     c.next();  // PID
@@ -297,17 +333,17 @@ bool sameParty(std::string_view a, std::string_view b) {
 }
 
 int statOfStatusByte(int statusByte) {
-  switch (statusByte & 0x07) {
-    case 3: return 0;
-    case 1: return 1;
-    case 7: return 2;
+  switch (statusByte & kSmsStatus) {
+    case kSmsReceivedUnread: return 0;
+    case kSmsReceivedRead: return 1;
+    case kSmsToBeSent: return 2;
     default: return 3;
   }
 }
 
 int statusByteOfStat(int stat) {
-  constexpr int kByte[] = {3, 1, 7, 5};
-  return stat >= 0 && stat <= 3 ? kByte[stat] : 5;
+  constexpr int kByte[] = {kSmsReceivedUnread, kSmsReceivedRead, kSmsToBeSent, kSmsSent};
+  return stat >= 0 && stat <= 3 ? kByte[stat] : kSmsSent;
 }
 
 namespace {
@@ -329,15 +365,15 @@ std::optional<int> statOfName(std::string_view name) {
 const char* statName(int stat) { return kStatNames[stat >= 0 && stat <= 3 ? stat : 3]; }
 
 std::string messageRecord(std::string_view number, int type, std::string_view text, std::string_view like) {
-  const int status = like.empty() ? 5 : at(like, 0) & 0x07;
+  const int status = like.empty() ? kSmsSent : at(like, 0) & kSmsStatus;
   if (auto held = decodeSmsRecord(like); held && held->text == text && sameParty(held->number, number)) {
     return std::string(like.substr(0, held->length));
   }
-  const bool received = status == 1 || status == 3;
+  const bool received = status == kSmsReceivedRead || status == kSmsReceivedUnread;
   std::string timestamp;
   if (auto held = decodeSmsRecord(like); held && received) timestamp = held->timestamp;
   const SubmitPdu pdu = received ? encodeDeliverPdu(number, type, timestamp, text) : encodeSubmitPdu(number, type, text);
-  return std::string(1, static_cast<char>(received || status == 7 ? status : 5)) + fromHex(pdu.hex);
+  return std::string(1, static_cast<char>(received || status == kSmsToBeSent ? status : kSmsSent)) + fromHex(pdu.hex);
 }
 
 std::string freeSmsRecord(int recordLength) {
@@ -355,8 +391,8 @@ std::vector<PbrSet> parsePbr(const std::vector<std::string>& records) {
         const std::uint8_t tag = at(record, j), length = at(record, j + 1);
         if (length >= 2 && j + 4 <= end) {
           const auto id = static_cast<std::uint16_t>(at(record, j + 2) << 8 | at(record, j + 3));
-          if (tag == 0xC0 && set.adn == 0) set.adn = id;
-          if (tag == 0xC2 && !set.ext1) set.ext1 = id;
+          if (tag == kPbrTagAdn && set.adn == 0) set.adn = id;
+          if (tag == kPbrTagExt1 && !set.ext1) set.ext1 = id;
         }
         j += 2 + length;
       }

@@ -1,11 +1,8 @@
-// The phonebook write (saveSIM) and the SMS write (saveSMS), and the frame they share:
-// the table's full list, the modem, one command (or a few) per marked entry with the
-// reply check, and the sweep that clears the marks of what the SIM took. One frame and its
-// two writes, kept whole in one file.
+// The phonebook write (saveSIM) and the SMS write (saveSMS) over the modem's commands:
+// one command (or a few) per marked entry with the reply check. The frame they run in
+// (runWrite) is the records path's too, in WritePass.cpp.
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
-#include <random>
 #include <optional>
 #include <set>
 #include <string>
@@ -37,314 +34,8 @@ namespace {
 
 using modem::ReplyKind;
 
-constexpr LineWording kWriteWording{
-    "Write to SIM",
-    "No modem could be opened; nothing was written.",
-    "The modem did not answer; nothing was written.",
-    "The connection to the modem was lost; the changes not yet written stay marked and "
-    "will be sent again.",
-    "The modem answers too slowly; the changes not yet written stay marked.",
-    "The modem refused the character set; nothing was written.",
-    "The card left the reader; the changes not yet written stay marked and will be sent "
-    "again.",
-    "ModemManager is holding this modem; it gets it back when the write ends",
-    "this card reader is in use by another program; nothing was written. Close that program, or wait until "
-    "it lets the card go, and try again.",
-};
-constexpr const char* kListUnreadable = "The local database could not be read; nothing was written.";
-constexpr const char* kSweepFailed =
-    "The SIM was written, but the local marks could not be cleared; the next write sends "
-    "the same changes again.";
-// The sweep failed, but the pass journal holds what the SIM took.
-constexpr const char* kSweepPending =
-    "The SIM was written, but the local marks could not be cleared now; the next read or "
-    "write clears them first and sends nothing twice.";
-constexpr const char* kJournalFailed =
-    "What the SIM took could not be recorded; the write stopped.";
-constexpr const char* kIntentFailed =
-    "The message about to be stored could not be recorded first; the write stopped before "
-    "sending it.";
-constexpr const char* kStoppedAnswering =
-    "The modem stopped answering; the changes not yet written stay marked and will be sent again.";
-constexpr const char* kIdentityUnreadable =
-    "The modem does not tell which SIM is in it, so it cannot be checked that this is the SIM "
-    "the list was read from; the write goes on.";
-constexpr const char* kTooLongKey = "Too long for a modem command, entry nr.";
-constexpr const char* kOccupiedKey = "location %d on the SIM holds another entry; read first";
 constexpr const char* kNumberTooLong =
     "location %d: the number has %d digits, and the modem's phonebook holds %d; it was not written";
-
-// A token no other pass has: the journal's name for this one.
-std::string passToken() {
-  std::random_device random;
-  const auto now = std::chrono::system_clock::now().time_since_epoch().count();
-  return std::to_string(now) + "-" + std::to_string(random()) + std::to_string(random());
-}
-
-// The SIM in the modem against the one the list was read from, before any change command.
-// False when the write must not go on: the dialogue ended, the table could not say, or
-// another SIM is in and the context does not copy the list onto it (OtherSim, with both
-// SIMs named in the report). `copyOnto` is that other SIM when the context copies;
-// `readFromThis` says whether the table's last read is known to come from this very SIM.
-bool checkIdentity(JobSession& s, SimTable& table, JobReport& report,
-                   std::optional<SimIdentity>& copyOnto, bool& readFromThis) {
-  readFromThis = false;
-  auto recorded = table.identity();
-  if (!recorded) {
-    s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + recorded.error().detail + ")");
-    report.outcome = JobOutcome::DatabaseError;
-    return false;
-  }
-  SimIdentity inserted;
-  if (!askIdentity(s, inserted)) return false;
-  const SimIdentity readFrom = recorded->value_or(SimIdentity{});
-  if (!inserted.known()) {
-    // Many older modems refuse both commands: the write goes on, and the user knows it was
-    // not checked.
-    if (readFrom.known()) s.alert(kWriteWording.title, localized(kIdentityUnreadable));
-    return true;
-  }
-  const SameSim same = sameSim(readFrom, inserted);
-  readFromThis = recorded->has_value() && same == SameSim::Yes;
-  if (same != SameSim::No) return true;
-  if (s.context().toOtherSim) {
-    copyOnto = inserted;
-    VORYX_LOG_IF(s.logging(), "copy onto other sim |%s| read from |%s|\n", inserted.iccid.c_str(),
-                 readFrom.iccid.c_str());
-    return true;
-  }
-  report.outcome = JobOutcome::OtherSim;
-  report.readFrom = shortSimName(readFrom);
-  report.thisSim = shortSimName(inserted);
-  VORYX_LOG_IF(s.logging(), "other sim |%s| read from |%s|, nothing written\n",
-               inserted.iccid.c_str(), readFrom.iccid.c_str());
-  return false;
-}
-
-JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession& s) {
-  JobReport report;
-  report.sms = pass.store == ListStore::Sms;
-  VORYX_LOG_IF(s.logging(), "open baseband model |%s|\n", s.machine().c_str());
-
-  // The whole table, the rows on display first (in the screen's order), then the rows a
-  // search hid from the screen: none may stay unsent.
-  auto table = SimTable::open(context.database, pass.store, kShellBusy, context.phonebook);
-  // What an earlier pass left in its journal is the table's before anything is listed;
-  // the messages it was storing when it ended wait for a look at the SIM.
-  std::vector<Confirmed> unsettled;
-  Status applied = table && !context.dryRun ? table->applyJournal(&unsettled) : Status(Ok{});
-  auto listTable = [&]() -> Result<std::vector<SimEntry>> {
-    if (!table) return table.error();
-    if (!applied) return applied.error();
-    auto shown = table->list(context.search, context.sortField);
-    if (!shown || context.search.empty()) return shown;
-    auto all = table->list("", context.sortField);
-    if (!all) return all.error();
-    std::set<std::int32_t> seen;
-    for (const SimEntry& e : *shown) seen.insert(e.posizione);
-    for (SimEntry& e : *all) {
-      if (!seen.count(e.posizione)) shown->push_back(std::move(e));
-    }
-    return shown;
-  };
-  Result<std::vector<SimEntry>> list = listTable();
-  if (!list) {
-    s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + list.error().detail + ")");
-    report.outcome = JobOutcome::DatabaseError;
-    return report;
-  }
-  if (!s.open()) {
-    report.outcome = s.failure();
-    return report;
-  }
-  std::optional<SimIdentity> copyOnto;
-  bool readFromThis = false;
-  PassScope scope;
-  if (!pass.setUp(s, scope) || !checkIdentity(s, *table, report, copyOnto, readFromThis)) {
-    if (report.outcome == JobOutcome::Done) report.outcome = s.failure();
-    report.commands = s.commands();
-    return report;
-  }
-  // A record takes a name in any of the SIM's forms: the most compact one is chosen.
-  if (pass.store == ListStore::Phonebook) report.nameSets = scope.records ? kNameSetHex : s.nameSets();
-  scope.checkEmpty = pass.store == ListStore::Phonebook && !copyOnto;
-  if (scope.checkEmpty && readFromThis) {
-    auto held = table->seen();
-    if (held) {
-      scope.listed.emplace();
-      for (const auto& [location, seen] : *held) scope.listed->insert(location);
-    }
-  }
-  // The messages an earlier pass was storing when it ended: the SIM tells which it holds,
-  // and those are not sent again (a list copied onto another SIM leaves that for its own).
-  if (!unsettled.empty() && pass.settle && !copyOnto && !context.dryRun) {
-    std::vector<Confirmed> found;
-    if (!pass.settle(s, scope, *list, unsettled, found)) {
-      report.outcome = s.failure();
-      return report;
-    }
-    Status settled = table->settleJournal(found);
-    if (settled) {
-      list = listTable();
-      if (!list) settled = list.error();
-    }
-    if (!settled) {
-      s.alert(kWriteWording.title, localized(kListUnreadable) + " (" + settled.error().detail + ")");
-      report.outcome = JobOutcome::DatabaseError;
-      return report;
-    }
-  }
-  if (pass.store == ListStore::Sms) {
-    auto held = table->records();
-    if (held) scope.held = std::move(*held);
-  }
-  if (context.dryRun) s.holdChanges();
-
-  std::vector<Confirmed> confirmed;
-  // A list copied onto another SIM leaves out its deleted rows (that SIM's locations are
-  // not the first SIM's: nothing is erased there); they go once the whole list is on it.
-  std::vector<Confirmed> leftOut;
-  std::string lastNumber;
-  // The journal of this pass (a list copied onto another SIM keeps none: it is sent whole
-  // again until it is all on that SIM).
-  const bool journaling = !context.dryRun && !copyOnto;
-  const std::string token = passToken();
-  if (journaling) {
-    scope.intend = [&](const Confirmed& intent) {
-      Status recorded = table->journal(token, intent);
-      if (!recorded) VORYX_LOG_IF(s.logging(), "journal |%s|\n", recorded.error().detail.c_str());
-      return recorded.ok();
-    };
-  }
-  report.marked = static_cast<int>(std::count_if(list->begin(), list->end(), [&](const SimEntry& e) {
-    return copyOnto ? e.operazione != kMarkDeleted : e.operazione != kMarkInStep;
-  }));
-  int sent = 0;
-  bool journaledAll = journaling;
-  for (std::size_t i = 0; i < list->size() && report.outcome == JobOutcome::Done; ++i) {
-    const SimEntry& entry = (*list)[i];
-    SimEntry asSent = entry;
-    if (copyOnto) {
-      if (entry.operazione == kMarkDeleted) {
-        leftOut.push_back(Confirmed::of(entry, Confirmed::What::Erased));
-        continue;
-      }
-      // Every row goes, to its location; a message is stored anew (nothing of the other
-      // SIM is deleted first).
-      asSent.operazione = pass.store == ListStore::Sms ? kMarkNew : kMarkChanged;
-    }
-    if (asSent.operazione != kMarkInStep) s.step(++sent, report.marked);
-    const std::size_t before = confirmed.size();
-    const Verdict verdict = pass.entry(s, scope, asSent, static_cast<int>(i), lastNumber, confirmed);
-    // The sweep matches a row by what the pass read from the table.
-    for (std::size_t k = before; k < confirmed.size(); ++k) confirmed[k].sent = entry;
-    Status recorded = Ok{};
-    for (std::size_t k = before; journaling && recorded && k < confirmed.size(); ++k) {
-      recorded = table->journal(token, confirmed[k]);
-    }
-    if (!recorded) {
-      s.alert(kWriteWording.title, localized(kJournalFailed) + " (" + recorded.error().detail + ")");
-      report.outcome = JobOutcome::DatabaseError;
-      journaledAll = false;
-      break;
-    }
-    switch (verdict) {
-      case Verdict::Go:
-        break;
-      case Verdict::Ended:
-        report.outcome = s.failure();
-        break;
-      case Verdict::Unrecorded:
-        s.alert(kWriteWording.title, localized(kIntentFailed));
-        report.outcome = JobOutcome::DatabaseError;
-        journaledAll = false;
-        break;
-      case Verdict::TooLong:
-        scope.skipped = localized(kTooLongKey) + " " + std::to_string(entry.posizione);
-        [[fallthrough]];
-      case Verdict::Skipped:
-        // The row keeps its mark; the others are written all the same.
-        report.retcode = 1;
-        ++report.skipped;
-        s.alert(pass.errorTitle, scope.skipped);
-        VORYX_LOG_IF(s.logging(), "entry %d skipped: %s\n", entry.posizione, scope.skipped.c_str());
-        break;
-      case Verdict::NoReply:
-        s.alert(pass.errorTitle, localized(kStoppedAnswering));
-        VORYX_LOG_IF(s.logging(), "no reply to the write of |%s|\n", lastNumber.c_str());
-        report.outcome = JobOutcome::NoReply;
-        break;
-      case Verdict::Occupied:
-        report.retcode = 1;
-        report.outcome = JobOutcome::WriteRefused;
-        report.refusal = localized(kOccupiedKey);
-        if (auto at = report.refusal.find("%d"); at != std::string::npos) {
-          report.refusal.replace(at, 2, std::to_string(entry.posizione));
-        }
-        VORYX_LOG_IF(s.logging(), "location %d holds another entry, nothing written there\n",
-                     entry.posizione);
-        break;
-      case Verdict::Refused:
-        report.retcode = 1;
-        report.outcome = JobOutcome::WriteRefused;
-        if (!scope.refusal.empty()) {
-          report.refusal = scope.refusal;
-          break;
-        }
-        report.refusal = modem::refusalSentence(s.answer());
-        modem::logRefusal(s.logging(), s.answer());
-        break;
-    }
-  }
-  s.close();
-  if (report.outcome == JobOutcome::Done) report.retcode = 0;
-  if (context.dryRun) {
-    report.commands = s.commands();
-    return report;
-  }
-  report.copiedOnto = copyOnto.has_value();
-  if (copyOnto && report.outcome != JobOutcome::Done) {
-    // Part of the list is on the other SIM, which is not yet the list's: every mark stays
-    // (for the first SIM), and the next copy sends the whole list again.
-    confirmed.clear();
-  }
-  const bool copied = copyOnto && report.outcome == JobOutcome::Done;
-  if (copied) confirmed.insert(confirmed.end(), leftOut.begin(), leftOut.end());
-
-  // Whatever ended the pass, what the SIM took is no longer a change to send.
-  if (!confirmed.empty() || report.outcome == JobOutcome::Done) {
-    Status swept = table->sweep(confirmed, copied ? copyOnto : std::nullopt, journaling ? token : "");
-    if (!swept) {
-      const bool pending = journaledAll && !confirmed.empty();
-      s.alert(kWriteWording.title,
-              localized(pending ? kSweepPending : kSweepFailed) + " (" + swept.error().detail + ")");
-      report.outcome = JobOutcome::DatabaseError;
-      report.marksPending = pending;
-    } else if (journaling) {
-      // Applied with its token: a journal left behind is recognised and only removed. A
-      // message whose answer never came stays unsettled for the next pass to look for; one
-      // the modem refused is known not to be on the SIM.
-      if (report.outcome == JobOutcome::Done || report.outcome == JobOutcome::WriteRefused) {
-        (void)table->settleJournal({});
-      } else {
-        (void)table->applyJournal();
-      }
-    }
-  }
-  // What is still to write, counted as `status` counts it.
-  if (auto marked = table->countMarked()) report.unsent = *marked;
-  if (copied) confirmed.resize(confirmed.size() - leftOut.size());  // not counted as sent
-  report.confirmed = static_cast<int>(confirmed.size());
-  for (const Confirmed& c : confirmed) {
-    if (c.oldKept) ++report.oldKept;
-    if (c.what == Confirmed::What::Erased) {
-      report.deleted += c.sent.operazione == kMarkDeleted ? 1 : 0;
-    } else {
-      ++(c.sent.operazione == kMarkNew ? report.added : report.changed);
-    }
-  }
-  return report;
-}
 
 // The reply to an entry's command: logged, judged, and recorded when the SIM took it.
 Verdict takeAnswer(JobSession& s, bool logAnswer, const SimEntry& e, Confirmed::What what,
@@ -403,18 +94,12 @@ bool useSetFor(JobSession& s, std::string_view name) {
 Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
                        std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
-  if (e.operazione == kMarkInStep) {
-    s.progress("Analyzing phonebook entry nr.", e.posizione);
-    return Verdict::Go;
-  }
   if (e.operazione == kMarkDeleted) {
-    s.progress("Deleting phonebook entry nr.", e.posizione);
     const std::string command = *JobSession::command("AT+CPBW=%d,\"\",129,\"\"\r", e.posizione);
     if (!s.exchange(command)) return Verdict::Ended;
     VORYX_LOG_IF(log, "contact %d deleted with cmd |%s|\n", index + 1, command.c_str());
     return takeAnswer(s, true, e, Confirmed::What::Erased, confirmed);
   }
-  s.progress("Writing phonebook entry nr.", e.posizione);
   lastNumber = filterNumber(e.telefono, false);
   // Longer than the modem's phonebook holds (a row from before the limit was known): the
   // modem would refuse it and hold back every entry after it.
@@ -523,18 +208,12 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
                  std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   const int n = index + 1;
-  if (e.operazione == kMarkInStep) {
-    s.progress("Analyzing sms entry nr.", e.posizione);
-    return Verdict::Go;
-  }
   const std::string erase = *JobSession::command("AT+CMGD=%d,0\r", e.posizione);
   if (e.operazione == kMarkDeleted) {
-    s.progress("Deleting sms entry nr.", e.posizione);
     if (!s.exchange(erase)) return Verdict::Ended;
     VORYX_LOG_IF(log, "sms %d deleted with cmd |%s|\n", n, erase.c_str());
     return takeAnswer(s, false, e, Confirmed::What::Erased, confirmed);
   }
-  s.progress("Writing sms entry nr.", e.posizione);
   // One stored message holds 160 septets (70 UTF-16 units): a longer text (an old row, a
   // restore) is stored cut, and the row then holds what the SIM has.
   const std::string text = oneMessageText(e.nome);

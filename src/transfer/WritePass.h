@@ -2,7 +2,8 @@
 // The parts of a write pass that the phonebook and message writes share, whichever way
 // they reach the SIM (the modem's commands in WriteJobs.cpp, the SIM's records in
 // RecordJobs.cpp): what one entry came to, what the pass knows of the SIM, and the pass's
-// own set-up and entry step. Internal to transfer/.
+// own set-up and entry step, and the driver that runs a pass (WritePass.cpp). Internal to
+// transfer/.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -69,8 +70,9 @@ struct WritePass {
   // After the session opened, before the identity check: the line's (or the files')
   // set-up. False when the dialogue ended or the SIM offers no such store (user told).
   bool (*setUp)(JobSession&, PassScope&);
-  // One entry: `index` counts from 0 in the list; `lastNumber` is the filtered number of
-  // the latest write command prepared in this pass (the no-reply alert names it). What
+  // One entry marked new, changed or deleted (the driver shows each row's progress line,
+  // and sends nothing for a row in step): `index` counts from 0 in the list;
+  // `lastNumber` is the filtered number of the latest write command prepared in this pass (the no-reply alert names it). What
   // the SIM took goes into `confirmed` as soon as the modem said OK.
   Verdict (*entry)(JobSession&, PassScope&, const SimEntry&, int index,
                    std::string& lastNumber, std::vector<Confirmed>& confirmed);
@@ -90,6 +92,14 @@ struct WritePass {
 std::vector<Confirmed> settledMessages(const std::vector<Confirmed>& unsettled,
                                        const std::map<int, std::pair<std::string, std::string>>& held,
                                        const std::vector<SimEntry>& table);
+
+// The alert texts of a write's session (its title heads the write's own alerts too).
+extern const LineWording kWriteWording;
+
+// One write pass over the whole table: the list, the line and its set-up, the SIM's
+// identity, the journals, one entry step per marked row, and the sweep of the marks of
+// what the SIM took. Reports how it ended and what it sent.
+JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession& s);
 
 // The passes over the SIM's records (RecordJobs.cpp).
 extern const WritePass kRecordsPhonebookPass;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "sim/atline.h"
+#include "sim/AtCommand.h"
 
 using namespace voryx::sim;
 

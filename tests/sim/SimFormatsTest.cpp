@@ -4,10 +4,10 @@
 
 #include <tuple>
 
-#include "sim/alpha.h"
-#include "sim/gsm7.h"
-#include "sim/pdu.h"
-#include "sim/text.h"
+#include "sim/AlphaId.h"
+#include "sim/Gsm7.h"
+#include "sim/Pdu.h"
+#include "sim/Text.h"
 #include "support/NameFields.h"
 
 using namespace voryx::sim;

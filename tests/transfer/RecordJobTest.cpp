@@ -7,7 +7,7 @@
 #include <set>
 
 #include "sim/CardFiles.h"
-#include "sim/text.h"
+#include "sim/Text.h"
 #include "support/NameFields.h"
 #include "transfer/JobFixture.h"
 

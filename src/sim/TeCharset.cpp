@@ -1,11 +1,11 @@
-#include "sim/charset.h"
+#include "sim/TeCharset.h"
 
 #include <array>
 #include <cctype>
 #include <cstdint>
 
-#include "sim/gsm7.h"
-#include "sim/text.h"
+#include "sim/Gsm7.h"
+#include "sim/Text.h"
 
 namespace voryx::sim {
 namespace {

@@ -1,4 +1,4 @@
-#include "sim/gsm7.h"
+#include "sim/Gsm7.h"
 
 #include <array>
 #include <cstdint>

@@ -1,11 +1,11 @@
-#include "sim/alpha.h"
+#include "sim/AlphaId.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "sim/gsm7.h"
-#include "sim/text.h"
+#include "sim/Gsm7.h"
+#include "sim/Text.h"
 
 namespace voryx::sim {
 namespace {

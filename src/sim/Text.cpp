@@ -1,4 +1,4 @@
-#include "sim/text.h"
+#include "sim/Text.h"
 
 #include <cstdint>
 

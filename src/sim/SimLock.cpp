@@ -1,4 +1,4 @@
-#include "sim/simlock.h"
+#include "sim/SimLock.h"
 
 #include <array>
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "sim/CardFiles.h"
-#include "sim/atline.h"
+#include "sim/AtCommand.h"
 
 namespace voryx::sim {
 

@@ -15,7 +15,7 @@
 
 #include "sim/ModemOptions.h"
 #include "sim/PinLock.h"
-#include "sim/atline.h"
+#include "sim/AtCommand.h"
 
 namespace voryx::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/atline.h"
+#include "sim/AtCommand.h"
 
 #include <cctype>
 

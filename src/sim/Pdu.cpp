@@ -1,11 +1,11 @@
-#include "sim/pdu.h"
+#include "sim/Pdu.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
-#include "sim/gsm7.h"
-#include "sim/text.h"
+#include "sim/Gsm7.h"
+#include "sim/Text.h"
 
 namespace voryx::sim {
 namespace {

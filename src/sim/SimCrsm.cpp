@@ -1,6 +1,6 @@
-#include "sim/simcrsm.h"
+#include "sim/SimCrsm.h"
 
-#include "sim/text.h"
+#include "sim/Text.h"
 
 namespace voryx::sim {
 namespace {
