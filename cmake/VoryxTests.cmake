@@ -2,9 +2,10 @@ find_package(GTest 1.12 REQUIRED)
 include(GoogleTest)
 
 # One test binary per folder of tests/, linked against the library of the matching src/
-# folder. Tests that start threads against the modem or the main loop are also run under
-# ThreadSanitizer (label "jobs"). A test may skip only when an optional tool it drives is
-# missing (tests/support/Skip.h); the test main reports any other skip as a failure.
+# folder. Tests that start threads in the test's own process (the modem, the virtual modem,
+# the main loop, the web server) are also run under ThreadSanitizer (label "jobs"). A test
+# may skip only when an optional tool it drives is missing (tests/support/Skip.h); the test
+# main reports any other skip as a failure.
 function(voryx_test_folder folder library)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/*.cpp)
   if(NOT srcs)
@@ -19,21 +20,33 @@ function(voryx_test_folder folder library)
     VORYX_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VORYX_BINARY_DIR="${CMAKE_BINARY_DIR}")
   add_dependencies(${target} voryx_resources)
   # One label per test (a list would be split by the discovery script): "jobs" for the
-  # folders that start threads, "unit" for the rest.
-  set(labels unit)
-  if(folder IN_LIST VORYX_JOB_TEST_FOLDERS)
-    set(labels jobs)
-  endif()
+  # folders that start threads, "unit" for the rest. A folder of VORYX_JOB_TEST_FILTER_<folder>
+  # is split: the tests that filter selects are "jobs", the others "unit".
   set(lock "")
   if(folder STREQUAL "cardreader")
     set(lock RESOURCE_LOCK pcscd)
   endif()
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${labels} ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR}" ${lock}
-    DISCOVERY_TIMEOUT 60)
+  set(common DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  set(env ENVIRONMENT "VORYX_BINARY_DIR=${CMAKE_BINARY_DIR}" ${lock})
+  if(DEFINED VORYX_JOB_TEST_FILTER_${folder})
+    set(filter "${VORYX_JOB_TEST_FILTER_${folder}}")
+    gtest_discover_tests(${target} ${common} TEST_FILTER "${filter}" PROPERTIES LABELS jobs ${env})
+    gtest_discover_tests(${target} ${common} TEST_FILTER "-${filter}" PROPERTIES LABELS unit ${env})
+  else()
+    set(labels unit)
+    if(folder IN_LIST VORYX_JOB_TEST_FOLDERS)
+      set(labels jobs)
+    endif()
+    gtest_discover_tests(${target} ${common} PROPERTIES LABELS ${labels} ${env})
+  endif()
 endfunction()
 
-set(VORYX_JOB_TEST_FOLDERS modem simfiles cardreader transfer kit ui)
+set(VORYX_JOB_TEST_FOLDERS modem simfiles cardreader transfer kit ui web sim app)
+# Of app/, the tests that start a virtual modem here (the voryx binary they run is built
+# with the same sanitizer, so its own threads are checked as well); the rest only run the
+# binary on files, or run start-up in this process without a thread.
+set(VORYX_JOB_TEST_FILTER_app
+    "CommandLineTest.AnSmsWrite*:CommandLineTest.AWriteKilled*:CommandLineTest.FindsTheModem*:CommandLineTest.ABackup*:CommandLineTest.TheOtherPhonebookStores:CommandLineTest.PinAndUnlock:ModemManagerTest.*:PromptTest.*")
 
 voryx_test_folder(base voryx_base)
 # The codec's tests also read messages back through the listings of transfer/.

@@ -444,8 +444,12 @@ Result<int> HttpServer::start(const std::string& address, int port) {
   int yes = 1;
   // SO_REUSEADDR alone: a second server on the same port must fail to bind (SO_REUSEPORT
   // would let it share the port and take half the connections).
+  // The accept queue as long as the system allows: the connection requests of a burst
+  // beyond it are dropped, and a client dropped (the page, too) tries again only a second
+  // later. Queued, each is accepted in turn and the limits (HttpServer.h) decide which stay.
   const bool bound = sock && ::setsockopt(sock.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes)) == 0 &&
-                     ::bind(sock.get(), found->ai_addr, found->ai_addrlen) == 0 && ::listen(sock.get(), 128) == 0;
+                     ::bind(sock.get(), found->ai_addr, found->ai_addrlen) == 0 &&
+                     ::listen(sock.get(), SOMAXCONN) == 0;
   ::freeaddrinfo(found);
   if (!bound) {
     return Error{Errc::Io, "cannot listen on " + where + ": " + std::strerror(errno) + " (is another server using it?)"};
