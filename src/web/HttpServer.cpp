@@ -102,7 +102,9 @@ struct HttpServerCore {
   HttpLimits limits;
   HttpServer::Handler handler;
   MHD_Daemon* daemon = nullptr;
-  int listenFd = -1;
+  UniqueFd listening;  // bound and listening, until start() hands it to the library
+  std::string where;   // "address:port", for the errors of start()
+  int listenFd = -1;   // the library's once it runs
   UniqueFd keeperFd;  // eventfd: a stream went to sleep, or the server stops
 
   std::mutex mutex;
@@ -428,8 +430,9 @@ HttpServer::HttpServer(HttpLimits limits, Handler handler) : impl_(std::make_uni
 
 HttpServer::~HttpServer() { stop(); }
 
-Result<int> HttpServer::start(const std::string& address, int port) {
+Result<int> HttpServer::listen(const std::string& address, int port) {
   HttpServerCore& impl = *impl_;
+  if (impl.daemon || impl.listening) return Error{Errc::Invalid, "the server listens already"};
   const std::string where = (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" +
                             std::to_string(port);
   addrinfo hints{};
@@ -461,11 +464,21 @@ Result<int> HttpServer::start(const std::string& address, int port) {
   }
   const int boundPort = ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
                                                           : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+  impl.listening = std::move(sock);
+  impl.where = where;
+  return boundPort;
+}
+
+Status HttpServer::start() {
+  HttpServerCore& impl = *impl_;
+  if (impl.daemon) return Ok{};
+  if (!impl.listening) return Error{Errc::Invalid, "the server does not listen"};
+  const std::string& where = impl.where;
   impl.keeperFd = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!impl.keeperFd) return Error{Errc::Io, std::string("cannot make an event descriptor: ") + std::strerror(errno)};
 
   const unsigned polling = MHD_is_feature_supported(MHD_FEATURE_EPOLL) == MHD_YES ? MHD_USE_EPOLL : MHD_USE_POLL;
-  impl.listenFd = sock.release();  // the library's from here on, even when it fails to start
+  impl.listenFd = impl.listening.release();  // the library's from here on, even when it fails to start
   impl.daemon = MHD_start_daemon(
       MHD_USE_INTERNAL_POLLING_THREAD | polling | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr, &onRequest, &impl,
       MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(impl.listenFd),
@@ -479,7 +492,7 @@ Result<int> HttpServer::start(const std::string& address, int port) {
   if (!impl.daemon) return Error{Errc::Io, "cannot serve on " + where + ": the HTTP server did not start"};
   impl.worker = std::thread([&impl] { impl.work(); });
   impl.keeper = std::thread([&impl] { impl.keep(); });
-  return boundPort;
+  return Ok{};
 }
 
 void HttpServer::wakeStreams() {

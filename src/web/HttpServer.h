@@ -107,9 +107,12 @@ class HttpServer {
   HttpServer& operator=(const HttpServer&) = delete;
 
   // Binds `address` (an IP literal) and `port` (0: any free one) with SO_REUSEADDR only, so
-  // that a port another server holds is refused (Io), and starts serving. Returns the port
-  // bound. The threads it starts inherit the caller's signal mask.
-  Result<int> start(const std::string& address, int port);
+  // that a port another server holds is refused (Io), and listens. Returns the port bound.
+  // Clients may connect from here on; nothing is answered before start(), so the handler
+  // can be told the port first.
+  Result<int> listen(const std::string& address, int port);
+  // Serves the socket of listen(). The threads it starts inherit the caller's signal mask.
+  Status start();
   // Every sleeping stream is asked for its next step. Any thread.
   void wakeStreams();
   // Ends every stream, answers deferred requests not yet begun with 503, stops accepting

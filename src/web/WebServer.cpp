@@ -180,14 +180,21 @@ Status WebServer::start() {
   limits.maxWaiting = options_.maxWaiting;
   limits.maxBody = options_.maxBody;
   server_ = std::make_unique<HttpServer>(limits, [this](HttpRequest&& request) { return answer(std::move(request)); });
-  auto bound = server_->start(bound_, options_.port);
+  auto bound = server_->listen(bound_, options_.port);
   if (!bound) {
     server_.reset();
     if (bound.error().code != Errc::Io) return bound.error();
     return Error{Errc::Io, "cannot listen on " + hostLiteral_ + ":" + std::to_string(options_.port) +
                                " (is another server using it?)"};
   }
+  // Known before the first request is answered: the Host rule and the cookie's name need
+  // it (a page that kept asking while the server was down connects as soon as it listens).
   port_ = *bound;
+  if (Status serving = server_->start(); !serving) {
+    server_.reset();
+    port_ = 0;
+    return serving;
+  }
   watcher_ = std::thread([this] {
     for (std::uint64_t seen = ui_.version(); !stopping_;) {
       const std::uint64_t now = ui_.waitForChange(seen, std::chrono::milliseconds(200));

@@ -216,11 +216,27 @@ TEST_F(WebServerTest, EventStreamSendsTheLatestStateAndStopEndsIt) {
   EXPECT_TRUE(stream.closed());
 }
 
+// A port is one server's at a time. A server started again on a port answers as itself
+// from its first request on, also the requests of a page that kept asking while it was
+// down (here without the cookie of the new session: 401).
 TEST_F(WebServerTest, SecondServerCannotTakeTheSamePort) {
   options_.port = server_->port();
   WebServer second(ui_, options_);
   EXPECT_FALSE(second.start().ok());
   EXPECT_EQ(getState(), 200);
+
+  server_->stop();
+  std::vector<int> answers;
+  std::jthread page([&](const std::stop_token& stop) {
+    while (!stop.stop_requested() && answers.size() < 20) {
+      const int status = RawClient(options_.port).exchange(rawHead("GET /api/state HTTP/1.1")).status;
+      if (status != -1) answers.push_back(status);  // -1: nobody listens yet
+    }
+  });
+  WebServer again(ui_, options_);
+  ASSERT_TRUE(again.start().ok());
+  page.join();
+  EXPECT_EQ(answers, std::vector<int>(20, 401));
 }
 
 // Who may ask what, and what becomes of the connection: every refusal ends it, the
