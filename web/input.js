@@ -3,6 +3,8 @@
 // the finger. A key on a control (Enter, Space, Escape in a dialog) is no touch: its
 // event goes straight to the element, as a tap would after an unconsumed touch. Events go
 // one at a time, in order, each carrying the version of the state it was made against.
+import { syncText } from './kinds/dom.js';
+import { fitTextInput } from './kinds/textinput.js';
 
 // A touch's position in points of the phone's 320x480 screen, whatever the window's
 // size: the window's touch zones (the double-tap bands) are proportions of the screen.
@@ -22,6 +24,12 @@ function elementEvent(el) {
   const { target, action, value } = el.dataset;
   return { target, action, value: value === undefined ? undefined : JSON.parse(value) };
 }
+
+// A text field's change that finds the application out of date with the page (409) is
+// sent again against fresh state this many times; one it cannot reach at all is sent again
+// after kResendDelay ms, for as long as its field is on the page and nothing newer was typed.
+const kTextTries = 5;
+const kResendDelay = 1000;
 
 // A file goes to the application in pieces, each within the server's 64 KiB event body:
 // 8 KiB of bytes, whose JSON text is at most six times as long ("\u0000").
@@ -45,8 +53,9 @@ export class Input {
 
   // --- Events out, one at a time -------------------------------------------------------
 
-  // retry: 'again' re-sends once against fresh state after a 409 (touches and typed text
-  // stay meaningful); 'drop' does not.
+  // retry: 'again' re-sends once against fresh state after a 409 (touches stay meaningful);
+  // 'text' up to kTextTries times (a field's whole text is meaningful whatever changed
+  // meanwhile, and is lost if not taken); 'drop' does not.
   send(target, action, value, retry = 'drop') {
     if (action === 'change') {
       // Typing faster than the round trips: only the latest text matters.
@@ -77,15 +86,56 @@ export class Input {
       let answer = { status: 0, body: {} };
       if (e) {
         answer = await this.connection.post(e, this.version());
-        if (answer.status === 409) {
+        let tries = { again: 1, text: kTextTries }[e.retry] ?? 0;
+        while (answer.status === 409) {
           await this.connection.refresh();
-          if (e.retry === 'again') answer = await this.connection.post(e, this.version());
+          if (tries-- <= 0) break;
+          answer = await this.connection.post(e, this.version());
         }
         if (answer.status === 200 && Number(answer.body.version) > this.version()) await this.connection.refresh();
       }
       entry.resolve(answer);
     }
     this.sending = false;
+  }
+
+  // A field's whole text, as it stands, to the application. The field is `sending` until the
+  // application has answered its last change: meanwhile a snapshot, made before the
+  // application had the text, does not put older text back (dom.js showText). Then the
+  // field shows the application's text, which is its own unless another tab typed since,
+  // or the application refused it.
+  sendText(field) {
+    const change = (field.changes = (field.changes ?? 0) + 1);
+    field.sending = true;
+    this.send(field.dataset.id, 'change', field.value, 'text').then((answer) => {
+      if (field.changes !== change) return;  // a newer change is on its way
+      if (answer.status === 0 && field.isConnected) {
+        setTimeout(() => {
+          if (field.changes === change && field.isConnected) this.sendText(field);
+        }, kResendDelay);
+        return;
+      }
+      field.sending = false;
+      // Taken, and the page has drawn a state that has it (or a later one): what the
+      // application holds now is what the field shows. (A state not drawn yet brings it.)
+      const drawn = answer.status !== 200 || Number(answer.body.version) <= this.version();
+      if (drawn && syncText(field)) {
+        const box = field.closest('.textinput');
+        if (box) fitTextInput(box);
+      }
+    });
+  }
+
+  // The search field's Cancel: empties the field, which gives up the focus, and the whole
+  // list comes back. `stay`: the user emptied the field and is still in it, so the field
+  // keeps the focus and goes on editing (its Cancel stays) for the next search.
+  cancelSearch(input, { stay = false } = {}) {
+    const cancel = input.closest('.searchbar')?.querySelector('[data-action="cancel"]');
+    input.hadText = false;
+    if (!cancel) return;
+    const event = () => (stay ? elementEvent(cancel) : this.deliver(cancel));
+    this.enqueue({ make: async () => (cancel.isConnected ? { ...event(), retry: 'again' } : null) });
+    if (stay) this.send(input.dataset.id, 'begin', undefined, 'again');
   }
 
   // The element's own event; the search field's Cancel also empties and leaves the field.
@@ -97,6 +147,7 @@ export class Input {
     const input = this.renderer.searchInput;
     if (e.action === 'cancel' && input) {
       input.value = '';
+      input.hadText = false;  // cancelled: leaving the field has nothing more to cancel
       setTimeout(() => input.blur());
     }
     return e;
@@ -185,13 +236,18 @@ export class Input {
   }
 
   // The search field: begins editing with the focus, ends when the focus leaves the search
-  // bar (moving to its Cancel button keeps it editing); Enter searches, Escape cancels the
-  // search, or, while the field shows no Cancel, is the screen's Escape.
+  // bar (moving to its Cancel button keeps it editing); Enter searches for the text the
+  // field shows (an empty one changes nothing), Escape cancels the search, or, while the
+  // field shows no Cancel, is the screen's Escape. A field emptied otherwise than by
+  // Cancel, by its clear button (×) or by deleting its text, is cancelled too, at once: an
+  // empty field over a list still narrowed by the last search would say the list is whole
+  // when it is not.
   onSearchKey(ev) {
     const input = ev.target;
     if (ev.key === 'Enter') {
       ev.preventDefault();
-      this.send(input.dataset.id, 'search', undefined, 'again');
+      input.hadText = false;  // searched: leaving the field now changes nothing
+      this.send(input.dataset.id, 'search', input.value, 'again');
       input.blur();
     } else if (ev.key === 'Escape') {
       ev.preventDefault();  // the browser's own Escape would empty the field behind the application's back
@@ -265,39 +321,54 @@ export class Input {
       if (ev.defaultPrevented || ev.isComposing || ev.altKey || ev.ctrlKey || ev.metaKey) return;
       if (!(ev.target instanceof Element)) return;
       if (ev.target.matches('.searchbar input')) this.onSearchKey(ev);
-      else if (ev.target.matches('.textfield input')) this.onFieldKey(ev);
+      else if (ev.target.matches('.textinput-field input')) this.onFieldKey(ev);
       else if (ev.target.matches('.alert-field')) this.onAlertFieldKey(ev);
       else this.onKey(ev);
     });
 
     const inSearchBar = (el) => el instanceof Element && el.closest('.searchbar') !== null;
     frame.addEventListener('focusin', (ev) => {
-      if (ev.target.matches('.searchbar input') && !inSearchBar(ev.relatedTarget)) this.send(ev.target.dataset.id, 'begin');
+      if (!ev.target.matches('.searchbar input') || inSearchBar(ev.relatedTarget)) return;
+      ev.target.hadText = ev.target.value !== '';
+      this.send(ev.target.dataset.id, 'begin');
     });
     frame.addEventListener('focusout', (ev) => {
       if (!inSearchBar(ev.target) || inSearchBar(ev.relatedTarget)) return;
       const input = ev.target.closest('.searchbar').querySelector('input');
       this.send(input.dataset.id, 'end');
     });
+    // The search field's clear button (×): the browser empties the field, says so with an
+    // "input" event (answered below) and then a "search" event (its Enter, which also
+    // would, is the page's own: onSearchKey).
+    frame.addEventListener('search', (ev) => {
+      if (ev.target.matches('.searchbar input') && ev.target.value === '' && ev.target.hadText) {
+        this.cancelSearch(ev.target, { stay: true });
+      }
+    }, true);
 
-    // Text fields and text views: the focus the user moves is reported, not asked for. A
-    // modal screen that is going (.leaving) has nothing more to report. A field is marked
-    // `sending` from a change until the application has answered the last one: meanwhile a
-    // snapshot, made before it had the text, does not put older text back into the field.
+    // Text fields, text views and the search field: each change of the text goes to the
+    // application (sendText); the focus the user moves is reported, not asked for. A modal
+    // screen that is going (.leaving) has nothing more to report. While an input method
+    // composes, the field keeps what it shows.
     frame.addEventListener('change', (ev) => {
       if (ev.target.matches('input[type="file"]')) this.sendFile(ev.target);
     });
 
     const textInput = (el) => el instanceof Element && el.matches('.textinput > :is(input, textarea)') && !el.closest('.leaving');
+    const anyText = (el) => textInput(el) || (el instanceof Element && el.matches('.searchbar input'));
     frame.addEventListener('input', (ev) => {
       const field = ev.target;
-      if (field.matches('.searchbar input')) this.send(field.dataset.id, 'change', field.value, 'again');
-      if (!textInput(field)) return;
-      const change = (field.changes = (field.changes ?? 0) + 1);
-      field.sending = true;
-      this.send(field.dataset.id, 'change', field.value, 'again').then(() => {
-        if (field.changes === change) field.sending = false;
-      });
+      if (!anyText(field)) return;
+      const search = field.matches('.searchbar input');
+      if (search && field.value !== '') field.hadText = true;
+      this.sendText(field);
+      if (search && field.value === '' && field.hadText && !field.composing) this.cancelSearch(field, { stay: true });
+    });
+    frame.addEventListener('compositionstart', (ev) => {
+      if (anyText(ev.target)) ev.target.composing = true;
+    });
+    frame.addEventListener('compositionend', (ev) => {
+      ev.target.composing = false;
     });
     frame.addEventListener('focusin', (ev) => {
       if (textInput(ev.target)) this.send(ev.target.dataset.id, 'begin', undefined, 'again');

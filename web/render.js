@@ -1,5 +1,6 @@
 // Draws a snapshot into the frame: the top screen of the stack, the modal screen over it,
-// then the overlays, the action sheet and the alerts above them. Nothing here decides
+// then the overlays, the action sheet and the alerts above them, and the application's
+// notice, which is no layer: it takes neither taps nor the focus. Nothing here decides
 // anything: elements the user can activate carry data-target / data-action / data-value,
 // and input.js decides whether a touch or a key reaches them.
 //
@@ -13,6 +14,7 @@
 // The modal comes and goes with the transition it asks for (transition.js), unless the
 // user asked for reduced motion.
 import { drawAlerts } from './kinds/alert.js';
+import { AppNotice } from './kinds/notice.js';
 import { drawOverlays } from './kinds/overlay.js';
 import { drawSheet } from './kinds/sheet.js';
 import { ScreenView } from './screen.js';
@@ -41,6 +43,7 @@ export class Renderer {
     this.overlayHost = frame.querySelector('#overlays');
     this.sheetHost = frame.querySelector('#sheet-layer');
     this.alertHost = frame.querySelector('#alert-layer');
+    this.notice = new AppNotice(frame);
     this.stackView = null;
     this.stackIdentity = '';
     this.modalView = null;
@@ -75,6 +78,7 @@ export class Renderer {
     drawOverlays(this.overlayHost, state.overlays);
     this.redrawIfChanged('sheet', state.sheet, () => drawSheet(this.sheetHost, state.sheet));
     this.redrawIfChanged('alerts', state.alerts, () => drawAlerts(this.alertHost, state.alerts));
+    this.notice.update(state.notice);
 
     this.arrangeLayers(this.describeFocus(focused));
     if (before.includes(focused) && !shown(focused)) this.refocus(before, before.indexOf(focused));

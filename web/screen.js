@@ -1,5 +1,5 @@
 // One screen, drawn from its snapshot: the navigation bar, and the parts the screen has
-// (banner, search field, store selector, list, grouped table, the address book's people,
+// (banner, search field, store selector and the colours' legend, list, grouped table, the address book's people,
 // a person's numbers or card, a web frame, controls, toolbar); the parts it lacks are
 // hidden. Each part is drawn by the renderer of its kind.
 //
@@ -14,7 +14,7 @@
 // held sideways) the box scrolls.
 import { drawBarButtons } from './kinds/barbutton.js';
 import { Composer } from './kinds/composer.js';
-import { h, keyed, setText } from './kinds/dom.js';
+import { button, h, keyed, setTarget, setText } from './kinds/dom.js';
 import { WebFrame } from './kinds/frame.js';
 import { makeImageButton, updateImageButton } from './kinds/imagebutton.js';
 import { ListView } from './kinds/list.js';
@@ -64,8 +64,12 @@ export class ScreenView {
     this.search = new SearchField();
     this.segments = h('div', 'segments');
     this.segments.setAttribute('role', 'group');
+    // The way to what the rows' colours and marks mean, beside the store selector.
+    this.legend = button('legend', '?');
+    this.selector = h('div', 'selector');
+    this.selector.append(this.segments, this.legend);
     const filters = h('div', 'filters');
-    filters.append(this.search.root, this.segments);
+    filters.append(this.search.root, this.selector);
     this.list = new ListView();
     this.sections = new SectionsView();
     this.people = new PeopleList();
@@ -112,6 +116,14 @@ export class ScreenView {
 
     this.segments.hidden = !screen.segments;
     if (screen.segments) drawSegments(this.segments, screen.segments);
+    const legend = screen.legend && typeof screen.legend === 'object' ? screen.legend : null;
+    this.legend.hidden = !legend;
+    if (legend) {
+      this.legend.setAttribute('aria-label', String(legend.title ?? ''));
+      this.legend.title = String(legend.title ?? '');
+      setTarget(this.legend, String(legend.id), 'tap');
+    }
+    this.selector.hidden = this.segments.hidden && this.legend.hidden;
 
     this.list.root.hidden = !Array.isArray(screen.rows);
     if (!this.list.root.hidden) this.list.update(screen, seen);

@@ -163,6 +163,10 @@ class Channel {
   bool truncated() const;
   // The last reply was still arriving when its overall bound ran out.
   bool overran() const { return overran_; }
+  // Since the channel was opened (or attached): the time replies that had shown their
+  // final result code spent waiting for the quiet window to close, which replies that end
+  // at the final result code (ReplyCompletion::fast) would not have waited.
+  std::chrono::microseconds quietWaited() const { return quietWaited_; }
 
   void setCompletion(ReplyCompletion rule);
 
@@ -184,6 +188,7 @@ class Channel {
   bool truncated_ = false;
   bool overran_ = false;
   bool late_ = false;
+  std::chrono::microseconds quietWaited_{0};
   std::chrono::microseconds sentAt_{0};  // the line's time of the last send
   std::string sentLine_;                 // what was sent last, up to its CR (the echo)
   std::string openError_;

@@ -120,6 +120,7 @@ int Channel::InitConnPath(const std::filesystem::path& device, int speed) {
 
 void Channel::resetState() {
   broken_ = hungUp_ = truncated_ = overran_ = late_ = false;
+  quietWaited_ = std::chrono::microseconds{0};
   fill_ = 0;
   readbuf[0] = '\0';
 }
@@ -266,6 +267,7 @@ std::size_t Channel::collect(std::chrono::microseconds firstByte, std::chrono::m
   std::array<char, 4096> sink;
   const auto start = line_->now();
   auto nextProgress = start + kProgressEvery;
+  auto lastByte = start;
 
   auto wait = line_->waitReadable(firstByte);
   while (wait == LineIo::Wait::Readable) {
@@ -287,6 +289,7 @@ std::size_t Channel::collect(std::chrono::microseconds firstByte, std::chrono::m
       fill_ += got;
     }
     const auto now = line_->now();
+    lastByte = now;
     std::chrono::microseconds next = quiet;
     if (completion_.fast && !full) {
       const ReplyEnd end = replyEnd(reply(), sentLine_);
@@ -307,6 +310,11 @@ std::size_t Channel::collect(std::chrono::microseconds firstByte, std::chrono::m
     wait = line_->waitReadable(std::min(next, completion_.overall - (now - start)));
   }
   readbuf[fill_] = '\0';
+  // A complete reply that waited out the quiet window all the same.
+  if (wait == LineIo::Wait::TimedOut && !completion_.fast && fill_ > 0 && !truncated_ &&
+      replyEnd(reply(), sentLine_) != ReplyEnd::Open) {
+    quietWaited_ += line_->now() - lastByte;
+  }
   return fill_;
 }
 

@@ -90,6 +90,9 @@ struct JobReport {
   // Write, copied onto another SIM: what that SIM held beside the list, read back after
   // the copy and now rows of the list.
   int leftovers = 0;
+  // The time the job's replies waited for the quiet window after their final result code
+  // had come (modem::Channel::quietWaited): what fast transfers would have saved.
+  std::chrono::milliseconds quietWaited{0};
   // Write, dry run: every command line of the session in order (codes masked), and
   // whether it was held back (a change) or sent (a query, the handshake, the set-up).
   std::vector<std::pair<std::string, bool>> commands;

@@ -154,6 +154,10 @@ class JobSession {
   // the channel's buffer.
   std::string_view reply() const { return replyText_; }
   bool replyTruncated() const { return channel_.truncated(); }
+  // What the replies so far waited beyond their final result code (also after close()).
+  std::chrono::milliseconds quietWaited() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(channel_.quietWaited());
+  }
   void close() {
     files_.reset();
     card_.reset();  // the reader's connection: the card is left as it is (its PIN stays given)

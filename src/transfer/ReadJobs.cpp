@@ -49,6 +49,7 @@ constexpr const char* kDatabaseFailed =
 constexpr const char* kUnsentKey = "changes not yet written to the SIM would be lost; the local "
                                    "list was kept.";
 constexpr const char* kCaptionKey = "Your SIM has a total entry of ";
+constexpr const char* kPhoneCaptionKey = "Places in the phone's memory:";
 constexpr const char* kProgressKey = "Reading phonebook entry nr.";
 // When the capacity reply cannot be read, the listing asks this far.
 constexpr int kUnknownCapacity = 9999;
@@ -113,7 +114,7 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
     return report;
   }
   std::vector<SimEntry> rows;
-  int steps = 0;  // the listing's pieces the walk shows, one progress text each
+  int steps = 0;  // the listing's pieces (the walk below shows its rows, by location)
   report.outcome = dialogue(s, report, rows, steps);
   // The copy records which SIM it was read from; a write checks it.
   SimIdentity sim;
@@ -121,9 +122,13 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
   s.close();
   if (report.outcome != JobOutcome::Done) return report;
 
-  for (int i = 0; i < steps; ++i) {
-    s.progress(kProgressKey, i);
-    s.step(i + 1, steps);
+  // Each row the listing gave, named by its location on the SIM. The record-by-record
+  // reads showed theirs as they went (steps 0).
+  if (steps > 0) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      s.progress(kProgressKey, rows[i].posizione);
+      s.step(static_cast<int>(i + 1), static_cast<int>(rows.size()));
+    }
   }
   Status stored =
       table->storeRead(rows, sim, s.context().discardChanges, s.messageParts(), s.messageRecords());
@@ -147,10 +152,12 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
 // A capacity the modem reported goes into the report and the caption. A reply without
 // the expected text leaves the listing to ask for 9999 locations, in memory only; a
 // reply with the text but no readable number changes nothing.
-std::optional<Capacity> learnCapacity(JobSession& s, bool found, std::optional<int> value) {
+// `caption`: the text before the number ("Places on the SIM:").
+std::optional<Capacity> learnCapacity(JobSession& s, bool found, std::optional<int> value,
+                                      const char* caption = kCaptionKey) {
   if (!found) return Capacity{kUnknownCapacity, false};
   if (!value) return std::nullopt;
-  s.caption(kCaptionKey, *value);
+  s.caption(caption, *value);
   return Capacity{*value, true};
 }
 
@@ -175,7 +182,9 @@ JobOutcome phonebookDialogue(JobSession& s, JobReport& report, std::vector<SimEn
   int maxSIM = s.context().maxSIM;
   if (!s.reply().empty()) {
     CpbrRange range = parseCpbrTest(s.reply());
-    report.maxSIM = learnCapacity(s, range.found, range.maxSIM);
+    // The phone's own memory is not the SIM: its caption says so.
+    report.maxSIM = learnCapacity(s, range.found, range.maxSIM,
+                                  s.context().phonebook == Phonebook::ME ? kPhoneCaptionKey : kCaptionKey);
     if (report.maxSIM) maxSIM = report.maxSIM->value;
     // A length of 0 would cut every name to nothing at the next write: not taken.
     if (range.maxSIM && range.maxSIMLen && *range.maxSIMLen > 0) report.maxSIMLen = *range.maxSIMLen;
@@ -317,7 +326,10 @@ JobOutcome smsDialogue(JobSession& s, JobReport& report, std::vector<SimEntry>& 
 JobReport loadSIM1(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kReadWording);
   if (context.viaRecords() && context.phonebook != Phonebook::SM) return recordsLackStore(s, context.phonebook);
-  return runRead(s, ListStore::Phonebook, context.viaRecords() ? recordsPhonebookDialogue : phonebookDialogue);
+  JobReport report =
+      runRead(s, ListStore::Phonebook, context.viaRecords() ? recordsPhonebookDialogue : phonebookDialogue);
+  report.quietWaited = s.quietWaited();
+  return report;
 }
 
 JobReport loadSMS(JobHost& host, const JobContext& context) {
@@ -327,6 +339,7 @@ JobReport loadSMS(JobHost& host, const JobContext& context) {
   VORYX_LOG_IF(s.logging(), "sms %s", s.machine().c_str());
   JobReport report = runRead(s, ListStore::Sms, context.viaRecords() ? recordsSmsDialogue : smsDialogue);
   report.createLog = true;
+  report.quietWaited = s.quietWaited();
   return report;
 }
 

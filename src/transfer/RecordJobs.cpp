@@ -226,7 +226,7 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
                        std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   RecordBook& book = *scope.records;
   if (e.operazione == kMarkInStep) {
-    s.progress("Analyzing phonebook entry nr.", index);
+    s.progress("Analyzing phonebook entry nr.", e.posizione);
     return Verdict::Go;
   }
   const auto at = partOf(book, e.posizione);
@@ -256,14 +256,14 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
   };
 
   if (e.operazione == kMarkDeleted) {
-    s.progress("Deleting phonebook entry nr.", index);
+    s.progress("Deleting phonebook entry nr.", e.posizione);
     const Verdict v = judged(s, scope, updateRecord(s, book, adn, n, emptyAdnRecord(length)));
     if (v != Verdict::Go) return v;
     freeChain();
     confirmed.push_back(Confirmed::of(e, Confirmed::What::Erased));
     return Verdict::Go;
   }
-  s.progress("Writing phonebook entry nr.", index);
+  s.progress("Writing phonebook entry nr.", e.posizione);
   lastNumber = filterNumber(e.telefono, false);
   auto encoded = encodeAdn(e.nome, e.telefono, length, book.freeExt[part], s.codecLog());
   if (!encoded) {
@@ -325,12 +325,12 @@ CardResult freeMessageRecord(JobSession& s, RecordBook& book, std::optional<int>
   return kOk;
 }
 
-Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
+Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int /*index*/,
                  std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   RecordBook& book = *scope.records;
   const int length = book.sms.info.recordLength;
   if (e.operazione == kMarkInStep) {
-    s.progress("Analyzing sms entry nr.", index);
+    s.progress("Analyzing sms entry nr.", e.posizione);
     return Verdict::Go;
   }
   if (e.operazione == kMarkDeleted) {

@@ -404,17 +404,17 @@ Verdict phonebookEntry(JobSession& s, PassScope& scope, const SimEntry& e, int i
                        std::string& lastNumber, std::vector<Confirmed>& confirmed) {
   const int log = s.logging();
   if (e.operazione == kMarkInStep) {
-    s.progress("Analyzing phonebook entry nr.", index);
+    s.progress("Analyzing phonebook entry nr.", e.posizione);
     return Verdict::Go;
   }
   if (e.operazione == kMarkDeleted) {
-    s.progress("Deleting phonebook entry nr.", index);
+    s.progress("Deleting phonebook entry nr.", e.posizione);
     const std::string command = *JobSession::command("AT+CPBW=%d,\"\",129,\"\"\r", e.posizione);
     if (!s.exchange(command)) return Verdict::Ended;
     VORYX_LOG_IF(log, "contact %d deleted with cmd |%s|\n", index + 1, command.c_str());
     return takeAnswer(s, true, e, Confirmed::What::Erased, confirmed);
   }
-  s.progress("Writing phonebook entry nr.", index);
+  s.progress("Writing phonebook entry nr.", e.posizione);
   lastNumber = filterNumber(e.telefono, false);
   // Longer than the modem's phonebook holds (a row from before the limit was known): the
   // modem would refuse it and hold back every entry after it.
@@ -524,7 +524,7 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index,
   const int log = s.logging();
   const int n = index + 1;
   if (e.operazione == kMarkInStep) {
-    s.progress("Analyzing sms entry nr.", index);
+    s.progress("Analyzing sms entry nr.", e.posizione);
     return Verdict::Go;
   }
   const std::string erase = *JobSession::command("AT+CMGD=%d,0\r", e.posizione);
@@ -735,6 +735,7 @@ JobReport saveSIM(JobHost& host, const JobContext& context) {
   }
   if (context.viaRecords() && context.phonebook != Phonebook::SM) return recordsLackStore(s, context.phonebook);
   JobReport report = runWrite(context, context.viaRecords() ? kRecordsPhonebookPass : kPhonebookPass, s);
+  report.quietWaited = s.quietWaited();
   readBack(host, context, report);
   return report;
 }
@@ -744,6 +745,7 @@ JobReport saveSMS(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kWriteWording);
   s.startLogging();
   JobReport report = runWrite(context, context.viaRecords() ? kRecordsSmsPass : kSmsPass, s);
+  report.quietWaited = s.quietWaited();
   readBack(host, context, report);
   report.createLog = true;
   return report;

@@ -4,8 +4,8 @@
 
 namespace voryx {
 
-About::About(kit::UiApplication& app, Preferences& preferences)
-    : kit::Screen("About"), app_(app), preferences_(preferences) {
+About::About(kit::UiApplication& app, Preferences& preferences, std::string anchor)
+    : kit::Screen("About"), app_(app), preferences_(preferences), anchor_(std::move(anchor)) {
   webView_.tag = kFrameTag;
   webView_.transparent = true;
   webView_.delegate = this;
@@ -23,7 +23,10 @@ void About::languageDidChange() { setTitle(localized("How to")); }
 void About::viewDidLoad() {
   preferences_.synchronize();
   const auto address = preferences_.text(kPrefHowtoAddress);
-  webView_.loadRequest(address && !address->empty() ? *address : kDefaultAddress);
+  std::string url = address && !address->empty() ? *address : kDefaultAddress;
+  // A section of a page is its anchor, in place of any the address named.
+  if (!anchor_.empty()) url = url.substr(0, url.find('#')) + "#" + anchor_;
+  webView_.loadRequest(std::move(url));
 }
 
 void About::webViewDidStartLoad(kit::WebFrame&) { app_.setNetworkActivityIndicatorVisible(true); }

@@ -11,6 +11,7 @@
 #include "entries/Import.h"
 #include "entries/SupportMail.h"
 #include "ui/MailComposer.h"
+#include "ui/Notices.h"
 #include "ui/TransferController.h"
 
 namespace voryx {
@@ -23,9 +24,21 @@ void FileCommands::showWaitOverlay(int tag) {
   app_.addOverlay(tag, waitOverlay(localized("Please wait..."), false));
 }
 
-void FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
+std::string FileCommands::breakablePath(const std::filesystem::path& path) {
+  std::string out;
+  for (char c : path.string()) {
+    out += c;
+    if (c == '/') out += "\u200B";
+  }
+  return out;
+}
+
+std::vector<std::int32_t> FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
   auto book = entries::readAddressBook(paths_.contacts);
-  if (!book) return failed("T1", "No address book:", book.error().detail);
+  if (!book) {
+    failed("T1", "No address book:", book.error().detail);
+    return {};
+  }
   entries::ImportOptions o;
   o.lastFirst = preferences_.integer(kPrefLastFirst, 0);
   o.maxSIM = sim.maxSIM;
@@ -35,6 +48,7 @@ void FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
   o.createLog = sim.createLog;
   o.busy = kScreenBusy;  // the main loop waits for a lock no longer than any screen does
   const auto report = entries::importAll(paths_.database(), book->persons, o);
+  app_.showNotice(notices::added(static_cast<int>(report.added.size()), report.duplicates));
   // The numbers the SIM cannot hold were skipped: each is named.
   if (!report.refused.empty()) {
     app_.showAlert({localized("T1"), entries::importNotes(report), nullptr, localized("Ok"), {}});
@@ -46,6 +60,9 @@ void FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
                     localized("The import stopped; the entries added before stay.") + "\n" + report.detail, nullptr,
                     localized("Ok"), {}});
   }
+  std::vector<std::int32_t> added;
+  for (const SimEntry& entry : report.added) added.push_back(entry.posizione);
+  return added;
 }
 
 void FileCommands::restore(const Sim& sim) {
@@ -54,6 +71,7 @@ void FileCommands::restore(const Sim& sim) {
   target.maxNumberLen = preferences_.integer(kPrefMaxNumberLen, codec::kSimNumberDigits);
   auto report = entries::restoreCsv(csvFile(), target);
   if (!report) return failed("T7", "Nothing was restored:", report.error().detail);
+  app_.showNotice(notices::restored(report->restored, csvFile().filename().string()));
   std::string message = entries::skippedLinesText(report->skipped, report->skippedLines);
   if (std::string refused = entries::refusedLinesText(*report); !refused.empty()) {
     message += (message.empty() ? "" : "\n") + refused;
@@ -73,7 +91,7 @@ std::optional<FileCommands::Exported> FileCommands::exportCsv(const std::vector<
     failed("T6", "The file was not written:", written.error().detail);
     return std::nullopt;
   }
-  return Exported{localized("File Voryx.csv create into") + " " + paths_.exportDir.string(),
+  return Exported{localized("File Voryx.csv create into") + " " + breakablePath(paths_.exportDir),
                   (warning.empty() ? "" : warning + "\n") + localized("Do you want view it?")};
 }
 
@@ -85,7 +103,7 @@ std::optional<FileCommands::Exported> FileCommands::exportVCard(const std::vecto
     failed("T8", "The file was not written:", written.error().detail);
     return std::nullopt;
   }
-  return Exported{localized("File Voryx.vcf create into") + " " + paths_.exportDir.string(),
+  return Exported{localized("File Voryx.vcf create into") + " " + breakablePath(paths_.exportDir),
                   localized("Do you want view it?")};
 }
 
@@ -97,7 +115,10 @@ void FileCommands::viewExport(const char* name, const char* type) {
 }
 
 bool FileCommands::startLog() {
-  if (DebugLog::start()) return true;
+  if (DebugLog::start()) {
+    app_.showNotice(localized("Debug log started"));
+    return true;
+  }
   failed("T4", "The debug log cannot be written:", DebugLog::path().string());
   return false;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The main screen's commands on files, apart from the screen itself: the import of the
 // address book, the CSV export and restore, the vCard export, the debug log and its
-// support mail. Each says in an alert what went wrong; the list stays the screen's, which
-// reloads it after an import or a restore. Main loop only.
+// support mail. Each says in an alert what went wrong, and in a notice what it did; the
+// list stays the screen's, which reloads it after an import or a restore. Main loop only.
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -29,12 +30,20 @@ class FileCommands {
   };
   // "Please wait..." over the whole screen (overlay `tag`), for the import and the restore.
   void showWaitOverlay(int tag);
-  // Every number of every person of the address book into free locations. A full SIM:
-  // the "SIM is full!" alert, answered to `fullAnswer`; a database failure stops it with
-  // an alert; the rows added before stay.
-  void importAll(const Sim& sim, kit::AlertDelegate* fullAnswer);
-  // The phonebook replaced by the CSV file's entries; what was skipped or left out is told.
+  // Every number of every person of the address book into free locations, but those the
+  // phonebook holds already; a notice says how many of each ("Added 1; 2 were already on
+  // the list"). A full SIM: the "SIM is full!" alert, answered to `fullAnswer`; a
+  // database failure stops it with an alert; the rows added before stay. Answers the
+  // locations of the rows added.
+  std::vector<std::int32_t> importAll(const Sim& sim, kit::AlertDelegate* fullAnswer);
+  // The phonebook replaced by the CSV file's entries; a notice says how many, an alert
+  // what was skipped or left out.
   void restore(const Sim& sim);
+  // The file the CSV export writes and the restore reads.
+  std::filesystem::path csvFile() const { return paths_.exportDir / "Voryx.csv"; }
+  // A path as a screen shows it: a zero-width space after each "/", so that a long path
+  // wraps only there, never inside a folder's name.
+  static std::string breakablePath(const std::filesystem::path& path);
 
   // The question after an export: whether to view the file.
   struct Exported {
@@ -49,14 +58,13 @@ class FileCommands {
   // The exported file `name` as a download of type `type`, and the folder on the desktop.
   void viewExport(const char* name, const char* type);
 
-  // Empties the debug log ("LOG START") and turns logging on; false, after an alert saying
-  // so, when the log cannot be written.
+  // Empties the debug log ("LOG START"), turns logging on and says so in a notice; false,
+  // after an alert saying so, when the log cannot be written.
   bool startLog();
   // The support mail of the log as it stands now, in the composer.
   void sendLog();
 
  private:
-  std::filesystem::path csvFile() const { return paths_.exportDir / "Voryx.csv"; }
   void failed(const char* title, const std::string& why, const std::string& detail);
 
   kit::UiApplication& app_;

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "base/Localized.h"
+#include "ui/Notices.h"
 
 namespace voryx {
 namespace {
@@ -64,8 +65,10 @@ void MailComposer::send() {
   const entries::SupportMail mail = message();
   app_.openURL(app_.serveFile({"message/rfc822", kEmlName, entries::encodeEml(mail, std::time(nullptr))}));
   // Where the desktop has no mail client (or the recipient is no address it takes), the
-  // download is the way the message leaves.
-  entries::handToMailClient(mail, stateFolder_);
+  // download is the way the message leaves: the notice says what to do with it.
+  const bool handed = entries::handToMailClient(mail, stateFolder_).ok();
+  app_.showNotice(handed ? notices::filled("The message is in your mail program; %s was saved too", {kEmlName})
+                         : notices::filled("Saved %s \u2014 attach it in your mail program", {kEmlName}));
   finish();
 }
 

@@ -4,7 +4,8 @@
 // attachment whole (its name, its size and its text, read-only), so that every number and
 // message text the log holds is seen before it goes. "Cancel" drops the message; "Send"
 // offers it to the page as an .eml download and hands it to the desktop's mail client
-// where there is one. Either way the composer dismisses itself. Main loop only.
+// where there is one, and a notice says which. Either way the composer dismisses itself.
+// Main loop only.
 #include <filesystem>
 
 #include "entries/SupportMail.h"

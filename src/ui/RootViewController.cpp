@@ -4,6 +4,7 @@
 // FileCommands.
 #include "ui/RootViewController.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 
@@ -14,8 +15,9 @@
 #include "store/SimTable.h"
 #include "transfer/SimIdentity.h"
 #include "ui/About.h"
-#include "ui/SetupViewController.h"
 #include "ui/GradientView.h"
+#include "ui/Notices.h"
+#include "ui/SetupViewController.h"
 
 namespace voryx {
 namespace {
@@ -39,6 +41,18 @@ constexpr const char* kPartlyCopiedKey =
 
 // Longest search text taken from the page; a person types far less.
 constexpr std::size_t kLongestSearch = 256;
+
+// The word a row shows beside its colour for what the next write does with it, so that
+// the mark does not rest on colour alone; none for a row in step with the SIM. (A
+// message's words have keys of their own: in Italian they agree with "messaggio".)
+const char* markWord(std::int32_t mark, bool message) {
+  switch (mark) {
+    case kMarkNew: return message ? "mark: new message" : "mark: new";
+    case kMarkChanged: return message ? "mark: changed message" : "mark: changed";
+    case kMarkDeleted: return message ? "mark: deleted message" : "mark: deleted";
+    default: return nullptr;
+  }
+}
 
 kit::BarButton button(std::string id, std::function<void()> action) {
   kit::BarButton b;
@@ -80,13 +94,19 @@ void RootViewController::languageDidChange() {
   tipo.items = {localized("Phonebook"), localized("SMS")};
   add.title = localized("Add");
   tool.title = localized("Tools");
-  leggi.title = localized("Read from SIM");
-  scrivi.title = localized("Write to SIM");
+  nameStoreButtons();
   setupButton_.title = localized("Setup");
   howtoButton_.title = localized("How to");
 }
 
 RootViewController::~RootViewController() { app_.notifications().removeObserver(this); }
+
+// The phone's own memory is not the SIM: the buttons say where they read and write.
+void RootViewController::nameStoreButtons() {
+  const bool phone = tipoDisplay == 0 && book == Phonebook::ME;
+  leggi.title = localized(phone ? "Read from phone" : "Read from SIM");
+  scrivi.title = localized(phone ? "Write to phone" : "Write to SIM");
+}
 
 void RootViewController::viewDidLoad() {
   createLog = 0;
@@ -126,6 +146,7 @@ bool RootViewController::takePhonebookPreferences() {
   maxSIM = preferences_.integer(phonebookKey(kPrefMaxSIM, book), 0);
   maxSIMLen = preferences_.integer(phonebookKey(kPrefMaxSIMLen, book), kDefaultMaxSIMLen);
   add.enabled = !readOnly();
+  nameStoreButtons();
   return changed;
 }
 
@@ -197,6 +218,20 @@ void RootViewController::showList(ListLoad load, int capacity) {
   readSimName();
 }
 
+void RootViewController::showNewRows(const std::vector<std::int32_t>& locations) {
+  if (locations.empty()) return;
+  highlighted_ = locations;
+  for (std::size_t i = 0; i < contatti.size(); ++i) {
+    if (std::find(locations.begin(), locations.end(), contatti[i].posizione) == locations.end()) continue;
+    tabella.scrollToRow(static_cast<int>(i));
+    break;
+  }
+  const std::uint64_t seq = ++highlightSeq_;
+  app_.loop().afterDelay(kHighlightSeconds, [this, seq] {
+    if (seq == highlightSeq_) highlighted_.clear();
+  });
+}
+
 void RootViewController::readSimName() {
   auto table = SimTable::open(paths_.database(), tipoDisplay == 1 ? ListStore::Sms : ListStore::Phonebook,
                               kScreenBusy, book);
@@ -207,10 +242,12 @@ void RootViewController::readSimName() {
 
 void RootViewController::tipoPressed() {
   tipoDisplay = tipo.selected;
+  highlighted_.clear();  // the rows just added are the other store's
   loadDB();
   // The tools work on the SIM phonebook.
   tool.enabled = tipoDisplay != 1 && book == Phonebook::SM;
   add.enabled = !readOnly();
+  nameStoreButtons();
   setCountTitle(',', capacity());
 }
 
@@ -289,6 +326,10 @@ void RootViewController::applyReport(const transfer::JobReport& report) {
 void RootViewController::transferEnded(bool write, const transfer::JobReport& report) {
   applyReport(report);
   loadDB();
+  if (report.outcome == transfer::JobOutcome::Done && !report.copiedOnto) {
+    app_.showNotice(write ? notices::wrote(report.confirmed) : notices::read(tipoDisplay == 1, report.rows));
+  }
+  offerFastTransfers(report);
   if (!write) {
     scrivi.enabled = maxSIM != 0;
     return;
@@ -316,10 +357,21 @@ void RootViewController::transferEnded(bool write, const transfer::JobReport& re
   }
 }
 
+void RootViewController::offerFastTransfers(const transfer::JobReport& report) {
+  if (report.outcome != transfer::JobOutcome::Done || report.quietWaited <= kSlowQuietWaits) return;
+  preferences_.synchronize();
+  if (preferences_.integer(kPrefFast, 0) != 0 || preferences_.integer(kPrefFastOffered, 0) != 0) return;
+  confirm(localized("Fast transfers"),
+          localized("Transfers can be much faster on this modem: turn on Fast transfers?"), kActionOfferFast,
+          localized("No"), localized("Yes"));
+}
+
 void RootViewController::setup() {
   app_.navigation().push(std::make_unique<SetupViewController>(preferences_, app_.navigation()));
 }
-void RootViewController::howto() { app_.navigation().push(std::make_unique<About>(app_, preferences_)); }
+void RootViewController::howto(const std::string& anchor) {
+  app_.navigation().push(std::make_unique<About>(app_, preferences_, anchor));
+}
 
 void RootViewController::searchBarTextDidBeginEditing() { search.showsCancel = true; }
 
@@ -358,7 +410,16 @@ void RootViewController::renderParts(nlohmann::json& screen) const {
   }
   screen["subtitle"] = subtitle.empty() ? nlohmann::json(nullptr) : nlohmann::json(subtitle);
   screen["segments"] = tipo.render();
-  screen["search"] = search.render();
+  // The search narrows the phonebook only: on the messages the field is off, empty, and
+  // says so; the phonebook's text waits for it there.
+  kit::SearchBar shown = search;
+  if (tipoDisplay == 1) {
+    shown.text.clear();
+    shown.showsCancel = false;
+    shown.enabled = false;
+    shown.placeholder = localized("Search works on the phonebook");
+  }
+  screen["search"] = shown.render();
   screen["rowHeight"] = tabella.rowHeight;
   nlohmann::json rows = nlohmann::json::array();
   for (std::size_t i = 0; i < contatti.size(); ++i) {
@@ -370,15 +431,23 @@ void RootViewController::renderParts(nlohmann::json& screen) const {
       case kMarkChanged: background.cyan(); break;
       default: background.gray(); break;
     }
+    const char* mark = markWord(e.operazione, tipoDisplay == 1);
+    const bool fresh = std::find(highlighted_.begin(), highlighted_.end(), e.posizione) != highlighted_.end();
     rows.push_back({{"id", "row:" + std::to_string(i)},
                     {"labels", {std::to_string(e.posizione), e.nome, e.telefono}},
-                    {"colors", background.colors().name}});
+                    {"colors", background.colors().name},
+                    {"mark", mark ? nlohmann::json(localized(mark)) : nlohmann::json(nullptr)},
+                    {"highlight", fresh}});
   }
   screen["rows"] = std::move(rows);
+  // The how-to's section on what the colours and the mark words mean.
+  screen["legend"] = {{"id", "legend"}, {"title", localized("What the colours mean")}};
   if (!contatti.empty()) {
     screen["empty"] = nullptr;
   } else if (tipoDisplay == 1) {
     screen["empty"] = localized("No messages. Read from SIM to copy the SIM's messages here.");
+  } else if (book == Phonebook::ME && shownSearch_.empty()) {
+    screen["empty"] = localized("No entries. Read from phone to copy the phone's memory here.");
   } else if (!shownSearch_.empty()) {
     screen["empty"] = localized("No entry matches") + " \u201C" + shownSearch_ + "\u201D.";
   } else {
@@ -398,6 +467,11 @@ kit::EventResult RootViewController::handleOwnEvent(const kit::Event& e) {
     return kit::done();
   }
   if (e.target == search.id) return handleSearch(e);
+  if (e.target == "legend") {
+    if (e.action != "tap") return kit::invalidEvent("legend takes the action \"tap\"");
+    howto("marks");
+    return kit::done();
+  }
   if (e.target.starts_with("row:")) {
     auto row = kit::targetNumber(e.target, "row:");
     if (!row) return kit::invalidEvent("a row target is row:<index>");
@@ -410,6 +484,9 @@ kit::EventResult RootViewController::handleOwnEvent(const kit::Event& e) {
 }
 
 kit::EventResult RootViewController::handleSearch(const kit::Event& e) {
+  // Typed on the messages, a text would wait there for the phonebook, and narrow it
+  // unasked: the field takes nothing there.
+  if (tipoDisplay == 1) return kit::staleEvent("the search works on the phonebook");
   const bool takesText = e.action == "change" || e.action == "search";
   if (takesText && !(e.value.is_string() || (e.action == "search" && e.value.is_null()))) {
     return kit::invalidEvent("the value is the search text");

@@ -5,6 +5,7 @@
 // confirmations. It owns the list `contatti` and the state the commands share; the
 // commands' changes to entries are made by entries/Editing, its commands on files by
 // FileCommands, the transfers run under its TransferController. Main loop only.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -27,6 +28,9 @@
 #include "ui/kit/UiApplication.h"
 
 namespace voryx {
+
+// Set once the user has answered the offer of fast transfers (either way): it is made once.
+inline constexpr const char* kPrefFastOffered = "fastOffered";
 
 class RootViewController final : public kit::Screen,
                                  public kit::AlertDelegate,
@@ -51,10 +55,15 @@ class RootViewController final : public kit::Screen,
     kActionConfirmWrite = 10,     // "Write N changes to the SIM? (...)"
     kActionConfirmOtherSim = 11,  // "This is not the SIM the list was read from ..."
     kActionExportedVCard = 12,    // "File Voryx.vcf create into ..."
+    kActionOfferFast = 13,        // "Transfers can be much faster on this modem: ..."
   };
   // The edit screen's answer when it was cancelled.
   static constexpr int kEditCancelled = 99;
   static constexpr double kDismissDelay = 0.5;  // seconds from the edit screen's answer
+  // How long rows just added stay highlighted (their rows' "highlight").
+  static constexpr double kHighlightSeconds = 3.0;
+  // Quiet waits of one transfer past which fast transfers are offered.
+  static constexpr std::chrono::milliseconds kSlowQuietWaits{3000};
 
   // Everything given must outlive the screen. Nothing is read before viewDidLoad.
   // `device`: the modem the transfers talk to.
@@ -100,16 +109,25 @@ class RootViewController final : public kit::Screen,
   void addPressed();   // the add sheet
   void toolPressed();  // the tool sheet
   void setup();        // the setup screen
-  void howto();        // the how-to screen
+  // The how-to screen, at the section `anchor` names ("marks": what the rows' colours
+  // and mark words mean) or at its top.
+  void howto(const std::string& anchor = {});
   void tableViewWillSelectRowAtIndexPath(int row);  // the entry sheet of the row
 
   // Adds an entry (modifica -1) to the store on display, or changes the entry at index
   // modifica, through entries/Editing: the row as stored takes its place in `contatti`,
-  // which is sorted again, and the title counts it. A full SIM: the "SIM is full!" alert,
-  // nothing added. A database that did not take it: an alert saying the change was not
-  // saved, and the list reloaded, so the screen shows what is stored. A text that cannot
-  // be stored (a message longer than one SMS): an alert saying why, and false.
+  // which is sorted again, and the title counts it; a new row is scrolled to and
+  // highlighted, and a name cut to what the SIM holds is told in a notice. A full SIM:
+  // the "SIM is full!" alert, nothing added. A database that did not take it: an alert
+  // saying the change was not saved, and the list reloaded, so the screen shows what is
+  // stored. A text that cannot be stored (a message longer than one SMS): an alert saying
+  // why, and false.
   bool addEntry(const std::string& name, const std::string& phone);
+  // The contact phone picker's "Add all": with modifica -1 each number the phonebook does
+  // not hold yet becomes a new entry under `name`, and a notice says how many were added
+  // and how many were on the list already; with a row index each number changes that row
+  // in turn, as addEntry does.
+  void addEntries(const std::string& name, const std::vector<std::string>& numbers);
   // The edit screen's answer: unless `kind` is kEditCancelled, addEntry; then the edit
   // screen goes kDismissDelay seconds later (rilascia2) — unless the text was refused:
   // then it stays with the text for the user to mend, and the answer is false.
@@ -139,9 +157,12 @@ class RootViewController final : public kit::Screen,
   // the write button follows maxSIM (off while the SIM's capacity is unknown); after a
   // write that failed (retcode 1) the "Error writing phonebook" alert follows. A write that
   // found another SIM in the modem says so and offers to copy the whole list onto it
-  // ("Cancel" / "Write anyway"); a write that copied it says so.
+  // ("Cancel" / "Write anyway"); a write that copied it says so. A transfer that ran
+  // through says what it did in a notice ("Read 36 entries", "Wrote 4 changes"); one
+  // whose replies waited out the quiet window for more than kSlowQuietWaits in all,
+  // with fast transfers off, offers once to turn them on ("No" / "Yes").
   void transferEnded(bool write, const transfer::JobReport& report);
-  // The sheets (actionType 1, 2, 5) and the confirmations (3, 4, 7 to 11) this screen
+  // The sheets (actionType 1, 2, 5) and the confirmations (3, 4, 7 to 13) this screen
   // opened. A confirmation's answer puts actionType back to 0; only button index 1 acts.
   void actionSheetClickedButtonAtIndex(const kit::ActionSheet& sheet, int index) override;
   void alertViewClickedButtonAtIndex(const kit::Alert& alert, int index) override;
@@ -174,9 +195,25 @@ class RootViewController final : public kit::Screen,
 
  private:
   void showList(ListLoad load, int capacity);
+  // The rows at these locations were just added: the first of them in display order is
+  // scrolled to, and all are highlighted for kHighlightSeconds.
+  void showNewRows(const std::vector<std::int32_t>& locations);
+  // Stores one entry as addEntry does, without the notice and the highlight: the entry as
+  // stored, or nothing when it was not (an alert has said why; `refused` when the text
+  // cannot be stored as given).
+  std::optional<SimEntry> putEntry(const std::string& name, const std::string& phone, bool& refused);
+  // The name cut on its way in: "Name shortened to ..." ("" when it was not).
+  std::string nameCutNotice(const std::string& typed, const SimEntry& stored) const;
+  // The phonebook on display holds this number (as the SIM would store it) in some row.
+  bool onTheList(const std::string& number) const;
+  // The SMS row at this index is a message sent in parts, shown as one row.
+  bool messageInParts(std::int32_t posizione) const;
+  void offerFastTransfers(const transfer::JobReport& report);
   ListLoad loadStore(int store) const;  // 0 the phonebook (search, sortField), 1 the SMS store
 
   void setCountTitle(char separator, int capacity);
+  // "Read from SIM" / "Write to SIM", or "... phone" while the phone's memory is shown.
+  void nameStoreButtons();
   int capacity() const { return tipoDisplay == 1 ? maxSMS : maxSIM; }
   // The phonebook store the setup screen chose, with its capacity and name length; true
   // when the store changed.
@@ -213,8 +250,9 @@ class RootViewController final : public kit::Screen,
   void openPeoplePicker();
   void openUnknownPerson();
   // The import of the address book or the CSV restore, under the wait overlay; then the
-  // list is reloaded, and the database watch takes the change as the screen's own.
-  void runUnderOverlay(std::function<void()> command);
+  // list is reloaded, the rows at the locations the command answers are shown as new, and
+  // the database watch takes the change as the screen's own.
+  void runUnderOverlay(std::function<std::vector<std::int32_t>()> command);
   // The question whether to view a file just exported (none: it was not written).
   void askToView(const std::optional<FileCommands::Exported>& exported, Action action);
   FileCommands::Sim sim() const { return {maxSIM, maxSIMLen, createLog}; }
@@ -234,6 +272,9 @@ class RootViewController final : public kit::Screen,
   DatabaseWatch watch_;  // of paths_.database()
   FileCommands files_;
   std::string shownSearch_;                  // the search the list was loaded with
+  std::vector<std::int32_t> highlighted_;    // locations of rows just added
+  std::uint64_t highlightSeq_ = 0;           // which highlight the timer may end
+  bool modificaInParts_ = false;             // the entry sheet's row is a message in parts
   std::string simName_;                      // shortSimName of the list's SIM, or ""
   TransferController transfers_;  // last: its job may call back until it ends
 };

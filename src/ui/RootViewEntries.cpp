@@ -6,7 +6,9 @@
 #include <memory>
 
 #include "base/Localized.h"
+#include "codec/GsmAlphabet.h"
 #include "ui/EditViewController.h"
+#include "ui/Notices.h"
 
 namespace voryx {
 
@@ -54,9 +56,11 @@ bool RootViewController::refresh(int kind, const std::string& testo, const std::
 
 void RootViewController::rilascia2() { app_.navigation().dismiss(); }
 
-bool RootViewController::addEntry(const std::string& name, const std::string& phone) {
+std::optional<SimEntry> RootViewController::putEntry(const std::string& name, const std::string& phone,
+                                                    bool& refused) {
+  refused = false;
   const bool adding = modifica == -1;
-  if (!adding && (modifica < 0 || modifica >= static_cast<int>(contatti.size()))) return true;
+  if (!adding && (modifica < 0 || modifica >= static_cast<int>(contatti.size()))) return std::nullopt;
   const entries::EditResult result =
       adding ? entries::addEntry(editTarget(), name, phone)
              : entries::changeEntry(editTarget(), contatti[modifica].posizione, name, phone);
@@ -74,14 +78,66 @@ bool RootViewController::addEntry(const std::string& name, const std::string& ph
       break;
     case entries::EditOutcome::NotSaved:
       changeNotSaved(result.detail);
-      return true;
+      return std::nullopt;
     case entries::EditOutcome::Refused:
       app_.showAlert({localized("The change was not saved."), result.detail, nullptr, localized("Ok"), {}});
-      return false;
+      refused = true;
+      return std::nullopt;
   }
   sortEntries(contatti, sortField);
   setCountTitle('/', capacity());
+  if (result.outcome != entries::EditOutcome::Stored) return std::nullopt;
+  return result.entry;
+}
+
+std::string RootViewController::nameCutNotice(const std::string& typed, const SimEntry& stored) const {
+  if (tipoDisplay != 0 || stored.nome == entries::withoutControlCharacters(typed)) return {};
+  return notices::nameShortened(stored.nome, static_cast<int>(codec::utf8ToCodePoints(stored.nome).size()));
+}
+
+bool RootViewController::addEntry(const std::string& name, const std::string& phone) {
+  const bool adding = modifica == -1;
+  bool refused = false;
+  const std::optional<SimEntry> stored = putEntry(name, phone, refused);
+  if (refused) return false;
+  if (!stored) return true;
+  if (adding) showNewRows({stored->posizione});
+  if (std::string cut = nameCutNotice(name, *stored); !cut.empty()) app_.showNotice(std::move(cut));
   return true;
+}
+
+bool RootViewController::onTheList(const std::string& number) const {
+  const entries::EditTarget target = editTarget();
+  auto cleaned = entries::cleanNumber(number, target.maxNumberLen);
+  if (!cleaned) return false;  // the add refuses it and says why
+  auto table = SimTable::open(target.database, target.store, target.busy, target.book);
+  auto held = table ? table->countNumber(*cleaned) : Result<int>(table.error());
+  return held && *held > 0;
+}
+
+void RootViewController::addEntries(const std::string& name, const std::vector<std::string>& numbers) {
+  if (modifica != -1) {
+    for (const std::string& number : numbers) addEntry(name, number);
+    return;
+  }
+  std::vector<std::int32_t> added;
+  int already = 0;
+  std::string cut;
+  for (const std::string& number : numbers) {
+    if (onTheList(number)) {
+      ++already;
+      continue;
+    }
+    bool refused = false;
+    const std::optional<SimEntry> stored = putEntry(name, number, refused);
+    if (!stored) continue;
+    added.push_back(stored->posizione);
+    if (cut.empty()) cut = nameCutNotice(name, *stored);
+  }
+  showNewRows(added);
+  std::string notice = notices::added(static_cast<int>(added.size()), already);
+  if (!cut.empty()) notice += ". " + cut;
+  app_.showNotice(std::move(notice));
 }
 
 void RootViewController::deleteEntry() {

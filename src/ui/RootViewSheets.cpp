@@ -20,8 +20,10 @@ std::vector<RootViewController::SheetCommand> RootViewController::toolCommands()
       {"T6", [this] { askToView(files_.exportCsv(contatti), kActionExported); }},
       {"T7",
        [this] {
+         // The question names the file it will read.
          confirm(localized("All contacts will be replaced with content of file..."),
-                 localized("Please confirm action"), kActionConfirmRestore, localized("No"), localized("Yes"));
+                 FileCommands::breakablePath(files_.csvFile()) + "\n" + localized("Please confirm action"),
+                 kActionConfirmRestore, localized("No"), localized("Yes"));
        }},
       {createLog == 0 ? "T4" : "T5",
        [this] {
@@ -37,9 +39,10 @@ std::vector<RootViewController::SheetCommand> RootViewController::toolCommands()
 }
 
 // The SIM phonebook's row: the address book's person, delete, an unknown person, edit,
-// call; a message: delete and edit; a row of a store that is not written: the address
-// book's person and the call. `modifica` keeps the row: a pick from the address book
-// changes it.
+// call; a message: delete and edit, and only delete for a message sent in parts (shown
+// as one row with its parts' texts joined, which no one message could hold again); a
+// row of a store that is not written: the address book's person and the call.
+// `modifica` keeps the row: a pick from the address book changes it.
 std::vector<RootViewController::SheetCommand> RootViewController::entryCommands() {
   const SheetCommand pick{"E0", [this] { openPeoplePicker(); }};
   const SheetCommand remove{"E1", [this] { deleteEntry(); }};
@@ -48,6 +51,7 @@ std::vector<RootViewController::SheetCommand> RootViewController::entryCommands(
   const SheetCommand call{"E4", [this] { app_.openURL("tel://" + contatti[modifica].telefono); }};
   if (readOnly()) return {person, call};
   if (tipoDisplay == 0) return {pick, remove, person, edit, call};
+  if (modificaInParts_) return {remove};
   return {remove, edit};
 }
 
@@ -82,12 +86,20 @@ void RootViewController::toolPressed() {
 void RootViewController::tableViewWillSelectRowAtIndexPath(int row) {
   actionType = kActionEntrySheet;
   modifica = row;
+  // Taken once for the sheet, so that its buttons and its answer agree.
+  modificaInParts_ = tipoDisplay == 1 && messageInParts(contatti[row].posizione);
   const std::string title = readOnly() ? localized(phonebookKind(book).title)
                             : tipoDisplay == 0 ? localized("Edit SIM contact")
                                                : localized("Edit SMS");
   kit::ActionSheet sheet{title, this, localized("Cancel"), labelsOf(entryCommands())};
   sheet.message = replacedValue(contatti[row]);
   app_.showSheet(std::move(sheet));
+}
+
+bool RootViewController::messageInParts(std::int32_t posizione) const {
+  auto table = SimTable::open(paths_.database(), ListStore::Sms, kScreenBusy);
+  auto parts = table ? table->parts() : Result<MessageParts>(table.error());
+  return parts && parts->contains(posizione);
 }
 
 std::string RootViewController::replacedValue(const SimEntry& entry) const {
@@ -140,27 +152,41 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
     case kActionConfirmRead:
     case kActionConfirmWrite:
     case kActionConfirmOtherSim:
+    case kActionOfferFast:
       break;
     default:
       return;  // an alert of another kind
   }
   actionType = kActionNone;
+  if (answered == kActionOfferFast) {
+    // Either answer is remembered: the offer is made once.
+    preferences_.setValue(kPrefFastOffered, 1);
+    if (index == 1) preferences_.setValue(kPrefFast, 1);
+    preferences_.synchronize();
+    return;
+  }
   if (index != 1) return;
   if (answered == kActionConfirmEmpty) emptySim();
-  if (answered == kActionConfirmImport) runUnderOverlay([this] { files_.importAll(sim(), this); });
+  if (answered == kActionConfirmImport) runUnderOverlay([this] { return files_.importAll(sim(), this); });
   if (answered == kActionExported) files_.viewExport("Voryx.csv", "text/csv; charset=utf-8");
   if (answered == kActionExportedVCard) files_.viewExport("Voryx.vcf", "text/vcard; charset=utf-8");
-  if (answered == kActionConfirmRestore) runUnderOverlay([this] { files_.restore(sim()); });
+  if (answered == kActionConfirmRestore) {
+    runUnderOverlay([this] {
+      files_.restore(sim());
+      return std::vector<std::int32_t>();
+    });
+  }
   if (answered == kActionConfirmRead) startTransfer(false, true);
   if (answered == kActionConfirmWrite) startTransfer(true);
   if (answered == kActionConfirmOtherSim) startTransfer(true, false, true);
 }
 
-void RootViewController::runUnderOverlay(std::function<void()> command) {
+void RootViewController::runUnderOverlay(std::function<std::vector<std::int32_t>()> command) {
   files_.showWaitOverlay(kSpinnerTag);
   app_.loop().afterDelay(0.1, [this, command = std::move(command)] {
-    command();
+    const std::vector<std::int32_t> added = command();
     loadDB();
+    showNewRows(added);
     ownChangeMade();
     app_.removeOverlay(kSpinnerTag);
   });

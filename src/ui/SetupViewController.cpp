@@ -43,14 +43,15 @@ void SetupViewController::viewDidLoad() {
 
 void SetupViewController::tableViewWillSelectRowAtIndexPath(int row) { lastFirst = row; }
 
-void SetupViewController::save() {
+void SetupViewController::save() { navigation_.pop(); }
+
+void SetupViewController::viewWillDisappear() {
   preferences_.setValue(kPrefLastFirst, lastFirst);
   preferences_.setValue(kPrefFast, flagFast);
   preferences_.setValue(kPrefUcs2, flagUCS2);
   preferences_.setValue(kPrefRecords, flagRecords);
   preferences_.setText(kPrefPhonebook, std::string(phonebookKind(phonebook).code));
   preferences_.synchronize();
-  navigation_.pop();
 }
 
 void SetupViewController::renderParts(nlohmann::json& screen) const {

@@ -4,9 +4,9 @@
 // modem's settings as switch rows ("Use UCS2 character set": ucs2, "Fast transfers":
 // fast, "Read the SIM's files directly": records), and which phonebook store the main
 // screen shows (phonebook), of those the modem offered at the last read (phonebooks; the
-// SIM phonebook always). "Done" stores them
-// and goes back; the back button leaves them unstored. Pushed on the main screen's
-// stack. Main loop only.
+// SIM phonebook always). "Done" and the back button both store them and go back: a
+// switch the user turned stays turned, whichever way the screen is left. Pushed on the
+// main screen's stack. Main loop only.
 #include <vector>
 
 #include "store/Phonebooks.h"
@@ -27,8 +27,10 @@ class SetupViewController final : public kit::Screen {
   void viewDidLoad() override;  // "Done" and the stored settings
   void languageDidChange() override;
   void tableViewWillSelectRowAtIndexPath(int row);  // the row becomes the choice
-  // Stores lastFirst, ucs2, fast, records and the phonebook, synchronises once and goes back.
+  // Goes back; the settings are stored on the way (viewWillDisappear).
   void save();
+  // Stores lastFirst, ucs2, fast, records and the phonebook and synchronises once.
+  void viewWillDisappear() override;
 
   int lastFirst = 0;
   int flagFast = 0;

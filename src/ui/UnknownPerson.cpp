@@ -1,6 +1,7 @@
 #include "ui/UnknownPerson.h"
 
 #include "base/Localized.h"
+#include "ui/Notices.h"
 #include "ui/RootViewController.h"
 
 namespace voryx {
@@ -18,7 +19,66 @@ void UnknownPerson::languageDidChange() {
   create_.title = localized("Create New Contact");
 }
 
+namespace {
+
+// A number as digits (and a leading "+"), so that "+39 055 123" and "+39055123" match.
+std::string digitsOf(std::string_view number) {
+  std::string out;
+  for (char c : number) {
+    if ((c >= '0' && c <= '9') || (c == '+' && out.empty())) out += c;
+  }
+  return out;
+}
+
+// The person's name as the card's heading shows it.
+std::string fullName(const entries::Person& p) {
+  std::string name;
+  for (const std::string* part : {&p.first, &p.middle, &p.last}) {
+    if (part->empty()) continue;
+    if (!name.empty()) name += ' ';
+    name += *part;
+  }
+  return name;
+}
+
+}  // namespace
+
+std::optional<std::string> UnknownPerson::alreadyInBook() const {
+  auto book = entries::readAddressBook(book_);
+  if (!book) return std::nullopt;  // no book yet, or none readable: the add says what fails
+  const std::string name = fullName(person_);
+  for (const entries::Person& other : book->persons) {
+    const std::string otherName = fullName(other).empty() ? other.formatted : fullName(other);
+    bool same = !name.empty() && (name == otherName || name == other.formatted);
+    for (const entries::Phone& mine : person_.phones) {
+      for (const entries::Phone& theirs : other.phones) {
+        const std::string digits = digitsOf(mine.number);
+        same = same || (!digits.empty() && digits == digitsOf(theirs.number));
+      }
+    }
+    if (same) return otherName.empty() ? name : otherName;
+  }
+  return std::nullopt;
+}
+
 void UnknownPerson::create() {
+  if (created_ || question_ != 0) return;
+  if (auto held = alreadyInBook()) {
+    question_ = app_.showAlert({localized("Create New Contact"),
+                                notices::filled("%s is already in the address book.", {*held}), this,
+                                localized("Cancel"), {localized("Add anyway")}});
+    return;
+  }
+  add();
+}
+
+void UnknownPerson::alertViewClickedButtonAtIndex(const kit::Alert& alert, int index) {
+  if (alert.id != question_) return;
+  question_ = 0;
+  if (index == 1) add();
+}
+
+void UnknownPerson::add() {
   if (created_) return;
   if (Status added = entries::addToAddressBook(book_, person_); !added) {
     app_.showAlert({localized("Create New Contact"),
@@ -27,16 +87,13 @@ void UnknownPerson::create() {
     return;
   }
   created_ = true;
+  const std::string name = fullName(person_);
+  app_.showNotice(notices::filled("%s was added to the address book", {name.empty() ? localized("The contact") : name}));
   delegate_.unknownPersonViewControllerDidResolveToPerson(person_);
 }
 
 void UnknownPerson::renderParts(nlohmann::json& screen) const {
-  std::string heading;
-  for (const std::string* part : {&person_.first, &person_.middle, &person_.last}) {
-    if (part->empty()) continue;
-    if (!heading.empty()) heading += ' ';
-    heading += *part;
-  }
+  const std::string heading = fullName(person_);
   nlohmann::json fields = nlohmann::json::array();
   const std::pair<const char*, const std::string*> names[] = {
       {"First name", &person_.first}, {"Middle name", &person_.middle}, {"Last name", &person_.last}};

@@ -41,7 +41,12 @@ void addContact::tableViewWillSelectRowAtIndexPath(int row) {
 }
 
 void addContact::add() {
-  for (std::size_t row = 0; row < contatti_.size(); ++row) tableViewWillSelectRowAtIndexPath(static_cast<int>(row));
+  std::vector<std::string> numbers;
+  for (const PhoneRow& row : contatti_) {
+    numbers.push_back(row.telefono);
+    std::erase(numbers.back(), ' ');
+  }
+  mainView_.addEntries(nome, numbers);
   navigation_.pop();
 }
 

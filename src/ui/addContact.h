@@ -25,7 +25,9 @@ class addContact final : public kit::Screen {
   void languageDidChange() override;
   // A tap on a number: the number without its blanks, under the screen's name.
   void tableViewWillSelectRowAtIndexPath(int row);
-  void add();  // "Add all", then the screen goes
+  // "Add all": every number, without its blanks, to the main screen's addEntries (which
+  // leaves out those on the list already and says what it did); then the screen goes.
+  void add();
 
   std::string nome;  // the composed name; also the name the entries get
 

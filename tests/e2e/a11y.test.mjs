@@ -38,11 +38,11 @@ function gradientTexts(gradients) {
   const stopsOf = (el, pseudo) => rgb(getComputedStyle(el, pseudo).backgroundImage);
   const all = (selector) => [...document.querySelectorAll(selector)];
   return [
-    ...Object.entries(gradients).flatMap(([set, stops]) => all(`.row.${set} .cell`).slice(0, 3)
+    ...Object.entries(gradients).flatMap(([set, stops]) => all(`.list-row.list-${set} .list-cell`).slice(0, 3)
       .map((cell) => text(cell, `${set} ${cell.className}`, stops.map((c) => c.slice(0, 3).map((v) => v * 255))))),
     ...all('.navbar .title, .navbar .subtitle').map((el) => text(el, el.className, stopsOf(document.querySelector('.navbar')))),
-    ...all('.barbutton:not(.disabled), .segment.selected').map((el) => text(el, el.textContent, stopsOf(el, '::before'))),
-    ...all('.alert .button').map((el) => text(el, `alert ${el.textContent}`, stopsOf(el))),
+    ...all('.barbutton:not(.disabled), .segment.segment-selected').map((el) => text(el, el.textContent, stopsOf(el, '::before'))),
+    ...all('.alert-button').map((el) => text(el, `alert ${el.textContent}`, stopsOf(el))),
   ];
 }
 
@@ -54,7 +54,7 @@ test('axe finds nothing serious on the main screen, the edit screen, an alert an
   expect(await seriousViolations(page), 'main screen').toEqual([]);
 
   const editor = page.getByRole('dialog', { name: 'edit value' });
-  await page.locator('.row', { hasText: 'Anna' }).click();
+  await page.locator('.list-row', { hasText: 'Anna' }).click();
   await page.locator('.sheet').getByRole('button', { name: 'Edit entry' }).click();
   await expect(editor).toBeVisible();
   await expect(page.locator('.curlflap')).toHaveCount(0);
@@ -81,6 +81,6 @@ test('axe finds nothing serious on the main screen, the edit screen, an alert an
   }
 
   await alert.getByRole('button', { name: 'Read' }).click();
-  await expect(page.locator('.overlay .caption')).toHaveText('Initializing...');
+  await expect(page.locator('.overlay-caption')).toHaveText('Initializing...');
   expect(await seriousViolations(page), 'overlay').toEqual([]);
 });

@@ -61,46 +61,46 @@ async function openPicker(page) {
   return picker;
 }
 
-const newRows = (page) => page.locator('.row.green').evaluateAll((rows) =>
-  rows.map((r) => [r.querySelector('.name').textContent, r.querySelector('.number').textContent]));
+const newRows = (page) => page.locator('.list-row.list-green').evaluateAll((rows) =>
+  rows.map((r) => [r.querySelector('.list-name').textContent, r.querySelector('.list-number').textContent]));
 
 test('the picker narrows as the user types; a number, or all of a person\'s, become new rows', async ({ page, start }, testInfo) => {
   const server = await start([[1, 'Zoe', '+3901', 0]]);
   await page.setViewportSize({ width: 320, height: 480 });
   await openApp(page, server);
   let picker = await openPicker(page);
-  await expect(picker.locator('.person .name')).toHaveText(kPeople);
-  await expect(picker.locator('.person .detail')).toHaveText(['2 numbers', '1 number', '3 numbers', '1 number', '0 numbers']);
+  await expect(picker.locator('.people-name')).toHaveText(kPeople);
+  await expect(picker.locator('.people-detail')).toHaveText(['2 numbers', '1 number', '3 numbers', '1 number', '0 numbers']);
   // Anna's photo comes from the book through the session's files, the others are the
   // placeholder; every one is drawn.
-  await expect.poll(() => picker.locator('.person img').evaluateAll((imgs) => imgs.map((img) =>
+  await expect.poll(() => picker.locator('.people-row img').evaluateAll((imgs) => imgs.map((img) =>
     [img.getAttribute('src').replace(/\/api\/files\/.*/, 'file'), img.complete && img.naturalWidth > 0]))).toEqual(
     [['file', true], ...Array(4).fill(['/images/NoImage.png', true])]);
   await lookAt(page, testInfo, 'picker');
 
   // Each key narrows the list; a person still listed keeps the row drawn for him.
-  await picker.locator('.person', { hasText: 'Bruno Romano' }).evaluate((el) => (el.dataset.kept = 'yes'));
+  await picker.locator('.people-row', { hasText: 'Bruno Romano' }).evaluate((el) => (el.dataset.kept = 'yes'));
   await picker.getByRole('searchbox').pressSequentially('ro', { delay: 50 });
-  await expect(picker.locator('.person .name')).toHaveText(['Anna Rossi', 'Bruno Romano']);
-  await expect(picker.locator('.person[data-kept]')).toHaveText(/Bruno Romano/);
+  await expect(picker.locator('.people-name')).toHaveText(['Anna Rossi', 'Bruno Romano']);
+  await expect(picker.locator('.people-row[data-kept]')).toHaveText(/Bruno Romano/);
 
   // One number: it is added at once, the picker stays until "back".
-  await picker.locator('.person', { hasText: 'Bruno Romano' }).click();
+  await picker.locator('.people-row', { hasText: 'Bruno Romano' }).click();
   await expect(page.getByRole('dialog')).toHaveCount(0);
   await expect(titleOf(page)).toHaveText('Bruno Romano');
-  await expect(page.locator('.personheader .name')).toHaveText('Bruno Romano');
-  await expect(page.locator('.phone .label')).toHaveText(['mobile', 'home', 'work']);
-  await expect(page.locator('.phone .number')).toHaveText(['+393471112233', '+39 06 555 0101', '+39 06 555 0202']);
+  await expect(page.locator('.person-header .person-name')).toHaveText('Bruno Romano');
+  await expect(page.locator('.person-label')).toHaveText(['mobile', 'home', 'work']);
+  await expect(page.locator('.person-number')).toHaveText(['+393471112233', '+39 06 555 0101', '+39 06 555 0202']);
   await expect(page.locator(':focus-visible')).toHaveCount(0);  // the focus moved, its ring is for keyboard users
   await lookAt(page, testInfo, 'phones');
-  await page.locator('.phone').first().click();
+  await page.locator('.person-phone').first().click();
   await page.locator('.navbar [data-id="back"]').click();
   await expect(titleOf(page)).toHaveText(/^Vorx/);
   await expect.poll(() => newRows(page)).toEqual([['Bruno Romano', '+393471112233']]);
 
   // All of Anna's numbers, and the screen closes.
   picker = await openPicker(page);
-  await picker.locator('.person', { hasText: 'Anna Rossi' }).click();
+  await picker.locator('.people-row', { hasText: 'Anna Rossi' }).click();
   await page.locator('.navbar').getByRole('button', { name: 'Add all' }).click();
   await expect(titleOf(page)).toHaveText(/^Vorx/);
   await expect.poll(async () => (await newRows(page)).sort()).toEqual(
@@ -111,11 +111,11 @@ test('the unknown person\'s card goes into the book', async ({ page, start, book
   const server = await start([[1, 'Beta Gamma Alpha', '+39021234', 0], [2, 'Carla', '+393490001111', 0]]);
   await page.setViewportSize({ width: 320, height: 480 });
   await openApp(page, server);
-  await page.locator('.row', { hasText: 'Beta Gamma Alpha' }).click();
+  await page.locator('.list-row', { hasText: 'Beta Gamma Alpha' }).click();
   await page.locator('.sheet').getByRole('button', { name: 'Add to address book' }).click();
   await expect(titleOf(page)).toHaveText('Unknown');
-  await expect(page.locator('.cardheader .heading')).toHaveText('Beta Gamma Alpha');
-  await expect(page.locator('.fields .field')).toHaveText(['First nameBeta', 'Middle nameGamma', 'Last nameAlpha', /\+39021234$/]);
+  await expect(page.locator('.person-heading')).toHaveText('Beta Gamma Alpha');
+  await expect(page.locator('.person-field')).toHaveText(['First nameBeta', 'Middle nameGamma', 'Last nameAlpha', /\+39021234$/]);
   await lookAt(page, testInfo, 'unknown');
 
   const before = fs.readFileSync(book, 'utf8');
@@ -134,7 +134,7 @@ test('with no book the picker opens a .vcf file from the browser, which becomes 
   const server = await start([]);
   await openApp(page, server);
   const picker = await openPicker(page);
-  await expect(picker.locator('.nobody')).toContainText(`No address book: ${book}`);
+  await expect(picker.locator('.people-empty')).toContainText(`No address book: ${book}`);
   await lookAt(page, testInfo, 'nobook', false);
   // Several pieces, and bytes a browser's Latin-1 decoder would change (0x80-0x9F: "ò" is
   // C3 B2, "Ā" C4 80).
@@ -144,7 +144,7 @@ test('with no book the picker opens a .vcf file from the browser, which becomes 
   const chooser = page.waitForEvent('filechooser');
   await picker.getByRole('button', { name: 'Open a .vcf file' }).click();
   await (await chooser).setFiles({ name: 'mine.vcf', mimeType: 'text/vcard', buffer: bytes });
-  await expect(picker.locator('.person .name')).toHaveText([...kPeople, 'Niccolò Bellè']);
+  await expect(picker.locator('.people-name')).toHaveText([...kPeople, 'Niccolò Bellè']);
   await expect(picker.getByRole('button', { name: 'Open a .vcf file' })).toBeHidden();
   expect(fs.readFileSync(book).equals(bytes)).toBe(true);
 });

@@ -9,7 +9,7 @@ import { test, expect, openApp, lookAt } from './voryx.mjs';
 test.use({ bypassCSP: true });
 
 // The Tab stops, by accessible name. Cancel appears once the search field has the focus.
-const kStops = ['Setup', 'How to', 'Search', 'Cancel', 'Phonebook', 'SMS', '1, Anna, +3901', '2, Bruno, +3902, new',
+const kStops = ['Setup', 'How to', 'Search', 'Cancel', 'Phonebook', 'SMS', 'What the colours mean', '1, Anna, +3901', '2, Bruno, +3902, new',
   'Read from SIM', 'Add', 'Tools', 'Write to SIM'];
 
 // The focus ring is drawn around the element, or around the part the user sees of it (a
@@ -55,11 +55,11 @@ test('Tab reaches every control in order; Enter reads the SIM; Escape cancels th
   await page.keyboard.press('Tab');
   await expect(alert.getByRole('button', { name: 'Read' })).toBeFocused();
   await page.keyboard.press(' ');
-  await expect(page.locator('.overlay .caption')).toHaveText('Initializing...');
+  await expect(page.locator('.overlay-caption')).toHaveText('Initializing...');
   await expect(page.locator('.overlay')).toBeFocused();
   await expect(page.locator('.overlay')).toHaveCount(0, { timeout: 30_000 });
   await expect(read).toBeFocused();
-  await expect(page.locator('.row')).not.toHaveCount(2);
+  await expect(page.locator('.list-row')).not.toHaveCount(2);
 });
 
 // The write from the keyboard alone: it asks first with what it would send; the list was
@@ -93,7 +93,7 @@ test('the write asks first and a SIM swap offers to copy the list', async ({ pag
     await page.keyboard.press('Tab');
   }
   await expect(write).toBeFocused();
-  const marks = async () => page.locator('.row').evaluateAll((rows) => rows.map((r) => r.className.match(/gray|green|red|cyan/)?.[0]));
+  const marks = async () => page.locator('.list-row').evaluateAll((rows) => rows.map((r) => r.className.match(/gray|green|red|cyan/)?.[0]));
   const overlays = async () => page.evaluate(async () => (await (await fetch('/api/state')).json()).overlays);
   const kMarked = ['cyan', 'green', 'gray'];
   expect(await marks()).toEqual(kMarked);
@@ -140,7 +140,7 @@ test('the write asks first and a SIM swap offers to copy the list', async ({ pag
   await page.keyboard.press('Tab');
   await expect(otherSim.getByRole('button', { name: 'Write anyway' })).toBeFocused();
   await page.keyboard.press('Enter');
-  await expect(page.locator('.overlay .caption')).toHaveText(/^Every entry of the list is written onto this SIM/);
+  await expect(page.locator('.overlay-caption')).toHaveText(/^Every entry of the list is written onto this SIM/);
   await page.screenshot({ path: testInfo.outputPath('write-copy.png') });
   const done = page.getByRole('alertdialog', { name: 'Write to SIM' });
   // What this SIM held beside the list (the demo SIM's other 33 entries) is read back and shown.

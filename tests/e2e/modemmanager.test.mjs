@@ -56,7 +56,7 @@ test('a read on a modem ModemManager manages says so over the overlay and gives 
     await openApp(page, server);
     await page.locator('.toolbar [data-id="leggi"]').focus();
     await page.keyboard.press('Enter');
-    const note = page.locator('.overlay .note');
+    const note = page.locator('.overlay-note');
     await expect(note).toHaveText(kNote, { timeout: 20_000 });
     expect(said()).toMatch(/^inhibit \S+ :\S+$/m);
     // The note stays inside the screen and clear of the progress texts at every size.
@@ -65,7 +65,7 @@ test('a read on a modem ModemManager manages says so over the overlay and gives 
       // Measured until the layout of the new size has settled (a busy machine lags).
       await expect.poll(async () => {
         const box = await note.boundingBox();
-        const label = await page.locator('.overlay .label').boundingBox();
+        const label = await page.locator('.overlay-label').boundingBox();
         return box.y + box.height <= height + 0.5 && box.y >= label.y + label.height - 0.5;
       }, { message: `${width}x${height}` }).toBe(true);
     });

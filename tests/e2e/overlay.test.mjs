@@ -23,14 +23,14 @@ const kTexts = [
 // Font size, lines and overflow of the caption and the label of the overlay in `selector`.
 function measure(selector) {
   const boxes = Object.fromEntries(['caption', 'label'].map((part) => {
-    const box = document.querySelector(`${selector} .${part}`);
+    const box = document.querySelector(`${selector} .overlay-${part}`);
     const size = parseFloat(getComputedStyle(box.firstChild).fontSize);
     return [part, { size, lines: Math.round(box.firstChild.offsetHeight / (1.2 * size)),
       over: [box.scrollWidth - box.clientWidth, box.scrollHeight - box.clientHeight] }];
   }));
   const layer = getComputedStyle(document.querySelector(`${selector} .overlay`));
   return { ...boxes, opacity: layer.opacity, background: layer.backgroundColor,
-    colour: getComputedStyle(document.querySelector(`${selector} .caption`)).color };
+    colour: getComputedStyle(document.querySelector(`${selector} .overlay-caption`)).color };
 }
 
 function expectDrawn(m, captionLines, what) {
@@ -61,7 +61,7 @@ for (const { button, name, shown, captionLines } of kTransfers) {
         .getByRole('button', { name: 'Write', exact: true }).click();
     }
     const [part, text] = Object.entries(shown)[0];
-    await expect(page.locator(`#overlays .overlay .${part}`)).toHaveText(text);
+    await expect(page.locator(`#overlays .overlay-${part}`)).toHaveText(text);
     await page.screenshot({ path: testInfo.outputPath(`overlay-${name}.png`) });
 
     // The server's overlay, still up, with its frames; the real texts drawn in them fit.

@@ -48,7 +48,7 @@ test('the PIN is asked over the overlay, a wrong one says the tries left, the ri
   await page.keyboard.press('Escape');
   await expect(overlay).toHaveCount(0, { timeout: 20_000 });
   await expect(page.getByRole('alertdialog')).toHaveCount(0);
-  await expect(page.locator('.row')).toHaveCount(0);
+  await expect(page.locator('.list-row')).toHaveCount(0);
 
   // The right PIN reads the list.
   await read();

@@ -33,12 +33,24 @@ function prefill(home, rows) {
   execFileSync('sqlite3', [db], { input: `BEGIN;\n${inserts.join('\n')}\nCOMMIT;\n` });
 }
 
+// The offer of fast transfers comes after the first slow transfer and would stand over the
+// screen of every test that reads: every home starts with it answered (a test's own
+// preferences are kept).
+function answerFastOffer(home) {
+  const file = path.join(home, 'config', 'preferences.json');
+  const prefs = fs.existsSync(file) ? JSON.parse(fs.readFileSync(file, 'utf8')) : {};
+  if ('fastOffered' in prefs) return;
+  fs.mkdirSync(path.dirname(file), { recursive: true, mode: 0o700 });
+  fs.writeFileSync(file, JSON.stringify({ ...prefs, fastOffered: 1 }));
+}
+
 // again: {home, port} of a server started before, to start one on the same port and
 // folder (whose first one removes the folder when it stops).
 async function startVoryx(rows, env = {}, args = [], again = null) {
   if (!bin || !binaryDir) throw new Error('VORYX_BIN and VORYX_BINARY_DIR must be set');
   const home = again?.home ?? fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-e2e-'));
   if (rows) prefill(home, rows);
+  answerFastOffer(home);
   const child = spawn(bin, ['serve', '--port', String(again?.port ?? 0), ...args], {
     env: { ...process.env, VORYX_HOME: home, ...env },
     stdio: ['ignore', 'pipe', 'pipe'],

@@ -19,9 +19,10 @@ struct Arrival { int ms; std::string bytes; Kind kind = Kind::Data; };
 struct Reply { std::string text; int endsAtMs; };  // endsAtMs: virtual time when ReadResp returns
 // fast: the reply ends at its final result code (at once, or 40 ms after information lines).
 // sent: a command written before the replies are read (the modem may echo it).
+// quietMs: what the replies waited for the quiet window after their final result had come.
 struct CollectCase {
   const char* name; std::vector<Arrival> script; std::vector<Reply> replies;
-  bool hungUp = false, fast = false; const char* sent = nullptr;
+  bool hungUp = false, fast = false; const char* sent = nullptr; int quietMs = 0;
 };
 
 const std::string kEntry = "+CPBR: 1,\"0612345678\",129,\"4142434445\"\r\n";
@@ -32,24 +33,25 @@ std::string entries(int n) {
 }
 
 const CollectCase kCollectCases[] = {
-    {"answers at once: complete 0.5 s after the last byte, not at OK", {{100, "\r\nOK\r\n"}}, {{"\r\nOK\r\n", 600}}},
+    {"answers at once: complete 0.5 s after the last byte, not at OK", {{100, "\r\nOK\r\n"}}, {{"\r\nOK\r\n", 600}},
+     false, false, nullptr, 500},
     {"silent: nothing after 1.5 s", {}, {{"", 1500}}},
     {"first byte late but inside 1.5 s", {{1400, "OK"}}, {{"OK", 1900}}},
     {"first byte after 1.5 s belongs to the next read", {{1600, "OK"}}, {{"", 1500}, {"OK", 2100}}},
     {"gaps under 0.5 s join the chunks",
      {{0, "+CPBR: 1,"}, {400, "\"123\",129"}, {800, ",\"41\"\r\n\r\nOK\r\n"}},
-     {{"+CPBR: 1,\"123\",129,\"41\"\r\n\r\nOK\r\n", 1300}}},
+     {{"+CPBR: 1,\"123\",129,\"41\"\r\n\r\nOK\r\n", 1300}}, false, false, nullptr, 500},
     {"a gap over 0.5 s splits the reply", {{0, "AB"}, {700, "CD"}}, {{"AB", 500}, {"CD", 1200}}},
     {"NUL bytes are counted", {{0, "AB\0CD"s}}, {{"AB\0CD"s, 500}}},
     // The echo comes at once; the wait for the answer's first byte goes on past it.
     {"the echo, then the answer inside 1.5 s", {{0, "AT\r"}, {700, "\r\nOK\r\n"}}, {{"AT\r\r\nOK\r\n", 1200}},
-     false, false, "AT\r"},
+     false, false, "AT\r", 500},
     {"an echo in two pieces, then the answer", {{0, "AT+CP"}, {300, "BW=3\r"}, {1400, "\r\nOK\r\n"}},
-     {{"AT+CPBW=3\r\r\nOK\r\n", 1900}}, false, false, "AT+CPBW=3\r"},
+     {{"AT+CPBW=3\r\r\nOK\r\n", 1900}}, false, false, "AT+CPBW=3\r", 500},
     {"the echo, and the answer after 1.5 s belongs to the next read", {{0, "AT\r"}, {1600, "\r\nOK\r\n"}},
-     {{"AT\r", 1500}, {"\r\nOK\r\n", 2100}}, false, false, "AT\r"},
+     {{"AT\r", 1500}, {"\r\nOK\r\n", 2100}}, false, false, "AT\r", 500},  // the echo alone is no answer
     {"what is not the echo starts the quiet window", {{0, "AT+X\r"}, {700, "\r\nOK\r\n"}},
-     {{"AT+X\r", 500}, {"\r\nOK\r\n", 1200}}, false, false, "AT\r"},
+     {{"AT+X\r", 500}, {"\r\nOK\r\n", 1200}}, false, false, "AT\r", 500},
     {"a failed read ends the reply keeping what came",
      {{0, "AB"}, {200, "", Kind::ReadError}, {300, "CD"}}, {{"AB", 200}, {"CD", 800}}},
     {"a hang-up ends the reply, and the next one at once",
@@ -105,6 +107,7 @@ TEST(CollectTest, QuietWindowEndsEveryReply) {
     }
     EXPECT_EQ(ch.hungUp(), c.hungUp);
     EXPECT_EQ(ch.broken(), c.hungUp);
+    EXPECT_EQ(ch.quietWaited(), milliseconds(c.quietMs));
   }
 }
 

@@ -53,6 +53,10 @@ TEST_F(PhonebookStoreJobTest, EachStoreIsReadIntoItsOwnTable) {
     EXPECT_EQ(rows(ListStore::Phonebook, book), simRows(code));
     ASSERT_TRUE(host_.report.maxSIM);
     EXPECT_EQ(host_.report.maxSIM->value, simNow().locations(code));
+    // The phone's own memory is not called the SIM's.
+    ASSERT_FALSE(host_.captions.empty());
+    EXPECT_EQ(host_.captions.back(), (book == Phonebook::ME ? "Places in the phone's memory: " : "Your SIM has a total entry of  ") +
+                                         std::to_string(simNow().locations(code)));
     EXPECT_EQ(host_.report.phonebooks, (std::vector<std::string>{"SM", "ON", "FD", "ME", "EN", "SDN"}));
     EXPECT_EQ(commandCount("AT+CPBS=\"" + code + "\""), 1);
   }

@@ -60,9 +60,10 @@ TEST_F(JobFixture, WritesEveryFormReadsItBackAndSendsNothingWhenInStep) {
                 "AT+CPBR=5", "AT+CPBW=5,\"3902123456\",145,\"416e6e61\"",
                 "AT+CPBW=7,\"\",129,\"\""}));
   ASSERT_EQ(host_.labels.size(), std::size(kRows));
-  EXPECT_EQ(host_.labels[0], "Writing phonebook entry nr. 0");
-  EXPECT_EQ(host_.labels[3], "Analyzing phonebook entry nr. 3");
-  EXPECT_EQ(host_.labels[5], "Deleting phonebook entry nr. 5");
+  // Each names the location its command goes to.
+  EXPECT_EQ(host_.labels[0], "Writing phonebook entry nr. 1");
+  EXPECT_EQ(host_.labels[3], "Analyzing phonebook entry nr. 4");
+  EXPECT_EQ(host_.labels[5], "Deleting phonebook entry nr. 7");
 
   // The marks are cleared and the deleted row is gone; the SIM's own decoding agrees.
   std::vector<SimEntry> written, readBack;
@@ -87,7 +88,7 @@ TEST_F(JobFixture, WritesEveryFormReadsItBackAndSendsNothingWhenInStep) {
   modem_->clearLog();
   EXPECT_EQ(write(0), JobOutcome::Done);
   EXPECT_EQ(commandsAfterHandshake(), kSetUp);
-  EXPECT_EQ(host_.labels.back(), "Analyzing phonebook entry nr. 12");
+  EXPECT_EQ(host_.labels.back(), "Analyzing phonebook entry nr. 18");
   EXPECT_EQ(rows(ListStore::Phonebook), readBack);
 }
 
@@ -108,8 +109,8 @@ TEST_F(JobFixture, WritesEveryMarkedRowInTheListOrder) {
   expected.insert(expected.end(), {"AT+CPBW=2,\"2\",129,\"416c6661\"", "AT+CPBW=4,\"\",129,\"\"",
                                    "AT+CPBR=1", "AT+CPBW=1,\"1\",129,\"5a657461\""});
   EXPECT_EQ(commandsAfterHandshake(), expected);
-  EXPECT_EQ(host_.labels, (std::vector<std::string>{"Writing phonebook entry nr. 0", "Analyzing phonebook entry nr. 1",
-                                                    "Deleting phonebook entry nr. 2", "Writing phonebook entry nr. 3"}));
+  EXPECT_EQ(host_.labels, (std::vector<std::string>{"Writing phonebook entry nr. 2", "Analyzing phonebook entry nr. 3",
+                                                    "Deleting phonebook entry nr. 4", "Writing phonebook entry nr. 1"}));
   EXPECT_EQ(marks(ListStore::Phonebook), std::vector<int>(3, kMarkInStep));
 }
 
@@ -522,7 +523,7 @@ TEST_F(JobFixture, SmsWriteStoresEveryTextAndFollowsItsIndex) {
                               "Writing sms entry nr. 4", "Writing sms entry nr. 5",
                               "Writing sms entry nr. 6", "Writing sms entry nr. 7",
                               "Writing sms entry nr. 8", "Deleting sms entry nr. 9",
-                              "Analyzing sms entry nr. 6", "Writing sms entry nr. 11",
+                              "Analyzing sms entry nr. 10", "Writing sms entry nr. 11",
                               "Writing sms entry nr. 12"}));
   EXPECT_NE(DebugLog::contents().find("start sms 1 insert or modiied with cmd |AT+CMGW="), std::string::npos);
 

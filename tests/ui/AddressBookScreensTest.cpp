@@ -42,7 +42,14 @@ TEST(CommandsTest, AddressBookFillsAndTakesEntries) {
   EXPECT_EQ(phones["phones"][1], json({{"id", "row:1"}, {"label", "home"}, {"number", "333 4"}}));
   EXPECT_EQ(phones["phones"][2]["label"], "");
   ASSERT_EQ(s.ui.tap("add").status, 200);  // Add all: three entries, the screen goes
-  EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
+  snap = s.ui.snapshot();
+  EXPECT_EQ(snap["navigation"].size(), 1u);
+  EXPECT_EQ(snap["notice"]["text"], "Added 3");
+  // The new rows are brought into view and highlighted for a moment.
+  EXPECT_EQ(snap["navigation"][0]["scrollTo"]["row"], 2);
+  json highlighted = json::array();
+  for (const auto& row : snap["navigation"][0]["rows"]) highlighted.push_back(row["highlight"]);
+  EXPECT_EQ(highlighted, json({false, false, true, true, true}));
 
   // Replace row 0 (Anna) with the organization-only person: no name, its number.
   ASSERT_EQ(s.ui.tap("row:0").status, 200);
@@ -63,6 +70,18 @@ TEST(CommandsTest, AddressBookFillsAndTakesEntries) {
   EXPECT_EQ(card["card"]["heading"], "Rossi Luigi Mario");
   ASSERT_EQ(s.ui.tap("create").status, 200);
   EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
+  EXPECT_EQ(s.ui.snapshot()["notice"]["text"], "Rossi Luigi Mario was added to the address book");
+  // Once more: the book has the person; it asks, and "Cancel" adds nothing.
+  ASSERT_EQ(s.ui.tap("row:1").status, 200);
+  s.answer(2);
+  ASSERT_EQ(s.ui.tap("create").status, 200);
+  auto asked = s.ui.snapshot()["alerts"];
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0]["message"], "Rossi Luigi Mario is already in the address book.");
+  EXPECT_EQ(asked[0]["buttons"], json({"Cancel", "Add anyway"}));
+  s.answer(0);
+  EXPECT_EQ(s.ui.screen()["screen"], "UnknownPerson");
+  ASSERT_EQ(s.ui.tap("back").status, 200);
   auto book = entries::readAddressBook(home.paths.contacts);
   ASSERT_TRUE(book.ok());
   ASSERT_EQ(book->persons.size(), 3u);
@@ -82,6 +101,7 @@ TEST(CommandsTest, AddressBookFillsAndTakesEntries) {
   EXPECT_TRUE(snap["overlays"].empty());
   EXPECT_TRUE(snap["alerts"].empty());
   EXPECT_EQ(snap["navigation"][0]["rows"].size(), 6u);
+  EXPECT_EQ(snap["notice"]["text"], "Added 1; 4 were already on the list");
   EXPECT_EQ(stored(home, ListStore::Phonebook).back(), (SimEntry{6, "Mario Rossi", "+39027", 1}));
 }
 

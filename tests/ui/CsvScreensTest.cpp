@@ -14,6 +14,13 @@ using test::Screens;
 using test::stored;
 using test::TempHome;
 
+// A path as the questions show it: it may wrap after each "/" only.
+std::string breakable(const std::filesystem::path& path) {
+  std::string out;
+  for (char c : path.string()) out += c == '/' ? std::string("/\u200B") : std::string(1, c);
+  return out;
+}
+
 // Export the list on display, view it (a download), restore the file over the table.
 TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
   TempHome home;
@@ -24,7 +31,7 @@ TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
   ASSERT_EQ(s.ui.tap("tool").status, 200);
   s.answer(4);  // Export to file
   auto alert = s.ui.snapshot()["alerts"].back();
-  EXPECT_EQ(alert["title"], "File Voryx.csv create into " + home.paths.exportDir.string());
+  EXPECT_EQ(alert["title"], "File Voryx.csv create into " + breakable(home.paths.exportDir));
   EXPECT_TRUE(alert["message"].get<std::string>().starts_with("1 entry cannot come back from the file")) << alert;
   EXPECT_EQ(alert["buttons"], json({"No", "Yes"}));
   const auto file = home.paths.exportDir / "Voryx.csv";
@@ -40,7 +47,7 @@ TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
   // The same list as vCards: a card an entry, the deleted one left out.
   ASSERT_EQ(s.ui.tap("tool").status, 200);
   s.answer(7);  // Export to vCard
-  EXPECT_EQ(s.ui.snapshot()["alerts"].back()["title"], "File Voryx.vcf create into " + home.paths.exportDir.string());
+  EXPECT_EQ(s.ui.snapshot()["alerts"].back()["title"], "File Voryx.vcf create into " + breakable(home.paths.exportDir));
   s.answer(1);
   const std::string cards = s.ui.snapshot()["openURL"].back()["url"];
   auto vcf = s.ui.ui.port().file(cards.substr(std::string("/api/files/").size()));
@@ -55,6 +62,8 @@ TEST(CommandsTest, ExportAndRestoreGoThroughTheCsvFile) {
   ASSERT_EQ(s.ui.tap("tool").status, 200);
   s.answer(5);  // Restore from file
   EXPECT_EQ(s.actionType(), 8);
+  // The question names the file it reads.
+  EXPECT_EQ(s.ui.snapshot()["alerts"].back()["message"], breakable(file) + "\nPlease confirm action");
   s.answer(1);
   EXPECT_EQ(s.ui.snapshot()["overlays"]["98"]["caption"], "Please wait...");
   s.ui.advance(0.1);

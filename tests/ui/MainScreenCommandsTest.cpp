@@ -19,7 +19,10 @@ TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
   // What the last read saw: a changed row's sheet shows what the row replaces.
   home.exec("INSERT INTO sim VALUES (1,'Anna','+39021234',0),(2,'Anna R.','+39055',3),(3,'Bruno','555',3),"
             "(4,'Nuovo','444',1),(5,'Senza numero','',3)");
-  home.exec("INSERT INTO simsms VALUES (1,'Ciao','333',0),(2,'Ciao ciao','333',3)");
+  // Locations 3 and 4: one message sent in two parts, shown as one row.
+  home.exec("INSERT INTO simsms VALUES (1,'Ciao','333',0),(2,'Ciao ciao','333',3),(3,'Part one, ','555',0),"
+            "(4,'part two','555',0)");
+  home.exec("INSERT INTO simparts VALUES (3,7,2,1),(4,7,2,2)");
   home.exec("INSERT INTO simseen VALUES ('sim',1,'Anna','+39021234'),('sim',2,'Anna Rossi','+39055123456'),"
             "('sim',4,'Vecchio','44'),('sim',5,'Carla',''),('simsms',2,'Hello','+3331234567')");
   Screens s(home);
@@ -43,6 +46,7 @@ TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
   const Case kSms[] = {
       {"row:0", "Edit SMS", {"Delete entry", "Edit entry", "Cancel"}},
       {"row:1", "Edit SMS", {"Delete entry", "Edit entry", "Cancel"}, "Replaces: Hello, +3331234567"},
+      {"row:2", "Edit SMS", {"Delete entry", "Cancel"}},  // in parts: deleted whole, never edited
       {"add", "Add", {"Future function", "New entry", "Cancel"}},
   };
   auto check = [&](const Case& c) {
@@ -111,6 +115,14 @@ TEST(CommandsTest, EditScreenAddsAndChangesEntries) {
   EXPECT_TRUE(s.ui.snapshot()["modal"].is_null());
   auto screen = s.ui.screen();
   EXPECT_EQ(rowLabels(screen), json({{"3", "Иван Петров", "+7495123", "green"}, {"4", "Dario", "444", "green"}}));
+  // The new row is brought into view and highlighted for a moment; the name cut to what
+  // the SIM holds is told (in the Cyrillic form, 14 bytes hold 11 letters).
+  EXPECT_EQ(screen["scrollTo"]["row"], 0);
+  EXPECT_EQ(screen["rows"][0]["highlight"], true);
+  EXPECT_EQ(screen["rows"][1]["highlight"], false);
+  EXPECT_EQ(s.ui.snapshot()["notice"]["text"], "Name shortened to 'Иван Петров' (the SIM keeps 11 letters)");
+  s.ui.advance(RootViewController::kHighlightSeconds);
+  EXPECT_EQ(s.ui.screen()["rows"][0]["highlight"], false);
 
   // Change the entry marked new: mark 3, location kept. Then cancel an edit of Dario.
   ASSERT_EQ(s.ui.tap("row:1").status, 200);

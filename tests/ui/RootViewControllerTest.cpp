@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "ui/UiHarness.h"
+#include "ui/Screens.h"
 
 namespace voryx {
 namespace {
@@ -51,23 +51,52 @@ TEST(RootViewControllerTest, EmptyDatabaseShowsNoRowsAndEachAppearanceReadsTheSe
   EXPECT_EQ(ui.screen()["title"], "Vorx (0/100)");  // the load's title
 }
 
-TEST(RootViewControllerTest, ScreenHasItsButtonsAndRowsInTheColoursOfTheirMarks) {
+// A row's mark is in its colour and in a word beside it (none in step with the SIM), in
+// the language of the screen; the legend opens the how-to where the marks are explained.
+TEST(RootViewControllerTest, ScreenHasItsButtonsAndRowsInTheColoursAndWordsOfTheirMarks) {
   TempHome home;
   home.exec(
       "INSERT INTO sim VALUES (1,'Anna','+39021234',0),(2,'Bruno','555',1),"
       "(3,'Carla','556',2),(12,'Dario','557',3),(20,'Elena',NULL,5);");
-  UiHarness ui(home.paths);
+  home.exec("INSERT INTO simsms VALUES (1,'Ciao','333',1),(2,'Hello','444',2)");
+  test::Screens s(home);
+  UiHarness& ui = s.ui;
   auto screen = ui.screen();
   EXPECT_EQ(screen["left"]["title"], "Setup");
   EXPECT_EQ(screen["right"]["title"], "How to");
   EXPECT_EQ(screen["toolbar"][0], json({{"id", "leggi"}, {"title", "Read from SIM"}, {"enabled", true}}));
   EXPECT_EQ(screen["toolbar"][3]["title"], "Write to SIM");
   EXPECT_EQ(screen["banner"]["text"], "Voryx");
-  const char* kColors[] = {"gray", "green", "red", "cyan", "gray"};
-  ASSERT_EQ(screen["rows"].size(), 5u);
-  for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(screen["rows"][i]["colors"], kColors[i]) << i;
-  EXPECT_EQ(screen["rows"][0], json({{"id", "row:0"}, {"labels", {"1", "Anna", "+39021234"}}, {"colors", "gray"}}));
+  EXPECT_EQ(screen["rows"][0], json({{"id", "row:0"}, {"labels", {"1", "Anna", "+39021234"}}, {"colors", "gray"},
+                                     {"mark", nullptr}, {"highlight", false}}));
   EXPECT_EQ(screen["rows"][4]["labels"], json({"20", "Elena", ""}));
+  struct Case {
+    const char* language;
+    int store;  // 0 the phonebook, 1 the messages
+    std::vector<std::pair<json, json>> rows;  // colours, mark
+  };
+  const Case kCases[] = {
+      {"en", 0, {{"gray", nullptr}, {"green", "new"}, {"red", "deleted"}, {"cyan", "changed"}, {"gray", nullptr}}},
+      {"it", 0, {{"gray", nullptr}, {"green", "nuova"}, {"red", "eliminata"}, {"cyan", "modificata"}, {"gray", nullptr}}},
+      {"it", 1, {{"green", "nuovo"}, {"red", "eliminato"}}},
+      {"en", 1, {{"green", "new"}, {"red", "deleted"}}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.language) + " " + std::to_string(c.store));
+    ui.ui.setLanguage(c.language);
+    ASSERT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", c.store}}).status, 200);
+    screen = ui.screen();
+    ASSERT_EQ(screen["rows"].size(), c.rows.size());
+    for (std::size_t i = 0; i < c.rows.size(); ++i) {
+      EXPECT_EQ(screen["rows"][i]["colors"], c.rows[i].first) << i;
+      EXPECT_EQ(screen["rows"][i]["mark"], c.rows[i].second) << i;
+    }
+  }
+  ASSERT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 0}}).status, 200);
+  EXPECT_EQ(ui.screen()["legend"], json({{"id", "legend"}, {"title", "What the colours mean"}}));
+  ASSERT_EQ(ui.tap("legend").status, 200);
+  EXPECT_EQ(ui.screen()["frame"]["url"], "/howto/#marks");
+  ASSERT_EQ(ui.tap("back").status, 200);
   EXPECT_EQ(ui.tap("row:5").status, 409);
   EXPECT_EQ(ui.tap("row:x").status, 400);
   EXPECT_EQ(ui.tap("row:4").status, 200);
@@ -144,7 +173,9 @@ TEST(RootViewControllerTest, SearchNarrowsOnlyOnTheSearchButtonWithText) {
   EXPECT_EQ(ui.screen()["search"]["text"], "");
 }
 
-TEST(RootViewControllerTest, SmsStoreDisablesToolAndIgnoresTheSearch) {
+// On the messages the search field is off, empty and says where search works; nothing
+// typed there reaches the phonebook. The phonebook's own text waits for it.
+TEST(RootViewControllerTest, SmsStoreDisablesToolAndTheSearch) {
   TempHome home;
   home.exec("INSERT INTO sim VALUES (1,'Anna','111',0);");
   home.exec("INSERT INTO simsms VALUES (4,'See you','222',0),(2,'Hello','333',1);");
@@ -153,6 +184,14 @@ TEST(RootViewControllerTest, SmsStoreDisablesToolAndIgnoresTheSearch) {
   ui.event({{"target", "search"}, {"action", "change"}, {"value", "zzz"}});
   EXPECT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
   auto screen = ui.screen();
+  EXPECT_EQ(screen["search"]["enabled"], false);
+  EXPECT_EQ(screen["search"]["text"], "");
+  EXPECT_EQ(screen["search"]["placeholder"], "Search works on the phonebook");
+  for (const char* action : {"begin", "change", "search", "cancel"}) {
+    json e = {{"target", "search"}, {"action", action}};
+    if (action == std::string("change")) e["value"] = "pane";
+    EXPECT_EQ(ui.event(e).status, 409) << action;
+  }
   EXPECT_EQ(names(screen), (std::vector<std::string>{"Hello", "See you"}));
   EXPECT_EQ(screen["toolbar"][2]["id"], "tool");
   EXPECT_EQ(screen["toolbar"][2]["enabled"], false);
@@ -160,7 +199,9 @@ TEST(RootViewControllerTest, SmsStoreDisablesToolAndIgnoresTheSearch) {
   EXPECT_EQ(ui.tap("tool").status, 409);
   EXPECT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 0}}).status, 200);
   EXPECT_EQ(ui.screen()["toolbar"][2]["enabled"], true);
-  EXPECT_TRUE(ui.screen()["rows"].empty());  // "zzz" applies to the phonebook
+  EXPECT_EQ(ui.screen()["search"], json({{"id", "search"}, {"text", "zzz"}, {"placeholder", "Search"},
+                                         {"cancelTitle", "Cancel"}, {"showsCancel", false}, {"enabled", true}}));
+  EXPECT_TRUE(ui.screen()["rows"].empty());  // "zzz" was typed on the phonebook
 }
 
 TEST(RootViewControllerTest, StoredSortAppliesFromTheFirstAppearanceOn) {

@@ -12,9 +12,9 @@ using test::Screens;
 using test::stored;
 using test::TempHome;
 
-// Setup: the stored order is ticked; "Done" stores the tapped row and the switches, back
-// forgets them.
-TEST(CommandsTest, SetupStoresTheNameOrderOnlyOnDone) {
+// Setup: the stored order is ticked; "Done" and back alike store the tapped row and the
+// switches: a switch turned stays turned.
+TEST(CommandsTest, SetupStoresItsSettingsOnDoneAndOnBack) {
   TempHome home;
   Screens s(home);
   auto ticked = [&] {
@@ -23,35 +23,43 @@ TEST(CommandsTest, SetupStoresTheNameOrderOnlyOnDone) {
     for (const auto& row : screen["sections"][0]["rows"]) out.push_back(row["accessory"]);
     return out;
   };
-  for (const char* leave : {"back", "done"}) {
+  struct Case {
+    const char* leave;
+    int row;      // tapped
+    bool on;      // every switch turned to
+    json ticked;  // at the start
+  };
+  const Case kCases[] = {
+      {"back", 1, true, {"checkmark", nullptr}},
+      {"done", 0, false, {nullptr, "checkmark"}},
+      {"back", 1, true, {"checkmark", nullptr}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.leave) + " " + std::to_string(c.row));
     ASSERT_EQ(s.ui.tap("setup").status, 200);
     EXPECT_EQ(s.ui.screen()["sections"][0]["header"], "SIM name format");
-    EXPECT_EQ(ticked(), json({"checkmark", nullptr}));
-    ASSERT_EQ(s.ui.tap("row:1").status, 200);
-    EXPECT_EQ(ticked(), json({nullptr, "checkmark"}));
-    const auto row = [](const char* id, const char* title) {
-      return json{{"kind", "switch"}, {"id", id}, {"title", title}, {"on", false}, {"enabled", true}};
+    EXPECT_EQ(ticked(), c.ticked);
+    ASSERT_EQ(s.ui.tap("row:" + std::to_string(c.row)).status, 200);
+    EXPECT_EQ(ticked()[c.row], "checkmark");
+    const auto row = [](const char* id, const char* title, bool on) {
+      return json{{"kind", "switch"}, {"id", id}, {"title", title}, {"on", on}, {"enabled", true}};
     };
+    const bool was = !c.on;  // what the case before left
     EXPECT_EQ(s.ui.screen()["sections"][1],
               json({{"header", "Modem"},
-                    {"rows", {row("ucs2", "Use UCS2 character set"), row("fast", "Fast transfers"),
-                              row("records", "Read the SIM's files directly")}}}));
+                    {"rows", {row("ucs2", "Use UCS2 character set", was), row("fast", "Fast transfers", was),
+                              row("records", "Read the SIM's files directly", was)}}}));
     for (const char* id : {"ucs2", "fast", "records"}) {
-      ASSERT_EQ(s.ui.event({{"target", id}, {"action", "toggle"}, {"value", true}}).status, 200);
+      ASSERT_EQ(s.ui.event({{"target", id}, {"action", "toggle"}, {"value", c.on}}).status, 200);
       EXPECT_EQ(s.ui.event({{"target", id}, {"action", "toggle"}, {"value", "on"}}).status, 400);
     }
-    EXPECT_EQ(s.ui.screen()["sections"][1]["rows"][0]["on"], true);
-    EXPECT_EQ(s.ui.screen()["sections"][1]["rows"][1]["on"], true);
-    ASSERT_EQ(s.ui.tap(leave).status, 200);
+    EXPECT_EQ(s.ui.screen()["sections"][1]["rows"][1]["on"], c.on);
+    ASSERT_EQ(s.ui.tap(c.leave).status, 200);
     EXPECT_EQ(s.ui.snapshot()["navigation"].size(), 1u);
-    const auto stored = leave == std::string("done") ? std::optional(1) : std::nullopt;
-    EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefUcs2), stored);
-    EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefFast), stored);
-    EXPECT_EQ(Preferences(home.paths.preferences).value(kPrefRecords), stored);
+    Preferences stored(home.paths.preferences);
+    EXPECT_EQ(stored.value(kPrefLastFirst), c.row);
+    for (const char* key : {kPrefUcs2, kPrefFast, kPrefRecords}) EXPECT_EQ(stored.value(key), c.on ? 1 : 0) << key;
   }
-  Preferences stored(home.paths.preferences);
-  EXPECT_EQ(stored.integer(kPrefLastFirst, -1), 1);
-  EXPECT_EQ(stored.integer(kPrefFast, -1), 1);
 }
 
 // The phonebook store shown: chosen among those the last read found, named in the title
@@ -90,6 +98,23 @@ TEST(CommandsTest, SetupChoosesThePhonebookStoreShown) {
   EXPECT_EQ(s.ui.snapshot()["sheet"]["buttons"], json({"Add to address book", "Call", "Cancel"}));
   s.answer(1);  // Call
   EXPECT_EQ(*SimTable::open(home.paths.database(), ListStore::Phonebook, kShellBusy, Phonebook::EN)->countMarked(), 0);
+
+  // The phone's own memory: the buttons say where they read and write; the messages are
+  // the SIM's again.
+  {
+    Preferences prefs(home.paths.preferences);
+    prefs.setText(kPrefPhonebooks, "SM,FD,EN,ME");
+    ASSERT_TRUE(prefs.synchronize());
+  }
+  ASSERT_EQ(s.ui.tap("setup").status, 200);
+  ASSERT_EQ(s.ui.tap("book:ME").status, 200);
+  ASSERT_EQ(s.ui.tap("done").status, 200);
+  screen = s.ui.screen();
+  EXPECT_EQ(screen["toolbar"][0]["title"], "Read from phone");
+  EXPECT_EQ(screen["toolbar"][3]["title"], "Write to phone");
+  EXPECT_EQ(screen["empty"], "No entries. Read from phone to copy the phone's memory here.");
+  ASSERT_EQ(s.ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+  EXPECT_EQ(s.ui.screen()["toolbar"][0]["title"], "Read from SIM");
 }
 
 }  // namespace

@@ -31,7 +31,13 @@ sim::SimCard smallSim() {
 
 class TransferTest : public ::testing::Test {
  protected:
-  void start(sim::SimCard card, sim::ModemOptions options = {}) {
+  // `offerFast`: the offer of fast transfers is still to be made (otherwise it was answered
+  // before, and no transfer ends with it).
+  void start(sim::SimCard card, sim::ModemOptions options = {}, bool offerFast = false) {
+    if (!offerFast) {
+      Preferences prefs(home_.paths.preferences);
+      ASSERT_TRUE(prefs.store(kPrefFastOffered, 1));
+    }
     modem_ = std::make_unique<sim::VirtualModem>(std::move(card), options);
     std::string error;
     ASSERT_TRUE(modem_->start(&error)) << error;
@@ -98,7 +104,7 @@ class TransferTest : public ::testing::Test {
 };
 
 TEST_F(TransferTest, ReadShowsItsProgressRefusesASecondStartAndFollowsTheStore) {
-  start(smallSim());
+  start(smallSim(), {}, true);
   UiHarness& ui = *ui_;
   ASSERT_EQ(ui.tap("leggi").status, 200);
   json snap = ui.snapshot();
@@ -129,7 +135,15 @@ TEST_F(TransferTest, ReadShowsItsProgressRefusesASecondStartAndFollowsTheStore) 
 
   snap = ui.snapshot();
   EXPECT_EQ(snap["window"]["idleTimerDisabled"], false);
-  EXPECT_TRUE(snap["alerts"].empty());
+  EXPECT_EQ(snap["notice"]["text"], "Read 3 entries");
+  // Every reply waited out the half-second quiet window after its final result: fast
+  // transfers are offered, once. "Yes" turns them on.
+  const json offer = answerAlert(1);
+  EXPECT_EQ(offer["message"], "Transfers can be much faster on this modem: turn on Fast transfers?");
+  EXPECT_EQ(offer["buttons"], json({"No", "Yes"}));
+  Preferences prefs(home_.paths.preferences);
+  EXPECT_EQ(prefs.value(kPrefFast), 1);
+  EXPECT_EQ(prefs.value(kPrefFastOffered), 1);
   const json screen = snap["navigation"][0];
   EXPECT_EQ(screen["title"], "Vorx (3/20)");
   ASSERT_EQ(screen["rows"].size(), 3u);
@@ -144,6 +158,8 @@ TEST_F(TransferTest, ReadShowsItsProgressRefusesASecondStartAndFollowsTheStore) 
   ASSERT_EQ(ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
   ASSERT_EQ(ui.tap("leggi").status, 200);
   followTransfer();
+  EXPECT_TRUE(ui.snapshot()["alerts"].empty());  // asked once only
+  EXPECT_EQ(ui.snapshot()["notice"]["text"], "Read 1 message");
   ASSERT_EQ(ui.screen()["rows"].size(), 1u);
   EXPECT_EQ(ui.screen()["rows"][0]["labels"], json({"3", "Hello", "+3331234567"}));
   EXPECT_EQ(ui.screen()["title"], "Vorx (1/10)");
@@ -229,6 +245,7 @@ TEST_F(TransferTest, WriteAsksFirstWithWhatItWouldSend) {
     }
   }
   EXPECT_EQ(colours(), std::vector<std::string>({"gray", "gray", "gray"}));
+  EXPECT_EQ(ui.snapshot()["notice"]["text"], "Wrote 3 changes");
   EXPECT_EQ(modem_->sim().name(1), "Anna B");
   EXPECT_EQ(modem_->sim().name(2), "");
   EXPECT_EQ(modem_->sim().name(9), "Nove");

@@ -13,13 +13,13 @@ function drawAlert(a) {
   box.dataset.layer = `alert:${a.id}`;
   box.setAttribute('role', 'alertdialog');
   box.setAttribute('aria-modal', 'true');
-  const title = h('h2', 'title', a.title ?? '');
+  const title = h('h2', 'alert-title', a.title ?? '');
   title.id = `alert-title-${a.id}`;
   box.setAttribute('aria-labelledby', title.id);
   box.append(title);
   if (a.message) {
     // A SIM's short name ("…4567895") stays whole on its line: nothing breaks after the ellipsis.
-    const message = h('p', 'message', String(a.message).replace(/\u2026(?=\d)/g, '\u2026\u2060'));
+    const message = h('p', 'alert-message', String(a.message).replace(/\u2026(?=\d)/g, '\u2026\u2060'));
     message.id = `alert-message-${a.id}`;
     box.setAttribute('aria-describedby', message.id);
     box.append(message);
@@ -36,9 +36,9 @@ function drawAlert(a) {
     box.append(field);
   }
   const titles = Array.isArray(a.buttons) ? a.buttons : [];
-  const row = h('div', titles.length > 2 ? 'buttons stacked' : 'buttons');
+  const row = h('div', titles.length > 2 ? 'alert-buttons alert-stacked' : 'alert-buttons');
   titles.forEach((text, i) => {
-    const el = button('button', text);
+    const el = button('alert-button', text);
     setTarget(el, `alert:${a.id}`, 'tap', i);
     if (i === a.cancelIndex) el.dataset.cancel = '';
     row.append(el);
@@ -51,7 +51,7 @@ export function drawAlerts(host, alerts) {
   host.replaceChildren(...(Array.isArray(alerts) ? alerts : []).flatMap(drawAlert));
   // Two buttons side by side whose titles do not fit ("Scrivi comunque" at 320 px) go one
   // above the other, as the phone's alerts do, rather than cut their titles short.
-  for (const row of host.querySelectorAll('.alert .buttons:not(.stacked)')) {
-    if ([...row.children].some((b) => b.scrollWidth > b.clientWidth)) row.classList.add('stacked');
+  for (const row of host.querySelectorAll('.alert-buttons:not(.alert-stacked)')) {
+    if ([...row.children].some((b) => b.scrollWidth > b.clientWidth)) row.classList.add('alert-stacked');
   }
 }

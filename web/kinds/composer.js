@@ -15,8 +15,8 @@ export class Composer {
     this.root = h('div', 'composer');
     const n = ++composerCount;
     this.parts = kParts.map(([key, multiline]) => {
-      const row = h('div', `composerpart ${key}`);
-      const label = h('label', 'composerlabel');
+      const row = h('div', `composer-part composer-${key}`);
+      const label = h('label', 'composer-label');
       const box = makeTextInput(multiline);
       box.field.id = `composer${n}-${key}`;
       label.htmlFor = box.field.id;

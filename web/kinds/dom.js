@@ -43,6 +43,49 @@ export function setEnabled(el, id, enabled) {
   }
 }
 
+// The application's text for a field the user may be typing in, `text`, drawn from a
+// snapshot. A field whose own change is still on its way to the application (`sending`,
+// set by input.js) or in the middle of an input method's composition keeps what it shows:
+// the snapshot was made before the application had it. Otherwise the application's text
+// wins, focused or not, since it may be what another tab typed: every tab then shows what
+// a tap on Save would store. A focused field keeps its caret (and selection) where it was
+// in the text around it. True when the field's text changed.
+export function showText(field, text) {
+  field.appText = text;
+  return syncText(field);
+}
+
+// Shows the application's latest text for the field (showText) again, once nothing of the
+// field's own is on its way any more.
+export function syncText(field) {
+  const text = field.appText;
+  if (text === undefined || field.sending || field.composing || field.value === text) return false;
+  const old = field.value;
+  const focused = document.activeElement === field;
+  const { selectionStart: start, selectionEnd: end, selectionDirection: direction } = field;
+  field.value = text;
+  if (focused && start !== null && end !== null) {
+    field.setSelectionRange(movedCaret(old, text, start), movedCaret(old, text, end), direction ?? 'none');
+  }
+  return true;
+}
+
+// Where a caret at `at` in `old` belongs in `next`: a caret at the end stays at the end
+// (text added there is read before going on typing), text before the change keeps its
+// place, text after it its distance from the end, and a caret inside the part that changed
+// goes to the end of what replaced it.
+export function movedCaret(old, next, at) {
+  if (at >= old.length) return next.length;
+  let prefix = 0;
+  const shorter = Math.min(old.length, next.length);
+  while (prefix < shorter && old[prefix] === next[prefix]) prefix++;
+  let suffix = 0;
+  while (suffix < shorter - prefix && old[old.length - 1 - suffix] === next[next.length - 1 - suffix]) suffix++;
+  if (at <= prefix) return at;
+  if (at >= old.length - suffix) return next.length - (old.length - at);
+  return next.length - suffix;
+}
+
 export function setText(el, text) {
   const value = text == null ? '' : String(text);
   if (el.textContent !== value) el.textContent = value;

@@ -49,13 +49,13 @@ function personKeys(people) {
 
 export class PeopleList {
   constructor() {
-    this.root = h('div', 'peoplearea');
+    this.root = h('div', 'people-area');
     this.list = h('ul', 'people');
-    this.nobody = h('div', 'nobody');
+    this.nobody = h('div', 'people-empty');
     this.empty = h('p');
     // The button stands for the file field, which shows nothing of its own. It sends no
     // event itself (no data-target): input.js sends the file once one is chosen.
-    this.open = button('barbutton openfile');
+    this.open = button('barbutton people-openfile');
     this.file = h('input');
     this.file.type = 'file';
     this.file.accept = '.vcf,.vcard,text/vcard,text/x-vcard';
@@ -94,12 +94,12 @@ export class PeopleList {
 
   makeRow() {
     const li = h('li');
-    const el = button('person');
-    const photo = makePhoto('photo');
+    const el = button('people-row');
+    const photo = makePhoto('people-photo');
     photo.loading = 'lazy';
-    const text = h('span', 'text');
-    const name = h('span', 'name');
-    const detail = h('span', 'detail');
+    const text = h('span', 'people-text');
+    const name = h('span', 'people-name');
+    const detail = h('span', 'people-detail');
     text.append(name, detail);
     el.append(photo, text);
     li.append(el);

@@ -22,12 +22,12 @@ const objects = (list) => (Array.isArray(list) ? list.filter((x) => x && typeof 
 
 export class PersonPhones {
   constructor() {
-    this.root = h('div', 'personphones');
-    const header = h('div', 'personheader');
-    this.photo = makePhoto('photo');
-    this.name = h('h2', 'name');
+    this.root = h('div', 'person-phones');
+    const header = h('div', 'person-header');
+    this.photo = makePhoto('person-photo');
+    this.name = h('h2', 'person-name');
     header.append(this.photo, this.name);
-    this.list = h('ul', 'phones');
+    this.list = h('ul', 'person-phonelist');
     this.root.append(header, this.list);
     this.phones = [];
     new ResizeObserver(() => this.fit()).observe(this.list);
@@ -44,8 +44,8 @@ export class PersonPhones {
 
   makeRow() {
     const li = h('li');
-    const el = button('phone');
-    li.cells = { label: h('span', 'label'), number: h('span', 'number') };
+    const el = button('person-phone');
+    li.cells = { label: h('span', 'person-label'), number: h('span', 'person-number') };
     el.append(li.cells.label, li.cells.number);
     li.append(el);
     return li;
@@ -69,14 +69,14 @@ export class PersonPhones {
 
 export class PersonCard {
   constructor() {
-    this.root = h('div', 'personcard');
-    const card = h('div', 'card');
-    const header = h('div', 'cardheader');
-    this.photo = makePhoto('photo');
-    this.heading = h('h2', 'heading');
+    this.root = h('div', 'person-card');
+    const card = h('div', 'person-cardbox');
+    const header = h('div', 'person-cardheader');
+    this.photo = makePhoto('person-cardphoto');
+    this.heading = h('h2', 'person-heading');
     header.append(this.photo, this.heading);
-    this.fields = h('dl', 'fields');
-    this.actions = h('div', 'actions');
+    this.fields = h('dl', 'person-fields');
+    this.actions = h('div', 'person-actions');
     card.append(header, this.fields, this.actions);
     this.root.append(card);
   }
@@ -88,14 +88,14 @@ export class PersonCard {
     const fields = objects(card.fields);
     this.fields.hidden = fields.length === 0;
     keyed(this.fields, fields, (_, i) => i, () => {
-      const row = h('div', 'field');
+      const row = h('div', 'person-field');
       row.append(h('dt'), h('dd'));
       return row;
     }, (row, f) => {
       setText(row.firstChild, f.label);
       setText(row.lastChild, f.value);
     });
-    keyed(this.actions, objects(screen.actions), (a) => String(a.id), () => button('action'), (el, a) => {
+    keyed(this.actions, objects(screen.actions), (a) => String(a.id), () => button('person-action'), (el, a) => {
       el.dataset.id = String(a.id);
       setText(el, a.title);
       setEnabled(el, String(a.id), a.enabled !== false);

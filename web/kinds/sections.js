@@ -24,7 +24,7 @@ let headerCount = 0;
 
 export class SectionsView {
   constructor() {
-    this.root = h('div', 'sectionsarea');
+    this.root = h('div', 'sections-area');
     this.box = h('div', 'sections');
     this.root.append(this.box);
     this.sections = [];
@@ -50,10 +50,10 @@ export class SectionsView {
   }
 
   makeSection() {
-    const el = h('section', 'section');
-    const header = h('h2', 'sectionheader');
+    const el = h('section', 'sections-section');
+    const header = h('h2', 'sections-header');
     header.id = `sectionheader-${++headerCount}`;
-    const group = h('div', 'sectiongroup');
+    const group = h('div', 'sections-group');
     group.setAttribute('role', 'radiogroup');
     el.append(header, group);
     el.parts = { header, group };
@@ -61,10 +61,10 @@ export class SectionsView {
   }
 
   makeRow() {
-    const el = button('choice');
+    const el = button('sections-choice');
     el.setAttribute('role', 'radio');
-    const title = h('span', 'choicetitle');
-    const check = h('span', 'check');
+    const title = h('span', 'sections-title');
+    const check = h('span', 'sections-check');
     check.setAttribute('aria-hidden', 'true');
     el.append(title, check);
     el.parts = { title };
@@ -87,9 +87,9 @@ export class SectionsView {
 
   // Fits each title to the width the rows have now (again when the window is resized).
   fit() {
-    for (const row of this.box.querySelectorAll('.choice, .switchrow')) {
+    for (const row of this.box.querySelectorAll('.sections-choice, .switch-row')) {
       const width = row.clientWidth;
-      const margin = row.classList.contains('switchrow') ? kSwitchMargin : kTitleMargin;
+      const margin = row.classList.contains('switch-row') ? kSwitchMargin : kTitleMargin;
       if (width) fitText(row.parts.title, row.rowTitle, kTitleSize, Math.max(40, width - margin));
     }
   }

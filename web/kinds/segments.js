@@ -7,7 +7,7 @@ export function drawSegments(parent, segments) {
   keyed(parent, items, (_, i) => i, () => button('segment'), (el, title, i) => {
     setText(el, title);
     const selected = i === segments.selected;
-    el.classList.toggle('selected', selected);
+    el.classList.toggle('segment-selected', selected);
     el.setAttribute('aria-pressed', String(selected));
     if (selected) clearTarget(el);
     else setTarget(el, String(segments.id), 'select', i);

@@ -6,12 +6,12 @@
 import { button, clearTarget, h, setTarget } from './dom.js';
 
 export function makeSwitch() {
-  const el = button('switchrow');
+  const el = button('switch-row');
   el.setAttribute('role', 'switch');
-  const title = h('span', 'switchtitle');
-  const track = h('span', 'switchtrack');
+  const title = h('span', 'switch-title');
+  const track = h('span', 'switch-track');
   track.setAttribute('aria-hidden', 'true');
-  track.append(h('span', 'switchknob'));
+  track.append(h('span', 'switch-knob'));
   el.append(title, track);
   el.parts = { title };
   return el;

@@ -3,18 +3,22 @@
 // "returnNeedsText", "clearButton", "roundedBorder", "cornerRadius", "focus": {on, seq},
 // and optionally "label" (its name), "readOnly" and "maxLength"}: an <input> or a
 // <textarea> in a box (the screen places the box by its frame). A read-only one is for
-// reading: the user can focus it, scroll and select, but not change it.
+// reading: the user can focus it, scroll and select, but not change it. Every class here
+// starts with "textinput", so that no other kind's rule reaches a field (a rule that
+// takes the pointer away from an element would leave the field to the keyboard alone).
 //
-// What the user types is the page's until the application has it: a snapshot changes the
-// text only while the field does not have the focus and no change of it is on its way
-// (input.js marks the field `sending`), and the element is kept across snapshots, so
-// neither a character nor the caret is lost. input.js sends the text
-// ("change"), the focus ("begin" / "end") and Return ("return") from the element's data-id.
+// What the field shows is the application's text (dom.js showText): while the user types,
+// each key's change is on its way (input.js marks the field `sending`) and the field keeps
+// what was typed; once the application has it, the field shows the application's text
+// again, which another tab on the same screen may have changed meanwhile. The element is
+// kept across snapshots, so neither a character nor the caret is lost. input.js sends the
+// text ("change"), the focus ("begin" / "end") and Return ("return") from the element's
+// data-id.
 //
 // Each focus request (a new seq) is carried out once per element: a new element carries out
 // the request it is drawn with, so the field the screen asks for takes the focus when the
 // screen opens. The renderer asks for that (applyFocus) once the screen can take the focus.
-import { button, h } from './dom.js';
+import { button, h, showText } from './dom.js';
 
 // The smallest text the page draws, in points: a shrinking font stops there, and a field
 // that asks for less gets this much, so that text stays readable at the smallest scale.
@@ -23,7 +27,7 @@ const kMinFontSize = 14;
 const measureContext = document.createElement('canvas').getContext('2d');
 
 export function makeTextInput(multiline) {
-  const box = h('div', multiline ? 'textinput textview' : 'textinput textfield');
+  const box = h('div', multiline ? 'textinput textinput-view' : 'textinput textinput-field');
   const field = h(multiline ? 'textarea' : 'input');
   if (!multiline) field.type = 'text';
   field.autocomplete = 'off';
@@ -35,7 +39,7 @@ export function makeTextInput(multiline) {
   if (!multiline) {
     // Empties the field as if the user had deleted the text: the input event carries the
     // change. It never takes the focus, so that editing goes on.
-    const clear = button('clear', '\u00d7');
+    const clear = button('textinput-clear', '\u00d7');
     clear.tabIndex = -1;
     clear.setAttribute('aria-label', 'Clear text');
     clear.addEventListener('mousedown', (ev) => ev.preventDefault());
@@ -57,16 +61,15 @@ export function updateTextInput(box, item) {
   // Named by its label, else by its placeholder, the one word the screen shows for it.
   field.setAttribute('aria-label', String(item.label || '') || placeholder || 'Text');
   field.readOnly = item.readOnly === true;
-  box.classList.toggle('readonly', field.readOnly);
+  box.classList.toggle('textinput-readonly', field.readOnly);
   if (Number.isInteger(item.maxLength) && item.maxLength > 0) field.maxLength = item.maxLength;
   else field.removeAttribute('maxlength');
-  const text = String(item.text ?? '');
-  if (document.activeElement !== field && !field.sending && field.value !== text) field.value = text;
+  showText(field, String(item.text ?? ''));
 
   box.fontSize = Math.max(kMinFontSize, Number(item.fontSize) || 17);
   box.shrinkToFit = item.shrinkToFit === true;
-  box.classList.toggle('rounded', item.roundedBorder === true);
-  box.classList.toggle('clearable', item.clearButton === true);
+  box.classList.toggle('textinput-rounded', item.roundedBorder === true);
+  box.classList.toggle('textinput-clearable', item.clearButton === true);
   const radius = Number(item.cornerRadius);
   box.style.borderRadius = Number.isFinite(radius) && radius > 0 ? `${radius}px` : '';
   if (field.tagName === 'INPUT') {
@@ -102,7 +105,7 @@ export function applyFocus(box) {
 // Measures: the box must be in the page (a box not shown yet is fitted when it is).
 export function fitTextInput(box) {
   const { field } = box;
-  box.classList.toggle('empty', field.value === '');
+  box.classList.toggle('textinput-empty', field.value === '');
   if (field.tagName !== 'INPUT') {
     field.style.fontSize = `${box.fontSize}px`;
     return;

@@ -39,7 +39,8 @@ nlohmann::json SearchBar::render() const {
           {"text", text},
           {"placeholder", placeholder},
           {"cancelTitle", cancelTitle},
-          {"showsCancel", showsCancel}};
+          {"showsCancel", showsCancel},
+          {"enabled", enabled}};
 }
 
 void TableView::scrollToRow(int row) {

@@ -53,12 +53,14 @@ struct Switch {
   EventResult handleEvent(const Event& e);
 };
 
+// A search field. Off (`enabled` false), it shows its placeholder and takes no typing.
 struct SearchBar {
   std::string id;
   std::string text;
   std::string placeholder;
   std::string cancelTitle;
   bool showsCancel = false;
+  bool enabled = true;
   nlohmann::json render() const;
 };
 

@@ -29,6 +29,7 @@ void NavigationController::push(std::unique_ptr<Screen> screen) {
 
 void NavigationController::pop() {
   if (stack_.size() < 2) return;
+  stack_.back()->viewWillDisappear();
   auto gone = std::move(stack_.back());
   stack_.pop_back();
   release(std::move(gone));
@@ -36,7 +37,10 @@ void NavigationController::pop() {
 }
 
 void NavigationController::present(std::unique_ptr<Screen> screen, Transition transition) {
-  if (modal_) release(std::move(modal_));
+  if (modal_) {
+    modal_->viewWillDisappear();
+    release(std::move(modal_));
+  }
   modal_ = std::move(screen);
   transition_ = transition;
   show(*modal_);
@@ -44,6 +48,7 @@ void NavigationController::present(std::unique_ptr<Screen> screen, Transition tr
 
 void NavigationController::dismiss() {
   if (!modal_) return;
+  modal_->viewWillDisappear();
   release(std::move(modal_));
   if (!stack_.empty()) show(*stack_.back());
 }

@@ -29,6 +29,9 @@ class Screen {
   // Called each time the screen comes into view: pushed, presented, or uncovered by a
   // pop or a dismiss.
   virtual void viewDidAppear() {}
+  // Called when the screen is taken off the stack or dismissed, by whatever did it (the
+  // back button, a screen's own "Done"), before it goes.
+  virtual void viewWillDisappear() {}
   // The application's language changed: fixed texts (title, buttons, placeholders) are to
   // be looked up again.
   virtual void languageDidChange() {}

@@ -79,6 +79,14 @@ Overlay* UiApplication::overlay(int tag) {
 
 void UiApplication::removeOverlay(int tag) { overlays_.erase(tag); }
 
+void UiApplication::showNotice(std::string text) {
+  const std::uint64_t seq = ++noticeSeq_;
+  notice_ = Notice{std::move(text), seq};
+  loop_.afterDelay(kNoticeSeconds, [this, seq] {
+    if (notice_ && notice_->seq == seq) notice_.reset();
+  });
+}
+
 bool UiApplication::openURL(const std::string& url) {
   if (!isUrl(url)) return false;
   urls_.push_back({url, ++urlSeq_});
@@ -131,6 +139,7 @@ nlohmann::json UiApplication::render() const {
           {"overlays", std::move(overlays)},
           {"alerts", std::move(alerts)},
           {"sheet", sheet_ ? sheet_->render() : nlohmann::json(nullptr)},
+          {"notice", notice_ ? nlohmann::json{{"text", notice_->text}, {"seq", notice_->seq}} : nlohmann::json(nullptr)},
           {"openURL", std::move(urls)}};
 }
 

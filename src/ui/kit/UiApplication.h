@@ -1,7 +1,7 @@
 #pragma once
 // The application object of the screens: the main loop, the window, the navigation
-// stack, the alerts, the action sheet, the overlays, the notification centre, the URLs
-// to open and the window's flags. It renders them all into one snapshot after every
+// stack, the alerts, the action sheet, the overlays, the notice, the notification
+// centre, the URLs to open and the window's flags. It renders them all into one snapshot after every
 // main-loop task that changed something, and is the UiPort the HTTP layer uses.
 #include <condition_variable>
 #include <cstdint>
@@ -48,6 +48,12 @@ class UiApplication final : public UiPort {
   void removeOverlay(int tag);
   // An alert, a sheet or an overlay is up: the user is in the middle of something.
   bool covered() const { return !alerts_.empty() || sheet_.has_value() || !overlays_.empty(); }
+  // A short line saying what a command did ("Wrote 4 changes"), which goes by itself
+  // after kNoticeSeconds and asks nothing of the user; a newer notice takes its place.
+  // Rendered as "notice": {"text", "seq"} (null when none); the page reads each seq out
+  // once, politely, without moving the focus.
+  static constexpr double kNoticeSeconds = 6.0;
+  void showNotice(std::string text);
   // Asks the page to open the URL once (a path of this server: the page downloads it).
   // False, and nothing asked, when it is not a URL (no scheme and no path, blanks or
   // control characters, longer than 2048 bytes).
@@ -76,6 +82,10 @@ class UiApplication final : public UiPort {
     std::string url;
     std::uint64_t seq;
   };
+  struct Notice {
+    std::string text;
+    std::uint64_t seq;
+  };
 
   void forgetDelegate(Screen* screen);
   nlohmann::json render() const;
@@ -93,6 +103,8 @@ class UiApplication final : public UiPort {
   std::map<int, Overlay> overlays_;
   std::deque<UrlRequest> urls_;
   std::uint64_t urlSeq_ = 0;
+  std::optional<Notice> notice_;
+  std::uint64_t noticeSeq_ = 0;
   int nextId_ = 0;
   bool idleTimerDisabled_ = false;
   bool networkActivity_ = false;

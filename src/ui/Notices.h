@@ -1,0 +1,28 @@
+#pragma once
+// The texts of the notices the screens show once a command has done its work
+// (UiApplication::showNotice): each looked up in the string table, singular and plural
+// under keys of their own, and filled in with its numbers and names. Any thread.
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace voryx::notices {
+
+// The string table's text for `key` with each "%d" or "%s" in it replaced, in order, by
+// the next of `values` (a placeholder past the last value stays as it is).
+std::string filled(std::string_view key, std::initializer_list<std::string> values);
+
+// "Read 36 entries", "Read 1 message".
+std::string read(bool sms, int rows);
+// "Wrote 4 changes", "Wrote 1 change"; a write that had nothing to send: "Nothing to write".
+std::string wrote(int changes);
+// "Added 3", "Added 1; 2 were already on the list", "Nothing added; 1 was already on the
+// list".
+std::string added(int added, int already);
+// "Restored 35 entries from Voryx.csv".
+std::string restored(int entries, const std::string& file);
+// "Name shortened to 'Dr. Weber Prax' (the SIM keeps 14 letters)": `name` as stored,
+// `letters` its characters.
+std::string nameShortened(const std::string& name, int letters);
+
+}  // namespace voryx::notices

@@ -1,0 +1,152 @@
+// The notices the main screen's commands end with: a short line that says what was done,
+// in English and in Italian, and goes by itself.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "base/DebugLog.h"
+#include "entries/SupportMailTest.h"
+#include "ui/Screens.h"
+
+namespace voryx {
+namespace {
+
+using nlohmann::json;
+using test::Screens;
+using test::TempHome;
+
+// The one person of the address book: two of the numbers are on the list already.
+constexpr const char* kCarla =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Verdi;Carla;;;\r\nTEL;TYPE=CELL:111\r\nTEL:222\r\nTEL:3 3 3\r\nEND:VCARD\r\n";
+
+void withCarla(const TempHome& home) {
+  home.exec("INSERT INTO sim VALUES (1,'Anna','111',0),(2,'Bea','222',0)");
+  ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefMaxSIM, 250));
+  test::writeFile(home.paths.contacts, kCarla);
+}
+
+void transferEnded(Screens& s, bool write, transfer::JobReport report) {
+  s.ui.onMain([&] { s.ui.ui.root().transferEnded(write, report); });
+}
+
+TEST(NoticesTest, CommandsSayWhatTheyDidAndTheNoticeGoesByItself) {
+  struct Case {
+    const char* what;
+    std::function<void(const TempHome&)> before;
+    std::function<void(Screens&)> act;
+    const char* english;
+    const char* italian;
+  };
+  const Case kCases[] = {
+      {"read", [](const TempHome&) {},
+       [](Screens& s) {
+         transfer::JobReport report;
+         report.rows = 36;
+         transferEnded(s, false, report);
+       },
+       "Read 36 entries", "Lette 36 voci"},
+      {"read of one message", [](const TempHome&) {},
+       [](Screens& s) {
+         ASSERT_EQ(s.ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+         transfer::JobReport report;
+         report.rows = 1;
+         transferEnded(s, false, report);
+       },
+       "Read 1 message", "Letto 1 messaggio"},
+      {"write", [](const TempHome&) {},
+       [](Screens& s) {
+         transfer::JobReport report;
+         report.confirmed = report.marked = 4;
+         transferEnded(s, true, report);
+       },
+       "Wrote 4 changes", "Scritte 4 modifiche"},
+      {"restore",
+       [](const TempHome& home) {
+         std::filesystem::create_directories(home.paths.exportDir);
+         test::writeFile(home.paths.exportDir / "Voryx.csv", "Anna;1\nBea;2\nCarla;3\n");
+       },
+       [](Screens& s) {
+         ASSERT_EQ(s.ui.tap("tool").status, 200);
+         s.answer(5);  // Restore from file
+         s.answer(1);
+         s.ui.advance(0.1);
+       },
+       "Restored 3 entries from Voryx.csv", "Ripristinate 3 voci da Voryx.csv"},
+      {"add all", withCarla,
+       [](Screens& s) {
+         ASSERT_EQ(s.ui.tap("add").status, 200);
+         s.answer(0);  // From address book
+         ASSERT_EQ(s.ui.tap("row:0").status, 200);
+         ASSERT_EQ(s.ui.tap("add").status, 200);  // Add all
+       },
+       "Added 1; 2 were already on the list", "Aggiunta 1; 2 erano già nell'elenco"},
+      {"import all contacts", withCarla,
+       [](Screens& s) {
+         ASSERT_EQ(s.ui.tap("tool").status, 200);
+         s.answer(1);  // Import all contacts
+         s.answer(1);
+         s.ui.advance(0.1);
+       },
+       "Added 1; 2 were already on the list", "Aggiunta 1; 2 erano già nell'elenco"},
+      {"start debug log", [](const TempHome&) {},
+       [](Screens& s) {
+         ASSERT_EQ(s.ui.tap("tool").status, 200);
+         s.answer(6);
+       },
+       "Debug log started", "Log di debug avviato"},
+      {"send the support mail", [](const TempHome&) {},
+       [](Screens& s) {
+         for (int i = 0; i < 2; ++i) {  // start the log, then send it
+           ASSERT_EQ(s.ui.tap("tool").status, 200);
+           s.answer(6);
+         }
+         ASSERT_EQ(s.ui.tap("send").status, 200);
+       },
+       "Saved Voryx support.eml \u2014 attach it in your mail program",
+       "Salvato Voryx support.eml \u2014 allegalo nel tuo programma di posta"},
+      {"create new contact", [](const TempHome& home) { home.exec("INSERT INTO sim VALUES (1,'Anna Rossi','+39055',0)"); },
+       [](Screens& s) {
+         ASSERT_EQ(s.ui.tap("row:0").status, 200);
+         s.answer(2);  // Add to address book
+         ASSERT_EQ(s.ui.tap("create").status, 200);
+       },
+       "Anna Rossi was added to the address book", "Anna Rossi è stato aggiunto alla rubrica"},
+      {"a name cut on save", [](const TempHome&) {},
+       [](Screens& s) {
+         ASSERT_EQ(s.ui.tap("add").status, 200);
+         s.answer(1);  // New entry
+         s.type("text1", "Dr. Weber Praxis");
+         ASSERT_EQ(s.ui.tap("save").status, 200);
+       },
+       "Name shortened to 'Dr. Weber Prax' (the SIM keeps 14 letters)",
+       "Nome accorciato in 'Dr. Weber Prax' (la SIM tiene 14 lettere)"},
+  };
+  // No desktop: Send must not start the mail client of the machine the tests run on.
+  test::ScopedEnv display{"DISPLAY", nullptr}, wayland{"WAYLAND_DISPLAY", nullptr};
+  for (const Case& c : kCases) {
+    for (const char* language : {"en", "it"}) {
+      SCOPED_TRACE(std::string(c.what) + ", " + language);
+      TempHome home;
+      std::filesystem::create_directories(home.paths.logFile.parent_path());
+      DebugLog::setPath(home.paths.logFile);
+      c.before(home);
+      {
+        Screens s(home);
+        s.ui.ui.setLanguage(language);
+        c.act(s);
+        const json notice = s.ui.snapshot()["notice"];
+        ASSERT_TRUE(notice.is_object()) << s.ui.snapshot()["alerts"];
+        EXPECT_EQ(notice["text"], language == std::string("en") ? c.english : c.italian);
+        // A polite notice: nothing to answer, and gone after its seconds.
+        EXPECT_TRUE(s.ui.snapshot()["alerts"].empty());
+        s.ui.advance(kit::UiApplication::kNoticeSeconds);
+        EXPECT_TRUE(s.ui.snapshot()["notice"].is_null());
+        s.ui.ui.setLanguage("en");
+      }
+      DebugLog::setPath({});
+    }
+  }
+}
+
+}  // namespace
+}  // namespace voryx
