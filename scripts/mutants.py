@@ -89,10 +89,10 @@ MUTANTS = [
     ("src/app/main.cpp", "if (argc > 1 && argv[1][0] != '-') {", "if (argc > 2 && argv[1][0] != '-') {", "test_app"),
     ("src/app/TransferCommands.cpp", "case JobOutcome::OtherSim: return 5;", "case JobOutcome::OtherSim: return 1;", "test_app"),
     ("src/app/TransferCommands.cpp", "if (report.outcome == JobOutcome::Done && report.oldKept > 0) return 3;", "", "test_app"),
-    ("src/app/TransferCommands.cpp", "addPhonebookOption(*sub, options->store)->excludes(sms);", "addPhonebookOption(*sub, options->store);", "test_app"),
+    ("src/app/TransferCommands.cpp", "addPhonebookOption(*sub, options->store)->excludes(sms);", "addPhonebookOption(*sub, options->store);\n  static_cast<void>(sms);", "test_app"),
     ("src/app/TransferCommands.cpp", "if (!done.empty() && (!options.quiet || report.outcome != JobOutcome::Done)) {", "if (!done.empty() && !options.quiet) {", "test_app"),
     ("src/app/TransferCommands.cpp", "} else if (report.outcome != JobOutcome::Done || report.unsent > report.oldKept) {", "} else if (report.outcome != JobOutcome::Done || report.unsent >= report.oldKept) {", "test_app"),
-    ("src/app/TransferCommands.cpp", "if (!options.sms && phonebookOf(options.store) != Phonebook::SM) line += \" of \" + upperCode(options.store);", "", "test_app"),
+    ("src/app/TransferCommands.cpp", "if (!options.sms && phonebookOf(options.store) != Phonebook::SM) line += \" of \" + upperCode(options.store);", "if (false) line += \" of \" + upperCode(options.store);", "test_app"),
     ("src/app/StatusCommand.cpp", "return pending->total() == 0 ? 0 : 1;", "return 0;", "test_app"),
     ("src/app/ModemChoice.cpp", "if (probes.empty() || !probes.back().answers) {", "if (probes.empty()) {", "test_app"),
     # The web routes: the Host and token checks, the cookie, the route order, the status
