@@ -73,9 +73,12 @@ MUTANTS = [
     # The screens: marks to colours and words, the search field, the sheets, the alerts'
     # answers, the setup's choices, the notices (ui/)
     ("src/ui/RootViewController.cpp", "case kMarkDeleted: background.red(); break;", "case kMarkDeleted: background.cyan(); break;", "test_ui"),
+    # (survives: no screen test shows a changed message in Italian, where its word differs)
     ("src/ui/RootViewController.cpp", "case kMarkChanged: return message ? \"mark: changed message\" : \"mark: changed\";", "case kMarkChanged: return message ? \"mark: changed\" : \"mark: changed\";", "test_ui"),
     ("src/ui/RootViewController.cpp", "if (tipoDisplay == 1) return kit::staleEvent(\"the search works on the phonebook\");", "", "test_ui"),
     ("src/ui/RootViewController.cpp", "if (*row >= contatti.size()) return kit::staleEvent(", "if (*row > contatti.size()) return kit::staleEvent(", "test_ui"),
+    # (survives: the read's question is tested over two changes only; over one, the job then
+    # refuses the read, so nothing is lost, but the screen never offers to read anyway)
     ("src/ui/RootViewController.cpp", "if (marked && *marked > 0) {", "if (marked && *marked > 1) {", "test_ui"),
     ("src/ui/RootViewController.cpp", "// The tools work on the SIM phonebook.\n  tool.enabled = tipoDisplay != 1 && book == Phonebook::SM;", "tool.enabled = book == Phonebook::SM;", "test_ui"),
     ("src/ui/RootViewSheets.cpp", "if (modificaInParts_) return {remove};", "", "test_ui"),
@@ -97,6 +100,7 @@ MUTANTS = [
     ("src/app/ModemChoice.cpp", "if (probes.empty() || !probes.back().answers) {", "if (probes.empty()) {", "test_app"),
     # The web routes: the Host and token checks, the cookie, the route order, the status
     # codes, the event body, the event streams (web/, beside the access rules above)
+    # (survives: no request in the tests carries two Host headers)
     ("src/web/WebServer.cpp", "if (req.headerCount(\"Host\") != 1 || !hostAllowed(host, bound_, port_, name_)) {", "if (!hostAllowed(host, bound_, port_, name_)) {", "test_web"),
     ("src/web/WebServer.cpp", "if (!constantTimeEquals(*token, token_)) {", "if (token->empty()) {", "test_web"),
     ("src/web/WebServer.cpp", "if (req.method == \"POST\" && req.header(\"Origin\") != \"http://\" + host) {", "if (req.method == \"POST\" && !req.header(\"Origin\").empty() && req.header(\"Origin\") != \"http://\" + host) {", "test_web"),
