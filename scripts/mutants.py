@@ -45,7 +45,7 @@ MUTANTS = [
     ("src/codec/SimName.cpp", "if (count && from + *count < to) to = from + *count;", "if (count && from + *count <= to) to = from + *count - 1;", "test_codec"),
     ("src/codec/SimName.cpp", "while (to > from && bytes[to - 1] == 0xFF) --to;", "while (to > from + 1 && bytes[to - 1] == 0xFF) --to;", "test_codec"),
     ("src/codec/SimName.cpp", "units.push_back(pointer ? static_cast<char16_t>(*pointer + (*bytes[i] & 0x7F)) : kReplacement);", "units.push_back(pointer ? static_cast<char16_t>(*pointer + *bytes[i]) : kReplacement);", "test_codec"),
-    ("src/codec/SimName.cpp", "if (bytes[i] == 0xFF && bytes[i + 1] == 0xFF) break;", "if (bytes[i] == 0xFF) break;", "test_codec"),
+    ("src/codec/SimName.cpp", "if (bytes[i] == 0xFF && bytes[i + 1] == 0xFF) break;", "if (bytes[i + 1] == 0xFF) break;", "test_codec"),
     ("src/codec/GsmAlphabet.cpp", "char32_t gsmDefaultChar(std::uint8_t septet) { return kDefaultTable[septet & 0x7F]; }", "char32_t gsmDefaultChar(std::uint8_t septet) { return kDefaultTable[septet & 0x3F]; }", "test_codec"),
     ("src/codec/GsmAlphabet.cpp", "if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;", "if (c > 0x10FFFF) c = kReplacement;", "test_codec"),
     ("src/codec/GsmAlphabet.cpp", "if (c < 0x800) {", "if (c <= 0x800) {", "test_codec"),
@@ -69,7 +69,7 @@ MUTANTS = [
     ("src/store/PassJournal.cpp", "if (journal.token.empty()) return {};", "", "test_store"),
     ("src/entries/Csv.cpp", "bool isBlank(std::string_view line) { return line.find_first_not_of(' ') == std::string_view::npos; }", "bool isBlank(std::string_view line) { return line.empty(); }", "test_entries"),
     ("src/entries/Csv.cpp", "if (!line.empty() && line.back() == '\\r') line.remove_suffix(1);", "", "test_entries"),
-    ("src/entries/Csv.cpp", "if (maxSIM > 0 && rows.size() > static_cast<std::size_t>(maxSIM)) {", "if (maxSIM > 0 && rows.size() >= static_cast<std::size_t>(maxSIM)) {", "test_entries"),
+    ("src/entries/Csv.cpp", "if (maxSIM > 0 && rows.size() > static_cast<std::size_t>(maxSIM)) {", "if (maxSIM > 0 && rows.size() > static_cast<std::size_t>(maxSIM) + 1) {", "test_entries"),
     # The screens: marks to colours and words, the search field, the sheets, the alerts'
     # answers, the setup's choices, the notices (ui/)
     ("src/ui/RootViewController.cpp", "case kMarkDeleted: background.red(); break;", "case kMarkDeleted: background.cyan(); break;", "test_ui"),
