@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "app/RunVoryx.h"
-#include "support/ListIsSim.h"
 #include "sim/Gammu.h"
 #include "sim/ModemPorts.h"
 #include "sim/VirtualModem.h"
-#include "store/TempDir.h"
+#include "support/ListIsSim.h"
+#include "support/TempDir.h"
 
 namespace voryx {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "sim/VirtualModem.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx {
 namespace {

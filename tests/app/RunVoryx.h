@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx::test {
 

@@ -12,7 +12,7 @@
 #include "store/Database.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx {
 namespace {

@@ -7,7 +7,7 @@
 #include <csignal>
 #include <optional>
 
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx {
 namespace {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx {
 namespace {

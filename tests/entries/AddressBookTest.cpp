@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "entries/Import.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx::entries {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx::entries {
 namespace {

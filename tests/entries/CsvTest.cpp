@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "entries/Editing.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx::entries {
 namespace {

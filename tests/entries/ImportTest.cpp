@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/DebugLog.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx::entries {
 namespace {

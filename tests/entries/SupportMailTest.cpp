@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "entries/SupportMailTest.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx::entries {
 namespace {

@@ -17,7 +17,7 @@
 
 #include "modem/Ports.h"
 #include "sim/ModemPorts.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx::modem {
 namespace {

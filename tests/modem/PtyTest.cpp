@@ -16,7 +16,7 @@
 
 #include "modem/Channel.h"
 #include "sim/VirtualModem.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx::modem {
 namespace {

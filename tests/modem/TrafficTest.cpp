@@ -5,7 +5,7 @@
 
 #include "base/DebugLog.h"
 #include "modem/Traffic.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx::modem {
 namespace {

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <string>
 
-#include "store/TempDir.h"
 #include "support/Skip.h"
+#include "support/TempDir.h"
 
 namespace voryx::test {
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/SimCard.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 using namespace voryx::sim;
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "store/SimEntry.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx {
 namespace {

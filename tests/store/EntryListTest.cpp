@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "store/Database.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx {
 namespace {

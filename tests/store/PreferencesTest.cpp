@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 
 namespace voryx {
 namespace {

@@ -2,7 +2,7 @@
 // reaches the SIM (checked through the SIM's own decoding and through a fresh read), and
 // what a pass that stops keeps marked.
 #include "entries/Csv.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 #include "transfer/JobFixture.h"
 
 namespace voryx::transfer {

@@ -11,7 +11,7 @@
 
 #include "sim/SimCard.h"
 #include "store/Database.h"
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 #include "transfer/EngineLine.h"
 #include "ui/VoryxUi.h"
 

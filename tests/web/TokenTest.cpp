@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "store/TempDir.h"
+#include "support/TempDir.h"
 #include "web/AccessToken.h"
 
 namespace voryx::web {
