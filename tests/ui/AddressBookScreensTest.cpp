@@ -7,12 +7,6 @@
 namespace voryx {
 namespace {
 
-using nlohmann::json;
-using test::rowLabels;
-using test::Screens;
-using test::stored;
-using test::TempHome;
-
 // The address book's screens: pick a person, add numbers, replace an entry, add an entry
 // to the book.
 TEST(CommandsTest, AddressBookFillsAndTakesEntries) {

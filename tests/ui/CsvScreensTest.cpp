@@ -8,12 +8,6 @@
 namespace voryx {
 namespace {
 
-using nlohmann::json;
-using test::rowLabels;
-using test::Screens;
-using test::stored;
-using test::TempHome;
-
 // A path as the questions show it: it may wrap after each "/" only.
 std::string breakable(const std::filesystem::path& path) {
   std::string out;

@@ -8,12 +8,6 @@
 namespace voryx {
 namespace {
 
-using nlohmann::json;
-using test::rowLabels;
-using test::Screens;
-using test::stored;
-using test::TempHome;
-
 TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
   TempHome home;
   // What the last read saw: a changed row's sheet shows what the row replaces.

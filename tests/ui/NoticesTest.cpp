@@ -11,10 +11,6 @@
 namespace voryx {
 namespace {
 
-using nlohmann::json;
-using test::Screens;
-using test::TempHome;
-
 // The one person of the address book: two of the numbers are on the list already.
 constexpr const char* kCarla =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Verdi;Carla;;;\r\nTEL;TYPE=CELL:111\r\nTEL:222\r\nTEL:3 3 3\r\nEND:VCARD\r\n";

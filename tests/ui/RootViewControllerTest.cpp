@@ -10,8 +10,6 @@
 namespace voryx {
 namespace {
 
-using nlohmann::json;
-using test::TempHome;
 using test::UiHarness;
 
 std::vector<std::string> names(const json& screen) {

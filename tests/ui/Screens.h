@@ -9,7 +9,6 @@
 
 namespace voryx::test {
 
-
 inline std::vector<SimEntry> stored(const TempHome& home, ListStore store) {
   return *SimTable::open(home.paths.database(), store)->list();
 }
@@ -56,5 +55,13 @@ struct Screens {
   UiHarness ui;
 };
 
-
 }  // namespace voryx::test
+
+// The names the screen tests use unqualified.
+namespace voryx {
+using nlohmann::json;
+using test::rowLabels;
+using test::Screens;
+using test::stored;
+using test::TempHome;
+}  // namespace voryx

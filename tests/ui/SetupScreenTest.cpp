@@ -6,12 +6,6 @@
 namespace voryx {
 namespace {
 
-using nlohmann::json;
-using test::rowLabels;
-using test::Screens;
-using test::stored;
-using test::TempHome;
-
 // Setup: the stored order is ticked; "Done" and back alike store the tapped row and the
 // switches: a switch turned stays turned.
 TEST(CommandsTest, SetupStoresItsSettingsOnDoneAndOnBack) {
