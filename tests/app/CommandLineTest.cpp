@@ -28,6 +28,10 @@ using test::Env;
 using test::Ran;
 using test::runVoryx;
 
+// gammu is installed with the build's dependencies (scripts/install-deps.sh): the checks
+// that ask it are part of these tests, not optional.
+constexpr const char* kGammuMissing = "gammu is not installed: run scripts/install-deps.sh";
+
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 struct Said {
@@ -347,11 +351,10 @@ TEST(CommandLineTest, ABackupMovesAWholeSimOntoANewOne) {
   const std::filesystem::path database = home / "data" / "Voryx.sqlitedb";
   EXPECT_TRUE(test::listIsSim(database, ListStore::Phonebook, after));
   EXPECT_TRUE(test::listIsSim(database, ListStore::Sms, after));
-  if (test::gammuInstalled()) {
-    EXPECT_EQ(test::runGammu(b, "getallmemory SM"), test::runGammu(a, "getallmemory SM"));
-    // gammu, a judge of its own, lists the same messages on both SIMs.
-    EXPECT_EQ(test::runGammu(b, "getallsms"), test::runGammu(a, "getallsms"));
-  }
+  // gammu, a judge of its own, lists the same phonebook and messages on both SIMs.
+  ASSERT_TRUE(test::gammuInstalled()) << kGammuMissing;
+  EXPECT_EQ(test::runGammu(b, "getallmemory SM"), test::runGammu(a, "getallmemory SM"));
+  EXPECT_EQ(test::runGammu(b, "getallsms"), test::runGammu(a, "getallsms"));
 }
 
 // The other phonebook stores from the shell: each read, listed, edited and exported on
@@ -387,13 +390,12 @@ TEST(CommandLineTest, TheOtherPhonebookStores) {
   EXPECT_EQ(modem.sim().usedLocations("EN"), 2);
   EXPECT_EQ(runVoryx(home, {"list", "--store", "FD"}).out,
             "1\tCasa\t+390212345678\t0\n2\tMamma\t+393351122334\t0\n3\tUfficio\t+390298765432\t0\n");
-  if (test::gammuInstalled()) {
-    const std::string fd = test::runGammu(dev, "getallmemory FD");
-    EXPECT_NE(fd.find("Memory FD, Location 3\nGeneral number       : \"+390298765432\"\nName                 : "
-                      "\"Ufficio\""),
-              std::string::npos)
-        << fd;
-  }
+  ASSERT_TRUE(test::gammuInstalled()) << kGammuMissing;
+  const std::string fd = test::runGammu(dev, "getallmemory FD");
+  EXPECT_NE(fd.find("Memory FD, Location 3\nGeneral number       : \"+390298765432\"\nName                 : "
+                    "\"Ufficio\""),
+            std::string::npos)
+      << fd;
 }
 
 // The SIM's PIN and PUK from the shell, on two PIN-locked virtual SIMs (the second one
