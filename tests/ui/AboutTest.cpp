@@ -4,7 +4,6 @@
 
 #include <fstream>
 
-#include "base/Localized.h"
 #include "ui/About.h"
 #include "ui/UiHarness.h"
 
@@ -17,13 +16,6 @@ using test::UiHarness;
 
 struct HowTo {
   explicit HowTo(const TempHome& home) : table(home), ui(home.paths) {}
-  struct Table {  // English texts for the alert
-    explicit Table(const TempHome& home) {
-      loadStringTables(home.paths.resources);
-      setLanguage("en");
-    }
-    ~Table() { loadStringTables({}); }
-  };
   // A report of the page about the frame's load `seq`, made against no snapshot at all.
   int report(const std::string& action, json value) {
     ui.waitIdle();
@@ -33,7 +25,7 @@ struct HowTo {
   }
   bool indicator() { return ui.snapshot()["window"]["networkActivity"]; }
 
-  Table table;
+  test::EnglishTexts table;  // for the alert
   UiHarness ui;
 };
 

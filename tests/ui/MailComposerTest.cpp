@@ -2,7 +2,6 @@
 // as it stands, logging stops at once, and Cancel or Send ends it.
 #include <gtest/gtest.h>
 
-#include "base/Localized.h"
 #include "base/DebugLog.h"
 #include "entries/SupportMailTest.h"
 #include "ui/UiHarness.h"
@@ -18,16 +17,12 @@ using test::TempHome;
 struct Screens {
   explicit Screens(const TempHome& home) : setting(home), ui(home.paths, options()) {}
   struct Setting {
-    explicit Setting(const TempHome& home) {
-      loadStringTables(home.paths.resources);
-      setLanguage("en");
+    explicit Setting(const TempHome& home) : texts(home) {
       std::filesystem::create_directories(home.paths.logFile.parent_path());
       DebugLog::setPath(home.paths.logFile);
     }
-    ~Setting() {
-      DebugLog::setPath({});
-      loadStringTables({});
-    }
+    ~Setting() { DebugLog::setPath({}); }
+    test::EnglishTexts texts;
     test::ScopedEnv display{"DISPLAY", nullptr}, wayland{"WAYLAND_DISPLAY", nullptr};
   };
   static VoryxUiOptions options() {

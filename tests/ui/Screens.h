@@ -3,7 +3,6 @@
 // are short codes), for the tests of the main screen's commands.
 #include <vector>
 
-#include "base/Localized.h"
 #include "store/SimTable.h"
 #include "ui/UiHarness.h"
 
@@ -22,13 +21,6 @@ inline nlohmann::json rowLabels(const nlohmann::json& screen) {
 // The screens with the English string table (the commands' keys are short codes).
 struct Screens {
   explicit Screens(const TempHome& home) : table(home), ui(home.paths, options()) {}
-  struct Table {
-    explicit Table(const TempHome& home) {
-      loadStringTables(home.paths.resources);
-      setLanguage("en");
-    }
-    ~Table() { loadStringTables({}); }
-  };
   static VoryxUiOptions options() {
     VoryxUiOptions o;
     o.clock = &clock;
@@ -51,7 +43,7 @@ struct Screens {
     return a;
   }
   inline static kit::ManualClock clock;
-  Table table;
+  EnglishTexts table;
   UiHarness ui;
 };
 

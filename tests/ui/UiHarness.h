@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/Localized.h"
 #include "sim/SimCard.h"
 #include "store/Database.h"
 #include "support/TempDir.h"
@@ -41,6 +42,17 @@ struct TempHome : TempDir {
   }
 
   Paths paths;
+};
+
+// The English string table of a home's resources while it lives (the screens' texts as
+// the tests compare them); none afterwards.
+struct EnglishTexts {
+  explicit EnglishTexts(const TempHome& home) {
+    loadStringTables(home.paths.resources);
+    setLanguage("en");
+  }
+  EnglishTexts(const EnglishTexts&) = delete;
+  ~EnglishTexts() { loadStringTables({}); }
 };
 
 // The virtual modem's engine on a line with a virtual clock, as the job tests have it:
