@@ -32,7 +32,7 @@ Result<std::string> readWholeFile(const std::filesystem::path& file, std::uintma
   for (;;) {  // to the end, which may have moved since the fstat
     const ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Error{Errc::Io, name + ": cannot be read"};
+    if (n < 0) return Error{Errc::Io, name + ": " + std::strerror(errno)};
     if (n == 0) break;
     if (out.size() + static_cast<std::size_t>(n) > maxBytes) return tooLarge();
     out.append(buf, static_cast<std::size_t>(n));

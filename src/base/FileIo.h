@@ -40,8 +40,8 @@ class UniqueFd {
 
 // The whole of the regular file `file`, at most `maxBytes` long. Errors:
 //   NotFound  "<file>: no such file"
-//   Io        "<file>: not a file", "<file>: <reason>" when it cannot be opened (errno),
-//             "<file>: cannot be read"
+//   Io        "<file>: not a file", "<file>: <reason>" (errno's) when it cannot be opened
+//             or read
 //   TooLarge  "<file>: larger than <maxBytes> bytes"
 Result<std::string> readWholeFile(const std::filesystem::path& file,
                                   std::uintmax_t maxBytes = std::numeric_limits<std::uintmax_t>::max());

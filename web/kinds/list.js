@@ -2,8 +2,7 @@
 // (optional), "highlight" (a row just added, for a few seconds)}, drawn with the row height and gradient sets of the screen, or the screen's
 // "empty" text when it has no rows. Each row is one button in a list item; what a screen
 // reader reads is its location, name and number, and its change mark in words ("2, Bruno,
-// +3902, new"): the row's "mark" word, which the row also shows on its right (a snapshot
-// without marks gets the English word of its colour, for the screen reader alone). The
+// +3902, new"): the row's "mark" word, which the row also shows on its right. The
 // name is the row's label, not its cells' text: pauses drawn into the cells would take
 // their width.
 //
@@ -13,9 +12,8 @@
 // remark always shows whole.
 import { button, fitText, h, keyed, setTarget, setText } from './dom.js';
 
-// The gradient sets, one per change mark, and the mark's word where a row has none.
+// The gradient sets, one per change mark.
 const kSets = ['gray', 'green', 'cyan', 'red'];
-const kSetWords = { green: 'new', cyan: 'changed', red: 'deleted' };
 // The labels' places in a row, as on the phone: the location on the left, the name above
 // the number, both as wide as the row leaves them (210 of 320 points); the mark word in
 // the room on the right.
@@ -129,8 +127,7 @@ export class ListView {
     const set = kSets.includes(row.colors) ? row.colors : 'gray';
     const mark = typeof row.mark === 'string' ? row.mark.trim() : '';
     const labels = (Array.isArray(row.labels) ? row.labels : []).map((l) => (l == null ? '' : String(l)));
-    const word = row.mark === undefined ? kSetWords[set] : mark;
-    el.setAttribute('aria-label', [...labels, word].filter(Boolean).join(', '));
+    el.setAttribute('aria-label', [...labels, mark].filter(Boolean).join(', '));
     el.className = `list-row list-${set}${row.highlight === true ? ' list-fresh' : ''}`;
     el.style.height = `${rowHeight}px`;
     el.style.backgroundImage = this.backgrounds[set];
