@@ -26,14 +26,7 @@ struct Screens {
     o.clock = &clock;
     return o;
   }
-  // Taps button `index` of the sheet or alert on top.
-  void answer(int index) {
-    auto snap = ui.snapshot();
-    const std::string target = snap["alerts"].empty()
-                                   ? "sheet:" + std::to_string(snap["sheet"]["id"].get<int>())
-                                   : "alert:" + std::to_string(snap["alerts"].back()["id"].get<int>());
-    ASSERT_EQ(ui.tap(target, index).status, 200) << target;
-  }
+  void answer(int index) { ui.answer(index); }
   void type(const std::string& field, const std::string& text) {
     ASSERT_EQ(ui.event({{"target", field}, {"action", "change"}, {"value", text}}).status, 200);
   }
@@ -56,4 +49,5 @@ using test::rowLabels;
 using test::Screens;
 using test::stored;
 using test::TempHome;
+using test::UiHarness;
 }  // namespace voryx

@@ -3,9 +3,11 @@
 // database, and VoryxUi with its main loop on a thread of its own.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -113,6 +115,52 @@ class UiHarness {
   kit::EventResult touch(double x, int tapCount) {
     return event({{"target", "window"}, {"action", "touch"},
                   {"value", {{"x", x}, {"y", 240}, {"tapCount", tapCount}, {"inList", true}}}});
+  }
+  // Taps button `index` of the alert on top, else of the sheet; returns the one tapped.
+  nlohmann::json answer(int index) {
+    const nlohmann::json snap = snapshot();
+    const bool alert = !snap["alerts"].empty();
+    const nlohmann::json top = alert ? snap["alerts"].back() : snap["sheet"];
+    EXPECT_TRUE(top.is_object()) << "no alert or sheet to answer";
+    if (!top.is_object()) return top;
+    EXPECT_EQ(tap((alert ? "alert:" : "sheet:") + top["id"].dump(), index).status, 200) << top;
+    return top;
+  }
+  // The same by the button's title.
+  nlohmann::json answer(const std::string& button) {
+    const nlohmann::json snap = snapshot();
+    const nlohmann::json& buttons = (snap["alerts"].empty() ? snap["sheet"] : snap["alerts"].back())["buttons"];
+    for (std::size_t i = 0; buttons.is_array() && i < buttons.size(); ++i) {
+      if (buttons[i] == button) return answer(static_cast<int>(i));
+    }
+    ADD_FAILURE() << "no button " << button << " in " << buttons;
+    return nullptr;
+  }
+  // Shows the phonebook (0) or the messages (1).
+  void showStore(int tipo) { ASSERT_EQ(event({{"target", "tipo"}, {"action", "select"}, {"value", tipo}}).status, 200); }
+  // Ends the search, which loads the list again, whole.
+  kit::EventResult cancelSearch() { return event({{"target", "search"}, {"action", "cancel"}}); }
+  kit::EventResult search(const std::string& text) {
+    return event({{"target", "search"}, {"action", "search"}, {"value", text}});
+  }
+  // Follows the published states (a job changes them on its own) until `done` holds for
+  // one, which it returns; `seen` gets each state before it.
+  template <class P>
+  nlohmann::json until(P done, std::vector<nlohmann::json>* seen = nullptr) {
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      nlohmann::json snap = ui.port().snapshot();
+      if (done(snap)) return snap;
+      if (seen) seen->push_back(snap);
+      ui.port().waitForChange(snap["version"].get<std::uint64_t>(), 1s);
+    }
+    ADD_FAILURE() << "the screens never got there";
+    return ui.port().snapshot();
+  }
+  // Follows a transfer until its progress overlay has gone.
+  nlohmann::json followTransfer(std::vector<nlohmann::json>* seen = nullptr) {
+    return until([](const nlohmann::json& s) { return !s["overlays"].contains("98"); }, seen);
   }
   // Moves the virtual clock given in the options and runs what fell due.
   void advance(double seconds) {
