@@ -26,7 +26,7 @@ TEST(CommandsTest, AddressBookFillsAndTakesEntries) {
   EXPECT_EQ(picker["people"].size(), 2u);
   ASSERT_EQ(s.ui.event({{"target", "search"}, {"action", "change"}, {"value", "acm"}}).status, 200);
   ASSERT_EQ(s.ui.snapshot()["modal"]["people"].size(), 1u);
-  ASSERT_EQ(s.ui.event({{"target", "search"}, {"action", "cancel"}}).status, 200);
+  ASSERT_EQ(s.ui.cancelSearch().status, 200);
   ASSERT_EQ(s.ui.tap("row:0").status, 200);
   auto snap = s.ui.snapshot();
   EXPECT_TRUE(snap["modal"].is_null());

@@ -2,54 +2,25 @@
 // as it stands, logging stops at once, and Cancel or Send ends it.
 #include <gtest/gtest.h>
 
-#include "base/DebugLog.h"
 #include "entries/SupportMailTest.h"
-#include "ui/UiHarness.h"
+#include "ui/Screens.h"
 
 namespace voryx {
 namespace {
-
-using nlohmann::json;
-using test::TempHome;
-
-// The screens with the English strings, a log in the home's state folder, and no desktop:
-// Send must not start the mail client of the machine the tests run on.
-struct Screens {
-  explicit Screens(const TempHome& home) : setting(home), ui(home.paths, options()) {}
-  struct Setting {
-    explicit Setting(const TempHome& home) : texts(home) {
-      std::filesystem::create_directories(home.paths.logFile.parent_path());
-      DebugLog::setPath(home.paths.logFile);
-    }
-    ~Setting() { DebugLog::setPath({}); }
-    test::EnglishTexts texts;
-    test::ScopedEnv display{"DISPLAY", nullptr}, wayland{"WAYLAND_DISPLAY", nullptr};
-  };
-  static VoryxUiOptions options() {
-    VoryxUiOptions o;
-    o.clock = &clock;
-    return o;
-  }
-  // Taps button `index` of the tool sheet.
-  void tool(int index) {
-    ASSERT_EQ(ui.tap("tool").status, 200);
-    ASSERT_EQ(ui.tap("sheet:" + std::to_string(ui.snapshot()["sheet"]["id"].get<int>()), index).status, 200);
-  }
-  int createLog() {
-    int c = -1;
-    ui.onMain([&] { c = ui.ui.root().createLog; });
-    return c;
-  }
-  inline static kit::ManualClock clock;
-  Setting setting;
-  test::UiHarness ui;
-};
 
 TEST(MailComposerTest, SendsTheLogAsItWasWhenTheComposerCameUp) {
   TempHome home;
   std::filesystem::create_directories(home.path / "config");
   test::writeFile(home.paths.preferences, R"({"supportAddress": "help@example.org"})");
+  // No desktop: Send must not start the mail client of the machine the tests run on.
+  test::ScopedEnv display{"DISPLAY", nullptr}, wayland{"WAYLAND_DISPLAY", nullptr};
+  ScopedLog logging(home);
   Screens s(home);
+  auto createLog = [&] {
+    int c = -1;
+    s.ui.onMain([&] { c = s.ui.ui.root().createLog; });
+    return c;
+  };
   struct Case {
     const char* end;                    // the composer's bar button
     std::vector<std::pair<std::string, std::string>> typed;  // field, text
@@ -63,14 +34,16 @@ TEST(MailComposerTest, SendsTheLogAsItWasWhenTheComposerCameUp) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.end);
-    s.tool(6);  // Start debug log
-    ASSERT_EQ(s.createLog(), 1);
+    ASSERT_EQ(s.ui.tap("tool").status, 200);
+    s.answer(6);  // Start debug log
+    ASSERT_EQ(createLog(), 1);
     DebugLog::append("read |+CPBR: 1,\"+39021234\",145,\"%s\"|\n", "Zoë");
     const std::string log = DebugLog::contents();
     const auto urls = s.ui.snapshot()["openURL"].size();
 
-    s.tool(6);  // Send debug log to support
-    EXPECT_EQ(s.createLog(), 0);
+    ASSERT_EQ(s.ui.tap("tool").status, 200);
+    s.answer(6);  // Send debug log to support
+    EXPECT_EQ(createLog(), 0);
     DebugLog::append("read |OK|\n");  // after the composer came up: not in the message
     json modal = s.ui.snapshot()["modal"];
     ASSERT_EQ(modal["screen"], "MailComposer");
@@ -89,7 +62,7 @@ TEST(MailComposerTest, SendsTheLogAsItWasWhenTheComposerCameUp) {
     const json snap = s.ui.snapshot();
     EXPECT_TRUE(snap["modal"].is_null());
     EXPECT_TRUE(snap["alerts"].empty());
-    EXPECT_EQ(s.createLog(), 0);
+    EXPECT_EQ(createLog(), 0);
     EXPECT_EQ(test::readFile(home.paths.logFile), log + "read |OK|\n");  // the log itself is untouched
     if (c.sent.is_null()) {
       EXPECT_EQ(snap["openURL"].size(), urls);

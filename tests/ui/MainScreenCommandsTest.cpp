@@ -1,7 +1,6 @@
 // The main screen's sheets, confirmations and the edit screen, as the page drives them.
 #include <gtest/gtest.h>
 
-#include "base/DebugLog.h"
 #include "entries/AddressBook.h"
 #include "ui/Screens.h"
 
@@ -53,22 +52,20 @@ TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
     EXPECT_TRUE(s.ui.snapshot()["sheet"].is_null());
   };
   for (const auto& c : kPhonebook) check(c);
-  // Start debug log: a fresh log, and the sheet offers the support mail in its place.
-  std::filesystem::create_directories(home.path / "state");
-  DebugLog::setPath(home.path / "state" / "Voryx.log");
-  ASSERT_EQ(s.ui.tap("tool").status, 200);
-  s.answer(6);
-  EXPECT_EQ(test::readFile(home.path / "state" / "Voryx.log"), "LOG START\n");
-  ASSERT_EQ(s.ui.tap("tool").status, 200);
-  EXPECT_EQ(s.ui.snapshot()["sheet"]["buttons"][6], "Send debug log to support");
-  s.answer(8);  // Cancel
-  DebugLog::setPath({});
+  {  // Start debug log: a fresh log, and the sheet offers the support mail in its place.
+    ScopedLog log(home);
+    ASSERT_EQ(s.ui.tap("tool").status, 200);
+    s.answer(6);
+    EXPECT_EQ(test::readFile(home.paths.logFile), "LOG START\n");
+    ASSERT_EQ(s.ui.tap("tool").status, 200);
+    EXPECT_EQ(s.ui.answer("Cancel")["buttons"][6], "Send debug log to support");
+  }
   // Call: the page is asked to open the tel: URL.
   ASSERT_EQ(s.ui.tap("row:0").status, 200);
   s.answer(4);
   EXPECT_EQ(s.ui.snapshot()["openURL"].back()["url"], "tel://+39021234");
 
-  ASSERT_EQ(s.ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+  s.ui.showStore(1);
   for (const auto& c : kSms) check(c);
   EXPECT_EQ(s.ui.tap("tool").status, 409);  // the phonebook's only
 }
@@ -82,7 +79,7 @@ TEST(CommandsTest, EditScreenAddsAndChangesEntries) {
   ASSERT_TRUE(Preferences(home.paths.preferences).store(kPrefMaxSIM, 250));
   Screens s(home);
   // A search that hides locations 1 and 2: the new entry still goes to 3.
-  ASSERT_EQ(s.ui.event({{"target", "search"}, {"action", "search"}, {"value", "Dario"}}).status, 200);
+  ASSERT_EQ(s.ui.search("Dario").status, 200);
   ASSERT_EQ(s.ui.tap("add").status, 200);
   s.answer(1);  // New entry
   auto modal = s.ui.snapshot()["modal"];
@@ -91,11 +88,9 @@ TEST(CommandsTest, EditScreenAddsAndChangesEntries) {
   EXPECT_EQ(modal["transition"], "pageCurl");
   const json& controls = modal["controls"];
   ASSERT_EQ(controls.size(), 4u);
-  EXPECT_EQ(controls[2]["id"], "text1");
-  EXPECT_EQ(controls[2]["placeholder"], "Name");
-  EXPECT_EQ(controls[2]["focus"]["on"], true);
-  EXPECT_EQ(controls[3]["keyboard"], "phonePad");
-  EXPECT_EQ(controls[3]["placeholder"], "Number");
+  EXPECT_EQ(json({controls[2]["id"], controls[2]["placeholder"], controls[2]["focus"]["on"], controls[3]["placeholder"],
+                  controls[3]["keyboard"]}),
+            json({"text1", "Name", true, "Number", "phonePad"}));
   s.type("text1", "Иван Петров-Водкин");
   s.type("text2", "+7 495 (123)");
   ASSERT_EQ(s.ui.event({{"target", "text2"}, {"action", "return"}}).status, 200);
@@ -138,7 +133,7 @@ TEST(CommandsTest, EditScreenAddsAndChangesEntries) {
 
   // A message longer than one SMS is refused with the reason; the screen stays with the
   // text, to be shortened and saved.
-  ASSERT_EQ(s.ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+  s.ui.showStore(1);
   ASSERT_EQ(s.ui.tap("row:0").status, 200);
   s.answer(1);  // Edit entry
   s.type("textview", std::string(161, 'a'));
@@ -148,9 +143,7 @@ TEST(CommandsTest, EditScreenAddsAndChangesEntries) {
   ASSERT_FALSE(refused["modal"].is_null());
   EXPECT_EQ(refused["modal"]["controls"][2]["text"], std::string(161, 'a'));
   ASSERT_EQ(refused["alerts"].size(), 1u);
-  EXPECT_NE(refused["alerts"][0]["message"].get<std::string>().find("a message holds 160 characters"),
-            std::string::npos);
-  s.answer(0);
+  EXPECT_NE(s.ui.answer("Ok")["message"].get<std::string>().find("a message holds 160 characters"), std::string::npos);
   s.type("textview", std::string(160, 'a'));
   ASSERT_EQ(s.ui.tap("save").status, 200);
   s.ui.advance(0.5);
@@ -179,15 +172,12 @@ TEST(CommandsTest, DeleteEmptyAndSortChangeTheStoreOnDisplayOnly) {
   }
 
   // Empty the SIM: Cancel does nothing, Ok marks every row (also those a search hides).
-  ASSERT_EQ(s.ui.event({{"target", "search"}, {"action", "search"}, {"value", "Carla"}}).status, 200);
-  for (int answer : {0, 1}) {
+  ASSERT_EQ(s.ui.search("Carla").status, 200);
+  for (const std::string answer : {"Cancel", "Ok"}) {
     ASSERT_EQ(s.ui.tap("tool").status, 200);
     s.answer(0);
-    auto alert = s.ui.snapshot()["alerts"].back();
-    EXPECT_EQ(alert["title"], "Delete all SIM entries");
-    EXPECT_EQ(alert["buttons"], json({"Cancel", "Ok"}));
     EXPECT_EQ(s.actionType(), 3);
-    s.answer(answer);
+    EXPECT_EQ(s.ui.answer(answer)["title"], "Delete all SIM entries");
     EXPECT_EQ(s.actionType(), 0);
   }
   EXPECT_EQ(s.ui.screen()["rows"][0]["colors"], "red");
@@ -195,7 +185,7 @@ TEST(CommandsTest, DeleteEmptyAndSortChangeTheStoreOnDisplayOnly) {
   EXPECT_EQ(stored(home, ListStore::Sms)[0].operazione, 0);
 
   // SMS store: its delete marks the message only.
-  ASSERT_EQ(s.ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+  s.ui.showStore(1);
   ASSERT_EQ(s.ui.tap("row:0").status, 200);
   s.answer(0);
   EXPECT_EQ(stored(home, ListStore::Sms)[0].operazione, 2);
@@ -211,10 +201,8 @@ TEST(CommandsTest, RefusedChangesLeaveTheStoredState) {
   s.answer(1);
   s.type("text1", "Carla");
   ASSERT_EQ(s.ui.tap("save").status, 200);
-  auto alert = s.ui.snapshot()["alerts"].back();
-  EXPECT_EQ(alert["title"], "Add phone number");
-  EXPECT_EQ(alert["message"], "SIM is full!");
-  s.answer(0);
+  auto alert = s.ui.answer("Ok");
+  EXPECT_EQ(json({alert["title"], alert["message"]}), json({"Add phone number", "SIM is full!"}));
   s.ui.advance(0.5);
   EXPECT_EQ(s.ui.screen()["title"], "Vorx (2,2)");  // the appearance after the dismiss
   EXPECT_EQ(s.ui.screen()["rows"].size(), 2u);

@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "base/DebugLog.h"
 #include "entries/SupportMailTest.h"
 #include "ui/Screens.h"
 
@@ -43,7 +42,7 @@ TEST(NoticesTest, CommandsSayWhatTheyDidAndTheNoticeGoesByItself) {
        "Read 36 entries", "Lette 36 voci"},
       {"read of one message", [](const TempHome&) {},
        [](Screens& s) {
-         ASSERT_EQ(s.ui.event({{"target", "tipo"}, {"action", "select"}, {"value", 1}}).status, 200);
+         s.ui.showStore(1);
          transfer::JobReport report;
          report.rows = 1;
          transferEnded(s, false, report);
@@ -123,23 +122,19 @@ TEST(NoticesTest, CommandsSayWhatTheyDidAndTheNoticeGoesByItself) {
     for (const char* language : {"en", "it"}) {
       SCOPED_TRACE(std::string(c.what) + ", " + language);
       TempHome home;
-      std::filesystem::create_directories(home.paths.logFile.parent_path());
-      DebugLog::setPath(home.paths.logFile);
+      ScopedLog log(home);
       c.before(home);
-      {
-        Screens s(home);
-        s.ui.ui.setLanguage(language);
-        c.act(s);
-        const json notice = s.ui.snapshot()["notice"];
-        ASSERT_TRUE(notice.is_object()) << s.ui.snapshot()["alerts"];
-        EXPECT_EQ(notice["text"], language == std::string("en") ? c.english : c.italian);
-        // A polite notice: nothing to answer, and gone after its seconds.
-        EXPECT_TRUE(s.ui.snapshot()["alerts"].empty());
-        s.ui.advance(kit::UiApplication::kNoticeSeconds);
-        EXPECT_TRUE(s.ui.snapshot()["notice"].is_null());
-        s.ui.ui.setLanguage("en");
-      }
-      DebugLog::setPath({});
+      Screens s(home);
+      s.ui.ui.setLanguage(language);
+      c.act(s);
+      const json notice = s.ui.snapshot()["notice"];
+      ASSERT_TRUE(notice.is_object()) << s.ui.snapshot()["alerts"];
+      EXPECT_EQ(notice["text"], language == std::string("en") ? c.english : c.italian);
+      // A polite notice: nothing to answer, and gone after its seconds.
+      EXPECT_TRUE(s.ui.snapshot()["alerts"].empty());
+      s.ui.advance(kit::UiApplication::kNoticeSeconds);
+      EXPECT_TRUE(s.ui.snapshot()["notice"].is_null());
+      s.ui.ui.setLanguage("en");
     }
   }
 }

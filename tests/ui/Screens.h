@@ -3,6 +3,7 @@
 // are short codes), for the tests of the main screen's commands.
 #include <vector>
 
+#include "base/DebugLog.h"
 #include "store/SimTable.h"
 #include "ui/UiHarness.h"
 
@@ -17,6 +18,16 @@ inline nlohmann::json rowLabels(const nlohmann::json& screen) {
   for (const auto& row : screen["rows"]) out.push_back({row["labels"][0], row["labels"][1], row["labels"][2], row["colors"]});
   return out;
 }
+
+// The debug log in the home's state folder while it lives.
+struct ScopedLog {
+  explicit ScopedLog(const TempHome& home) {
+    std::filesystem::create_directories(home.paths.logFile.parent_path());
+    DebugLog::setPath(home.paths.logFile);
+  }
+  ScopedLog(const ScopedLog&) = delete;
+  ~ScopedLog() { DebugLog::setPath({}); }
+};
 
 // The screens with the English string table (the commands' keys are short codes).
 struct Screens {
@@ -46,6 +57,7 @@ struct Screens {
 namespace voryx {
 using nlohmann::json;
 using test::rowLabels;
+using test::ScopedLog;
 using test::Screens;
 using test::stored;
 using test::TempHome;
