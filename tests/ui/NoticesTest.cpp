@@ -20,8 +20,15 @@ void withCarla(const TempHome& home) {
   test::writeFile(home.paths.contacts, kCarla);
 }
 
-void transferEnded(Screens& s, bool write, transfer::JobReport report) {
-  s.ui.onMain([&] { s.ui.ui.root().transferEnded(write, report); });
+// The end of a read of `rows` rows, or of a write of `rows` changes, on the store `tipo`.
+std::function<void(Screens&)> ended(int tipo, bool write, int rows) {
+  return [=](Screens& s) {
+    transfer::JobReport report;
+    (write ? report.confirmed : report.rows) = rows;
+    report.marked = write ? rows : 0;
+    s.ui.showStore(tipo);
+    s.ui.onMain([&] { s.ui.ui.root().transferEnded(write, report); });
+  };
 }
 
 TEST(NoticesTest, CommandsSayWhatTheyDidAndTheNoticeGoesByItself) {
@@ -32,29 +39,11 @@ TEST(NoticesTest, CommandsSayWhatTheyDidAndTheNoticeGoesByItself) {
     const char* english;
     const char* italian;
   };
+  const auto nothing = [](const TempHome&) {};
   const Case kCases[] = {
-      {"read", [](const TempHome&) {},
-       [](Screens& s) {
-         transfer::JobReport report;
-         report.rows = 36;
-         transferEnded(s, false, report);
-       },
-       "Read 36 entries", "Lette 36 voci"},
-      {"read of one message", [](const TempHome&) {},
-       [](Screens& s) {
-         s.ui.showStore(1);
-         transfer::JobReport report;
-         report.rows = 1;
-         transferEnded(s, false, report);
-       },
-       "Read 1 message", "Letto 1 messaggio"},
-      {"write", [](const TempHome&) {},
-       [](Screens& s) {
-         transfer::JobReport report;
-         report.confirmed = report.marked = 4;
-         transferEnded(s, true, report);
-       },
-       "Wrote 4 changes", "Scritte 4 modifiche"},
+      {"read", nothing, ended(0, false, 36), "Read 36 entries", "Lette 36 voci"},
+      {"read of one message", nothing, ended(1, false, 1), "Read 1 message", "Letto 1 messaggio"},
+      {"write", nothing, ended(0, true, 4), "Wrote 4 changes", "Scritte 4 modifiche"},
       {"restore",
        [](const TempHome& home) {
          std::filesystem::create_directories(home.paths.exportDir);
@@ -83,13 +72,13 @@ TEST(NoticesTest, CommandsSayWhatTheyDidAndTheNoticeGoesByItself) {
          s.ui.advance(0.1);
        },
        "Added 1; 2 were already on the list", "Aggiunta 1; 2 erano già nell'elenco"},
-      {"start debug log", [](const TempHome&) {},
+      {"start debug log", nothing,
        [](Screens& s) {
          ASSERT_EQ(s.ui.tap("tool").status, 200);
          s.answer(6);
        },
        "Debug log started", "Log di debug avviato"},
-      {"send the support mail", [](const TempHome&) {},
+      {"send the support mail", nothing,
        [](Screens& s) {
          for (int i = 0; i < 2; ++i) {  // start the log, then send it
            ASSERT_EQ(s.ui.tap("tool").status, 200);
@@ -106,7 +95,7 @@ TEST(NoticesTest, CommandsSayWhatTheyDidAndTheNoticeGoesByItself) {
          ASSERT_EQ(s.ui.tap("create").status, 200);
        },
        "Anna Rossi was added to the address book", "Anna Rossi è stato aggiunto alla rubrica"},
-      {"a name cut on save", [](const TempHome&) {},
+      {"a name cut on save", nothing,
        [](Screens& s) {
          ASSERT_EQ(s.ui.tap("add").status, 200);
          s.answer(1);  // New entry
