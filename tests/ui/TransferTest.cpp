@@ -318,6 +318,7 @@ TEST_F(TransferTest, StoppingTheScreensMidReadLetsTheJobEnd) {
   startOnPty(smallSim());
   ASSERT_EQ(ui_->tap("leggi").status, 200);
   ui_.reset();  // stops the loop, then waits for the job, whose progress calls return
+  EXPECT_EQ(commandCount("AT+CPBR=1,"), 1);
   // The job ended normally: the listing reached the table.
   EXPECT_EQ(loadEntries(home_.paths.database(), ListStore::Phonebook, "", 0).entries.size(), 3u);
 }
