@@ -273,7 +273,11 @@ TEST_F(TransferTest, ReadOverUnsentChangesAsksFirst) {
   for (const std::string answer : {"Cancel", "Read"}) {
     ASSERT_EQ(ui_->tap("leggi").status, 200);
     EXPECT_FALSE(ui_->snapshot()["overlays"].contains("98"));
-    EXPECT_EQ(ui_->answer(answer)["title"], "Read from SIM");
+    const json alert = ui_->answer(answer);
+    EXPECT_EQ(alert["title"], "Read from SIM");
+    const std::string message = alert["message"];
+    EXPECT_TRUE(message.starts_with("1 ") && message.ends_with(" not yet written to the SIM will be lost. Read anyway?"))
+        << message;
     ui_->followTransfer();
     EXPECT_EQ(rowLabels(ui_->screen())[0][1], answer == "Cancel" ? "Anna B" : "Anna");
   }
