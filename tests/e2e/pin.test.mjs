@@ -6,7 +6,7 @@ import { test, expect, openApp, lookAt } from './voryx.mjs';
 
 test.use({ bypassCSP: true });
 
-test('the PIN is asked over the overlay, a wrong one says the tries left, the right one reads', async ({ page, serve }, testInfo) => {
+test('the PIN is asked over the overlay and takes the keys; a wrong one, Escape, the right one', async ({ page, serve }, testInfo) => {
   const server = await serve(undefined, {}, ['--simulate', '--pin', '1234']);
   await page.setViewportSize({ width: 320, height: 480 });
   await openApp(page, server);
