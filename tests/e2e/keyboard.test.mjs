@@ -2,7 +2,6 @@
 // a visible focus ring, Enter activates, Escape answers an alert with its cancel button,
 // and the focus goes back where it was when an alert or the busy overlay goes. The write's
 // questions the same way, with axe's verdict on each.
-import fs from 'node:fs';
 import { test, expect, openApp, lookAt } from './voryx.mjs';
 
 // axe is injected as an inline script, which the page's policy refuses.
@@ -46,7 +45,6 @@ test('Tab reaches every control in order; Enter reads the SIM; Escape cancels th
   await page.keyboard.press('Escape');
   await expect(alert).toHaveCount(0);
   await expect(read).toBeFocused();
-  expect(await page.evaluate(async () => (await (await fetch('/api/state')).json()).overlays)).toEqual({});
 
   // Enter again, then Read (Tab, Space): the read runs under the overlay, which takes
   // the focus, and gives it back when it ends.
@@ -59,22 +57,19 @@ test('Tab reaches every control in order; Enter reads the SIM; Escape cancels th
   await expect(page.locator('.overlay')).toBeFocused();
   await expect(page.locator('.overlay')).toHaveCount(0, { timeout: 30_000 });
   await expect(read).toBeFocused();
-  await expect(page.locator('.list-row')).not.toHaveCount(2);
 });
 
-// The write from the keyboard alone: it asks first with what it would send; the list was
-// read from another SIM (the title area names it), so the write stops and offers to copy
-// the whole list onto this one. Escape answers Cancel each time, and nothing is sent; Tab
-// and Enter choose Write, then Write anyway. Each question looked at in three sizes.
+// The write's questions from the keyboard alone: the confirmation, then (the list was read
+// from another SIM) the offer to copy the list onto this one, then the end alert. Escape
+// answers Cancel and gives the focus back; Tab and Enter choose. What the copy writes is the
+// job tests' part, what the alerts say the screen tests'.
 test('the write asks first and a SIM swap offers to copy the list', async ({ page, serve }, testInfo) => {
   await page.setViewportSize({ width: 320, height: 480 });
-  const simFile = testInfo.outputPath('sim.txt');
   const server = await serve({
     phonebook: [[1, 'Anna B', '+3901', 3], [2, 'Bruno', '+3902', 1], [3, 'Carla', '+3903', 0]],
     simcard: [['sim', '89390100009999999990', '222019999999999']],
-  }, {}, ['--simulate', '--sim-file', simFile, '--iccid', '89390100001234567895']);
+  }, {}, ['--simulate', '--sim-file', testInfo.outputPath('sim.txt'), '--iccid', '89390100001234567895']);
   await openApp(page, server);
-  const simBefore = fs.readFileSync(simFile, 'utf8');  // a new SIM file is saved at start
   const title = page.locator('.navbar .title');
   const subtitle = page.locator('.navbar .subtitle');
   await expect(subtitle).toHaveText('SIM \u20269999990');
@@ -87,22 +82,13 @@ test('the write asks first and a SIM swap offers to copy the list', async ({ pag
     expect(await title.evaluate((el) => el.scrollWidth <= el.clientWidth)).toBe(true);
   }, { axe: false });
 
-  const focused = page.locator(':focus');
   const write = page.locator('.toolbar [data-id="scrivi"]');
   for (let i = 0; i < 20 && !(await write.evaluate((el) => el === document.activeElement)); ++i) {
     await page.keyboard.press('Tab');
   }
   await expect(write).toBeFocused();
-  const marks = async () => page.locator('.list-row').evaluateAll((rows) => rows.map((r) => r.className.match(/gray|green|red|cyan/)?.[0]));
-  const overlays = async () => page.evaluate(async () => (await (await fetch('/api/state')).json()).overlays);
-  const kMarked = ['cyan', 'green', 'gray'];
-  expect(await marks()).toEqual(kMarked);
-
   const confirmWrite = page.getByRole('alertdialog', { name: 'Write 2 changes to the SIM? (1 new, 1 changed)' });
   const otherSim = page.getByRole('alertdialog', { name: 'Write to SIM' });
-  // Each SIM's name drawn whole (a word joiner after its ellipsis).
-  const kOtherSim = 'This is not the SIM the list was read from (read from \u2026\u20609999990, this SIM is \u2026\u20604567895). ' +
-    'Read this SIM first, or tap Write anyway to copy the whole list onto it.';
   // Enter, then Write (Tab, Enter): the write runs, finds the other SIM and asks.
   const writeToOtherSim = async () => {
     await page.keyboard.press('Enter');
@@ -110,50 +96,32 @@ test('the write asks first and a SIM swap offers to copy the list', async ({ pag
     await page.keyboard.press('Tab');
     await expect(confirmWrite.getByRole('button', { name: 'Write' })).toBeFocused();
     await page.keyboard.press('Enter');
-    await expect(otherSim).toHaveAccessibleDescription(kOtherSim, { timeout: 30_000 });
+    await expect(otherSim).toHaveAccessibleDescription(/^This is not the SIM the list was read from/, { timeout: 30_000 });
     await expect(otherSim.getByRole('button', { name: 'Cancel' })).toBeFocused();
   };
 
-  // The question, then Escape: nothing starts, every mark stays.
   await page.keyboard.press('Enter');
   await expect(confirmWrite.getByRole('button', { name: 'Cancel' })).toBeFocused();
-  await expect(confirmWrite.getByRole('button', { name: 'Write' })).toBeVisible();
   await lookAt(page, testInfo, 'write-confirm');
   await page.keyboard.press('Escape');
   await expect(confirmWrite).toHaveCount(0);
   await expect(write).toBeFocused();
-  expect(await overlays()).toEqual({});
-  expect(await marks()).toEqual(kMarked);
 
-  // Another SIM, then Escape: nothing written, every mark stays.
   await writeToOtherSim();
   await lookAt(page, testInfo, 'write-other-sim');
   await page.keyboard.press('Escape');
   await expect(otherSim).toHaveCount(0);
   await expect(write).toBeFocused();
-  expect(await marks()).toEqual(kMarked);
-  expect(fs.readFileSync(simFile, 'utf8')).toBe(simBefore);  // the SIM was never changed
 
-  // Write anyway: the overlay says what the copy sends; the end alert that it is done, and
-  // what else the SIM holds.
   await writeToOtherSim();
   await page.keyboard.press('Tab');
   await expect(otherSim.getByRole('button', { name: 'Write anyway' })).toBeFocused();
   await page.keyboard.press('Enter');
-  await expect(page.locator('.overlay-caption')).toHaveText(/^Every entry of the list is written onto this SIM/);
-  await page.screenshot({ path: testInfo.outputPath('write-copy.png') });
   const done = page.getByRole('alertdialog', { name: 'Write to SIM' });
-  // What this SIM held beside the list (the demo SIM's other 33 entries) is read back and shown.
-  await expect(done).toHaveAccessibleDescription('The whole list was copied onto this SIM; the list now belongs to it. ' +
-    'SIM \u2026\u20604567895 also holds 33 entries that were not in the list; they are now shown.', { timeout: 30_000 });
+  await expect(done).toHaveAccessibleDescription(/^The whole list was copied onto this SIM/, { timeout: 30_000 });
   await lookAt(page, testInfo, 'write-copied');
   await expect(done.getByRole('button', { name: 'Ok' })).toBeFocused();
   await page.keyboard.press('Enter');
   await expect(done).toHaveCount(0);
-  expect(await marks()).toEqual(Array(36).fill('gray'));
   await expect(subtitle).toHaveText('SIM \u20264567895');
-  const sim = fs.readFileSync(simFile, 'utf8');
-  for (const [location, name, number] of [[1, 'Anna B', '\\+3901'], [2, 'Bruno', '\\+3902'], [3, 'Carla', '\\+3903']]) {
-    expect(sim).toMatch(new RegExp(`^adn ${location} [0-9A-Fa-f]+ +# ${name} \\| ${number}`, 'm'));
-  }
 });

@@ -5,7 +5,6 @@ import { test as base, expect } from '@playwright/test';
 import { spawn, spawnSync, execFileSync } from 'node:child_process';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
-import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 
@@ -111,18 +110,6 @@ export const test = base.extend({
     for (const s of started.reverse()) await s.stop();
   },
 });
-
-// A raw request with headers a browser would not let a page set (Host, Origin).
-export function rawRequest(port, { method = 'GET', path: p = '/', headers = {}, body } = {}) {
-  return new Promise((resolve, reject) => {
-    const req = http.request({ host: '127.0.0.1', port, method, path: p, headers }, (res) => {
-      res.resume();
-      res.on('end', () => resolve(res.statusCode));
-    });
-    req.on('error', reject);
-    req.end(body);
-  });
-}
 
 // Runs `voryx args...` to its end; answers its exit status and what it wrote.
 export function runVoryx(args) {
