@@ -269,6 +269,7 @@ TEST_F(WebServerTest, RefusalsEndTheConnectionAndThePagesAnswersKeepIt) {
       {"cookie of another port", get("/api/state", "Cookie: voryx_1=" + server_->token() + "\r\n"), "401", true},
       {"foreign host", request("GET /", cookie, "evil.example:" + port), "403", true,
        {html, "<p>This server answers only at http://127.0.0.1:" + port + ".</p>"}},
+      {"the right host twice", request("GET /api/state", cookie + "Host: " + host_ + "\r\n", host_), "403", true},
       {"unknown path", get("/nothing.js", cookie), "404", true},
       {"path climbing out", get("/../etc/passwd", cookie), "404", true},
       {"method without a route", request("OPTIONS /api/state", cookie, host_), "404", true},
