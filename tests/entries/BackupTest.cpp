@@ -35,9 +35,7 @@ TEST(BackupTest, ComesBackAsItWasWritten) {
   EXPECT_EQ(back->smsParts, backup.smsParts);
   EXPECT_NE(text.find("\"status\": \"STO UNSENT\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"pdu\": \"000402D000\""), std::string::npos) << text;
-  EXPECT_EQ(back->capacity, 250);
-  EXPECT_EQ(back->nameLength, 14);
-  EXPECT_EQ(back->smsCapacity, 30);
+  EXPECT_EQ((std::vector<int>{back->capacity, back->nameLength, back->smsCapacity}), (std::vector<int>{250, 14, 30}));
   EXPECT_EQ(back->books, backup.books);
 }
 
