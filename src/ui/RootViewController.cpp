@@ -25,6 +25,7 @@ namespace {
 constexpr const char* kDatabaseInUse = "The database is in use by another program; try again.";
 constexpr const char* kUnsentChangesKey =
     "changes not yet written to the SIM will be lost. Read anyway?";
+constexpr const char* kUnsentChangeKey = "change not yet written to the SIM will be lost. Read anyway?";
 // After the shell's advice for a write that found another SIM, in the screen's terms.
 constexpr const char* kOtherSimAdvice = "Read this SIM first, or tap Write anyway to copy the whole list onto it.";
 // What a copy onto another SIM sends, said before it starts (the shell's --to-other-sim note).
@@ -259,7 +260,8 @@ void RootViewController::leggiPressed() {
   auto marked = table ? table->countMarked() : Result<int>(table.error());
   if (marked && *marked > 0) {
     actionType = kActionConfirmRead;
-    app_.showAlert({localized("Read from SIM"), std::to_string(*marked) + " " + localized(kUnsentChangesKey), this,
+    app_.showAlert({localized("Read from SIM"), std::to_string(*marked) + " " +
+                                                     localized(*marked == 1 ? kUnsentChangeKey : kUnsentChangesKey), this,
                     localized("Cancel"), {localized("Read")}});
     return;
   }

@@ -1,6 +1,7 @@
 #pragma once
 // The real binary, run as a user runs it: in a home folder of its own, stdin /dev/null.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,10 @@ class Started {
       ::unsetenv("VORYX_DEVICE");
       ::unsetenv("DISPLAY");  // no desktop: nothing starts the mail client of the machine
       ::unsetenv("WAYLAND_DISPLAY");
+      // A shell's background job ignores SIGINT and SIGQUIT, and the ignoring is inherited:
+      // the run gets Ctrl-C's default, as it has on a terminal.
+      ::signal(SIGINT, SIG_DFL);
+      ::signal(SIGQUIT, SIG_DFL);
       for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
       std::vector<char*> argv{const_cast<char*>(bin.c_str())};
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
