@@ -1,7 +1,7 @@
 #pragma once
 // gammu, a standard client, run against a device for the tests that check what it reads.
-// The tests of sim/ and transfer/ that drive it skip when it is not installed; the
-// command line's tests, which check against it too, count its absence as a failure.
+// The tests of sim/ that drive it skip when it is not installed; the tests of transfer/
+// and of the command line, which check against it too, count its absence as a failure.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>

@@ -24,13 +24,15 @@ class SimTableTest : public test::ShippedDbTest {
   }
 };
 
+// The phonebook is searched and sorted; the SMS list ignores search and sort.
 TEST_F(SimTableTest, ListSearchesAndOrdersThePhonebook) {
   exec(
       "INSERT INTO sim (entry,desc,number,operazione) VALUES "
       "(1,'Zanna','+39021234',0),(2,'GIANNI','333',1),(3,'Bob','444',2),"
       "(4,'50% off','555',3),(5,'a_b','666',0),(6,'\xC3\x80nna','777',0),"
       "(7,'AxB','888',0),(8,'anna','999',0)");
-  struct Case { const char* search; int sortField; std::vector<int> expected; };
+  exec("INSERT INTO simsms (entry,desc,number,operazione) VALUES (9,'b text','+39333',0),(2,'a text',NULL,NULL),(5,NULL,'123',1)");
+  struct Case { const char* search; int sortField; std::vector<int> expected; ListStore store = ListStore::Phonebook; };
   const Case cases[] = {
       {"", 0, {1, 2, 3, 4, 5, 6, 7, 8}},
       {"", 1, {4, 7, 3, 2, 1, 5, 8, 6}},  // byte order: digits, upper case, lower, non-ASCII
@@ -40,26 +42,19 @@ TEST_F(SimTableTest, ListSearchesAndOrdersThePhonebook) {
       {"a%i", 0, {2}},      // % in the text is a wildcard
       {"a_b", 0, {5, 7}},   // so is _
       {"\xC3\xA0", 0, {}},  // letter case of non-ASCII letters is not folded
+      {"zzz", 1, {2, 5, 9}, ListStore::Sms},
   };
-  SimTable table = open(ListStore::Phonebook);
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.search) + " sort " + std::to_string(c.sortField));
-    auto rows = table.list(c.search, c.sortField);
+    auto rows = open(c.store).list(c.search, c.sortField);
     ASSERT_TRUE(rows.ok()) << rows.error().detail;
     std::vector<int> positions;
     for (const auto& e : *rows) positions.push_back(e.posizione);
     EXPECT_EQ(positions, c.expected);
   }
-}
-
-TEST_F(SimTableTest, SmsListIgnoresSearchAndSortAndNullsReadEmpty) {
-  exec(
-      "INSERT INTO simsms (entry,desc,number,operazione) VALUES "
-      "(9,'b text','+39333',0),(2,'a text',NULL,NULL),(5,NULL,'123',1)");
-  auto rows = open(ListStore::Sms).list("zzz", 1);
-  ASSERT_TRUE(rows.ok());
-  EXPECT_EQ(*rows, (std::vector<SimEntry>{
-                       {2, "a text", "", 0}, {5, "", "123", 1}, {9, "b text", "+39333", 0}}));
+  // NULLs read empty.
+  EXPECT_EQ(rows(ListStore::Sms),
+            (std::vector<SimEntry>{{2, "a text", "", 0}, {5, "", "123", 1}, {9, "b text", "+39333", 0}}));
 }
 
 TEST_F(SimTableTest, ReplaceAllStoresWholeOrNothing) {

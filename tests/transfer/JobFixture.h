@@ -22,6 +22,7 @@
 #include "simfiles/PcscLink.h"
 #include "store/Database.h"
 #include "store/EntryList.h"
+#include "store/SimTable.h"
 #include "support/ListIsSim.h"
 #include "transfer/EngineLine.h"
 #include "transfer/TransferRunner.h"
@@ -201,6 +202,53 @@ class JobFixture : public ::testing::Test {
     std::vector<int> out;
     for (const SimEntry& e : rows(store, book)) out.push_back(e.operazione);
     return out;
+  }
+
+  // What a SIM holds, location (message index) -> name (text), in order; and the list's
+  // rows the same way, to compare with it.
+  using Held = std::vector<std::pair<int, std::string>>;
+  static Held held(const sim::SimCard& card, ListStore store) {
+    Held out;
+    if (store == ListStore::Sms) {
+      for (const auto& [index, m] : card.messages()) out.emplace_back(index, m.text);
+      return out;
+    }
+    for (int loc = 1; loc <= card.locations(); ++loc) {
+      if (!card.isEmpty(loc)) out.emplace_back(loc, card.name(loc));
+    }
+    return out;
+  }
+  Held listed(ListStore store) {
+    Held out;
+    for (const SimEntry& e : rows(store)) out.emplace_back(e.posizione, e.nome);
+    return out;
+  }
+  // A SIM of `locations` locations that holds these entries (sent messages), each with its
+  // location as its number.
+  static sim::SimCard holding(ListStore store, const Held& content, int locations = 10) {
+    sim::SimCard card = smallSim(locations);
+    for (const auto& [at, text] : content) {
+      if (store == ListStore::Sms) {
+        card.setMessage(at, {sim::SmsStatus::StoSent, std::to_string(at), "", text, false, {}});
+      } else {
+        card.writeEntryText(at, text, std::to_string(at));
+      }
+    }
+    return card;
+  }
+  // The list emptied with what it knew of the SIM (its identity and what it held).
+  void clearList(ListStore store) {
+    ASSERT_TRUE(SimTable::open(database_, store).ok());  // makes the tables
+    for (const char* t : {store == ListStore::Sms ? "simsms" : "sim", "simseen", "simcard"}) {
+      exec(std::string("DELETE FROM ") + t);
+    }
+  }
+  // After a write that went to its end: every row is in step and the SIM holds exactly
+  // the list.
+  void expectListIsSim(ListStore store) {
+    for (const int mark : marks(store)) EXPECT_EQ(mark, kMarkInStep);
+    EXPECT_EQ(held(simNow(), store), listed(store));
+    EXPECT_TRUE(test::listIsSim(database_, store, simNow()));
   }
 
   // The command lines the modem received in the last job (pty: since it started).

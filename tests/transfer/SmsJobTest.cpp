@@ -161,6 +161,7 @@ TEST_F(JobFixture, SmsWriteKeepsASendersName) {
     EXPECT_EQ(m.timestamp, "24/05/04,08:00:00+08");
   }
   EXPECT_EQ(commandCount("AT+CMGF=0"), 2);
+  EXPECT_TRUE(test::listIsSim(database_, ListStore::Sms, after));
 }
 
 }  // namespace
