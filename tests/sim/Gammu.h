@@ -1,7 +1,7 @@
 #pragma once
 // gammu, a standard client, run against a device for the tests that check what it reads.
-// The tests of sim/ and transfer/ that drive it skip when it is not installed; the
-// command line's tests, which check against it too, count its absence as a failure.
+// The tests of transfer/ that drive it skip when it is not installed; those of sim/ and
+// of the command line count its absence as a failure (the install script installs it).
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
