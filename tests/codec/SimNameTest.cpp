@@ -24,7 +24,6 @@ const DecodeCase kDecodes[] = {
     {"414243", "ABC"},
     {"8000410042", "AB"},
     {"810208C141", "\u0441A"},
-    {"810208c141", "\u0441A"},
     {"82020410C141", "\u0451A"},
     {"820104F0C1", "\u0531"},  // the carry reaches the high byte
     {"", ""},
@@ -67,6 +66,7 @@ const DecodeCase kDecodes[] = {
     {"8102ZZC141", "\uFFFD" "A"},
     {"81ZZ08C141", "\u0441A"},
     {"81ZZ08C141FFFF", "\u0441A"},  // no count to bound the name: FF at the end pads it
+    {"81ZZ08FFFF", ""},              // ... down to no character at all
     {"ZZ41", "\uFFFD" "A"},
     {std::string("41\0" "042", 6), "A\uFFFD" "B"},
     // Long names come whole; an 81 count stops at 255.
