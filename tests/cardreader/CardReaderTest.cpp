@@ -6,8 +6,15 @@
 #include <PCSC/winscard.h>
 #include <PCSC/wintypes.h>
 
-#include <cstdio>
+#include <signal.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/RunVoryx.h"
 #include "transfer/JobFixture.h"
 
 namespace voryx::transfer {
@@ -166,6 +173,45 @@ TEST_P(CardReaderTest, ACardAnotherProgramHoldsIsNamedInUse) {
   }
   EXPECT_EQ(write(0), JobOutcome::Done);
   EXPECT_TRUE(reader_->sim().isEmpty(2));
+}
+
+// A write killed (SIGKILL, or the SIGTERM of a shutdown) after the card took a message's
+// record and before its answer was read: the next write reads that record first and
+// writes nothing twice, and the list is the card. The shell, as a user runs it.
+TEST_P(CardReaderTest, AWriteKilledMidMessageWritesNothingTwice) {
+  const std::string name = sim::VirtualCard::readerName(sim::VirtualCard::kFirstPort);
+  for (const int signal : {SIGKILL, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGKILL ? "SIGKILL" : "SIGTERM");
+    takeCardOut();
+    test::TempDir home;
+    std::atomic<pid_t> victim{0};
+    std::atomic<bool> killed{false};
+    reader_ = std::make_unique<sim::VirtualCard>(cardWithThree(), sim::CardOptions{}, usim());
+    // On the card's thread, once the record holds the message and before the card answers.
+    reader_->setOnChange([&](const sim::SimCard& now) {
+      const bool stored = std::any_of(now.messages().begin(), now.messages().end(),
+                                      [](const auto& m) { return m.second.text == "Probe two"; });
+      if (!stored || killed) return;
+      for (int i = 0; i < 5000 && victim == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds{1});
+      killed = ::kill(victim, signal) == 0;
+    });
+    std::string error;
+    ASSERT_TRUE(reader_->insert(sim::VirtualCard::kFirstPort, &error)) << error;
+    ASSERT_TRUE(waitForCard(true));
+    EXPECT_EQ(test::runVoryx(home, {"read", "--sms", "--reader", name, "-q"}).status, 0);
+    EXPECT_EQ(test::runVoryx(home, {"add", "--sms", "Probe two", "555"}).status, 0);
+    test::Started write(home, {"write", "--sms", "--reader", name, "-q"}, {});
+    victim = write.pid();
+    EXPECT_EQ(write.wait().status, -1);  // ended by the signal
+    EXPECT_TRUE(killed);
+    const test::Ran again = test::runVoryx(home, {"write", "--sms", "--reader", name, "-q"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    const sim::SimCard after = reader_->sim();
+    std::vector<std::string> texts;
+    for (const auto& [index, m] : after.messages()) texts.push_back(m.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"Ciao [€]", "Probe two"}));
+    EXPECT_TRUE(test::listIsSim(home / "data" / "Voryx.sqlitedb", ListStore::Sms, after));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, CardReaderTest, ::testing::Values(false, true),
