@@ -3,9 +3,8 @@ include(GoogleTest)
 
 # One test binary per folder of tests/, linked against the library of the matching src/
 # folder. Tests that start threads in the test's own process (the modem, the virtual modem,
-# the main loop, the web server) are also run under ThreadSanitizer (label "jobs"). A test
-# may skip only when an optional tool it drives is missing (tests/support/Skip.h); the test
-# main reports any other skip as a failure.
+# the main loop, the web server) are also run under ThreadSanitizer (label "jobs"). No test
+# may skip: the test main reports a skip as a failure.
 function(voryx_test_folder folder library)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/*.cpp)
   if(NOT srcs)

@@ -109,11 +109,9 @@ struct NameCase {
   std::string name;
 };
 const NameCase kNames[] = {
-    {Hex, "416E6E61", "Anna"},
     {Hex, "416e6e61ffffffff", "Anna"},
     {Hex, "810208C141", "\u0441A"},
     {Ucs2, "0041006E006E0061", "Anna"},
-    {Ucs2, "00410062", "Ab"},
     {Ucs2, "041804320430043D", "Иван"},
     {Ucs2, "D83DDE00004A", "\U0001F600J"},      // a surrogate pair
     {Ucs2, "D83D0041", "\uFFFD" "A"},             // half a pair
@@ -147,7 +145,6 @@ struct EncodeCase {
 };
 const EncodeCase kEncodes[] = {
     {Hex, "Anna", 14, "416e6e61", "Anna"},
-    {Ucs2, "Anna", 14, "0041006E006E0061", "Anna"},
     {Ucs2, "Иван", 14, "041804320430043D", "Иван"},
     // (14 - 1) / 2 = 6 units; a pair that would straddle the end goes whole.
     {Ucs2, "Anna Bianchi", 14, "0041006E006E006100200042", "Anna B"},
@@ -222,7 +219,6 @@ const BodyCase kBodies[] = {
     {Ira, "Hello, world! 100%", "Hello, world! 100%"},
     {Ira, "Line one\nLine two", "Line one\nLine two"},
     {Ira, "mail@home", std::nullopt},  // modems convert "@" unreliably
-    {Ira, "5$", std::nullopt},
     {Ira, "[x]", std::nullopt},
     {Ira, "Grüße", std::nullopt},
     {Ucs2, "Hello", std::nullopt},     // text mode goes in GSM or IRA only

@@ -24,7 +24,6 @@ const DecodeCase kDecodes[] = {
     {"414243", "ABC"},
     {"8000410042", "AB"},
     {"810208C141", "\u0441A"},
-    {"810208c141", "\u0441A"},
     {"82020410C141", "\u0451A"},
     {"820104F0C1", "\u0531"},  // the carry reaches the high byte
     {"", ""},
@@ -40,16 +39,11 @@ const DecodeCase kDecodes[] = {
     // 80 form (tests/support/NameFields.h has the FF corners): in pairs from the tag.
     {"8003A90436FFFFFFFF", "Ωж"},
     {"8003a9FF", "Ω"},
-    {"8000ff", "ÿ"},
-    {"80FFFF0041", ""},
     {"80D83DDE00", "\U0001F600"},
     {"80D83D", "\uFFFD"},  // unpaired surrogate
     // 81 and 82 forms: every byte inside the count is a character; past it, padding.
     {"810308C1FF41", "\u0441\u047FA"},
-    {"810108FF", "\u047F"},
     {"81FF08C141FFFF", "\u0441A\u047F\u047F"},
-    {"82050410C141FFFFFF", "\u0451A\u048F\u048F\u048F"},
-    {"81FF08C141", "\u0441A"},
     {"810308" "1B3CC1", "[\u0441"},
     {"8103081B65C1", "€\u0441"},
     {"820304101B3CC1", "[\u0451"},
@@ -67,6 +61,7 @@ const DecodeCase kDecodes[] = {
     {"8102ZZC141", "\uFFFD" "A"},
     {"81ZZ08C141", "\u0441A"},
     {"81ZZ08C141FFFF", "\u0441A"},  // no count to bound the name: FF at the end pads it
+    {"81ZZ08FFFF", ""},              // ... down to no character at all
     {"ZZ41", "\uFFFD" "A"},
     {std::string("41\0" "042", 6), "A\uFFFD" "B"},
     // Long names come whole; an 81 count stops at 255.
@@ -106,11 +101,9 @@ const EncodeCase kEncodes[] = {
     // Latin-1 letters outside the alphabet: the 81 form's window at U+0080 holds them
     // with the default characters, where the 80 form would cut the name.
     {"Zoë Müller", 14, "810A015A6FEB204D7E6C6C6572"},
-    {"Café Noël", 14, "81090143616605204E6FEB6C"},
     {"Søren ð", 14, "810701530C72656E20F0"},
     // One character: the 80 form is the shortest, also when its last byte is FF.
     {"ð", 14, "8000f0FFFFFFFFFFFFFFFF"},
-    {"中", 14, "804e2dFFFFFFFFFFFFFFFF"},
     {"寿", 14, "805bffFFFFFFFFFFFFFFFF"},
     {"ÿ", 3, "8000ff"},
     // A window form whose last character is the byte FF: the count says it is one.
@@ -137,7 +130,6 @@ const EncodeCase kEncodes[] = {
     {std::string(300, 'A'), 241, repeat("41", 241)},
     {repeat("ж", 300), 241, "81EE08" + repeat("B6", 238)},
     {repeat("ж", 300), 300, "81FF08" + repeat("B6", 255)},
-    {repeat("Ωж", 150), 241, "81EE08" + repeat("15B6", 119)},
     {repeat("中文", 150), 241, "80" + repeat("4e2d6587", 60)},
 };
 

@@ -30,7 +30,6 @@ class ScriptedLine final : public LineIo {
 
   // Called after every write with the bytes written; may script the answer.
   std::function<void(std::string_view, ScriptedLine&)> onWrite;
-  bool failWrites = false;
   std::string written;
   microseconds clock{0};
 
@@ -65,7 +64,6 @@ class ScriptedLine final : public LineIo {
   microseconds now() const override { return clock; }
 
   ssize_t write(std::span<const char> bytes) override {
-    if (failWrites) return -1;
     written.append(bytes.data(), bytes.size());
     if (onWrite) onWrite({bytes.data(), bytes.size()}, *this);
     return static_cast<ssize_t>(bytes.size());

@@ -1,13 +1,11 @@
 #pragma once
 // gammu, a standard client, run against a device for the tests that check what it reads.
-// The tests of sim/ that drive it skip when it is not installed; the tests of transfer/
-// and of the command line, which check against it too, count its absence as a failure.
+// The tests that drive it count its absence as a failure (the install script installs it).
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
-#include "support/Skip.h"
 #include "support/TempDir.h"
 
 namespace voryx::test {

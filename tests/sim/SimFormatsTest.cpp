@@ -20,10 +20,8 @@ std::string bytes(std::string_view hexText) { return fromHex(hexText).value(); }
 
 TEST(Gsm7Test, DefaultAndExtensionTableBothWays) {
   struct Case { std::string_view text, septets; };
-  constexpr Case kCases[] = {{"@", "00"},   {"$", "02"},     {"_", "11"},    {"è", "04"},
-                             {"Ä", "5B"},   {"€", "1B65"},   {"[", "1B3C"},  {"A", "41"},
-                             {" ", "20"},   {"à", "7F"},     {"Ω", "15"},    {"\\", "1B2F"},
-                             {"a{b}", "611B28621B29"}};
+  constexpr Case kCases[] = {{"@", "00"}, {"è", "04"}, {"Ä", "5B"}, {"à", "7F"}, {"Ω", "15"},
+                             {"€", "1B65"}, {"\\", "1B2F"}, {"a{b}", "611B28621B29"}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(hex(gsm7::encode(u32(c.text)).value()), c.septets);
