@@ -24,7 +24,7 @@ MUTANTS = [
     ("src/transfer/FieldCursor.h", "if (rest_.substr(0, literal.size()) != literal) return false;", "if (rest_.substr(0, literal.size()) == literal) return false;", "test_transfer"),
     ("src/transfer/FieldCursor.h", "if (close == std::string_view::npos) return fail();", "if (close == 0) return fail();", "test_transfer"),
     ("src/transfer/Listings.cpp", "if (end > begin && lf != std::string_view::npos && reply[end - 1] == '\\r') --end;", "if (end > begin && lf != std::string_view::npos && reply[end - 1] == '\\n') --end;", "test_transfer"),
-    ("src/transfer/Listings.cpp", "if (i > 0 && modem::isFinalResult(lines[i - 1].text)) return i - 1;", "if (i > 1 && modem::isFinalResult(lines[i - 1].text)) return i - 1;", "test_transfer"),
+    ("src/transfer/Listings.cpp", "if (i > 0 && modem::isFinalResult(lines[i - 1].text)) return i - 1;", "if (i > 0 && modem::isFinalResult(lines[i - 1].text)) return i;", "test_transfer"),
     ("src/transfer/Listings.cpp", "if (trim(type) == \"145\" && !startsWith(number, \"+\")) return \"+\" + std::string(number);", "if (trim(type) == \"129\" && !startsWith(number, \"+\")) return \"+\" + std::string(number);", "test_transfer"),
     ("src/transfer/Listings.cpp", "if (n == 0) return 0;", "if (n == 0) return 1;", "test_transfer"),
     ("src/transfer/Listings.cpp", "bool letters = !code.empty() && code.size() <= 4;", "bool letters = !code.empty() && code.size() <= 2;", "test_transfer"),
@@ -38,7 +38,7 @@ MUTANTS = [
     ("src/modem/Reply.cpp", "if (!line.empty() && !isUnsolicited(line)) lines.push_back(line);", "if (!line.empty()) lines.push_back(line);", "test_modem"),
     ("src/modem/Reply.cpp", "if (r.errorSource == ErrorSource::Equipment && r.errorCode == 22) r.kind = ReplyKind::NotFound;", "if (r.errorCode == 22) r.kind = ReplyKind::NotFound;", "test_modem"),
     ("src/modem/Reply.cpp", "if (lines.back() == \">\") {", "if (lines.back() == \"> \") {", "test_modem"),
-    ("src/modem/Reply.cpp", "if (tail.find('\\n', finalEnd) == std::string_view::npos) return ReplyEnd::Open;", "if (false) return ReplyEnd::Open;", "test_modem"),
+    ("src/modem/Reply.cpp", "if (tail.find('\\n', finalEnd) == std::string_view::npos) return ReplyEnd::Open;", "if (tail.find('\\n', finalEnd) == std::string_view::npos && false) return ReplyEnd::Open;", "test_modem"),
     # The name codec (codec/SimName.cpp, codec/GsmAlphabet.cpp)
     ("src/codec/SimName.cpp", "bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }", "bool isHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }", "test_codec"),
     ("src/codec/SimName.cpp", "} else if (*bytes[i] >= 0x80) {", "} else if (*bytes[i] > 0x80) {", "test_codec"),
@@ -51,9 +51,9 @@ MUTANTS = [
     ("src/codec/GsmAlphabet.cpp", "if (c < 0x800) {", "if (c <= 0x800) {", "test_codec"),
     # The access checks (web/AccessRules.cpp)
     ("src/web/AccessRules.cpp", "if (portText.empty() ? port != 80 : portText != std::to_string(port)) return false;", "if (!portText.empty() && portText != std::to_string(port)) return false;", "test_web"),
-    ("src/web/AccessRules.cpp", "if (named) return *named == *bound || isWildcard(*bound);", "if (named) return true;", "test_web"),
+    ("src/web/AccessRules.cpp", "if (named) return *named == *bound || isWildcard(*bound);", "if (named) return *named == *named || isWildcard(*bound);", "test_web"),
     ("src/web/AccessRules.cpp", "if (!host.empty() && host.front() == '[') return false;  // brackets hold an IPv6 literal, never a name", "", "test_web"),
-    ("src/web/AccessRules.cpp", "return isLoopback(*bound) && equalsIgnoreCase(name, \"localhost\");", "return equalsIgnoreCase(name, \"localhost\");", "test_web"),
+    ("src/web/AccessRules.cpp", "return isLoopback(*bound) && equalsIgnoreCase(name, \"localhost\");", "return (isLoopback(*bound) || true) && equalsIgnoreCase(name, \"localhost\");", "test_web"),
     ("src/web/AccessRules.cpp", "if (colon != std::string_view::npos && host.find(':') != colon) return false;  // bare IPv6", "", "test_web"),
     ("src/web/AccessRules.cpp", "if (a.size() != b.size()) return false;  // the token's length is no secret", "if (a.size() < b.size()) return false;", "test_web"),
     ("src/web/AccessRules.cpp", "for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);", "for (std::size_t i = 1; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);", "test_web"),
@@ -97,7 +97,6 @@ MUTANTS = [
     ("src/app/ModemChoice.cpp", "if (probes.empty() || !probes.back().answers) {", "if (probes.empty()) {", "test_app"),
     # The web routes: the Host and token checks, the cookie, the route order, the status
     # codes, the event body, the event streams (web/, beside the access rules above)
-    # (survives: no request in the tests carries two Host headers)
     ("src/web/WebServer.cpp", "if (req.headerCount(\"Host\") != 1 || !hostAllowed(host, bound_, port_, name_)) {", "if (!hostAllowed(host, bound_, port_, name_)) {", "test_web"),
     ("src/web/WebServer.cpp", "if (!constantTimeEquals(*token, token_)) {", "if (token->empty()) {", "test_web"),
     ("src/web/WebServer.cpp", "if (req.method == \"POST\" && req.header(\"Origin\") != \"http://\" + host) {", "if (req.method == \"POST\" && !req.header(\"Origin\").empty() && req.header(\"Origin\") != \"http://\" + host) {", "test_web"),
