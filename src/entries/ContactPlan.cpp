@@ -1,0 +1,224 @@
+#include "entries/ContactPlan.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+
+#include "base/Text.h"
+#include "entries/Import.h"
+
+namespace voryx::entries {
+namespace {
+
+// The number as it is dialled: "+" and digits. A leading "00" is the international
+// prefix; "(0)" after a country code ("+39 (0)2 …", "+44 (0)20 …") is the trunk prefix a
+// caller from abroad leaves out.
+std::string dialled(std::string_view number) {
+  std::string out;
+  for (std::size_t i = 0; i < number.size(); ++i) {
+    const char c = number[i];
+    if (c >= '0' && c <= '9') {
+      out += c;
+    } else if (c == '+' && out.empty()) {
+      out += c;
+    } else if (c == '(' && number.substr(i, 3) == "(0)" && out.starts_with('+')) {
+      i += 2;
+    }
+  }
+  if (out.starts_with("00")) out = "+" + out.substr(2);
+  return out;
+}
+
+constexpr std::size_t kShortestNational = 6;
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+PhoneKind kindOfLetter(char c) {
+  switch (c) {
+    case 'M': case 'm': return PhoneKind::Mobile;
+    case 'H': case 'h': return PhoneKind::Home;
+    case 'W': case 'w': return PhoneKind::Work;
+    case 'O': case 'o': return PhoneKind::Other;
+    default: return PhoneKind::None;
+  }
+}
+
+std::string rightTrimmed(std::string_view s) {
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return std::string(s);
+}
+
+// The longest start of `name` that, followed by `suffix`, a location holds whole.
+std::string fittedWithSuffix(const EntryRoom& room, const std::string& name, std::string_view suffix) {
+  for (std::size_t end = name.size(); end > 0; --end) {
+    if (end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) continue;  // inside a character
+    const std::string start = rightTrimmed(std::string_view(name).substr(0, end));
+    const std::string whole = start + std::string(suffix);
+    if (!start.empty() && cleanName(room, whole) == whole) return start;
+  }
+  return {};
+}
+
+}  // namespace
+
+bool sameNumber(std::string_view a, std::string_view b) {
+  const std::string x = dialled(a);
+  const std::string y = dialled(b);
+  if (x.empty() || y.empty() || x == "+" || y == "+") return false;
+  if (x == y) return true;
+  const bool xInternational = x.starts_with('+');
+  if (xInternational == y.starts_with('+')) return false;
+  const std::string_view international = xInternational ? x : y;
+  const std::string_view national = xInternational ? y : x;
+  if (national.size() < kShortestNational) return false;
+  for (std::size_t code = 1; code <= 3 && 1 + code < international.size(); ++code) {
+    const std::string_view rest = international.substr(1 + code);
+    if (rest == national) return true;
+    if (national.starts_with('0') && rest == national.substr(1)) return true;
+  }
+  return false;
+}
+
+std::string_view typeSuffix(PhoneKind kind) {
+  switch (kind) {
+    case PhoneKind::Mobile: return "/M";
+    case PhoneKind::Home: return "/H";
+    case PhoneKind::Work: return "/W";
+    case PhoneKind::Other: return "/O";
+    case PhoneKind::None: break;
+  }
+  return "";
+}
+
+std::string_view kindLabel(PhoneKind kind) {
+  switch (kind) {
+    case PhoneKind::Mobile: return "mobile";
+    case PhoneKind::Home: return "home";
+    case PhoneKind::Work: return "work";
+    case PhoneKind::Other: return "other";
+    case PhoneKind::None: break;
+  }
+  return "";
+}
+
+PhoneKind kindOfLabel(std::string_view label) {
+  if (label.empty()) return PhoneKind::None;
+  std::string lower;
+  for (char c : label) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  if (lower == "mobile" || lower == "cell" || lower == "iphone") return PhoneKind::Mobile;
+  if (lower == "home") return PhoneKind::Home;
+  if (lower == "work") return PhoneKind::Work;
+  return PhoneKind::Other;
+}
+
+TypedName splitTypeSuffix(std::string_view simName) {
+  const std::string name = rightTrimmed(simName);
+  if (name.size() >= 3 && name[name.size() - 2] == '/') {
+    const PhoneKind kind = kindOfLetter(name.back());
+    std::string rest = rightTrimmed(std::string_view(name).substr(0, name.size() - 2));
+    if (kind != PhoneKind::None && !rest.empty()) return {std::move(rest), kind};
+  }
+  // The blank form in capitals only: "Studio m" is more likely a name than a kind.
+  if (name.size() >= 3 && isBlank(name[name.size() - 2]) && name.back() >= 'A' && name.back() <= 'Z') {
+    const PhoneKind kind = kindOfLetter(name.back());
+    std::string rest = rightTrimmed(std::string_view(name).substr(0, name.size() - 2));
+    if (kind != PhoneKind::None && !rest.empty()) return {std::move(rest), kind};
+  }
+  return {name, PhoneKind::None};
+}
+
+SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vector<Person>& book, int lastFirst) {
+  SimToBookPlan plan;
+  std::vector<std::string> known;
+  for (const Person& person : book) {
+    for (const Phone& phone : person.phones) known.push_back(phone.number);
+  }
+  const auto isKnown = [&](const std::string& number) {
+    return std::any_of(known.begin(), known.end(), [&](const std::string& k) { return sameNumber(k, number); });
+  };
+  std::map<std::string, std::size_t> byName;  // a name's first contact
+  std::vector<bool> typed;                    // a contact came from an entry with a suffix
+  for (const SimEntry& entry : entries) {
+    if (entry.operazione == 2 || dialled(entry.telefono).empty()) continue;
+    if (isKnown(entry.telefono)) {
+      ++plan.already;
+      continue;
+    }
+    known.push_back(entry.telefono);
+    const TypedName name = splitTypeSuffix(entry.nome);
+    Phone phone{std::string(kindLabel(name.kind)), entry.telefono};
+    const auto first = byName.find(name.name);
+    if (first != byName.end() && (name.kind != PhoneKind::None || typed[first->second])) {
+      plan.contacts[first->second].phones.push_back(std::move(phone));
+      typed[first->second] = typed[first->second] || name.kind != PhoneKind::None;
+      continue;
+    }
+    Person person = personFromSimName(name.name, lastFirst);
+    person.phones.push_back(std::move(phone));
+    byName.emplace(name.name, plan.contacts.size());
+    plan.contacts.push_back(std::move(person));
+    typed.push_back(name.kind != PhoneKind::None);
+  }
+  for (const Person& person : plan.contacts) {
+    if (person.phones.size() < 2) continue;
+    ++plan.mergedInto;
+    plan.merged += static_cast<int>(person.phones.size());
+  }
+  return plan;
+}
+
+BookToSimPlan planBookToSim(const std::vector<Person>& persons, const std::vector<SimEntry>& list,
+                            const EntryRoom& room, int capacity, int lastFirst) {
+  BookToSimPlan plan;
+  std::vector<std::string> known;
+  std::vector<std::int32_t> taken;
+  for (const SimEntry& entry : list) {
+    taken.push_back(entry.posizione);
+    if (entry.operazione != 2) known.push_back(entry.telefono);
+  }
+  std::sort(taken.begin(), taken.end());
+  taken.erase(std::unique(taken.begin(), taken.end()), taken.end());
+  // A SIM never read (capacity 0) takes nothing, as the import does.
+  const auto inside = [&](std::int32_t l) { return l >= 1 && l <= capacity; };
+  plan.free = std::max(0, capacity - static_cast<int>(std::count_if(taken.begin(), taken.end(), inside)));
+  const auto isKnown = [&](const std::string& number) {
+    return std::any_of(known.begin(), known.end(), [&](const std::string& k) { return sameNumber(k, number); });
+  };
+  for (const Person& person : persons) {
+    const std::string whole = withoutControlCharacters(composeName(person, lastFirst, true));
+    if (whole.empty()) {
+      ++plan.nameless;
+      continue;
+    }
+    const bool several = person.phones.size() > 1;
+    bool cutSaid = false;
+    for (const Phone& phone : person.phones) {
+      auto number = cleanNumber(phone.number, room.maxNumberLen);
+      if (!number) {
+        plan.refused.push_back(whole + ": " + phone.number + ": " + number.error().detail);
+        continue;
+      }
+      if (isKnown(*number)) {
+        ++plan.already;
+        continue;
+      }
+      known.push_back(*number);
+      PhoneKind kind = several ? kindOfLabel(phone.label) : PhoneKind::None;
+      if (several && kind == PhoneKind::None) kind = PhoneKind::Other;
+      const std::string_view suffix = typeSuffix(kind);
+      const std::string name = suffix.empty() ? cleanName(room, whole) : fittedWithSuffix(room, whole, suffix);
+      if (name != whole && !cutSaid) {
+        plan.cuts.push_back({whole, name});
+        cutSaid = true;
+      }
+      if (static_cast<int>(plan.fits.size()) >= plan.free) {
+        ++plan.beyond;
+        continue;
+      }
+      plan.fits.push_back({name + std::string(suffix), *number});
+    }
+  }
+  return plan;
+}
+
+}  // namespace voryx::entries

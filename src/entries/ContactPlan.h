@@ -1,0 +1,80 @@
+#pragma once
+// Moving contacts between the SIM phonebook and an address book without doubles: when two
+// numbers are one, the phone convention's type suffixes on SIM names ("Anna/M", "Anna/H"),
+// and the plan of each copy, made whole before anything is written or marked. Pure
+// functions of their input; any thread.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "entries/AddressBook.h"
+#include "entries/Editing.h"
+#include "store/SimEntry.h"
+
+namespace voryx::entries {
+
+// Two phone numbers are one when their digits are equal (blanks, dashes, dots and
+// parentheses ignored; a leading "00" read as "+"), or when one is international ("+",
+// a country code of 1 to 3 digits, the rest) and the other national, and the rest equals
+// the national number with its trunk "0" dropped, or whole (Italy keeps its "0"). A
+// national number of fewer than 6 digits (a service number) is one only with itself.
+bool sameNumber(std::string_view a, std::string_view b);
+
+// The kind of a number, as the suffix of a SIM name and the label of an address book's
+// phone say it.
+enum class PhoneKind { None, Mobile, Home, Work, Other };
+
+// "/M", "/H", "/W", "/O"; "" for None.
+std::string_view typeSuffix(PhoneKind kind);
+// The label an address book gives a number of this kind: "mobile", "home", "work",
+// "other"; "" for None.
+std::string_view kindLabel(PhoneKind kind);
+// An address book's label as a kind: mobile/cell/iPhone Mobile, home, work, anything
+// else (main, fax, pager, a custom label) Other; "" None.
+PhoneKind kindOfLabel(std::string_view label);
+
+// A SIM name split into the name and the kind its suffix says: "/M", "/H", "/W", "/O"
+// (either case, blanks before the slash allowed) or a blank and one of M, H, W, O at the
+// end ("Anna M"). A name that is only a suffix keeps it as its name.
+struct TypedName {
+  std::string name;
+  PhoneKind kind = PhoneKind::None;
+};
+TypedName splitTypeSuffix(std::string_view simName);
+
+// The SIM into the address book: every entry (rows marked deleted left out) becomes a
+// contact, unless its number is already on a contact of `book` or on an entry before it.
+// Entries whose names differ only by a type suffix become one contact with a number of
+// each kind. Names are split by `lastFirst` as the import joins them.
+struct SimToBookPlan {
+  std::vector<Person> contacts;  // to create, in the order of their first entry
+  int merged = 0;                // numbers that joined another entry's contact
+  int mergedInto = 0;            // contacts holding more than one number
+  int already = 0;               // entries whose number the book (or an earlier entry) has
+};
+SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vector<Person>& book, int lastFirst);
+
+// The address book into the SIM: one entry per number, in the book's order. A person
+// with several numbers gets each number's type suffix after the name, and the name (not
+// the suffix) is cut to what a location holds. Numbers the list already has, and those
+// the SIM cannot hold, are left out; entries past the free locations do not fit.
+struct BookToSimPlan {
+  struct Entry {
+    std::string name;    // as the SIM will hold it
+    std::string number;  // cleaned as an edit stores it
+  };
+  struct Cut {
+    std::string from, to;  // the person's whole name, the name as cut (suffix not included)
+  };
+  std::vector<Entry> fits;     // what the import adds, in this order
+  int beyond = 0;              // entries past the free locations
+  int already = 0;             // numbers the list already holds
+  int nameless = 0;            // persons with no name and no organization
+  std::vector<Cut> cuts;       // one per person whose name is cut
+  std::vector<std::string> refused;  // "Anna: 0800-FLOWERS: 'F' cannot be stored in a SIM number."
+  int free = 0;                // free locations before the import
+};
+BookToSimPlan planBookToSim(const std::vector<Person>& persons, const std::vector<SimEntry>& list,
+                            const EntryRoom& room, int capacity, int lastFirst);
+
+}  // namespace voryx::entries
