@@ -52,6 +52,7 @@ voryx_test_folder(base voryx_base)
 voryx_test_folder(codec voryx_codec voryx_transfer)
 voryx_test_folder(store voryx_store)
 voryx_test_folder(entries voryx_entries)
+voryx_test_folder(contacts voryx_contacts)
 voryx_test_folder(app voryx_app)
 add_dependencies(test_app voryx)  # the command-line tests run the binary
 voryx_test_folder(modem voryx_modem voryx_sim)
