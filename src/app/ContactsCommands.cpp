@@ -10,6 +10,7 @@
 #include "base/Localized.h"
 #include "entries/Import.h"
 #include "store/Preferences.h"
+#include "contacts/Book.h"
 
 namespace voryx {
 namespace {
@@ -20,7 +21,7 @@ struct ContactsOptions {
 
 // The book, or nothing after saying why. Cards that could not be read are named.
 std::optional<entries::AddressBook> readBook(const char* command, const Paths& paths) {
-  auto book = entries::readAddressBook(paths.contacts);
+  auto book = contacts::readBook(paths.contacts);
   if (!book) {
     std::cerr << "voryx " << command << ": no address book: " << book.error().detail
               << " (give one with --contacts PATH: a .vcf file or a folder of them)\n";

@@ -13,6 +13,7 @@
 #include "ui/MailComposer.h"
 #include "ui/Notices.h"
 #include "ui/TransferController.h"
+#include "contacts/Book.h"
 
 namespace voryx {
 
@@ -34,7 +35,7 @@ std::string FileCommands::breakablePath(const std::filesystem::path& path) {
 }
 
 std::vector<std::int32_t> FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
-  auto book = entries::readAddressBook(paths_.contacts);
+  auto book = contacts::readBook(paths_.contacts);
   if (!book) {
     failed("T1", "No address book:", book.error().detail);
     return {};

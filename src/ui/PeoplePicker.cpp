@@ -9,6 +9,7 @@
 #include "codec/GsmAlphabet.h"
 #include "entries/Import.h"
 #include "ui/RootViewController.h"
+#include "contacts/Book.h"
 
 namespace voryx {
 namespace {
@@ -54,7 +55,7 @@ std::string PeoplePicker::displayName(const entries::Person& person, int lastFir
 }
 
 void PeoplePicker::viewDidLoad() {
-  auto book = entries::readAddressBook(book_);
+  auto book = contacts::readBook(book_);
   if (!book) {
     empty_ = localized("No address book:") + " " + book.error().detail;
     return;

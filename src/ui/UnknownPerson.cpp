@@ -3,6 +3,7 @@
 #include "base/Localized.h"
 #include "ui/Notices.h"
 #include "ui/RootViewController.h"
+#include "contacts/Book.h"
 
 namespace voryx {
 
@@ -44,7 +45,7 @@ std::string fullName(const entries::Person& p) {
 }  // namespace
 
 std::optional<std::string> UnknownPerson::alreadyInBook() const {
-  auto book = entries::readAddressBook(book_);
+  auto book = contacts::readBook(book_);
   if (!book) return std::nullopt;  // no book yet, or none readable: the add says what fails
   const std::string name = fullName(person_);
   for (const entries::Person& other : book->persons) {
@@ -80,7 +81,7 @@ void UnknownPerson::alertViewClickedButtonAtIndex(const kit::Alert& alert, int i
 
 void UnknownPerson::add() {
   if (created_) return;
-  if (Status added = entries::addToAddressBook(book_, person_); !added) {
+  if (Status added = contacts::addToBook(book_, person_); !added) {
     app_.showAlert({localized("Create New Contact"),
                     localized("The contact was not added to the address book.") + "\n" + added.error().detail,
                     nullptr, localized("Ok"), {}});

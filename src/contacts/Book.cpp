@@ -1,0 +1,41 @@
+#include "contacts/Book.h"
+
+#include <cstdlib>
+
+#include "contacts/EdsBook.h"
+
+namespace voryx::contacts {
+
+std::optional<std::string> edsBookOf(const std::filesystem::path& book) {
+  const std::string text = book.string();
+  if (!text.starts_with("eds:")) return std::nullopt;
+  return text.substr(4);
+}
+
+Result<entries::AddressBook> readBook(const std::filesystem::path& book) {
+  if (auto uid = edsBookOf(book)) return readEdsBook(*uid);
+  return entries::readAddressBook(book);
+}
+
+Status addToBook(const std::filesystem::path& book, const entries::Person& person) {
+  if (auto uid = edsBookOf(book)) {
+    auto added = addEdsContact(*uid, person);
+    if (!added) return added.error();
+    return Ok{};
+  }
+  return entries::addToAddressBook(book, person);
+}
+
+bool edsAnswers() {
+  // Only where a session bus is: asked without one, GLib would try to start one.
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::error_code ec;
+  const bool bus = (address && *address) ||
+                   (runtime && *runtime && std::filesystem::exists(std::filesystem::path(runtime) / "bus", ec));
+  if (!bus) return false;
+  auto books = edsBooks();
+  return books && !books->empty() && books->front().isDefault;
+}
+
+}  // namespace voryx::contacts

@@ -1,0 +1,27 @@
+#pragma once
+// The address book in use, named by one path: "eds:" is evolution-data-server's default
+// book, "eds:<uid>" one of its books (voryx contacts --books lists them), any other path a
+// vCard file or a folder of them ("./eds:x" for a file of that name). The screens and the
+// shell read and add through here, whichever it is. Blocking; any thread.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "base/Result.h"
+#include "entries/AddressBook.h"
+
+namespace voryx::contacts {
+
+// The EDS book's UID ("" the default) when the path names one.
+std::optional<std::string> edsBookOf(const std::filesystem::path& book);
+
+// Every person of the book; as entries::readAddressBook for a vCard path.
+Result<entries::AddressBook> readBook(const std::filesystem::path& book);
+
+// Adds the person; as entries::addToAddressBook for a vCard path.
+Status addToBook(const std::filesystem::path& book, const entries::Person& person);
+
+// Whether EDS answers with a default address book (used when nothing names a book).
+bool edsAnswers();
+
+}  // namespace voryx::contacts
