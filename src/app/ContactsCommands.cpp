@@ -11,27 +11,49 @@
 #include "entries/Import.h"
 #include "store/Preferences.h"
 #include "contacts/Book.h"
+#include "contacts/EdsBook.h"
 
 namespace voryx {
 namespace {
 
 struct ContactsOptions {
   std::string contacts;
+  bool books = false;
 };
 
 // The book, or nothing after saying why. Cards that could not be read are named.
 std::optional<entries::AddressBook> readBook(const char* command, const Paths& paths) {
   auto book = contacts::readBook(paths.contacts);
   if (!book) {
-    std::cerr << "voryx " << command << ": no address book: " << book.error().detail
-              << " (give one with --contacts PATH: a .vcf file or a folder of them)\n";
+    std::cerr << "voryx " << command << ": no address book: " << book.error().detail;
+    if (contacts::edsBookOf(paths.contacts)) {
+      std::cerr << " (\"voryx contacts --books\" lists the desktop's address books)\n";
+    } else {
+      std::cerr << " (give one with --contacts PATH: a .vcf file or a folder of them, or eds: for the desktop's)\n";
+    }
     return std::nullopt;
   }
   for (const auto& problem : book->problems) std::cerr << "voryx " << command << ": skipped " << problem << "\n";
   return std::move(*book);
 }
 
+// The desktop's address books, one a line: "eds:<uid>", its name, "default" for the one
+// "eds:" names.
+int listBooks() {
+  auto books = contacts::edsBooks();
+  if (!books) {
+    std::cerr << "voryx contacts: " << books.error().detail << "\n";
+    return 1;
+  }
+  for (const auto& book : *books) {
+    std::cout << "eds:" << book.uid << "\t" << book.name << (book.isDefault ? "\tdefault" : "") << "\n";
+  }
+  std::cout << std::flush;
+  return std::cout ? 0 : 1;
+}
+
 int listContacts(const ContactsOptions& options) {
+  if (options.books) return listBooks();
   Paths paths = startUp();
   chooseAddressBook(paths, options.contacts);
   auto book = readBook("contacts", paths);
@@ -90,8 +112,10 @@ int importContacts(const ContactsOptions& options) {
 
 void addContactsOption(CLI::App* sub, ContactsOptions& options) {
   sub->add_option("--contacts", options.contacts,
-                  "The address book: a .vcf file or a folder of them (default: the \"contacts\" "
-                  "path of the preferences file, else contacts.vcf in the data folder)")
+                  "The address book: eds: (the desktop's default), eds:UID (one of its books), "
+                  "or a .vcf file or a folder of them (default: the \"contacts\" path of the "
+                  "preferences file, else the desktop's when it runs, else contacts.vcf in the "
+                  "data folder)")
       ->option_text("PATH");
 }
 
@@ -101,6 +125,7 @@ void addContactsCommands(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<ContactsOptions>();
   auto* contacts = app.add_subcommand("contacts", "Print the address book as the import sees it");
   addContactsOption(contacts, *options);
+  contacts->add_flag("--books", options->books, "List the desktop's address books (evolution-data-server)");
   contacts->footer(
       "Each line: the name a person gets on the SIM, then each number's label and number, "
       "separated by tabs.\nExit status: 0 done, 1 no address book, 2 usage");

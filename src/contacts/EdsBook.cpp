@@ -42,7 +42,7 @@ Result<Ref<EBookClient>> connect(const std::string& uid) {
   if (!sources) return sources.error();
   Ref<ESource> source(uid.empty() ? e_source_registry_ref_default_address_book(sources->get())
                                   : e_source_registry_ref_source(sources->get(), uid.c_str()));
-  if (!source) return Error{Errc::NotFound, "no address book " + uid};
+  if (!source) return Error{Errc::NotFound, "eds:" + uid + " is none of the desktop's address books"};
   GError* e = nullptr;
   // A finite timeout waits all of it for a local book that never reports "connected".
   EClient* client = e_book_client_connect_sync(source.get(), static_cast<guint32>(-1), nullptr, &e);
