@@ -154,8 +154,9 @@ kit::EventResult PeoplePicker::handleOpenFile(const kit::Event& e) {
 void PeoplePicker::opened() {
   entries::AddressBook book = entries::parseVCards(upload_, uploadName_);
   std::error_code ec;
-  if (!book.persons.empty() && !std::filesystem::exists(book_, ec)) {
-    // No book yet: this file becomes it.
+  if (!book.persons.empty() && !contacts::edsBookOf(book_) && !std::filesystem::exists(book_, ec)) {
+    // No book yet: this file becomes it. The desktop's book is never replaced by a file;
+    // its persons are shown for this pick only.
     if (!book_.parent_path().empty()) createPrivateFolders(book_.parent_path(), ec);
     auto created = createFileAtomically(book_, upload_, 0600);
     if (!created) {
