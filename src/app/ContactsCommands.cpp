@@ -12,6 +12,8 @@
 #include "store/Preferences.h"
 #include "contacts/Book.h"
 #include "contacts/EdsBook.h"
+#include "entries/ContactPlan.h"
+#include "store/EntryList.h"
 
 namespace voryx {
 namespace {
@@ -19,6 +21,8 @@ namespace {
 struct ContactsOptions {
   std::string contacts;
   bool books = false;
+  bool fromSim = false;
+  bool dryRun = false;
 };
 
 // The book, or nothing after saying why. Cards that could not be read are named.
@@ -52,8 +56,48 @@ int listBooks() {
   return std::cout ? 0 : 1;
 }
 
+// The SIM phonebook's list (as the last read left it, with its marks) into the address
+// book, merged: numbers the book has are left out, "/M", "/H" ... entries of one name
+// become one contact. --dry-run prints the plan and writes nothing.
+int copySimToBook(const ContactsOptions& options) {
+  Paths paths = startUp();
+  chooseAddressBook(paths, options.contacts);
+  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
+    std::cerr << "voryx contacts: " << *message << "\n";
+  }
+  auto book = readBook("contacts", paths);
+  if (!book) return 1;
+  ListLoad list = loadEntries(paths.database(), ListStore::Phonebook, "", 0, kShellBusy, Phonebook::SM);
+  if (list.failure != LoadFailure::None) {
+    std::cerr << "voryx contacts: the list cannot be read: " << list.detail << "\n";
+    return 1;
+  }
+  const int lastFirst = Preferences(paths.preferences).integer(kPrefLastFirst, 0);
+  const entries::SimToBookPlan plan = entries::planSimToBook(list.entries, book->persons, lastFirst);
+  int added = 0;
+  for (const auto& person : plan.contacts) {
+    std::cout << entries::composeName(person, lastFirst, true);
+    for (const auto& phone : person.phones) std::cout << "\t" << phone.label << "\t" << phone.number;
+    std::cout << "\n";
+    if (options.dryRun) continue;
+    if (Status done = contacts::addToBook(paths.contacts, person); !done) {
+      std::cerr << "voryx contacts: " << entries::composeName(person, lastFirst, true)
+                << " was not added: " << done.error().detail << "\n";
+      break;
+    }
+    ++added;
+  }
+  std::cerr << "voryx contacts: " << (options.dryRun ? "would add " : "added ")
+            << (options.dryRun ? static_cast<int>(plan.contacts.size()) : added) << " contacts";
+  if (plan.mergedInto > 0) std::cerr << ", merged " << plan.merged << " numbers into " << plan.mergedInto << " of them";
+  if (plan.already > 0) std::cerr << ", " << plan.already << " already in the address book";
+  std::cerr << "\n";
+  return options.dryRun || added == static_cast<int>(plan.contacts.size()) ? 0 : 1;
+}
+
 int listContacts(const ContactsOptions& options) {
   if (options.books) return listBooks();
+  if (options.fromSim) return copySimToBook(options);
   Paths paths = startUp();
   chooseAddressBook(paths, options.contacts);
   auto book = readBook("contacts", paths);
@@ -126,6 +170,9 @@ void addContactsCommands(CLI::App& app, int& exitCode) {
   auto* contacts = app.add_subcommand("contacts", "Print the address book as the import sees it");
   addContactsOption(contacts, *options);
   contacts->add_flag("--books", options->books, "List the desktop's address books (evolution-data-server)");
+  contacts->add_flag("--from-sim", options->fromSim,
+                     "Copy the SIM phonebook's list into the address book, merged (read the SIM first)");
+  contacts->add_flag("--dry-run", options->dryRun, "With --from-sim: print what would be added, add nothing");
   contacts->footer(
       "Each line: the name a person gets on the SIM, then each number's label and number, "
       "separated by tabs.\nExit status: 0 done, 1 no address book, 2 usage");
