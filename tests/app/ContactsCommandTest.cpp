@@ -1,0 +1,50 @@
+// The address book commands against the desktop's own address book: a real
+// evolution-data-server on a private bus.
+#include <gtest/gtest.h>
+
+#include "app/RunVoryx.h"
+#include "support/PrivateEds.h"
+
+namespace voryx {
+namespace {
+
+using test::runVoryx;
+
+TEST(ContactsCommandTest, TheSimGoesIntoTheDesktopsBookOnceMerged) {
+  test::PrivateEds eds;
+  ASSERT_TRUE(eds.ready());
+  test::TempDir home;
+  ASSERT_EQ(runVoryx(home, {"read", "--simulate", "--fast"}).status, 0);
+
+  const auto books = runVoryx(home, {"contacts", "--books"});
+  EXPECT_EQ(books.status, 0) << books.err;
+  EXPECT_EQ(books.out, "eds:system-address-book\tPersonal\tdefault\n");
+
+  struct Step {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Step kSteps[] = {
+      {{"--dry-run"}, "voryx contacts: would add "},
+      {{}, "voryx contacts: added "},
+      {{}, "voryx contacts: added 0 contacts, "},  // everything is there now
+  };
+  for (const Step& step : kSteps) {
+    std::vector<std::string> args{"contacts", "--from-sim", "--contacts", "eds:"};
+    args.insert(args.end(), step.args.begin(), step.args.end());
+    const auto ran = runVoryx(home, args);
+    SCOPED_TRACE(ran.err);
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_TRUE(ran.err.starts_with(step.says));
+  }
+  const auto listed = runVoryx(home, {"contacts", "--contacts", "eds:"});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_NE(listed.out.find("Anna Rossi\t"), std::string::npos) << listed.out;
+
+  const auto none = runVoryx(home, {"contacts", "--contacts", "eds:nope"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("eds:nope is none of the desktop's address books"), std::string::npos) << none.err;
+}
+
+}  // namespace
+}  // namespace voryx
