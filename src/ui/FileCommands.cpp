@@ -14,6 +14,7 @@
 #include "ui/Notices.h"
 #include "ui/TransferController.h"
 #include "contacts/Book.h"
+#include "entries/ContactPlan.h"
 
 namespace voryx {
 
@@ -32,6 +33,35 @@ std::string FileCommands::breakablePath(const std::filesystem::path& path) {
     if (c == '/') out += "\u200B";
   }
   return out;
+}
+
+std::optional<std::string> FileCommands::copyToBookPlan(const std::vector<SimEntry>& list) {
+  auto book = contacts::readBook(paths_.contacts);
+  if (!book) {
+    failed("T9", "No address book:", book.error().detail);
+    return std::nullopt;
+  }
+  const auto plan = entries::planSimToBook(list, book->persons, preferences_.integer(kPrefLastFirst, 0));
+  if (plan.contacts.empty()) {
+    app_.showAlert({localized("T9"), notices::copiedToBook(0, plan.already), nullptr, localized("Ok"), {}});
+    return std::nullopt;
+  }
+  return notices::copyToBookPlan(static_cast<int>(plan.contacts.size()), plan.merged, plan.mergedInto, plan.already);
+}
+
+void FileCommands::copyToBook(const std::vector<SimEntry>& list) {
+  auto book = contacts::readBook(paths_.contacts);
+  if (!book) return failed("T9", "No address book:", book.error().detail);
+  const auto plan = entries::planSimToBook(list, book->persons, preferences_.integer(kPrefLastFirst, 0));
+  int added = 0;
+  for (const auto& person : plan.contacts) {
+    if (Status done = contacts::addToBook(paths_.contacts, person); !done) {
+      failed("T9", "The address book refused a contact:", done.error().detail);
+      break;
+    }
+    ++added;
+  }
+  app_.showNotice(notices::copiedToBook(added, plan.already));
 }
 
 std::vector<std::int32_t> FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {

@@ -55,6 +55,12 @@ class FileCommands {
   // when the file was not written: the alert has said why.
   std::optional<Exported> exportCsv(const std::vector<SimEntry>& list);
   std::optional<Exported> exportVCard(const std::vector<SimEntry>& list);
+  // The SIM phonebook's `list` into the address book, merged (numbers the book has left
+  // out, "/M", "/H" ... entries of one name one contact): the plan as a question's text
+  // (none after an alert saying why there is nothing to copy), then the copy, which a
+  // notice sums up.
+  std::optional<std::string> copyToBookPlan(const std::vector<SimEntry>& list);
+  void copyToBook(const std::vector<SimEntry>& list);
   // The exported file `name` as a download of type `type`, and the folder on the desktop.
   void viewExport(const char* name, const char* type);
 

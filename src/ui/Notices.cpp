@@ -46,4 +46,24 @@ std::string nameShortened(const std::string& name, int letters) {
   return filled("Name shortened to '%s' (the SIM keeps %d letters)", {name, std::to_string(letters)});
 }
 
+std::string copyToBookPlan(int contacts, int merged, int mergedInto, int already) {
+  std::string text = contacts == 1 ? localized("Copy 1 contact into the address book?")
+                                   : filled("Copy %d contacts into the address book?", {std::to_string(contacts)});
+  if (mergedInto > 0) {
+    text += " " + filled("%d numbers join %d of them.", {std::to_string(merged), std::to_string(mergedInto)});
+  }
+  if (already == 1) text += " " + localized("1 is there already.");
+  if (already > 1) text += " " + filled("%d are there already.", {std::to_string(already)});
+  return text;
+}
+
+std::string copiedToBook(int added, int already) {
+  std::string text = added == 0   ? localized("Nothing added to the address book")
+                     : added == 1 ? localized("Added 1 contact to the address book")
+                                  : filled("Added %d contacts to the address book", {std::to_string(added)});
+  if (already == 1) text += "; " + localized("1 was there already");
+  if (already > 1) text += "; " + filled("%d were there already", {std::to_string(already)});
+  return text;
+}
+
 }  // namespace voryx::notices

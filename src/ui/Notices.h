@@ -25,4 +25,9 @@ std::string restored(int entries, const std::string& file);
 // `letters` its characters.
 std::string nameShortened(const std::string& name, int letters);
 
+// "Copy 24 contacts into the address book? 6 numbers join 3 of them; 9 are there already."
+std::string copyToBookPlan(int contacts, int merged, int mergedInto, int already);
+// "Added 24 contacts to the address book; 9 were there already" ("Nothing added: ..." for 0).
+std::string copiedToBook(int added, int already);
+
 }  // namespace voryx::notices

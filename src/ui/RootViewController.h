@@ -56,6 +56,7 @@ class RootViewController final : public kit::Screen,
     kActionConfirmOtherSim = 11,  // "This is not the SIM the list was read from ..."
     kActionExportedVCard = 12,    // "File Voryx.vcf create into ..."
     kActionOfferFast = 13,        // "Transfers can be much faster on this modem: ..."
+    kActionConfirmCopyToBook = 14,  // "Copy SIM to address book": the plan's counts
   };
   // The edit screen's answer when it was cancelled.
   static constexpr int kEditCancelled = 99;

@@ -35,6 +35,13 @@ std::vector<RootViewController::SheetCommand> RootViewController::toolCommands()
          }
        }},
       {"T8", [this] { askToView(files_.exportVCard(contatti), kActionExportedVCard); }},
+      {"T9",
+       [this] {
+         // The plan first: what would be added, merged and left out.
+         if (auto plan = files_.copyToBookPlan(contatti)) {
+           confirm(localized("T9"), *plan, kActionConfirmCopyToBook, localized("Cancel"), localized("Copy"));
+         }
+       }},
   };
 }
 
@@ -153,6 +160,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
     case kActionConfirmWrite:
     case kActionConfirmOtherSim:
     case kActionOfferFast:
+    case kActionConfirmCopyToBook:
       break;
     default:
       return;  // an alert of another kind
@@ -170,6 +178,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
   if (answered == kActionConfirmImport) runUnderOverlay([this] { return files_.importAll(sim(), this); });
   if (answered == kActionExported) files_.viewExport("Voryx.csv", "text/csv; charset=utf-8");
   if (answered == kActionExportedVCard) files_.viewExport("Voryx.vcf", "text/vcard; charset=utf-8");
+  if (answered == kActionConfirmCopyToBook) files_.copyToBook(contatti);
   if (answered == kActionConfirmRestore) {
     runUnderOverlay([this] {
       files_.restore(sim());

@@ -123,5 +123,34 @@ TEST(CommandsTest, PickerOpensAFileWhenThereIsNoBook) {
   EXPECT_EQ(test::readFile(home.paths.contacts), file);
 }
 
+// The tool sheet's copy into the address book: the plan first, then the copy, merged;
+// a second copy finds everything there.
+TEST(CommandsTest, TheSimIsCopiedIntoTheAddressBookMerged) {
+  TempHome home;
+  home.exec("INSERT INTO sim VALUES (1,'Anna/M','+393331111111',0),(2,'Anna/H','0255555555',0),"
+            "(3,'Bruno','+390277777777',0)");
+  test::writeFile(home.paths.contacts, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bruno\r\nTEL:02 77777777\r\nEND:VCARD\r\n");
+  Screens s(home);
+  const auto copy = [&] {
+    EXPECT_EQ(s.ui.tap("tool").status, 200);
+    return s.ui.answer("Copy SIM to address book");
+  };
+  copy();
+  json alert = s.ui.snapshot()["alerts"].back();
+  EXPECT_EQ(alert["message"], "Copy 1 contact into the address book? 2 numbers join 1 of them. 1 is there already.");
+  s.ui.answer("Copy");
+  EXPECT_EQ(s.ui.snapshot()["notice"]["text"], "Added 1 contact to the address book; 1 was there already");
+  const auto book = entries::readAddressBook(home.paths.contacts);
+  ASSERT_TRUE(book);
+  ASSERT_EQ(book->persons.size(), 2u);
+  EXPECT_EQ(book->persons[1].first, "Anna");
+  ASSERT_EQ(book->persons[1].phones.size(), 2u);
+  EXPECT_EQ(book->persons[1].phones[1].label, "home");
+
+  copy();
+  alert = s.ui.snapshot()["alerts"].back();
+  EXPECT_EQ(alert["message"], "Nothing added to the address book; 3 were there already");
+}
+
 }  // namespace
 }  // namespace voryx
