@@ -26,6 +26,16 @@ Status addToBook(const std::filesystem::path& book, const entries::Person& perso
   return entries::addToAddressBook(book, person);
 }
 
+Status addToPerson(const std::filesystem::path& book, const entries::Person& person,
+                   const std::vector<entries::Phone>& phones) {
+  auto uid = edsBookOf(book);
+  if (!uid) return Error{Errc::Invalid, "numbers are added to a contact of the desktop's address book only"};
+  if (person.uid.empty()) return Error{Errc::NotFound, "the contact has no UID"};
+  return addEdsPhones(*uid, person.uid, phones);
+}
+
+bool addsToPersons(const std::filesystem::path& book) { return edsBookOf(book).has_value(); }
+
 bool edsAnswers() {
   // Only where a session bus is: asked without one, GLib would try to start one.
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");

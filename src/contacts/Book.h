@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Result.h"
 #include "entries/AddressBook.h"
@@ -20,6 +21,13 @@ Result<entries::AddressBook> readBook(const std::filesystem::path& book);
 
 // Adds the person; as entries::addToAddressBook for a vCard path.
 Status addToBook(const std::filesystem::path& book, const entries::Person& person);
+
+// Adds the numbers to the book's `person` (found by its UID), after its own; numbers it has
+// already are left out. Only the desktop's books take them (addsToPersons); a vCard
+// file's cards are only ever added whole.
+Status addToPerson(const std::filesystem::path& book, const entries::Person& person,
+                   const std::vector<entries::Phone>& phones);
+bool addsToPersons(const std::filesystem::path& book);
 
 // Whether EDS answers with a default address book (used when nothing names a book).
 bool edsAnswers();

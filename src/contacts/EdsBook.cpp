@@ -4,7 +4,12 @@
 #include <libebook/libebook.h>
 #endif
 
+#include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+
+#include "entries/ContactPlan.h"
 
 namespace voryx::contacts {
 
@@ -52,7 +57,7 @@ Result<Ref<EBookClient>> connect(const std::string& uid) {
 
 // The TYPE parameters of a TEL attribute as one of the labels a vCard's types read as.
 std::string phoneLabel(EVCardAttribute* attribute) {
-  bool cell = false, home = false, work = false, fax = false, pager = false, voice = false;
+  bool cell = false, home = false, work = false, fax = false, pager = false, voice = false, pref = false;
   for (GList* p = e_vcard_attribute_get_param(attribute, EVC_TYPE); p; p = p->next) {
     std::string type = text(static_cast<const char*>(p->data));
     for (char& c : type) c = g_ascii_tolower(c);
@@ -62,13 +67,15 @@ std::string phoneLabel(EVCardAttribute* attribute) {
     fax |= type == "fax";
     pager |= type == "pager";
     voice |= type == "voice";
+    pref |= type == "pref";
   }
   if (cell) return "mobile";
   if (fax) return home ? "home fax" : work ? "work fax" : "fax";
   if (pager) return "pager";
   if (home) return "home";
   if (work) return "work";
-  return voice ? "other" : "";
+  if (voice) return "other";
+  return pref ? "main" : "";
 }
 
 entries::Person personOf(EContact* contact) {
@@ -90,11 +97,25 @@ entries::Person personOf(EContact* contact) {
   return person;
 }
 
+// The TYPE a number of this label is written with; none for a number without a label,
+// which then reads back without one.
 const char* vCardType(std::string_view label) {
+  if (label.empty()) return nullptr;
   if (label == "mobile") return "CELL";
   if (label == "home") return "HOME";
   if (label == "work") return "WORK";
+  if (label == "main") return "PREF";  // the address books' "Primary"
+  if (label == "pager") return "PAGER";
+  if (label.ends_with("fax")) return "FAX";
   return "VOICE";
+}
+
+void appendPhone(EContact* contact, const entries::Phone& phone) {
+  EVCardAttribute* tel = e_vcard_attribute_new(nullptr, EVC_TEL);
+  if (const char* type = vCardType(phone.label)) {
+    e_vcard_attribute_add_param_with_value(tel, e_vcard_attribute_param_new(EVC_TYPE), type);
+  }
+  e_vcard_append_attribute_with_value(E_VCARD(contact), tel, phone.number.c_str());
 }
 
 }  // namespace
@@ -154,11 +175,7 @@ Result<std::string> addEdsContact(const std::string& uid, const entries::Person&
   if (full.empty()) full = person.organization;
   e_contact_set(contact.get(), E_CONTACT_FULL_NAME, full.c_str());
   if (!person.organization.empty()) e_contact_set(contact.get(), E_CONTACT_ORG, person.organization.c_str());
-  for (const entries::Phone& phone : person.phones) {
-    EVCardAttribute* tel = e_vcard_attribute_new(nullptr, EVC_TEL);
-    e_vcard_attribute_add_param_with_value(tel, e_vcard_attribute_param_new(EVC_TYPE), vCardType(phone.label));
-    e_vcard_append_attribute_with_value(E_VCARD(contact.get()), tel, phone.number.c_str());
-  }
+  for (const entries::Phone& phone : person.phones) appendPhone(contact.get(), phone);
   GError* e = nullptr;
   char* added = nullptr;
   if (!e_book_client_add_contact_sync(client->get(), contact.get(), E_BOOK_OPERATION_FLAG_NONE, &added, nullptr, &e)) {
@@ -169,7 +186,141 @@ Result<std::string> addEdsContact(const std::string& uid, const entries::Person&
   return addedUid;
 }
 
+Status addEdsPhones(const std::string& uid, const std::string& contactUid, const std::vector<entries::Phone>& phones) {
+  auto client = connect(uid);
+  if (!client) return client.error();
+  EContact* found = nullptr;
+  GError* e = nullptr;
+  if (!e_book_client_get_contact_sync(client->get(), contactUid.c_str(), &found, nullptr, &e)) {
+    const bool gone = e && g_error_matches(e, E_BOOK_CLIENT_ERROR, E_BOOK_CLIENT_ERROR_CONTACT_NOT_FOUND);
+    Error error = edsError("the contact cannot be read", e);
+    if (gone) error.code = Errc::NotFound;
+    return error;
+  }
+  Ref<EContact> contact(found);
+  const entries::Person held = personOf(contact.get());
+  bool added = false;
+  for (const entries::Phone& phone : phones) {
+    const bool known = std::any_of(held.phones.begin(), held.phones.end(), [&](const entries::Phone& p) {
+      return entries::sameNumber(p.number, phone.number);
+    });
+    if (known) continue;
+    appendPhone(contact.get(), phone);
+    added = true;
+  }
+  if (!added) return Ok{};
+  if (!e_book_client_modify_contact_sync(client->get(), contact.get(), E_BOOK_OPERATION_FLAG_NONE, nullptr, &e)) {
+    return edsError("the contact cannot be changed", e);
+  }
+  return Ok{};
+}
+
+struct EdsWatch::State {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool started = false;  // the thread has got as far as it will
+  bool running = false;  // and watches
+  GMainContext* context = nullptr;
+  GMainLoop* loop = nullptr;
+  bool complete = false;  // the view has listed the contacts it starts with
+  std::function<void()> changed;
+};
+
+namespace {
+
+void onChange(EBookClientView*, gpointer, gpointer data) {
+  auto* state = static_cast<EdsWatch::State*>(data);
+  if (state->complete) state->changed();
+}
+
+void onComplete(EBookClientView*, const GError*, gpointer data) { static_cast<EdsWatch::State*>(data)->complete = true; }
+
+gboolean quit(gpointer loop) {
+  g_main_loop_quit(static_cast<GMainLoop*>(loop));
+  return G_SOURCE_REMOVE;
+}
+
+// The watch's thread: the view's signals come in the main context that was this thread's
+// own when the view was made, which this thread runs until the watch goes.
+void watch(const std::string& uid, const std::shared_ptr<EdsWatch::State>& state) {
+  GMainContext* context = g_main_context_new();
+  g_main_context_push_thread_default(context);
+  GMainLoop* loop = g_main_loop_new(context, FALSE);
+  EBookClientView* view = nullptr;
+  auto client = connect(uid);
+  if (client) {
+    EBookQuery* any = e_book_query_any_field_contains("");
+    char* query = e_book_query_to_string(any);
+    e_book_query_unref(any);
+    if (e_book_client_get_view_sync(client->get(), query, &view, nullptr, nullptr)) {
+      for (const char* signal : {"objects-added", "objects-modified", "objects-removed"}) {
+        g_signal_connect(view, signal, G_CALLBACK(onChange), state.get());
+      }
+      g_signal_connect(view, "complete", G_CALLBACK(onComplete), state.get());
+      GError* e = nullptr;
+      e_book_client_view_start(view, &e);
+      if (e) {
+        g_error_free(e);
+        g_object_unref(view);
+        view = nullptr;
+      }
+    }
+    g_free(query);
+  }
+  {
+    std::lock_guard lock(state->mutex);
+    state->started = true;
+    state->running = view != nullptr;
+    state->context = context;
+    state->loop = loop;
+  }
+  state->cv.notify_all();
+  if (view) {
+    g_main_loop_run(loop);
+    e_book_client_view_stop(view, nullptr);
+    g_signal_handlers_disconnect_by_data(view, state.get());
+    g_object_unref(view);
+  }
+  if (client) client->reset();  // the client goes while this context is still the default
+  g_main_context_pop_thread_default(context);
+  g_main_loop_unref(loop);
+  g_main_context_unref(context);
+}
+
+}  // namespace
+
+EdsWatch::EdsWatch(std::string uid, std::function<void()> changed) : state_(std::make_shared<State>()) {
+  state_->changed = std::move(changed);
+  thread_ = std::thread([uid = std::move(uid), state = state_] { watch(uid, state); });
+}
+
+EdsWatch::~EdsWatch() {
+  if (watching()) {
+    // An idle source of the watch's own context ends its loop, even one not yet running.
+    GSource* idle = g_idle_source_new();
+    g_source_set_callback(idle, quit, state_->loop, nullptr);
+    g_source_attach(idle, state_->context);
+    g_source_unref(idle);
+  }
+  thread_.join();
+}
+
+bool EdsWatch::watching() {
+  std::unique_lock lock(state_->mutex);
+  state_->cv.wait(lock, [&] { return state_->started; });
+  return state_->running;
+}
+
 #else
+
+Status addEdsPhones(const std::string&, const std::string&, const std::vector<entries::Phone>&) {
+  return edsBooks().error();
+}
+
+struct EdsWatch::State {};
+EdsWatch::EdsWatch(std::string, std::function<void()>) {}
+EdsWatch::~EdsWatch() = default;
+bool EdsWatch::watching() { return false; }
 
 Result<std::vector<EdsBookInfo>> edsBooks() {
   return Error{Errc::NotFound, "this Voryx was built without evolution-data-server"};

@@ -1,6 +1,7 @@
 #include "ui/PeoplePicker.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 
 #include "base/AtomicFile.h"
@@ -8,7 +9,6 @@
 #include "store/Files.h"
 #include "codec/GsmAlphabet.h"
 #include "entries/Import.h"
-#include "ui/RootViewController.h"
 #include "contacts/Book.h"
 
 namespace voryx {
@@ -30,7 +30,7 @@ std::string numbersText(std::size_t n) {
 
 }  // namespace
 
-PeoplePicker::PeoplePicker(kit::UiApplication& app, RootViewController& delegate,
+PeoplePicker::PeoplePicker(kit::UiApplication& app, PeoplePickerDelegate& delegate,
                            std::filesystem::path book, int lastFirst)
     : kit::Screen("PeoplePicker"), app_(app), delegate_(delegate), book_(std::move(book)), lastFirst_(lastFirst) {
   cancel_.id = "cancel";
@@ -55,8 +55,26 @@ std::string PeoplePicker::displayName(const entries::Person& person, int lastFir
 }
 
 void PeoplePicker::viewDidLoad() {
+  if (auto uid = contacts::edsBookOf(book_)) {
+    // The watch's thread asks the main loop to read again; changes that come while a
+    // read is waiting make no second one.
+    auto waiting = std::make_shared<std::atomic<bool>>(false);
+    watch_ = std::make_unique<contacts::EdsWatch>(*uid, [&loop = app_.loop(), waiting, alive = std::weak_ptr(alive_), this] {
+      if (waiting->exchange(true)) return;
+      loop.performOnMain([waiting, alive, this] {
+        waiting->store(false);
+        if (alive.lock()) reread();
+      });
+    });
+  }
+  reread();
+}
+
+void PeoplePicker::reread() {
+  if (ownFile_) return;
   auto book = contacts::readBook(book_);
   if (!book) {
+    show({});
     empty_ = localized("No address book:") + " " + book.error().detail;
     return;
   }
@@ -172,6 +190,7 @@ void PeoplePicker::opened() {
                     nullptr, localized("Ok"), {}});
     return;
   }
+  ownFile_ = true;
   show(std::move(book));
 }
 

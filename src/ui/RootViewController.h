@@ -23,6 +23,7 @@
 #include "entries/Editing.h"
 #include "transfer/JobHost.h"
 #include "ui/FileCommands.h"
+#include "ui/PeoplePicker.h"
 #include "ui/SnoopWindow.h"
 #include "ui/TransferController.h"
 #include "ui/kit/UiApplication.h"
@@ -34,7 +35,8 @@ inline constexpr const char* kPrefFastOffered = "fastOffered";
 
 class RootViewController final : public kit::Screen,
                                  public kit::AlertDelegate,
-                                 public kit::ActionSheetDelegate {
+                                 public kit::ActionSheetDelegate,
+                                 public PeoplePickerDelegate {
  public:
   static constexpr double kRowHeight = 70;
   static constexpr int kDefaultMaxSIMLen = 14;
@@ -138,8 +140,8 @@ class RootViewController final : public kit::Screen,
   // The address book's screens. A person picked: the contact phone picker for that
   // person replaces the people picker (its numbers then go through addEntry, after
   // modifica: -1 adds, a row index changes that row). Cancel: the picker goes.
-  void peoplePickerDidSelectPerson(const entries::Person& person, const std::string& photo);
-  void peoplePickerDidCancel();
+  void peoplePickerDidSelectPerson(const entries::Person& person, const std::string& photo) override;
+  void peoplePickerDidCancel() override;
   // The SIM entry was added to the address book as a new person: its screen goes.
   void unknownPersonViewControllerDidResolveToPerson(const entries::Person& person);
 

@@ -11,6 +11,19 @@ namespace {
 using test::runVoryx;
 
 TEST(ContactsCommandTest, TheSimGoesIntoTheDesktopsBookOnceMerged) {
+  {
+    // No session bus at all: the desktop's book was asked for, and the answer says why
+    // there is none; a vCard file still serves.
+    test::TempDir away;
+    const test::Env noBus{{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (away.path / "bus").string()},
+                          {"XDG_RUNTIME_DIR", away.path.string()}};
+    const auto asked = runVoryx(away, {"contacts", "--contacts", "eds:"}, noBus);
+    EXPECT_EQ(asked.status, 1);
+    EXPECT_NE(asked.err.find("evolution-data-server does not answer"), std::string::npos) << asked.err;
+    std::filesystem::create_directories(away.path / "data");
+    test::writeFile(away.path / "data" / "contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna\r\nTEL:1\r\nEND:VCARD\r\n");
+    EXPECT_EQ(runVoryx(away, {"contacts"}, noBus).out, "Anna\t\t1\n");
+  }
   test::PrivateEds eds;
   ASSERT_TRUE(eds.ready());
   test::TempDir home;

@@ -19,20 +19,27 @@ TEST(EdsBookTest, ContactsWrittenAreReadBackWithTheirNumbersAndKinds) {
   anna.first = "Anna";
   anna.last = "Rossi";
   anna.phones = {{"mobile", "+393331111111"}, {"home", "02 5555555"}};
+  entries::Person labels;  // each label as it comes back
+  labels.first = "Labels";
+  labels.phones = {{"", "1"}, {"main", "2"}, {"other", "3"}, {"fax", "4"}, {"pager", "5"}, {"work", "6"}};
   entries::Person acme;
   acme.organization = "ACME S.p.A.";
   acme.phones = {{"work", "0800 123456"}};
-  for (const auto& person : {anna, acme}) {
+  for (const auto& person : {anna, acme, labels}) {
     auto uid = addEdsContact("", person);
     ASSERT_TRUE(uid) << uid.error().detail;
     EXPECT_FALSE(uid->empty());
   }
   auto book = readEdsBook("");
   ASSERT_TRUE(book) << book.error().detail;
-  ASSERT_EQ(book->persons.size(), 2u);
+  ASSERT_EQ(book->persons.size(), 3u);
   for (const auto& person : book->persons) {
     SCOPED_TRACE(person.formatted);
-    if (person.organization.empty()) {
+    if (person.first == "Labels") {
+      std::vector<std::string> read;
+      for (const auto& phone : person.phones) read.push_back(phone.label + ":" + phone.number);
+      EXPECT_EQ(read, (std::vector<std::string>{":1", "main:2", "other:3", "fax:4", "pager:5", "work:6"}));
+    } else if (person.organization.empty()) {
       EXPECT_EQ(person.first, "Anna");
       EXPECT_EQ(person.last, "Rossi");
       ASSERT_EQ(person.phones.size(), 2u);

@@ -1,6 +1,8 @@
 // The address book's screens as the page drives them.
 #include <gtest/gtest.h>
 
+#include "contacts/EdsBook.h"
+#include "support/PrivateEds.h"
 #include "ui/Screens.h"
 
 namespace voryx {
@@ -150,6 +152,54 @@ TEST(CommandsTest, TheSimIsCopiedIntoTheAddressBookMerged) {
   copy();
   alert = s.ui.snapshot()["alerts"].back();
   EXPECT_EQ(alert["message"], "Nothing added to the address book; 3 were there already");
+}
+
+// The desktop's book: what changes there while the picker is up shows at once, and
+// "Add to Existing Contact" gives an entry's number to a person of the book.
+TEST(CommandsTest, TheDesktopsBookIsWatchedAndTakesNumbers) {
+  test::PrivateEds eds;
+  ASSERT_TRUE(eds.ready());
+  TempHome home;
+  home.paths.contacts = "eds:";
+  home.exec("INSERT INTO sim VALUES (1,'Anna','+393331111111',0)");
+  const auto add = [](const char* name, std::vector<entries::Phone> phones) {
+    entries::Person person;
+    person.first = name;
+    person.phones = std::move(phones);
+    auto uid = contacts::addEdsContact("", person);
+    EXPECT_TRUE(uid) << uid.error().detail;
+    return uid ? *uid : std::string();
+  };
+  const std::string bruno = add("Bruno", {{"mobile", "0277777777"}});
+  Screens s(home);
+  ASSERT_EQ(s.ui.tap("add").status, 200);
+  s.answer(0);  // From address book
+  ASSERT_EQ(s.ui.snapshot()["modal"]["people"].size(), 1u);
+  add("Carla", {});
+  ASSERT_TRUE(contacts::addEdsPhones("", bruno, {{"home", "02 1234567"}, {"", "+39 02 7777 7777"}}));
+  s.ui.until([](const json& snap) {
+    const json& people = snap["modal"]["people"];
+    return people.size() == 2 && (people[0]["detail"] == "2 numbers" || people[1]["detail"] == "2 numbers");
+  });
+  ASSERT_EQ(s.ui.tap("cancel").status, 200);
+
+  ASSERT_EQ(s.ui.tap("row:0").status, 200);
+  s.answer(2);  // Add to address book
+  ASSERT_EQ(s.ui.tap("addToExisting").status, 200);
+  const json people = s.ui.snapshot()["modal"]["people"];
+  const int row = people[0]["name"] == "Bruno" ? 0 : 1;
+  ASSERT_EQ(s.ui.tap("row:" + std::to_string(row)).status, 200);
+  const json snap = s.ui.snapshot();
+  EXPECT_EQ(snap["navigation"].size(), 1u);
+  EXPECT_EQ(snap["notice"]["text"], "The number was added to Bruno");
+  const auto book = contacts::readEdsBook("");
+  ASSERT_TRUE(book);
+  for (const auto& person : book->persons) {
+    if (person.first != "Bruno") continue;
+    std::vector<std::string> numbers;
+    for (const auto& phone : person.phones) numbers.push_back(phone.label + " " + phone.number);
+    EXPECT_EQ(numbers, (std::vector<std::string>{"mobile 0277777777", "home 02 1234567", "main +393331111111"}));
+  }
 }
 
 }  // namespace
