@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "base/FileIo.h"
 #include "entries/ContactPlan.h"
 
 namespace voryx::contacts {
@@ -78,6 +79,31 @@ std::string phoneLabel(EVCardAttribute* attribute) {
   return pref ? "main" : "";
 }
 
+// The contact's photo, inlined or a local file (as GNOME Contacts keeps it), as large as
+// a vCard file's line may hold one; none otherwise.
+void photoOf(EContact* contact, entries::Person& person) {
+  auto* photo = static_cast<EContactPhoto*>(e_contact_get(contact, E_CONTACT_PHOTO));
+  if (!photo) return;
+  std::string bytes, declared;
+  if (photo->type == E_CONTACT_PHOTO_TYPE_INLINED && photo->data.inlined.data) {
+    if (photo->data.inlined.length <= entries::kMaxVCardLineBytes) {
+      bytes.assign(reinterpret_cast<const char*>(photo->data.inlined.data), photo->data.inlined.length);
+    }
+    declared = text(photo->data.inlined.mime_type);
+  } else if (photo->type == E_CONTACT_PHOTO_TYPE_URI && photo->data.uri) {
+    if (char* file = g_filename_from_uri(photo->data.uri, nullptr, nullptr)) {
+      if (auto read = readWholeFile(file, entries::kMaxVCardLineBytes)) bytes = std::move(*read);
+      g_free(file);
+    }
+  }
+  e_contact_photo_free(photo);
+  for (char& c : declared) c = g_ascii_tolower(c);
+  const std::string type = entries::photoTypeOf(declared, bytes);
+  if (bytes.empty() || type.empty()) return;
+  person.photo = std::move(bytes);
+  person.photoType = type;
+}
+
 entries::Person personOf(EContact* contact) {
   entries::Person person;
   person.first = text(static_cast<const char*>(e_contact_get_const(contact, E_CONTACT_GIVEN_NAME)));
@@ -86,6 +112,7 @@ entries::Person personOf(EContact* contact) {
   person.formatted = text(static_cast<const char*>(e_contact_get_const(contact, E_CONTACT_FULL_NAME)));
   person.uid = text(static_cast<const char*>(e_contact_get_const(contact, E_CONTACT_UID)));
   if (person.first.empty() && person.last.empty()) person.first = person.formatted;
+  photoOf(contact, person);
   GList* phones = e_contact_get_attributes(contact, E_CONTACT_TEL);
   for (GList* a = phones; a; a = a->next) {
     auto* attribute = static_cast<EVCardAttribute*>(a->data);
@@ -176,6 +203,14 @@ Result<std::string> addEdsContact(const std::string& uid, const entries::Person&
   e_contact_set(contact.get(), E_CONTACT_FULL_NAME, full.c_str());
   if (!person.organization.empty()) e_contact_set(contact.get(), E_CONTACT_ORG, person.organization.c_str());
   for (const entries::Phone& phone : person.phones) appendPhone(contact.get(), phone);
+  if (!person.photo.empty()) {
+    EContactPhoto photo{};
+    photo.type = E_CONTACT_PHOTO_TYPE_INLINED;
+    photo.data.inlined.mime_type = const_cast<char*>(person.photoType.c_str());
+    photo.data.inlined.length = person.photo.size();
+    photo.data.inlined.data = reinterpret_cast<guchar*>(const_cast<char*>(person.photo.data()));
+    e_contact_set(contact.get(), E_CONTACT_PHOTO, &photo);
+  }
   GError* e = nullptr;
   char* added = nullptr;
   if (!e_book_client_add_contact_sync(client->get(), contact.get(), E_BOOK_OPERATION_FLAG_NONE, &added, nullptr, &e)) {

@@ -21,6 +21,8 @@ TEST(EdsBookTest, ContactsWrittenAreReadBackWithTheirNumbersAndKinds) {
   anna.phones = {{"mobile", "+393331111111"}, {"home", "02 5555555"}};
   entries::Person labels;  // each label as it comes back
   labels.first = "Labels";
+  labels.photo = std::string("\x89PNG\r\n\x1a\n\0\0", 10);  // comes back with its type found
+
   labels.phones = {{"", "1"}, {"main", "2"}, {"other", "3"}, {"fax", "4"}, {"pager", "5"}, {"work", "6"}};
   entries::Person acme;
   acme.organization = "ACME S.p.A.";
@@ -39,6 +41,8 @@ TEST(EdsBookTest, ContactsWrittenAreReadBackWithTheirNumbersAndKinds) {
       std::vector<std::string> read;
       for (const auto& phone : person.phones) read.push_back(phone.label + ":" + phone.number);
       EXPECT_EQ(read, (std::vector<std::string>{":1", "main:2", "other:3", "fax:4", "pager:5", "work:6"}));
+      EXPECT_EQ(person.photo, labels.photo);
+      EXPECT_EQ(person.photoType, "image/png");
     } else if (person.organization.empty()) {
       EXPECT_EQ(person.first, "Anna");
       EXPECT_EQ(person.last, "Rossi");
