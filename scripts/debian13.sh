@@ -5,6 +5,8 @@
 #   debian13.sh build   the same without the tests; records the build as VORYX_DEBIAN13_RUN's
 #   debian13.sh tests   the tests of the build VORYX_DEBIAN13_RUN names; without one (the
 #                       early build failed, or another run has taken the root since), all
+# After the tests the same tree is built once more without evolution-data-server
+# (VORYX_EDS=OFF), as a headless box builds it, and checked from the shell.
 # The root is kept between runs outside the checkout, in ${VORYX_CACHE:-/var/cache/voryx}/debian13,
 # and is made anew when it is missing or was not finished. The tree is copied in as it is,
 # uncommitted changes included (no build folders, node_modules or .git). The tests run in a
