@@ -14,6 +14,7 @@
 #include "contacts/EdsBook.h"
 #include "entries/ContactPlan.h"
 #include "store/EntryList.h"
+#include "store/SimTable.h"
 
 namespace voryx {
 namespace {
@@ -113,6 +114,38 @@ int listContacts(const ContactsOptions& options) {
   return std::cout ? 0 : 1;
 }
 
+// What the import would add, as the import prints what it adds; the counts, the names cut
+// and the numbers left out on stderr. The database is only read.
+int planImport(const Paths& paths, const std::vector<entries::Person>& persons, const entries::ImportOptions& o) {
+  auto table = SimTable::open(paths.database(), ListStore::Phonebook, o.busy);
+  auto list = table ? table->list() : Result<std::vector<SimEntry>>(table.error());
+  if (!list) {
+    std::cerr << "voryx import: the list cannot be read: " << list.error().detail << "\n";
+    return 1;
+  }
+  const entries::BookToSimPlan plan =
+      entries::planBookToSim(persons, *list, {o.maxSIMLen, o.nameSets, o.maxNumberLen}, o.maxSIM, o.lastFirst);
+  std::string out;
+  for (const auto& e : plan.fits) {
+    out += std::to_string(e.posizione) + "\t" + e.name + "\t" + e.number + "\t" + std::to_string(kMarkNew) + "\n";
+  }
+  std::cout << out << std::flush;
+  std::cerr << "voryx import: would add " << plan.fits.size() << " entries";
+  if (plan.beyond > 0) {
+    std::cerr << "; " << plan.beyond << " do not fit, the SIM is full";
+    if (o.maxSIM == 0) std::cerr << " (its size is not known yet: \"voryx read\" learns it)";
+  }
+  if (plan.already > 0) std::cerr << "; " << plan.already << " numbers are already there";
+  if (plan.nameless > 0) std::cerr << "; " << plan.nameless << " persons without a name would be skipped";
+  if (!plan.refused.empty()) std::cerr << "; " << plan.refused.size() << " numbers the SIM cannot hold would be skipped";
+  std::cerr << "\n";
+  std::string notes;
+  for (const std::string& refused : plan.refused) notes += refused + "\n";
+  for (const auto& cut : plan.cuts) notes += "name cut to what the SIM holds: " + cut.from + " \u2192 " + cut.to + "\n";
+  tellLines("import", notes);
+  return std::cout ? 0 : 1;
+}
+
 int importContacts(const ContactsOptions& options) {
   Paths paths = startUp();
   chooseAddressBook(paths, options.contacts);
@@ -129,6 +162,7 @@ int importContacts(const ContactsOptions& options) {
   o.nameSets = prefs.integer(kPrefNameSets, 0);
   o.maxNumberLen = prefs.integer(kPrefMaxNumberLen, codec::kSimNumberDigits);
   o.createLog = shellCreateLog(paths);
+  if (options.dryRun) return planImport(paths, book->persons, o);
   const auto report = entries::importAll(paths.database(), book->persons, o);
   for (const auto& e : report.added) {
     std::cout << e.posizione << "\t" << e.nome << "\t" << e.telefono << "\t" << e.operazione << "\n";
@@ -181,11 +215,15 @@ void addContactsCommands(CLI::App& app, int& exitCode) {
   auto* import = app.add_subcommand(
       "import", "Add every number of the address book to the phonebook (new entries)");
   addContactsOption(import, *options);
+  import->add_flag("--dry-run", options->dryRun,
+                   "Print the entries the import would add, with their locations, and change nothing");
   import->footer(
-      "Prints each added entry as \"voryx list\" does. A number already in the phonebook is "
+      "Prints each added entry as \"voryx list\" does. A person with several numbers gets "
+      "an entry for each, the number's type after the name (/M mobile, /H home, /W work, "
+      "/O other). A number already in the phonebook (in national or international form) is "
       "not added again.\nOnly the local database changes; \"voryx write\" carries the new "
-      "entries to the SIM.\nExit status: 0 done, 1 stopped (the SIM is full, the database "
-      "failed, no address book), 2 usage");
+      "entries to the SIM.\nExit status: 0 done (with --dry-run: the plan printed), 1 stopped "
+      "(the SIM is full, the database failed, no address book), 2 usage");
   import->callback([options, &exitCode] { exitCode = importContacts(*options); });
 }
 

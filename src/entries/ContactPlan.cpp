@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <set>
 
 #include "base/Text.h"
 #include "entries/Import.h"
@@ -167,56 +168,84 @@ SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vec
   return plan;
 }
 
-BookToSimPlan planBookToSim(const std::vector<Person>& persons, const std::vector<SimEntry>& list,
-                            const EntryRoom& room, int capacity, int lastFirst) {
-  BookToSimPlan plan;
-  std::vector<std::string> known;
-  std::vector<std::int32_t> taken;
+std::vector<std::string> numbersOnList(const std::vector<SimEntry>& list) {
+  std::vector<std::string> numbers;
   for (const SimEntry& entry : list) {
-    taken.push_back(entry.posizione);
-    if (entry.operazione != 2) known.push_back(entry.telefono);
+    if (entry.operazione != kMarkDeleted) numbers.push_back(entry.telefono);
   }
-  std::sort(taken.begin(), taken.end());
-  taken.erase(std::unique(taken.begin(), taken.end()), taken.end());
-  // A SIM never read (capacity 0) takes nothing, as the import does.
-  const auto inside = [&](std::int32_t l) { return l >= 1 && l <= capacity; };
-  plan.free = std::max(0, capacity - static_cast<int>(std::count_if(taken.begin(), taken.end(), inside)));
-  const auto isKnown = [&](const std::string& number) {
-    return std::any_of(known.begin(), known.end(), [&](const std::string& k) { return sameNumber(k, number); });
-  };
-  for (const Person& person : persons) {
-    const std::string whole = withoutControlCharacters(composeName(person, lastFirst, true));
-    if (whole.empty()) {
-      ++plan.nameless;
-      continue;
-    }
-    const bool several = person.phones.size() > 1;
-    bool cutSaid = false;
-    for (const Phone& phone : person.phones) {
-      auto number = cleanNumber(phone.number, room.maxNumberLen);
-      if (!number) {
-        plan.refused.push_back(whole + ": " + phone.number + ": " + number.error().detail);
-        continue;
-      }
-      if (isKnown(*number)) {
-        ++plan.already;
-        continue;
-      }
+  return numbers;
+}
+
+PersonOnSim personOnSim(const Person& person, std::vector<std::string>& known, const EntryRoom& room,
+                        int lastFirst) {
+  PersonOnSim out;
+  out.name = withoutControlCharacters(composeName(person, lastFirst, true));
+  if (out.name.empty()) return out;
+  const bool several = person.phones.size() > 1;
+  // Every suffix is a slash and a capital of the GSM alphabet, which cost alike in every
+  // name form: one cut serves all of a person's entries.
+  out.cut = several ? fittedWithSuffix(room, out.name, typeSuffix(PhoneKind::Other)) : cleanName(room, out.name);
+  for (const Phone& phone : person.phones) {
+    PersonOnSim::Number n;
+    auto number = cleanNumber(phone.number, room.maxNumberLen);
+    if (!number) {
+      n.fate = PersonOnSim::Number::Fate::Refused;
+      n.number = phone.number;
+      n.why = number.error().detail;
+    } else if (std::any_of(known.begin(), known.end(), [&](const std::string& k) { return sameNumber(k, *number); })) {
+      n.fate = PersonOnSim::Number::Fate::Already;
+      n.number = std::move(*number);
+    } else {
       known.push_back(*number);
       PhoneKind kind = several ? kindOfLabel(phone.label) : PhoneKind::None;
       if (several && kind == PhoneKind::None) kind = PhoneKind::Other;
-      const std::string_view suffix = typeSuffix(kind);
-      const std::string name = suffix.empty() ? cleanName(room, whole) : fittedWithSuffix(room, whole, suffix);
-      if (name != whole && !cutSaid) {
-        plan.cuts.push_back({whole, name});
-        cutSaid = true;
+      n.number = std::move(*number);
+      n.entry = out.cut + std::string(typeSuffix(kind));
+    }
+    out.numbers.push_back(std::move(n));
+  }
+  return out;
+}
+
+BookToSimPlan planBookToSim(const std::vector<Person>& persons, const std::vector<SimEntry>& list,
+                            const EntryRoom& room, int capacity, int lastFirst) {
+  BookToSimPlan plan;
+  std::vector<std::string> known = numbersOnList(list);
+  std::set<std::int32_t> taken;
+  for (const SimEntry& entry : list) taken.insert(entry.posizione);
+  // The free locations in the order the import's cursor takes them; a SIM never read
+  // (capacity 0) has none, as the import takes nothing there.
+  std::vector<std::int32_t> free;
+  for (std::int32_t l = 1; l <= capacity; ++l) {
+    if (taken.count(l) == 0) free.push_back(l);
+  }
+  plan.free = static_cast<int>(free.size());
+  for (const Person& person : persons) {
+    const PersonOnSim named = personOnSim(person, known, room, lastFirst);
+    if (named.name.empty()) {
+      ++plan.nameless;
+      continue;
+    }
+    bool any = false;
+    for (const PersonOnSim::Number& n : named.numbers) {
+      switch (n.fate) {
+        case PersonOnSim::Number::Fate::Refused:
+          plan.refused.push_back(named.name + ": " + n.number + ": " + n.why);
+          continue;
+        case PersonOnSim::Number::Fate::Already:
+          ++plan.already;
+          continue;
+        case PersonOnSim::Number::Fate::New:
+          break;
       }
-      if (static_cast<int>(plan.fits.size()) >= plan.free) {
+      any = true;
+      if (plan.fits.size() >= free.size()) {
         ++plan.beyond;
         continue;
       }
-      plan.fits.push_back({name + std::string(suffix), *number});
+      plan.fits.push_back({n.entry, n.number, free[plan.fits.size()]});
     }
+    if (any && named.cut != named.name) plan.cuts.push_back({named.name, named.cut});
   }
   return plan;
 }

@@ -3,6 +3,7 @@
 // numbers are one, the phone convention's type suffixes on SIM names ("Anna/M", "Anna/H"),
 // and the plan of each copy, made whole before anything is written or marked. Pure
 // functions of their input; any thread.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,14 +55,41 @@ struct SimToBookPlan {
 };
 SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vector<Person>& book, int lastFirst);
 
-// The address book into the SIM: one entry per number, in the book's order. A person
-// with several numbers gets each number's type suffix after the name, and the name (not
-// the suffix) is cut to what a location holds. Numbers the list already has, and those
-// the SIM cannot hold, are left out; entries past the free locations do not fit.
+// The numbers of the list that an import leaves out: those of every row but the rows
+// marked deleted.
+std::vector<std::string> numbersOnList(const std::vector<SimEntry>& list);
+
+// One person of the address book as SIM entries, one per number: the naming rule of the
+// import and its plan. A person with several numbers gets each number's type suffix
+// after the name (an unlabelled number "/O"), and the name, not the suffix, is cut to
+// what a location holds, so that the copy back into an address book joins the entries
+// into one contact again. A number `known` holds (sameNumber) is already there; each new
+// one joins `known`, so that a later person's copy of it is too.
+struct PersonOnSim {
+  std::string name;  // without control characters, uncut; "" for a person with no name
+                     // and no organization, who gets no entries (numbers is empty)
+  std::string cut;   // the name as its entries hold it, suffix not included
+  struct Number {
+    enum class Fate { New, Already, Refused };
+    Fate fate = Fate::New;
+    std::string number;  // cleaned as an edit stores it; Refused: as the book has it
+    std::string entry;   // New: the entry's name, suffix included
+    std::string why;     // Refused: cleanNumber's reason, readable by a user
+  };
+  std::vector<Number> numbers;  // in the person's order
+};
+PersonOnSim personOnSim(const Person& person, std::vector<std::string>& known, const EntryRoom& room,
+                        int lastFirst);
+
+// The address book into the SIM: personOnSim of each person in the book's order, the
+// new numbers placed in the free locations of 1 to `capacity` in turn, as the import's
+// cursor places them; entries past the free locations do not fit.
 struct BookToSimPlan {
   struct Entry {
     std::string name;    // as the SIM will hold it
     std::string number;  // cleaned as an edit stores it
+    std::int32_t posizione = 0;  // the location the import gives it
+    bool operator==(const Entry&) const = default;
   };
   struct Cut {
     std::string from, to;  // the person's whole name, the name as cut (suffix not included)
@@ -70,7 +98,7 @@ struct BookToSimPlan {
   int beyond = 0;              // entries past the free locations
   int already = 0;             // numbers the list already holds
   int nameless = 0;            // persons with no name and no organization
-  std::vector<Cut> cuts;       // one per person whose name is cut
+  std::vector<Cut> cuts;       // one per person with new numbers whose name is cut
   std::vector<std::string> refused;  // "Anna: 0800-FLOWERS: 'F' cannot be stored in a SIM number."
   int free = 0;                // free locations before the import
 };

@@ -64,12 +64,7 @@ void FileCommands::copyToBook(const std::vector<SimEntry>& list) {
   app_.showNotice(notices::copiedToBook(added, plan.already));
 }
 
-std::vector<std::int32_t> FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
-  auto book = contacts::readBook(paths_.contacts);
-  if (!book) {
-    failed("T1", "No address book:", book.error().detail);
-    return {};
-  }
+entries::ImportOptions FileCommands::importOptions(const Sim& sim) const {
   entries::ImportOptions o;
   o.lastFirst = preferences_.integer(kPrefLastFirst, 0);
   o.maxSIM = sim.maxSIM;
@@ -78,6 +73,39 @@ std::vector<std::int32_t> FileCommands::importAll(const Sim& sim, kit::AlertDele
   o.maxNumberLen = preferences_.integer(kPrefMaxNumberLen, codec::kSimNumberDigits);
   o.createLog = sim.createLog;
   o.busy = kScreenBusy;  // the main loop waits for a lock no longer than any screen does
+  return o;
+}
+
+std::optional<std::string> FileCommands::importPlan(const Sim& sim) {
+  auto book = contacts::readBook(paths_.contacts);
+  if (!book) {
+    failed("T1", "No address book:", book.error().detail);
+    return std::nullopt;
+  }
+  // The whole list, not the rows a search shows: every row holds its location and number.
+  auto table = SimTable::open(paths_.database(), ListStore::Phonebook, kScreenBusy);
+  auto list = table ? table->list() : Result<std::vector<SimEntry>>(table.error());
+  if (!list) {
+    failed("T1", "The list cannot be read:", list.error().detail);
+    return std::nullopt;
+  }
+  const entries::ImportOptions o = importOptions(sim);
+  const auto plan = entries::planBookToSim(book->persons, *list, {o.maxSIMLen, o.nameSets, o.maxNumberLen},
+                                           o.maxSIM, o.lastFirst);
+  if (plan.fits.empty()) {
+    app_.showAlert({localized("T1"), notices::importPlan(plan), nullptr, localized("Ok"), {}});
+    return std::nullopt;
+  }
+  return notices::importPlan(plan);
+}
+
+std::vector<std::int32_t> FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
+  auto book = contacts::readBook(paths_.contacts);
+  if (!book) {
+    failed("T1", "No address book:", book.error().detail);
+    return {};
+  }
+  const entries::ImportOptions o = importOptions(sim);
   const auto report = entries::importAll(paths_.database(), book->persons, o);
   app_.showNotice(notices::added(static_cast<int>(report.added.size()), report.duplicates));
   // The numbers the SIM cannot hold were skipped: each is named.

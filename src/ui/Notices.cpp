@@ -66,4 +66,46 @@ std::string copiedToBook(int added, int already) {
   return text;
 }
 
+namespace {
+
+// "1 <singular>" or "<n> <plural>" on a line of its own, "" for none.
+std::string countLine(int n, const char* one, const char* many) {
+  if (n <= 0) return {};
+  return "\n" + (n == 1 ? localized(one) : filled(many, {std::to_string(n)}));
+}
+
+// The first kListedInPlan of `lines`, a line each, then "and 2 more".
+std::string listed(const std::vector<std::string>& lines) {
+  std::string out;
+  for (std::size_t i = 0; i < lines.size() && i < kListedInPlan; ++i) out += "\n" + lines[i];
+  if (lines.size() > kListedInPlan) out += "\n" + filled("and %d more", {std::to_string(lines.size() - kListedInPlan)});
+  return out;
+}
+
+}  // namespace
+
+std::string importPlan(const entries::BookToSimPlan& plan) {
+  const int adds = static_cast<int>(plan.fits.size());
+  std::string lines = countLine(plan.beyond, "1 does not fit: the SIM is full.", "%d do not fit: the SIM is full.");
+  lines += countLine(plan.already, "1 number is on the list already.", "%d numbers are on the list already.");
+  if (!plan.cuts.empty()) {
+    lines += countLine(static_cast<int>(plan.cuts.size()), "1 name is cut to what the SIM holds:",
+                       "%d names are cut to what the SIM holds:");
+    std::vector<std::string> cuts;
+    for (const auto& cut : plan.cuts) cuts.push_back(cut.from + " \u2192 " + cut.to);
+    lines += listed(cuts);
+  }
+  if (!plan.refused.empty()) {
+    lines += countLine(static_cast<int>(plan.refused.size()), "1 number the SIM cannot hold is left out:",
+                       "%d numbers the SIM cannot hold are left out:");
+    lines += listed(plan.refused);
+  }
+  lines += countLine(plan.nameless, "1 person without a name is left out.", "%d persons without a name are left out.");
+  if (adds == 0 && lines.empty()) return localized("Nothing to add: the address book has no numbers.");
+  const std::string head = adds == 0   ? localized("Nothing to add.")
+                           : adds == 1 ? localized("Add 1 entry to the SIM phonebook?")
+                                       : filled("Add %d entries to the SIM phonebook?", {std::to_string(adds)});
+  return head + lines;
+}
+
 }  // namespace voryx::notices

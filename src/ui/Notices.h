@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "entries/ContactPlan.h"
+
 namespace voryx::notices {
 
 // The string table's text for `key` with each "%d" or "%s" in it replaced, in order, by
@@ -29,5 +31,18 @@ std::string nameShortened(const std::string& name, int letters);
 std::string copyToBookPlan(int contacts, int merged, int mergedInto, int already);
 // "Added 24 contacts to the address book; 9 were there already" ("Nothing added: ..." for 0).
 std::string copiedToBook(int added, int already);
+
+// The question before "Import all contacts" marks anything, one line a count:
+//   Add 3 entries to the SIM phonebook?
+//   2 do not fit: the SIM is full.
+//   4 numbers are on the list already.
+//   1 name is cut to what the SIM holds:
+//   Alessandra Bianchini → Alessandra B
+//   1 number the SIM cannot hold is left out:
+//   ACME: 0800-FLOWERS: 'F' cannot be stored in a SIM number.
+// (kListedInPlan names at most, then "and 2 more"). A plan that adds nothing begins
+// "Nothing to add." instead, for an alert that says why.
+inline constexpr std::size_t kListedInPlan = 3;
+std::string importPlan(const entries::BookToSimPlan& plan);
 
 }  // namespace voryx::notices

@@ -48,7 +48,7 @@ class RootViewController final : public kit::Screen,
     kActionToolSheet = 1,
     kActionEntrySheet = 2,
     kActionConfirmEmpty = 3,
-    kActionConfirmImport = 4,
+    kActionConfirmImport = 4,     // "Add N entries to the SIM phonebook?": the plan's counts
     kActionAddSheet = 5,
     kActionEditing = 6,
     kActionExported = 7,
@@ -126,11 +126,13 @@ class RootViewController final : public kit::Screen,
   // stored. A text that cannot be stored (a message longer than one SMS): an alert saying
   // why, and false.
   bool addEntry(const std::string& name, const std::string& phone);
-  // The contact phone picker's "Add all": with modifica -1 each number the phonebook does
-  // not hold yet becomes a new entry under `name`, and a notice says how many were added
-  // and how many were on the list already; with a row index each number changes that row
-  // in turn, as addEntry does.
-  void addEntries(const std::string& name, const std::vector<std::string>& numbers);
+  // The contact phone picker's "Add all" of `person`, shown as `name`: with modifica -1
+  // each number the phonebook does not hold yet becomes a new entry as the import makes
+  // it (entries::personOnSim: a person with several numbers gets "/M", "/H" ... after the
+  // name; a person shown without a name gets each number under no name), and a notice
+  // says how many were added and how many were on the list already; with a row index each
+  // number (without its blanks) changes that row in turn under `name`, as addEntry does.
+  void addEntries(const std::string& name, const entries::Person& person);
   // The edit screen's answer: unless `kind` is kEditCancelled, addEntry; then the edit
   // screen goes kDismissDelay seconds later (rilascia2) — unless the text was refused:
   // then it stays with the text for the user to mend, and the answer is false.

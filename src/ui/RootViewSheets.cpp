@@ -14,7 +14,13 @@ std::vector<RootViewController::SheetCommand> RootViewController::toolCommands()
   };
   return {
       {"T0", ask("T0", kActionConfirmEmpty)},
-      {"T1", ask("T1", kActionConfirmImport)},
+      {"T1",
+       [this] {
+         // The plan first: what would be added, left out and cut; nothing is marked yet.
+         if (auto plan = files_.importPlan(sim())) {
+           confirm(localized("T1"), *plan, kActionConfirmImport, localized("Cancel"), localized("Add"));
+         }
+       }},
       {"T2", [this] { sortBy(0); }},
       {"T3", [this] { sortBy(1); }},
       {"T6", [this] { askToView(files_.exportCsv(contatti), kActionExported); }},

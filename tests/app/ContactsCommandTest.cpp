@@ -59,5 +59,29 @@ TEST(ContactsCommandTest, TheSimGoesIntoTheDesktopsBookOnceMerged) {
   EXPECT_NE(none.err.find("eds:nope is none of the desktop's address books"), std::string::npos) << none.err;
 }
 
+// The import's dry run prints the entries the import then adds, where it adds them, and
+// changes nothing: a person with two numbers as two typed entries under a name cut before
+// the suffix, a number on the list in its national form left out.
+TEST(ContactsCommandTest, TheImportsDryRunPrintsWhatTheImportAdds) {
+  test::TempDir home;
+  ASSERT_EQ(runVoryx(home, {"read", "--simulate", "--fast"}).status, 0);
+  const std::string vcf = (home.path / "book.vcf").string();
+  test::writeFile(vcf,
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bianchini;Alessandra;;;\r\nTEL;TYPE=CELL:+39 333 7654321\r\n"
+                  "TEL;TYPE=HOME:02 87654329\r\nEND:VCARD\r\n"
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna\r\nTEL:333 1234567\r\nEND:VCARD\r\n");
+  const auto before = runVoryx(home, {"list"});
+  const auto planned = runVoryx(home, {"import", "--dry-run", "--contacts", vcf});
+  EXPECT_EQ(planned.status, 0) << planned.err;
+  EXPECT_EQ(planned.out, "37\tAlessandra B/M\t+393337654321\t1\n38\tAlessandra B/H\t0287654329\t1\n");
+  EXPECT_EQ(planned.err,
+            "voryx import: would add 2 entries; 1 numbers are already there\n"
+            "voryx import: name cut to what the SIM holds: Alessandra Bianchini \u2192 Alessandra B\n");
+  EXPECT_EQ(runVoryx(home, {"list"}).out, before.out);
+  const auto imported = runVoryx(home, {"import", "--contacts", vcf});
+  EXPECT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(imported.out, planned.out);
+}
+
 }  // namespace
 }  // namespace voryx

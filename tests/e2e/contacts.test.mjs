@@ -95,13 +95,13 @@ test('the picker narrows as the user types; a number, or all of a person\'s, bec
   await expect(titleOf(page)).toHaveText(/^Vorx/);
   await expect.poll(() => newRows(page)).toEqual([['Bruno Romano', '+393471112233']]);
 
-  // All of Anna's numbers, and the screen closes.
+  // All of Anna's numbers, each under the name with its type, and the screen closes.
   picker = await openPicker(page);
   await picker.locator('.people-row', { hasText: 'Anna Rossi' }).click();
   await page.locator('.navbar').getByRole('button', { name: 'Add all' }).click();
   await expect(titleOf(page)).toHaveText(/^Vorx/);
   await expect.poll(async () => (await newRows(page)).sort()).toEqual(
-    [['Anna Rossi', '+393331234567'], ['Anna Rossi', '0212345'], ['Bruno Romano', '+393471112233']]);
+    [['Anna Rossi/M', '+393331234567'], ['Anna Rossi/O', '0212345'], ['Bruno Romano', '+393471112233']]);
 });
 
 test('the unknown person\'s card goes into the book', async ({ page, start, book }, testInfo) => {
