@@ -195,6 +195,7 @@ TEST(CommandsTest, TheDesktopsBookIsWatchedAndTakesNumbers) {
     for (const auto& phone : person.phones) numbers.push_back(phone.label + " " + phone.number);
     EXPECT_EQ(numbers, (std::vector<std::string>{"mobile 0277777777", "home 02 1234567", "main +393331111111"}));
   }
+}
 
 // Import all asks with the plan before it marks anything: what it adds (a person with
 // two numbers as two typed entries under a name cut before the suffix), what does not
