@@ -19,6 +19,11 @@
 namespace voryx {
 namespace {
 
+// "1 entry", "2 entries": a count with its noun.
+std::string counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 struct ContactsOptions {
   std::string contacts;
   bool books = false;
@@ -89,8 +94,8 @@ int copySimToBook(const ContactsOptions& options) {
     ++added;
   }
   std::cerr << "voryx contacts: " << (options.dryRun ? "would add " : "added ")
-            << (options.dryRun ? static_cast<int>(plan.contacts.size()) : added) << " contacts";
-  if (plan.mergedInto > 0) std::cerr << ", merged " << plan.merged << " numbers into " << plan.mergedInto << " of them";
+            << counted(options.dryRun ? plan.contacts.size() : static_cast<std::size_t>(added), "contact", "contacts");
+  if (plan.mergedInto > 0) std::cerr << ", merged " << counted(plan.merged, "number", "numbers") << " into " << plan.mergedInto << " of them";
   if (plan.already > 0) std::cerr << ", " << plan.already << " already in the address book";
   std::cerr << "\n";
   return options.dryRun || added == static_cast<int>(plan.contacts.size()) ? 0 : 1;
@@ -130,14 +135,14 @@ int planImport(const Paths& paths, const std::vector<entries::Person>& persons, 
     out += std::to_string(e.posizione) + "\t" + e.name + "\t" + e.number + "\t" + std::to_string(kMarkNew) + "\n";
   }
   std::cout << out << std::flush;
-  std::cerr << "voryx import: would add " << plan.fits.size() << " entries";
+  std::cerr << "voryx import: would add " << counted(plan.fits.size(), "entry", "entries");
   if (plan.beyond > 0) {
-    std::cerr << "; " << plan.beyond << " do not fit, the SIM is full";
+    std::cerr << "; " << plan.beyond << (plan.beyond == 1 ? " does" : " do") << " not fit, the SIM is full";
     if (o.maxSIM == 0) std::cerr << " (its size is not known yet: \"voryx read\" learns it)";
   }
-  if (plan.already > 0) std::cerr << "; " << plan.already << " numbers are already there";
-  if (plan.nameless > 0) std::cerr << "; " << plan.nameless << " persons without a name would be skipped";
-  if (!plan.refused.empty()) std::cerr << "; " << plan.refused.size() << " numbers the SIM cannot hold would be skipped";
+  if (plan.already > 0) std::cerr << "; " << counted(plan.already, "number is", "numbers are") << " already there";
+  if (plan.nameless > 0) std::cerr << "; " << counted(plan.nameless, "person", "persons") << " without a name would be skipped";
+  if (!plan.refused.empty()) std::cerr << "; " << counted(plan.refused.size(), "number", "numbers") << " the SIM cannot hold would be skipped";
   std::cerr << "\n";
   std::string notes;
   for (const std::string& refused : plan.refused) notes += refused + "\n";
@@ -167,10 +172,10 @@ int importContacts(const ContactsOptions& options) {
   for (const auto& e : report.added) {
     std::cout << e.posizione << "\t" << e.nome << "\t" << e.telefono << "\t" << e.operazione << "\n";
   }
-  std::cerr << "voryx import: added " << report.added.size() << " entries";
-  if (report.duplicates > 0) std::cerr << "; " << report.duplicates << " numbers were already there";
-  if (report.nameless > 0) std::cerr << "; " << report.nameless << " persons without a name were skipped";
-  if (!report.refused.empty()) std::cerr << "; " << report.refused.size() << " numbers the SIM cannot hold were skipped";
+  std::cerr << "voryx import: added " << counted(report.added.size(), "entry", "entries");
+  if (report.duplicates > 0) std::cerr << "; " << counted(report.duplicates, "number was", "numbers were") << " already there";
+  if (report.nameless > 0) std::cerr << "; " << counted(report.nameless, "person without a name was", "persons without a name were") << " skipped";
+  if (!report.refused.empty()) std::cerr << "; " << counted(report.refused.size(), "number the SIM cannot hold was", "numbers the SIM cannot hold were") << " skipped";
   std::cerr << "\n";
   tellLines("import", entries::importNotes(report));
   switch (report.end) {

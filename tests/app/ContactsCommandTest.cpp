@@ -75,7 +75,7 @@ TEST(ContactsCommandTest, TheImportsDryRunPrintsWhatTheImportAdds) {
   EXPECT_EQ(planned.status, 0) << planned.err;
   EXPECT_EQ(planned.out, "37\tAlessandra B/M\t+393337654321\t1\n38\tAlessandra B/H\t0287654329\t1\n");
   EXPECT_EQ(planned.err,
-            "voryx import: would add 2 entries; 1 numbers are already there\n"
+            "voryx import: would add 2 entries; 1 number is already there\n"
             "voryx import: name cut to what the SIM holds: Alessandra Bianchini \u2192 Alessandra B\n");
   EXPECT_EQ(runVoryx(home, {"list"}).out, before.out);
   const auto imported = runVoryx(home, {"import", "--contacts", vcf});
