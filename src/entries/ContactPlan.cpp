@@ -130,22 +130,23 @@ TypedName splitTypeSuffix(std::string_view simName) {
 
 SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vector<Person>& book, int lastFirst) {
   SimToBookPlan plan;
-  std::vector<std::string> known;
+  std::vector<HeldNumber> known;
   for (const Person& person : book) {
-    for (const Phone& phone : person.phones) known.push_back(phone.number);
+    const std::string name = composeName(person, lastFirst, true);
+    for (const Phone& phone : person.phones) {
+      known.push_back({phone.number, name});
+      if (!person.formatted.empty() && person.formatted != name) known.push_back({phone.number, person.formatted});
+    }
   }
-  const auto isKnown = [&](const std::string& number) {
-    return std::any_of(known.begin(), known.end(), [&](const std::string& k) { return sameNumber(k, number); });
-  };
   std::map<std::string, std::size_t> byName;  // a name's first contact
   std::vector<bool> typed;                    // a contact came from an entry with a suffix
   for (const SimEntry& entry : entries) {
     if (entry.operazione == 2 || dialled(entry.telefono).empty()) continue;
-    if (isKnown(entry.telefono)) {
+    if (heldAlready(known, entry.telefono, entry.nome)) {
       ++plan.already;
       continue;
     }
-    known.push_back(entry.telefono);
+    known.push_back({entry.telefono, entry.nome});
     const TypedName name = splitTypeSuffix(entry.nome);
     Phone phone{std::string(kindLabel(name.kind)), entry.telefono};
     const auto first = byName.find(name.name);
@@ -168,15 +169,44 @@ SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vec
   return plan;
 }
 
-std::vector<std::string> numbersOnList(const std::vector<SimEntry>& list) {
-  std::vector<std::string> numbers;
+namespace {
+
+// A name as heldAlready compares it: without a type suffix, blanks at the ends and ASCII
+// case.
+std::string nameKey(std::string_view name) {
+  std::string key = splitTypeSuffix(name).name;
+  while (!key.empty() && key.back() == ' ') key.pop_back();
+  std::size_t start = 0;
+  while (start < key.size() && key[start] == ' ') ++start;
+  key.erase(0, start);
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+}  // namespace
+
+bool heldAlready(const std::vector<HeldNumber>& held, std::string_view number, std::string_view name) {
+  const std::string digits = dialled(number);
+  if (digits.empty()) return false;
+  const std::string key = nameKey(name);
+  return std::any_of(held.begin(), held.end(), [&](const HeldNumber& h) {
+    if (dialled(h.number) == digits) return true;
+    if (!sameNumber(h.number, number)) return false;
+    const std::string other = nameKey(h.name);
+    // One name cut from the other is the same name.
+    return key.starts_with(other) || other.starts_with(key);
+  });
+}
+
+std::vector<HeldNumber> numbersOnList(const std::vector<SimEntry>& list) {
+  std::vector<HeldNumber> numbers;
   for (const SimEntry& entry : list) {
-    if (entry.operazione != kMarkDeleted) numbers.push_back(entry.telefono);
+    if (entry.operazione != kMarkDeleted) numbers.push_back({entry.telefono, entry.nome});
   }
   return numbers;
 }
 
-PersonOnSim personOnSim(const Person& person, std::vector<std::string>& known, const EntryRoom& room,
+PersonOnSim personOnSim(const Person& person, std::vector<HeldNumber>& known, const EntryRoom& room,
                         int lastFirst) {
   PersonOnSim out;
   out.name = withoutControlCharacters(composeName(person, lastFirst, true));
@@ -192,11 +222,11 @@ PersonOnSim personOnSim(const Person& person, std::vector<std::string>& known, c
       n.fate = PersonOnSim::Number::Fate::Refused;
       n.number = phone.number;
       n.why = number.error().detail;
-    } else if (std::any_of(known.begin(), known.end(), [&](const std::string& k) { return sameNumber(k, *number); })) {
+    } else if (heldAlready(known, *number, out.name)) {
       n.fate = PersonOnSim::Number::Fate::Already;
       n.number = std::move(*number);
     } else {
-      known.push_back(*number);
+      known.push_back({*number, out.name});
       PhoneKind kind = several ? kindOfLabel(phone.label) : PhoneKind::None;
       if (several && kind == PhoneKind::None) kind = PhoneKind::Other;
       n.number = std::move(*number);
@@ -210,7 +240,7 @@ PersonOnSim personOnSim(const Person& person, std::vector<std::string>& known, c
 BookToSimPlan planBookToSim(const std::vector<Person>& persons, const std::vector<SimEntry>& list,
                             const EntryRoom& room, int capacity, int lastFirst) {
   BookToSimPlan plan;
-  std::vector<std::string> known = numbersOnList(list);
+  std::vector<HeldNumber> known = numbersOnList(list);
   std::set<std::int32_t> taken;
   for (const SimEntry& entry : list) taken.insert(entry.posizione);
   // The free locations in the order the import's cursor takes them; a SIM never read

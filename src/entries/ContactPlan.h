@@ -44,7 +44,8 @@ struct TypedName {
 TypedName splitTypeSuffix(std::string_view simName);
 
 // The SIM into the address book: every entry (rows marked deleted left out) becomes a
-// contact, unless its number is already on a contact of `book` or on an entry before it.
+// contact, unless its number is already on a contact of `book` or on an entry before it
+// (heldAlready).
 // Entries whose names differ only by a type suffix become one contact with a number of
 // each kind. Names are split by `lastFirst` as the import joins them.
 struct SimToBookPlan {
@@ -55,15 +56,27 @@ struct SimToBookPlan {
 };
 SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vector<Person>& book, int lastFirst);
 
+// A number as held under a name (a SIM entry's, or an address-book person's). A copy
+// leaves a number out as already there when something holds it with the same digits, or
+// in its other form (sameNumber) under the same name: a SIM name cut to its budget or
+// with a type suffix counts as the name it was made from, case and blanks at the ends
+// aside. Two people's numbers that only a country code's guess makes one ("+33 6 12345678"
+// and a "06 12345678" of another name) stay two: a number too many, never one lost.
+struct HeldNumber {
+  std::string number;
+  std::string name;
+};
+bool heldAlready(const std::vector<HeldNumber>& held, std::string_view number, std::string_view name);
+
 // The numbers of the list that an import leaves out: those of every row but the rows
-// marked deleted.
-std::vector<std::string> numbersOnList(const std::vector<SimEntry>& list);
+// marked deleted, under their names.
+std::vector<HeldNumber> numbersOnList(const std::vector<SimEntry>& list);
 
 // One person of the address book as SIM entries, one per number: the naming rule of the
 // import and its plan. A person with several numbers gets each number's type suffix
 // after the name (an unlabelled number "/O"), and the name, not the suffix, is cut to
 // what a location holds, so that the copy back into an address book joins the entries
-// into one contact again. A number `known` holds (sameNumber) is already there; each new
+// into one contact again. A number `known` holds (heldAlready) is already there; each new
 // one joins `known`, so that a later person's copy of it is too.
 struct PersonOnSim {
   std::string name;  // without control characters, uncut; "" for a person with no name
@@ -78,7 +91,7 @@ struct PersonOnSim {
   };
   std::vector<Number> numbers;  // in the person's order
 };
-PersonOnSim personOnSim(const Person& person, std::vector<std::string>& known, const EntryRoom& room,
+PersonOnSim personOnSim(const Person& person, std::vector<HeldNumber>& known, const EntryRoom& room,
                         int lastFirst);
 
 // The address book into the SIM: personOnSim of each person in the book's order, the

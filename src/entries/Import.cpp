@@ -94,7 +94,7 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
   if (!table) return failed(table.error());
   auto list = table->list();
   if (!list) return failed(list.error());
-  std::vector<std::string> known = numbersOnList(*list);
+  std::vector<HeldNumber> known = numbersOnList(*list);
   const EntryRoom room{options.maxSIMLen, options.nameSets, options.maxNumberLen};
 
   std::int32_t cursor = 0;  // the location last handed out; only moves forward

@@ -148,7 +148,7 @@ void RootViewController::addEntries(const std::string& name, const entries::Pers
     auto table = SimTable::open(target.database, target.store, target.busy, target.book);
     auto list = table ? table->list() : Result<std::vector<SimEntry>>(table.error());
     if (!list) return changeNotSaved(list.error().detail);
-    std::vector<std::string> known = entries::numbersOnList(*list);
+    std::vector<entries::HeldNumber> known = entries::numbersOnList(*list);
     const entries::PersonOnSim named =
         entries::personOnSim(person, known, target.room(), preferences_.integer(kPrefLastFirst, 0));
     for (const entries::PersonOnSim::Number& n : named.numbers) {

@@ -2,6 +2,11 @@
 // evolution-data-server on a private bus.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <set>
+#include <sstream>
+
 #include "app/RunVoryx.h"
 #include "support/PrivateEds.h"
 
@@ -53,6 +58,40 @@ TEST(ContactsCommandTest, TheSimGoesIntoTheDesktopsBookOnceMerged) {
   const auto listed = runVoryx(home, {"contacts", "--contacts", "eds:"});
   EXPECT_EQ(listed.status, 0);
   EXPECT_NE(listed.out.find("Anna Rossi\t"), std::string::npos) << listed.out;
+
+  // The round trip: the book into an emptied SIM gives the SIM's entries back.
+  const auto entries = [](const std::string& listing) {
+    std::multiset<std::string> out;  // "name<TAB>number" of each row
+    std::istringstream in(listing);
+    for (std::string line; std::getline(in, line);) {
+      const auto first = line.find('\t');
+      out.insert(line.substr(first + 1, line.rfind('\t') - first - 1));
+    }
+    return out;
+  };
+  test::TempDir other;
+  const std::string simFile = (other.path / "sim.json").string();
+  const auto on = [&](std::vector<std::string> args) {
+    args.insert(args.end(), {"--simulate", "--fast", "--sim-file", simFile});
+    const auto ran = runVoryx(other, args);
+    EXPECT_EQ(ran.status, 0) << args[0] << ": " << ran.err;
+  };
+  on({"read"});
+  ASSERT_EQ(runVoryx(other, {"empty"}).status, 0);
+  on({"write"});
+  on({"read"});
+  EXPECT_EQ(runVoryx(other, {"list"}).out, "");
+  const auto imported = runVoryx(other, {"import", "--contacts", "eds:"});
+  EXPECT_EQ(imported.status, 0) << imported.err;
+  on({"write"});
+  on({"read"});
+  const auto back = entries(runVoryx(other, {"list"}).out);
+  const auto sim = entries(runVoryx(home, {"list"}).out);
+  std::vector<std::string> lost, gained;
+  std::set_difference(sim.begin(), sim.end(), back.begin(), back.end(), std::back_inserter(lost));
+  std::set_difference(back.begin(), back.end(), sim.begin(), sim.end(), std::back_inserter(gained));
+  EXPECT_EQ(lost, std::vector<std::string>{});
+  EXPECT_EQ(gained, std::vector<std::string>{});
 
   const auto none = runVoryx(home, {"contacts", "--contacts", "eds:nope"});
   EXPECT_EQ(none.status, 1);

@@ -70,9 +70,12 @@ TEST(ContactPlanTest, TheSimIntoTheAddressBookMergesSuffixesAndSkipsKnownNumbers
       {5, "Dino", "12345678", 0},              {6, "Dino", "87654321", 0},
       {7, "Anna Rossi/M", "+393331111111", 0}, {8, "Anna Rossi", "0267676767", 0},
       {9, "Empty", "", 0},
+      // Another's number that only a guess at a country code makes Bruno's: kept.
+      {10, "Café Noël", "+33 2 7777777", 0},
   };
   const SimToBookPlan plan = planSimToBook(sim, {bruno}, 0);
-  ASSERT_EQ(plan.contacts.size(), 3u);
+  ASSERT_EQ(plan.contacts.size(), 4u);
+  EXPECT_EQ(plan.contacts[3].first, "Café");
   EXPECT_EQ(plan.contacts[0].first, "Anna");
   EXPECT_EQ(plan.contacts[0].last, "Rossi");
   ASSERT_EQ(plan.contacts[0].phones.size(), 3u);

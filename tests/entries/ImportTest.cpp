@@ -78,7 +78,7 @@ class ImportDbTest : public test::ShippedDbTest {
 // number the SIM cannot hold is skipped with its reason. The cursor only moves forward;
 // the SIM-full stop comes when a row finds no free location.
 TEST_F(ImportDbTest, FillsFreeLocationsFromACursor) {
-  exec("INSERT INTO sim VALUES (1,'Old','+39021111111',0),(2,'Old2','222',2),(4,'Old4','3331234567',0)");
+  exec("INSERT INTO sim VALUES (1,'Alessandro M/W','+39021111111',0),(2,'Old2','222',2),(4,'BEA','3331234567',0)");
   const std::vector<Person> book = {
       person("Alessandro", "Manzoni Milano", "",
              {{"mobile", "+39 (02) 123-4567"}, {"home", "06 7654321"}, {"work", "0800-FLOWERS"},
