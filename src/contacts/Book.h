@@ -7,7 +7,10 @@
 #include <optional>
 #include <string>
 
+#include <vector>
+
 #include "base/Result.h"
+#include "contacts/EdsBook.h"
 #include "entries/AddressBook.h"
 
 namespace voryx::contacts {
@@ -20,6 +23,11 @@ Result<entries::AddressBook> readBook(const std::filesystem::path& book);
 
 // Adds the person; as entries::addToAddressBook for a vCard path.
 Status addToBook(const std::filesystem::path& book, const entries::Person& person);
+
+// The desktop's address books as edsBooks() lists them, where a session bus is; none
+// where there is no bus or no EDS answers on it (never an error: a choice of books simply
+// has no desktop books then).
+std::vector<EdsBookInfo> desktopBooks();
 
 // Whether EDS answers with a default address book (used when nothing names a book).
 bool edsAnswers();
