@@ -35,7 +35,7 @@ Paths startUp() {
 
 void chooseAddressBook(Paths& paths, const std::string& given) {
   std::string path = given;
-  if (path.empty()) path = Preferences(paths.preferences).text("contacts").value_or("");
+  if (path.empty()) path = Preferences(paths.preferences).text(kPrefContacts).value_or("");
   // Nothing names a book: the desktop's own when EDS answers, except under VORYX_HOME,
   // whose tests and demos keep to their own folder.
   const char* root = std::getenv("VORYX_HOME");

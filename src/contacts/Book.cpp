@@ -1,8 +1,7 @@
 #include "contacts/Book.h"
 
 #include <cstdlib>
-
-#include "contacts/EdsBook.h"
+#include <utility>
 
 namespace voryx::contacts {
 
@@ -36,16 +35,21 @@ Status addToPerson(const std::filesystem::path& book, const entries::Person& per
 
 bool addsToPersons(const std::filesystem::path& book) { return edsBookOf(book).has_value(); }
 
-bool edsAnswers() {
+std::vector<EdsBookInfo> desktopBooks() {
   // Only where a session bus is: asked without one, GLib would try to start one.
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::error_code ec;
   const bool bus = (address && *address) ||
                    (runtime && *runtime && std::filesystem::exists(std::filesystem::path(runtime) / "bus", ec));
-  if (!bus) return false;
+  if (!bus) return {};
   auto books = edsBooks();
-  return books && !books->empty() && books->front().isDefault;
+  return books ? std::move(*books) : std::vector<EdsBookInfo>{};
+}
+
+bool edsAnswers() {
+  const auto books = desktopBooks();
+  return !books.empty() && books.front().isDefault;
 }
 
 }  // namespace voryx::contacts

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "contacts/EdsBook.h"
 #include "entries/AddressBook.h"
 
 namespace voryx::contacts {
@@ -28,6 +29,11 @@ Status addToBook(const std::filesystem::path& book, const entries::Person& perso
 Status addToPerson(const std::filesystem::path& book, const entries::Person& person,
                    const std::vector<entries::Phone>& phones);
 bool addsToPersons(const std::filesystem::path& book);
+
+// The desktop's address books as edsBooks() lists them, where a session bus is; none
+// where there is no bus or no EDS answers on it (never an error: a choice of books simply
+// has no desktop books then).
+std::vector<EdsBookInfo> desktopBooks();
 
 // Whether EDS answers with a default address book (used when nothing names a book).
 bool edsAnswers();

@@ -70,8 +70,8 @@ class RootViewController final : public kit::Screen,
 
   // Everything given must outlive the screen. Nothing is read before viewDidLoad.
   // `device`: the modem the transfers talk to.
-  // `paths.contacts` is the address book.
-  RootViewController(kit::UiApplication& app, SnoopWindow& window, const Paths& paths,
+  // `paths.contacts` is the address book, read at each use: the setup screen changes it.
+  RootViewController(kit::UiApplication& app, SnoopWindow& window, Paths& paths,
                      Preferences& preferences, modem::DeviceChoice device = {});
   // Destroy the screen only once the main loop has stopped: the job's progress calls then
   // return at once instead of waiting for it.
@@ -269,7 +269,7 @@ class RootViewController final : public kit::Screen,
 
   kit::UiApplication& app_;
   SnoopWindow& window_;
-  const Paths& paths_;
+  Paths& paths_;
   Preferences& preferences_;
   kit::BarButton setupButton_;
   kit::BarButton howtoButton_;
