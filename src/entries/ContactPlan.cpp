@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "base/Text.h"
@@ -31,6 +33,41 @@ std::string dialled(std::string_view number) {
 }
 
 constexpr std::size_t kShortestNational = 6;
+
+// How a country's numbers are dialled at home, given what follows its code.
+enum class NationalForm {
+  TrunkZero,  // "0" and the rest: most countries
+  Whole,      // the rest as it is: no trunk prefix
+  Nanp,       // the rest as it is, or "1" and the rest
+};
+
+// Countries whose national number is what follows the code, with no trunk prefix:
+// Greece, Spain, Denmark, Norway, Poland, Singapore, Portugal, Luxembourg, Iceland,
+// Malta, Cyprus, Latvia, Estonia, Andorra, Monaco, Czech Republic, Liechtenstein,
+// Hong Kong, Macau, Kuwait, Oman, Bahrain, Qatar. Italy, San Marino and the Vatican keep
+// the leading "0" of a fixed number in the international form, and their mobiles have
+// none, so theirs are dialled whole too.
+constexpr std::string_view kDialledWhole[] = {
+    "30",  "34",  "45",  "47",  "48",  "65",  "351", "352", "354", "356", "357", "371", "372",
+    "376", "377", "420", "423", "852", "853", "965", "968", "973", "974",  // no trunk prefix
+    "39",  "378", "379",                                                   // the "0" kept
+};
+
+std::optional<NationalForm> knownForm(std::string_view code) {
+  if (code == "1") return NationalForm::Nanp;
+  if (std::find(std::begin(kDialledWhole), std::end(kDialledWhole), code) != std::end(kDialledWhole))
+    return NationalForm::Whole;
+  return std::nullopt;
+}
+
+bool nationalIs(NationalForm form, std::string_view rest, std::string_view national) {
+  switch (form) {
+    case NationalForm::Whole: return national == rest;
+    case NationalForm::Nanp: return national == rest || (national.starts_with('1') && national.substr(1) == rest);
+    case NationalForm::TrunkZero: break;
+  }
+  return national.starts_with('0') && national.substr(1) == rest;
+}
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -72,10 +109,15 @@ bool sameNumber(std::string_view a, std::string_view b) {
   const std::string_view international = xInternational ? x : y;
   const std::string_view national = xInternational ? y : x;
   if (national.size() < kShortestNational) return false;
+  // Country codes are prefix-free: when the number starts with a code this knows, no
+  // other length is a code. Otherwise every length is tried with the common rule.
+  std::size_t first = 1, last = 3;
   for (std::size_t code = 1; code <= 3 && 1 + code < international.size(); ++code) {
-    const std::string_view rest = international.substr(1 + code);
-    if (rest == national) return true;
-    if (national.starts_with('0') && rest == national.substr(1)) return true;
+    if (knownForm(international.substr(1, code))) first = last = code;
+  }
+  for (std::size_t code = first; code <= last && 1 + code < international.size(); ++code) {
+    const NationalForm form = knownForm(international.substr(1, code)).value_or(NationalForm::TrunkZero);
+    if (nationalIs(form, international.substr(1 + code), national)) return true;
   }
   return false;
 }

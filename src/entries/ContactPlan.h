@@ -16,8 +16,11 @@ namespace voryx::entries {
 
 // Two phone numbers are one when their digits are equal (blanks, dashes, dots and
 // parentheses ignored; a leading "00" read as "+"), or when one is international ("+",
-// a country code of 1 to 3 digits, the rest) and the other national, and the rest equals
-// the national number with its trunk "0" dropped, or whole (Italy keeps its "0"). A
+// a country code of 1 to 3 digits, the rest) and the other is how that country dials the
+// rest at home: the rest whole where there is no trunk prefix (Spain, the Czech Republic,
+// Denmark, ... and Italy, whose fixed numbers keep their "0" abroad); the rest or "1" and
+// the rest in the North American plan (code 1); "0" and the rest everywhere else. A code
+// of the first kinds decides alone; an unknown start is tried as a code of each length. A
 // national number of fewer than 6 digits (a service number) is one only with itself.
 bool sameNumber(std::string_view a, std::string_view b);
 

@@ -18,6 +18,17 @@ TEST(ContactPlanTest, NumbersAreOneInTheirNationalAndInternationalForms) {
       {"+44 (0)20 7946 0958", "020 7946 0958", true},
       {"+44 (0)20 7946 0958", "+442079460958", true},
       {"+1 555 123 4567", "5551234567", true},
+      {"+1 212 555 0100", "(212) 555-0100", true},
+      {"+1 212 555 0100", "1 212 555 0100", true},    // the North American "1" before the area code
+      {"+420 212345678", "212345678", true},          // no trunk prefix at home
+      {"+420 212345678", "02 12345678", false},       // a number in Milan, not in Prague
+      {"+34 912345678", "912345678", true},
+      {"+34 912345678", "0912345678", false},
+      {"+34 912345678", "012345678", false},          // not "+349" and a trunk 0
+      {"+39 333 1234567", "333 1234567", true},       // an Italian mobile has no 0
+      {"+44 20 7946 0000", "020 7946 0000", true},
+      {"+49 30 1234567", "030 1234567", true},
+      {"+49 30 1234567", "30 1234567", false},        // the common rule wants the trunk 0
       {"+39112", "112", false},                       // a service number is only itself
       {"+393331234567", "+493331234567", false},
       {"3331234567", "3331234568", false},
