@@ -14,8 +14,8 @@ namespace voryx::entries {
 namespace {
 
 // The number as it is dialled: "+" and digits. A leading "00" is the international
-// prefix; "(0)" after a country code ("+39 (0)2 …", "+44 (0)20 …") is the trunk prefix a
-// caller from abroad leaves out.
+// prefix; "(0)" after a country code ("+44 (0)20 …") is the trunk prefix a caller from
+// abroad leaves out, except where the number keeps it ("+39 (0)2 …" is "+3902…").
 std::string dialled(std::string_view number) {
   std::string out;
   for (std::size_t i = 0; i < number.size(); ++i) {
@@ -25,6 +25,7 @@ std::string dialled(std::string_view number) {
     } else if (c == '+' && out.empty()) {
       out += c;
     } else if (c == '(' && number.substr(i, 3) == "(0)" && out.starts_with('+')) {
+      if (codec::keepsTrunkZero(out)) out += '0';
       i += 2;
     }
   }

@@ -17,6 +17,8 @@ TEST(ContactPlanTest, NumbersAreOneInTheirNationalAndInternationalForms) {
       {"0049 30 123456", "+4930123456", true},        // 00 is the international prefix
       {"+44 (0)20 7946 0958", "020 7946 0958", true},
       {"+44 (0)20 7946 0958", "+442079460958", true},
+      {"+39 (0)2 1234567", "02 1234567", true},
+      {"+39 (0)2 1234567", "+3921234567", false},
       {"+1 555 123 4567", "5551234567", true},
       {"+1 212 555 0100", "(212) 555-0100", true},
       {"+1 212 555 0100", "1 212 555 0100", true},    // the North American "1" before the area code
