@@ -79,7 +79,8 @@ int copySimToBook(const ContactsOptions& options) {
     return 1;
   }
   const int lastFirst = Preferences(paths.preferences).integer(kPrefLastFirst, 0);
-  const entries::SimToBookPlan plan = entries::planSimToBook(list.entries, book->persons, lastFirst);
+  const entries::SimToBookPlan plan =
+      entries::planSimToBook(list.entries, book->persons, lastFirst, contacts::addsToPersons(paths.contacts));
   int added = 0;
   for (const auto& person : plan.contacts) {
     std::cout << entries::composeName(person, lastFirst, true);
@@ -93,12 +94,30 @@ int copySimToBook(const ContactsOptions& options) {
     }
     ++added;
   }
+  // A line a contact of the book that gets numbers, its name after a "+".
+  std::size_t joined = 0;
+  const bool allAdded = options.dryRun || added == static_cast<int>(plan.contacts.size());
+  for (std::size_t i = 0; allAdded && i < plan.joins.size(); ++i) {
+    const auto& join = plan.joins[i];
+    std::cout << "+" << entries::composeName(join.person, lastFirst, true);
+    for (const auto& phone : join.phones) std::cout << "\t" << phone.label << "\t" << phone.number;
+    std::cout << "\n";
+    if (options.dryRun) continue;
+    if (Status done = contacts::addToPerson(paths.contacts, join.person, join.phones); !done) {
+      std::cerr << "voryx contacts: " << entries::composeName(join.person, lastFirst, true)
+                << " did not take the numbers: " << done.error().detail << "\n";
+      break;
+    }
+    joined += join.phones.size();
+  }
+  if (options.dryRun) joined = static_cast<std::size_t>(plan.joined);
   std::cerr << "voryx contacts: " << (options.dryRun ? "would add " : "added ")
             << counted(options.dryRun ? plan.contacts.size() : static_cast<std::size_t>(added), "contact", "contacts");
   if (plan.mergedInto > 0) std::cerr << ", merged " << counted(plan.merged, "number", "numbers") << " into " << plan.mergedInto << " of them";
+  if (joined > 0) std::cerr << ", " << counted(joined, "number", "numbers") << " to contacts already there";
   if (plan.already > 0) std::cerr << ", " << plan.already << " already in the address book";
   std::cerr << "\n";
-  return options.dryRun || added == static_cast<int>(plan.contacts.size()) ? 0 : 1;
+  return options.dryRun || (allAdded && joined == static_cast<std::size_t>(plan.joined)) ? 0 : 1;
 }
 
 int listContacts(const ContactsOptions& options) {

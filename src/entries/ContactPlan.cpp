@@ -171,7 +171,24 @@ TypedName splitTypeSuffix(std::string_view simName) {
   return {name, PhoneKind::None};
 }
 
-SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vector<Person>& book, int lastFirst) {
+namespace {
+
+// A name as heldAlready compares it: without a type suffix, blanks at the ends and ASCII
+// case.
+std::string nameKey(std::string_view name) {
+  std::string key = splitTypeSuffix(name).name;
+  while (!key.empty() && key.back() == ' ') key.pop_back();
+  std::size_t start = 0;
+  while (start < key.size() && key[start] == ' ') ++start;
+  key.erase(0, start);
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+}  // namespace
+
+SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vector<Person>& book, int lastFirst,
+                            bool joinExisting) {
   SimToBookPlan plan;
   std::vector<HeldNumber> known;
   for (const Person& person : book) {
@@ -204,6 +221,28 @@ SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vec
     plan.contacts.push_back(std::move(person));
     typed.push_back(name.kind != PhoneKind::None);
   }
+  if (joinExisting) {
+    // The book's one contact of a name takes that name's numbers.
+    std::vector<Person> kept;
+    for (Person& person : plan.contacts) {
+      const std::string key = nameKey(composeName(person, lastFirst, true));
+      const Person* bearer = nullptr;
+      int bearers = 0;
+      for (const Person& held : book) {
+        if (key.empty()) break;
+        if (nameKey(composeName(held, lastFirst, true)) != key && nameKey(held.formatted) != key) continue;
+        bearer = &held;
+        ++bearers;
+      }
+      if (bearers == 1 && !bearer->uid.empty()) {
+        plan.joined += static_cast<int>(person.phones.size());
+        plan.joins.push_back({*bearer, std::move(person.phones)});
+      } else {
+        kept.push_back(std::move(person));
+      }
+    }
+    plan.contacts = std::move(kept);
+  }
   for (const Person& person : plan.contacts) {
     if (person.phones.size() < 2) continue;
     ++plan.mergedInto;
@@ -212,21 +251,6 @@ SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vec
   return plan;
 }
 
-namespace {
-
-// A name as heldAlready compares it: without a type suffix, blanks at the ends and ASCII
-// case.
-std::string nameKey(std::string_view name) {
-  std::string key = splitTypeSuffix(name).name;
-  while (!key.empty() && key.back() == ' ') key.pop_back();
-  std::size_t start = 0;
-  while (start < key.size() && key[start] == ' ') ++start;
-  key.erase(0, start);
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return key;
-}
-
-}  // namespace
 
 bool heldAlready(const std::vector<HeldNumber>& held, std::string_view number, std::string_view name) {
   const std::string digits = dialled(number);

@@ -48,16 +48,24 @@ TypedName splitTypeSuffix(std::string_view simName);
 
 // The SIM into the address book: every entry (rows marked deleted left out) becomes a
 // contact, unless its number is already on a contact of `book` or on an entry before it
-// (heldAlready).
-// Entries whose names differ only by a type suffix become one contact with a number of
-// each kind. Names are split by `lastFirst` as the import joins them.
+// (heldAlready). Entries whose names differ only by a type suffix become one contact with
+// a number of each kind. Names are split by `lastFirst` as the import joins them. With
+// `joinExisting` (a book whose contacts take numbers), the numbers of a name that one
+// contact of the book bears (and no other) go to that contact instead of a new one.
 struct SimToBookPlan {
   std::vector<Person> contacts;  // to create, in the order of their first entry
   int merged = 0;                // numbers that joined another entry's contact
   int mergedInto = 0;            // contacts holding more than one number
   int already = 0;               // entries whose number the book (or an earlier entry) has
+  struct Join {
+    Person person;               // the book's, with its UID
+    std::vector<Phone> phones;   // to add to it
+  };
+  std::vector<Join> joins;       // numbers for contacts already in the book
+  int joined = 0;                // numbers in `joins`
 };
-SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vector<Person>& book, int lastFirst);
+SimToBookPlan planSimToBook(const std::vector<SimEntry>& entries, const std::vector<Person>& book, int lastFirst,
+                            bool joinExisting = false);
 
 // A number as held under a name (a SIM entry's, or an address-book person's). A copy
 // leaves a number out as already there when something holds it with the same digits, or

@@ -41,27 +41,34 @@ std::optional<std::string> FileCommands::copyToBookPlan(const std::vector<SimEnt
     failed("T9", "No address book:", book.error().detail);
     return std::nullopt;
   }
-  const auto plan = entries::planSimToBook(list, book->persons, preferences_.integer(kPrefLastFirst, 0));
-  if (plan.contacts.empty()) {
-    app_.showAlert({localized("T9"), notices::copiedToBook(0, plan.already), nullptr, localized("Ok"), {}});
+  const auto plan = entries::planSimToBook(list, book->persons, preferences_.integer(kPrefLastFirst, 0),
+                                           contacts::addsToPersons(paths_.contacts));
+  if (plan.contacts.empty() && plan.joins.empty()) {
+    app_.showAlert({localized("T9"), notices::copiedToBook(0, 0, plan.already), nullptr, localized("Ok"), {}});
     return std::nullopt;
   }
-  return notices::copyToBookPlan(static_cast<int>(plan.contacts.size()), plan.merged, plan.mergedInto, plan.already);
+  return notices::copyToBookPlan(static_cast<int>(plan.contacts.size()), plan.merged, plan.mergedInto, plan.joined,
+                                 plan.already);
 }
 
 void FileCommands::copyToBook(const std::vector<SimEntry>& list) {
   auto book = contacts::readBook(paths_.contacts);
   if (!book) return failed("T9", "No address book:", book.error().detail);
-  const auto plan = entries::planSimToBook(list, book->persons, preferences_.integer(kPrefLastFirst, 0));
+  const auto plan = entries::planSimToBook(list, book->persons, preferences_.integer(kPrefLastFirst, 0),
+                                           contacts::addsToPersons(paths_.contacts));
   int added = 0;
+  int joined = 0;
+  Status done = Ok{};
   for (const auto& person : plan.contacts) {
-    if (Status done = contacts::addToBook(paths_.contacts, person); !done) {
-      failed("T9", "The address book refused a contact:", done.error().detail);
-      break;
-    }
+    if (done = contacts::addToBook(paths_.contacts, person); !done) break;
     ++added;
   }
-  app_.showNotice(notices::copiedToBook(added, plan.already));
+  for (std::size_t i = 0; done && i < plan.joins.size(); ++i) {
+    if (done = contacts::addToPerson(paths_.contacts, plan.joins[i].person, plan.joins[i].phones); !done) break;
+    joined += static_cast<int>(plan.joins[i].phones.size());
+  }
+  if (!done) failed("T9", "The address book refused a contact:", done.error().detail);
+  app_.showNotice(notices::copiedToBook(added, joined, plan.already));
 }
 
 entries::ImportOptions FileCommands::importOptions(const Sim& sim) const {

@@ -46,21 +46,30 @@ std::string nameShortened(const std::string& name, int letters) {
   return filled("Name shortened to '%s' (the SIM keeps %d letters)", {name, std::to_string(letters)});
 }
 
-std::string copyToBookPlan(int contacts, int merged, int mergedInto, int already) {
-  std::string text = contacts == 1 ? localized("Copy 1 contact into the address book?")
-                                   : filled("Copy %d contacts into the address book?", {std::to_string(contacts)});
+std::string copyToBookPlan(int contacts, int merged, int mergedInto, int joined, int already) {
+  std::string text = contacts == 0 ? localized("Copy the SIM into the address book?")
+                     : contacts == 1
+                         ? localized("Copy 1 contact into the address book?")
+                         : filled("Copy %d contacts into the address book?", {std::to_string(contacts)});
   if (mergedInto > 0) {
     text += " " + filled("%d numbers join %d of them.", {std::to_string(merged), std::to_string(mergedInto)});
   }
+  if (joined == 1) text += " " + localized("1 number goes to a contact already there.");
+  if (joined > 1) text += " " + filled("%d numbers go to contacts already there.", {std::to_string(joined)});
   if (already == 1) text += " " + localized("1 is there already.");
   if (already > 1) text += " " + filled("%d are there already.", {std::to_string(already)});
   return text;
 }
 
-std::string copiedToBook(int added, int already) {
-  std::string text = added == 0   ? localized("Nothing added to the address book")
-                     : added == 1 ? localized("Added 1 contact to the address book")
-                                  : filled("Added %d contacts to the address book", {std::to_string(added)});
+std::string copiedToBook(int added, int joined, int already) {
+  std::string text = added == 1  ? localized("Added 1 contact to the address book")
+                     : added > 1 ? filled("Added %d contacts to the address book", {std::to_string(added)})
+                                 : "";
+  const std::string given = joined == 1  ? localized("1 number went to a contact already there")
+                            : joined > 1 ? filled("%d numbers went to contacts already there", {std::to_string(joined)})
+                                         : "";
+  if (!given.empty()) text += (text.empty() ? "" : "; ") + given;
+  if (text.empty()) text = localized("Nothing added to the address book");
   if (already == 1) text += "; " + localized("1 was there already");
   if (already > 1) text += "; " + filled("%d were there already", {std::to_string(already)});
   return text;

@@ -28,9 +28,11 @@ std::string restored(int entries, const std::string& file);
 std::string nameShortened(const std::string& name, int letters);
 
 // "Copy 24 contacts into the address book? 6 numbers join 3 of them; 9 are there already."
-std::string copyToBookPlan(int contacts, int merged, int mergedInto, int already);
-// "Added 24 contacts to the address book; 9 were there already" ("Nothing added: ..." for 0).
-std::string copiedToBook(int added, int already);
+// Numbers for contacts the book has already: "2 numbers go to contacts already there."
+std::string copyToBookPlan(int contacts, int merged, int mergedInto, int joined, int already);
+// "Added 24 contacts to the address book; 2 numbers went to contacts already there; 9 were
+// there already" ("Nothing added to the address book" when neither happened).
+std::string copiedToBook(int added, int joined, int already);
 
 // The question before "Import all contacts" marks anything, one line a count:
 //   Add 3 entries to the SIM phonebook?

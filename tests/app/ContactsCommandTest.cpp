@@ -93,6 +93,15 @@ TEST(ContactsCommandTest, TheSimGoesIntoTheDesktopsBookOnceMerged) {
   EXPECT_EQ(lost, std::vector<std::string>{});
   EXPECT_EQ(gained, std::vector<std::string>{});
 
+  // A new number of a name the book has goes to that contact.
+  ASSERT_EQ(runVoryx(home, {"add", "Anna Rossi/H", "02 5555555"}).status, 0);
+  const auto joined = runVoryx(home, {"contacts", "--from-sim", "--contacts", "eds:"});
+  EXPECT_EQ(joined.status, 0);
+  EXPECT_EQ(joined.out, "+Anna Rossi\thome\t025555555\n");
+  EXPECT_TRUE(joined.err.starts_with("voryx contacts: added 0 contacts, 1 number to contacts already there")) << joined.err;
+  EXPECT_NE(runVoryx(home, {"contacts", "--contacts", "eds:"}).out.find("Anna Rossi\t\t+393331234567\thome\t025555555\n"),
+            std::string::npos);
+
   const auto none = runVoryx(home, {"contacts", "--contacts", "eds:nope"});
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(none.err.find("eds:nope is none of the desktop's address books"), std::string::npos) << none.err;

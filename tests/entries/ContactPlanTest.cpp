@@ -101,6 +101,23 @@ TEST(ContactPlanTest, TheSimIntoTheAddressBookMergesSuffixesAndSkipsKnownNumbers
   EXPECT_EQ(plan.mergedInto, 1);
   EXPECT_EQ(plan.already, 2);  // Bruno's number in the book, Anna's mobile twice
 
+  // A book whose contacts take numbers: the name's one contact gets them; a name two
+  // contacts bear gets a contact of its own.
+  Person anna;
+  anna.first = "anna";
+  anna.last = "ROSSI";
+  anna.uid = "a";
+  Person dino = anna;
+  dino.first = "Dino";
+  dino.last = "";
+  const SimToBookPlan joining = planSimToBook(sim, {bruno, anna, dino, dino}, 0, true);
+  ASSERT_EQ(joining.joins.size(), 1u);
+  EXPECT_EQ(joining.joins[0].person.uid, "a");
+  EXPECT_EQ(joining.joins[0].phones.size(), 3u);
+  EXPECT_EQ(joining.joined, 3);
+  EXPECT_EQ(joining.contacts.size(), 3u);  // the two Dinos and Café Noël
+  EXPECT_EQ(joining.mergedInto, 0);
+
   // lastFirst 1: the first word is the family name.
   EXPECT_EQ(planSimToBook({{1, "Rossi Anna/M", "+393331111111", 0}}, {}, 1).contacts[0].last, "Rossi");
 }
