@@ -106,6 +106,7 @@ SimBackup parse(const json& doc) {
 
   static const json kNoBooks = json::object();
   const json& found = field(doc, "phonebooks", json::value_t::object, "the backup");
+  backup.hasPhonebook = !found.is_null();
   const json& books = found.is_null() ? kNoBooks : found;
   for (const auto& [store, book] : books.items()) {
     const std::string where = "phonebook " + store;
@@ -217,8 +218,10 @@ std::string backupJson(const SimBackup& backup, std::string_view written) {
     out["entries"] = std::move(entries);
     return out;
   };
-  doc["phonebooks"] = {{"SM", bookJson({backup.capacity, backup.nameLength, backup.phonebook})}};
-  for (const auto& [book, content] : backup.books) doc["phonebooks"][std::string(phonebookKind(book).code)] = bookJson(content);
+  if (backup.hasPhonebook) {
+    doc["phonebooks"] = {{"SM", bookJson({backup.capacity, backup.nameLength, backup.phonebook})}};
+    for (const auto& [book, content] : backup.books) doc["phonebooks"][std::string(phonebookKind(book).code)] = bookJson(content);
+  }
   nlohmann::ordered_json sms = nlohmann::ordered_json::object();
   if (backup.smsCapacity > 0) sms["capacity"] = backup.smsCapacity;
   nlohmann::ordered_json messages = nlohmann::ordered_json::array();
@@ -255,28 +258,47 @@ Result<SimBackup> parseBackupJson(std::string_view text) {
   }
 }
 
+namespace {
+
+// The SMS store of the copy as its last read or write saw it, into `backup`; the SIM it
+// was read from.
+Result<std::optional<SimIdentity>> seenMessages(const fs::path& database, BusyPolicy busy, SimBackup& backup) {
+  auto table = SimTable::open(database, ListStore::Sms, busy);
+  if (!table) return table.error();
+  auto sim = table->identity();
+  if (!sim) return sim.error();
+  auto seen = table->seen();
+  if (!seen) return seen.error();
+  backup.sms = entriesSeen(*seen);
+  auto records = table->records();
+  if (!records) return records.error();
+  auto parts = table->parts();
+  if (!parts) return parts.error();
+  for (const SimEntry& m : backup.sms) {
+    if (auto r = records->find(m.posizione); r != records->end()) backup.smsRecords.insert(*r);
+    if (auto p = parts->find(m.posizione); p != parts->end()) backup.smsParts.insert(*p);
+  }
+  return *sim;
+}
+
+}  // namespace
+
 Result<SimBackup> backupOfCopy(const fs::path& database, BusyPolicy busy) {
   SimBackup backup;
   std::optional<SimIdentity> sims[2];
-  for (ListStore store : {ListStore::Phonebook, ListStore::Sms}) {
-    auto table = SimTable::open(database, store, busy);
+  {
+    auto table = SimTable::open(database, ListStore::Phonebook, busy);
     if (!table) return table.error();
     auto sim = table->identity();
     if (!sim) return sim.error();
     auto seen = table->seen();
     if (!seen) return seen.error();
-    (store == ListStore::Sms ? backup.sms : backup.phonebook) = entriesSeen(*seen);
-    sims[store == ListStore::Sms ? 1 : 0] = *sim;
-    if (store != ListStore::Sms) continue;
-    auto records = table->records();
-    if (!records) return records.error();
-    auto parts = table->parts();
-    if (!parts) return parts.error();
-    for (const SimEntry& m : backup.sms) {
-      if (auto r = records->find(m.posizione); r != records->end()) backup.smsRecords.insert(*r);
-      if (auto p = parts->find(m.posizione); p != parts->end()) backup.smsParts.insert(*p);
-    }
+    backup.phonebook = entriesSeen(*seen);
+    sims[0] = *sim;
   }
+  auto messagesSim = seenMessages(database, busy, backup);
+  if (!messagesSim) return messagesSim.error();
+  sims[1] = *messagesSim;
   if (!sims[0] && !sims[1]) {
     return Error{Errc::Invalid, "neither the phonebook nor the messages have been read from a SIM"};
   }
@@ -296,6 +318,16 @@ Result<SimBackup> backupOfCopy(const fs::path& database, BusyPolicy busy) {
     if (!seen) return seen.error();
     backup.books[kind.book].entries = entriesSeen(*seen);
   }
+  return backup;
+}
+
+Result<SimBackup> messagesOfCopy(const fs::path& database, BusyPolicy busy) {
+  SimBackup backup;
+  backup.hasPhonebook = false;
+  auto sim = seenMessages(database, busy, backup);
+  if (!sim) return sim.error();
+  if (!*sim) return Error{Errc::Invalid, "the messages have not been read from a SIM"};
+  backup.sim = *sim;
   return backup;
 }
 
@@ -358,7 +390,7 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
   if (!seenEntries) return seenEntries.error();
   auto seenMessages = messages->seen();
   if (!seenMessages) return seenMessages.error();
-  auto copySim = phonebook->identity();
+  auto copySim = (backup.hasPhonebook ? &*phonebook : &*messages)->identity();
   if (!copySim) return copySim.error();
   report.copySim = *copySim;
   // A store's backup entries as they go in: what the SIM holds as it is stays as it is;
@@ -386,7 +418,15 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
     }
     return restoredRows(rows, seen, untouched);
   };
-  const std::vector<SimEntry> entryRows = admitted(Phonebook::SM, backup.phonebook, *seenEntries);
+  // A backup of the messages alone gives the phonebook its own rows back, marks and all.
+  std::vector<SimEntry> entryRows;
+  if (backup.hasPhonebook) {
+    entryRows = admitted(Phonebook::SM, backup.phonebook, *seenEntries);
+  } else {
+    auto current = phonebook->list();
+    if (!current) return current.error();
+    entryRows = std::move(*current);
+  }
   // The other stores that take writes, each over what its own last read saw.
   std::map<Phonebook, std::vector<SimEntry>> bookRows;
   for (const auto& [book, content] : backup.books) {
@@ -426,7 +466,7 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
       else if (r.operazione != kMarkInStep) ++marked;
     }
   };
-  tally(entryRows, report.entriesMarked, report.entriesErased);
+  if (backup.hasPhonebook) tally(entryRows, report.entriesMarked, report.entriesErased);
   tally(messageRows, report.messagesMarked, report.messagesErased);
   for (const auto& [book, rows] : bookRows) tally(rows, report.bookEntriesMarked, report.bookEntriesErased);
   return report;
