@@ -251,7 +251,8 @@ Result<SmsArchive> archiveMessages(const fs::path& file, const fs::path& databas
     if (!marked) return marked.error();
     if (*marked > 0) {
       return Error{Errc::Invalid, "the message list holds " + std::to_string(*marked) +
-                                      " changes not yet written to the SIM: write them or read the SIM again first"};
+                                      (*marked == 1 ? " change" : " changes") +
+                                      " not yet written to the SIM: write or discard them first"};
     }
   }
   auto messages = messagesOfCopy(database, busy);
