@@ -201,10 +201,10 @@ bool FileCommands::archiveMessages(int maxSMS) {
                     nullptr, localized("Ok"), {}});
     return false;
   }
-  const std::string file = archive->file.filename().string();
+  const std::string name = archive->file.filename().string();
   app_.showNotice(archive->messages == 1
-                      ? notices::filled("Archived 1 message in %s", {file})
-                      : notices::filled("Archived %d messages in %s", {std::to_string(archive->messages), file}));
+                      ? notices::filled("Archived 1 message in %s", {name})
+                      : notices::filled("Archived %d messages in %s", {std::to_string(archive->messages), name}));
   return true;
 }
 
