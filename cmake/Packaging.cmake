@@ -6,12 +6,14 @@
 #                                            (the binary looks for them at ../share/voryx)
 #   PREFIX/share/man/man1/voryx.1.gz         when help2man is there at build time
 #   PREFIX/share/applications/voryx.desktop  starts "voryx serve --open"
+#   PREFIX/share/metainfo/io.github.voryx.Voryx.metainfo.xml  for software centres (touch, small displays)
 #   PREFIX/share/icons/hicolor/scalable/apps/voryx.svg
 #   PREFIX/share/doc/voryx/                  copyright, changelog.gz
 
 install(TARGETS voryx RUNTIME DESTINATION bin)
 install(FILES ${VORYX_RES_DIR}/Voryx.sqlitedb ${VORYX_RES_COPIES} DESTINATION share/voryx)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/voryx.desktop DESTINATION share/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/io.github.voryx.Voryx.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/voryx.svg DESTINATION share/icons/hicolor/scalable/apps)
 
 # The manual page, made from the commands' own help ("voryx help-all") with the

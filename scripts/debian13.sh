@@ -5,6 +5,8 @@
 #   debian13.sh build   the same without the tests; records the build as VORYX_DEBIAN13_RUN's
 #   debian13.sh tests   the tests of the build VORYX_DEBIAN13_RUN names; without one (the
 #                       early build failed, or another run has taken the root since), all
+# After the tests the same tree is built once more without evolution-data-server
+# (VORYX_EDS=OFF), as a headless box builds it, and checked from the shell.
 # The root is kept between runs outside the checkout, in ${VORYX_CACHE:-/var/cache/voryx}/debian13,
 # and is made anew when it is missing or was not finished. The tree is copied in as it is,
 # uncommitted changes included (no build folders, node_modules or .git). The tests run in a
@@ -190,6 +192,24 @@ run_tests() {
       ctest --test-dir build --output-on-failure --no-tests=error -LE e2e -j $((4 * jobs))" 9>&-
 }
 
+# A build without the desktop's address book, as a headless box makes it: the same tree
+# configured with VORYX_EDS=OFF (only the contacts library and the binary are built again)
+# must link, keep vCard files, and say that eds: is not in this build.
+without_eds() {
+  in_root "cd /src
+    export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
+    cmake --preset default -DVORYX_EDS=OFF >/dev/null
+    cmake --build --preset default -j $jobs --target voryx >/dev/null
+    if ldd build/voryx | grep -q libebook; then echo 'linked with libebook'; exit 1; fi
+    home=\$(mktemp -d)
+    printf 'BEGIN:VCARD\\r\\nVERSION:3.0\\r\\nFN:Anna\\r\\nTEL:1\\r\\nEND:VCARD\\r\\n' >\$home/book.vcf
+    VORYX_HOME=\$home build/voryx contacts --contacts \$home/book.vcf | grep '^Anna' >/dev/null
+    if VORYX_HOME=\$home build/voryx contacts --contacts eds: 2>\$home/err; then exit 1; fi
+    grep -q 'built without evolution-data-server' \$home/err
+    rm -rf \$home
+    cmake --preset default -DVORYX_EDS=ON >/dev/null"
+}
+
 if [ "$mode" = tests ] && [ -n "$run" ] && [ -e "$stamp" ] && [ "$(cat "$built" 2>/dev/null)" = "$run" ]; then
   say "the build of this run is there (scripts/test.sh made it early)"
   mount_all
@@ -216,4 +236,7 @@ t=$SECONDS
 rc=0
 run_tests || rc=$?
 elapsed "tests" "$t"
+t=$SECONDS
+without_eds || { say "the build without evolution-data-server fails its check" >&2; rc=1; }
+elapsed "without EDS" "$t"
 exit $rc

@@ -14,7 +14,8 @@ pkgs=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3 libmic
       nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev gammu
       help2man man-db dpkg-dev file lintian desktop-file-utils curl
       libpcsclite-dev pcscd vsmartcard-vpcd python3-pyscard
-      libsystemd-dev dbus python3-dbus python3-gi lcov)
+      libsystemd-dev dbus python3-dbus python3-gi lcov
+      libebook1.2-dev evolution-data-server appstream)
 if [ "$browser" = 1 ]; then
   # debootstrap makes the Debian 13 root of scripts/test.sh's last stage.
   pkgs+=(chromium debootstrap)

@@ -2,7 +2,8 @@
 # Builds and runs every test: the C++ suite and the browser suite in the plain build,
 # the C++ suite again under AddressSanitizer + UndefinedBehaviorSanitizer, the tests
 # that start threads under ThreadSanitizer, and last the C++ suite on Debian 13 in a root
-# of its own (scripts/debian13.sh; VORYX_DEBIAN13=0 skips it). Each stage's time is printed
+# of its own, with a build without evolution-data-server after it (scripts/debian13.sh;
+# VORYX_DEBIAN13=0 skips it). Each stage's time is printed
 # as it ends, and all of them at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."

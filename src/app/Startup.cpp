@@ -7,6 +7,7 @@
 #include "base/DebugLog.h"
 #include "store/Files.h"
 #include "store/Preferences.h"
+#include "contacts/Book.h"
 
 namespace voryx {
 
@@ -34,7 +35,11 @@ Paths startUp() {
 
 void chooseAddressBook(Paths& paths, const std::string& given) {
   std::string path = given;
-  if (path.empty()) path = Preferences(paths.preferences).text("contacts").value_or("");
+  if (path.empty()) path = Preferences(paths.preferences).text(kPrefContacts).value_or("");
+  // Nothing names a book: the desktop's own when EDS answers, except under VORYX_HOME,
+  // whose tests and demos keep to their own folder.
+  const char* root = std::getenv("VORYX_HOME");
+  if (path.empty() && !(root && *root) && contacts::edsAnswers()) path = "eds:";
   if (path.empty()) return;
   const char* home = std::getenv("HOME");
   if (path.starts_with("~/") && home && *home) path = std::string(home) + path.substr(1);

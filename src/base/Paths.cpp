@@ -64,7 +64,7 @@ Paths Paths::fromEnvironment() {
     p.logFile = xdg("XDG_STATE_HOME", ".local/state") / "voryx" / "Voryx.log";
     p.preferences = xdg("XDG_CONFIG_HOME", ".config") / "voryx" / "preferences.json";
   }
-  p.contacts = p.documents / "contacts.vcf";
+  p.contacts = p.vcardBook();
   p.tokenFile = p.logFile.parent_path() / "token";
   p.serveRecord = p.logFile.parent_path() / "serve";
   return p;

@@ -402,6 +402,8 @@ bool isCountryCode(std::string_view kept) {
 
 }  // namespace
 
+bool keepsTrunkZero(std::string_view code) { return code == "+39" || code == "+378" || code == "+379"; }
+
 TypedNumber readTypedNumber(std::string_view typed) {
   const std::u32string text = utf8ToCodePoints(typed);
   TypedNumber out;
@@ -422,6 +424,7 @@ TypedNumber readTypedNumber(std::string_view typed) {
       if (!out.number.empty()) return refuse(TypedNumber::Fault::PlusInside, c);
       out.number.push_back('+');
     } else if (c == U'(' && isCountryCode(out.number) && trunkZero(text, i) > 0) {
+      if (keepsTrunkZero(out.number)) out.number.push_back('0');
       i += trunkZero(text, i) - 1;
     } else if (isSeparator(c)) {
       continue;

@@ -73,9 +73,13 @@ struct TypedNumber {
 // the invisible ones pasted from web pages), "-", ".", "/", "(", ")", and control
 // characters. "(0)" right after "+" and a country code of one to three digits is the
 // trunk digit written for national dialling and goes with its parentheses ("+49 (0) 30"
-// is "+4930"); anywhere else only its parentheses go. Anything else is refused, the
+// is "+4930"), but for the countries whose numbers keep their 0 from abroad (Italy, San
+// Marino, the Vatican: "+39 (0)2" is "+3902") only the parentheses go, as anywhere else. Anything else is refused, the
 // first such character named. The text is taken to be UTF-8. Pure, any thread.
 TypedNumber readTypedNumber(std::string_view typed);
+
+// Whether the country of `code` ("+39") dials its numbers' leading 0 from abroad too.
+bool keepsTrunkZero(std::string_view code);
 
 // The number type of the write commands: 145 (international) when the number starts
 // with "+", else 129.

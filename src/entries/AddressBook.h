@@ -62,6 +62,10 @@ AddressBook parseVCards(std::string_view text, std::string_view source = "");
 // unreadable. Files larger than 64 MiB are refused (Invalid) rather than read into memory.
 Result<AddressBook> readAddressBook(const std::filesystem::path& path);
 
+// A photo's media type as a page may be given it: `declared` when it is "image/<token>",
+// else what the bytes begin with (JPEG, PNG, GIF), else "".
+std::string photoTypeOf(std::string_view declared, std::string_view bytes);
+
 // One vCard 4.0 card: FN (the person's, else made of the name, the organization or the
 // first number), N, ORG when set, one TEL per phone, UID (made when empty: "urn:uuid:" and a
 // random version 4 UUID). A standard label becomes TYPE (mobile as cell, home fax as

@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "base/DebugLog.h"
 #include "base/Localized.h"
+#include "entries/ContactPlan.h"
 #include "entries/Editing.h"
 #include "codec/GsmAlphabet.h"
 #include "codec/Charset.h"
@@ -91,9 +92,12 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
   };
   auto table = SimTable::open(database, ListStore::Phonebook, options.busy);
   if (!table) return failed(table.error());
+  auto list = table->list();
+  if (!list) return failed(list.error());
+  std::vector<HeldNumber> known = numbersOnList(*list);
+  const EntryRoom room{options.maxSIMLen, options.nameSets, options.maxNumberLen};
 
   std::int32_t cursor = 0;  // the location last handed out; only moves forward
-  auto full = [&] { return cursor >= options.maxSIM; };
   for (std::size_t index = 0; index < persons.size(); ++index) {
     const Person& person = persons[index];
     VORYX_LOG_IF(log, "contact |%zu|\n", index);
@@ -101,34 +105,27 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
     const std::string& b = options.lastFirst == 1 ? person.first : person.last;
     VORYX_LOG_IF(log, "lastname |%s|\n", orNill(a));
     VORYX_LOG_IF(log, "firstName |%s|\n", orNill(b));
-    std::string name = withoutControlCharacters(composeName(person, options.lastFirst, true));
-    if (name.empty()) {
+    const PersonOnSim named = personOnSim(person, known, room, options.lastFirst);
+    if (named.name.empty()) {
       ++report.nameless;
       continue;
     }
-    const EntryRoom room{options.maxSIMLen, options.nameSets, options.maxNumberLen};
-    const std::string whole = name;
-    name = cleanName(room, whole);
     bool counted = false;  // a cut name counts once a person
-    VORYX_LOG_IF(log, "startcoding with contactLastFirst |%s|\n", name.c_str());
-    for (const Phone& phone : person.phones) {
-      auto cleaned = cleanNumber(phone.number, options.maxNumberLen);
-      if (!cleaned) {
-        VORYX_LOG_IF(log, "telefono rifiutato |%s|\n", phone.number.c_str());
-        report.refused.push_back({name, phone.number, cleaned.error().detail});
+    VORYX_LOG_IF(log, "startcoding with contactLastFirst |%s|\n", named.cut.c_str());
+    for (const PersonOnSim::Number& n : named.numbers) {
+      if (n.fate == PersonOnSim::Number::Fate::Refused) {
+        VORYX_LOG_IF(log, "telefono rifiutato |%s|\n", n.number.c_str());
+        report.refused.push_back({named.name, n.number, n.why});
         continue;
       }
-      const std::string number = std::move(*cleaned);
-      VORYX_LOG_IF(log, "telefono |%s|\n", number.c_str());
-      auto stored = table->countNumber(number);
-      if (!stored) return failed(stored.error());
-      if (*stored > 0) {
+      VORYX_LOG_IF(log, "telefono |%s|\n", n.number.c_str());
+      if (n.fate == PersonOnSim::Number::Fate::Already) {
         VORYX_LOG_IF(log, "telefono gia' nel db\n");
         ++report.duplicates;
         continue;
       }
       // The first free location after the cursor, chosen and taken in one transaction.
-      const SimEntry entry{0, name, number, kMarkNew};
+      const SimEntry entry{0, n.entry, n.number, kMarkNew};
       auto taken = table->add(entry, [&](const std::vector<std::int32_t>& locations) {
         const std::set<std::int32_t> used(locations.begin(), locations.end());
         std::int32_t next = cursor + 1;
@@ -144,22 +141,14 @@ ImportReport importAll(const std::filesystem::path& database, const std::vector<
         return report;
       }
       VORYX_LOG_IF(log, "preparo statement, rc |%d| \n", kSqliteOk);
-      VORYX_LOG_IF(log, "valorizzo nome, rc |%d|   lunghezza %zu\n", kSqliteOk, characters(name));
-      VORYX_LOG_IF(log, "valorizzo tel, rc |%d|   lunghezza %zu\n", kSqliteOk, characters(number));
+      VORYX_LOG_IF(log, "valorizzo nome, rc |%d|   lunghezza %zu\n", kSqliteOk, characters(n.entry));
+      VORYX_LOG_IF(log, "valorizzo tel, rc |%d|   lunghezza %zu\n", kSqliteOk, characters(n.number));
       VORYX_LOG_IF(log, "inserisco in posizione, rc |%d|\n", kSqliteDone);
-      report.added.push_back({**taken, name, number, kMarkNew});
-      if (name != whole && !counted) {
+      report.added.push_back({**taken, n.entry, n.number, kMarkNew});
+      if (named.cut != named.name && !counted) {
         ++report.namesCut;
         counted = true;
       }
-      if (full()) {
-        report.end = ImportReport::End::SimFull;
-        return report;
-      }
-    }
-    if (full()) {
-      report.end = ImportReport::End::SimFull;
-      return report;
     }
   }
   return report;

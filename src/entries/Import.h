@@ -44,12 +44,12 @@ struct ImportReport {
   };
   End end = End::Done;
   std::vector<SimEntry> added;  // in the order they were added
-  int duplicates = 0;           // numbers already in the phonebook (in any row)
+  int duplicates = 0;           // numbers the list already holds (sameNumber)
   int nameless = 0;             // persons with no name and no organization: skipped
   // Numbers the SIM cannot hold (a letter, too many digits): skipped, the person's other
   // numbers imported.
   struct Skipped {
-    std::string name;    // as the entry would have had it
+    std::string name;    // the person's whole name
     std::string number;  // as the address book has it
     std::string why;     // cleanNumber's refusal
   };
@@ -58,17 +58,19 @@ struct ImportReport {
   std::string detail;
 };
 
-// For the end of an import: one line a refused number ("Anna: 0800-FLOWERS: 'F' cannot
+// For the end of an import: one line a refused number ("Anna Rossi: 0800-FLOWERS: 'F' cannot
 // be stored in a SIM number."), then how many names were cut; "" when neither happened.
 std::string importNotes(const ImportReport& report);
 
-// Every number of every person, in the book's order, becomes a new row under the
-// person's name (without control characters, cut to what the SIM holds) unless the
-// phonebook already holds that number, or the SIM cannot hold it (cleanNumber refuses
-// it: it is named in `refused`). Locations are handed out from a cursor that only moves forward: each new row
-// takes the first free location after the previous one. The import stops when the
-// cursor reaches maxSIM (the SIM is full) or at the first database failure; each row is
-// stored on its own, so the rows added before a stop stay.
+// Every number of every person, in the book's order, becomes a new row under the name
+// personOnSim (ContactPlan.h) gives it: the entries planBookToSim plans, a type suffix
+// after the name of a person with several numbers. A number the list already holds
+// (sameNumber, rows marked deleted aside) is not added again; one the SIM cannot hold
+// (cleanNumber refuses it) is named in `refused`. Locations are handed out from a cursor
+// that only moves forward: each new row takes the first free location after the previous
+// one. The import stops when a row finds no free location up to maxSIM (the SIM is full:
+// the rest is not added) or at the first database failure; each row is stored on its own,
+// so the rows added before a stop stay.
 ImportReport importAll(const std::filesystem::path& database, const std::vector<Person>& persons,
                        const ImportOptions& options);
 

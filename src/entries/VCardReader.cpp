@@ -405,9 +405,8 @@ void readPhoto(const Property& prop, Person& person) {
     bytes = decodeBase64(value);
   }
   if (!bytes || bytes->empty()) return;
-  if (!isImageMediaType(type)) type = sniffImageType(*bytes);
+  person.photoType = photoTypeOf(lowerAscii(type), *bytes);
   person.photo = std::move(*bytes);
-  person.photoType = std::move(type);
 }
 
 // The label of a TEL from its types, in every spelling (TYPE=CELL,VOICE; TYPE=cell;TYPE=voice;
@@ -514,6 +513,10 @@ bool buildPerson(const std::vector<Property>& props, Person& person) {
 }
 
 }  // namespace
+
+std::string photoTypeOf(std::string_view declared, std::string_view bytes) {
+  return isImageMediaType(declared) ? std::string(declared) : sniffImageType(bytes);
+}
 
 void parseVCardsInto(AddressBook& book, std::string_view text, std::string_view source,
                      int& cardsLeft) {

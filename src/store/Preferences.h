@@ -1,8 +1,10 @@
 #pragma once
 // The preferences store: 32-bit integer values by key in one JSON object file
-// ({"sort": 1, "maxSIM": 250}), and text values: set by the user there by hand ("contacts":
-// a path), which this program reads and always keeps, or by this program ("device"). Safe from any thread (the read jobs write capacities
-// from theirs); one object per file is meant to be shared by every user in the process.
+// ({"sort": 1, "maxSIM": 250}), and text values: set by the user there by hand or on the
+// setup screen ("contacts": a path), or by this program ("device"); a text value this
+// program does not set is read and always kept. Safe from any thread (the read jobs write
+// capacities from theirs); one object per file is meant to be shared by every user in the
+// process.
 // A missing, unreadable or garbled file reads as empty: every key takes its default.
 #include <cstdint>
 #include <filesystem>
@@ -81,5 +83,8 @@ inline constexpr const char* kPrefDevice = "device";        // text: the port th
 inline constexpr const char* kPrefPhonebooks = "phonebooks";
 // Text: the phonebook store the main screen shows ("SM" when missing or unknown).
 inline constexpr const char* kPrefPhonebook = "phonebook";
+// Text: the address book ("eds:", "eds:<uid>" or a vCard path), chosen on the setup screen
+// or written by hand; --contacts overrides it for one run.
+inline constexpr const char* kPrefContacts = "contacts";
 
 }  // namespace voryx

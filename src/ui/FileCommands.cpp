@@ -13,6 +13,8 @@
 #include "ui/MailComposer.h"
 #include "ui/Notices.h"
 #include "ui/TransferController.h"
+#include "contacts/Book.h"
+#include "entries/ContactPlan.h"
 
 namespace voryx {
 
@@ -33,12 +35,43 @@ std::string FileCommands::breakablePath(const std::filesystem::path& path) {
   return out;
 }
 
-std::vector<std::int32_t> FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
-  auto book = entries::readAddressBook(paths_.contacts);
+std::optional<std::string> FileCommands::copyToBookPlan(const std::vector<SimEntry>& list) {
+  auto book = contacts::readBook(paths_.contacts);
   if (!book) {
-    failed("T1", "No address book:", book.error().detail);
-    return {};
+    failed("T9", "No address book:", book.error().detail);
+    return std::nullopt;
   }
+  const auto plan = entries::planSimToBook(list, book->persons, preferences_.integer(kPrefLastFirst, 0),
+                                           contacts::addsToPersons(paths_.contacts));
+  if (plan.contacts.empty() && plan.joins.empty()) {
+    app_.showAlert({localized("T9"), notices::copiedToBook(0, 0, plan.already), nullptr, localized("Ok"), {}});
+    return std::nullopt;
+  }
+  return notices::copyToBookPlan(static_cast<int>(plan.contacts.size()), plan.merged, plan.mergedInto, plan.joined,
+                                 plan.already);
+}
+
+void FileCommands::copyToBook(const std::vector<SimEntry>& list) {
+  auto book = contacts::readBook(paths_.contacts);
+  if (!book) return failed("T9", "No address book:", book.error().detail);
+  const auto plan = entries::planSimToBook(list, book->persons, preferences_.integer(kPrefLastFirst, 0),
+                                           contacts::addsToPersons(paths_.contacts));
+  int added = 0;
+  int joined = 0;
+  Status done = Ok{};
+  for (const auto& person : plan.contacts) {
+    if (done = contacts::addToBook(paths_.contacts, person); !done) break;
+    ++added;
+  }
+  for (std::size_t i = 0; done && i < plan.joins.size(); ++i) {
+    if (done = contacts::addToPerson(paths_.contacts, plan.joins[i].person, plan.joins[i].phones); !done) break;
+    joined += static_cast<int>(plan.joins[i].phones.size());
+  }
+  if (!done) failed("T9", "The address book refused a contact:", done.error().detail);
+  app_.showNotice(notices::copiedToBook(added, joined, plan.already));
+}
+
+entries::ImportOptions FileCommands::importOptions(const Sim& sim) const {
   entries::ImportOptions o;
   o.lastFirst = preferences_.integer(kPrefLastFirst, 0);
   o.maxSIM = sim.maxSIM;
@@ -47,6 +80,39 @@ std::vector<std::int32_t> FileCommands::importAll(const Sim& sim, kit::AlertDele
   o.maxNumberLen = preferences_.integer(kPrefMaxNumberLen, codec::kSimNumberDigits);
   o.createLog = sim.createLog;
   o.busy = kScreenBusy;  // the main loop waits for a lock no longer than any screen does
+  return o;
+}
+
+std::optional<std::string> FileCommands::importPlan(const Sim& sim) {
+  auto book = contacts::readBook(paths_.contacts);
+  if (!book) {
+    failed("T1", "No address book:", book.error().detail);
+    return std::nullopt;
+  }
+  // The whole list, not the rows a search shows: every row holds its location and number.
+  auto table = SimTable::open(paths_.database(), ListStore::Phonebook, kScreenBusy);
+  auto list = table ? table->list() : Result<std::vector<SimEntry>>(table.error());
+  if (!list) {
+    failed("T1", "The list cannot be read:", list.error().detail);
+    return std::nullopt;
+  }
+  const entries::ImportOptions o = importOptions(sim);
+  const auto plan = entries::planBookToSim(book->persons, *list, {o.maxSIMLen, o.nameSets, o.maxNumberLen},
+                                           o.maxSIM, o.lastFirst);
+  if (plan.fits.empty()) {
+    app_.showAlert({localized("T1"), notices::importPlan(plan), nullptr, localized("Ok"), {}});
+    return std::nullopt;
+  }
+  return notices::importPlan(plan);
+}
+
+std::vector<std::int32_t> FileCommands::importAll(const Sim& sim, kit::AlertDelegate* fullAnswer) {
+  auto book = contacts::readBook(paths_.contacts);
+  if (!book) {
+    failed("T1", "No address book:", book.error().detail);
+    return {};
+  }
+  const entries::ImportOptions o = importOptions(sim);
   const auto report = entries::importAll(paths_.database(), book->persons, o);
   app_.showNotice(notices::added(static_cast<int>(report.added.size()), report.duplicates));
   // The numbers the SIM cannot hold were skipped: each is named.

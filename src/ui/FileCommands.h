@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Paths.h"
+#include "entries/Import.h"
 #include "store/Preferences.h"
 #include "store/SimEntry.h"
 #include "ui/kit/UiApplication.h"
@@ -30,11 +31,16 @@ class FileCommands {
   };
   // "Please wait..." over the whole screen (overlay `tag`), for the import and the restore.
   void showWaitOverlay(int tag);
-  // Every number of every person of the address book into free locations, but those the
-  // phonebook holds already; a notice says how many of each ("Added 1; 2 were already on
-  // the list"). A full SIM: the "SIM is full!" alert, answered to `fullAnswer`; a
-  // database failure stops it with an alert; the rows added before stay. Answers the
-  // locations of the rows added.
+  // The import's plan as a question's text (notices::importPlan): what it will add, what
+  // does not fit, what is on the list already, the names it cuts and the numbers it
+  // leaves out. None after an alert saying why: no address book, a list that cannot be
+  // read, or nothing to add (then the alert has the counts).
+  std::optional<std::string> importPlan(const Sim& sim);
+  // Every number of every person of the address book into free locations, as the plan
+  // says (entries::importAll); a notice says how many were added and how many were on
+  // the list already ("Added 1; 2 were already on the list"). A full SIM: the "SIM is
+  // full!" alert, answered to `fullAnswer`; a database failure stops it with an alert;
+  // the rows added before stay. Answers the locations of the rows added.
   std::vector<std::int32_t> importAll(const Sim& sim, kit::AlertDelegate* fullAnswer);
   // The phonebook replaced by the CSV file's entries; a notice says how many, an alert
   // what was skipped or left out.
@@ -55,6 +61,12 @@ class FileCommands {
   // when the file was not written: the alert has said why.
   std::optional<Exported> exportCsv(const std::vector<SimEntry>& list);
   std::optional<Exported> exportVCard(const std::vector<SimEntry>& list);
+  // The SIM phonebook's `list` into the address book, merged (numbers the book has left
+  // out, "/M", "/H" ... entries of one name one contact): the plan as a question's text
+  // (none after an alert saying why there is nothing to copy), then the copy, which a
+  // notice sums up.
+  std::optional<std::string> copyToBookPlan(const std::vector<SimEntry>& list);
+  void copyToBook(const std::vector<SimEntry>& list);
   // The exported file `name` as a download of type `type`, and the folder on the desktop.
   void viewExport(const char* name, const char* type);
 
@@ -66,6 +78,7 @@ class FileCommands {
 
  private:
   void failed(const char* title, const std::string& why, const std::string& detail);
+  entries::ImportOptions importOptions(const Sim& sim) const;
 
   kit::UiApplication& app_;
   const Paths& paths_;

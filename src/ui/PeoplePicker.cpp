@@ -1,6 +1,7 @@
 #include "ui/PeoplePicker.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 
 #include "base/AtomicFile.h"
@@ -8,7 +9,7 @@
 #include "store/Files.h"
 #include "codec/GsmAlphabet.h"
 #include "entries/Import.h"
-#include "ui/RootViewController.h"
+#include "contacts/Book.h"
 
 namespace voryx {
 namespace {
@@ -29,7 +30,7 @@ std::string numbersText(std::size_t n) {
 
 }  // namespace
 
-PeoplePicker::PeoplePicker(kit::UiApplication& app, RootViewController& delegate,
+PeoplePicker::PeoplePicker(kit::UiApplication& app, PeoplePickerDelegate& delegate,
                            std::filesystem::path book, int lastFirst)
     : kit::Screen("PeoplePicker"), app_(app), delegate_(delegate), book_(std::move(book)), lastFirst_(lastFirst) {
   cancel_.id = "cancel";
@@ -54,8 +55,26 @@ std::string PeoplePicker::displayName(const entries::Person& person, int lastFir
 }
 
 void PeoplePicker::viewDidLoad() {
-  auto book = entries::readAddressBook(book_);
+  if (auto uid = contacts::edsBookOf(book_)) {
+    // The watch's thread asks the main loop to read again; changes that come while a
+    // read is waiting make no second one.
+    auto waiting = std::make_shared<std::atomic<bool>>(false);
+    watch_ = std::make_unique<contacts::EdsWatch>(*uid, [&loop = app_.loop(), waiting, alive = std::weak_ptr(alive_), this] {
+      if (waiting->exchange(true)) return;
+      loop.performOnMain([waiting, alive, this] {
+        waiting->store(false);
+        if (alive.lock()) reread();
+      });
+    });
+  }
+  reread();
+}
+
+void PeoplePicker::reread() {
+  if (ownFile_) return;
+  auto book = contacts::readBook(book_);
   if (!book) {
+    show({});
     empty_ = localized("No address book:") + " " + book.error().detail;
     return;
   }
@@ -153,8 +172,9 @@ kit::EventResult PeoplePicker::handleOpenFile(const kit::Event& e) {
 void PeoplePicker::opened() {
   entries::AddressBook book = entries::parseVCards(upload_, uploadName_);
   std::error_code ec;
-  if (!book.persons.empty() && !std::filesystem::exists(book_, ec)) {
-    // No book yet: this file becomes it.
+  if (!book.persons.empty() && !contacts::edsBookOf(book_) && !std::filesystem::exists(book_, ec)) {
+    // No book yet: this file becomes it. The desktop's book is never replaced by a file;
+    // its persons are shown for this pick only.
     if (!book_.parent_path().empty()) createPrivateFolders(book_.parent_path(), ec);
     auto created = createFileAtomically(book_, upload_, 0600);
     if (!created) {
@@ -170,6 +190,7 @@ void PeoplePicker::opened() {
                     nullptr, localized("Ok"), {}});
     return;
   }
+  ownFile_ = true;
   show(std::move(book));
 }
 

@@ -5,11 +5,14 @@
 // When the book is missing or empty, the screen says where it looked and offers to open
 // a .vcf file from the browser: the page sends its bytes in pieces ("openFile" events);
 // the file becomes the address book when there is none yet, else its persons are shown
-// for this pick only. Main loop only.
+// for this pick only. A book of the desktop's is watched while the picker is up: a contact
+// added, changed or removed elsewhere shows at once. Main loop only.
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "contacts/EdsBook.h"
 #include "entries/AddressBook.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Screen.h"
@@ -17,12 +20,20 @@
 
 namespace voryx {
 
-class RootViewController;
+// Who hears of the pick.
+class PeoplePickerDelegate {
+ public:
+  virtual void peoplePickerDidSelectPerson(const entries::Person& person, const std::string& photo) = 0;
+  virtual void peoplePickerDidCancel() = 0;
+
+ protected:
+  ~PeoplePickerDelegate() = default;
+};
 
 class PeoplePicker final : public kit::Screen {
  public:
-  // The application and the main screen outlive the picker.
-  PeoplePicker(kit::UiApplication& app, RootViewController& delegate, std::filesystem::path book,
+  // The application and the delegate outlive the picker.
+  PeoplePicker(kit::UiApplication& app, PeoplePickerDelegate& delegate, std::filesystem::path book,
                int lastFirst);
 
   // Reads the address book; its photos are handed to the page as files.
@@ -39,11 +50,12 @@ class PeoplePicker final : public kit::Screen {
  private:
   void filter();  // shown_ from the search text
   void show(entries::AddressBook book);
+  void reread();  // the book once more, after the watch saw it change
   kit::EventResult handleOpenFile(const kit::Event& e);
   void opened();  // the whole file has come
 
   kit::UiApplication& app_;
-  RootViewController& delegate_;
+  PeoplePickerDelegate& delegate_;
   const std::filesystem::path book_;
   const int lastFirst_;
   kit::BarButton cancel_;
@@ -58,6 +70,9 @@ class PeoplePicker final : public kit::Screen {
   std::string uploadName_;
   std::size_t uploadSize_ = 0;          // what its first piece announced
   bool uploading_ = false;
+  bool ownFile_ = false;  // the persons shown are an opened file's, not the book's
+  std::shared_ptr<char> alive_ = std::make_shared<char>();  // what the watch's calls ask first
+  std::unique_ptr<contacts::EdsWatch> watch_;
 };
 
 }  // namespace voryx

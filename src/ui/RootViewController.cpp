@@ -65,7 +65,7 @@ kit::BarButton button(std::string id, std::function<void()> action) {
 }  // namespace
 
 RootViewController::RootViewController(kit::UiApplication& app, SnoopWindow& window,
-                                       const Paths& paths, Preferences& preferences,
+                                       Paths& paths, Preferences& preferences,
                                        modem::DeviceChoice device)
     : kit::Screen("RootViewController"),
       app_(app),
@@ -369,7 +369,7 @@ void RootViewController::offerFastTransfers(const transfer::JobReport& report) {
 }
 
 void RootViewController::setup() {
-  app_.navigation().push(std::make_unique<SetupViewController>(preferences_, app_.navigation()));
+  app_.navigation().push(std::make_unique<SetupViewController>(preferences_, app_.navigation(), paths_));
 }
 void RootViewController::howto(const std::string& anchor) {
   app_.navigation().push(std::make_unique<About>(app_, preferences_, anchor));

@@ -23,6 +23,7 @@
 #include "entries/Editing.h"
 #include "transfer/JobHost.h"
 #include "ui/FileCommands.h"
+#include "ui/PeoplePicker.h"
 #include "ui/SnoopWindow.h"
 #include "ui/TransferController.h"
 #include "ui/kit/UiApplication.h"
@@ -34,7 +35,8 @@ inline constexpr const char* kPrefFastOffered = "fastOffered";
 
 class RootViewController final : public kit::Screen,
                                  public kit::AlertDelegate,
-                                 public kit::ActionSheetDelegate {
+                                 public kit::ActionSheetDelegate,
+                                 public PeoplePickerDelegate {
  public:
   static constexpr double kRowHeight = 70;
   static constexpr int kDefaultMaxSIMLen = 14;
@@ -46,7 +48,7 @@ class RootViewController final : public kit::Screen,
     kActionToolSheet = 1,
     kActionEntrySheet = 2,
     kActionConfirmEmpty = 3,
-    kActionConfirmImport = 4,
+    kActionConfirmImport = 4,     // "Add N entries to the SIM phonebook?": the plan's counts
     kActionAddSheet = 5,
     kActionEditing = 6,
     kActionExported = 7,
@@ -56,6 +58,7 @@ class RootViewController final : public kit::Screen,
     kActionConfirmOtherSim = 11,  // "This is not the SIM the list was read from ..."
     kActionExportedVCard = 12,    // "File Voryx.vcf create into ..."
     kActionOfferFast = 13,        // "Transfers can be much faster on this modem: ..."
+    kActionConfirmCopyToBook = 14,  // "Copy SIM to address book": the plan's counts
   };
   // The edit screen's answer when it was cancelled.
   static constexpr int kEditCancelled = 99;
@@ -67,8 +70,8 @@ class RootViewController final : public kit::Screen,
 
   // Everything given must outlive the screen. Nothing is read before viewDidLoad.
   // `device`: the modem the transfers talk to.
-  // `paths.contacts` is the address book.
-  RootViewController(kit::UiApplication& app, SnoopWindow& window, const Paths& paths,
+  // `paths.contacts` is the address book, read at each use: the setup screen changes it.
+  RootViewController(kit::UiApplication& app, SnoopWindow& window, Paths& paths,
                      Preferences& preferences, modem::DeviceChoice device = {});
   // Destroy the screen only once the main loop has stopped: the job's progress calls then
   // return at once instead of waiting for it.
@@ -123,11 +126,13 @@ class RootViewController final : public kit::Screen,
   // stored. A text that cannot be stored (a message longer than one SMS): an alert saying
   // why, and false.
   bool addEntry(const std::string& name, const std::string& phone);
-  // The contact phone picker's "Add all": with modifica -1 each number the phonebook does
-  // not hold yet becomes a new entry under `name`, and a notice says how many were added
-  // and how many were on the list already; with a row index each number changes that row
-  // in turn, as addEntry does.
-  void addEntries(const std::string& name, const std::vector<std::string>& numbers);
+  // The contact phone picker's "Add all" of `person`, shown as `name`: with modifica -1
+  // each number the phonebook does not hold yet becomes a new entry as the import makes
+  // it (entries::personOnSim: a person with several numbers gets "/M", "/H" ... after the
+  // name; a person shown without a name gets each number under no name), and a notice
+  // says how many were added and how many were on the list already; with a row index each
+  // number (without its blanks) changes that row in turn under `name`, as addEntry does.
+  void addEntries(const std::string& name, const entries::Person& person);
   // The edit screen's answer: unless `kind` is kEditCancelled, addEntry; then the edit
   // screen goes kDismissDelay seconds later (rilascia2) — unless the text was refused:
   // then it stays with the text for the user to mend, and the answer is false.
@@ -137,8 +142,8 @@ class RootViewController final : public kit::Screen,
   // The address book's screens. A person picked: the contact phone picker for that
   // person replaces the people picker (its numbers then go through addEntry, after
   // modifica: -1 adds, a row index changes that row). Cancel: the picker goes.
-  void peoplePickerDidSelectPerson(const entries::Person& person, const std::string& photo);
-  void peoplePickerDidCancel();
+  void peoplePickerDidSelectPerson(const entries::Person& person, const std::string& photo) override;
+  void peoplePickerDidCancel() override;
   // The SIM entry was added to the address book as a new person: its screen goes.
   void unknownPersonViewControllerDidResolveToPerson(const entries::Person& person);
 
@@ -264,7 +269,7 @@ class RootViewController final : public kit::Screen,
 
   kit::UiApplication& app_;
   SnoopWindow& window_;
-  const Paths& paths_;
+  Paths& paths_;
   Preferences& preferences_;
   kit::BarButton setupButton_;
   kit::BarButton howtoButton_;

@@ -7,6 +7,7 @@
 
 #include "base/Localized.h"
 #include "codec/GsmAlphabet.h"
+#include "entries/ContactPlan.h"
 #include "ui/EditViewController.h"
 #include "ui/Notices.h"
 
@@ -115,7 +116,12 @@ bool RootViewController::onTheList(const std::string& number) const {
   return held && *held > 0;
 }
 
-void RootViewController::addEntries(const std::string& name, const std::vector<std::string>& numbers) {
+void RootViewController::addEntries(const std::string& name, const entries::Person& person) {
+  std::vector<std::string> numbers;
+  for (const entries::Phone& phone : person.phones) {
+    numbers.push_back(phone.number);
+    std::erase(numbers.back(), ' ');
+  }
   if (modifica != -1) {
     for (const std::string& number : numbers) addEntry(name, number);
     return;
@@ -123,16 +129,45 @@ void RootViewController::addEntries(const std::string& name, const std::vector<s
   std::vector<std::int32_t> added;
   int already = 0;
   std::string cut;
-  for (const std::string& number : numbers) {
-    if (onTheList(number)) {
-      ++already;
-      continue;
+  if (name.empty()) {
+    // No name to give a suffix to: each number as it is, under no name.
+    for (const std::string& number : numbers) {
+      if (onTheList(number)) {
+        ++already;
+        continue;
+      }
+      bool refused = false;
+      const std::optional<SimEntry> stored = putEntry(name, number, refused);
+      if (!stored) continue;
+      added.push_back(stored->posizione);
+      if (cut.empty()) cut = nameCutNotice(name, *stored);
     }
-    bool refused = false;
-    const std::optional<SimEntry> stored = putEntry(name, number, refused);
-    if (!stored) continue;
-    added.push_back(stored->posizione);
-    if (cut.empty()) cut = nameCutNotice(name, *stored);
+  } else {
+    // The entries the import would make of the person: "/M", "/H" ... after the name.
+    const entries::EditTarget target = editTarget();
+    auto table = SimTable::open(target.database, target.store, target.busy, target.book);
+    auto list = table ? table->list() : Result<std::vector<SimEntry>>(table.error());
+    if (!list) return changeNotSaved(list.error().detail);
+    std::vector<entries::HeldNumber> known = entries::numbersOnList(*list);
+    const entries::PersonOnSim named =
+        entries::personOnSim(person, known, target.room(), preferences_.integer(kPrefLastFirst, 0));
+    for (const entries::PersonOnSim::Number& n : named.numbers) {
+      if (n.fate == entries::PersonOnSim::Number::Fate::Already) {
+        ++already;
+        continue;
+      }
+      if (n.fate == entries::PersonOnSim::Number::Fate::Refused) {
+        app_.showAlert({localized("The change was not saved."), n.why, nullptr, localized("Ok"), {}});
+        continue;
+      }
+      bool refused = false;
+      const std::optional<SimEntry> stored = putEntry(n.entry, n.number, refused);
+      if (!stored) continue;
+      added.push_back(stored->posizione);
+      if (cut.empty() && named.cut != named.name) {
+        cut = notices::nameShortened(stored->nome, static_cast<int>(codec::utf8ToCodePoints(stored->nome).size()));
+      }
+    }
   }
   showNewRows(added);
   std::string notice = notices::added(static_cast<int>(added.size()), already);

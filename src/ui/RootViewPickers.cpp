@@ -28,7 +28,7 @@ void RootViewController::peoplePickerDidCancel() { app_.navigation().dismiss(); 
 void RootViewController::openUnknownPerson() {
   const int lastFirst = preferences_.integer(kPrefLastFirst, 0);
   app_.navigation().push(std::make_unique<UnknownPerson>(
-      app_, *this, paths_.contacts, entries::personFromEntry(contatti[modifica], lastFirst)));
+      app_, *this, paths_.contacts, entries::personFromEntry(contatti[modifica], lastFirst), lastFirst));
 }
 
 void RootViewController::unknownPersonViewControllerDidResolveToPerson(const entries::Person&) {

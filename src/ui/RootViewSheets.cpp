@@ -14,7 +14,13 @@ std::vector<RootViewController::SheetCommand> RootViewController::toolCommands()
   };
   return {
       {"T0", ask("T0", kActionConfirmEmpty)},
-      {"T1", ask("T1", kActionConfirmImport)},
+      {"T1",
+       [this] {
+         // The plan first: what would be added, left out and cut; nothing is marked yet.
+         if (auto plan = files_.importPlan(sim())) {
+           confirm(localized("T1"), *plan, kActionConfirmImport, localized("Cancel"), localized("Add"));
+         }
+       }},
       {"T2", [this] { sortBy(0); }},
       {"T3", [this] { sortBy(1); }},
       {"T6", [this] { askToView(files_.exportCsv(contatti), kActionExported); }},
@@ -35,6 +41,13 @@ std::vector<RootViewController::SheetCommand> RootViewController::toolCommands()
          }
        }},
       {"T8", [this] { askToView(files_.exportVCard(contatti), kActionExportedVCard); }},
+      {"T9",
+       [this] {
+         // The plan first: what would be added, merged and left out.
+         if (auto plan = files_.copyToBookPlan(contatti)) {
+           confirm(localized("T9"), *plan, kActionConfirmCopyToBook, localized("Cancel"), localized("Copy"));
+         }
+       }},
   };
 }
 
@@ -153,6 +166,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
     case kActionConfirmWrite:
     case kActionConfirmOtherSim:
     case kActionOfferFast:
+    case kActionConfirmCopyToBook:
       break;
     default:
       return;  // an alert of another kind
@@ -170,6 +184,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
   if (answered == kActionConfirmImport) runUnderOverlay([this] { return files_.importAll(sim(), this); });
   if (answered == kActionExported) files_.viewExport("Voryx.csv", "text/csv; charset=utf-8");
   if (answered == kActionExportedVCard) files_.viewExport("Voryx.vcf", "text/vcard; charset=utf-8");
+  if (answered == kActionConfirmCopyToBook) files_.copyToBook(contatti);
   if (answered == kActionConfirmRestore) {
     runUnderOverlay([this] {
       files_.restore(sim());

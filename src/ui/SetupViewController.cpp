@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/Localized.h"
+#include "contacts/Book.h"
 
 namespace voryx {
 
@@ -13,8 +14,17 @@ const SetupViewController::SettingSwitch SetupViewController::kSwitches[] = {
     {"records", "Read the SIM's files directly", &SetupViewController::flagRecords},
 };
 
-SetupViewController::SetupViewController(Preferences& preferences, kit::NavigationController& navigation)
-    : kit::Screen("SetupViewController"), preferences_(preferences), navigation_(navigation) {
+namespace {
+
+bool samePath(const std::filesystem::path& a, const std::filesystem::path& b) {
+  return a.lexically_normal() == b.lexically_normal();
+}
+
+}  // namespace
+
+SetupViewController::SetupViewController(Preferences& preferences, kit::NavigationController& navigation,
+                                         Paths& paths)
+    : kit::Screen("SetupViewController"), preferences_(preferences), navigation_(navigation), paths_(paths) {
   done_.id = "done";
   done_.action = [this] { save(); };
   languageDidChange();
@@ -39,6 +49,34 @@ void SetupViewController::viewDidLoad() {
   }
   // The store chosen before stays choosable, whatever this modem offered.
   if (std::find(phonebooks.begin(), phonebooks.end(), phonebook) == phonebooks.end()) phonebooks.push_back(phonebook);
+  loadAddressBooks();
+}
+
+void SetupViewController::loadAddressBooks() {
+  addressBooks.clear();
+  addressBookInUse_ = -1;
+  const auto edsInUse = contacts::edsBookOf(paths_.contacts);
+  for (const auto& book : contacts::desktopBooks()) {
+    // "eds:" is the desktop's default book, whichever it is.
+    if (edsInUse && (*edsInUse == book.uid || (edsInUse->empty() && book.isDefault))) {
+      addressBookInUse_ = static_cast<int>(addressBooks.size());
+    }
+    addressBooks.push_back({"eds:" + book.uid, book.name,
+                            book.isDefault ? "Desktop address book (default)" : "Desktop address book"});
+  }
+  if (!edsInUse && samePath(paths_.contacts, paths_.vcardBook())) addressBookInUse_ = static_cast<int>(addressBooks.size());
+  addressBooks.push_back({paths_.vcardBook(), "", "vCard file"});
+  // The book in use stays choosable (and shows ticked) whatever it is: a file or folder
+  // named by hand, or a desktop book that does not answer now.
+  if (addressBookInUse_ < 0) {
+    std::error_code ec;
+    const char* kind = edsInUse ? "Desktop address book"
+                       : std::filesystem::is_directory(paths_.contacts, ec) ? "vCard folder"
+                                                                             : "vCard file";
+    addressBookInUse_ = static_cast<int>(addressBooks.size());
+    addressBooks.push_back({paths_.contacts, "", kind});
+  }
+  addressBook = addressBookInUse_;
 }
 
 void SetupViewController::tableViewWillSelectRowAtIndexPath(int row) { lastFirst = row; }
@@ -51,6 +89,11 @@ void SetupViewController::viewWillDisappear() {
   preferences_.setValue(kPrefUcs2, flagUCS2);
   preferences_.setValue(kPrefRecords, flagRecords);
   preferences_.setText(kPrefPhonebook, std::string(phonebookKind(phonebook).code));
+  if (addressBook != addressBookInUse_ && addressBook >= 0 && addressBook < static_cast<int>(addressBooks.size())) {
+    paths_.contacts = addressBooks[addressBook].path;
+    preferences_.setText(kPrefContacts, paths_.contacts.string());
+    addressBookInUse_ = addressBook;
+  }
   preferences_.synchronize();
 }
 
@@ -75,10 +118,23 @@ void SetupViewController::renderParts(nlohmann::json& screen) const {
                      {"title", localized(kind.title) + " (" + std::string(kind.code) + ")"},
                      {"accessory", book == phonebook ? nlohmann::json("checkmark") : nlohmann::json(nullptr)}});
   }
+  // A desktop book by its own name, its kind under it; a file or folder by its kind, its
+  // path under it.
+  nlohmann::json addressRows = nlohmann::json::array();
+  for (std::size_t row = 0; row < addressBooks.size(); ++row) {
+    const AddressBookRow& book = addressBooks[row];
+    const bool named = !book.name.empty();
+    addressRows.push_back(
+        {{"id", "contacts:" + std::to_string(row)},
+         {"title", named ? book.name : localized(book.kind)},
+         {"detail", named ? localized(book.kind) : book.path.string()},
+         {"accessory", static_cast<int>(row) == addressBook ? nlohmann::json("checkmark") : nlohmann::json(nullptr)}});
+  }
   screen["sections"] = nlohmann::json::array(
       {{{"header", localized("SIM name format")}, {"rows", std::move(rows)}},
        {{"header", localized("Modem")}, {"rows", std::move(switches)}},
-       {{"header", localized("Phonebook")}, {"rows", std::move(books)}}});
+       {{"header", localized("Phonebook")}, {"rows", std::move(books)}},
+       {{"header", localized("Address book")}, {"rows", std::move(addressRows)}}});
 }
 
 kit::EventResult SetupViewController::handleOwnEvent(const kit::Event& e) {
@@ -96,6 +152,14 @@ kit::EventResult SetupViewController::handleOwnEvent(const kit::Event& e) {
       return kit::staleEvent("there is no row " + e.target);
     }
     phonebook = *book;
+    return kit::done();
+  }
+  if (e.target.starts_with("contacts:")) {
+    auto row = kit::targetNumber(e.target, "contacts:");
+    if (!row) return kit::invalidEvent("an address book's target is contacts:<index>");
+    if (e.action != "tap") return kit::invalidEvent("a row takes the action \"tap\"");
+    if (*row >= addressBooks.size()) return kit::staleEvent("there is no row " + e.target);
+    addressBook = static_cast<int>(*row);
     return kit::done();
   }
   if (!e.target.starts_with("row:")) return Screen::handleOwnEvent(e);

@@ -1,23 +1,54 @@
 #include "ui/UnknownPerson.h"
 
+#include <memory>
+
 #include "base/Localized.h"
 #include "ui/Notices.h"
 #include "ui/RootViewController.h"
+#include "contacts/Book.h"
 
 namespace voryx {
 
 UnknownPerson::UnknownPerson(kit::UiApplication& app, RootViewController& delegate,
-                             std::filesystem::path book, entries::Person person)
-    : kit::Screen("UnknownPerson"), app_(app), delegate_(delegate), book_(std::move(book)), person_(std::move(person)) {
+                             std::filesystem::path book, entries::Person person, int lastFirst)
+    : kit::Screen("UnknownPerson"),
+      app_(app),
+      delegate_(delegate),
+      book_(std::move(book)),
+      person_(std::move(person)),
+      lastFirst_(lastFirst) {
   create_.id = "create";
   create_.action = [this] { create(); };
+  addToExisting_.id = "addToExisting";
+  addToExisting_.action = [this] {
+    if (created_ || question_ != 0) return;
+    app_.navigation().present(std::make_unique<PeoplePicker>(app_, *this, book_, lastFirst_));
+  };
   languageDidChange();
 }
 
 void UnknownPerson::languageDidChange() {
   setTitle(localized("Unknown"));
   create_.title = localized("Create New Contact");
+  addToExisting_.title = localized("Add to Existing Contact");
 }
+
+void UnknownPerson::peoplePickerDidSelectPerson(const entries::Person& picked, const std::string&) {
+  const entries::Person person = picked;  // the picker's, which the dismissal ends
+  app_.navigation().dismiss();
+  if (Status added = contacts::addToPerson(book_, person, person_.phones); !added) {
+    app_.showAlert({localized("Add to Existing Contact"),
+                    localized("The number was not added to the contact.") + "\n" + added.error().detail, nullptr,
+                    localized("Ok"), {}});
+    return;
+  }
+  created_ = true;
+  const std::string name = PeoplePicker::displayName(person, lastFirst_);
+  app_.showNotice(notices::filled("The number was added to %s", {name}));
+  delegate_.unknownPersonViewControllerDidResolveToPerson(person);
+}
+
+void UnknownPerson::peoplePickerDidCancel() { app_.navigation().dismiss(); }
 
 namespace {
 
@@ -44,7 +75,7 @@ std::string fullName(const entries::Person& p) {
 }  // namespace
 
 std::optional<std::string> UnknownPerson::alreadyInBook() const {
-  auto book = entries::readAddressBook(book_);
+  auto book = contacts::readBook(book_);
   if (!book) return std::nullopt;  // no book yet, or none readable: the add says what fails
   const std::string name = fullName(person_);
   for (const entries::Person& other : book->persons) {
@@ -80,7 +111,7 @@ void UnknownPerson::alertViewClickedButtonAtIndex(const kit::Alert& alert, int i
 
 void UnknownPerson::add() {
   if (created_) return;
-  if (Status added = entries::addToAddressBook(book_, person_); !added) {
+  if (Status added = contacts::addToBook(book_, person_); !added) {
     app_.showAlert({localized("Create New Contact"),
                     localized("The contact was not added to the address book.") + "\n" + added.error().detail,
                     nullptr, localized("Ok"), {}});
@@ -103,13 +134,15 @@ void UnknownPerson::renderParts(nlohmann::json& screen) const {
   for (const auto& phone : person_.phones) fields.push_back({{"label", localized(phone.label)}, {"value", phone.number}});
   screen["card"] = {{"photo", nullptr}, {"heading", heading}, {"fields", std::move(fields)}};
   screen["actions"] = nlohmann::json::array({create_.render()});
+  if (contacts::addsToPersons(book_)) screen["actions"].push_back(addToExisting_.render());
   screen["placeholderPhoto"] = "NoImage.png";
 }
 
 kit::EventResult UnknownPerson::handleOwnEvent(const kit::Event& e) {
-  if (e.target != create_.id) return Screen::handleOwnEvent(e);
+  const bool toExisting = e.target == addToExisting_.id && contacts::addsToPersons(book_);
+  if (e.target != create_.id && !toExisting) return Screen::handleOwnEvent(e);
   if (e.action != "tap") return kit::invalidEvent("a button takes the action \"tap\"");
-  create();
+  (toExisting ? addToExisting_ : create_).action();
   return kit::done();
 }
 

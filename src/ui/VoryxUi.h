@@ -48,7 +48,7 @@ class VoryxUi {
   bool transferRunning() const { return root_ && root_->transferRunning(); }
 
  private:
-  const Paths paths_;
+  Paths paths_;  // the address book changes when the setup screen chooses another
   Preferences preferences_;
   std::unique_ptr<kit::UiApplication> application_;
   kit::UiApplication& app_;

@@ -41,12 +41,7 @@ void addContact::tableViewWillSelectRowAtIndexPath(int row) {
 }
 
 void addContact::add() {
-  std::vector<std::string> numbers;
-  for (const PhoneRow& row : contatti_) {
-    numbers.push_back(row.telefono);
-    std::erase(numbers.back(), ' ');
-  }
-  mainView_.addEntries(nome, numbers);
+  mainView_.addEntries(nome, contatto_);
   navigation_.pop();
 }
 

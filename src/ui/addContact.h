@@ -25,8 +25,9 @@ class addContact final : public kit::Screen {
   void languageDidChange() override;
   // A tap on a number: the number without its blanks, under the screen's name.
   void tableViewWillSelectRowAtIndexPath(int row);
-  // "Add all": every number, without its blanks, to the main screen's addEntries (which
-  // leaves out those on the list already and says what it did); then the screen goes.
+  // "Add all": the person to the main screen's addEntries (which names the entries as the
+  // import does, leaves out the numbers on the list already and says what it did); then
+  // the screen goes.
   void add();
 
   std::string nome;  // the composed name; also the name the entries get

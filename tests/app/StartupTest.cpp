@@ -74,6 +74,39 @@ TEST_F(StartupTest, MissingShippedDatabaseGivesTheAlertMessage) {
   EXPECT_TRUE(filesIn(paths_.documents).empty());
 }
 
+// The address book: --contacts first, then the preference (which the setup screen writes),
+// else the vCard file; under VORYX_HOME the desktop's book is never the default.
+TEST_F(StartupTest, TheCommandLineNamesTheAddressBookBeforeThePreference) {
+  ::setenv("VORYX_HOME", dir_.path.c_str(), 1);
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  struct Case {
+    const char* given;
+    std::optional<std::string> stored;
+    std::string chosen;
+  };
+  const Case kCases[] = {
+      {"", std::nullopt, paths_.vcardBook().string()},
+      {"", "eds:work", "eds:work"},
+      {"mine.vcf", "eds:work", "mine.vcf"},
+      {"eds:", "/books/x.vcf", "eds:"},
+      {"", "~/x.vcf", home.empty() ? "~/x.vcf" : home + "/x.vcf"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.given) + " " + c.stored.value_or("-"));
+    fs::remove(paths_.preferences);
+    if (c.stored) {
+      Preferences prefs(paths_.preferences);
+      prefs.setText(kPrefContacts, *c.stored);
+      ASSERT_TRUE(prefs.synchronize());
+    }
+    Paths paths = paths_;
+    paths.contacts = paths.vcardBook();
+    chooseAddressBook(paths, c.given);
+    EXPECT_EQ(paths.contacts.string(), c.chosen);
+  }
+  ::unsetenv("VORYX_HOME");
+}
+
 // voryx list, run in this process against a VORYX_HOME of its own. A damaged database
 // replaced at the next start: the "damaged" row of the failures.
 class ListCommandTest : public ::testing::Test {

@@ -6,7 +6,7 @@
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { test as base, expect, openApp, lookAt as lookAtSizes } from './voryx.mjs';
+import { test as base, expect, openApp, lookAt as lookAtSizes, kSizes } from './voryx.mjs';
 
 const kSample = new URL('contacts.vcf', import.meta.url).pathname;
 const kPeople = ['Anna Rossi', 'ACME S.p.A.', 'Bruno Romano', 'Carla Verdi', 'Dino Neri'];
@@ -95,13 +95,13 @@ test('the picker narrows as the user types; a number, or all of a person\'s, bec
   await expect(titleOf(page)).toHaveText(/^Vorx/);
   await expect.poll(() => newRows(page)).toEqual([['Bruno Romano', '+393471112233']]);
 
-  // All of Anna's numbers, and the screen closes.
+  // All of Anna's numbers, each under the name with its type, and the screen closes.
   picker = await openPicker(page);
   await picker.locator('.people-row', { hasText: 'Anna Rossi' }).click();
   await page.locator('.navbar').getByRole('button', { name: 'Add all' }).click();
   await expect(titleOf(page)).toHaveText(/^Vorx/);
   await expect.poll(async () => (await newRows(page)).sort()).toEqual(
-    [['Anna Rossi', '+393331234567'], ['Anna Rossi', '0212345'], ['Bruno Romano', '+393471112233']]);
+    [['Anna Rossi/M', '+393331234567'], ['Anna Rossi/O', '0212345'], ['Bruno Romano', '+393471112233']]);
 });
 
 test('the unknown person\'s card goes into the book', async ({ page, start, book }, testInfo) => {
@@ -187,3 +187,61 @@ test('keyboard: Escape closes the picker, Tab reaches the search field and every
   await expect(titleOf(page)).toHaveText(/^Vorx/);
   await expect.poll(() => newRows(page)).toEqual([['Carla Verdi', '+393490001111']]);
 });
+
+// "Copy SIM to address book", the ninth of the tool sheet's commands: every command of the
+// sheet whole and reachable (the sheet scrolls where the window is short) with Cancel in
+// view; the command asks with the plan's counts, then copies what the book lacks. At each
+// size by mouse, and on a phone's touch screen by taps.
+const kCopySizes = [...kSizes.map(([width, height]) => ({ width, height })), { width: 360, height: 720, touch: true }];
+for (const { width, height, touch } of kCopySizes) {
+  const named = `${width}x${height}${touch ? ' touch' : ''}`;
+  test.describe(() => {
+    if (touch) test.use({ hasTouch: true, isMobile: true });
+    test(`at ${named} the tool sheet copies the SIM into the book`, async ({ page, start, book }, testInfo) => {
+      await page.setViewportSize({ width, height });
+      // Anna's mobile is in the book already; Zoe is new.
+      const server = await start([[1, 'Anna Rossi', '+393331234567', 0], [2, 'Zoe Bianchi', '+393401112233', 0]]);
+      await openApp(page, server);
+      const press = (locator) => (touch ? locator.tap() : locator.click());
+      const inside = (b) => b && b.x >= 0 && b.y >= 0 && b.x + b.width <= width + 0.5 && b.y + b.height <= height + 0.5;
+      const onTop = (b) => page.evaluate(([x, y]) => document.elementFromPoint(x, y)?.closest('.sheet-button')?.textContent,
+        [b.x + b.width / 2, b.y + b.height / 2]);
+
+      await press(page.locator('.toolbar [data-id="tool"]'));
+      const buttons = page.locator('.sheet-button');
+      await expect(buttons).toHaveText(['Delete all SIM entries', 'Import all contacts', 'Sort by position', 'Sort by name',
+        'Export to file', 'Restore from file', 'Start debug log', 'Export to vCard', 'Copy SIM to address book', 'Cancel']);
+      const cancel = page.locator('.sheet-cancel');
+      for (const button of await buttons.all()) {
+        const what = await button.textContent();
+        expect(await button.evaluate((el) => el.scrollWidth <= el.clientWidth && el.scrollHeight <= el.clientHeight), `${what} cut off`).toBe(true);
+        await button.scrollIntoViewIfNeeded();
+        const b = await button.boundingBox();
+        expect(inside(b), `${what} reachable`).toBe(true);
+        expect(b.height, what).toBeGreaterThanOrEqual(44);
+        expect(await onTop(b), what).toBe(what);
+        expect(await onTop(await cancel.boundingBox()), `Cancel in view with ${what}`).toBe('Cancel');
+      }
+      const copy = buttons.filter({ hasText: 'Copy SIM to address book' });
+      const shot = async (name) => {
+        const file = testInfo.outputPath(`${name}-${named.replace(' ', '-')}.png`);
+        await page.screenshot({ path: file });
+        await testInfo.attach(`${name} ${named}`, { path: file, contentType: 'image/png' });
+      };
+      await shot('copy-sheet');
+
+      await press(copy);
+      const alert = page.getByRole('alertdialog');
+      await expect(alert).toContainText('Copy SIM to address book');
+      await expect(alert).toContainText('Copy 1 contact into the address book? 1 is there already.');
+      for (const answer of await alert.locator('.alert-button').all()) expect(inside(await answer.boundingBox())).toBe(true);
+      await shot('copy-confirm');
+      await press(alert.getByRole('button', { name: 'Copy' }));
+      await expect(page.locator('.notice-text')).toHaveText('Added 1 contact to the address book; 1 was there already');
+      await shot('copy-done');
+      const cards = fs.readFileSync(book, 'utf8');
+      expect(cards.match(/^FN:Zoe Bianchi\r?$/gm)).toHaveLength(1);
+      expect(cards.match(/^FN:Anna Rossi\r?$/gm)).toHaveLength(1);
+    });
+  });
+}

@@ -55,7 +55,7 @@ for (const { width, height, fullRows, targets, language } of kViewports) {
       // The tool sheet's commands show whole, however long their titles, scrolling where
       // the window is too short for all of them; its Cancel stays in view.
       await page.locator('.toolbar [data-id="tool"]').click();
-      await expect(page.locator('.sheet-button')).toHaveCount(9);
+      await expect(page.locator('.sheet-button')).toHaveCount(10);  // nine commands and Cancel
       const cancel = page.locator('.sheet-cancel');
       const onTop = (b) => page.evaluate(([x, y]) => document.elementFromPoint(x, y)?.closest('.sheet-button')?.textContent,
         [b.x + b.width / 2, b.y + b.height / 2]);

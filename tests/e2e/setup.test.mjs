@@ -1,9 +1,11 @@
 // The setup screen: its grouped table's check mark follows the tapped row, Done and Back
 // both store the name order in the preferences file; by mouse and by keyboard; axe
-// finds nothing serious; how it looks at three sizes.
+// finds nothing serious; how it looks at three sizes. The address book chosen there is
+// the one the people picker reads next.
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
-import { test, expect, openApp, lookAt } from './voryx.mjs';
+import { test, expect, openApp, lookAt, kSizes, seriousViolations } from './voryx.mjs';
 
 // axe is injected as an inline script, which the page's policy refuses.
 test.use({ bypassCSP: true });
@@ -171,3 +173,97 @@ test('setup: the phonebook store shown, chosen by mouse and by keyboard; the mai
   await read();
   await expect(title).toHaveText('Vorx EN (2/5)');
 });
+
+// The Address book group: the vCard file of the data folder, and the book --contacts
+// names, ticked while in use (the desktop's books, where one runs, are the screen tests'
+// part). Chosen by mouse and left by Done, or by keyboard and left by Back, at each size:
+// the choice is stored and the people picker reads the chosen book at once.
+for (const [width, height] of kSizes) {
+  for (const how of ['mouse', 'keyboard']) {
+    test(`setup: the address book chosen by ${how} at ${width}x${height} is the picker's at once`, async ({ page, serve }, testInfo) => {
+      const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'voryx-books-'));
+      try {
+        // A path longer than a phone's row: its end shows.
+        const other = path.join(dir, 'the address books kept in step with the phone', 'other.vcf');
+        fs.mkdirSync(path.dirname(other));
+        fs.writeFileSync(other, 'BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bruno Romano\r\nTEL:+3902\r\nEND:VCARD\r\n');
+        const server = await serve({ phonebook: [[1, 'Anna', '+3901', 0]] }, {}, ['--simulate', '--contacts', other]);
+        const file = path.join(server.home, 'data', 'contacts.vcf');
+        fs.writeFileSync(file, 'BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna Rossi\r\nTEL:+3901\r\nEND:VCARD\r\n');
+        await page.setViewportSize({ width, height });
+        await openApp(page, server);
+        const title = page.locator('.navbar .title');
+        const mainTitle = await title.textContent();
+        const books = page.getByRole('radiogroup', { name: 'Address book' });
+        const rows = books.getByRole('radio', { name: 'vCard file', exact: true });
+        // The people picker shows `names`, and is closed again.
+        const picks = async (names) => {
+          await page.locator('.toolbar [data-id="add"]').click();
+          await page.locator('.sheet').getByRole('button', { name: 'From address book' }).click();
+          const picker = page.getByRole('dialog', { name: 'Contacts' });
+          await expect(picker.locator('.people-name')).toHaveText(names);
+          await picker.getByRole('button', { name: 'Cancel' }).click();
+          await expect(picker).toHaveCount(0);
+        };
+        await picks(['Bruno Romano']);
+
+        await page.locator('.navbar [data-id="setup"]').click();
+        await expect(title).toHaveText('Setup');
+        await expect(rows).toHaveCount(2);
+        const [vcard, given] = [rows.nth(0), rows.nth(1)];
+        await expect(vcard).toHaveAccessibleDescription(file);
+        await expect(given).toHaveAccessibleDescription(other);
+        await expect(given).toHaveAttribute('aria-checked', 'true');
+        await expect(vcard).toHaveAttribute('aria-checked', 'false');
+        if (how === 'mouse' && width === 320) expect(await seriousViolations(page)).toEqual([]);
+
+        // Each row: 50 px high, its title and its path whole (or the path's end) beside
+        // the check mark, never under it.
+        await given.scrollIntoViewIfNeeded();
+        const geometry = await rows.evaluateAll((els) => els.map((el) => {
+          const r = el.getBoundingClientRect();
+          const t = el.querySelector('.sections-title');
+          const d = el.querySelector('.sections-detail');
+          const db = d.getBoundingClientRect();
+          const c = el.querySelector('.sections-check').getBoundingClientRect();
+          return {
+            h: r.height,
+            fits: t.scrollWidth <= t.clientWidth && d.scrollWidth <= d.clientWidth,
+            inside: db.bottom <= r.bottom && db.right <= c.left + 0.5 && c.right <= r.right,
+            end: d.textContent.endsWith('.vcf'),
+          };
+        }));
+        expect(geometry).toEqual(Array(2).fill({ h: 50, fits: true, inside: true, end: true }));
+        const shot = testInfo.outputPath(`setup-books-${how}-${width}x${height}.png`);
+        await page.screenshot({ path: shot });
+        await testInfo.attach(`address books ${how} ${width}x${height}`, { path: shot, contentType: 'image/png' });
+
+        if (how === 'mouse') {
+          await vcard.click();
+          await expect(vcard).toHaveAttribute('aria-checked', 'true');
+          await expect(given).toHaveAttribute('aria-checked', 'false');
+          await page.locator('.navbar [data-id="done"]').click();
+        } else {
+          // Tab from the phonebook store reaches the first book, Space ticks it; Enter on Back.
+          await page.getByRole('radio', { name: 'SIM phonebook (SM)' }).focus();
+          await page.keyboard.press('Tab');
+          await expect(vcard).toBeFocused();
+          await page.keyboard.press('Space');
+          await expect(vcard).toHaveAttribute('aria-checked', 'true');
+          await expect(vcard).toBeFocused();
+          await page.locator('.navbar [data-id="back"]').focus();
+          await page.keyboard.press('Enter');
+        }
+        await expect(title).toHaveText(mainTitle);
+        await expect.poll(() => storedPreference(server, 'contacts')).toBe(file);
+        await picks(['Anna Rossi']);
+        // The book --contacts named, now neither in use nor the data folder's, is no row.
+        await page.locator('.navbar [data-id="setup"]').click();
+        await expect(rows).toHaveCount(1);
+        await expect(rows).toHaveAttribute('aria-checked', 'true');
+      } finally {
+        fs.rmSync(dir, { recursive: true, force: true });
+      }
+    });
+  }
+}

@@ -138,6 +138,7 @@ TEST_F(EditingDbTest, TakesNumbersAsTheUserMeantThem) {
   };
   const Case kCases[] = {
       {"+49 (0) 30 12345678", "+493012345678", ""},
+      {"+39 (0)2 12345678", "+390212345678", ""},  // Italy dials its 0 from abroad too
       {"0612345678p1", "0612345678,1", ""},
       {"0800-FLOWERS", "", "'F' cannot be stored in a SIM number."},
       {"0612 ext. 33", "", "'e' cannot be stored in a SIM number."},

@@ -59,7 +59,7 @@ tree=$work/tree
 for f in bin/voryx share/voryx/Voryx.sqlitedb share/voryx/Localizable.json \
          share/voryx/Localizable.it.json share/man/man1/voryx.1.gz \
          share/applications/voryx.desktop share/icons/hicolor/scalable/apps/voryx.svg \
-         share/doc/voryx/copyright share/doc/voryx/changelog.gz; do
+         share/metainfo/io.github.voryx.Voryx.metainfo.xml share/doc/voryx/copyright share/doc/voryx/changelog.gz; do
   check "installed $f" test -s "$tree/$f"
 done
 check "nothing installed outside the prefix" test "$(ls "$work/dest")" = ""
@@ -146,6 +146,13 @@ EOF
 
 ## Desktop entry and manual page
 check "desktop entry validates" desktop-file-validate "$tree/share/applications/voryx.desktop"
+check "desktop entry suits phones" grep -qx 'X-Purism-FormFactor=Workstation;Mobile;' \
+  "$tree/share/applications/voryx.desktop"
+metainfo=$tree/share/metainfo/io.github.voryx.Voryx.metainfo.xml
+check "metainfo validates" appstreamcli validate --no-net "$metainfo"
+check "metainfo: touch and small displays" sh -c "grep -q '<control>touch</control>' '$metainfo' &&
+  grep -q '<display_length compare=\"ge\">' '$metainfo'"
+check "metainfo names the desktop entry" grep -q '<launchable type="desktop-id">voryx.desktop</launchable>' "$metainfo"
 check "manual page renders without warnings" \
   sh -c "MANWIDTH=80 man --warnings -l '$tree/share/man/man1/voryx.1.gz' 2>&1 >'$work/man.txt' | (! grep .)"
 for cmd in $("$tree/bin/voryx" help | sed -n '/^Subcommands:/,/^$/s/^  \([a-z-]*\) .*/\1/p'); do
@@ -171,6 +178,7 @@ Version: $version
 Depends: libc6
 libsqlite3-0
 libmicrohttpd12
+libebook-1.2-
 Recommends: chromium | firefox-esr | www-browser
 Suggests: gammu
 Section: comm
@@ -178,6 +186,7 @@ EOF
 dpkg-deb --contents "$deb" >"$work/contents" 2>&1
 for f in usr/bin/voryx usr/share/voryx/Voryx.sqlitedb usr/share/voryx/Localizable.json \
          usr/share/man/man1/voryx.1.gz usr/share/applications/voryx.desktop \
+         usr/share/metainfo/io.github.voryx.Voryx.metainfo.xml \
          usr/share/icons/hicolor/scalable/apps/voryx.svg usr/share/doc/voryx/copyright; do
   check "package holds $f" grep -q "\./$f\$" "$work/contents"
 done

@@ -8,14 +8,15 @@ declare -A may=(
   [codec]="base"
   [store]="base"
   [entries]="base codec store"
+  [contacts]="base entries"
   [modem]="base"
   [simfiles]="base"
   [transfer]="base codec store modem simfiles"
   [ui/kit]="base"
-  [ui]="base codec store entries modem simfiles transfer ui/kit"
+  [ui]="base codec store entries contacts modem simfiles transfer ui/kit"
   [web]="base ui/kit"
   [sim]="base"
-  [app]="base codec store entries modem simfiles transfer ui ui/kit web sim"
+  [app]="base codec store entries contacts modem simfiles transfer ui ui/kit web sim"
 )
 bad=0
 while IFS= read -r file; do

@@ -28,7 +28,8 @@ TEST(CommandsTest, SheetsOfferTheCommandsOfTheStoreOnDisplay) {
   };
   const Case kPhonebook[] = {
       {"tool", "", {"Delete all SIM entries", "Import all contacts", "Sort by position", "Sort by name",
-                    "Export to file", "Restore from file", "Start debug log", "Export to vCard", "Cancel"}},
+                    "Export to file", "Restore from file", "Start debug log", "Export to vCard",
+                    "Copy SIM to address book", "Cancel"}},
       {"row:0", "Edit SIM contact", kEntryButtons},
       {"row:1", "Edit SIM contact", kEntryButtons, "Replaces: Anna Rossi, +39055123456"},
       {"row:2", "Edit SIM contact", kEntryButtons},  // changed, but nothing seen there

@@ -124,3 +124,28 @@ export function fitText(el, text, size, width, min = 10) {
   const fitted = needed > width ? Math.max(min, Math.floor((size * width * 10) / needed) / 10) : size;
   el.style.fontSize = `${fitted}px`;
 }
+
+// A line under a label (a path): shrunk like fitText, down to `min` pixels, in the
+// element's own font; where even that is too wide, its end after an ellipsis, since the
+// end of a path names the file.
+export function fitTail(el, text, size, width, min = 10) {
+  const value = text == null ? '' : String(text);
+  const key = `${size}/${width}/${value}`;
+  if (el.dataset.fitted === key) return;
+  el.dataset.fitted = key;
+  const style = getComputedStyle(el);
+  const measure = (s, px) => {
+    measureContext.font = `${style.fontWeight} ${px}px ${style.fontFamily}`;
+    return measureContext.measureText(s).width;
+  };
+  const needed = measure(value, size);
+  const fitted = needed > width ? Math.max(min, Math.floor((size * width * 10) / needed) / 10) : size;
+  const chars = Array.from(value);
+  let shown = value;
+  while (chars.length > 1 && measure(shown, fitted) > width) {
+    chars.shift();
+    shown = `\u2026${chars.join('')}`;
+  }
+  el.textContent = shown;
+  el.style.fontSize = `${fitted}px`;
+}

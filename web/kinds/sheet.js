@@ -1,7 +1,7 @@
 // The action sheet, {"id", "title", "message" (optional), "buttons": [title, ...],
 // "cancelIndex": n | null}: a modal panel at the bottom of the window, the message a line
 // under the title, its cancel button set apart below the others. Where the window is too
-// short for all of them (eight commands on a phone held sideways), the commands scroll and
+// short for all of them (nine commands on a phone held sideways), the commands scroll and
 // the title and the cancel button stay in view.
 // Escape answers with the cancel button (input.js finds it by data-cancel).
 import { button, h, setTarget } from './dom.js';
