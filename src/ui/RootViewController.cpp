@@ -261,8 +261,8 @@ void RootViewController::leggiPressed() {
   auto marked = table ? table->countMarked() : Result<int>(table.error());
   if (marked && *marked > 0) {
     actionType = kActionConfirmRead;
-    app_.showAlert({localized("Read from SIM"), std::to_string(*marked) + " " +
-                                                     localized(*marked == 1 ? kUnsentChangeKey : kUnsentChangesKey), this,
+    const char* lost = *marked == 1 ? kUnsentChangeKey : kUnsentChangesKey;
+    app_.showAlert({localized("Read from SIM"), std::to_string(*marked) + " " + localized(lost), this,
                     localized("Cancel"), {localized("Read")}});
     return;
   }

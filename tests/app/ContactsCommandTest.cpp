@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "app/RunVoryx.h"
+#include "sim/SimCard.h"
+#include "support/ListIsSim.h"
 #include "support/PrivateEds.h"
 
 namespace voryx {
@@ -92,6 +94,10 @@ TEST(ContactsCommandTest, TheSimGoesIntoTheDesktopsBookOnceMerged) {
   std::set_difference(back.begin(), back.end(), sim.begin(), sim.end(), std::back_inserter(gained));
   EXPECT_EQ(lost, std::vector<std::string>{});
   EXPECT_EQ(gained, std::vector<std::string>{});
+  std::string error;
+  const auto held = sim::SimCard::load(simFile, error);
+  ASSERT_TRUE(held) << error;
+  EXPECT_TRUE(test::listIsSim(other / "data" / "Voryx.sqlitedb", ListStore::Phonebook, *held));
 
   // A new number of a name the book has goes to that contact.
   ASSERT_EQ(runVoryx(home, {"add", "Anna Rossi/H", "02 5555555"}).status, 0);
