@@ -62,15 +62,22 @@ int listBooks() {
   return std::cout ? 0 : 1;
 }
 
+// The paths of a command that works on the address book and the local list: the book
+// chosen, the database there (made from the shipped one when missing, as said).
+Paths withBookAndList(const char* command, const ContactsOptions& options) {
+  Paths paths = startUp();
+  chooseAddressBook(paths, options.contacts);
+  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
+    std::cerr << "voryx " << command << ": " << *message << "\n";
+  }
+  return paths;
+}
+
 // The SIM phonebook's list (as the last read left it, with its marks) into the address
 // book, merged: numbers the book has are left out, "/M", "/H" ... entries of one name
 // become one contact. --dry-run prints the plan and writes nothing.
 int copySimToBook(const ContactsOptions& options) {
-  Paths paths = startUp();
-  chooseAddressBook(paths, options.contacts);
-  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
-    std::cerr << "voryx contacts: " << *message << "\n";
-  }
+  const Paths paths = withBookAndList("contacts", options);
   auto book = readBook("contacts", paths);
   if (!book) return 1;
   ListLoad list = loadEntries(paths.database(), ListStore::Phonebook, "", 0, kShellBusy, Phonebook::SM);
@@ -171,11 +178,7 @@ int planImport(const Paths& paths, const std::vector<entries::Person>& persons, 
 }
 
 int importContacts(const ContactsOptions& options) {
-  Paths paths = startUp();
-  chooseAddressBook(paths, options.contacts);
-  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
-    std::cerr << "voryx import: " << *message << "\n";
-  }
+  const Paths paths = withBookAndList("import", options);
   auto book = readBook("import", paths);
   if (!book) return 1;
   Preferences prefs(paths.preferences);
