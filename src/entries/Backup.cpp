@@ -24,11 +24,10 @@ constexpr int kVersion = 1;
 constexpr std::uintmax_t kMaxBackupBytes = std::uintmax_t{16} << 20;
 constexpr int kLargestLocation = 65535;
 
-// Any of C0, DEL: a name or number never holds one (a message may hold line breaks).
-bool hasControl(std::string_view text, bool lineBreaks) {
-  return std::any_of(text.begin(), text.end(), [lineBreaks](char c) {
+// Any of C0, DEL: a name or number never holds one.
+bool hasControl(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
     const auto b = static_cast<unsigned char>(c);
-    if (lineBreaks && (c == '\n' || c == '\r')) return false;
     return b < 0x20 || b == 0x7F;
   });
 }
@@ -134,7 +133,7 @@ SimBackup parse(const json& doc) {
       } else {
         throw Bad{at + ": neither \"name\" nor \"nameBytes\""};
       }
-      if (hasControl(entry.nome, false) || hasControl(entry.telefono, false)) {
+      if (hasControl(entry.nome) || hasControl(entry.telefono)) {
         throw Bad{at + ": a control character in the name or number"};
       }
       read.entries.push_back(std::move(entry));
@@ -164,7 +163,9 @@ SimBackup parse(const json& doc) {
       message.posizione = position(row, "index", at, taken);
       message.nome = text(row, "text", at);
       message.telefono = text(row, "number", at);
-      if (hasControl(message.nome, true) || hasControl(message.telefono, false)) {
+      // A message may hold any character a read can give (a tab, a page break of the GSM
+      // alphabet): the write sends such a text in PDU mode. Only NUL has no place in a text.
+      if (message.nome.find('\0') != std::string::npos || hasControl(message.telefono)) {
         throw Bad{at + ": a control character in the text or number"};
       }
       if (const codec::SmsLength length = codec::smsLength(message.nome); length.used > length.holds) {

@@ -19,7 +19,7 @@ TEST(BackupTest, ComesBackAsItWasWritten) {
   backup.nameLength = 14;
   backup.smsCapacity = 30;
   backup.phonebook = {{1, "Anna", "+39333", 0}, {7, "Иван Петров", "0612", 0}, {9, "Bar €uro \"x\"", "", 0}};
-  backup.sms = {{2, "Ciao\nriga due", "+39333", 0}, {5, "Grüße", "SMART", 0}};
+  backup.sms = {{2, "Ciao\nriga\tdue\f", "+39333", 0}, {5, "Grüße", "SMART", 0}};
   // Each message also as the SIM holds it: its status byte and PDU, and its part.
   backup.smsRecords = {{5, std::string("\x01\x00\x04\x02\xD0\x00", 6)}, {2, std::string(1, '\x07')}};
   backup.smsParts = {{5, MessagePart{7, 2, 1}}};
