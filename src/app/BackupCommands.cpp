@@ -1,5 +1,7 @@
 // voryx backup / voryx restore-backup: a whole SIM (its phonebook stores and messages) to one file,
 // and that file back into the local copy, marked, for the writes to carry to a SIM.
+// voryx sms --archive: the SMS store into an archive (a backup of the messages alone, and
+// an mbox file to read), and with --clear off the SIM, for a store that is full.
 #include <iostream>
 #include <map>
 #include <memory>
@@ -10,6 +12,7 @@
 #include "app/VoryxAppDelegate.h"
 #include "base/Localized.h"
 #include "entries/Backup.h"
+#include "entries/SmsArchive.h"
 #include "store/Phonebooks.h"
 #include "store/Preferences.h"
 
@@ -148,6 +151,41 @@ int restore(const BackupOptions& options) {
   return 0;
 }
 
+struct SmsOptions {
+  std::string archive;
+  bool clear = false;
+  TransferOptions write;  // --clear: the SMS write, as "voryx write --sms" runs it
+};
+
+int archiveSms(const SmsOptions& options) {
+  const Paths paths = startUp();
+  if (auto message = VoryxAppDelegate(paths).createEditableCopyOfDatabaseIfNeeded()) {
+    std::cerr << "voryx sms: " << *message << "\n";
+    return 1;
+  }
+  auto archive = entries::archiveMessages(options.archive, paths.database(),
+                                          Preferences(paths.preferences).integer(kPrefMaxSMS, 0), options.clear);
+  if (!archive) {
+    std::cerr << "voryx sms: " << (options.clear ? "nothing was cleared: " : "") << "the archive failed: "
+              << archive.error().detail << "\n";
+    return 1;
+  }
+  std::cerr << "voryx sms: " << counted(static_cast<std::size_t>(archive->messages), "message", "messages")
+            << " archived in " << archive->file.string() << " (to read: " << archive->mbox.string() << ")\n";
+  if (!options.clear) return 0;
+  // The write is the one "voryx write --sms" runs: its checks (the SIM it was read from,
+  // the journal), its progress and its end line.
+  TransferOptions write = options.write;
+  write.write = true;
+  write.sms = true;
+  const int status = runTransfer(write);
+  if (status != 0) {
+    std::cerr << "voryx sms: the messages the SIM still holds stay marked deleted; \"voryx write --sms\" "
+                 "erases them\n";
+  }
+  return status;
+}
+
 }  // namespace
 
 void addBackupCommands(CLI::App& app, int& exitCode) {
@@ -184,6 +222,33 @@ void addBackupCommands(CLI::App& app, int& exitCode) {
       "it to the SIM (\"voryx status\" shows what they would send).\n"
       "Exit status: 0 restored, 1 nothing restored, 2 usage");
   back->callback([options, &exitCode] { exitCode = restore(*options); });
+
+  auto sms = std::make_shared<SmsOptions>();
+  auto* messages = app.add_subcommand("sms", "Archive the SIM's messages to files, and clear them off the SIM");
+  messages->add_option("--archive", sms->archive,
+                       "The archive: a backup of the messages alone (\"voryx restore-backup\" gives them back); "
+                       "beside it the same messages as an mbox file for a mail program (FILE with .mbox)")
+      ->required()
+      ->option_text("FILE");
+  messages->add_flag("--clear", sms->clear,
+                     "Once the archive reads back whole, mark every message deleted and write, as \"voryx write "
+                     "--sms\" does");
+  addModemOptions(*messages, sms->write.modem);
+  messages->add_option("--pin", sms->write.pin, "The SIM's PIN, when it asks for one (sent once, never stored)")
+      ->option_text("PIN");
+  messages->add_option("--access", sms->write.access, "commands or records, as for \"voryx write\"")
+      ->check(CLI::IsMember({"commands", "records"}))
+      ->option_text("HOW");
+  messages->add_flag("--fast,!--no-fast", sms->write.fast,
+                     "Take a reply as complete at its final result code, as for \"voryx write\"");
+  messages->add_flag("-q,--quiet", sms->write.quiet, "No progress bar and no summary of the write, only errors");
+  messages->footer(
+      "The archive holds the messages as the last \"voryx read --sms\" found them on the SIM. Nothing is "
+      "marked or written unless both files were written and the archive read back whole; --clear is refused "
+      "while the message list holds changes not yet written.\n"
+      "Exit status: 0 archived (and cleared), 1 the archive failed (nothing cleared), 2 usage, and those of "
+      "\"voryx write --sms\"");
+  messages->callback([sms, &exitCode] { exitCode = archiveSms(*sms); });
 }
 
 }  // namespace voryx

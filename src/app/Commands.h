@@ -26,7 +26,7 @@ void addInfoCommand(CLI::App& app, int& exitCode);       // voryx info: the mode
 void addMailCommand(CLI::App& app, int& exitCode);       // voryx mail
 void addReadersCommand(CLI::App& app, int& exitCode);     // voryx readers: the card readers
 void addStatusCommand(CLI::App& app, int& exitCode);     // voryx status (diff): what a write sends
-void addBackupCommands(CLI::App& app, int& exitCode);    // voryx backup / voryx restore-backup
+void addBackupCommands(CLI::App& app, int& exitCode);    // voryx backup / restore-backup / sms
 
 // One read or write of `voryx read` / `voryx write`, with its options as given.
 struct TransferOptions {

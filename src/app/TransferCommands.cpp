@@ -34,6 +34,7 @@
 #include "app/Startup.h"
 #include "app/VoryxAppDelegate.h"
 #include "base/Localized.h"
+#include "entries/SmsArchive.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
 #include "transfer/SimIdentity.h"
@@ -435,6 +436,12 @@ int runTransfer(const TransferOptions& options) {
   const std::string done = endLine(options, report);
   if (!done.empty() && (!options.quiet || report.outcome != JobOutcome::Done)) {
     std::cerr << done << "\n";
+  }
+  // A full store takes no new message: said even with --quiet, as a fault is.
+  if (!options.write && options.sms && report.outcome == JobOutcome::Done && report.maxSMS &&
+      report.maxSMS->remember) {
+    const std::string full = entries::messageStoreFullMessage(report.rows, report.maxSMS->value);
+    if (!full.empty()) std::cerr << full << " (voryx sms --archive FILE --clear)\n";
   }
   return exitStatus(report);
 }

@@ -24,11 +24,10 @@ constexpr int kVersion = 1;
 constexpr std::uintmax_t kMaxBackupBytes = std::uintmax_t{16} << 20;
 constexpr int kLargestLocation = 65535;
 
-// Any of C0, DEL: a name or number never holds one (a message may hold line breaks).
-bool hasControl(std::string_view text, bool lineBreaks) {
-  return std::any_of(text.begin(), text.end(), [lineBreaks](char c) {
+// Any of C0, DEL: a name or number never holds one.
+bool hasControl(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
     const auto b = static_cast<unsigned char>(c);
-    if (lineBreaks && (c == '\n' || c == '\r')) return false;
     return b < 0x20 || b == 0x7F;
   });
 }
@@ -106,6 +105,7 @@ SimBackup parse(const json& doc) {
 
   static const json kNoBooks = json::object();
   const json& found = field(doc, "phonebooks", json::value_t::object, "the backup");
+  backup.hasPhonebook = !found.is_null();
   const json& books = found.is_null() ? kNoBooks : found;
   for (const auto& [store, book] : books.items()) {
     const std::string where = "phonebook " + store;
@@ -133,7 +133,7 @@ SimBackup parse(const json& doc) {
       } else {
         throw Bad{at + ": neither \"name\" nor \"nameBytes\""};
       }
-      if (hasControl(entry.nome, false) || hasControl(entry.telefono, false)) {
+      if (hasControl(entry.nome) || hasControl(entry.telefono)) {
         throw Bad{at + ": a control character in the name or number"};
       }
       read.entries.push_back(std::move(entry));
@@ -163,7 +163,9 @@ SimBackup parse(const json& doc) {
       message.posizione = position(row, "index", at, taken);
       message.nome = text(row, "text", at);
       message.telefono = text(row, "number", at);
-      if (hasControl(message.nome, true) || hasControl(message.telefono, false)) {
+      // A message may hold any character a read can give (a tab, a page break of the GSM
+      // alphabet): the write sends such a text in PDU mode. Only NUL has no place in a text.
+      if (message.nome.find('\0') != std::string::npos || hasControl(message.telefono)) {
         throw Bad{at + ": a control character in the text or number"};
       }
       if (const codec::SmsLength length = codec::smsLength(message.nome); length.used > length.holds) {
@@ -217,8 +219,10 @@ std::string backupJson(const SimBackup& backup, std::string_view written) {
     out["entries"] = std::move(entries);
     return out;
   };
-  doc["phonebooks"] = {{"SM", bookJson({backup.capacity, backup.nameLength, backup.phonebook})}};
-  for (const auto& [book, content] : backup.books) doc["phonebooks"][std::string(phonebookKind(book).code)] = bookJson(content);
+  if (backup.hasPhonebook) {
+    doc["phonebooks"] = {{"SM", bookJson({backup.capacity, backup.nameLength, backup.phonebook})}};
+    for (const auto& [book, content] : backup.books) doc["phonebooks"][std::string(phonebookKind(book).code)] = bookJson(content);
+  }
   nlohmann::ordered_json sms = nlohmann::ordered_json::object();
   if (backup.smsCapacity > 0) sms["capacity"] = backup.smsCapacity;
   nlohmann::ordered_json messages = nlohmann::ordered_json::array();
@@ -255,28 +259,47 @@ Result<SimBackup> parseBackupJson(std::string_view text) {
   }
 }
 
+namespace {
+
+// The SMS store of the copy as its last read or write saw it, into `backup`; the SIM it
+// was read from.
+Result<std::optional<SimIdentity>> seenMessages(const fs::path& database, BusyPolicy busy, SimBackup& backup) {
+  auto table = SimTable::open(database, ListStore::Sms, busy);
+  if (!table) return table.error();
+  auto sim = table->identity();
+  if (!sim) return sim.error();
+  auto seen = table->seen();
+  if (!seen) return seen.error();
+  backup.sms = entriesSeen(*seen);
+  auto records = table->records();
+  if (!records) return records.error();
+  auto parts = table->parts();
+  if (!parts) return parts.error();
+  for (const SimEntry& m : backup.sms) {
+    if (auto r = records->find(m.posizione); r != records->end()) backup.smsRecords.insert(*r);
+    if (auto p = parts->find(m.posizione); p != parts->end()) backup.smsParts.insert(*p);
+  }
+  return *sim;
+}
+
+}  // namespace
+
 Result<SimBackup> backupOfCopy(const fs::path& database, BusyPolicy busy) {
   SimBackup backup;
   std::optional<SimIdentity> sims[2];
-  for (ListStore store : {ListStore::Phonebook, ListStore::Sms}) {
-    auto table = SimTable::open(database, store, busy);
+  {
+    auto table = SimTable::open(database, ListStore::Phonebook, busy);
     if (!table) return table.error();
     auto sim = table->identity();
     if (!sim) return sim.error();
     auto seen = table->seen();
     if (!seen) return seen.error();
-    (store == ListStore::Sms ? backup.sms : backup.phonebook) = entriesSeen(*seen);
-    sims[store == ListStore::Sms ? 1 : 0] = *sim;
-    if (store != ListStore::Sms) continue;
-    auto records = table->records();
-    if (!records) return records.error();
-    auto parts = table->parts();
-    if (!parts) return parts.error();
-    for (const SimEntry& m : backup.sms) {
-      if (auto r = records->find(m.posizione); r != records->end()) backup.smsRecords.insert(*r);
-      if (auto p = parts->find(m.posizione); p != parts->end()) backup.smsParts.insert(*p);
-    }
+    backup.phonebook = entriesSeen(*seen);
+    sims[0] = *sim;
   }
+  auto messagesSim = seenMessages(database, busy, backup);
+  if (!messagesSim) return messagesSim.error();
+  sims[1] = *messagesSim;
   if (!sims[0] && !sims[1]) {
     return Error{Errc::Invalid, "neither the phonebook nor the messages have been read from a SIM"};
   }
@@ -296,6 +319,16 @@ Result<SimBackup> backupOfCopy(const fs::path& database, BusyPolicy busy) {
     if (!seen) return seen.error();
     backup.books[kind.book].entries = entriesSeen(*seen);
   }
+  return backup;
+}
+
+Result<SimBackup> messagesOfCopy(const fs::path& database, BusyPolicy busy) {
+  SimBackup backup;
+  backup.hasPhonebook = false;
+  auto sim = seenMessages(database, busy, backup);
+  if (!sim) return sim.error();
+  if (!*sim) return Error{Errc::Invalid, "the messages have not been read from a SIM"};
+  backup.sim = *sim;
   return backup;
 }
 
@@ -358,7 +391,7 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
   if (!seenEntries) return seenEntries.error();
   auto seenMessages = messages->seen();
   if (!seenMessages) return seenMessages.error();
-  auto copySim = phonebook->identity();
+  auto copySim = (backup.hasPhonebook ? &*phonebook : &*messages)->identity();
   if (!copySim) return copySim.error();
   report.copySim = *copySim;
   // A store's backup entries as they go in: what the SIM holds as it is stays as it is;
@@ -386,7 +419,15 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
     }
     return restoredRows(rows, seen, untouched);
   };
-  const std::vector<SimEntry> entryRows = admitted(Phonebook::SM, backup.phonebook, *seenEntries);
+  // A backup of the messages alone gives the phonebook its own rows back, marks and all.
+  std::vector<SimEntry> entryRows;
+  if (backup.hasPhonebook) {
+    entryRows = admitted(Phonebook::SM, backup.phonebook, *seenEntries);
+  } else {
+    auto current = phonebook->list();
+    if (!current) return current.error();
+    entryRows = std::move(*current);
+  }
   // The other stores that take writes, each over what its own last read saw.
   std::map<Phonebook, std::vector<SimEntry>> bookRows;
   for (const auto& [book, content] : backup.books) {
@@ -426,7 +467,7 @@ Result<BackupRestore> restoreBackup(const fs::path& file, const fs::path& databa
       else if (r.operazione != kMarkInStep) ++marked;
     }
   };
-  tally(entryRows, report.entriesMarked, report.entriesErased);
+  if (backup.hasPhonebook) tally(entryRows, report.entriesMarked, report.entriesErased);
   tally(messageRows, report.messagesMarked, report.messagesErased);
   for (const auto& [book, rows] : bookRows) tally(rows, report.bookEntriesMarked, report.bookEntriesErased);
   return report;

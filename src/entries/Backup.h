@@ -18,6 +18,8 @@
 // Backups written before messages kept them restore from their text, as stored sent
 // messages. Capacities and "sim" are left out when unknown. Phonebooks are keyed by store
 // ("SM" the SIM phonebook, "ON", "FD", "ME", "EN", "SDN" the others: Phonebooks.h).
+// A file without "phonebooks" holds the messages alone (the SMS store's archive): a
+// restore of it leaves the local phonebooks as they are.
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -53,6 +55,9 @@ struct SimBackup {
   MessageRecords smsRecords;        // by index: what the SIM held of each message
   MessageParts smsParts;            // by index: the parts of long messages
   std::map<Phonebook, BookBackup> books;  // the other phonebook stores that were read
+  // False for the messages alone: no "phonebooks" in the file, and a restore leaves the
+  // phonebooks of the copy untouched rather than emptying them.
+  bool hasPhonebook = true;
 };
 
 // The file's text; `written` is the time stamp it carries (UTC, ISO 8601).
@@ -68,6 +73,10 @@ Result<SimBackup> parseBackupJson(std::string_view text);
 // along when they were read from that SIM. Errors: Invalid when neither the phonebook nor
 // the messages have been read, or when they were read from two SIMs; those of the database.
 Result<SimBackup> backupOfCopy(const std::filesystem::path& database, BusyPolicy busy = kShellBusy);
+// The messages alone (hasPhonebook false), as backupOfCopy takes them: what the SMS
+// store's last read or write saw on the SIM, with each message's record and part.
+// Errors: Invalid when the messages have not been read from a SIM; those of the database.
+Result<SimBackup> messagesOfCopy(const std::filesystem::path& database, BusyPolicy busy = kShellBusy);
 Status writeBackup(const std::filesystem::path& file, const SimBackup& backup);
 
 // One store's rows after a restore, over what the SIM in the copy was seen to hold: a

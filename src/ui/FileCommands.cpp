@@ -1,5 +1,6 @@
 #include "ui/FileCommands.h"
 
+#include <ctime>
 #include <memory>
 
 #include "base/DebugLog.h"
@@ -9,6 +10,7 @@
 #include "entries/AddressBook.h"
 #include "entries/Csv.h"
 #include "entries/Import.h"
+#include "entries/SmsArchive.h"
 #include "entries/SupportMail.h"
 #include "ui/MailComposer.h"
 #include "ui/Notices.h"
@@ -178,6 +180,32 @@ void FileCommands::viewExport(const char* name, const char* type) {
   if (!bytes) return;
   app_.openURL(app_.serveFile({type, name, std::move(*bytes)}));
   openOnDesktop(paths_.exportDir);
+}
+
+bool FileCommands::archiveMessages(int maxSMS) {
+  std::error_code ec;
+  std::filesystem::create_directories(paths_.exportDir, ec);
+  char stamp[32] = "";
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (::localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  const std::string stem = std::string("Voryx-SMS-") + stamp;
+  std::filesystem::path file = paths_.exportDir / (stem + ".json");
+  for (int n = 2; std::filesystem::exists(file, ec) || std::filesystem::exists(entries::mboxBeside(file), ec); ++n) {
+    file = paths_.exportDir / (stem + "-" + std::to_string(n) + ".json");
+  }
+  auto archive = entries::archiveMessages(file, paths_.database(),
+                                          maxSMS, true, kScreenBusy);
+  if (!archive) {
+    app_.showAlert({localized("The messages were not archived; nothing was deleted."), archive.error().detail,
+                    nullptr, localized("Ok"), {}});
+    return false;
+  }
+  const std::string name = archive->file.filename().string();
+  app_.showNotice(archive->messages == 1
+                      ? notices::filled("Archived 1 message in %s", {name})
+                      : notices::filled("Archived %d messages in %s", {std::to_string(archive->messages), name}));
+  return true;
 }
 
 bool FileCommands::startLog() {

@@ -70,6 +70,12 @@ class FileCommands {
   // The exported file `name` as a download of type `type`, and the folder on the desktop.
   void viewExport(const char* name, const char* type);
 
+  // The SMS store's archive in the export folder (made when missing): a backup of the
+  // messages alone and its mbox file, "Voryx-SMS-<date>-<time>.json" and ".mbox", never
+  // over an earlier archive; once it reads back whole, every message of the list is
+  // marked deleted (entries::archiveMessages). `maxSMS`: the store's capacity, 0 unknown.
+  // False, after an alert saying why, when anything failed: then nothing is marked.
+  bool archiveMessages(int maxSMS);
   // Empties the debug log ("LOG START"), turns logging on and says so in a notice; false,
   // after an alert saying so, when the log cannot be written.
   bool startLog();

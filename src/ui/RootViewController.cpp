@@ -11,6 +11,7 @@
 #include "base/Localized.h"
 #include "base/DebugLog.h"
 #include "entries/Pending.h"
+#include "entries/SmsArchive.h"
 #include "transfer/TransferJobs.h"
 #include "store/SimTable.h"
 #include "transfer/SimIdentity.h"
@@ -331,11 +332,12 @@ void RootViewController::transferEnded(bool write, const transfer::JobReport& re
   if (report.outcome == transfer::JobOutcome::Done && !report.copiedOnto) {
     app_.showNotice(write ? notices::wrote(report.confirmed) : notices::read(tipoDisplay == 1, report.rows));
   }
-  offerFastTransfers(report);
   if (!write) {
     scrivi.enabled = maxSIM != 0;
+    if (!askToArchiveMessages(report)) offerFastTransfers(report);
     return;
   }
+  offerFastTransfers(report);
   if (report.outcome == transfer::JobOutcome::OtherSim) {
     actionType = kActionConfirmOtherSim;
     app_.showAlert({localized("Write to SIM"), transfer::otherSimMessage(report) + " " + localized(kOtherSimAdvice),
@@ -357,6 +359,29 @@ void RootViewController::transferEnded(bool write, const transfer::JobReport& re
   if (report.oldKept > 0) {
     app_.showAlert({errorTitle, transfer::oldCopiesKeptMessage(report.oldKept), nullptr, localized("Ok"), {}});
   }
+}
+
+bool RootViewController::askToArchiveMessages(const transfer::JobReport& report) {
+  if (tipoDisplay != 1 || report.outcome != transfer::JobOutcome::Done || !report.maxSMS || !report.maxSMS->remember) {
+    return false;
+  }
+  const std::string full = entries::messageStoreFullMessage(report.rows, report.maxSMS->value);
+  if (full.empty()) return false;
+  confirm(full + " " + localized("Archive and clear it?"),
+          localized("Every message goes into an archive in the export folder (a backup, and an mbox file for a "
+                    "mail program); once it reads back whole, the messages are deleted from the SIM.") +
+              " " + FileCommands::breakablePath(paths_.exportDir),
+          kActionConfirmArchiveSms, localized("Cancel"), localized("Archive and clear"));
+  return true;
+}
+
+void RootViewController::archiveAndClearMessages() {
+  if (transfers_.busy()) return;
+  const bool archived = files_.archiveMessages(maxSMS);
+  loadDB();
+  if (!archived) return;
+  ownChangeMade();
+  startTransfer(true);
 }
 
 void RootViewController::offerFastTransfers(const transfer::JobReport& report) {

@@ -59,6 +59,7 @@ class RootViewController final : public kit::Screen,
     kActionExportedVCard = 12,    // "File Voryx.vcf create into ..."
     kActionOfferFast = 13,        // "Transfers can be much faster on this modem: ..."
     kActionConfirmCopyToBook = 14,  // "Copy SIM to address book": the plan's counts
+    kActionConfirmArchiveSms = 15,  // "The SIM's message store is full ... Archive and clear it?"
   };
   // The edit screen's answer when it was cancelled.
   static constexpr int kEditCancelled = 99;
@@ -165,9 +166,14 @@ class RootViewController final : public kit::Screen,
   // ("Cancel" / "Write anyway"); a write that copied it says so. A transfer that ran
   // through says what it did in a notice ("Read 36 entries", "Wrote 4 changes"); one
   // whose replies waited out the quiet window for more than kSlowQuietWaits in all,
-  // with fast transfers off, offers once to turn them on ("No" / "Yes").
+  // with fast transfers off, offers once to turn them on ("No" / "Yes"). A read of the
+  // SMS store that finds it full, or two short of full (entries::messageStoreFull), asks
+  // instead whether to archive and clear it ("Cancel" / "Archive and clear"): the answer
+  // writes the archive into the export folder, and once it reads back whole marks every
+  // message deleted and starts the SMS write. That answer is the write's confirmation:
+  // the write's own question is not asked again.
   void transferEnded(bool write, const transfer::JobReport& report);
-  // The sheets (actionType 1, 2, 5) and the confirmations (3, 4, 7 to 13) this screen
+  // The sheets (actionType 1, 2, 5) and the confirmations (3, 4, 7 to 15) this screen
   // opened. A confirmation's answer puts actionType back to 0; only button index 1 acts.
   void actionSheetClickedButtonAtIndex(const kit::ActionSheet& sheet, int index) override;
   void alertViewClickedButtonAtIndex(const kit::Alert& alert, int index) override;
@@ -214,6 +220,11 @@ class RootViewController final : public kit::Screen,
   // The SMS row at this index is a message sent in parts, shown as one row.
   bool messageInParts(std::int32_t posizione) const;
   void offerFastTransfers(const transfer::JobReport& report);
+  // After a read: the question whether to archive and clear a full SMS store; false when
+  // the store is not full (nothing asked).
+  bool askToArchiveMessages(const transfer::JobReport& report);
+  // Its answer: the archive, then (only when it read back whole) the SMS write.
+  void archiveAndClearMessages();
   ListLoad loadStore(int store) const;  // 0 the phonebook (search, sortField), 1 the SMS store
 
   void setCountTitle(char separator, int capacity);

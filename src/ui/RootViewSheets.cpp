@@ -167,6 +167,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
     case kActionConfirmOtherSim:
     case kActionOfferFast:
     case kActionConfirmCopyToBook:
+    case kActionConfirmArchiveSms:
       break;
     default:
       return;  // an alert of another kind
@@ -194,6 +195,7 @@ void RootViewController::alertViewClickedButtonAtIndex(const kit::Alert&, int in
   if (answered == kActionConfirmRead) startTransfer(false, true);
   if (answered == kActionConfirmWrite) startTransfer(true);
   if (answered == kActionConfirmOtherSim) startTransfer(true, false, true);
+  if (answered == kActionConfirmArchiveSms) archiveAndClearMessages();
 }
 
 void RootViewController::runUnderOverlay(std::function<std::vector<std::int32_t>()> command) {

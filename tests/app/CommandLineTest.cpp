@@ -309,6 +309,88 @@ TEST(CommandLineTest, ABackupMovesAWholeSimOntoANewOne) {
   EXPECT_EQ(test::runGammu(b, "getallsms"), test::runGammu(a, "getallsms"));
 }
 
+// A message store that is full: the read says so (and from two short of full); the
+// archive holds every message (restore-backup gives the SIM the very same messages back,
+// the mbox file shows each text) and only then is the store cleared, through the SMS
+// write; an archive that cannot be written clears nothing.
+TEST(CommandLineTest, AFullMessageStoreIsArchivedAndCleared) {
+  const std::vector<sim::SmsRecord> kMessages{
+      {sim::SmsStatus::RecRead, "+393331234567", "24/05/04,08:00:00+08", "From the bakery: bread is ready", false, {}},
+      {sim::SmsStatus::StoSent, "0212345", "", "Grüße aus Köln\n>From here", false, {}},
+      {sim::SmsStatus::RecRead, "+3912", "24/05/05,09:30:00+08", "Ciao", false, {}},
+      {sim::SmsStatus::RecRead, "+3912", "24/05/06,10:00:00+08", "long one, first half", false, std::string("\x00\x03\x07\x02\x01", 5)},
+      {sim::SmsStatus::RecRead, "+3912", "24/05/06,10:00:00+08", " and second half", false, std::string("\x00\x03\x07\x02\x02", 5)},
+  };
+  struct Fill {
+    int messages;
+    std::string warning;  // the line after the read's own; "": none
+  };
+  for (const Fill& f : {Fill{2, ""}, Fill{3, "The SIM's message store is nearly full (3 of 5): new messages will soon stop arriving."},
+                        Fill{5, "The SIM's message store is full (5 of 5): new messages cannot arrive."}}) {
+    SCOPED_TRACE(f.messages);
+    sim::SimCard card(10, 14, 5);
+    for (int i = 0; i < f.messages; ++i) ASSERT_TRUE(card.setMessage(i + 1, kMessages[static_cast<std::size_t>(i)]));
+    sim::VirtualModem modem(card);
+    ASSERT_TRUE(modem.start());
+    test::TempDir home;
+    const Ran read = runVoryx(home, {"read", "--sms", "--fast", "--device", modem.devicePath()});
+    EXPECT_EQ(read.status, 0);
+    const std::string second = read.err.substr(read.err.find('\n') + 1);
+    EXPECT_EQ(firstLine(second), f.warning.empty() ? "" : f.warning + " (voryx sms --archive FILE --clear)") << read.err;
+  }
+
+  sim::SimCard card(10, 14, 5);
+  ASSERT_TRUE(card.writeEntryText(1, "Anna", "0212"));
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(card.setMessage(i + 1, kMessages[static_cast<std::size_t>(i)]));
+  sim::VirtualModem modem(card);
+  ASSERT_TRUE(modem.start());
+  const std::string dev = modem.devicePath();
+  ASSERT_TRUE(test::gammuInstalled()) << kGammuMissing;
+  const std::string before = test::runGammu(dev, "getallsms");
+  test::TempDir home;
+  const std::filesystem::path database = home / "data" / "Voryx.sqlitedb";
+  expectSays(home, {{{"read", "--device", dev, "-q", "--fast"}, 0, ""},
+                    {{"read", "--sms", "--device", dev, "-q", "--fast"}, 0, "The SIM's message store is full (5 of 5)"}});
+  // Files that cannot be written: nothing is marked, the SIM keeps every message.
+  test::writeFile(home / "plain", "x");
+  const std::vector<std::string> unwritable{(home / "missing" / "sms.json").string(),
+                                            (home / "plain" / "sms.json").string()};
+  for (const std::string& file : unwritable) {
+    expectSays(home, {{{"sms", "--archive", file, "--clear", "--device", dev, "-q", "--fast"}, 1,
+                       "voryx sms: nothing was cleared: the archive failed: "}});
+    EXPECT_TRUE(test::listIsSim(database, ListStore::Sms, modem.sim()));
+    EXPECT_EQ(modem.sim().messages().size(), 5u);
+  }
+
+  const std::filesystem::path archive = home / "sms.json";
+  expectSays(home, {
+      {{"sms", "--archive", archive.string(), "--clear", "--device", dev, "-q", "--fast"}, 0,
+       "voryx sms: 5 messages archived in " + archive.string() + " (to read: " + (home / "sms.mbox").string() + ")"},
+      {{"read", "--sms", "--device", dev, "--fast"}, 0, "Read 0 messages (SIM capacity 5)"},
+  });
+  EXPECT_TRUE(modem.sim().messages().empty());
+  // The readable file: one mail a message, the parts of the long one joined, "From " lines
+  // of a text quoted, a received message's time as its Date.
+  const std::string mbox = test::readFile(home / "sms.mbox");
+  for (const char* held :
+       {"\n>From the bakery: bread is ready\n", "\nGrüße aus Köln\n>>From here\n", "\nCiao\n",
+        "\nlong one, first half and second half (2 parts)\n", "\nDate: Sat, 04 May 2024 08:00:00 +0200\n",
+        "From: \"+393331234567\" <+393331234567@sms.invalid>\n", "To: \"0212345\" <0212345@sms.invalid>\n"}) {
+    EXPECT_NE(mbox.find(held), std::string::npos) << held << "\n" << mbox;
+  }
+  std::size_t mails = mbox.starts_with("From ") ? 1 : 0;
+  for (std::size_t at = 0; (at = mbox.find("\nFrom ", at)) != std::string::npos; ++at) ++mails;
+  EXPECT_EQ(mails, 4u) << mbox;
+
+  // The archive gives the SIM its messages back as they were, and leaves the phonebook be.
+  expectSays(home, {
+      {{"restore-backup", archive.string()}, 0, "voryx restore-backup: 0 entries and 5 messages of SIM"},
+      {{"status"}, 0, "Nothing to write"},
+      {{"write", "--sms", "--device", dev, "-q", "--fast"}, 0, ""},
+  });
+  EXPECT_EQ(test::runGammu(dev, "getallsms"), before);
+}
+
 // The other phonebook stores from the shell: each read, listed, edited and exported on
 // its own; fixed dialling written with PIN2 only; the SIM's own stores never changed.
 TEST(CommandLineTest, TheOtherPhonebookStores) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/Text.h"
+#include "entries/SmsArchive.h"
+
 #include "support/TempDir.h"
 
 namespace voryx::entries {
@@ -16,7 +19,7 @@ TEST(BackupTest, ComesBackAsItWasWritten) {
   backup.nameLength = 14;
   backup.smsCapacity = 30;
   backup.phonebook = {{1, "Anna", "+39333", 0}, {7, "Иван Петров", "0612", 0}, {9, "Bar €uro \"x\"", "", 0}};
-  backup.sms = {{2, "Ciao\nriga due", "+39333", 0}, {5, "Grüße", "SMART", 0}};
+  backup.sms = {{2, "Ciao\nriga\tdue\f", "+39333", 0}, {5, "Grüße", "SMART", 0}};
   // Each message also as the SIM holds it: its status byte and PDU, and its part.
   backup.smsRecords = {{5, std::string("\x01\x00\x04\x02\xD0\x00", 6)}, {2, std::string(1, '\x07')}};
   backup.smsParts = {{5, MessagePart{7, 2, 1}}};
@@ -37,6 +40,54 @@ TEST(BackupTest, ComesBackAsItWasWritten) {
   EXPECT_NE(text.find("\"pdu\": \"000402D000\""), std::string::npos) << text;
   EXPECT_EQ((std::vector<int>{back->capacity, back->nameLength, back->smsCapacity}), (std::vector<int>{250, 14, 30}));
   EXPECT_EQ(back->books, backup.books);
+}
+
+// The archive's readable form: one mail a message; the time of a received message from its
+// PDU when the bytes add up to one, else none (and nothing read past the record).
+TEST(BackupTest, MessagesAsMailsForAPerson) {
+  struct Case {
+    std::string record;  // hexadecimal: status byte, service centre, TPDU
+    std::string number, text;
+    std::vector<std::string> held, absent;
+  };
+  // SMS-DELIVER from +3912, PID and DCS 00; then the time stamp.
+  const std::string kDeliver = "01000404919321" "0000";
+  const std::string kEpoch = " Thu Jan  1 00:00:00 1970\n";  // the archive's time, for none
+  const Case kCases[] = {
+      {kDeliver + "4250408000008000", "+3912", "Ciao",
+       {"From +3912 Sat May  4 08:00:00 2024\n", "Date: Sat, 04 May 2024 08:00:00 +0200\n",
+        "From: \"+3912\" <+3912@sms.invalid>\nTo: SIM <sim@sms.invalid>\n", "\n\nCiao\n\n"}, {}},
+      {kDeliver + "425040800000" "0A" "00", "+3912", "x", {"Date: Sat, 04 May 2024 08:00:00 -0500\n"}, {}},
+      {kDeliver + "4250", "+3912", "x", {"From +3912" + kEpoch}, {"Date:"}},           // cut short
+      {"010004FF919321" "0000" "4250408000008000", "+3912", "x", {"From +3912" + kEpoch}, {"Date:"}},  // 255 digits
+      {kDeliver + "4231408000008000", "+3912", "x", {}, {"Date:"}},                     // month 13
+      {"05" "00" "01" "00" "04" "91" "9321" "0000", "0212 345", "Grüße\r\nFrom me\n>From you",
+       {"From SIM" + kEpoch, "From: SIM <sim@sms.invalid>\nTo: \"0212 345\" <0212345@sms.invalid>\n",
+        "Subject: =?UTF-8?B?R3LDvMOfZQ==?=\n", "\n\nGrüße\n>From me\n>>From you\n\n", "X-SMS-Status: STO SENT\n"},
+       {"Date:"}},
+      {kDeliver + "4250408000008000", "My \"Bank\"", "a",
+       {"From My\"Bank\" Sat", "From: \"My \\\"Bank\\\"\" <MyBank@sms.invalid>\n"}, {}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.record);
+    SimBackup messages;
+    messages.sms = {{4, c.text, c.number, 0}};
+    messages.smsRecords[4] = hexDecode(c.record).value();
+    const std::string mbox = messagesMbox(messages, 0);
+    EXPECT_TRUE(mbox.starts_with("From ")) << mbox;
+    for (const std::string& h : c.held) EXPECT_NE(mbox.find(h), std::string::npos) << h << "\n" << mbox;
+    for (const std::string& a : c.absent) EXPECT_EQ(mbox.find(a), std::string::npos) << a << "\n" << mbox;
+  }
+  struct Fill {
+    int used, capacity;
+    bool full;
+  };
+  for (const Fill f : {Fill{30, 30, true}, Fill{28, 30, true}, Fill{27, 30, false}, Fill{31, 30, true},
+                       Fill{0, 2, false}, Fill{5, 0, false}}) {
+    EXPECT_EQ(messageStoreFull(f.used, f.capacity), f.full) << f.used << " of " << f.capacity;
+  }
+  EXPECT_EQ(mboxBeside("/a/sms.json"), "/a/sms.mbox");
+  EXPECT_EQ(mboxBeside("/a/sms.mbox"), "/a/sms.mbox.mbox");
 }
 
 // What a hand-edited or foreign file may hold: taken when it adds up, else refused whole
@@ -213,6 +264,47 @@ TEST_F(BackupFileTest, TheOtherPhonebookStoresGoAlong) {
   EXPECT_EQ(*open(Phonebook::FD)->list(),
             (std::vector<SimEntry>{{1, "Casa", "0212", 0}, {2, "Old", "9", 2}, {3, "New", "3", 1}}));
   EXPECT_EQ(*open(Phonebook::EN)->list(), (std::vector<SimEntry>{{1, "", "112", 0}}));
+}
+
+// The SMS store's archive: written and read back before anything is marked; refused
+// whole while the list holds changes; restored, it gives back the messages and leaves the
+// phonebook (and its marks) as they are.
+TEST_F(BackupFileTest, ArchivesTheMessagesBeforeClearingThem) {
+  const std::filesystem::path file = dir_ / "sms.json";
+  auto unread = archiveMessages(file, db_, 3, true);
+  ASSERT_FALSE(unread.ok());
+  EXPECT_EQ(unread.error().detail, "the messages have not been read from a SIM");
+  const SimIdentity a{"89390100001234567895", ""};
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Phonebook)->storeRead({{1, "Anna", "1", 0}}, a, false).ok());
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Sms)
+                  ->storeRead({{1, "hi", "+3912", 0}, {2, "yo", "555", 0}}, a, false, {},
+                              {{1, std::string("\x01\x00\x04\x02\x91\x21\x00\x00", 8)}})
+                  .ok());
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Sms)->change({2, "changed", "555", 3}).ok());
+  auto marked = archiveMessages(file, db_, 3, true);
+  ASSERT_FALSE(marked.ok());
+  EXPECT_NE(marked.error().detail.find("1 change not yet written"), std::string::npos) << marked.error().detail;
+  EXPECT_FALSE(std::filesystem::exists(file));
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Sms)->change({2, "yo", "555", 0}).ok());
+  EXPECT_FALSE(archiveMessages(dir_ / "missing" / "sms.json", db_, 3, true).ok());
+  EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "hi", "+3912", 0}, {2, "yo", "555", 0}}));
+
+  auto archived = archiveMessages(file, db_, 3, true);
+  ASSERT_TRUE(archived.ok()) << archived.error().detail;
+  EXPECT_EQ(archived->messages, 2);
+  EXPECT_TRUE(archived->cleared);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "sms.mbox"));
+  EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "hi", "+3912", 2}, {2, "yo", "555", 2}}));
+  const std::string text = test::readFile(file);
+  EXPECT_EQ(text.find("phonebooks"), std::string::npos) << text;
+
+  ASSERT_TRUE(SimTable::open(db_, ListStore::Phonebook)->change({1, "Anna B", "1", 3}).ok());
+  auto restored = restoreBackup(file, db_, 0, 0, true);
+  ASSERT_TRUE(restored.ok()) << restored.error().detail;
+  EXPECT_EQ(restored->entriesMarked + restored->entriesErased, 0);
+  EXPECT_EQ(restored->backup.smsCapacity, 3);
+  EXPECT_EQ(rows(), (std::vector<SimEntry>{{1, "Anna B", "1", 3}}));
+  EXPECT_EQ(rows(ListStore::Sms), (std::vector<SimEntry>{{1, "hi", "+3912", 0}, {2, "yo", "555", 0}}));
 }
 
 TEST_F(BackupFileTest, BacksUpWhatTheSimHeldNotTheChanges) {

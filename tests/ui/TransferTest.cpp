@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "entries/SmsArchive.h"
 #include "sim/VirtualModem.h"
 #include "ui/Screens.h"
 
@@ -263,6 +264,50 @@ TEST_F(TransferTest, SmsWriteThatKeptAnOldCopySaysSo) {
             "The old copy of a changed message could not be deleted and stays on the SIM; the next "
             "write deletes it.");
   EXPECT_EQ(colours(), std::vector<std::string>({"red", "gray"}));  // the old copy, at its index
+}
+
+// A read that finds the SMS store full asks whether to archive and clear it: "Cancel"
+// changes nothing; "Archive and clear" writes the archive into the export folder (it
+// gives back every message) and then the SMS write, without asking again, empties the SIM.
+TEST_F(TransferTest, AFullMessageStoreIsOfferedItsArchive) {
+  for (const std::string answer : {"Cancel", "Archive and clear"}) {
+    SCOPED_TRACE(answer);
+    sim::SimCard card(20, 14, 3);
+    card.setMessage(1, {sim::SmsStatus::RecRead, "+3912", "24/05/04,08:00:00+08", "Ciao", false, {}});
+    card.setMessage(2, {sim::SmsStatus::StoSent, "+3331234567", "", "Hello", false, {}});
+    card.setMessage(3, {sim::SmsStatus::RecUnread, "SMART", "24/05/05,09:00:00+08", "Offerta", false, {}});
+    ui_.reset();  // the screens of the last round, before their line goes
+    start(card);
+    ui_->showStore(1);
+    ASSERT_EQ(ui_->tap("leggi").status, 200);
+    ui_->followTransfer();
+    const json alert = ui_->answer(answer);
+    EXPECT_EQ(alert["title"],
+              "The SIM's message store is full (3 of 3): new messages cannot arrive. Archive and clear it?");
+    EXPECT_EQ(alert["buttons"], json({"Cancel", "Archive and clear"}));
+    ui_->followTransfer();
+    std::vector<std::filesystem::path> files;
+    if (std::filesystem::exists(home_.paths.exportDir)) {
+      for (const auto& f : std::filesystem::directory_iterator(home_.paths.exportDir)) files.push_back(f.path());
+    }
+    std::sort(files.begin(), files.end());
+    if (answer == "Cancel") {
+      EXPECT_TRUE(files.empty());
+      EXPECT_EQ(line_->sim().messages().size(), 3u);
+      EXPECT_EQ(ui_->screen()["rows"].size(), 3u);
+      continue;
+    }
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].extension(), ".json");
+    EXPECT_EQ(files[1], entries::mboxBeside(files[0]));
+    auto archived = entries::parseBackupJson(test::readFile(files[0]));
+    ASSERT_TRUE(archived.ok()) << archived.error().detail;
+    EXPECT_EQ(archived->sms.size(), 3u);
+    EXPECT_EQ(archived->smsRecords.size(), 3u);
+    EXPECT_TRUE(line_->sim().messages().empty());
+    EXPECT_TRUE(ui_->screen()["rows"].empty());
+    EXPECT_TRUE(ui_->snapshot()["alerts"].empty());
+  }
 }
 
 // A read over a change not yet written asks first; "Cancel" keeps everything, "Read"
