@@ -1,6 +1,6 @@
 // Draws a snapshot into the frame: the top screen of the stack, the modal screen over it,
-// then the overlays, the action sheet and the alerts above them, and the application's
-// notice, which is no layer: it takes neither taps nor the focus. Nothing here decides
+// then the overlays, the application's notice (no layer: it takes neither taps nor the
+// focus), and the action sheet and the alerts above them. Nothing here decides
 // anything: elements the user can activate carry data-target / data-action / data-value,
 // and input.js decides whether a touch or a key reaches them.
 //
@@ -43,7 +43,7 @@ export class Renderer {
     this.overlayHost = frame.querySelector('#overlays');
     this.sheetHost = frame.querySelector('#sheet-layer');
     this.alertHost = frame.querySelector('#alert-layer');
-    this.notice = new AppNotice(frame);
+    this.notice = new AppNotice(frame, this.sheetHost);
     this.stackView = null;
     this.stackIdentity = '';
     this.modalView = null;

@@ -19,11 +19,13 @@ export function showNotice(el, text) {
 }
 
 export class AppNotice {
-  constructor(parent) {
+  // The region goes before `below`: over the screen and the transfer overlay, under the
+  // sheets and alerts, so that a question is never covered by a line about what came before.
+  constructor(parent, below = null) {
     this.region = h('div', 'notice-region');
     this.region.setAttribute('role', 'status');
     this.region.setAttribute('aria-live', 'polite');
-    parent.append(this.region);
+    parent.insertBefore(this.region, below);
     this.seq = null;    // the notice on show, or the last one that went by itself
     this.timer = 0;
   }
