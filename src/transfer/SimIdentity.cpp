@@ -27,6 +27,16 @@ bool readIccidFile(JobSession& s, SimIdentity& sim) {
 bool askIdentity(JobSession& s, SimIdentity& sim) {
   sim = {};
   if (s.files()) return readIccidFile(s, sim);
+  if (modem::MmMessaging* mm = s.messaging()) {
+    // The modem's Sim object, asked afresh: a SIM swapped since the job began shows here.
+    bool present = false;
+    if (!mm->simIdentity(sim.iccid, sim.imsi, present)) {
+      s.messagingFailed("ModemManager did not say which SIM is in the modem:");
+      return false;
+    }
+    VORYX_LOG_IF(s.logging(), "sim identity |%s|%s| (ModemManager)\n", sim.iccid.c_str(), sim.imsi.c_str());
+    return true;
+  }
   for (const char* command : {"AT+CCID\r", "AT+ICCID\r", "AT^ICCID\r", "AT+QCCID\r"}) {
     if (!s.exchange(command, true)) return false;
     if (s.answer().kind != modem::ReplyKind::Ok) continue;

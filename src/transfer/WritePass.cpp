@@ -38,6 +38,7 @@ const LineWording kWriteWording{
     "ModemManager is holding this modem; it gets it back when the write ends",
     "this card reader is in use by another program; nothing was written. Close that program, or wait until "
     "it lets the card go, and try again.",
+    "Through ModemManager's messaging: the modem stays ModemManager's, calls and data go on",
 };
 
 namespace {
