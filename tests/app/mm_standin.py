@@ -28,7 +28,8 @@ written back to the file at once. As ModemManager does, a message received in pa
 Sms object with the parts' text joined (RECEIVING, with no text, while parts are missing),
 a created message is an SMS-SUBMIT, and Store(1) puts it on the SIM as a draft (STO UNSENT),
 split into parts when it is long. Each call is logged as "mm <call> <object>". Faults:
---iccid ICCID (the SIM in the modem is another one), --store-delay S (Store writes the file
+--iccid-file FILE (once the file exists, the SIM in the modem is
+the one whose ICCID it holds: a SIM swapped), --store-delay S (Store writes the file
 and answers S seconds later), --exit-after N (ModemManager leaves the bus at the N+1th
 Create, Store or Delete, without answering it).
 """
@@ -331,7 +332,11 @@ class SimObject(dbus.service.Object):
     @dbus.service.method(PROPS_IFACE, in_signature="ss", out_signature="v")
     def Get(self, iface, name):
         sim = self.service.sim
-        values = {"SimIdentifier": self.service.args.iccid or sim.iccid, "Imsi": sim.imsi,
+        iccid, swapped = sim.iccid, self.service.args.iccid_file
+        if swapped and os.path.exists(swapped):
+            with open(swapped, encoding="ascii") as f:
+                iccid = f.read().strip()
+        values = {"SimIdentifier": iccid, "Imsi": sim.imsi,
                   "OperatorIdentifier": sim.imsi[:5], "OperatorName": "", "Active": True}
         if name not in values:
             raise dbus.exceptions.DBusException("No such property '%s'" % name,
@@ -482,7 +487,7 @@ def main():
     p.add_argument("--mode", default="ok", choices=["ok", "denied", "polkit", "old", "garbled"])
     p.add_argument("--lock")
     p.add_argument("--sim")
-    p.add_argument("--iccid")
+    p.add_argument("--iccid-file")
     p.add_argument("--store-delay", type=float, default=0)
     p.add_argument("--exit-after", type=int)
     args = p.parse_args()
