@@ -83,13 +83,17 @@ int readObjectVariant(sd_bus_message* m, std::string& out) {
 }
 
 // An Sms object's GetAll answer, a{sv}: the properties MmMessage keeps, the rest skipped.
-int readSms(sd_bus_message* m, MmMessage& sms) {
+// `whole`: Storage, State, PduType, Number and Text all came, each of its own type.
+int readSms(sd_bus_message* m, MmMessage& sms, bool& whole) {
+  int typed = 0;
   int r = sd_bus_message_enter_container(m, 'a', "{sv}");
   while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
     const char* key = nullptr;
     r = sd_bus_message_read(m, "s", &key);
     if (r < 0) break;
     const std::string_view k = key != nullptr ? key : "";
+    const bool needed = k == "Storage" || k == "State" || k == "PduType" || k == "Number" || k == "Text";
+    if (needed && variantHolds(m, k == "Number" || k == "Text" ? "s" : "u")) ++typed;
     r = k == "Storage"     ? readVariant(m, sms.storage)
         : k == "State"     ? readVariant(m, sms.state)
         : k == "PduType"   ? readVariant(m, sms.pduType)
@@ -102,6 +106,7 @@ int readSms(sd_bus_message* m, MmMessage& sms) {
     if (r >= 0) r = sd_bus_message_exit_container(m);
   }
   if (r >= 0) r = sd_bus_message_exit_container(m);
+  whole = typed == 5;
   return r;
 }
 
@@ -209,9 +214,13 @@ bool MmMessaging::list(std::vector<MmMessage>& out) {
     if (r < 0) return failed(r, &e2.e, "GetAll");
     MmMessage sms;
     sms.path = p;
-    if (readSms(got, sms) < 0) {
-      VORYX_LOG_IF(logging_, "mm reply |%s| unreadable, left out\n", p.c_str());
-      continue;
+    bool whole = false;
+    if (readSms(got, sms, whole) < 0 || !whole) {
+      // Not left out: it may be one of the SIM's, and a list without it would not be the SIM.
+      error_ = "its message " + p + " could not be read (properties missing or not of ModemManager's types)";
+      errorName_.clear();
+      VORYX_LOG_IF(logging_, "mm reply |%s| unreadable\n", p.c_str());
+      return false;
     }
     VORYX_LOG_IF(logging_, "mm reply |%s| storage %u state %u pdu %u |%s| |%s| |%s| data %d\n", p.c_str(),
                  sms.storage, sms.state, sms.pduType, sms.number.c_str(), sms.timestamp.c_str(), sms.text.c_str(),

@@ -286,13 +286,17 @@ TEST(ModemManagerTest, MessagesGoThroughItsMessaging) {
     EXPECT_FALSE(has(mm.log(), "inhibit")) << mm.log();
     EXPECT_TRUE(modem.commandLog().empty());
   }
-  // --access modem: borrowed and read over the modem's port, as before.
+  // --access modem: borrowed and read over the modem's port, as before. And a message whose
+  // properties are of the wrong types: the read fails, saying so, and keeps the local list.
   test::TempDir home;
   const std::string file = (home / "sim").string();
   std::string error;
   ASSERT_TRUE(sim::SimCard::demo().save(file, error)) << error;
-  StandIn mm(home, pty.substr(5), "ok", {"--sim", file});
+  StandIn mm(home, pty.substr(5), "ok", {"--sim", file, "--garbled-sms"});
   ASSERT_TRUE(mm.ready());
+  const Ran garbled = test::runVoryx(home, {"read", "--sms", "--device", pty}, {{"DBUS_SYSTEM_BUS_ADDRESS", mm.address()}});
+  EXPECT_EQ(garbled.status, 1);
+  EXPECT_TRUE(has(garbled.err, "its message /org/freedesktop/ModemManager1/SMS/1 could not be read")) << garbled.err;
   modem.clearLog();
   const Ran borrowed = test::runVoryx(home, {"read", "--sms", "--fast", "--access", "modem", "--device", pty},
                                       {{"DBUS_SYSTEM_BUS_ADDRESS", mm.address()}, {"VORYX_LOCK_DIR", home.path.string()}});

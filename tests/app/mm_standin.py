@@ -30,7 +30,8 @@ a created message is an SMS-SUBMIT, and Store(1) puts it on the SIM as a draft (
 split into parts when it is long. Each call is logged as "mm <call> <object>". Faults:
 --iccid-file FILE (once the file exists, the SIM in the modem is
 the one whose ICCID it holds: a SIM swapped), --store-delay S (Store writes the file
-and answers S seconds later), --exit-after N (ModemManager leaves the bus at the N+1th
+and answers S seconds later), --garbled-sms (the properties of message 1 are of
+the wrong types), --exit-after N (ModemManager leaves the bus at the N+1th
 Create, Store or Delete, without answering it).
 """
 import argparse
@@ -290,6 +291,9 @@ class Sms(dbus.service.Object):
         self.number, self.text, self.time = "", "", ""
 
     def properties(self):
+        if self.service.args.garbled_sms and self.path.endswith("/1"):  # of the wrong types
+            return dbus.Dictionary({"Storage": dbus.String("sm"), "Text": dbus.Array([1], signature="i"),
+                                    "Number": dbus.UInt32(5)}, signature="sv")
         return dbus.Dictionary({
             "State": dbus.UInt32(self.state), "PduType": dbus.UInt32(self.pdu),
             "Number": dbus.String(self.number), "Text": dbus.String(self.text),
@@ -490,6 +494,7 @@ def main():
     p.add_argument("--iccid-file")
     p.add_argument("--store-delay", type=float, default=0)
     p.add_argument("--exit-after", type=int)
+    p.add_argument("--garbled-sms", action="store_true")
     args = p.parse_args()
     DBusGMainLoop(set_as_default=True)
     bus = dbus.bus.BusConnection(args.bus)
