@@ -30,10 +30,15 @@ bool askIdentity(JobSession& s, SimIdentity& sim) {
   if (modem::MmMessaging* mm = s.messaging()) {
     // The modem's Sim object, asked afresh: a SIM swapped since the job began shows here.
     bool present = false;
-    if (!mm->simIdentity(sim.iccid, sim.imsi, present)) {
+    std::string iccid, imsi;
+    if (!mm->simIdentity(iccid, imsi, present)) {
       s.messagingFailed("ModemManager did not say which SIM is in the modem:");
       return false;
     }
+    // In the forms the modem's own answers give, so that a list read one way is known for
+    // the same SIM when it is written the other way; anything else counts as unknown.
+    sim.iccid = parseIccidReply("\r\n+CCID: " + iccid + "\r\n\r\nOK\r\n").value_or("");
+    sim.imsi = parseCimiReply("\r\n" + imsi + "\r\n\r\nOK\r\n").value_or("");
     VORYX_LOG_IF(s.logging(), "sim identity |%s|%s| (ModemManager)\n", sim.iccid.c_str(), sim.imsi.c_str());
     return true;
   }
