@@ -219,7 +219,8 @@ bool smsSettle(JobSession& s, PassScope& scope, const std::vector<SimEntry>& tab
 
 }  // namespace
 
-const WritePass kMessagingSmsPass{ListStore::Sms, "Error writing sms", smsSetUp, smsEntry, false, smsSettle};
+const WritePass kMessagingSmsPass{ListStore::Sms, "Error writing sms", smsSetUp, smsEntry, false, smsSettle,
+                                  Locations::ModemManager};
 
 int statusByteOfMessage(std::uint32_t state, std::uint32_t pduType) {
   if (state == static_cast<std::uint32_t>(MmSmsState::Received) ||

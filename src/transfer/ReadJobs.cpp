@@ -132,8 +132,8 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
       s.step(static_cast<int>(i + 1), static_cast<int>(rows.size()));
     }
   }
-  Status stored =
-      table->storeRead(rows, sim, s.context().discardChanges, s.messageParts(), s.messageRecords());
+  Status stored = table->storeRead(rows, sim, s.context().discardChanges, s.messageParts(), s.messageRecords(),
+                                   s.context().messaging ? Locations::ModemManager : Locations::SimIndexes);
   if (stored && !unsettled.empty()) stored = table->settleJournal({});
   if (!stored) {
     auto marked = table->countMarked();

@@ -86,6 +86,8 @@ struct WritePass {
   // dialogue ended. Null for the phonebook, whose writes go to fixed locations.
   bool (*settle)(JobSession&, PassScope&, const std::vector<SimEntry>& table,
                  const std::vector<Confirmed>& unsettled, std::vector<Confirmed>& found);
+  // SMS: what the pass's locations name; a table read the other way is not written.
+  Locations locations = Locations::SimIndexes;
 };
 
 // Of the messages `unsettled`, those `held` (index: text and number, as the SIM holds them)

@@ -210,6 +210,7 @@ TEST(ModemManagerTest, MessagesGoThroughItsMessaging) {
     const char* swapTo;  // after the edits, the SIM with this ICCID is in the modem; null: none
     std::vector<std::vector<std::string>> edits;    // after the read, before the write
     bool killAtStore;  // the write killed (-9) between Store and its answer, then run again
+    std::vector<std::string> writeWith;  // more options of the write
     int status;        // the (last) write's
     std::vector<std::string> said;
     std::vector<std::pair<std::string, int>> held;  // texts and how often the SIM holds them after
@@ -217,25 +218,28 @@ TEST(ModemManagerTest, MessagesGoThroughItsMessaging) {
   };
   const std::vector<std::string> addNew{"add", "--sms", "Nuovo messaggio", "+39021234"};
   const Case kCases[] = {
-      {"read only", {}, nullptr, {}, false, 0, {"through ModemManager's messaging (Quectel EC25"},
+      {"read only", {}, nullptr, {}, false, {}, 0, {"through ModemManager's messaging (Quectel EC25"},
        {{"Ricordati il pane", 1}}, 0},
-      {"a new message is stored as a draft", {}, nullptr, {addNew}, false, 0, {"1 new"}, {{"Nuovo messaggio", 1}}, 0},
-      {"a message received in parts is one row, deleted whole", {}, nullptr, {{"delete", "--sms", "5"}}, false, 0,
+      {"a new message is stored as a draft", {}, nullptr, {addNew}, false, {}, 0, {"1 new"}, {{"Nuovo messaggio", 1}}, 0},
+      {"a message received in parts is one row, deleted whole", {}, nullptr, {{"delete", "--sms", "5"}}, false, {}, 0,
        {"1 deleted"}, {{"a Marco abbiamo raccolto 15 euro a testa. A sabato!", 0}}, 0},
       {"a changed draft: the new one stored, the old one deleted", {}, nullptr,
-       {{"edit", "--sms", "3", "Ricordati il latte", "+393331234567"}}, false, 0, {"1 changed"},
+       {{"edit", "--sms", "3", "Ricordati il latte", "+393331234567"}}, false, {}, 0, {"1 changed"},
        {{"Ricordati il latte", 1}, {"Ricordati il pane", 0}}, 0},
-      {"a deleted one", {}, nullptr, {{"delete", "--sms", "4"}}, false, 0, {"1 deleted"}, {{"Costa 5€ [sconto]", 0}}, 0},
+      {"a deleted one", {}, nullptr, {{"delete", "--sms", "4"}}, false, {}, 0, {"1 deleted"}, {{"Costa 5€ [sconto]", 0}}, 0},
       {"a changed received message cannot be stored as it was: it keeps its mark", {}, nullptr,
-       {{"edit", "--sms", "0", "Ciao! Alle 9", "+393331234567"}}, false, 1,
+       {{"edit", "--sms", "0", "Ciao! Alle 9", "+393331234567"}}, false, {}, 1,
        {"ModemManager stores a new message only as a draft, and this one is a received message"},
        {{"Ciao! Ci vediamo alle 8?", 1}, {"Ciao! Alle 9", 0}}, 1},
       {"killed between Store and its answer, then written again: stored once", {"--store-delay", "30"}, nullptr, {addNew},
-       true, 0, {}, {{"Nuovo messaggio", 1}}, 0},
+       true, {}, 0, {}, {{"Nuovo messaggio", 1}}, 0},
       {"another SIM in the modem: nothing written, marks kept", {}, "89390100000000000008", {addNew},
-       false, 5, {"This is not the SIM the list was read from"}, {{"Nuovo messaggio", 0}}, 1},
+       false, {}, 5, {"This is not the SIM the list was read from"}, {{"Nuovo messaggio", 0}}, 1},
+      {"read through ModemManager, written borrowing the modem: refused before anything opens", {}, nullptr,
+       {{"delete", "--sms", "4"}}, false, {"--access", "modem"}, 1, {"numbers the messages its own way"},
+       {{"Costa 5€ [sconto]", 1}}, 1},
       {"ModemManager gone mid-write: what it took is cleared, the rest stays marked", {"--exit-after", "2"}, nullptr,
-       {addNew, {"add", "--sms", "Secondo", "+39021234"}}, false, 3, {"ModemManager stopped answering"},
+       {addNew, {"add", "--sms", "Secondo", "+39021234"}}, false, {}, 3, {"ModemManager stopped answering"},
        {{"Nuovo messaggio", 1}, {"Secondo", 0}}, 1},
   };
   for (const Case& c : kCases) {
@@ -257,7 +261,8 @@ TEST(ModemManagerTest, MessagesGoThroughItsMessaging) {
       ASSERT_EQ(ran.status, 0) << ran.err;
     }
     if (c.swapTo != nullptr) test::writeFile(home / "iccid", c.swapTo);
-    const std::vector<std::string> write{"write", "--sms", "--device", pty};
+    std::vector<std::string> write{"write", "--sms", "--device", pty};
+    write.insert(write.end(), c.writeWith.begin(), c.writeWith.end());
     if (c.killAtStore) {
       test::Started run(home, write, env);
       ASSERT_TRUE(waitUntil([&] { return has(mm.log(), "mm stored"); }));
