@@ -93,6 +93,11 @@ const MmMessage* oldMessage(const MessagingBook& book, const SimEntry& e) {
 // A refusal by ModemManager (it stays on the bus): its answer is the refusal the user reads.
 Verdict refusedBy(JobSession& s, PassScope& scope) {
   scope.refusal = "ModemManager: " + s.messaging()->error();
+  // Create, Delete and Store are polkit's org.freedesktop.ModemManager1.Messaging action.
+  if (s.messaging()->errorName() == "org.freedesktop.ModemManager1.Error.Core.Unauthorized") {
+    scope.refusal += " (" + localized("allow your user the polkit action org.freedesktop.ModemManager1.Messaging, or "
+                                      "write as root with --access modem") + ")";
+  }
   return Verdict::Refused;
 }
 
