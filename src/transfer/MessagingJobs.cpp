@@ -189,9 +189,11 @@ Verdict smsEntry(JobSession& s, PassScope& scope, const SimEntry& e, int index, 
   if (v != Verdict::Go) return v;
   stored.storedAt = modem::smsObjectNumber(path);
   if (!stored.storedAt) {
-    // Stored, but under a name this program cannot follow: left for the next read.
-    scope.refusal = "ModemManager named the stored message " + path;
-    return Verdict::Refused;
+    // Stored, but under a name this program cannot follow: the pass ends with the message
+    // still recorded as being stored, so the next pass looks for it by its text and number.
+    s.alert(kWriteWording.title, localized("ModemManager stored the message under a name Voryx cannot follow:") +
+                                     " " + path);
+    return Verdict::Ended;
   }
   VORYX_LOG_IF(log, "sms %d stored on the sim |%s|\n", n, path.c_str());
   stored.oldKept = e.operazione == kMarkChanged;
