@@ -309,6 +309,21 @@ TEST(ModemManagerTest, MessagesGoThroughItsMessaging) {
   EXPECT_TRUE(has(borrowed.err, "borrowing the modem from ModemManager")) << borrowed.err;
   EXPECT_EQ(mm.calls(), (std::vector<std::string>{std::string("inhibit ") + kUid + " C", std::string("uninhibit ") + kUid + " C"}));
   EXPECT_FALSE(modem.commandLog().empty());
+  // A backup: the phonebook borrows the modem (ModemManager has no phonebook to offer), the
+  // messages go through its messaging.
+  test::TempDir other;
+  const std::string otherFile = (other / "sim").string();
+  ASSERT_TRUE(sim::SimCard::demo().save(otherFile, error)) << error;
+  StandIn both(other, pty.substr(5), "ok", {"--sim", otherFile});
+  ASSERT_TRUE(both.ready());
+  const Ran backup = test::runVoryx(other, {"backup", "--fast", "--device", pty, (other / "backup.json").string()},
+                                    {{"DBUS_SYSTEM_BUS_ADDRESS", both.address()}, {"VORYX_LOCK_DIR", other.path.string()}});
+  EXPECT_EQ(backup.status, 0) << backup.err;
+  EXPECT_TRUE(has(backup.err, "voryx read: through ModemManager's messaging")) << backup.err;
+  ASSERT_FALSE(both.calls().empty());
+  EXPECT_EQ(both.calls().front(), std::string("inhibit ") + kUid + " C");  // each phonebook store's read
+  EXPECT_TRUE(has(test::readFile(other / "backup.json"), "Ricordati il pane"));
+  EXPECT_TRUE(has(both.log(), "mm List"));
 }
 
 // The inhibition ends with the bus connection: a run ended by Ctrl-C or killed gives the
