@@ -17,3 +17,7 @@ CREATE TABLE simparts (entry INTEGER PRIMARY KEY, reference INTEGER, total INTEG
 -- Each SMS as the SIM holds it (by index): its status byte, then the service centre's
 -- address and the PDU, in hexadecimal; a write keeps a message's status, sender and time.
 CREATE TABLE simpdu (entry INTEGER PRIMARY KEY, record TEXT);
+-- What each store's locations name, as its last read recorded: "mm" for ModemManager's
+-- numbers for the messages (its Messaging interface), "sim" (or no row) for the SIM's own
+-- indexes; a write goes only the way the rows were read.
+CREATE TABLE simlocations (store TEXT PRIMARY KEY, way TEXT);

@@ -196,8 +196,8 @@ void addBackupCommands(CLI::App& app, int& exitCode) {
   addModemOptions(*save, options->read.modem);
   save->add_option("--pin", options->read.pin, "The SIM's PIN, when it asks for one (sent once, never stored)")
       ->option_text("PIN");
-  save->add_option("--access", options->read.access, "commands or records, as for \"voryx read\"")
-      ->check(CLI::IsMember({"commands", "records"}))
+  save->add_option("--access", options->read.access, "commands, records or modem, as for \"voryx read\"")
+      ->check(CLI::IsMember({"commands", "records", "modem"}))
       ->option_text("HOW");
   save->add_flag("--discard-changes", options->discardChanges,
                  "Read even when the local copy holds changes not yet written to the SIM (they are lost)");
@@ -236,8 +236,8 @@ void addBackupCommands(CLI::App& app, int& exitCode) {
   addModemOptions(*messages, sms->write.modem);
   messages->add_option("--pin", sms->write.pin, "The SIM's PIN, when it asks for one (sent once, never stored)")
       ->option_text("PIN");
-  messages->add_option("--access", sms->write.access, "commands or records, as for \"voryx write\"")
-      ->check(CLI::IsMember({"commands", "records"}))
+  messages->add_option("--access", sms->write.access, "commands, records or modem, as for \"voryx write\"")
+      ->check(CLI::IsMember({"commands", "records", "modem"}))
       ->option_text("HOW");
   messages->add_flag("--fast,!--no-fast", sms->write.fast,
                      "Take a reply as complete at its final result code, as for \"voryx write\"");

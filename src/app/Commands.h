@@ -40,7 +40,7 @@ struct TransferOptions {
   int fast = 0;                 // --fast 1, --no-fast -1, neither 0: the stored setting
   bool toOtherSim = false;      // write: copy the whole list onto a SIM it was not read from
   bool dryRun = false;          // write: list the change commands instead of sending them
-  std::string access;           // --access: commands or records; empty: the stored setting
+  std::string access;           // --access: commands, records or modem; empty: the stored setting
   std::string store = "SM";     // --store: the phonebook store
   std::string pin2;             // --pin2: for a write of fixed dialling
 };

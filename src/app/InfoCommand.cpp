@@ -20,6 +20,7 @@
 #include "modem/Ports.h"
 #include "store/SimTable.h"
 #include "codec/Charset.h"
+#include "transfer/MessagingJobs.h"
 #include "transfer/CharsetChoice.h"
 #include "transfer/Listings.h"
 
@@ -168,6 +169,9 @@ int runInfo(const ModemArgs& args) {
     copyLines(paths.database(), *card);
     return 0;
   }
+  // Asked before the modem is borrowed: ModemManager lists no modem it has let go of.
+  transfer::JobContext messages{paths.database(), modem->device};
+  const std::optional<modem::ManagedModem> messaging = transfer::messagingModem(messages);
   modem::Channel ch;
   const modem::OpenOutcome opened = modem::openForJob(ch, modem->device);
   if (opened == modem::OpenOutcome::NoDevice) {
@@ -183,6 +187,10 @@ int runInfo(const ModemArgs& args) {
   line("Port", port);
   if (const modem::ModemLoan* loan = ch.loan()) {
     line("ModemManager", "borrowed from it (" + loan->modem().name() + "); it gets the modem back when this command ends");
+    line("Messages", messaging ? "through ModemManager's messaging (calls and mobile data go on; --access modem "
+                                 "borrows the modem instead)"
+                               : "borrowing the modem from ModemManager (calls and mobile data stop for the "
+                                 "transfer)");
   } else if (!modem->simulation && modem::surveyModemManager().running) {
     line("ModemManager", "does not manage this modem");
   }
@@ -205,7 +213,8 @@ void addInfoCommand(CLI::App& app, int& exitCode) {
   sub->footer(
       "Each line is \"Label: value\": \"-\" where the modem gives nothing, its refusal where it "
       "refuses. The whole exchange is written to the debug log as well (voryx log path). While "
-      "ModemManager runs, a \"ModemManager\" line says whether the modem was borrowed from it.\n"
+      "ModemManager runs, a \"ModemManager\" line says whether the modem was borrowed from it, and a "
+      "\"Messages\" line which way read and write --sms reach the SIM's messages.\n"
       "Exit status: 0 the modem answered, 2 usage, 3 no modem answered");
   sub->callback([args, &exitCode] { exitCode = runInfo(*args); });
 }

@@ -235,6 +235,14 @@ bool findReader(ModemChoice& choice, const char* command, bool tell) {
   return true;
 }
 
+bool managedByModemManager(const modem::DeviceChoice& device) {
+  if (device.line != nullptr || device.reader) return false;
+  const modem::ManagerSurvey survey = modem::surveyModemManager();
+  if (!survey.running) return false;
+  return device.device ? survey.holding(*device.device) != nullptr
+                       : modem::managedCandidate(survey, modem::candidatePorts(device)) != nullptr;
+}
+
 bool findModem(ModemChoice& choice, const char* command, bool tell) {
   if (choice.device.reader) return findReader(choice, command, tell);
   if (choice.simulation || choice.device.device || choice.device.line) return true;
@@ -244,7 +252,7 @@ bool findModem(ModemChoice& choice, const char* command, bool tell) {
   if (const modem::ManagedModem* managed = modem::managedCandidate(survey, candidates)) {
     if (tell) {
       std::cerr << "voryx " << command << ": using " << managed->atPorts().front().string() << " ("
-                << managed->name() << ", borrowed from ModemManager)\n";
+                << managed->name() << ", managed by ModemManager)\n";
     }
     return true;
   }

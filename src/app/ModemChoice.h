@@ -75,6 +75,10 @@ struct ModemChoice {
 std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* command,
                                        const std::filesystem::path& preferences = {});
 
+// Whether ModemManager manages the modem a job on `device` talks to (the device given, or
+// with none the first candidate port's modem): such a modem is borrowed for the job.
+bool managedByModemManager(const modem::DeviceChoice& device);
+
 // With a card reader chosen (--reader, VORYX_READER), finds it now instead: the reader of
 // that name, else the one reader whose name holds it ("" the one with a card in it), and
 // says which ("voryx read: using the card reader Virtual PCD 00 00"); false, after saying

@@ -37,6 +37,7 @@
 #include "entries/SmsArchive.h"
 #include "store/EntryList.h"
 #include "store/Preferences.h"
+#include "transfer/MessagingJobs.h"
 #include "transfer/SimIdentity.h"
 #include "transfer/SimState.h"
 #include "transfer/TransferJobs.h"
@@ -403,6 +404,19 @@ int runTransfer(const TransferOptions& options) {
   context.dryRun = options.dryRun;
   context.records = options.access.empty() ? preferences.integer(kPrefRecords, 0) != 0
                                            : options.access == "records";
+  context.borrowModem = options.access == "modem";
+  // Which way a modem ModemManager manages is reached, said first: its messaging leaves
+  // calls and data alone; borrowing stops them for the transfer.
+  if (options.sms && !context.viaRecords()) context.messaging = transfer::messagingModem(context);
+  if (!options.quiet && !context.viaRecords() && context.device.line == nullptr) {
+    if (context.messaging) {
+      std::cerr << "voryx " << name << ": through ModemManager's messaging (" << context.messaging->name()
+                << "; calls and mobile data go on)\n";
+    } else if (managedByModemManager(context.device)) {
+      std::cerr << "voryx " << name << ": borrowing the modem from ModemManager (calls and mobile data stop "
+                << "until it ends)\n";
+    }
+  }
   if (options.toOtherSim && !options.quiet) {
     std::cerr << "voryx write: " << localized(options.sms ? kCopyMessagesNote : kCopyEntriesNote) << "\n";
   }
@@ -493,10 +507,13 @@ void addTransfer(CLI::App& app, int& exitCode, bool write) {
                 "a second of quiet; default: the setup screen's \"Fast transfers\"");
   sub->add_option("--access", options->access,
                   "How the SIM is reached through the modem: commands (its phonebook and message "
-                  "commands) or records (the SIM's own files, with AT+CRSM, for modems whose "
-                  "phonebook commands fail; each reply then ends at its final result code); default: the setup screen's \"Read the SIM's files "
+                  "commands; messages through ModemManager's messaging when ModemManager manages the "
+                  "modem and offers it), records (the SIM's own files, with AT+CRSM, for modems whose "
+                  "phonebook commands fail; each reply then ends at its final result code), or modem "
+                  "(the modem's commands, the modem borrowed from ModemManager even when its messaging "
+                  "is offered); default: the setup screen's \"Read the SIM's files "
                   "directly\". A card reader (--reader) always reads the records")
-      ->check(CLI::IsMember({"commands", "records"}))
+      ->check(CLI::IsMember({"commands", "records", "modem"}))
       ->option_text("HOW");
   sub->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary, only errors");
   sub->footer(

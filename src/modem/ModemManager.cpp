@@ -13,6 +13,7 @@ namespace {
 
 constexpr const char* kMmObject = "/org/freedesktop/ModemManager1";
 constexpr const char* kModemInterface = "org.freedesktop.ModemManager1.Modem";
+constexpr const char* kMessagingInterface = "org.freedesktop.ModemManager1.Modem.Messaging";
 constexpr const char* kUnauthorized = "org.freedesktop.ModemManager1.Error.Core.Unauthorized";
 // ModemManager disables the modem and closes its ports before it answers InhibitDevice:
 // a modem in the middle of a connection takes a while.
@@ -137,6 +138,9 @@ int readObjects(sd_bus_message* m, std::vector<ManagedModem>& out) {
       if (iface != nullptr && std::strcmp(iface, kModemInterface) == 0) {
         isModem = true;
         r = readModem(m, modem);
+      } else if (iface != nullptr && std::strcmp(iface, kMessagingInterface) == 0) {
+        modem.messaging = true;
+        r = sd_bus_message_skip(m, "a{sv}");
       } else {
         r = sd_bus_message_skip(m, "a{sv}");
       }

@@ -36,6 +36,9 @@ struct ManagedModem {
   std::string device;  // the physical device's sysfs path: the uid InhibitDevice takes
   std::string manufacturer, model, primaryPort;
   std::vector<ManagedPort> ports;
+  // It offers the Messaging interface (org.freedesktop.ModemManager1.Modem.Messaging): its
+  // messages, the SIM's among them, can be listed, stored and deleted without borrowing it.
+  bool messaging = false;
 
   // "Quectel EC25", or the object path when the modem names neither.
   std::string name() const;

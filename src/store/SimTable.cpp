@@ -62,6 +62,10 @@ constexpr TableSql kPartsTable{
     "simparts", "CREATE TABLE simparts (entry INTEGER PRIMARY KEY, reference INTEGER, total INTEGER, part INTEGER)"};
 // Each SMS row's message as the SIM holds it (MessageRecords), in hexadecimal.
 constexpr TableSql kRecordsTable{"simpdu", "CREATE TABLE simpdu (entry INTEGER PRIMARY KEY, record TEXT)"};
+// What each store's locations name (Locations), as its last read recorded: "mm" for
+// ModemManager's numbers; no row, or "sim", for the SIM's indexes.
+constexpr TableSql kLocationsTable{"simlocations",
+                                   "CREATE TABLE simlocations (store TEXT PRIMARY KEY, way TEXT)"};
 
 // The list statements, exactly as the program has always run them.
 constexpr std::string_view kSimByEntry =
@@ -186,7 +190,8 @@ Result<SimTable> SimTable::open(const fs::path& file, ListStore store, BusyPolic
   // SQLite's own busy handler: it sleeps in growing steps (1 ms up to 100 ms) until the
   // lock goes or the bound is spent, then the call answers SQLITE_BUSY.
   sqlite3_busy_timeout(db->handle(), static_cast<int>(busy.wait.count()));
-  for (const TableSql* table : {&tableOf(store, book), &kCardTable, &kSeenTable, &kPassTable, &kPartsTable, &kRecordsTable}) {
+  for (const TableSql* table : {&tableOf(store, book), &kCardTable, &kSeenTable, &kPassTable, &kPartsTable, &kRecordsTable,
+                                &kLocationsTable}) {
     if (Status made = createTableIfMissing(*db, *table); !made) return made.error();
   }
   return SimTable(std::move(*db), store, book, busy);
@@ -254,7 +259,7 @@ Status SimTable::replaceBothStores(const std::vector<SimEntry>& rows, const std:
 }
 
 Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks,
-                           const MessageParts& parts, const MessageRecords& records) {
+                           const MessageParts& parts, const MessageRecords& records, Locations locations) {
   const std::string_view store = tableOf(store_, book_).name;
   return inTransaction(db_, [&]() -> Status {
     if (Status replaced = replaceRows(store_, book_, rows, discardMarks, parts, records); !replaced) return replaced;
@@ -266,9 +271,24 @@ Status SimTable::storeRead(const std::vector<SimEntry>& rows, const SimIdentity&
         !copied) {
       return copied;
     }
+    if (Status way = run(db_, "INSERT OR REPLACE INTO simlocations (store,way) VALUES (?,?)", store,
+                         std::string_view(locations == Locations::ModemManager ? "mm" : "sim"));
+        !way) {
+      return way;
+    }
     return run(db_, "INSERT OR REPLACE INTO simcard (store,iccid,imsi) VALUES (?,?,?)", store,
                std::string_view(sim.iccid), std::string_view(sim.imsi));
   });
+}
+
+Result<Locations> SimTable::locations() {
+  Locations way = Locations::SimIndexes;
+  Status read = query(
+      db_, "SELECT way FROM simlocations WHERE store=?",
+      [&way](const Statement& s) { way = s.columnText(0) == "mm" ? Locations::ModemManager : Locations::SimIndexes; },
+      tableOf(store_, book_).name);
+  if (!read) return read.error();
+  return way;
 }
 
 Result<MessageParts> SimTable::parts() {

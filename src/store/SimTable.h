@@ -96,6 +96,12 @@ struct SeenEntry {
   bool operator==(const SeenEntry&) const = default;
 };
 
+// What the SMS rows' locations (entry) name: the SIM's own indexes (the modem's message
+// commands, the SIM's records), or ModemManager's numbers for the messages (its Messaging
+// interface), which are its own and new each time it starts. A write goes only the way the
+// rows were read: an index of one is no message of the other.
+enum class Locations { SimIndexes, ModemManager };
+
 class SimTable {
  public:
   // Opens the database file for `store`. A file that lacks the store's table gets it
@@ -155,7 +161,11 @@ class SimTable {
   // With `parts`, the SMS among the rows that are parts of a long message (parts()).
   // With `records`, the SMS as the SIM holds them (records()).
   Status storeRead(const std::vector<SimEntry>& rows, const SimIdentity& sim, bool discardMarks,
-                   const MessageParts& parts = {}, const MessageRecords& records = {});
+                   const MessageParts& parts = {}, const MessageRecords& records = {},
+                   Locations locations = Locations::SimIndexes);
+  // What the store's locations name, as its last read recorded (storeRead); SimIndexes when
+  // no read recorded it.
+  Result<Locations> locations();
   // The SIM the store's rows were read from; nothing when no read recorded one (a database
   // of an older program, a fresh one).
   Result<std::optional<SimIdentity>> identity();

@@ -163,6 +163,12 @@ struct JobContext {
   // Which phonebook store the phonebook jobs read and write (AT+CPBS), and so which of
   // the local tables.
   Phonebook phonebook = Phonebook::SM;
+  // The SMS jobs: the modem is borrowed from ModemManager (InhibitDevice) and talked to over
+  // its AT port even when ModemManager offers its Messaging interface ("--access modem").
+  bool borrowModem = false;
+  // The SMS jobs: the modem whose messages go through ModemManager's Messaging interface
+  // (messagingModem, MessagingJobs.h), chosen as the job starts; no modem line is opened.
+  std::optional<modem::ManagedModem> messaging{};
   bool viaRecords() const { return records || device.reader.has_value(); }
 };
 

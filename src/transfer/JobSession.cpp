@@ -38,6 +38,7 @@ std::string JobSession::machine() const {
 }
 
 bool JobSession::open() {
+  if (context_.messaging) return openMessaging();
   if (context_.device.reader) return openCard() && checkCard(*this);
   return openLine() && checkSim(*this) && (!context_.records || openRecords());
 }
@@ -75,6 +76,44 @@ bool JobSession::openRecords() {
     return std::string(reply());
   });
   return true;
+}
+
+// ModemManager keeps the modem: only its bus is opened, and the SIM's presence asked.
+bool JobSession::openMessaging() {
+  auto messaging = std::make_unique<modem::MmMessaging>(logging());
+  if (!messaging->connect(*context_.messaging)) {
+    alert(wording_.title, localized(wording_.noDevice) + " (" + messaging->error() + ")");
+    return false;
+  }
+  std::string iccid, imsi;
+  bool present = false;
+  messaging_ = std::move(messaging);
+  if (!messaging_->simIdentity(iccid, imsi, present)) {
+    messagingFailed("ModemManager did not say which SIM is in the modem:");
+    return false;
+  }
+  if (!present) {
+    simNotReady_ = true;
+    alert(wording_.title, localized("ModemManager sees no SIM in the modem; nothing was read or written."));
+    return false;
+  }
+  if (wording_.messaging != nullptr) host_.showNote(localized(wording_.messaging));
+  return true;
+}
+
+bool JobSession::messagingFailed(const char* what) {
+  const bool gone = messaging_ == nullptr || messaging_->gone();
+  const std::string why = messaging_ != nullptr ? messaging_->error() : std::string();
+  if (!lostTold_) {
+    lostTold_ = true;
+    if (gone) {
+      alert(wording_.title, localized("ModemManager stopped answering.") + " " + localized(wording_.lineLost) +
+                                (why.empty() ? "" : " (" + why + ")"));
+    } else {
+      alert(wording_.title, localized(what) + " " + why);
+    }
+  }
+  return gone;
 }
 
 bool JobSession::cardEnded(const simfiles::CardResult& result) {

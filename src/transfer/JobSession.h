@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "modem/Channel.h"
+#include "modem/MmMessaging.h"
 #include "modem/Reply.h"
 #include "simfiles/CardLink.h"
 #include "simfiles/SimFiles.h"
@@ -49,6 +50,8 @@ struct LineWording {
   const char* borrowed;  // the modem was borrowed from ModemManager for the job
   // Another program holds the card in the reader; follows "<reader>: ". Null: noDevice.
   const char* readerInUse;
+  // The messages go through ModemManager's Messaging interface: the modem stays its own.
+  const char* messaging = nullptr;
 };
 
 class JobSession {
@@ -78,6 +81,13 @@ class JobSession {
   // Records access (context().records or a reader): the SIM's files, once open() succeeded;
   // null otherwise. Over a reader the session has no modem line at all.
   simfiles::SimFiles* files() { return files_.get(); }
+  // Messages through ModemManager (context().messaging): its Messaging interface, once
+  // open() succeeded; null otherwise. Such a session has no modem line at all.
+  modem::MmMessaging* messaging() { return messaging_.get(); }
+  // ModemManager failed a call: the user is told once (it went away: the line-lost wording
+  // with its reason; otherwise `what` and its answer). True when it went away, which ends
+  // the dialogue.
+  bool messagingFailed(const char* what);
   // A card result that ends the dialogue (the card went: the user is told once). False for
   // any other result, which the caller judges.
   bool cardEnded(const simfiles::CardResult& result);
@@ -159,6 +169,7 @@ class JobSession {
     return std::chrono::duration_cast<std::chrono::milliseconds>(channel_.quietWaited());
   }
   void close() {
+    messaging_.reset();
     files_.reset();
     card_.reset();  // the reader's connection: the card is left as it is (its PIN stays given)
     channel_.CloseConn();
@@ -182,6 +193,7 @@ class JobSession {
   bool judge(bool mustEnd);
   bool openCard();
   bool openRecords();
+  bool openMessaging();
   void logDropped(const char* record, std::string bytes);
   void hideCodes(std::string& text) const;
 
@@ -205,6 +217,7 @@ class JobSession {
   std::vector<std::string> heldReplies_;  // what the next readMore calls answer while holding
   std::unique_ptr<simfiles::CardLink> card_;   // over a reader
   std::unique_ptr<simfiles::SimFiles> files_;  // records access
+  std::unique_ptr<modem::MmMessaging> messaging_;  // messages through ModemManager
   MessageParts messageParts_;
   MessageRecords messageRecords_;
   void note(std::string_view line, bool held);

@@ -17,6 +17,7 @@
 #include "codec/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
+#include "transfer/MessagingJobs.h"
 #include "transfer/RecordJobs.h"
 #include "transfer/SimIdentity.h"
 #include "codec/SimName.h"
@@ -42,6 +43,7 @@ constexpr LineWording kReadWording{
     "ModemManager is holding this modem; it gets it back when the read ends",
     "this card reader is in use by another program; the local list was kept. Close that program, or wait "
     "until it lets the card go, and try again.",
+    "Through ModemManager's messaging: the modem stays ModemManager's, calls and data go on",
 };
 constexpr const char* kListingFailed = "The SIM could not be listed; the local list was kept.";
 constexpr const char* kDatabaseFailed =
@@ -130,8 +132,8 @@ JobReport runRead(JobSession& s, ListStore store, Dialogue&& dialogue) {
       s.step(static_cast<int>(i + 1), static_cast<int>(rows.size()));
     }
   }
-  Status stored =
-      table->storeRead(rows, sim, s.context().discardChanges, s.messageParts(), s.messageRecords());
+  Status stored = table->storeRead(rows, sim, s.context().discardChanges, s.messageParts(), s.messageRecords(),
+                                   s.context().messaging ? Locations::ModemManager : Locations::SimIndexes);
   if (stored && !unsettled.empty()) stored = table->settleJournal({});
   if (!stored) {
     auto marked = table->countMarked();
@@ -332,12 +334,18 @@ JobReport loadSIM1(JobHost& host, const JobContext& context) {
   return report;
 }
 
-JobReport loadSMS(JobHost& host, const JobContext& context) {
+JobReport loadSMS(JobHost& host, const JobContext& given) {
+  // ModemManager's messaging when it offers it: the modem is not borrowed.
+  JobContext context = given;
+  if (!context.messaging) context.messaging = messagingModem(context);
   // Every SMS read is logged, and logging stays on afterwards.
   JobSession s(host, context, kReadWording);
   s.startLogging();
   VORYX_LOG_IF(s.logging(), "sms %s", s.machine().c_str());
-  JobReport report = runRead(s, ListStore::Sms, context.viaRecords() ? recordsSmsDialogue : smsDialogue);
+  JobReport report = runRead(s, ListStore::Sms,
+                             context.messaging   ? messagingSmsDialogue
+                             : context.viaRecords() ? recordsSmsDialogue
+                                                    : smsDialogue);
   report.createLog = true;
   report.quietWaited = s.quietWaited();
   return report;

@@ -27,6 +27,21 @@ bool readIccidFile(JobSession& s, SimIdentity& sim) {
 bool askIdentity(JobSession& s, SimIdentity& sim) {
   sim = {};
   if (s.files()) return readIccidFile(s, sim);
+  if (modem::MmMessaging* mm = s.messaging()) {
+    // The modem's Sim object, asked afresh: a SIM swapped since the job began shows here.
+    bool present = false;
+    std::string iccid, imsi;
+    if (!mm->simIdentity(iccid, imsi, present)) {
+      s.messagingFailed("ModemManager did not say which SIM is in the modem:");
+      return false;
+    }
+    // In the forms the modem's own answers give, so that a list read one way is known for
+    // the same SIM when it is written the other way; anything else counts as unknown.
+    sim.iccid = parseIccidReply("\r\n+CCID: " + iccid + "\r\n\r\nOK\r\n").value_or("");
+    sim.imsi = parseCimiReply("\r\n" + imsi + "\r\n\r\nOK\r\n").value_or("");
+    VORYX_LOG_IF(s.logging(), "sim identity |%s|%s| (ModemManager)\n", sim.iccid.c_str(), sim.imsi.c_str());
+    return true;
+  }
   for (const char* command : {"AT+CCID\r", "AT+ICCID\r", "AT^ICCID\r", "AT+QCCID\r"}) {
     if (!s.exchange(command, true)) return false;
     if (s.answer().kind != modem::ReplyKind::Ok) continue;

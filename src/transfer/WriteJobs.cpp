@@ -18,6 +18,7 @@
 #include "codec/GsmAlphabet.h"
 #include "transfer/JobSession.h"
 #include "transfer/Listings.h"
+#include "transfer/MessagingJobs.h"
 #include "transfer/SimIdentity.h"
 #include "transfer/RecordJobs.h"
 #include "codec/SimName.h"
@@ -419,11 +420,18 @@ JobReport saveSIM(JobHost& host, const JobContext& context) {
   return report;
 }
 
-JobReport saveSMS(JobHost& host, const JobContext& context) {
+JobReport saveSMS(JobHost& host, const JobContext& given) {
+  // ModemManager's messaging when it offers it: the modem is not borrowed.
+  JobContext context = given;
+  if (!context.messaging) context.messaging = messagingModem(context);
   // Every SMS write is logged, and logging stays on afterwards.
   JobSession s(host, context, kWriteWording);
   s.startLogging();
-  JobReport report = runWrite(context, context.viaRecords() ? kRecordsSmsPass : kSmsPass, s);
+  JobReport report = runWrite(context,
+                              context.messaging      ? kMessagingSmsPass
+                              : context.viaRecords() ? kRecordsSmsPass
+                                                     : kSmsPass,
+                              s);
   report.quietWaited = s.quietWaited();
   readBack(host, context, report);
   report.createLog = true;

@@ -38,6 +38,7 @@ const LineWording kWriteWording{
     "ModemManager is holding this modem; it gets it back when the write ends",
     "this card reader is in use by another program; nothing was written. Close that program, or wait until "
     "it lets the card go, and try again.",
+    "Through ModemManager's messaging: the modem stays ModemManager's, calls and data go on",
 };
 
 namespace {
@@ -117,7 +118,31 @@ class WriteRun {
       report_.outcome = JobOutcome::DatabaseError;
       return false;
     }
-    return true;
+    return sameLocations();
+  }
+
+  // The rows' locations name messages the way this pass does (ModemManager's numbers, or
+  // the SIM's indexes), unless every row is new: a delete or a change aimed by the other
+  // numbering would hit another message. Refused before anything is opened: the SIM is to
+  // be read this way first.
+  bool sameLocations() {
+    if (pass_.store != ListStore::Sms) return true;
+    const bool located = std::any_of(list_->begin(), list_->end(),
+                                     [](const SimEntry& e) { return e.operazione != kMarkNew; });
+    auto recorded = table_->locations();
+    if (!located || (recorded && *recorded == pass_.locations)) return true;
+    const bool byManager = recorded && *recorded == Locations::ModemManager;
+    report_.outcome = JobOutcome::WriteRefused;
+    report_.retcode = 1;
+    report_.refusal = localized(
+        byManager ? "the list was read through ModemManager's messaging, which numbers the messages its own way; "
+                    "this write borrows the modem: read the messages this way first (voryx read --sms --access "
+                    "modem), or write while ModemManager offers its messaging"
+                  : "the list was read over the modem's commands or the SIM's files, and this write goes through "
+                    "ModemManager's messaging, which numbers the messages its own way: read the messages this way "
+                    "first, or write with --access modem");
+    VORYX_LOG_IF(s_.logging(), "sms locations differ, nothing written |%s|\n", report_.refusal.c_str());
+    return false;
   }
 
   Result<std::vector<SimEntry>> listTable() {

@@ -42,6 +42,7 @@ inline Verdict verdictOf(const modem::Reply& answer) {
 }
 
 struct RecordBook;  // RecordJobs.h: the files a records pass writes
+struct MessagingBook;  // MessagingJobs.cpp: ModemManager's messages a pass works on
 
 // What the pass knows of the SIM before it sends anything.
 struct PassScope {
@@ -52,6 +53,7 @@ struct PassScope {
   bool checkEmpty = false;
   std::optional<std::set<std::int32_t>> listed;  // the locations that SIM holds, per the table
   std::shared_ptr<RecordBook> records;           // a records pass: its files
+  std::shared_ptr<MessagingBook> messaging;      // a pass through ModemManager: its messages
   // Refused by the card (records access): what its status word means, for the user; empty
   // when the modem's reply says it.
   std::string refusal;
@@ -84,6 +86,8 @@ struct WritePass {
   // dialogue ended. Null for the phonebook, whose writes go to fixed locations.
   bool (*settle)(JobSession&, PassScope&, const std::vector<SimEntry>& table,
                  const std::vector<Confirmed>& unsettled, std::vector<Confirmed>& found);
+  // SMS: what the pass's locations name; a table read the other way is not written.
+  Locations locations = Locations::SimIndexes;
 };
 
 // Of the messages `unsettled`, those `held` (index: text and number, as the SIM holds them)
@@ -104,5 +108,7 @@ JobReport runWrite(const JobContext& context, const WritePass& pass, JobSession&
 // The passes over the SIM's records (RecordJobs.cpp).
 extern const WritePass kRecordsPhonebookPass;
 extern const WritePass kRecordsSmsPass;
+// The message pass through ModemManager's Messaging interface (MessagingJobs.cpp).
+extern const WritePass kMessagingSmsPass;
 
 }  // namespace voryx::transfer
