@@ -168,6 +168,18 @@ int runInfo(const ModemArgs& args) {
     copyLines(paths.database(), *card);
     return 0;
   }
+  if (modem->device.qmi) {
+    bool refused = false;
+    if (const std::optional<SimIdentity> sim = qmiInfo(*modem->device.qmi, refused)) {
+      copyLines(paths.database(), *sim);
+      return 0;
+    }
+    if (refused) {
+      std::cerr << "voryx info: qmi-proxy does not serve this user (it serves root only): run voryx as root "
+                   "(sudo) to share the modem with ModemManager; the modem is borrowed instead\n";
+    }
+    if (!refused && !modem->device.qmiFallback) return 3;
+  }
   modem::Channel ch;
   const modem::OpenOutcome opened = modem::openForJob(ch, modem->device);
   if (opened == modem::OpenOutcome::NoDevice) {

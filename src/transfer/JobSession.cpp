@@ -19,6 +19,9 @@ using namespace codec;
 namespace {
 
 constexpr const char* kBytesReceivedKey = "Bytes received from the modem:";
+constexpr const char* kQmiRefused =
+    "qmi-proxy does not serve this user (it serves root only). Run voryx as root (sudo) to share the "
+    "modem with ModemManager; this time the modem is borrowed from ModemManager instead.";
 
 }  // namespace
 
@@ -39,6 +42,18 @@ std::string JobSession::machine() const {
 
 bool JobSession::open() {
   if (context_.device.reader) return openCard() && checkCard(*this);
+  if (context_.device.qmi) {
+    switch (openQmi()) {
+      case QmiOpen::Opened: return checkCard(*this);
+      case QmiOpen::Failed:
+        if (!context_.device.qmiFallback) return false;
+        break;
+      case QmiOpen::Refused: break;
+    }
+    // The modem as without the proxy: borrowed, its files through AT+CRSM.
+    context_.device.qmi.reset();
+    context_.records = true;
+  }
   return openLine() && checkSim(*this) && (!context_.records || openRecords());
 }
 
@@ -60,6 +75,28 @@ bool JobSession::openCard() {
   return true;
 }
 
+// The SIM's files through qmi-proxy: no AT port is opened, ModemManager keeps the modem.
+JobSession::QmiOpen JobSession::openQmi() {
+  simfiles::QmiOpenFailure failure;
+  const std::string device = context_.device.qmi->string();
+  auto files = simfiles::QmiFiles::open(device, failure);
+  if (!files) {
+    VORYX_LOG_IF(logging(), "qmi-proxy refused |%s| %s\n", device.c_str(), failure.why.c_str());
+    if (failure.refused) {
+      host_.showNote(device + ": " + localized(kQmiRefused));
+      return QmiOpen::Refused;
+    }
+    if (!context_.device.qmiFallback) {
+      alert(wording_.title, localized(wording_.noDevice) + " (" + device + ": " + failure.why + ")");
+    }
+    return QmiOpen::Failed;
+  }
+  VORYX_LOG_IF(logging(), "sim files |%s|\n", files->describe().c_str());
+  qmi_ = files.get();
+  files_ = std::move(files);
+  return QmiOpen::Opened;
+}
+
 // AT+CRSM over the open line, each command logged with its reply. Verbose results and no
 // echo first, as the phonebook commands have them: a reply is then the modem's own.
 bool JobSession::openRecords() {
@@ -79,6 +116,14 @@ bool JobSession::openRecords() {
 
 bool JobSession::cardEnded(const simfiles::CardResult& result) {
   if (result.outcome != simfiles::CardOutcome::Removed) return false;
+  if (qmi_ != nullptr) {  // the modem went quiet or away behind qmi-proxy
+    if (!lostTold_) {
+      lostTold_ = true;
+      VORYX_LOG_IF(logging(), "qmi gone |%s|\n", qmi_->why().c_str());
+      alert(wording_.title, localized(wording_.lineLost) + (qmi_->why().empty() ? "" : " (" + qmi_->why() + ")"));
+    }
+    return true;
+  }
   if (!card_) return true;  // AT+CRSM: the line's own end, told already
   if (!lostTold_) {
     lostTold_ = true;

@@ -20,6 +20,7 @@
 #include "modem/Channel.h"
 #include "modem/Reply.h"
 #include "simfiles/CardLink.h"
+#include "simfiles/QmiFiles.h"
 #include "simfiles/SimFiles.h"
 #include "store/SimEntry.h"
 #include "transfer/CharsetChoice.h"
@@ -159,7 +160,8 @@ class JobSession {
     return std::chrono::duration_cast<std::chrono::milliseconds>(channel_.quietWaited());
   }
   void close() {
-    files_.reset();
+    qmi_ = nullptr;
+    files_.reset();  // through qmi-proxy: the client id is released
     card_.reset();  // the reader's connection: the card is left as it is (its PIN stays given)
     channel_.CloseConn();
   }
@@ -181,6 +183,8 @@ class JobSession {
   bool lineLost();
   bool judge(bool mustEnd);
   bool openCard();
+  enum class QmiOpen { Opened, Failed, Refused };
+  QmiOpen openQmi();
   bool openRecords();
   void logDropped(const char* record, std::string bytes);
   void hideCodes(std::string& text) const;
@@ -205,6 +209,7 @@ class JobSession {
   std::vector<std::string> heldReplies_;  // what the next readMore calls answer while holding
   std::unique_ptr<simfiles::CardLink> card_;   // over a reader
   std::unique_ptr<simfiles::SimFiles> files_;  // records access
+  simfiles::QmiFiles* qmi_ = nullptr;          // files_, when they go through qmi-proxy
   MessageParts messageParts_;
   MessageRecords messageRecords_;
   void note(std::string_view line, bool held);

@@ -64,6 +64,12 @@ constexpr const char* kPukNoRetry =
     "Check it before the next try: after ten wrong PUKs the SIM is blocked for good.";
 constexpr const char* kUnblocked = "The SIM is unblocked; its PIN is now the new one.";
 
+constexpr const char* kLockedElsewhere =
+    "The SIM is locked: it waits for its PIN. ModemManager unlocks it (or the phone's own unlock "
+    "screen); Voryx gives no PIN behind its back. Unlock it there, then try again.";
+constexpr const char* kNoQmiUnlock =
+    "ModemManager keeps this modem: it unblocks the SIM (mmcli --sim=... --puk=... --pin=..., or the "
+    "phone's own unlock screen). Voryx changes nothing behind its back.";
 constexpr const char* kNoCardUnlock =
     "Voryx unblocks a SIM through a modem; put the SIM in a modem or a phone to unblock it.";
 
@@ -431,6 +437,10 @@ bool checkCard(JobSession& s) {
     return false;
   }
   if (state.outcome != CardOutcome::WrongPin) return true;  // none needed, or the card does not tell
+  if (!files.unlocksHere()) {
+    stop(s, localized(kLockedElsewhere));
+    return false;
+  }
   const std::optional<std::string> pin = askPin(s, state.triesLeft);
   if (!pin) return false;
   VORYX_LOG_IF(s.logging(), "send |VERIFY CHV1 ****|\n");
@@ -451,8 +461,8 @@ bool checkCard(JobSession& s) {
 JobReport unlockSIM(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kUnlockWording);
   JobReport report;
-  if (context.device.reader) {
-    s.alert(kUnlockWording.title, localized(kNoCardUnlock));
+  if (context.device.reader || context.device.qmi) {
+    s.alert(kUnlockWording.title, localized(context.device.reader ? kNoCardUnlock : kNoQmiUnlock));
     report.outcome = JobOutcome::SimNotReady;
     return report;
   }
