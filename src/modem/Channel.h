@@ -228,6 +228,7 @@ struct DeviceChoice {
   // The modem's AT ports stand behind the QMI port (it was found from ModemManager's modem,
   // or --device names one): a QMI port that does not open is not the end either.
   bool qmiFallback = false;
+  std::chrono::seconds qmiWait{10};  // how long each QMI request may take
 };
 // Opens the channel as the jobs do; false when no device opened (openError() says why:
 // with no device given, what each candidate port said). A modem ModemManager manages is

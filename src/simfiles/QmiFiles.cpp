@@ -153,12 +153,13 @@ std::unique_ptr<QmiFiles> QmiFiles::open(const std::string& device, QmiOpenFailu
   }
   g_object_unref(cancel);
   if (impl->client == nullptr) {
-    // The proxy refuses a user it does not serve by dropping the connection at once; it
-    // is started (and so run) as the user who first asks for it.
+    // The proxy refuses a user it does not serve by dropping the connection at once
+    // ("endpoint hangup" as the device opens).
     const bool proxyError = error != nullptr && (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED) ||
                                                  g_error_matches(error, G_IO_ERROR, G_IO_ERROR_BROKEN_PIPE) ||
                                                  g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CONNECTION_CLOSED) ||
-                                                 std::string(error->message).find("proxy") != std::string::npos);
+                                                 std::string(error->message).find("proxy") != std::string::npos ||
+                                                 std::string(error->message).find("hangup") != std::string::npos);
     failure.why = errorText(error);
     failure.refused = proxyError && geteuid() != 0;
     return nullptr;

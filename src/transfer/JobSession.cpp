@@ -79,7 +79,7 @@ bool JobSession::openCard() {
 JobSession::QmiOpen JobSession::openQmi() {
   simfiles::QmiOpenFailure failure;
   const std::string device = context_.device.qmi->string();
-  auto files = simfiles::QmiFiles::open(device, failure);
+  auto files = simfiles::QmiFiles::open(device, failure, context_.device.qmiWait);
   if (!files) {
     VORYX_LOG_IF(logging(), "qmi-proxy refused |%s| %s\n", device.c_str(), failure.why.c_str());
     if (failure.refused) {
