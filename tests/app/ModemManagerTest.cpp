@@ -15,6 +15,7 @@
 
 #include "app/RunVoryx.h"
 #include "sim/VirtualModem.h"
+#include "sim/VirtualQmi.h"
 
 namespace voryx {
 namespace {
@@ -60,7 +61,8 @@ bool waitUntil(F done, std::chrono::milliseconds bound = 10s) {
 // modem whose AT port is `port` ("pts/7").
 class StandIn {
  public:
-  StandIn(const test::TempDir& home, const std::string& port, const std::string& mode)
+  StandIn(const test::TempDir& home, const std::string& port, const std::string& mode,
+          const std::string& qmiPort = "cdc-wdm0")
       : socket_(home / "bus"), log_(home / "mm.log") {
     address_ = "unix:path=" + socket_.string();
     bus_ = spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nosyslog", "--address=" + address_}, true);
@@ -71,7 +73,7 @@ class StandIn {
     }
     service_ = spawn({"/usr/bin/python3", std::string(VORYX_SOURCE_DIR) + "/tests/app/mm_standin.py",
                       "--bus", address_, "--log", log_.string(), "--port", port, "--uid", kUid,
-                      "--mode", mode, "--lock", (home / ("LCK.." + std::filesystem::path(port).filename().string())).string()});
+                      "--mode", mode, "--qmi-port", qmiPort, "--lock", (home / ("LCK.." + std::filesystem::path(port).filename().string())).string()});
     ready_ = waitUntil([&] { return test::readFile(log_).find("ready\n") != std::string::npos; });
   }
   ~StandIn() {
@@ -187,6 +189,42 @@ TEST(ModemManagerTest, BorrowsTheModemForTheRunAndGivesItBack) {
   const Ran alone = test::runVoryx(home, {"read", "--fast", "--device", pty},
                                    {{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home / "none").string()}});
   EXPECT_EQ(alone.status, 0) << alone.err;
+}
+
+// A modem ModemManager manages that lists a QMI port is shared through qmi-proxy: the SIM's
+// files are reached there, the AT port is never opened and the modem never borrowed.
+TEST(ModemManagerTest, SharesAQmiModemThroughTheProxy) {
+  sim::VirtualModem at;
+  ASSERT_TRUE(at.start());
+  sim::VirtualQmi qmi;
+  ASSERT_TRUE(qmi.start());
+  const std::string pty = at.devicePath();
+  const std::string shared = "voryx read: using QMI " + qmi.devicePath() + " through qmi-proxy (Quectel EC25, shared with ModemManager)\n";
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    Env env;
+    std::vector<std::string> said;
+  };
+  const Case kCases[] = {
+      {"read of the AT port given", {"read", "--fast", "--device", pty}, {}, {shared, "Read 36 entries"}},
+      {"read with no port given", {"read", "--fast"}, {{"VORYX_PORTS", pty}}, {shared, "Read 36 entries"}},
+      {"info", {"info", "--device", pty}, {}, {"Port: QMI " + qmi.devicePath() + " through qmi-proxy\n", "Card: UICC with a USIM\n"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir home;
+    StandIn mm(home, pty.substr(5), "ok", qmi.devicePath().substr(5));
+    ASSERT_TRUE(mm.ready());
+    Env env = c.env;
+    env.emplace_back("DBUS_SYSTEM_BUS_ADDRESS", mm.address());
+    env.emplace_back("VORYX_LOCK_DIR", home.path.string());
+    const Ran ran = test::runVoryx(home, c.args, env);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    for (const std::string& part : c.said) EXPECT_TRUE(has(ran.err + ran.out, part)) << ran.err << ran.out;
+    EXPECT_EQ(mm.calls(), std::vector<std::string>{});
+    EXPECT_TRUE(at.commandLog().empty());
+  }
 }
 
 // The inhibition ends with the bus connection: a run ended by Ctrl-C or killed gives the
