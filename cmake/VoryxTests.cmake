@@ -76,6 +76,7 @@ add_dependencies(test_cardreader voryx)  # a write killed mid-message runs the b
 # The SIM's files through the real qmi-proxy (libqmi starts it) on the virtual QMI modem.
 if(VORYX_QMI)
   voryx_test_folder(qmi voryx_transfer voryx_sim)
+  add_dependencies(test_qmi voryx)  # a user the proxy refuses runs the binary
 endif()
 # The tests in which it matters how a reply ends run both ways within the suite
 # (ReplyRuleTest in tests/transfer/JobFixture.h).

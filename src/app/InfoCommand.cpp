@@ -176,7 +176,7 @@ int runInfo(const ModemArgs& args) {
     }
     if (refused) {
       std::cerr << "voryx info: qmi-proxy does not serve this user (it serves root only): run voryx as root "
-                   "(sudo) to share the modem with ModemManager; the modem is borrowed instead\n";
+                   "(sudo) to share the modem with ModemManager; its AT port is used instead\n";
     }
     if (!refused && !modem->device.qmiFallback) return 3;
   }

@@ -21,7 +21,8 @@ namespace {
 constexpr const char* kBytesReceivedKey = "Bytes received from the modem:";
 constexpr const char* kQmiRefused =
     "qmi-proxy does not serve this user (it serves root only). Run voryx as root (sudo) to share the "
-    "modem with ModemManager; this time the modem is borrowed from ModemManager instead.";
+    "modem with ModemManager; this time the modem is reached through its AT port instead, as without the "
+    "proxy (borrowed from ModemManager when it manages the modem).";
 
 }  // namespace
 

@@ -7,6 +7,9 @@
 #include <atomic>
 #include <thread>
 
+#include <sys/stat.h>
+
+#include "app/RunVoryx.h"
 #include "simfiles/QmiFiles.h"
 #include "transfer/JobFixture.h"
 
@@ -128,6 +131,29 @@ TEST_F(QmiProxyTest, FaultsBehindTheProxy) {
     EXPECT_EQ(qmi_->requestCount(sim::kQmiUim, kUimVerifyPin), 0);
     EXPECT_TRUE(test::listIsSim(database_, ListStore::Phonebook, simNow()));
   }
+}
+
+// qmi-proxy serves root only: a user it refuses is told so and what to do, and the modem's
+// files are reached as without the proxy (the AT port, AT+CRSM), from the real binary.
+TEST(QmiProxyUserTest, AUserTheProxyRefusesIsToldAndTheModemReachedAsBefore) {
+  constexpr int kNobody = 65534;
+  sim::VirtualModem at;
+  ASSERT_TRUE(at.start());
+  sim::VirtualQmi qmi;
+  ASSERT_TRUE(qmi.start());
+  ASSERT_EQ(::chmod(at.devicePath().c_str(), 0666), 0);
+  test::TempDir home;
+  ASSERT_EQ(::chown(home.path.c_str(), kNobody, kNobody), 0);
+  const test::Ran ran = test::runVoryx(home, {"read", "--fast", "--qmi", qmi.devicePath(), "--device", at.devicePath()},
+                                       {{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home / "no-bus").string()},
+                                        {"VORYX_LOCK_DIR", home.path.string()}},
+                                       kNobody);
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  EXPECT_NE(ran.err.find(qmi.devicePath() + ": qmi-proxy does not serve this user (it serves root only). Run voryx as root"),
+            std::string::npos) << ran.err;
+  EXPECT_NE((ran.err + ran.out).find("Read 36 entries"), std::string::npos) << ran.err << ran.out;
+  EXPECT_GT(at.commandCount("AT+CRSM"), 0);
+  EXPECT_EQ(qmi.requestCount(sim::kQmiUim, kUimReadRecord), 0);
 }
 
 }  // namespace
