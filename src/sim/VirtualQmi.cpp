@@ -22,6 +22,7 @@ struct VirtualQmi::Impl {
   std::function<void(const SimCard&)> onChange;
   std::string path;
   bool serving = false;
+  std::chrono::milliseconds delay{0};
 
   int master = -1;
   int slave = -1;  // held open: the line stays up while the proxy reopens the device
@@ -115,6 +116,11 @@ void VirtualQmi::setOnChange(std::function<void(const SimCard&)> onChange) {
   impl_->onChange = std::move(onChange);
 }
 
+void VirtualQmi::setDelay(std::chrono::milliseconds delay) {
+  std::lock_guard lock(impl_->mu);
+  impl_->delay = delay;
+}
+
 int VirtualQmi::requestCount(std::uint8_t service, std::uint16_t message) const {
   std::lock_guard lock(impl_->mu);
   return impl_->engine ? impl_->engine->requestCount(service, message) : 0;
@@ -163,6 +169,10 @@ void VirtualQmi::Impl::serve() {
       }
     }
     if (changed) notify(*changed);
+    if (delay.count() > 0 && !out.frames.empty()) {
+      pollfd stop{wake[0], POLLIN, 0};
+      if (::poll(&stop, 1, static_cast<int>(delay.count() * static_cast<long>(out.frames.size()))) > 0) return;
+    }
     for (const std::string& frame : out.frames) {
       if (!writeAll(frame)) break;
     }

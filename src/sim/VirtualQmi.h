@@ -41,6 +41,9 @@ class VirtualQmi {
   void modifySim(const std::function<void(SimCard&)>& change);
   // Called on the serving thread after every change of the SIM. Set before start().
   void setOnChange(std::function<void(const SimCard&)> onChange);
+  // How long the modem takes over each request before its reply (a real modem's UIM
+  // service: some milliseconds, the card's own time included). Set before start().
+  void setDelay(std::chrono::milliseconds delay);
   // Requests of this service and message since start(), e.g. (kQmiUim, 0x0023).
   int requestCount(std::uint8_t service, std::uint16_t message) const;
 
