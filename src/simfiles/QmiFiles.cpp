@@ -328,6 +328,7 @@ CardResult QmiFiles::pinStatus() {
   if (r.outcome == CardOutcome::Removed) return r;
   const std::optional<QmiCardStatus> status = r.ok() ? qmiCardStatus(reply) : std::nullopt;
   if (!status || status->cardState != 1) {
+    noSim_ = status.has_value();
     why_ = status ? "no SIM in the modem" : "the modem did not tell the card's status";
     return {CardOutcome::Removed, 0, {}, {}};
   }

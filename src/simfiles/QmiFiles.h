@@ -50,6 +50,8 @@ class QmiFiles : public SimFiles {
   bool unlocksHere() const override { return false; }
   // Why the modem stopped answering (for the alert), once it did.
   const std::string& why() const { return why_; }
+  // The card status said no SIM is there (pinStatus answered Removed for it).
+  bool noSim() const { return noSim_; }
 
  protected:
   CardResult readBinaryPart(int offset, int length, std::string& part) override;
@@ -63,6 +65,7 @@ class QmiFiles : public SimFiles {
   std::string device_;
   std::string why_;
   bool gone_ = false;
+  bool noSim_ = false;
   std::optional<bool> usim_;
 };
 

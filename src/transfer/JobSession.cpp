@@ -7,6 +7,7 @@
 
 #include "base/Localized.h"
 #include "base/DebugLog.h"
+#include "modem/ErrorText.h"
 #include "modem/Traffic.h"
 #include "simfiles/ApduFiles.h"
 #include "simfiles/CrsmFiles.h"
@@ -121,7 +122,12 @@ bool JobSession::cardEnded(const simfiles::CardResult& result) {
     if (!lostTold_) {
       lostTold_ = true;
       VORYX_LOG_IF(logging(), "qmi gone |%s|\n", qmi_->why().c_str());
-      alert(wording_.title, localized(wording_.lineLost) + (qmi_->why().empty() ? "" : " (" + qmi_->why() + ")"));
+      if (qmi_->noSim()) {
+        simNotReady_ = true;
+        alert(wording_.title, localized(modem::errorSentenceKey(modem::ErrorSource::Equipment, 10)));
+      } else {
+        alert(wording_.title, localized(wording_.lineLost) + (qmi_->why().empty() ? "" : " (" + qmi_->why() + ")"));
+      }
     }
     return true;
   }

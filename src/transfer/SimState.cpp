@@ -67,9 +67,6 @@ constexpr const char* kUnblocked = "The SIM is unblocked; its PIN is now the new
 constexpr const char* kLockedElsewhere =
     "The SIM is locked: it waits for its PIN. ModemManager unlocks it (or the phone's own unlock "
     "screen); Voryx gives no PIN behind its back. Unlock it there, then try again.";
-constexpr const char* kNoQmiUnlock =
-    "ModemManager keeps this modem: it unblocks the SIM (mmcli --sim=... --puk=... --pin=..., or the "
-    "phone's own unlock screen). Voryx changes nothing behind its back.";
 constexpr const char* kNoCardUnlock =
     "Voryx unblocks a SIM through a modem; put the SIM in a modem or a phone to unblock it.";
 
@@ -461,8 +458,8 @@ bool checkCard(JobSession& s) {
 JobReport unlockSIM(JobHost& host, const JobContext& context) {
   JobSession s(host, context, kUnlockWording);
   JobReport report;
-  if (context.device.reader || context.device.qmi) {
-    s.alert(kUnlockWording.title, localized(context.device.reader ? kNoCardUnlock : kNoQmiUnlock));
+  if (context.device.reader) {
+    s.alert(kUnlockWording.title, localized(kNoCardUnlock));
     report.outcome = JobOutcome::SimNotReady;
     return report;
   }
