@@ -54,39 +54,42 @@ class QmiProxyTest : public JobFixture {
   }
 };
 
-// A read and a write through the proxy while another client holds its own UIM client id and
-// reads records all along: it is never disturbed, and what the write left is what qmicli
-// reads back.
+// A read and a write through the proxy, on a USIM and on a 2G SIM, while another client
+// holds its own UIM client id and reads records all along: it is never disturbed, and what
+// the write left is what qmicli reads back.
 TEST_F(QmiProxyTest, ReadAndWriteBesideAnotherClient) {
-  useQmi(sim::SimCard::demo());
-  const std::string device = qmi_->devicePath();
-  std::atomic<bool> done{false};
-  std::atomic<int> reads{0}, failures{0};
-  std::thread other([&] {
-    simfiles::QmiOpenFailure failure;
-    auto files = simfiles::QmiFiles::open(device, failure);
-    if (!files) {
-      ++failures;
-      return;
-    }
-    simfiles::FileInfo info;
-    if (!files->select({simfiles::kMf, simfiles::kDfTelecom, simfiles::kEfAdn}, info).ok()) ++failures;
-    for (int n = 1; !done; n = n % 200 + 1) {
-      std::string bytes;
-      (files->readRecord(n, info.recordLength, bytes).ok() ? reads : failures)++;
-    }
-  });
-  readAndMark();
-  ASSERT_EQ(write(0), JobOutcome::Done) << (host_.alerts.empty() ? "" : host_.alerts.front());
-  EXPECT_EQ(host_.report.confirmed, 8);
-  done = true;
-  other.join();
-  EXPECT_EQ(failures, 0);
-  EXPECT_GT(reads, 0);
-  EXPECT_TRUE(test::listIsSim(database_, ListStore::Phonebook, simNow()));
-  EXPECT_EQ(qmi_->requestCount(sim::kQmiUim, kUimWriteRecord), 8);
-  for (int n : {1, 2, 40, 45}) EXPECT_EQ(qmicliRecord(device, n), simNow().record(n)) << n;
-  EXPECT_EQ(simNow().entry(1)->name, "Zoë QMI");
+  for (const bool usim : {true, false}) {
+    SCOPED_TRACE(usim ? "USIM" : "SIM");
+    useQmi(sim::SimCard::demo(), {}, std::chrono::seconds{10}, usim);
+    const std::string device = qmi_->devicePath();
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, failures{0};
+    std::thread other([&] {
+      simfiles::QmiOpenFailure failure;
+      auto files = simfiles::QmiFiles::open(device, failure);
+      if (!files) {
+        ++failures;
+        return;
+      }
+      simfiles::FileInfo info;
+      if (!files->select({simfiles::kMf, simfiles::kDfTelecom, simfiles::kEfAdn}, info).ok()) ++failures;
+      for (int n = 1; !done; n = n % 200 + 1) {
+        std::string bytes;
+        (files->readRecord(n, info.recordLength, bytes).ok() ? reads : failures)++;
+      }
+    });
+    readAndMark();
+    ASSERT_EQ(write(0), JobOutcome::Done) << (host_.alerts.empty() ? "" : host_.alerts.front());
+    EXPECT_EQ(host_.report.confirmed, 8);
+    done = true;
+    other.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_GT(reads, 0);
+    EXPECT_TRUE(test::listIsSim(database_, ListStore::Phonebook, simNow()));
+    EXPECT_EQ(qmi_->requestCount(sim::kQmiUim, kUimWriteRecord), 8);
+    for (int n : {1, 2, 40, 45}) EXPECT_EQ(qmicliRecord(device, n), simNow().record(n)) << n;
+    EXPECT_EQ(simNow().entry(1)->name, "Zoë QMI");
+  }
 }
 
 // A modem that fails at its k-th record request (reads and writes counted together), a

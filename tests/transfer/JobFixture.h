@@ -115,11 +115,12 @@ class JobFixture : public ::testing::Test {
   }
   // The virtual modem speaking QMI on a real pseudo-terminal: the jobs reach it through the
   // real qmi-proxy (which libqmi starts when none runs), each request waiting `wait` at most.
-  void useQmi(sim::SimCard card, sim::QmiFaults faults = {}, std::chrono::seconds wait = std::chrono::seconds{10}) {
+  void useQmi(sim::SimCard card, sim::QmiFaults faults = {}, std::chrono::seconds wait = std::chrono::seconds{10},
+              bool usim = true) {
     noModem();
     takeCardOut();
     reader_.reset();
-    qmi_ = std::make_unique<sim::VirtualQmi>(std::move(card), faults);
+    qmi_ = std::make_unique<sim::VirtualQmi>(std::move(card), faults, usim);
     qmiWait_ = wait;
     std::string error;
     ASSERT_TRUE(qmi_->start(&error)) << error;
