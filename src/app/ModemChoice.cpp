@@ -258,8 +258,9 @@ std::optional<std::filesystem::path> managedQmiPort(const modem::ManagedModem& m
   return std::nullopt;
 }
 
-bool findModem(ModemChoice& choice, const char* command, bool tell) {
+bool findModem(ModemChoice& choice, const char* command, bool tell, bool shareQmi) {
   if (choice.device.reader) return findReader(choice, command, tell);
+  if (!shareQmi) choice.device.qmi.reset();
   auto tellQmi = [&](const modem::ManagedModem* managed) {
     if (tell) {
       std::cerr << "voryx " << command << ": using QMI " << choice.device.qmi->string() << " through qmi-proxy"
@@ -272,7 +273,7 @@ bool findModem(ModemChoice& choice, const char* command, bool tell) {
   if (choice.device.device) {
     // The port given belongs to a modem ModemManager manages: its QMI port, when it has one.
     const modem::ManagerSurvey survey = modem::surveyModemManager();
-    if (const modem::ManagedModem* managed = survey.holding(*choice.device.device)) {
+    if (const modem::ManagedModem* managed = shareQmi ? survey.holding(*choice.device.device) : nullptr) {
       if ((choice.device.qmi = managedQmiPort(*managed))) {
         choice.device.qmiFallback = true;
         return tellQmi(managed);
@@ -285,7 +286,7 @@ bool findModem(ModemChoice& choice, const char* command, bool tell) {
   // qmi-proxy, or borrows it.
   const modem::ManagerSurvey survey = modem::surveyModemManager();
   if (const modem::ManagedModem* managed = modem::managedCandidate(survey, candidates)) {
-    if ((choice.device.qmi = managedQmiPort(*managed))) {
+    if (shareQmi && (choice.device.qmi = managedQmiPort(*managed))) {
       choice.device.qmiFallback = true;
       return tellQmi(managed);
     }

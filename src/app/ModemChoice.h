@@ -82,13 +82,14 @@ std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* comman
 // which readers there are, when it is not exactly one.
 // With a QMI port chosen (--qmi), says so ("voryx read: using QMI /dev/cdc-wdm0 through
 // qmi-proxy"). A modem ModemManager manages that lists a QMI port is reached there (the
-// chosen --device's modem, or the first candidate port's), when the build has QMI.
+// chosen --device's modem, or the first candidate port's), when the build has QMI and
+// `shareQmi`; without `shareQmi` a QMI port is never used.
 // With no device chosen, looks for the modem now: probes the candidate ports (the
 // remembered one first) and says on standard error which one answers, "voryx read: using
 // /dev/ttyUSB2 (Quectel EC25)" (unless not `tell`), making it the port the jobs try first.
 // False, after saying what each port said, when none answers. True at once when a
 // device or the virtual modem is chosen. Main thread.
-bool findModem(ModemChoice& choice, const char* command, bool tell = true);
+bool findModem(ModemChoice& choice, const char* command, bool tell = true, bool shareQmi = true);
 
 // VORYX_PORTS split at ":", else the usual candidates.
 std::vector<std::string> portPatterns();

@@ -513,7 +513,9 @@ struct UnlockOptions {
 int runUnlock(const UnlockOptions& options) {
   const Paths paths = startUp();
   std::optional<ModemChoice> modem = chooseModem(options.modem, "unlock", paths.preferences);
-  if (!modem || !findModem(*modem, "unlock")) return 3;
+  // The PUK goes through the modem's AT port (borrowed from ModemManager when it keeps the
+  // modem), never through qmi-proxy.
+  if (!modem || !findModem(*modem, "unlock", true, false)) return 3;
   transfer::JobContext context{paths.database(), modem->device, 0};
   context.createLog = shellCreateLog(paths);
   CommandLineHost host(false, {}, CodeSource("unlock", {}, options.puk, options.newPin));

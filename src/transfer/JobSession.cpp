@@ -20,6 +20,7 @@ using namespace codec;
 namespace {
 
 constexpr const char* kBytesReceivedKey = "Bytes received from the modem:";
+constexpr const char* kQmiUnreached = "The modem is reached through its AT port instead.";
 constexpr const char* kQmiRefused =
     "qmi-proxy does not serve this user (it serves root only). Run voryx as root (sudo) to share the "
     "modem with ModemManager; this time the modem is reached through its AT port instead, as without the "
@@ -90,6 +91,8 @@ JobSession::QmiOpen JobSession::openQmi() {
     }
     if (!context_.device.qmiFallback) {
       alert(wording_.title, localized(wording_.noDevice) + " (" + device + ": " + failure.why + ")");
+    } else {
+      host_.showNote(device + ": " + failure.why + ". " + localized(kQmiUnreached));
     }
     return QmiOpen::Failed;
   }

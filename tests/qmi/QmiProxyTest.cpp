@@ -137,25 +137,41 @@ TEST_F(QmiProxyTest, FaultsBehindTheProxy) {
 }
 
 // qmi-proxy serves root only: a user it refuses is told so and what to do, and the modem's
-// files are reached as without the proxy (the AT port, AT+CRSM), from the real binary.
-TEST(QmiProxyUserTest, AUserTheProxyRefusesIsToldAndTheModemReachedAsBefore) {
+// files are reached as without the proxy (the AT port, AT+CRSM); so too when the QMI port
+// does not open. From the real binary.
+TEST(QmiProxyUserTest, WhenTheProxyCannotServeTheModemIsReachedAsBefore) {
   constexpr int kNobody = 65534;
   sim::VirtualModem at;
   ASSERT_TRUE(at.start());
   sim::VirtualQmi qmi;
   ASSERT_TRUE(qmi.start());
   ASSERT_EQ(::chmod(at.devicePath().c_str(), 0666), 0);
-  test::TempDir home;
-  ASSERT_EQ(::chown(home.path.c_str(), kNobody, kNobody), 0);
-  const test::Ran ran = test::runVoryx(home, {"read", "--fast", "--qmi", qmi.devicePath(), "--device", at.devicePath()},
-                                       {{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home / "no-bus").string()},
-                                        {"VORYX_LOCK_DIR", home.path.string()}},
-                                       kNobody);
-  EXPECT_EQ(ran.status, 0) << ran.err;
-  EXPECT_NE(ran.err.find(qmi.devicePath() + ": qmi-proxy does not serve this user (it serves root only). Run voryx as root"),
-            std::string::npos) << ran.err;
-  EXPECT_NE((ran.err + ran.out).find("Read 36 entries"), std::string::npos) << ran.err << ran.out;
-  EXPECT_GT(at.commandCount("AT+CRSM"), 0);
+  struct Case {
+    const char* what;
+    std::string port;
+    int uid;
+    std::string told;
+  };
+  const Case kCases[] = {
+      {"a user the proxy refuses", qmi.devicePath(), kNobody,
+       qmi.devicePath() + ": qmi-proxy does not serve this user (it serves root only). Run voryx as root"},
+      {"a QMI port that is not there", "/dev/no-such-cdc-wdm", -1,
+       "/dev/no-such-cdc-wdm: Couldn't query file info"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir home;
+    ASSERT_EQ(::chown(home.path.c_str(), kNobody, kNobody), 0);
+    const int before = at.commandCount("AT+CRSM");
+    const test::Ran ran = test::runVoryx(home, {"read", "--fast", "--qmi", c.port, "--device", at.devicePath()},
+                                         {{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (home / "no-bus").string()},
+                                          {"VORYX_LOCK_DIR", home.path.string()}},
+                                         c.uid);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_NE(ran.err.find(c.told), std::string::npos) << ran.err;
+    EXPECT_NE((ran.err + ran.out).find("Read 36 entries"), std::string::npos) << ran.err << ran.out;
+    EXPECT_GT(at.commandCount("AT+CRSM"), before);
+  }
   EXPECT_EQ(qmi.requestCount(sim::kQmiUim, kUimReadRecord), 0);
 }
 
