@@ -61,12 +61,11 @@ struct QmiFiles::Impl {
   }
 
   // One asynchronous call, run to its end on the object's context: `start` is given the
-  // callback and its data; the result comes back (null when the guard's time ran out
-  // first, the call then cancelled and let finish). The guard stands behind libqmi's own
-  // timeout, so that nothing waits forever even where libqmi has none.
+  // callback and its data, and the call's result comes back. A guard stands behind
+  // libqmi's own timeout, so that nothing waits forever even where libqmi has none: when
+  // its time runs out the call is cancelled, and its (cancelled) result comes back.
   struct Wait {
     GAsyncResult* result = nullptr;
-    bool expired = false;
   };
   template <typename Start>
   GAsyncResult* run(Start start, GCancellable* cancel) {
@@ -77,13 +76,10 @@ struct QmiFiles::Impl {
     }, &wait);
     GSource* guard = g_timeout_source_new_seconds(timeout + 2);
     struct Guard {
-      Wait* wait;
       GCancellable* cancel;
-    } g{&wait, cancel};
+    } g{cancel};
     g_source_set_callback(guard, +[](gpointer data) -> gboolean {
-      auto* gd = static_cast<Guard*>(data);
-      gd->wait->expired = true;
-      g_cancellable_cancel(gd->cancel);
+      g_cancellable_cancel(static_cast<Guard*>(data)->cancel);
       return G_SOURCE_REMOVE;
     }, &g, nullptr);
     g_source_attach(guard, context);
