@@ -101,6 +101,7 @@ int runModemSim(const ModemSimArgs& args) {
     return 1;
   }
   if (args.qmi) {
+    qmiFaults.noSim = args.simState.noSim;
     sim::VirtualQmi qmi{std::move(card), qmiFaults};
     if (!file.empty()) {
       qmi.setOnChange([file](const sim::SimCard& changed) {

@@ -255,6 +255,18 @@ std::string QmiEngine::control(const Request& r) {
 QmiEngine::Fate QmiEngine::uim(const Request& r, std::string& reply) {
   SimCard& sim = files_.sim();
   PinLock& lock = sim.pinLock();
+  if (r.message == kGetCardStatus && faults_.noSim) {
+    // No provisioning application; one slot, its card absent and without applications.
+    std::string status;
+    for (int i = 0; i < 4; ++i) le16(status, 0xFFFF);
+    status += "\x01\x00\x00\x00\x00\x00\x00"s;
+    reply = respond(r, 0, tlv(0x10, status));
+    return Fate::Answer;
+  }
+  if (faults_.noSim && r.message != kGetCardStatus) {
+    reply = respond(r, 0x0003);  // nothing to reach
+    return Fate::Answer;
+  }
   if (r.message == kGetCardStatus) {
     std::string status;
     le16(status, 0x0000);  // the primary GW application: card 0, application 0

@@ -30,10 +30,12 @@ namespace voryx::sim {
 // Faults, counted over the UIM record requests (Read Record and Write Record together)
 // since the engine was made: the k-th one answers the card's 6F00 and changes nothing
 // (error), gets no answer at all (silence), or closes the line as it arrives (hang-up).
+// noSim: no SIM in the modem (the card status says absent, the files are not there).
 struct QmiFaults {
   int errorAtRecord = 0;
   int silenceAtRecord = 0;
   int hangupAtRecord = 0;
+  bool noSim = false;
 };
 // "error-at-record=K", "silence-at-record=K", "hangup-at-record=K"; false for anything else.
 bool parseQmiFault(std::string_view text, QmiFaults& faults);

@@ -81,7 +81,7 @@ std::optional<QmiCardStatus> qmiCardStatus(const QmiReply& reply) {
   const unsigned primary = u16(v, 0);  // card index (high byte), application index (low)
   const unsigned cards = u8(v, 8);
   at = 9;
-  std::optional<QmiCardStatus> found;
+  std::optional<QmiCardStatus> found, absent;
   for (unsigned card = 0; card < cards; ++card) {
     if (!has(6)) return std::nullopt;
     const int state = static_cast<int>(u8(v, at));
@@ -103,11 +103,12 @@ std::optional<QmiCardStatus> qmiCardStatus(const QmiReply& reply) {
       at += 6;
       if ((primary >> 8) == card && (primary & 0xFF) == app) found = s;
     }
-    // A card with no application (absent, or in error) says so when it is the one asked for.
-    if (applications == 0 && (primary >> 8) == card && !found) found = QmiCardStatus{state, 0, 0, 0, 0, 0};
+    // A card with no application (absent, or in error): what the modem has, when it has no
+    // primary application at all.
+    if (applications == 0 && !absent) absent = QmiCardStatus{state, 0, 0, 0, 0, 0};
   }
   if (at != v.size()) return std::nullopt;
-  return found;
+  return found ? found : absent;
 }
 
 }  // namespace voryx::simfiles

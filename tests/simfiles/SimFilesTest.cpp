@@ -113,7 +113,9 @@ TEST(SimFilesTest, QmiReplies) {
       {"a card status", qmiFrame(0x2F, T(0x10, "0000FFFFFFFFFFFF 01 0100000000 01 0207020000 00 00 00 03030A 03030A")), true, std::nullopt, {}, {}, 7},
       {"a card status whose AID length lies", qmiFrame(0x2F, T(0x10, "0000FFFFFFFFFFFF 01 0100000000 01 0207020000 00 40 00 03030A 03030A")), true},
       {"a card status of more cards than it holds", qmiFrame(0x2F, T(0x10, "0000FFFFFFFFFFFF 09 01")), true},
-      {"a card status with no primary application", qmiFrame(0x2F, T(0x10, "FFFFFFFFFFFFFFFF 01 0100000000 00")), true},
+      // No SIM: no primary application, the slot's card absent and without applications.
+      {"a card status with no primary application", qmiFrame(0x2F, T(0x10, "FFFFFFFFFFFFFFFF 01 0000000000 00")), true,
+       std::nullopt, {}, {}, 0},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
