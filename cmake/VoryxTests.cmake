@@ -61,6 +61,9 @@ voryx_test_folder(entries voryx_entries)
 voryx_test_folder(contacts voryx_contacts)
 voryx_test_folder(app voryx_app)
 add_dependencies(test_app voryx)  # the command-line tests run the binary
+if(VORYX_QMI)
+  target_compile_definitions(test_app PRIVATE VORYX_QMI=1)  # ModemManager's QMI modem is shared
+endif()
 voryx_test_folder(modem voryx_modem voryx_sim)
 voryx_test_folder(sim voryx_sim)
 voryx_test_folder(simfiles voryx_transfer voryx_sim)

@@ -191,6 +191,7 @@ TEST(ModemManagerTest, BorrowsTheModemForTheRunAndGivesItBack) {
   EXPECT_EQ(alone.status, 0) << alone.err;
 }
 
+#if VORYX_QMI
 // A modem ModemManager manages that lists a QMI port is shared through qmi-proxy: the SIM's
 // files are reached there, the AT port is never opened and the modem never borrowed.
 TEST(ModemManagerTest, SharesAQmiModemThroughTheProxy) {
@@ -226,6 +227,8 @@ TEST(ModemManagerTest, SharesAQmiModemThroughTheProxy) {
     EXPECT_TRUE(at.commandLog().empty());
   }
 }
+
+#endif
 
 // The inhibition ends with the bus connection: a run ended by Ctrl-C or killed gives the
 // modem back all the same. Without --fast: the slow replies and their quiet windows keep
