@@ -46,7 +46,7 @@ function(voryx_test_folder folder library)
   endif()
 endfunction()
 
-set(VORYX_JOB_TEST_FOLDERS modem simfiles cardreader transfer kit ui web sim app)
+set(VORYX_JOB_TEST_FOLDERS modem simfiles cardreader qmi transfer kit ui web sim app)
 # Of app/, the tests that start a virtual modem here (the voryx binary they run is built
 # with the same sanitizer, so its own threads are checked as well); the rest only run the
 # binary on files, or run start-up in this process without a thread.
@@ -61,6 +61,9 @@ voryx_test_folder(entries voryx_entries)
 voryx_test_folder(contacts voryx_contacts)
 voryx_test_folder(app voryx_app)
 add_dependencies(test_app voryx)  # the command-line tests run the binary
+if(VORYX_QMI)
+  target_compile_definitions(test_app PRIVATE VORYX_QMI=1)  # ModemManager's QMI modem is shared
+endif()
 voryx_test_folder(modem voryx_modem voryx_sim)
 voryx_test_folder(sim voryx_sim)
 voryx_test_folder(simfiles voryx_transfer voryx_sim)
@@ -73,6 +76,11 @@ voryx_test_folder(cardreader voryx_transfer voryx_sim)
 target_sources(test_cardreader PRIVATE ${CMAKE_SOURCE_DIR}/tests/transfer/RecordJobTest.cpp)
 target_compile_definitions(test_cardreader PRIVATE VORYX_CARD_READER)
 add_dependencies(test_cardreader voryx)  # a write killed mid-message runs the binary
+# The SIM's files through the real qmi-proxy (libqmi starts it) on the virtual QMI modem.
+if(VORYX_QMI)
+  voryx_test_folder(qmi voryx_transfer voryx_sim)
+  add_dependencies(test_qmi voryx)  # a user the proxy refuses runs the binary
+endif()
 # The tests in which it matters how a reply ends run both ways within the suite
 # (ReplyRuleTest in tests/transfer/JobFixture.h).
 voryx_test_folder(kit voryx_kit)

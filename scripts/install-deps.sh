@@ -9,13 +9,15 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 browser=1
 [ "${VORYX_NO_BROWSER:-0}" = "1" ] && browser=0
-# The same names on both releases; none is pinned to a version.
+# The same names on both releases; none is pinned to a version. libmbim-glib-dev: Debian 12's
+# libqmi-glib-dev does not pull it in, yet its qmi-glib.pc requires mbim-glib.
 pkgs=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3 libmicrohttpd-dev
       nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev gammu
       help2man man-db dpkg-dev file lintian desktop-file-utils curl
       libpcsclite-dev pcscd vsmartcard-vpcd python3-pyscard
       libsystemd-dev dbus python3-dbus python3-gi lcov
-      libebook1.2-dev evolution-data-server appstream)
+      libebook1.2-dev evolution-data-server appstream
+      libqmi-glib-dev libmbim-glib-dev libqmi-proxy libqmi-utils)
 if [ "$browser" = 1 ]; then
   # debootstrap makes the Debian 13 root of scripts/test.sh's last stage.
   pkgs+=(chromium debootstrap)

@@ -1,6 +1,7 @@
-// voryx info --reader: what a card in a reader says about itself, in the lines of the
-// modem's info: the reader, its protocol, the card's kind, the PIN, the ICCID and the
-// files' capacities (headers only: nothing that needs the PIN).
+// voryx info --reader (and --qmi): what a card in a reader (or behind a QMI port) says about
+// itself, in the lines of the modem's info: the reader and its protocol (or the QMI port),
+// the card's kind, the PIN, the ICCID and the files' capacities (headers only: nothing that
+// needs the PIN).
 #include <iostream>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "base/DebugLog.h"
 #include "simfiles/ApduFiles.h"
 #include "simfiles/PcscLink.h"
+#include "simfiles/QmiFiles.h"
 #include "transfer/SimRecords.h"
 
 namespace voryx {
@@ -27,7 +29,23 @@ std::optional<simfiles::FileInfo> firstFile(simfiles::SimFiles& files,
   return std::nullopt;
 }
 
+SimIdentity filesInfo(simfiles::SimFiles& files);
+
 }  // namespace
+
+std::optional<SimIdentity> qmiInfo(const std::filesystem::path& port, bool& refused) {
+  simfiles::QmiOpenFailure failure;
+  auto files = simfiles::QmiFiles::open(port.string(), failure);
+  refused = failure.refused;
+  if (!files) {
+    if (!refused) std::cerr << "voryx info: " << port.string() << ": " << failure.why << "\n";
+    return std::nullopt;
+  }
+  DebugLog::append("info on |%s|\n", files->describe().c_str());
+  line("Port", files->describe());
+  line("ModemManager", "keeps the modem; the SIM's files are read beside it");
+  return filesInfo(*files);
+}
 
 std::optional<SimIdentity> cardInfo(const std::string& reader) {
   simfiles::ConnectFailure failure;
@@ -43,6 +61,12 @@ std::optional<SimIdentity> cardInfo(const std::string& reader) {
   for (const simfiles::ReaderInfo& r : simfiles::listReaders().readers) {
     if (r.name == link->reader() && !r.atr.empty()) line("ATR", hexUpper(r.atr));
   }
+  return filesInfo(files);
+}
+
+namespace {
+
+SimIdentity filesInfo(simfiles::SimFiles& files) {
   const simfiles::CardResult pin = files.pinStatus();
   line("Card", files.usim() ? "UICC with a USIM" : "SIM");
   line("SIM status", pin.ok() ? "READY"
@@ -67,5 +91,7 @@ std::optional<SimIdentity> cardInfo(const std::string& reader) {
   line("SMS capacity", sms ? std::to_string(sms->records) : "-");
   return sim;
 }
+
+}  // namespace
 
 }  // namespace voryx

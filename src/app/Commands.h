@@ -63,5 +63,8 @@ Phonebook phonebookOf(const std::string& store);
 // voryx info over a card reader: the reader's and the card's lines on standard output, and
 // the card's identity; nothing (the reason on standard error) when the card cannot be reached.
 std::optional<SimIdentity> cardInfo(const std::string& reader);
+// voryx info over a QMI port through qmi-proxy: the same lines; nothing when it cannot be
+// reached (`refused` set when the proxy does not serve this user, which the caller tells).
+std::optional<SimIdentity> qmiInfo(const std::filesystem::path& port, bool& refused);
 
 }  // namespace voryx

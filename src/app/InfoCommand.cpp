@@ -27,6 +27,9 @@
 namespace voryx {
 namespace {
 
+constexpr const char* kThroughMessaging =
+    "through ModemManager's messaging (calls and mobile data go on; --access modem borrows the modem instead)";
+
 // A reply may wait for a slow SIM; it ends at its final result code.
 modem::ReplyCompletion infoCompletion() {
   modem::ReplyCompletion rule;
@@ -172,6 +175,20 @@ int runInfo(const ModemArgs& args) {
   // Asked before the modem is borrowed: ModemManager lists no modem it has let go of.
   transfer::JobContext messages{paths.database(), modem->device};
   const std::optional<modem::ManagedModem> messaging = transfer::messagingModem(messages);
+  if (modem->device.qmi) {
+    bool refused = false;
+    if (const std::optional<SimIdentity> sim = qmiInfo(*modem->device.qmi, refused)) {
+      line("Messages", messaging ? kThroughMessaging
+                                 : "through the SIM's files over QMI (calls and mobile data go on)");
+      copyLines(paths.database(), *sim);
+      return 0;
+    }
+    if (refused) {
+      std::cerr << "voryx info: qmi-proxy does not serve this user (it serves root only): run voryx as root "
+                   "(sudo) to share the modem with ModemManager; its AT port is used instead\n";
+    }
+    if (!refused && !modem->device.qmiFallback) return 3;
+  }
   modem::Channel ch;
   const modem::OpenOutcome opened = modem::openForJob(ch, modem->device);
   if (opened == modem::OpenOutcome::NoDevice) {
@@ -187,8 +204,7 @@ int runInfo(const ModemArgs& args) {
   line("Port", port);
   if (const modem::ModemLoan* loan = ch.loan()) {
     line("ModemManager", "borrowed from it (" + loan->modem().name() + "); it gets the modem back when this command ends");
-    line("Messages", messaging ? "through ModemManager's messaging (calls and mobile data go on; --access modem "
-                                 "borrows the modem instead)"
+    line("Messages", messaging ? kThroughMessaging
                                : "borrowing the modem from ModemManager (calls and mobile data stop for the "
                                  "transfer)");
   } else if (!modem->simulation && modem::surveyModemManager().running) {

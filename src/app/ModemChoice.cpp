@@ -7,10 +7,13 @@
 
 #include "modem/Ports.h"
 #include "simfiles/PcscLink.h"
+#include "simfiles/QmiFiles.h"
 #include "store/Preferences.h"
 
 namespace voryx {
 namespace {
+
+constexpr unsigned kMmPortQmi = 5;  // MMModemPortType
 
 // The virtual SIM: the demo's, or the SIM file's (a new file is a SIM of its own).
 std::optional<sim::SimCard> virtualSim(const std::string& simFile, const char* command, bool& fresh) {
@@ -179,6 +182,15 @@ void addModemOptions(CLI::App& command, ModemArgs& args) {
       ->option_text("NAME")
       ->excludes(device)
       ->each([&args](const std::string&) { args.readerGiven = true; });
+  command
+      .add_option("--qmi", args.qmi,
+                  "A QMI modem's port, e.g. /dev/cdc-wdm0: the SIM's files through qmi-proxy, while "
+                  "ModemManager keeps the modem (found by itself from ModemManager's modem; "
+                  "--device then names the AT port to borrow when the proxy refuses)")
+      ->option_text("PATH")
+      ->excludes("--reader")
+      ->excludes("--simulate")
+      ->excludes("--sim-file");
 }
 
 std::vector<std::string> portPatterns() {
@@ -243,13 +255,49 @@ bool managedByModemManager(const modem::DeviceChoice& device) {
                        : modem::managedCandidate(survey, modem::candidatePorts(device)) != nullptr;
 }
 
-bool findModem(ModemChoice& choice, const char* command, bool tell) {
+// The QMI port ModemManager lists for `managed`, when this build reaches QMI modems.
+std::optional<std::filesystem::path> managedQmiPort(const modem::ManagedModem& managed) {
+  if (!simfiles::QmiFiles::built()) return std::nullopt;
+  for (const modem::ManagedPort& p : managed.ports) {
+    std::error_code ec;
+    const std::filesystem::path port = std::filesystem::path("/dev") / p.name;
+    if (p.type == kMmPortQmi && std::filesystem::exists(port, ec)) return port;
+  }
+  return std::nullopt;
+}
+
+bool findModem(ModemChoice& choice, const char* command, bool tell, bool shareQmi) {
   if (choice.device.reader) return findReader(choice, command, tell);
-  if (choice.simulation || choice.device.device || choice.device.line) return true;
+  if (!shareQmi) choice.device.qmi.reset();
+  auto tellQmi = [&](const modem::ManagedModem* managed) {
+    if (tell) {
+      std::cerr << "voryx " << command << ": using QMI " << choice.device.qmi->string() << " through qmi-proxy"
+                << (managed ? " (" + managed->name() + ", shared with ModemManager)" : std::string()) << "\n";
+    }
+    return true;
+  };
+  if (choice.device.qmi) return tellQmi(nullptr);
+  if (choice.simulation || choice.device.line) return true;
+  if (choice.device.device) {
+    // The port given belongs to a modem ModemManager manages: its QMI port, when it has one.
+    const modem::ManagerSurvey survey = modem::surveyModemManager();
+    if (const modem::ManagedModem* managed = shareQmi ? survey.holding(*choice.device.device) : nullptr) {
+      if ((choice.device.qmi = managedQmiPort(*managed))) {
+        choice.device.qmiFallback = true;
+        return tellQmi(managed);
+      }
+    }
+    return true;
+  }
   const std::vector<modem::Port> candidates = modem::candidatePorts(choice.device);
-  // A modem ModemManager manages is not probed behind its back: the job borrows it.
+  // A modem ModemManager manages is not probed behind its back: the job shares it through
+  // qmi-proxy, or borrows it.
   const modem::ManagerSurvey survey = modem::surveyModemManager();
   if (const modem::ManagedModem* managed = modem::managedCandidate(survey, candidates)) {
+    if (shareQmi && (choice.device.qmi = managedQmiPort(*managed))) {
+      choice.device.qmiFallback = true;
+      return tellQmi(managed);
+    }
     if (tell) {
       std::cerr << "voryx " << command << ": using " << managed->atPorts().front().string() << " ("
                 << managed->name() << ", managed by ModemManager)\n";
@@ -291,6 +339,10 @@ std::optional<ModemChoice> chooseModem(const ModemArgs& args, const char* comman
                                                      !args.simulate && args.simFile.empty()) {
     choice.device.reader = env;
     return choice;
+  }
+  if (!args.qmi.empty()) {
+    choice.device.qmi = args.qmi;
+    choice.device.qmiFallback = !args.device.empty();
   }
   if (args.simulate || !args.simFile.empty() || !args.charsets.empty() || args.hexNumbers) {
     choice.simulation = startSimulation(args, command);

@@ -52,9 +52,10 @@ struct ModemArgs {
   std::string reader;       // --reader: a card reader (by name, or a part of it) instead of a modem
   bool readerGiven = false; // --reader was given (an empty name: the reader with a card in it)
   bool simulateCard = false; // serve --simulate-card: the virtual SIM as a card in the virtual reader
+  std::string qmi;          // --qmi: a QMI port, the SIM's files through qmi-proxy
 };
 
-// Adds --device, --simulate, --sim-file, --charsets, --hex-numbers and --reader to a command.
+// Adds --device, --simulate, --sim-file, --charsets, --hex-numbers, --reader and --qmi to a command.
 void addModemOptions(CLI::App& command, ModemArgs& args);
 
 struct ModemChoice {
@@ -83,12 +84,16 @@ bool managedByModemManager(const modem::DeviceChoice& device);
 // that name, else the one reader whose name holds it ("" the one with a card in it), and
 // says which ("voryx read: using the card reader Virtual PCD 00 00"); false, after saying
 // which readers there are, when it is not exactly one.
+// With a QMI port chosen (--qmi), says so ("voryx read: using QMI /dev/cdc-wdm0 through
+// qmi-proxy"). A modem ModemManager manages that lists a QMI port is reached there (the
+// chosen --device's modem, or the first candidate port's), when the build has QMI and
+// `shareQmi`; without `shareQmi` a QMI port is never used.
 // With no device chosen, looks for the modem now: probes the candidate ports (the
 // remembered one first) and says on standard error which one answers, "voryx read: using
 // /dev/ttyUSB2 (Quectel EC25)" (unless not `tell`), making it the port the jobs try first.
 // False, after saying what each port said, when none answers. True at once when a
 // device or the virtual modem is chosen. Main thread.
-bool findModem(ModemChoice& choice, const char* command, bool tell = true);
+bool findModem(ModemChoice& choice, const char* command, bool tell = true, bool shareQmi = true);
 
 // VORYX_PORTS split at ":", else the usual candidates.
 std::vector<std::string> portPatterns();

@@ -10,6 +10,7 @@
 #include "app/Commands.h"
 #include "app/ModemChoice.h"
 #include "sim/ModemPorts.h"
+#include "sim/VirtualQmi.h"
 
 namespace voryx {
 namespace {
@@ -25,6 +26,7 @@ struct ModemSimArgs {
   int ports = 1;
   std::string charsets;
   bool hexNumbers = false;
+  bool qmi = false;
   SimStateArgs simState;
 };
 
@@ -41,8 +43,14 @@ int runModemSim(const ModemSimArgs& args) {
   options.entryDelay = std::chrono::milliseconds{args.entryDelay};
   options.chunkBytes = static_cast<std::size_t>(args.chunk);
   options.chunkGap = std::chrono::milliseconds{args.chunkGap};
+  sim::QmiFaults qmiFaults;
   for (const auto& f : args.faults) {
-    if (!sim::parseFault(f, options.faults)) {
+    if (args.qmi ? !sim::parseQmiFault(f, qmiFaults) : !sim::parseFault(f, options.faults)) {
+      if (args.qmi) {
+        std::cerr << "voryx modem-sim: unknown fault \"" << f
+                  << "\" with --qmi (error-at-record=K, silence-at-record=K, hangup-at-record=K)\n";
+        return 2;
+      }
       std::cerr << "voryx modem-sim: unknown fault \"" << f
                 << "\" (silence, huge-reply, nul-bytes, error-at-write=K, mute-at-write=K, "
                    "hangup-at-write=K, late-at-write=K, lost-at-write=K, listing-error, charset-test-error)\n";
@@ -91,6 +99,25 @@ int runModemSim(const ModemSimArgs& args) {
   if ((applySimState(args.simState, card, options) || fresh) && !file.empty() && !card.save(file, error)) {
     std::cerr << "voryx modem-sim: " << error << '\n';
     return 1;
+  }
+  if (args.qmi) {
+    qmiFaults.noSim = args.simState.noSim;
+    sim::VirtualQmi qmi{std::move(card), qmiFaults};
+    if (!file.empty()) {
+      qmi.setOnChange([file](const sim::SimCard& changed) {
+        std::string saveError;
+        if (!changed.save(file, saveError)) std::cerr << "voryx modem-sim: " << saveError << '\n';
+      });
+    }
+    if (!qmi.start(&error)) {
+      std::cerr << "voryx modem-sim: " << error << '\n';
+      return 1;
+    }
+    std::cout << qmi.devicePath() << std::endl;
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    qmi.stop();
+    return 0;
   }
   sim::ModemPorts ports{args.ports, std::move(card), options};
   sim::VirtualModem& modem = ports.answering();
@@ -146,6 +173,10 @@ void addModemSimCommand(CLI::App& app, int& exitCode) {
                   "the others stay silent (as a USB modem's diagnostic and GPS ports)")
       ->capture_default_str()
       ->check(CLI::Range(1, 16));
+  sub->add_flag("--qmi", args->qmi,
+                "Speak QMI (QMUX, as a modem's /dev/cdc-wdm port) instead of AT: the SIM's files "
+                "through the UIM service, for qmi-proxy and qmicli; faults: error-at-record=K, "
+                "silence-at-record=K, hangup-at-record=K");
   addSimStateOptions(*sub, args->simState);
   sub->callback([args, &exitCode] { exitCode = runModemSim(*args); });
 }

@@ -407,12 +407,12 @@ int runTransfer(const TransferOptions& options) {
   context.borrowModem = options.access == "modem";
   // Which way a modem ModemManager manages is reached, said first: its messaging leaves
   // calls and data alone; borrowing stops them for the transfer.
-  if (options.sms && !context.viaRecords()) context.messaging = transfer::messagingModem(context);
-  if (!options.quiet && !context.viaRecords() && context.device.line == nullptr) {
+  if (options.sms) context.messaging = transfer::messagingModem(context);
+  if (!options.quiet && context.device.line == nullptr) {
     if (context.messaging) {
       std::cerr << "voryx " << name << ": through ModemManager's messaging (" << context.messaging->name()
                 << "; calls and mobile data go on)\n";
-    } else if (managedByModemManager(context.device)) {
+    } else if (!context.viaRecords() && managedByModemManager(context.device)) {
       std::cerr << "voryx " << name << ": borrowing the modem from ModemManager (calls and mobile data stop "
                 << "until it ends)\n";
     }
@@ -537,7 +537,9 @@ struct UnlockOptions {
 int runUnlock(const UnlockOptions& options) {
   const Paths paths = startUp();
   std::optional<ModemChoice> modem = chooseModem(options.modem, "unlock", paths.preferences);
-  if (!modem || !findModem(*modem, "unlock")) return 3;
+  // The PUK goes through the modem's AT port (borrowed from ModemManager when it keeps the
+  // modem), never through qmi-proxy.
+  if (!modem || !findModem(*modem, "unlock", true, false)) return 3;
   transfer::JobContext context{paths.database(), modem->device, 0};
   context.createLog = shellCreateLog(paths);
   CommandLineHost host(false, {}, CodeSource("unlock", {}, options.puk, options.newPin));

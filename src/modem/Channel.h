@@ -221,6 +221,14 @@ struct DeviceChoice {
   // A PC/SC card reader by its name ("": the first with a card in it), from --reader or
   // VORYX_READER: the jobs talk to the card there, record by record, and open no modem.
   std::optional<std::string> reader;
+  // A QMI port ("/dev/cdc-wdm0"), from --qmi or from the ModemManager modem that lists one:
+  // the jobs reach the SIM's files there through qmi-proxy, beside ModemManager, and open
+  // no AT port; when the proxy refuses this user, they borrow the modem as without it.
+  std::optional<std::filesystem::path> qmi;
+  // The modem's AT ports stand behind the QMI port (it was found from ModemManager's modem,
+  // or --device names one): a QMI port that does not open is not the end either.
+  bool qmiFallback = false;
+  std::chrono::seconds qmiWait{10};  // how long each QMI request may take
 };
 // Opens the channel as the jobs do; false when no device opened (openError() says why:
 // with no device given, what each candidate port said). A modem ModemManager manages is

@@ -60,6 +60,9 @@ class SimFiles {
   virtual bool usim() = 0;
   // How the files are reached, for the debug log: "reader Virtual PCD 00 00", "AT+CRSM".
   virtual std::string describe() const = 0;
+  // Whether a PIN the SIM waits for may be given through here. Not through a modem that
+  // another program keeps (qmi-proxy): the SIM is unlocked where that program unlocks it.
+  virtual bool unlocksHere() const { return true; }
   // The EF the last select() that succeeded chose (what record commands work on).
   const FilePath& selected() const { return selected_; }
 

@@ -158,7 +158,7 @@ struct JobContext {
   bool dryRun = false;
   // The SIM's files record by record (EF_ADN, EF_EXT1, EF_SMS) instead of the modem's
   // phonebook and message commands, through the modem's AT+CRSM; always so when the device
-  // choice names a card reader.
+  // choice names a card reader or a QMI port.
   bool records = false;
   // Which phonebook store the phonebook jobs read and write (AT+CPBS), and so which of
   // the local tables.
@@ -169,7 +169,7 @@ struct JobContext {
   // The SMS jobs: the modem whose messages go through ModemManager's Messaging interface
   // (messagingModem, MessagingJobs.h), chosen as the job starts; no modem line is opened.
   std::optional<modem::ManagedModem> messaging{};
-  bool viaRecords() const { return records || device.reader.has_value(); }
+  bool viaRecords() const { return records || device.reader.has_value() || device.qmi.has_value(); }
 };
 
 }  // namespace voryx::transfer

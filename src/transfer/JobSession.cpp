@@ -7,6 +7,7 @@
 
 #include "base/Localized.h"
 #include "base/DebugLog.h"
+#include "modem/ErrorText.h"
 #include "modem/Traffic.h"
 #include "simfiles/ApduFiles.h"
 #include "simfiles/CrsmFiles.h"
@@ -19,6 +20,11 @@ using namespace codec;
 namespace {
 
 constexpr const char* kBytesReceivedKey = "Bytes received from the modem:";
+constexpr const char* kQmiUnreached = "The modem is reached through its AT port instead.";
+constexpr const char* kQmiRefused =
+    "qmi-proxy does not serve this user (it serves root only). Run voryx as root (sudo) to share the "
+    "modem with ModemManager; this time the modem is reached through its AT port instead, as without the "
+    "proxy (borrowed from ModemManager when it manages the modem).";
 
 }  // namespace
 
@@ -40,6 +46,18 @@ std::string JobSession::machine() const {
 bool JobSession::open() {
   if (context_.messaging) return openMessaging();
   if (context_.device.reader) return openCard() && checkCard(*this);
+  if (context_.device.qmi) {
+    switch (openQmi()) {
+      case QmiOpen::Opened: return checkCard(*this);
+      case QmiOpen::Failed:
+        if (!context_.device.qmiFallback) return false;
+        break;
+      case QmiOpen::Refused: break;
+    }
+    // The modem as without the proxy: borrowed, its files through AT+CRSM.
+    context_.device.qmi.reset();
+    context_.records = true;
+  }
   return openLine() && checkSim(*this) && (!context_.records || openRecords());
 }
 
@@ -59,6 +77,30 @@ bool JobSession::openCard() {
   files_ = std::make_unique<simfiles::ApduFiles>(*link, link->reader());
   card_ = std::move(link);
   return true;
+}
+
+// The SIM's files through qmi-proxy: no AT port is opened, ModemManager keeps the modem.
+JobSession::QmiOpen JobSession::openQmi() {
+  simfiles::QmiOpenFailure failure;
+  const std::string device = context_.device.qmi->string();
+  auto files = simfiles::QmiFiles::open(device, failure, context_.device.qmiWait);
+  if (!files) {
+    VORYX_LOG_IF(logging(), "qmi-proxy refused |%s| %s\n", device.c_str(), failure.why.c_str());
+    if (failure.refused) {
+      host_.showNote(device + ": " + localized(kQmiRefused));
+      return QmiOpen::Refused;
+    }
+    if (!context_.device.qmiFallback) {
+      alert(wording_.title, localized(wording_.noDevice) + " (" + device + ": " + failure.why + ")");
+    } else {
+      host_.showNote(device + ": " + failure.why + ". " + localized(kQmiUnreached));
+    }
+    return QmiOpen::Failed;
+  }
+  VORYX_LOG_IF(logging(), "sim files |%s|\n", files->describe().c_str());
+  qmi_ = files.get();
+  files_ = std::move(files);
+  return QmiOpen::Opened;
 }
 
 // AT+CRSM over the open line, each command logged with its reply. Verbose results and no
@@ -118,6 +160,19 @@ bool JobSession::messagingFailed(const char* what) {
 
 bool JobSession::cardEnded(const simfiles::CardResult& result) {
   if (result.outcome != simfiles::CardOutcome::Removed) return false;
+  if (qmi_ != nullptr) {  // the modem went quiet or away behind qmi-proxy
+    if (!lostTold_) {
+      lostTold_ = true;
+      VORYX_LOG_IF(logging(), "qmi gone |%s|\n", qmi_->why().c_str());
+      if (qmi_->noSim()) {
+        simNotReady_ = true;
+        alert(wording_.title, localized(modem::errorSentenceKey(modem::ErrorSource::Equipment, 10)));
+      } else {
+        alert(wording_.title, localized(wording_.lineLost) + (qmi_->why().empty() ? "" : " (" + qmi_->why() + ")"));
+      }
+    }
+    return true;
+  }
   if (!card_) return true;  // AT+CRSM: the line's own end, told already
   if (!lostTold_) {
     lostTold_ = true;

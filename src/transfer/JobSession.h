@@ -21,6 +21,7 @@
 #include "modem/MmMessaging.h"
 #include "modem/Reply.h"
 #include "simfiles/CardLink.h"
+#include "simfiles/QmiFiles.h"
 #include "simfiles/SimFiles.h"
 #include "store/SimEntry.h"
 #include "transfer/CharsetChoice.h"
@@ -170,7 +171,8 @@ class JobSession {
   }
   void close() {
     messaging_.reset();
-    files_.reset();
+    qmi_ = nullptr;
+    files_.reset();  // through qmi-proxy: the client id is released
     card_.reset();  // the reader's connection: the card is left as it is (its PIN stays given)
     channel_.CloseConn();
   }
@@ -192,6 +194,8 @@ class JobSession {
   bool lineLost();
   bool judge(bool mustEnd);
   bool openCard();
+  enum class QmiOpen { Opened, Failed, Refused };
+  QmiOpen openQmi();
   bool openRecords();
   bool openMessaging();
   void logDropped(const char* record, std::string bytes);
@@ -218,6 +222,7 @@ class JobSession {
   std::unique_ptr<simfiles::CardLink> card_;   // over a reader
   std::unique_ptr<simfiles::SimFiles> files_;  // records access
   std::unique_ptr<modem::MmMessaging> messaging_;  // messages through ModemManager
+  simfiles::QmiFiles* qmi_ = nullptr;          // files_, when they go through qmi-proxy
   MessageParts messageParts_;
   MessageRecords messageRecords_;
   void note(std::string_view line, bool held);

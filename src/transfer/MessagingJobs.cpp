@@ -240,7 +240,12 @@ int statusByteOfMessage(std::uint32_t state, std::uint32_t pduType) {
 
 std::optional<modem::ManagedModem> messagingModem(const JobContext& context) {
   const modem::DeviceChoice& device = context.device;
-  if (context.borrowModem || context.viaRecords() || device.line != nullptr) return std::nullopt;
+  // A QMI port ModemManager's modem lists (not one the user chose with --qmi) leaves the
+  // messages to ModemManager: the SIM's files are only where its messaging is not offered.
+  const bool qmiChosen = device.qmi && !device.qmiFallback;
+  if (context.borrowModem || context.records || device.reader || qmiChosen || device.line != nullptr) {
+    return std::nullopt;
+  }
   const modem::ManagerSurvey survey = modem::surveyModemManager();
   if (!survey.running) return std::nullopt;
   const modem::ManagedModem* modem =

@@ -64,6 +64,9 @@ constexpr const char* kPukNoRetry =
     "Check it before the next try: after ten wrong PUKs the SIM is blocked for good.";
 constexpr const char* kUnblocked = "The SIM is unblocked; its PIN is now the new one.";
 
+constexpr const char* kLockedElsewhere =
+    "The SIM is locked: it waits for its PIN. ModemManager unlocks it (or the phone's own unlock "
+    "screen); Voryx gives no PIN behind its back. Unlock it there, then try again.";
 constexpr const char* kNoCardUnlock =
     "Voryx unblocks a SIM through a modem; put the SIM in a modem or a phone to unblock it.";
 
@@ -431,6 +434,10 @@ bool checkCard(JobSession& s) {
     return false;
   }
   if (state.outcome != CardOutcome::WrongPin) return true;  // none needed, or the card does not tell
+  if (!files.unlocksHere()) {
+    stop(s, localized(kLockedElsewhere));
+    return false;
+  }
   const std::optional<std::string> pin = askPin(s, state.triesLeft);
   if (!pin) return false;
   VORYX_LOG_IF(s.logging(), "send |VERIFY CHV1 ****|\n");

@@ -74,6 +74,11 @@ TEST(CommandLineTest, SaysWhatHappenedAndExitsAccordingly) {
       {{"read", "--fast", "--simulate", "--charsets", "UCS2,IRA", "--charset", "HEX"}, 1,
        "Read from SIM: The modem refused the character set"},
       {{"modem-sim", "--charsets", "UCS2,LATIN1"}, 2, "voryx modem-sim: unknown character sets \"UCS2,LATIN1\""},
+      {{"modem-sim", "--qmi", "--fault", "error-at-write=2"}, 2,
+       "voryx modem-sim: unknown fault \"error-at-write=2\" with --qmi (error-at-record=K"},
+      {{"read", "--qmi", "/dev/null", "--simulate"}, 2, "--simulate excludes --qmi"},
+      // The first line says which way the SIM is reached; no device there ends with 3.
+      {{"read", "--qmi", "/dev/ttyNONE9"}, 3, "voryx read: using QMI /dev/ttyNONE9 through qmi-proxy"},
       {{"write", "--fast", "--simulate"}, 0, "Nothing to write"},
       {{"list", "--search", "zzz"}, 0, "voryx list: no entry matches \"zzz\""},
       // Editing from the shell: the list's format on stdout, a word on stderr.

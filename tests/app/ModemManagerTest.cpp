@@ -16,6 +16,7 @@
 #include "app/RunVoryx.h"
 #include "sim/VirtualModem.h"
 #include "support/ListIsSim.h"
+#include "sim/VirtualQmi.h"
 
 namespace voryx {
 namespace {
@@ -326,6 +327,56 @@ TEST(ModemManagerTest, MessagesGoThroughItsMessaging) {
   EXPECT_TRUE(has(test::readFile(other / "backup.json"), "Ricordati il pane"));
   EXPECT_TRUE(has(both.log(), "mm List"));
 }
+
+#if VORYX_QMI
+// A modem ModemManager manages that lists a QMI port is shared through qmi-proxy: the SIM's
+// files are reached there, the AT port is never opened and the modem never borrowed.
+TEST(ModemManagerTest, SharesAQmiModemThroughTheProxy) {
+  sim::VirtualModem at;
+  ASSERT_TRUE(at.start());
+  sim::VirtualQmi qmi;
+  ASSERT_TRUE(qmi.start());
+  const std::string pty = at.devicePath();
+  const std::string shared = "voryx read: using QMI " + qmi.devicePath() + " through qmi-proxy (Quectel EC25, shared with ModemManager)\n";
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    Env env;
+    std::vector<std::string> said;
+    bool messaging = false;  // the modem offers ModemManager's messaging too
+  };
+  const Case kCases[] = {
+      {"read of the AT port given", {"read", "--fast", "--device", pty}, {}, {shared, "Read 36 entries"}},
+      {"read with no port given", {"read", "--fast"}, {{"VORYX_PORTS", pty}}, {shared, "Read 36 entries"}},
+      {"info", {"info", "--device", pty}, {}, {"Port: QMI " + qmi.devicePath() + " through qmi-proxy\n", "Card: UICC with a USIM\n"}},
+      {"messages go through the messaging, not the SIM's files", {"read", "--sms", "--device", pty}, {},
+       {"through ModemManager's messaging (Quectel EC25", "Read 6 messages"}, true},
+      {"info says both ways", {"info", "--device", pty}, {},
+       {"Port: QMI ", "Messages: through ModemManager's messaging"}, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir home;
+    std::vector<std::string> flags{"--qmi-port", qmi.devicePath().substr(5)};
+    if (c.messaging) {
+      std::string error;
+      ASSERT_TRUE(sim::SimCard::demo().save((home / "sim").string(), error)) << error;
+      flags.insert(flags.end(), {"--sim", (home / "sim").string()});
+    }
+    StandIn mm(home, pty.substr(5), "ok", flags);
+    ASSERT_TRUE(mm.ready());
+    Env env = c.env;
+    env.emplace_back("DBUS_SYSTEM_BUS_ADDRESS", mm.address());
+    env.emplace_back("VORYX_LOCK_DIR", home.path.string());
+    const Ran ran = test::runVoryx(home, c.args, env);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    for (const std::string& part : c.said) EXPECT_TRUE(has(ran.err + ran.out, part)) << ran.err << ran.out;
+    EXPECT_EQ(mm.calls(), std::vector<std::string>{});
+    EXPECT_TRUE(at.commandLog().empty());
+  }
+}
+
+#endif
 
 // The inhibition ends with the bus connection: a run ended by Ctrl-C or killed gives the
 // modem back all the same. Without --fast: the slow replies and their quiet windows keep

@@ -1,6 +1,7 @@
 #pragma once
 // The real binary, run as a user runs it: in a home folder of its own, stdin /dev/null.
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +24,8 @@ using Env = std::vector<std::pair<std::string, std::string>>;
 // build/voryx started with `args` in `home`, `env` set; wait() collects what it said.
 class Started {
  public:
-  Started(const TempDir& home, const std::vector<std::string>& args, const Env& env) {
+  // `uid`: the user it runs as (a test run as root tries what a user meets), else the test's.
+  Started(const TempDir& home, const std::vector<std::string>& args, const Env& env, int uid = -1) {
     const std::string bin = std::string(VORYX_BINARY_DIR) + "/voryx";
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) return;
@@ -41,6 +43,10 @@ class Started {
       ::signal(SIGINT, SIG_DFL);
       ::signal(SIGQUIT, SIG_DFL);
       for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+      if (uid >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(uid)) != 0 ||
+                       ::setuid(static_cast<uid_t>(uid)) != 0)) {
+        ::_exit(126);
+      }
       std::vector<char*> argv{const_cast<char*>(bin.c_str())};
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
@@ -81,8 +87,8 @@ class Started {
   int out_ = -1, err_ = -1;
 };
 
-inline Ran runVoryx(const TempDir& home, const std::vector<std::string>& args, const Env& env = {}) {
-  return Started(home, args, env).wait();
+inline Ran runVoryx(const TempDir& home, const std::vector<std::string>& args, const Env& env = {}, int uid = -1) {
+  return Started(home, args, env, uid).wait();
 }
 
 }  // namespace voryx::test

@@ -92,7 +92,7 @@ class OldManager(dbus.service.Object):
             "Model": dbus.String("EC25"),
             "PrimaryPort": dbus.String(self.args.port),
             "Ports": dbus.Array([dbus.Struct((dbus.String(self.args.port), dbus.UInt32(PORT_AT))),
-                                 dbus.Struct((dbus.String("cdc-wdm0"), dbus.UInt32(PORT_QMI)))],
+                                 dbus.Struct((dbus.String(self.args.qmi_port), dbus.UInt32(PORT_QMI)))],
                                 signature="(su)"),
             "State": dbus.Int32(8),
             "Drivers": dbus.Array(["option"], signature="s"),
@@ -487,6 +487,7 @@ def main():
     p.add_argument("--bus", required=True)
     p.add_argument("--log", required=True)
     p.add_argument("--port", required=True)
+    p.add_argument("--qmi-port", default="cdc-wdm0", help="the modem's QMI port, as the kernel names it")
     p.add_argument("--uid", default="/sys/devices/pci0000:00/0000:00:14.0/usb1/1-4")
     p.add_argument("--mode", default="ok", choices=["ok", "denied", "polkit", "old", "garbled"])
     p.add_argument("--lock")

@@ -179,6 +179,7 @@ Depends: libc6
 libsqlite3-0
 libmicrohttpd12
 libebook-1.2-
+libqmi-glib5
 Recommends: chromium | firefox-esr | www-browser
 Suggests: gammu
 Section: comm

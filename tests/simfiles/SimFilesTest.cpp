@@ -5,14 +5,16 @@
 #include "simfiles/CardResult.h"
 #include "simfiles/CrsmFiles.h"
 #include "simfiles/FileHeader.h"
+#include "simfiles/QmiReply.h"
 #include "transfer/SimRecords.h"
 
 namespace voryx::simfiles {
 namespace {
 
-std::string bytes(std::string_view hex) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+std::string bytes(std::string_view spaced) {
+  std::string hex, out;
+  for (char c : spaced) if (c != ' ') hex += c;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
   return out;
 }
 
@@ -60,6 +62,72 @@ TEST(SimFilesTest, FileHeadersInBothForms) {
     if (parsed) {
       EXPECT_GE(parsed->records, 0) << garbage;
     }
+  }
+}
+
+// A UIM response frame around `tlvs` (hex), its result TLV first: success, or `error`.
+std::string qmiFrame(unsigned message, std::string_view tlvs, unsigned error = 0) {
+  auto le16 = [](std::size_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF)}; };
+  const std::string body = std::string("\x02\x04\x00", 3) + le16(error ? 1 : 0) + le16(error) + bytes(tlvs);
+  const std::string sdu = std::string("\x02\x07\x00", 3) + le16(message) + le16(body.size()) + body;
+  return std::string("\x01", 1) + le16(sdu.size() + 5) + std::string("\x80\x0B\x02", 3) + sdu;
+}
+
+// A TLV in hex, its length counted: T(0x11, "414243") is "11 0300 414243".
+std::string T(int type, const std::string& hex) {
+  std::size_t n = 0;
+  for (char c : hex) n += c != ' ';
+  char head[16];
+  std::snprintf(head, sizeof head, "%02X%02X%02X", type, static_cast<unsigned>(n / 2 & 0xFF), static_cast<unsigned>(n / 2 >> 8));
+  return head + hex;
+}
+
+// The modem's UIM replies, as they come and as they lie: a length that runs past the
+// frame or falls short gives nothing, never a read past the bytes.
+TEST(SimFilesTest, QmiReplies) {
+  const std::string attributes = "581B" "3A6F" "02" "1C00" "FA00" "000000" "000000" "000000" "000000" "000000";
+  struct Case {
+    const char* what;
+    std::string frame;
+    bool parses;
+    std::optional<std::uint16_t> sw{};
+    std::optional<std::string> data{};  // the read result
+    std::optional<int> records{};       // the file attributes' record count
+    std::optional<int> appState{};      // the card status's application state
+  };
+  const std::string okFrame = qmiFrame(0x21, "10020090 00" + T(0x11, "0300 414243"));
+  const Case kCases[] = {
+      {"a record read", okFrame, true, 0x9000, "ABC"},
+      {"the frame's length lies", std::string("\x01\x40", 2) + okFrame.substr(3), false},
+      {"cut short", okFrame.substr(0, okFrame.size() - 1), false},
+      {"a TLV runs past the frame", qmiFrame(0x21, "1002009000110900030041"), false},
+      {"the read result's length lies", qmiFrame(0x21, "100200 9000" + T(0x11, "0900 414243")), true, 0x9000, std::nullopt},
+      {"a card result of three bytes", qmiFrame(0x21, "100300 900000" + T(0x11, "0300 414243")), true, std::nullopt, "ABC"},
+      {"no result TLV", std::string("\x01\x0C\x00\x80\x0B\x02\x02\x07\x00\x21\x00\x00\x00", 13), false},
+      {"a CTL frame", std::string("\x01\x0B\x00\x80\x00\x00\x01\x01\x22\x00\x00\x00", 12), false},
+      {"a failure with the card's status", qmiFrame(0x21, "100200 6A83", 3), true, 0x6A83},
+      {"file attributes with a raw FCP", qmiFrame(0x24, "100200 9000" + T(0x11, attributes + "1100 620F82054221001CFA83024F3A80021B58")), true, 0x9000, {}, 250},
+      {"file attributes without a raw header: the modem's fields", qmiFrame(0x24, "100200 9000" + T(0x11, attributes + "0000")), true, 0x9000, {}, 250},
+      {"file attributes whose raw length lies", qmiFrame(0x24, "100200 9000" + T(0x11, attributes + "3000 62018201")), true, 0x9000, {}, std::nullopt},
+      {"file attributes of 0-byte records", qmiFrame(0x24, "100200 9000" + T(0x11, "0000 3A6F 02 0000 FA00" + std::string(30, '0') + "0000")), true, 0x9000, {}, std::nullopt},
+      {"a card status", qmiFrame(0x2F, T(0x10, "0000FFFFFFFFFFFF 01 0100000000 01 0207020000 00 00 00 03030A 03030A")), true, std::nullopt, {}, {}, 7},
+      {"a card status whose AID length lies", qmiFrame(0x2F, T(0x10, "0000FFFFFFFFFFFF 01 0100000000 01 0207020000 00 40 00 03030A 03030A")), true},
+      {"a card status of more cards than it holds", qmiFrame(0x2F, T(0x10, "0000FFFFFFFFFFFF 09 01")), true},
+      // No SIM: no primary application, the slot's card absent and without applications.
+      {"a card status with no primary application", qmiFrame(0x2F, T(0x10, "FFFFFFFFFFFFFFFF 01 0000000000 00")), true,
+       std::nullopt, {}, {}, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const auto reply = parseQmiReply(c.frame);
+    ASSERT_EQ(reply.has_value(), c.parses);
+    if (!reply) continue;
+    EXPECT_EQ(qmiCardResult(*reply), c.sw);
+    EXPECT_EQ(qmiReadResult(*reply), c.data);
+    const auto file = qmiFileAttributes(*reply);
+    EXPECT_EQ(file ? std::optional<int>(file->records) : std::nullopt, c.records);
+    const auto status = qmiCardStatus(*reply);
+    EXPECT_EQ(status ? std::optional<int>(status->applicationState) : std::nullopt, c.appState);
   }
 }
 

@@ -18,6 +18,7 @@
 
 #include "base/DebugLog.h"
 #include "sim/VirtualCard.h"
+#include "sim/VirtualQmi.h"
 #include "sim/VirtualModem.h"
 #include "simfiles/PcscLink.h"
 #include "store/Database.h"
@@ -112,6 +113,18 @@ class JobFixture : public ::testing::Test {
     ASSERT_TRUE(reader_->insert(sim::VirtualCard::kFirstPort, &error)) << error;
     ASSERT_TRUE(waitForCard(true)) << "pcscd did not see the card";
   }
+  // The virtual modem speaking QMI on a real pseudo-terminal: the jobs reach it through the
+  // real qmi-proxy (which libqmi starts when none runs), each request waiting `wait` at most.
+  void useQmi(sim::SimCard card, sim::QmiFaults faults = {}, std::chrono::seconds wait = std::chrono::seconds{10},
+              bool usim = true) {
+    noModem();
+    takeCardOut();
+    reader_.reset();
+    qmi_ = std::make_unique<sim::VirtualQmi>(std::move(card), faults, usim);
+    qmiWait_ = wait;
+    std::string error;
+    ASSERT_TRUE(qmi_->start(&error)) << error;
+  }
   void takeCardOut() {
     if (!reader_) return;
     reader_->remove();
@@ -132,11 +145,16 @@ class JobFixture : public ::testing::Test {
     modem_.reset();
     card_.reset();
   }
-  sim::SimCard simNow() const { return reader_ ? reader_->sim() : card_ ? *card_ : modem_->sim(); }
+  sim::SimCard simNow() const {
+    return qmi_ ? qmi_->sim() : reader_ ? reader_->sim() : card_ ? *card_ : modem_->sim();
+  }
 
   JobContext context(int sortField = 0) {
     JobContext c{database_, {}, sortField};
-    if (reader_) {
+    if (qmi_) {
+      c.device.qmi = qmi_->devicePath();
+      c.device.qmiWait = qmiWait_;
+    } else if (reader_) {
       c.device.reader = sim::VirtualCard::readerName(sim::VirtualCard::kFirstPort);
     } else if (modem_) {
       c.device.device = modem_->devicePath();
@@ -293,6 +311,8 @@ class JobFixture : public ::testing::Test {
   std::vector<std::string> engineLog_;
   std::unique_ptr<sim::VirtualModem> modem_;
   std::unique_ptr<sim::VirtualCard> reader_;
+  std::unique_ptr<sim::VirtualQmi> qmi_;
+  std::chrono::seconds qmiWait_{10};
   RecordingHost host_;
 };
 
