@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,12 +22,25 @@ struct Ran {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
+// The binary and its resources copied into `home`: another user may not reach the build
+// tree (a checkout under /root), but reaches the home the test gave it.
+inline std::string copyFor(const TempDir& home) {
+  namespace fs = std::filesystem;
+  const fs::path dir = home / "bin";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  fs::copy_file(fs::path(VORYX_BINARY_DIR) / "voryx", dir / "voryx", fs::copy_options::overwrite_existing, ec);
+  fs::copy(fs::path(VORYX_BINARY_DIR) / "resources", dir / "resources",
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  return (dir / "voryx").string();
+}
+
 // build/voryx started with `args` in `home`, `env` set; wait() collects what it said.
 class Started {
  public:
   // `uid`: the user it runs as (a test run as root tries what a user meets), else the test's.
   Started(const TempDir& home, const std::vector<std::string>& args, const Env& env, int uid = -1) {
-    const std::string bin = std::string(VORYX_BINARY_DIR) + "/voryx";
+    const std::string bin = uid >= 0 ? copyFor(home) : std::string(VORYX_BINARY_DIR) + "/voryx";
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) return;
     pid_ = ::fork();
