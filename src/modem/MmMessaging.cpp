@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/DebugLog.h"
+#include "modem/BusReading.h"
 
 namespace voryx::modem {
 namespace {
@@ -22,44 +23,10 @@ constexpr std::string_view kSmsPrefix = "/org/freedesktop/ModemManager1/SMS/";
 // call may keep ModemManager's queue a while longer.
 constexpr std::uint64_t kCallTimeoutUsec = 60'000'000;
 
-struct MessageUnref {
-  void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
-
-struct CallError {
-  sd_bus_error e = SD_BUS_ERROR_NULL;
-  CallError() = default;
-  CallError(const CallError&) = delete;
-  CallError& operator=(const CallError&) = delete;
-  ~CallError() { sd_bus_error_free(&e); }
-};
-
-bool variantHolds(sd_bus_message* m, std::string_view signature) {
-  char type = 0;
-  const char* contents = nullptr;
-  return sd_bus_message_peek_type(m, &type, &contents) > 0 && type == 'v' && contents != nullptr &&
-         signature == contents;
-}
-
-// A variant of the wanted basic type read into `out`; one of another type is skipped.
-int readVariant(sd_bus_message* m, std::string& out) {
-  if (!variantHolds(m, "s")) return sd_bus_message_skip(m, "v");
-  const char* s = nullptr;
-  int r = sd_bus_message_enter_container(m, 'v', "s");
-  if (r >= 0) r = sd_bus_message_read(m, "s", &s);
-  if (r < 0) return r;
-  out = s != nullptr ? s : "";
-  return sd_bus_message_exit_container(m);
-}
-
-int readVariant(sd_bus_message* m, std::uint32_t& out) {
-  if (!variantHolds(m, "u")) return sd_bus_message_skip(m, "v");
-  int r = sd_bus_message_enter_container(m, 'v', "u");
-  if (r >= 0) r = sd_bus_message_read(m, "u", &out);
-  if (r < 0) return r;
-  return sd_bus_message_exit_container(m);
-}
+using bus::CallError;
+using bus::Message;
+using bus::readVariant;
+using bus::variantHolds;
 
 int readBytes(sd_bus_message* m, std::string& out) {
   if (!variantHolds(m, "ay")) return sd_bus_message_skip(m, "v");
@@ -69,16 +36,6 @@ int readBytes(sd_bus_message* m, std::string& out) {
   if (r >= 0) r = sd_bus_message_read_array(m, 'y', &bytes, &size);
   if (r < 0) return r;
   out.assign(static_cast<const char*>(bytes), size);
-  return sd_bus_message_exit_container(m);
-}
-
-int readObjectVariant(sd_bus_message* m, std::string& out) {
-  if (!variantHolds(m, "o")) return sd_bus_message_skip(m, "v");
-  const char* s = nullptr;
-  int r = sd_bus_message_enter_container(m, 'v', "o");
-  if (r >= 0) r = sd_bus_message_read(m, "o", &s);
-  if (r < 0) return r;
-  out = s != nullptr ? s : "";
   return sd_bus_message_exit_container(m);
 }
 
@@ -168,7 +125,7 @@ bool MmMessaging::simIdentity(std::string& iccid, std::string& imsi, bool& prese
   Message held(reply);
   if (r < 0) return failed(r, &err.e, "Get Sim");
   std::string sim;
-  if (readObjectVariant(reply, sim) < 0) sim.clear();
+  if (readVariant(reply, sim, 'o') < 0) sim.clear();
   VORYX_LOG_IF(logging_, "mm reply |Sim| %s\n", sim.c_str());
   if (sim.empty() || sim == "/") return true;
   present = true;

@@ -8,6 +8,8 @@
 #include <memory>
 #include <system_error>
 
+#include "modem/BusReading.h"
+
 namespace voryx::modem {
 namespace {
 
@@ -27,21 +29,10 @@ struct BusClose {
   void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
 };
 using Bus = std::unique_ptr<sd_bus, BusClose>;
-struct MessageUnref {
-  void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
-struct CallError {
-  sd_bus_error e = SD_BUS_ERROR_NULL;
-  CallError() = default;
-  CallError(const CallError&) = delete;
-  CallError& operator=(const CallError&) = delete;
-  ~CallError() { sd_bus_error_free(&e); }
-  bool is(const char* name) const { return sd_bus_error_has_name(&e, name) != 0; }
-  std::string text(int r) const {
-    return e.message != nullptr ? std::string(e.message) : std::string(std::strerror(-r));
-  }
-};
+using bus::CallError;
+using bus::Message;
+using bus::readVariant;
+using bus::variantHolds;
 
 Bus openBus(std::string& error) {
   sd_bus* bus = nullptr;
@@ -70,23 +61,6 @@ bool managerRuns(sd_bus* bus, std::string& error) {
   return r >= 0 && has != 0;
 }
 
-bool variantHolds(sd_bus_message* m, std::string_view signature) {
-  char type = 0;
-  const char* contents = nullptr;
-  return sd_bus_message_peek_type(m, &type, &contents) > 0 && type == 'v' && contents != nullptr &&
-         signature == contents;
-}
-
-int readText(sd_bus_message* m, std::string& out) {
-  if (!variantHolds(m, "s")) return sd_bus_message_skip(m, "v");
-  const char* s = nullptr;
-  int r = sd_bus_message_enter_container(m, 'v', "s");
-  if (r >= 0) r = sd_bus_message_read(m, "s", &s);
-  if (r < 0) return r;
-  out = s != nullptr ? s : "";
-  return sd_bus_message_exit_container(m);
-}
-
 int readPorts(sd_bus_message* m, std::vector<ManagedPort>& out) {
   if (!variantHolds(m, "a(su)")) return sd_bus_message_skip(m, "v");
   int r = sd_bus_message_enter_container(m, 'v', "a(su)");
@@ -109,10 +83,10 @@ int readModem(sd_bus_message* m, ManagedModem& modem) {
     r = sd_bus_message_read(m, "s", &key);
     if (r < 0) break;
     const std::string_view k = key != nullptr ? key : "";
-    r = k == "Device"         ? readText(m, modem.device)
-        : k == "Manufacturer" ? readText(m, modem.manufacturer)
-        : k == "Model"        ? readText(m, modem.model)
-        : k == "PrimaryPort"  ? readText(m, modem.primaryPort)
+    r = k == "Device"         ? readVariant(m, modem.device)
+        : k == "Manufacturer" ? readVariant(m, modem.manufacturer)
+        : k == "Model"        ? readVariant(m, modem.model)
+        : k == "PrimaryPort"  ? readVariant(m, modem.primaryPort)
         : k == "Ports"        ? readPorts(m, modem.ports)
                               : sd_bus_message_skip(m, "v");
     if (r >= 0) r = sd_bus_message_exit_container(m);
