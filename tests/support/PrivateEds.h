@@ -38,6 +38,9 @@ class PrivateEds {
     start({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nosyslog", "--address=" + address});
     ready_ = waitFor([&] { return std::filesystem::exists(home_ / "bus"); }) &&
              (start({"/usr/libexec/evolution-source-registry"}), waitFor(owned("org.gnome.evolution.dataserver.Sources5"))) &&
+             // The registry owns its name before it has loaded its sources (seen under
+             // ThreadSanitizer's load): the default book is there only once it lists it.
+             waitFor(listsBuiltinBook) &&
              (start({"/usr/libexec/evolution-addressbook-factory"}), waitFor(owned("org.gnome.evolution.dataserver.AddressBook10")));
   }
   ~PrivateEds() {
@@ -78,6 +81,12 @@ class PrivateEds {
                                   "org.freedesktop.DBus.NameHasOwner string:" + name + " 2>/dev/null | grep -q 'boolean true'";
       return std::system(command.c_str()) == 0;
     };
+  }
+  static bool listsBuiltinBook() {
+    return std::system("dbus-send --session --print-reply --dest=org.gnome.evolution.dataserver.Sources5 "
+                       "/org/gnome/evolution/dataserver/SourceManager "
+                       "org.freedesktop.DBus.ObjectManager.GetManagedObjects 2>/dev/null | "
+                       "grep -q system-address-book") == 0;
   }
   static bool waitFor(const std::function<bool()>& done) {
     for (int i = 0; i < 200; ++i) {
