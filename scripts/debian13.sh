@@ -192,22 +192,24 @@ run_tests() {
       ctest --test-dir build --output-on-failure --no-tests=error -LE e2e -j $((4 * jobs))" 9>&-
 }
 
-# A build without the desktop's address book, as a headless box makes it: the same tree
-# configured with VORYX_EDS=OFF (only the contacts library and the binary are built again)
-# must link, keep vCard files, and say that eds: is not in this build.
+# A build without the desktop's address book and QMI, as a headless box makes it: the same
+# tree configured with VORYX_EDS=OFF and VORYX_QMI=OFF (only those libraries and the binary
+# are built again) must link, keep vCard files, and say that eds: and --qmi are not in it.
 without_eds() {
   in_root "cd /src
     export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
-    cmake --preset default -DVORYX_EDS=OFF >/dev/null
+    cmake --preset default -DVORYX_EDS=OFF -DVORYX_QMI=OFF >/dev/null
     cmake --build --preset default -j $jobs --target voryx >/dev/null
-    if ldd build/voryx | grep -q libebook; then echo 'linked with libebook'; exit 1; fi
+    if ldd build/voryx | grep -q 'libebook\|libqmi'; then echo 'linked with libebook or libqmi'; exit 1; fi
     home=\$(mktemp -d)
     printf 'BEGIN:VCARD\\r\\nVERSION:3.0\\r\\nFN:Anna\\r\\nTEL:1\\r\\nEND:VCARD\\r\\n' >\$home/book.vcf
     VORYX_HOME=\$home build/voryx contacts --contacts \$home/book.vcf | grep '^Anna' >/dev/null
     if VORYX_HOME=\$home build/voryx contacts --contacts eds: 2>\$home/err; then exit 1; fi
     grep -q 'built without evolution-data-server' \$home/err
+    if VORYX_HOME=\$home build/voryx info --qmi /dev/cdc-wdm0 2>\$home/err; then exit 1; fi
+    grep -q 'has no QMI' \$home/err
     rm -rf \$home
-    cmake --preset default -DVORYX_EDS=ON >/dev/null"
+    cmake --preset default -DVORYX_EDS=ON -DVORYX_QMI=ON >/dev/null"
 }
 
 if [ "$mode" = tests ] && [ -n "$run" ] && [ -e "$stamp" ] && [ "$(cat "$built" 2>/dev/null)" = "$run" ]; then
@@ -237,6 +239,6 @@ rc=0
 run_tests || rc=$?
 elapsed "tests" "$t"
 t=$SECONDS
-without_eds || { say "the build without evolution-data-server fails its check" >&2; rc=1; }
+without_eds || { say "the build without evolution-data-server and QMI fails its check" >&2; rc=1; }
 elapsed "without EDS" "$t"
 exit $rc
