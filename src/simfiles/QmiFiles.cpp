@@ -30,8 +30,9 @@ std::string tlv(std::uint8_t type, std::string_view value) {
 // with, as ModemManager and qmicli reach its files; MF-level files are reached through it too.
 const std::string kSession = tlv(0x01, std::string("\x00\x00", 2));
 
-// A failure without a status word, judged by its QMI error code.
-CardResult judgeError(const QmiReply& reply) {
+// A failure without a status word, judged by its QMI error code (a build without QMI has
+// no replies to judge).
+[[maybe_unused]] CardResult judgeError(const QmiReply& reply) {
   switch (reply.error) {
     case kIncorrectPin: return {CardOutcome::WrongPin, 0, {}, {}};
     case kPinBlocked:
