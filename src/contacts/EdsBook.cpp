@@ -36,11 +36,19 @@ Error edsError(std::string_view what, GError* e) {
 
 std::string text(const char* s) { return s ? std::string(s) : std::string(); }
 
+// The registry's view of the sources. The registry service reloads its sources now and
+// then (a source file changed), and a view taken in that moment lacks even the built-in
+// book EDS always has: such a view is taken again, for up to two seconds.
 Result<Ref<ESourceRegistry>> registry() {
-  GError* e = nullptr;
-  ESourceRegistry* r = e_source_registry_new_sync(nullptr, &e);
-  if (!r) return edsError("evolution-data-server does not answer", e);
-  return Ref<ESourceRegistry>(r);
+  for (int attempt = 0;; ++attempt) {
+    GError* e = nullptr;
+    ESourceRegistry* r = e_source_registry_new_sync(nullptr, &e);
+    if (!r) return edsError("evolution-data-server does not answer", e);
+    Ref<ESourceRegistry> view(r);
+    Ref<ESource> builtin(e_source_registry_ref_source(r, "system-address-book"));
+    if (builtin || attempt == 20) return view;
+    g_usleep(100'000);
+  }
 }
 
 Result<Ref<EBookClient>> connect(const std::string& uid) {
