@@ -185,6 +185,8 @@ TEST(CommandLineTest, AWriteKilledMidMessageStoresNothingTwice) {
       test::Started write(home, {"write", "--fast", "--sms", "--device", dev, "--access", access, "-q"}, {});
       victim = write.pid();
       EXPECT_EQ(write.wait().status, -1);  // ended by the signal
+      // The modem's thread may not have noted its kill yet when the run's end is seen.
+      for (int i = 0; i < 5000 && !killed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds{1});
       EXPECT_TRUE(killed);
       expectSays(home, {{{"write", "--fast", "--sms", "--device", dev, "--access", access, "-q"}, 0, ""}});
       const sim::SimCard after = modem.sim();
