@@ -50,6 +50,22 @@ inline int readVariant(sd_bus_message* m, std::string& out, char type = 's') {
   return sd_bus_message_exit_container(m);
 }
 
+// A property map, a{sv}: `one(name)` reads (or skips) each value, the variant after its name.
+// The first negative return ends the reading and is returned.
+template <class F>
+int readProperties(sd_bus_message* m, F&& one) {
+  int r = sd_bus_message_enter_container(m, 'a', "{sv}");
+  while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
+    const char* key = nullptr;
+    r = sd_bus_message_read(m, "s", &key);
+    if (r < 0) break;
+    r = one(std::string_view(key != nullptr ? key : ""));
+    if (r >= 0) r = sd_bus_message_exit_container(m);
+  }
+  if (r >= 0) r = sd_bus_message_exit_container(m);
+  return r;
+}
+
 inline int readVariant(sd_bus_message* m, std::uint32_t& out) {
   if (!variantHolds(m, "u")) return sd_bus_message_skip(m, "v");
   int r = sd_bus_message_enter_container(m, 'v', "u");

@@ -43,26 +43,19 @@ int readBytes(sd_bus_message* m, std::string& out) {
 // `whole`: Storage, State, PduType, Number and Text all came, each of its own type.
 int readSms(sd_bus_message* m, MmMessage& sms, bool& whole) {
   int typed = 0;
-  int r = sd_bus_message_enter_container(m, 'a', "{sv}");
-  while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
-    const char* key = nullptr;
-    r = sd_bus_message_read(m, "s", &key);
-    if (r < 0) break;
-    const std::string_view k = key != nullptr ? key : "";
+  const int r = bus::readProperties(m, [&](std::string_view k) {
     const bool needed = k == "Storage" || k == "State" || k == "PduType" || k == "Number" || k == "Text";
     if (needed && variantHolds(m, k == "Number" || k == "Text" ? "s" : "u")) ++typed;
-    r = k == "Storage"     ? readVariant(m, sms.storage)
-        : k == "State"     ? readVariant(m, sms.state)
-        : k == "PduType"   ? readVariant(m, sms.pduType)
-        : k == "Number"    ? readVariant(m, sms.number)
-        : k == "Text"      ? readVariant(m, sms.text)
-        : k == "SMSC"      ? readVariant(m, sms.smsc)
-        : k == "Timestamp" ? readVariant(m, sms.timestamp)
-        : k == "Data"      ? readBytes(m, sms.data)
-                           : sd_bus_message_skip(m, "v");
-    if (r >= 0) r = sd_bus_message_exit_container(m);
-  }
-  if (r >= 0) r = sd_bus_message_exit_container(m);
+    return k == "Storage"     ? readVariant(m, sms.storage)
+           : k == "State"     ? readVariant(m, sms.state)
+           : k == "PduType"   ? readVariant(m, sms.pduType)
+           : k == "Number"    ? readVariant(m, sms.number)
+           : k == "Text"      ? readVariant(m, sms.text)
+           : k == "SMSC"      ? readVariant(m, sms.smsc)
+           : k == "Timestamp" ? readVariant(m, sms.timestamp)
+           : k == "Data"      ? readBytes(m, sms.data)
+                              : sd_bus_message_skip(m, "v");
+  });
   whole = typed == 5;
   return r;
 }

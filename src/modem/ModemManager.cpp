@@ -77,22 +77,14 @@ int readPorts(sd_bus_message* m, std::vector<ManagedPort>& out) {
 
 // A modem object's properties, a{sv}: the ones a borrow needs; the rest skipped.
 int readModem(sd_bus_message* m, ManagedModem& modem) {
-  int r = sd_bus_message_enter_container(m, 'a', "{sv}");
-  while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
-    const char* key = nullptr;
-    r = sd_bus_message_read(m, "s", &key);
-    if (r < 0) break;
-    const std::string_view k = key != nullptr ? key : "";
-    r = k == "Device"         ? readVariant(m, modem.device)
-        : k == "Manufacturer" ? readVariant(m, modem.manufacturer)
-        : k == "Model"        ? readVariant(m, modem.model)
-        : k == "PrimaryPort"  ? readVariant(m, modem.primaryPort)
-        : k == "Ports"        ? readPorts(m, modem.ports)
-                              : sd_bus_message_skip(m, "v");
-    if (r >= 0) r = sd_bus_message_exit_container(m);
-  }
-  if (r >= 0) r = sd_bus_message_exit_container(m);
-  return r;
+  return bus::readProperties(m, [&](std::string_view k) {
+    return k == "Device"         ? readVariant(m, modem.device)
+           : k == "Manufacturer" ? readVariant(m, modem.manufacturer)
+           : k == "Model"        ? readVariant(m, modem.model)
+           : k == "PrimaryPort"  ? readVariant(m, modem.primaryPort)
+           : k == "Ports"        ? readPorts(m, modem.ports)
+                                 : sd_bus_message_skip(m, "v");
+  });
 }
 
 // GetManagedObjects' answer, a{oa{sa{sv}}}: the objects that carry the Modem interface.
